@@ -1,0 +1,44 @@
+# Front door. `make demo` and `make test` work on a fresh Debian 12 machine:
+# both install what is missing first (scripts/install-deps is idempotent).
+
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_ARGS ?=
+
+.PHONY: all deps build test test-asan demo bench clean
+
+all: build
+
+deps:
+	scripts/install-deps
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
+
+build: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The unit tests once more under the address and undefined-behaviour
+# sanitizers (CI runs this after `make test`).
+test-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTESS_SANITIZE=address \
+	      -DTESS_BUILD_GUI=OFF -DTESS_BUILD_BENCH=OFF $(CMAKE_ARGS)
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 \
+	      UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest --output-on-failure -j $(JOBS) -L unit
+
+demo: build
+	@if [ -x examples/demo.sh ]; then examples/demo.sh $(BUILD); \
+	else echo "demo: mosaics are not built yet; this build has: $$($(BUILD)/bin/tessellarium --version)"; fi
+
+bench: build
+	@set -e; found=0; for b in $(BUILD)/bench/*_bench; do \
+	  [ -x "$$b" ] || continue; found=1; echo "== $$b"; "$$b" $(BENCH_ARGS); done; \
+	[ $$found = 1 ] || echo "bench: no benchmarks built yet"
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

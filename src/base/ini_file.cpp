@@ -1,0 +1,124 @@
+#include "base/ini_file.hpp"
+
+#include <cstdio>
+#include <fstream>
+#include <list>
+#include <sstream>
+
+#include <unistd.h>
+
+// Debian's SimpleIni keeps its template bodies behind SI_IMPLEMENTATION and its
+// default converter needs a header Debian does not ship: take it header-only,
+// without conversion (values stay raw UTF-8 bytes).
+#define SI_NO_CONVERSION
+#define SI_IMPLEMENTATION
+#include <SimpleIni.h>
+
+namespace tess {
+
+struct IniFile::Impl {
+  CSimpleIniA ini{/*isUtf8=*/true, /*multiKey=*/false, /*multiLine=*/false};
+};
+
+IniFile::IniFile() : m_impl(std::make_unique<Impl>()) {}
+IniFile::~IniFile() = default;
+IniFile::IniFile(IniFile&&) noexcept = default;
+IniFile& IniFile::operator=(IniFile&&) noexcept = default;
+
+bool IniFile::load(const std::filesystem::path& path) {
+  m_impl->ini.Reset();
+  m_impl->ini.SetUnicode(true);
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  if (in.bad()) return false;
+  return parse(buffer.str());
+}
+
+bool IniFile::parse(const std::string& text) {
+  m_impl->ini.Reset();
+  m_impl->ini.SetUnicode(true);
+  SI_Error rc = m_impl->ini.LoadData(text.data(), text.size());
+  m_impl->ini.SetUnicode(true);  // a file without byte order mark is still written with one
+  return rc >= 0;
+}
+
+std::string IniFile::text() const {
+  std::string raw;
+  m_impl->ini.Save(raw, /*addSignature=*/true);
+  std::string out;
+  out.reserve(raw.size() + raw.size() / 16);
+  for (char c : raw) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+bool IniFile::save(const std::filesystem::path& path) const { return write_file_atomically(path, text()); }
+
+std::optional<std::string> IniFile::get(const std::string& section, const std::string& key) const {
+  const char* v = m_impl->ini.GetValue(section.c_str(), key.c_str(), nullptr);
+  if (v == nullptr) return std::nullopt;
+  return std::string(v);
+}
+
+std::string IniFile::get(const std::string& section, const std::string& key, const std::string& fallback) const {
+  return get(section, key).value_or(fallback);
+}
+
+void IniFile::set(const std::string& section, const std::string& key, const std::string& value) {
+  std::string single = value;
+  for (char& c : single)
+    if (c == '\r' || c == '\n') c = ' ';
+  m_impl->ini.SetValue(section.c_str(), key.c_str(), single.c_str());
+}
+
+bool IniFile::remove_key(const std::string& section, const std::string& key) {
+  return m_impl->ini.Delete(section.c_str(), key.c_str());
+}
+
+bool IniFile::remove_section(const std::string& section) { return m_impl->ini.Delete(section.c_str(), nullptr); }
+
+bool IniFile::has_section(const std::string& section) const {
+  return m_impl->ini.GetSection(section.c_str()) != nullptr;
+}
+
+std::vector<std::string> IniFile::sections() const {
+  CSimpleIniA::TNamesDepend names;
+  m_impl->ini.GetAllSections(names);
+  names.sort(CSimpleIniA::Entry::LoadOrder());
+  std::vector<std::string> out;
+  for (const auto& n : names) out.emplace_back(n.pItem);
+  return out;
+}
+
+std::vector<std::string> IniFile::keys(const std::string& section) const {
+  CSimpleIniA::TNamesDepend names;
+  m_impl->ini.GetAllKeys(section.c_str(), names);
+  names.sort(CSimpleIniA::Entry::LoadOrder());
+  std::vector<std::string> out;
+  for (const auto& n : names) out.emplace_back(n.pItem);
+  return out;
+}
+
+bool write_file_atomically(const std::filesystem::path& path, const std::string& bytes) {
+  std::filesystem::path temp = path;
+  temp += ".tmp";
+  FILE* f = std::fopen(temp.c_str(), "wb");
+  if (f == nullptr) return false;
+  bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  ok = std::fflush(f) == 0 && ok;
+  ok = ::fsync(::fileno(f)) == 0 && ok;
+  ok = std::fclose(f) == 0 && ok;
+  std::error_code ec;
+  if (ok) {
+    std::filesystem::rename(temp, path, ec);
+    ok = !ec;
+  }
+  if (!ok) std::filesystem::remove(temp, ec);
+  return ok;
+}
+
+}  // namespace tess

@@ -1,0 +1,58 @@
+#pragma once
+// The key/value text files of the program (configuration file, settings file,
+// package.txt): sections in brackets, "key = value" lines, names compared
+// without regard to case, one value per key, UTF-8 with a byte order mark and
+// CR LF line ends.
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tess {
+
+class IniFile {
+ public:
+  IniFile();
+  ~IniFile();
+  IniFile(IniFile&&) noexcept;
+  IniFile& operator=(IniFile&&) noexcept;
+
+  /// Reads the whole file. A missing or unreadable file reads as empty and
+  /// returns false.
+  bool load(const std::filesystem::path& path);
+
+  /// Writes the whole file (byte order mark, CR LF). The new text goes to a
+  /// temporary file beside it that replaces the old one only once every byte
+  /// is written, so a full disk never leaves a truncated file behind.
+  bool save(const std::filesystem::path& path) const;
+
+  /// The whole text as save() writes it.
+  std::string text() const;
+  /// Replaces the content by the parsed text (a leading byte order mark is skipped).
+  bool parse(const std::string& text);
+
+  std::optional<std::string> get(const std::string& section, const std::string& key) const;
+  std::string get(const std::string& section, const std::string& key, const std::string& fallback) const;
+  /// Stores a value; line breaks in it become blanks, since values are single lines.
+  void set(const std::string& section, const std::string& key, const std::string& value);
+  bool remove_key(const std::string& section, const std::string& key);
+  bool remove_section(const std::string& section);
+  bool has_section(const std::string& section) const;
+
+  /// Section names and key names, in file order.
+  std::vector<std::string> sections() const;
+  std::vector<std::string> keys(const std::string& section) const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> m_impl;
+};
+
+/// Writes `bytes` to `path` through a temporary file and a rename, checking
+/// every write, the flush and the close. False when anything failed (the old
+/// file, if any, is then untouched).
+bool write_file_atomically(const std::filesystem::path& path, const std::string& bytes);
+
+}  // namespace tess

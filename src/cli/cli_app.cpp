@@ -1,0 +1,54 @@
+#include "cli/cli_app.hpp"
+
+#include <cstdio>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "base/prompt.hpp"
+#include "base/text.hpp"
+#include "cli/commands.hpp"
+#include "cli/terminal_prompt.hpp"
+
+#ifndef TESS_VERSION
+#define TESS_VERSION "0"
+#endif
+
+namespace tess {
+
+int run_cli(int argc, char** argv) {
+  init_text_from_data_folder();
+  TerminalPrompt prompt;
+  set_process_prompt(&prompt);
+
+  CLI::App app{"Tessellarium: photographic mosaics from the command line", "tessellarium"};
+  app.require_subcommand(0, 1);
+  bool show_version = false;
+  app.add_flag("--version", show_version, "Print the version and exit");
+
+  CommandContext context{prompt, kExitOk};
+  add_config_command(app, context);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::Success& e) {  // --help
+    app.exit(e);
+    set_process_prompt(nullptr);
+    return kExitOk;
+  } catch (const CLI::ParseError& e) {
+    std::fprintf(stderr, "error: %s\n", e.what());
+    set_process_prompt(nullptr);
+    return kExitUsage;
+  }
+  int status = context.status;
+  if (show_version) {
+    std::printf("Tessellarium %s\n", TESS_VERSION);
+  } else if (app.get_subcommands().empty()) {
+    std::fprintf(stderr, "error: no command given (try --help)\n");
+    status = kExitUsage;
+  }
+  set_process_prompt(nullptr);
+  return status;
+}
+
+}  // namespace tess

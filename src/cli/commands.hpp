@@ -1,0 +1,19 @@
+#pragma once
+// Each command of the program registers its options and its action on the
+// CLI11 application; the action stores its exit status in the context.
+
+#include <CLI/CLI.hpp>
+
+namespace tess {
+
+class TerminalPrompt;
+
+struct CommandContext {
+  TerminalPrompt& prompt;
+  int status;
+};
+
+/// `config show | get KEY | set KEY VALUE`: the advanced options' "Default Values".
+void add_config_command(CLI::App& app, CommandContext& context);
+
+}  // namespace tess

@@ -1,0 +1,7 @@
+#include "cli/commands.hpp"
+
+namespace tess {
+
+void add_config_command(CLI::App&, CommandContext&) {}
+
+}  // namespace tess

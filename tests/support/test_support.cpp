@@ -1,0 +1,50 @@
+#include "support/test_support.hpp"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace tess::testing {
+
+TempDir::TempDir() {
+  std::string templ = (std::filesystem::temp_directory_path() / "tess-test-XXXXXX").string();
+  if (::mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  m_path = templ;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(m_path, ec);
+}
+
+ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value) : m_name(std::move(name)) {
+  if (const char* old = std::getenv(m_name.c_str())) m_old = old;
+  if (value)
+    ::setenv(m_name.c_str(), value->c_str(), 1);
+  else
+    ::unsetenv(m_name.c_str());
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (m_old)
+    ::setenv(m_name.c_str(), m_old->c_str(), 1);
+  else
+    ::unsetenv(m_name.c_str());
+}
+
+std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool write_file(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return static_cast<bool>(out);
+}
+
+}  // namespace tess::testing

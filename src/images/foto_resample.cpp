@@ -1,0 +1,306 @@
+// The two resamplers of a Foto: the integer area filter that shrinks the
+// top-left region of an image, and the floating-point resampler that weights
+// colours by opacity and serves tile analysis and tile rendering.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "base/prompt.hpp"
+#include "images/foto.hpp"
+
+namespace tess {
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Integer area filter
+
+/// The source pixels under one destination column (or row), with the weights
+/// of its two edge pixels in 1/256 of a pixel; the pixels between weigh 256.
+struct AreaSpan {
+  int first = 0;
+  int last = 0;
+  std::uint32_t first_weight = 256;
+  std::uint32_t last_weight = 256;
+
+  std::uint32_t weight(int index) const {
+    if (index == first) return first_weight;
+    if (index == last) return last_weight;
+    return 256;
+  }
+};
+
+/// Destination index `index` of `dest` covers [region·index/dest,
+/// region·(index+1)/dest). Both ends are held in 1/256 of a source pixel,
+/// truncated; a whole-number end closes on the pixel before it.
+AreaSpan area_span(int region, int dest, int index) {
+  const std::int64_t start = std::int64_t{region} * index * 256 / dest;
+  const std::int64_t end = std::int64_t{region} * (index + 1) * 256 / dest;
+  AreaSpan span;
+  span.first = static_cast<int>(start >> 8);
+  span.first_weight = static_cast<std::uint32_t>(start & 255);
+  if (span.first_weight == 0) span.first_weight = 256;
+  span.last = static_cast<int>(end >> 8);
+  span.last_weight = static_cast<std::uint32_t>(end & 255);
+  if (span.last_weight == 0) {
+    --span.last;
+    span.last_weight = 256;
+  }
+  // Enlarging more than 256 times puts both ends in the same 1/256 step.
+  span.last = std::max(span.last, span.first);
+  return span;
+}
+
+// ---------------------------------------------------------------------------
+// Floating-point resampler
+
+/// The weights one destination column (or row) gives to a run of source
+/// columns (rows): its footprint cut into cells along the pixel grid, each
+/// cell sampled bilinearly at its centre and weighted by its covered extent.
+/// Rows and columns weigh independently, so a source pixel's weight is the
+/// product of its column's and its row's.
+struct AxisTaps {
+  int first = 0;            ///< first source index with a weight
+  int count = 0;            ///< 0: the footprint lies outside the source
+  std::size_t offset = 0;   ///< where its weights start in the shared array
+  double sum = 0;           ///< sum of its weights
+};
+
+/// Computes the taps of every destination index along one axis. `origin` and
+/// `extent` give the source rectangle on that axis, `size` the source size.
+void build_axis(double origin, double extent, int dest, int size, std::vector<AxisTaps>& taps,
+                std::vector<double>& weights) {
+  taps.assign(static_cast<std::size_t>(dest), AxisTaps{});
+  weights.clear();
+  std::vector<double> scratch;
+  for (int d = 0; d < dest; ++d) {
+    double a0 = origin + extent * d / dest;
+    double a1 = a0 + extent / dest;
+    a0 = std::max(a0, 0.0);
+    a1 = std::min(a1, static_cast<double>(size));
+    if (!(a1 > a0)) continue;
+
+    // A footprint that ends exactly on a pixel boundary does not enter the
+    // next pixel.
+    const int first_cell = static_cast<int>(std::floor(a0));
+    const int last_cell = std::min(static_cast<int>(std::ceil(a1)) - 1, size - 1);
+    // Bilinear sampling reaches one pixel beyond the cells on either side.
+    const int lo = std::max(first_cell - 1, 0);
+    const int hi = std::min(last_cell + 1, size - 1);
+    scratch.assign(static_cast<std::size_t>(hi - lo + 1), 0.0);
+
+    for (int u = first_cell; u <= last_cell; ++u) {
+      double cover;
+      double centre;
+      if (u == first_cell && u == last_cell) {
+        cover = a1 - a0;
+        centre = (a0 + a1) / 2;
+      } else if (u == first_cell) {
+        cover = u + 1 - a0;
+        centre = (a0 + u + 1) / 2;
+      } else if (u == last_cell) {
+        cover = a1 - u;
+        centre = (u + a1) / 2;
+      } else {
+        cover = 1;
+        centre = u + 0.5;
+      }
+      if (!(cover > 0 && cover <= 1)) continue;
+
+      // The pixel holding the centre and its neighbour on the centre's side;
+      // at the border the pixel stands in for the missing neighbour.
+      const int pixel = std::clamp(static_cast<int>(std::floor(centre)), 0, size - 1);
+      const double offset = centre - pixel;
+      int neighbour;
+      double distance;
+      if (offset >= 0.5) {
+        neighbour = pixel + 1;
+        distance = offset - 0.5;
+      } else {
+        neighbour = pixel - 1;
+        distance = 0.5 - offset;
+      }
+      if (neighbour < 0 || neighbour >= size) neighbour = pixel;
+      scratch[static_cast<std::size_t>(pixel - lo)] += cover * (1 - distance);
+      scratch[static_cast<std::size_t>(neighbour - lo)] += cover * distance;
+    }
+
+    // Pixels that ended with no weight (a centre exactly on a pixel centre)
+    // are dropped from the ends of the run.
+    std::size_t begin = 0;
+    std::size_t end = scratch.size();
+    while (begin < end && scratch[begin] == 0) ++begin;
+    while (end > begin && scratch[end - 1] == 0) --end;
+    if (begin == end) continue;
+
+    AxisTaps& t = taps[static_cast<std::size_t>(d)];
+    t.first = lo + static_cast<int>(begin);
+    t.count = static_cast<int>(end - begin);
+    t.offset = weights.size();
+    for (std::size_t i = begin; i < end; ++i) {
+      weights.push_back(scratch[i]);
+      t.sum += scratch[i];
+    }
+  }
+}
+
+/// The sums a destination pixel gathers: opacity and opacity-weighted colour.
+struct OpacitySums {
+  double opacity = 0;
+  double red = 0;
+  double green = 0;
+  double blue = 0;
+};
+
+/// Adds one source pixel with weight `weight`: its opacity times the weight,
+/// and each channel times that.
+inline void add_weighted(OpacitySums& sums, std::uint32_t pixel, double weight) {
+  const double a = weight * static_cast<double>(255 - pixel_transparency(pixel));
+  sums.opacity += a;
+  sums.red += a * static_cast<double>(pixel_red(pixel));
+  sums.green += a * static_cast<double>(pixel_green(pixel));
+  sums.blue += a * static_cast<double>(pixel_blue(pixel));
+}
+
+// Sums of products of doubles come out a hair below the whole number they
+// stand for (a uniform colour of 100 as 99.99999...); the slack keeps the
+// truncation to the value the exact arithmetic gives.
+constexpr double kTruncationSlack = 1e-6;
+
+std::uint32_t truncate_channel(double value) {
+  return static_cast<std::uint32_t>(std::clamp(value + kTruncationSlack, 0.0, 255.0));
+}
+
+std::uint32_t resampled_pixel(const OpacitySums& sums, double total_weight) {
+  if (!(total_weight > 0) || !(sums.opacity > 0)) return kEmptyPixel;
+  return make_pixel(truncate_channel(sums.red / sums.opacity), truncate_channel(sums.green / sums.opacity),
+                    truncate_channel(sums.blue / sums.opacity),
+                    truncate_channel(255.0 - sums.opacity / total_weight));
+}
+
+}  // namespace
+
+bool Foto::crop_resize(int dest_w, int dest_h, int region_w, int region_h, Foto& out) const {
+  if (region_w <= 0 || region_h <= 0 || dest_w <= 0 || dest_h <= 0 || region_w > m_width || region_h > m_height) {
+    out.clear();
+    return false;
+  }
+  if (region_w == m_width && region_h == m_height && dest_w == m_width && dest_h == m_height) {
+    Foto copy = clone();
+    out = std::move(copy);
+    return !out.empty();
+  }
+
+  Foto result;
+  std::vector<AreaSpan> columns;
+  try {
+    columns.resize(static_cast<std::size_t>(dest_w));
+  } catch (const std::bad_alloc&) {
+    out.clear();
+    process_prompt().message(out_of_memory_text(dest_w, dest_h) + "!", Icon::error);
+    return false;
+  }
+  if (!result.allocate(dest_w, dest_h)) {
+    out.clear();
+    return false;
+  }
+  for (int c = 0; c < dest_w; ++c) columns[static_cast<std::size_t>(c)] = area_span(region_w, dest_w, c);
+
+  for (int r = 0; r < dest_h; ++r) {
+    const AreaSpan rows = area_span(region_h, dest_h, r);
+    std::uint32_t* dst = result.row(r);
+    for (int c = 0; c < dest_w; ++c) {
+      const AreaSpan& cols = columns[static_cast<std::size_t>(c)];
+      std::uint64_t red = 0, green = 0, blue = 0, total = 0;
+      for (int v = rows.first; v <= rows.last; ++v) {
+        const std::uint32_t row_weight = rows.weight(v);
+        const std::uint32_t* src = row(v);
+        for (int u = cols.first; u <= cols.last; ++u) {
+          std::uint32_t weight = row_weight * cols.weight(u) / 256;
+          if (weight == 0) weight = 256;
+          const std::uint32_t p = src[u];
+          red += std::uint64_t{pixel_red(p)} * weight;
+          green += std::uint64_t{pixel_green(p)} * weight;
+          blue += std::uint64_t{pixel_blue(p)} * weight;
+          total += weight;
+        }
+      }
+      dst[c] = make_pixel(static_cast<std::uint32_t>(red / total), static_cast<std::uint32_t>(green / total),
+                          static_cast<std::uint32_t>(blue / total));
+    }
+  }
+  out = std::move(result);
+  return true;
+}
+
+bool Foto::crop_resize(int dest_w, int dest_h, int region_w, int region_h) {
+  // A resize that cannot be made keeps the picture as it was.
+  Foto resized;
+  if (!crop_resize(dest_w, dest_h, region_w, region_h, resized)) return false;
+  *this = std::move(resized);
+  return true;
+}
+
+bool Foto::resample(int dest_w, int dest_h, double x, double y, double w, double h, Foto& out) const {
+  if (w == 0) w = m_width;
+  if (h == 0) h = m_height;
+  if (empty() || dest_w <= 0 || dest_h <= 0 || !(x >= 0) || !(y >= 0) || !(w > 0) || !(h > 0) ||
+      !std::isfinite(x) || !std::isfinite(y) || !std::isfinite(w) || !std::isfinite(h)) {
+    out.clear();
+    return false;
+  }
+
+  // Columns and rows are cut and weighted once per call; the pixel loop below
+  // only reads them.
+  std::vector<AxisTaps> column_taps, row_taps;
+  std::vector<double> column_weights, row_weights;
+  std::vector<OpacitySums> sums;
+  try {
+    build_axis(x, w, dest_w, m_width, column_taps, column_weights);
+    build_axis(y, h, dest_h, m_height, row_taps, row_weights);
+    sums.resize(static_cast<std::size_t>(dest_w));
+  } catch (const std::bad_alloc&) {
+    out.clear();
+    process_prompt().message(out_of_memory_text(dest_w, dest_h) + "!", Icon::error);
+    return false;
+  }
+  Foto result;
+  if (!result.allocate(dest_w, dest_h)) {
+    out.clear();
+    return false;
+  }
+
+  for (int r = 0; r < dest_h; ++r) {
+    const AxisTaps& rows = row_taps[static_cast<std::size_t>(r)];
+    std::fill(sums.begin(), sums.end(), OpacitySums{});
+    // Each source row under the footprint is swept once for every column,
+    // and its horizontal sums enter the column's totals with the row weight.
+    for (int j = 0; j < rows.count; ++j) {
+      const double row_weight = row_weights[rows.offset + static_cast<std::size_t>(j)];
+      const std::uint32_t* src = row(rows.first + j);
+      for (int c = 0; c < dest_w; ++c) {
+        const AxisTaps& cols = column_taps[static_cast<std::size_t>(c)];
+        const double* weight = column_weights.data() + cols.offset;
+        const std::uint32_t* p = src + cols.first;
+        OpacitySums across;
+        for (int i = 0; i < cols.count; ++i) add_weighted(across, p[i], weight[i]);
+        OpacitySums& s = sums[static_cast<std::size_t>(c)];
+        s.opacity += row_weight * across.opacity;
+        s.red += row_weight * across.red;
+        s.green += row_weight * across.green;
+        s.blue += row_weight * across.blue;
+      }
+    }
+    std::uint32_t* dst = result.row(r);
+    for (int c = 0; c < dest_w; ++c)
+      dst[c] = resampled_pixel(sums[static_cast<std::size_t>(c)], column_taps[static_cast<std::size_t>(c)].sum * rows.sum);
+  }
+  out = std::move(result);
+  return true;
+}
+
+}  // namespace tess

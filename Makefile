@@ -6,7 +6,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-asan demo bench clean
+.PHONY: all deps build test test-asan demo bench pot clean
 
 all: build
 
@@ -39,6 +39,12 @@ bench: build
 	@set -e; found=0; for b in $(BUILD)/bench/*_bench; do \
 	  [ -x "$$b" ] || continue; found=1; echo "== $$b"; "$$b" $(BENCH_ARGS); done; \
 	[ $$found = 1 ] || echo "bench: no benchmarks built yet"
+
+# Message template for translators: every tr(), trn() and N_() text of the sources.
+pot:
+	xgettext --language=C++ --from-code=UTF-8 --keyword=tr --keyword=trn:1,2 --keyword=N_ \
+	  --package-name=Tessellarium --package-version=3.53.0 --sort-by-file \
+	  -o locale/tessellarium.pot $$(git ls-files 'src/*.cpp' 'src/*.hpp')
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

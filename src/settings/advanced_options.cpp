@@ -5,6 +5,7 @@
 #include "base/ini_file.hpp"
 #include "base/text.hpp"
 #include "settings/configuration.hpp"
+#include "settings/units.hpp"
 
 namespace tess {
 namespace {
@@ -12,11 +13,11 @@ namespace {
 // gettext extraction marks: the labels are translated where they are shown.
 #define N_(text) text
 
-constexpr int kBare = 22;
-constexpr int kMegabyte = 15;
-constexpr int kProcesses = 21;
-constexpr int kFrames = 19;
-constexpr int kPercent = 20;
+constexpr UnitCode kBare = kUnitBareNumber;
+constexpr UnitCode kMegabyte = kUnitMegabyte;
+constexpr UnitCode kProcesses = kUnitProcesses;
+constexpr UnitCode kFrames = kUnitFrames;
+constexpr UnitCode kPercent = kUnitPercent;
 
 const std::vector<OptionChoice> kNoYes = {{N_("No"), "0"}, {N_("Yes"), "1"}};
 

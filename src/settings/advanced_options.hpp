@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,7 +30,7 @@ struct AdvancedOptionInfo {
   const char* unit_label;       ///< unit shown beside the value (message id), or ""
   const char* key;              ///< key in "Default Values" and, prefixed with "Advanced.", in settings files
   const char* factory_default;  ///< value when nothing is stored
-  int value_kind;               ///< unit code of the value; 22 for a bare value
+  std::int32_t value_kind;      ///< UnitCode of the value; kUnitBareNumber for a bare value
   std::vector<OptionChoice> keywords;  ///< label → stored word; empty when the value is free
   std::vector<std::string> offered;    ///< values offered in the drop-down list (free values)
 };

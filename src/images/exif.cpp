@@ -1,0 +1,99 @@
+#include "images/exif.hpp"
+
+#include <memory>
+
+#include <libexif/exif-data.h>
+#include <libexif/exif-loader.h>
+#include <libexif/exif-utils.h>
+
+namespace tess {
+namespace {
+
+struct ExifDataRelease {
+  void operator()(ExifData* data) const { exif_data_unref(data); }
+};
+struct ExifLoaderRelease {
+  void operator()(ExifLoader* loader) const { exif_loader_unref(loader); }
+};
+using ExifDataPtr = std::unique_ptr<ExifData, ExifDataRelease>;
+
+// The EXIF block exactly as the file holds it. libexif's own file reader
+// "fixes" what it loads to the standard, which would invent entries (a
+// DateTime of today) for files that have none; so the raw block is loaded
+// with that option off, and unknown tags are kept so any tag can be asked for.
+ExifDataPtr read_exif(const std::filesystem::path& path) {
+  std::unique_ptr<ExifLoader, ExifLoaderRelease> loader(exif_loader_new());
+  if (!loader) return nullptr;
+  exif_loader_write_file(loader.get(), path.c_str());
+  const unsigned char* block = nullptr;
+  unsigned int size = 0;
+  exif_loader_get_buf(loader.get(), &block, &size);
+  if (block == nullptr || size == 0) return nullptr;
+  ExifDataPtr data(exif_data_new());
+  if (!data) return nullptr;
+  exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
+  exif_data_unset_option(data.get(), EXIF_DATA_OPTION_IGNORE_UNKNOWN_TAGS);
+  exif_data_load_data(data.get(), block, size);
+  return data;
+}
+
+ExifEntry* find_entry(ExifData* data, int tag, int ifd) {
+  const auto exif_tag = static_cast<ExifTag>(tag);
+  if (ifd >= 0 && ifd < EXIF_IFD_COUNT) {
+    ExifContent* content = data->ifd[ifd];
+    return content != nullptr ? exif_content_get_entry(content, exif_tag) : nullptr;
+  }
+  for (ExifContent* content : data->ifd) {
+    if (content == nullptr) continue;
+    if (ExifEntry* entry = exif_content_get_entry(content, exif_tag)) return entry;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int exif_integer_tag(const std::filesystem::path& path, int tag, int ifd, int minimum, int maximum, int fallback) {
+  ExifDataPtr data = read_exif(path);
+  if (!data) return fallback;
+  const ExifEntry* entry = find_entry(data.get(), tag, ifd);
+  if (entry == nullptr || entry->data == nullptr) return fallback;
+  const ExifByteOrder order = exif_data_get_byte_order(data.get());
+  long value = 0;
+  switch (entry->size) {
+    case 1:
+      value = entry->data[0];
+      break;
+    case 2:
+      value = exif_get_sshort(entry->data, order);
+      break;
+    case 4:
+      value = exif_get_slong(entry->data, order);
+      break;
+    default:
+      return fallback;
+  }
+  if (value < minimum || value > maximum) return fallback;
+  return static_cast<int>(value);
+}
+
+std::string exif_date_text(const std::filesystem::path& path) {
+  ExifDataPtr data = read_exif(path);
+  if (!data) return {};
+  ExifEntry* entry = find_entry(data.get(), kExifTagDateTime, kExifAnyIfd);
+  if (entry == nullptr || entry->data == nullptr) return {};
+  std::string text;
+  if (entry->format == EXIF_FORMAT_ASCII) {
+    // The stored text up to its terminator; a missing terminator is tolerated.
+    const char* chars = reinterpret_cast<const char*>(entry->data);
+    std::size_t length = 0;
+    while (length < entry->size && chars[length] != '\0') ++length;
+    text.assign(chars, length);
+  } else {
+    char value[64] = {};
+    if (exif_entry_get_value(entry, value, sizeof value) != nullptr) text = value;
+  }
+  if (text.size() < 10 || text.starts_with("0000")) return {};
+  return text;
+}
+
+}  // namespace tess

@@ -1,0 +1,305 @@
+#include "images/jpeg_decoder.hpp"
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>  // before jpeglib.h, which needs FILE
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+#include <sys/stat.h>
+
+#include <jpeglib.h>
+#include <jerror.h>  // after jpeglib.h, which it relies on
+
+#include "base/prompt.hpp"
+#include "base/text.hpp"
+#include "images/exif.hpp"
+
+namespace tess {
+namespace {
+
+// libjpeg's own working memory, apart from the picture we allocate. A
+// progressive file keeps every coefficient of the picture until the last
+// scan, so a hostile header could otherwise ask for gigabytes up front.
+// 1 GiB still holds the coefficients of a progressive picture of some
+// 180 megapixels (4:4:4).
+constexpr long kJpegWorkingMemory = 1L << 30;
+// Real progressive files have about ten scans; thousands of empty ones are
+// only a way to keep the decoder busy.
+constexpr int kMaxScans = 500;
+
+struct JpegErrorExit {
+  jpeg_error_mgr manager;  // first: libjpeg's pointer to it is a pointer to this
+  std::jmp_buf jump;
+};
+
+[[noreturn]] void jump_back(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<JpegErrorExit*>(cinfo->err)->jump, 1); }
+
+// libjpeg only warns when the data ends early or is corrupt, and fills the
+// rest of the picture with grey: those warnings fail the load. Harmless ones
+// (extraneous bytes before a marker, an unknown JFIF revision) are tolerated.
+bool leaves_rows_undecoded(int code) {
+  switch (code) {
+    case JWRN_JPEG_EOF:
+    case JWRN_HIT_MARKER:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_ARITH_BAD_CODE:
+    case JWRN_MUST_RESYNC:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void on_message(j_common_ptr cinfo, int level) {
+  if (level >= 0) return;  // trace output
+  ++cinfo->err->num_warnings;
+  if (leaves_rows_undecoded(cinfo->err->msg_code)) jump_back(cinfo);
+}
+
+void on_output(j_common_ptr) {}
+
+void on_progress(j_common_ptr cinfo) {
+  if (cinfo->is_decompressor && reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans)
+    jump_back(cinfo);
+}
+
+// Owns one libjpeg decompressor. It lives in the frame that calls the guarded
+// steps, so the error exit's jump never skips its destructor.
+class JpegDecompressor {
+ public:
+  JpegDecompressor() {
+    std::memset(&m_cinfo, 0, sizeof m_cinfo);
+    m_cinfo.err = jpeg_std_error(&m_error.manager);
+    m_error.manager.error_exit = jump_back;
+    m_error.manager.emit_message = on_message;
+    m_error.manager.output_message = on_output;
+    m_progress.progress_monitor = on_progress;
+  }
+  ~JpegDecompressor() { jpeg_destroy_decompress(&m_cinfo); }  // also fine when never created
+  JpegDecompressor(const JpegDecompressor&) = delete;
+  JpegDecompressor& operator=(const JpegDecompressor&) = delete;
+
+  std::jmp_buf& jump() { return m_error.jump; }
+  j_decompress_ptr cinfo() { return &m_cinfo; }
+
+  /// Creation may already end in the error exit: call it after the jump target is set.
+  void create(std::FILE* file) {
+    jpeg_create_decompress(&m_cinfo);
+    m_cinfo.mem->max_memory_to_use = kJpegWorkingMemory;
+    m_cinfo.progress = &m_progress;  // creation clears it
+    jpeg_stdio_src(&m_cinfo, file);
+  }
+
+ private:
+  jpeg_decompress_struct m_cinfo;
+  JpegErrorExit m_error;
+  jpeg_progress_mgr m_progress{};
+};
+
+enum class Outcome { decoded, failed, out_of_memory };
+
+struct DecodeJob {
+  std::FILE* file;
+  std::uint64_t file_size;
+  int max_w;
+  int max_h;
+  Foto* out;
+  int decoded_w;  // the output size, for the out-of-memory report
+  int decoded_h;
+};
+
+std::uint64_t size_of(std::FILE* file) {
+  struct stat info {};
+  if (::fstat(::fileno(file), &info) != 0 || info.st_size < 0) return 0;
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
+// Huffman-coded sequential data spends at least one bit on every block, so
+// a smaller file cannot hold the picture its header claims. Progressive and
+// arithmetic-coded data have no such floor; there the memory cap and the
+// premature-end check do the work.
+bool file_can_hold(j_decompress_ptr cinfo, std::uint64_t file_size) {
+  if (cinfo->progressive_mode || cinfo->arith_code) return true;
+  std::uint64_t blocks = 0;
+  for (int c = 0; c < cinfo->num_components; ++c)
+    blocks += static_cast<std::uint64_t>(cinfo->comp_info[c].width_in_blocks) * cinfo->comp_info[c].height_in_blocks;
+  return file_size >= blocks / 8;
+}
+
+constexpr std::uint32_t from_inverted_cmyk(std::uint32_t ink, std::uint32_t black) {
+  return std::min<std::uint32_t>((ink * black + 127) / 255, 255);
+}
+
+// libjpeg writes a row's samples into the tail of the row's own words
+// (decode_steps), so no second buffer is needed; widening them front to back
+// never overwrites a sample that is still to be read.
+void widen_row(std::uint32_t* row, int width, int components) {
+  const auto* samples = reinterpret_cast<const std::uint8_t*>(row) + static_cast<std::size_t>(4 - components) * width;
+  switch (components) {
+    case 1:
+      for (int x = 0; x < width; ++x) {
+        const std::uint32_t v = samples[x];
+        row[x] = make_pixel(v, v, v);
+      }
+      break;
+    case 3:
+      for (int x = 0; x < width; ++x) {
+        const std::uint8_t* s = samples + 3 * static_cast<std::size_t>(x);
+        const std::uint32_t r = s[0], g = s[1], b = s[2];
+        row[x] = make_pixel(r, g, b);
+      }
+      break;
+    case 4:
+      // The inverted CMYK of Adobe files: 255 is no ink.
+      for (int x = 0; x < width; ++x) {
+        const std::uint8_t* s = samples + 4 * static_cast<std::size_t>(x);
+        const std::uint32_t c = s[0], m = s[1], y = s[2], k = s[3];
+        row[x] = make_pixel(from_inverted_cmyk(c, k), from_inverted_cmyk(m, k), from_inverted_cmyk(y, k));
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+// Header, DCT scale, allocation and the rows, in that order.
+// Any libjpeg call may leave through the error exit, so nothing here owns
+// anything: the decompressor and the picture belong to the caller.
+Outcome decode_steps(JpegDecompressor& decompressor, DecodeJob& job) {
+  j_decompress_ptr cinfo = decompressor.cinfo();
+  decompressor.create(job.file);
+  jpeg_read_header(cinfo, TRUE);
+  cinfo->scale_num = 1;
+  cinfo->scale_denom = static_cast<unsigned>(jpeg_scale_denominator(
+      static_cast<int>(cinfo->image_width), static_cast<int>(cinfo->image_height), job.max_w, job.max_h));
+  jpeg_calc_output_dimensions(cinfo);
+  const int components = cinfo->output_components;
+  if (components != 1 && components != 3 && components != 4) return Outcome::failed;
+  if (!file_can_hold(cinfo, job.file_size)) return Outcome::failed;
+
+  jpeg_start_decompress(cinfo);
+  job.decoded_w = static_cast<int>(cinfo->output_width);
+  job.decoded_h = static_cast<int>(cinfo->output_height);
+  if (!job.out->try_allocate(job.decoded_w, job.decoded_h)) return Outcome::out_of_memory;
+  const std::size_t sample_offset = static_cast<std::size_t>(4 - components) * static_cast<std::size_t>(job.decoded_w);
+  while (cinfo->output_scanline < cinfo->output_height) {
+    std::uint32_t* row = job.out->row(static_cast<int>(cinfo->output_scanline));
+    JSAMPROW samples = reinterpret_cast<JSAMPLE*>(row) + sample_offset;
+    if (jpeg_read_scanlines(cinfo, &samples, 1) != 1) return Outcome::failed;
+    widen_row(row, job.decoded_w, components);
+  }
+  jpeg_finish_decompress(cinfo);
+  return Outcome::decoded;
+}
+
+Outcome guarded_decode(JpegDecompressor& decompressor, DecodeJob& job) {
+  if (setjmp(decompressor.jump()) != 0) return Outcome::failed;
+  return decode_steps(decompressor, job);
+}
+
+bool header_steps(JpegDecompressor& decompressor, std::FILE* file, JpegHeader& header) {
+  j_decompress_ptr cinfo = decompressor.cinfo();
+  decompressor.create(file);
+  jpeg_read_header(cinfo, TRUE);
+  header.width = static_cast<int>(cinfo->image_width);
+  header.height = static_cast<int>(cinfo->image_height);
+  header.pixel_count = static_cast<std::int64_t>(header.width) * header.height;
+  header.components = cinfo->num_components;
+  header.color_space = static_cast<int>(cinfo->jpeg_color_space);
+  if (cinfo->density_unit == 1) {  // dots per inch
+    header.dpi_x = cinfo->X_density;
+    header.dpi_y = cinfo->Y_density;
+  } else if (cinfo->density_unit == 2) {  // dots per centimetre
+    header.dpi_x = cinfo->X_density * 2.54;
+    header.dpi_y = cinfo->Y_density * 2.54;
+  }
+  return true;
+}
+
+bool guarded_header(JpegDecompressor& decompressor, std::FILE* file, JpegHeader& header) {
+  if (setjmp(decompressor.jump()) != 0) return false;
+  return header_steps(decompressor, file, header);
+}
+
+// The picture as the camera was held.
+bool apply_orientation(Foto& picture, int orientation) {
+  switch (orientation) {
+    case 2:
+      picture.mirror();
+      return true;
+    case 3:
+      picture.mirror();
+      picture.flip();
+      return true;
+    case 4:
+      picture.flip();
+      return true;
+    case 5:
+      picture.mirror();
+      return picture.rotate(-90);
+    case 6:
+      return picture.rotate(90);
+    case 7:
+      picture.mirror();
+      return picture.rotate(90);
+    case 8:
+      return picture.rotate(-90);
+    default:
+      return true;  // 1, or no orientation at all
+  }
+}
+
+}  // namespace
+
+int jpeg_scale_denominator(int width, int height, int max_w, int max_h) {
+  if (max_w <= 0 || max_h <= 0) return 1;
+  const int q = std::min(width / max_w, height / max_h);
+  if (q >= 8) return 8;
+  if (q >= 4) return 4;
+  if (q >= 2) return 2;
+  return 1;
+}
+
+bool decode_jpeg(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h, Foto& out, Prompt* report) {
+  if (file == nullptr) {
+    if (report != nullptr) report->message(format(tr("Unable to open file '%s'"), path.string()), Icon::error);
+    return false;
+  }
+  // A picture stored on its side is turned after decoding, so the maxima
+  // apply to it turned.
+  const int orientation = exif_integer_tag(path, kExifTagOrientation, 0, 1, 8, -1);
+  if (orientation >= 5) std::swap(max_w, max_h);
+
+  DecodeJob job{file, size_of(file), max_w, max_h, &out, 0, 0};
+  Outcome outcome;
+  {
+    JpegDecompressor decompressor;
+    outcome = guarded_decode(decompressor, job);
+  }
+  switch (outcome) {
+    case Outcome::decoded:
+      return apply_orientation(out, orientation);
+    case Outcome::out_of_memory: {
+      Prompt& prompt = report != nullptr ? *report : process_prompt();
+      prompt.message(out_of_memory_text(job.decoded_w, job.decoded_h) + "!!", Icon::error);
+      return false;
+    }
+    case Outcome::failed:
+      break;
+  }
+  if (report != nullptr) report->message(format(tr("Unable to load file '%s'"), path.string()), Icon::error);
+  return false;
+}
+
+bool read_jpeg_header(std::FILE* file, JpegHeader& header) {
+  header = JpegHeader{};
+  if (file == nullptr) return false;
+  JpegDecompressor decompressor;
+  if (guarded_header(decompressor, file, header)) return true;
+  header = JpegHeader{};
+  return false;
+}
+
+}  // namespace tess

@@ -1,0 +1,31 @@
+#pragma once
+// JPEG decoding for Foto::load and the JPEG header reader (internal to the
+// images module). libjpeg errors come back as return values: its error exit
+// jumps back into the decoder, which keeps no C++ object alive across the jump.
+
+#include <cstdio>
+#include <filesystem>
+
+#include "images/foto.hpp"
+
+namespace tess {
+
+class Prompt;
+
+/// The DCT scale denominator (1, 2, 4 or 8) for a width × height picture
+/// asked for at max_w × max_h: the largest that still decodes at least the
+/// maxima (1 unless both maxima are positive).
+int jpeg_scale_denominator(int width, int height, int max_w, int max_h);
+
+/// Decodes `file` (at its start; null when it could not be opened) into
+/// `out`, DCT-scaled for max_w × max_h and turned by the EXIF orientation read
+/// from `path`. Failures are reported through `report` when it is set; out of
+/// memory always is (through the process prompt without `report`). On
+/// failure `out` is left for the caller to clear.
+bool decode_jpeg(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h, Foto& out, Prompt* report);
+
+/// The header fields of `file` without decoding; false for anything libjpeg
+/// cannot read a header from.
+bool read_jpeg_header(std::FILE* file, JpegHeader& header);
+
+}  // namespace tess

@@ -1,0 +1,188 @@
+// Tile analysis: a decoded picture into its signature, a JPEG loaded for
+// analysis (DCT-scaled for 48 × 48) with and without the analysis, the
+// unchanged-file check of a list rebuild, and list files of many entries.
+
+#include <algorithm>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+#include <jpeglib.h>
+#include <unistd.h>
+
+#include "base/scripted_prompt.hpp"
+#include "images/foto.hpp"
+#include "tilelist/foto_info.hpp"
+#include "tilelist/list_file.hpp"
+#include "tilelist/tile_signature.hpp"
+
+namespace tess {
+namespace {
+
+/// A smooth, photograph-like picture: gradients with a ripple.
+Foto photo_like(int width, int height) {
+  Foto picture;
+  picture.allocate(width, height);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const double ripple = 40 * std::sin(x * 0.05) * std::cos(y * 0.07);
+      const auto channel = [](double v) { return static_cast<std::uint32_t>(std::clamp(v, 0.0, 255.0)); };
+      picture.at(x, y) = make_pixel(channel(255.0 * x / width + ripple), channel(255.0 * y / height - ripple),
+                                    channel(128 + ripple));
+    }
+  return picture;
+}
+
+struct BenchError {
+  jpeg_error_mgr manager;
+  std::jmp_buf jump;
+};
+
+bool write_jpeg(const std::filesystem::path& path, const Foto& picture) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  jpeg_compress_struct info{};
+  BenchError error{};
+  info.err = jpeg_std_error(&error.manager);
+  error.manager.error_exit = [](j_common_ptr common) { std::longjmp(reinterpret_cast<BenchError*>(common->err)->jump, 1); };
+  std::vector<JSAMPLE> row(static_cast<std::size_t>(picture.width()) * 3);
+  if (setjmp(error.jump)) {
+    jpeg_destroy_compress(&info);
+    std::fclose(file);
+    return false;
+  }
+  jpeg_create_compress(&info);
+  jpeg_stdio_dest(&info, file);
+  info.image_width = static_cast<JDIMENSION>(picture.width());
+  info.image_height = static_cast<JDIMENSION>(picture.height());
+  info.input_components = 3;
+  info.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, 90, TRUE);
+  jpeg_start_compress(&info, TRUE);
+  while (info.next_scanline < info.image_height) {
+    const std::uint32_t* source = picture.row(static_cast<int>(info.next_scanline));
+    for (int x = 0; x < picture.width(); ++x) {
+      row[3 * x] = static_cast<JSAMPLE>(pixel_red(source[x]));
+      row[3 * x + 1] = static_cast<JSAMPLE>(pixel_green(source[x]));
+      row[3 * x + 2] = static_cast<JSAMPLE>(pixel_blue(source[x]));
+    }
+    JSAMPROW rows[1] = {row.data()};
+    jpeg_write_scanlines(&info, rows, 1);
+  }
+  jpeg_finish_compress(&info);
+  jpeg_destroy_compress(&info);
+  return std::fclose(file) == 0;
+}
+
+/// A 640 × 480 JPEG written once per run, removed at exit.
+const std::filesystem::path& sample_jpeg() {
+  static const std::filesystem::path path = [] {
+    auto p = std::filesystem::temp_directory_path() / ("tess_tile_bench_" + std::to_string(::getpid()) + ".jpg");
+    write_jpeg(p, photo_like(640, 480));
+    std::atexit([] { std::filesystem::remove(sample_jpeg()); });
+    return p;
+  }();
+  return path;
+}
+
+void BM_AnalyseDecoded640x480(benchmark::State& state) {
+  const Foto picture = photo_like(640, 480);
+  TileSignature signature;
+  for (auto _ : state) {
+    signature.analyse(picture, AnalysisMode::fill);
+    benchmark::DoNotOptimize(signature.samples.data());
+  }
+}
+BENCHMARK(BM_AnalyseDecoded640x480);
+
+void BM_AnalyseDecoded80x60(benchmark::State& state) {
+  // What the analysis sees of a 640 × 480 JPEG after the 1/8 DCT scale.
+  const Foto picture = photo_like(80, 60);
+  TileSignature signature;
+  for (auto _ : state) {
+    signature.analyse(picture, AnalysisMode::fill);
+    benchmark::DoNotOptimize(signature.samples.data());
+  }
+}
+BENCHMARK(BM_AnalyseDecoded80x60);
+
+void BM_LoadJpeg640x480At48(benchmark::State& state) {
+  const auto& path = sample_jpeg();
+  for (auto _ : state) {
+    Foto picture;
+    if (!picture.load(path, kAnalysisLoadSize, kAnalysisLoadSize, nullptr)) state.SkipWithError("load failed");
+    benchmark::DoNotOptimize(picture.pixels());
+  }
+}
+BENCHMARK(BM_LoadJpeg640x480At48);
+
+void BM_LoadAndAnalyseJpeg640x480(benchmark::State& state) {
+  const auto& path = sample_jpeg();
+  for (auto _ : state) {
+    FotoInfo entry(path.string());
+    AnalysisCounters counters;
+    if (!analyse_entry(entry, false, kListFileVersion, counters)) state.SkipWithError("analysis failed");
+    benchmark::DoNotOptimize(entry.signature.samples.data());
+  }
+}
+BENCHMARK(BM_LoadAndAnalyseJpeg640x480);
+
+void BM_UnchangedEntryCheck(benchmark::State& state) {
+  const auto& path = sample_jpeg();
+  FotoInfo entry(path.string());
+  AnalysisCounters counters;
+  analyse_entry(entry, false, kListFileVersion, counters);
+  for (auto _ : state) benchmark::DoNotOptimize(analyse_entry(entry, false, kListFileVersion, counters));
+}
+BENCHMARK(BM_UnchangedEntryCheck);
+
+TileImageList big_list(int entries) {
+  TileImageList list;
+  list.add_folder(FolderKind::include, "/home/user/Pictures/");
+  for (int i = 0; i < entries; ++i) {
+    FotoInfo e("/home/user/Pictures/holiday/IMG_" + std::to_string(100000 + i) + ".jpg");
+    e.signature.samples.fill(make_pixel(static_cast<std::uint32_t>(i) & 255, 100, 200));
+    e.modification_time = 1700000000 + i;
+    e.file_size = 2000000 + i;
+    list.insert(std::move(e));
+  }
+  return list;
+}
+
+void BM_SaveList10000(benchmark::State& state) {
+  TileImageList list = big_list(10000);
+  const auto path = std::filesystem::temp_directory_path() / ("tess_list_bench_" + std::to_string(::getpid()) + ".tzc");
+  for (auto _ : state)
+    if (!save_list_file(list, path)) state.SkipWithError("save failed");
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(std::filesystem::file_size(path)));
+  std::filesystem::remove(path);
+}
+BENCHMARK(BM_SaveList10000)->Unit(benchmark::kMillisecond);
+
+void BM_LoadList10000(benchmark::State& state) {
+  TileImageList list = big_list(10000);
+  const auto path = std::filesystem::temp_directory_path() / ("tess_list_bench_" + std::to_string(::getpid()) + ".tzc");
+  save_list_file(list, path);
+  ScriptedPrompt prompt;
+  for (auto _ : state) {
+    TileImageList loaded;
+    if (!load_list_file(loaded, path, prompt)) state.SkipWithError("load failed");
+    benchmark::DoNotOptimize(loaded.entry_count());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(std::filesystem::file_size(path)));
+  std::filesystem::remove(path);
+}
+BENCHMARK(BM_LoadList10000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace tess
+
+BENCHMARK_MAIN();

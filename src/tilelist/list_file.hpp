@@ -1,0 +1,42 @@
+#pragma once
+// The Tile Images List file (".tzc"): the list's folder sets, its
+// black-and-white flag and every entry with its file state and signature, so
+// that neither a mosaic run nor a rebuild decodes unchanged pictures again.
+// Version 119 is written; versions 108 to 119 are read. All integers are
+// little-endian; strings carry a 1-, 3- or 7-byte length prefix and no
+// terminator.
+
+#include <filesystem>
+
+#include "tilelist/tile_image_list.hpp"
+
+namespace tess {
+
+class Prompt;
+
+/// How a load ended.
+enum class ListLoadResult {
+  loaded,      ///< the list holds the file's contents
+  refused,     ///< another version or grid: the message was shown, the list is empty
+  unreadable,  ///< missing, truncated or malformed: the list is empty, nothing was shown
+};
+
+/// Loads `file` into `list`, whose path becomes `file` first. True only when
+/// the file was read whole. A file of a version outside 108..119 or of
+/// another grid is refused with "This file was created using a different
+/// version of Tessellarium" (the list keeps the version read, so the caller
+/// can tell); a missing, short or malformed file leaves the list empty and
+/// shows nothing (the caller reports "Error while reading the Images List!").
+/// Counts and string lengths are checked against the bytes left in the file
+/// before anything is allocated for them. Files older than version 118 leave
+/// the list changed and in need of an upgrade.
+bool load_list_file(TileImageList& list, const std::filesystem::path& file, Prompt& prompt,
+                    ListLoadResult* result = nullptr);
+
+/// Writes `list` to `file` as version 119. Every write, the last flush and
+/// the close are checked; on failure false is returned and, when `report` is
+/// given, "Unable to save file '%s'" is shown through it. On success the list
+/// takes `file` as its path, version 119 and a clear changed flag.
+bool save_list_file(TileImageList& list, const std::filesystem::path& file, Prompt* report = nullptr);
+
+}  // namespace tess

@@ -1,0 +1,116 @@
+#pragma once
+// TileImageList: the pictures (and clips) that serve as tiles - the four
+// folder sets the user chose, the analysed entries in path order and their
+// counts. The list file stores exactly this; the mosaic run reads it.
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+
+#include "tilelist/foto_info.hpp"
+
+namespace tess {
+
+/// The version list files are written in, and the oldest one that is read.
+inline constexpr int kListFileVersion = 119;
+inline constexpr int kOldestListFileVersion = 108;
+/// Lists loaded from files older than this are rebuilt and analysed again.
+inline constexpr int kFirstCurrentListVersion = 118;
+
+/// Index of a folder set.
+enum class FolderKind { include = 0, exclude = 1, required = 2, video = 3 };
+inline constexpr int kFolderKindCount = 4;
+
+/// Grouping modes of the variant grouping pass (the "Mosaic Processing" codes
+/// that group; every other code numbers video frames).
+inline constexpr int kGroupingCustomVariants = 3;
+inline constexpr int kGroupingFolderVariants = 6;
+inline constexpr int kGroupingFrameNumbers = 0;
+
+class TileImageList {
+ public:
+  /// A folder set: folder paths ending in "/" or single file paths, in
+  /// byte-wise order.
+  using FolderSet = std::set<std::string>;
+  /// The entries, one per path, in byte-wise order of their UTF-8 path
+  /// (std::string compares bytes as unsigned values). The key is the
+  /// entry's path and must not be changed through the entry.
+  using EntrySet = std::map<std::string, FotoInfo>;
+
+  /// The list file this list was loaded from or saved to; empty for a new list.
+  const std::string& path() const { return m_path; }
+  void set_path(std::string path) { m_path = std::move(path); }
+
+  const FolderSet& folders(FolderKind kind) const { return m_folders[static_cast<int>(kind)]; }
+  /// Adds a folder or file item; false when it was already there.
+  bool add_folder(FolderKind kind, const std::string& item);
+  bool remove_folder(FolderKind kind, const std::string& item);
+
+  bool black_and_white() const { return m_black_and_white; }
+  void set_black_and_white(bool on) { m_black_and_white = on; }
+
+  /// The version of the file last loaded; kListFileVersion after a save.
+  int version() const { return m_version; }
+  void set_version(int version) { m_version = version; }
+  /// A list loaded from a file older than version 118 must be rebuilt.
+  bool needs_upgrade() const { return m_version < kFirstCurrentListVersion; }
+
+  /// Set by every edit and by loading an old file; cleared by a save.
+  bool changed() const { return m_changed; }
+  void set_changed(bool changed) { m_changed = changed; }
+
+  const EntrySet& entries() const { return m_entries; }
+  std::size_t entry_count() const { return m_entries.size(); }
+  /// The entry with exactly this path, or null.
+  FotoInfo* find(const std::string& path);
+  const FotoInfo* find(const std::string& path) const;
+  /// Inserts an entry under its path. An entry with the same path is kept
+  /// and the new one dropped (false). Any insertion invalidates the grouping.
+  bool insert(FotoInfo entry);
+  /// Removes the entry with this path; false when there was none. Like an
+  /// insertion, it invalidates the grouping.
+  bool erase(const std::string& path);
+  /// Empties the entry set and the four folder sets, and the counts.
+  void clear();
+
+  /// Numbers the entries by the grouping mode (custom variants: path up to
+  /// its last "___"; folder variants: path up to its last "/"; any other
+  /// mode: frames of extracted videos, whose path holds "FRAMES", are
+  /// numbered 1, 2, ... in path order) and recounts landscape and portrait
+  /// pictures and clips. Skipped when the mode equals that of the last pass
+  /// and nothing was inserted since.
+  void group_variants(int mode);
+  /// Number of variant groups made by the last grouping pass.
+  int group_count() const { return m_group_count; }
+
+  // Counts as of the last grouping pass.
+  long landscape_images() const { return m_landscape_images; }
+  long portrait_images() const { return m_portrait_images; }
+  long landscape_clips() const { return m_landscape_clips; }
+  long portrait_clips() const { return m_portrait_clips; }
+  long portrait_entries() const { return m_portrait_entries; }
+
+ private:
+  void recount();
+
+  std::string m_path;
+  std::array<FolderSet, kFolderKindCount> m_folders;
+  bool m_black_and_white = false;
+  int m_version = kListFileVersion;
+  bool m_changed = false;
+  EntrySet m_entries;
+
+  static constexpr int kNoGrouping = -1;
+  int m_grouping_mode = kNoGrouping;
+  int m_group_count = 0;
+  long m_landscape_images = 0;
+  long m_portrait_images = 0;
+  long m_landscape_clips = 0;
+  long m_portrait_clips = 0;
+  long m_portrait_entries = 0;
+};
+
+}  // namespace tess

@@ -28,6 +28,7 @@ int run_cli(int argc, char** argv) {
 
   CommandContext context{prompt, kExitOk};
   add_config_command(app, context);
+  add_settings_command(app, context);
 
   try {
     app.parse(argc, argv);

@@ -16,4 +16,7 @@ struct CommandContext {
 /// `config show | get KEY | set KEY VALUE`: the advanced options' "Default Values".
 void add_config_command(CLI::App& app, CommandContext& context);
 
+/// `settings list | show NAME | save NAME [--set KEY=VALUE]... | delete NAME`: named mosaic settings.
+void add_settings_command(CLI::App& app, CommandContext& context);
+
 }  // namespace tess

@@ -29,6 +29,7 @@ int run_cli(int argc, char** argv) {
   CommandContext context{prompt, kExitOk};
   add_config_command(app, context);
   add_settings_command(app, context);
+  add_list_command(app, context);
 
   try {
     app.parse(argc, argv);

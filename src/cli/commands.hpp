@@ -19,4 +19,7 @@ void add_config_command(CLI::App& app, CommandContext& context);
 /// `settings list | show NAME | save NAME [--set KEY=VALUE]... | delete NAME`: named mosaic settings.
 void add_settings_command(CLI::App& app, CommandContext& context);
 
+/// `list create | update | show`: build, analyse and inspect Tile Images Lists.
+void add_list_command(CLI::App& app, CommandContext& context);
+
 }  // namespace tess

@@ -35,6 +35,16 @@ bool TileImageList::remove_folder(FolderKind kind, const std::string& item) {
   return m_folders[static_cast<int>(kind)].erase(item) != 0;
 }
 
+bool TileImageList::add_item(FolderKind kind, std::string path, bool is_folder) {
+  if (is_folder && (path.empty() || path.back() != '/')) path += '/';
+  m_changed = true;
+  return add_folder(kind, path);
+}
+
+bool TileImageList::has_sources() const {
+  return !folders(FolderKind::include).empty() || !folders(FolderKind::video).empty();
+}
+
 FotoInfo* TileImageList::find(const std::string& path) {
   const auto it = m_entries.find(path);
   return it == m_entries.end() ? nullptr : &it->second;
@@ -65,6 +75,27 @@ void TileImageList::clear() {
   m_grouping_mode = kNoGrouping;
   m_group_count = 0;
   recount();
+}
+
+void TileImageList::clear_entries() {
+  m_entries.clear();
+  m_grouping_mode = kNoGrouping;
+  m_group_count = 0;
+  recount();
+}
+
+std::size_t TileImageList::remove_unusable() {
+  m_unusable_paths.clear();
+  for (auto it = m_entries.begin(); it != m_entries.end();) {
+    if (it->second.usable != 0) {
+      ++it;
+      continue;
+    }
+    m_unusable_paths.push_back(it->first);
+    it = m_entries.erase(it);
+  }
+  if (!m_unusable_paths.empty()) m_grouping_mode = kNoGrouping;
+  return m_unusable_paths.size();
 }
 
 void TileImageList::group_variants(int mode) {

@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "tilelist/foto_info.hpp"
 
@@ -48,6 +49,13 @@ class TileImageList {
   /// Adds a folder or file item; false when it was already there.
   bool add_folder(FolderKind kind, const std::string& item);
   bool remove_folder(FolderKind kind, const std::string& item);
+  /// Adds an item as the user names it: a folder gets its trailing "/" (so
+  /// its scan lists what it holds), a file is kept as it is. Sets the
+  /// changed flag; false when the item was already in the set.
+  bool add_item(FolderKind kind, std::string path, bool is_folder);
+  /// Whether any Include or Video item exists: without one there is nothing
+  /// to analyse.
+  bool has_sources() const;
 
   bool black_and_white() const { return m_black_and_white; }
   void set_black_and_white(bool on) { m_black_and_white = on; }
@@ -63,6 +71,12 @@ class TileImageList {
   void set_changed(bool changed) { m_changed = changed; }
 
   const EntrySet& entries() const { return m_entries; }
+  /// Calls `visit(FotoInfo&)` on every entry in path order. The visitor may
+  /// change anything but the path.
+  template <typename Visit>
+  void for_each_entry(Visit&& visit) {
+    for (auto& [path, entry] : m_entries) visit(entry);
+  }
   std::size_t entry_count() const { return m_entries.size(); }
   /// The entry with exactly this path, or null.
   FotoInfo* find(const std::string& path);
@@ -75,6 +89,17 @@ class TileImageList {
   bool erase(const std::string& path);
   /// Empties the entry set and the four folder sets, and the counts.
   void clear();
+  /// Empties the entry set only (the folder sets stay).
+  void clear_entries();
+
+  /// Paths of entries removed because they were excluded, vanished or could
+  /// not be analysed, kept for the error file of the next save.
+  const std::vector<std::string>& unusable_paths() const { return m_unusable_paths; }
+  void add_unusable_path(std::string path) { m_unusable_paths.push_back(std::move(path)); }
+  void clear_unusable_paths() { m_unusable_paths.clear(); }
+  /// Removes every entry whose usable flag is clear; their paths replace the
+  /// unusable paths. Returns how many were removed.
+  std::size_t remove_unusable();
 
   /// Numbers the entries by the grouping mode (custom variants: path up to
   /// its last "___"; folder variants: path up to its last "/"; any other
@@ -102,6 +127,7 @@ class TileImageList {
   int m_version = kListFileVersion;
   bool m_changed = false;
   EntrySet m_entries;
+  std::vector<std::string> m_unusable_paths;
 
   static constexpr int kNoGrouping = -1;
   int m_grouping_mode = kNoGrouping;

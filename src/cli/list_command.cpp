@@ -1,0 +1,257 @@
+// `tessellarium list create | update | show`: Tile Images Lists from the
+// command line, through the same build, analysis and completion as the list
+// window.
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include <unistd.h>
+
+#include "base/prompt.hpp"
+#include "base/text.hpp"
+#include "cli/cli_app.hpp"
+#include "cli/commands.hpp"
+#include "cli/terminal_prompt.hpp"
+#include "engine/run_threads.hpp"
+#include "settings/advanced_options.hpp"
+#include "settings/configuration.hpp"
+#include "tilelist/list_analysis.hpp"
+#include "tilelist/list_file.hpp"
+#include "tilelist/tile_image_list.hpp"
+
+namespace tess {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ListArgs {
+  std::string file;
+  std::vector<std::string> include;
+  std::vector<std::string> exclude;
+  std::vector<std::string> required;
+  std::vector<std::string> video;
+  bool black_and_white = false;
+  int threads = 0;
+  bool entries = false;
+};
+
+// --- Ctrl-C ------------------------------------------------------------------
+
+volatile std::sig_atomic_t g_interrupted = 0;
+constexpr std::chrono::milliseconds kInterruptPollInterval{100};
+
+extern "C" void on_interrupt(int) {
+  // The first Ctrl-C asks the analysis to stop; a second one leaves at once.
+  if (g_interrupted != 0) ::_exit(kExitFailed);
+  g_interrupted = 1;
+}
+
+/// Routes SIGINT to the stop request for its lifetime.
+class InterruptGuard {
+ public:
+  InterruptGuard() {
+    g_interrupted = 0;
+    struct sigaction action {};
+    action.sa_handler = on_interrupt;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, &m_previous);
+  }
+  ~InterruptGuard() { ::sigaction(SIGINT, &m_previous, nullptr); }
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+ private:
+  struct sigaction m_previous {};
+};
+
+// --- helpers -------------------------------------------------------------------
+
+/// An absolute, tidied form of a path as the user typed it.
+std::string absolute_path(const std::string& path) {
+  std::error_code error;
+  fs::path absolute = fs::absolute(path, error);
+  if (error) absolute = path;
+  return absolute.lexically_normal().string();
+}
+
+/// Adds the items the user named to one folder set. A path that names
+/// nothing is bad input.
+bool add_items(TileImageList& list, FolderKind kind, const std::vector<std::string>& paths) {
+  for (const std::string& path : paths) {
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (error || !fs::exists(status)) {
+      std::fprintf(stderr, "error: no such file or folder '%s'\n", path.c_str());
+      return false;
+    }
+    list.add_item(kind, absolute_path(path), fs::is_directory(status));
+  }
+  return true;
+}
+
+int thread_count(int requested) {
+  if (requested > 0) return requested;
+  ConfigFile config;
+  AdvancedOptions options;
+  options.initialise_all(true, config);
+  return configured_thread_count(options, config);
+}
+
+/// Progress on standard error: a live line on a terminal, one line per
+/// status change on a pipe.
+class ProgressOutput {
+ public:
+  ProgressOutput() : m_terminal(::isatty(STDERR_FILENO) == 1) {}
+
+  void status(const std::string& text) {
+    if (m_terminal) std::fputs("\r\033[K", stderr);
+    std::fprintf(stderr, "%s\n", text.c_str());
+    m_live = false;
+  }
+
+  void tick(ListAnalysis& analysis) {
+    if (g_interrupted != 0) analysis.request_stop();
+    const AnalysisProgress progress = analysis.progress();
+    const std::string text = progress_text(progress);
+    if (m_terminal) {
+      std::fprintf(stderr, "\r%s\033[K", text.c_str());
+      m_live = true;
+    } else if (!progress.workers_alive) {
+      std::fprintf(stderr, "%s\n", text.c_str());
+    }
+    if (!progress.workers_alive) finish_line();
+    std::fflush(stderr);
+  }
+
+  void finish_line() {
+    if (m_live) std::fputc('\n', stderr);
+    m_live = false;
+  }
+
+ private:
+  bool m_terminal;
+  bool m_live = false;
+};
+
+int exit_status(ListSaveResult result, Prompt& prompt) {
+  switch (result) {
+    case ListSaveResult::saved: return kExitOk;
+    case ListSaveResult::no_sources: return kExitUsage;
+    case ListSaveResult::stopped: prompt.message(tr("Stopped!"), Icon::error); return kExitFailed;
+    case ListSaveResult::started:
+    case ListSaveResult::busy:
+    case ListSaveResult::cancelled:
+    case ListSaveResult::nothing_usable:
+    case ListSaveResult::save_failed: return kExitFailed;
+  }
+  return kExitFailed;
+}
+
+/// Analyses `list` and saves it to its own path.
+int analyse_and_save(TileImageList& list, int threads, Prompt& prompt) {
+  ListAnalysis analysis(list, prompt);
+  ProgressOutput output;
+  analysis.set_status_observer([&output](const std::string& text) { output.status(text); });
+  InterruptGuard interrupts;
+  // Polled more often than a window would, so Ctrl-C is answered at once.
+  const ListSaveResult result = analysis.run(
+      threads, false, [&output](ListAnalysis& running) { output.tick(running); }, kInterruptPollInterval);
+  output.finish_line();
+  return exit_status(result, prompt);
+}
+
+/// Loads a list for update or show; a refused or unreadable file is bad input.
+bool load_for_command(TileImageList& list, const std::string& file, Prompt& prompt) {
+  ListLoadResult result = ListLoadResult::unreadable;
+  load_list_file(list, absolute_path(file), prompt, &result);
+  if (result == ListLoadResult::loaded) return true;
+  // A refused file was already reported with its reason.
+  if (result == ListLoadResult::unreadable) prompt.message(tr("Error while reading the Images List!"), Icon::error);
+  return false;
+}
+
+// --- the commands ------------------------------------------------------------
+
+int list_create(const ListArgs& args, Prompt& prompt) {
+  TileImageList list;
+  if (!add_items(list, FolderKind::include, args.include) || !add_items(list, FolderKind::exclude, args.exclude) ||
+      !add_items(list, FolderKind::required, args.required) || !add_items(list, FolderKind::video, args.video))
+    return kExitUsage;
+  list.set_black_and_white(args.black_and_white);
+  // The name stands for the one a save dialog would have given.
+  list.set_path(with_list_extension(absolute_path(args.file)));
+  return analyse_and_save(list, thread_count(args.threads), prompt);
+}
+
+int list_update(const ListArgs& args, Prompt& prompt) {
+  TileImageList list;
+  if (!load_for_command(list, args.file, prompt)) return kExitUsage;
+  if (list.needs_upgrade()) {
+    // Signatures of old lists are not what an analysis gives today.
+    prompt.message(format("list version %d is rebuilt and analysed again", list.version()), Icon::information);
+    list.clear_entries();
+  }
+  return analyse_and_save(list, thread_count(args.threads), prompt);
+}
+
+const char* yes_no(bool on) { return on ? "yes" : "no"; }
+
+int list_show(const ListArgs& args, Prompt& prompt) {
+  TileImageList list;
+  if (!load_for_command(list, args.file, prompt)) return kExitUsage;
+  std::printf("Version: %d\n", list.version());
+  std::printf("Black and white: %s\n", yes_no(list.black_and_white()));
+  const std::pair<FolderKind, const char*> sets[] = {{FolderKind::include, "Include"},
+                                                     {FolderKind::exclude, "Exclude"},
+                                                     {FolderKind::required, "Required"},
+                                                     {FolderKind::video, "Video"}};
+  for (const auto& [kind, name] : sets)
+    for (const std::string& item : list.folders(kind)) std::printf("%s: %s\n", name, error_file_line(item).c_str());
+  std::printf("Landscape images: %ld\n", list.landscape_images());
+  std::printf("Portrait images: %ld\n", list.portrait_images());
+  std::printf("Landscape videoclips: %ld\n", list.landscape_clips());
+  std::printf("Portrait videoclips: %ld\n", list.portrait_clips());
+  std::printf("Entries: %zu\n", list.entry_count());
+  if (args.entries)
+    for (const auto& [path, entry] : list.entries())
+      std::printf("%s\t%d\t%s\t%s\t%d\n", error_file_line(path).c_str(), static_cast<int>(entry.file_size),
+                  entry.is_portrait() ? "portrait" : "landscape", entry.required != 0 ? "required" : "-",
+                  static_cast<int>(entry.variant_group));
+  return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+
+void add_list_command(CLI::App& app, CommandContext& context) {
+  auto args = std::make_shared<ListArgs>();
+  CLI::App* list = app.add_subcommand("list", "Build, update or show a Tile Images List");
+  list->require_subcommand(1);
+
+  CLI::App* create = list->add_subcommand("create", "Scan folders, analyse the pictures and save a new list");
+  create->add_option("LIST", args->file, "List file (.tzc)")->required();
+  create->add_option("--include", args->include, "Folder or picture to use (repeatable)");
+  create->add_option("--exclude", args->exclude, "Folder or picture never to use (repeatable)");
+  create->add_option("--required", args->required, "Folder or picture to use always (repeatable)");
+  create->add_option("--video", args->video, "Folder or clip of video tiles (repeatable)");
+  create->add_flag("--bw", args->black_and_white, "Compare pictures in black and white");
+  create->add_option("--threads", args->threads, "Analysis threads")->check(CLI::Range(1, 5000));
+  create->callback([&context, args] { context.status = list_create(*args, context.prompt); });
+
+  CLI::App* update = list->add_subcommand("update", "Rescan a list's folders, analyse what changed and save it");
+  update->add_option("LIST", args->file, "List file (.tzc)")->required();
+  update->add_option("--threads", args->threads, "Analysis threads")->check(CLI::Range(1, 5000));
+  update->callback([&context, args] { context.status = list_update(*args, context.prompt); });
+
+  CLI::App* show = list->add_subcommand("show", "Print a list's folders, counts and entries");
+  show->add_option("LIST", args->file, "List file (.tzc)")->required();
+  show->add_flag("--entries", args->entries, "One line per entry: path, size, orientation, required, group");
+  show->callback([&context, args] { context.status = list_show(*args, context.prompt); });
+}
+
+}  // namespace tess

@@ -1,0 +1,537 @@
+// The list analysis and the list window's commands. Workers take batches of
+// entries under the list lock and analyse them unlocked: each entry belongs
+// to exactly one batch, so no two threads touch the same entry, and the
+// entry set does not change shape while they run.
+
+#include "tilelist/list_analysis.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <system_error>
+#include <utility>
+
+#include "base/prompt.hpp"
+#include "base/text.hpp"
+#include "tilelist/foto_info.hpp"
+#include "tilelist/list_file.hpp"
+#include "tilelist/list_scan.hpp"
+
+namespace tess {
+
+namespace {
+
+std::atomic<long> g_load_failures{0};
+
+constexpr int kMostThreads = 5000;
+constexpr const char* kListFileKind = "ImageArchive";
+
+Answer ask_yes_no(Prompt& prompt, const std::string& text) {
+  return prompt.ask(text, Buttons::yes_no, Answer::no, Icon::question);
+}
+
+std::string list_filter() { return tr("Tessellarium Tile Images List") + " (*.tzc)"; }
+
+}  // namespace
+
+long load_failure_count() { return g_load_failures.load(); }
+
+std::string elapsed_text(std::int64_t milliseconds) {
+  const std::int64_t seconds = std::max<std::int64_t>(0, milliseconds) / 1000;
+  return format("%02d:%02d:%02d", seconds / 3600, (seconds / 60) % 60, seconds % 60);
+}
+
+std::string progress_text(const AnalysisProgress& progress) {
+  return format(tr("Tile# %d, Analysis Completed %.2f%%, Elapsed Time: %s"), progress.processed,
+                progress.percentage, elapsed_text(progress.elapsed_ms));
+}
+
+std::string list_status_text(const TileImageList& list) {
+  if (list.entry_count() == 0) return tr("No Images are loaded. Please add a Folder to the Folder List");
+  std::string text;
+  const auto add = [&text](const char* singular, const char* plural, long count) {
+    if (count == 0) return;
+    if (!text.empty()) text += ", ";
+    text += format(trn(singular, plural, static_cast<unsigned long>(count)), count);
+  };
+  add("%ld Landscape image", "%ld Landscape images", list.landscape_images());
+  add("%ld Portrait image", "%ld Portrait images", list.portrait_images());
+  add("%ld Landscape videoclip", "%ld Landscape videoclips", list.landscape_clips());
+  add("%ld Portrait videoclip", "%ld Portrait videoclips", list.portrait_clips());
+  text += list.changed() ? tr(". Remember to Save the Images List!") : std::string(".");
+  return text;
+}
+
+std::string with_list_extension(const std::string& file) {
+  const auto slash = file.rfind('/');
+  const auto dot = file.rfind('.');
+  const bool has_extension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  // Only exactly "tzc" counts: "list.TZC" is saved as "list.TZC.tzc".
+  if (has_extension && file.compare(dot + 1, std::string::npos, "tzc") == 0) return file;
+  return file + ".tzc";
+}
+
+std::string error_file_line(const std::string& path) {
+  std::string line = path;
+  // One path per line: a break inside a name would make two lines of it.
+  std::replace(line.begin(), line.end(), '\n', '?');
+  std::replace(line.begin(), line.end(), '\r', '?');
+  return line;
+}
+
+bool write_error_file(const std::string& file, const std::vector<std::string>& paths) {
+  std::FILE* out = std::fopen(file.c_str(), "wb");
+  if (out == nullptr) return false;
+  std::string text = "\xEF\xBB\xBF";
+  for (const std::string& path : paths) text += error_file_line(path) + "\r\n";
+  const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+  const bool closed = std::fclose(out) == 0;
+  return written && closed;
+}
+
+// --- ListAnalysis -----------------------------------------------------------
+
+ListAnalysis::ListAnalysis(TileImageList& list, Prompt& prompt) : m_list(list), m_prompt(prompt) {}
+
+ListAnalysis::~ListAnalysis() {
+  // Whoever listened may already be gone.
+  m_status_observer = nullptr;
+  stop();
+}
+
+void ListAnalysis::set_status(std::string text) {
+  {
+    std::lock_guard lock(m_mutex);
+    if (text == m_status) return;
+    m_status = text;
+  }
+  if (m_status_observer) m_status_observer(text);
+}
+
+std::string ListAnalysis::status_text() const {
+  std::lock_guard lock(m_mutex);
+  return m_status;
+}
+
+AnalysisProgress ListAnalysis::progress() const {
+  std::lock_guard lock(m_mutex);
+  AnalysisProgress progress;
+  progress.processed = m_processed;
+  progress.total = m_total;
+  progress.percentage = m_percentage;
+  progress.workers_alive = m_alive > 0;
+  const auto end = m_alive > 0 ? std::chrono::steady_clock::now() : m_finished;
+  progress.elapsed_ms = std::chrono::duration_cast<std::chrono::milliseconds>(end - m_started).count();
+  return progress;
+}
+
+ListSaveResult ListAnalysis::start(int thread_count, bool save_as, const LeaveQuestions& questions) {
+  // Step 1: preconditions.
+  if (m_active.load()) return ListSaveResult::busy;
+  bool has_sources = false;
+  {
+    std::lock_guard lock(m_mutex);
+    has_sources = m_list.has_sources();
+  }
+  if (!has_sources) {
+    m_prompt.message(tr("Please Add First a Folder to the Include/Video Folder List using Add Folder button!"),
+                     Icon::warning);
+    return ListSaveResult::no_sources;
+  }
+  LeaveQuestions stop_questions;
+  stop_questions.video_extraction = questions.video_extraction;
+  if (!leave_check(*this, stop_questions)) return ListSaveResult::cancelled;
+
+  // Step 2: the entries from the folder sets.
+  set_status(tr("Analyzing..."));
+  {
+    std::lock_guard lock(m_mutex);
+    m_started = m_finished = std::chrono::steady_clock::now();
+  }
+  set_status(tr("Building Images List..."));
+  {
+    std::lock_guard lock(m_mutex);
+    build_entries(m_list);
+  }
+  set_status(tr("Building Images List... Completed"));
+
+  // Step 3: the cursor at the first entry.
+  int workers = 0;
+  {
+    std::lock_guard lock(m_mutex);
+    m_queue.clear();
+    m_queue.reserve(m_list.entry_count());
+    m_list.for_each_entry([this](FotoInfo& entry) { m_queue.push_back(&entry); });
+    m_cursor = 0;
+    m_total = static_cast<long>(m_queue.size());
+    m_processed = 0;
+    m_percentage = 0;
+    m_long_clips.store(0);
+    m_list.set_changed(true);
+    m_save_as = save_as;
+    m_black_and_white = m_list.black_and_white();
+    m_version = m_list.version();
+    m_released = false;
+    // More workers than entries would only wait for nothing.
+    const auto most = std::clamp<long>(static_cast<long>(m_queue.size()), 1, kMostThreads);
+    workers = static_cast<int>(std::clamp<long>(thread_count, 1, most));
+    m_workers = workers;
+    m_alive = workers;
+  }
+  set_status(tr("Saving..."));
+  m_running.store(true);
+  m_active.store(true);
+
+  // Step 4: the workers, released together once all exist.
+  for (int i = 0; i < workers; ++i) {
+    try {
+      m_threads.emplace_back([this] { worker(); });
+    } catch (const std::system_error&) {
+      // The system refused another thread: those that started do the work.
+      std::lock_guard lock(m_mutex);
+      m_alive -= workers - i;
+      m_workers = std::max(i, 1);
+      break;
+    }
+  }
+  {
+    std::lock_guard lock(m_mutex);
+    m_released = true;
+  }
+  m_released_cv.notify_all();
+  if (m_threads.empty()) {
+    // Not one thread could start: the analysis runs here.
+    {
+      std::lock_guard lock(m_mutex);
+      m_alive = 1;
+    }
+    worker();
+  }
+  return ListSaveResult::started;
+}
+
+void ListAnalysis::worker() {
+  {
+    std::unique_lock lock(m_mutex);
+    m_released_cv.wait(lock, [this] { return m_released; });
+  }
+  std::vector<FotoInfo*> batch;
+  batch.reserve(kAnalysisBatchSize);
+  while (m_running.load()) {
+    {
+      std::lock_guard lock(m_mutex);
+      // Up to 16 entries, fewer once the rest would not keep every worker
+      // busy: a short list or the tail of a long one of large photographs is
+      // then still shared out rather than left to one thread.
+      const std::size_t left = m_queue.size() - m_cursor;
+      const std::size_t share = (left + static_cast<std::size_t>(m_workers) - 1) / static_cast<std::size_t>(m_workers);
+      const std::size_t end = m_cursor + std::clamp<std::size_t>(share, std::min<std::size_t>(left, 1), kAnalysisBatchSize);
+      batch.assign(m_queue.begin() + static_cast<std::ptrdiff_t>(m_cursor),
+                   m_queue.begin() + static_cast<std::ptrdiff_t>(end));
+      m_cursor = end;
+    }
+    if (batch.empty()) break;
+
+    AnalysisCounters counters;
+    for (FotoInfo* entry : batch) analyse_entry(*entry, m_black_and_white, m_version, counters);
+    g_load_failures.fetch_add(counters.load_failures);
+    m_long_clips.fetch_add(counters.long_clips);
+
+    long processed = 0;
+    {
+      std::lock_guard lock(m_mutex);
+      m_processed += static_cast<long>(batch.size());
+      m_percentage = static_cast<double>(m_processed) * 100.0 / static_cast<double>(m_total);
+      processed = m_processed;
+    }
+    if (m_batch_observer) m_batch_observer(processed);
+  }
+  {
+    std::lock_guard lock(m_mutex);
+    if (--m_alive == 0) m_finished = std::chrono::steady_clock::now();
+  }
+  m_done_cv.notify_all();
+}
+
+bool ListAnalysis::wait(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(m_mutex);
+  return m_done_cv.wait_for(lock, timeout, [this] { return m_alive == 0; });
+}
+
+void ListAnalysis::join_workers() {
+  for (std::thread& thread : m_threads)
+    if (thread.joinable()) thread.join();
+  m_threads.clear();
+}
+
+void ListAnalysis::leave_unreached_entries_unusable() {
+  std::lock_guard lock(m_mutex);
+  for (std::size_t i = m_cursor; i < m_queue.size(); ++i) {
+    FotoInfo& entry = *m_queue[i];
+    // A new entry that was never analysed has no signature to offer.
+    if (entry.file_size == kNewEntryFileSize) entry.usable = 0;
+  }
+  m_queue.clear();
+  m_cursor = 0;
+  m_list.group_variants(kGroupingFrameNumbers);
+}
+
+void ListAnalysis::stop() {
+  if (!m_active.load()) return;
+  request_stop();
+  join_workers();
+  leave_unreached_entries_unusable();
+  m_active.store(false);
+  set_status(list_status_text(m_list));
+}
+
+ListSaveResult ListAnalysis::complete() {
+  // Step 1: the workers are done.
+  if (!m_active.load()) return ListSaveResult::cancelled;
+  join_workers();
+  if (!m_running.load()) {
+    leave_unreached_entries_unusable();
+    m_active.store(false);
+    set_status(list_status_text(m_list));
+    return ListSaveResult::stopped;
+  }
+  m_running.store(false);
+  m_active.store(false);
+
+  // Step 2: what could not be used goes; its paths are the unusable paths.
+  std::size_t entries = 0;
+  std::string file;
+  {
+    std::lock_guard lock(m_mutex);
+    m_queue.clear();
+    m_list.remove_unusable();
+    m_list.group_variants(kGroupingFrameNumbers);
+    entries = m_list.entry_count();
+    file = m_list.path();
+  }
+  set_status(list_status_text(m_list));
+
+  // Step 3: nothing usable, nothing to save.
+  if (entries == 0) {
+    m_prompt.message(tr("Please add folders containing JPG/PNG Images!"), Icon::warning);
+    return ListSaveResult::nothing_usable;
+  }
+
+  // Step 4: long clips make poor animated tiles.
+  if (const long long_clips = m_long_clips.load(); long_clips != 0)
+    m_prompt.message(format(tr("Your List has %ld video clips with over %ld frames each."), long_clips, kLongClipFrames) +
+                         tr(" For DivarAdadirs you should have many short video clips with relative static frames."),
+                     Icon::information);
+
+  // Step 5: the file.
+  if (m_save_as || file.empty()) {
+    FileRequest request;
+    request.caption = tr("Create a new Image List File");
+    request.kind = kListFileKind;
+    request.default_name = tr("My Images List");
+    request.filter = list_filter();
+    request.save = true;
+    const std::vector<std::string> chosen = m_prompt.choose_files(request);
+    if (chosen.empty() || chosen.front().empty()) return ListSaveResult::cancelled;
+    file = with_list_extension(chosen.front());
+  }
+
+  // Step 6: save.
+  set_status(tr("Saving..."));
+  bool saved = false;
+  std::vector<std::string> unusable;
+  {
+    std::lock_guard lock(m_mutex);
+    saved = save_list_file(m_list, file);
+    if (saved) unusable = m_list.unusable_paths();
+  }
+  set_status(list_status_text(m_list));
+  if (!saved) {
+    m_prompt.message(format(tr("Unable to save file '%s'"), file), Icon::error);
+    return ListSaveResult::save_failed;
+  }
+
+  // Step 7: the completion message, with the error file when pictures failed.
+  std::string text =
+      format(tr("You are ready to create a mosaic using this List of %ld images/videos. You can go back to the Main Window"),
+             static_cast<long>(entries));
+  Icon icon = Icon::information;
+  if (!unusable.empty()) {
+    const std::string error_file = file + kErrorFileSuffix;
+    if (!write_error_file(error_file, unusable))
+      m_prompt.message(format(tr("Unable to save file '%s'"), error_file), Icon::error);
+    {
+      std::lock_guard lock(m_mutex);
+      m_list.clear_unusable_paths();
+    }
+    text += ". " + format(tr("Unable to load and use %ld Images. Please see file %s for more information."),
+                          static_cast<long>(unusable.size()), error_file);
+    icon = Icon::warning;
+  }
+  m_prompt.message(text, icon);
+  return ListSaveResult::saved;
+}
+
+ListSaveResult ListAnalysis::run(int thread_count, bool save_as, const std::function<void(ListAnalysis&)>& tick,
+                                 std::chrono::milliseconds interval) {
+  const ListSaveResult started = start(thread_count, save_as);
+  if (started != ListSaveResult::started) return started;
+  while (!wait(interval))
+    if (tick) tick(*this);
+  if (tick) tick(*this);
+  return complete();
+}
+
+// --- the list window's commands ----------------------------------------------
+
+bool leave_check(ListAnalysis& analysis, const LeaveQuestions& questions) {
+  Prompt& prompt = analysis.prompt();
+  if (questions.video_extraction && questions.video_extraction->running && questions.video_extraction->running()) {
+    if (ask_yes_no(prompt, tr("There is a Video Extraction Process running. Do you want to stop it?")) != Answer::yes)
+      return false;
+    if (questions.video_extraction->stop) questions.video_extraction->stop();
+  }
+  if (analysis.active()) {
+    if (ask_yes_no(prompt, tr("There is an Analyze Process running. Do you want to stop it?")) != Answer::yes)
+      return false;
+    analysis.stop();
+  }
+  bool changed = false;
+  {
+    std::lock_guard lock(analysis.mutex());
+    changed = analysis.list().changed();
+  }
+  if (!changed) return true;
+  if (questions.ask_save)
+    return ask_yes_no(prompt, tr("You did not saved the Images List. Are you sure to continue without saving?")) ==
+           Answer::yes;
+  if (questions.ask_analyse)
+    return ask_yes_no(prompt,
+                      tr("You did not Analyze the Folders. Are you sure you want to continue without Analyzing?")) ==
+           Answer::yes;
+  return true;
+}
+
+bool new_list(ListAnalysis& analysis, const LeaveQuestions& questions) {
+  if (!leave_check(analysis, questions)) return false;
+  {
+    std::lock_guard lock(analysis.mutex());
+    TileImageList& list = analysis.list();
+    list.clear();
+    list.clear_unusable_paths();
+    list.set_path({});
+    list.set_black_and_white(false);
+    list.set_changed(false);
+    list.set_version(kListFileVersion);
+  }
+  analysis.set_status(
+      tr("Please add at least one Folder to the Folder List below using Drag&Drop or the Add Folder button. Then "
+         "press the Save List button."));
+  return true;
+}
+
+OpenListResult open_list(ListAnalysis& analysis, const std::string& file, int thread_count,
+                         const LeaveQuestions& questions) {
+  if (!leave_check(analysis, questions)) return OpenListResult::cancelled;
+  Prompt& prompt = analysis.prompt();
+  std::string path = file;
+  if (path.empty()) {
+    FileRequest request;
+    request.caption = tr("Select a Image List File (*.tzc, *.tz4, *.tz9, ...)");
+    request.kind = kListFileKind;
+    request.filter = list_filter();
+    const std::vector<std::string> chosen = prompt.choose_files(request);
+    if (chosen.empty() || chosen.front().empty()) return OpenListResult::cancelled;
+    path = chosen.front();
+  }
+
+  // The file is read into a list of its own, so no message is shown while
+  // the list lock is held.
+  TileImageList loaded;
+  ListLoadResult result = ListLoadResult::unreadable;
+  load_list_file(loaded, path, prompt, &result);
+  {
+    std::lock_guard lock(analysis.mutex());
+    analysis.list() = std::move(loaded);
+  }
+  analysis.set_status(list_status_text(analysis.list()));
+  if (result == ListLoadResult::refused) return OpenListResult::refused;
+  if (result == ListLoadResult::unreadable) {
+    prompt.message(tr("Error while reading the Images List!"), Icon::error);
+    return OpenListResult::unreadable;
+  }
+
+  if (!analysis.list().needs_upgrade()) return OpenListResult::opened;
+  const Answer upgrade = ask_yes_no(
+      prompt, tr("Your Images List was created using an older version, it needs to be upgraded. When the process is "
+                 "complete you will be asked to save the upgraded List. Do you want to continue?"));
+  if (upgrade != Answer::yes) {
+    {
+      std::lock_guard lock(analysis.mutex());
+      analysis.list().clear();
+      analysis.list().set_path({});
+    }
+    analysis.set_status(list_status_text(analysis.list()));
+    return OpenListResult::upgrade_declined;
+  }
+  {
+    std::lock_guard lock(analysis.mutex());
+    analysis.list().clear_entries();
+  }
+  return analysis.start(thread_count, true) == ListSaveResult::started ? OpenListResult::upgrading
+                                                                        : OpenListResult::cancelled;
+}
+
+bool switch_black_and_white(ListAnalysis& analysis, bool black_and_white) {
+  // Converting signatures while workers write them would mix both modes.
+  if (analysis.active()) return false;
+  bool differs = false;
+  bool has_entries = false;
+  {
+    std::lock_guard lock(analysis.mutex());
+    differs = analysis.list().black_and_white() != black_and_white;
+    has_entries = analysis.list().entry_count() != 0;
+    if (differs && !has_entries) analysis.list().set_black_and_white(black_and_white);
+  }
+  if (!differs || !has_entries) return true;
+
+  const std::string question =
+      black_and_white ? tr("Are you sure you want to use the Black & White process to compare Images?")
+                      : tr("Are you sure you want to use the Color process to compare Images? Note that you must "
+                           "Analyze the images again.");
+  if (ask_yes_no(analysis.prompt(), question) != Answer::yes) return false;
+  {
+    std::lock_guard lock(analysis.mutex());
+    TileImageList& list = analysis.list();
+    // Grey can be made from the colour samples; colour cannot be made from grey.
+    if (black_and_white)
+      list.for_each_entry([](FotoInfo& entry) { entry.signature.to_black_and_white(); });
+    else
+      list.clear_entries();
+    list.set_black_and_white(black_and_white);
+    list.set_changed(true);
+  }
+  analysis.set_status(list_status_text(analysis.list()));
+  return true;
+}
+
+void remove_selected(ListAnalysis& analysis, std::optional<FolderKind> view, const std::vector<std::string>& selected) {
+  {
+    std::lock_guard lock(analysis.mutex());
+    TileImageList& list = analysis.list();
+    for (const std::string& item : selected) {
+      if (view) {
+        list.remove_folder(*view, item);
+        continue;
+      }
+      bool removed = false;
+      for (FolderKind kind : {FolderKind::include, FolderKind::required, FolderKind::video})
+        removed = list.remove_folder(kind, item) || removed;
+      if (!removed) list.add_folder(FolderKind::exclude, item);
+    }
+    list.set_changed(true);
+  }
+  if (!view) analysis.prompt().message(tr("Please save the List to update the shown Images"), Icon::information);
+  analysis.set_status(list_status_text(analysis.list()));
+}
+
+}  // namespace tess

@@ -1,0 +1,235 @@
+#pragma once
+// Building and analysing a Tile Images List: the folder sets are scanned,
+// new and changed pictures are analysed on worker threads of their own, the
+// finished list is saved with an error file for the pictures that could not
+// be used. The commands of the list window (new, open, save, the
+// black-and-white switch, removing items) are functions over a ListAnalysis,
+// which owns the list lock, so that a window and the command line drive the
+// same steps.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tilelist/tile_image_list.hpp"
+
+namespace tess {
+
+class Prompt;
+
+/// The most entries a worker takes at a time, so the list lock is taken rarely.
+inline constexpr int kAnalysisBatchSize = 16;
+/// Clips of more frames than this are counted as long.
+inline constexpr long kLongClipFrames = 2700;
+/// Appended to the list file's path to name its error file.
+inline constexpr const char* kErrorFileSuffix = ".imageErrors.txt";
+/// How often a front end is expected to poll a running analysis.
+inline constexpr std::chrono::milliseconds kAnalysisPollInterval{500};
+
+/// Pictures and clips that no list analysis of this process could load
+/// (the main window warns about them). Safe from any thread.
+long load_failure_count();
+
+/// What a running analysis has done so far.
+struct AnalysisProgress {
+  long processed = 0;         ///< entries handed to analysis and finished
+  long total = 0;             ///< entries in the list when the analysis started
+  double percentage = 0;      ///< processed × 100 / total
+  std::int64_t elapsed_ms = 0;
+  bool workers_alive = false;
+};
+
+/// "%02d:%02d:%02d" hours, minutes and seconds of a duration in milliseconds.
+std::string elapsed_text(std::int64_t milliseconds);
+/// "Tile# %d, Analysis Completed %.2f%%, Elapsed Time: %s".
+std::string progress_text(const AnalysisProgress& progress);
+
+/// The list's status line: its non-zero counts ("3 Landscape images, 1
+/// Portrait image") and whether it still needs saving, or the hint for an
+/// empty list.
+std::string list_status_text(const TileImageList& list);
+
+/// A list file name as the user chose it, with ".tzc" appended unless its
+/// extension is exactly "tzc" ("list.TZC" becomes "list.TZC.tzc").
+std::string with_list_extension(const std::string& file);
+
+/// The text of a path as one line of the error file: line breaks become "?".
+std::string error_file_line(const std::string& path);
+
+/// Writes the error file: UTF-8 with a byte order mark, one path per line,
+/// each ended by CR LF. Every write and the close are checked.
+bool write_error_file(const std::string& file, const std::vector<std::string>& paths);
+
+/// How an attempt to analyse and save a list ended.
+enum class ListSaveResult {
+  started,         ///< the workers are running (only from start())
+  saved,           ///< the list file was written
+  busy,            ///< an analysis is already running
+  no_sources,      ///< no Include or Video item: nothing to analyse
+  cancelled,       ///< a question or the file choice was declined
+  stopped,         ///< a stop request ended the analysis; what was analysed is kept
+  nothing_usable,  ///< no entry survived the analysis; nothing was saved
+  save_failed,     ///< the list file could not be written (reported)
+};
+
+/// Where a video extraction may be running, the leave check asks to stop it.
+struct VideoExtractionControl {
+  std::function<bool()> running;
+  std::function<void()> stop;
+};
+
+/// The questions a command asks before it discards or rebuilds the list.
+struct LeaveQuestions {
+  bool ask_save = false;     ///< "You did not saved the Images List. ..." when changed
+  bool ask_analyse = false;  ///< "You did not Analyze the Folders. ..." when changed
+  std::optional<VideoExtractionControl> video_extraction;
+};
+
+/// One list with its lock and its analysis. The list object outlives this
+/// and every reader takes mutex() around its reads while an analysis may run.
+class ListAnalysis {
+ public:
+  ListAnalysis(TileImageList& list, Prompt& prompt);
+  /// A running analysis is stopped (what was analysed is kept).
+  ~ListAnalysis();
+  ListAnalysis(const ListAnalysis&) = delete;
+  ListAnalysis& operator=(const ListAnalysis&) = delete;
+
+  TileImageList& list() { return m_list; }
+  Prompt& prompt() { return m_prompt; }
+  /// The list lock: held by the workers only to take a batch and to count it.
+  std::mutex& mutex() const { return m_mutex; }
+
+  /// Builds the entries from the folder sets and starts `thread_count`
+  /// workers (at least 1, at most one per entry) on them. Each takes up to 16
+  /// entries at a time, fewer near the end so the last pictures are shared. Refused while an analysis runs (busy) and
+  /// without an Include or Video item ("Please Add First a Folder ...").
+  /// `save_as` makes the completion always ask for the file name.
+  ListSaveResult start(int thread_count, bool save_as, const LeaveQuestions& questions = {});
+
+  /// True while started and not yet completed or stopped.
+  bool active() const { return m_active.load(); }
+  /// Waits up to `timeout` for the workers; true once all have ended.
+  bool wait(std::chrono::milliseconds timeout);
+  AnalysisProgress progress() const;
+  /// The status line: the step being done, or the list's status text.
+  std::string status_text() const;
+
+  /// Asks the workers to end after their current batch. Safe from any
+  /// thread, a worker's batch observer included; stop() or complete() joins.
+  void request_stop() { m_running.store(false); }
+  bool stop_requested() const { return m_active.load() && !m_running.load(); }
+  /// Ends a running analysis: the workers finish their batches and are
+  /// joined. Entries analysed so far keep their results; entries never
+  /// reached keep their previous signatures, and new ones that have none are
+  /// left unusable so no mosaic takes an empty signature. The list stays
+  /// changed.
+  void stop();
+
+  /// Once the workers have ended: removes the unusable entries, regroups,
+  /// chooses the file (asking when the list has none or for "save as"),
+  /// saves, writes the error file and shows the completion message. A stop
+  /// request that ended the workers early gives `stopped` instead.
+  ListSaveResult complete();
+
+  /// start(), then `tick` every `interval` while the workers run, then
+  /// complete() - or stop() when a stop was requested meanwhile.
+  ListSaveResult run(int thread_count, bool save_as, const std::function<void(ListAnalysis&)>& tick = {},
+                     std::chrono::milliseconds interval = kAnalysisPollInterval);
+
+  /// Called on the worker thread after each batch with the processed count
+  /// (outside the lock). Set it while no analysis runs.
+  void set_batch_observer(std::function<void(long)> observer) { m_batch_observer = std::move(observer); }
+
+  /// Long clips met by the last analysis.
+  long long_clips() const { return m_long_clips.load(); }
+
+  /// Sets the status line; the status observer hears of every change.
+  void set_status(std::string text);
+  /// Called with each new status line, on the thread that changed it. Set
+  /// it while no analysis runs.
+  void set_status_observer(std::function<void(const std::string&)> observer) {
+    m_status_observer = std::move(observer);
+  }
+
+ private:
+  void worker();
+  void join_workers();
+  void leave_unreached_entries_unusable();
+
+  TileImageList& m_list;
+  Prompt& m_prompt;
+  mutable std::mutex m_mutex;
+  std::condition_variable m_released_cv;
+  std::condition_variable m_done_cv;
+  std::vector<std::thread> m_threads;
+  std::function<void(long)> m_batch_observer;
+  std::function<void(const std::string&)> m_status_observer;
+
+  // Guarded by m_mutex.
+  std::vector<FotoInfo*> m_queue;
+  std::size_t m_cursor = 0;
+  long m_processed = 0;
+  double m_percentage = 0;
+  int m_workers = 1;
+  int m_alive = 0;
+  bool m_released = false;
+  bool m_save_as = false;
+  bool m_black_and_white = false;
+  int m_version = kListFileVersion;
+  std::string m_status;
+  long m_total = 0;
+  std::chrono::steady_clock::time_point m_started;
+  std::chrono::steady_clock::time_point m_finished;
+
+  std::atomic<bool> m_running{false};  // cleared to stop the workers
+  std::atomic<bool> m_active{false};   // started and not yet completed or stopped
+  std::atomic<long> m_long_clips{0};
+};
+
+/// Asks what a command must ask before it discards or rebuilds the list:
+/// stop a running video extraction or analysis (No cancels, Yes stops it),
+/// then, for a changed list, whether to go on without saving or analysing.
+/// Every question is Yes/No with No as the default. True to go on.
+bool leave_check(ListAnalysis& analysis, const LeaveQuestions& questions);
+
+/// "New List": after the leave check, an empty colour list without a path.
+bool new_list(ListAnalysis& analysis, const LeaveQuestions& questions);
+
+/// How "Open List..." ended.
+enum class OpenListResult {
+  opened,            ///< the list holds the file
+  upgrading,         ///< an old list is being rebuilt and analysed; complete() saves it
+  upgrade_declined,  ///< an old list was not upgraded: the list is empty
+  refused,           ///< another version or grid (reported): the list is empty
+  unreadable,        ///< "Error while reading the Images List!" was shown
+  cancelled,         ///< the leave check or the file choice was declined
+};
+
+/// "Open List...": after the leave check, loads `file` (asking for one when
+/// it is empty). A list older than version 118 is offered for upgrading: Yes
+/// empties its entries and starts a "save as" analysis on `thread_count`
+/// workers, No empties it.
+OpenListResult open_list(ListAnalysis& analysis, const std::string& file, int thread_count,
+                         const LeaveQuestions& questions);
+
+/// The "Black & White" check box. When it differs from the list and the list
+/// has entries, asks first: grey converts the stored signatures in place,
+/// colour empties the entries (they must be analysed again). False when the
+/// question was declined (the list is unchanged).
+bool switch_black_and_white(ListAnalysis& analysis, bool black_and_white);
+
+/// "Remove Selected": in a folder view (`view` set) the items leave that set;
+/// in the All Images view each path leaves the Include, Required or Video
+/// set that holds it as an item, or else joins the Exclude set, and the user
+/// is told to save.
+void remove_selected(ListAnalysis& analysis, std::optional<FolderKind> view, const std::vector<std::string>& selected);
+
+}  // namespace tess

@@ -1,0 +1,131 @@
+// Folder scanning with std::filesystem's error-code forms: a folder that
+// vanishes, cannot be opened or holds names too long for the system simply
+// contributes what could be read.
+
+#include "tilelist/list_scan.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <set>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include <sys/stat.h>
+
+namespace tess {
+
+namespace fs = std::filesystem;
+
+bool extension_accepted(const std::string& path, FolderKind kind) {
+  const auto dot = path.rfind('.');
+  if (dot == std::string::npos) return false;
+  std::string extension = path.substr(dot + 1);
+  // "a.jpg/b" has its dot in a folder name, and "|" in a name would let
+  // "JPG|PNG" pass the list test.
+  if (extension.empty() || extension.find_first_of("/|") != std::string::npos) return false;
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  const std::string list = kind == FolderKind::video ? kVideoExtensions : kPictureExtensions;
+  return list.find("|" + extension + "|") != std::string::npos;
+}
+
+namespace {
+
+/// A folder's identity, so that a folder reached twice through links is
+/// scanned once.
+using FolderId = std::pair<dev_t, ino_t>;
+
+class FolderScan {
+ public:
+  FolderScan(TileImageList& list, FolderKind kind) : m_list(list), m_kind(kind) {}
+
+  void scan_item(const std::string& item) {
+    std::error_code error;
+    const fs::path path(item);
+    const fs::file_status status = fs::status(path, error);  // follows links
+    if (error) return;
+    if (fs::is_directory(status)) {
+      std::string folder = item;
+      if (folder.back() != '/') folder += '/';
+      scan_folder(folder);
+    } else if (fs::is_regular_file(status) && item.back() != '/') {
+      take_file(item);
+    }
+  }
+
+  long taken() const { return m_taken; }
+
+ private:
+  void scan_folder(const std::string& folder) {
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return;
+    if (!m_visited.insert({info.st_dev, info.st_ino}).second) return;
+
+    // Files first, then the sub-folders, each scanned with the same kind.
+    std::vector<std::string> subfolders;
+    std::error_code error;
+    fs::directory_iterator it(fs::path(folder), fs::directory_options::skip_permission_denied, error);
+    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+      std::error_code entry_error;
+      const fs::file_status status = it->status(entry_error);  // follows links
+      if (entry_error) continue;  // a dangling link, a name too long to stat
+      std::string name = it->path().filename().string();
+      if (fs::is_directory(status)) {
+        subfolders.push_back(folder + name + "/");
+      } else if (fs::is_regular_file(status)) {
+        take_file(folder + name);
+      }
+    }
+    for (const std::string& sub : subfolders) scan_folder(sub);
+  }
+
+  void take_file(const std::string& path) {
+    if (!extension_accepted(path, m_kind)) return;
+    ++m_taken;
+    const bool usable = m_kind != FolderKind::exclude;
+    if (FotoInfo* existing = m_list.find(path)) {
+      existing->usable = usable ? 1 : 0;
+      if (m_kind == FolderKind::required) existing->required = 1;
+      if (m_kind == FolderKind::video && existing->rate_code == 0) existing->rate_code = kUnknownRateCode;
+      return;
+    }
+    // An excluded file the list does not hold would only be removed again.
+    if (!usable) return;
+    FotoInfo entry(path);
+    entry.usable = 1;
+    entry.required = m_kind == FolderKind::required ? 1 : 0;
+    entry.rate_code = m_kind == FolderKind::video ? kUnknownRateCode : 0;
+    m_list.insert(std::move(entry));
+  }
+
+  TileImageList& m_list;
+  FolderKind m_kind;
+  std::set<FolderId> m_visited;
+  long m_taken = 0;
+};
+
+}  // namespace
+
+long scan_folder_item(TileImageList& list, const std::string& item, FolderKind kind) {
+  if (item.empty()) return 0;
+  FolderScan scan(list, kind);
+  scan.scan_item(item);
+  return scan.taken();
+}
+
+void build_entries(TileImageList& list) {
+  // Step 1: nothing counts until a scan finds it again.
+  list.for_each_entry([](FotoInfo& entry) {
+    entry.usable = 0;
+    entry.required = 0;
+  });
+  // Step 2: Exclude comes after Include and Required so that it wins.
+  for (FolderKind kind : {FolderKind::include, FolderKind::required, FolderKind::exclude, FolderKind::video})
+    for (const std::string& item : list.folders(kind)) scan_folder_item(list, item, kind);
+  // Step 3: what nobody found usable goes.
+  list.remove_unusable();
+}
+
+}  // namespace tess

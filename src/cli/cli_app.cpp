@@ -30,6 +30,7 @@ int run_cli(int argc, char** argv) {
   add_config_command(app, context);
   add_settings_command(app, context);
   add_list_command(app, context);
+  add_summary_command(app, context);
 
   try {
     app.parse(argc, argv);

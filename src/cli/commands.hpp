@@ -22,4 +22,7 @@ void add_settings_command(CLI::App& app, CommandContext& context);
 /// `list create | update | show`: build, analyse and inspect Tile Images Lists.
 void add_list_command(CLI::App& app, CommandContext& context);
 
+/// `summary IMAGE [--list LIST.tzc] [--settings FILE [--section NAME]] [--set KEY=VALUE]...`: the parameter summary.
+void add_summary_command(CLI::App& app, CommandContext& context);
+
 }  // namespace tess

@@ -1,0 +1,148 @@
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/ini_file.hpp"
+#include "base/prompt.hpp"
+#include "base/text.hpp"
+#include "cli/cli_app.hpp"
+#include "cli/commands.hpp"
+#include "cli/parameter_overrides.hpp"
+#include "cli/terminal_prompt.hpp"
+#include "images/exif.hpp"
+#include "images/foto.hpp"
+#include "settings/automatic_settings.hpp"
+#include "settings/configuration.hpp"
+#include "settings/geometry.hpp"
+#include "settings/settings_file.hpp"
+#include "settings/summary.hpp"
+#include "tilelist/list_file.hpp"
+#include "tilelist/tile_image_list.hpp"
+
+namespace tess {
+namespace {
+
+struct SummaryArgs {
+  std::string image;
+  std::string list;
+  std::string settings;
+  std::string section;
+  std::vector<std::string> overrides;
+};
+
+int usage_error(const std::string& text) {
+  std::fprintf(stderr, "error: %s\n", text.c_str());
+  return kExitUsage;
+}
+
+/// The section a settings file is read from when none is named: the copy
+/// written beside a mosaic, or the file's only section.
+std::string default_section(const IniFile& ini) {
+  if (ini.has_section(kMosaicSettingsSection)) return kMosaicSettingsSection;
+  const auto sections = ini.sections();
+  return sections.size() == 1 ? sections.front() : std::string();
+}
+
+/// Loads the named settings over `params`; false (reported) when they cannot be read.
+bool load_settings(const SummaryArgs& args, MosaicParameters& params, const IniFile& config, Prompt& prompt) {
+  IniFile ini;
+  if (!ini.load(args.settings)) {
+    usage_error(format("cannot read the settings file '%s'", args.settings));
+    return false;
+  }
+  const std::string section = args.section.empty() ? default_section(ini) : args.section;
+  if (section.empty()) {
+    usage_error(format("the settings file '%s' holds several settings: name one with --section", args.settings));
+    return false;
+  }
+  const SettingsLoad load = read_settings_section(ini, section, params, config);
+  if (!load.loaded) {
+    usage_error(format("no settings '%s' of a version this program reads in '%s'", section, args.settings));
+    return false;
+  }
+  for (const auto& key : load.ignored_keys)
+    prompt.message(format("%s: the value of %s was ignored", section, key), Icon::warning);
+  return true;
+}
+
+/// The main image's size as a run loads it: JPEGs turned by their EXIF
+/// orientation. False when the file is no picture this program reads.
+bool read_image_size(const std::filesystem::path& path, int& width, int& height) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return false;
+  if (!Foto::read_size(path, width, height) || width <= 0 || height <= 0) return false;
+  JpegHeader header;
+  if (Foto::read_header(path, header) &&
+      exif_integer_tag(path, kExifTagOrientation, 0, 1, 8, 1) >= 5)  // 5 to 8 turn by a quarter
+    std::swap(width, height);
+  return true;
+}
+
+/// The counts of a Tile Images List; false (reported) when it cannot be loaded.
+bool load_list_counts(const std::string& file, ListCounts& counts, Prompt& prompt) {
+  TileImageList list;
+  ListLoadResult result = ListLoadResult::unreadable;
+  std::error_code error;
+  std::filesystem::path path = std::filesystem::absolute(file, error);
+  if (error) path = file;
+  load_list_file(list, path, prompt, &result);
+  if (result != ListLoadResult::loaded) {
+    // A refused file was already reported with its reason.
+    if (result == ListLoadResult::unreadable) prompt.message(tr("Error while reading the Images List!"), Icon::error);
+    return false;
+  }
+  counts.landscape_images = static_cast<std::size_t>(list.landscape_images());
+  counts.portrait_images = static_cast<std::size_t>(list.portrait_images());
+  counts.landscape_clips = static_cast<std::size_t>(list.landscape_clips());
+  counts.portrait_clips = static_cast<std::size_t>(list.portrait_clips());
+  counts.total = list.entry_count();
+  return true;
+}
+
+int summary(const SummaryArgs& args, Prompt& prompt) {
+  const IniFile config = ConfigFile().read();
+  MosaicParameters params = default_settings(config);
+  if (!args.settings.empty() && !load_settings(args, params, config, prompt)) return kExitUsage;
+  const OverrideResult overrides = apply_parameter_overrides(params, args.overrides);
+  if (!overrides.ok) return usage_error(overrides.error);
+
+  int width = 0;
+  int height = 0;
+  if (!read_image_size(args.image, width, height))
+    return usage_error(format("cannot read the picture '%s' (not a readable JPEG or PNG file)", args.image));
+  ListCounts counts;
+  if (!args.list.empty() && !load_list_counts(args.list, counts, prompt)) return kExitUsage;
+
+  MosaicLayout layout;
+  compute_layout(params, width, height, layout);
+  for (const auto& line : summary_lines(params, layout)) std::printf("%s\n", line.c_str());
+  if (!layout.usable()) {
+    prompt.message(layout.message, Icon::error);
+    return kExitUsage;
+  }
+  if (!args.list.empty()) {
+    std::printf("%s\n%s\n", list_type_line(counts).c_str(), validation_text(layout, counts).c_str());
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+void add_summary_command(CLI::App& app, CommandContext& context) {
+  auto args = std::make_shared<SummaryArgs>();
+  CLI::App* command = app.add_subcommand(
+      "summary", "Print the parameter summary of a mosaic of IMAGE: sizes, tiles, grid and file size");
+  command->add_option("IMAGE", args->image, "Main image (JPEG or PNG)")->required();
+  command->add_option("--list", args->list, "Tile Images List (.tzc) whose counts are shown as well");
+  CLI::Option* settings =
+      command->add_option("--settings", args->settings, "Settings file to start from instead of \"Default Settings\"");
+  command->add_option("--section", args->section, "Section of the settings file (default: \"Mosaic Settings\")")
+      ->needs(settings);
+  add_set_option(*command, args->overrides);
+  command->callback([&context, args] { context.status = summary(*args, context.prompt); });
+}
+
+}  // namespace tess

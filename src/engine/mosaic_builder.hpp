@@ -11,6 +11,7 @@
 #include <string>
 
 #include "engine/progress_model.hpp"
+#include "engine/puzzle.hpp"
 #include "settings/mosaic_parameters.hpp"
 
 namespace tess {
@@ -30,6 +31,8 @@ class MosaicBuilder {
   MosaicParameters parameters;
   /// The list the run draws on; set by the run, not owned.
   const TileImageList* tile_list = nullptr;
+  /// The cells of the current mosaic; freed at the end of every mosaic.
+  PuzzleGrid grid{this};
 
   // --- stop ---------------------------------------------------------------
   bool stop_requested() const { return m_stop.load(std::memory_order_relaxed); }

@@ -1,0 +1,243 @@
+#include "engine/mask_layout.hpp"
+
+#include <algorithm>
+#include <limits>
+#include <new>
+
+#include "base/prompt.hpp"
+#include "engine/mosaic_builder.hpp"
+#include "engine/progress_model.hpp"
+
+namespace tess {
+namespace {
+
+constexpr std::uint32_t kNoLabel = std::numeric_limits<std::uint32_t>::max();
+constexpr std::uint32_t kWhite = make_pixel(255, 255, 255);
+constexpr std::uint32_t kBlack = make_pixel(0, 0, 0);
+/// Shape pixels that belong to the cell.
+constexpr std::uint32_t kShapePixel = make_pixel(255, 255, 255);
+
+bool same_colour(std::uint32_t a, std::uint32_t b) { return squared_colour_distance(a, b) < kMaskColourDistance; }
+
+/// Gives every pixel of row `y` a provisional label: its left neighbour's
+/// when that one is of the same colour, else its upper neighbour's, else a
+/// new one. `meet(a, b)` hears of every pixel where two labels touch.
+template <typename Meet>
+void label_row(const Foto& mask, int y, const std::vector<std::uint32_t>& above, std::vector<std::uint32_t>& current,
+               std::uint32_t& next_label, Meet&& meet) {
+  const std::uint32_t* row = mask.row(y);
+  const std::uint32_t* up = y > 0 ? mask.row(y - 1) : nullptr;
+  for (int x = 0; x < mask.width(); ++x) {
+    const std::uint32_t p = row[x];
+    if (is_mask_background(p)) {
+      current[x] = kNoLabel;
+      continue;
+    }
+    const bool left_ok = x > 0 && current[x - 1] != kNoLabel && same_colour(p, row[x - 1]);
+    const bool up_ok = up != nullptr && above[x] != kNoLabel && same_colour(p, up[x]);
+    if (left_ok) {
+      current[x] = current[x - 1];
+      if (up_ok && above[x] != current[x]) meet(current[x], above[x]);
+    } else if (up_ok) {
+      current[x] = above[x];
+    } else {
+      current[x] = next_label++;
+    }
+  }
+}
+
+/// Union of labels. The smaller label always becomes the root, so a root is
+/// the label of its region's first pixel in scan order.
+class LabelUnion {
+ public:
+  std::uint32_t find(std::uint32_t label) {
+    while (m_parent[label] != label) {
+      m_parent[label] = m_parent[m_parent[label]];
+      label = m_parent[label];
+    }
+    return label;
+  }
+  void unite(std::uint32_t a, std::uint32_t b) {
+    a = find(a);
+    b = find(b);
+    if (a == b) return;
+    if (a < b)
+      m_parent[b] = a;
+    else
+      m_parent[a] = b;
+  }
+  void grow_to(std::uint32_t count) {
+    while (m_parent.size() < count) m_parent.push_back(static_cast<std::uint32_t>(m_parent.size()));
+  }
+  std::size_t size() const { return m_parent.size(); }
+
+ private:
+  std::vector<std::uint32_t> m_parent;
+};
+
+struct Extent {
+  std::int32_t x0 = std::numeric_limits<std::int32_t>::max();
+  std::int32_t y0 = std::numeric_limits<std::int32_t>::max();
+  std::int32_t x1 = -1;  // inclusive
+  std::int32_t y1 = -1;
+  std::int64_t pixels = 0;
+
+  void add(const Extent& other) {
+    x0 = std::min(x0, other.x0);
+    y0 = std::min(y0, other.y0);
+    x1 = std::max(x1, other.x1);
+    y1 = std::max(y1, other.y1);
+    pixels += other.pixels;
+  }
+};
+
+bool find_regions(const Foto& mask, std::vector<MaskRegion>& regions, const std::function<bool()>& stopped,
+                  const std::function<void()>& row_done) {
+  const int W = mask.width();
+  const int H = mask.height();
+  std::vector<std::uint32_t> above(static_cast<std::size_t>(W), kNoLabel);
+  std::vector<std::uint32_t> current(static_cast<std::size_t>(W), kNoLabel);
+  LabelUnion labels;
+  std::vector<Extent> extents;
+
+  // Pass 1: labels, their unions and the extent of every label.
+  std::uint32_t next_label = 0;
+  for (int y = 0; y < H; ++y) {
+    if (stopped && stopped()) return false;
+    label_row(mask, y, above, current, next_label, [&](std::uint32_t a, std::uint32_t b) {
+      labels.grow_to(next_label);
+      labels.unite(a, b);
+    });
+    labels.grow_to(next_label);
+    extents.resize(next_label);
+    for (int x = 0; x < W; ++x) {
+      if (current[x] == kNoLabel) continue;
+      Extent& e = extents[current[x]];
+      e.x0 = std::min(e.x0, x);
+      e.x1 = std::max(e.x1, x);
+      e.y0 = std::min(e.y0, y);
+      e.y1 = std::max(e.y1, y);
+      ++e.pixels;
+    }
+    std::swap(above, current);
+    if (row_done) row_done();
+  }
+
+  // Each root gathers its labels' extents; roots come in scan order.
+  std::vector<std::uint32_t> root_of(next_label);
+  for (std::uint32_t l = 0; l < next_label; ++l) {
+    root_of[l] = labels.find(l);
+    if (root_of[l] != l) extents[root_of[l]].add(extents[l]);
+  }
+  std::vector<std::int32_t> region_of_root(next_label, -1);
+  bool any_shape = false;
+  for (std::uint32_t l = 0; l < next_label; ++l) {
+    if (root_of[l] != l || extents[l].pixels < kMinimumMaskRegionPixels) continue;
+    const Extent& e = extents[l];
+    MaskRegion region;
+    region.left = e.x0;
+    region.top = e.y0;
+    region.width = e.x1 - e.x0 + 1;
+    region.height = e.y1 - e.y0 + 1;
+    region.pixel_count = e.pixels;
+    if (region.pixel_count < std::int64_t{region.width} * region.height) {
+      if (!region.shape.allocate_fill(region.width, region.height, kEmptyPixel)) return false;
+      any_shape = true;
+    }
+    region_of_root[l] = static_cast<std::int32_t>(regions.size());
+    regions.push_back(std::move(region));
+  }
+  if (!any_shape) return true;
+
+  // Pass 2: the same labelling again, now drawing each pixel into its
+  // region's shape. Labels are handed out in the same order as before.
+  std::fill(above.begin(), above.end(), kNoLabel);
+  next_label = 0;
+  for (int y = 0; y < H; ++y) {
+    if (stopped && stopped()) return false;
+    label_row(mask, y, above, current, next_label, [](std::uint32_t, std::uint32_t) {});
+    for (int x = 0; x < W; ++x) {
+      if (current[x] == kNoLabel) continue;
+      const std::int32_t r = region_of_root[root_of[current[x]]];
+      if (r < 0) continue;
+      MaskRegion& region = regions[static_cast<std::size_t>(r)];
+      if (!region.shape.empty()) region.shape.at(x - region.left, y - region.top) = kShapePixel;
+    }
+    std::swap(above, current);
+    if (row_done) row_done();
+  }
+  return true;
+}
+
+/// `shape` with every pixel made `scale` × `scale` pixels, cut to w × h.
+bool enlarge_shape(const Foto& shape, int scale, int w, int h, Foto& out) {
+  if (!out.allocate(w, h)) return false;
+  for (int y = 0; y < h; ++y) {
+    const std::uint32_t* src = shape.row(std::min(y / scale, shape.height() - 1));
+    std::uint32_t* dst = out.row(y);
+    for (int x = 0; x < w; ++x) dst[x] = src[std::min(x / scale, shape.width() - 1)];
+  }
+  return true;
+}
+
+}  // namespace
+
+int squared_colour_distance(std::uint32_t a, std::uint32_t b) {
+  const int dr = static_cast<int>(pixel_red(a)) - static_cast<int>(pixel_red(b));
+  const int dg = static_cast<int>(pixel_green(a)) - static_cast<int>(pixel_green(b));
+  const int db = static_cast<int>(pixel_blue(a)) - static_cast<int>(pixel_blue(b));
+  return dr * dr + dg * dg + db * db;
+}
+
+bool is_mask_background(std::uint32_t pixel) {
+  return pixel_transparency(pixel) >= kMaskedTransparency || same_colour(pixel, kWhite) ||
+         same_colour(pixel, kBlack);
+}
+
+bool find_mask_regions(const Foto& mask, std::vector<MaskRegion>& regions, const std::function<bool()>& stopped,
+                       const std::function<void()>& row_done) {
+  regions.clear();
+  if (mask.empty()) return false;
+  bool ok = false;
+  try {
+    ok = find_regions(mask, regions, stopped, row_done);
+  } catch (const std::bad_alloc&) {
+    process_prompt().message(out_of_memory_text(mask.width(), mask.height()) + "!", Icon::error);
+  }
+  if (!ok) regions.clear();
+  return ok;
+}
+
+bool build_cells_from_mask(MosaicBuilder& builder, const Foto& mask, int pixel_scale) {
+  PuzzleGrid& grid = builder.grid;
+  grid.set_builder(&builder);
+  pixel_scale = std::clamp(pixel_scale, 1, 8);
+  grid.reset(mask.width(), mask.height(), pixel_scale, 0, true);
+  builder.begin_progress_stage(kStageCellBuilding, 2.0 * std::max(1, mask.height()));
+
+  std::vector<MaskRegion> regions;
+  const bool found = find_mask_regions(
+      mask, regions, [&] { return builder.stop_requested(); }, [&] { builder.add_progress(1); });
+  if (!found || regions.empty()) {
+    grid.free();
+    return false;
+  }
+  for (MaskRegion& region : regions) {
+    bool added = false;
+    if (!grid.add_cell(CellRect{region.left, region.top, region.width, region.height}, &added)) {
+      grid.free();
+      return false;
+    }
+    if (!added || region.shape.empty()) continue;
+    PuzzleInfo& cell = grid.cell(grid.size() - 1);
+    if (pixel_scale == 1) {
+      cell.shape = std::move(region.shape);
+    } else if (!enlarge_shape(region.shape, pixel_scale, cell.width, cell.height, cell.shape)) {
+      grid.free();
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace tess

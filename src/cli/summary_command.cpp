@@ -12,6 +12,7 @@
 #include "cli/commands.hpp"
 #include "cli/parameter_overrides.hpp"
 #include "cli/terminal_prompt.hpp"
+#include "engine/pattern_generator.hpp"
 #include "images/exif.hpp"
 #include "images/foto.hpp"
 #include "settings/automatic_settings.hpp"
@@ -118,7 +119,9 @@ int summary(const SummaryArgs& args, Prompt& prompt) {
 
   MosaicLayout layout;
   compute_layout(params, width, height, layout);
-  for (const auto& line : summary_lines(params, layout)) std::printf("%s\n", line.c_str());
+  // Tile counts come from the pattern generator itself, so the summary shows
+  // the cells the run will really build.
+  for (const auto& line : summary_lines(params, layout, count_layout_cells)) std::printf("%s\n", line.c_str());
   if (!layout.usable()) {
     prompt.message(layout.message, Icon::error);
     return kExitUsage;

@@ -1,0 +1,106 @@
+#pragma once
+// The score of a tile for a cell: how badly the tile's signature fits the
+// cell's, taking the allowed tile variants, the colour change, the detail
+// level, the channel priorities and the cell's priority into account. Smaller
+// is better. This is the hottest code of the program, so the cell is prepared
+// once (entries that cannot count are dropped, the permutations resolved)
+// and the comparison loop is specialised per method and colour-shift case.
+// Every division and truncation below is part of the result: identical
+// placements depend on it.
+
+#include <array>
+#include <cstdint>
+
+#include "engine/score_tables.hpp"
+#include "tilelist/tile_signature.hpp"
+
+namespace tess {
+
+/// No allowed comparison of the tile stays within the bound (or none is
+/// allowed at all): the tile cannot be used for the cell.
+inline constexpr std::uint32_t kScoreUnusable = 0xFFFFFFFFu;
+/// The score was too large for 32 bits.
+inline constexpr std::uint32_t kScoreSaturated = 0xFFFFFFFEu;
+/// The bound that bounds nothing.
+inline constexpr std::uint32_t kNoBound = 0xFFFFFFFFu;
+/// The cell priority that leaves scores as the kernel computed them.
+inline constexpr std::uint8_t kNeutralPriority = 20;
+
+/// How the winning comparison draws the tile into the cell.
+enum TileVariantCode : std::uint8_t {
+  kVariantCodeNone = 0,  ///< unusable: nothing won
+  kVariantCodeAsIs = 1,
+  kVariantCodeMirrored = 2,
+  kVariantCodeFlipped = 3,
+  kVariantCodeTurned180 = 4,
+  kVariantCodeQuarterA = 5,  ///< the two quarter turns
+  kVariantCodeQuarterB = 6,
+  kVariantCodeQuarterFlipped = 7,  ///< a quarter turn combined with a flip or a mirror
+  kVariantCodeQuarterMirrored = 8,
+};
+
+struct TileScore {
+  std::uint32_t score = kScoreUnusable;
+  std::uint8_t variant = kVariantCodeNone;
+
+  friend bool operator==(const TileScore&, const TileScore&) = default;
+};
+
+/// One cell made ready to be scored against many tiles. Holds no pointer
+/// into the cell, only into `tables`, which must outlive it. Scoring is
+/// const and allocation-free, so one scorer may serve several threads.
+class CellScorer {
+ public:
+  /// `priority` 1..255, 20 neutral; 0 counts as 1.
+  CellScorer(const ScoreTables& tables, const TileSignature& cell, std::uint8_t priority);
+
+  /// The tile's score for this cell and the variant that won. A score that
+  /// would be `bound` or more may come back as kScoreUnusable instead; one
+  /// below `bound` is always exact.
+  TileScore score(const TileSignature& tile, std::uint32_t bound = kNoBound) const;
+
+  /// The plain kernel distance of the best allowed comparison, unbounded and
+  /// without the priority factor; kScoreUnusable when no comparison is allowed.
+  std::uint32_t distance(const TileSignature& tile) const;
+
+ private:
+  /// One cell entry that can count: its colour, transparency weight and
+  /// level weight, and for each comparison the tile entry it is set against.
+  struct Entry {
+    std::uint8_t red, green, blue, transparency;
+    std::uint32_t weight;
+    std::array<std::uint8_t, 4> tile_index;
+  };
+  struct KernelOutcome {
+    std::uint64_t sum = 0;
+    int comparison = -1;  ///< index of the winning comparison, -1 when none finished
+  };
+  /// Per channel, the clamp table row that reads a tile value moved by the colour shift.
+  using ShiftRows = std::array<const std::uint8_t*, 3>;
+  using Compare = std::uint64_t (CellScorer::*)(const std::uint32_t* tile, int comparison, const ShiftRows& shift,
+                                                std::uint64_t bound, int first, int end, std::uint64_t sum) const;
+
+  /// Adds the entries [first, end) to `sum` for one comparison; kAborted
+  /// as soon as the sum exceeds `bound`.
+  template <std::int32_t Method, bool Shift>
+  std::uint64_t compare(const std::uint32_t* tile, int comparison, const ShiftRows& shift, std::uint64_t bound, int first,
+                        int end, std::uint64_t sum) const;
+  KernelOutcome run_kernel(const TileSignature& tile, std::uint32_t allowed, std::uint64_t bound) const;
+
+  const ScoreTables* m_tables;
+  std::array<Entry, kSignatureSampleCount> m_entries;
+  int m_count = 0;
+  bool m_overall_counts = false;  ///< m_entries[0] is the whole-picture entry
+  std::uint32_t m_overall;  ///< the cell's entry 0, for the colour shift
+  std::uint8_t m_priority;
+  bool m_portrait;
+  Compare m_compare = nullptr;
+  Compare m_compare_shifted = nullptr;
+};
+
+/// Scores one tile for one cell (prepares the cell each time: use a
+/// CellScorer to score many tiles for the same cell).
+TileScore score_tile(const ScoreTables& tables, const TileSignature& cell, std::uint8_t priority,
+                     const TileSignature& tile, std::uint32_t bound = kNoBound);
+
+}  // namespace tess

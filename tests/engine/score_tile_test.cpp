@@ -1,0 +1,280 @@
+#include "engine/score_tile.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "engine/job_pool.hpp"
+#include "images/foto.hpp"
+
+namespace tess {
+namespace {
+
+std::vector<std::uint32_t> scores_of(const CScoreTile& list) {
+  std::vector<std::uint32_t> scores;
+  for (const ScoreEntry& e : list.entries()) scores.push_back(e.score);
+  return scores;
+}
+
+std::vector<ScoreKey> keys_of(const CScoreTile& list) {
+  std::vector<ScoreKey> keys;
+  for (const ScoreEntry& e : list.entries()) keys.push_back(e.key);
+  return keys;
+}
+
+TEST(ScoreTileList, KeepsTheBestEntriesInOrderWithinItsCapacity) {
+  CScoreTile list(ScoreCell{}, 3);
+  EXPECT_FALSE(list.insert(50, 1));  // one entry: regret stays 0
+  EXPECT_TRUE(list.insert(20, 2));
+  EXPECT_EQ(list.regret(), 30u);
+  EXPECT_FALSE(list.insert(80, 3));
+  EXPECT_EQ(scores_of(list), (std::vector<std::uint32_t>{20, 50, 80}));
+
+  // Full: a score equal to the worst is refused, a better one drops the worst.
+  EXPECT_FALSE(list.insert(80, 4));
+  EXPECT_EQ(keys_of(list), (std::vector<ScoreKey>{2, 1, 3}));
+  EXPECT_TRUE(list.insert(10, 5));
+  EXPECT_EQ(keys_of(list), (std::vector<ScoreKey>{5, 2, 1}));
+  EXPECT_EQ(list.regret(), 10u);
+  EXPECT_FALSE(list.score_of(3).has_value());
+  EXPECT_EQ(list.score_of(2), 20u);
+
+  // Equal scores order by key.
+  CScoreTile ties(ScoreCell{}, 10);
+  ties.insert(7, 9);
+  ties.insert(7, 4);
+  ties.insert(7, 6);
+  EXPECT_EQ(keys_of(ties), (std::vector<ScoreKey>{4, 6, 9}));
+  EXPECT_EQ(ties.regret(), 0u);
+}
+
+TEST(ScoreTileList, ListedKeyIsNeitherDuplicatedNorCostsTheWorstEntry) {
+  CScoreTile list(ScoreCell{}, 2);
+  list.insert(10, 1);
+  list.insert(30, 2);
+  EXPECT_FALSE(list.insert(5, 2));
+  EXPECT_EQ(keys_of(list), (std::vector<ScoreKey>{1, 2}));
+  EXPECT_EQ(scores_of(list), (std::vector<std::uint32_t>{10, 30}));
+}
+
+TEST(ScoreTileList, RemoveKeepsOrderIndexAndRegret) {
+  CScoreTile list(ScoreCell{}, 10);
+  list.insert(10, 1);
+  list.insert(15, 2);
+  list.insert(40, 3);
+  list.insert(15, 4);
+  EXPECT_EQ(list.regret(), 5u);
+  EXPECT_TRUE(list.remove(2));
+  EXPECT_FALSE(list.remove(2));
+  EXPECT_FALSE(list.remove(99));
+  EXPECT_EQ(list.regret(), 5u);
+  EXPECT_TRUE(list.remove(1));
+  EXPECT_EQ(list.regret(), 25u);
+  EXPECT_EQ(list.best(), (ScoreEntry{15, 4}));
+  EXPECT_TRUE(list.remove(4));
+  EXPECT_EQ(list.regret(), 0u);
+  EXPECT_EQ(list.count(), 1u);
+  // A removed key may come back.
+  list.insert(1, 2);
+  EXPECT_EQ(keys_of(list), (std::vector<ScoreKey>{2, 3}));
+}
+
+TEST(ScoreTileList, NoCapacityTakesNothing) {
+  CScoreTile list(ScoreCell{}, 0);
+  EXPECT_FALSE(list.insert(1, 1));
+  EXPECT_TRUE(list.empty());
+}
+
+// ---------------------------------------------------------------------------
+// Rebuild.
+
+struct Fixture {
+  explicit Fixture(unsigned seed, int tile_count, TileVariantFlags variants = kVariantAll) : random(seed) {
+    MosaicParameters p;
+    p.tile_variants = variants;
+    p.colour_change = 40;
+    p.colour_priority = 2;
+    p.detail = 6;
+    EXPECT_TRUE(tables.set_up(p, 0));
+    for (int i = 0; i < tile_count; ++i) {
+      auto tile = std::make_unique<FotoInfo>("tile" + std::to_string(i));
+      tile->signature = random_signature(false);
+      tile->signature.portrait = static_cast<std::uint8_t>(random() % 4 == 0);
+      tiles.push_back(std::move(tile));
+    }
+    for (const auto& tile : tiles) tile_views.push_back(tile.get());
+  }
+
+  TileSignature random_signature(bool transparent) {
+    TileSignature s;
+    // Few distinct levels, so that different tiles often tie.
+    for (auto& v : s.samples) {
+      v = make_pixel(static_cast<std::uint32_t>(random() % 4 * 60), static_cast<std::uint32_t>(random() % 4 * 60),
+                     static_cast<std::uint32_t>(random() % 4 * 60),
+                     transparent ? static_cast<std::uint32_t>(random() % 256) : 0);
+    }
+    return s;
+  }
+
+  RebuildInfo info() const {
+    RebuildInfo i;
+    i.tables = &tables;
+    i.tiles = tile_views;
+    return i;
+  }
+
+  // The list a rebuild must give, through insert(): every run's best exact
+  // score, offered in list order.
+  CScoreTile expected(const ScoreCell& cell, std::size_t capacity, const RebuildInfo& i,
+                      const std::vector<ScoreKey>& excluded = {}) const {
+    CScoreTile list(cell, capacity);
+    std::size_t t = 0;
+    while (t < i.tiles.size()) {
+      const ScoreKey key = i.group_keys ? static_cast<ScoreKey>(i.tiles[t]->variant_group) : static_cast<ScoreKey>(t);
+      std::uint32_t best = kNoBound;
+      for (; t < i.tiles.size(); ++t) {
+        const ScoreKey k = i.group_keys ? static_cast<ScoreKey>(i.tiles[t]->variant_group) : static_cast<ScoreKey>(t);
+        if (k != key) break;
+        if (i.tiles[t]->placement_flag) continue;
+        if (std::find(excluded.begin(), excluded.end(), k) != excluded.end()) continue;
+        best = std::min(best, score_tile(tables, *cell.signature, *cell.priority, i.tiles[t]->signature).score);
+      }
+      if (best < i.bound) list.insert(best, key);
+    }
+    return list;
+  }
+
+  std::mt19937 random;
+  ScoreTables tables;
+  std::vector<std::unique_ptr<FotoInfo>> tiles;
+  std::vector<const FotoInfo*> tile_views;
+};
+
+void expect_same_list(const CScoreTile& actual, const CScoreTile& expected) {
+  ASSERT_EQ(actual.count(), expected.count());
+  EXPECT_TRUE(std::equal(actual.entries().begin(), actual.entries().end(), expected.entries().begin()));
+  EXPECT_EQ(actual.regret(), expected.regret());
+  for (const ScoreEntry& e : expected.entries()) EXPECT_EQ(actual.score_of(e.key), e.score);
+}
+
+TEST(ScoreTileRebuild, KeepsTheSameEntriesAsInsertingEveryTileInListOrder) {
+  Fixture f(3, 600, kVariantsAtCreation);
+  TileSignature cell_signature = f.random_signature(true);
+  std::uint8_t priority = 33;
+  const ScoreCell cell{&cell_signature, &priority, 0, 0};
+  // Exhausted tiles are left out; identical tiles tie and keep the earlier key.
+  for (int i = 0; i < 600; i += 7) f.tiles[static_cast<std::size_t>(i)]->placement_flag = 1;
+  for (int i = 100; i < 110; ++i) f.tiles[static_cast<std::size_t>(i)]->signature = f.tiles[50]->signature;
+
+  for (std::size_t capacity : {std::size_t{2}, std::size_t{37}, std::size_t{600}, std::size_t{10000}}) {
+    CScoreTile list(cell, capacity);
+    list.insert(0, 9999);  // whatever was there goes
+    list.rebuild(f.info());
+    SCOPED_TRACE(capacity);
+    expect_same_list(list, f.expected(cell, capacity, f.info()));
+    EXPECT_FALSE(list.score_of(7).has_value());
+  }
+  // A caller's bound keeps out everything at or above it.
+  RebuildInfo bounded = f.info();
+  CScoreTile unbounded_list(cell, 10000);
+  unbounded_list.rebuild(f.info());
+  bounded.bound = unbounded_list.entries()[300].score;
+  CScoreTile list(cell, 10000);
+  list.rebuild(bounded);
+  expect_same_list(list, f.expected(cell, 10000, bounded));
+  EXPECT_LT(list.entries().back().score, bounded.bound);
+}
+
+TEST(ScoreTileRebuild, GroupsCountOnceWithTheirBestTile) {
+  Fixture f(4, 300);
+  // Groups of 1 to 5 consecutive tiles, numbered along the list.
+  std::int32_t group = 0;
+  for (std::size_t i = 0; i < f.tiles.size();) {
+    const std::size_t size = 1 + f.random() % 5;
+    ++group;
+    for (std::size_t j = 0; j < size && i < f.tiles.size(); ++j, ++i) f.tiles[i]->variant_group = group;
+  }
+  f.tiles[10]->placement_flag = 1;
+  TileSignature cell_signature = f.random_signature(false);
+  std::uint8_t priority = 20;
+  const ScoreCell cell{&cell_signature, &priority, 0, 0};
+  RebuildInfo info = f.info();
+  info.group_keys = true;
+  for (std::size_t capacity : {std::size_t{5}, std::size_t{1000}}) {
+    CScoreTile list(cell, capacity);
+    list.rebuild(info);
+    expect_same_list(list, f.expected(cell, capacity, info));
+  }
+  CScoreTile list(cell, 1000);
+  list.rebuild(info);
+  EXPECT_EQ(list.count(), static_cast<std::size_t>(group));
+}
+
+TEST(ScoreTileRebuild, TilesPlacedWithinTheSpacingAreaStayOut) {
+  Fixture f(5, 100);
+  TileSignature cell_signature = f.random_signature(false);
+  std::uint8_t priority = 20;
+  const ScoreCell cell{&cell_signature, &priority, 100, 100};
+  const std::vector<PlacedTile> placed = {
+      {100, 129, 3},   // 29² < 900: too close
+      {121, 121, 4},   // 441 + 441 < 900
+      {130, 100, 5},   // exactly 900: far enough
+      {0, 0, 6},
+  };
+  RebuildInfo info = f.info();
+  info.placed = placed;
+  info.spacing_area = 900;
+  CScoreTile list(cell, 1000);
+  list.rebuild(info);
+  expect_same_list(list, f.expected(cell, 1000, info, {3, 4}));
+  EXPECT_FALSE(list.score_of(3).has_value());
+  EXPECT_FALSE(list.score_of(4).has_value());
+  EXPECT_TRUE(list.score_of(5).has_value());
+
+  // Without a spacing area nothing is excluded.
+  info.spacing_area = 0;
+  list.rebuild(info);
+  EXPECT_EQ(list.count(), 100u);
+}
+
+TEST(ScoreTileRebuild, JobsOnThePoolGiveTheSameListsAsRebuildingInTurn) {
+  Fixture f(6, 400);
+  std::vector<TileSignature> cell_signatures;
+  std::vector<std::uint8_t> priorities;
+  for (int i = 0; i < 40; ++i) {
+    cell_signatures.push_back(f.random_signature(i % 3 == 0));
+    priorities.push_back(static_cast<std::uint8_t>(1 + f.random() % 255));
+  }
+  std::vector<CScoreTile> parallel, serial;
+  for (std::size_t i = 0; i < cell_signatures.size(); ++i) {
+    const ScoreCell cell{&cell_signatures[i], &priorities[i], static_cast<std::int32_t>(i * 10), 0};
+    parallel.emplace_back(cell, 50);
+    serial.emplace_back(cell, 50);
+  }
+  const std::vector<PlacedTile> placed = {{15, 0, 1}, {200, 0, 2}};
+  RebuildInfo info = f.info();
+  info.placed = placed;
+  info.spacing_area = 2500;
+
+  JobPool pool;
+  ASSERT_TRUE(pool.start_threads(3, ThreadPriority::normal));
+  {
+    JobQueue queue(pool);
+    for (CScoreTile& list : parallel) submit_rebuild(queue, list, info);
+    queue.wait_all();
+    EXPECT_EQ(queue.failed_count(), 0u);
+  }
+  pool.shut_down();
+  for (std::size_t i = 0; i < serial.size(); ++i) {
+    serial[i].rebuild(info);
+    SCOPED_TRACE(i);
+    expect_same_list(parallel[i], serial[i]);
+  }
+}
+
+}  // namespace
+}  // namespace tess

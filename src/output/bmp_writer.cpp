@@ -1,0 +1,172 @@
+#include "output/bmp_writer.hpp"
+
+#include <array>
+#include <cerrno>
+#include <cstddef>
+#include <memory>
+#include <new>
+#include <string>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "base/prompt.hpp"
+#include "base/text.hpp"
+#include "images/foto.hpp"
+#include "output/row_source.hpp"
+
+namespace tess {
+namespace {
+
+constexpr std::size_t kFileHeaderSize = 14;
+constexpr std::size_t kInfoHeaderSize = 40;
+constexpr std::size_t kHeaderSize = kFileHeaderSize + kInfoHeaderSize;
+
+using BmpHeader = std::array<std::uint8_t, kHeaderSize>;
+
+void put16(BmpHeader& header, std::size_t at, std::uint32_t value) {
+  header[at] = static_cast<std::uint8_t>(value);
+  header[at + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+void put32(BmpHeader& header, std::size_t at, std::uint32_t value) {
+  put16(header, at, value & 0xFFFFu);
+  put16(header, at + 2, value >> 16);
+}
+
+// Rows are stored bottom-up (a positive height), without compression; the
+// resolution fields stay 0.
+BmpHeader make_header(int width, int height, std::uint32_t image_size) {
+  BmpHeader header{};
+  header[0] = 'B';
+  header[1] = 'M';
+  put32(header, 2, static_cast<std::uint32_t>(kHeaderSize) + image_size);
+  put32(header, 10, static_cast<std::uint32_t>(kHeaderSize));
+  put32(header, 14, static_cast<std::uint32_t>(kInfoHeaderSize));
+  put32(header, 18, static_cast<std::uint32_t>(width));
+  put32(header, 22, static_cast<std::uint32_t>(height));
+  put16(header, 26, 1);   // planes
+  put16(header, 28, 24);  // bits per pixel
+  put32(header, 34, image_size);
+  return header;
+}
+
+// pwrite may take fewer bytes than asked; only an error or no progress at
+// all is a failure.
+bool write_all_at(int fd, const std::uint8_t* data, std::size_t size, off_t offset) {
+  while (size > 0) {
+    const ssize_t written = ::pwrite(fd, data, size, offset);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    size -= static_cast<std::size_t>(written);
+    offset += written;
+  }
+  return true;
+}
+
+class BmpFile {
+ public:
+  explicit BmpFile(const std::filesystem::path& path)
+      : m_fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)) {
+    struct stat info {};
+    m_regular = m_fd >= 0 && ::fstat(m_fd, &info) == 0 && S_ISREG(info.st_mode);
+  }
+  ~BmpFile() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+  BmpFile(const BmpFile&) = delete;
+  BmpFile& operator=(const BmpFile&) = delete;
+
+  bool is_open() const { return m_fd >= 0; }
+  /// Only a file of our own making is removed after a failure, never a
+  /// device such as /dev/full that merely refused the bytes.
+  bool is_regular() const { return m_regular; }
+  int fd() const { return m_fd; }
+  bool close() {
+    const int fd = m_fd;
+    m_fd = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int m_fd;
+  bool m_regular = false;
+};
+
+enum class Outcome { written, rows_ended, write_failed };
+
+Outcome write_rows(RowSource& source, int fd, std::size_t stride) {
+  const int width = source.width();
+  const int height = source.height();
+  // Zeroed once: the padding at the end of each row stays zero.
+  std::unique_ptr<std::uint8_t[]> line(new (std::nothrow) std::uint8_t[stride]());
+  if (!line) return Outcome::write_failed;
+  for (int i = 0; i < height; ++i) {
+    const std::uint32_t* row = source.next_row();
+    if (row == nullptr) return Outcome::rows_ended;
+    std::uint8_t* out = line.get();
+    for (int x = 0; x < width; ++x) {
+      const std::uint32_t p = row[x];
+      *out++ = static_cast<std::uint8_t>(pixel_blue(p));
+      *out++ = static_cast<std::uint8_t>(pixel_green(p));
+      *out++ = static_cast<std::uint8_t>(pixel_red(p));
+    }
+    // The first row from the top is the last one in the file.
+    const auto offset = static_cast<off_t>(kHeaderSize + static_cast<std::size_t>(height - 1 - i) * stride);
+    if (!write_all_at(fd, line.get(), stride, offset)) return Outcome::write_failed;
+  }
+  return Outcome::written;
+}
+
+void report_unable_to_save(const std::string& name, Prompt& prompt) {
+  prompt.message(format(tr("Unable to save file '%s'"), name), Icon::error);
+}
+
+}  // namespace
+
+bool write_bmp_rows(RowSource& source, const std::filesystem::path& path, Prompt& prompt) {
+  const int width = source.width();
+  const int height = source.height();
+  if (width <= 0 || height <= 0) {
+    report_unable_to_save(path.string(), prompt);
+    return false;
+  }
+  if (static_cast<std::int64_t>(width) * height > kMaxBmpPixels) {
+    report_unable_to_save(tr("Image is too big"), prompt);
+    return false;
+  }
+  // Within the pixel limit the sizes fit the header's 32-bit fields.
+  const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~static_cast<std::size_t>(3);
+  const auto image_size = static_cast<std::uint32_t>(stride * static_cast<std::size_t>(height));
+
+  BmpFile file(path);
+  if (!file.is_open()) {
+    report_unable_to_save(path.string(), prompt);
+    return false;
+  }
+  const BmpHeader header = make_header(width, height, image_size);
+  Outcome outcome = Outcome::write_failed;
+  if (write_all_at(file.fd(), header.data(), header.size(), 0) &&
+      ::ftruncate(file.fd(), static_cast<off_t>(kHeaderSize + image_size)) == 0)
+    outcome = write_rows(source, file.fd(), stride);
+  const bool regular = file.is_regular();
+  const bool closed = file.close();
+  if (outcome == Outcome::written && closed) return true;
+
+  if (regular) {
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+  }
+  if (outcome != Outcome::rows_ended || !source.stop_requested()) report_unable_to_save(path.string(), prompt);
+  return false;
+}
+
+bool write_bmp_image(const Foto& foto, const std::filesystem::path& path, Prompt& prompt) {
+  FotoRowSource source(foto);
+  return write_bmp_rows(source, path, prompt);
+}
+
+}  // namespace tess

@@ -1,0 +1,194 @@
+#include "output/jpeg_writer.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <csetjmp>
+#include <cstdint>
+#include <cstdio>  // before jpeglib.h, which needs FILE
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <system_error>
+
+#include <sys/stat.h>
+
+#include <jpeglib.h>
+
+#include "base/prompt.hpp"
+#include "base/text.hpp"
+#include "images/foto.hpp"
+#include "output/row_source.hpp"
+
+namespace tess {
+namespace {
+
+// The density fields of the JFIF header are 16 bits wide.
+constexpr int kMaxDensity = 65535;
+
+struct JpegErrorExit {
+  jpeg_error_mgr manager;  // first: libjpeg's pointer to it is a pointer to this
+  std::jmp_buf jump;
+};
+
+[[noreturn]] void jump_back(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<JpegErrorExit*>(cinfo->err)->jump, 1); }
+
+void on_output(j_common_ptr) {}
+
+// Owns one libjpeg compressor. It lives in the frame that calls the guarded
+// steps, so the error exit's jump never skips its destructor.
+class JpegCompressor {
+ public:
+  JpegCompressor() {
+    std::memset(&m_cinfo, 0, sizeof m_cinfo);
+    m_cinfo.err = jpeg_std_error(&m_error.manager);
+    m_error.manager.error_exit = jump_back;
+    m_error.manager.output_message = on_output;
+  }
+  ~JpegCompressor() { jpeg_destroy_compress(&m_cinfo); }  // also fine when never created
+  JpegCompressor(const JpegCompressor&) = delete;
+  JpegCompressor& operator=(const JpegCompressor&) = delete;
+
+  std::jmp_buf& jump() { return m_error.jump; }
+  j_compress_ptr cinfo() { return &m_cinfo; }
+
+ private:
+  jpeg_compress_struct m_cinfo;
+  JpegErrorExit m_error;
+};
+
+enum class Outcome { written, rows_ended, codec_error };
+
+struct EncodeJob {
+  RowSource* source;
+  std::FILE* file;
+  int quality;
+  int dpi;
+  bool grey;
+  JSAMPLE* samples;  // one packed row
+};
+
+void pack_colour(const std::uint32_t* row, JSAMPLE* out, int width) {
+  for (int x = 0; x < width; ++x) {
+    const std::uint32_t p = row[x];
+    *out++ = static_cast<JSAMPLE>(pixel_red(p));
+    *out++ = static_cast<JSAMPLE>(pixel_green(p));
+    *out++ = static_cast<JSAMPLE>(pixel_blue(p));
+  }
+}
+
+void pack_grey(const std::uint32_t* row, JSAMPLE* out, int width) {
+  for (int x = 0; x < width; ++x) {
+    const std::uint32_t p = row[x];
+    const double grey = 0.587 * pixel_green(p) + 0.299 * pixel_red(p) + 0.114 * pixel_blue(p);
+    out[x] = static_cast<JSAMPLE>(std::min(255.0, grey));
+  }
+}
+
+// Settings, then the rows, then the trailer. Any libjpeg call may leave
+// through the error exit, so nothing here owns anything.
+Outcome encode_steps(JpegCompressor& compressor, EncodeJob& job) {
+  j_compress_ptr cinfo = compressor.cinfo();
+  jpeg_create_compress(cinfo);
+  jpeg_stdio_dest(cinfo, job.file);
+  const int width = job.source->width();
+  cinfo->image_width = static_cast<JDIMENSION>(width);
+  cinfo->image_height = static_cast<JDIMENSION>(job.source->height());
+  cinfo->input_components = job.grey ? 1 : 3;
+  cinfo->in_color_space = job.grey ? JCS_GRAYSCALE : JCS_RGB;
+  jpeg_set_defaults(cinfo);
+  jpeg_set_quality(cinfo, std::clamp(job.quality, 1, 100), TRUE);
+  if (job.dpi > 0) {
+    cinfo->density_unit = 1;  // dots per inch
+    cinfo->X_density = static_cast<UINT16>(std::min(job.dpi, kMaxDensity));
+    cinfo->Y_density = cinfo->X_density;
+  }
+  jpeg_start_compress(cinfo, TRUE);
+  while (cinfo->next_scanline < cinfo->image_height) {
+    const std::uint32_t* row = job.source->next_row();
+    // libjpeg would refuse to finish a picture with rows missing; a short
+    // source is a failed file, whatever the codec says.
+    if (row == nullptr) return Outcome::rows_ended;
+    if (job.grey)
+      pack_grey(row, job.samples, width);
+    else
+      pack_colour(row, job.samples, width);
+    JSAMPROW samples = job.samples;
+    jpeg_write_scanlines(cinfo, &samples, 1);
+  }
+  jpeg_finish_compress(cinfo);  // flushes the file and checks for write errors
+  return Outcome::written;
+}
+
+Outcome guarded_encode(JpegCompressor& compressor, EncodeJob& job) {
+  if (setjmp(compressor.jump()) != 0) return Outcome::codec_error;
+  return encode_steps(compressor, job);
+}
+
+struct FileClose {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileClose>;
+
+void report_unable_to_save(const std::filesystem::path& path, Prompt& prompt) {
+  prompt.message(format(tr("Unable to save file '%s'"), path.string()), Icon::error);
+}
+
+bool write_jpeg(RowSource& source, const std::filesystem::path& path, int quality, int dpi, bool grey,
+                const std::string& out_of_memory, Prompt& prompt) {
+  const int width = source.width();
+  const int height = source.height();
+  if (width <= 0 || height <= 0) {
+    report_unable_to_save(path, prompt);
+    return false;
+  }
+  std::unique_ptr<JSAMPLE[]> samples(new (std::nothrow) JSAMPLE[static_cast<std::size_t>(width) * 3 + 4]);
+  if (!samples) {
+    prompt.message(out_of_memory, Icon::error);
+    return false;
+  }
+
+  errno = 0;
+  FilePtr file(std::fopen(path.c_str(), "wb"));
+  if (!file) {
+    const long error = errno;
+    prompt.message(format(tr("Unable to save file '%s'") + ". " + tr("Error %ld"), path.string(), error), Icon::error);
+    return false;
+  }
+  // Only a file of our own making is removed after a failure, never a device
+  // such as /dev/full that merely refused the bytes.
+  struct stat info {};
+  const bool regular = ::fstat(::fileno(file.get()), &info) == 0 && S_ISREG(info.st_mode);
+
+  Outcome outcome;
+  {
+    JpegCompressor compressor;
+    EncodeJob job{&source, file.get(), quality, dpi, grey, samples.get()};
+    outcome = guarded_encode(compressor, job);
+  }
+  const bool closed = std::fclose(file.release()) == 0;
+  if (outcome == Outcome::written && closed) return true;
+
+  if (regular) {
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+  }
+  if (outcome != Outcome::rows_ended || !source.stop_requested()) report_unable_to_save(path, prompt);
+  return false;
+}
+
+}  // namespace
+
+bool write_jpeg_rows(RowSource& source, const std::filesystem::path& path, int quality, int dpi, Prompt& prompt) {
+  return write_jpeg(source, path, quality, dpi, false, out_of_memory_text(source.width(), 3) + "!!!!", prompt);
+}
+
+bool write_jpeg_image(const Foto& foto, const std::filesystem::path& path, bool colour, int quality, int dpi,
+                      Prompt& prompt) {
+  FotoRowSource source(foto);
+  const std::string out_of_memory = colour ? out_of_memory_text(foto.width(), 3) + "!!!!"
+                                           : out_of_memory_text(foto.width(), foto.height()) + "!!!";
+  return write_jpeg(source, path, quality, dpi, !colour, out_of_memory, prompt);
+}
+
+}  // namespace tess

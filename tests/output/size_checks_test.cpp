@@ -1,0 +1,66 @@
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "base/scripted_prompt.hpp"
+#include "output/size_checks.hpp"
+
+namespace tess {
+namespace {
+
+const std::string kSplitHint =
+    "Please enable the Split Mosaic feature or Save the Mosaic in TIFF(64bit)/PSB/PPM/RAW format to avoid this limit.";
+
+TEST(SizeChecks, SideAndPixelLimitsPerFormat) {
+  EXPECT_EQ(check_mosaic_size(kFormatJpg, false, 30'000, 100).verdict, SizeVerdict::fits);
+  EXPECT_EQ(check_mosaic_size(kFormatJpg, false, 100, 30'001).verdict, SizeVerdict::ask);
+  EXPECT_EQ(check_mosaic_size(kFormatJpg, false, 65'500, 65'500).verdict, SizeVerdict::ask);  // 4.29e9 pixels
+  EXPECT_EQ(check_mosaic_size(kFormatJpg, false, 65'501, 10).verdict, SizeVerdict::refuse);
+  EXPECT_EQ(check_mosaic_size(kFormatBmp, false, 32'767, 10).verdict, SizeVerdict::fits);
+  EXPECT_EQ(check_mosaic_size(kFormatBmp, false, 32'768, 10).verdict, SizeVerdict::refuse);
+  EXPECT_EQ(check_mosaic_size(kFormatBmp, false, 25'000, 20'001).verdict, SizeVerdict::refuse);  // 500,025,000
+  EXPECT_EQ(check_mosaic_size(kFormatTiff, false, 32'000, 32'000).verdict, SizeVerdict::fits);
+  EXPECT_EQ(check_mosaic_size(kFormatTiff, false, 32'767, 32'767).verdict, SizeVerdict::fits);
+  EXPECT_EQ(check_mosaic_size(kFormatTiff, false, 32'768, 1).verdict, SizeVerdict::refuse);
+  EXPECT_EQ(check_mosaic_size(kFormatTiff, true, 1'000'000, 1'000'000).verdict, SizeVerdict::fits);
+  EXPECT_EQ(check_mosaic_size(kFormatPsd, false, 30'001, 1).verdict, SizeVerdict::refuse);
+  EXPECT_EQ(check_mosaic_size(kFormatPsb, false, 300'000, 300'000).verdict, SizeVerdict::fits);
+  EXPECT_EQ(check_mosaic_size(kFormatPsb, false, 300'001, 1).verdict, SizeVerdict::refuse);
+  EXPECT_EQ(check_mosaic_size(kFormatTiffJpg, false, 65'501, 1).verdict, SizeVerdict::refuse);
+  for (OutputFormatCode unlimited : {kFormatPpm, kFormatRaw, kFormatWeb, kFormatAviCompressed, kFormatVideoJpg})
+    EXPECT_EQ(check_mosaic_size(unlimited, false, 2'000'000, 2'000'000).verdict, SizeVerdict::fits) << unlimited;
+}
+
+TEST(SizeChecks, TextsRunOnWithoutSeparators) {
+  EXPECT_EQ(check_mosaic_size(kFormatTiff, false, 40'000, 1).text,
+            "The TIFF 32bit file format has a maximum file size of 4 Gigabytes." + kSplitHint);
+  EXPECT_EQ(check_mosaic_size(kFormatJpg, false, 40'000, 1).text,
+            "Not all applications are able to read JPEG files with a width/height over 30,000 pixels and the maximum "
+            "width/height is 65,500 pixels. " +
+                kSplitHint + "Do you want to continue?");
+  EXPECT_EQ(check_mosaic_size(kFormatJpg, false, 1, 1).text, "");
+}
+
+TEST(SizeChecks, ConfirmShowsOrAsks) {
+  MosaicParameters parameters;
+  ScriptedPrompt prompt;
+  parameters.output_format = kFormatBmp;
+  EXPECT_FALSE(confirm_mosaic_size(parameters, 40'000, 10, prompt));
+  ASSERT_EQ(prompt.calls().size(), 1u);
+  EXPECT_EQ(prompt.calls()[0].kind, ScriptedPrompt::Kind::message);
+  EXPECT_EQ(prompt.calls()[0].icon, Icon::error);
+  parameters.split_mosaic = true;  // pieces are checked by nobody here
+  EXPECT_TRUE(confirm_mosaic_size(parameters, 40'000, 10, prompt));
+
+  parameters.split_mosaic = false;
+  parameters.output_format = kFormatJpg;
+  prompt.clear();
+  EXPECT_FALSE(confirm_mosaic_size(parameters, 40'000, 10, prompt));  // nobody answers: No
+  prompt.plan_answer(Answer::yes);
+  EXPECT_TRUE(confirm_mosaic_size(parameters, 40'000, 10, prompt));
+  ASSERT_EQ(prompt.calls().size(), 2u);
+  EXPECT_EQ(prompt.calls()[1].kind, ScriptedPrompt::Kind::ask);
+}
+
+}  // namespace
+}  // namespace tess

@@ -7,12 +7,9 @@
 
 #include "base/prompt.hpp"
 #include "base/text.hpp"
+#include "base/version.hpp"
 #include "cli/commands.hpp"
 #include "cli/terminal_prompt.hpp"
-
-#ifndef TESS_VERSION
-#define TESS_VERSION "0"
-#endif
 
 namespace tess {
 
@@ -45,7 +42,7 @@ int run_cli(int argc, char** argv) {
   }
   int status = context.status;
   if (show_version) {
-    std::printf("Tessellarium %s\n", TESS_VERSION);
+    std::printf("Tessellarium %s\n", kVersionText);
   } else if (app.get_subcommands().empty()) {
     std::fprintf(stderr, "error: no command given (try --help)\n");
     status = kExitUsage;

@@ -11,15 +11,12 @@
 
 #include "base/prompt.hpp"
 #include "base/text.hpp"
+#include "base/version.hpp"
 #include "images/foto.hpp"
 #include "output/row_source.hpp"
 
 namespace tess {
 namespace {
-
-constexpr long kVersionMajor = 3;
-constexpr long kVersionMinor = 53;
-constexpr long kVersionPatch = 0;
 
 struct FileClose {
   void operator()(std::FILE* file) const { std::fclose(file); }

@@ -1,5 +1,9 @@
 #include "engine/mosaic_builder.hpp"
 
+#include <utility>
+
+#include "base/text.hpp"
+
 namespace tess {
 namespace {
 
@@ -64,6 +68,110 @@ void MosaicBuilder::reset_progress() {
 ProgressModel MosaicBuilder::progress() const {
   std::lock_guard lock(m_lock);
   return m_progress;
+}
+
+void MosaicBuilder::begin_batch(int total) {
+  std::lock_guard lock(m_lock);
+  m_done_count = 0;
+  m_total_count = total;
+  m_mosaic_in_progress = false;
+  m_finished = false;
+  m_running = true;
+  m_accumulated_ms = 0;
+  m_start_tick = std::chrono::steady_clock::now();
+  m_tile_load_failures.store(0, std::memory_order_relaxed);
+}
+
+void MosaicBuilder::begin_mosaic() {
+  std::lock_guard lock(m_lock);
+  m_mosaic_in_progress = true;
+  m_progress.reset();
+}
+
+void MosaicBuilder::end_mosaic(bool completed) {
+  std::lock_guard lock(m_lock);
+  m_progress.close_stage();
+  m_mosaic_in_progress = false;
+  if (completed) ++m_done_count;
+}
+
+void MosaicBuilder::end_batch() {
+  std::lock_guard lock(m_lock);
+  if (m_running) {
+    m_accumulated_ms += std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                               m_start_tick)
+                            .count();
+  }
+  m_running = false;
+  m_mosaic_in_progress = false;
+  if (m_done_count > 0) m_finished = true;
+}
+
+int MosaicBuilder::done_count() const {
+  std::lock_guard lock(m_lock);
+  return m_done_count;
+}
+
+int MosaicBuilder::total_count() const {
+  std::lock_guard lock(m_lock);
+  return m_total_count;
+}
+
+bool MosaicBuilder::running() const {
+  std::lock_guard lock(m_lock);
+  return m_running;
+}
+
+MosaicBuilder::ProgressText MosaicBuilder::progress_text() {
+  std::lock_guard lock(m_lock);
+  ProgressText result;
+  // 1. No batch: the status alone.
+  if (m_total_count == 0) {
+    result.text = m_status;
+    return result;
+  }
+  // 2. Ask long loops for a fresh status; the stage's own figure when it has one.
+  m_refresh.store(true, std::memory_order_relaxed);
+  m_status_code = 0;
+  double stage_percent = m_progress.stage_percent();
+  // 3. The batch's figure: whole mosaics done plus the current one's share.
+  int finished_before = m_done_count - (m_mosaic_in_progress ? 0 : 1);
+  double percent = (finished_before * 100.0 + m_progress.overall_percent()) / m_total_count;
+  result.percent = percent < 0 ? 0 : percent;
+  // 4. The status with the stage figure and the batch position.
+  std::string text = m_status;
+  if (!text.empty() && stage_percent >= 0) text += format(" %.2f%%", stage_percent);
+  text += ".";
+  if (m_total_count > 1)
+    text += format(" Mosaic# %d/%d ", m_done_count + (m_mosaic_in_progress ? 1 : 0), m_total_count);
+  // 5. The overall figure and the elapsed time in front.
+  long long ms = m_accumulated_ms;
+  if (m_running)
+    ms += std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_start_tick)
+              .count();
+  long long seconds = ms / 1000;
+  std::string elapsed = format("%02d:%02d:%02d", static_cast<int>(seconds / 3600), static_cast<int>(seconds / 60 % 60),
+                               static_cast<int>(seconds % 60));
+  result.text = format(tr("Completed %.2f%%, Time %s, "), result.percent, elapsed) + text;
+  return result;
+}
+
+void MosaicBuilder::queue_message(QueuedMessage message) {
+  std::lock_guard lock(m_lock);
+  m_messages.push_back(std::move(message));
+}
+
+std::optional<MosaicBuilder::QueuedMessage> MosaicBuilder::take_message() {
+  std::lock_guard lock(m_lock);
+  if (m_messages.empty()) return std::nullopt;
+  QueuedMessage m = std::move(m_messages.front());
+  m_messages.pop_front();
+  return m;
+}
+
+bool MosaicBuilder::take_finished() {
+  std::lock_guard lock(m_lock);
+  return std::exchange(m_finished, false);
 }
 
 }  // namespace tess

@@ -6,9 +6,13 @@
 // stop_requested() in their long loops.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/progress_model.hpp"
 #include "engine/puzzle.hpp"
@@ -58,6 +62,45 @@ class MosaicBuilder {
   /// A copy taken under the lock.
   ProgressModel progress() const;
 
+  // --- batch --------------------------------------------------------------
+  /// A new batch of `total` mosaics: counters, timer and finished flag reset.
+  void begin_batch(int total);
+  /// The start and the end of one mosaic of the batch; `completed` counts it done.
+  void begin_mosaic();
+  void end_mosaic(bool completed);
+  /// The run timer: started when the batch begins, stopped when it ends.
+  void end_batch();
+  int done_count() const;
+  int total_count() const;
+  bool running() const;
+
+  /// The text and figure shown while a run goes on:
+  /// "Completed 12.34%, Time 00:01:05, <status> 56.00%. Mosaic# 2/3 ".
+  /// Asks long loops to refresh their status, as a poll of the run does.
+  struct ProgressText {
+    std::string text;
+    double percent = 0;
+  };
+  ProgressText progress_text();
+
+  // --- messages for the window or terminal that follows the run -----------
+  /// A message the worker leaves for the polling thread, with an optional picture.
+  struct QueuedMessage {
+    std::string text;
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint32_t> pixels;  ///< empty for a text-only message
+  };
+  void queue_message(QueuedMessage message);
+  std::optional<QueuedMessage> take_message();
+
+  /// Set at the end of a batch that completed at least one mosaic; taking it clears it.
+  bool take_finished();
+
+  /// Tile pictures that failed to load during the run (reported at the end).
+  void add_tile_load_failure() { m_tile_load_failures.fetch_add(1, std::memory_order_relaxed); }
+  long tile_load_failures() const { return m_tile_load_failures.load(std::memory_order_relaxed); }
+
  private:
   Prompt& m_prompt;
   mutable std::mutex m_lock;  // status, progress and everything the polling thread reads
@@ -66,6 +109,16 @@ class MosaicBuilder {
   std::string m_status;
   int m_status_code = 0;
   ProgressModel m_progress;
+
+  int m_done_count = 0;
+  int m_total_count = 0;
+  bool m_mosaic_in_progress = false;
+  bool m_running = false;
+  bool m_finished = false;
+  std::chrono::steady_clock::time_point m_start_tick{};
+  long long m_accumulated_ms = 0;
+  std::deque<QueuedMessage> m_messages;
+  std::atomic<long> m_tile_load_failures{0};
 };
 
 }  // namespace tess

@@ -51,3 +51,62 @@ TEST(MosaicBuilder, StatusKeepsWholeCharactersAndClearsTheRefreshRequest) {
 
 }  // namespace
 }  // namespace tess
+
+namespace tess {
+namespace {
+
+TEST(MosaicBuilder, ProgressTextShowsStatusStageFigureAndBatchPosition) {
+  ScriptedPrompt prompt;
+  MosaicBuilder b(prompt);
+  b.set_status("Saving Mosaic...");
+  EXPECT_EQ(b.progress_text().text, "Saving Mosaic...");  // no batch: the status alone
+
+  b.begin_batch(3);
+  b.begin_mosaic();
+  b.end_mosaic(true);
+  b.begin_mosaic();  // the second of three
+  b.begin_progress_stage(kStagePlacement, 200);
+  b.add_progress(50);
+  b.set_status("Placing Tiles");
+  auto p = b.progress_text();
+  EXPECT_NE(p.text.find("Placing Tiles 25.00%. Mosaic# 2/3 "), std::string::npos) << p.text;
+  EXPECT_EQ(p.text.rfind("Completed ", 0), 0u) << p.text;
+  EXPECT_NE(p.text.find(", Time 00:00:0"), std::string::npos) << p.text;
+  EXPECT_TRUE(b.status_refresh_requested());
+  EXPECT_GT(p.percent, 100.0 / 3);
+  EXPECT_LT(p.percent, 200.0 / 3);
+
+  b.end_mosaic(true);
+  b.begin_mosaic();
+  b.end_mosaic(false);  // the third fails
+  b.end_batch();
+  EXPECT_EQ(b.done_count(), 2);
+  EXPECT_TRUE(b.take_finished());   // at least one mosaic completed
+  EXPECT_FALSE(b.take_finished());  // once
+}
+
+TEST(MosaicBuilder, BatchWithoutACompletedMosaicIsNotFinished) {
+  ScriptedPrompt prompt;
+  MosaicBuilder b(prompt);
+  b.begin_batch(1);
+  b.begin_mosaic();
+  b.end_mosaic(false);
+  b.end_batch();
+  EXPECT_FALSE(b.take_finished());
+  EXPECT_GE(b.progress_text().percent, 0.0);
+}
+
+TEST(MosaicBuilder, QueuedMessagesComeOutInOrder) {
+  ScriptedPrompt prompt;
+  MosaicBuilder b(prompt);
+  b.queue_message({"first", 0, 0, {}});
+  b.queue_message({"second", 1, 1, {0xFF0000FFu}});
+  EXPECT_EQ(b.take_message()->text, "first");
+  auto m = b.take_message();
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->pixels.size(), 1u);
+  EXPECT_FALSE(b.take_message());
+}
+
+}  // namespace
+}  // namespace tess

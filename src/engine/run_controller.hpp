@@ -1,0 +1,67 @@
+#pragma once
+// Follows a mosaic run for whoever shows it (the command line now, the main
+// window later): starts the worker thread, polls the progress text twice a
+// second, hands queued messages to the prompt one per poll, asks before
+// stopping, and carries out the final action when a batch has finished.
+
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "engine/mosaic_builder.hpp"
+#include "engine/thread_priority.hpp"
+
+namespace tess {
+
+class RunController {
+ public:
+  /// What the front end does at the end of a batch.
+  struct FinalActions {
+    std::function<void()> beep;
+    std::function<void(const std::string& folder)> open_folder;
+    std::function<void(const std::string& page)> open_page;
+  };
+
+  static constexpr int kPollIntervalMs = 500;
+
+  RunController(MosaicBuilder& builder, FinalActions actions);
+  /// Waits for a worker still running (after asking it to stop).
+  ~RunController();
+  RunController(const RunController&) = delete;
+  RunController& operator=(const RunController&) = delete;
+
+  /// Starts `work` (the run driver) on the worker thread at `priority`.
+  /// False when a run is going and the user did not let it be replaced.
+  bool start(std::function<void(MosaicBuilder&)> work, ThreadPriority priority);
+
+  /// True while the worker thread runs.
+  bool running() const;
+
+  /// Whether the caller may go on (no run going). During a run it asks
+  /// "There is a Mosaic process running. Do you want to stop it?" and raises
+  /// the stop request on Yes; a second request only says the run is stopping.
+  bool request_stop();
+
+  /// One tick of the poll: the progress text, one queued message, and the
+  /// final actions once the batch has finished.
+  MosaicBuilder::ProgressText poll();
+
+  /// Blocks until the worker thread has ended.
+  void wait();
+
+  /// The destination folder and web page of the last mosaic (set by the run).
+  void set_outputs(std::string destination_folder, std::string web_page);
+
+ private:
+  void run_final_actions();
+
+  MosaicBuilder& m_builder;
+  FinalActions m_actions;
+  std::thread m_worker;
+  std::atomic<bool> m_worker_running{false};
+  std::mutex m_outputs_lock;
+  std::string m_destination_folder;
+  std::string m_web_page;
+};
+
+}  // namespace tess

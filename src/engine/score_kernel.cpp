@@ -69,20 +69,6 @@ std::uint8_t variant_code(int k, bool cell_portrait, bool tile_portrait) {
   }
 }
 
-/// The per-channel shift that brings the tile's overall colour toward the
-/// cell's, at most `limit` levels: two thirds of the luminance difference,
-/// plus a third of what each channel still differs.
-void colour_shift(std::uint32_t cell, std::uint32_t tile, int limit, int* shift) {
-  const int dr = static_cast<int>(pixel_red(cell)) - static_cast<int>(pixel_red(tile));
-  const int dg = static_cast<int>(pixel_green(cell)) - static_cast<int>(pixel_green(tile));
-  const int db = static_cast<int>(pixel_blue(cell)) - static_cast<int>(pixel_blue(tile));
-  const int lum = (30 * dr + 59 * dg + 11 * db) / 100;
-  const int s = 2 * std::clamp(lum, -limit, limit) / 3;
-  shift[0] = s + std::clamp(dr - s, -limit, limit) / 3;
-  shift[1] = s + std::clamp(dg - s, -limit, limit) / 3;
-  shift[2] = s + std::clamp(db - s, -limit, limit) / 3;
-}
-
 /// kClampTable[kMaxTileColourShift + v] is v held to 0..255, for every
 /// channel value moved by any shift the tables allow.
 constexpr std::array<std::uint8_t, 2 * kMaxTileColourShift + 256> make_clamp_table() {
@@ -184,7 +170,10 @@ CellScorer::KernelOutcome CellScorer::run_kernel(const TileSignature& tile, std:
   ShiftRows rows{};
   Compare compare = m_compare;
   if (const int limit = m_tables->tile_colour_limit(); limit > 0) {
-    colour_shift(m_overall, tile.samples[kOverallSample], limit, shift);
+    const std::array<int, 3> s = tile_colour_shift(m_overall, tile.samples[kOverallSample], limit);
+    shift[0] = s[0];
+    shift[1] = s[1];
+    shift[2] = s[2];
     // A shift of nothing reads the tile as it is: the plain loop gives the same sums.
     if (shift[0] != 0 || shift[1] != 0 || shift[2] != 0) {
       compare = m_compare_shifted;

@@ -8,6 +8,7 @@
 // Every division and truncation below is part of the result: identical
 // placements depend on it.
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -102,5 +103,19 @@ class CellScorer {
 /// CellScorer to score many tiles for the same cell).
 TileScore score_tile(const ScoreTables& tables, const TileSignature& cell, std::uint8_t priority,
                      const TileSignature& tile, std::uint32_t bound = kNoBound);
+
+/// The per-channel shift that brings a tile's overall colour toward the
+/// cell's, at most `limit` levels: two thirds of the luminance difference
+/// moves all channels alike, a third of what each channel still lacks is
+/// added on top. Scoring and rendering use the same shift.
+inline std::array<int, 3> tile_colour_shift(std::uint32_t cell_overall, std::uint32_t tile_overall, int limit) {
+  const int dr = static_cast<int>(cell_overall & 0xFFu) - static_cast<int>(tile_overall & 0xFFu);
+  const int dg = static_cast<int>((cell_overall >> 8) & 0xFFu) - static_cast<int>((tile_overall >> 8) & 0xFFu);
+  const int db = static_cast<int>((cell_overall >> 16) & 0xFFu) - static_cast<int>((tile_overall >> 16) & 0xFFu);
+  const int lum = (30 * dr + 59 * dg + 11 * db) / 100;
+  const int s = 2 * std::clamp(lum, -limit, limit) / 3;
+  return {s + std::clamp(dr - s, -limit, limit) / 3, s + std::clamp(dg - s, -limit, limit) / 3,
+          s + std::clamp(db - s, -limit, limit) / 3};
+}
 
 }  // namespace tess

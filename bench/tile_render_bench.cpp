@@ -1,0 +1,209 @@
+// Tile rendering: a 640 × 480 JPEG tile drawn into a 100 × 75 cell with the
+// default colour change (30 %, balanced: uniform shift and local blend), from
+// the file (DCT-scaled decode included) and from a picture already decoded,
+// and the steps on their own.
+
+#include <algorithm>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+#include <jpeglib.h>
+#include <unistd.h>
+
+#include "engine/puzzle.hpp"
+#include "engine/score_tables.hpp"
+#include "engine/tile_render.hpp"
+#include "images/foto.hpp"
+#include "tilelist/foto_info.hpp"
+#include "tilelist/tile_signature.hpp"
+
+namespace tess {
+namespace {
+
+/// A smooth, photograph-like picture: gradients with a ripple.
+Foto photo_like(int width, int height) {
+  Foto picture;
+  picture.allocate(width, height);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const double ripple = 40 * std::sin(x * 0.05) * std::cos(y * 0.07);
+      const auto channel = [](double v) { return static_cast<std::uint32_t>(std::clamp(v, 0.0, 255.0)); };
+      picture.at(x, y) = make_pixel(channel(255.0 * x / width + ripple), channel(255.0 * y / height - ripple),
+                                    channel(128 + ripple));
+    }
+  return picture;
+}
+
+struct BenchError {
+  jpeg_error_mgr manager;
+  std::jmp_buf jump;
+};
+
+bool write_jpeg(const std::filesystem::path& path, const Foto& picture) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  jpeg_compress_struct info{};
+  BenchError error{};
+  info.err = jpeg_std_error(&error.manager);
+  error.manager.error_exit = [](j_common_ptr common) { std::longjmp(reinterpret_cast<BenchError*>(common->err)->jump, 1); };
+  std::vector<JSAMPLE> row(static_cast<std::size_t>(picture.width()) * 3);
+  if (setjmp(error.jump)) {
+    jpeg_destroy_compress(&info);
+    std::fclose(file);
+    return false;
+  }
+  jpeg_create_compress(&info);
+  jpeg_stdio_dest(&info, file);
+  info.image_width = static_cast<JDIMENSION>(picture.width());
+  info.image_height = static_cast<JDIMENSION>(picture.height());
+  info.input_components = 3;
+  info.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, 90, TRUE);
+  jpeg_start_compress(&info, TRUE);
+  while (info.next_scanline < info.image_height) {
+    const std::uint32_t* source = picture.row(static_cast<int>(info.next_scanline));
+    for (int x = 0; x < picture.width(); ++x) {
+      row[3 * x] = static_cast<JSAMPLE>(pixel_red(source[x]));
+      row[3 * x + 1] = static_cast<JSAMPLE>(pixel_green(source[x]));
+      row[3 * x + 2] = static_cast<JSAMPLE>(pixel_blue(source[x]));
+    }
+    JSAMPROW rows[1] = {row.data()};
+    jpeg_write_scanlines(&info, rows, 1);
+  }
+  jpeg_finish_compress(&info);
+  jpeg_destroy_compress(&info);
+  return std::fclose(file) == 0;
+}
+
+/// A 640 × 480 JPEG written once per run, removed at exit.
+const std::filesystem::path& sample_jpeg() {
+  static const std::filesystem::path path = [] {
+    auto p = std::filesystem::temp_directory_path() / ("tess_render_bench_" + std::to_string(::getpid()) + ".jpg");
+    write_jpeg(p, photo_like(640, 480));
+    std::atexit([] { std::filesystem::remove(sample_jpeg()); });
+    return p;
+  }();
+  return path;
+}
+
+/// A run's tables, a tile entry for the sample JPEG and a 100 × 75 cell of a
+/// differently coloured main image, analysed as the program analyses them.
+struct Scene {
+  ScoreTables tables;
+  FotoInfo tile;
+  PuzzleInfo cell;
+
+  explicit Scene(int colour_change = 30, int colour_priority = kColourPriorityBalanced) : tile(sample_jpeg().string()) {
+    MosaicParameters parameters;
+    parameters.colour_change = colour_change;
+    parameters.colour_priority = colour_priority;
+    tables.set_up(parameters, 1000);
+    Foto picture;
+    picture.load(tile.path, kAnalysisLoadSize, kAnalysisLoadSize, nullptr);
+    tile.signature.analyse(picture, AnalysisMode::fill);
+    Foto main_image = photo_like(300, 200);
+    main_image.mirror();
+    cell.width = 100;
+    cell.height = 75;
+    cell.area = 100 * 75;
+    cell.signature.analyse(main_image, AnalysisMode::fit, 100, 50, 100, 75);
+    cell.tile = &tile;
+  }
+};
+
+void BM_RenderCellFromJpeg640x480(benchmark::State& state) {
+  const Scene scene;
+  const TileRenderer renderer(scene.tables, false);
+  std::string message;
+  for (auto _ : state) {
+    Foto out;
+    TileRenderRecord record;
+    if (!renderer.render_cell(scene.cell, out, record, message)) state.SkipWithError("render failed");
+    benchmark::DoNotOptimize(out.pixels());
+  }
+}
+BENCHMARK(BM_RenderCellFromJpeg640x480)->Unit(benchmark::kMicrosecond);
+
+void BM_RenderCellFromDecoded640x480(benchmark::State& state) {
+  const Scene scene;
+  const TileRenderer renderer(scene.tables, false);
+  const Foto picture = photo_like(640, 480);
+  for (auto _ : state) {
+    Foto out;
+    TileRenderRecord record;
+    if (!renderer.render_cell(scene.cell, picture, out, record)) state.SkipWithError("render failed");
+    benchmark::DoNotOptimize(out.pixels());
+  }
+}
+BENCHMARK(BM_RenderCellFromDecoded640x480)->Unit(benchmark::kMicrosecond);
+
+void BM_RenderCellFromLoaded160x120(benchmark::State& state) {
+  // What render_cell works on after the quarter-scale decode of the JPEG.
+  const Scene scene;
+  const TileRenderer renderer(scene.tables, false);
+  Foto picture;
+  std::string message;
+  renderer.load_tile(scene.cell, picture, message);
+  for (auto _ : state) {
+    Foto out;
+    TileRenderRecord record;
+    if (!renderer.render_cell(scene.cell, picture, out, record)) state.SkipWithError("render failed");
+    benchmark::DoNotOptimize(out.pixels());
+  }
+}
+BENCHMARK(BM_RenderCellFromLoaded160x120)->Unit(benchmark::kMicrosecond);
+
+void BM_LoadTileJpeg640x480For100x75(benchmark::State& state) {
+  const Scene scene;
+  const TileRenderer renderer(scene.tables, false);
+  std::string message;
+  for (auto _ : state) {
+    Foto picture;
+    if (!renderer.load_tile(scene.cell, picture, message)) state.SkipWithError("load failed");
+    benchmark::DoNotOptimize(picture.pixels());
+  }
+}
+BENCHMARK(BM_LoadTileJpeg640x480For100x75)->Unit(benchmark::kMicrosecond);
+
+void BM_DrawVariant640x480To100x75(benchmark::State& state) {
+  const Foto picture = photo_like(640, 480);
+  const int variant = static_cast<int>(state.range(0));
+  const bool turned = variant >= 5;
+  for (auto _ : state) {
+    Foto out;
+    draw_tile_variant(picture, variant, turned ? 75 : 100, turned ? 100 : 75, out);
+    benchmark::DoNotOptimize(out.pixels());
+  }
+}
+BENCHMARK(BM_DrawVariant640x480To100x75)->Arg(1)->Arg(4)->Arg(5)->Unit(benchmark::kMicrosecond);
+
+void BM_ColourShift100x75(benchmark::State& state) {
+  Foto picture = photo_like(100, 75);
+  for (auto _ : state) {
+    apply_colour_shift(picture, {3, -2, 1});
+    benchmark::DoNotOptimize(picture.pixels());
+  }
+}
+BENCHMARK(BM_ColourShift100x75);
+
+void BM_LocalBlend100x75(benchmark::State& state) {
+  const Scene scene;
+  Foto picture = photo_like(100, 75);
+  for (auto _ : state) {
+    blend_toward_cell(picture, scene.cell.signature, 38);
+    benchmark::DoNotOptimize(picture.pixels());
+  }
+}
+BENCHMARK(BM_LocalBlend100x75);
+
+}  // namespace
+}  // namespace tess
+
+BENCHMARK_MAIN();

@@ -65,6 +65,18 @@ void MosaicBuilder::reset_progress() {
   m_progress.reset();
 }
 
+void MosaicBuilder::set_progress_weight(int stage, double weight) {
+  std::lock_guard lock(m_lock);
+  m_progress.set_weight(stage, weight);
+}
+
+void MosaicBuilder::move_progress_into_split_stage() {
+  std::lock_guard lock(m_lock);
+  m_progress.close_stage();
+  m_progress.move_into(kStageSplitPlacement, kStageMainImageAnalysis);
+  m_progress.move_into(kStageSplitPlacement, kStagePlacement);
+}
+
 ProgressModel MosaicBuilder::progress() const {
   std::lock_guard lock(m_lock);
   return m_progress;

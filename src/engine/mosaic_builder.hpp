@@ -59,6 +59,9 @@ class MosaicBuilder {
   void add_progress(double amount);
   void close_progress_stage();
   void reset_progress();
+  void set_progress_weight(int stage, double weight);
+  /// Stages 3 and 7 are shown as stage 8 from now on (a split was made).
+  void move_progress_into_split_stage();
   /// A copy taken under the lock.
   ProgressModel progress() const;
 

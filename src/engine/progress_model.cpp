@@ -36,6 +36,15 @@ void ProgressModel::add_progress(double amount) {
   if (m_current >= 0) m_done[m_current] += amount;
 }
 
+void ProgressModel::move_into(int target, int source) {
+  if (target < 0 || target >= kStageCount || source < 0 || source >= kStageCount || target == source) return;
+  m_elapsed_ms[target] += m_elapsed_ms[source];
+  m_elapsed_ms[source] = 0;
+  m_done[source] = 0;
+  m_total[source] = 1;
+  if (m_current == source) m_current = -1;
+}
+
 double ProgressModel::overall_percent() const {
   double weights = 0;
   double sum = 0;

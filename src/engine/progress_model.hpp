@@ -38,6 +38,11 @@ class ProgressModel {
   /// The current stage's time is kept and its done amount set to its total.
   void close_stage(Clock::time_point now = Clock::now());
 
+  /// The time spent in `source` is carried over to `target` and `source`
+  /// starts again from nothing (the stages of a mosaic that was split are
+  /// shown as the split stage).
+  void move_into(int target, int source);
+
   /// 0..100: every stage's done amount clamped to 0..its total, weighted.
   double overall_percent() const;
   /// done/total × 100 of the current stage; negative when there is none or its total is 1.

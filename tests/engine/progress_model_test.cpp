@@ -35,6 +35,20 @@ TEST(ProgressModel, BeginClosesTheCurrentStageAndKeepsItsTime) {
   EXPECT_LT(p.stage_percent(), 0);                          // a total of 1 shows no stage percent
 }
 
+TEST(ProgressModel, SplitStageTakesOverTheTimeOfAnalysisAndPlacement) {
+  ProgressModel p;
+  auto t0 = ProgressModel::Clock::now();
+  p.begin_stage(kStageMainImageAnalysis, 10, t0);
+  p.begin_stage(kStagePlacement, 10, t0 + std::chrono::milliseconds(200));
+  p.close_stage(t0 + std::chrono::milliseconds(500));
+  p.move_into(kStageSplitPlacement, kStageMainImageAnalysis);
+  p.move_into(kStageSplitPlacement, kStagePlacement);
+  EXPECT_EQ(p.elapsed_ms(kStageSplitPlacement), 500);
+  EXPECT_EQ(p.elapsed_ms(kStagePlacement), 0);
+  EXPECT_DOUBLE_EQ(p.done(kStageMainImageAnalysis), 0.0);
+  EXPECT_DOUBLE_EQ(p.total(kStagePlacement), 1.0);
+}
+
 TEST(MosaicBuilder, StatusKeepsWholeCharactersAndClearsTheRefreshRequest) {
   ScriptedPrompt prompt;
   MosaicBuilder b(prompt);

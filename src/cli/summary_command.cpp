@@ -11,6 +11,7 @@
 #include "cli/cli_app.hpp"
 #include "cli/commands.hpp"
 #include "cli/parameter_overrides.hpp"
+#include "cli/run_parameters.hpp"
 #include "cli/terminal_prompt.hpp"
 #include "engine/pattern_generator.hpp"
 #include "images/exif.hpp"
@@ -34,41 +35,6 @@ struct SummaryArgs {
   std::vector<std::string> overrides;
 };
 
-int usage_error(const std::string& text) {
-  std::fprintf(stderr, "error: %s\n", text.c_str());
-  return kExitUsage;
-}
-
-/// The section a settings file is read from when none is named: the copy
-/// written beside a mosaic, or the file's only section.
-std::string default_section(const IniFile& ini) {
-  if (ini.has_section(kMosaicSettingsSection)) return kMosaicSettingsSection;
-  const auto sections = ini.sections();
-  return sections.size() == 1 ? sections.front() : std::string();
-}
-
-/// Loads the named settings over `params`; false (reported) when they cannot be read.
-bool load_settings(const SummaryArgs& args, MosaicParameters& params, const IniFile& config, Prompt& prompt) {
-  IniFile ini;
-  if (!ini.load(args.settings)) {
-    usage_error(format("cannot read the settings file '%s'", args.settings));
-    return false;
-  }
-  const std::string section = args.section.empty() ? default_section(ini) : args.section;
-  if (section.empty()) {
-    usage_error(format("the settings file '%s' holds several settings: name one with --section", args.settings));
-    return false;
-  }
-  const SettingsLoad load = read_settings_section(ini, section, params, config);
-  if (!load.loaded) {
-    usage_error(format("no settings '%s' of a version this program reads in '%s'", section, args.settings));
-    return false;
-  }
-  for (const auto& key : load.ignored_keys)
-    prompt.message(format("%s: the value of %s was ignored", section, key), Icon::warning);
-  return true;
-}
-
 /// The main image's size as a run loads it: JPEGs turned by their EXIF
 /// orientation. False when the file is no picture this program reads.
 bool read_image_size(const std::filesystem::path& path, int& width, int& height) {
@@ -85,16 +51,7 @@ bool read_image_size(const std::filesystem::path& path, int& width, int& height)
 /// The counts of a Tile Images List; false (reported) when it cannot be loaded.
 bool load_list_counts(const std::string& file, ListCounts& counts, Prompt& prompt) {
   TileImageList list;
-  ListLoadResult result = ListLoadResult::unreadable;
-  std::error_code error;
-  std::filesystem::path path = std::filesystem::absolute(file, error);
-  if (error) path = file;
-  load_list_file(list, path, prompt, &result);
-  if (result != ListLoadResult::loaded) {
-    // A refused file was already reported with its reason.
-    if (result == ListLoadResult::unreadable) prompt.message(tr("Error while reading the Images List!"), Icon::error);
-    return false;
-  }
+  if (!load_tile_list(file, list, prompt)) return false;
   counts.landscape_images = static_cast<std::size_t>(list.landscape_images());
   counts.portrait_images = static_cast<std::size_t>(list.portrait_images());
   counts.landscape_clips = static_cast<std::size_t>(list.landscape_clips());
@@ -104,11 +61,10 @@ bool load_list_counts(const std::string& file, ListCounts& counts, Prompt& promp
 }
 
 int summary(const SummaryArgs& args, Prompt& prompt) {
-  const IniFile config = ConfigFile().read();
-  MosaicParameters params = default_settings(config);
-  if (!args.settings.empty() && !load_settings(args, params, config, prompt)) return kExitUsage;
-  const OverrideResult overrides = apply_parameter_overrides(params, args.overrides);
-  if (!overrides.ok) return usage_error(overrides.error);
+  MosaicParameters params;
+  std::string named_list;  // the summary reads only the list given with --list
+  if (!parameters_from_options({args.settings, args.section, args.overrides}, params, named_list, prompt))
+    return kExitUsage;
 
   int width = 0;
   int height = 0;

@@ -1,13 +1,10 @@
 // The command-line program, run as a separate process the way a user runs it.
 
-#include <array>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
+#include "cli_runner.hpp"
 #include "support/test_support.hpp"
 
 namespace tess {
@@ -15,23 +12,14 @@ namespace {
 
 using testing::TempDir;
 
-struct Result {
-  int status = -1;
-  std::string out;
-};
+using Result = testing::CliOutcome;
 
-// Runs the program with `args` (already shell-quoted), capturing standard output.
-Result run(const std::string& args, const std::string& env = "") {
-  std::string command = env + " '" TESS_CLI_EXE "' " + args + " 2>/dev/null";
-  Result r;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return r;
-  std::array<char, 4096> buffer{};
-  size_t n;
-  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) r.out.append(buffer.data(), n);
-  int raw = ::pclose(pipe);
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return r;
+// Runs the program with `args` (already shell-quoted), its settings in a
+// fresh folder unless `config` names one.
+Result run(const std::string& args, const std::filesystem::path& config = {}) {
+  if (!config.empty()) return testing::run_program(config, args);
+  TempDir fresh;
+  return testing::run_program(fresh.path(), args);
 }
 
 TEST(Cli, PrintsVersion) {
@@ -48,10 +36,9 @@ TEST(Cli, BadUsageExitsWithTwo) {
 
 TEST(Cli, ConfigSetPersistsInTheSettingsFolder) {
   TempDir dir;
-  std::string env = "TESSELLARIUM_CONFIG_PATH='" + dir.path().string() + "'";
-  ASSERT_EQ(run("config set Options.ThreadCount 4", env).status, 0);
+  ASSERT_EQ(run("config set Options.ThreadCount 4", dir.path()).status, 0);
 
-  Result show = run("config show", env);
+  Result show = run("config show", dir.path());
   ASSERT_EQ(show.status, 0);
   int lines = 0;
   for (char c : show.out) lines += c == '\n';
@@ -62,19 +49,18 @@ TEST(Cli, ConfigSetPersistsInTheSettingsFolder) {
   std::string file = testing::read_file(dir / "Tessellarium Standard/TessellariumConfig.txt");
   EXPECT_NE(file.find("[Default Values]\r\nOptions.ThreadCount = 4\r\n"), std::string::npos) << file;
 
-  Result get = run("config get options.threadcount", env);
+  Result get = run("config get options.threadcount", dir.path());
   EXPECT_EQ(get.status, 0);
   EXPECT_EQ(get.out, "4\n");
 }
 
 TEST(Cli, ConfigRefusesUnknownKeysAndValuesAndReportsWriteFailures) {
   TempDir dir;
-  std::string env = "TESSELLARIUM_CONFIG_PATH='" + dir.path().string() + "'";
-  EXPECT_EQ(run("config get Options.Nothing", env).status, 2);
-  EXPECT_EQ(run("config set Options.Priority warp", env).status, 2);
+  EXPECT_EQ(run("config get Options.Nothing", dir.path()).status, 2);
+  EXPECT_EQ(run("config set Options.Priority warp", dir.path()).status, 2);
   // The configuration file's place is taken by a folder: the write must fail loudly.
   std::filesystem::create_directories(dir / "Tessellarium Standard/TessellariumConfig.txt");
-  EXPECT_EQ(run("config set Options.ThreadCount 2", env).status, 1);
+  EXPECT_EQ(run("config set Options.ThreadCount 2", dir.path()).status, 1);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "base/scripted_prompt.hpp"
 #include "images/image_files.hpp"
+#include "cli_runner.hpp"
 #include "support/test_support.hpp"
 #include "tilelist/list_file.hpp"
 
@@ -25,35 +26,11 @@ using testing::read_file;
 using testing::TempDir;
 using testing::write_file;
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using Outcome = testing::CliOutcome;
+using testing::shell_quoted;
 
-std::string shell_quoted(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-/// Runs the program with `args` (already quoted), the settings folder in
-/// `config`, standard output and standard error captured (a pipe, not a terminal).
-Outcome run(const TempDir& config, const std::string& args) {
-  const fs::path err_file = config / "stderr.txt";
-  const std::string command = "TESSELLARIUM_CONFIG_PATH=" + shell_quoted(config.path().string()) + " '" TESS_CLI_EXE "' " +
-                              args + " 2>" + shell_quoted(err_file.string());
-  Outcome r;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return r;
-  std::array<char, 4096> buffer{};
-  std::size_t n;
-  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) r.out.append(buffer.data(), n);
-  const int raw = ::pclose(pipe);
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.err = read_file(err_file);
-  return r;
-}
+/// Runs the program with `args` (already quoted), the settings folder in `config`.
+Outcome run(const TempDir& config, const std::string& args) { return testing::run_program(config.path(), args); }
 
 struct Expected {
   std::uint32_t mean = 0;

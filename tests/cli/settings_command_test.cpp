@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include "cli_runner.hpp"
 #include "support/test_support.hpp"
 
 namespace tess {
@@ -14,30 +15,12 @@ namespace {
 
 using testing::TempDir;
 
-struct Result {
-  int status = -1;
-  std::string out;  ///< standard output
-  std::string err;
-};
+using Result = testing::CliOutcome;
 
 class SettingsCommand : public ::testing::Test {
  protected:
   // Runs the program with `args` (already shell-quoted) in the test's settings folder.
-  Result run(const std::string& args) const {
-    std::filesystem::path err_file = m_dir / "stderr.txt";
-    std::string command = "TESSELLARIUM_CONFIG_PATH='" + m_dir.path().string() + "' '" TESS_CLI_EXE "' " + args +
-                          " 2>'" + err_file.string() + "'";
-    Result r;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return r;
-    std::array<char, 4096> buffer{};
-    size_t n;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) r.out.append(buffer.data(), n);
-    int raw = ::pclose(pipe);
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.err = testing::read_file(err_file);
-    return r;
-  }
+  Result run(const std::string& args) const { return testing::run_program(m_dir.path(), args); }
 
   std::filesystem::path settings_path() const {
     return m_dir / "Tessellarium Standard/TessellariumSettings12x9.txt";

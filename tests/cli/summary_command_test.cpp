@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 
 #include "images/image_files.hpp"
+#include "cli_runner.hpp"
 #include "support/test_support.hpp"
 #include "tilelist/list_file.hpp"
 #include "tilelist/tile_image_list.hpp"
@@ -18,11 +19,7 @@ namespace {
 
 using testing::TempDir;
 
-struct Result {
-  int status = -1;
-  std::string out;  ///< standard output
-  std::string err;
-};
+using Result = testing::CliOutcome;
 
 class SummaryCommand : public ::testing::Test {
  protected:
@@ -34,21 +31,7 @@ class SummaryCommand : public ::testing::Test {
 
   // Runs the program with `args` (already shell-quoted) in the test's folder,
   // which is also its settings folder.
-  Result run(const std::string& args) const {
-    std::filesystem::path err_file = m_dir / "stderr.txt";
-    std::string command = "cd '" + m_dir.path().string() + "' && TESSELLARIUM_CONFIG_PATH='" +
-                          m_dir.path().string() + "' '" TESS_CLI_EXE "' " + args + " 2>'" + err_file.string() + "'";
-    Result r;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return r;
-    std::array<char, 4096> buffer{};
-    size_t n;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) r.out.append(buffer.data(), n);
-    int raw = ::pclose(pipe);
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.err = testing::read_file(err_file);
-    return r;
-  }
+  Result run(const std::string& args) const { return testing::run_program(m_dir.path(), args, m_dir.path()); }
 
   TempDir m_dir;
 };

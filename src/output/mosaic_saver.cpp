@@ -1,0 +1,397 @@
+#include "output/mosaic_saver.hpp"
+
+#include <malloc.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <ctime>
+#include <map>
+#include <string>
+#include <tuple>
+#include <utility>
+
+#include "base/prompt.hpp"
+#include "base/text.hpp"
+#include "engine/mosaic_builder.hpp"
+#include "engine/puzzle.hpp"
+#include "engine/score_tables.hpp"
+#include "output/bmp_writer.hpp"
+#include "output/jpeg_writer.hpp"
+#include "output/ppm_writer.hpp"
+#include "settings/advanced_options.hpp"
+#include "settings/user_state.hpp"
+#include "tilelist/foto_info.hpp"
+#include "tilelist/tile_image_list.hpp"
+
+namespace tess {
+
+namespace {
+
+// Saving has its own share of the run's progress figure; the stage list of
+// the progress model leaves stage 1 to it.
+constexpr int kStageSaving = 1;
+
+constexpr int kMinMemoryBlock = 10;
+constexpr int kMaxMemoryBlock = 2900;
+constexpr int kDefaultMemoryBlock = 200;
+// Split pieces narrower or lower than this are no split at all.
+constexpr int kMinSplitSide = 11;
+
+int ceil_div(std::int64_t a, std::int64_t b) { return b <= 0 ? 0 : static_cast<int>((a + b - 1) / b); }
+
+// A picture is loaded at the size its cell asks for, so cells share one load
+// only when they ask for the same size: the drawing of a cell then never
+// depends on which other cells happen to meet the same band.
+using LoadKey = std::tuple<const FotoInfo*, int, int>;
+
+LoadKey load_key(const TileRenderer& renderer, const PuzzleInfo& cell) {
+  const std::uint8_t variant = renderer.variant_for(cell.signature, cell.tile->signature);
+  const bool turned = variant >= 5 && variant <= 8;
+  return {cell.tile, turned ? cell.height : cell.width, turned ? cell.width : cell.height};
+}
+
+std::string today_local_date() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[16] = {};
+  std::strftime(text, sizeof text, "%Y-%m-%d", &local);
+  return text;
+}
+
+// The first mosaic keeps its date; every finished mosaic counts one more.
+void count_finished_mosaic(const UserState& state) {
+  const long count = state.get_int("MosaicCount");
+  // A counter that cannot be written costs the About window a number, never the mosaic.
+  if (count == 0) (void)state.set_text("DateFirstMosaic", today_local_date());
+  (void)state.set_text("MosaicCount", format("%ld", count + 1));
+}
+
+}  // namespace
+
+// --- records, options, formats ----------------------------------------------
+
+SavedFileRecord make_saved_file_record(const std::string& path, int x_offset, int y_offset, int width, int height) {
+  SavedFileRecord record;
+  record.x_offset = x_offset;
+  record.y_offset = y_offset;
+  record.width = width;
+  record.height = height;
+  record.path = path;
+  const std::size_t slash = path.rfind('/');
+  const std::string file_name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (slash != std::string::npos) record.directory = path.substr(0, slash);
+  const std::size_t point = file_name.rfind('.');
+  record.title = point == std::string::npos ? file_name : file_name.substr(0, point);
+  if (point != std::string::npos) record.extension = file_name.substr(point);
+  return record;
+}
+
+OutputOptions OutputOptions::from(const MosaicParameters& parameters) {
+  OutputOptions options;
+  options.format = parameters.output_format;
+  options.jpeg_quality = std::clamp(parameters.jpeg_quality, 1, 100);
+  options.transparency = parameters.output_transparency;
+  options.layers = parameters.output_layers;
+  options.tiff64 = parameters.output_tiff64;
+  return options;
+}
+
+std::string format_extension(OutputFormatCode format) {
+  switch (format) {
+    case kFormatJpg: return ".jpg";
+    case kFormatBmp: return ".bmp";
+    case kFormatTiff:
+    case kFormatTiffJpg: return ".tiff";
+    case kFormatPpm: return ".ppm";
+    case kFormatRaw: return ".raw";
+    case kFormatAviUncompressed:
+    case kFormatAviCompressed: return ".avi";
+    case kFormatMosaic: return ".mosaic";
+    case kFormatVideoJpg: return ".jpg";  // every frame adds its number before it
+    case kFormatPsd: return ".psd";
+    case kFormatPsb: return ".psb";
+    case kFormatWeb: return " RezIroriz/index.html";
+    default: return ".error";
+  }
+}
+
+bool format_supported(OutputFormatCode format) {
+  return format == kFormatJpg || format == kFormatBmp || format == kFormatPpm || format == kFormatRaw;
+}
+
+int memory_block_megabytes(std::string_view option_text) {
+  // Read as a C integer: leading blanks and a sign, then digits; the rest is ignored.
+  const std::string text(option_text);
+  if (text.empty()) return kDefaultMemoryBlock;  // an option never set
+  errno = 0;
+  const long value = std::strtol(text.c_str(), nullptr, 10);
+  if (errno == ERANGE) return value < 0 ? kMinMemoryBlock : kMaxMemoryBlock;
+  return static_cast<int>(std::clamp<long>(value, kMinMemoryBlock, kMaxMemoryBlock));
+}
+
+int choose_band_height(int piece_width, int piece_height, int block_megabytes, const BandProbe& can_allocate) {
+  const std::int64_t budget = static_cast<std::int64_t>(block_megabytes) * kBandPixelsPerMegabyte;
+  const std::int64_t rows = piece_width > 0 ? budget / piece_width : budget;
+  int band_height = static_cast<int>(std::clamp<std::int64_t>(rows, 1, INT_MAX));
+  const auto fits = [&](int rows_tried) {
+    // A band is never allocated taller than the piece, so nothing taller is probed.
+    const int probe_rows = std::max(1, std::min(rows_tried, piece_height));
+    if (can_allocate) return can_allocate(piece_width, probe_rows);
+    Foto probe;
+    return probe.try_allocate(piece_width, probe_rows);
+  };
+  // When memory is short the band shrinks rather than the mosaic failing.
+  while (band_height >= 2 && !fits(band_height)) band_height -= std::max(band_height / 10, 1);
+  return band_height;
+}
+
+// --- the band renderer ------------------------------------------------------
+
+struct JPGMosaicSave::Group {
+  std::vector<std::size_t> cells;  ///< grid indexes, in list order
+};
+
+JPGMosaicSave::JPGMosaicSave(MosaicBuilder& builder, const PuzzleGrid& grid, const TileRenderer& renderer,
+                             std::uint32_t background, int threads, ThreadPriority priority)
+    : m_builder(builder), m_grid(grid), m_renderer(renderer), m_background(background) {
+  for (std::size_t i = 0; i < grid.size(); ++i)
+    if (grid.cell(i).tile != nullptr) m_placed.push_back(i);
+  m_records.resize(grid.size());
+  m_load_failed.resize(grid.size(), 0);
+  m_pool.start_threads(std::max(threads, 1) - 1, priority);
+}
+
+JPGMosaicSave::~JPGMosaicSave() { m_pool.shut_down(); }
+
+void JPGMosaicSave::begin_part(const PartLayout& layout) {
+  m_layout = layout;
+  m_layout.width = std::max(m_layout.width, 0);
+  m_layout.height = std::max(m_layout.height, 0);
+  m_layout.band_height = std::max(m_layout.band_height, 1);
+  m_band_y = 0;
+  m_next_row = 0;
+  m_band_current = false;
+  m_stopped = false;
+}
+
+int JPGMosaicSave::band_count() const { return ceil_div(m_layout.height, m_layout.band_height); }
+
+Prompt& JPGMosaicSave::prompt() { return m_builder.prompt(); }
+
+bool JPGMosaicSave::stop_requested() const { return m_stopped || m_builder.stop_requested(); }
+
+void JPGMosaicSave::free_band() {
+  m_band.clear();
+  m_band_current = false;
+}
+
+const std::uint32_t* JPGMosaicSave::next_row() {
+  if (m_builder.stop_requested()) {
+    m_stopped = true;
+    return nullptr;
+  }
+  if (!m_band_current || m_next_row >= m_band.height()) {
+    if (m_band_current) m_band_y += m_layout.band_height;
+    m_band_current = false;
+    if (m_band_y >= m_layout.height || m_layout.width <= 0) return nullptr;
+    const int rows = std::min(m_layout.band_height, m_layout.height - m_band_y);
+    if (!render_band(m_layout.x_offset, m_layout.y_offset + m_band_y, m_layout.width, rows)) return nullptr;
+    m_band_current = true;
+    m_next_row = 0;
+  }
+  return m_band.row(m_next_row++);
+}
+
+bool JPGMosaicSave::render_band(int x, int y, int width, int height) {
+  // The buffer is kept from band to band and only replaced for another size.
+  if (m_band.width() != width || m_band.height() != height) {
+    m_band.clear();
+    if (!m_band.try_allocate(width, height)) {
+      m_builder.prompt().message(out_of_memory_text(width, height) + "!", Icon::error);
+      return false;
+    }
+  }
+  m_band.fill(m_background);
+
+  // Tiles meeting the band, grouped by the picture they load, in list order.
+  std::vector<Group> groups;
+  std::map<LoadKey, std::size_t> group_of;
+  std::size_t elsewhere = 0;
+  for (const std::size_t index : m_placed) {
+    const PuzzleInfo& cell = m_grid.cell(index);
+    const bool meets = cell.left < x + width && cell.left + cell.width > x && cell.top < y + height &&
+                       cell.top + cell.height > y && cell.width > 0 && cell.height > 0;
+    if (!meets) {
+      ++elsewhere;
+      continue;
+    }
+    const auto [found, added] = group_of.try_emplace(load_key(m_renderer, cell), groups.size());
+    if (added) groups.emplace_back();
+    groups[found->second].cells.push_back(index);
+  }
+  if (elsewhere > 0) m_builder.add_progress(static_cast<double>(elsewhere));
+
+  {
+    JobQueue queue(m_pool);
+    for (const Group& group : groups) {
+      if (m_builder.stop_requested()) break;
+      queue.submit([this, &group, x, y] { render_group(group, x, y); });
+    }
+    queue.wait_all();
+  }
+  if (m_builder.stop_requested()) {
+    m_stopped = true;
+    return false;
+  }
+  return true;
+}
+
+void JPGMosaicSave::render_group(const Group& group, int band_x, int band_y) {
+  if (m_builder.stop_requested()) return;
+  Foto picture;
+  std::string message;
+  if (!m_renderer.load_tile(m_grid.cell(group.cells.front()), picture, message)) {
+    // A missing picture leaves its cells to the background; the run reports
+    // the count at its end instead of stopping for one file. A cell is counted
+    // once, however many bands it meets. An empty message means memory ran
+    // out, which the image layer has reported already.
+    if (!message.empty())
+      for (const std::size_t index : group.cells)
+        if (m_load_failed[index] == 0) {
+          m_load_failed[index] = 1;
+          m_builder.add_tile_load_failure();
+        }
+    m_builder.add_progress(static_cast<double>(group.cells.size()));
+    return;
+  }
+  std::size_t done = 0;
+  for (const std::size_t index : group.cells) {
+    if (m_builder.stop_requested()) break;
+    const PuzzleInfo& cell = m_grid.cell(index);
+    Foto drawn;
+    TileRenderRecord record;
+    if (m_renderer.render_cell(cell, picture, drawn, record)) {
+      m_records[index] = record;
+      // Cells of a grid never share a pixel, so the jobs of one band may draw
+      // side by side and the order they finish in never shows.
+      const PasteMode mode = cell.has_shape() ? PasteMode::masked : PasteMode::copy;
+      m_band.paste(cell.left - band_x, cell.top - band_y, drawn, mode);
+    }
+    ++done;
+  }
+  m_builder.add_progress(static_cast<double>(done));
+}
+
+// --- the dispatcher ---------------------------------------------------------
+
+bool save_mosaic_part(JPGMosaicSave& saver, const std::string& name, const OutputOptions& options,
+                      const PartLayout& layout, std::vector<SavedFileRecord>& saved, int dpi) {
+  saver.begin_part(layout);
+  const std::string path = name + format_extension(options.format);
+  Prompt& prompt = saver.prompt();
+  const bool listed =
+      options.format >= kFormatFirst && options.format <= kFormatLast && options.format != kFormatMosaic;
+
+  bool written = false;
+  switch (options.format) {
+    case kFormatJpg: written = write_jpeg_rows(saver, path, options.jpeg_quality, dpi, prompt); break;
+    case kFormatBmp: written = write_bmp_rows(saver, path, prompt); break;
+    case kFormatPpm: written = write_pixmap_rows(saver, path, true, prompt); break;
+    case kFormatRaw: written = write_pixmap_rows(saver, path, false, prompt); break;
+    default:
+      // Never a silent failure: the user learns that this format gave no file.
+      prompt.message(format(tr("Unable to save file '%s'"), path) + ". " +
+                         tr("This file format can not be written by this version of the program."),
+                     Icon::error);
+      break;
+  }
+  if (listed)
+    saved.push_back(make_saved_file_record(path, layout.x_offset, layout.y_offset, layout.width, layout.height));
+  return written;
+}
+
+bool save_mosaic(JPGMosaicSave& saver, const std::string& base_name, const MosaicParameters& parameters,
+                 const SplitPieceSize& split, int width, int height, std::vector<SavedFileRecord>& saved, int dpi) {
+  MosaicBuilder& builder = saver.builder();
+  // 1. Piece size: the whole mosaic unless a usable split was asked for.
+  int piece_width = width;
+  int piece_height = height;
+  if (parameters.split_mosaic) {
+    if (split.width >= kMinSplitSide && split.width <= width) piece_width = split.width;
+    if (split.height >= kMinSplitSide && split.height <= height) piece_height = split.height;
+  }
+  if (piece_width <= 0 || piece_height <= 0) {
+    builder.prompt().message(format(tr("Unable to save file '%s'"), base_name), Icon::error);
+    return false;
+  }
+  // 2. Files across and down.
+  const int columns = ceil_div(width, piece_width);
+  const int rows = ceil_div(height, piece_height);
+  const int files = columns * rows;
+  // 3-5. Rows rendered at once, as many as the memory block holds.
+  const int block = memory_block_megabytes(parameters.advanced.value(kOptMemoryBlockSize));
+  const int band_height = choose_band_height(piece_width, piece_height, block);
+  const int bands_per_piece = ceil_div(piece_height, band_height);
+  // 6-7. One frame for every format written so far.
+  builder.begin_progress_stage(kStageSaving, static_cast<double>(bands_per_piece) * files *
+                                                 static_cast<double>(saver.placed_count()));
+
+  const OutputOptions options = OutputOptions::from(parameters);
+  bool ok = true;
+  if (files > 1) {
+    // 8. Column by column, top to bottom within a column; the last column and
+    // row get what is left of the mosaic.
+    int number = 0;
+    for (int x = 0, column = 1; ok && x < width; x += piece_width, ++column)
+      for (int y = 0, row = 1; ok && y < height; y += piece_height, ++row) {
+        ++number;
+        builder.set_status(format(tr("Saving Split Image #%d/%d: %dx%d..."), number, files, row, column));
+        PartLayout layout;
+        layout.width = std::min(piece_width, width - x);
+        layout.height = std::min(piece_height, height - y);
+        layout.x_offset = x;
+        layout.y_offset = y;
+        layout.band_height = band_height;
+        ok = save_mosaic_part(saver, format("%s%02dx%02d", base_name, row, column), options, layout, saved, dpi);
+      }
+  } else {
+    // 9. One file of the whole mosaic.
+    builder.set_status(tr("Saving Mosaic..."));
+    PartLayout layout;
+    layout.width = width;
+    layout.height = height;
+    layout.band_height = band_height;
+    ok = save_mosaic_part(saver, base_name, options, layout, saved, dpi);
+  }
+  // 10. The band goes back before anything else of the run needs memory.
+  saver.free_band();
+  return ok;
+}
+
+bool finish_mosaic(MosaicBuilder& builder, const ScoreTables& tables, const FinishRequest& request,
+                   FinishResult& result) {
+  result = FinishResult{};
+  // 1. What placement left behind goes back to the system before the bands are allocated.
+  ::malloc_trim(0);
+  // 4. The renderer for the run and the saver over the placed tiles.
+  const bool black_and_white = builder.tile_list != nullptr && builder.tile_list->black_and_white();
+  const TileRenderer renderer(tables, black_and_white, request.frame_loader);
+  // Wherever no tile is drawn the border colour shows: the gaps between tiles
+  // and cells whose picture could not be loaded.
+  const std::uint32_t background = static_cast<std::uint32_t>(builder.parameters.border_colour) & 0x00FFFFFFu;
+  bool ok = false;
+  {
+    JPGMosaicSave saver(builder, builder.grid, renderer, background, request.threads, request.priority);
+    ok = save_mosaic(saver, request.base_name, builder.parameters, request.split, builder.grid.pixel_width(),
+                     builder.grid.pixel_height(), result.files, request.dpi);
+    result.render_records = saver.render_records();
+  }
+  // 5. Counted for the About window.
+  if (ok && request.user_state != nullptr) count_finished_mosaic(*request.user_state);
+  return ok;
+}
+
+}  // namespace tess

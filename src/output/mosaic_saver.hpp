@@ -1,0 +1,204 @@
+#pragma once
+// Saving a finished mosaic. The mosaic is never held whole: JPGMosaicSave
+// renders it in bands of rows (only the placed tiles that meet a band are
+// drawn, on the job pool) and every writer pulls the rows of one band after
+// the other through NextRow. save_mosaic() cuts the mosaic into split pieces
+// and chooses the band height; save_mosaic_part() writes one file;
+// finish_mosaic() is the whole saving step of a run.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/job_pool.hpp"
+#include "engine/thread_priority.hpp"
+#include "engine/tile_render.hpp"
+#include "images/foto.hpp"
+#include "output/row_source.hpp"
+#include "settings/mosaic_parameters.hpp"
+
+namespace tess {
+
+class MosaicBuilder;
+class Prompt;
+class PuzzleGrid;
+class UserState;
+
+/// One file of a mosaic that saving attempted, written or not. Paths use "/".
+struct SavedFileRecord {
+  std::int32_t x_offset = 0;  ///< of the piece inside the whole mosaic
+  std::int32_t y_offset = 0;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::string directory;  ///< the path up to its last "/", empty when there is none
+  std::string title;      ///< the file name without directory and extension
+  std::string extension;  ///< from the file name's last ".", point included; empty when none
+  std::string path;       ///< the full path
+};
+
+/// The record of `path` at the given place and size.
+SavedFileRecord make_saved_file_record(const std::string& path, int x_offset, int y_offset, int width, int height);
+
+/// How one mosaic is written, copied from its parameters.
+struct OutputOptions {
+  OutputFormatCode format = kFormatJpg;
+  int jpeg_quality = kDefaultJpegQuality;  ///< 1..100
+  bool transparency = false;               ///< "Background Transparency"
+  bool layers = false;                     ///< "Tile Layers"
+  bool tiff64 = false;                     ///< "TIFF 64 bit"
+
+  static OutputOptions from(const MosaicParameters& parameters);
+};
+
+/// What is appended to the file name for `format`: ".jpg", ".bmp", ... as the
+/// format list shows it; ".mosaic" for 107 and ".error" outside 100..112.
+std::string format_extension(OutputFormatCode format);
+
+/// Whether this program can write `format` yet (JPEG, BMP, PPM and RAW).
+bool format_supported(OutputFormatCode format);
+
+/// The "Memory Block" option read as a C integer and held to 10..2,900
+/// megabytes; 200 when the option holds nothing.
+int memory_block_megabytes(std::string_view option_text);
+
+/// Pixels a band may hold for a memory block of `megabytes` (4 bytes a pixel).
+inline constexpr std::int64_t kBandPixelsPerMegabyte = 250'000;
+
+/// Rows rendered at once for pieces of piece_width × piece_height: the block's
+/// pixels divided by the width, at least 1. While a band of that height (or of
+/// the whole piece when that is lower) cannot be allocated, the height shrinks
+/// by a tenth, at least one row, down to 1. `can_allocate` probes one size;
+/// empty, it tries a real allocation that is freed at once.
+using BandProbe = std::function<bool(int width, int height)>;
+int choose_band_height(int piece_width, int piece_height, int block_megabytes, const BandProbe& can_allocate = {});
+
+/// Where one file lies in the whole mosaic and how it is rendered.
+struct PartLayout {
+  int width = 0;   ///< pixels of the file
+  int height = 0;
+  int x_offset = 0;  ///< of the file inside the whole mosaic
+  int y_offset = 0;
+  int band_height = 1;  ///< rows rendered at once; a band always spans the whole part width
+};
+
+/// The band renderer of a finished mosaic and the row source of its writers.
+/// One object serves every file of a run. It reads the grid's cells and their
+/// tiles, which must stay unchanged while it lives; the renderer is shared by
+/// the band jobs. Rows come from the saving thread only; the band jobs run on
+/// the object's own pool.
+class JPGMosaicSave final : public RowSource {
+ public:
+  /// `threads` in all for band rendering (the saving thread included), at
+  /// `priority`. `background` is drawn wherever no tile is (the border colour).
+  JPGMosaicSave(MosaicBuilder& builder, const PuzzleGrid& grid, const TileRenderer& renderer,
+                std::uint32_t background, int threads, ThreadPriority priority = ThreadPriority::normal);
+  ~JPGMosaicSave() override;
+  JPGMosaicSave(const JPGMosaicSave&) = delete;
+  JPGMosaicSave& operator=(const JPGMosaicSave&) = delete;
+
+  MosaicBuilder& builder() { return m_builder; }
+  /// Where the writers of this saver report: the builder's prompt.
+  Prompt& prompt();
+
+  /// Starts a file: the next row is row 0 of the band at the part's top.
+  void begin_part(const PartLayout& layout);
+  const PartLayout& layout() const { return m_layout; }
+
+  // RowSource: the rows of the current part.
+  int width() const override { return m_layout.width; }
+  int height() const override { return m_layout.height; }
+  /// NextRow. Null when a stop was requested (also during the rendering of a
+  /// band), after the last row of the part, or when a band could not be
+  /// allocated (reported through the builder's prompt).
+  const std::uint32_t* next_row() override;
+  bool stop_requested() const override;
+
+  /// Placed cells, the ones with a tile.
+  std::size_t placed_count() const { return m_placed.size(); }
+  /// Bands of the current part.
+  int band_count() const;
+
+  /// What rendering did to every cell, indexed like the grid's cells (for the
+  /// text report and the web output); cells never drawn keep an empty record.
+  const std::vector<TileRenderRecord>& render_records() const { return m_records; }
+
+  /// Frees the band image (it is allocated again when the next band needs it).
+  void free_band();
+
+ private:
+  struct Group;
+
+  bool render_band(int x, int y, int width, int height);
+  void render_group(const Group& group, int band_x, int band_y);
+
+  MosaicBuilder& m_builder;
+  const PuzzleGrid& m_grid;
+  const TileRenderer& m_renderer;
+  std::uint32_t m_background;
+  JobPool m_pool;
+
+  std::vector<std::size_t> m_placed;  ///< indexes of the cells with a tile, in list order
+  std::vector<TileRenderRecord> m_records;
+  std::vector<std::uint8_t> m_load_failed;  ///< the cell's picture failed once: counted already
+
+  PartLayout m_layout;
+  Foto m_band;
+  int m_band_y = 0;       ///< of the current band inside the part
+  int m_next_row = 0;     ///< inside the current band
+  bool m_band_current = false;
+  bool m_stopped = false;  ///< rows ended on a stop request
+};
+
+/// Writes one file: `name` plus the format's extension, `layout` of the
+/// mosaic through `saver`, with `dpi` as its resolution (0: none). Formats
+/// this program cannot write yet are refused with a message. A record is
+/// appended to `saved` for every format of the list, written or not. True
+/// when the whole file was written.
+bool save_mosaic_part(JPGMosaicSave& saver, const std::string& name, const OutputOptions& options,
+                      const PartLayout& layout, std::vector<SavedFileRecord>& saved, int dpi);
+
+/// The size of split pieces the user asked for, in pixels (used only when
+/// the parameters' split is on).
+struct SplitPieceSize {
+  int width = 0;
+  int height = 0;
+};
+
+/// Writes the whole mosaic of width × height pixels, named `base_name`, as
+/// one file or as split pieces (column by column, top to bottom in a column,
+/// named base name + "%02dx%02d" of row and column), publishing status and
+/// progress through the builder. Stops at the first file that fails.
+bool save_mosaic(JPGMosaicSave& saver, const std::string& base_name, const MosaicParameters& parameters,
+                 const SplitPieceSize& split, int width, int height, std::vector<SavedFileRecord>& saved, int dpi);
+
+/// What the saving step of a run needs besides the builder.
+struct FinishRequest {
+  std::string base_name;  ///< every output file's path without extension
+  SplitPieceSize split;
+  int dpi = 0;
+  int threads = 1;  ///< threads in all for band rendering
+  ThreadPriority priority = ThreadPriority::normal;
+  TileFrameLoader frame_loader;  ///< pictures of video tiles; empty: video cells stay empty
+  /// Where the mosaic counter and the date of the first mosaic are kept;
+  /// null to leave them alone.
+  const UserState* user_state = nullptr;
+};
+
+/// What the saving step leaves for the report and the final action.
+struct FinishResult {
+  std::vector<SavedFileRecord> files;
+  std::vector<TileRenderRecord> render_records;  ///< indexed like the grid's cells
+  std::string result_file;                       ///< the web page when one was written, else empty
+};
+
+/// The saving step of a run: renders the builder's grid with its placed tiles
+/// and writes the mosaic in the parameters' format. `tables` are the run's
+/// score tables. After success the user state counts one more mosaic (and
+/// keeps today's date when it is the first). True when every file was written.
+bool finish_mosaic(MosaicBuilder& builder, const ScoreTables& tables, const FinishRequest& request,
+                   FinishResult& result);
+
+}  // namespace tess

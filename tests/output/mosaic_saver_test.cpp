@@ -1,0 +1,428 @@
+#include "output/mosaic_saver.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <png.h>
+
+#include "base/scripted_prompt.hpp"
+#include "engine/mosaic_builder.hpp"
+#include "engine/puzzle.hpp"
+#include "engine/score_tables.hpp"
+#include "engine/tile_render.hpp"
+#include "images/foto.hpp"
+#include "output/jpeg_writer.hpp"
+#include "output/ppm_writer.hpp"
+#include "settings/advanced_options.hpp"
+#include "settings/configuration.hpp"
+#include "settings/user_state.hpp"
+#include "support/test_support.hpp"
+#include "tilelist/foto_info.hpp"
+#include "tilelist/tile_signature.hpp"
+
+namespace tess {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::read_file;
+using testing::TempDir;
+
+constexpr int kWidth = 61;
+constexpr int kHeight = 47;
+constexpr std::uint32_t kBorder = make_pixel(10, 200, 30);
+
+TileSignature uniform_signature(std::uint32_t colour, bool portrait = false) {
+  TileSignature s;
+  s.samples.fill(colour);
+  s.portrait = portrait ? 1 : 0;
+  s.opaque = 1;
+  s.analysed = 1;
+  return s;
+}
+
+// Gradients in every channel, so a tile drawn one pixel off shows.
+Foto gradient(int w, int h, int seed) {
+  Foto f;
+  f.allocate(w, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      f.at(x, y) =
+          make_pixel((x * 255 / w + seed * 40) % 256, (y * 255 / h + seed * 70) % 256, (x * y + seed * 90) % 256);
+  return f;
+}
+
+bool write_png(const fs::path& path, const Foto& foto) {
+  std::vector<std::uint8_t> rgba;
+  for (std::size_t i = 0; i < foto.pixel_count(); ++i) {
+    const std::uint32_t p = foto.pixels()[i];
+    rgba.insert(rgba.end(), {static_cast<std::uint8_t>(pixel_red(p)), static_cast<std::uint8_t>(pixel_green(p)),
+                             static_cast<std::uint8_t>(pixel_blue(p)), 255});
+  }
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = static_cast<png_uint_32>(foto.width());
+  image.height = static_cast<png_uint_32>(foto.height());
+  image.format = PNG_FORMAT_RGBA;
+  return png_image_write_to_file(&image, path.c_str(), 0, rgba.data(), 0, nullptr) != 0;
+}
+
+// A 61 × 47 mosaic of 5 × 5 cells (11 × 9, one-pixel gaps, the last row 7
+// high, two columns of border on the right) drawn from three pictures used
+// many times over, and one cell left without a tile.
+class MosaicSaverTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ScriptedPrompt silent;
+    ASSERT_TRUE(write_jpeg_image(gradient(40, 30, 1), dir / "wide.jpg", true, 90, 0, silent));
+    ASSERT_TRUE(write_jpeg_image(gradient(30, 40, 2), dir / "tall.jpg", true, 90, 0, silent));
+    ASSERT_TRUE(write_png(dir / "square.png", gradient(24, 24, 3)));
+    tiles.emplace_back((dir / "wide.jpg").string());
+    tiles.back().signature = uniform_signature(make_pixel(120, 100, 90));
+    tiles.emplace_back((dir / "tall.jpg").string());
+    tiles.back().signature = uniform_signature(make_pixel(90, 140, 100), true);
+    tiles.emplace_back((dir / "square.png").string());
+    tiles.back().signature = uniform_signature(make_pixel(150, 120, 160));
+    tiles.emplace_back((dir / "missing.jpg").string());
+    tiles.back().signature = uniform_signature(make_pixel(100, 100, 100));
+
+    MosaicParameters p;
+    p.colour_change = 30;
+    ASSERT_TRUE(tables.set_up(p, static_cast<std::int64_t>(tiles.size())));
+
+    builder.parameters.output_format = kFormatPpm;
+    builder.parameters.border_colour = 10 + 200 * 256 + 30 * 65536;
+    builder.grid.reset(kWidth, kHeight, 1.0, 1, false);
+    for (int r = 0; r < 5; ++r)
+      for (int c = 0; c < 5; ++c) {
+        ASSERT_TRUE(builder.grid.add_cell(CellRect{12 * c, 10 * r, 11, 9}));
+        PuzzleInfo& cell = builder.grid.cell(builder.grid.size() - 1);
+        cell.signature = uniform_signature(make_pixel(40 * r + 20, 30 * c + 40, 90));
+        cell.analysed = 1;
+        cell.active = 1;
+        if (!(r == 2 && c == 2)) cell.tile = &tiles[static_cast<std::size_t>(r * 5 + c) % 3];
+      }
+  }
+
+  // The mosaic drawn whole, one cell after the other, without bands.
+  Foto reference(const TileRenderer& renderer) const {
+    Foto whole;
+    whole.allocate_fill(kWidth, kHeight, kBorder);
+    for (std::size_t i = 0; i < builder.grid.size(); ++i) {
+      const PuzzleInfo& cell = builder.grid.cell(i);
+      Foto drawn;
+      TileRenderRecord record;
+      std::string message;
+      if (renderer.render_cell(cell, drawn, record, message))
+        whole.paste(cell.left, cell.top, drawn, cell.has_shape() ? PasteMode::masked : PasteMode::copy);
+    }
+    return whole;
+  }
+
+  // One file of the whole mosaic through the band renderer.
+  std::string save_ppm(int threads, int band_height, const std::string& name, bool* ok = nullptr) {
+    const TileRenderer renderer(tables, false);
+    JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, threads);
+    std::vector<SavedFileRecord> saved;
+    PartLayout layout{kWidth, kHeight, 0, 0, band_height};
+    const bool written = save_mosaic_part(saver, (dir / name).string(), OutputOptions{kFormatPpm}, layout, saved, 0);
+    if (ok != nullptr) *ok = written;
+    return read_file(dir / (name + ".ppm"));
+  }
+
+  static std::vector<std::uint32_t> ppm_pixels(const std::string& file) {
+    std::vector<std::uint32_t> pixels;
+    for (std::size_t at = kPixmapHeaderSize; at + 2 < file.size(); at += 3)
+      pixels.push_back(make_pixel(static_cast<std::uint8_t>(file[at]), static_cast<std::uint8_t>(file[at + 1]),
+                                  static_cast<std::uint8_t>(file[at + 2])));
+    return pixels;
+  }
+
+  static std::vector<std::uint32_t> rgb_of(const Foto& foto) {
+    std::vector<std::uint32_t> pixels(foto.pixels(), foto.pixels() + foto.pixel_count());
+    for (auto& p : pixels) p &= 0xFFFFFFu;
+    return pixels;
+  }
+
+  TempDir dir;
+  ScriptedPrompt prompt;
+  MosaicBuilder builder{prompt};
+  ScoreTables tables;
+  std::vector<FotoInfo> tiles;
+};
+
+TEST_F(MosaicSaverTest, SameFileForEveryThreadCountAndBandHeight) {
+  const TileRenderer renderer(tables, false);
+  const std::vector<std::uint32_t> expected = rgb_of(reference(renderer));
+  ASSERT_EQ(expected.size(), static_cast<std::size_t>(kWidth * kHeight));
+
+  const std::string first = save_ppm(1, kHeight, "one");
+  ASSERT_EQ(first.size(), kPixmapHeaderSize + kWidth * kHeight * 3);
+  EXPECT_EQ(ppm_pixels(first), expected);
+  for (const int threads : {1, 2, 3})
+    for (const int band_height : {1, 4, 13, 46, 1000}) {
+      bool ok = false;
+      const std::string file = save_ppm(threads, band_height, "t" + std::to_string(threads), &ok);
+      EXPECT_TRUE(ok);
+      EXPECT_TRUE(file == first) << threads << " threads, bands of " << band_height;
+    }
+  EXPECT_TRUE(prompt.messages().empty());
+  EXPECT_EQ(builder.tile_load_failures(), 0);
+}
+
+TEST_F(MosaicSaverTest, EveryWriterGetsTheSameRows) {
+  const TileRenderer renderer(tables, false);
+  JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, 2);
+  std::vector<SavedFileRecord> saved;
+  const PartLayout layout{kWidth, kHeight, 0, 0, 5};
+  const std::string base = (dir / "m").string();
+  EXPECT_TRUE(save_mosaic_part(saver, base, OutputOptions{kFormatRaw}, layout, saved, 0));
+  EXPECT_TRUE(save_mosaic_part(saver, base, OutputOptions{kFormatBmp}, layout, saved, 0));
+  EXPECT_TRUE(save_mosaic_part(saver, base, OutputOptions{kFormatJpg}, layout, saved, 300));
+  ASSERT_EQ(saved.size(), 3u);
+  EXPECT_EQ(saved[0].extension, ".raw");
+  EXPECT_EQ(saved[0].title, "m");
+  EXPECT_EQ(saved[0].directory, dir.path().string());
+  EXPECT_EQ(saved[2].path, base + ".jpg");
+
+  const std::string raw = read_file(base + ".raw");
+  const std::vector<std::uint32_t> expected = rgb_of(reference(renderer));
+  ASSERT_EQ(raw.size(), static_cast<std::size_t>(kWidth * kHeight * 3));
+  EXPECT_EQ(ppm_pixels(std::string(kPixmapHeaderSize, ' ') + raw), expected);
+  // The bitmap holds the same rows, bottom-up and padded.
+  const std::string bmp = read_file(base + ".bmp");
+  const std::size_t stride = (kWidth * 3 + 3) / 4 * 4;
+  ASSERT_EQ(bmp.size(), 54 + stride * kHeight);
+  for (int y : {0, 9, 23, kHeight - 1})
+    for (int x : {0, 11, 30, kWidth - 1}) {
+      const std::size_t at = 54 + static_cast<std::size_t>(kHeight - 1 - y) * stride + static_cast<std::size_t>(x) * 3;
+      EXPECT_EQ(make_pixel(static_cast<std::uint8_t>(bmp[at + 2]), static_cast<std::uint8_t>(bmp[at + 1]),
+                           static_cast<std::uint8_t>(bmp[at])),
+                expected[static_cast<std::size_t>(y * kWidth + x)]);
+    }
+  int w = 0, h = 0;
+  EXPECT_TRUE(Foto::read_size(base + ".jpg", w, h));
+  EXPECT_EQ(w, kWidth);
+  EXPECT_EQ(h, kHeight);
+  // Every placed cell was rendered and its record kept at its own index.
+  ASSERT_EQ(saver.render_records().size(), builder.grid.size());
+  for (std::size_t i = 0; i < builder.grid.size(); ++i)
+    if (builder.grid.cell(i).tile != nullptr) {
+      EXPECT_GE(saver.render_records()[i].variant, 1) << i;
+    } else {
+      EXPECT_EQ(saver.render_records()[i].variant, kVariantCodeNone);
+    }
+}
+
+TEST_F(MosaicSaverTest, MissingPictureIsCountedOnceAndLeavesTheBorder) {
+  // Two cells, each spanning several bands, lose their picture.
+  builder.grid.cell(0).tile = &tiles[3];
+  builder.grid.cell(7).tile = &tiles[3];
+  const TileRenderer renderer(tables, false);
+  const Foto expected = reference(renderer);
+  bool ok = false;
+  const std::string file = save_ppm(3, 2, "holes", &ok);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(builder.tile_load_failures(), 2);
+  EXPECT_TRUE(prompt.messages().empty());
+  const std::vector<std::uint32_t> pixels = ppm_pixels(file);
+  EXPECT_EQ(pixels, rgb_of(expected));
+  // The lost cells show the border colour, like the gaps.
+  const PuzzleInfo& lost = builder.grid.cell(7);
+  EXPECT_EQ(pixels[static_cast<std::size_t>((lost.top + 4) * kWidth + lost.left + 5)], kBorder);
+}
+
+TEST_F(MosaicSaverTest, ShapedCellsAreDrawnInsideTheirShapeOnly) {
+  // A mask-layout cell whose right part is not its own: the border shows there.
+  PuzzleInfo& cell = builder.grid.cell(6);
+  ASSERT_TRUE(cell.shape.allocate_fill(cell.width, cell.height, kEmptyPixel));
+  for (int y = 0; y < cell.height; ++y)
+    for (int x = 0; x < cell.width / 2; ++x) cell.shape.at(x, y) = make_pixel(0, 0, 0);
+  const TileRenderer renderer(tables, false);
+  const std::vector<std::uint32_t> expected = rgb_of(reference(renderer));
+  const std::string first = save_ppm(1, 3, "shaped1");
+  EXPECT_EQ(ppm_pixels(first), expected);
+  EXPECT_TRUE(save_ppm(3, 5, "shaped3") == first);
+  const std::vector<std::uint32_t> pixels = ppm_pixels(first);
+  EXPECT_EQ(pixels[static_cast<std::size_t>((cell.top + 3) * kWidth + cell.left + cell.width - 1)], kBorder);
+  EXPECT_NE(pixels[static_cast<std::size_t>((cell.top + 3) * kWidth + cell.left)], kBorder);
+}
+
+TEST_F(MosaicSaverTest, StopDuringTheBandsFailsWithoutMessage) {
+  // Video tiles: the frame loader stands in for the picture files and asks
+  // for a stop after the first few pictures.
+  std::atomic<int> loads{0};
+  const TileFrameLoader loader = [&](const FotoInfo&, int, int, Foto& frame) {
+    if (++loads == 12) builder.request_stop();
+    frame = gradient(20, 20, 4);
+    return true;
+  };
+  for (FotoInfo& tile : tiles) tile.rate_code = 500;
+  for (const int threads : {1, 3}) {
+    builder.clear_stop();
+    loads = 0;
+    const TileRenderer renderer(tables, false, loader);
+    JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, threads);
+    std::vector<SavedFileRecord> saved;
+    for (const OutputFormatCode format : {kFormatJpg, kFormatBmp, kFormatPpm}) {
+      builder.clear_stop();
+      loads = 0;
+      const PartLayout layout{kWidth, kHeight, 0, 0, 2};
+      EXPECT_FALSE(save_mosaic_part(saver, (dir / "stopped").string(), OutputOptions{format}, layout, saved, 0));
+      EXPECT_TRUE(saver.stop_requested());
+      EXPECT_EQ(saver.next_row(), nullptr);
+      EXPECT_FALSE(fs::exists(dir / ("stopped" + format_extension(format))));
+      EXPECT_LT(loads.load(), 20) << "the bands after the stop were rendered";
+    }
+    EXPECT_EQ(saved.size(), 3u);
+  }
+  EXPECT_TRUE(prompt.messages().empty());
+}
+
+TEST_F(MosaicSaverTest, SplitPiecesAreNamedInOrderAndCoverTheMosaic) {
+  builder.parameters.split_mosaic = true;
+  const TileRenderer renderer(tables, false);
+  const std::vector<std::uint32_t> expected = rgb_of(reference(renderer));
+  JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, 2);
+  std::vector<SavedFileRecord> saved;
+  const std::string base = (dir / "split").string();
+  ASSERT_TRUE(save_mosaic(saver, base, builder.parameters, SplitPieceSize{25, 20}, kWidth, kHeight, saved, 0));
+  EXPECT_EQ(builder.status(), "Saving Split Image #9/9: 3x3...");
+
+  // Column by column, top to bottom; the last column and row are cut.
+  ASSERT_EQ(saved.size(), 9u);
+  const int xs[] = {0, 25, 50};
+  const int ys[] = {0, 20, 40};
+  std::vector<std::uint32_t> assembled(expected.size(), 0);
+  for (int column = 0; column < 3; ++column)
+    for (int row = 0; row < 3; ++row) {
+      const SavedFileRecord& piece = saved[static_cast<std::size_t>(column * 3 + row)];
+      char suffix[16];
+      std::snprintf(suffix, sizeof suffix, "%02dx%02d", row + 1, column + 1);
+      EXPECT_EQ(piece.path, base + suffix + ".ppm");
+      EXPECT_EQ(piece.x_offset, xs[column]);
+      EXPECT_EQ(piece.y_offset, ys[row]);
+      EXPECT_EQ(piece.width, column == 2 ? 11 : 25);
+      EXPECT_EQ(piece.height, row == 2 ? 7 : 20);
+      const std::vector<std::uint32_t> pixels = ppm_pixels(read_file(piece.path));
+      ASSERT_EQ(pixels.size(), static_cast<std::size_t>(piece.width * piece.height));
+      for (int y = 0; y < piece.height; ++y)
+        for (int x = 0; x < piece.width; ++x)
+          assembled[static_cast<std::size_t>((piece.y_offset + y) * kWidth + piece.x_offset + x)] =
+              pixels[static_cast<std::size_t>(y * piece.width + x)];
+    }
+  EXPECT_EQ(assembled, expected);
+  // Every band of every piece moved the progress by every placed tile.
+  const ProgressModel progress = builder.progress();
+  EXPECT_EQ(progress.total(1), 9.0 * 1 * static_cast<double>(saver.placed_count()));
+  EXPECT_EQ(progress.done(1), progress.total(1));
+}
+
+TEST_F(MosaicSaverTest, SplitBelowElevenPixelsIsNoSplit) {
+  builder.parameters.split_mosaic = true;
+  const TileRenderer renderer(tables, false);
+  JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, 1);
+  std::vector<SavedFileRecord> saved;
+  const std::string base = (dir / "whole").string();
+  ASSERT_TRUE(save_mosaic(saver, base, builder.parameters, SplitPieceSize{10, 10}, kWidth, kHeight, saved, 0));
+  ASSERT_EQ(saved.size(), 1u);
+  EXPECT_EQ(saved[0].path, base + ".ppm");
+  EXPECT_EQ(builder.status(), "Saving Mosaic...");
+}
+
+TEST_F(MosaicSaverTest, FormatsNotWrittenYetAreRefusedWithAMessage) {
+  const TileRenderer renderer(tables, false);
+  JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, 1);
+  std::vector<SavedFileRecord> saved;
+  const std::string base = (dir / "refused").string();
+  for (const OutputFormatCode format : {kFormatPsd, kFormatTiff, kFormatWeb, kFormatAviCompressed}) {
+    prompt.clear();
+    builder.parameters.output_format = format;
+    EXPECT_FALSE(save_mosaic(saver, base, builder.parameters, {}, kWidth, kHeight, saved, 0)) << format;
+    ASSERT_EQ(prompt.messages().size(), 1u) << format;
+    EXPECT_NE(prompt.messages()[0].find(base + format_extension(format)), std::string::npos);
+  }
+  EXPECT_EQ(saved.size(), 4u);
+  // 107 and codes outside the list have no file to record.
+  for (const OutputFormatCode format : {kFormatMosaic, 99, 113}) {
+    prompt.clear();
+    builder.parameters.output_format = format;
+    EXPECT_FALSE(save_mosaic(saver, base, builder.parameters, {}, kWidth, kHeight, saved, 0));
+    EXPECT_EQ(prompt.messages().size(), 1u);
+  }
+  EXPECT_EQ(saved.size(), 4u);
+  for (const char* extension : {".psd", ".tiff", ".avi", ".mosaic", ".error"})
+    EXPECT_FALSE(fs::exists(base + extension)) << extension;
+}
+
+TEST_F(MosaicSaverTest, FinishCountsTheMosaicForTheUser) {
+  const UserState state{ConfigFile(dir / "TessellariumConfig.txt")};
+  FinishRequest request;
+  request.base_name = (dir / "done").string();
+  request.threads = 2;
+  request.user_state = &state;
+  FinishResult result;
+  ASSERT_TRUE(finish_mosaic(builder, tables, request, result));
+  EXPECT_EQ(state.get_int("MosaicCount"), 1);
+  const std::string first_date = state.get_text("DateFirstMosaic");
+  EXPECT_EQ(first_date.size(), 10u);  // YYYY-MM-DD
+  ASSERT_EQ(result.files.size(), 1u);
+  EXPECT_EQ(result.files[0].path, request.base_name + ".ppm");
+  EXPECT_EQ(result.render_records.size(), builder.grid.size());
+  EXPECT_TRUE(result.result_file.empty());
+
+  ASSERT_TRUE(state.set_text("DateFirstMosaic", "2001-02-03"));
+  ASSERT_TRUE(finish_mosaic(builder, tables, request, result));
+  EXPECT_EQ(state.get_int("MosaicCount"), 2);
+  EXPECT_EQ(state.get_text("DateFirstMosaic"), "2001-02-03");
+
+  // A mosaic that was not written is not counted.
+  builder.parameters.output_format = kFormatPsb;
+  EXPECT_FALSE(finish_mosaic(builder, tables, request, result));
+  EXPECT_EQ(state.get_int("MosaicCount"), 2);
+}
+
+TEST(BandHeight, MemoryBlockSetsTheRowsRenderedAtOnce) {
+  EXPECT_EQ(memory_block_megabytes("200"), 200);
+  EXPECT_EQ(memory_block_megabytes(" 300 MB"), 300);
+  EXPECT_EQ(memory_block_megabytes("5"), 10);
+  EXPECT_EQ(memory_block_megabytes(""), 200);  // an option never set has its default
+  EXPECT_EQ(memory_block_megabytes("lots"), 10);
+  EXPECT_EQ(memory_block_megabytes("-40"), 10);
+  EXPECT_EQ(memory_block_megabytes("99999999999999999999"), 2900);
+  EXPECT_EQ(memory_block_megabytes("4000"), 2900);
+
+  const BandProbe always = [](int, int) { return true; };
+  // A mosaic one pixel wide gets the whole budget as rows; one wider than the
+  // budget gets bands of one row.
+  EXPECT_EQ(choose_band_height(1, 100, 2900, always), 725'000'000);
+  EXPECT_EQ(choose_band_height(1, 100, 200, always), 50'000'000);
+  EXPECT_EQ(choose_band_height(3'000'000, 100, 10, always), 1);
+  EXPECT_EQ(choose_band_height(1000, 5000, 10, always), 2500);
+
+  // Short of memory, the band shrinks by a tenth at a time until it fits.
+  std::vector<int> probed;
+  const BandProbe tight = [&](int width, int rows) {
+    probed.push_back(rows);
+    return static_cast<std::int64_t>(width) * rows <= 1000 * 700;
+  };
+  const int rows = choose_band_height(1000, 5000, 10, tight);
+  EXPECT_LE(rows, 700);
+  EXPECT_GE(rows, 630);
+  EXPECT_EQ(probed.front(), 2500);
+  EXPECT_EQ(probed[1], 2250);
+  // The probe never asks for more rows than the piece has.
+  probed.clear();
+  EXPECT_EQ(choose_band_height(1, 100, 200, tight), 50'000'000);
+  EXPECT_EQ(probed, std::vector<int>{100});
+  // Nothing fits at all: one row is still tried by the band itself.
+  EXPECT_EQ(choose_band_height(1000, 5000, 10, [](int, int) { return false; }), 1);
+}
+
+}  // namespace
+}  // namespace tess

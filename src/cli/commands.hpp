@@ -25,4 +25,7 @@ void add_list_command(CLI::App& app, CommandContext& context);
 /// `summary IMAGE [--list LIST.tzc] [--settings FILE [--section NAME]] [--set KEY=VALUE]...`: the parameter summary.
 void add_summary_command(CLI::App& app, CommandContext& context);
 
+/// `mosaic IMAGE... --list LIST.tzc [...]`: build mosaics.
+void add_mosaic_command(CLI::App& app, CommandContext& context);
+
 }  // namespace tess

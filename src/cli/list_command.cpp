@@ -17,6 +17,7 @@
 #include "base/text.hpp"
 #include "cli/cli_app.hpp"
 #include "cli/commands.hpp"
+#include "cli/interrupt.hpp"
 #include "cli/terminal_prompt.hpp"
 #include "engine/run_threads.hpp"
 #include "settings/advanced_options.hpp"
@@ -43,32 +44,7 @@ struct ListArgs {
 
 // --- Ctrl-C ------------------------------------------------------------------
 
-volatile std::sig_atomic_t g_interrupted = 0;
 constexpr std::chrono::milliseconds kInterruptPollInterval{100};
-
-extern "C" void on_interrupt(int) {
-  // The first Ctrl-C asks the analysis to stop; a second one leaves at once.
-  if (g_interrupted != 0) ::_exit(kExitFailed);
-  g_interrupted = 1;
-}
-
-/// Routes SIGINT to the stop request for its lifetime.
-class InterruptGuard {
- public:
-  InterruptGuard() {
-    g_interrupted = 0;
-    struct sigaction action {};
-    action.sa_handler = on_interrupt;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, &m_previous);
-  }
-  ~InterruptGuard() { ::sigaction(SIGINT, &m_previous, nullptr); }
-  InterruptGuard(const InterruptGuard&) = delete;
-  InterruptGuard& operator=(const InterruptGuard&) = delete;
-
- private:
-  struct sigaction m_previous {};
-};
 
 // --- helpers -------------------------------------------------------------------
 
@@ -116,7 +92,7 @@ class ProgressOutput {
   }
 
   void tick(ListAnalysis& analysis) {
-    if (g_interrupted != 0) analysis.request_stop();
+    if (InterruptGuard::interrupted()) analysis.request_stop();
     const AnalysisProgress progress = analysis.progress();
     const std::string text = progress_text(progress);
     if (m_terminal) {

@@ -17,6 +17,9 @@ class TerminalPrompt final : public Prompt {
   /// `preset`: the answer given by --yes (Answer::yes) or --no (Answer::no).
   explicit TerminalPrompt(std::optional<Answer> preset = std::nullopt) : m_preset(preset) {}
 
+  /// The answer --yes or --no gives every question from now on.
+  void set_preset(std::optional<Answer> preset) { m_preset = preset; }
+
   /// Paths handed to the next file or folder requests, in order.
   void queue_files(std::vector<std::string> paths) { m_files = std::move(paths); }
   void queue_folder(std::string folder) { m_folder = std::move(folder); }

@@ -1,0 +1,348 @@
+#include "engine/run_driver.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <optional>
+#include <set>
+
+#include "base/prompt.hpp"
+#include "base/text.hpp"
+#include "engine/cell_analysis.hpp"
+#include "engine/mask_layout.hpp"
+#include "engine/pattern_generator.hpp"
+#include "engine/placement.hpp"
+#include "engine/required_images.hpp"
+#include "engine/run_threads.hpp"
+#include "engine/score_tables.hpp"
+#include "engine/split_placement.hpp"
+#include "engine/tile_list_file.hpp"
+#include "engine/tile_priority.hpp"
+#include "images/foto.hpp"
+#include "settings/geometry.hpp"
+#include "settings/settings_file.hpp"
+#include "tilelist/tile_image_list.hpp"
+
+namespace fs = std::filesystem;
+
+namespace tess {
+namespace {
+
+constexpr int kMaxMaskSide = 30000;
+
+// How a mosaic ended.
+enum class Outcome { done, failed, skipped, end_batch, stopped };
+
+std::string upper_extension(const fs::path& p) {
+  std::string ext = p.extension().string();
+  if (!ext.empty()) ext.erase(0, 1);
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return ext;
+}
+
+bool is_mask_picture(const fs::path& p) {
+  static const std::set<std::string> kAccepted = {"JPG", "JPEG", "JPE", "PNG"};
+  if (kAccepted.count(upper_extension(p)) == 0) return false;
+  int w = 0, h = 0;
+  return Foto::read_size(p, w, h) && w >= 1 && h >= 1 && w <= kMaxMaskSide && h <= kMaxMaskSide;
+}
+
+// The path without its extension, as the mask look-up beside a main image wants it.
+std::string without_extension(const std::string& path) {
+  fs::path p(path);
+  return (p.parent_path() / p.stem()).string();
+}
+
+class BatchDriver {
+ public:
+  BatchDriver(MosaicBuilder& builder, TileImageList& list, MosaicRun& run, const RunOutputs& outputs)
+      : m_builder(builder), m_list(list), m_run(run), m_outputs(outputs), m_prompt(builder.prompt()) {}
+
+  void run();
+
+ private:
+  bool stopped() const { return m_builder.stop_requested(); }
+  bool choose_mask_set();
+  Outcome build_one(const std::string& main_image, const std::string& label, const std::string& mask);
+  bool load_mask(const std::string& main_image, const std::string& assigned, Foto& mask);
+  void finish_mosaic();
+
+  MosaicBuilder& m_builder;
+  TileImageList& m_list;
+  MosaicRun& m_run;
+  const RunOutputs& m_outputs;
+  Prompt& m_prompt;
+  bool m_mask_mode = false;
+  int m_mask_scale = 1;
+  std::vector<std::string> m_masks;
+};
+
+bool BatchDriver::choose_mask_set() {
+  std::vector<std::string> chosen;
+  std::string folder = m_run.mask_folder;
+  std::string file = m_run.mask_file;
+  if (folder.empty() && file.empty()) {
+    // 1. Folder or single file.
+    if (m_prompt.ask(tr("Do you want to specify a Folder containing Maskfiles?"), Buttons::yes_no, Answer::no,
+                     Icon::question) == Answer::yes) {
+      // 2. Every mask picture of a folder.
+      FolderRequest request;
+      request.caption = tr("Please select a Folder where the MaskFiles are contained (all JPG or PNG files):");
+      request.kind = "MaskFilePath";
+      folder = m_prompt.choose_folder(request);
+      if (folder.empty()) return false;
+    } else {
+      // 3. One mask picture.
+      FileRequest request;
+      request.caption = tr("Select a JPG/PNG image");
+      request.kind = "MaskFile";
+      request.filter = tr("Image") + " (*.jpg *.jpeg *.jpe *.png)";
+      auto files = m_prompt.choose_files(request);
+      if (files.empty()) return false;
+      file = files.front();
+    }
+  }
+  if (!folder.empty()) {
+    chosen = mask_files_in_folder(folder);
+  } else {
+    chosen.push_back(file);
+  }
+  // 4. Nothing usable.
+  if (chosen.empty()) {
+    m_prompt.message(tr("The specified folder does not contain any JPG/PNG file!"), Icon::warning);
+    return false;
+  }
+  m_masks = std::move(chosen);
+  return true;
+}
+
+bool BatchDriver::load_mask(const std::string& main_image, const std::string& assigned, Foto& mask) {
+  std::string path = assigned;
+  if (path.empty()) {
+    // A mask that lies beside the main image, else the one chosen earlier, else ask.
+    const std::string stem = without_extension(main_image);
+    for (const char* suffix : {" Mask.jpg", "Mask.jpg", " Mask.png", "Mask.png"}) {
+      std::error_code ec;
+      if (fs::is_regular_file(stem + suffix, ec)) {
+        path = stem + suffix;
+        break;
+      }
+    }
+    if (path.empty()) path = m_run.mask_file;
+    if (path.empty()) {
+      FileRequest request;
+      request.caption = tr("Select a JPG/PNG image");
+      request.kind = "MaskFile";
+      request.filter = tr("Image") + " (*.jpg *.jpeg *.jpe *.png)";
+      auto files = m_prompt.choose_files(request);
+      if (files.empty()) return false;
+      path = files.front();
+    }
+  }
+  m_builder.set_status(tr("Loading Mask Image..."));
+  return mask.load(path, 0, 0, &m_prompt);
+}
+
+Outcome BatchDriver::build_one(const std::string& main_image, const std::string& label, const std::string& mask_path) {
+  MosaicParameters& params = m_builder.parameters;
+  RunResult& result = m_run.results[m_mask_mode ? main_image + " " + label : main_image];
+
+  // 3. The main image; one that cannot be loaded is skipped.
+  m_builder.set_status(tr("Loading Image..."));
+  Foto image;
+  if (!image.load(main_image, 0, 0, &m_prompt)) return Outcome::skipped;
+  if (stopped()) return Outcome::stopped;
+
+  // 4. Black-and-white lists make black-and-white mosaics.
+  if (m_list.black_and_white()) image.to_greyscale();
+
+  // 5. Where everything of this mosaic goes.
+  if (m_outputs.name_outputs && !m_outputs.name_outputs(m_builder, main_image, label, result)) return Outcome::failed;
+  if (stopped()) return Outcome::stopped;
+
+  // 6. The geometry for this image.
+  MosaicLayout layout;
+  if (!compute_layout(params, image.width(), image.height(), layout, &m_prompt)) return Outcome::stopped;
+
+  // 7. The settings beside the mosaic.
+  if (params.text_report && !result.output_base.empty())
+    save_settings_copy(settings_copy_path(result.output_base), params, m_list.path(), true);
+  if (stopped()) return Outcome::stopped;
+
+  // 8. No split stage when nothing is to be split.
+  if (params.half_tiles == 0 && params.quarter_tiles == 0) m_builder.set_progress_weight(kStageSplitPlacement, 0);
+
+  const ThreadPriority priority = configured_priority(params.advanced);
+  const bool adapt = params.tile_adaptation == kAdaptMosaicSize;
+
+  // 9. Cells and their analysis; a failure here ends the batch normally.
+  m_builder.set_status(tr("Analysis of Image..."));
+  bool built;
+  if (!m_mask_mode) {
+    built = build_cells_from_pattern(m_builder, pattern_input(layout, params.pattern));
+  } else {
+    Foto mask;
+    if (!load_mask(main_image, mask_path, mask)) return Outcome::stopped;
+    built = build_cells_from_mask(m_builder, mask, m_mask_scale);
+  }
+  if (stopped()) return Outcome::stopped;
+  if (!built || !analyse_cells(m_builder, image, adapt, false, m_run.threads, priority))
+    return stopped() ? Outcome::stopped : Outcome::end_batch;
+
+  // 10. Cell priorities.
+  m_builder.set_status(tr("Calculating Mosaic Information..."));
+  TileUseState uses;
+  if (!compute_priorities(m_builder, true, uses, m_run.priority_map) || stopped()) return Outcome::stopped;
+
+  // 11. Placement.
+  ScoreTables tables;
+  if (!tables.set_up(params, static_cast<std::int64_t>(m_list.entry_count()))) return Outcome::stopped;
+  PlacementSetup setup;
+  setup.threads = m_run.threads;
+  setup.priority = priority;
+  if (!result.output_base.empty()) setup.tile_list_file = tile_list_file_path(result.output_base);
+  m_builder.set_status(tr("Creating Mosaic..."));
+  if (!place_tiles(m_builder, tables, uses, setup) || stopped()) return Outcome::stopped;
+
+  // 12. Halves and quarters. The split cells keep their priorities and the
+  // cells that kept their tiles keep them, so the priorities are not
+  // computed again (that would empty every cell).
+  if (split_half_and_quarter_tiles(m_builder, tables, uses)) {
+    m_builder.move_progress_into_split_stage();
+    m_builder.begin_progress_stage(kStageSplitPlacement, 1);
+    if (!analyse_cells(m_builder, image, adapt, true, m_run.threads, priority) || stopped()) return Outcome::stopped;
+    if (!place_split_cells(m_builder, tables, uses, setup) || stopped()) return Outcome::stopped;
+  } else {
+    m_builder.set_progress_weight(kStageSplitPlacement, 0);
+  }
+  if (stopped()) return Outcome::stopped;
+
+  // 14. Mask file and score image.
+  if (params.create_mask_file && m_outputs.write_mask_file) {
+    m_builder.set_status(tr("Create MaskFile..."));
+    m_outputs.write_mask_file(m_builder, result);
+  }
+
+  // 15. The main image is not needed any more.
+  image.clear();
+
+  // 16. Required and priority images.
+  if (!insert_required_images(m_builder, tables, uses) || !insert_priority_images(m_builder, tables, uses))
+    return Outcome::stopped;
+
+  // 17. Render and save.
+  result.success = m_outputs.save_mosaic ? m_outputs.save_mosaic(m_builder, tables, result) : false;
+  if (stopped()) return Outcome::stopped;
+
+  // 18-19.
+  if (result.success) m_builder.set_status(tr("Mosaic Created."));
+  if (params.text_report && result.success) {
+    m_builder.set_status(tr("Saving Report"));
+    if (m_outputs.write_report) m_outputs.write_report(m_builder, tables, result);
+    if (!result.output_base.empty())
+      save_settings_copy(settings_copy_path(result.output_base), params, m_list.path(), true);
+  }
+  return result.success ? Outcome::done : Outcome::failed;
+}
+
+void BatchDriver::finish_mosaic() {
+  // 21. Freeing the cells of this mosaic.
+  m_builder.set_status(tr("Freeing Memory"));
+  m_builder.begin_progress_stage(kStageFreeingMemory, 1);
+  m_builder.grid.free();
+  m_builder.close_progress_stage();
+}
+
+void BatchDriver::run() {
+  const MosaicParameters& params = m_builder.parameters;
+  m_builder.begin_batch(static_cast<int>(m_run.main_images.size()));
+  m_list.group_variants(params.processing);
+
+  // Mask-file mode is chosen by the maximum size (a square of 1 to 8).
+  if (!m_run.main_images.empty()) {
+    int w = 0, h = 0;
+    Foto::read_size(m_run.main_images.front(), w, h);
+    MosaicLayout layout;
+    compute_layout(params, w, h, layout);
+    m_mask_mode = layout.mask_file > 0;
+    m_mask_scale = std::max(1, layout.mask_file);
+  }
+  bool stop = false;
+  if (m_mask_mode) {
+    stop = !choose_mask_set();
+    if (!stop) {
+      // 5. Every main image with every mask.
+      m_builder.begin_batch(static_cast<int>(m_run.main_images.size() * m_masks.size()));
+    }
+  }
+
+  bool end_batch = false;
+  for (std::size_t image = 0; !stop && !end_batch && image < m_run.main_images.size(); ++image) {
+    const std::size_t mask_count = m_mask_mode ? m_masks.size() : 1;
+    for (std::size_t m = 0; m < mask_count; ++m) {
+      if (stopped()) {
+        stop = true;
+        break;
+      }
+      // 1-2. A fresh progress figure and the work item; masks vary fastest.
+      m_builder.begin_mosaic();
+      std::string label = tr("Mosaic");
+      std::string mask;
+      if (m_mask_mode) {
+        label = format("M%02d %s", static_cast<int>(m + 1), label);
+        mask = m_masks[m];
+      }
+      Outcome outcome = build_one(m_run.main_images[image], label, mask);
+      if (outcome != Outcome::skipped && outcome != Outcome::stopped) finish_mosaic();
+      // 22. One more done.
+      m_builder.end_mosaic(outcome == Outcome::done);
+      if (outcome == Outcome::failed) ++m_run.failed;
+      if (outcome == Outcome::done) m_builder.set_status(tr("Ready"));
+      if (outcome == Outcome::stopped || stopped()) {
+        stop = true;
+        break;
+      }
+      if (outcome == Outcome::end_batch) {
+        end_batch = true;
+        break;
+      }
+    }
+  }
+
+  // End of the batch.
+  const int done = m_builder.done_count();
+  if (stop || stopped()) {
+    m_run.stopped = true;
+    m_builder.set_status(tr("Freeing Memory (Stopping...)"));
+    m_builder.grid.free();
+    m_builder.set_status(tr("Stopped!"));
+  } else if (done > 0) {
+    m_builder.set_status(format(trn("Completed %ld Mosaic!", "Completed %ld Mosaics!", static_cast<unsigned long>(done)),
+                                static_cast<long>(done)));
+  } else {
+    m_builder.set_status(tr("Ok"));
+  }
+  m_builder.grid.free();
+  m_builder.end_batch();
+}
+
+}  // namespace
+
+std::vector<std::string> mask_files_in_folder(const std::string& folder) {
+  std::vector<std::string> found;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code type_ec;
+    if (!it->is_regular_file(type_ec)) continue;
+    if (is_mask_picture(it->path())) found.push_back(it->path().string());
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+void run_batch(MosaicBuilder& builder, TileImageList& list, MosaicRun& run, const RunOutputs& outputs) {
+  builder.tile_list = &list;
+  BatchDriver(builder, list, run, outputs).run();
+}
+
+}  // namespace tess

@@ -1,0 +1,69 @@
+#pragma once
+// The run driver: builds every mosaic of one batch, from loading each main
+// image to freeing its cells, publishing status and progress on the builder
+// and honouring a stop request after every step. The steps that write files
+// belong to the output module above the engine; the driver reaches them
+// through RunOutputs and depends on nothing else of them.
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/mosaic_builder.hpp"
+
+namespace tess {
+
+class ScoreTables;
+class TileImageList;
+struct MosaicLayout;
+
+/// What became of one main image (and mask) of the batch.
+struct RunResult {
+  std::string destination;  ///< the mosaic's file or folder
+  std::string output_base;  ///< every side file is this followed by its suffix
+  bool success = false;
+};
+
+/// The output steps of a mosaic. A step left empty is skipped.
+struct RunOutputs {
+  /// Names the outputs of `main_image` (label "Mosaic" or "M01 Mosaic"):
+  /// fills result.destination and result.output_base. False fails the mosaic.
+  std::function<bool(MosaicBuilder&, const std::string& main_image, const std::string& label, RunResult& result)>
+      name_outputs;
+  /// Writes the mask file and the score image of the grid.
+  std::function<bool(MosaicBuilder&, const RunResult&)> write_mask_file;
+  /// Renders and saves the mosaic and its outputs.
+  std::function<bool(MosaicBuilder&, const ScoreTables&, const RunResult&)> save_mosaic;
+  /// Writes the text report.
+  std::function<bool(MosaicBuilder&, const ScoreTables&, const RunResult&)> write_report;
+};
+
+/// One batch: the main images in order and where the masks come from.
+struct MosaicRun {
+  std::vector<std::string> main_images;
+  /// Mask-file mode only: masks are taken from this folder, or this file,
+  /// else the user is asked through the builder's prompt.
+  std::string mask_folder;
+  std::string mask_file;
+  /// A custom priority map given in advance (else asked when needed).
+  std::string priority_map;
+  /// Threads in all for the parallel phases.
+  int threads = 1;
+  /// Results by main image path (and label in mask-file mode).
+  std::map<std::string, RunResult> results;
+  /// Mosaics whose files could not be written.
+  int failed = 0;
+  bool stopped = false;
+};
+
+/// Builds the batch with `list` and `outputs`. Never throws; everything is
+/// reported through the builder's status, prompt and `run.results`.
+void run_batch(MosaicBuilder& builder, TileImageList& list, MosaicRun& run, const RunOutputs& outputs);
+
+/// The mask files of a folder: JPEG and PNG files (by extension, case
+/// ignored) whose sides, read from their headers, are 1 to 30,000 pixels, in
+/// path order. No recursion.
+std::vector<std::string> mask_files_in_folder(const std::string& folder);
+
+}  // namespace tess

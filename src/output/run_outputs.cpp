@@ -1,0 +1,37 @@
+#include "output/run_outputs.hpp"
+
+#include <cmath>
+
+#include "engine/mosaic_builder.hpp"
+#include "output/output_names.hpp"
+
+namespace tess {
+
+RunOutputs make_run_outputs(const RunOutputOptions& options) {
+  RunOutputs outputs;
+  outputs.name_outputs = [options](MosaicBuilder& builder, const std::string& main_image, const std::string& label,
+                                   RunResult& result) {
+    OutputNames names;
+    if (!make_output_names(main_image, label, builder.parameters, options.output_file, names, builder.prompt()))
+      return false;
+    result.output_base = names.base_name;
+    result.destination = names.base_name + format_extension(builder.parameters.output_format);
+    return true;
+  };
+  outputs.save_mosaic = [options](MosaicBuilder& builder, const ScoreTables& tables, const RunResult& result) {
+    FinishRequest request;
+    request.base_name = result.output_base;
+    request.split = options.split;
+    // The resolution is kept in pixels (or dots) per inch.
+    const double dpi = builder.parameters.resolution.value;
+    request.dpi = dpi > 0 ? static_cast<int>(std::lround(dpi)) : 0;
+    request.threads = options.threads;
+    request.priority = options.priority;
+    request.user_state = options.user_state;
+    FinishResult finished;
+    return finish_mosaic(builder, tables, request, finished);
+  };
+  return outputs;
+}
+
+}  // namespace tess

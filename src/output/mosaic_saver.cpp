@@ -18,6 +18,7 @@
 #include "engine/puzzle.hpp"
 #include "engine/score_tables.hpp"
 #include "output/bmp_writer.hpp"
+#include "output/fast_preview.hpp"
 #include "output/jpeg_writer.hpp"
 #include "output/ppm_writer.hpp"
 #include "settings/advanced_options.hpp"
@@ -376,6 +377,8 @@ bool finish_mosaic(MosaicBuilder& builder, const ScoreTables& tables, const Fini
   result = FinishResult{};
   // 1. What placement left behind goes back to the system before the bands are allocated.
   ::malloc_trim(0);
+  // 2. A first rough look at the mosaic, when asked for.
+  offer_fast_preview(builder);
   // 4. The renderer for the run and the saver over the placed tiles.
   const bool black_and_white = builder.tile_list != nullptr && builder.tile_list->black_and_white();
   const TileRenderer renderer(tables, black_and_white, request.frame_loader);

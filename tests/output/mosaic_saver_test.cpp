@@ -1,5 +1,7 @@
 #include "output/mosaic_saver.hpp"
 
+#include "output/fast_preview.hpp"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -17,6 +19,7 @@
 #include "engine/score_tables.hpp"
 #include "engine/tile_render.hpp"
 #include "images/foto.hpp"
+#include "output/fast_preview.hpp"
 #include "output/jpeg_writer.hpp"
 #include "output/ppm_writer.hpp"
 #include "settings/advanced_options.hpp"
@@ -385,6 +388,40 @@ TEST_F(MosaicSaverTest, FinishCountsTheMosaicForTheUser) {
   builder.parameters.output_format = kFormatPsb;
   EXPECT_FALSE(finish_mosaic(builder, tables, request, result));
   EXPECT_EQ(state.get_int("MosaicCount"), 2);
+}
+
+TEST_F(MosaicSaverTest, FastPreviewIsOfferedOnlyWhenAskedFor) {
+  FinishRequest request;
+  request.base_name = (dir / "preview").string();
+  FinishResult result;
+  builder.parameters.advanced.set_value(kOptMosaicFastPreview, "0");
+  ASSERT_TRUE(finish_mosaic(builder, tables, request, result));
+  EXPECT_FALSE(builder.take_message());
+
+  builder.parameters.advanced.set_value(kOptMosaicFastPreview, "1");
+  ASSERT_TRUE(finish_mosaic(builder, tables, request, result));
+  auto message = builder.take_message();
+  ASSERT_TRUE(message);
+  EXPECT_EQ(message->text, "Mosaic Preview");
+  // 24 placed tiles: a long side of 300; scale min(300 / 61, 0.8 * 300 / 47).
+  EXPECT_EQ(message->width, 300);
+  EXPECT_EQ(message->height, 231);
+  ASSERT_EQ(message->pixels.size(), 300u * 231u);
+  // The cell left without a tile stays black; a placed one is not.
+  EXPECT_EQ(message->pixels[static_cast<std::size_t>(115 * 300 + 147)] & 0xFFFFFFu, 0u);
+  EXPECT_NE(message->pixels[static_cast<std::size_t>(20 * 300 + 20)] & 0xFFFFFFu, 0u);
+}
+
+TEST(FastPreview, LongSideFollowsTheNumberOfTiles) {
+  EXPECT_EQ(fast_preview_target(1), 300);
+  EXPECT_EQ(fast_preview_target(500), 300);
+  EXPECT_EQ(fast_preview_target(501), 500);
+  EXPECT_EQ(fast_preview_target(2001), 1000);
+  EXPECT_EQ(fast_preview_target(5000), 1000);
+  EXPECT_EQ(fast_preview_target(5001), 1400);
+  EXPECT_EQ(fast_preview_target(8000), 1600);
+  EXPECT_EQ(fast_preview_target(13999), 1600);
+  EXPECT_EQ(fast_preview_target(14000), 0);
 }
 
 TEST(BandHeight, MemoryBlockSetsTheRowsRenderedAtOnce) {

@@ -1,6 +1,8 @@
 // `tessellarium mosaic`, run as a separate process on a tile library and a
 // main image the test writes itself.
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -64,6 +66,79 @@ TEST_F(MosaicCommand, BmpMosaicIsAReadableBitmapOfTheMosaicSize) {
   ASSERT_GE(bmp.size(), 54u);
   EXPECT_EQ(bmp.substr(0, 2), "BM");
   EXPECT_EQ(bmp.size(), 54u + 800u * 3u * 600u);
+}
+
+// The colour of the quadrant holding (x, y) of a w × h picture.
+std::uint32_t quadrant_colour(int x, int y, int w, int h) {
+  static const std::uint32_t kColours[4] = {make_pixel(200, 30, 30), make_pixel(30, 170, 40), make_pixel(40, 60, 190),
+                                            make_pixel(220, 210, 40)};
+  return kColours[(x < w / 2 ? 0 : 1) + (y < h / 2 ? 0 : 2)];
+}
+
+TEST_F(MosaicCommand, EveryCellTracksTheMainImageAndRawAndPpmHaveTheirSizes) {
+  // A main image of four coloured quadrants and tiles near those colours.
+  Foto main;
+  ASSERT_TRUE(main.allocate(400, 300));
+  for (int y = 0; y < 300; ++y)
+    for (int x = 0; x < 400; ++x) main.at(x, y) = quadrant_colour(x, y, 400, 300);
+  ASSERT_TRUE(testing::write_jpeg(m_dir / "quadrants.jpg", main, testing::JpegSpec().with_quality(95)));
+  for (int i = 0; i < 16; ++i) {
+    const std::uint32_t c = quadrant_colour(i % 2 == 0 ? 0 : 399, i % 4 < 2 ? 0 : 299, 400, 300);
+    const int d = (i / 4) * 6 - 9;
+    Foto tile;
+    tile.allocate_fill(64, 48,
+                       make_pixel(std::clamp(static_cast<int>(pixel_red(c)) + d, 0, 255),
+                                  std::clamp(static_cast<int>(pixel_green(c)) - d, 0, 255),
+                                  std::clamp(static_cast<int>(pixel_blue(c)) + d, 0, 255)));
+    ASSERT_TRUE(testing::write_jpeg(m_dir / "tiles" / ("q" + std::to_string(i) + ".jpg"), tile,
+                                    testing::JpegSpec().with_quality(95)));
+  }
+  ASSERT_EQ(run("list update " + quoted("tiles.tzc")).status, 0);
+
+  // Duplicates may lie side by side, so every cell can take a tile of its colour.
+  auto r = run("mosaic " + quoted("quadrants.jpg") + " --list " + quoted("tiles.tzc") + kSmall +
+               " --set DuplicateSpacing=0 --set FileFormat=ppm --output " + quoted("q.ppm") + " --quiet");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string ppm = testing::read_file(m_dir / "q.ppm");
+  ASSERT_EQ(ppm.size(), 100u + 800u * 600u * 3u);  // the 100-byte header and the geometry's final size
+  EXPECT_EQ(ppm.substr(0, 3), "P6\n");
+  EXPECT_EQ(ppm.substr(100 - 13, 13), "\n800 600\n255\n");
+
+  // 20 tiles per row on 800 pixels: cells of 40 × 30. Each cell's mean colour
+  // must be close to the main image's colour under it.
+  int far = 0;
+  for (int cy = 0; cy < 20; ++cy) {
+    for (int cx = 0; cx < 20; ++cx) {
+      long sum[3] = {0, 0, 0};
+      for (int y = cy * 30; y < cy * 30 + 30; ++y)
+        for (int x = cx * 40; x < cx * 40 + 40; ++x)
+          for (int c = 0; c < 3; ++c)
+            sum[c] += static_cast<unsigned char>(ppm[100 + (static_cast<std::size_t>(y) * 800 + x) * 3 + c]);
+      const std::uint32_t expected = quadrant_colour(cx * 40 + 20, cy * 30 + 15, 800, 600);
+      const long want[3] = {pixel_red(expected), pixel_green(expected), pixel_blue(expected)};
+      long diff = 0;
+      for (int c = 0; c < 3; ++c) diff += std::labs(sum[c] / 1200 - want[c]);
+      if (diff > 60) ++far;
+    }
+  }
+  EXPECT_EQ(far, 0);
+
+  r = run("mosaic " + quoted("quadrants.jpg") + " --list " + quoted("tiles.tzc") + kSmall +
+          " --set DuplicateSpacing=0 --set FileFormat=raw --output " + quoted("q.raw") + " --quiet");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(std::filesystem::file_size(m_dir / "q.raw"), 800u * 600u * 3u);
+}
+
+TEST_F(MosaicCommand, CtrlCStopsTheRunWithStoppedAndOne) {
+  // A mosaic far too large to finish in the half second before Ctrl-C.
+  auto r = testing::run_program(m_dir.path(),
+                                "mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") +
+                                    " --set MosaicSizeUnit=pixel --set MosaicSizeWidth=16000 --set MosaicSizeHeight=12000"
+                                    " --set TileSize=250 --output " + quoted("big.jpg"),
+                                {}, "timeout --foreground --preserve-status -s INT 0.5 env");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("Stopped!"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(m_dir / "big.jpg"));  // no half-written mosaic is left behind
 }
 
 TEST_F(MosaicCommand, BadUsageIsRefusedWithTwo) {

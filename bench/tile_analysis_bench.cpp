@@ -3,8 +3,6 @@
 // unchanged-file check of a list rebuild, and list files of many entries.
 
 #include <algorithm>
-#include <cmath>
-#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -12,9 +10,9 @@
 #include <vector>
 
 #include <benchmark/benchmark.h>
-#include <jpeglib.h>
 #include <unistd.h>
 
+#include "bench_pictures.hpp"
 #include "base/scripted_prompt.hpp"
 #include "images/foto.hpp"
 #include "tilelist/foto_info.hpp"
@@ -24,61 +22,8 @@
 namespace tess {
 namespace {
 
-/// A smooth, photograph-like picture: gradients with a ripple.
-Foto photo_like(int width, int height) {
-  Foto picture;
-  picture.allocate(width, height);
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) {
-      const double ripple = 40 * std::sin(x * 0.05) * std::cos(y * 0.07);
-      const auto channel = [](double v) { return static_cast<std::uint32_t>(std::clamp(v, 0.0, 255.0)); };
-      picture.at(x, y) = make_pixel(channel(255.0 * x / width + ripple), channel(255.0 * y / height - ripple),
-                                    channel(128 + ripple));
-    }
-  return picture;
-}
-
-struct BenchError {
-  jpeg_error_mgr manager;
-  std::jmp_buf jump;
-};
-
-bool write_jpeg(const std::filesystem::path& path, const Foto& picture) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  jpeg_compress_struct info{};
-  BenchError error{};
-  info.err = jpeg_std_error(&error.manager);
-  error.manager.error_exit = [](j_common_ptr common) { std::longjmp(reinterpret_cast<BenchError*>(common->err)->jump, 1); };
-  std::vector<JSAMPLE> row(static_cast<std::size_t>(picture.width()) * 3);
-  if (setjmp(error.jump)) {
-    jpeg_destroy_compress(&info);
-    std::fclose(file);
-    return false;
-  }
-  jpeg_create_compress(&info);
-  jpeg_stdio_dest(&info, file);
-  info.image_width = static_cast<JDIMENSION>(picture.width());
-  info.image_height = static_cast<JDIMENSION>(picture.height());
-  info.input_components = 3;
-  info.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&info);
-  jpeg_set_quality(&info, 90, TRUE);
-  jpeg_start_compress(&info, TRUE);
-  while (info.next_scanline < info.image_height) {
-    const std::uint32_t* source = picture.row(static_cast<int>(info.next_scanline));
-    for (int x = 0; x < picture.width(); ++x) {
-      row[3 * x] = static_cast<JSAMPLE>(pixel_red(source[x]));
-      row[3 * x + 1] = static_cast<JSAMPLE>(pixel_green(source[x]));
-      row[3 * x + 2] = static_cast<JSAMPLE>(pixel_blue(source[x]));
-    }
-    JSAMPROW rows[1] = {row.data()};
-    jpeg_write_scanlines(&info, rows, 1);
-  }
-  jpeg_finish_compress(&info);
-  jpeg_destroy_compress(&info);
-  return std::fclose(file) == 0;
-}
+using bench::photo_like;
+using bench::write_jpeg;
 
 /// A 640 × 480 JPEG written once per run, removed at exit.
 const std::filesystem::path& sample_jpeg() {

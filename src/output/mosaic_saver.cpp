@@ -21,6 +21,8 @@
 #include "output/fast_preview.hpp"
 #include "output/jpeg_writer.hpp"
 #include "output/ppm_writer.hpp"
+#include "output/psd_writer.hpp"
+#include "output/tiff_writer.hpp"
 #include "settings/advanced_options.hpp"
 #include "settings/user_state.hpp"
 #include "tilelist/foto_info.hpp"
@@ -120,7 +122,8 @@ std::string format_extension(OutputFormatCode format) {
 }
 
 bool format_supported(OutputFormatCode format) {
-  return format == kFormatJpg || format == kFormatBmp || format == kFormatPpm || format == kFormatRaw;
+  return format == kFormatJpg || format == kFormatBmp || format == kFormatPpm || format == kFormatRaw ||
+         format == kFormatPsd || format == kFormatPsb || format == kFormatTiff || format == kFormatTiffJpg;
 }
 
 int memory_block_megabytes(std::string_view option_text) {
@@ -302,6 +305,18 @@ bool save_mosaic_part(JPGMosaicSave& saver, const std::string& name, const Outpu
     case kFormatBmp: written = write_bmp_rows(saver, path, prompt); break;
     case kFormatPpm: written = write_pixmap_rows(saver, path, true, prompt); break;
     case kFormatRaw: written = write_pixmap_rows(saver, path, false, prompt); break;
+    case kFormatPsd: written = write_photoshop_rows(saver, path, false, dpi, prompt); break;
+    case kFormatPsb: written = write_photoshop_rows(saver, path, true, dpi, prompt); break;
+    case kFormatTiff:
+    case kFormatTiffJpg: {
+      TiffFormat tiff;
+      tiff.big_tiff = options.tiff64;
+      tiff.jpeg = options.format == kFormatTiffJpg;
+      tiff.jpeg_quality = options.jpeg_quality;
+      tiff.alpha = options.transparency;
+      written = write_tiff_rows(saver, path, tiff, dpi, prompt);
+      break;
+    }
     default:
       // Never a silent failure: the user learns that this format gave no file.
       prompt.message(format(tr("Unable to save file '%s'"), path) + ". " +

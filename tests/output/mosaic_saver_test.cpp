@@ -343,7 +343,7 @@ TEST_F(MosaicSaverTest, FormatsNotWrittenYetAreRefusedWithAMessage) {
   JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, 1);
   std::vector<SavedFileRecord> saved;
   const std::string base = (dir / "refused").string();
-  for (const OutputFormatCode format : {kFormatPsd, kFormatTiff, kFormatWeb, kFormatAviCompressed}) {
+  for (const OutputFormatCode format : {kFormatWeb, kFormatAviCompressed, kFormatAviUncompressed, kFormatVideoJpg}) {
     prompt.clear();
     builder.parameters.output_format = format;
     EXPECT_FALSE(save_mosaic(saver, base, builder.parameters, {}, kWidth, kHeight, saved, 0)) << format;
@@ -359,8 +359,32 @@ TEST_F(MosaicSaverTest, FormatsNotWrittenYetAreRefusedWithAMessage) {
     EXPECT_EQ(prompt.messages().size(), 1u);
   }
   EXPECT_EQ(saved.size(), 4u);
-  for (const char* extension : {".psd", ".tiff", ".avi", ".mosaic", ".error"})
+  for (const char* extension : {".avi", ".mosaic", ".error"})
     EXPECT_FALSE(fs::exists(base + extension)) << extension;
+}
+
+TEST_F(MosaicSaverTest, PhotoshopAndTiffMosaicsAreWritten) {
+  const TileRenderer renderer(tables, false);
+  JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, 2);
+  std::vector<SavedFileRecord> saved;
+  struct Case {
+    OutputFormatCode format;
+    bool tiff64;
+    const char* start;  // the file's first bytes
+  };
+  for (const Case& c : {Case{kFormatPsd, false, "8BPS\0\1"}, Case{kFormatPsb, false, "8BPS\0\2"},
+                        Case{kFormatTiff, false, "II*\0"}, Case{kFormatTiff, true, "II+\0"},
+                        Case{kFormatTiffJpg, false, "II*\0"}}) {
+    prompt.clear();
+    builder.parameters.output_format = c.format;
+    builder.parameters.output_tiff64 = c.tiff64;
+    const std::string base = (dir / ("m" + std::to_string(c.format) + (c.tiff64 ? "big" : ""))).string();
+    ASSERT_TRUE(save_mosaic(saver, base, builder.parameters, {}, kWidth, kHeight, saved, 300)) << c.format;
+    EXPECT_TRUE(prompt.messages().empty());
+    const std::string file = read_file(base + format_extension(c.format));
+    const std::string start(c.start, c.format == kFormatPsd || c.format == kFormatPsb ? 6 : 4);
+    EXPECT_EQ(file.substr(0, start.size()), start) << c.format;
+  }
 }
 
 TEST_F(MosaicSaverTest, FinishCountsTheMosaicForTheUser) {
@@ -385,7 +409,7 @@ TEST_F(MosaicSaverTest, FinishCountsTheMosaicForTheUser) {
   EXPECT_EQ(state.get_text("DateFirstMosaic"), "2001-02-03");
 
   // A mosaic that was not written is not counted.
-  builder.parameters.output_format = kFormatPsb;
+  builder.parameters.output_format = kFormatAviCompressed;
   EXPECT_FALSE(finish_mosaic(builder, tables, request, result));
   EXPECT_EQ(state.get_int("MosaicCount"), 2);
 }

@@ -1,0 +1,194 @@
+#include "output/tiff_writer.hpp"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <string>
+#include <system_error>
+
+#include <sys/stat.h>
+
+#include <tiffio.h>
+
+#include "base/prompt.hpp"
+#include "base/text.hpp"
+#include "base/version.hpp"
+#include "images/foto.hpp"
+#include "output/row_source.hpp"
+
+namespace tess {
+namespace {
+
+// Strips hold about this many bytes of uncompressed samples.
+constexpr int kStripBytes = 1'000'000;
+// The JPEG codec compresses whole 16-row blocks (YCbCr with 2x2 subsampling).
+constexpr int kJpegRowBlock = 16;
+// The longest library message kept for a report.
+constexpr std::size_t kMaxLibraryMessage = 1000;
+
+// The first error libtiff reports for one file: later ones are mostly
+// consequences of it ("does not support random access" after a codec error).
+struct LibraryError {
+  bool seen = false;
+  std::string module;
+  std::string message;
+};
+
+// Handlers are attached to each file through its open options, never
+// installed globally, so two files written on different threads keep their
+// messages apart.
+int on_library_error(TIFF*, void* user_data, const char* module, const char* fmt, va_list args) {
+  auto* error = static_cast<LibraryError*>(user_data);
+  if (error->seen) return 1;
+  char text[kMaxLibraryMessage + 1];
+  std::vsnprintf(text, sizeof text, fmt, args);
+  error->seen = true;
+  error->module = module != nullptr ? module : "";
+  error->message = text;
+  return 1;  // handled: nothing goes to standard error
+}
+
+class OpenOptions {
+ public:
+  explicit OpenOptions(LibraryError& error) : m_options(TIFFOpenOptionsAlloc()) {
+    if (m_options != nullptr) TIFFOpenOptionsSetErrorHandlerExtR(m_options, on_library_error, &error);
+  }
+  ~OpenOptions() {
+    if (m_options != nullptr) TIFFOpenOptionsFree(m_options);
+  }
+  OpenOptions(const OpenOptions&) = delete;
+  OpenOptions& operator=(const OpenOptions&) = delete;
+
+  TIFFOpenOptions* get() const { return m_options; }
+
+ private:
+  TIFFOpenOptions* m_options;
+};
+
+enum class Outcome { written, rows_ended, library_failed, out_of_memory };
+
+// The tags, in the order the file's readers have always seen them.
+bool set_tags(TIFF* tif, int width, int height, int samples, const TiffFormat& tiff_format, int dpi) {
+  bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(width)) == 1 &&
+            TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(height)) == 1 &&
+            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8) == 1 &&
+            TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples) == 1;
+  if (ok && samples == 4) {
+    const std::uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+    ok = TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra) == 1;
+  }
+  if (ok && tiff_format.jpeg) {
+    // The library converts the RGB rows we feed it to YCbCr itself.
+    ok = TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_JPEG) == 1 &&
+         TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB) == 1 &&
+         TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR) == 1 &&
+         TIFFSetField(tif, TIFFTAG_JPEGQUALITY, std::clamp(tiff_format.jpeg_quality, 1, 100)) == 1;
+  } else if (ok) {
+    ok = TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE) == 1 &&
+         TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) == 1;
+  }
+  const auto resolution = static_cast<float>(std::max(dpi, 0));
+  const std::string software =
+      format("Tessellarium %d.%d.%d%s", kVersionMajor, kVersionMinor, kVersionPatch, std::string());
+  return ok && TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == 1 &&
+         TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH) == 1 &&
+         TIFFSetField(tif, TIFFTAG_XRESOLUTION, static_cast<double>(resolution)) == 1 &&
+         TIFFSetField(tif, TIFFTAG_YRESOLUTION, static_cast<double>(resolution)) == 1 &&
+         TIFFSetField(tif, TIFFTAG_SUBFILETYPE, 0) == 1 &&
+         // Refused by the JPEG codec unless a multiple of 16 or the whole height.
+         TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP,
+                      static_cast<std::uint32_t>(tiff_rows_per_strip(width, height, samples, tiff_format.jpeg))) == 1 &&
+         TIFFSetField(tif, TIFFTAG_SOFTWARE, software.c_str()) == 1;
+}
+
+Outcome write_rows(TIFF* tif, RowSource& source, int samples, std::unique_ptr<std::uint8_t[]>& line) {
+  const int width = source.width();
+  const int height = source.height();
+  line.reset(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(width) * static_cast<std::size_t>(samples)]);
+  if (!line) return Outcome::out_of_memory;
+  for (int y = 0; y < height; ++y) {
+    const std::uint32_t* row = source.next_row();
+    if (row == nullptr) return Outcome::rows_ended;
+    std::uint8_t* out = line.get();
+    for (int x = 0; x < width; ++x) {
+      const std::uint32_t p = row[x];
+      *out++ = static_cast<std::uint8_t>(pixel_red(p));
+      *out++ = static_cast<std::uint8_t>(pixel_green(p));
+      *out++ = static_cast<std::uint8_t>(pixel_blue(p));
+      if (samples == 4) *out++ = 255;  // opaque everywhere
+    }
+    if (TIFFWriteScanline(tif, line.get(), static_cast<std::uint32_t>(y), 0) < 0) return Outcome::library_failed;
+  }
+  // The last strip is still in the library's buffer; flushing is the last
+  // chance to hear that it could not be written.
+  return TIFFFlush(tif) == 1 ? Outcome::written : Outcome::library_failed;
+}
+
+void report_unable_to_save(const std::filesystem::path& path, const LibraryError& error, Prompt& prompt) {
+  if (!error.seen) {
+    prompt.message(format(tr("Unable to save file '%s'"), path.string()), Icon::error);
+    return;
+  }
+  const std::string name = error.module.empty() ? path.string() : error.module;
+  prompt.message(format(tr("Unable to save file '%s'"), name) + ". " + tr("Error: ") + error.message, Icon::error);
+}
+
+}  // namespace
+
+int tiff_rows_per_strip(int width, int height, int samples, bool jpeg) {
+  if (width <= 0 || height <= 0 || samples <= 0) return 0;
+  int rows = kStripBytes / width / samples;
+  rows &= ~(kJpegRowBlock - 1);
+  rows = std::max(rows, jpeg ? kJpegRowBlock : 1);
+  return std::min(rows, height);
+}
+
+bool write_tiff_rows(RowSource& source, const std::filesystem::path& path, const TiffFormat& tiff_format, int dpi,
+                     Prompt& prompt) {
+  LibraryError error;
+  const int width = source.width();
+  const int height = source.height();
+  if (width <= 0 || height <= 0) {
+    report_unable_to_save(path, error, prompt);
+    return false;
+  }
+  const int samples = tiff_format.alpha && !tiff_format.jpeg ? 4 : 3;
+
+  OpenOptions options(error);
+  TIFF* tif = TIFFOpenExt(path.c_str(), tiff_format.big_tiff ? "w8" : "w", options.get());
+  if (tif == nullptr) {
+    report_unable_to_save(path, error, prompt);
+    return false;
+  }
+  // Only a file of our own making is removed after a failure, never a device
+  // such as /dev/full that merely refused the bytes.
+  struct stat info {};
+  const bool regular = ::fstat(TIFFFileno(tif), &info) == 0 && S_ISREG(info.st_mode);
+
+  std::unique_ptr<std::uint8_t[]> line;
+  Outcome outcome = Outcome::library_failed;
+  if (set_tags(tif, width, height, samples, tiff_format, dpi)) outcome = write_rows(tif, source, samples, line);
+  const long default_rows = outcome == Outcome::out_of_memory ? static_cast<long>(TIFFDefaultStripSize(tif, 0)) : 0;
+  TIFFClose(tif);
+  if (outcome == Outcome::written && !error.seen) return true;
+
+  if (regular) {
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+  }
+  if (outcome == Outcome::out_of_memory)
+    prompt.message(out_of_memory_text(width, static_cast<int>(default_rows)), Icon::error);
+  else if (outcome == Outcome::rows_ended)
+    // A stop is reported too: the file the user asked for does not exist.
+    // The codec's complaint about missing rows while closing is only the
+    // echo of that, so the path is named instead.
+    report_unable_to_save(path, LibraryError{}, prompt);
+  else
+    report_unable_to_save(path, error, prompt);
+  return false;
+}
+
+}  // namespace tess

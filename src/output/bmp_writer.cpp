@@ -9,12 +9,12 @@
 #include <system_error>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "base/prompt.hpp"
 #include "base/text.hpp"
 #include "images/foto.hpp"
+#include "output/output_file.hpp"
 #include "output/row_source.hpp"
 
 namespace tess {
@@ -53,26 +53,11 @@ BmpHeader make_header(int width, int height, std::uint32_t image_size) {
   return header;
 }
 
-// pwrite may take fewer bytes than asked; only an error or no progress at
-// all is a failure.
-bool write_all_at(int fd, const std::uint8_t* data, std::size_t size, off_t offset) {
-  while (size > 0) {
-    const ssize_t written = ::pwrite(fd, data, size, offset);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    data += written;
-    size -= static_cast<std::size_t>(written);
-    offset += written;
-  }
-  return true;
-}
-
 class BmpFile {
  public:
   explicit BmpFile(const std::filesystem::path& path)
       : m_fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)) {
-    struct stat info {};
-    m_regular = m_fd >= 0 && ::fstat(m_fd, &info) == 0 && S_ISREG(info.st_mode);
+    m_regular = is_regular_file(m_fd);
   }
   ~BmpFile() {
     if (m_fd >= 0) ::close(m_fd);
@@ -121,9 +106,6 @@ Outcome write_rows(RowSource& source, int fd, std::size_t stride) {
   return Outcome::written;
 }
 
-void report_unable_to_save(const std::string& name, Prompt& prompt) {
-  prompt.message(format(tr("Unable to save file '%s'"), name), Icon::error);
-}
 
 }  // namespace
 
@@ -156,10 +138,7 @@ bool write_bmp_rows(RowSource& source, const std::filesystem::path& path, Prompt
   const bool closed = file.close();
   if (outcome == Outcome::written && closed) return true;
 
-  if (regular) {
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
-  }
+  remove_failed_output(path, regular);
   if (outcome != Outcome::rows_ended || !source.stop_requested()) report_unable_to_save(path.string(), prompt);
   return false;
 }

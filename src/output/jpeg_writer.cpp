@@ -11,13 +11,13 @@
 #include <string>
 #include <system_error>
 
-#include <sys/stat.h>
 
 #include <jpeglib.h>
 
 #include "base/prompt.hpp"
 #include "base/text.hpp"
 #include "images/foto.hpp"
+#include "output/output_file.hpp"
 #include "output/row_source.hpp"
 
 namespace tess {
@@ -130,16 +130,13 @@ struct FileClose {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileClose>;
 
-void report_unable_to_save(const std::filesystem::path& path, Prompt& prompt) {
-  prompt.message(format(tr("Unable to save file '%s'"), path.string()), Icon::error);
-}
 
 bool write_jpeg(RowSource& source, const std::filesystem::path& path, int quality, int dpi, bool grey,
                 const std::string& out_of_memory, Prompt& prompt) {
   const int width = source.width();
   const int height = source.height();
   if (width <= 0 || height <= 0) {
-    report_unable_to_save(path, prompt);
+    report_unable_to_save(path.string(), prompt);
     return false;
   }
   std::unique_ptr<JSAMPLE[]> samples(new (std::nothrow) JSAMPLE[static_cast<std::size_t>(width) * 3 + 4]);
@@ -155,10 +152,7 @@ bool write_jpeg(RowSource& source, const std::filesystem::path& path, int qualit
     prompt.message(format(tr("Unable to save file '%s'") + ". " + tr("Error %ld"), path.string(), error), Icon::error);
     return false;
   }
-  // Only a file of our own making is removed after a failure, never a device
-  // such as /dev/full that merely refused the bytes.
-  struct stat info {};
-  const bool regular = ::fstat(::fileno(file.get()), &info) == 0 && S_ISREG(info.st_mode);
+  const bool regular = is_regular_file(::fileno(file.get()));
 
   Outcome outcome;
   {
@@ -169,11 +163,8 @@ bool write_jpeg(RowSource& source, const std::filesystem::path& path, int qualit
   const bool closed = std::fclose(file.release()) == 0;
   if (outcome == Outcome::written && closed) return true;
 
-  if (regular) {
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
-  }
-  if (outcome != Outcome::rows_ended || !source.stop_requested()) report_unable_to_save(path, prompt);
+  remove_failed_output(path, regular);
+  if (outcome != Outcome::rows_ended || !source.stop_requested()) report_unable_to_save(path.string(), prompt);
   return false;
 }
 

@@ -7,12 +7,12 @@
 #include <new>
 #include <system_error>
 
-#include <sys/stat.h>
 
 #include "base/prompt.hpp"
 #include "base/text.hpp"
 #include "base/version.hpp"
 #include "images/foto.hpp"
+#include "output/output_file.hpp"
 #include "output/row_source.hpp"
 
 namespace tess {
@@ -51,9 +51,6 @@ Outcome write_rows(RowSource& source, std::FILE* file, std::uint8_t* line) {
   return Outcome::written;
 }
 
-void report_unable_to_save(const std::filesystem::path& path, Prompt& prompt) {
-  prompt.message(format(tr("Unable to save file '%s'"), path.string()), Icon::error);
-}
 
 }  // namespace
 
@@ -70,7 +67,7 @@ bool write_pixmap_rows(RowSource& source, const std::filesystem::path& path, boo
   const int width = source.width();
   const int height = source.height();
   if (width <= 0 || height <= 0) {
-    report_unable_to_save(path, prompt);
+    report_unable_to_save(path.string(), prompt);
     return false;
   }
   std::unique_ptr<std::uint8_t[]> line(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(width) * 3]);
@@ -80,13 +77,10 @@ bool write_pixmap_rows(RowSource& source, const std::filesystem::path& path, boo
   }
   FilePtr file(std::fopen(path.c_str(), "wb"));
   if (!file) {
-    report_unable_to_save(path, prompt);
+    report_unable_to_save(path.string(), prompt);
     return false;
   }
-  // Only a file of our own making is removed after a failure, never a device
-  // such as /dev/full that merely refused the bytes.
-  struct stat info {};
-  const bool regular = ::fstat(::fileno(file.get()), &info) == 0 && S_ISREG(info.st_mode);
+  const bool regular = is_regular_file(::fileno(file.get()));
 
   const std::string header = with_header ? pixmap_header(width, height) : std::string();
   const std::uint64_t total_size =
@@ -100,11 +94,8 @@ bool write_pixmap_rows(RowSource& source, const std::filesystem::path& path, boo
   const bool closed = std::fclose(file.release()) == 0;
   if (outcome == Outcome::written && flushed && closed) return true;
 
-  if (regular) {
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
-  }
-  if (outcome != Outcome::rows_ended || !source.stop_requested()) report_unable_to_save(path, prompt);
+  remove_failed_output(path, regular);
+  if (outcome != Outcome::rows_ended || !source.stop_requested()) report_unable_to_save(path.string(), prompt);
   return false;
 }
 

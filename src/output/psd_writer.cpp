@@ -12,12 +12,12 @@
 #include <utility>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "base/prompt.hpp"
 #include "base/text.hpp"
 #include "images/foto.hpp"
+#include "output/output_file.hpp"
 #include "output/row_source.hpp"
 
 namespace tess {
@@ -36,8 +36,7 @@ class PhotoshopFile {
  public:
   explicit PhotoshopFile(const std::filesystem::path& path)
       : m_fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)) {
-    struct stat info {};
-    m_regular = m_fd >= 0 && ::fstat(m_fd, &info) == 0 && S_ISREG(info.st_mode);
+    m_regular = is_regular_file(m_fd);
   }
   ~PhotoshopFile() {
     if (m_fd >= 0) ::close(m_fd);
@@ -235,9 +234,6 @@ Outcome write_rows(RowSource& source, PhotoshopFile& file, std::uint8_t* channel
   return file.failed() ? Outcome::write_failed : Outcome::written;
 }
 
-void report_unable_to_save(const std::string& name, Prompt& prompt) {
-  prompt.message(format(tr("Unable to save file '%s'"), name), Icon::error);
-}
 
 }  // namespace
 
@@ -279,10 +275,7 @@ bool write_photoshop_rows(RowSource& source, const std::filesystem::path& path, 
   const bool closed = file.close();
   if (outcome == Outcome::written && closed) return true;
 
-  if (regular) {
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
-  }
+  remove_failed_output(path, regular);
   if (outcome == Outcome::rows_ended && source.stop_requested()) return false;
   if (!error_text.empty())
     prompt.message(error_text, Icon::error);

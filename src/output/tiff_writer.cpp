@@ -9,7 +9,6 @@
 #include <string>
 #include <system_error>
 
-#include <sys/stat.h>
 
 #include <tiffio.h>
 
@@ -17,6 +16,7 @@
 #include "base/text.hpp"
 #include "base/version.hpp"
 #include "images/foto.hpp"
+#include "output/output_file.hpp"
 #include "output/row_source.hpp"
 
 namespace tess {
@@ -163,10 +163,7 @@ bool write_tiff_rows(RowSource& source, const std::filesystem::path& path, const
     report_unable_to_save(path, error, prompt);
     return false;
   }
-  // Only a file of our own making is removed after a failure, never a device
-  // such as /dev/full that merely refused the bytes.
-  struct stat info {};
-  const bool regular = ::fstat(TIFFFileno(tif), &info) == 0 && S_ISREG(info.st_mode);
+  const bool regular = is_regular_file(TIFFFileno(tif));
 
   std::unique_ptr<std::uint8_t[]> line;
   Outcome outcome = Outcome::library_failed;
@@ -175,10 +172,7 @@ bool write_tiff_rows(RowSource& source, const std::filesystem::path& path, const
   TIFFClose(tif);
   if (outcome == Outcome::written && !error.seen) return true;
 
-  if (regular) {
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
-  }
+  remove_failed_output(path, regular);
   if (outcome == Outcome::out_of_memory)
     prompt.message(out_of_memory_text(width, static_cast<int>(default_rows)), Icon::error);
   else if (outcome == Outcome::rows_ended)

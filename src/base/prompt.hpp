@@ -65,6 +65,18 @@ class Prompt {
   virtual void show_picture(const PictureView& view, const std::string& caption) = 0;
 };
 
+/// A prompt nobody watches: messages are dropped, questions take their
+/// default answer and dialogs are cancelled. For side outputs whose failures
+/// are deliberately not reported one by one.
+class SilentPrompt final : public Prompt {
+ public:
+  void message(const std::string&, Icon) override {}
+  Answer ask(const std::string&, Buttons, Answer default_answer, Icon) override { return default_answer; }
+  std::vector<std::string> choose_files(const FileRequest&) override { return {}; }
+  std::string choose_folder(const FolderRequest&) override { return {}; }
+  void show_picture(const PictureView&, const std::string&) override {}
+};
+
 /// The prompt for reports that no caller routes (an allocation failing deep
 /// inside an image operation). The front end installs its own at start-up;
 /// until then reports go to standard error. Thread-safe.

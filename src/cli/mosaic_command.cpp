@@ -2,6 +2,8 @@
 // same run driver, stages and writers as the desktop program, following the
 // run with a live progress line.
 
+#include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -50,11 +52,17 @@ struct MosaicArgs {
 };
 
 bool parse_split(const std::string& text, SplitPieceSize& size) {
-  int w = 0, h = 0;
-  char x = 0, rest = 0;
-  if (std::sscanf(text.c_str(), "%d%c%d%c", &w, &x, &h, &rest) != 3 || (x != 'x' && x != 'X') || w <= 0 || h <= 0)
-    return false;
-  size = {w, h};
+  const auto x = text.find_first_of("xX");
+  if (x == std::string::npos) return false;
+  std::int64_t w = 0, h = 0;
+  const char* end = text.data() + text.size();
+  const auto [w_end, w_error] = std::from_chars(text.data(), text.data() + x, w);
+  const auto [h_end, h_error] = std::from_chars(text.data() + x + 1, end, h);
+  if (w_error != std::errc{} || h_error != std::errc{} || w_end != text.data() + x || h_end != end) return false;
+  // Sizes beyond any piece the window accepts are held just past its limit,
+  // so its own check refuses them with its message.
+  size = {static_cast<int>(std::clamp<std::int64_t>(w, 0, kMaxSplitPieceSide + 1)),
+          static_cast<int>(std::clamp<std::int64_t>(h, 0, kMaxSplitPieceSide + 1))};
   return true;
 }
 
@@ -100,6 +108,11 @@ int mosaic(const MosaicArgs& args, TerminalPrompt& prompt) {
   SplitPieceSize split;
   if (!args.split.empty()) {
     if (!parse_split(args.split, split)) return usage_error(format("--split '%s' is not WIDTHxHEIGHT", args.split));
+    // The split window's own check: a refused size is a usage error, a
+    // piece the format may not suit is the user's call.
+    const SizeCheck check = check_split_size(params.output_format, params.output_tiff64, split.width, split.height);
+    if (check.verdict == SizeVerdict::refuse) return usage_error(check.text);
+    if (!confirm_split_size(params, split.width, split.height, prompt)) return kExitFailed;
     params.split_mosaic = true;
   }
   for (const auto& image : args.images) {

@@ -64,7 +64,7 @@ class BatchDriver {
   bool stopped() const { return m_builder.stop_requested(); }
   bool choose_mask_set();
   Outcome build_one(const std::string& main_image, const std::string& label, const std::string& mask);
-  bool load_mask(const std::string& main_image, const std::string& assigned, Foto& mask);
+  bool load_mask(const std::string& main_image, const std::string& assigned, Foto& mask, std::string& used);
   void finish_mosaic();
 
   MosaicBuilder& m_builder;
@@ -116,7 +116,7 @@ bool BatchDriver::choose_mask_set() {
   return true;
 }
 
-bool BatchDriver::load_mask(const std::string& main_image, const std::string& assigned, Foto& mask) {
+bool BatchDriver::load_mask(const std::string& main_image, const std::string& assigned, Foto& mask, std::string& used) {
   std::string path = assigned;
   if (path.empty()) {
     // A mask that lies beside the main image, else the one chosen earlier, else ask.
@@ -140,6 +140,7 @@ bool BatchDriver::load_mask(const std::string& main_image, const std::string& as
     }
   }
   m_builder.set_status(tr("Loading Mask Image..."));
+  used = path;
   return mask.load(path, 0, 0, &m_prompt);
 }
 
@@ -152,6 +153,8 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
   Foto image;
   if (!image.load(main_image, 0, 0, &m_prompt)) return Outcome::skipped;
   if (stopped()) return Outcome::stopped;
+  result.main_width = image.width();
+  result.main_height = image.height();
 
   // 4. Black-and-white lists make black-and-white mosaics.
   if (m_list.black_and_white()) image.to_greyscale();
@@ -182,7 +185,7 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
     built = build_cells_from_pattern(m_builder, pattern_input(layout, params.pattern));
   } else {
     Foto mask;
-    if (!load_mask(main_image, mask_path, mask)) return Outcome::stopped;
+    if (!load_mask(main_image, mask_path, mask, result.mask_file)) return Outcome::stopped;
     built = build_cells_from_mask(m_builder, mask, m_mask_scale);
   }
   if (stopped()) return Outcome::stopped;

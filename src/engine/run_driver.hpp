@@ -22,6 +22,10 @@ struct MosaicLayout;
 struct RunResult {
   std::string destination;  ///< the mosaic's file or folder
   std::string output_base;  ///< every side file is this followed by its suffix
+  std::string tiles_folder;  ///< individual tiles go here; empty when not asked for
+  std::string mask_file;    ///< the mask image the mosaic was laid out from; empty without one
+  int main_width = 0;       ///< of the main image as loaded
+  int main_height = 0;
   bool success = false;
 };
 

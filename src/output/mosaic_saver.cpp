@@ -22,6 +22,7 @@
 #include "output/jpeg_writer.hpp"
 #include "output/ppm_writer.hpp"
 #include "output/psd_writer.hpp"
+#include "output/side_images.hpp"
 #include "output/tiff_writer.hpp"
 #include "settings/advanced_options.hpp"
 #include "settings/user_state.hpp"
@@ -250,7 +251,16 @@ bool JPGMosaicSave::render_band(int x, int y, int width, int height) {
     m_stopped = true;
     return false;
   }
+  if (m_band_observer) m_band_observer(m_band, x, y);
   return true;
+}
+
+void JPGMosaicSave::save_individual_tiles(const std::string& folder, const OutputOptions& options, int dpi) {
+  m_tiles_folder = folder;
+  m_tile_options = options;
+  m_tile_dpi = dpi;
+  m_tile_saved.assign(m_grid.size(), 0);
+  m_tiles_failed = false;
 }
 
 void JPGMosaicSave::render_group(const Group& group, int band_x, int band_y) {
@@ -279,6 +289,14 @@ void JPGMosaicSave::render_group(const Group& group, int band_x, int band_y) {
     TileRenderRecord record;
     if (m_renderer.render_cell(cell, picture, drawn, record)) {
       m_records[index] = record;
+      // A cell belongs to one job of a band and bands follow one another, so
+      // its flag is never written by two threads at once.
+      if (!m_tiles_folder.empty() && !m_tiles_failed.load() && m_tile_saved[index] == 0) {
+        m_tile_saved[index] = 1;
+        if (!save_individual_tile(drawn, m_tiles_folder, cell.left, cell.top, cell.tile->file_name_without_extension(),
+                                  m_tile_options, m_tile_dpi))
+          m_tiles_failed = true;
+      }
       // Cells of a grid never share a pixel, so the jobs of one band may draw
       // side by side and the order they finish in never shows.
       const PasteMode mode = cell.has_shape() ? PasteMode::masked : PasteMode::copy;
@@ -403,6 +421,8 @@ bool finish_mosaic(MosaicBuilder& builder, const ScoreTables& tables, const Fini
   bool ok = false;
   {
     JPGMosaicSave saver(builder, builder.grid, renderer, background, request.threads, request.priority);
+    if (!request.tiles_folder.empty())
+      saver.save_individual_tiles(request.tiles_folder, OutputOptions::from(builder.parameters), request.dpi);
     ok = save_mosaic(saver, request.base_name, builder.parameters, request.split, builder.grid.pixel_width(),
                      builder.grid.pixel_height(), result.files, request.dpi);
     result.render_records = saver.render_records();

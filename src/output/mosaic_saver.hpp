@@ -6,6 +6,7 @@
 // and chooses the band height; save_mosaic_part() writes one file;
 // finish_mosaic() is the whole saving step of a run.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -128,6 +129,19 @@ class JPGMosaicSave final : public RowSource {
   /// Frees the band image (it is allocated again when the next band needs it).
   void free_band();
 
+  /// Also writes every tile, as it is rendered, as a file of its own into
+  /// `folder` (each tile once, however many bands or pieces it meets). The
+  /// first tile that cannot be written ends tile saving for the run; the
+  /// mosaic goes on.
+  void save_individual_tiles(const std::string& folder, const OutputOptions& options, int dpi);
+  /// Whether a tile could not be written.
+  bool individual_tile_failed() const { return m_tiles_failed.load(); }
+
+  /// Shown every band once it is rendered, before its rows are handed out:
+  /// the band and the place of its top left pixel in the whole mosaic.
+  using BandObserver = std::function<void(const Foto& band, int x, int y)>;
+  void set_band_observer(BandObserver observer) { m_band_observer = std::move(observer); }
+
  private:
   struct Group;
 
@@ -150,6 +164,14 @@ class JPGMosaicSave final : public RowSource {
   int m_next_row = 0;     ///< inside the current band
   bool m_band_current = false;
   bool m_stopped = false;  ///< rows ended on a stop request
+
+  std::string m_tiles_folder;  ///< individual tiles go here; empty: none are saved
+  OutputOptions m_tile_options;
+  int m_tile_dpi = 0;
+  std::vector<std::uint8_t> m_tile_saved;  ///< by cell: its tile was written (or tried)
+  std::atomic<bool> m_tiles_failed{false};
+
+  BandObserver m_band_observer;
 };
 
 /// Writes one file: `name` plus the format's extension, `layout` of the
@@ -177,6 +199,7 @@ bool save_mosaic(JPGMosaicSave& saver, const std::string& base_name, const Mosai
 /// What the saving step of a run needs besides the builder.
 struct FinishRequest {
   std::string base_name;  ///< every output file's path without extension
+  std::string tiles_folder;  ///< individual tiles are saved here; empty: not at all
   SplitPieceSize split;
   int dpi = 0;
   int threads = 1;  ///< threads in all for band rendering

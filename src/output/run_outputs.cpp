@@ -4,6 +4,7 @@
 
 #include "engine/mosaic_builder.hpp"
 #include "output/output_names.hpp"
+#include "output/side_images.hpp"
 
 namespace tess {
 
@@ -15,12 +16,17 @@ RunOutputs make_run_outputs(const RunOutputOptions& options) {
     if (!make_output_names(main_image, label, builder.parameters, options.output_file, names, builder.prompt()))
       return false;
     result.output_base = names.base_name;
+    result.tiles_folder = names.tiles_folder;
     result.destination = names.base_name + format_extension(builder.parameters.output_format);
     return true;
+  };
+  outputs.write_mask_file = [](MosaicBuilder& builder, const RunResult& result) {
+    return write_mask_files(builder.grid, result.output_base, builder.prompt());
   };
   outputs.save_mosaic = [options](MosaicBuilder& builder, const ScoreTables& tables, const RunResult& result) {
     FinishRequest request;
     request.base_name = result.output_base;
+    request.tiles_folder = result.tiles_folder;
     request.split = options.split;
     // The resolution is kept in pixels (or dots) per inch.
     const double dpi = builder.parameters.resolution.value;

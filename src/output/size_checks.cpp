@@ -66,6 +66,36 @@ SizeCheck check_mosaic_size(OutputFormatCode format, bool tiff64, std::int64_t w
   return {};
 }
 
+SizeCheck check_split_size(OutputFormatCode format, bool tiff64, std::int64_t width, std::int64_t height) {
+  if (width < kMinSplitPieceSide || height < kMinSplitPieceSide || width > kMaxSplitPieceSide ||
+      height > kMaxSplitPieceSide)
+    return {SizeVerdict::refuse,
+            tr("Please insert valid values for the Split Size in Pixels. Valid values between 10 and 1,000,000 pixel.")};
+  const std::optional<FormatLimits> limits = limits_of(format, tiff64);
+  if (!limits) return {};
+  // Pieces are meant to suit the format, so its first side limit already counts.
+  const bool too_many_pixels = limits->pixels != kNoPixelLimit && width * height > limits->pixels;
+  if (too_many_pixels || std::max(width, height) > limits->soft_side)
+    return {SizeVerdict::ask,
+            tr(limits->text) + tr("Are you sure that you want to create split pieces with such a size?")};
+  return {};
+}
+
+bool confirm_split_size(const MosaicParameters& parameters, std::int64_t width, std::int64_t height,
+                        Prompt& prompt) {
+  const SizeCheck check = check_split_size(parameters.output_format, parameters.output_tiff64, width, height);
+  switch (check.verdict) {
+    case SizeVerdict::fits:
+      return true;
+    case SizeVerdict::refuse:
+      prompt.message(check.text, Icon::error);
+      return false;
+    case SizeVerdict::ask:
+      return prompt.ask(check.text, Buttons::yes_no, Answer::no, Icon::question) == Answer::yes;
+  }
+  return false;
+}
+
 bool confirm_mosaic_size(const MosaicParameters& parameters, std::int64_t width, std::int64_t height,
                          Prompt& prompt) {
   if (parameters.split_mosaic) return true;

@@ -33,4 +33,18 @@ SizeCheck check_mosaic_size(OutputFormatCode format, bool tiff64, std::int64_t w
 bool confirm_mosaic_size(const MosaicParameters& parameters, std::int64_t width, std::int64_t height,
                          Prompt& prompt);
 
+/// Split pieces are asked for in pixels, each side above 10 and at most this.
+inline constexpr std::int64_t kMinSplitPieceSide = 11;
+inline constexpr std::int64_t kMaxSplitPieceSide = 1'000'000;
+
+/// Checks a split piece size: a side outside 11..1,000,000 is refused; a
+/// piece over the format's pixel limit or side limit makes the user decide.
+SizeCheck check_split_size(OutputFormatCode format, bool tiff64, std::int64_t width, std::int64_t height);
+
+/// The split window's OK: a refusal is shown (the window stays open, false);
+/// the question is asked with Yes/No, No the default (No keeps it open).
+/// True when the piece size may be stored.
+bool confirm_split_size(const MosaicParameters& parameters, std::int64_t width, std::int64_t height,
+                        Prompt& prompt);
+
 }  // namespace tess

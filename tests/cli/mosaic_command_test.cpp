@@ -152,6 +152,57 @@ TEST_F(MosaicCommand, BadUsageIsRefusedWithTwo) {
   EXPECT_EQ(run("mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") + " --split 10").status, 2);
 }
 
+TEST_F(MosaicCommand, SplitPiecesIndividualTilesAndMaskFilesLandBesideTheMosaic) {
+  auto r = run("mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") + kSmall +
+               " --set IndividualTiles=1 --set CreateMaskFile=1 --split 300x250 --output " + quoted("out/m.jpg") +
+               " --quiet");
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* piece : {"01x01", "02x01", "03x01", "01x02", "02x02", "03x02", "01x03", "02x03", "03x03"}) {
+    int w = 0, h = 0;
+    ASSERT_TRUE(Foto::read_size(m_dir / ("out/m" + std::string(piece) + ".jpg"), w, h)) << piece;
+    EXPECT_EQ(w, piece[4] == '3' ? 200 : 300) << piece;
+    EXPECT_EQ(h, piece[1] == '3' ? 100 : 250) << piece;
+  }
+  // 20 tiles of 40 × 30 a row, 20 rows: one file per tile, each tile once.
+  std::size_t tiles = 0;
+  for (const auto& entry : fs::directory_iterator(m_dir / "out/m Tile Images")) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_EQ(name.rfind("Tile_x", 0), 0u) << name;
+    int w = 0, h = 0;
+    ASSERT_TRUE(Foto::read_size(entry.path(), w, h)) << name;
+    EXPECT_EQ(w, 40);
+    EXPECT_EQ(h, 30);
+    ++tiles;
+  }
+  EXPECT_EQ(tiles, 400u);
+  // The last tile of the last row, named after its picture "t<n>.jpg".
+  EXPECT_TRUE(std::any_of(fs::directory_iterator(m_dir / "out/m Tile Images"), fs::directory_iterator(),
+                          [](const fs::directory_entry& e) {
+                            return e.path().filename().string().rfind("Tile_x0000760_y0000570__t", 0) == 0;
+                          }));
+  for (const char* side : {"out/m MaskFile.jpg", "out/m Score.jpg"}) {
+    int w = 0, h = 0;
+    ASSERT_TRUE(Foto::read_size(m_dir / side, w, h)) << side;
+    EXPECT_EQ(w, 800);
+    EXPECT_EQ(h, 600);
+  }
+  EXPECT_EQ(fs::file_size(m_dir / "out/m MaskFile.bmp"), 54u + 800u * 3u * 600u);
+}
+
+TEST_F(MosaicCommand, SplitSizesTheSplitWindowRefusesAreUsageErrors) {
+  auto r = run("mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") + kSmall + " --split 10x500");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("Valid values between 10 and 1,000,000 pixel."), std::string::npos) << r.err;
+  EXPECT_EQ(run("mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") + kSmall + " --split 99999999999x20")
+                .status,
+            2);
+  // A piece wider than JPEG readers like is the user's call: --no declines.
+  r = run("mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") + kSmall + " --split 40000x20 --no");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Are you sure that you want to create split pieces with such a size?"), std::string::npos)
+      << r.err;
+}
+
 TEST_F(MosaicCommand, UnwritableDestinationFailsWithOne) {
   ASSERT_TRUE(testing::write_file(m_dir / "blocker", "a file where a folder should be"));
   auto r = run("mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") + kSmall + " --output " +

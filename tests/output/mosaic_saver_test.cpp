@@ -326,6 +326,97 @@ TEST_F(MosaicSaverTest, SplitPiecesAreNamedInOrderAndCoverTheMosaic) {
   EXPECT_EQ(progress.done(1), progress.total(1));
 }
 
+// The pixels of a 24-bit bottom-up BMP.
+std::vector<std::uint32_t> bmp_pixels(const std::string& file, int width, int height) {
+  std::vector<std::uint32_t> pixels;
+  const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) / 4 * 4;
+  if (file.size() != 54 + stride * static_cast<std::size_t>(height)) return pixels;
+  for (int y = height - 1; y >= 0; --y)
+    for (int x = 0; x < width; ++x) {
+      const std::size_t at = 54 + stride * static_cast<std::size_t>(y) + static_cast<std::size_t>(x) * 3;
+      pixels.push_back(make_pixel(static_cast<std::uint8_t>(file[at + 2]), static_cast<std::uint8_t>(file[at + 1]),
+                                  static_cast<std::uint8_t>(file[at])));
+    }
+  return pixels;
+}
+
+TEST_F(MosaicSaverTest, IndividualTilesAreWrittenOnceEachAsRendered) {
+  const TileRenderer renderer(tables, false);
+  const Foto whole = reference(renderer);
+  const fs::path folder = dir / "M Tile Images";
+  fs::create_directory(folder);
+  JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, 3);
+  OutputOptions options{kFormatBmp};
+  saver.save_individual_tiles(folder.string(), options, 0);
+  std::vector<SavedFileRecord> saved;
+  // Bands of 4 rows: every tile meets two or three of them, and is written once.
+  ASSERT_TRUE(save_mosaic_part(saver, (dir / "M").string(), options, PartLayout{kWidth, kHeight, 0, 0, 4}, saved, 0));
+  EXPECT_FALSE(saver.individual_tile_failed());
+  std::size_t files = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder)) ++files;
+  EXPECT_EQ(files, 24u);  // 25 cells, one without a picture
+  for (std::size_t i = 0; i < builder.grid.size(); ++i) {
+    const PuzzleInfo& cell = builder.grid.cell(i);
+    if (cell.tile == nullptr) continue;
+    char name[96];
+    std::snprintf(name, sizeof name, "Tile_x%07d_y%07d__%s.bmp", cell.left, cell.top,
+                  cell.tile->file_name_without_extension().c_str());
+    const std::vector<std::uint32_t> pixels = bmp_pixels(read_file(folder / name), cell.width, cell.height);
+    ASSERT_EQ(pixels.size(), static_cast<std::size_t>(cell.width * cell.height)) << name;
+    // Exactly what the mosaic shows in the tile's place.
+    for (int y = 0; y < cell.height; ++y)
+      for (int x = 0; x < cell.width; ++x)
+        ASSERT_EQ(pixels[static_cast<std::size_t>(y * cell.width + x)], whole.at(cell.left + x, cell.top + y) & 0xFFFFFFu)
+            << name << " at " << x << "," << y;
+  }
+}
+
+TEST_F(MosaicSaverTest, FirstTileThatFailsEndsTileSavingButNotTheMosaic) {
+  const TileRenderer renderer(tables, false);
+  JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, 1);
+  saver.save_individual_tiles((dir / "no such folder").string(), OutputOptions{kFormatJpg}, 0);
+  std::vector<SavedFileRecord> saved;
+  EXPECT_TRUE(
+      save_mosaic_part(saver, (dir / "M").string(), OutputOptions{kFormatPpm}, PartLayout{kWidth, kHeight, 0, 0, 9}, saved, 0));
+  EXPECT_TRUE(saver.individual_tile_failed());
+  EXPECT_TRUE(prompt.calls().empty());  // not reported tile by tile
+  EXPECT_TRUE(fs::exists(dir / "M.ppm"));
+
+  // Video formats save no tiles at all: that is a failure at the first tile.
+  JPGMosaicSave video(builder, builder.grid, renderer, kBorder, 1);
+  fs::create_directory(dir / "V");
+  video.save_individual_tiles((dir / "V").string(), OutputOptions{kFormatAviCompressed}, 0);
+  EXPECT_TRUE(save_mosaic_part(video, (dir / "V").string(), OutputOptions{kFormatPpm},
+                               PartLayout{kWidth, kHeight, 0, 0, 9}, saved, 0));
+  EXPECT_TRUE(video.individual_tile_failed());
+  EXPECT_TRUE(fs::is_empty(dir / "V"));
+}
+
+TEST(SplitPieces, TwentyFiveHundredByTwelveHundredInPiecesOfAThousand) {
+  // Nothing placed: only the names, the order and the cut edges matter here.
+  ScriptedPrompt prompt;
+  MosaicBuilder builder(prompt);
+  builder.parameters.split_mosaic = true;
+  builder.parameters.output_format = kFormatRaw;
+  builder.grid.reset(2500, 1200, 1.0, 0, false);
+  ScoreTables tables;
+  ASSERT_TRUE(tables.set_up(builder.parameters, 1));
+  const TileRenderer renderer(tables, false);
+  JPGMosaicSave saver(builder, builder.grid, renderer, 0, 1);
+  TempDir dir;
+  const std::string base = (dir / "poster").string();
+  std::vector<SavedFileRecord> saved;
+  ASSERT_TRUE(save_mosaic(saver, base, builder.parameters, SplitPieceSize{1000, 1000}, 2500, 1200, saved, 0));
+  const char* order[] = {"01x01", "02x01", "01x02", "02x02", "01x03", "02x03"};
+  const int widths[] = {1000, 1000, 1000, 1000, 500, 500};
+  const int heights[] = {1000, 200, 1000, 200, 1000, 200};
+  ASSERT_EQ(saved.size(), 6u);
+  for (std::size_t i = 0; i < 6; ++i) {
+    EXPECT_EQ(saved[i].path, base + order[i] + ".raw");
+    EXPECT_EQ(fs::file_size(saved[i].path), static_cast<std::uintmax_t>(widths[i]) * heights[i] * 3) << order[i];
+  }
+}
+
 TEST_F(MosaicSaverTest, SplitBelowElevenPixelsIsNoSplit) {
   builder.parameters.split_mosaic = true;
   const TileRenderer renderer(tables, false);

@@ -62,5 +62,44 @@ TEST(SizeChecks, ConfirmShowsOrAsks) {
   EXPECT_EQ(prompt.calls()[1].kind, ScriptedPrompt::Kind::ask);
 }
 
+TEST(SplitSize, PieceSidesAboveTenUpToAMillion) {
+  const std::string refusal =
+      "Please insert valid values for the Split Size in Pixels. Valid values between 10 and 1,000,000 pixel.";
+  EXPECT_EQ(check_split_size(kFormatPpm, false, 10, 500).verdict, SizeVerdict::refuse);
+  EXPECT_EQ(check_split_size(kFormatPpm, false, 500, 10).text, refusal);
+  EXPECT_EQ(check_split_size(kFormatPpm, false, 11, 11).verdict, SizeVerdict::fits);
+  EXPECT_EQ(check_split_size(kFormatPpm, false, 1'000'000, 1'000'000).verdict, SizeVerdict::fits);
+  EXPECT_EQ(check_split_size(kFormatPpm, false, 1'000'001, 20).verdict, SizeVerdict::refuse);
+  EXPECT_EQ(check_split_size(kFormatPpm, false, -5, 20).verdict, SizeVerdict::refuse);
+}
+
+TEST(SplitSize, PiecesBeyondTheFormatsLimitsAreTheUsersCall) {
+  const std::string question = "Are you sure that you want to create split pieces with such a size?";
+  EXPECT_EQ(check_split_size(kFormatJpg, false, 30'000, 30'000).verdict, SizeVerdict::fits);
+  const SizeCheck wide = check_split_size(kFormatJpg, false, 30'001, 100);
+  EXPECT_EQ(wide.verdict, SizeVerdict::ask);
+  EXPECT_EQ(wide.text,
+            "Not all applications are able to read JPEG files with a width/height over 30,000 pixels and the maximum "
+            "width/height is 65,500 pixels. " +
+                question);
+  // The pixel limit counts in 64 bits: 25,000 × 20,001 is over BMP's 500 million.
+  EXPECT_EQ(check_split_size(kFormatBmp, false, 25'000, 20'001).verdict, SizeVerdict::ask);
+  EXPECT_EQ(check_split_size(kFormatBmp, false, 20'000, 20'000).verdict, SizeVerdict::fits);
+  EXPECT_EQ(check_split_size(kFormatTiff, true, 900'000, 900'000).verdict, SizeVerdict::fits);
+  EXPECT_EQ(check_split_size(kFormatPsd, false, 30'001, 11).verdict, SizeVerdict::ask);
+
+  MosaicParameters parameters;
+  parameters.output_format = kFormatPsd;
+  ScriptedPrompt prompt;
+  EXPECT_FALSE(confirm_split_size(parameters, 10, 100, prompt));  // refused: shown, window stays
+  EXPECT_FALSE(confirm_split_size(parameters, 40'000, 100, prompt));  // nobody answers: No
+  prompt.plan_answer(Answer::yes);
+  EXPECT_TRUE(confirm_split_size(parameters, 40'000, 100, prompt));
+  EXPECT_TRUE(confirm_split_size(parameters, 11, 11, prompt));
+  ASSERT_EQ(prompt.calls().size(), 3u);
+  EXPECT_EQ(prompt.calls()[0].kind, ScriptedPrompt::Kind::message);
+  EXPECT_EQ(prompt.calls()[1].kind, ScriptedPrompt::Kind::ask);
+}
+
 }  // namespace
 }  // namespace tess

@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Whole mosaics at sizes no machine could hold in memory at once: draws a tile
-# library and a main image, builds a Tile Images List, then writes a
-# 20,000 × 15,000 and a 60,000 × 45,000 JPEG mosaic with the default memory
-# block, and prints the wall time and peak resident memory of each run. The
+# library and a main image, builds a Tile Images List, then writes each mosaic
+# asked for with the default memory block, reads it back with an independent
+# reader, and prints the wall time and peak resident memory of each run. The
 # mosaic is rendered and written band by band, so the peak should stay about
 # the same whatever the mosaic's size.
-#   bench/big_mosaics.sh [BUILD_DIR] [WORK_DIR]
+#   bench/big_mosaics.sh [BUILD_DIR] [WORK_DIR] [FORMAT:WIDTHxHEIGHT ...]
+# FORMAT is a "FileFormat" keyword (jpg, psb, bigtiff, tiff_jpg95, ...). By
+# default a 20,000 × 15,000 and a 60,000 × 45,000 JPEG; the large-file formats:
+#   bench/big_mosaics.sh build build/big psb:40000x1000 bigtiff:40000x40000
+# (the second writes 4.8 GB of pixels, beyond classic TIFF's 4 GiB).
 set -euo pipefail
 
 build=${1:-build}
@@ -14,7 +18,8 @@ exe="$build/bin/tessellarium"
 [ -x "$exe" ] || { echo "big_mosaics: $exe is not built"; exit 1; }
 [ -x /usr/bin/time ] || { echo "big_mosaics: /usr/bin/time is missing (Debian package time)"; exit 1; }
 
-sizes=("20000x15000" "60000x45000")
+runs=("${@:3}")
+((${#runs[@]})) || runs=("jpg:20000x15000" "jpg:60000x45000")
 
 rm -rf "$work"
 mkdir -p "$work/tiles/a" "$work/tiles/b" "$work/settings"
@@ -63,24 +68,53 @@ echo "big_mosaics: building the Tile Images List"
 measure "$work/list.log" "$exe" list create "$work/tiles.tzc" --include "$work/tiles/"
 read -r list_s list_kb <<< "$measured"
 
+# What an independent reader says the file's size is: the JPEG frame header,
+# tiffinfo for TIFF (BigTIFF included), ImageMagick's identify for the rest.
+written_size() {
+  local f="$1"
+  case "$f" in
+    *.jpg) jpeg_size "$f" ;;
+    *.tif|*.tiff)
+      local kind=""
+      tiffdump "$f" 2>/dev/null | head -n 1 | grep -q BigTIFF && kind=" BigTIFF"
+      echo "$(tiffinfo "$f" 2>/dev/null | awk '/Image Width:/ {print $3 "x" $6; exit}')$kind" ;;
+    # Debian's ImageMagick refuses sides over 16,000 pixels: its policy is
+    # copied with that limit raised, for this reader only.
+    *)
+      mkdir -p "$work/magick"
+      sed 's/name="\(width\|height\)" value="[^"]*"/name="\1" value="1MP"/' /etc/ImageMagick-6/policy.xml \
+        > "$work/magick/policy.xml"
+      MAGICK_CONFIGURE_PATH="$work/magick" identify -ping "$f" 2>/dev/null | awk '{print $2 " " $3; exit}' ;;
+  esac
+}
+
 rows=()
-for size in "${sizes[@]}"; do
+for run in "${runs[@]}"; do
+  format=${run%%:*}
+  size=${run#*:}
   w=${size%x*}
   h=${size#*x}
-  out="$work/mosaic_$size.jpg"
-  echo "big_mosaics: building the $w × $h mosaic"
-  measure "$work/mosaic_$size.log" "$exe" mosaic "$work/main.jpg" --list "$work/tiles.tzc" \
+  base="$work/mosaic_${format}_$size"
+  # The mosaic keeps the main image's shape: a main image of the asked shape,
+  # at most 4,000 pixels a side.
+  main="$work/main_$size.jpg"
+  read -r mw mh <<< "$(awk -v w="$w" -v h="$h" 'BEGIN { f = (w > h ? w : h) > 4000 ? 4000 / (w > h ? w : h) : 1;
+    printf "%d %d", w * f < 16 ? 16 : w * f, h * f < 16 ? 16 : h * f }')"
+  [ -f "$main" ] || ff -i "$work/main.jpg" -vf "scale=$mw:$mh" -q:v 2 "$main"
+  echo "big_mosaics: building the $w × $h mosaic as $format"
+  measure "$base.log" "$exe" mosaic "$main" --list "$work/tiles.tzc" \
     --set MosaicSizeUnit=pixel --set MosaicSizeWidth="$w" --set MosaicSizeHeight="$h" \
-    --set TileSize=40 --set TileUnit=tilesxrow --set FileFormat=jpg \
-    --output "$out" --yes --quiet
+    --set TileSize=40 --set TileUnit=tilesxrow --set FileFormat="$format" \
+    --output "$base" --yes --quiet
   read -r s kb <<< "$measured"
-  written=$(jpeg_size "$out")
-  rows+=("$(printf '%-14s %10.1f %12.1f %12s %10.1f' "$size" "$s" "$(echo "$kb / 1024" | bc -l)" \
+  out=$(tail -n 1 "$base.log")
+  written=$(written_size "$out")
+  rows+=("$(printf '%-22s %10.1f %12.1f %20s %10.1f' "$format:$size" "$s" "$(echo "$kb / 1024" | bc -l)" \
     "$written" "$(echo "$(stat -c %s "$out") / 1048576" | bc -l)")")
-  rm -f "$out"  # a 60,000 × 45,000 JPEG is gigabytes of disk
+  rm -f "$out"  # a 60,000 × 45,000 mosaic is gigabytes of disk
 done
 
 echo
-printf '%-14s %10s %12s %12s %10s\n' "run" "wall s" "peak MB" "written" "file MB"
-printf '%-14s %10.1f %12.1f %12s %10s\n' "list create" "$list_s" "$(echo "$list_kb / 1024" | bc -l)" "-" "-"
+printf '%-22s %10s %12s %20s %10s\n' "run" "wall s" "peak MB" "written" "file MB"
+printf '%-22s %10.1f %12.1f %20s %10s\n' "list create" "$list_s" "$(echo "$list_kb / 1024" | bc -l)" "-" "-"
 printf '%s\n' "${rows[@]}"

@@ -76,7 +76,8 @@ written_size() {
     *.jpg) jpeg_size "$f" ;;
     *.tif|*.tiff)
       local kind=""
-      tiffdump "$f" 2>/dev/null | head -n 1 | grep -q BigTIFF && kind=" BigTIFF"
+      # Version 43 in the header is BigTIFF (42 the classic format).
+      [ "$(od -An -tu1 -j 2 -N 1 "$f" | tr -d ' ')" = 43 ] && kind=" BigTIFF"
       echo "$(tiffinfo "$f" 2>/dev/null | awk '/Image Width:/ {print $3 "x" $6; exit}')$kind" ;;
     # Debian's ImageMagick refuses sides over 16,000 pixels: its policy is
     # copied with that limit raised, for this reader only.

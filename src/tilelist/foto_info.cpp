@@ -4,6 +4,11 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+#include <utility>
+
 #include "images/foto.hpp"
 
 namespace tess {
@@ -50,6 +55,33 @@ bool fail(FotoInfo& entry) {
 
 }  // namespace
 
+namespace {
+
+std::mutex g_clip_reader_mutex;
+ClipReader g_clip_reader;
+
+ClipReader current_clip_reader() {
+  std::lock_guard lock(g_clip_reader_mutex);
+  return g_clip_reader;
+}
+
+}  // namespace
+
+void set_clip_reader(ClipReader reader) {
+  std::lock_guard lock(g_clip_reader_mutex);
+  g_clip_reader = std::move(reader);
+}
+
+std::uint16_t stored_frame_count(std::int64_t frame_count) {
+  return static_cast<std::uint16_t>(std::clamp<std::int64_t>(frame_count, 1, 65'000));
+}
+
+std::uint16_t stored_rate_code(double frames_per_second) {
+  const double code = std::round(frames_per_second * 500.0);
+  // NaN and nonsense rates end at the lowest code, never outside the field.
+  return static_cast<std::uint16_t>(code >= 1.0 ? std::min(code, 65'000.0) : 1.0);
+}
+
 bool analyse_entry(FotoInfo& entry, bool black_and_white, int list_version, AnalysisCounters& counters) {
   // Step 1: the file's state; a missing file is unusable.
   std::int64_t modification_time = 0;
@@ -69,10 +101,24 @@ bool analyse_entry(FotoInfo& entry, bool black_and_white, int list_version, Anal
   entry.modification_time = 0;
   entry.file_size = kNewEntryFileSize;
 
-  // Step 4: load the picture small. Clips need a frame from the video layer,
-  // which the analysis cannot fetch yet: they count as a failed load.
+  // Step 4: load the picture small, or fetch the clip's frame; a clip seen
+  // for the first time learns its length and rate here.
   Foto picture;
-  if (entry.is_video() || !picture.load(entry.path, kAnalysisLoadSize, kAnalysisLoadSize, nullptr)) {
+  bool loaded = false;
+  if (entry.is_video()) {
+    ClipSample sample;
+    const ClipReader reader = current_clip_reader();
+    loaded = reader && reader(entry.path, kAnalysisLoadSize, sample) && !sample.frame.empty();
+    if (loaded && entry.frame_count == 0) {
+      entry.frame_count = stored_frame_count(sample.frame_count);
+      entry.rate_code = stored_rate_code(sample.frames_per_second);
+      if (sample.frame_count > kLongClipFrames) ++counters.long_clips;
+    }
+    picture = std::move(sample.frame);
+  } else {
+    loaded = picture.load(entry.path, kAnalysisLoadSize, kAnalysisLoadSize, nullptr);
+  }
+  if (!loaded) {
     ++counters.load_failures;
     return fail(entry);
   }

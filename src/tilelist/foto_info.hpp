@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <utility>
 
+#include "images/foto.hpp"
 #include "tilelist/tile_signature.hpp"
 
 namespace tess {
@@ -57,6 +59,27 @@ struct AnalysisCounters {
   long long_clips = 0;     ///< clips over 2700 frames, reset by each analysis
 };
 
+/// What the analysis needs of a clip: its length and rate, and the frame a
+/// still mosaic shows (decoded at no more than about 8 times `max_side` a
+/// side). The video layer provides it; the front ends register it at start.
+struct ClipSample {
+  std::int64_t frame_count = 0;
+  double frames_per_second = 0.0;
+  Foto frame;
+};
+using ClipReader = std::function<bool(const std::string& path, int max_side, ClipSample& sample)>;
+/// Registers the reader for every analysis of the process (empty: clips
+/// cannot be analysed and count as failed loads).
+void set_clip_reader(ClipReader reader);
+
+/// Clip length and rate as an entry stores them: the count held to 1..65000,
+/// the rate code round(fps × 500) held to 1..65000.
+std::uint16_t stored_frame_count(std::int64_t frame_count);
+std::uint16_t stored_rate_code(double frames_per_second);
+
+/// Clips of more frames than this are counted as long.
+inline constexpr long kLongClipFrames = 2700;
+
 /// The state of a file as the list stores it: modification time in seconds
 /// since 1970 UTC and the size as a 32-bit field. False when the path is not
 /// a regular file (missing, a folder, a device).
@@ -71,9 +94,10 @@ bool read_file_state(const std::filesystem::path& path, std::int64_t& modificati
 ///     always analyse again;
 ///   - otherwise the picture is loaded at 48 × 48 without messages and
 ///     analysed in fill mode, then turned grey for a black-and-white list.
-/// A failed load counts in `counters.load_failures`. Clips cannot be
-/// analysed yet: a clip that needs analysis is reported unusable (the entry
-/// is kept for the caller to decide). The result is also stored as the
+/// A failed load counts in `counters.load_failures`. A clip is analysed from
+/// the frame the registered clip reader gives; a clip seen for the first
+/// time (frame count 0) also takes its length and rate from it, and one of
+/// more than 2700 frames counts in `counters.long_clips`. The result is also stored as the
 /// entry's usable flag; an entry whose analysis failed keeps no file state,
 /// so it can never pass as analysed later.
 bool analyse_entry(FotoInfo& entry, bool black_and_white, int list_version, AnalysisCounters& counters);

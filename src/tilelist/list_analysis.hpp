@@ -26,8 +26,6 @@ class Prompt;
 
 /// The most entries a worker takes at a time, so the list lock is taken rarely.
 inline constexpr int kAnalysisBatchSize = 16;
-/// Clips of more frames than this are counted as long.
-inline constexpr long kLongClipFrames = 2700;
 /// Appended to the list file's path to name its error file.
 inline constexpr const char* kErrorFileSuffix = ".imageErrors.txt";
 /// How often a front end is expected to poll a running analysis.

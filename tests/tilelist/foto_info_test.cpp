@@ -1,5 +1,6 @@
 #include "tilelist/foto_info.hpp"
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -219,6 +220,64 @@ TEST(AnalyseEntry, ClipsNeedingAnalysisAreReportedUnusableButKept) {
   analysed.frame_count = 100;
   EXPECT_TRUE(analyse_entry(analysed, false, kListFileVersion, counters));
   EXPECT_TRUE(kept_sentinel(analysed));
+}
+
+// Registers a clip reader for one test and takes it away again.
+class ScopedClipReader {
+ public:
+  explicit ScopedClipReader(ClipReader reader) { set_clip_reader(std::move(reader)); }
+  ~ScopedClipReader() { set_clip_reader({}); }
+  ScopedClipReader(const ScopedClipReader&) = delete;
+  ScopedClipReader& operator=(const ScopedClipReader&) = delete;
+};
+
+TEST(AnalyseEntry, ClipsTakeTheirLengthRateAndSignatureFromTheClipReader) {
+  TempDir dir;
+  const auto path = dir / "clip.avi";
+  ASSERT_TRUE(testing::write_file(path, std::string(1000, 'v')));
+  std::int64_t frames = 2701;
+  int calls = 0;
+  ScopedClipReader reader([&](const std::string& clip, int max_side, ClipSample& sample) {
+    ++calls;
+    EXPECT_EQ(clip, path.string());
+    EXPECT_EQ(max_side, kAnalysisLoadSize);
+    sample.frame_count = frames;
+    sample.frames_per_second = 29.97;
+    return sample.frame.allocate_fill(64, 48, make_pixel(200, 40, 20));
+  });
+  FotoInfo clip(path.string());
+  clip.rate_code = kUnknownRateCode;
+  AnalysisCounters counters;
+  ASSERT_TRUE(analyse_entry(clip, false, kListFileVersion, counters));
+  EXPECT_EQ(clip.usable, 1);
+  EXPECT_EQ(clip.frame_count, 2701);
+  EXPECT_EQ(clip.rate_code, 14'985);
+  EXPECT_EQ(counters.long_clips, 1);
+  EXPECT_EQ(pixel_red(clip.signature.overall()), 200u);
+  EXPECT_FALSE(clip.is_portrait());
+
+  // Exactly 2700 frames is not long; a known length is not asked again.
+  frames = 2700;
+  FotoInfo second(path.string());
+  second.rate_code = kUnknownRateCode;
+  ASSERT_TRUE(analyse_entry(second, false, kListFileVersion, counters));
+  EXPECT_EQ(counters.long_clips, 1);
+  FotoInfo known(path.string());
+  known.rate_code = 12'500;
+  known.frame_count = 40;
+  ASSERT_TRUE(analyse_entry(known, false, kListFileVersion, counters));
+  EXPECT_EQ(known.frame_count, 40);
+  EXPECT_EQ(known.rate_code, 12'500);
+  EXPECT_EQ(calls, 3);
+}
+
+TEST(AnalyseEntry, StoredClipLengthAndRateStayInsideTheirFields) {
+  EXPECT_EQ(stored_frame_count(0), 1);
+  EXPECT_EQ(stored_frame_count(70'000), 65'000);
+  EXPECT_EQ(stored_rate_code(25.0), 12'500);
+  EXPECT_EQ(stored_rate_code(0.0), 1);
+  EXPECT_EQ(stored_rate_code(1000.0), 65'000);
+  EXPECT_EQ(stored_rate_code(std::nan("")), 1);
 }
 
 TEST(FotoInfo, NamesComeFromThePath) {

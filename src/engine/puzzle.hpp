@@ -46,6 +46,11 @@ struct PuzzleInfo {
   bool has_shape() const { return !shape.empty(); }
 };
 
+/// Whether `cell` counts towards the mosaic's extent (and is drawn into its
+/// mask and score images): it takes part in the mosaic. A cell that counts
+/// but has no size still adds nothing to the extent.
+inline bool counts_towards_extent(const PuzzleInfo& cell) { return cell.active != 0; }
+
 /// A rectangle in grid units.
 struct CellRect {
   std::int64_t x = 0;

@@ -23,8 +23,6 @@ constexpr int kScoreJpegQuality = 80;
 constexpr int kBestGrey = 249;
 constexpr int kScoreSpan = 243;
 
-bool counts_towards_extent(const PuzzleInfo& cell) { return cell.active != 0; }
-
 // The cell's footprint in `colour`: its whole rectangle, or only its shape.
 bool cell_patch(const PuzzleInfo& cell, std::uint32_t colour, Foto& patch) {
   if (!cell.has_shape()) return patch.try_allocate(cell.width, cell.height) && (patch.fill(colour), true);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <map>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -24,6 +25,7 @@
 #include "output/psd_writer.hpp"
 #include "output/side_images.hpp"
 #include "output/tiff_writer.hpp"
+#include "output/web_pyramid.hpp"
 #include "settings/advanced_options.hpp"
 #include "settings/user_state.hpp"
 #include "tilelist/foto_info.hpp"
@@ -124,7 +126,8 @@ std::string format_extension(OutputFormatCode format) {
 
 bool format_supported(OutputFormatCode format) {
   return format == kFormatJpg || format == kFormatBmp || format == kFormatPpm || format == kFormatRaw ||
-         format == kFormatPsd || format == kFormatPsb || format == kFormatTiff || format == kFormatTiffJpg;
+         format == kFormatPsd || format == kFormatPsb || format == kFormatTiff || format == kFormatTiffJpg ||
+         format == kFormatWeb;
 }
 
 int memory_block_megabytes(std::string_view option_text) {
@@ -335,6 +338,14 @@ bool save_mosaic_part(JPGMosaicSave& saver, const std::string& name, const Outpu
       written = write_tiff_rows(saver, path, tiff, dpi, prompt);
       break;
     }
+    case kFormatWeb: {
+      // No file of its own: every row is pulled so that every band is
+      // rendered, and the RezIroriz watching the bands gets all of them.
+      int rows = 0;
+      while (rows < saver.height() && saver.next_row() != nullptr) ++rows;
+      written = rows == saver.height() && !saver.stop_requested();
+      break;
+    }
     default:
       // Never a silent failure: the user learns that this format gave no file.
       prompt.message(format(tr("Unable to save file '%s'"), path) + ". " +
@@ -412,6 +423,19 @@ bool finish_mosaic(MosaicBuilder& builder, const ScoreTables& tables, const Fini
   ::malloc_trim(0);
   // 2. A first rough look at the mosaic, when asked for.
   offer_fast_preview(builder);
+  // 3. A RezIroriz is cut from the very bands the mosaic is written from, so
+  // it costs no second rendering.
+  const bool web_only = builder.parameters.output_format == kFormatWeb;
+  std::unique_ptr<WebPyramid> web;
+  if (web_only || builder.parameters.web_output) {
+    web = std::make_unique<WebPyramid>(builder, WebOptions::from(builder.parameters, request.base_name),
+                                       builder.grid.pixel_width(), builder.grid.pixel_height());
+    if (!web->set_up()) {
+      // Reported; without it a web-only mosaic has nothing to write.
+      if (web_only) return false;
+      web.reset();
+    }
+  }
   // 4. The renderer for the run and the saver over the placed tiles.
   const bool black_and_white = builder.tile_list != nullptr && builder.tile_list->black_and_white();
   const TileRenderer renderer(tables, black_and_white, request.frame_loader);
@@ -423,9 +447,20 @@ bool finish_mosaic(MosaicBuilder& builder, const ScoreTables& tables, const Fini
     JPGMosaicSave saver(builder, builder.grid, renderer, background, request.threads, request.priority);
     if (!request.tiles_folder.empty())
       saver.save_individual_tiles(request.tiles_folder, OutputOptions::from(builder.parameters), request.dpi);
+    if (web) saver.set_band_observer([&web](const Foto& band, int x, int y) { web->add_band(band, x, y); });
     ok = save_mosaic(saver, request.base_name, builder.parameters, request.split, builder.grid.pixel_width(),
                      builder.grid.pixel_height(), result.files, request.dpi);
     result.render_records = saver.render_records();
+  }
+  // After the mosaic file: the pyramid, its popups and its page. Beside
+  // another format a failed RezIroriz (reported) leaves the mosaic standing;
+  // alone it is the mosaic.
+  if (web) {
+    std::string index_file;
+    const bool web_written = ok && web->finish(builder.grid, index_file);
+    if (!ok) web->abandon();
+    if (web_written) result.result_file = index_file;
+    if (web_only || builder.stop_requested()) ok = ok && web_written;
   }
   // 5. Counted for the About window.
   if (ok && request.user_state != nullptr) count_finished_mosaic(*request.user_state);

@@ -1,0 +1,477 @@
+#include "output/web_pyramid.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "base/scripted_prompt.hpp"
+#include "engine/mosaic_builder.hpp"
+#include "engine/puzzle.hpp"
+#include "engine/score_tables.hpp"
+#include "images/foto.hpp"
+#include "output/jpeg_writer.hpp"
+#include "output/mosaic_saver.hpp"
+#include "support/test_support.hpp"
+#include "tilelist/foto_info.hpp"
+#include "tilelist/tile_signature.hpp"
+
+namespace tess {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::read_file;
+using testing::ScopedEnv;
+using testing::TempDir;
+using testing::write_file;
+
+// A page that shows every placeholder between markers, so a test can read
+// back exactly what was filled in.
+constexpr const char* kTemplate =
+    "<title>{HtmlTitle}</title>\n"
+    "url=<{MosaicUrl}>\nwidth=<{MosaicWidth}>\nheight=<{MosaicHeight}>\nattribution=<{MosaicAttribution}>\n"
+    "function=<{PopUpFunction}>\nmax=<{PopUpMaxWidth}>\npopup=<{PopUpWidth}>\ntiles=<{TileArrays}>\n"
+    "unknown=<{NotAPlaceholder}>\n";
+
+// The value between "name=<" and the next ">\n".
+std::string placeholder(const std::string& page, const std::string& name) {
+  const std::string start = name + "=<";
+  const std::size_t at = page.find(start);
+  if (at == std::string::npos) return "(missing)";
+  const std::size_t end = page.find(">\n", at);
+  return page.substr(at + start.size(), end - at - start.size());
+}
+
+// A picture whose colours change everywhere, so a tile cut from the wrong
+// place shows.
+Foto pattern(int w, int h) {
+  Foto f;
+  f.allocate(w, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) f.at(x, y) = make_pixel((x * 7) % 256, (y * 5) % 256, ((x / 64) * 60 + (y / 64) * 90) % 256);
+  return f;
+}
+
+// Average red, green and blue of a region.
+std::vector<double> average(const Foto& f, int x0, int y0, int w, int h) {
+  double r = 0, g = 0, b = 0;
+  for (int y = y0; y < y0 + h; ++y)
+    for (int x = x0; x < x0 + w; ++x) {
+      r += pixel_red(f.at(x, y));
+      g += pixel_green(f.at(x, y));
+      b += pixel_blue(f.at(x, y));
+    }
+  const double n = static_cast<double>(w) * h;
+  return {r / n, g / n, b / n};
+}
+
+void expect_close(const std::vector<double>& a, const std::vector<double>& b, double tolerance) {
+  for (int i = 0; i < 3; ++i) EXPECT_NEAR(a[i], b[i], tolerance) << "channel " << i;
+}
+
+std::vector<fs::path> files_ending_in(const fs::path& folder, const std::string& ending) {
+  std::vector<fs::path> found;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() >= ending.size() && name.compare(name.size() - ending.size(), ending.size(), ending) == 0)
+      found.push_back(entry.path());
+  }
+  return found;
+}
+
+TEST(WebLevels, HalveUntilOneTileHoldsTheMosaic) {
+  const auto single = web_levels(256, 256);
+  ASSERT_EQ(single.size(), 1u);
+  EXPECT_EQ(single[0].columns, 1);
+  EXPECT_EQ(single[0].rows, 1);
+
+  const auto levels = web_levels(1000, 600);
+  ASSERT_EQ(levels.size(), 3u);
+  const int expected[3][4] = {{250, 150, 1, 1}, {500, 300, 2, 2}, {1000, 600, 4, 3}};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(levels[i].width, expected[i][0]);
+    EXPECT_EQ(levels[i].height, expected[i][1]);
+    EXPECT_EQ(levels[i].columns, expected[i][2]);
+    EXPECT_EQ(levels[i].rows, expected[i][3]);
+  }
+  EXPECT_EQ(levels[0].first_tile, 0);
+  EXPECT_EQ(levels[1].first_tile, 1);
+  EXPECT_EQ(levels[2].first_tile, 5);
+  EXPECT_EQ(levels[2].tile_width(3), 232);
+  EXPECT_EQ(levels[2].tile_height(2), 88);
+
+  // Halving truncates, and a side below 4 becomes 1, never 0.
+  const auto thin = web_levels(1001, 3);
+  ASSERT_EQ(thin.size(), 3u);
+  EXPECT_EQ(thin[1].width, 500);
+  EXPECT_EQ(thin[1].height, 1);
+  EXPECT_EQ(thin[0].width, 250);
+  EXPECT_EQ(thin[0].height, 1);
+  EXPECT_EQ(web_levels(257, 1).front().width, 128);
+  EXPECT_TRUE(web_levels(0, 10).empty());
+}
+
+TEST(WebText, QuotesArePairedAndPopUpsNamed) {
+  EXPECT_EQ(web_quoted("say \"hi\""), "\"say \"\"hi\"\"\"");
+  EXPECT_EQ(web_quoted(""), "\"\"");
+  EXPECT_EQ(web_popup_function(0), "null");
+  EXPECT_EQ(web_popup_function(1), "getPopUpTextOnly");
+  EXPECT_EQ(web_popup_function(2), "getPopUpImageOnly");
+  EXPECT_EQ(web_popup_function(3), "getPopUpImageWithName");
+  EXPECT_EQ(web_popup_function(4), "getPopUpFullText");
+  EXPECT_EQ(web_popup_function(9), "null");
+}
+
+class WebPyramidTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(dir / "viewer" / "scripts");
+    ASSERT_TRUE(write_file(dir / "viewer" / "index.html", kTemplate));
+    ASSERT_TRUE(write_file(dir / "viewer" / "scripts" / "viewer.js", "// viewer\n"));
+    ScriptedPrompt silent;
+    Foto red, blue;
+    red.allocate_fill(40, 30, make_pixel(200, 30, 30));
+    blue.allocate_fill(40, 30, make_pixel(30, 30, 200));
+    ASSERT_TRUE(write_jpeg_image(red, dir / "Red Pic.JPG", true, 90, 0, silent));
+    ASSERT_TRUE(write_jpeg_image(blue, dir / "blue#1.jpeg", true, 90, 0, silent));
+    pictures.emplace_back((dir / "Red Pic.JPG").string());
+    pictures.emplace_back((dir / "blue#1.jpeg").string());
+  }
+
+  WebOptions options(const std::string& name = "m") const {
+    WebOptions o;
+    o.folder = (dir / (name + " RezIroriz/")).string();
+    o.title = "Mosaic \"one\" & more";
+    o.popup_kind = 4;
+    o.popup_width = 320;
+    o.jpeg_quality = 95;
+    o.viewer_folder = dir / "viewer";
+    return o;
+  }
+
+  // Cells of 100 × 100 across the mosaic: blue, red, blue, ..., one left empty.
+  void grid_over(int width, int height) {
+    builder.grid.reset(width, height, 1.0, 0, false);
+    int n = 0;
+    for (int y = 0; y + 100 <= height; y += 100)
+      for (int x = 0; x + 100 <= width; x += 100, ++n) {
+        ASSERT_TRUE(builder.grid.add_cell(CellRect{x, y, 100, 100}));
+        PuzzleInfo& cell = builder.grid.cell(builder.grid.size() - 1);
+        cell.active = 1;
+        if (n != 2) cell.tile = &pictures[static_cast<std::size_t>(n % 3 == 0 ? 1 : 0)];
+      }
+  }
+
+  // Feeds `mosaic` the way a saver does: pieces `piece_width` wide, each in
+  // bands of `band_height` rows.
+  static void feed(WebPyramid& web, const Foto& mosaic, int piece_width, int band_height) {
+    for (int px = 0; px < mosaic.width(); px += piece_width)
+      for (int y = 0; y < mosaic.height(); y += band_height) {
+        const int w = std::min(piece_width, mosaic.width() - px), h = std::min(band_height, mosaic.height() - y);
+        Foto band;
+        band.allocate(w, h);
+        for (int r = 0; r < h; ++r)
+          for (int c = 0; c < w; ++c) band.at(c, r) = mosaic.at(px + c, y + r);
+        web.add_band(band, px, y);
+      }
+  }
+
+  TempDir dir;
+  ScriptedPrompt prompt;
+  MosaicBuilder builder{prompt};
+  std::vector<FotoInfo> pictures;
+};
+
+TEST_F(WebPyramidTest, OneTileMosaicLiesInFolderZero) {
+  WebPyramid web(builder, options(), 256, 256);
+  ASSERT_TRUE(web.set_up());
+  EXPECT_EQ(web.tile_path(0, 0, 0, false), web.folder() + "mosaic/0/0-0-0.jpg");
+  grid_over(256, 256);
+  feed(web, pattern(256, 256), 256, 256);
+  std::string index;
+  ASSERT_TRUE(web.finish(builder.grid, index)) << ::testing::PrintToString(prompt.messages());
+  int w = 0, h = 0;
+  ASSERT_TRUE(Foto::read_size(web.folder() + "mosaic/0/0-0-0.jpg", w, h));
+  EXPECT_EQ(w, 256);
+  EXPECT_EQ(h, 256);
+}
+
+TEST_F(WebPyramidTest, TileOneThousandAndOneGoesToFolderOne) {
+  // 8192 × 8192: 1 + 4 + 16 + 64 + 256 + 1024 tiles; the full size starts at 341.
+  WebPyramid web(builder, options(), 8192, 8192);
+  ASSERT_EQ(web.levels().size(), 6u);
+  EXPECT_EQ(web.levels()[5].first_tile, 341);
+  // Global index 1000 is tile 659 of the top level: row 20, column 19.
+  EXPECT_EQ(web.tile_path(5, 19, 20, false), web.folder() + "mosaic/1/5-19-20.jpg");
+  EXPECT_EQ(web.tile_path(5, 18, 20, true), web.folder() + "mosaic/0/5-18-20.tmp");
+  ASSERT_TRUE(web.set_up());
+  EXPECT_TRUE(fs::is_directory(web.folder() + "mosaic/0"));
+  EXPECT_TRUE(fs::is_directory(web.folder() + "mosaic/1"));
+  EXPECT_FALSE(fs::exists(web.folder() + "mosaic/2"));
+  web.abandon();
+  EXPECT_FALSE(fs::exists(web.folder()));  // the folder was this pyramid's own
+}
+
+TEST_F(WebPyramidTest, EveryLevelIsWrittenAsJpegsFromBandsOfAnyShape) {
+  const int width = 1000, height = 600;
+  const Foto mosaic = pattern(width, height);
+  for (const auto& [piece_width, band_height] : {std::pair{1000, 600}, std::pair{300, 70}, std::pair{1000, 1}}) {
+    SCOPED_TRACE(::testing::Message() << "pieces " << piece_width << ", bands " << band_height);
+    const std::string name = "m" + std::to_string(piece_width) + "x" + std::to_string(band_height);
+    WebPyramid web(builder, options(name), width, height);
+    ASSERT_TRUE(web.set_up());
+    grid_over(width, height);
+    feed(web, mosaic, piece_width, band_height);
+    std::string index;
+    ASSERT_TRUE(web.finish(builder.grid, index)) << ::testing::PrintToString(prompt.messages());
+    EXPECT_EQ(index, web.folder() + "index.html");
+
+    for (std::size_t level = 0; level < web.levels().size(); ++level) {
+      const WebLevel& l = web.levels()[level];
+      for (int row = 0; row < l.rows; ++row)
+        for (int column = 0; column < l.columns; ++column) {
+          Foto tile;
+          ASSERT_TRUE(tile.load(web.tile_path(static_cast<int>(level), column, row, false), 0, 0, nullptr))
+              << level << "-" << column << "-" << row;
+          EXPECT_EQ(tile.width(), l.tile_width(column));
+          EXPECT_EQ(tile.height(), l.tile_height(row));
+        }
+    }
+    EXPECT_TRUE(files_ending_in(web.folder(), ".tmp").empty());
+    // Full-size tiles show their own part of the mosaic; the lowest level the whole of it.
+    Foto top, bottom;
+    ASSERT_TRUE(top.load(web.tile_path(2, 3, 2, false), 0, 0, nullptr));
+    expect_close(average(top, 0, 0, 232, 88), average(mosaic, 768, 512, 232, 88), 3.0);
+    ASSERT_TRUE(bottom.load(web.tile_path(0, 0, 0, false), 0, 0, nullptr));
+    expect_close(average(bottom, 0, 0, 250, 150), average(mosaic, 0, 0, 1000, 600), 3.0);
+    expect_close(average(bottom, 125, 75, 25, 25), average(mosaic, 500, 300, 100, 100), 6.0);
+  }
+  EXPECT_TRUE(prompt.messages().empty());
+}
+
+TEST_F(WebPyramidTest, PageHoldsThePlaceholdersAndThePopUpData) {
+  WebPyramid web(builder, options(), 300, 200);
+  ASSERT_TRUE(web.set_up());
+  grid_over(300, 200);
+  feed(web, pattern(300, 200), 300, 200);
+  std::string index;
+  ASSERT_TRUE(web.finish(builder.grid, index));
+  const std::string file = read_file(index);
+  ASSERT_EQ(file.substr(0, 3), "\xEF\xBB\xBF");
+  const std::string page = file.substr(3);
+  EXPECT_NE(page.find("<title>Mosaic \"one\" &amp; more</title>"), std::string::npos) << page;
+  EXPECT_EQ(placeholder(page, "attribution"), "\"Mosaic \"\"one\"\" & more\"");
+  EXPECT_EQ(placeholder(page, "url"), "'mosaic/'");
+  EXPECT_EQ(placeholder(page, "width"), "300");
+  EXPECT_EQ(placeholder(page, "height"), "200");
+  EXPECT_EQ(placeholder(page, "function"), "getPopUpFullText");
+  EXPECT_EQ(placeholder(page, "max"), "320");
+  EXPECT_EQ(placeholder(page, "popup"), "320");
+  EXPECT_EQ(placeholder(page, "unknown"), "{NotAPlaceholder}");
+  EXPECT_TRUE(fs::exists(web.folder() + "scripts/viewer.js"));  // the viewer is copied whole
+
+  // Six cells: blue, red, none, blue, red, red; pictures numbered as first met.
+  const std::string blue = "file://" + pictures[1].path;
+  const std::string red = "file://" + pictures[0].path;
+  const std::string expected =
+      "[\n\t\t\t// tileX, tileY, tileWidth, tileHeight, tileNr, imageNr, imageUsageCount, imageUrl, imageName, "
+      "imageExtension"
+      "\n\t\t\t[0,0,100,100,1,1,2,\"" + blue.substr(0, blue.find('#')) + "%231.jpeg\",\"blue#1\",\"jpeg\"],"
+      "\n\t\t\t[100,0,100,100,2,2,3,\"" + red + "\",\"Red Pic\",\"JPG\"],"
+      "\n\t\t\t[200,0,100,100,3,null,null,null,null,null],"
+      "\n\t\t\t[0,100,100,100,4,1,2,\"" + blue.substr(0, blue.find('#')) + "%231.jpeg\",\"blue#1\",\"jpeg\"],"
+      "\n\t\t\t[100,100,100,100,5,2,3,\"" + red + "\",\"Red Pic\",\"JPG\"],"
+      "\n\t\t\t[200,100,100,100,6,2,3,\"" + red + "\",\"Red Pic\",\"JPG\"],"
+      "\n\t\t]";
+  EXPECT_EQ(placeholder(page, "tiles"), expected);
+  EXPECT_FALSE(fs::exists(web.folder() + "tiles"));
+}
+
+TEST_F(WebPyramidTest, CopiedPicturesGetNumberedLowerCaseNames) {
+  WebOptions o = options();
+  o.copy_images = true;
+  o.popup_kind = 1;
+  WebPyramid web(builder, o, 300, 200);
+  ASSERT_TRUE(web.set_up());
+  grid_over(300, 200);
+  feed(web, pattern(300, 200), 300, 200);
+  std::string index;
+  ASSERT_TRUE(web.finish(builder.grid, index));
+  const std::string page = read_file(index);
+  EXPECT_TRUE(fs::exists(web.folder() + "tiles/Red Pic-2.jpg"));
+  EXPECT_TRUE(fs::exists(web.folder() + "tiles/blue#1-1.jpeg"));
+  EXPECT_EQ(read_file(web.folder() + "tiles/Red Pic-2.jpg"), read_file(pictures[0].path));
+  EXPECT_NE(page.find("[100,0,100,100,2,2,3,\"tiles/Red Pic-2.jpg\",\"Red Pic\",\"JPG\"]"), std::string::npos);
+  EXPECT_NE(page.find("\"tiles/blue%231-1.jpeg\""), std::string::npos);
+  EXPECT_EQ(placeholder(page, "function"), "getPopUpTextOnly");
+}
+
+TEST_F(WebPyramidTest, NoPopUpWritesNullAndNoTilesFolder) {
+  WebOptions o = options();
+  o.copy_images = true;
+  o.popup_kind = 0;
+  o.popup_width = 0;
+  WebPyramid web(builder, o, 300, 200);
+  ASSERT_TRUE(web.set_up());
+  grid_over(300, 200);
+  feed(web, pattern(300, 200), 300, 200);
+  std::string index;
+  ASSERT_TRUE(web.finish(builder.grid, index));
+  const std::string page = read_file(index);
+  EXPECT_EQ(placeholder(page, "tiles"), "null");
+  EXPECT_EQ(placeholder(page, "function"), "null");
+  EXPECT_EQ(placeholder(page, "max"), "300");            // a width below 1 shows as 300
+  EXPECT_EQ(placeholder(page, "popup"), "{PopUpWidth}");  // only filled with a popup
+  EXPECT_FALSE(fs::exists(web.folder() + "tiles"));
+}
+
+TEST_F(WebPyramidTest, BandErrorsEndTheWebMosaicAndTidyUp) {
+  {
+    // A partial tile whose earlier part comes back in the wrong size.
+    WebPyramid web(builder, options("a"), 300, 300);
+    ASSERT_TRUE(web.set_up());
+    Foto band;
+    band.allocate_fill(300, 100, make_pixel(1, 2, 3));
+    web.add_band(band, 0, 0);
+    // A temporary tile of another size, written in the program's own layout.
+    std::string bytes(8 + 10 * 10 * 4, '\0');
+    bytes[0] = 10;
+    bytes[4] = 10;
+    ASSERT_TRUE(write_file(web.tile_path(1, 1, 0, true), bytes));
+    web.add_band(band, 0, 100);
+    EXPECT_FALSE(web.active());
+    ASSERT_EQ(prompt.messages().size(), 1u);
+    EXPECT_EQ(prompt.messages()[0], "RezIroriz Error 02. Foto[10 x 10], Tile[44 x 256]");
+    EXPECT_FALSE(fs::exists(web.folder()));
+    std::string index;
+    EXPECT_FALSE(web.finish(builder.grid, index));
+    EXPECT_TRUE(index.empty());
+  }
+  prompt.clear();
+  {
+    // A band whose tiles cannot be written.
+    WebPyramid web(builder, options("b"), 300, 300);
+    ASSERT_TRUE(web.set_up());
+    fs::remove_all(web.folder() + "mosaic/0");
+    Foto band;
+    band.allocate_fill(300, 300, 0);
+    web.add_band(band, 0, 0);
+    EXPECT_FALSE(web.active());
+    EXPECT_EQ(prompt.messages(), std::vector<std::string>{"RezIroriz Error 01"});
+  }
+}
+
+TEST_F(WebPyramidTest, PyramidErrorsAreReportedAndLeaveNoTemporaryTile) {
+  grid_over(600, 300);
+  const Foto mosaic = pattern(600, 300);
+  {
+    WebPyramid web(builder, options("lost"), 600, 300);
+    ASSERT_TRUE(web.set_up());
+    feed(web, mosaic, 600, 300);
+    fs::remove(web.tile_path(2, 2, 1, true));
+    std::string index;
+    EXPECT_FALSE(web.finish(builder.grid, index));
+    EXPECT_EQ(prompt.messages(), std::vector<std::string>{"RezIroriz Error B01"});
+    EXPECT_FALSE(fs::exists(web.folder()));
+  }
+  prompt.clear();
+  {
+    WebOptions o = options("noviewer");
+    o.viewer_folder = dir / "nowhere";
+    WebPyramid web(builder, o, 600, 300);
+    ASSERT_TRUE(web.set_up());
+    feed(web, mosaic, 600, 300);
+    std::string index;
+    EXPECT_FALSE(web.finish(builder.grid, index));
+    EXPECT_EQ(prompt.messages(), std::vector<std::string>{"Unable to save file '" + o.folder + "'"});
+  }
+  prompt.clear();
+  {
+    fs::create_directories(dir / "empty viewer");
+    WebOptions o = options("nopage");
+    o.viewer_folder = dir / "empty viewer";
+    WebPyramid web(builder, o, 600, 300);
+    ASSERT_TRUE(web.set_up());
+    feed(web, mosaic, 600, 300);
+    std::string index;
+    EXPECT_FALSE(web.finish(builder.grid, index));
+    EXPECT_EQ(prompt.messages(), std::vector<std::string>{"Unable to load file '" + o.folder + "index.html'"});
+  }
+  prompt.clear();
+  {
+    // A folder that was there before keeps what it held; only temporary tiles go.
+    WebOptions o = options("stopped");
+    fs::create_directories(o.folder);
+    ASSERT_TRUE(write_file(o.folder + "notes.txt", "mine"));
+    WebPyramid web(builder, o, 600, 300);
+    ASSERT_TRUE(web.set_up());
+    feed(web, mosaic, 600, 300);
+    builder.request_stop();
+    std::string index;
+    EXPECT_FALSE(web.finish(builder.grid, index));
+    builder.clear_stop();
+    EXPECT_TRUE(prompt.messages().empty());
+    EXPECT_TRUE(fs::exists(o.folder + "notes.txt"));
+    EXPECT_TRUE(files_ending_in(o.folder, ".tmp").empty());
+  }
+}
+
+// The saving step of a run with the web format, alone and beside a JPEG.
+TEST_F(WebPyramidTest, FinishMosaicWritesTheWebMosaicWithTheMosaic) {
+  fs::create_directories(dir / "data");
+  fs::copy(dir / "viewer", dir / "data" / "webviewer", fs::copy_options::recursive);
+  ScopedEnv data("TESSELLARIUM_DATA_DIR", (dir / "data").string());
+  for (FotoInfo& picture : pictures) {
+    picture.signature.samples.fill(make_pixel(100, 100, 100));
+    picture.signature.opaque = 1;
+    picture.signature.analysed = 1;
+  }
+  ScoreTables tables;
+  builder.parameters.colour_change = 0;
+  ASSERT_TRUE(tables.set_up(builder.parameters, static_cast<std::int64_t>(pictures.size())));
+  grid_over(600, 300);
+  for (std::size_t i = 0; i < builder.grid.size(); ++i) {
+    builder.grid.cell(i).signature = pictures[0].signature;
+    builder.grid.cell(i).analysed = 1;
+  }
+
+  builder.parameters.output_format = kFormatWeb;
+  FinishRequest request;
+  request.base_name = (dir / "web").string();
+  request.threads = 2;
+  FinishResult result;
+  ASSERT_TRUE(finish_mosaic(builder, tables, request, result)) << ::testing::PrintToString(prompt.messages());
+  EXPECT_EQ(result.result_file, request.base_name + " RezIroriz/index.html");
+  ASSERT_EQ(result.files.size(), 1u);
+  EXPECT_EQ(result.files[0].path, request.base_name + " RezIroriz/index.html");
+  Foto tile;
+  ASSERT_TRUE(tile.load(request.base_name + " RezIroriz/mosaic/0/2-2-1.jpg", 0, 0, nullptr));
+  EXPECT_EQ(tile.width(), 88);
+  EXPECT_EQ(tile.height(), 44);
+  // The cell at (100, 0) is red and the empty one at (200, 0) the border's black.
+  Foto top;
+  ASSERT_TRUE(top.load(request.base_name + " RezIroriz/mosaic/0/2-0-0.jpg", 0, 0, nullptr));
+  expect_close(average(top, 120, 20, 60, 60), {200, 30, 30}, 12.0);
+  expect_close(average(top, 210, 10, 40, 80), {0, 0, 0}, 12.0);
+
+  builder.parameters.output_format = kFormatJpg;
+  builder.parameters.web_output = true;
+  request.base_name = (dir / "both").string();
+  ASSERT_TRUE(finish_mosaic(builder, tables, request, result));
+  EXPECT_TRUE(fs::exists(request.base_name + ".jpg"));
+  EXPECT_EQ(result.result_file, request.base_name + " RezIroriz/index.html");
+  EXPECT_TRUE(fs::exists(result.result_file));
+
+  builder.parameters.web_output = false;
+  request.base_name = (dir / "plain").string();
+  ASSERT_TRUE(finish_mosaic(builder, tables, request, result));
+  EXPECT_TRUE(result.result_file.empty());
+  EXPECT_FALSE(fs::exists(request.base_name + " RezIroriz"));
+  EXPECT_TRUE(prompt.messages().empty()) << ::testing::PrintToString(prompt.messages());
+}
+
+}  // namespace
+}  // namespace tess

@@ -177,10 +177,11 @@ int mosaic(const MosaicArgs& args, TerminalPrompt& prompt) {
   controller.start(
       [&](MosaicBuilder& b) {
         run_batch(b, list, run, outputs);
-        // The final action opens the folder of the last mosaic written.
+        // The final action opens the folder (and the web page) of the last mosaic written.
         for (const auto& [image, result] : run.results)
           if (result.success)
-            controller.set_outputs(std::filesystem::path(result.destination).parent_path().string(), "");
+            controller.set_outputs(std::filesystem::path(result.destination).parent_path().string(),
+                                   result.result_file);
       },
       options.priority);
   follow(controller, builder, args.quiet);

@@ -26,6 +26,7 @@ struct RunResult {
   std::string mask_file;    ///< the mask image the mosaic was laid out from; empty without one
   int main_width = 0;       ///< of the main image as loaded
   int main_height = 0;
+  std::string result_file;  ///< a page to open once the run is over (the web mosaic); empty when none
   bool success = false;
 };
 
@@ -37,8 +38,8 @@ struct RunOutputs {
       name_outputs;
   /// Writes the mask file and the score image of the grid.
   std::function<bool(MosaicBuilder&, const RunResult&)> write_mask_file;
-  /// Renders and saves the mosaic and its outputs.
-  std::function<bool(MosaicBuilder&, const ScoreTables&, const RunResult&)> save_mosaic;
+  /// Renders and saves the mosaic and its outputs (may set result.result_file).
+  std::function<bool(MosaicBuilder&, const ScoreTables&, RunResult&)> save_mosaic;
   /// Writes the text report.
   std::function<bool(MosaicBuilder&, const ScoreTables&, const RunResult&)> write_report;
 };

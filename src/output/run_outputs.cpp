@@ -5,6 +5,7 @@
 #include "engine/mosaic_builder.hpp"
 #include "output/output_names.hpp"
 #include "output/side_images.hpp"
+#include "output/text_report.hpp"
 
 namespace tess {
 
@@ -23,7 +24,7 @@ RunOutputs make_run_outputs(const RunOutputOptions& options) {
   outputs.write_mask_file = [](MosaicBuilder& builder, const RunResult& result) {
     return write_mask_files(builder.grid, result.output_base, builder.prompt());
   };
-  outputs.save_mosaic = [options](MosaicBuilder& builder, const ScoreTables& tables, const RunResult& result) {
+  outputs.save_mosaic = [options](MosaicBuilder& builder, const ScoreTables& tables, RunResult& result) {
     FinishRequest request;
     request.base_name = result.output_base;
     request.tiles_folder = result.tiles_folder;
@@ -35,8 +36,11 @@ RunOutputs make_run_outputs(const RunOutputOptions& options) {
     request.priority = options.priority;
     request.user_state = options.user_state;
     FinishResult finished;
-    return finish_mosaic(builder, tables, request, finished);
+    const bool saved = finish_mosaic(builder, tables, request, finished);
+    result.result_file = finished.result_file;
+    return saved;
   };
+  outputs.write_report = write_text_report;
   return outputs;
 }
 

@@ -51,7 +51,7 @@ struct Recorder {
       r.destination = r.output_base + ".jpg";
       return true;
     };
-    o.save_mosaic = [this](MosaicBuilder& b, const ScoreTables&, const RunResult&) {
+    o.save_mosaic = [this](MosaicBuilder& b, const ScoreTables&, RunResult&) {
       ++saved;
       // Every cell got a picture.
       for (const auto& cell : b.grid.cells()) EXPECT_NE(cell->tile, nullptr);
@@ -125,7 +125,7 @@ TEST(RunDriver, FailedSaveIsAFailedMosaicAndNothingCompletedEndsWithOk) {
   fill_list(list, 40);
   Recorder rec;
   RunOutputs outputs = rec.outputs();
-  outputs.save_mosaic = [](MosaicBuilder&, const ScoreTables&, const RunResult&) { return false; };
+  outputs.save_mosaic = [](MosaicBuilder&, const ScoreTables&, RunResult&) { return false; };
   MosaicRun run;
   run.main_images = {(dir / "a.jpg").string()};
   run_batch(builder, list, run, outputs);

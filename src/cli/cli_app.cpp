@@ -10,6 +10,8 @@
 #include "base/version.hpp"
 #include "cli/commands.hpp"
 #include "cli/terminal_prompt.hpp"
+#include "tilelist/foto_info.hpp"
+#include "video/clip_frames.hpp"
 
 namespace tess {
 
@@ -17,6 +19,8 @@ int run_cli(int argc, char** argv) {
   init_text_from_data_folder();
   TerminalPrompt prompt;
   set_process_prompt(&prompt);
+  // Clips in Tile Images Lists are read by the video layer.
+  set_clip_reader(read_clip_sample);
 
   CLI::App app{"Tessellarium: photographic mosaics from the command line", "tessellarium"};
   app.require_subcommand(0, 1);

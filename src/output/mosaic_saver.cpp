@@ -19,17 +19,22 @@
 #include "engine/puzzle.hpp"
 #include "engine/score_tables.hpp"
 #include "output/bmp_writer.hpp"
+#include "output/divar_adadir.hpp"
 #include "output/fast_preview.hpp"
 #include "output/jpeg_writer.hpp"
+#include "output/output_file.hpp"
 #include "output/ppm_writer.hpp"
 #include "output/psd_writer.hpp"
 #include "output/side_images.hpp"
 #include "output/tiff_writer.hpp"
+#include "output/video_writer.hpp"
 #include "output/web_pyramid.hpp"
 #include "settings/advanced_options.hpp"
 #include "settings/user_state.hpp"
 #include "tilelist/foto_info.hpp"
 #include "tilelist/tile_image_list.hpp"
+#include "video/clip_frames.hpp"
+#include "video/fourcc.hpp"
 
 namespace tess {
 
@@ -102,6 +107,7 @@ OutputOptions OutputOptions::from(const MosaicParameters& parameters) {
   options.transparency = parameters.output_transparency;
   options.layers = parameters.output_layers;
   options.tiff64 = parameters.output_tiff64;
+  options.fourcc = parse_fourcc(parameters.advanced.value(kOptFourCC));
   return options;
 }
 
@@ -127,7 +133,11 @@ std::string format_extension(OutputFormatCode format) {
 bool format_supported(OutputFormatCode format) {
   return format == kFormatJpg || format == kFormatBmp || format == kFormatPpm || format == kFormatRaw ||
          format == kFormatPsd || format == kFormatPsb || format == kFormatTiff || format == kFormatTiffJpg ||
-         format == kFormatWeb;
+         format == kFormatWeb || is_video_format(format);
+}
+
+bool is_video_format(OutputFormatCode format) {
+  return format == kFormatAviUncompressed || format == kFormatAviCompressed || format == kFormatVideoJpg;
 }
 
 int memory_block_megabytes(std::string_view option_text) {
@@ -346,6 +356,28 @@ bool save_mosaic_part(JPGMosaicSave& saver, const std::string& name, const Outpu
       written = rows == saver.height() && !saver.stop_requested();
       break;
     }
+    case kFormatAviUncompressed:
+    case kFormatAviCompressed:
+    case kFormatVideoJpg: {
+      // Every frame is the whole part rendered again, its tiles showing the
+      // clip frames of that moment.
+      VideoClock* clock = saver.video_clock();
+      if (clock == nullptr || clock->frames <= 0) {
+        report_unable_to_save(path, prompt);
+        break;
+      }
+      const BeginFrame begin_frame = [&saver, clock, &layout](std::int64_t frame) {
+        clock->frame = frame;
+        saver.begin_part(layout);
+        return true;
+      };
+      if (options.format == kFormatVideoJpg)
+        written = write_video_frames(saver, name, clock->frames, begin_frame, prompt);
+      else
+        written = write_avi_rows(saver, name, options.format == kFormatAviCompressed ? options.fourcc : 0,
+                                 clock->rate, clock->frames, begin_frame, prompt);
+      break;
+    }
     default:
       // Never a silent failure: the user learns that this format gave no file.
       prompt.message(format(tr("Unable to save file '%s'"), path) + ". " +
@@ -381,7 +413,12 @@ bool save_mosaic(JPGMosaicSave& saver, const std::string& base_name, const Mosai
   const int band_height = choose_band_height(piece_width, piece_height, block);
   const int bands_per_piece = ceil_div(piece_height, band_height);
   // 6-7. One frame for every format written so far.
-  builder.begin_progress_stage(kStageSaving, static_cast<double>(bands_per_piece) * files *
+  // A video mosaic renders every band once a frame.
+  const VideoClock* clock = saver.video_clock();
+  const double frames = is_video_format(parameters.output_format) && clock != nullptr && clock->frames > 0
+                            ? static_cast<double>(clock->frames)
+                            : 1.0;
+  builder.begin_progress_stage(kStageSaving, static_cast<double>(bands_per_piece) * files * frames *
                                                  static_cast<double>(saver.placed_count()));
 
   const OutputOptions options = OutputOptions::from(parameters);
@@ -436,9 +473,25 @@ bool finish_mosaic(MosaicBuilder& builder, const ScoreTables& tables, const Fini
       web.reset();
     }
   }
-  // 4. The renderer for the run and the saver over the placed tiles.
+  // 4. The renderer for the run and the saver over the placed tiles. Clips
+  // show the frame of the moment: the first one in a still mosaic, the one
+  // the clock says in a video mosaic, whose length and rate come from them.
+  VideoClock clock;
+  if (is_video_format(builder.parameters.output_format)) {
+    const VideoTiming timing = video_timing(clip_statistics(builder.grid), builder.parameters.advanced);
+    clock.frames = timing.frames;
+    clock.rate = timing.rate;
+    clock.reverse_loop = reverse_loop_mode(builder.parameters.advanced.value(kOptReverseLoop));
+  }
+  ClipFrames clips;
+  TileFrameLoader frame_loader = request.frame_loader;
+  if (!frame_loader)
+    frame_loader = [&clips, &clock](const FotoInfo& clip, int, int, Foto& frame) {
+      return clips.load(clip.path, tile_frame(clock.frame.load(), clip.frame_count, clock.frames, clock.reverse_loop),
+                        frame);
+    };
   const bool black_and_white = builder.tile_list != nullptr && builder.tile_list->black_and_white();
-  const TileRenderer renderer(tables, black_and_white, request.frame_loader);
+  const TileRenderer renderer(tables, black_and_white, frame_loader);
   // Wherever no tile is drawn the border colour shows: the gaps between tiles
   // and cells whose picture could not be loaded.
   const std::uint32_t background = static_cast<std::uint32_t>(builder.parameters.border_colour) & 0x00FFFFFFu;
@@ -447,7 +500,12 @@ bool finish_mosaic(MosaicBuilder& builder, const ScoreTables& tables, const Fini
     JPGMosaicSave saver(builder, builder.grid, renderer, background, request.threads, request.priority);
     if (!request.tiles_folder.empty())
       saver.save_individual_tiles(request.tiles_folder, OutputOptions::from(builder.parameters), request.dpi);
-    if (web) saver.set_band_observer([&web](const Foto& band, int x, int y) { web->add_band(band, x, y); });
+    saver.set_video_clock(&clock);
+    // A video mosaic renders its bands once a frame: the web pyramid takes the first frame's.
+    if (web)
+      saver.set_band_observer([&web, &clock](const Foto& band, int x, int y) {
+        if (clock.frame.load() <= 1) web->add_band(band, x, y);
+      });
     ok = save_mosaic(saver, request.base_name, builder.parameters, request.split, builder.grid.pixel_width(),
                      builder.grid.pixel_height(), result.files, request.dpi);
     result.render_records = saver.render_records();

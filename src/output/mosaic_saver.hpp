@@ -50,6 +50,7 @@ struct OutputOptions {
   bool transparency = false;               ///< "Background Transparency"
   bool layers = false;                     ///< "Tile Layers"
   bool tiff64 = false;                     ///< "TIFF 64 bit"
+  std::uint32_t fourcc = 0;                ///< codec of the compressed video format; 0: raw
 
   static OutputOptions from(const MosaicParameters& parameters);
 };
@@ -83,6 +84,18 @@ struct PartLayout {
   int x_offset = 0;  ///< of the file inside the whole mosaic
   int y_offset = 0;
   int band_height = 1;  ///< rows rendered at once; a band always spans the whole part width
+};
+
+/// Whether `format` writes a video mosaic (an AVI file or one picture a frame).
+bool is_video_format(OutputFormatCode format);
+
+/// Which frame of a video mosaic is being rendered: moved on by the video
+/// writers through the saver, read by the loader of clip frames.
+struct VideoClock {
+  std::atomic<std::int64_t> frame{0};  ///< from 1; 0 while a still mosaic is rendered
+  std::int64_t frames = 0;             ///< of the video mosaic; 0 for a still mosaic
+  std::int64_t rate = 0;               ///< 1/500 frames per second
+  int reverse_loop = 2;                ///< see reverse_loop_mode()
 };
 
 /// The band renderer of a finished mosaic and the row source of its writers.
@@ -142,6 +155,10 @@ class JPGMosaicSave final : public RowSource {
   using BandObserver = std::function<void(const Foto& band, int x, int y)>;
   void set_band_observer(BandObserver observer) { m_band_observer = std::move(observer); }
 
+  /// The clock of a video mosaic (null for a still one); it must outlive the saver.
+  void set_video_clock(VideoClock* clock) { m_video_clock = clock; }
+  VideoClock* video_clock() const { return m_video_clock; }
+
  private:
   struct Group;
 
@@ -172,6 +189,7 @@ class JPGMosaicSave final : public RowSource {
   std::atomic<bool> m_tiles_failed{false};
 
   BandObserver m_band_observer;
+  VideoClock* m_video_clock = nullptr;
 };
 
 /// Writes one file: `name` plus the format's extension, `layout` of the

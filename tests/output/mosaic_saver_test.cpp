@@ -501,7 +501,7 @@ TEST_F(MosaicSaverTest, FinishCountsTheMosaicForTheUser) {
   EXPECT_EQ(state.get_text("DateFirstMosaic"), "2001-02-03");
 
   // A mosaic that was not written is not counted.
-  builder.parameters.output_format = kFormatAviCompressed;
+  builder.parameters.output_format = kFormatMosaic;
   EXPECT_FALSE(finish_mosaic(builder, tables, request, result));
   EXPECT_EQ(state.get_int("MosaicCount"), 2);
 }

@@ -1,0 +1,43 @@
+#pragma once
+// Writers of video mosaics. Every frame is the whole mosaic rendered again
+// (each tile showing its clip's frame for that moment), pulled row by row
+// like any mosaic, so memory holds one band and one frame at most.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace tess {
+
+class Prompt;
+class RowSource;
+
+/// Starts frame `frame` (from 1): the source's next row is the top row of
+/// that frame's rendering. False ends the writer.
+using BeginFrame = std::function<bool(std::int64_t frame)>;
+
+/// A classic AVI file stays below 2 GiB: past this many bytes of frames the
+/// video goes on in a continuation file.
+inline constexpr std::uint64_t kAviFileLimit = 2'100'000'000;
+
+/// Writes `frames` frames of `source` as "<base>.avi" at `rate` (1/500 frames
+/// per second; 5 when 0), compressed by `fourcc` (0: raw 24-bit). The frame
+/// is the source cut to a multiple of 8 wide and 4 high (right and bottom
+/// edges dropped). When the next frame would take the current file past
+/// `file_limit` bytes, the file is closed and the video goes on in
+/// "<base>__002.avi", "<base>__003.avi", ... Failures are reported through
+/// `prompt` (the video layer's texts); a stop ends the writer without one.
+bool write_avi_rows(RowSource& source, const std::string& base_name, std::uint32_t fourcc, std::int64_t rate,
+                    std::int64_t frames, const BeginFrame& begin_frame, Prompt& prompt,
+                    std::uint64_t file_limit = kAviFileLimit);
+
+/// The name of frame `frame` (from 1) written as a picture of its own:
+/// "<base>__000000001.jpg".
+std::string video_frame_file(const std::string& base_name, std::int64_t frame);
+
+/// Writes `frames` frames of `source` as JPEG files of quality 100 named by
+/// video_frame_file(); the first failure ends the writer.
+bool write_video_frames(RowSource& source, const std::string& base_name, std::int64_t frames,
+                        const BeginFrame& begin_frame, Prompt& prompt);
+
+}  // namespace tess

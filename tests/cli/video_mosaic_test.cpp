@@ -1,0 +1,146 @@
+// Video mosaics made by `tessellarium mosaic` from clips in a Tile Images
+// List, read back with ffprobe and ffmpeg (Debian ffmpeg).
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "cli_runner.hpp"
+#include "images/foto.hpp"
+#include "images/image_files.hpp"
+#include "support/test_support.hpp"
+
+namespace tess {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::shell_quoted;
+using testing::TempDir;
+
+// What a shell command prints (standard output only).
+std::string output_of(const std::string& command) {
+  std::string text;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return text;
+  char buffer[4096];
+  std::size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, got);
+  ::pclose(pipe);
+  return text;
+}
+
+class VideoMosaic : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Four 40-frame clips at 25 fps whose every frame has its own brightness
+    // (frame n: 40 + 4n), each clip tinted its own way, and one photograph.
+    fs::create_directories(m_dir / "clips");
+    const char* tints[][3] = {{"1", "0.3", "0.3"}, {"0.3", "1", "0.3"}, {"0.3", "0.3", "1"}, {"1", "1", "0.3"}};
+    for (int c = 0; c < 4; ++c) {
+      const std::string clip = shell_quoted((m_dir / "clips" / ("c" + std::to_string(c) + ".avi")).string());
+      const auto channel = [&](int i) { return "(40+4*N)*" + std::string(tints[c][i]); };
+      const std::string command =
+          "ffmpeg -nostdin -loglevel error -y -f lavfi -i 'color=c=black:s=64x48:r=25:d=1.6' -vf \"geq=r='" +
+          channel(0) + "':g='" + channel(1) + "':b='" + channel(2) + "'\" -c:v rawvideo -pix_fmt bgr24 " + clip;
+      ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    }
+    ASSERT_TRUE(testing::write_jpeg(m_dir / "photo.jpg", testing::JpegSpec(1003, 601), [](int y, std::uint8_t* rgb) {
+      testing::photo_like_row(1003, y, rgb);
+    }));
+    auto r = run("list create " + quoted("clips.tzc") + " --video " + quoted("clips/"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    fs::create_directories(m_dir / "pics");
+    Foto tile;
+    tile.allocate_fill(64, 48, make_pixel(120, 90, 60));
+    ASSERT_TRUE(testing::write_jpeg(m_dir / "pics" / "p.jpg", tile, testing::JpegSpec().with_quality(95)));
+    r = run("list create " + quoted("pics.tzc") + " --include " + quoted("pics/"));
+    ASSERT_EQ(r.status, 0) << r.err;
+  }
+
+  std::string quoted(const std::string& name) const { return shell_quoted((m_dir / name).string()); }
+  testing::CliOutcome run(const std::string& args) const { return testing::run_program(m_dir.path(), args); }
+  std::string probe(const std::string& file, const std::string& entries) const {
+    return output_of("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=" + entries +
+                     " -of default=noprint_wrappers=1 " + quoted(file));
+  }
+  // The frames of a video as packed RGB, one after the other.
+  std::string decoded(const std::string& file) const {
+    return output_of("ffmpeg -nostdin -loglevel error -i " + quoted(file) + " -f rawvideo -pix_fmt rgb24 -");
+  }
+
+  static constexpr const char* kSmall =
+      " --set MosaicSizeUnit=pixel --set MosaicSizeWidth=160 --set MosaicSizeHeight=96 --set TileSize=4"
+      " --set DuplicateSpacing=0 --set RezIroriz=0 --yes --quiet";
+
+  TempDir m_dir;
+};
+
+TEST_F(VideoMosaic, ClipListKnowsItsClips) {
+  auto r = run("list show " + quoted("clips.tzc") + " --entries");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Landscape videoclips: 4"), std::string::npos) << r.out;
+}
+
+TEST_F(VideoMosaic, TwiceTheLongestClipAtTheClipsRateCutToWholeBlocks) {
+  auto r = run("mosaic " + quoted("photo.jpg") + " --list " + quoted("clips.tzc") +
+               " --set MosaicSizeUnit=pixel --set MosaicSizeWidth=1003 --set MosaicSizeHeight=601 --set TileSize=10"
+               " --set DuplicateSpacing=0 --set RezIroriz=0 --set FileFormat=avi_compressed"
+               " --set Advanced.DivarAdadir.FourCC=XVID --yes --quiet --output " +
+               quoted("big.avi"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string info = probe("big.avi", "width,height,nb_read_frames,r_frame_rate,codec_tag_string");
+  EXPECT_NE(info.find("width=1000\n"), std::string::npos) << info;
+  EXPECT_NE(info.find("height=600\n"), std::string::npos) << info;
+  EXPECT_NE(info.find("nb_read_frames=80\n"), std::string::npos) << info;  // "MAX*2" of 40-frame clips
+  EXPECT_NE(info.find("r_frame_rate=25/1\n"), std::string::npos) << info;
+  EXPECT_NE(info.find("codec_tag_string=XVID\n"), std::string::npos) << info;
+}
+
+TEST_F(VideoMosaic, ClipsRestartOrPlayBackwardsAfterTheirLastFrame) {
+  const std::size_t frame_bytes = 160 * 96 * 3;
+  auto r = run("mosaic " + quoted("photo.jpg") + " --list " + quoted("clips.tzc") + kSmall +
+               " --set FileFormat=avi_uncompressed --set Advanced.DivarAdadir.ReverseLoop=NONE --output " +
+               quoted("none.avi"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string none = decoded("none.avi");
+  ASSERT_EQ(none.size(), 80 * frame_bytes);
+  const auto frame = [&](const std::string& all, int k) { return all.substr((k - 1) * frame_bytes, frame_bytes); };
+  EXPECT_NE(frame(none, 1), frame(none, 2));   // the clips move
+  EXPECT_EQ(frame(none, 41), frame(none, 1));  // clip frame 1 again
+
+  r = run("mosaic " + quoted("photo.jpg") + " --list " + quoted("clips.tzc") + kSmall +
+          " --set FileFormat=avi_uncompressed --output " + quoted("all.avi"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string all = decoded("all.avi");
+  ASSERT_EQ(all.size(), 80 * frame_bytes);
+  EXPECT_EQ(frame(all, 1), frame(none, 1));
+  EXPECT_EQ(frame(all, 41), frame(all, 40));  // forward to 40, then back
+  EXPECT_EQ(frame(all, 80), frame(all, 1));
+}
+
+TEST_F(VideoMosaic, PicturesOnlyGiveTenFramesAtTenAndFramesOfTheirOwn) {
+  auto r = run("mosaic " + quoted("photo.jpg") + " --list " + quoted("pics.tzc") + kSmall +
+               " --set FileFormat=avi_uncompressed --output " + quoted("still.avi"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string info = probe("still.avi", "nb_read_frames,r_frame_rate");
+  EXPECT_NE(info.find("nb_read_frames=10\n"), std::string::npos) << info;
+  EXPECT_NE(info.find("r_frame_rate=10/1\n"), std::string::npos) << info;
+
+  r = run("mosaic " + quoted("photo.jpg") + " --list " + quoted("clips.tzc") + kSmall +
+          " --set FileFormat=video_jpg --set Advanced.DivarAdadir.FrameCountFromVideoTile=3 --output " +
+          quoted("frames/f"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* name : {"f__000000001.jpg", "f__000000002.jpg", "f__000000003.jpg"}) {
+    int w = 0, h = 0;
+    ASSERT_TRUE(Foto::read_size(m_dir / "frames" / name, w, h)) << name;
+    EXPECT_EQ(w, 160);
+    EXPECT_EQ(h, 96);
+  }
+  EXPECT_FALSE(fs::exists(m_dir / "frames" / "f__000000004.jpg"));
+}
+
+}  // namespace
+}  // namespace tess

@@ -28,4 +28,7 @@ void add_summary_command(CLI::App& app, CommandContext& context);
 /// `mosaic IMAGE... --list LIST.tzc [...]`: build mosaics.
 void add_mosaic_command(CLI::App& app, CommandContext& context);
 
+/// `extract VIDEO [--mode clips|jpg|bmp] [...]`: cut clips or frames out of a video.
+void add_extract_command(CLI::App& app, CommandContext& context);
+
 }  // namespace tess

@@ -168,4 +168,17 @@ bool TileSignature::thumbnail(Foto& out) const {
   return true;
 }
 
+std::uint64_t signature_distance(const TileSignature& a, const TileSignature& b) {
+  std::uint64_t sum = 0;
+  for (int i = kFirstFineSample; i < kSignatureSampleCount; ++i) {
+    const std::uint32_t p = a.samples[i];
+    const std::uint32_t q = b.samples[i];
+    const int dr = static_cast<int>(pixel_red(p)) - static_cast<int>(pixel_red(q));
+    const int dg = static_cast<int>(pixel_green(p)) - static_cast<int>(pixel_green(q));
+    const int db = static_cast<int>(pixel_blue(p)) - static_cast<int>(pixel_blue(q));
+    sum += static_cast<std::uint64_t>(dr * dr + dg * dg + db * db);
+  }
+  return sum;
+}
+
 }  // namespace tess

@@ -70,4 +70,9 @@ struct TileSignature {
 /// True when a region of w × h is sampled in portrait frame (a square is landscape).
 inline bool is_portrait_region(double w, double h) { return h > w; }
 
+/// How far apart two signatures are: the sum over the 108 fine samples of
+/// the squared red, green and blue differences (transparency ignored), so a
+/// threshold per fine sample times 108 compares with it directly.
+std::uint64_t signature_distance(const TileSignature& a, const TileSignature& b);
+
 }  // namespace tess

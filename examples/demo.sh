@@ -47,3 +47,5 @@ echo "demo: building the mosaic"
   --output "$out/mosaic.jpg"
 
 echo "demo: the mosaic is $out/mosaic.jpg (main image: $main_image)"
+# New settings make a zoomable web mosaic beside every mosaic.
+[ -f "$out/mosaic RezIroriz/index.html" ] && echo "demo: open $out/mosaic RezIroriz/index.html in a browser to zoom into it"

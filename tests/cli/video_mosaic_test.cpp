@@ -142,5 +142,36 @@ TEST_F(VideoMosaic, PicturesOnlyGiveTenFramesAtTenAndFramesOfTheirOwn) {
   EXPECT_FALSE(fs::exists(m_dir / "frames" / "f__000000004.jpg"));
 }
 
+TEST_F(VideoMosaic, ClipsExtractedFromAFilmMakeTheVideoMosaic) {
+  // Three scenes of 40 frames, each slowly brightening (similar, never
+  // static for long), with hard cuts between them.
+  const std::string film = quoted("film.avi");
+  const std::string command =
+      "ffmpeg -nostdin -loglevel error -y -f lavfi -i \"color=c=black:s=64x48:r=25:d=4.8,"
+      "geq=r='if(lt(N,40),200,if(lt(N,80),30,90))+0.3*mod(N,40)':g='if(lt(N,40),40,if(lt(N,80),160,60))"
+      "+0.3*mod(N,40)':b='if(lt(N,40),50,if(lt(N,80),70,190))+0.3*mod(N,40)'\" -c:v rawvideo -pix_fmt bgr24 " +
+      film;
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  auto r = run("extract " + film + " --mode clips");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, (m_dir / "film_FRAMES1 Video").string() + "\n");
+  std::size_t clips = 0;
+  for (const auto& entry : fs::directory_iterator(m_dir / "film_FRAMES1 Video")) {
+    EXPECT_NE(entry.path().filename().string().find("-(0040).avi"), std::string::npos) << entry.path();
+    ++clips;
+  }
+  EXPECT_EQ(clips, 3u);
+
+  r = run("list create " + quoted("film.tzc") + " --video " + quoted("film_FRAMES1 Video/"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = run("mosaic " + quoted("photo.jpg") + " --list " + quoted("film.tzc") + kSmall +
+          " --set FileFormat=avi_uncompressed --output " + quoted("film mosaic.avi"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string info = probe("film mosaic.avi", "width,height,nb_read_frames,r_frame_rate");
+  EXPECT_NE(info.find("width=160\n"), std::string::npos) << info;
+  EXPECT_NE(info.find("nb_read_frames=80\n"), std::string::npos) << info;
+  EXPECT_NE(info.find("r_frame_rate=25/1\n"), std::string::npos) << info;
+}
+
 }  // namespace
 }  // namespace tess

@@ -6,7 +6,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-asan demo bench pot clean
+.PHONY: all deps build test test-asan demo bench pot screenshots clean
 
 all: build
 
@@ -42,9 +42,14 @@ bench: build
 
 # Message template for translators: every tr(), trn() and N_() text of the sources.
 pot:
-	xgettext --language=C++ --from-code=UTF-8 --keyword=tr --keyword=trn:1,2 --keyword=N_ \
+	xgettext --language=C++ --from-code=UTF-8 --keyword=tr --keyword=trn:1,2 --keyword=N_ --keyword=qtr \
 	  --package-name=Tessellarium --package-version=3.53.0 --sort-by-file \
 	  -o locale/tessellarium.pot $$(git ls-files 'src/*.cpp' 'src/*.hpp')
+
+# A picture of every window of the desktop program, in screenshots/.
+screenshots: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) --target tessellarium-gui -j $(JOBS)
+	scripts/screenshots.sh $(BUILD) screenshots
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -95,7 +95,7 @@ void RunController::run_final_actions() {
     if (m_actions.open_folder) m_actions.open_folder(folder);
   } else if (action != "nothing") {  // "ask", the factory value, and anything unknown
     if (prompt.ask(tr("Mosaic completed! Do you want to open the destination folder?"), Buttons::yes_no,
-                   Answer::yes, Icon::question) == Answer::yes &&
+                   Answer::no, Icon::question) == Answer::yes &&
         m_actions.open_folder)
       m_actions.open_folder(folder);
   }

@@ -1,0 +1,169 @@
+#include "app/app_options.hpp"
+
+#include <cctype>
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <regex>
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QGridLayout>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "base/prompt.hpp"
+#include "base/text.hpp"
+#include "settings/user_state.hpp"
+#include "ui/icons.hpp"
+#include "ui/main_window.hpp"
+
+namespace tess {
+namespace {
+
+QString qt(const std::string& text) { return QString::fromStdString(text); }
+
+bool takes_no_argument(char letter) { return letter == 'a' || letter == 'm'; }
+
+std::string_view trimmed_front(std::string_view text) {
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+  return text;
+}
+
+struct TileType {
+  const char* label;
+  const char* shape;  // the companion program's shape word
+};
+constexpr TileType kTileTypes[] = {{"Square Tiles (1:1)", "Square"},
+                                   {"Rectangle Tiles (4:3)", ""},
+                                   {"DSLR Tiles (3:2)", "DSLR"},
+                                   {"Movie Tiles (16:9)", "Cinescope"}};
+
+}  // namespace
+
+CommandLine parse_command_line(std::string_view text) {
+  static const std::regex kOption(R"(^\s*\-(\S)\s*(?:(?:["]([^"]+)["])|([^"]\S*))\s*(.*)$)");
+  CommandLine line;
+  std::string image, output;
+  std::string rest(text);
+  while (true) {
+    const std::string_view front = trimmed_front(rest);
+    if (front.size() < 2 || front[0] != '-') break;
+    const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(front[1])));
+    // -A and -M stand alone at the end or before the next option; the
+    // grammar would otherwise take "-I" as their argument.
+    if (takes_no_argument(letter)) {
+      const std::string_view after = trimmed_front(front.substr(2));
+      if (after.empty() || after.front() == '-') {
+        (letter == 'a' ? line.about : line.start_menu) = true;
+        rest = std::string(after);
+        continue;
+      }
+    }
+    std::smatch match;
+    const std::string current(front);
+    if (!std::regex_match(current, match, kOption)) break;
+    const std::string argument = match[2].matched ? match[2].str() : match[3].str();
+    switch (letter) {
+      case 'a':
+        line.about = true;
+        break;
+      case 'm':
+        line.start_menu = true;
+        break;
+      case 'i':
+        image = argument;
+        break;
+      case 'o':
+        output = argument;
+        break;
+      default:  // other letters are skipped with their argument
+        break;
+    }
+    rest = match[4].str();
+  }
+  line.main_image = image;
+  if (!image.empty()) line.output = output;
+  return line;
+}
+
+std::string join_arguments(int argc, const char* const* argv) {
+  std::string text;
+  for (int i = 0; i < argc; ++i) {
+    if (!text.empty()) text += ' ';
+    const std::string argument = argv[i];
+    const bool blank = argument.find_first_of(" \t") != std::string::npos || argument.empty();
+    text += blank ? "\"" + argument + "\"" : argument;
+  }
+  return text;
+}
+
+void apply_language(const std::string& locale) {
+  if (!locale.empty()) ::setenv("LANGUAGE", locale.c_str(), 1);
+  init_text_from_data_folder();
+  // gettext ignores LANGUAGE under the plain C locale; C.UTF-8 is present on
+  // every system and lets the chosen catalogue speak.
+  const char* messages = std::setlocale(LC_MESSAGES, nullptr);
+  if (messages == nullptr || std::strcmp(messages, "C") == 0 || std::strcmp(messages, "POSIX") == 0)
+    std::setlocale(LC_MESSAGES, "C.UTF-8");
+}
+
+std::string companion_program(int tile_type) {
+  if (tile_type < 0 || tile_type >= static_cast<int>(std::size(kTileTypes))) return {};
+  const QString folder = QCoreApplication::applicationDirPath();
+  return (folder.isEmpty() ? std::string{} : folder.toStdString() + "/") + "Tessellarium" +
+         kTileTypes[tile_type].shape;
+}
+
+StartMenu::StartMenu(Prompt& prompt, QWidget* parent) : QDialog(parent), m_prompt(prompt) {
+  setObjectName(QStringLiteral("StartMenu"));
+  setWindowTitle(QStringLiteral("Tessellarium"));
+  auto* text = new QLabel(qt(tess::tr("Please select a Tile Type or the Tutorial for more information.")));
+  text->setWordWrap(true);
+  auto* grid = new QGridLayout;
+  for (int i = 0; i < static_cast<int>(std::size(kTileTypes)); ++i) {
+    auto* button = new QPushButton(button_icon(ButtonPicture::create_mosaic), qt(tess::tr(kTileTypes[i].label)));
+    button->setObjectName(QStringLiteral("tileType%1").arg(i));
+    button->setIconSize(QSize(32, 32));
+    button->setMinimumHeight(56);
+    connect(button, &QPushButton::clicked, this, [this, i] { start_companion(i); });
+    grid->addWidget(button, i / 2, i % 2);
+  }
+  auto* tutorial = new QPushButton(button_icon(ButtonPicture::help), qt(tess::tr("Tutorial")));
+  tutorial->setObjectName(QStringLiteral("tutorial"));
+  tutorial->setIconSize(QSize(24, 24));
+  connect(tutorial, &QPushButton::clicked, this, &StartMenu::open_tutorial);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(text);
+  layout->addLayout(grid);
+  layout->addWidget(tutorial);
+}
+
+void StartMenu::start_companion(int tile_type) {
+  const std::string program = companion_program(tile_type);
+  if (program.empty() || !QProcess::startDetached(qt(program), {})) {
+    m_prompt.message(format(tess::tr("Unable to run '%s'. Please reinstall Tessellarium!"), program), Icon::error);
+    return;
+  }
+  // The companion takes over; this menu leaves once it had time to appear.
+  setEnabled(false);
+  QTimer::singleShot(3000, this, &QDialog::accept);
+}
+
+void StartMenu::open_tutorial() {
+  const UserState state;
+  const std::filesystem::path guide = user_guide_file(state.get_text("Locale"));
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(guide, error) ||
+      !QDesktopServices::openUrl(QUrl::fromLocalFile(qt(guide.string()))))
+    m_prompt.message(format(tess::tr("Unable to open the User Guide '%s'. Please install the Acrobat PDF Reader or a "
+                               "compatible PDF Reader!"),
+                            guide.string()),
+                     Icon::error);
+}
+
+}  // namespace tess

@@ -1,0 +1,191 @@
+// tessellarium-gui: the desktop program. It applies the interface language,
+// reads the command line (-A, -I, -M, -O) and opens the main window, the
+// start menu or About. A hidden "--screenshots DIR" opens every window in
+// turn and saves a picture of each, for looking at them without clicking.
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <curl/curl.h>
+
+#include "app/app_options.hpp"
+#include "app/update_check_worker.hpp"
+#include "base/prompt.hpp"
+#include "base/text.hpp"
+#include "output/mosaic_saver.hpp"
+#include "settings/configuration.hpp"
+#include "settings/user_state.hpp"
+#include "tilelist/foto_info.hpp"
+#include "ui/main_window.hpp"
+#include "ui/picture_view.hpp"
+#include "ui/property_editor.hpp"
+#include "ui/qt_prompt.hpp"
+#include "ui/windows.hpp"
+#include "video/clip_frames.hpp"
+
+namespace tess {
+namespace {
+
+bool save_grab(QWidget& widget, const QString& folder, const QString& name) {
+  QCoreApplication::processEvents();
+  return widget.grab().save(QDir(folder).filePath(name + QStringLiteral(".png")));
+}
+
+// Runs `open` (a window entry that blocks until its window closes), grabs the
+// modal window it shows once it has settled and closes it again.
+void grab_modal(const QString& folder, const QString& name, const std::function<void()>& open) {
+  QElapsedTimer seen;
+  QWidget* shown = nullptr;
+  QTimer poll;
+  poll.setInterval(100);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr) return;
+    if (modal != shown) {
+      shown = modal;
+      seen.start();
+      return;
+    }
+    if (seen.elapsed() < 400) return;
+    modal->grab().save(QDir(folder).filePath(name + QStringLiteral(".png")));
+    // Any window it opened on top is grabbed under its own name next.
+    QMetaObject::invokeMethod(modal, "reject", Qt::QueuedConnection);
+    shown = nullptr;
+  });
+  poll.start();
+  open();
+  poll.stop();
+}
+
+int take_screenshots(const QString& folder, QtPrompt& prompt, const ConfigFile& config) {
+  QDir().mkpath(folder);
+  const UserState state(config);
+  int failures = 0;
+
+  MainWindow window(prompt, config);
+  prompt.set_parent(&window);
+  window.resize(1280, 800);
+  window.show();
+  QCoreApplication::processEvents();
+  if (!window.grab().save(QDir(folder).filePath(QStringLiteral("main_window.png")))) ++failures;
+
+  {
+    MoreOptionsDialog more(&window, window.parameters(), &state, prompt, {});
+    more.show();
+    if (!save_grab(more, folder, QStringLiteral("more_options"))) ++failures;
+  }
+  {
+    // A preview-like picture: a soft diagonal gradient.
+    std::vector<std::uint32_t> pixels(480 * 320);
+    for (int y = 0; y < 320; ++y)
+      for (int x = 0; x < 480; ++x)
+        pixels[static_cast<std::size_t>(y) * 480 + static_cast<std::size_t>(x)] =
+            static_cast<std::uint32_t>(x * 255 / 480) | static_cast<std::uint32_t>(y * 255 / 320) << 8 |
+            static_cast<std::uint32_t>(160) << 16;
+    PictureViewDialog view(&window, picture_image({480, 320, pixels.data()}), QString::fromStdString(tr("Mosaic Preview")));
+    view.show();
+    if (!save_grab(view, folder, QStringLiteral("picture_view"))) ++failures;
+  }
+  {
+    StartMenu menu(prompt, &window);
+    menu.show();
+    if (!save_grab(menu, folder, QStringLiteral("start_menu"))) ++failures;
+  }
+
+  // The windows of the other entry functions, each opened as the main window opens it.
+  grab_modal(folder, QStringLiteral("tile_list_window"), [&] {
+    std::string list;
+    run_tile_list_window(&window, list, config, state);
+  });
+  grab_modal(folder, QStringLiteral("split_dialog"), [&] {
+    SplitPieceSize size;
+    run_split_dialog(&window, window.parameters(), 12000, 9000, 300, 225, size);
+  });
+  grab_modal(folder, QStringLiteral("advanced_settings"), [&] {
+    AdvancedOptions options = window.parameters().advanced;
+    run_advanced_settings(&window, options, config);
+  });
+  grab_modal(folder, QStringLiteral("save_settings"), [&] {
+    std::string name;
+    run_save_settings_dialog(&window, name);
+  });
+  grab_modal(folder, QStringLiteral("delete_settings"), [&] {
+    std::string name;
+    run_delete_settings_dialog(&window, name);
+  });
+  grab_modal(folder, QStringLiteral("about"), [&] { show_about_dialog(&window, state); });
+  grab_modal(folder, QStringLiteral("language"), [&] {
+    std::string locale;
+    run_language_dialog(&window, locale);
+  });
+  grab_modal(folder, QStringLiteral("message_box"), [&] {
+    prompt.message(tr("Please load or create a Tile Images List. This List will be used to build the Mosaic."),
+                   Icon::warning);
+  });
+  window.hide();
+  return failures == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
+}
+
+// Takes "--screenshots DIR" out of the arguments.
+QString take_screenshot_option(int& argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) != "--screenshots" || i + 1 >= argc) continue;
+    QString folder = QString::fromLocal8Bit(argv[i + 1]);
+    for (int j = i; j + 2 <= argc; ++j) argv[j] = argv[j + 2];
+    argc -= 2;
+    return folder;
+  }
+  return {};
+}
+
+int run_gui(int argc, char** argv) {
+  const QString screenshots = take_screenshot_option(argc, argv);
+  QApplication app(argc, argv);
+  std::srand(static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
+
+  // The language comes first: every text after this is translated.
+  const ConfigFile config;
+  const UserState state(config);
+  apply_language(state.get_text("Locale"));
+  curl_global_init(CURL_GLOBAL_ALL);
+  // Clips in Tile Images Lists are read by the video layer.
+  set_clip_reader(read_clip_sample);
+
+  QtPrompt prompt(nullptr, &state);
+  set_process_prompt(&prompt);
+  const CommandLine line = parse_command_line(join_arguments(argc - 1, argv + 1));
+
+  int status = EXIT_SUCCESS;
+  if (!screenshots.isEmpty()) {
+    status = take_screenshots(screenshots, prompt, config);
+  } else if (line.start_menu) {
+    StartMenu menu(prompt);
+    prompt.set_parent(&menu);
+    menu.exec();
+  } else if (line.about) {
+    show_about_dialog(nullptr, state);
+  } else {
+    MainWindow window(prompt, config, {line.main_image, line.output});
+    prompt.set_parent(&window);
+    window.set_update_check(
+        [&window, &config, &prompt](bool manual) { start_update_check(&window, config, prompt, manual); });
+    window.exec();
+  }
+  set_process_prompt(nullptr);
+  curl_global_cleanup();
+  return status;
+}
+
+}  // namespace
+}  // namespace tess
+
+int main(int argc, char** argv) { return tess::run_gui(argc, argv); }

@@ -1,0 +1,1096 @@
+#include "ui/main_window.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "base/paths.hpp"
+#include "base/prompt.hpp"
+#include "base/text.hpp"
+#include "engine/pattern_generator.hpp"
+#include "engine/placement.hpp"
+#include "engine/run_threads.hpp"
+#include "images/exif.hpp"
+#include "images/foto.hpp"
+#include "output/mosaic_saver.hpp"
+#include "output/run_outputs.hpp"
+#include "output/size_checks.hpp"
+#include "settings/keyword_table.hpp"
+#include "settings/summary.hpp"
+#include "settings/units.hpp"
+#include "tilelist/list_file.hpp"
+#include "ui/advanced_settings_window.hpp"
+#include "ui/icons.hpp"
+#include "ui/language_dialog.hpp"
+#include "ui/property_editor.hpp"
+#include "ui/settings_dialogs.hpp"
+#include "ui/windows.hpp"
+
+#define N_(text) text
+
+namespace tess {
+namespace {
+
+QString qt(const std::string& text) { return QString::fromStdString(text); }
+
+constexpr std::size_t kLargeListImages = 50000;
+constexpr const char* kMainImageKind = "ImageArchive";
+constexpr const char* kTileListKind = "ImageList";
+
+// Patterns as the box offers them: the landscape rows, the portrait rows,
+// then parquet, mixed and the staggered mixed forms.
+const std::vector<PatternCode>& offered_patterns() {
+  static const std::vector<PatternCode> patterns = [] {
+    std::vector<PatternCode> order = {kPatternLandscape,      kPatternLandscape2Rows, kPatternLandscape3Rows,
+                                      kPatternLandscape5Rows, kPatternLandscape7Rows, kPatternLandscape10Rows,
+                                      kPatternPortrait,       kPatternPortrait2Rows,  kPatternPortrait3Rows,
+                                      kPatternPortrait5Rows};
+    for (PatternCode p = kPatternParquet1to1; p <= kPatternParquet1to5; ++p) order.push_back(p);
+    for (PatternCode p = kPatternMixed1to1; p <= kPatternMixedB5to1; ++p) order.push_back(p);
+    return order;
+  }();
+  return patterns;
+}
+
+struct VariantChoice {
+  TileVariantFlags flag;
+  const char* label;
+};
+const VariantChoice kVariantChoices[] = {
+    {kVariantOriginal, N_("Original")},         {kVariantMirror, N_("Mirror")},
+    {kVariantFlipVertically, N_("Flip Vertically")}, {kVariantRotated180, N_("Rotated 180°")},
+    {kVariantRotated90, N_("Rotated 90°")},     {kVariantRotated270, N_("Rotated 270°")},
+};
+
+struct AdaptChoice {
+  std::int32_t value;
+  const char* label;
+};
+// The three stored adaptations; the report names them the same way.
+const AdaptChoice kAdaptChoices[] = {
+    {kAdaptNo, N_("Original")}, {kAdaptTileSize, N_("Adapt Tile")}, {kAdaptMosaicSize, N_("Adapt Mosaic")}};
+
+constexpr const char* kUnlimitedTimes = N_("unlimited times");
+constexpr const char* kNoDuplicates = N_("no duplicates");
+
+QToolButton* picture_button(ButtonPicture picture, const std::string& text) {
+  auto* button = new QToolButton;
+  button->setIcon(button_icon(picture));
+  button->setIconSize(QSize(24, 24));
+  button->setText(qt(text));
+  button->setAccessibleName(qt(text));
+  button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+  button->setAutoRaise(false);
+  return button;
+}
+
+QString file_name_of(const std::string& path) { return qt(std::filesystem::path(path).filename().string()); }
+
+}  // namespace
+
+// ---- free helpers ---------------------------------------------------------------
+
+ShellActions desktop_shell_actions() {
+  ShellActions actions;
+  actions.beep = [] { QApplication::beep(); };
+  actions.open_path = [](const std::string& path) {
+    return !path.empty() && QDesktopServices::openUrl(QUrl::fromLocalFile(qt(path)));
+  };
+  return actions;
+}
+
+std::filesystem::path user_guide_file(const std::string& locale) {
+  // A guide in the user's language when the data folder has one, else the English one.
+  if (!locale.empty()) {
+    const std::filesystem::path translated = data_folder() / "guide" / ("index-" + locale + ".html");
+    std::error_code error;
+    if (std::filesystem::is_regular_file(translated, error)) return translated;
+  }
+  return data_folder() / "guide" / "index.html";
+}
+
+std::filesystem::path example_list_file() { return data_folder() / "example" / "example.tzc"; }
+
+bool read_main_image_size(const std::string& path, int& width, int& height) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return false;
+  if (!Foto::read_size(path, width, height) || width <= 0 || height <= 0) return false;
+  JpegHeader header;
+  if (Foto::read_header(path, header) && exif_integer_tag(path, kExifTagOrientation, 0, 1, 8, 1) >= 5)
+    std::swap(width, height);  // orientations 5 to 8 turn by a quarter
+  return true;
+}
+
+// ---- construction ------------------------------------------------------------------
+
+MainWindow::MainWindow(Prompt& prompt, ConfigFile config, MainWindowOptions options, QWidget* parent)
+    : QDialog(parent),
+      m_prompt(prompt),
+      m_config(std::move(config)),
+      m_state(m_config),
+      m_options(std::move(options)),
+      m_shell(desktop_shell_actions()),
+      m_params(MosaicParameters::created(m_config.read())),
+      m_builder(prompt),
+      m_controller(m_builder, RunController::FinalActions{
+                                  [this] {
+                                    if (m_shell.beep) m_shell.beep();
+                                  },
+                                  [this](const std::string& folder) {
+                                    if (m_shell.open_path) m_shell.open_path(folder);
+                                  },
+                                  [this](const std::string& page) {
+                                    if (m_shell.open_path) m_shell.open_path(page);
+                                  }}) {
+  setObjectName(QStringLiteral("MainWindow"));
+  setWindowTitle(QStringLiteral("Tessellarium"));
+  setWindowFlags(Qt::Window | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+  setSizeGripEnabled(true);
+  build_ui();
+  // Enter confirms the box being edited; it never starts a run or opens a window.
+  for (QPushButton* button : findChildren<QPushButton*>()) {
+    button->setAutoDefault(false);
+    button->setDefault(false);
+  }
+
+  // Opening: the settings, the main image of the command line, a list.
+  const IniFile settings = m_settings.read();
+  fill_settings_list({}, startup_settings_code(settings));
+  load_selected_settings();
+  if (!m_options.main_image.empty()) add_main_images({m_options.main_image});
+  if (m_list.path().empty()) {
+    std::error_code error;
+    if (std::filesystem::is_regular_file(example_list_file(), error)) load_tile_list(example_list_file().string());
+  }
+  refresh_fields();
+  refresh_summary();
+  apply_tool_tips();
+
+  m_timer = new QTimer(this);
+  m_timer->setInterval(RunController::kPollIntervalMs);
+  connect(m_timer, &QTimer::timeout, this, &MainWindow::tick);
+  m_timer->start();
+  resize(1180, 720);
+}
+
+MainWindow::~MainWindow() {
+  m_timer->stop();
+  // The worker may be waiting for an answer on this thread: keep serving
+  // events until it has seen the stop request and ended.
+  if (m_controller.running()) {
+    m_builder.request_stop();
+    while (m_controller.running()) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  m_controller.wait();
+  save_auto_settings();
+}
+
+void MainWindow::build_ui() {
+  auto* left = new QVBoxLayout;
+  left->addWidget(build_settings_box());
+  left->addWidget(build_images_box(), 1);
+  left->addWidget(build_list_box());
+
+  auto* columns = new QHBoxLayout;
+  columns->addLayout(left, 4);
+  columns->addWidget(build_parameters_box(), 4);
+  columns->addWidget(build_summary_box(), 4);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(columns, 1);
+  layout->addWidget(build_run_bar());
+}
+
+QWidget* MainWindow::build_settings_box() {
+  auto* box = new QGroupBox(qt(tess::tr("Mosaic Settings")));
+  m_settings_box = new QComboBox;
+  m_settings_box->setObjectName(QStringLiteral("settingsList"));
+  m_settings_box->setAccessibleName(qt(tess::tr("Mosaic Settings")));
+  connect(m_settings_box, &QComboBox::activated, this, [this] {
+    load_selected_settings();
+    refresh_fields();
+    refresh_summary();
+  });
+  set_help(m_settings_box, tess::tr("Choose saved or automatic Mosaic Settings: they are loaded at once."));
+
+  auto* load = picture_button(ButtonPicture::settings_load, tess::tr("Load Settings"));
+  load->setObjectName(QStringLiteral("settingsLoad"));
+  set_help(load, tess::tr("Load again the selected Mosaic Settings."));
+  connect(load, &QToolButton::clicked, this, [this] {
+    load_selected_settings();
+    refresh_fields();
+    refresh_summary();
+  });
+  auto* save = picture_button(ButtonPicture::settings_add, tess::tr("Save Settings"));
+  save->setObjectName(QStringLiteral("settingsSave"));
+  set_help(save, tess::tr("Save the current Mosaic Settings under a name."));
+  connect(save, &QToolButton::clicked, this, &MainWindow::save_settings);
+  m_settings_delete = picture_button(ButtonPicture::settings_remove, tess::tr("Delete Settings"));
+  m_settings_delete->setObjectName(QStringLiteral("settingsDelete"));
+  set_help(m_settings_delete, tess::tr("Delete the selected Mosaic Settings."));
+  connect(m_settings_delete, &QToolButton::clicked, this, &MainWindow::delete_settings);
+
+  auto* row = new QHBoxLayout(box);
+  row->addWidget(m_settings_box, 1);
+  row->addWidget(load);
+  row->addWidget(save);
+  row->addWidget(m_settings_delete);
+  m_idle_only.insert(m_idle_only.end(), {m_settings_box, static_cast<QWidget*>(load), m_settings_delete});
+  return box;
+}
+
+QWidget* MainWindow::build_images_box() {
+  auto* box = new QGroupBox(qt(tess::tr("Main Images")));
+  m_images_list = new QListWidget;
+  m_images_list->setObjectName(QStringLiteral("mainImages"));
+  m_images_list->setAccessibleName(qt(tess::tr("Main Images")));
+  m_images_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  set_help(m_images_list, tess::tr("The Main Images: one Mosaic is created for every image of the list."));
+
+  auto* add = picture_button(ButtonPicture::image_add, tess::tr("Add Main Image"));
+  add->setObjectName(QStringLiteral("imageAdd"));
+  set_help(add, tess::tr("Please add an Image using the + button"));
+  connect(add, &QToolButton::clicked, this, &MainWindow::choose_main_images);
+  auto* remove = picture_button(ButtonPicture::image_remove, tess::tr("Remove Main Image"));
+  remove->setObjectName(QStringLiteral("imageRemove"));
+  set_help(remove, tess::tr("Remove the selected Main Images from the list."));
+  connect(remove, &QToolButton::clicked, this, &MainWindow::remove_main_image);
+  auto* clear = picture_button(ButtonPicture::image_remove_all, tess::tr("Remove All Main Images"));
+  clear->setObjectName(QStringLiteral("imageRemoveAll"));
+  set_help(clear, tess::tr("Remove all the Main Images from the list."));
+  connect(clear, &QToolButton::clicked, this, &MainWindow::remove_all_main_images);
+
+  auto* buttons = new QVBoxLayout;
+  buttons->addWidget(add);
+  buttons->addWidget(remove);
+  buttons->addWidget(clear);
+  buttons->addStretch(1);
+  auto* row = new QHBoxLayout(box);
+  row->addWidget(m_images_list, 1);
+  row->addLayout(buttons);
+  m_idle_only.insert(m_idle_only.end(), {static_cast<QWidget*>(add), remove, clear});
+  return box;
+}
+
+QWidget* MainWindow::build_list_box() {
+  auto* box = new QGroupBox(qt(tess::tr("Tile Images List")));
+  auto* button = new QPushButton(button_icon(ButtonPicture::tile_images), qt(tess::tr("&Tile Images List...")));
+  button->setObjectName(QStringLiteral("tileListButton"));
+  button->setIconSize(QSize(32, 32));
+  set_help(button, tess::tr("Please load or create a Tile Images List. This List will be used to build the Mosaic."));
+  connect(button, &QPushButton::clicked, this, &MainWindow::open_tile_list_window);
+  m_list_path = new QLabel;
+  m_list_path->setObjectName(QStringLiteral("tileListPath"));
+  m_list_path->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  m_list_path->setWordWrap(true);
+  m_list_type = new QLabel;
+  m_list_type->setObjectName(QStringLiteral("listType"));
+  auto* layout = new QVBoxLayout(box);
+  layout->addWidget(button);
+  layout->addWidget(m_list_path);
+  layout->addWidget(m_list_type);
+  m_idle_only.push_back(button);
+  return box;
+}
+
+QWidget* MainWindow::build_parameters_box() {
+  auto* box = new QGroupBox(qt(tess::tr("Mosaic Parameters")));
+  auto* form = new QFormLayout(box);
+  form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+  form->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  const auto add = [this, form](const char* label, QWidget* field, const char* name, const std::string& help) {
+    field->setObjectName(QString::fromLatin1(name));
+    auto* text = new QLabel(qt(tess::tr(label)));
+    text->setBuddy(field);
+    form->addRow(text, field);
+    set_help(field, help);
+    m_idle_only.push_back(field);
+  };
+  // Free-text boxes are read when the user confirms them or leaves them.
+  const auto confirm = [this](QLineEdit* edit, std::function<bool(const QString&)> apply) {
+    m_text_fields.emplace_back(edit, apply);
+    connect(edit, &QLineEdit::editingFinished, this, [this, edit, apply] {
+      if (apply_field(edit, apply)) refresh_summary();
+    });
+  };
+
+  m_mosaic_size = new QComboBox;
+  m_mosaic_size->setEditable(true);
+  m_mosaic_size->setInsertPolicy(QComboBox::NoInsert);
+  for (const SizePreset& preset : mosaic_size_presets()) m_mosaic_size->addItem(qt(preset.text()));
+  connect(m_mosaic_size, &QComboBox::activated, this, [this](int index) {
+    const auto& presets = mosaic_size_presets();
+    if (index < 0 || index >= static_cast<int>(presets.size())) return;
+    if (presets[static_cast<std::size_t>(index)].size.is_set()) {
+      m_params.mosaic_size = presets[static_cast<std::size_t>(index)].size;
+      refresh_summary();
+    } else {
+      // A free entry: the user types the numbers over the placeholder.
+      m_mosaic_size->lineEdit()->selectAll();
+      m_mosaic_size->setFocus();
+    }
+  });
+  const auto apply_size = [this](const QString& text) { return apply_mosaic_size(text); };
+  m_text_fields.emplace_back(m_mosaic_size, apply_size);
+  connect(m_mosaic_size->lineEdit(), &QLineEdit::editingFinished, this, [this, apply_size] {
+    if (apply_field(m_mosaic_size, apply_size)) refresh_summary();
+  });
+  add(N_("Mosaic Size:"), m_mosaic_size, "mosaicSize",
+      tess::tr("The maximum size of the Mosaic, for example 42 x 29 cm, 20 inch, 100 megapixel or 50 tiles."));
+
+  m_resolution = new QLineEdit;
+  confirm(m_resolution, [this](const QString& text) {
+    ParameterField field = kResolutionField;
+    field.current = m_params.resolution;
+    if (!parse_field(field, text.toStdString())) return false;
+    m_params.resolution = field.current;
+    return true;
+  });
+  add(N_("Resolution:"), m_resolution, "resolution", tess::tr("The print resolution, for example 300 PPI."));
+
+  m_tile_size = new QLineEdit;
+  confirm(m_tile_size, [this](const QString& text) {
+    ParameterField field = kTileSizeField;
+    field.current = m_params.tile_size;
+    if (!parse_field(field, text.toStdString())) return false;
+    m_params.tile_size = field.current;
+    return true;
+  });
+  add(N_("Tile Size:"), m_tile_size, "tileSize",
+      tess::tr("The size of every tile, for example 40 tiles x row, 2000 tiles, 2 cm or 100 pixels."));
+
+  m_pattern = new QComboBox;
+  for (PatternCode pattern : offered_patterns())
+    m_pattern->addItem(qt(tess::tr(pattern_keywords().keyword_of(pattern))), pattern);
+  m_pattern->setMaxVisibleItems(16);
+  connect(m_pattern, &QComboBox::activated, this, [this] {
+    m_params.pattern = m_pattern->currentData().toInt();
+    refresh_summary();
+  });
+  add(N_("Tile Pattern:"), m_pattern, "pattern",
+      tess::tr("How the tiles are laid out: rows of landscape or portrait tiles, parquet or mixed rows."));
+
+  m_adaptation = new QComboBox;
+  for (const AdaptChoice& choice : kAdaptChoices) m_adaptation->addItem(qt(tess::tr(choice.label)), choice.value);
+  connect(m_adaptation, &QComboBox::activated, this, [this] {
+    m_params.tile_adaptation = m_adaptation->currentData().toInt();
+    refresh_summary();
+  });
+  add(N_("Tile Adaptation:"), m_adaptation, "tileAdapt",
+      tess::tr("Adapt Mosaic shrinks the Mosaic to whole tiles; Adapt Tile fits the tiles into the Mosaic size."));
+
+  m_duplication = new QComboBox;
+  m_duplication->setEditable(true);
+  m_duplication->setInsertPolicy(QComboBox::NoInsert);
+  m_duplication->addItems({qt(tess::tr(kUnlimitedTimes)), qt(tess::tr(kNoDuplicates))});
+  const auto apply_duplication = [this](const QString& text) {
+    if (text.trimmed().compare(qt(tess::tr(kUnlimitedTimes)), Qt::CaseInsensitive) == 0) {
+      m_params.tile_duplication = 0;
+      return true;
+    }
+    if (text.trimmed().compare(qt(tess::tr(kNoDuplicates)), Qt::CaseInsensitive) == 0) {
+      m_params.tile_duplication = 1;
+      return true;
+    }
+    ParameterField field = kTileDuplicationField;
+    if (!parse_field(field, text.toStdString())) return false;
+    m_params.tile_duplication = static_cast<std::int32_t>(field.current.value);
+    return true;
+  };
+  m_text_fields.emplace_back(m_duplication, apply_duplication);
+  connect(m_duplication, &QComboBox::activated, this, [this, apply_duplication] {
+    if (apply_field(m_duplication, apply_duplication)) refresh_summary();
+  });
+  connect(m_duplication->lineEdit(), &QLineEdit::editingFinished, this, [this, apply_duplication] {
+    if (apply_field(m_duplication, apply_duplication)) refresh_summary();
+  });
+  add(N_("Duplicates:"), m_duplication, "tileDuplication",
+      tess::tr("How many times the same image may be used as a tile."));
+
+  m_spacing = new QLineEdit;
+  confirm(m_spacing, [this](const QString& text) {
+    ParameterField field = kDuplicateSpacingField;
+    if (!parse_field(field, text.toStdString())) return false;
+    m_params.duplicate_spacing = static_cast<std::int32_t>(field.current.value);
+    return true;
+  });
+  add(N_("Duplicate Spacing:"), m_spacing, "duplicateSpacing",
+      tess::tr("The minimum distance, in tiles, between two uses of the same image."));
+
+  m_colour_change = new QComboBox;
+  m_colour_change->setEditable(true);
+  m_colour_change->setInsertPolicy(QComboBox::NoInsert);
+  for (int percent = 10; percent <= 60; percent += 10)
+    m_colour_change->addItem(qt(format_value(percent, kUnitPercent)));
+  const auto apply_colour_change = [this](const QString& text) {
+    ParameterField field = kColourChangeField;
+    if (!parse_field(field, text.toStdString())) return false;
+    m_params.colour_change = static_cast<std::int32_t>(field.current.value);
+    return true;
+  };
+  m_text_fields.emplace_back(m_colour_change, apply_colour_change);
+  connect(m_colour_change, &QComboBox::activated, this, [this, apply_colour_change] {
+    if (apply_field(m_colour_change, apply_colour_change)) refresh_summary();
+  });
+  connect(m_colour_change->lineEdit(), &QLineEdit::editingFinished, this, [this, apply_colour_change] {
+    if (apply_field(m_colour_change, apply_colour_change)) refresh_summary();
+  });
+  add(N_("Color Change:"), m_colour_change, "colorChange",
+      tess::tr("How much the colors of every tile may be changed to match the Main Image."));
+
+  m_half_tiles = new QLineEdit;
+  confirm(m_half_tiles, [this](const QString& text) {
+    ParameterField field = kTileShareField;
+    if (!parse_field(field, text.toStdString())) return false;
+    m_params.half_tiles = static_cast<std::int32_t>(field.current.value);
+    return true;
+  });
+  add(N_("Half Tiles:"), m_half_tiles, "halfTiles", tess::tr("The share of tiles split into two halves, 0% to 80%."));
+  m_quarter_tiles = new QLineEdit;
+  confirm(m_quarter_tiles, [this](const QString& text) {
+    ParameterField field = kTileShareField;
+    if (!parse_field(field, text.toStdString())) return false;
+    m_params.quarter_tiles = static_cast<std::int32_t>(field.current.value);
+    return true;
+  });
+  add(N_("Quarter Tiles:"), m_quarter_tiles, "quarterTiles",
+      tess::tr("The share of tiles split into four quarters, 0% to 80%."));
+
+  m_variants = new QToolButton;
+  m_variants->setPopupMode(QToolButton::InstantPopup);
+  m_variants->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  m_variants->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  auto* menu = new QMenu(m_variants);
+  for (const VariantChoice& choice : kVariantChoices) {
+    QAction* action = menu->addAction(qt(tess::tr(choice.label)));
+    action->setCheckable(true);
+    action->setData(choice.flag);
+    connect(action, &QAction::toggled, this, [this, flag = choice.flag](bool on) {
+      m_params.tile_variants = on ? (m_params.tile_variants | flag) : (m_params.tile_variants & ~flag);
+      refresh_variants_button();
+      refresh_summary();
+    });
+  }
+  m_variants->setMenu(menu);
+  add(N_("Tile Variants:"), m_variants, "tileVariants",
+      tess::tr("Which mirrored and rotated variants of every image may be used as tiles."));
+
+  m_format = new QComboBox;
+  for (OutputFormatCode format : offered_formats()) m_format->addItem(qt(format_label(format)), format);
+  connect(m_format, &QComboBox::activated, this, [this] {
+    m_params.output_format = m_format->currentData().toInt();
+    refresh_summary();
+  });
+  add(N_("File Format:"), m_format, "fileFormat",
+      tess::tr("Specify the File Format of the saved Mosaic: JPEG, TIFF, PSD, BMP, etc."));
+  return box;
+}
+
+QWidget* MainWindow::build_summary_box() {
+  auto* box = new QGroupBox(qt(tess::tr("Summary")));
+  m_summary = new QLabel;
+  m_summary->setObjectName(QStringLiteral("summary"));
+  m_summary->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+  m_summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  m_summary->setWordWrap(true);
+  m_tile_type = new QLabel;
+  m_tile_type->setObjectName(QStringLiteral("tileType"));
+  m_validation = new QLabel;
+  m_validation->setObjectName(QStringLiteral("validation"));
+  m_validation->setWordWrap(true);
+  QFont bold = m_validation->font();
+  bold.setBold(true);
+  m_validation->setFont(bold);
+  auto* layout = new QVBoxLayout(box);
+  layout->addWidget(m_summary);
+  layout->addWidget(m_tile_type);
+  layout->addStretch(1);
+  layout->addWidget(m_validation);
+  return box;
+}
+
+QWidget* MainWindow::build_run_bar() {
+  auto* bar = new QWidget;
+  m_progress = new QProgressBar;
+  m_progress->setObjectName(QStringLiteral("progressBar"));
+  m_progress->setRange(0, 10000);
+  m_progress->setTextVisible(false);
+  m_status = new QLabel;
+  m_status->setObjectName(QStringLiteral("progressText"));
+  m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+  auto* more = new QPushButton(button_icon(ButtonPicture::options), qt(tess::tr("More &Options...")));
+  more->setObjectName(QStringLiteral("moreOptions"));
+  set_help(more, tess::tr("More Options: processing, image comparison, output format and location, RezIroriz and "
+                    "the advanced settings."));
+  connect(more, &QPushButton::clicked, this, &MainWindow::open_more_options);
+  auto* help = picture_button(ButtonPicture::help, tess::tr("Help"));
+  help->setObjectName(QStringLiteral("helpButton"));
+  set_help(help, tess::tr("Open the User Guide."));
+  connect(help, &QToolButton::clicked, this, &MainWindow::open_help);
+  auto* language = picture_button(ButtonPicture::language, tess::tr("Language"));
+  language->setObjectName(QStringLiteral("languageButton"));
+  set_help(language, tess::tr("Select your prefered language:"));
+  connect(language, &QToolButton::clicked, this, &MainWindow::open_language);
+  auto* about = picture_button(ButtonPicture::about, tess::tr("About"));
+  about->setObjectName(QStringLiteral("aboutButton"));
+  set_help(about, format(tess::tr("About %s"), "Tessellarium"));
+  connect(about, &QToolButton::clicked, this, &MainWindow::open_about);
+
+  m_mosaic_button = new QPushButton(button_icon(ButtonPicture::create_mosaic), qt(tess::tr("&Mosaic")));
+  m_mosaic_button->setObjectName(QStringLiteral("mosaicButton"));
+  m_mosaic_button->setIconSize(QSize(32, 32));
+  m_mosaic_button->setCheckable(true);
+  m_mosaic_button->setMinimumWidth(160);
+  QFont font = m_mosaic_button->font();
+  font.setBold(true);
+  m_mosaic_button->setFont(font);
+  set_help(m_mosaic_button, tess::tr("Build the Mosaic. While a Mosaic is being built, press again to stop it."));
+  // The button's checked look mirrors the run; a click never toggles it itself.
+  connect(m_mosaic_button, &QPushButton::clicked, this, [this] {
+    m_mosaic_button->setChecked(m_run_active);
+    mosaic_clicked();
+  });
+
+  auto* progress = new QVBoxLayout;
+  progress->addWidget(m_progress);
+  progress->addWidget(m_status);
+  auto* row = new QHBoxLayout(bar);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->addWidget(more);
+  row->addWidget(help);
+  row->addWidget(language);
+  row->addWidget(about);
+  row->addLayout(progress, 1);
+  row->addWidget(m_mosaic_button);
+  m_idle_only.push_back(more);
+  return bar;
+}
+
+void MainWindow::set_help(QWidget* widget, const std::string& help) {
+  widget->setProperty("help", qt(help));
+  if (widget->accessibleDescription().isEmpty()) widget->setAccessibleDescription(qt(help));
+}
+
+void MainWindow::apply_tool_tips() {
+  const bool on = m_state.get_int("ShowToolTips", 1) != 0;
+  for (QWidget* widget : findChildren<QWidget*>()) {
+    const QVariant help = widget->property("help");
+    if (help.isValid()) widget->setToolTip(on ? help.toString() : QString());
+  }
+}
+
+// ---- settings ----------------------------------------------------------------------
+
+void MainWindow::fill_settings_list(const std::string& select_name, SettingsEntryCode select_code) {
+  m_entries = settings_entries(m_settings.read());
+  m_settings_box->clear();
+  int selected = -1;
+  for (std::size_t i = 0; i < m_entries.size(); ++i) {
+    m_settings_box->addItem(qt(m_entries[i].name));
+    const bool match = select_name.empty() ? m_entries[i].code == select_code && select_code != kSettingsUser
+                                           : m_entries[i].name == select_name;
+    if (match && selected < 0) selected = static_cast<int>(i);
+  }
+  if (selected < 0) {
+    for (std::size_t i = 0; i < m_entries.size(); ++i)
+      if (m_entries[i].code == kSettingsDefault) selected = static_cast<int>(i);
+  }
+  m_settings_box->setCurrentIndex(std::max(selected, 0));
+}
+
+void MainWindow::load_selected_settings() {
+  const int index = m_settings_box->currentIndex();
+  if (index < 0 || index >= static_cast<int>(m_entries.size())) return;
+  const SettingsEntry& entry = m_entries[static_cast<std::size_t>(index)];
+  const SettingsLoad load =
+      load_settings_entry(entry, m_settings.read(), m_params, list_counts(), m_config.read(), m_prompt);
+  if (load.loaded && !load.tile_list.empty() && load.tile_list != m_list.path()) load_tile_list(load.tile_list);
+  m_settings_delete->setEnabled(entry.code == kSettingsUser && !m_run_active);
+}
+
+bool MainWindow::select_settings(const std::string& name) {
+  const int index = m_settings_box->findText(qt(name));
+  if (index < 0) return false;
+  m_settings_box->setCurrentIndex(index);
+  load_selected_settings();
+  refresh_fields();
+  refresh_summary();
+  return true;
+}
+
+QStringList MainWindow::settings_names() const {
+  QStringList names;
+  for (int i = 0; i < m_settings_box->count(); ++i) names << m_settings_box->itemText(i);
+  return names;
+}
+
+void MainWindow::save_settings() {
+  if (!commit_fields()) return;
+  std::string name;
+  const int index = m_settings_box->currentIndex();
+  if (index >= 0 && index < static_cast<int>(m_entries.size()))
+    name = m_entries[static_cast<std::size_t>(index)].name;  // proposed when it is the user's own
+  if (!run_save_settings_dialog(this, m_settings, m_params, m_list.path(), m_prompt, name)) return;
+  fill_settings_list(name, kSettingsUser);
+  m_settings_delete->setEnabled(true);
+}
+
+void MainWindow::delete_settings() {
+  std::string name;
+  const int index = m_settings_box->currentIndex();
+  if (index >= 0 && index < static_cast<int>(m_entries.size())) name = m_entries[static_cast<std::size_t>(index)].name;
+  if (!run_delete_settings_dialog(this, m_settings, m_prompt, name)) return;
+  fill_settings_list({}, kSettingsDefault);
+  m_settings_delete->setEnabled(false);
+}
+
+void MainWindow::save_auto_settings() {
+  if (m_auto_saved) return;
+  m_auto_saved = true;
+  m_settings.save(kAutoSaveSection, m_params, m_list.path(), true);
+}
+
+// ---- images and list --------------------------------------------------------------------
+
+void MainWindow::choose_main_images() {
+  FileRequest request;
+  request.caption = tess::tr("Select a JPG/PNG image");
+  request.kind = kMainImageKind;
+  request.filter = tess::tr("Image") + " (*.jpg *.jpeg *.jpe *.png *.JPG *.JPEG *.PNG)";
+  request.multiple = true;
+  const std::vector<std::string> files = m_prompt.choose_files(request);
+  if (!files.empty()) add_main_images(files);
+}
+
+void MainWindow::add_main_images(const std::vector<std::string>& files) {
+  for (const std::string& file : files) {
+    int w = 0, h = 0;
+    if (!read_main_image_size(file, w, h)) {
+      m_prompt.message(format(tess::tr("Unable to load the image '%s'"), file), Icon::error);
+      continue;
+    }
+    if (std::find(m_images.begin(), m_images.end(), file) == m_images.end()) m_images.push_back(file);
+  }
+  refresh_main_images();
+}
+
+void MainWindow::remove_main_image() {
+  std::vector<int> rows;
+  for (QListWidgetItem* item : m_images_list->selectedItems()) rows.push_back(m_images_list->row(item));
+  if (rows.empty() && m_images_list->currentRow() >= 0) rows.push_back(m_images_list->currentRow());
+  std::sort(rows.rbegin(), rows.rend());
+  for (int row : rows)
+    if (row >= 0 && row < static_cast<int>(m_images.size())) m_images.erase(m_images.begin() + row);
+  refresh_main_images();
+}
+
+void MainWindow::remove_all_main_images() {
+  m_images.clear();
+  refresh_main_images();
+}
+
+void MainWindow::refresh_main_images() {
+  m_images_list->clear();
+  for (const std::string& image : m_images) {
+    auto* item = new QListWidgetItem(file_name_of(image), m_images_list);
+    item->setToolTip(qt(image));
+  }
+  m_image_width = m_image_height = 0;
+  if (!m_images.empty()) read_main_image_size(m_images.front(), m_image_width, m_image_height);
+  refresh_summary();
+}
+
+bool MainWindow::load_tile_list(const std::string& file) {
+  TileImageList list;
+  ListLoadResult result = ListLoadResult::unreadable;
+  std::error_code error;
+  std::filesystem::path path = std::filesystem::absolute(file, error);
+  if (error) path = file;
+  load_list_file(list, path, m_prompt, &result);
+  if (result != ListLoadResult::loaded) {
+    // A refused file was reported with its reason already.
+    if (result == ListLoadResult::unreadable) m_prompt.message(tess::tr("Error while reading the Images List!"), Icon::error);
+    return false;
+  }
+  list.group_variants(m_params.processing);
+  m_list = std::move(list);
+  refresh_summary();
+  return true;
+}
+
+void MainWindow::open_tile_list_window() {
+  std::string path = m_list.path();
+  if (run_tile_list_window(this, path, m_config, m_state) && !path.empty()) load_tile_list(path);
+  refresh_summary();
+}
+
+ListCounts MainWindow::list_counts() const {
+  ListCounts counts;
+  counts.landscape_images = static_cast<std::size_t>(m_list.landscape_images());
+  counts.portrait_images = static_cast<std::size_t>(m_list.portrait_images());
+  counts.landscape_clips = static_cast<std::size_t>(m_list.landscape_clips());
+  counts.portrait_clips = static_cast<std::size_t>(m_list.portrait_clips());
+  counts.total = m_list.entry_count();
+  return counts;
+}
+
+// ---- the other windows ----------------------------------------------------------------
+
+void MainWindow::open_more_options() {
+  if (!commit_fields()) return;
+  PropertyActions actions;
+  actions.check_now = [this] {
+    if (m_update_check) m_update_check(true);
+  };
+  actions.show_advanced = [this](AdvancedOptions& options) {
+    return run_advanced_settings(this, options, m_config, m_prompt);
+  };
+  if (run_more_options(this, m_params, m_state, m_prompt, std::move(actions))) {
+    refresh_fields();
+    refresh_summary();
+    apply_tool_tips();
+  }
+}
+
+void MainWindow::open_help() {
+  const std::filesystem::path guide = user_guide_file(m_state.get_text("Locale"));
+  std::error_code error;
+  const bool opened = std::filesystem::is_regular_file(guide, error) && m_shell.open_path &&
+                      m_shell.open_path(guide.string());
+  if (!opened)
+    m_prompt.message(format(tess::tr("Unable to open the User Guide '%s'. Please install the Acrobat PDF Reader or a "
+                               "compatible PDF Reader!"),
+                            guide.string()),
+                     Icon::error);
+}
+
+void MainWindow::open_language() { run_language_dialog(this, m_config, m_prompt); }
+
+void MainWindow::open_about() { show_about_dialog(this, m_state); }
+
+// ---- parameter boxes -----------------------------------------------------------------------
+
+bool MainWindow::apply_field(QWidget* box, const std::function<bool(const QString&)>& apply) {
+  if (m_reporting) return false;
+  QString text;
+  if (auto* edit = qobject_cast<QLineEdit*>(box))
+    text = edit->text();
+  else if (auto* combo = qobject_cast<QComboBox*>(box))
+    text = combo->currentText();
+  if (apply(text)) return true;
+  // The message takes the focus away; the box gets it back afterwards.
+  m_reporting = true;
+  report_invalid_parameter(m_prompt);
+  m_reporting = false;
+  box->setFocus();
+  if (auto* edit = qobject_cast<QLineEdit*>(box)) edit->selectAll();
+  if (auto* combo = qobject_cast<QComboBox*>(box); combo != nullptr && combo->lineEdit() != nullptr)
+    combo->lineEdit()->selectAll();
+  return false;
+}
+
+bool MainWindow::apply_mosaic_size(const QString& text) {
+  const std::string typed = text.trimmed().toStdString();
+  for (const SizePreset& preset : mosaic_size_presets())
+    if (preset.label != nullptr && preset.size.is_set() && typed == preset.text()) {
+      m_params.mosaic_size = preset.size;
+      return true;
+    }
+  const auto size = parse_size(typed);
+  if (!size || !kMosaicSizeUnits.contains(size->unit) || !is_valid_size_side(size->width) ||
+      !is_valid_size_side(size->height))
+    return false;
+  m_params.mosaic_size = *size;
+  return true;
+}
+
+bool MainWindow::commit_fields() {
+  for (const auto& [box, apply] : m_text_fields)
+    if (!apply_field(box, apply)) return false;
+  refresh_fields();
+  refresh_summary();
+  return true;
+}
+
+void MainWindow::refresh_variants_button() {
+  QStringList names;
+  for (QAction* action : m_variants->menu()->actions()) {
+    const bool on = (m_params.tile_variants & action->data().toInt()) != 0;
+    const QSignalBlocker block(action);
+    action->setChecked(on);
+    if (on) names << action->text();
+  }
+  m_variants->setText(names.isEmpty() ? QStringLiteral("-") : names.join(QStringLiteral(", ")));
+}
+
+void MainWindow::refresh_fields() {
+  // The size box shows a preset's name when the size is one.
+  QString size_text = qt(format_size(m_params.mosaic_size));
+  for (const SizePreset& preset : mosaic_size_presets())
+    if (preset.label != nullptr && preset.size.is_set() && preset.size == m_params.mosaic_size)
+      size_text = qt(preset.text());
+  m_mosaic_size->setEditText(size_text);
+  m_resolution->setText(qt(format_value(m_params.resolution)));
+  m_tile_size->setText(qt(format_value(m_params.tile_size)));
+  if (int index = m_pattern->findData(m_params.pattern); index >= 0) m_pattern->setCurrentIndex(index);
+  if (int index = m_adaptation->findData(m_params.tile_adaptation); index >= 0) m_adaptation->setCurrentIndex(index);
+  m_duplication->setEditText(m_params.tile_duplication == 0   ? qt(tess::tr(kUnlimitedTimes))
+                             : m_params.tile_duplication == 1 ? qt(tess::tr(kNoDuplicates))
+                                                              : qt(format_value(m_params.tile_duplication, kUnitTimes)));
+  m_spacing->setText(qt(format_value(m_params.duplicate_spacing, kUnitTiles)));
+  m_colour_change->setEditText(qt(format_value(m_params.colour_change, kUnitPercent)));
+  m_half_tiles->setText(qt(format_value(m_params.half_tiles, kUnitPercent)));
+  m_quarter_tiles->setText(qt(format_value(m_params.quarter_tiles, kUnitPercent)));
+  refresh_variants_button();
+  int format_index = m_format->findData(m_params.output_format);
+  if (format_index < 0) {
+    m_format->addItem(qt(format_label(m_params.output_format)), m_params.output_format);
+    format_index = m_format->count() - 1;
+  }
+  m_format->setCurrentIndex(format_index);
+}
+
+MosaicLayout MainWindow::current_layout() const {
+  MosaicLayout layout;
+  compute_layout(m_params, m_image_width, m_image_height, layout);
+  return layout;
+}
+
+void MainWindow::refresh_summary() {
+  const MosaicLayout layout = current_layout();
+  const ListCounts counts = list_counts();
+  // Tile counts come from the pattern generator itself, so the summary shows
+  // the cells the run will really build.
+  QStringList lines;
+  for (const std::string& line : summary_lines(m_params, layout, count_layout_cells)) lines << qt(line);
+  m_summary->setText(lines.join('\n'));
+
+  std::int64_t landscape = 0, portrait = 0, total = 0;
+  if (layout.usable() && layout.mask_file == 0) {
+    if (const auto cells = count_pattern_cells(pattern_input(layout, m_params.pattern))) {
+      landscape = cells->landscape;
+      portrait = cells->portrait;
+      total = cells->total;
+    }
+  }
+  m_tile_type->setText(qt(tess::tr("Tile Type:") + " " +
+                          format(tess::tr("%lu(L) + %lu(P) %s"), static_cast<unsigned long>(landscape),
+                                 static_cast<unsigned long>(portrait),
+                                 unit_phrase(kUnitTiles, static_cast<double>(total)))));
+  m_list_type->setText(qt(list_type_line(counts)));
+  m_list_path->setText(m_list.path().empty() ? QStringLiteral("-") : qt(m_list.path()));
+  m_list_path->setToolTip(qt(m_list.path()));
+  m_validation->setText(qt(tess::validation_text(layout, counts)));
+}
+
+QStringList MainWindow::summary_texts() const {
+  QStringList texts = m_summary->text().split('\n');
+  texts << m_tile_type->text() << m_list_type->text() << m_validation->text();
+  return texts;
+}
+
+QString MainWindow::validation_text() const { return m_validation->text(); }
+QString MainWindow::progress_text() const { return m_status->text(); }
+int MainWindow::progress_value() const { return m_progress->value(); }
+
+// ---- the run ---------------------------------------------------------------------------------
+
+void MainWindow::mosaic_clicked() {
+  if (m_controller.running()) {
+    const bool was_stopping = m_builder.stop_requested();
+    m_controller.request_stop();
+    // A stop asked from the button keeps the window open.
+    if (!was_stopping && m_builder.stop_requested()) m_close_after_run = false;
+    return;
+  }
+  if (!commit_fields()) return;
+  MosaicLayout layout;
+  if (!checks_before_run(layout)) return;
+  start_run(layout);
+}
+
+bool MainWindow::checks_before_run(MosaicLayout& layout) {
+  m_save_black_and_white = false;
+  // 1. Very large lists: the offer to turn duplicates off.
+  if (m_list.entry_count() >= kLargeListImages && m_params.duplicate_spacing > 1) {
+    const std::string question =
+        format("%s\n\n%s",
+               tess::tr("When using a very large Tile List then it is suggested to set 'no duplicates' to avoid an out of "
+                  "memory situation."),
+               tess::tr("Do you want to set 'no duplicates'?"));
+    switch (m_prompt.ask(question, Buttons::yes_no_cancel, Answer::cancel, Icon::question)) {
+      case Answer::yes:
+        m_params.duplicate_spacing = 0;
+        m_params.tile_duplication = 1;
+        refresh_fields();
+        refresh_summary();
+        break;
+      case Answer::no:
+        break;
+      default:
+        return false;
+    }
+  }
+  // 2. A layout that can be built, and a size the format can hold.
+  if (!compute_layout(m_params, m_image_width, m_image_height, layout, &m_prompt)) return false;
+  if (!m_params.split_mosaic && layout.mask_file == 0 &&
+      !confirm_mosaic_size(m_params, layout.final_width, layout.final_height, m_prompt))
+    return false;
+  // 3. A Tile Images List.
+  if (m_list.path().empty() || m_list.entry_count() == 0) {
+    m_prompt.message(tess::tr("Please load or create a Tile Images List. This List will be used to build the Mosaic."),
+                     Icon::warning);
+    return false;
+  }
+  // 4. Black-and-white lists.
+  if (m_list.black_and_white()) {
+    switch (m_prompt.ask(tess::tr("Do you want to save the Mosaic in Black&White?"), Buttons::yes_no_cancel, Answer::yes,
+                         Icon::question)) {
+      case Answer::yes:
+        m_save_black_and_white = true;
+        break;
+      case Answer::no:
+        break;
+      default:
+        return false;
+    }
+  }
+  // Whether the list can fill the mosaic.
+  if (layout.mask_file == 0) {
+    FillCheckCounts counts;
+    counts.landscape_tiles = m_list.landscape_images() + m_list.landscape_clips();
+    counts.portrait_tiles = m_list.portrait_images() + m_list.portrait_clips();
+    counts.cells = count_layout_cells(layout, m_params.pattern);
+    pattern_orientations(m_params.pattern, counts.pattern_has_landscape, counts.pattern_has_portrait);
+    const std::string warning = fill_check_text(m_params, counts);
+    if (!warning.empty() &&
+        m_prompt.ask(warning, Buttons::yes_no, Answer::yes, Icon::question) != Answer::yes)
+      return false;
+  }
+  return true;
+}
+
+void MainWindow::start_run(const MosaicLayout& layout) {
+  RunOutputOptions options;
+  if (m_params.split_mosaic) {
+    SplitPieceSize split;
+    if (!run_split_dialog(this, m_params, static_cast<int>(layout.final_width), static_cast<int>(layout.final_height),
+                          static_cast<int>(layout.tile_width), static_cast<int>(layout.tile_height), split))
+      return;
+    options.split = split;
+  }
+  if (!m_settings.save_run_settings(m_params, m_list.path()))
+    m_prompt.message(format(tess::tr("Unable to save file '%s'"), m_settings.path().string()), Icon::error);
+
+  m_builder.parameters = m_params;
+  m_run = MosaicRun{};
+  m_run.main_images = m_images;
+  m_run.threads = configured_thread_count(m_builder.parameters.advanced, m_config);
+  // -O names the file of the command line's image only.
+  if (m_images.size() == 1 && m_images.front() == m_options.main_image) options.output_file = m_options.output_file;
+  options.threads = m_run.threads;
+  options.priority = configured_priority(m_builder.parameters.advanced);
+  options.user_state = &m_state;
+  const RunOutputs outputs = make_run_outputs(options);
+
+  m_batch_done = false;
+  const bool started = m_controller.start(
+      [this, outputs](MosaicBuilder& builder) {
+        run_batch(builder, m_list, m_run, outputs);
+        // The final action opens the folder (and the web page) of the last mosaic written.
+        for (const auto& [image, result] : m_run.results)
+          if (result.success)
+            m_controller.set_outputs(std::filesystem::path(result.destination).parent_path().string(),
+                                     result.result_file);
+        m_batch_done = true;
+      },
+      options.priority);
+  if (!started) return;
+  m_run_active = true;
+  m_close_after_run = false;
+  set_running_look(true);
+}
+
+void MainWindow::set_running_look(bool running) {
+  m_mosaic_button->setChecked(running);
+  m_mosaic_button->setIcon(button_icon(running ? ButtonPicture::create_mosaic_stop : ButtonPicture::create_mosaic));
+  m_mosaic_button->setText(qt(running ? tess::tr("&Stop") : tess::tr("&Mosaic")));
+  for (QWidget* widget : m_idle_only) widget->setEnabled(!running);
+  if (!running) {
+    const int index = m_settings_box->currentIndex();
+    m_settings_delete->setEnabled(index >= 0 && index < static_cast<int>(m_entries.size()) &&
+                                  m_entries[static_cast<std::size_t>(index)].code == kSettingsUser);
+  }
+}
+
+void MainWindow::tick() {
+  // A message shown from a tick runs its own event loop; the ticks it lets
+  // through wait for it.
+  if (m_in_tick) return;
+  m_in_tick = true;
+  ++m_ticks;
+  if (m_ticks == 6 && m_update_check) m_update_check(false);  // the scheduled update check, once after start
+
+  // Once the batch is over the worker only frees memory: wait for it, so the
+  // finished flag is seen together with the worker's end.
+  if (m_batch_done && m_controller.running()) m_controller.wait();
+  if (m_run_active || m_controller.running()) {
+    const MosaicBuilder::ProgressText progress = m_controller.poll();
+    m_status->setText(qt(progress.text));
+    const int value = static_cast<int>(std::clamp(progress.percent, 0.0, 100.0) * 100.0);
+    if (m_progress->value() != value) m_progress->setValue(value);
+  }
+  if (m_run_active && !m_controller.running()) {
+    m_controller.wait();
+    m_run_active = false;
+    set_running_look(false);
+    if (m_close_after_run) {
+      m_in_tick = false;
+      close();
+      return;
+    }
+  }
+  m_in_tick = false;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (m_controller.running()) {
+    m_controller.request_stop();
+    // Stopping: the window closes once the run has ended.
+    if (m_builder.stop_requested()) m_close_after_run = true;
+    event->ignore();
+    return;
+  }
+  save_auto_settings();
+  event->accept();
+  // QDialog's own close handling would call reject(), which closes again.
+  done(QDialog::Rejected);
+}
+
+void MainWindow::reject() { close(); }
+
+}  // namespace tess

@@ -1,0 +1,214 @@
+#pragma once
+// The main window: the settings list, the main images, the Tile Images List,
+// the mosaic's parameters with their summary, and the Mosaic button that
+// starts a run, follows it twice a second and stops it on request.
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <QDialog>
+
+#include "engine/mosaic_builder.hpp"
+#include "engine/run_controller.hpp"
+#include "engine/run_driver.hpp"
+#include "settings/automatic_settings.hpp"
+#include "settings/configuration.hpp"
+#include "settings/geometry.hpp"
+#include "settings/settings_file.hpp"
+#include "settings/user_state.hpp"
+#include "tilelist/tile_image_list.hpp"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+class QToolButton;
+
+namespace tess {
+
+class Prompt;
+
+/// What the command line hands to the main window.
+struct MainWindowOptions {
+  std::string main_image;   ///< -I: loaded at start
+  std::string output_file;  ///< -O: the mosaic's file for that image
+};
+
+/// What the window asks of the desktop; tests replace these.
+struct ShellActions {
+  std::function<void()> beep;
+  /// Opens a folder, page or document with the desktop's program for it;
+  /// false when that failed.
+  std::function<bool(const std::string& path)> open_path;
+};
+
+/// The desktop's own: QApplication::beep and QDesktopServices::openUrl.
+ShellActions desktop_shell_actions();
+
+/// The user guide for the interface language `locale`: the data folder's
+/// guide/index-<locale>.html when there is one, else guide/index.html.
+std::filesystem::path user_guide_file(const std::string& locale);
+
+/// The example list opened when no Tile Images List is loaded.
+std::filesystem::path example_list_file();
+
+/// The main image's size as a run loads it (JPEGs turned by their EXIF
+/// orientation); false when the file is no picture this program reads.
+bool read_main_image_size(const std::string& path, int& width, int& height);
+
+class MainWindow : public QDialog {
+  Q_OBJECT
+ public:
+  /// Fills the settings list and loads "(Auto Save)" or "Default Settings",
+  /// loads the main image of `options`, the example list when no list was
+  /// loaded, and starts the 500 ms timer. `prompt` answers every message and
+  /// question, the run's included.
+  MainWindow(Prompt& prompt, ConfigFile config, MainWindowOptions options = {}, QWidget* parent = nullptr);
+  /// Waits for a run still going (asking it to stop) and saves "(Auto Save)".
+  ~MainWindow() override;
+
+  void set_shell_actions(ShellActions actions) { m_shell = std::move(actions); }
+  /// The scheduled update check, called once on the timer's sixth tick
+  /// (manual = false) and by "Check Now" in More Options (manual = true).
+  void set_update_check(std::function<void(bool manual)> check) { m_update_check = std::move(check); }
+
+  // --- state, for the program and its tests ---------------------------------
+  const MosaicParameters& parameters() const { return m_params; }
+  const TileImageList& tile_list() const { return m_list; }
+  const std::vector<std::string>& main_images() const { return m_images; }
+  /// The summary lines, "Tile Type:", "List Type:" and the verdict, as shown.
+  QStringList summary_texts() const;
+  QString validation_text() const;
+  QString progress_text() const;
+  int progress_value() const;  ///< 0..10,000
+  bool run_active() const { return m_run_active; }
+  bool save_black_and_white() const { return m_save_black_and_white; }
+  const MosaicRun& last_run() const { return m_run; }
+
+  // --- actions ----------------------------------------------------------------
+  /// Loads a Tile Images List (reported when it cannot be used).
+  bool load_tile_list(const std::string& file);
+  /// Adds main images (pictures this program cannot read are reported and skipped).
+  void add_main_images(const std::vector<std::string>& files);
+  /// Loads the settings list entry named `name` (as the list shows it).
+  bool select_settings(const std::string& name);
+  /// The names the settings list shows.
+  QStringList settings_names() const;
+  /// Reads every parameter box; a refused entry is reported, gets the focus
+  /// back and gives false.
+  bool commit_fields();
+
+ public slots:
+  /// The Mosaic button: checks and starts a run, or asks to stop one.
+  void mosaic_clicked();
+  /// One tick of the 500 ms timer.
+  void tick();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void reject() override;
+
+ private:
+  void build_ui();
+  QWidget* build_settings_box();
+  QWidget* build_images_box();
+  QWidget* build_list_box();
+  QWidget* build_parameters_box();
+  QWidget* build_summary_box();
+  QWidget* build_run_bar();
+  void set_help(QWidget* widget, const std::string& help);
+  void apply_tool_tips();
+
+  void fill_settings_list(const std::string& select_name, SettingsEntryCode select_code);
+  void load_selected_settings();
+  void save_settings();
+  void delete_settings();
+
+  void choose_main_images();
+  void remove_main_image();
+  void remove_all_main_images();
+  void refresh_main_images();
+  void open_tile_list_window();
+  void open_more_options();
+  void open_help();
+  void open_language();
+  void open_about();
+
+  void refresh_fields();
+  void refresh_summary();
+  bool apply_field(QWidget* box, const std::function<bool(const QString&)>& apply);
+  bool apply_mosaic_size(const QString& text);
+  void refresh_variants_button();
+  ListCounts list_counts() const;
+  MosaicLayout current_layout() const;
+
+  bool checks_before_run(MosaicLayout& layout);
+  void start_run(const MosaicLayout& layout);
+  void set_running_look(bool running);
+  void save_auto_settings();
+
+  Prompt& m_prompt;
+  ConfigFile m_config;
+  UserState m_state;
+  SettingsFile m_settings;
+  MainWindowOptions m_options;
+  ShellActions m_shell;
+  std::function<void(bool)> m_update_check;
+
+  MosaicParameters m_params;
+  TileImageList m_list;
+  std::vector<std::string> m_images;
+  int m_image_width = 0;  // of the first main image
+  int m_image_height = 0;
+  std::vector<SettingsEntry> m_entries;
+
+  MosaicBuilder m_builder;
+  RunController m_controller;
+  MosaicRun m_run;
+  std::atomic<bool> m_batch_done{false};
+  bool m_run_active = false;
+  bool m_close_after_run = false;
+  bool m_save_black_and_white = false;
+  bool m_auto_saved = false;
+  bool m_in_tick = false;
+  bool m_reporting = false;
+  int m_ticks = 0;
+  QTimer* m_timer = nullptr;
+
+  // Widgets.
+  QComboBox* m_settings_box = nullptr;
+  QToolButton* m_settings_delete = nullptr;
+  QListWidget* m_images_list = nullptr;
+  QLabel* m_list_path = nullptr;
+  QLabel* m_list_type = nullptr;
+  QComboBox* m_mosaic_size = nullptr;
+  QLineEdit* m_resolution = nullptr;
+  QLineEdit* m_tile_size = nullptr;
+  QComboBox* m_pattern = nullptr;
+  QComboBox* m_adaptation = nullptr;
+  QComboBox* m_duplication = nullptr;
+  QLineEdit* m_spacing = nullptr;
+  QComboBox* m_colour_change = nullptr;
+  QLineEdit* m_half_tiles = nullptr;
+  QLineEdit* m_quarter_tiles = nullptr;
+  QToolButton* m_variants = nullptr;
+  QComboBox* m_format = nullptr;
+  QLabel* m_summary = nullptr;
+  QLabel* m_tile_type = nullptr;
+  QLabel* m_validation = nullptr;
+  QPushButton* m_mosaic_button = nullptr;
+  QProgressBar* m_progress = nullptr;
+  QLabel* m_status = nullptr;
+  std::vector<QWidget*> m_idle_only;  // disabled while a run goes on
+  // The free-text boxes and how each is read into the parameters.
+  std::vector<std::pair<QWidget*, std::function<bool(const QString&)>>> m_text_fields;
+};
+
+}  // namespace tess

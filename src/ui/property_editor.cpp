@@ -1,0 +1,677 @@
+#include "ui/property_editor.hpp"
+
+#include <cstdlib>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "base/prompt.hpp"
+#include "base/text.hpp"
+#include "settings/keyword_table.hpp"
+#include "settings/units.hpp"
+#include "settings/user_state.hpp"
+
+#define N_(text) text
+
+namespace tess {
+namespace {
+
+QString qt(const std::string& text) { return QString::fromStdString(text); }
+
+// Labels keep the dialog resource's "&&" (a literal "&"); a tree row shows
+// plain text.
+std::string plain_label(const char* label_id) {
+  std::string text = tess::tr(label_id);
+  for (std::size_t at = text.find("&&"); at != std::string::npos; at = text.find("&&", at + 1)) text.erase(at, 1);
+  return text;
+}
+
+const std::vector<ChoiceEntry> kProcessingChoices = {
+    {N_("High Quality"), kProcessingStandard},
+    {N_("Faster"), kProcessingFaster},
+    {N_("Custom Tile Variants"), kProcessingCustom},
+    {N_("Folder Tile Variants"), kProcessingFolder},
+    {N_("Sequential"), kProcessingSequential},
+    {N_("Sequential by Date"), kProcessingSequentialDate},
+    {N_("Random"), kProcessingRandom},
+    {N_("Experimental (No-Duplicates)"), kProcessingStandard1},
+};
+const std::vector<ChoiceEntry> kCompareChoices = {
+    {N_("Best Quality"), kCompareBest}, {N_("Stronger"), kCompareStronger}, {N_("Weaker"), kCompareWeaker}};
+const std::vector<ChoiceEntry> kDetailChoices = {
+    {N_("Automatic"), 1},   {N_("No Detail"), 2},   {N_("Very Low Detail"), 3}, {N_("Low Detail"), 4},
+    {N_("Medium Detail"), 5}, {N_("High Detail"), 6}, {N_("Very High Detail"), 7}, {N_("Maxium Detail"), 8}};
+const std::vector<ChoiceEntry> kPriorityChoices = {{N_("High Tile Quality"), 1},
+                                                   {N_("Good Tile Quality"), 2},
+                                                   {N_("Balanced Quality"), 3},
+                                                   {N_("Good Detail Quality"), 4},
+                                                   {N_("High Detail Quality"), 5}};
+const std::vector<ChoiceEntry> kPopUpChoices = {{N_("No PopUp"), 0},
+                                                {N_("Text only"), 1},
+                                                {N_("Image only"), 2},
+                                                {N_("Image and Text"), 3},
+                                                {N_("Image and full Text"), 4}};
+const std::vector<ChoiceEntry> kFileNameChoices = {{N_("Save a new Mosaic"), kFileNameNew},
+                                                   {N_("Overwrite existing Mosaic"), kFileNameOverwrite}};
+const std::vector<ChoiceEntry> kSubfolderChoices = {{N_("Do not create subdirectories"), kSubfolderNone},
+                                                    {N_("Create a subdirectory"), kSubfolderOverwrite},
+                                                    {N_("Create a NEW subdirectory"), kSubfolderNew}};
+const std::vector<ChoiceEntry> kScheduleChoices = {{N_("never"), 1},
+                                                   {N_("every two weeks"), 3},
+                                                   {N_("every month"), 2},
+                                                   {N_("(Beta) every day"), 4},
+                                                   {N_("(Beta) every week"), 5},
+                                                   {N_("(Beta) every two weeks"), 6}};
+
+// The named border colours; " RGB Value" stands for any other colour typed
+// as "r,g,b".
+const std::vector<ChoiceEntry> kColourChoices = {
+    {N_("Black"), pack_colour(0, 0, 0)},       {N_("White"), pack_colour(255, 255, 255)},
+    {N_("Blue"), pack_colour(0, 0, 255)},      {N_("Green"), pack_colour(0, 128, 0)},
+    {N_("Yellow"), pack_colour(255, 255, 0)},  {N_("Orange"), pack_colour(255, 165, 0)},
+    {N_("Cyan"), pack_colour(0, 255, 255)},    {N_("Purple"), pack_colour(128, 0, 128)},
+    {N_("Gray"), pack_colour(128, 128, 128)}};
+constexpr const char* kRgbValueLabel = N_(" RGB Value");
+constexpr const char* kNoBorderLabel = N_("No Border");
+constexpr const char* kNoFramesLabel = N_("No Frames");
+constexpr const char* kInputImageFolderLabel = N_("(Use Directory of Input Image)");
+constexpr const char* kSaveFolderCaption = N_("Please select a Folder where the Mosaic should be saved:");
+
+// A stored "CheckVersion" as the row shows it: 1..6 as stored, any other
+// value (0 included: never asked) as 3.
+std::int32_t shown_update_schedule(long stored) {
+  return stored >= 1 && stored <= 6 ? static_cast<std::int32_t>(stored) : 3;
+}
+
+QComboBox* choice_box(const std::vector<ChoiceEntry>& choices) {
+  auto* box = new QComboBox;
+  for (const ChoiceEntry& choice : choices) box->addItem(qt(tess::tr(choice.label)), choice.value);
+  return box;
+}
+
+// Selects the entry of `value`; a value without an entry shows as the
+// keyword `fallback` so that loading a setting never changes it silently.
+void select_value(QComboBox* box, std::int32_t value, const char* fallback = nullptr) {
+  int index = box->findData(value);
+  if (index < 0) {
+    box->addItem(qt(fallback != nullptr ? fallback : std::to_string(value)), value);
+    index = box->count() - 1;
+  }
+  box->setCurrentIndex(index);
+}
+
+std::int32_t selected_value(const QComboBox* box) { return box->currentData().toInt(); }
+
+// Any text whose label a combo box holds, in any letter case.
+std::optional<std::int32_t> value_of_label(const std::vector<ChoiceEntry>& choices, const QString& text) {
+  const QString trimmed = text.trimmed();
+  for (const ChoiceEntry& choice : choices)
+    if (trimmed.compare(qt(tess::tr(choice.label)).trimmed(), Qt::CaseInsensitive) == 0) return choice.value;
+  return std::nullopt;
+}
+
+QComboBox* editable_box(const QStringList& offered) {
+  auto* box = new QComboBox;
+  box->setEditable(true);
+  box->setInsertPolicy(QComboBox::NoInsert);
+  box->addItems(offered);
+  return box;
+}
+
+}  // namespace
+
+// ---- shared tables ---------------------------------------------------------
+
+const std::vector<OutputFormatCode>& offered_formats() {
+  static const std::vector<OutputFormatCode> formats = {
+      kFormatJpg, kFormatPsd, kFormatPsb, kFormatWeb,    kFormatPpm,           kFormatTiff,
+      kFormatTiffJpg, kFormatRaw, kFormatBmp, kFormatAviUncompressed, kFormatAviCompressed, kFormatVideoJpg};
+  return formats;
+}
+
+std::string format_label(OutputFormatCode format) {
+  switch (format) {
+    case kFormatJpg:
+      return tess::tr("JPEG Format") + tess::tr(" (.JPG)");
+    case kFormatPsd:
+      return tess::tr("Photoshop's Standard") + tess::tr(" (.PSD)");
+    case kFormatPsb:
+      return tess::tr("Photoshop's Large Document") + tess::tr(" (.PSB)");
+    case kFormatWeb:
+      return tess::tr("RezIroriz for Web Publishing");
+    case kFormatPpm:
+      return tess::tr("Portable PixMap") + tess::tr(" (.PPM)");
+    case kFormatTiff:
+      return tess::tr("TIFF Uncompressed") + tess::tr(" (.TIFF)");
+    case kFormatTiffJpg:
+      return tess::tr("TIFF with JPG Compression");
+    case kFormatRaw:
+      return tess::tr("RAW (Portable PixMap without Header)") + tess::tr(" (.RAW)");
+    case kFormatBmp:
+      return tess::tr("Windows Bitmap") + tess::tr(" (.BMP)");
+    case kFormatAviUncompressed:
+      return tess::tr("DivarAdadir (Uncompressed)") + tess::tr(" (.AVI)");
+    case kFormatAviCompressed:
+      return tess::tr("DivarAdadir (Compressed)") + tess::tr(" (.AVI)");
+    case kFormatVideoJpg:
+      return tess::tr("DivarAdadir Individual Frames");
+    default:
+      break;
+  }
+  if (const char* keyword = format_keywords().keyword_of(format)) return keyword;
+  return std::to_string(format);
+}
+
+// ---- the property list -------------------------------------------------------
+
+PropertyEditor::PropertyEditor(const MosaicParameters& parameters, const UserState* state, Prompt& prompt,
+                               PropertyActions actions, QWidget* parent)
+    : QWidget(parent), m_params(parameters), m_state(state), m_prompt(prompt), m_actions(std::move(actions)) {
+  if (m_state != nullptr) {
+    m_show_tool_tips = m_state->get_int("ShowToolTips", 1) != 0;
+    m_update_schedule = shown_update_schedule(m_state->get_int("CheckVersion", 0));
+  }
+  m_tree = new QTreeWidget;
+  m_tree->setObjectName(QStringLiteral("properties"));
+  m_tree->setColumnCount(2);
+  m_tree->setHeaderHidden(true);
+  m_tree->setRootIsDecorated(true);
+  m_tree->setAlternatingRowColors(true);
+  m_tree->setSelectionMode(QAbstractItemView::SingleSelection);
+  m_tree->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  m_tree->header()->setStretchLastSection(true);
+
+  m_help = new QLabel;
+  m_help->setObjectName(QStringLiteral("help"));
+  m_help->setWordWrap(true);
+  m_help->setFrameShape(QFrame::StyledPanel);
+  m_help->setMinimumHeight(72);
+  m_help->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+  m_help->setMargin(6);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(m_tree, 1);
+  layout->addWidget(m_help);
+
+  build_rows();
+  refresh_rows();
+  m_tree->expandAll();
+  connect(m_tree, &QTreeWidget::currentItemChanged, this,
+          [this](QTreeWidgetItem* current, QTreeWidgetItem*) { show_help(current); });
+}
+
+QTreeWidgetItem* PropertyEditor::add_group(const char* title) {
+  auto* item = new QTreeWidgetItem(m_tree, QStringList{qt(tess::tr(title))});
+  QFont font = item->font(0);
+  font.setBold(true);
+  item->setFont(0, font);
+  item->setFirstColumnSpanned(true);
+  item->setFlags(Qt::ItemIsEnabled);
+  return item;
+}
+
+void PropertyEditor::add_row(QTreeWidgetItem* group, Row row) {
+  row.item = new QTreeWidgetItem(group, QStringList{qt(plain_label(row.label_id))});
+  const QString help = qt(row.help);
+  row.item->setToolTip(0, help);
+  if (row.editor != nullptr) {
+    row.editor->setToolTip(help);
+    row.editor->setAccessibleName(qt(plain_label(row.label_id)));
+    m_tree->setItemWidget(row.item, 1, row.editor);
+    // Focus on an editor selects its row, so the help below follows the keyboard too.
+    QTreeWidgetItem* item = row.item;
+    const auto select_row = [this, item] { m_tree->setCurrentItem(item); };
+    connect(qApp, &QApplication::focusChanged, row.editor, [editor = row.editor, select_row](QWidget*, QWidget* now) {
+      if (now != nullptr && (now == editor || editor->isAncestorOf(now))) select_row();
+    });
+  }
+  m_rows.push_back(std::move(row));
+}
+
+void PropertyEditor::build_rows() {
+  // --- Mosaic Parameters ---
+  QTreeWidgetItem* group = add_group(N_("Mosaic Parameters"));
+  {
+    auto* box = choice_box(kProcessingChoices);
+    box->setObjectName(QStringLiteral("MosaicProcessing"));
+    add_row(group, {N_("Mosaic Processing:"),
+                    tess::tr("High Quality will produce a better mosaic but is sometimes slower and require more memory.") +
+                        "\n" +
+                        tess::tr("Custom Tile Variants will use only one image of each group of variants (file names "
+                           "equal up to '___').") +
+                        "\n" + tess::tr("Folder Tile Variants will use only one image of each folder.") + "\n" +
+                        tess::tr("Faster is an older algorithm.") + "\n" +
+                        tess::tr("Sequential will place all the images sequentially, ordered by Folder+FileName.") + "\n" +
+                        tess::tr("Sequential by Date will place all the images sequentially, ordered by Shooting Date (or "
+                           "File creation date).") +
+                        "\n" + tess::tr("Random will place the images completely randomly."),
+                    box,
+                    [this, box] { select_value(box, m_params.processing, processing_keywords().keyword_of(m_params.processing)); },
+                    [this, box] {
+                      m_params.processing = selected_value(box);
+                      return true;
+                    }});
+  }
+  {
+    auto* box = choice_box(kCompareChoices);
+    box->setObjectName(QStringLiteral("ImageCompare"));
+    add_row(group, {N_("Image Compare:"),
+                    tess::tr("Specify how to compare the Images. The various options will produce different mosaics."), box,
+                    [this, box] { select_value(box, m_params.comparison); },
+                    [this, box] {
+                      m_params.comparison = selected_value(box);
+                      return true;
+                    }});
+  }
+  {
+    auto* box = choice_box(kDetailChoices);
+    box->setObjectName(QStringLiteral("ImageDetail"));
+    add_row(group, {N_("Image Detail:"),
+                    tess::tr("Specify how much detail is needed for the mosaic. The best choice is Automatic. Specify a "
+                       "higher detail only if you have several thousand Images in the Tile Images List."),
+                    box, [this, box] { select_value(box, m_params.detail); },
+                    [this, box] {
+                      m_params.detail = selected_value(box);
+                      return true;
+                    }});
+  }
+  {
+    auto* box = choice_box(kPriorityChoices);
+    box->setObjectName(QStringLiteral("ColorChangePriority"));
+    add_row(group, {N_("Color Change Priority:"),
+                    tess::tr("Specify how each tile may be modified: \"High Detail\" gives a better mosaic, \"High "
+                       "Quality\" gives better tiles."),
+                    box, [this, box] { select_value(box, m_params.colour_priority); },
+                    [this, box] {
+                      m_params.colour_priority = selected_value(box);
+                      return true;
+                    }});
+  }
+  const auto flag_row = [this](QTreeWidgetItem* in, const char* label, const char* key, std::string help,
+                               bool MosaicParameters::*field) {
+    auto* check = new QCheckBox;
+    check->setObjectName(QString::fromLatin1(key));
+    add_row(in, {label, std::move(help), check, [this, check, field] { check->setChecked(m_params.*field); },
+                 [this, check, field] {
+                   m_params.*field = check->isChecked();
+                   return true;
+                 }});
+  };
+  flag_row(group, N_("Use All Images in the Tile List:"), "UseAllImages",
+           tess::tr("Use every image from the Tile Images List at least once even if this will reduce the Mosaic Quality"),
+           &MosaicParameters::use_all_images);
+  {
+    auto* box = editable_box({qt(tess::tr(kNoFramesLabel))});
+    box->setObjectName(QStringLiteral("ConsecutiveFrames"));
+    add_row(group,
+            {N_("Don't use consecutive:"),
+             tess::tr("For tiles that are frames of a movie: images with similar file names are not placed near each "
+                "other. Specify how many consecutive frames to keep apart."),
+             box,
+             [this, box] {
+               box->setEditText(m_params.consecutive_frames == 0
+                                    ? qt(tess::tr(kNoFramesLabel))
+                                    : qt(format_value(m_params.consecutive_frames, kUnitFrames)));
+             },
+             [this, box] {
+               const QString text = box->currentText().trimmed();
+               if (text.compare(qt(tess::tr(kNoFramesLabel)), Qt::CaseInsensitive) == 0) {
+                 m_params.consecutive_frames = 0;
+                 return true;
+               }
+               ParameterField field = kConsecutiveFramesField;
+               if (!parse_field(field, text.toStdString())) return false;
+               m_params.consecutive_frames = static_cast<std::int32_t>(field.current.value);
+               return true;
+             }});
+  }
+  {
+    QStringList offered{qt(tess::tr(kRgbValueLabel))};
+    for (const ChoiceEntry& colour : kColourChoices) offered << qt(tess::tr(colour.label));
+    auto* box = editable_box(offered);
+    box->setObjectName(QStringLiteral("BorderColor"));
+    // Choosing " RGB Value" leaves the numbers to type.
+    connect(box, &QComboBox::activated, box, [this, box](int index) {
+      if (index == 0) box->setEditText(qt(format_colour(m_params.border_colour)));
+    });
+    add_row(group, {N_("Color:"), tess::tr("Specify the color of the border between the tiles, as a name or as red, green "
+                                     "and blue values from 0 to 255 (for example 255,0,128)."),
+                    box,
+                    [this, box] {
+                      for (const ChoiceEntry& colour : kColourChoices)
+                        if (colour.value == m_params.border_colour) {
+                          box->setEditText(qt(tess::tr(colour.label)));
+                          return;
+                        }
+                      box->setEditText(qt(format_colour(m_params.border_colour)));
+                    },
+                    [this, box] {
+                      if (auto named = value_of_label(kColourChoices, box->currentText())) {
+                        m_params.border_colour = *named;
+                        return true;
+                      }
+                      const auto colour = parse_colour(box->currentText().toStdString());
+                      if (!colour) return false;
+                      m_params.border_colour = *colour;
+                      return true;
+                    }});
+  }
+  {
+    auto* box = editable_box({qt(tess::tr(kNoBorderLabel))});
+    box->setObjectName(QStringLiteral("BorderSize"));
+    add_row(group, {N_("Size:"), tess::tr("Specify the size of the border between the tiles, for example 2 pixels or 1 mm."),
+                    box,
+                    [this, box] {
+                      box->setEditText(m_params.border_size.value == 0 ? qt(tess::tr(kNoBorderLabel))
+                                                                       : qt(format_value(m_params.border_size)));
+                    },
+                    [this, box] {
+                      const QString text = box->currentText().trimmed();
+                      if (text.compare(qt(tess::tr(kNoBorderLabel)), Qt::CaseInsensitive) == 0) {
+                        m_params.border_size.value = 0;
+                        return true;
+                      }
+                      ParameterField field = kBorderSizeField;
+                      field.current = m_params.border_size;
+                      if (!parse_field(field, text.toStdString())) return false;
+                      m_params.border_size = field.current;
+                      return true;
+                    }});
+  }
+
+  // --- User Interface ---
+  group = add_group(N_("User Interface"));
+  {
+    auto* check = new QCheckBox;
+    check->setObjectName(QStringLiteral("ShowToolTips"));
+    add_row(group, {N_("Show ToolTips:"), tess::tr("Show a help text when the mouse rests on a control."), check,
+                    [this, check] { check->setChecked(m_show_tool_tips); },
+                    [this, check] {
+                      m_show_tool_tips = check->isChecked();
+                      return true;
+                    }});
+  }
+  {
+    auto* holder = new QWidget;
+    auto* box = choice_box(kScheduleChoices);
+    box->setObjectName(QStringLiteral("CheckVersion"));
+    auto* now = new QPushButton(qt(tess::tr("Check Now")));
+    now->setObjectName(QStringLiteral("CheckNow"));
+    now->setToolTip(qt(tess::tr("Click check now for a new version.")));
+    now->setEnabled(static_cast<bool>(m_actions.check_now));
+    connect(now, &QPushButton::clicked, this, [this] {
+      if (m_actions.check_now) m_actions.check_now();
+    });
+    auto* row_layout = new QHBoxLayout(holder);
+    row_layout->setContentsMargins(0, 0, 0, 0);
+    row_layout->addWidget(box, 1);
+    row_layout->addWidget(now);
+    holder->setFocusProxy(box);
+    add_row(group, {N_("Check for updates:"), tess::tr("Specify how often Tessellarium should check for a new version."),
+                    holder, [this, box] { select_value(box, m_update_schedule); },
+                    [this, box] {
+                      m_update_schedule = selected_value(box);
+                      return true;
+                    }});
+  }
+
+  // --- Output Format ---
+  group = add_group(N_("Output Format"));
+  {
+    auto* box = new QComboBox;
+    box->setObjectName(QStringLiteral("FileFormat"));
+    for (OutputFormatCode format : offered_formats()) box->addItem(qt(format_label(format)), format);
+    add_row(group, {N_("File Format:"), tess::tr("Specify the File Format of the saved Mosaic: JPEG, TIFF, PSD, BMP, etc."),
+                    box, [this, box] { select_value(box, m_params.output_format, format_label(m_params.output_format).c_str()); },
+                    [this, box] {
+                      m_params.output_format = selected_value(box);
+                      return true;
+                    }});
+  }
+  {
+    auto* edit = new QLineEdit;
+    edit->setObjectName(QStringLiteral("JPGQuality"));
+    add_row(group, {N_("JPG Quality:"),
+                    tess::tr("Specify the JPG Quality from 1% to 100% when the Mosaic is saved as JPG, TIFF with JPG "
+                       "compression or DivarAdadir Individual Frames"),
+                    edit, [this, edit] { edit->setText(qt(format_value(m_params.jpeg_quality, kUnitPercent))); },
+                    [this, edit] {
+                      ParameterField field = kJpegQualityField;
+                      if (!parse_field(field, edit->text().toStdString())) return false;
+                      m_params.jpeg_quality = static_cast<std::int32_t>(field.current.value);
+                      return true;
+                    }});
+  }
+  flag_row(group, N_("Background Transparency:"), "OutputTransparency",
+           tess::tr("Enable this option to save a transparent background instead of the background color when the Mosaic "
+              "is saved as TIFF or Photoshop PSD/PSB."),
+           &MosaicParameters::output_transparency);
+  flag_row(group, N_("Tile Layers:"), "OutputLayers",
+           tess::tr("Enable this option, if you want a Layer for each Tile when the Mosaic is saved as Photoshop PSD/PSB "
+              "File Format."),
+           &MosaicParameters::output_layers);
+  flag_row(group, N_("TIFF 64 bit:"), "OutputTIFF64",
+           tess::tr("Enable this option to save TIFF files larger than 4 Gigabytes (BigTIFF)."),
+           &MosaicParameters::output_tiff64);
+  flag_row(group, N_("Create a RezIroriz"), "RezIroriz",
+           tess::tr("If selected then the Mosaic is also published as a RezIroriz: a Web Application in a sub-folder to "
+              "zoom into the Mosaic with any Web Browser."),
+           &MosaicParameters::web_output);
+  flag_row(group, N_("Copy source images:"), "RezIrorizCopyImages",
+           tess::tr("If selected then the RezIroriz will include a copy of all the used source images.\n"),
+           &MosaicParameters::web_copy_images);
+  {
+    auto* edit = new QLineEdit;
+    edit->setObjectName(QStringLiteral("RezIrorizTitle"));
+    add_row(group, {N_("RezIroriz Title:"),
+                    tess::tr("This text will be used as the Title and the Attribution Line for the generated WebPage.\n"),
+                    edit, [this, edit] { edit->setText(qt(m_params.web_title)); },
+                    [this, edit] {
+                      // One line: the title goes into the page and the settings file.
+                      m_params.web_title = edit->text().simplified().toStdString();
+                      return true;
+                    }});
+  }
+  {
+    auto* box = choice_box(kPopUpChoices);
+    box->setObjectName(QStringLiteral("RezIrorizPopUpText"));
+    add_row(group, {N_("RezIroriz PopUp:"),
+                    tess::tr("Specify the kind of PopUp Window shown in the RezIroriz when a tile is clicked with the right "
+                       "mouse button or pressed long."),
+                    box, [this, box] { select_value(box, m_params.web_popup_text); },
+                    [this, box] {
+                      m_params.web_popup_text = selected_value(box);
+                      return true;
+                    }});
+  }
+  {
+    auto* edit = new QLineEdit;
+    edit->setObjectName(QStringLiteral("RezIrorizPopUpImage"));
+    add_row(group, {N_("PopUp Width:"),
+                    tess::tr("This option specifies the maximum width in Pixels of the PopUp Window shown in the "
+                       "RezIroriz.\n"),
+                    edit, [this, edit] { edit->setText(qt(format_value(m_params.web_popup_image, kUnitPixel))); },
+                    [this, edit] {
+                      ParameterField field = kPopUpImageField;
+                      if (!parse_field(field, edit->text().toStdString())) return false;
+                      m_params.web_popup_image = static_cast<std::int32_t>(field.current.value);
+                      return true;
+                    }});
+  }
+  flag_row(group, N_("Text Report && Mosaic Settings:"), "TextReport",
+           tess::tr("If selected then a Text Report of the Mosaic is saved together with a Settings file to load again "
+              "the same settings."),
+           &MosaicParameters::text_report);
+  flag_row(group, N_("Save Individual Tiles:"), "IndividualTiles",
+           tess::tr("If selected then every tile of the Mosaic is saved as a separate image in its own folder."),
+           &MosaicParameters::individual_tiles);
+  flag_row(group, N_("Split Mosaic:"), "SplitMosaic",
+           tess::tr("If selected then the Mosaic is split into several pieces: the split parameters are asked before "
+              "saving."),
+           &MosaicParameters::split_mosaic);
+  flag_row(group, N_("Create a Maskfile:"), "CreateMaskFile",
+           tess::tr("If selected then a Mask File is created from the current settings."),
+           &MosaicParameters::create_mask_file);
+
+  // --- Output Location ---
+  group = add_group(N_("Output Location"));
+  {
+    auto* holder = new QWidget;
+    auto* edit = new QLineEdit;
+    edit->setObjectName(QStringLiteral("MosaicDirectory"));
+    edit->setPlaceholderText(qt(tess::tr(kInputImageFolderLabel)));
+    edit->setClearButtonEnabled(true);
+    auto* browse = new QToolButton;
+    browse->setObjectName(QStringLiteral("MosaicDirectoryBrowse"));
+    browse->setText(QStringLiteral("..."));
+    browse->setToolTip(qt(tess::tr(kSaveFolderCaption)));
+    connect(browse, &QToolButton::clicked, this, [this, edit] {
+      const std::string folder = m_prompt.choose_folder({tess::tr(kSaveFolderCaption), "SavePath", edit->text().toStdString()});
+      if (!folder.empty()) edit->setText(qt(folder));
+    });
+    auto* row_layout = new QHBoxLayout(holder);
+    row_layout->setContentsMargins(0, 0, 0, 0);
+    row_layout->addWidget(edit, 1);
+    row_layout->addWidget(browse);
+    holder->setFocusProxy(edit);
+    add_row(group, {N_("Mosaic Directory:"),
+                    tess::tr("Specify where your Mosaics should be saved. By default into the same directory of your Input "
+                       "Image"),
+                    holder, [this, edit] { edit->setText(qt(m_params.mosaic_directory)); },
+                    [this, edit] {
+                      m_params.mosaic_directory = edit->text().trimmed().toStdString();
+                      return true;
+                    }});
+  }
+  {
+    auto* box = choice_box(kSubfolderChoices);
+    box->setObjectName(QStringLiteral("MosaicSubdirectory"));
+    add_row(group, {N_("Mosaic Subdirectory:"), tess::tr("Specify if the Mosaics should be saved into a subdirectory."),
+                    box, [this, box] { select_value(box, m_params.subfolder_rule); },
+                    [this, box] {
+                      m_params.subfolder_rule = selected_value(box);
+                      return true;
+                    }});
+  }
+  {
+    auto* box = choice_box(kFileNameChoices);
+    box->setObjectName(QStringLiteral("MosaicFileName"));
+    add_row(group, {N_("Mosaic Filename:"),
+                    tess::tr("Specify if a new Mosaic gets a new file name or overwrites an existing Mosaic of the same "
+                       "name."),
+                    box, [this, box] { select_value(box, m_params.file_name_rule); },
+                    [this, box] {
+                      m_params.file_name_rule = selected_value(box);
+                      return true;
+                    }});
+  }
+
+  // --- Advanced Settings ---
+  group = add_group(N_("Advanced Settings"));
+  {
+    auto* button = new QPushButton(qt(tess::tr("Show Advanced Settings")));
+    button->setObjectName(QStringLiteral("ShowAdvancedSettings"));
+    button->setEnabled(static_cast<bool>(m_actions.show_advanced));
+    connect(button, &QPushButton::clicked, this, [this] {
+      if (m_actions.show_advanced && m_actions.show_advanced(m_params.advanced)) refresh_rows();
+    });
+    add_row(group, {N_("Show Advanced Settings"),
+                    tess::tr("Performance, tile priority, image comparison, web, video and extraction options."), button,
+                    {}, {}});
+  }
+}
+
+void PropertyEditor::refresh_rows() {
+  for (Row& row : m_rows)
+    if (row.refresh) row.refresh();
+}
+
+void PropertyEditor::set_parameters(const MosaicParameters& parameters) {
+  m_params = parameters;
+  refresh_rows();
+}
+
+bool PropertyEditor::commit() {
+  for (Row& row : m_rows) {
+    if (!row.commit || row.commit()) continue;
+    report_invalid_parameter(m_prompt);
+    m_tree->setCurrentItem(row.item);
+    m_tree->scrollToItem(row.item);
+    row.editor->setFocus();
+    return false;
+  }
+  return true;
+}
+
+std::vector<std::string> PropertyEditor::row_labels() const {
+  std::vector<std::string> labels;
+  for (const Row& row : m_rows) labels.push_back(plain_label(row.label_id));
+  return labels;
+}
+
+std::string PropertyEditor::help_of(const std::string& label_id) const {
+  for (const Row& row : m_rows)
+    if (label_id == row.label_id) return row.help;
+  return {};
+}
+
+void PropertyEditor::show_help(QTreeWidgetItem* item) {
+  for (const Row& row : m_rows)
+    if (row.item == item) {
+      m_help->setText(QStringLiteral("<b>%1</b><br>%2")
+                          .arg(qt(plain_label(row.label_id)).toHtmlEscaped(),
+                               qt(row.help).trimmed().toHtmlEscaped().replace('\n', QStringLiteral("<br>"))));
+      return;
+    }
+  m_help->clear();
+}
+
+// ---- the window ------------------------------------------------------------------
+
+MoreOptionsDialog::MoreOptionsDialog(QWidget* parent, const MosaicParameters& parameters, const UserState* state,
+                                     Prompt& prompt, PropertyActions actions)
+    : QDialog(parent) {
+  setObjectName(QStringLiteral("MoreOptionsDialog"));
+  setWindowTitle(qt(tess::tr("More Options")));
+  m_editor = new PropertyEditor(parameters, state, prompt, std::move(actions));
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  buttons->button(QDialogButtonBox::Ok)->setText(qt(tess::tr("OK")));
+  buttons->button(QDialogButtonBox::Cancel)->setText(qt(tess::tr("Cancel")));
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(m_editor, 1);
+  layout->addWidget(buttons);
+  setMinimumSize(520, 560);
+  resize(660, 720);
+}
+
+void MoreOptionsDialog::accept() {
+  if (m_editor->commit()) QDialog::accept();
+}
+
+bool run_more_options(QWidget* parent, MosaicParameters& parameters, const UserState& state, Prompt& prompt,
+                      PropertyActions actions) {
+  MoreOptionsDialog dialog(parent, parameters, &state, prompt, std::move(actions));
+  if (dialog.exec() != QDialog::Accepted) return false;
+  const PropertyEditor& editor = *dialog.editor();
+  parameters = editor.parameters();
+  state.set_int("ShowToolTips", editor.show_tool_tips() ? 1 : 0);
+  // A schedule the user never chose stays unasked (0), so the first-run question still comes.
+  if (state.get_int("CheckVersion", 0) != 0 || editor.update_schedule() != 3)
+    state.set_int("CheckVersion", editor.update_schedule());
+  return true;
+}
+
+}  // namespace tess

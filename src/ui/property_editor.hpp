@@ -1,0 +1,115 @@
+#pragma once
+// "More Options": the grouped property list that edits the rest of a
+// mosaic's parameters (processing, comparison, output format and location,
+// RezIroriz, border) and two user settings (tool tips, update schedule),
+// each row with its help text.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <QDialog>
+#include <QWidget>
+
+#include "settings/mosaic_parameters.hpp"
+
+class QLabel;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace tess {
+
+class Prompt;
+class UserState;
+
+/// One entry of a choice list: the label (message id) and the stored value.
+struct ChoiceEntry {
+  const char* label;
+  std::int32_t value;
+};
+
+/// The output formats in the order the format boxes offer them.
+const std::vector<OutputFormatCode>& offered_formats();
+/// A format as the boxes show it: "JPEG Format (.JPG)", "TIFF with JPG Compression", ...
+std::string format_label(OutputFormatCode format);
+
+/// What the rows that act rather than edit do.
+struct PropertyActions {
+  std::function<void()> check_now;      ///< "Check Now"
+  /// "Show Advanced Settings": edits the options; true when they changed.
+  std::function<bool(AdvancedOptions& options)> show_advanced;
+};
+
+/// The property list itself. It edits its own copy of the parameters; the
+/// caller reads parameters() after commit() succeeded.
+class PropertyEditor : public QWidget {
+  Q_OBJECT
+ public:
+  PropertyEditor(const MosaicParameters& parameters, const UserState* state, Prompt& prompt,
+                 PropertyActions actions, QWidget* parent = nullptr);
+
+  /// Reads every free-text row. On a refused entry shows "Please insert a
+  /// valid value for the parameter", puts the focus on that row and returns
+  /// false; the parameters keep their last accepted values.
+  bool commit();
+
+  const MosaicParameters& parameters() const { return m_params; }
+  /// Replaces the parameters (the advanced settings changed them) and
+  /// refreshes every row.
+  void set_parameters(const MosaicParameters& parameters);
+
+  bool show_tool_tips() const { return m_show_tool_tips; }
+  std::int32_t update_schedule() const { return m_update_schedule; }
+
+  /// The row labels in order, translated and without their "&&" escapes.
+  std::vector<std::string> row_labels() const;
+  /// The help text of the row labelled `label_id` (the untranslated label).
+  std::string help_of(const std::string& label_id) const;
+
+ private:
+  struct Row {
+    const char* label_id;
+    std::string help;
+    QWidget* editor = nullptr;
+    std::function<void()> refresh;   // parameters into the editor
+    std::function<bool()> commit;    // editor into the parameters; false: refused
+    QTreeWidgetItem* item = nullptr;
+  };
+
+  QTreeWidgetItem* add_group(const char* title);
+  void add_row(QTreeWidgetItem* group, Row row);
+  void build_rows();
+  void refresh_rows();
+  void show_help(QTreeWidgetItem* item);
+
+  MosaicParameters m_params;
+  const UserState* m_state;
+  Prompt& m_prompt;
+  PropertyActions m_actions;
+  bool m_show_tool_tips = true;
+  std::int32_t m_update_schedule = 3;
+  QTreeWidget* m_tree = nullptr;
+  QLabel* m_help = nullptr;
+  std::vector<Row> m_rows;
+};
+
+/// The "More Options" window around a PropertyEditor, with OK and Cancel.
+class MoreOptionsDialog : public QDialog {
+  Q_OBJECT
+ public:
+  MoreOptionsDialog(QWidget* parent, const MosaicParameters& parameters, const UserState* state, Prompt& prompt,
+                    PropertyActions actions);
+  PropertyEditor* editor() const { return m_editor; }
+
+  void accept() override;
+
+ private:
+  PropertyEditor* m_editor;
+};
+
+/// Runs "More Options" modally. On OK the parameters take the edited values,
+/// "ShowToolTips" and "CheckVersion" are stored in `state`, and true comes back.
+bool run_more_options(QWidget* parent, MosaicParameters& parameters, const UserState& state, Prompt& prompt,
+                      PropertyActions actions);
+
+}  // namespace tess

@@ -1,0 +1,472 @@
+// The main window, the Qt prompt, the picture view and "More Options", driven
+// on the offscreen platform with a tile library and main image the tests
+// write themselves, and a settings folder of their own.
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include "base/paths.hpp"
+#include "base/scripted_prompt.hpp"
+#include "base/text.hpp"
+#include "images/foto.hpp"
+#include "images/image_files.hpp"
+#include "settings/configuration.hpp"
+#include "settings/settings_file.hpp"
+#include "support/test_support.hpp"
+#include "tilelist/list_analysis.hpp"
+#include "tilelist/list_file.hpp"
+#include "ui/main_window.hpp"
+#include "ui/picture_view.hpp"
+#include "ui/property_editor.hpp"
+#include "ui/qt_prompt.hpp"
+
+namespace tess {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ScopedEnv;
+using testing::TempDir;
+
+/// A settings folder of the test's own, a main image and an analysed list
+/// of 30 uniform tiles.
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    reset_settings_folder();
+    fs::create_directories(m_dir / "tiles");
+    for (int i = 0; i < 30; ++i) {
+      Foto tile;
+      tile.allocate_fill(64, 48, make_pixel((i * 37) % 256, (i * 91) % 256, (i * 53) % 256));
+      ASSERT_TRUE(testing::write_jpeg(m_dir / "tiles" / ("t" + std::to_string(i) + ".jpg"), tile,
+                                      testing::JpegSpec().with_quality(90)));
+    }
+    ASSERT_TRUE(testing::write_jpeg(m_dir / "photo.jpg", testing::JpegSpec(400, 300),
+                                    [](int y, std::uint8_t* rgb) { testing::photo_like_row(400, y, rgb); }));
+    TileImageList list;
+    list.add_item(FolderKind::include, (m_dir / "tiles").string(), true);
+    list.set_path(list_file());
+    ScriptedPrompt quiet;
+    ListAnalysis analysis(list, quiet);
+    ASSERT_EQ(analysis.run(1, false), ListSaveResult::saved);
+  }
+  void TearDown() override { reset_settings_folder(); }
+
+  std::string list_file() const { return (m_dir / "tiles.tzc").string(); }
+  std::string photo() const { return (m_dir / "photo.jpg").string(); }
+
+  /// Starts the next window with these parameters, as a run left them.
+  void start_with(int width, int height, double tile_pixels) {
+    MosaicParameters params = MosaicParameters::created(ConfigFile().read());
+    params.mosaic_size = {static_cast<double>(width), static_cast<double>(height), kUnitPixel};
+    params.tile_size = {tile_pixels, kUnitPixel};
+    params.web_output = false;
+    params.duplicate_spacing = 1;
+    ASSERT_TRUE(SettingsFile().save(kAutoSaveSection, params, list_file(), true));
+  }
+
+  std::unique_ptr<MainWindow> make_window(MainWindowOptions options = {}) {
+    auto window = std::make_unique<MainWindow>(m_prompt, ConfigFile(), std::move(options));
+    ShellActions shell;
+    shell.beep = [this] { ++m_beeps; };
+    shell.open_path = [this](const std::string& path) {
+      m_opened.push_back(path);
+      return true;
+    };
+    window->set_shell_actions(shell);
+    return window;
+  }
+
+  static void type_into(QLineEdit* edit, const QString& text) {
+    edit->clear();
+    QTest::keyClicks(edit, text);
+    QTest::keyClick(edit, Qt::Key_Return);
+  }
+
+  static QString line_starting(const QStringList& lines, const QString& start) {
+    for (const QString& line : lines)
+      if (line.startsWith(start)) return line;
+    return {};
+  }
+
+  /// Follows the run tick by tick; the progress values seen, in order.
+  static std::vector<int> follow_run(MainWindow& window) {
+    std::vector<int> seen;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (window.run_active() && std::chrono::steady_clock::now() < deadline) {
+      QTest::qWait(50);
+      window.tick();
+      seen.push_back(window.progress_value());
+    }
+    return seen;
+  }
+
+  bool asked(const std::string& text) const {
+    for (const auto& call : m_prompt.calls())
+      if (call.kind == ScriptedPrompt::Kind::ask && call.text == text) return true;
+    return false;
+  }
+
+  TempDir m_dir;
+  ScopedEnv m_config{"TESSELLARIUM_CONFIG_PATH", (m_dir / "settings").string()};
+  ScriptedPrompt m_prompt;
+  int m_beeps = 0;
+  std::vector<std::string> m_opened;
+};
+
+TEST_F(MainWindowTest, SummaryFollowsImageListSizeTileSizeAndPattern) {
+  auto window = make_window();
+  EXPECT_EQ(window->validation_text().toStdString(), tr("Please add an Image using the + button"));
+
+  window->add_main_images({photo()});
+  ASSERT_TRUE(window->load_tile_list(list_file()));
+  EXPECT_EQ(window->validation_text().toStdString(), tr("All Parameters are correct :-)"));
+  EXPECT_TRUE(line_starting(window->summary_texts(), "List Type:").contains("images"));
+
+  auto* size = window->findChild<QComboBox*>("mosaicSize");
+  auto* tile = window->findChild<QLineEdit*>("tileSize");
+  auto* pattern = window->findChild<QComboBox*>("pattern");
+  ASSERT_TRUE(size && tile && pattern);
+
+  const QString final_before = line_starting(window->summary_texts(), "Final Mosaic:");
+  type_into(size->lineEdit(), "800 x 600 pixel");
+  EXPECT_EQ(window->parameters().mosaic_size, (SizeValue{800, 600, kUnitPixel}));
+  const QString final_after = line_starting(window->summary_texts(), "Final Mosaic:");
+  EXPECT_NE(final_after, final_before);
+  EXPECT_TRUE(final_after.contains("800 x 600")) << final_after.toStdString();
+
+  type_into(tile, "40 pixels");
+  EXPECT_EQ(window->parameters().tile_size, (UnitValue{40, kUnitPixel}));
+  EXPECT_TRUE(line_starting(window->summary_texts(), "Tile Size:").contains("40 x 30")) <<
+      line_starting(window->summary_texts(), "Tile Size:").toStdString();
+  EXPECT_TRUE(line_starting(window->summary_texts(), "Tile Pattern:").contains("20 x 20"));
+
+  const QString count_before = line_starting(window->summary_texts(), "Tile Count:");
+  const int parquet = pattern->findData(kPatternParquet1to1);
+  ASSERT_GE(parquet, 0);
+  pattern->setCurrentIndex(parquet);
+  emit pattern->activated(parquet);
+  EXPECT_EQ(window->parameters().pattern, kPatternParquet1to1);
+  EXPECT_NE(line_starting(window->summary_texts(), "Tile Count:"), count_before);
+  EXPECT_TRUE(line_starting(window->summary_texts(), "Tile Type:").contains("(P)"));
+}
+
+TEST_F(MainWindowTest, RefusedEntryIsReportedAndKeepsTheValueAndTheFocus) {
+  auto window = make_window();
+  window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+  window->activateWindow();
+  auto* tile = window->findChild<QLineEdit*>("tileSize");
+  const UnitValue before = window->parameters().tile_size;
+  tile->setFocus();
+  type_into(tile, "40 bananas");
+  EXPECT_EQ(window->parameters().tile_size, before);
+  ASSERT_EQ(m_prompt.messages().size(), 1u);
+  EXPECT_EQ(m_prompt.messages().front(), tr("Please insert a valid value for the parameter"));
+  EXPECT_EQ(QApplication::focusWidget(), tile);
+  // The Mosaic button reads the boxes first and starts nothing with a refused entry.
+  EXPECT_FALSE(window->commit_fields());
+  EXPECT_FALSE(window->run_active());
+}
+
+TEST_F(MainWindowTest, MosaicRunMovesTheProgressBarAndEndsWithTheFinalQuestion) {
+  start_with(800, 600, 40);
+  m_prompt.plan_answer(Answer::yes);  // "Mosaic completed! Do you want to open the destination folder?"
+  auto window = make_window();
+  window->add_main_images({photo()});
+  ASSERT_EQ(window->tile_list().path(), list_file());
+
+  auto* button = window->findChild<QPushButton*>("mosaicButton");
+  QTest::mouseClick(button, Qt::LeftButton);
+  ASSERT_TRUE(window->run_active()) << (m_prompt.messages().empty() ? "" : m_prompt.messages().back());
+  EXPECT_TRUE(button->isChecked());
+  const std::vector<int> seen = follow_run(*window);
+
+  EXPECT_FALSE(window->run_active());
+  EXPECT_FALSE(button->isChecked());
+  ASSERT_FALSE(seen.empty());
+  EXPECT_GT(*std::max_element(seen.begin(), seen.end()), 5000);
+  EXPECT_EQ(window->progress_value(), seen.back());
+  EXPECT_TRUE(window->progress_text().startsWith("Completed ")) << window->progress_text().toStdString();
+  EXPECT_TRUE(window->progress_text().contains(", Time 00:00:")) << window->progress_text().toStdString();
+  EXPECT_TRUE(asked(tr("Mosaic completed! Do you want to open the destination folder?")));
+  EXPECT_EQ(m_beeps, 1);
+  ASSERT_EQ(m_opened.size(), 1u);
+  EXPECT_EQ(fs::path(m_opened.front()), m_dir.path());
+
+  ASSERT_EQ(window->last_run().results.size(), 1u);
+  const RunResult& result = window->last_run().results.begin()->second;
+  EXPECT_TRUE(result.success);
+  int w = 0, h = 0;
+  ASSERT_TRUE(Foto::read_size(result.destination, w, h));
+  EXPECT_EQ(w, 800);
+  EXPECT_EQ(h, 600);
+  // The run's parameters were kept as "(Last Mosaic)".
+  EXPECT_TRUE(SettingsFile().contains(kLastMosaicSection));
+}
+
+TEST_F(MainWindowTest, MosaicButtonDuringARunAsksOnceThenSaysPleaseWait) {
+  start_with(2400, 1800, 12);
+  m_prompt.plan_answer(Answer::yes);  // stop it
+  auto window = make_window();
+  window->add_main_images({photo()});
+  auto* button = window->findChild<QPushButton*>("mosaicButton");
+
+  QTest::mouseClick(button, Qt::LeftButton);
+  ASSERT_TRUE(window->run_active());
+  QTest::mouseClick(button, Qt::LeftButton);
+  QTest::mouseClick(button, Qt::LeftButton);
+  EXPECT_TRUE(button->isChecked());
+  follow_run(*window);
+
+  const auto calls = m_prompt.calls();
+  ASSERT_GE(calls.size(), 2u);
+  EXPECT_EQ(calls[0].kind, ScriptedPrompt::Kind::ask);
+  EXPECT_EQ(calls[0].text, tr("There is a Mosaic process running. Do you want to stop it?"));
+  EXPECT_EQ(calls[1].kind, ScriptedPrompt::Kind::message);
+  EXPECT_EQ(calls[1].text, tr("Stopping the Mosaic Process. Please Wait..."));
+  EXPECT_EQ(calls[1].icon, Icon::warning);
+  // A stopped batch has no final action.
+  EXPECT_FALSE(asked(tr("Mosaic completed! Do you want to open the destination folder?")));
+  EXPECT_EQ(m_beeps, 0);
+  EXPECT_TRUE(window->last_run().stopped);
+  EXPECT_FALSE(button->isChecked());
+}
+
+TEST_F(MainWindowTest, TheExampleListIsLoadedWhenTheUserHasNone) {
+  auto window = make_window();
+  EXPECT_EQ(fs::path(window->tile_list().path()), example_list_file());
+  EXPECT_GT(window->tile_list().entry_count(), 0u);
+  EXPECT_TRUE(fs::is_regular_file(example_list_file()));  // staged by the build
+}
+
+TEST_F(MainWindowTest, ChecksBeforeARunComeInOrder) {
+  // A data folder without the example list, so the window starts without a list.
+  const fs::path data = m_dir / "data";
+  fs::create_directories(data);
+  ScopedEnv no_example("TESSELLARIUM_DATA_DIR", data.string());
+  auto window = make_window();
+  // No main image: the layout's message, nothing starts.
+  window->mosaic_clicked();
+  EXPECT_FALSE(window->run_active());
+  ASSERT_FALSE(m_prompt.messages().empty());
+  EXPECT_EQ(m_prompt.messages().back(), tr("Please add an Image using the + button"));
+
+  // A size the format cannot hold is refused before the list is looked at.
+  m_prompt.clear();
+  window->add_main_images({photo()});
+  type_into(window->findChild<QComboBox*>("mosaicSize")->lineEdit(), "80000 x 60000 pixel");
+  window->mosaic_clicked();
+  EXPECT_FALSE(window->run_active());
+  ASSERT_EQ(m_prompt.calls().size(), 1u);
+
+  // No list: the request to load one.
+  m_prompt.clear();
+  type_into(window->findChild<QComboBox*>("mosaicSize")->lineEdit(), "800 x 600 pixel");
+  window->mosaic_clicked();
+  EXPECT_FALSE(window->run_active());
+  ASSERT_EQ(m_prompt.messages().size(), 1u);
+  EXPECT_EQ(m_prompt.messages().front(),
+            tr("Please load or create a Tile Images List. This List will be used to build the Mosaic."));
+}
+
+TEST_F(MainWindowTest, BlackAndWhiteListAsksAndCancelStartsNothing) {
+  TileImageList list;
+  ScriptedPrompt quiet;
+  ASSERT_TRUE(load_list_file(list, list_file(), quiet));
+  list.set_black_and_white(true);
+  ASSERT_TRUE(save_list_file(list, list_file()));
+  start_with(800, 600, 40);
+  auto window = make_window();
+  window->add_main_images({photo()});
+  m_prompt.plan_answer(Answer::cancel);
+  window->mosaic_clicked();
+  EXPECT_FALSE(window->run_active());
+  EXPECT_TRUE(asked(tr("Do you want to save the Mosaic in Black&White?")));
+  EXPECT_FALSE(window->save_black_and_white());
+}
+
+TEST_F(MainWindowTest, SavedSettingLoadsBackAndOpeningTakesAutoSave) {
+  {
+    auto window = make_window();
+    type_into(window->findChild<QLineEdit*>("tileSize"), "25 pixels");
+    // The save window is the settings engineer's: name it and press OK.
+    QTimer::singleShot(0, [] {
+      QWidget* modal = QApplication::activeModalWidget();
+      ASSERT_NE(modal, nullptr);
+      auto* name = modal->findChild<QLineEdit*>();
+      ASSERT_NE(name, nullptr);
+      name->setText("My Tiles");
+      QMetaObject::invokeMethod(modal, "accept", Qt::QueuedConnection);
+    });
+    QTest::mouseClick(window->findChild<QAbstractButton*>("settingsSave"), Qt::LeftButton);
+    EXPECT_TRUE(window->settings_names().contains("My Tiles"));
+
+    type_into(window->findChild<QLineEdit*>("tileSize"), "60 pixels");
+    EXPECT_EQ(window->parameters().tile_size, (UnitValue{60, kUnitPixel}));
+    ASSERT_TRUE(window->select_settings("My Tiles"));
+    EXPECT_EQ(window->parameters().tile_size, (UnitValue{25, kUnitPixel}));
+    EXPECT_EQ(window->findChild<QLineEdit*>("tileSize")->text().toStdString(), "25 pixels");
+    type_into(window->findChild<QLineEdit*>("tileSize"), "33 pixels");
+  }
+  // Closing saved "(Auto Save)", and the next window opens with it.
+  auto window = make_window();
+  EXPECT_EQ(window->parameters().tile_size, (UnitValue{33, kUnitPixel}));
+}
+
+/// Binds the catalogue again at the end of a scope: gettext keeps what it
+/// translated until the domain is bound anew, whatever LANGUAGE says later.
+struct RebindCatalogue {
+  ~RebindCatalogue() { init_text_from_data_folder(); }
+};
+
+TEST_F(MainWindowTest, GermanInterfaceShowsGermanUnits) {
+  RebindCatalogue rebind;
+  ScopedEnv language("LANGUAGE", "de");
+  init_text_from_data_folder();
+  if (tr("tile, tiles") == "tile, tiles") GTEST_SKIP() << "the German catalogue is not built";
+  auto window = make_window();
+  EXPECT_EQ(window->findChild<QLineEdit*>("tileSize")->text().toStdString(), "40 Kacheln pro Reihe");
+  // German unit words are read back too.
+  type_into(window->findChild<QLineEdit*>("tileSize"), "30 Kacheln pro Reihe");
+  EXPECT_EQ(window->parameters().tile_size, (UnitValue{30, kUnitTilesPerRow}));
+  type_into(window->findChild<QLineEdit*>("tileSize"), "x");
+  ASSERT_FALSE(m_prompt.messages().empty());
+  EXPECT_EQ(m_prompt.messages().back(), "Bitte geben Sie einen gültigen Wert für den Parameter ein");
+}
+
+TEST_F(MainWindowTest, CommandLineImageIsLoadedAndHelpNamesTheGuide) {
+  auto window = make_window({photo(), (m_dir / "out.jpg").string()});
+  ASSERT_EQ(window->main_images().size(), 1u);
+  EXPECT_EQ(window->main_images().front(), photo());
+  EXPECT_TRUE(line_starting(window->summary_texts(), "Main Image:").contains("400"));
+
+  // The build stages the guide into the data folder the tests use.
+  QTest::mouseClick(window->findChild<QAbstractButton*>("helpButton"), Qt::LeftButton);
+  EXPECT_TRUE(m_prompt.messages().empty());
+  ASSERT_EQ(m_opened.size(), 1u);
+  EXPECT_EQ(fs::path(m_opened.front()), user_guide_file(""));
+  EXPECT_EQ(user_guide_file("").filename(), "index.html");
+  EXPECT_EQ(user_guide_file("").parent_path().filename(), "guide");
+  EXPECT_EQ(user_guide_file("de"), user_guide_file(""));  // no German guide: the English one
+}
+
+// ---- More Options ----------------------------------------------------------------
+
+TEST(PropertyEditorTest, HasEveryRowAndRefusesBadEntriesWithTheFocusBack) {
+  ScriptedPrompt prompt;
+  MosaicParameters params;
+  PropertyEditor editor(params, nullptr, prompt, {});
+  const std::vector<std::string> labels = editor.row_labels();
+  for (const char* label :
+       {"Mosaic Processing:", "Image Compare:", "Image Detail:", "Color Change Priority:",
+        "Use All Images in the Tile List:", "File Format:", "JPG Quality:", "Background Transparency:",
+        "Tile Layers:", "TIFF 64 bit:", "Create a RezIroriz", "Copy source images:", "RezIroriz Title:",
+        "RezIroriz PopUp:", "PopUp Width:", "Text Report & Mosaic Settings:", "Save Individual Tiles:",
+        "Split Mosaic:", "Create a Maskfile:", "Show ToolTips:", "Don't use consecutive:", "Color:", "Size:",
+        "Mosaic Directory:", "Mosaic Subdirectory:", "Mosaic Filename:", "Check for updates:",
+        "Show Advanced Settings"})
+    EXPECT_NE(std::find(labels.begin(), labels.end(), label), labels.end()) << label;
+  EXPECT_EQ(editor.help_of("File Format:"), "Specify the File Format of the saved Mosaic: JPEG, TIFF, PSD, BMP, etc.");
+
+  auto* quality = editor.findChild<QLineEdit*>("JPGQuality");
+  EXPECT_EQ(quality->text().toStdString(), "95%");
+  quality->setText("101%");
+  EXPECT_FALSE(editor.commit());
+  EXPECT_EQ(prompt.messages(), std::vector<std::string>{"Please insert a valid value for the parameter"});
+  EXPECT_EQ(editor.parameters().jpeg_quality, 95);
+
+  quality->setText("80");
+  editor.findChild<QComboBox*>("BorderColor")->setEditText("255, 0, 128");
+  editor.findChild<QComboBox*>("BorderSize")->setEditText("3 pixels");
+  editor.findChild<QComboBox*>("ConsecutiveFrames")->setEditText("No Frames");
+  auto* format = editor.findChild<QComboBox*>("FileFormat");
+  format->setCurrentIndex(format->findData(kFormatBmp));
+  auto* processing = editor.findChild<QComboBox*>("MosaicProcessing");
+  EXPECT_EQ(processing->itemText(3).toStdString(), "Folder Tile Variants");
+  processing->setCurrentIndex(processing->findData(kProcessingFolder));
+  ASSERT_TRUE(editor.commit());
+  EXPECT_EQ(editor.parameters().jpeg_quality, 80);
+  EXPECT_EQ(editor.parameters().border_colour, pack_colour(255, 0, 128));
+  EXPECT_EQ(editor.parameters().border_size, (UnitValue{3, kUnitPixel}));
+  EXPECT_EQ(editor.parameters().consecutive_frames, 0);
+  EXPECT_EQ(editor.parameters().output_format, kFormatBmp);
+  EXPECT_EQ(editor.parameters().processing, kProcessingFolder);
+  EXPECT_EQ(format_label(kFormatJpg), "JPEG Format (.JPG)");
+}
+
+TEST(PropertyEditorTest, ValuesWithoutALabelStayAsTheyAre) {
+  ScriptedPrompt prompt;
+  MosaicParameters params;
+  params.processing = kProcessingStandard2;  // the list has no label for it
+  params.border_colour = pack_colour(1, 2, 3);
+  PropertyEditor editor(params, nullptr, prompt, {});
+  ASSERT_TRUE(editor.commit());
+  EXPECT_EQ(editor.parameters().processing, kProcessingStandard2);
+  EXPECT_EQ(editor.parameters().border_colour, pack_colour(1, 2, 3));
+  EXPECT_EQ(editor.findChild<QComboBox*>("BorderColor")->currentText().toStdString(), "1,2,3");
+}
+
+// ---- the Qt prompt and the picture view -----------------------------------------------
+
+TEST(QtPromptTest, WorkerThreadWaitsForTheAnswerGivenOnTheWindowThread) {
+  QtPrompt prompt;
+  std::atomic<bool> done{false};
+  Answer answer = Answer::ok;
+  // The box runs its own event loop on this thread; the user's click comes
+  // from a timer inside it.
+  QString text;
+  bool default_is_no = false;
+  bool waited = false;
+  QTimer user;
+  QObject::connect(&user, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    text = box->text();
+    default_is_no = box->defaultButton() == box->button(QMessageBox::No);
+    waited = !done.load();
+    box->button(QMessageBox::Yes)->click();
+  });
+  user.start(10);
+  std::thread worker([&] {
+    answer = prompt.ask("Stop?", Buttons::yes_no, Answer::no, Icon::question);
+    done = true;
+  });
+  for (int i = 0; i < 500 && !done.load(); ++i) QTest::qWait(10);
+  worker.join();
+  EXPECT_TRUE(waited);  // the worker was still waiting while the box was open
+  EXPECT_EQ(text, "Stop?");
+  EXPECT_TRUE(default_is_no);
+  EXPECT_EQ(answer, Answer::yes);
+}
+
+TEST(PictureViewTest, PixelsKeepTheirColoursAndTransparencyBecomesAlpha) {
+  const std::uint32_t pixels[2] = {0x00332211u, 0xFF000000u};
+  const QImage image = picture_image({2, 1, pixels});
+  ASSERT_EQ(image.size(), QSize(2, 1));
+  EXPECT_EQ(image.pixel(0, 0), qRgba(0x11, 0x22, 0x33, 255));
+  EXPECT_EQ(qAlpha(image.pixel(1, 0)), 0);
+  EXPECT_TRUE(picture_image({0, 0, nullptr}).isNull());
+
+  PictureViewDialog dialog(nullptr, image, "Mosaic Preview");
+  EXPECT_EQ(dialog.windowTitle(), "Mosaic Preview");
+}
+
+}  // namespace
+}  // namespace tess

@@ -38,10 +38,10 @@ struct TileType {
   const char* label;
   const char* shape;  // the companion program's shape word
 };
-constexpr TileType kTileTypes[] = {{"Square Tiles (1:1)", "Square"},
-                                   {"Rectangle Tiles (4:3)", ""},
-                                   {"DSLR Tiles (3:2)", "DSLR"},
-                                   {"Movie Tiles (16:9)", "Cinescope"}};
+constexpr TileType kTileTypes[] = {{N_("Square Tiles (1:1)"), "Square"},
+                                   {N_("Rectangle Tiles (4:3)"), ""},
+                                   {N_("DSLR Tiles (3:2)"), "DSLR"},
+                                   {N_("Movie Tiles (16:9)"), "Cinescope"}};
 
 }  // namespace
 

@@ -16,7 +16,6 @@
 namespace tess {
 namespace {
 
-#define N_(text) text
 
 // The maker's site is a deployment setting: packagers name theirs in
 // package.txt ("UpdateHost"); without it this host is asked.

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "base/text.hpp"
+
 namespace tess {
 
 class Prompt;
@@ -22,13 +24,13 @@ inline constexpr const char* kCheckVersionKey = "CheckVersion";
 inline constexpr const char* kCheckVersionDateKey = "CheckVersionDate";
 
 inline constexpr const char* kUpdateAgreeQuestion =
-    "Do you want Tessellarium to check for new updates at startup? (You can change automatic updates settings in "
-    "the Options window).";
+    N_("Do you want Tessellarium to check for new updates at startup? (You can change automatic updates settings in "
+    "the Options window).");
 inline constexpr const char* kUpdateConnectionMessage =
-    "Unable to verify if a new version is available. Please check your internet connection.";
-inline constexpr const char* kNewerVersionMessage = "A newer version of Tessellarium is available!";
-inline constexpr const char* kDownloadQuestion = "Click YES to download the new version.";
-inline constexpr const char* kUpToDateMessage = "Your version of Tessellarium is up to date.";
+    N_("Unable to verify if a new version is available. Please check your internet connection.");
+inline constexpr const char* kNewerVersionMessage = N_("A newer version of Tessellarium is available!");
+inline constexpr const char* kDownloadQuestion = N_("Click YES to download the new version.");
+inline constexpr const char* kUpToDateMessage = N_("Your version of Tessellarium is up to date.");
 
 /// Schedule codes stored under "CheckVersion" (0: the user was never asked).
 inline constexpr long kScheduleNotAsked = 0;

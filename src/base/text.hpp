@@ -29,6 +29,10 @@ std::string tr(const char* message_id);
 /// of the active language.
 std::string trn(const char* singular, const char* plural, unsigned long n);
 
+/// Marks a text for the translators where it is stored rather than shown
+/// (tables of labels and messages); tr() translates it where it is used.
+constexpr const char* N_(const char* text) { return text; }
+
 /// printf-style formatting of a (usually translated) template. A template
 /// whose fields do not fit the arguments (a faulty translation) comes back
 /// unformatted instead of throwing.

@@ -11,8 +11,6 @@ namespace {
 
 constexpr std::int64_t kNoPixelLimit = -1;
 
-// Marks a text of the table for the translators; tr() translates it on use.
-constexpr const char* N_(const char* text) { return text; }
 
 struct FormatLimits {
   std::int64_t pixels;  ///< kNoPixelLimit for none

@@ -23,7 +23,6 @@
 #include "tilelist/foto_info.hpp"
 #include "tilelist/tile_image_list.hpp"
 
-#define N_(text) text
 
 namespace tess {
 namespace {

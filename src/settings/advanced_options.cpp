@@ -10,8 +10,6 @@
 namespace tess {
 namespace {
 
-// gettext extraction marks: the labels are translated where they are shown.
-#define N_(text) text
 
 constexpr UnitCode kBare = kUnitBareNumber;
 constexpr UnitCode kMegabyte = kUnitMegabyte;

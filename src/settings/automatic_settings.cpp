@@ -10,8 +10,6 @@
 namespace tess {
 namespace {
 
-// gettext extraction marks: the labels are translated where they are shown.
-#define N_(text) text
 
 // What every computed setting sets; the entry's own values follow.
 void apply_common(MosaicParameters& p) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/text.hpp"
 #include "settings/mosaic_parameters.hpp"
 
 namespace tess {
@@ -49,7 +50,7 @@ struct ListCounts {
 };
 
 inline constexpr const char* kLoadListFirstMessage =
-    "Please load a Tile Images List before selecting one of the automatic Mosaic Settings";
+    N_("Please load a Tile Images List before selecting one of the automatic Mosaic Settings");
 
 /// Applies computed setting `code` to `params`. "Use All Images" changes
 /// nothing when the list is empty; "Landscape", "Portrait", "Parquet" and

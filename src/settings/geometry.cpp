@@ -10,8 +10,6 @@
 namespace tess {
 namespace {
 
-// gettext extraction marks: the texts are translated where they are used.
-#define N_(text) text
 
 // ---- Unit families ----------------------------------------------------------
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.hpp"
 #include "settings/mosaic_parameters.hpp"
 #include "settings/units.hpp"
 
@@ -21,8 +22,8 @@ namespace tess {
 
 class Prompt;
 
-inline constexpr const char* kAddImageMessage = "Please add an Image using the + button";
-inline constexpr const char* kSpecifyAllParametersMessage = "Please specify all the parameters";
+inline constexpr const char* kAddImageMessage = N_("Please add an Image using the + button");
+inline constexpr const char* kSpecifyAllParametersMessage = N_("Please specify all the parameters");
 
 inline constexpr double kCmPerInch = 2.54;
 /// Two equal maximum sides of at least this many pixels state an area (a size

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/ini_file.hpp"
+#include "base/text.hpp"
 #include "settings/automatic_settings.hpp"
 #include "settings/mosaic_parameters.hpp"
 
@@ -26,11 +27,11 @@ inline constexpr const char* kTileListKey = "TileList";
 /// Prefix of the advanced options' keys in a section.
 inline constexpr const char* kAdvancedKeyPrefix = "Advanced.";
 
-inline constexpr const char* kInvalidSettingsNameMessage = "Please insert a valid name for the settings";
-inline constexpr const char* kOverwriteSettingsQuestion = "Do you want to overwrite the existing settings?";
-inline constexpr const char* kSelectSettingsToDeleteMessage = "Select first a Settings to delete";
-inline constexpr const char* kAutomaticSettingsUndeletableMessage = "The automatic settings cannot be deleted";
-inline constexpr const char* kDeleteSettingsQuestion = "Do you want to delete the selected Settings?";
+inline constexpr const char* kInvalidSettingsNameMessage = N_("Please insert a valid name for the settings");
+inline constexpr const char* kOverwriteSettingsQuestion = N_("Do you want to overwrite the existing settings?");
+inline constexpr const char* kSelectSettingsToDeleteMessage = N_("Select first a Settings to delete");
+inline constexpr const char* kAutomaticSettingsUndeletableMessage = N_("The automatic settings cannot be deleted");
+inline constexpr const char* kDeleteSettingsQuestion = N_("Do you want to delete the selected Settings?");
 
 /// "TessellariumSettings12x9.txt".
 std::string settings_file_name();

@@ -8,16 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "base/text.hpp"
 #include "settings/automatic_settings.hpp"
 #include "settings/geometry.hpp"
 #include "settings/mosaic_parameters.hpp"
 
 namespace tess {
 
-inline constexpr const char* kUsingMaskFileText = "Using Mask File";
+inline constexpr const char* kUsingMaskFileText = N_("Using Mask File");
 inline constexpr const char* kSelectTileImagesMessage =
-    "Please select the Images to use as Tiles using Button #2 (pictures Icon)";
-inline constexpr const char* kParametersCorrectText = "All Parameters are correct :-)";
+    N_("Please select the Images to use as Tiles using Button #2 (pictures Icon)");
+inline constexpr const char* kParametersCorrectText = N_("All Parameters are correct :-)");
 
 /// The summary of `params` laid out as `layout` (compute_layout), one
 /// translated line each, in order: "Mosaic Max Size: ...", "Main Image: ...",

@@ -11,8 +11,6 @@
 namespace tess {
 namespace {
 
-// gettext extraction marks: the texts are translated where they are used.
-#define N_(text) text
 
 // ---- The unit vocabulary ----------------------------------------------------
 

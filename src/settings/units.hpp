@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/text.hpp"
+
 namespace tess {
 
 class Prompt;
@@ -195,7 +197,7 @@ constexpr std::int32_t pack_colour(int red, int green, int blue) {
 // ---- Refused entries --------------------------------------------------------
 
 /// The message id shown when a text box holds an entry its field refuses.
-inline constexpr const char* kInvalidParameterMessage = "Please insert a valid value for the parameter";
+inline constexpr const char* kInvalidParameterMessage = N_("Please insert a valid value for the parameter");
 
 /// The translated message for a refused entry.
 std::string invalid_parameter_message();

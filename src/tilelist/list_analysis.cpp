@@ -48,15 +48,17 @@ std::string progress_text(const AnalysisProgress& progress) {
 std::string list_status_text(const TileImageList& list) {
   if (list.entry_count() == 0) return tr("No Images are loaded. Please add a Folder to the Folder List");
   std::string text;
-  const auto add = [&text](const char* singular, const char* plural, long count) {
+  const auto add = [&text](long count, const auto& counted) {
     if (count == 0) return;
     if (!text.empty()) text += ", ";
-    text += format(trn(singular, plural, static_cast<unsigned long>(count)), count);
+    text += format(counted(static_cast<unsigned long>(count)), count);
   };
-  add("%ld Landscape image", "%ld Landscape images", list.landscape_images());
-  add("%ld Portrait image", "%ld Portrait images", list.portrait_images());
-  add("%ld Landscape videoclip", "%ld Landscape videoclips", list.landscape_clips());
-  add("%ld Portrait videoclip", "%ld Portrait videoclips", list.portrait_clips());
+  add(list.landscape_images(), [](unsigned long n) { return trn("%ld Landscape image", "%ld Landscape images", n); });
+  add(list.portrait_images(), [](unsigned long n) { return trn("%ld Portrait image", "%ld Portrait images", n); });
+  add(list.landscape_clips(),
+      [](unsigned long n) { return trn("%ld Landscape videoclip", "%ld Landscape videoclips", n); });
+  add(list.portrait_clips(),
+      [](unsigned long n) { return trn("%ld Portrait videoclip", "%ld Portrait videoclips", n); });
   text += list.changed() ? tr(". Remember to Save the Images List!") : std::string(".");
   return text;
 }

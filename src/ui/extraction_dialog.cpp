@@ -84,8 +84,8 @@ ExtractionDialog::ExtractionDialog(CAviStream& stream, Prompt& prompt, QWidget* 
     label->setBuddy(field);
     form->addRow(label, field);
   };
-  add_row(crop_form, "Left:", m_left);
-  add_row(crop_form, "Top:", m_top);
+  add_row(crop_form, N_("Left:"), m_left);
+  add_row(crop_form, N_("Top:"), m_top);
   add_row(crop_form, "Width:", m_width);
   add_row(crop_form, "Height:", m_height);
 
@@ -100,9 +100,9 @@ ExtractionDialog::ExtractionDialog(CAviStream& stream, Prompt& prompt, QWidget* 
   max_button->setAutoDefault(false);
   auto* frames_box = new QGroupBox(to_qstring(tess::tr("Frames")), this);
   auto* frames_form = new QFormLayout(frames_box);
-  add_row(frames_form, "First:", m_first);
-  add_row(frames_form, "Last:", m_last);
-  add_row(frames_form, "Count:", m_count);
+  add_row(frames_form, N_("First:"), m_first);
+  add_row(frames_form, N_("Last:"), m_last);
+  add_row(frames_form, N_("Count:"), m_count);
   auto* fill_buttons = new QHBoxLayout;
   fill_buttons->addWidget(auto_button);
   fill_buttons->addWidget(max_button);
@@ -122,8 +122,8 @@ ExtractionDialog::ExtractionDialog(CAviStream& stream, Prompt& prompt, QWidget* 
   auto* output_box = new QGroupBox(to_qstring(tess::tr("Output")), this);
   auto* output_form = new QFormLayout(output_box);
   add_row(output_form, "File Format:", m_format);
-  add_row(output_form, "Quality:", m_quality);
-  add_row(output_form, "File Prefix:", m_prefix);
+  add_row(output_form, N_("Quality:"), m_quality);
+  add_row(output_form, N_("File Prefix:"), m_prefix);
 
   auto* buttons = new QDialogButtonBox(this);
   auto* extract = buttons->addButton(keys.label(tess::tr("Extract")), QDialogButtonBox::AcceptRole);

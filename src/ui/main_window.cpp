@@ -46,7 +46,6 @@
 #include "ui/settings_dialogs.hpp"
 #include "ui/windows.hpp"
 
-#define N_(text) text
 
 namespace tess {
 namespace {

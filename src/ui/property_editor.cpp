@@ -21,7 +21,6 @@
 #include "settings/units.hpp"
 #include "settings/user_state.hpp"
 
-#define N_(text) text
 
 namespace tess {
 namespace {

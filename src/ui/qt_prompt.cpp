@@ -49,10 +49,10 @@ struct ButtonChoice {
 };
 
 std::vector<ButtonChoice> button_choices(Buttons buttons) {
-  const ButtonChoice ok{QMessageBox::Ok, Answer::ok, "OK"};
-  const ButtonChoice cancel{QMessageBox::Cancel, Answer::cancel, "Cancel"};
-  const ButtonChoice yes{QMessageBox::Yes, Answer::yes, "&Yes"};
-  const ButtonChoice no{QMessageBox::No, Answer::no, "&No"};
+  const ButtonChoice ok{QMessageBox::Ok, Answer::ok, N_("OK")};
+  const ButtonChoice cancel{QMessageBox::Cancel, Answer::cancel, N_("Cancel")};
+  const ButtonChoice yes{QMessageBox::Yes, Answer::yes, N_("&Yes")};
+  const ButtonChoice no{QMessageBox::No, Answer::no, N_("&No")};
   switch (buttons) {
     case Buttons::ok:
       return {ok};
@@ -63,11 +63,11 @@ std::vector<ButtonChoice> button_choices(Buttons buttons) {
     case Buttons::yes_no_cancel:
       return {yes, no, cancel};
     case Buttons::retry_cancel:
-      return {{QMessageBox::Retry, Answer::retry, "&Retry"}, cancel};
+      return {{QMessageBox::Retry, Answer::retry, N_("&Retry")}, cancel};
     case Buttons::abort_retry_ignore:
-      return {{QMessageBox::Abort, Answer::abort, "&Abort"},
-              {QMessageBox::Retry, Answer::retry, "&Retry"},
-              {QMessageBox::Ignore, Answer::ignore, "&Ignore"}};
+      return {{QMessageBox::Abort, Answer::abort, N_("&Abort")},
+              {QMessageBox::Retry, Answer::retry, N_("&Retry")},
+              {QMessageBox::Ignore, Answer::ignore, N_("&Ignore")}};
   }
   return {ok};
 }

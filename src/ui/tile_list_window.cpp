@@ -42,11 +42,11 @@ namespace {
 
 // The texts of the folder type list, in the order of TileListWindow::View.
 constexpr const char* kViewLabels[] = {
-    "Include Images/Folders (Populate using Drag&Drop or Add Image/Folder button)",
-    "Exclude Images/Folders (Place here images that will never be used)",
-    "Required Images/Folders (Place here images to use ALWAYS)",
-    "Video Folders (Place here videos to use as tiles)",
-    "All Images (this list is populated after you Save the List)",
+    N_("Include Images/Folders (Populate using Drag&Drop or Add Image/Folder button)"),
+    N_("Exclude Images/Folders (Place here images that will never be used)"),
+    N_("Required Images/Folders (Place here images to use ALWAYS)"),
+    N_("Video Folders (Place here videos to use as tiles)"),
+    N_("All Images (this list is populated after you Save the List)"),
 };
 
 // Remembered start folders of the window's dialogs.

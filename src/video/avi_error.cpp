@@ -12,26 +12,26 @@ struct CodeText {
 };
 
 constexpr CodeText kCodeTexts[] = {
-    {kAviErrClassNotRegistered, "REGDB_E_CLASSNOTREG: File type not recognised"},
-    {kAviErrUnsupported, "AVIERR_UNSUPPORTED: Compression is not supported for this type of data"},
-    {kAviErrBadFormat, "AVIERR_BADFORMAT: Corrupt file or unrecognized format"},
-    {kAviErrMemory, "AVIERR_MEMORY: Insufficient memory"},
-    {kAviErrInternal, "AVIERR_INTERNAL: Internal error"},
-    {kAviErrBadFlags, "AVIERR_BADFLAGS"},
-    {kAviErrBadParam, "AVIERR_BADPARAM"},
-    {kAviErrBadSize, "AVIERR_BADSIZE"},
-    {kAviErrBadHandle, "AVIERR_BADHANDLE"},
-    {kAviErrFileRead, "AVIERR_FILEREAD: Disk error while reading file"},
-    {kAviErrFileWrite, "AVIERR_FILEWRITE: Disk error while writing file (Disk Full?)"},
-    {kAviErrFileOpen, "AVIERR_FILEOPEN: Disk error while opening file"},
-    {kAviErrCompressor, "AVIERR_COMPRESSOR"},
-    {kAviErrNoCompressor, "AVIERR_NOCOMPRESSOR: A suitable compressor could not be found. Please install a VFW Codec."},
-    {kAviErrReadOnly, "AVIERR_READONLY: File is read-only"},
-    {kAviErrNoData, "AVIERR_READONLY"},
-    {kAviErrBufferTooSmall, "AVIERR_BUFFERTOOSMALL"},
-    {kAviErrCantCompress, "AVIERR_CANTCOMPRESS"},
-    {kAviErrUserAbort, "AVIERR_USERABORT"},
-    {kAviErrError, "AVIERR_ERROR"},
+    {kAviErrClassNotRegistered, N_("REGDB_E_CLASSNOTREG: File type not recognised")},
+    {kAviErrUnsupported, N_("AVIERR_UNSUPPORTED: Compression is not supported for this type of data")},
+    {kAviErrBadFormat, N_("AVIERR_BADFORMAT: Corrupt file or unrecognized format")},
+    {kAviErrMemory, N_("AVIERR_MEMORY: Insufficient memory")},
+    {kAviErrInternal, N_("AVIERR_INTERNAL: Internal error")},
+    {kAviErrBadFlags, N_("AVIERR_BADFLAGS")},
+    {kAviErrBadParam, N_("AVIERR_BADPARAM")},
+    {kAviErrBadSize, N_("AVIERR_BADSIZE")},
+    {kAviErrBadHandle, N_("AVIERR_BADHANDLE")},
+    {kAviErrFileRead, N_("AVIERR_FILEREAD: Disk error while reading file")},
+    {kAviErrFileWrite, N_("AVIERR_FILEWRITE: Disk error while writing file (Disk Full?)")},
+    {kAviErrFileOpen, N_("AVIERR_FILEOPEN: Disk error while opening file")},
+    {kAviErrCompressor, N_("AVIERR_COMPRESSOR")},
+    {kAviErrNoCompressor, N_("AVIERR_NOCOMPRESSOR: A suitable compressor could not be found. Please install a VFW Codec.")},
+    {kAviErrReadOnly, N_("AVIERR_READONLY: File is read-only")},
+    {kAviErrNoData, N_("AVIERR_READONLY")},
+    {kAviErrBufferTooSmall, N_("AVIERR_BUFFERTOOSMALL")},
+    {kAviErrCantCompress, N_("AVIERR_CANTCOMPRESS")},
+    {kAviErrUserAbort, N_("AVIERR_USERABORT")},
+    {kAviErrError, N_("AVIERR_ERROR")},
 };
 
 }  // namespace
@@ -43,7 +43,7 @@ std::string avi_error_text(std::uint32_t code) {
 }
 
 std::string avi_error_message(bool writer, std::uint32_t code, int step) {
-  std::string text = tr(writer ? "Unable to create the Video" : "Unable to read the Video");
+  std::string text = writer ? tr("Unable to create the Video") : tr("Unable to read the Video");
   text += format(" %02d %s (%X)", step, avi_error_text(code), code);
   return text;
 }

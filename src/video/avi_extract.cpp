@@ -22,8 +22,6 @@
 #include "video/avi_create.hpp"
 #include "video/fourcc.hpp"
 
-// Marks a text for the translators' template; it is translated where shown.
-#define N_(text) text
 
 namespace tess {
 

@@ -95,16 +95,6 @@ for p in problems:
     print(p)
 )PY";
 
-std::string run_command(const std::string& command) {
-  std::string out;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return out;
-  std::array<char, 4096> buffer{};
-  std::size_t n;
-  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) out.append(buffer.data(), n);
-  ::pclose(pipe);
-  return out;
-}
 
 class ReportIntegration : public ::testing::Test {
  protected:
@@ -147,7 +137,7 @@ TEST_F(ReportIntegration, ReportAgreesWithThePlacement) {
   ASSERT_TRUE(fs::exists(tile_list));
 
   ASSERT_TRUE(testing::write_file(m_dir / "check.py", kCheckScript));
-  const std::string out = run_command("python3 " + quoted("check.py") + " " + shell_quoted(report.string()) + " " +
+  const std::string out = testing::command_output("python3 " + quoted("check.py") + " " + shell_quoted(report.string()) + " " +
                                       shell_quoted(tile_list.string()) + " 2>&1");
   // 20 tiles a row on 800 × 600: 20 rows of 40 × 30 cells, every one filled.
   EXPECT_EQ(out, "tiles=400 with=400\nsize=800,x,600\nalgorithm=Faster\n");

@@ -20,17 +20,6 @@ namespace fs = std::filesystem;
 using testing::shell_quoted;
 using testing::TempDir;
 
-// What a shell command prints (standard output only).
-std::string output_of(const std::string& command) {
-  std::string text;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return text;
-  char buffer[4096];
-  std::size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, got);
-  ::pclose(pipe);
-  return text;
-}
 
 class VideoMosaic : public ::testing::Test {
  protected:
@@ -63,12 +52,12 @@ class VideoMosaic : public ::testing::Test {
   std::string quoted(const std::string& name) const { return shell_quoted((m_dir / name).string()); }
   testing::CliOutcome run(const std::string& args) const { return testing::run_program(m_dir.path(), args); }
   std::string probe(const std::string& file, const std::string& entries) const {
-    return output_of("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=" + entries +
+    return testing::command_output("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=" + entries +
                      " -of default=noprint_wrappers=1 " + quoted(file));
   }
   // The frames of a video as packed RGB, one after the other.
   std::string decoded(const std::string& file) const {
-    return output_of("ffmpeg -nostdin -loglevel error -i " + quoted(file) + " -f rawvideo -pix_fmt rgb24 -");
+    return testing::command_output("ffmpeg -nostdin -loglevel error -i " + quoted(file) + " -f rawvideo -pix_fmt rgb24 -");
   }
 
   static constexpr const char* kSmall =

@@ -24,15 +24,8 @@ namespace {
 
 using testing::TempDir;
 
-// What a command prints on standard output (and error, merged).
-std::string output_of(const std::string& command) {
-  std::string text;
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen((command + " 2>&1").c_str(), "r"), ::pclose);
-  if (!pipe) return text;
-  std::array<char, 4096> buffer{};
-  while (std::fgets(buffer.data(), static_cast<int>(buffer.size()), pipe.get()) != nullptr) text += buffer.data();
-  return text;
-}
+// What a command prints on standard output and error, merged.
+std::string output_of(const std::string& command) { return testing::command_output(command + " 2>&1"); }
 
 bool has_tool(const char* name) { return output_of(std::string("command -v ") + name).find(name) != std::string::npos; }
 

@@ -49,13 +49,9 @@ class FrameSource final : public RowSource {
 };
 
 std::string frames_in(const fs::path& file) {
-  std::string text;
-  FILE* pipe = ::popen(("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames,width "
-                        "-of csv=p=0 '" + file.string() + "'").c_str(), "r");
-  char buffer[256];
-  while (pipe != nullptr && std::fgets(buffer, sizeof buffer, pipe) != nullptr) text += buffer;
-  if (pipe != nullptr) ::pclose(pipe);
-  return text;
+  return testing::command_output(
+      "ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames,width -of csv=p=0 '" +
+      file.string() + "'");
 }
 
 TEST(VideoWriter, LongVideosGoOnInNumberedContinuationFiles) {

@@ -41,4 +41,7 @@ std::string read_file(const std::filesystem::path& path);
 /// Writes bytes to a file; true on success.
 bool write_file(const std::filesystem::path& path, const std::string& bytes);
 
+/// What a shell command prints on standard output (empty when it cannot run).
+std::string command_output(const std::string& command);
+
 }  // namespace tess::testing

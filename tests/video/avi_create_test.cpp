@@ -31,21 +31,11 @@ using tess::testing::TempDir;
 constexpr std::uint32_t kXvid = 'X' | ('V' << 8) | ('I' << 16) | ('D' << 24);
 constexpr std::uint32_t k25Fps = 25 * 500;
 
-std::string run_output(const std::string& command) {
-  std::string output;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return output;
-  char buffer[4096];
-  std::size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-  ::pclose(pipe);
-  return output;
-}
 
 // The stream fields ffprobe finds in a file, frames counted by decoding them.
 std::map<std::string, std::string> probe(const std::filesystem::path& video) {
   const std::filesystem::path ffprobe = std::filesystem::path(TESS_FFMPEG_EXE).parent_path() / "ffprobe";
-  const std::string text = run_output(
+  const std::string text = testing::command_output(
       "'" + ffprobe.string() +
       "' -v error -select_streams v:0 -count_frames -show_entries "
       "stream=codec_name,codec_tag_string,width,height,r_frame_rate,avg_frame_rate,time_base,nb_read_frames "
@@ -126,7 +116,7 @@ TEST(AviCreate, RawFramesAreStoredBottomUpAndComeBackExactly) {
   }
 
   // Another reader agrees on where the top is: the first decoded bytes are red.
-  const std::string rgb = run_output("'" + std::string(TESS_FFMPEG_EXE) + "' -nostdin -loglevel error -i '" +
+  const std::string rgb = testing::command_output("'" + std::string(TESS_FFMPEG_EXE) + "' -nostdin -loglevel error -i '" +
                                      path.string() + "' -frames:v 1 -f rawvideo -pix_fmt rgb24 -");
   ASSERT_EQ(rgb.size(), 64u * 48u * 3u);
   EXPECT_EQ(static_cast<unsigned char>(rgb[0]), 255);

@@ -21,15 +21,19 @@
 #include "app/update_check_worker.hpp"
 #include "base/prompt.hpp"
 #include "base/text.hpp"
+#include "images/foto.hpp"
 #include "output/mosaic_saver.hpp"
 #include "settings/configuration.hpp"
 #include "settings/user_state.hpp"
 #include "tilelist/foto_info.hpp"
+#include "ui/extraction_dialog.hpp"
 #include "ui/main_window.hpp"
 #include "ui/picture_view.hpp"
 #include "ui/property_editor.hpp"
 #include "ui/qt_prompt.hpp"
 #include "ui/windows.hpp"
+#include "video/avi_create.hpp"
+#include "video/avi_stream.hpp"
 #include "video/clip_frames.hpp"
 
 namespace tess {
@@ -64,6 +68,26 @@ void grab_modal(const QString& folder, const QString& name, const std::function<
   poll.start();
   open();
   poll.stop();
+}
+
+// A short film for the extraction window's screenshot: a hue sweep with a
+// moving bar, written with the program's own video writer.
+bool write_sample_film(const std::filesystem::path& path) {
+  CAviCreate film;
+  if (!film.create(path, 320, 180, 0, 25 * 500)) return false;
+  Foto frame;
+  if (!frame.try_allocate(320, 180)) return false;
+  for (int k = 0; k < 30; ++k) {
+    for (int y = 0; y < 180; ++y)
+      for (int x = 0; x < 320; ++x) {
+        const bool bar = x / 20 == k % 16;
+        frame.at(x, y) = bar ? make_pixel(250, 250, 250)
+                             : make_pixel(static_cast<std::uint8_t>(x * 255 / 320), static_cast<std::uint8_t>(y * 255 / 180),
+                                          static_cast<std::uint8_t>(120 + k * 4));
+      }
+    if (!film.write(frame)) return false;
+  }
+  return film.close();
 }
 
 int take_screenshots(const QString& folder, QtPrompt& prompt, const ConfigFile& config) {
@@ -127,6 +151,20 @@ int take_screenshots(const QString& folder, QtPrompt& prompt, const ConfigFile& 
     std::string locale;
     run_language_dialog(&window, locale);
   });
+  {
+    const std::filesystem::path film = std::filesystem::path(folder.toStdString()) / "sample-film.avi";
+    CAviStream stream;
+    if (write_sample_film(film) && stream.open(film)) {
+      ExtractionDialog extraction(stream, prompt, &window);
+      extraction.show();
+      if (!save_grab(extraction, folder, QStringLiteral("extraction_dialog"))) ++failures;
+    } else {
+      ++failures;
+    }
+    stream.close();
+    std::error_code error;
+    std::filesystem::remove(film, error);
+  }
   grab_modal(folder, QStringLiteral("message_box"), [&] {
     prompt.message(tr("Please load or create a Tile Images List. This List will be used to build the Mosaic."),
                    Icon::warning);

@@ -20,8 +20,7 @@
 #include "cli/terminal_prompt.hpp"
 #include "engine/run_threads.hpp"
 #include "images/foto.hpp"
-#include "output/bmp_writer.hpp"
-#include "output/jpeg_writer.hpp"
+#include "output/extraction_job.hpp"
 #include "settings/advanced_options.hpp"
 #include "settings/configuration.hpp"
 #include "video/avi_extract.hpp"
@@ -133,18 +132,7 @@ int extract_video(const ExtractArgs& args, TerminalPrompt& prompt) {
   AdvancedOptions options;
   options.initialise_all(true, config);
 
-  AviExtract::Job job;
-  job.video = args.video;
-  job.parameters = params;
-  job.detection = clip_detection(options);
-  job.threads = configured_thread_count(options, config);
-  job.priority = configured_priority(options);
-  job.jpeg_writer = [](const Foto& picture, const std::filesystem::path& path, int quality, Prompt& report) {
-    return write_jpeg_image(picture, path, true, quality, 0, report);
-  };
-  job.bmp_writer = [](const Foto& picture, const std::filesystem::path& path, int, Prompt& report) {
-    return write_bmp_image(picture, path, report);
-  };
+  AviExtract::Job job = extraction_job(args.video, params, options, configured_thread_count(options, config));
   stream.close();
 
   AviExtract extract(prompt);

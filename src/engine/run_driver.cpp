@@ -64,6 +64,8 @@ class BatchDriver {
   bool stopped() const { return m_builder.stop_requested(); }
   bool choose_mask_set();
   Outcome build_one(const std::string& main_image, const std::string& label, const std::string& mask);
+  /// One mask picture chosen by the user; empty when cancelled.
+  std::string ask_for_mask_file();
   bool load_mask(const std::string& main_image, const std::string& assigned, Foto& mask, std::string& used);
   void finish_mosaic();
 
@@ -76,6 +78,15 @@ class BatchDriver {
   int m_mask_scale = 1;
   std::vector<std::string> m_masks;
 };
+
+std::string BatchDriver::ask_for_mask_file() {
+  FileRequest request;
+  request.caption = tr("Select a JPG/PNG image");
+  request.kind = "MaskFile";
+  request.filter = tr("Image") + " (*.jpg *.jpeg *.jpe *.png)";
+  const auto files = m_prompt.choose_files(request);
+  return files.empty() ? std::string() : files.front();
+}
 
 bool BatchDriver::choose_mask_set() {
   std::vector<std::string> chosen;
@@ -93,13 +104,8 @@ bool BatchDriver::choose_mask_set() {
       if (folder.empty()) return false;
     } else {
       // 3. One mask picture.
-      FileRequest request;
-      request.caption = tr("Select a JPG/PNG image");
-      request.kind = "MaskFile";
-      request.filter = tr("Image") + " (*.jpg *.jpeg *.jpe *.png)";
-      auto files = m_prompt.choose_files(request);
-      if (files.empty()) return false;
-      file = files.front();
+      file = ask_for_mask_file();
+      if (file.empty()) return false;
     }
   }
   if (!folder.empty()) {
@@ -129,15 +135,8 @@ bool BatchDriver::load_mask(const std::string& main_image, const std::string& as
       }
     }
     if (path.empty()) path = m_run.mask_file;
-    if (path.empty()) {
-      FileRequest request;
-      request.caption = tr("Select a JPG/PNG image");
-      request.kind = "MaskFile";
-      request.filter = tr("Image") + " (*.jpg *.jpeg *.jpe *.png)";
-      auto files = m_prompt.choose_files(request);
-      if (files.empty()) return false;
-      path = files.front();
-    }
+    if (path.empty()) path = ask_for_mask_file();
+    if (path.empty()) return false;
   }
   m_builder.set_status(tr("Loading Mask Image..."));
   used = path;

@@ -26,6 +26,7 @@
 #include "output/ppm_writer.hpp"
 #include "output/psd_writer.hpp"
 #include "output/side_images.hpp"
+#include "output/size_checks.hpp"
 #include "output/tiff_writer.hpp"
 #include "output/video_writer.hpp"
 #include "output/web_pyramid.hpp"
@@ -47,8 +48,6 @@ constexpr int kStageSaving = 1;
 constexpr int kMinMemoryBlock = 10;
 constexpr int kMaxMemoryBlock = 2900;
 constexpr int kDefaultMemoryBlock = 200;
-// Split pieces narrower or lower than this are no split at all.
-constexpr int kMinSplitSide = 11;
 
 int ceil_div(std::int64_t a, std::int64_t b) { return b <= 0 ? 0 : static_cast<int>((a + b - 1) / b); }
 
@@ -396,9 +395,10 @@ bool save_mosaic(JPGMosaicSave& saver, const std::string& base_name, const Mosai
   // 1. Piece size: the whole mosaic unless a usable split was asked for.
   int piece_width = width;
   int piece_height = height;
+  // A piece side the split window would refuse is no split on that side.
   if (parameters.split_mosaic) {
-    if (split.width >= kMinSplitSide && split.width <= width) piece_width = split.width;
-    if (split.height >= kMinSplitSide && split.height <= height) piece_height = split.height;
+    if (split.width >= kMinSplitPieceSide && split.width <= width) piece_width = split.width;
+    if (split.height >= kMinSplitPieceSide && split.height <= height) piece_height = split.height;
   }
   if (piece_width <= 0 || piece_height <= 0) {
     builder.prompt().message(format(tr("Unable to save file '%s'"), base_name), Icon::error);

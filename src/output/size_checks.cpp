@@ -47,6 +47,21 @@ std::optional<FormatLimits> limits_of(OutputFormatCode format, bool tiff64) {
   }
 }
 
+// A refusal is shown with the error icon; a question is asked with Yes/No,
+// No being the default. True when the user may go on.
+bool confirm(const SizeCheck& check, Prompt& prompt) {
+  switch (check.verdict) {
+    case SizeVerdict::fits:
+      return true;
+    case SizeVerdict::refuse:
+      prompt.message(check.text, Icon::error);
+      return false;
+    case SizeVerdict::ask:
+      return prompt.ask(check.text, Buttons::yes_no, Answer::no, Icon::question) == Answer::yes;
+  }
+  return false;
+}
+
 }  // namespace
 
 SizeCheck check_mosaic_size(OutputFormatCode format, bool tiff64, std::int64_t width, std::int64_t height) {
@@ -81,33 +96,13 @@ SizeCheck check_split_size(OutputFormatCode format, bool tiff64, std::int64_t wi
 
 bool confirm_split_size(const MosaicParameters& parameters, std::int64_t width, std::int64_t height,
                         Prompt& prompt) {
-  const SizeCheck check = check_split_size(parameters.output_format, parameters.output_tiff64, width, height);
-  switch (check.verdict) {
-    case SizeVerdict::fits:
-      return true;
-    case SizeVerdict::refuse:
-      prompt.message(check.text, Icon::error);
-      return false;
-    case SizeVerdict::ask:
-      return prompt.ask(check.text, Buttons::yes_no, Answer::no, Icon::question) == Answer::yes;
-  }
-  return false;
+  return confirm(check_split_size(parameters.output_format, parameters.output_tiff64, width, height), prompt);
 }
 
 bool confirm_mosaic_size(const MosaicParameters& parameters, std::int64_t width, std::int64_t height,
                          Prompt& prompt) {
   if (parameters.split_mosaic) return true;
-  const SizeCheck check = check_mosaic_size(parameters.output_format, parameters.output_tiff64, width, height);
-  switch (check.verdict) {
-    case SizeVerdict::fits:
-      return true;
-    case SizeVerdict::refuse:
-      prompt.message(check.text, Icon::error);
-      return false;
-    case SizeVerdict::ask:
-      return prompt.ask(check.text, Buttons::yes_no, Answer::no, Icon::question) == Answer::yes;
-  }
-  return false;
+  return confirm(check_mosaic_size(parameters.output_format, parameters.output_tiff64, width, height), prompt);
 }
 
 }  // namespace tess

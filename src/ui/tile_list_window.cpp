@@ -28,8 +28,7 @@
 #include "base/text.hpp"
 #include "engine/run_threads.hpp"
 #include "images/foto.hpp"
-#include "output/bmp_writer.hpp"
-#include "output/jpeg_writer.hpp"
+#include "output/extraction_job.hpp"
 #include "settings/advanced_options.hpp"
 #include "ui/extraction_dialog.hpp"
 #include "ui/qt_prompt.hpp"
@@ -568,18 +567,7 @@ void TileListWindow::extract_from_video() {
 
   AdvancedOptions options;
   options.initialise_all(true, m_config);
-  AviExtract::Job job;
-  job.video = video;
-  job.parameters = dialog.parameters();
-  job.detection = clip_detection(options);
-  job.threads = m_threads;
-  job.priority = configured_priority(options);
-  job.jpeg_writer = [](const Foto& picture, const std::filesystem::path& path, int quality, Prompt& report) {
-    return write_jpeg_image(picture, path, true, quality, 0, report);
-  };
-  job.bmp_writer = [](const Foto& picture, const std::filesystem::path& path, int, Prompt& report) {
-    return write_bmp_image(picture, path, report);
-  };
+  AviExtract::Job job = extraction_job(video, dialog.parameters(), options, m_threads);
   // The extraction opens the video again on its own thread.
   stream.close();
 

@@ -3,6 +3,7 @@
 // run with a live progress line.
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -19,37 +20,26 @@
 #include "cli/cli_app.hpp"
 #include "cli/commands.hpp"
 #include "cli/interrupt.hpp"
+#include "cli/mosaic_command.hpp"
 #include "cli/parameter_overrides.hpp"
 #include "cli/run_parameters.hpp"
 #include "cli/terminal_prompt.hpp"
 #include "engine/mosaic_builder.hpp"
 #include "engine/run_controller.hpp"
 #include "engine/run_driver.hpp"
+#include "engine/run_plan.hpp"
 #include "engine/run_threads.hpp"
+#include "engine/tile_priority.hpp"
 #include "images/foto.hpp"
 #include "output/run_outputs.hpp"
-#include "output/size_checks.hpp"
 #include "settings/configuration.hpp"
 #include "settings/geometry.hpp"
+#include "settings/size_checks.hpp"
 #include "settings/user_state.hpp"
 #include "tilelist/tile_image_list.hpp"
 
 namespace tess {
 namespace {
-
-struct MosaicArgs {
-  std::vector<std::string> images;
-  std::string list;
-  ParameterSource source;
-  std::string output;
-  std::string mask;
-  std::string mask_folder;
-  std::string priority_map;
-  std::string split;
-  bool yes = false;
-  bool no = false;
-  bool quiet = false;
-};
 
 bool parse_split(const std::string& text, SplitPieceSize& size) {
   const auto x = text.find_first_of("xX");
@@ -91,34 +81,106 @@ void follow(RunController& controller, MosaicBuilder& builder, bool quiet) {
   if (live && !quiet) std::fprintf(stderr, "\r\033[K");
 }
 
-int mosaic(const MosaicArgs& args, TerminalPrompt& prompt) {
-  if (args.yes && args.no) return usage_error("--yes and --no exclude each other");
-  if (!args.output.empty() && args.images.size() != 1) return usage_error("--output needs exactly one IMAGE");
-  if (!args.mask.empty() && !args.mask_folder.empty()) return usage_error("--mask and --mask-folder exclude each other");
-  if (args.yes) prompt.set_preset(Answer::yes);
-  if (args.no) prompt.set_preset(Answer::no);
+bool starts_with_ignoring_case(const std::string& text, const std::string& prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
+      return false;
+  return true;
+}
 
-  MosaicParameters params;
-  std::string list_file = args.list;
+// --mask and --mask-folder make a mask-file mosaic: the mask gives the
+// mosaic its shape, so a mosaic size named on the command line contradicts it.
+bool take_mask_mode(const MosaicArgs& args, MosaicParameters& params) {
+  if (args.mask.empty() && args.mask_folder.empty()) return true;
+  int width = 0, height = 0;
+  if (!read_main_image_size(args.images.front(), width, height)) width = height = 0;
+  MosaicLayout layout;
+  (void)compute_layout(params, width, height, layout);  // only the mask-file flag is wanted here
+  if (layout.mask_file > 0) return true;
+  for (const std::string& pair : args.source.overrides)
+    if (starts_with_ignoring_case(pair, "MosaicSize")) {
+      usage_error(format("--mask and --mask-folder take the mosaic's shape from the mask, but --set %s asks for "
+                         "another size: leave one of them out",
+                         pair));
+      return false;
+    }
+  params.mosaic_size = kMaskFileSize;
+  return true;
+}
+
+}  // namespace
+
+PreparedMosaic prepare_mosaic(const MosaicArgs& args, Prompt& prompt) {
+  PreparedMosaic prepared;
+  prepared.exit_status = kExitUsage;
+  const auto refuse = [&prepared](const std::string& reason) {
+    usage_error(reason);
+    return prepared;
+  };
+  if (args.yes && args.no) return refuse("--yes and --no exclude each other");
+  if (!args.output.empty() && args.images.size() != 1) return refuse("--output needs exactly one IMAGE");
+  if (!args.mask.empty() && !args.mask_folder.empty())
+    return refuse("--mask and --mask-folder exclude each other");
+
+  RunRequest request;
+  MosaicParameters& params = request.parameters;
   std::string named_list;
-  if (!parameters_from_options(args.source, params, named_list, prompt)) return kExitUsage;
-  if (list_file.empty()) list_file = named_list;
-  if (list_file.empty()) return usage_error("no Tile Images List: give one with --list");
-
-  SplitPieceSize split;
-  if (!args.split.empty()) {
-    if (!parse_split(args.split, split)) return usage_error(format("--split '%s' is not WIDTHxHEIGHT", args.split));
-    // The split window's own check: a refused size is a usage error, a
-    // piece the format may not suit is the user's call.
-    const SizeCheck check = check_split_size(params.output_format, params.output_tiff64, split.width, split.height);
-    if (check.verdict == SizeVerdict::refuse) return usage_error(check.text);
-    if (!confirm_split_size(params, split.width, split.height, prompt)) return kExitFailed;
-    params.split_mosaic = true;
-  }
+  if (!parameters_from_options(args.source, params, named_list, prompt)) return prepared;  // it said why
+  request.list_file = args.list.empty() ? named_list : args.list;
+  if (request.list_file.empty()) return refuse("no Tile Images List: give one with --list");
   for (const auto& image : args.images) {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(image, ec)) return usage_error(format("no such picture '%s'", image));
+    if (!std::filesystem::is_regular_file(image, ec))
+      return refuse(format("no such picture '%s'", image));
   }
+
+  if (!take_mask_mode(args, params)) return prepared;  // it said why
+  if (!args.priority_map.empty()) params.advanced.set_value(kOptTilePriorityArea, "CUSTOM_PRIORITY");
+  if (args.priority_map.empty() && priority_area_from_word(params.advanced.value(kOptTilePriorityArea)) ==
+                                       PriorityArea::custom)
+    return refuse("the settings ask for the custom tile priority area: give its map with --priority-map FILE");
+
+  if (!args.split.empty()) {
+    if (!parse_split(args.split, prepared.split))
+      return refuse(format("--split '%s' is not WIDTHxHEIGHT", args.split));
+    // The split window's own check: a refused size is a usage error.
+    const SizeCheck check =
+        check_split_size(params.output_format, params.output_tiff64, prepared.split.width, prepared.split.height);
+    if (check.verdict == SizeVerdict::refuse) return refuse(check.text);
+    params.split_mosaic = true;
+  }
+
+  request.main_images = args.images;
+  request.mask_file = args.mask;
+  request.mask_folder = args.mask_folder;
+  request.priority_map = args.priority_map;
+  PlanResult planned = prepare_run(request, prompt);
+  if (!planned.plan) {
+    std::fprintf(stderr, "error: %s\n", planned.reason.c_str());
+    prepared.exit_status = planned.refusal == PlanRefusal::declined ? kExitFailed : kExitUsage;
+    return prepared;
+  }
+  // The split window comes after the checks; its question is the user's call.
+  if (planned.plan->parameters.split_mosaic && !args.split.empty() &&
+      !confirm_split_size(planned.plan->parameters, prepared.split.width, prepared.split.height, prompt)) {
+    std::fprintf(stderr, "error: the split size question was answered No\n");
+    prepared.exit_status = kExitFailed;
+    return prepared;
+  }
+  prepared.plan = std::move(planned.plan);
+  prepared.exit_status = kExitOk;
+  return prepared;
+}
+
+namespace {
+
+int mosaic(const MosaicArgs& args, TerminalPrompt& prompt) {
+  if (args.yes) prompt.set_preset(Answer::yes);
+  if (args.no) prompt.set_preset(Answer::no);
+  PreparedMosaic prepared = prepare_mosaic(args, prompt);
+  if (!prepared.plan) return prepared.exit_status;
+  RunPlan& plan = *prepared.plan;
 
   if (!args.output.empty()) {
     // A folder named with --output is made, as a user naming it expects; when
@@ -128,39 +190,16 @@ int mosaic(const MosaicArgs& args, TerminalPrompt& prompt) {
     if (!folder.empty()) std::filesystem::create_directories(folder, ec);
   }
 
-  TileImageList list;
-  if (!load_tile_list(list_file, list, prompt)) return kExitUsage;
-  if (list.entry_count() == 0) return usage_error(format("the Tile Images List '%s' holds no pictures", list_file));
-
-  // The check made before a run starts: a layout that can be built and a size
-  // every writer of the format can hold.
-  {
-    int w = 0, h = 0;
-    Foto::read_size(args.images.front(), w, h);
-    MosaicLayout layout;
-    if (w > 0 && h > 0) {
-      if (!compute_layout(params, w, h, layout, &prompt)) return kExitUsage;
-      if (layout.mask_file == 0 &&
-          !confirm_mosaic_size(params, static_cast<int>(layout.final_width), static_cast<int>(layout.final_height),
-                               prompt))
-        return kExitFailed;
-    }
-  }
-
   const ConfigFile config;
   MosaicBuilder builder(prompt);
-  builder.parameters = params;
-  MosaicRun run;
-  run.main_images = args.images;
-  run.mask_file = args.mask;
-  run.mask_folder = args.mask_folder;
-  run.priority_map = args.priority_map;
+  builder.parameters = plan.parameters;
+  MosaicRun& run = plan.run;
   run.threads = configured_thread_count(builder.parameters.advanced, config);
 
   const UserState user_state(config);
   RunOutputOptions options;
   options.output_file = args.output;
-  options.split = split;
+  options.split = prepared.split;
   options.threads = run.threads;
   options.priority = configured_priority(builder.parameters.advanced);
   options.user_state = &user_state;
@@ -174,6 +213,7 @@ int mosaic(const MosaicArgs& args, TerminalPrompt& prompt) {
   RunController controller(builder, actions);
 
   InterruptGuard interrupts;
+  TileImageList& list = plan.list;
   controller.start(
       [&](MosaicBuilder& b) {
         run_batch(b, list, run, outputs);
@@ -192,7 +232,19 @@ int mosaic(const MosaicArgs& args, TerminalPrompt& prompt) {
   if (!args.quiet) std::fprintf(stderr, "%s\n", status.c_str());
   for (const auto& [image, result] : run.results)
     if (result.success) std::printf("%s\n", result.destination.c_str());
-  if (run.stopped || run.failed > 0 || builder.done_count() == 0) return kExitFailed;
+  // Every way a run can fail says so on its own line.
+  if (run.stopped) {
+    std::fprintf(stderr, "error: the run was stopped\n");
+    return kExitFailed;
+  }
+  if (run.failed > 0) {
+    std::fprintf(stderr, "error: %d of %d mosaics could not be written\n", run.failed, builder.total_count());
+    return kExitFailed;
+  }
+  if (builder.done_count() == 0) {
+    std::fprintf(stderr, "error: no mosaic was built\n");
+    return kExitFailed;
+  }
   return kExitOk;
 }
 

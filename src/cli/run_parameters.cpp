@@ -1,7 +1,6 @@
 #include "cli/run_parameters.hpp"
 
 #include <cstdio>
-#include <filesystem>
 
 #include "base/ini_file.hpp"
 #include "base/prompt.hpp"
@@ -11,8 +10,6 @@
 #include "settings/automatic_settings.hpp"
 #include "settings/configuration.hpp"
 #include "settings/settings_file.hpp"
-#include "tilelist/list_file.hpp"
-#include "tilelist/tile_image_list.hpp"
 
 namespace tess {
 namespace {
@@ -66,20 +63,6 @@ bool parameters_from_options(const ParameterSource& source, MosaicParameters& pa
     return false;
   }
   if (overrides.tile_list) tile_list = *overrides.tile_list;
-  return true;
-}
-
-bool load_tile_list(const std::string& file, TileImageList& list, Prompt& prompt) {
-  ListLoadResult result = ListLoadResult::unreadable;
-  std::error_code error;
-  std::filesystem::path path = std::filesystem::absolute(file, error);
-  if (error) path = file;
-  load_list_file(list, path, prompt, &result);
-  if (result != ListLoadResult::loaded) {
-    // A refused file was already reported with its reason.
-    if (result == ListLoadResult::unreadable) prompt.message(tr("Error while reading the Images List!"), Icon::error);
-    return false;
-  }
   return true;
 }
 

@@ -11,7 +11,6 @@
 namespace tess {
 
 class Prompt;
-class TileImageList;
 
 struct ParameterSource {
   std::string settings;  ///< --settings FILE
@@ -24,9 +23,6 @@ struct ParameterSource {
 /// False after printing a one-line reason (a usage error).
 bool parameters_from_options(const ParameterSource& source, MosaicParameters& params, std::string& tile_list,
                              Prompt& prompt);
-
-/// Loads a Tile Images List; false (reported) when it cannot be used.
-bool load_tile_list(const std::string& file, TileImageList& list, Prompt& prompt);
 
 /// Prints "error: <text>" and gives the usage exit status.
 int usage_error(const std::string& text);

@@ -14,6 +14,7 @@
 #include "cli/run_parameters.hpp"
 #include "cli/terminal_prompt.hpp"
 #include "engine/pattern_generator.hpp"
+#include "engine/run_plan.hpp"
 #include "images/exif.hpp"
 #include "images/foto.hpp"
 #include "settings/automatic_settings.hpp"
@@ -35,23 +36,10 @@ struct SummaryArgs {
   std::vector<std::string> overrides;
 };
 
-/// The main image's size as a run loads it: JPEGs turned by their EXIF
-/// orientation. False when the file is no picture this program reads.
-bool read_image_size(const std::filesystem::path& path, int& width, int& height) {
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return false;
-  if (!Foto::read_size(path, width, height) || width <= 0 || height <= 0) return false;
-  JpegHeader header;
-  if (Foto::read_header(path, header) &&
-      exif_integer_tag(path, kExifTagOrientation, 0, 1, 8, 1) >= 5)  // 5 to 8 turn by a quarter
-    std::swap(width, height);
-  return true;
-}
-
 /// The counts of a Tile Images List; false (reported) when it cannot be loaded.
 bool load_list_counts(const std::string& file, ListCounts& counts, Prompt& prompt) {
   TileImageList list;
-  if (!load_tile_list(file, list, prompt)) return false;
+  if (!open_list_file(list, file, prompt)) return false;
   counts.landscape_images = static_cast<std::size_t>(list.landscape_images());
   counts.portrait_images = static_cast<std::size_t>(list.portrait_images());
   counts.landscape_clips = static_cast<std::size_t>(list.landscape_clips());
@@ -68,7 +56,7 @@ int summary(const SummaryArgs& args, Prompt& prompt) {
 
   int width = 0;
   int height = 0;
-  if (!read_image_size(args.image, width, height))
+  if (!read_main_image_size(args.image, width, height))
     return usage_error(format("cannot read the picture '%s' (not a readable JPEG or PNG file)", args.image));
   ListCounts counts;
   if (!args.list.empty() && !load_list_counts(args.list, counts, prompt)) return kExitUsage;

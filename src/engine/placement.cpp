@@ -36,7 +36,6 @@ constexpr std::int64_t kBytesPerEntry = 60;
 constexpr std::int64_t kBytesPerCell = 568;
 constexpr std::int64_t kBytesPerTile = 540;
 constexpr std::int64_t kFixedReserve = 24 + 60'000'036;
-constexpr std::size_t kLargeListImages = 50'000;
 /// Tile names longer than this are shown by their end in the status text.
 constexpr std::size_t kStatusNameLength = 50;
 /// The most entries one candidate list holds. Placement reads only the two
@@ -873,17 +872,6 @@ std::string fill_check_text(const MosaicParameters& parameters, const FillCheckC
   std::string text;
   for (const std::string& sentence : sentences) text += sentence + ". ";
   return text + tr("Do you want to continue?");
-}
-
-bool ask_no_duplicates_for_large_list(Prompt& prompt, MosaicParameters& parameters, std::size_t image_count) {
-  if (image_count < kLargeListImages || parameters.duplicate_spacing <= 1) return false;
-  const std::string question = tr("When using a very large Tile List then it is suggested to set 'no duplicates' to "
-                                  "avoid an out of memory situation.") +
-                               "\n" + tr("Do you want to set 'no duplicates'?");
-  if (prompt.ask(question, Buttons::yes_no, Answer::yes) != Answer::yes) return false;
-  parameters.duplicate_spacing = 0;
-  parameters.tile_duplication = 1;
-  return true;
 }
 
 // ---- the algorithms -----------------------------------------------------------

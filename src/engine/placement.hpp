@@ -103,9 +103,4 @@ void pattern_orientations(PatternCode pattern, bool& landscape, bool& portrait);
 /// when all is well.
 std::string fill_check_text(const MosaicParameters& parameters, const FillCheckCounts& counts);
 
-/// Before a run with a list of 50,000 pictures or more and a duplicate
-/// spacing above 1: asks whether to turn duplicates off; Yes sets the spacing
-/// to 0 and the duplication to 1. Whether the parameters changed.
-bool ask_no_duplicates_for_large_list(Prompt& prompt, MosaicParameters& parameters, std::size_t image_count);
-
 }  // namespace tess

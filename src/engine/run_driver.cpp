@@ -40,13 +40,6 @@ std::string upper_extension(const fs::path& p) {
   return ext;
 }
 
-bool is_mask_picture(const fs::path& p) {
-  static const std::set<std::string> kAccepted = {"JPG", "JPEG", "JPE", "PNG"};
-  if (kAccepted.count(upper_extension(p)) == 0) return false;
-  int w = 0, h = 0;
-  return Foto::read_size(p, w, h) && w >= 1 && h >= 1 && w <= kMaxMaskSide && h <= kMaxMaskSide;
-}
-
 // The path without its extension, as the mask look-up beside a main image wants it.
 std::string without_extension(const std::string& path) {
   fs::path p(path);
@@ -329,6 +322,13 @@ void BatchDriver::run() {
 }
 
 }  // namespace
+
+bool is_mask_picture(const fs::path& p) {
+  static const std::set<std::string> kAccepted = {"JPG", "JPEG", "JPE", "PNG"};
+  if (kAccepted.count(upper_extension(p)) == 0) return false;
+  int w = 0, h = 0;
+  return Foto::read_size(p, w, h) && w >= 1 && h >= 1 && w <= kMaxMaskSide && h <= kMaxMaskSide;
+}
 
 std::vector<std::string> mask_files_in_folder(const std::string& folder) {
   std::vector<std::string> found;

@@ -5,6 +5,7 @@
 // belong to the output module above the engine; the driver reaches them
 // through RunOutputs and depends on nothing else of them.
 
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
@@ -65,6 +66,10 @@ struct MosaicRun {
 /// Builds the batch with `list` and `outputs`. Never throws; everything is
 /// reported through the builder's status, prompt and `run.results`.
 void run_batch(MosaicBuilder& builder, TileImageList& list, MosaicRun& run, const RunOutputs& outputs);
+
+/// A JPEG or PNG file (by extension, case ignored) whose sides, read from
+/// its header, are 1 to 30,000 pixels: a picture that may serve as a mask.
+bool is_mask_picture(const std::filesystem::path& path);
 
 /// The mask files of a folder: JPEG and PNG files (by extension, case
 /// ignored) whose sides, read from their headers, are 1 to 30,000 pixels, in

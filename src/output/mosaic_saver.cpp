@@ -26,7 +26,7 @@
 #include "output/ppm_writer.hpp"
 #include "output/psd_writer.hpp"
 #include "output/side_images.hpp"
-#include "output/size_checks.hpp"
+#include "settings/size_checks.hpp"
 #include "output/tiff_writer.hpp"
 #include "output/video_writer.hpp"
 #include "output/web_pyramid.hpp"

@@ -1,6 +1,7 @@
 #include "output/run_outputs.hpp"
 
 #include <cmath>
+#include <filesystem>
 
 #include "engine/mosaic_builder.hpp"
 #include "output/output_names.hpp"
@@ -13,9 +14,15 @@ RunOutputs make_run_outputs(const RunOutputOptions& options) {
   RunOutputs outputs;
   outputs.name_outputs = [options](MosaicBuilder& builder, const std::string& main_image, const std::string& label,
                                    RunResult& result) {
+    // One named file for several mosaics (a folder of masks): each gets its
+    // label added, so no mosaic of the batch overwrites the one before.
+    std::string output_file = options.output_file;
+    if (!output_file.empty() && builder.total_count() > 1) {
+      const std::filesystem::path named(output_file);
+      output_file = (named.parent_path() / (named.stem().string() + " " + label + named.extension().string())).string();
+    }
     OutputNames names;
-    if (!make_output_names(main_image, label, builder.parameters, options.output_file, names, builder.prompt()))
-      return false;
+    if (!make_output_names(main_image, label, builder.parameters, output_file, names, builder.prompt())) return false;
     result.output_base = names.base_name;
     result.tiles_folder = names.tiles_folder;
     result.destination = names.base_name + format_extension(builder.parameters.output_format);

@@ -439,7 +439,7 @@ const std::vector<SizePreset>& mosaic_size_presets() {
         {N_("Video HD 720p"), {1280, 720, kUnitPixel}},
         {N_("Video HD 1080p"), {1980, 1080, kUnitPixel}},
         {N_("www x hhh \""), {kValueNotSet, kValueNotSet, kUnitInch}},
-        {N_("MaskFile"), {1, 1, kUnitPixel}},
+        {N_("MaskFile"), kMaskFileSize},
     };
     return p;
   }();

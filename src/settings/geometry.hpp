@@ -35,6 +35,9 @@ inline constexpr std::int64_t kMaxLayoutSide = 2147483647;
 /// A square maximum size with a side of 1 to this many pixels takes the
 /// mosaic's shape and size from a mask image.
 inline constexpr std::int64_t kMaxMaskFileSide = 8;
+/// The "MaskFile" entry of the size presets: mask-file mode at one mosaic
+/// pixel per mask pixel.
+inline constexpr SizeValue kMaskFileSize{1, 1, kUnitPixel};
 
 // ---- Conversions ------------------------------------------------------------
 

@@ -564,4 +564,15 @@ bool save_list_file(TileImageList& list, const std::filesystem::path& file, Prom
   return true;
 }
 
+bool open_list_file(TileImageList& list, const std::string& file, Prompt& prompt) {
+  std::error_code error;
+  std::filesystem::path path = std::filesystem::absolute(file, error);
+  if (error) path = file;
+  ListLoadResult result = ListLoadResult::unreadable;
+  if (load_list_file(list, path, prompt, &result)) return true;
+  // A refused file was reported with its reason already.
+  if (result == ListLoadResult::unreadable) prompt.message(tr("Error while reading the Images List!"), Icon::error);
+  return false;
+}
+
 }  // namespace tess

@@ -33,6 +33,11 @@ enum class ListLoadResult {
 bool load_list_file(TileImageList& list, const std::filesystem::path& file, Prompt& prompt,
                     ListLoadResult* result = nullptr);
 
+/// Loads the list a user named (made absolute first): what `load_list_file`
+/// does, plus "Error while reading the Images List!" for a file that cannot
+/// be read at all. True when the list holds the file's contents.
+[[nodiscard]] bool open_list_file(TileImageList& list, const std::string& file, Prompt& prompt);
+
 /// Writes `list` to `file` as version 119. Every write, the last flush and
 /// the close are checked; on failure false is returned and, when `report` is
 /// given, "Unable to save file '%s'" is shown through it. On success the list

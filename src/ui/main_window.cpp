@@ -28,13 +28,10 @@
 #include "base/prompt.hpp"
 #include "base/text.hpp"
 #include "engine/pattern_generator.hpp"
-#include "engine/placement.hpp"
 #include "engine/run_threads.hpp"
-#include "images/exif.hpp"
 #include "images/foto.hpp"
 #include "output/mosaic_saver.hpp"
 #include "output/run_outputs.hpp"
-#include "output/size_checks.hpp"
 #include "settings/keyword_table.hpp"
 #include "settings/summary.hpp"
 #include "settings/units.hpp"
@@ -52,7 +49,6 @@ namespace {
 
 QString qt(const std::string& text) { return QString::fromStdString(text); }
 
-constexpr std::size_t kLargeListImages = 50000;
 constexpr const char* kMainImageKind = "ImageArchive";
 constexpr const char* kTileListKind = "ImageList";
 
@@ -129,16 +125,6 @@ std::filesystem::path user_guide_file(const std::string& locale) {
 }
 
 std::filesystem::path example_list_file() { return data_folder() / "example" / "example.tzc"; }
-
-bool read_main_image_size(const std::string& path, int& width, int& height) {
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return false;
-  if (!Foto::read_size(path, width, height) || width <= 0 || height <= 0) return false;
-  JpegHeader header;
-  if (Foto::read_header(path, header) && exif_integer_tag(path, kExifTagOrientation, 0, 1, 8, 1) >= 5)
-    std::swap(width, height);  // orientations 5 to 8 turn by a quarter
-  return true;
-}
 
 // ---- construction ------------------------------------------------------------------
 
@@ -718,23 +704,15 @@ void MainWindow::refresh_main_images() {
     auto* item = new QListWidgetItem(file_name_of(image), m_images_list);
     item->setToolTip(qt(image));
   }
-  m_image_width = m_image_height = 0;
-  if (!m_images.empty()) read_main_image_size(m_images.front(), m_image_width, m_image_height);
+  // A picture that cannot be read leaves no size; the summary then says so.
+  if (m_images.empty() || !read_main_image_size(m_images.front(), m_image_width, m_image_height))
+    m_image_width = m_image_height = 0;
   refresh_summary();
 }
 
 bool MainWindow::load_tile_list(const std::string& file) {
   TileImageList list;
-  ListLoadResult result = ListLoadResult::unreadable;
-  std::error_code error;
-  std::filesystem::path path = std::filesystem::absolute(file, error);
-  if (error) path = file;
-  load_list_file(list, path, m_prompt, &result);
-  if (result != ListLoadResult::loaded) {
-    // A refused file was reported with its reason already.
-    if (result == ListLoadResult::unreadable) m_prompt.message(tess::tr("Error while reading the Images List!"), Icon::error);
-    return false;
-  }
+  if (!open_list_file(list, file, m_prompt)) return false;
   list.group_variants(m_params.processing);
   m_list = std::move(list);
   refresh_summary();
@@ -927,75 +905,26 @@ void MainWindow::mosaic_clicked() {
     return;
   }
   if (!commit_fields()) return;
-  MosaicLayout layout;
-  if (!checks_before_run(layout)) return;
-  start_run(layout);
-}
-
-bool MainWindow::checks_before_run(MosaicLayout& layout) {
+  // The checks before a run are the run plan's, the same for the command line.
   m_save_black_and_white = false;
-  // 1. Very large lists: the offer to turn duplicates off.
-  if (m_list.entry_count() >= kLargeListImages && m_params.duplicate_spacing > 1) {
-    const std::string question =
-        format("%s\n\n%s",
-               tess::tr("When using a very large Tile List then it is suggested to set 'no duplicates' to avoid an out of "
-                  "memory situation."),
-               tess::tr("Do you want to set 'no duplicates'?"));
-    switch (m_prompt.ask(question, Buttons::yes_no_cancel, Answer::cancel, Icon::question)) {
-      case Answer::yes:
-        m_params.duplicate_spacing = 0;
-        m_params.tile_duplication = 1;
-        refresh_fields();
-        refresh_summary();
-        break;
-      case Answer::no:
-        break;
-      default:
-        return false;
-    }
-  }
-  // 2. A layout that can be built, and a size the format can hold.
-  if (!compute_layout(m_params, m_image_width, m_image_height, layout, &m_prompt)) return false;
-  if (!m_params.split_mosaic && layout.mask_file == 0 &&
-      !confirm_mosaic_size(m_params, layout.final_width, layout.final_height, m_prompt))
-    return false;
-  // 3. A Tile Images List.
-  if (m_list.path().empty() || m_list.entry_count() == 0) {
-    m_prompt.message(tess::tr("Please load or create a Tile Images List. This List will be used to build the Mosaic."),
-                     Icon::warning);
-    return false;
-  }
-  // 4. Black-and-white lists.
-  if (m_list.black_and_white()) {
-    switch (m_prompt.ask(tess::tr("Do you want to save the Mosaic in Black&White?"), Buttons::yes_no_cancel, Answer::yes,
-                         Icon::question)) {
-      case Answer::yes:
-        m_save_black_and_white = true;
-        break;
-      case Answer::no:
-        break;
-      default:
-        return false;
-    }
-  }
-  // Whether the list can fill the mosaic.
-  if (layout.mask_file == 0) {
-    FillCheckCounts counts;
-    counts.landscape_tiles = m_list.landscape_images() + m_list.landscape_clips();
-    counts.portrait_tiles = m_list.portrait_images() + m_list.portrait_clips();
-    counts.cells = count_layout_cells(layout, m_params.pattern);
-    pattern_orientations(m_params.pattern, counts.pattern_has_landscape, counts.pattern_has_portrait);
-    const std::string warning = fill_check_text(m_params, counts);
-    if (!warning.empty() &&
-        m_prompt.ask(warning, Buttons::yes_no, Answer::yes, Icon::question) != Answer::yes)
-      return false;
-  }
-  return true;
+  RunRequest request;
+  request.parameters = m_params;
+  request.list_file = m_list.path();
+  request.main_images = m_images;
+  PlanResult planned = prepare_run(request, m_prompt);
+  if (!planned.plan) return;
+  // A Yes to "no duplicates" shows in the boxes.
+  m_params = planned.plan->parameters;
+  refresh_fields();
+  refresh_summary();
+  m_save_black_and_white = planned.plan->save_black_and_white;
+  start_run(std::move(*planned.plan));
 }
 
-void MainWindow::start_run(const MosaicLayout& layout) {
+void MainWindow::start_run(RunPlan plan) {
   RunOutputOptions options;
   if (m_params.split_mosaic) {
+    const MosaicLayout& layout = plan.layout;
     SplitPieceSize split;
     if (!run_split_dialog(this, m_params, static_cast<int>(layout.final_width), static_cast<int>(layout.final_height),
                           static_cast<int>(layout.tile_width), static_cast<int>(layout.tile_height), split))
@@ -1005,13 +934,12 @@ void MainWindow::start_run(const MosaicLayout& layout) {
   if (!m_settings.save_run_settings(m_params, m_list.path()))
     m_prompt.message(format(tess::tr("Unable to save file '%s'"), m_settings.path().string()), Icon::error);
 
-  m_builder.parameters = m_params;
-  m_run = MosaicRun{};
-  m_run.main_images = m_images;
-  m_run.threads = configured_thread_count(m_builder.parameters.advanced, m_config);
+  m_plan = std::move(plan);
+  m_builder.parameters = m_plan.parameters;
+  m_plan.run.threads = configured_thread_count(m_builder.parameters.advanced, m_config);
   // -O names the file of the command line's image only.
   if (m_images.size() == 1 && m_images.front() == m_options.main_image) options.output_file = m_options.output_file;
-  options.threads = m_run.threads;
+  options.threads = m_plan.run.threads;
   options.priority = configured_priority(m_builder.parameters.advanced);
   options.user_state = &m_state;
   const RunOutputs outputs = make_run_outputs(options);
@@ -1019,9 +947,9 @@ void MainWindow::start_run(const MosaicLayout& layout) {
   m_batch_done = false;
   const bool started = m_controller.start(
       [this, outputs](MosaicBuilder& builder) {
-        run_batch(builder, m_list, m_run, outputs);
+        run_batch(builder, m_plan.list, m_plan.run, outputs);
         // The final action opens the folder (and the web page) of the last mosaic written.
-        for (const auto& [image, result] : m_run.results)
+        for (const auto& [image, result] : m_plan.run.results)
           if (result.success)
             m_controller.set_outputs(std::filesystem::path(result.destination).parent_path().string(),
                                      result.result_file);

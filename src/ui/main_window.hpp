@@ -15,6 +15,7 @@
 #include "engine/mosaic_builder.hpp"
 #include "engine/run_controller.hpp"
 #include "engine/run_driver.hpp"
+#include "engine/run_plan.hpp"
 #include "settings/automatic_settings.hpp"
 #include "settings/configuration.hpp"
 #include "settings/geometry.hpp"
@@ -59,10 +60,6 @@ std::filesystem::path user_guide_file(const std::string& locale);
 /// The example list opened when no Tile Images List is loaded.
 std::filesystem::path example_list_file();
 
-/// The main image's size as a run loads it (JPEGs turned by their EXIF
-/// orientation); false when the file is no picture this program reads.
-bool read_main_image_size(const std::string& path, int& width, int& height);
-
 class MainWindow : public QDialog {
   Q_OBJECT
  public:
@@ -90,7 +87,7 @@ class MainWindow : public QDialog {
   int progress_value() const;  ///< 0..10,000
   bool run_active() const { return m_run_active; }
   bool save_black_and_white() const { return m_save_black_and_white; }
-  const MosaicRun& last_run() const { return m_run; }
+  const MosaicRun& last_run() const { return m_plan.run; }
 
   // --- actions ----------------------------------------------------------------
   /// Loads a Tile Images List (reported when it cannot be used).
@@ -149,8 +146,7 @@ class MainWindow : public QDialog {
   ListCounts list_counts() const;
   MosaicLayout current_layout() const;
 
-  bool checks_before_run(MosaicLayout& layout);
-  void start_run(const MosaicLayout& layout);
+  void start_run(RunPlan plan);
   void set_running_look(bool running);
   void save_auto_settings();
 
@@ -171,7 +167,7 @@ class MainWindow : public QDialog {
 
   MosaicBuilder m_builder;
   RunController m_controller;
-  MosaicRun m_run;
+  RunPlan m_plan;  // the run going or the last one
   std::atomic<bool> m_batch_done{false};
   bool m_run_active = false;
   bool m_close_after_run = false;

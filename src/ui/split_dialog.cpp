@@ -15,7 +15,7 @@
 
 #include "base/prompt.hpp"
 #include "base/text.hpp"
-#include "output/size_checks.hpp"
+#include "settings/size_checks.hpp"
 #include "ui/qt_prompt.hpp"
 #include "ui/tile_list_support.hpp"
 #include "ui/windows.hpp"

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -210,6 +211,142 @@ TEST_F(MosaicCommand, UnwritableDestinationFailsWithOne) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("error:"), std::string::npos) << r.err;
   EXPECT_EQ(r.out, "");
+}
+
+// A mask of four flat patches split by white lines, as a user paints one.
+std::vector<std::vector<std::uint8_t>> four_patch_mask(int w, int h) {
+  std::vector<std::vector<std::uint8_t>> rows(static_cast<std::size_t>(h), std::vector<std::uint8_t>(w * 3u));
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const bool line = x == w / 2 || y == h / 2;
+      const std::uint32_t c = line ? make_pixel(255, 255, 255) : quadrant_colour(x, y, w, h);
+      rows[y][x * 3u] = static_cast<std::uint8_t>(pixel_red(c));
+      rows[y][x * 3u + 1] = static_cast<std::uint8_t>(pixel_green(c));
+      rows[y][x * 3u + 2] = static_cast<std::uint8_t>(pixel_blue(c));
+    }
+  return rows;
+}
+
+// The value of the report's summary line "<key>:,<value>".
+std::string report_value(const std::string& report, const std::string& key) {
+  const auto at = report.find(key + ":,");
+  if (at == std::string::npos) return "?";
+  const auto begin = at + key.size() + 2;
+  return report.substr(begin, report.find_first_of("\r\n", begin) - begin);
+}
+
+TEST_F(MosaicCommand, MaskOptionsMakeAMaskFileMosaic) {
+  ASSERT_TRUE(testing::write_png(m_dir / "mask.png", testing::PngSpec(200, 150), four_patch_mask(200, 150)));
+  fs::create_directories(m_dir / "masks");
+  fs::copy_file(m_dir / "mask.png", m_dir / "masks/a.png");
+  fs::copy_file(m_dir / "mask.png", m_dir / "masks/b.png");
+  for (const std::string& option : {"--mask " + quoted("mask.png"), "--mask-folder " + quoted("masks")}) {
+    SCOPED_TRACE(option);
+    fs::remove_all(m_dir / "out");
+    auto r = run("mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") + " " + option +
+                 " --set TextReport=1 --set DuplicateSpacing=0 --output " + quoted("out/m.jpg") + " --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The mask gives the mosaic its size and its four cells.
+    std::size_t mosaics = 0;
+    for (const auto& entry : fs::directory_iterator(m_dir / "out")) {
+      const std::string name = entry.path().filename().string();
+      if (name.size() < 4 || name.substr(name.size() - 4) != ".jpg") continue;
+      int w = 0, h = 0;
+      ASSERT_TRUE(Foto::read_size(entry.path(), w, h)) << name;
+      EXPECT_EQ(w, 200) << name;
+      EXPECT_EQ(h, 150) << name;
+      ++mosaics;
+    }
+    // A folder of two masks makes two mosaics; the named file takes each one's label.
+    EXPECT_EQ(mosaics, option[6] == '-' ? 2u : 1u);
+    if (option[6] == '-') {
+      EXPECT_TRUE(fs::exists(m_dir / "out/m M01 Mosaic.jpg"));
+      EXPECT_TRUE(fs::exists(m_dir / "out/m M02 Mosaic.jpg"));
+    }
+    bool found_report = false;
+    for (const auto& entry : fs::directory_iterator(m_dir / "out")) {
+      const std::string name = entry.path().filename().string();
+      if (name.find("Text Report.csv") == std::string::npos) continue;
+      found_report = true;
+      const std::string report = testing::read_file(entry.path());
+      EXPECT_NE(report_value(report, "MaskFile").find(".png"), std::string::npos) << report;
+    }
+    EXPECT_TRUE(found_report);
+  }
+  // A size named on the command line contradicts the mask.
+  auto r = run("mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") + " --mask " + quoted("mask.png") +
+               kSmall);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("error: --mask"), std::string::npos) << r.err;
+}
+
+TEST_F(MosaicCommand, MasksThatGiveNoCellsAreRefusedBeforeAnythingIsWritten) {
+  const auto flat = [](int w, int h, std::uint8_t grey) {
+    return std::vector<std::vector<std::uint8_t>>(static_cast<std::size_t>(h), std::vector<std::uint8_t>(w * 3u, grey));
+  };
+  ASSERT_TRUE(testing::write_png(m_dir / "white.png", testing::PngSpec(64, 48), flat(64, 48, 255)));
+  ASSERT_TRUE(testing::write_png(m_dir / "black.png", testing::PngSpec(64, 48), flat(64, 48, 0)));
+  ASSERT_TRUE(testing::write_file(m_dir / "empty.png", ""));
+  ASSERT_TRUE(testing::write_png(m_dir / "truncated.png", testing::PngSpec(200, 150), four_patch_mask(200, 150)));
+  ASSERT_TRUE(testing::truncate_file(m_dir / "truncated.png", 300));
+  ASSERT_TRUE(testing::write_png(m_dir / "huge.png", testing::PngSpec(200, 150), four_patch_mask(200, 150)));
+  ASSERT_TRUE(testing::set_png_header_size(m_dir / "huge.png", 1'000'000, 1'000'000));
+  fs::create_directories(m_dir / "mixed");
+  ASSERT_TRUE(testing::write_png(m_dir / "mixed/a.png", testing::PngSpec(200, 150), four_patch_mask(200, 150)));
+  fs::copy_file(m_dir / "white.png", m_dir / "mixed/b.png");
+  fs::create_directories(m_dir / "none");
+
+  for (const std::string& option :
+       {"--mask " + quoted("white.png"), "--mask " + quoted("black.png"), "--mask " + quoted("empty.png"),
+        "--mask " + quoted("truncated.png"), "--mask " + quoted("huge.png"), "--mask " + quoted("missing.png"),
+        "--mask-folder " + quoted("mixed"), "--mask-folder " + quoted("none")}) {
+    SCOPED_TRACE(option);
+    auto r = run("mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") + " " + option +
+                 " --set TextReport=1 --set CreateMaskFile=1 --output " + quoted("out/m.jpg") + " --yes");
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("error:"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(m_dir / "out") && !fs::is_empty(m_dir / "out"));
+  }
+}
+
+TEST_F(MosaicCommand, PriorityMapAloneSelectsTheCustomPriorities) {
+  // Black on the left half: the highest priority there, the lowest on the right.
+  std::vector<std::vector<std::uint8_t>> rows(150, std::vector<std::uint8_t>(200 * 3u, 255));
+  for (auto& row : rows) std::fill(row.begin(), row.begin() + 100 * 3, 0);
+  ASSERT_TRUE(testing::write_png(m_dir / "map.png", testing::PngSpec(200, 150), rows));
+  auto r = run("mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") + kSmall + " --priority-map " +
+               quoted("map.png") + " --set TextReport=1 --output " + quoted("out/m.jpg") + " --quiet");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string report = testing::read_file(m_dir / "out/m Text Report.csv");
+  EXPECT_EQ(report_value(report, "Tile Area Priority"), "CUSTOM_PRIORITY") << report;
+  // Tile rows: "Left,Top,...,Tile Quality,Tile Priority,...": a left cell outranks a right one.
+  const auto priority_of = [&report](const std::string& left_top) {
+    const auto at = report.find("\n" + left_top + ",");
+    if (at == std::string::npos) return -1.0;
+    std::string line = report.substr(at + 1, report.find('\n', at + 1) - at - 1);
+    // The ninth column.
+    std::size_t column = 0, begin = 0;
+    for (std::size_t i = 0; i < line.size() && column < 8; ++i)
+      if (line[i] == '"') {
+        i = line.find('"', i + 1);
+      } else if (line[i] == ',') {
+        ++column;
+        begin = i + 1;
+      }
+    return std::stod(line.substr(begin));
+  };
+  EXPECT_GT(priority_of("0,0"), priority_of("760,0")) << report;
+
+  // Settings that want the custom area but no map: refused up front.
+  r = run("mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") + kSmall +
+          " --set Advanced.Options.TilePriorityArea=CUSTOM_PRIORITY --output " + quoted("c.jpg"));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("error: the settings ask for the custom tile priority area"), std::string::npos) << r.err;
+  // An unreadable map is refused before anything is written.
+  r = run("mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") + kSmall + " --priority-map " +
+          quoted("nothing.png") + " --output " + quoted("d.jpg"));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_FALSE(fs::exists(m_dir / "d.jpg"));
 }
 
 }  // namespace

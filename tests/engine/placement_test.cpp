@@ -547,23 +547,6 @@ TEST(FillCheck, WarnsWhenTheListCannotFillTheMosaic) {
   EXPECT_TRUE(landscape && !portrait);
 }
 
-TEST(FillCheck, AVeryLargeListSuggestsNoDuplicates) {
-  ScriptedPrompt prompt;
-  MosaicParameters p;
-  p.duplicate_spacing = 3;
-  EXPECT_FALSE(ask_no_duplicates_for_large_list(prompt, p, 49'999));
-  EXPECT_TRUE(prompt.calls().empty());
-  prompt.plan_answer(Answer::no);
-  EXPECT_FALSE(ask_no_duplicates_for_large_list(prompt, p, 50'000));
-  EXPECT_EQ(p.duplicate_spacing, 3);
-  prompt.plan_answer(Answer::yes);
-  EXPECT_TRUE(ask_no_duplicates_for_large_list(prompt, p, 50'000));
-  EXPECT_EQ(p.duplicate_spacing, 0);
-  EXPECT_EQ(p.tile_duplication, 1);
-  ASSERT_EQ(prompt.calls().size(), 2u);
-  EXPECT_NE(prompt.calls()[0].text.find("Do you want to set 'no duplicates'?"), std::string::npos);
-}
-
 TEST(PlacementBudget, FollowsMaxMemory) {
   Scene s(10, 10);
   // 1,500 MB less the reserve, the cells and the tiles, 60 bytes an entry.

@@ -25,6 +25,7 @@
 #include "base/paths.hpp"
 #include "base/scripted_prompt.hpp"
 #include "base/text.hpp"
+#include "cli/mosaic_command.hpp"
 #include "images/foto.hpp"
 #include "images/image_files.hpp"
 #include "settings/configuration.hpp"
@@ -300,6 +301,51 @@ TEST_F(MainWindowTest, BlackAndWhiteListAsksAndCancelStartsNothing) {
   EXPECT_FALSE(window->run_active());
   EXPECT_TRUE(asked(tr("Do you want to save the Mosaic in Black&White?")));
   EXPECT_FALSE(window->save_black_and_white());
+}
+
+TEST_F(MainWindowTest, WindowAndCommandLineAskTheSameQuestionsInTheSameOrder) {
+  // A black-and-white list of 30 pictures, no duplicates, and a mosaic of
+  // about 700 cells that is wider than JPEG readers like: the fill warning,
+  // the size question and the black-and-white question, in that order.
+  TileImageList list;
+  ScriptedPrompt quiet;
+  ASSERT_TRUE(load_list_file(list, list_file(), quiet));
+  list.set_black_and_white(true);
+  ASSERT_TRUE(save_list_file(list, list_file()));
+  MosaicParameters params = MosaicParameters::created(ConfigFile().read());
+  params.mosaic_size = {31000, 23250, kUnitPixel};
+  params.tile_size = {1000, kUnitPixel};
+  params.tile_duplication = 1;
+  params.web_output = false;
+  ASSERT_TRUE(SettingsFile().save(kAutoSaveSection, params, list_file(), true));
+
+  const auto questions = [](const ScriptedPrompt& prompt) {
+    std::vector<std::string> texts;
+    for (const auto& call : prompt.calls()) texts.push_back(std::to_string(static_cast<int>(call.kind)) + call.text);
+    return texts;
+  };
+  auto window = make_window();
+  window->add_main_images({photo()});
+  for (Answer a : {Answer::yes, Answer::yes, Answer::cancel}) m_prompt.plan_answer(a);
+  window->mosaic_clicked();
+  EXPECT_FALSE(window->run_active());
+
+  ScriptedPrompt terminal;
+  for (Answer a : {Answer::yes, Answer::yes, Answer::cancel}) terminal.plan_answer(a);
+  MosaicArgs args;
+  args.images = {photo()};
+  args.source.settings = SettingsFile().path().string();
+  args.source.section = kAutoSaveSection;
+  const PreparedMosaic prepared = prepare_mosaic(args, terminal);
+  EXPECT_FALSE(prepared.plan);
+  EXPECT_EQ(prepared.exit_status, 1);  // declined, not bad input
+
+  const std::vector<std::string> asked_by_window = questions(m_prompt);
+  ASSERT_EQ(asked_by_window.size(), 3u);
+  EXPECT_NE(asked_by_window[0].find(tr("Not all tiles in your Mosaic will be filled")), std::string::npos);
+  EXPECT_NE(asked_by_window[1].find(tr("Do you want to continue?")), std::string::npos);
+  EXPECT_NE(asked_by_window[2].find(tr("Do you want to save the Mosaic in Black&White?")), std::string::npos);
+  EXPECT_EQ(questions(terminal), asked_by_window);
 }
 
 TEST_F(MainWindowTest, SavedSettingLoadsBackAndOpeningTakesAutoSave) {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/scripted_prompt.hpp"
-#include "output/size_checks.hpp"
+#include "settings/size_checks.hpp"
 
 namespace tess {
 namespace {

@@ -1,4 +1,4 @@
-#include "output/size_checks.hpp"
+#include "settings/size_checks.hpp"
 
 #include <algorithm>
 #include <optional>

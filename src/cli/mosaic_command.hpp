@@ -1,0 +1,44 @@
+#pragma once
+// `tessellarium mosaic`: its options and the preparation of its run, which
+// goes through the same run plan as the desktop program.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/parameter_overrides.hpp"
+#include "cli/run_parameters.hpp"
+#include "engine/run_plan.hpp"
+#include "output/mosaic_saver.hpp"
+
+namespace tess {
+
+class Prompt;
+
+struct MosaicArgs {
+  std::vector<std::string> images;
+  std::string list;
+  ParameterSource source;
+  std::string output;
+  std::string mask;
+  std::string mask_folder;
+  std::string priority_map;
+  std::string split;
+  bool yes = false;
+  bool no = false;
+  bool quiet = false;
+};
+
+/// A run the command may start, or the exit status that ends it.
+struct PreparedMosaic {
+  std::optional<RunPlan> plan;
+  SplitPieceSize split;
+  int exit_status = 0;  ///< kExitUsage or kExitFailed when there is no plan
+};
+
+/// Reads the options into parameters (a mask makes a mask-file mosaic, a
+/// priority map the custom priority area), refuses what cannot be honoured
+/// with an "error:" line, then prepares the run through `prompt`.
+[[nodiscard]] PreparedMosaic prepare_mosaic(const MosaicArgs& args, Prompt& prompt);
+
+}  // namespace tess

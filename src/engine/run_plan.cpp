@@ -1,0 +1,184 @@
+#include "engine/run_plan.hpp"
+
+#include <filesystem>
+#include <utility>
+
+#include "base/prompt.hpp"
+#include "base/text.hpp"
+#include "engine/mask_layout.hpp"
+#include "engine/pattern_generator.hpp"
+#include "engine/placement.hpp"
+#include "images/exif.hpp"
+#include "images/foto.hpp"
+#include "settings/size_checks.hpp"
+#include "tilelist/list_file.hpp"
+
+namespace tess {
+namespace {
+
+PlanResult refused(std::string reason) {
+  PlanResult result;
+  result.refusal = PlanRefusal::bad_input;
+  result.reason = std::move(reason);
+  return result;
+}
+
+PlanResult declined(std::string reason) {
+  PlanResult result;
+  result.refusal = PlanRefusal::declined;
+  result.reason = std::move(reason);
+  return result;
+}
+
+// 2. Very large lists: the offer to turn duplicates off. False on Cancel.
+bool offer_no_duplicates(MosaicParameters& params, std::size_t images, Prompt& prompt) {
+  if (images < kLargeListImages || params.duplicate_spacing <= 1) return true;
+  const std::string question =
+      format("%s\n\n%s",
+             tr("When using a very large Tile List then it is suggested to set 'no duplicates' to avoid an out of "
+                "memory situation."),
+             tr("Do you want to set 'no duplicates'?"));
+  switch (prompt.ask(question, Buttons::yes_no_cancel, Answer::cancel, Icon::question)) {
+    case Answer::yes:
+      params.duplicate_spacing = 0;
+      params.tile_duplication = 1;
+      return true;
+    case Answer::no:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// 4. Whether the list can fill the mosaic. False when the user does not go on.
+bool confirm_fill(const MosaicParameters& params, const MosaicLayout& layout, const TileImageList& list,
+                  Prompt& prompt) {
+  // Mask layouts are only known once the mask is read; an empty list is
+  // refused on its own below.
+  if (layout.mask_file != 0 || list.entry_count() == 0) return true;
+  FillCheckCounts counts;
+  counts.landscape_tiles = list.landscape_images() + list.landscape_clips();
+  counts.portrait_tiles = list.portrait_images() + list.portrait_clips();
+  counts.cells = count_layout_cells(layout, params.pattern);
+  pattern_orientations(params.pattern, counts.pattern_has_landscape, counts.pattern_has_portrait);
+  const std::string warning = fill_check_text(params, counts);
+  return warning.empty() || prompt.ask(warning, Buttons::yes_no, Answer::yes, Icon::question) == Answer::yes;
+}
+
+// 8. A mask given in advance: a picture of 1 to 30,000 pixels a side that
+// loads whole and holds at least one cell.
+bool check_mask(const std::string& path, Prompt& prompt) {
+  if (!is_mask_picture(path)) {
+    prompt.message(format(tr("The MaskFile '%s' is not a JPG/PNG image of 1 to 30,000 pixels per side."), path),
+                   Icon::error);
+    return false;
+  }
+  Foto mask;
+  if (!mask.load(path, 0, 0, &prompt)) return false;  // the loader said why
+  std::vector<MaskRegion> regions;
+  if (!find_mask_regions(mask, regions) || regions.empty()) {
+    prompt.message(format(tr("The MaskFile '%s' contains no tiles: every pixel is white or black."), path),
+                   Icon::error);
+    return false;
+  }
+  return true;
+}
+
+bool check_priority_map(const std::string& path, Prompt& prompt) {
+  Foto map;
+  return map.load(path, 0, 0, &prompt) && !map.empty();
+}
+
+}  // namespace
+
+bool read_main_image_size(const std::string& path, int& width, int& height) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return false;
+  if (!Foto::read_size(path, width, height) || width <= 0 || height <= 0) return false;
+  JpegHeader header;
+  if (Foto::read_header(path, header) && exif_integer_tag(path, kExifTagOrientation, 0, 1, 8, 1) >= 5)
+    std::swap(width, height);  // orientations 5 to 8 turn by a quarter
+  return true;
+}
+
+PlanResult prepare_run(const RunRequest& request, Prompt& prompt) {
+  RunPlan plan;
+  plan.parameters = request.parameters;
+  MosaicParameters& params = plan.parameters;
+
+  // 1. The list.
+  if (!request.list_file.empty() && !open_list_file(plan.list, request.list_file, prompt))
+    return refused("the Tile Images List cannot be read");
+
+  // 2. Very large lists.
+  if (!offer_no_duplicates(params, plan.list.entry_count(), prompt))
+    return declined("the question about 'no duplicates' was cancelled");
+
+  // 3. A layout that can be built.
+  int width = 0, height = 0;
+  if (!request.main_images.empty() && !read_main_image_size(request.main_images.front(), width, height))
+    width = height = 0;
+  if (!compute_layout(params, width, height, plan.layout, &prompt))
+    return refused(request.main_images.empty() ? "no main image" : "the mosaic's parameters cannot make a mosaic");
+
+  // 4. The list and the mosaic.
+  if (!confirm_fill(params, plan.layout, plan.list, prompt)) return declined("the fill warning was answered No");
+
+  // 5. A size the format can hold.
+  if (!params.split_mosaic && plan.layout.mask_file == 0) {
+    const SizeCheck check = check_mosaic_size(params.output_format, params.output_tiff64, plan.layout.final_width,
+                                              plan.layout.final_height);
+    if (check.verdict == SizeVerdict::refuse) {
+      prompt.message(check.text, Icon::error);
+      return refused("the mosaic is too large for its file format");
+    }
+    if (!confirm_mosaic_size(params, plan.layout.final_width, plan.layout.final_height, prompt))
+      return declined("the size question was answered No");
+  }
+
+  // 6. A list to build with.
+  if (request.list_file.empty() || plan.list.entry_count() == 0) {
+    prompt.message(tr("Please load or create a Tile Images List. This List will be used to build the Mosaic."),
+                   Icon::warning);
+    return refused(request.list_file.empty() ? "no Tile Images List" : "the Tile Images List holds no pictures");
+  }
+
+  // 7. Black-and-white lists.
+  if (plan.list.black_and_white()) {
+    switch (prompt.ask(tr("Do you want to save the Mosaic in Black&White?"), Buttons::yes_no_cancel, Answer::yes,
+                       Icon::question)) {
+      case Answer::yes:
+        plan.save_black_and_white = true;
+        break;
+      case Answer::no:
+        break;
+      default:
+        return declined("the black-and-white question was cancelled");
+    }
+  }
+
+  // 8. Masks and the priority map given in advance, read once now.
+  if (!request.mask_folder.empty()) {
+    const std::vector<std::string> masks = mask_files_in_folder(request.mask_folder);
+    if (masks.empty()) {
+      prompt.message(tr("The specified folder does not contain any JPG/PNG file!"), Icon::error);
+      return refused("the mask folder holds no mask file");
+    }
+    for (const std::string& mask : masks)
+      if (!check_mask(mask, prompt)) return refused(format("the mask file '%s' cannot be used", mask));
+  }
+  if (!request.mask_file.empty() && !check_mask(request.mask_file, prompt))
+    return refused(format("the mask file '%s' cannot be used", request.mask_file));
+  if (!request.priority_map.empty() && !check_priority_map(request.priority_map, prompt))
+    return refused(format("the priority map '%s' cannot be used", request.priority_map));
+
+  plan.run.main_images = request.main_images;
+  plan.run.mask_file = request.mask_file;
+  plan.run.mask_folder = request.mask_folder;
+  plan.run.priority_map = request.priority_map;
+  PlanResult result;
+  result.plan = std::move(plan);
+  return result;
+}
+
+}  // namespace tess

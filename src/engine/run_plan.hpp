@@ -1,0 +1,85 @@
+#pragma once
+// The run plan: everything a mosaic run needs once the checks before it have
+// passed. Both front ends prepare every run here, so the desktop program and
+// the command line load the list, ask the same questions in the same order
+// and refuse the same inputs; neither has run logic of its own.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/run_driver.hpp"
+#include "settings/geometry.hpp"
+#include "settings/mosaic_parameters.hpp"
+#include "tilelist/tile_image_list.hpp"
+
+namespace tess {
+
+class Prompt;
+
+/// From a list of this many pictures on, a duplicate spacing above 1 earns the
+/// offer to turn duplicates off.
+inline constexpr std::size_t kLargeListImages = 50'000;
+
+/// What the user asked for.
+struct RunRequest {
+  MosaicParameters parameters;
+  /// The Tile Images List file; empty when none is loaded.
+  std::string list_file;
+  std::vector<std::string> main_images;
+  /// Masks given in advance (mask-file mosaics): one file or a folder of
+  /// them. Empty: the run asks for them when it starts.
+  std::string mask_file;
+  std::string mask_folder;
+  /// The custom priority map given in advance; empty: asked when needed.
+  std::string priority_map;
+};
+
+/// A run ready to start.
+struct RunPlan {
+  /// The parameters as the questions left them (a Yes to "no duplicates"
+  /// changes them).
+  MosaicParameters parameters;
+  TileImageList list;
+  /// The geometry of the first main image.
+  MosaicLayout layout;
+  /// The user chose to save the mosaic in black and white.
+  bool save_black_and_white = false;
+  /// The batch for run_batch: main images, masks and priority map given in
+  /// advance (threads are the front end's to set).
+  MosaicRun run;
+};
+
+/// Why no plan came back.
+enum class PlanRefusal {
+  bad_input,  ///< a check refused the input; its message was shown
+  declined,   ///< the user answered a question with No or Cancel
+};
+
+struct PlanResult {
+  std::optional<RunPlan> plan;
+  PlanRefusal refusal = PlanRefusal::bad_input;
+  /// A short English reason for a log or a terminal (the user saw the
+  /// translated message through the prompt).
+  std::string reason;
+};
+
+/// The main image's size as a run loads it (JPEGs turned by their EXIF
+/// orientation); false when the file is no picture this program reads.
+[[nodiscard]] bool read_main_image_size(const std::string& path, int& width, int& height);
+
+/// Prepares a run:
+///  1. loads the list (a list that cannot be read is reported and refused);
+///  2. a list of 50,000 pictures or more with a spacing above 1 asks whether
+///     to set "no duplicates" (Yes/No/Cancel);
+///  3. the geometry of the first main image (its own message on failure);
+///  4. whether the list can fill the mosaic (the fill warning, Yes/No);
+///  5. without a split, the size check of the output format;
+///  6. no list, or an empty one: the request to load one;
+///  7. a black-and-white list asks whether to save in black and white;
+///  8. masks and a priority map given in advance are loaded once, so a mask
+///     that is unreadable or holds no cells is refused before any file is
+///     written.
+[[nodiscard]] PlanResult prepare_run(const RunRequest& request, Prompt& prompt);
+
+}  // namespace tess

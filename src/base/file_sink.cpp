@@ -74,6 +74,9 @@ bool FileSink::open(const std::filesystem::path& target) {
       if (m_fd >= 0) m_target = target;
       return m_fd >= 0;
     }
+    // A file its owner made read-only is not replaced behind their back,
+    // as opening it for writing would have been refused.
+    if (::access(target.c_str(), W_OK) != 0) return false;
     // The replacement reads as the file did; a link keeps pointing at it.
     mode = info.st_mode & 0777;
     struct stat link {};

@@ -24,7 +24,8 @@ class FileSink {
   /// plain create would give them, or those of the file it replaces). A
   /// target that exists and is not a regular file (a device such as
   /// /dev/full or /dev/null, a pipe) is written directly and never replaced
-  /// or removed; a folder is refused. False, with errno set, when nothing
+  /// or removed; a folder, and a file that may not be written, are refused.
+  /// False, with errno set, when nothing
   /// could be opened. Rolls back whatever was open before.
   [[nodiscard]] bool open(const std::filesystem::path& target);
 

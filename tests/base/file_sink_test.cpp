@@ -95,6 +95,13 @@ TEST(FileSink, RollBackAndFailuresLeaveTheOldFile) {
   fs::create_directory(dir / "folder.txt");
   EXPECT_FALSE(sink.open(dir / "folder.txt"));
   EXPECT_TRUE(fs::is_directory(dir / "folder.txt"));
+  // A read-only file stays as it is (root may write anything, as before).
+  ASSERT_TRUE(write_file(dir / "kept.jpg", "kept"));
+  ASSERT_EQ(::chmod((dir / "kept.jpg").c_str(), 0444), 0);
+  if (::geteuid() != 0) {
+    EXPECT_FALSE(sink.open(dir / "kept.jpg"));
+  }
+  EXPECT_EQ(read_file(dir / "kept.jpg"), "kept");
 }
 
 // A device is written as it is, never replaced by a file or removed.

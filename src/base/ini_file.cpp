@@ -5,14 +5,14 @@
 #include <list>
 #include <sstream>
 
-#include <unistd.h>
-
 // Debian's SimpleIni keeps its template bodies behind SI_IMPLEMENTATION and its
 // default converter needs a header Debian does not ship: take it header-only,
 // without conversion (values stay raw UTF-8 bytes).
 #define SI_NO_CONVERSION
 #define SI_IMPLEMENTATION
 #include <SimpleIni.h>
+
+#include "base/file_sink.hpp"
 
 namespace tess {
 
@@ -56,7 +56,8 @@ std::string IniFile::text() const {
   return out;
 }
 
-bool IniFile::save(const std::filesystem::path& path) const { return write_file_atomically(path, text()); }
+// The configuration is synced before the rename: losing it would lose every setting.
+bool IniFile::save(const std::filesystem::path& path) const { return write_file_atomically(path, text(), true); }
 
 std::optional<std::string> IniFile::get(const std::string& section, const std::string& key) const {
   const char* v = m_impl->ini.GetValue(section.c_str(), key.c_str(), nullptr);
@@ -101,24 +102,6 @@ std::vector<std::string> IniFile::keys(const std::string& section) const {
   std::vector<std::string> out;
   for (const auto& n : names) out.emplace_back(n.pItem);
   return out;
-}
-
-bool write_file_atomically(const std::filesystem::path& path, const std::string& bytes) {
-  std::filesystem::path temp = path;
-  temp += ".tmp";
-  FILE* f = std::fopen(temp.c_str(), "wb");
-  if (f == nullptr) return false;
-  bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  ok = std::fflush(f) == 0 && ok;
-  ok = ::fsync(::fileno(f)) == 0 && ok;
-  ok = std::fclose(f) == 0 && ok;
-  std::error_code ec;
-  if (ok) {
-    std::filesystem::rename(temp, path, ec);
-    ok = !ec;
-  }
-  if (!ok) std::filesystem::remove(temp, ec);
-  return ok;
 }
 
 }  // namespace tess

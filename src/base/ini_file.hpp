@@ -50,9 +50,4 @@ class IniFile {
   std::unique_ptr<Impl> m_impl;
 };
 
-/// Writes `bytes` to `path` through a temporary file and a rename, checking
-/// every write, the flush and the close. False when anything failed (the old
-/// file, if any, is then untouched).
-bool write_file_atomically(const std::filesystem::path& path, const std::string& bytes);
-
 }  // namespace tess

@@ -8,9 +8,9 @@
 #include <string>
 #include <system_error>
 
-#include <fcntl.h>
 #include <unistd.h>
 
+#include "base/file_sink.hpp"
 #include "base/prompt.hpp"
 #include "base/text.hpp"
 #include "images/foto.hpp"
@@ -53,37 +53,9 @@ BmpHeader make_header(int width, int height, std::uint32_t image_size) {
   return header;
 }
 
-class BmpFile {
- public:
-  explicit BmpFile(const std::filesystem::path& path)
-      : m_fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)) {
-    m_regular = is_regular_file(m_fd);
-  }
-  ~BmpFile() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  BmpFile(const BmpFile&) = delete;
-  BmpFile& operator=(const BmpFile&) = delete;
-
-  bool is_open() const { return m_fd >= 0; }
-  /// Only a file of our own making is removed after a failure, never a
-  /// device such as /dev/full that merely refused the bytes.
-  bool is_regular() const { return m_regular; }
-  int fd() const { return m_fd; }
-  bool close() {
-    const int fd = m_fd;
-    m_fd = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int m_fd;
-  bool m_regular = false;
-};
-
 enum class Outcome { written, rows_ended, write_failed };
 
-Outcome write_rows(RowSource& source, int fd, std::size_t stride) {
+Outcome write_rows(RowSource& source, FileSink& file, std::size_t stride) {
   const int width = source.width();
   const int height = source.height();
   // Zeroed once: the padding at the end of each row stays zero.
@@ -101,7 +73,7 @@ Outcome write_rows(RowSource& source, int fd, std::size_t stride) {
     }
     // The first row from the top is the last one in the file.
     const auto offset = static_cast<off_t>(kHeaderSize + static_cast<std::size_t>(height - 1 - i) * stride);
-    if (!write_all_at(fd, line.get(), stride, offset)) return Outcome::write_failed;
+    if (!file.write_at(line.get(), stride, offset)) return Outcome::write_failed;
   }
   return Outcome::written;
 }
@@ -124,21 +96,20 @@ bool write_bmp_rows(RowSource& source, const std::filesystem::path& path, Prompt
   const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~static_cast<std::size_t>(3);
   const auto image_size = static_cast<std::uint32_t>(stride * static_cast<std::size_t>(height));
 
-  BmpFile file(path);
-  if (!file.is_open()) {
+  FileSink file;
+  if (!file.open(path)) {
     report_unable_to_save(path.string(), prompt);
     return false;
   }
   const BmpHeader header = make_header(width, height, image_size);
   Outcome outcome = Outcome::write_failed;
-  if (write_all_at(file.fd(), header.data(), header.size(), 0) &&
+  if (file.write_at(header.data(), header.size(), 0) &&
       ::ftruncate(file.fd(), static_cast<off_t>(kHeaderSize + image_size)) == 0)
-    outcome = write_rows(source, file.fd(), stride);
-  const bool regular = file.is_regular();
-  const bool closed = file.close();
-  if (outcome == Outcome::written && closed) return true;
+    outcome = write_rows(source, file, stride);
+  if (outcome == Outcome::written && file.commit()) return true;
 
-  remove_failed_output(path, regular);
+  // A stop or a failure leaves the earlier file, if any, as it was.
+  file.roll_back();
   if (outcome != Outcome::rows_ended || !source.stop_requested()) report_unable_to_save(path.string(), prompt);
   return false;
 }

@@ -13,7 +13,9 @@
 
 
 #include <jpeglib.h>
+#include <jerror.h>
 
+#include "base/file_sink.hpp"
 #include "base/prompt.hpp"
 #include "base/text.hpp"
 #include "images/foto.hpp"
@@ -59,9 +61,38 @@ class JpegCompressor {
 
 enum class Outcome { written, rows_ended, codec_error };
 
+// libjpeg's output goes through this buffer to the sink; a failed write
+// leaves through the error exit like any codec error.
+constexpr std::size_t kDestinationBuffer = 65536;
+
+struct SinkDestination {
+  jpeg_destination_mgr manager;  // first: libjpeg's pointer to it is a pointer to this
+  FileSink* file;
+  JOCTET buffer[kDestinationBuffer];
+};
+
+void start_destination(j_compress_ptr cinfo) {
+  auto* destination = reinterpret_cast<SinkDestination*>(cinfo->dest);
+  destination->manager.next_output_byte = destination->buffer;
+  destination->manager.free_in_buffer = kDestinationBuffer;
+}
+
+boolean empty_destination(j_compress_ptr cinfo) {
+  auto* destination = reinterpret_cast<SinkDestination*>(cinfo->dest);
+  if (!destination->file->write(destination->buffer, kDestinationBuffer)) ERREXIT(cinfo, JERR_FILE_WRITE);
+  start_destination(cinfo);
+  return TRUE;
+}
+
+void finish_destination(j_compress_ptr cinfo) {
+  auto* destination = reinterpret_cast<SinkDestination*>(cinfo->dest);
+  const std::size_t used = kDestinationBuffer - destination->manager.free_in_buffer;
+  if (used > 0 && !destination->file->write(destination->buffer, used)) ERREXIT(cinfo, JERR_FILE_WRITE);
+}
+
 struct EncodeJob {
   RowSource* source;
-  std::FILE* file;
+  SinkDestination* destination;
   int quality;
   int dpi;
   bool grey;
@@ -90,7 +121,10 @@ void pack_grey(const std::uint32_t* row, JSAMPLE* out, int width) {
 Outcome encode_steps(JpegCompressor& compressor, EncodeJob& job) {
   j_compress_ptr cinfo = compressor.cinfo();
   jpeg_create_compress(cinfo);
-  jpeg_stdio_dest(cinfo, job.file);
+  job.destination->manager.init_destination = start_destination;
+  job.destination->manager.empty_output_buffer = empty_destination;
+  job.destination->manager.term_destination = finish_destination;
+  cinfo->dest = &job.destination->manager;
   const int width = job.source->width();
   cinfo->image_width = static_cast<JDIMENSION>(width);
   cinfo->image_height = static_cast<JDIMENSION>(job.source->height());
@@ -116,7 +150,7 @@ Outcome encode_steps(JpegCompressor& compressor, EncodeJob& job) {
     JSAMPROW samples = job.samples;
     jpeg_write_scanlines(cinfo, &samples, 1);
   }
-  jpeg_finish_compress(cinfo);  // flushes the file and checks for write errors
+  jpeg_finish_compress(cinfo);  // writes what the buffer still holds
   return Outcome::written;
 }
 
@@ -124,11 +158,6 @@ Outcome guarded_encode(JpegCompressor& compressor, EncodeJob& job) {
   if (setjmp(compressor.jump()) != 0) return Outcome::codec_error;
   return encode_steps(compressor, job);
 }
-
-struct FileClose {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileClose>;
 
 
 bool write_jpeg(RowSource& source, const std::filesystem::path& path, int quality, int dpi, bool grey,
@@ -146,24 +175,29 @@ bool write_jpeg(RowSource& source, const std::filesystem::path& path, int qualit
   }
 
   errno = 0;
-  FilePtr file(std::fopen(path.c_str(), "wb"));
-  if (!file) {
+  FileSink file;
+  if (!file.open(path)) {
     const long error = errno;
     prompt.message(format(tr("Unable to save file '%s'") + ". " + tr("Error %ld"), path.string(), error), Icon::error);
     return false;
   }
-  const bool regular = is_regular_file(::fileno(file.get()));
+  std::unique_ptr<SinkDestination> destination(new (std::nothrow) SinkDestination{});
+  if (!destination) {
+    prompt.message(out_of_memory, Icon::error);
+    return false;
+  }
+  destination->file = &file;
 
   Outcome outcome;
   {
     JpegCompressor compressor;
-    EncodeJob job{&source, file.get(), quality, dpi, grey, samples.get()};
+    EncodeJob job{&source, destination.get(), quality, dpi, grey, samples.get()};
     outcome = guarded_encode(compressor, job);
   }
-  const bool closed = std::fclose(file.release()) == 0;
-  if (outcome == Outcome::written && closed) return true;
+  if (outcome == Outcome::written && file.commit()) return true;
 
-  remove_failed_output(path, regular);
+  // A stop or a failure leaves the earlier file, if any, as it was.
+  file.roll_back();
   if (outcome != Outcome::rows_ended || !source.stop_requested()) report_unable_to_save(path.string(), prompt);
   return false;
 }

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <new>
 #include <system_error>
 
 
+#include "base/file_sink.hpp"
 #include "base/prompt.hpp"
 #include "base/text.hpp"
 #include "base/version.hpp"
@@ -18,21 +18,16 @@
 namespace tess {
 namespace {
 
-struct FileClose {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileClose>;
-
 // Writing the last byte first makes the file its final size, so a disk that
 // cannot hold it fails here rather than after most of the rows.
-bool pre_extend(std::FILE* file, std::uint64_t header_size, std::uint64_t total_size) {
-  return ::fseeko(file, static_cast<off_t>(total_size - 1), SEEK_SET) == 0 && std::fputc(0, file) != EOF &&
-         ::fseeko(file, static_cast<off_t>(header_size), SEEK_SET) == 0;
+bool pre_extend(FileSink& file, std::uint64_t total_size) {
+  const std::uint8_t zero = 0;
+  return file.write_at(&zero, 1, static_cast<off_t>(total_size - 1));
 }
 
 enum class Outcome { written, rows_ended, write_failed };
 
-Outcome write_rows(RowSource& source, std::FILE* file, std::uint8_t* line) {
+Outcome write_rows(RowSource& source, FileSink& file, std::uint8_t* line) {
   const int width = source.width();
   const std::size_t line_size = static_cast<std::size_t>(width) * 3;
   for (int y = 0; y < source.height(); ++y) {
@@ -46,7 +41,7 @@ Outcome write_rows(RowSource& source, std::FILE* file, std::uint8_t* line) {
       *out++ = static_cast<std::uint8_t>(pixel_green(p));
       *out++ = static_cast<std::uint8_t>(pixel_blue(p));
     }
-    if (std::fwrite(line, 1, line_size, file) != line_size) return Outcome::write_failed;
+    if (!file.write(line, line_size)) return Outcome::write_failed;
   }
   return Outcome::written;
 }
@@ -75,26 +70,21 @@ bool write_pixmap_rows(RowSource& source, const std::filesystem::path& path, boo
     prompt.message(out_of_memory_text(width, 1) + "!", Icon::error);
     return false;
   }
-  FilePtr file(std::fopen(path.c_str(), "wb"));
-  if (!file) {
+  FileSink file;
+  if (!file.open(path)) {
     report_unable_to_save(path.string(), prompt);
     return false;
   }
-  const bool regular = is_regular_file(::fileno(file.get()));
 
   const std::string header = with_header ? pixmap_header(width, height) : std::string();
   const std::uint64_t total_size =
       header.size() + static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 3;
   Outcome outcome = Outcome::write_failed;
-  if (std::fwrite(header.data(), 1, header.size(), file.get()) == header.size() &&
-      pre_extend(file.get(), header.size(), total_size))
-    outcome = write_rows(source, file.get(), line.get());
-  // The flush is where a full disk usually shows up; close is checked too.
-  const bool flushed = std::fflush(file.get()) == 0 && std::ferror(file.get()) == 0;
-  const bool closed = std::fclose(file.release()) == 0;
-  if (outcome == Outcome::written && flushed && closed) return true;
+  if (file.write(header) && pre_extend(file, total_size)) outcome = write_rows(source, file, line.get());
+  if (outcome == Outcome::written && file.commit()) return true;
 
-  remove_failed_output(path, regular);
+  // A stop or a failure leaves the earlier file, if any, as it was.
+  file.roll_back();
   if (outcome != Outcome::rows_ended || !source.stop_requested()) report_unable_to_save(path.string(), prompt);
   return false;
 }

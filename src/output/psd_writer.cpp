@@ -11,9 +11,9 @@
 #include <system_error>
 #include <utility>
 
-#include <fcntl.h>
 #include <unistd.h>
 
+#include "base/file_sink.hpp"
 #include "base/prompt.hpp"
 #include "base/text.hpp"
 #include "images/foto.hpp"
@@ -34,20 +34,13 @@ constexpr std::string_view kCaption = "Mosaic created with Tessellarium";
 // it, and its text (if any) is the one the user sees.
 class PhotoshopFile {
  public:
-  explicit PhotoshopFile(const std::filesystem::path& path)
-      : m_fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)) {
-    m_regular = is_regular_file(m_fd);
-  }
-  ~PhotoshopFile() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
+  /// The file is written through a sink: until close() succeeds, an
+  /// earlier file of the same name stays as it was.
+  explicit PhotoshopFile(const std::filesystem::path& path) { m_open = m_file.open(path); }
   PhotoshopFile(const PhotoshopFile&) = delete;
   PhotoshopFile& operator=(const PhotoshopFile&) = delete;
 
-  bool is_open() const { return m_fd >= 0; }
-  /// Only a file of our own making is removed after a failure, never a
-  /// device such as /dev/full that merely refused the bytes.
-  bool is_regular() const { return m_regular; }
+  bool is_open() const { return m_open; }
   bool failed() const { return m_failed; }
   const std::string& error_text() const { return m_error_text; }
 
@@ -100,7 +93,7 @@ class PhotoshopFile {
   std::int64_t position() {
     flush();
     if (m_failed) return -1;
-    const off_t at = ::lseek(m_fd, 0, SEEK_CUR);
+    const off_t at = ::lseek(m_file.fd(), 0, SEEK_CUR);
     if (at < 0) fail(tr("Unable to move to file Position"));
     return at;
   }
@@ -112,7 +105,7 @@ class PhotoshopFile {
       fail(tr("Invalid new file Position"));
       return;
     }
-    if (::lseek(m_fd, static_cast<off_t>(at), SEEK_SET) != static_cast<off_t>(at))
+    if (::lseek(m_file.fd(), static_cast<off_t>(at), SEEK_SET) != static_cast<off_t>(at))
       fail(tr("Unable to move to file Position"));
   }
 
@@ -121,34 +114,29 @@ class PhotoshopFile {
   void resize(std::int64_t size) {
     flush();
     if (m_failed) return;
-    if (::ftruncate(m_fd, static_cast<off_t>(size)) != 0) fail(tr("Unable to resize File"));
+    if (::ftruncate(m_file.fd(), static_cast<off_t>(size)) != 0) fail(tr("Unable to resize File"));
   }
 
+  /// Gives the file its name when everything was written; otherwise (or
+  /// when the sink fails to close) the temporary goes.
   bool close() {
     flush();
-    const int fd = m_fd;
-    m_fd = -1;
-    return ::close(fd) == 0 && !m_failed;
+    if (m_failed) {
+      m_file.roll_back();
+      return false;
+    }
+    return m_file.commit();
   }
+  /// Leaves the target as it was.
+  void roll_back() { m_file.roll_back(); }
 
  private:
-  // write() may take fewer bytes than asked; only an error or no progress at
-  // all is a failure.
   void write_direct(const std::uint8_t* data, std::size_t size) {
-    while (size > 0 && !m_failed) {
-      const ssize_t written = ::write(m_fd, data, size);
-      if (written < 0 && errno == EINTR) continue;
-      if (written <= 0) {
-        fail();
-        return;
-      }
-      data += written;
-      size -= static_cast<std::size_t>(written);
-    }
+    if (!m_failed && !m_file.write(data, size)) fail();
   }
 
-  int m_fd;
-  bool m_regular = false;
+  FileSink m_file;
+  bool m_open = false;
   bool m_failed = false;
   std::string m_error_text;
   std::uint8_t m_buffer[kBufferSize];
@@ -271,11 +259,10 @@ bool write_photoshop_rows(RowSource& source, const std::filesystem::path& path, 
   const Outcome outcome =
       file.failed() ? Outcome::write_failed : write_rows(source, file, channel.get(), start);
   const std::string error_text = file.error_text();
-  const bool regular = file.is_regular();
-  const bool closed = file.close();
-  if (outcome == Outcome::written && closed) return true;
+  if (outcome == Outcome::written && file.close()) return true;
 
-  remove_failed_output(path, regular);
+  // A stop or a failure leaves the earlier file, if any, as it was.
+  file.roll_back();
   if (outcome == Outcome::rows_ended && source.stop_requested()) return false;
   if (!error_text.empty())
     prompt.message(error_text, Icon::error);

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "base/file_sink.hpp"
 #include "base/prompt.hpp"
 #include "base/text.hpp"
 #include "engine/mosaic_builder.hpp"
@@ -161,42 +162,13 @@ bool compose_pictures(BlockWriter& out, const ReportInput& in, const ReportFigur
   return true;
 }
 
-/// The report file, open for writing; closed when it goes out of scope.
-class ReportFile {
- public:
-  explicit ReportFile(const std::filesystem::path& path) {
-    // A pipe or device that happens to carry the report's name is left
-    // alone; the check after opening covers one that appears meanwhile, and
-    // O_NONBLOCK keeps a pipe without a reader from hanging the run.
-    std::error_code error;
-    const auto status = std::filesystem::status(path, error);
-    if (!error && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) return;
-    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
-    if (m_fd >= 0 && !is_regular_file(m_fd)) close();
-  }
-  ~ReportFile() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  ReportFile(const ReportFile&) = delete;
-  ReportFile& operator=(const ReportFile&) = delete;
-
-  bool is_open() const { return m_fd >= 0; }
-  bool write(std::string_view bytes) {
-    if (!write_all_at(m_fd, bytes.data(), bytes.size(), m_offset)) return false;
-    m_offset += static_cast<off_t>(bytes.size());
-    return true;
-  }
-  /// Closing is checked: a full disk often shows up only here.
-  bool close() {
-    const int fd = m_fd;
-    m_fd = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int m_fd = -1;
-  off_t m_offset = 0;
-};
+/// Whether the report may be written at `path`: a pipe or device that
+/// happens to carry the report's name is left alone.
+bool report_target_allowed(const std::filesystem::path& path) {
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  return error || !std::filesystem::exists(status) || std::filesystem::is_regular_file(status);
+}
 
 }  // namespace
 
@@ -388,8 +360,9 @@ ReportInput gather_report_input(MosaicBuilder& builder, const ScoreTables& table
 }
 
 bool write_text_report_file(const std::filesystem::path& path, const ReportInput& input, Prompt& prompt) {
-  ReportFile file(path);
-  if (!file.is_open()) return false;  // no report, and the run goes on
+  FileSink file;
+  if (!report_target_allowed(path) || !file.open(path) || file.is_direct())
+    return false;  // no report, and the run goes on
 
   const ReportFigures figures = compute_report_figures(input);
   if (figures.size_mismatch)
@@ -399,10 +372,9 @@ bool write_text_report_file(const std::filesystem::path& path, const ReportInput
 
   const bool written =
       compose_text_report(input, figures, [&file](std::string_view block) { return file.write(block); });
-  const bool closed = file.close();
-  if (written && closed) return true;
-  // Half a report would read as a whole one.
-  remove_failed_output(path, true);
+  if (written && file.commit()) return true;
+  // Half a report would read as a whole one: the earlier report, if any, stays.
+  file.roll_back();
   report_unable_to_save(path.string(), prompt);
   return false;
 }

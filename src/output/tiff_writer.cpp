@@ -1,17 +1,22 @@
 #include "output/tiff_writer.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
 #include <system_error>
 
 
+#include <sys/stat.h>
 #include <tiffio.h>
+#include <unistd.h>
 
+#include "base/file_sink.hpp"
 #include "base/prompt.hpp"
 #include "base/text.hpp"
 #include "base/version.hpp"
@@ -67,6 +72,26 @@ class OpenOptions {
  private:
   TIFFOpenOptions* m_options;
 };
+
+// The library writes through the sink, so that the file takes its name only
+// once the library has closed it without a complaint.
+tmsize_t read_sink(thandle_t sink, void* data, tmsize_t size) {
+  return ::read(static_cast<FileSink*>(sink)->fd(), data, static_cast<std::size_t>(size));
+}
+tmsize_t write_sink(thandle_t sink, void* data, tmsize_t size) {
+  return static_cast<FileSink*>(sink)->write(data, static_cast<std::size_t>(size)) ? size : -1;
+}
+toff_t seek_sink(thandle_t sink, toff_t offset, int whence) {
+  const off_t at = ::lseek(static_cast<FileSink*>(sink)->fd(), static_cast<off_t>(offset), whence);
+  return at < 0 ? static_cast<toff_t>(-1) : static_cast<toff_t>(at);
+}
+int close_sink(thandle_t) { return 0; }  // the sink closes, and commits or rolls back
+toff_t sink_size(thandle_t sink) {
+  struct stat info {};
+  return ::fstat(static_cast<FileSink*>(sink)->fd(), &info) == 0 ? static_cast<toff_t>(info.st_size) : 0;
+}
+int map_sink(thandle_t, void**, toff_t*) { return 0; }
+void unmap_sink(thandle_t, void*, toff_t) {}
 
 enum class Outcome { written, rows_ended, library_failed, out_of_memory };
 
@@ -157,22 +182,29 @@ bool write_tiff_rows(RowSource& source, const std::filesystem::path& path, const
   }
   const int samples = tiff_format.alpha && !tiff_format.jpeg ? 4 : 3;
 
+  FileSink file;
+  if (!file.open(path)) {
+    // Said in the system's words, as the library would have said it.
+    report_unable_to_save(path, LibraryError{true, path.string(), std::strerror(errno)}, prompt);
+    return false;
+  }
   OpenOptions options(error);
-  TIFF* tif = TIFFOpenExt(path.c_str(), tiff_format.big_tiff ? "w8" : "w", options.get());
+  TIFF* tif = TIFFClientOpenExt(path.c_str(), tiff_format.big_tiff ? "w8" : "w", &file, read_sink, write_sink,
+                                seek_sink, close_sink, sink_size, map_sink, unmap_sink, options.get());
   if (tif == nullptr) {
     report_unable_to_save(path, error, prompt);
     return false;
   }
-  const bool regular = is_regular_file(TIFFFileno(tif));
 
   std::unique_ptr<std::uint8_t[]> line;
   Outcome outcome = Outcome::library_failed;
   if (set_tags(tif, width, height, samples, tiff_format, dpi)) outcome = write_rows(tif, source, samples, line);
   const long default_rows = outcome == Outcome::out_of_memory ? static_cast<long>(TIFFDefaultStripSize(tif, 0)) : 0;
   TIFFClose(tif);
-  if (outcome == Outcome::written && !error.seen) return true;
+  if (outcome == Outcome::written && !error.seen && file.commit()) return true;
 
-  remove_failed_output(path, regular);
+  // A stop or a failure leaves the earlier file, if any, as it was.
+  file.roll_back();
   if (outcome == Outcome::out_of_memory)
     prompt.message(out_of_memory_text(width, static_cast<int>(default_rows)), Icon::error);
   else if (outcome == Outcome::rows_ended)

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <utility>
 
+#include "base/file_sink.hpp"
 #include "base/paths.hpp"
 #include "base/prompt.hpp"
 #include "base/text.hpp"
@@ -115,13 +116,6 @@ bool read_whole_file(const std::string& path, std::string& bytes) {
   const bool ok = std::ferror(file) == 0;
   std::fclose(file);
   return ok;
-}
-
-bool write_whole_file(const std::string& path, const std::string& bytes) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  return std::fclose(file) == 0 && written;
 }
 
 }  // namespace
@@ -536,7 +530,7 @@ bool WebPyramid::write_viewer(const std::string& tile_array, std::string& index_
       {"PopUpFunction", std::string(web_popup_function(popup ? m_options.popup_kind : kWebPopUpNone))},
   };
   if (popup) values["PopUpWidth"] = format("%ld", static_cast<long>(m_options.popup_width));
-  if (!write_whole_file(page_path, kUtf8Bom + fill_placeholders(page, values))) {
+  if (!write_file_atomically(page_path, kUtf8Bom + fill_placeholders(page, values))) {
     report_unable_to_save(page_path, prompt);
     return false;
   }

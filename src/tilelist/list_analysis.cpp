@@ -10,6 +10,7 @@
 #include <system_error>
 #include <utility>
 
+#include "base/file_sink.hpp"
 #include "base/prompt.hpp"
 #include "base/text.hpp"
 #include "tilelist/foto_info.hpp"
@@ -81,13 +82,9 @@ std::string error_file_line(const std::string& path) {
 }
 
 bool write_error_file(const std::string& file, const std::vector<std::string>& paths) {
-  std::FILE* out = std::fopen(file.c_str(), "wb");
-  if (out == nullptr) return false;
   std::string text = "\xEF\xBB\xBF";
   for (const std::string& path : paths) text += error_file_line(path) + "\r\n";
-  const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
-  const bool closed = std::fclose(out) == 0;
-  return written && closed;
+  return write_file_atomically(file, text);
 }
 
 // --- ListAnalysis -----------------------------------------------------------

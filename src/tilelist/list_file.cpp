@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/file_sink.hpp"
 #include "base/prompt.hpp"
 #include "base/text.hpp"
 
@@ -407,10 +408,10 @@ ListLoadResult read_list(TileImageList& list, const std::filesystem::path& file,
 
 class ListWriter {
  public:
+  /// The list goes to a temporary that replaces `path` only in finish(), so
+  /// a failed save leaves the earlier list as it was.
   bool open(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    m_file.reset(fd);
+    if (!m_file.open(path)) return false;
     m_ok = true;
     return true;
   }
@@ -463,30 +464,23 @@ class ListWriter {
     bytes(text.data(), length);
   }
 
-  /// Writes what is buffered and closes the file; false when any write,
-  /// the last flush or the close failed (a full disk often shows up only there).
+  /// Writes what is buffered and gives the file its name; false when any
+  /// write, the last flush or the close failed (a full disk often shows up
+  /// only there), and the earlier file is then untouched.
   bool finish() {
     flush();
-    const bool closed = m_file.close();
-    return m_ok && closed;
+    if (m_ok) return m_file.commit();
+    m_file.roll_back();
+    return false;
   }
 
  private:
   void flush() {
-    std::size_t done = 0;
-    while (m_ok && done < m_used) {
-      const ssize_t n = ::write(m_file.get(), m_buffer.data() + done, m_used - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        m_ok = false;
-        break;
-      }
-      done += static_cast<std::size_t>(n);
-    }
+    if (m_ok && m_used > 0 && !m_file.write(m_buffer.data(), m_used)) m_ok = false;
     m_used = 0;
   }
 
-  FileHandle m_file;
+  FileSink m_file;
   std::array<std::uint8_t, kBufferSize> m_buffer{};
   std::size_t m_used = 0;
   bool m_ok = false;

@@ -1,10 +1,15 @@
 #include "video/avi_create.hpp"
 
+#include <cerrno>
 #include <cstring>
 #include <new>
 #include <system_error>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "base/file_sink.hpp"
 #include "images/foto.hpp"
 #include "video/ffmpeg_support.hpp"
 
@@ -22,6 +27,34 @@ namespace {
 // header carries a positive height like every classic AVI.
 constexpr char kBottomUp[] = "BottomUp";  // written with its terminating zero: 9 bytes
 
+// FFmpeg writes the file through a sink, so that it takes its name only once
+// the trailer is written and the file closed.
+constexpr int kIoBufferSize = 1 << 16;
+
+int write_sink(void* sink, std::uint8_t* data, int size) {
+  if (size <= 0) return 0;
+  if (static_cast<FileSink*>(sink)->write(data, static_cast<std::size_t>(size))) return size;
+  return AVERROR(errno != 0 ? errno : EIO);
+}
+
+std::int64_t seek_sink(void* sink, std::int64_t offset, int whence) {
+  const int fd = static_cast<FileSink*>(sink)->fd();
+  whence &= ~AVSEEK_FORCE;
+  if (whence == AVSEEK_SIZE) {
+    struct stat info {};
+    return ::fstat(fd, &info) == 0 ? static_cast<std::int64_t>(info.st_size) : AVERROR(errno);
+  }
+  const off_t at = ::lseek(fd, static_cast<off_t>(offset), whence);
+  return at < 0 ? AVERROR(errno) : static_cast<std::int64_t>(at);
+}
+
+// Frees an output context made by open_sink_output().
+void free_sink_output(AVIOContext*& io) {
+  if (io == nullptr) return;
+  av_freep(&io->buffer);
+  avio_context_free(&io);
+}
+
 }  // namespace
 
 // Everything FFmpeg holds for one file being written.
@@ -35,13 +68,13 @@ struct CAviCreate::Encoder {
   AVRational frame_time{1, 1};  // one frame, in seconds
   std::vector<std::uint8_t> rows;  // a Foto turned into bottom-up rows
   std::filesystem::path path;
-  bool file_opened = false;
+  FileSink file;  // rolled back unless close() commits it
   bool header_written = false;
   bool failed = false;  // a write failed and was reported
 
   ~Encoder() {
     if (output != nullptr) {
-      if (output->pb != nullptr) avio_closep(&output->pb);
+      free_sink_output(output->pb);
       avformat_free_context(output);
     }
   }
@@ -49,19 +82,20 @@ struct CAviCreate::Encoder {
 
 CAviCreate::CAviCreate() : CAviError(true) {}
 
-CAviCreate::~CAviCreate() { close(); }
+CAviCreate::~CAviCreate() { abandon(); }
+
+void CAviCreate::abandon() {
+  m_encoder.reset();  // the sink removes its temporary
+  m_format = AviFrameFormat{};
+  m_frames = 0;
+  m_bytes = 0;
+}
 
 bool CAviCreate::is_open() const { return m_encoder != nullptr; }
 
 bool CAviCreate::fail_create(std::uint32_t code, int step) {
-  if (m_encoder) {
-    const bool remove_file = m_encoder->file_opened;
-    const std::filesystem::path path = m_encoder->path;
-    m_encoder.reset();
-    // The file holds nothing usable yet.
-    std::error_code ignored;
-    if (remove_file) std::filesystem::remove(path, ignored);
-  }
+  // The file holds nothing usable yet; an earlier one of its name stays.
+  m_encoder.reset();
   m_format = AviFrameFormat{};
   m_frames = 0;
   m_bytes = 0;
@@ -107,9 +141,15 @@ bool CAviCreate::create(const std::filesystem::path& path, int width, int height
     if (result < 0 || e.output == nullptr)
       return fail_create(avi_code_from_av_error(result < 0 ? result : AVERROR(ENOMEM), AvActivity::create_output),
                          kAviStepOpenFile);
-    result = avio_open(&e.output->pb, url.c_str(), AVIO_FLAG_WRITE);
-    if (result < 0) return fail_create(avi_code_from_av_error(result, AvActivity::create_output), kAviStepOpenFile);
-    e.file_opened = true;
+    if (!e.file.open(path))
+      return fail_create(avi_code_from_av_error(AVERROR(errno), AvActivity::create_output), kAviStepOpenFile);
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferSize));
+    if (buffer != nullptr) e.output->pb = avio_alloc_context(buffer, kIoBufferSize, 1, &e.file, nullptr, write_sink, seek_sink);
+    if (e.output->pb == nullptr) {
+      av_free(buffer);
+      return fail_create(kAviErrMemory, kAviStepOpenFile);
+    }
+    e.output->flags |= AVFMT_FLAG_CUSTOM_IO;
 
     // 11. The stream: one frame lasts 500/rate seconds.
     e.stream = avformat_new_stream(e.output, nullptr);
@@ -288,9 +328,12 @@ bool CAviCreate::close() {
   int result = 0;
   if (e.header_written) result = av_write_trailer(e.output);
   if (e.output->pb != nullptr) {
-    const int closed = avio_closep(&e.output->pb);
-    if (result >= 0) result = closed;
+    avio_flush(e.output->pb);
+    if (result >= 0 && e.output->pb->error < 0) result = e.output->pb->error;
+    free_sink_output(e.output->pb);
   }
+  // The file takes its name only when complete; otherwise the temporary goes.
+  if (result >= 0 && ok && !e.file.commit()) result = AVERROR(errno != 0 ? errno : EIO);
   if (result < 0 && ok) ok = fail_write(avi_code_from_av_error(result, AvActivity::write));
   m_encoder.reset();
   m_format = AviFrameFormat{};

@@ -26,12 +26,12 @@ struct AviFrameFormat {
 class CAviCreate : public CAviError {
  public:
   CAviCreate();
-  /// Closes the file as close() does.
+  /// Abandons a file that close() did not finish, as abandon() does.
   ~CAviCreate() override;
   CAviCreate(const CAviCreate&) = delete;
   CAviCreate& operator=(const CAviCreate&) = delete;
 
-  /// Creates (or replaces) the AVI file `path` with one video stream of
+  /// Creates (or, on close(), replaces) the AVI file `path` with one video stream of
   /// width × height cut to multiples of 8 and 4, `rate` in 1/500 frame per
   /// second (25 fps = 12,500), raw BGR24 frames for `fourcc` 0, else the
   /// encoder FFmpeg knows for that code (first character in the lowest byte),
@@ -55,7 +55,13 @@ class CAviCreate : public CAviError {
   /// frame and byte counts start again at 0. False (through check() with
   /// step 15) when the end of the file could not be written. Nothing happens
   /// when nothing is open.
+  /// The file is written beside `path` under a temporary name and takes
+  /// its name only here, once complete: a failed or abandoned file leaves an
+  /// earlier one of that name as it was.
   bool close();
+  /// Releases everything without finishing the file: nothing new appears
+  /// and an earlier file of that name stays as it was.
+  void abandon();
 
   bool is_open() const;
   const AviFrameFormat& frame_format() const { return m_format; }

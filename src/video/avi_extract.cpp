@@ -698,11 +698,10 @@ bool AviExtract::write_clip(const Job& job, const ClipSpan& clip, const std::fil
   Foto frame;
   for (std::int64_t f = clip.first; written && f < clip.end(); ++f)
     written = stream.get_frame(f, params.crop, frame, fetch) && writer.write(frame);
-  const bool closed = writer.close();
-  if (written && closed) return true;
-  // A clip that was not written whole is not left looking like one.
-  std::error_code ec;
-  std::filesystem::remove(path, ec);
+  // A clip that was not written whole is not left looking like one, and an
+  // earlier clip of that name stays as it was.
+  if (!written) writer.abandon();
+  if (written && writer.close()) return true;
   count_error();
   return false;
 }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -347,6 +348,37 @@ TEST_F(MosaicCommand, PriorityMapAloneSelectsTheCustomPriorities) {
           quoted("nothing.png") + " --output " + quoted("d.jpg"));
   EXPECT_EQ(r.status, 2);
   EXPECT_FALSE(fs::exists(m_dir / "d.jpg"));
+}
+
+// Saving over an earlier mosaic and its side files with a file-size limit
+// too small for the new mosaic: the limit is an ordinary write failure, and
+// every earlier file stays byte for byte, with no temporary left beside them.
+TEST_F(MosaicCommand, ASaveCutByTheSizeLimitKeepsTheEarlierFiles) {
+  const std::string args = "mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") + kSmall +
+                           " --set FileFormat=bmp --set TextReport=1 --set CreateMaskFile=1"
+                           " --set MosaicProcessing=faster --set Advanced.Options.TileListSave=1 --output " +
+                           quoted("out/m.bmp") + " --quiet";
+  auto r = run(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::map<std::string, std::string> earlier;
+  for (const auto& entry : fs::directory_iterator(m_dir / "out"))
+    earlier[entry.path().filename().string()] = testing::read_file(entry.path());
+  // The mosaic, its web folder, report, settings, tile list, two masks and the score image.
+  ASSERT_EQ(earlier.size(), 8u);
+
+  // 1.4 MB of bitmap against a limit of 200 KiB.
+  r = testing::run_program(m_dir.path(), args, {}, "ulimit -f 400;");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("Unable to save file '" + (m_dir / "out/m.bmp").string() + "'"), std::string::npos) << r.err;
+  std::map<std::string, std::string> after;
+  for (const auto& entry : fs::directory_iterator(m_dir / "out"))
+    after[entry.path().filename().string()] = testing::read_file(entry.path());
+  ASSERT_EQ(after.size(), earlier.size());  // no temporary, nothing lost
+  // The two bitmaps are cut by the limit; the smaller files fit it and may be written anew whole.
+  for (const char* name : {"m.bmp", "m MaskFile.bmp"}) {
+    EXPECT_EQ(after[name].size(), earlier[name].size()) << name;
+    EXPECT_TRUE(after[name] == earlier[name]) << name;
+  }
 }
 
 }  // namespace

@@ -281,9 +281,18 @@ TEST_F(MosaicSaverTest, StopDuringTheBandsFailsWithoutMessage) {
       EXPECT_TRUE(saver.stop_requested());
       EXPECT_EQ(saver.next_row(), nullptr);
       EXPECT_FALSE(fs::exists(dir / ("stopped" + format_extension(format))));
+      // Stopped over an earlier mosaic: it stays as it was, and no temporary is left.
+      const fs::path earlier = dir / ("earlier" + format_extension(format));
+      ASSERT_TRUE(testing::write_file(earlier, "an earlier mosaic"));
+      builder.clear_stop();
+      loads = 0;
+      EXPECT_FALSE(save_mosaic_part(saver, (dir / "earlier").string(), OutputOptions{format}, layout, saved, 0));
+      EXPECT_EQ(read_file(earlier), "an earlier mosaic");
+      for (const auto& entry : fs::directory_iterator(dir.path()))
+        EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
       EXPECT_LT(loads.load(), 20) << "the bands after the stop were rendered";
     }
-    EXPECT_EQ(saved.size(), 3u);
+    EXPECT_EQ(saved.size(), 6u);
   }
   EXPECT_TRUE(prompt.messages().empty());
 }

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -101,8 +102,15 @@ TEST(AviCreate, RawFramesAreStoredBottomUpAndComeBackExactly) {
     CAviCreate avi;
     ASSERT_TRUE(avi.create(path, 64, 48, 0, 10 * 500));
     for (int i = 0; i < 4; ++i) ASSERT_TRUE(avi.write(test_frame(64, 48, i)));
-    // The destructor finishes the file.
+    ASSERT_TRUE(avi.close());
   }
+  {
+    // Dropped without close(), as a stopped run drops it: no file appears.
+    CAviCreate avi;
+    ASSERT_TRUE(avi.create(dir / "dropped.avi", 64, 48, 0, 10 * 500));
+    ASSERT_TRUE(avi.write(test_frame(64, 48, 0)));
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator{}), 1);
   CAviStream stream;
   ASSERT_TRUE(stream.open(path)) << stream.last_message();
   EXPECT_EQ(stream.frame_count(), 4);

@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include "base/scripted_prompt.hpp"
+#include "base/prompt.hpp"
 #include "images/foto.hpp"
 #include "tilelist/foto_info.hpp"
 #include "tilelist/list_analysis.hpp"
@@ -133,9 +134,10 @@ void bare_decode(benchmark::State& state, const PictureFolder& pictures) {
     std::atomic<std::size_t> next{0};
     std::atomic<long> failed{0};
     const auto decode = [&] {
+      SilentPrompt quiet;  // failures are counted
       for (std::size_t i = next++; i < pictures.files.size(); i = next++) {
         Foto picture;
-        if (!picture.load(pictures.files[i], kAnalysisLoadSize, kAnalysisLoadSize, nullptr)) ++failed;
+        if (!picture.load(pictures.files[i], kAnalysisLoadSize, kAnalysisLoadSize, quiet)) ++failed;
         benchmark::DoNotOptimize(picture.pixels());
       }
     };

@@ -61,7 +61,8 @@ void BM_LoadJpeg640x480At48(benchmark::State& state) {
   const auto& path = sample_jpeg();
   for (auto _ : state) {
     Foto picture;
-    if (!picture.load(path, kAnalysisLoadSize, kAnalysisLoadSize, nullptr)) state.SkipWithError("load failed");
+    ScriptedPrompt quiet;
+    if (!picture.load(path, kAnalysisLoadSize, kAnalysisLoadSize, quiet)) state.SkipWithError("load failed");
     benchmark::DoNotOptimize(picture.pixels());
   }
 }
@@ -103,8 +104,9 @@ TileImageList big_list(int entries) {
 void BM_SaveList10000(benchmark::State& state) {
   TileImageList list = big_list(10000);
   const auto path = std::filesystem::temp_directory_path() / ("tess_list_bench_" + std::to_string(::getpid()) + ".tzc");
+  ScriptedPrompt quiet;
   for (auto _ : state)
-    if (!save_list_file(list, path)) state.SkipWithError("save failed");
+    if (!save_list_file(list, path, quiet)) state.SkipWithError("save failed");
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                           static_cast<std::int64_t>(std::filesystem::file_size(path)));
   std::filesystem::remove(path);
@@ -114,8 +116,11 @@ BENCHMARK(BM_SaveList10000)->Unit(benchmark::kMillisecond);
 void BM_LoadList10000(benchmark::State& state) {
   TileImageList list = big_list(10000);
   const auto path = std::filesystem::temp_directory_path() / ("tess_list_bench_" + std::to_string(::getpid()) + ".tzc");
-  save_list_file(list, path);
   ScriptedPrompt prompt;
+  if (!save_list_file(list, path, prompt)) {
+    state.SkipWithError("save failed");
+    return;
+  }
   for (auto _ : state) {
     TileImageList loaded;
     if (!load_list_file(loaded, path, prompt)) state.SkipWithError("load failed");

@@ -95,7 +95,8 @@ std::vector<Source> load_sources(const fs::path& folder, tess::Prompt& prompt) {
   std::vector<Source> sources;
   for (const fs::path& path : paths) {
     Source source{path.stem().string(), {}};
-    if (!source.foto.load(path, 0, 0, nullptr)) {
+    tess::SilentPrompt said_below;  // one line below says why a picture is skipped
+    if (!source.foto.load(path, 0, 0, said_below)) {
       prompt.message("skipped " + path.string() + ": not a readable picture", tess::Icon::information);
     } else if (std::min(source.foto.width(), source.foto.height()) < kLongSide) {
       prompt.message("skipped " + path.string() + ": smaller than a tile", tess::Icon::information);

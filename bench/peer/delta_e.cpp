@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "base/prompt.hpp"
 #include "images/foto.hpp"
 
 namespace {
@@ -76,13 +77,14 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  tess::SilentPrompt quiet;  // a picture that cannot be read is named below
   tess::Foto mosaic;
-  if (!mosaic.load(argv[1], 0, 0, nullptr)) {
+  if (!mosaic.load(argv[1], 0, 0, quiet)) {
     std::fprintf(stderr, "delta_e: cannot read %s\n", argv[1]);
     return 1;
   }
   tess::Foto main_image;
-  if (!main_image.load(argv[2], 0, 0, nullptr)) {
+  if (!main_image.load(argv[2], 0, 0, quiet)) {
     std::fprintf(stderr, "delta_e: cannot read %s\n", argv[2]);
     return 1;
   }

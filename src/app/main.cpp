@@ -27,6 +27,7 @@
 #include "settings/configuration.hpp"
 #include "settings/user_state.hpp"
 #include "tilelist/foto_info.hpp"
+#include "ui/advanced_settings_window.hpp"
 #include "ui/extraction_dialog.hpp"
 #include "ui/main_window.hpp"
 #include "ui/picture_view.hpp"
@@ -137,15 +138,15 @@ int take_screenshots(const QString& folder, QtPrompt& prompt, const ConfigFile& 
   });
   grab_modal(folder, QStringLiteral("advanced_settings"), [&] {
     AdvancedOptions options = window.parameters().advanced;
-    run_advanced_settings(&window, options, config);
+    run_advanced_settings(&window, options, config, prompt);
   });
   grab_modal(folder, QStringLiteral("save_settings"), [&] {
     std::string name;
-    run_save_settings_dialog(&window, name);
+    run_save_settings_dialog(&window, prompt, name);
   });
   grab_modal(folder, QStringLiteral("delete_settings"), [&] {
     std::string name;
-    run_delete_settings_dialog(&window, name);
+    run_delete_settings_dialog(&window, prompt, name);
   });
   grab_modal(folder, QStringLiteral("about"), [&] { show_about_dialog(&window, state); });
   grab_modal(folder, QStringLiteral("language"), [&] {

@@ -108,7 +108,7 @@ int extract_video(const ExtractArgs& args, TerminalPrompt& prompt) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(args.video, ec)) return usage_error(format("no such video '%s'", args.video));
   CAviStream stream;
-  stream.show_messages(true, &prompt);
+  stream.show_messages(prompt);
   if (!stream.open(args.video)) return kExitUsage;
 
   ExtractParameters params = extract_parameters(extraction_defaults(stream, mode == ExtractMode::clips), mode);

@@ -96,7 +96,7 @@ bool take_mask_mode(const MosaicArgs& args, MosaicParameters& params) {
   int width = 0, height = 0;
   if (!read_main_image_size(args.images.front(), width, height)) width = height = 0;
   MosaicLayout layout;
-  (void)compute_layout(params, width, height, layout);  // only the mask-file flag is wanted here
+  compute_layout(params, width, height, layout);  // only the mask-file flag is wanted here
   if (layout.mask_file > 0) return true;
   for (const std::string& pair : args.source.overrides)
     if (starts_with_ignoring_case(pair, "MosaicSize")) {

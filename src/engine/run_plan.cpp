@@ -74,7 +74,7 @@ bool check_mask(const std::string& path, Prompt& prompt) {
     return false;
   }
   Foto mask;
-  if (!mask.load(path, 0, 0, &prompt)) return false;  // the loader said why
+  if (!mask.load(path, 0, 0, prompt)) return false;  // the loader said why
   std::vector<MaskRegion> regions;
   if (!find_mask_regions(mask, regions) || regions.empty()) {
     prompt.message(format(tr("The MaskFile '%s' contains no tiles: every pixel is white or black."), path),
@@ -86,7 +86,7 @@ bool check_mask(const std::string& path, Prompt& prompt) {
 
 bool check_priority_map(const std::string& path, Prompt& prompt) {
   Foto map;
-  return map.load(path, 0, 0, &prompt) && !map.empty();
+  return map.load(path, 0, 0, prompt) && !map.empty();
 }
 
 }  // namespace
@@ -118,7 +118,7 @@ PlanResult prepare_run(const RunRequest& request, Prompt& prompt) {
   int width = 0, height = 0;
   if (!request.main_images.empty() && !read_main_image_size(request.main_images.front(), width, height))
     width = height = 0;
-  if (!compute_layout(params, width, height, plan.layout, &prompt))
+  if (!compute_layout(params, width, height, plan.layout, prompt))
     return refused(request.main_images.empty() ? "no main image" : "the mosaic's parameters cannot make a mosaic");
 
   // 4. The list and the mosaic.

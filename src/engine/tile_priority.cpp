@@ -51,7 +51,7 @@ bool load_priority_map(MosaicBuilder& builder, const std::string& given, Foto& m
     path = chosen.front();
   }
   // The loader reports what went wrong with the file itself.
-  if (!map.load(path, 0, 0, &builder.prompt())) return false;
+  if (!map.load(path, 0, 0, builder.prompt())) return false;
   return !map.empty() && map.width() > 0 && map.height() > 0;
 }
 

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/prompt.hpp"
 #include "base/text.hpp"
 
 namespace tess {
@@ -323,7 +324,9 @@ bool TileRenderer::load_sized(const PuzzleInfo& cell, std::uint8_t variant, Foto
   if (tile.is_video()) {
     loaded = m_frame_loader && m_frame_loader(tile, max_w, max_h, picture) && !picture.empty();
   } else {
-    loaded = picture.load(tile.path, max_w, max_h, nullptr);
+    // A tile that fails is counted and reported once the run is over.
+    SilentPrompt counted;
+    loaded = picture.load(tile.path, max_w, max_h, counted);
   }
   if (!loaded) {
     picture.clear();

@@ -121,10 +121,10 @@ class Foto {
   // --- loading -----------------------------------------------------------
   /// Fills the image from a JPEG or PNG file. JPEGs are DCT-scaled so that
   /// they are never decoded at more than 8 times max_w × max_h (0, 0 for no
-  /// limit) and turned by their EXIF orientation. With `report` set, failures
-  /// are shown through it; without it the load fails silently (out of memory
-  /// is always reported, through the process prompt when `report` is null).
-  bool load(const std::filesystem::path& path, int max_w, int max_h, Prompt* report);
+  /// limit) and turned by their EXIF orientation. Every failure, out of memory
+  /// included, is shown through `report`: a SilentPrompt where a failure is
+  /// counted rather than shown.
+  [[nodiscard]] bool load(const std::filesystem::path& path, int max_w, int max_h, Prompt& report);
 
   /// Fills the image from an uncompressed device-independent bitmap (a
   /// BITMAPINFOHEADER, the colour table of 8-bit bitmaps, then bottom-up rows

@@ -68,7 +68,7 @@ PictureFormat choose_format(std::FILE* file, const std::filesystem::path& path) 
 
 }  // namespace
 
-bool Foto::load(const std::filesystem::path& path, int max_w, int max_h, Prompt* report) {
+bool Foto::load(const std::filesystem::path& path, int max_w, int max_h, Prompt& report) {
   clear();
   const FilePtr file = open_picture(path);
   const bool loaded = choose_format(file.get(), path) == PictureFormat::png

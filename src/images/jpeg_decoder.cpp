@@ -262,9 +262,9 @@ int jpeg_scale_denominator(int width, int height, int max_w, int max_h) {
   return 1;
 }
 
-bool decode_jpeg(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h, Foto& out, Prompt* report) {
+bool decode_jpeg(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h, Foto& out, Prompt& report) {
   if (file == nullptr) {
-    if (report != nullptr) report->message(format(tr("Unable to open file '%s'"), path.string()), Icon::error);
+    report.message(format(tr("Unable to open file '%s'"), path.string()), Icon::error);
     return false;
   }
   // A picture stored on its side is turned after decoding, so the maxima
@@ -282,14 +282,13 @@ bool decode_jpeg(std::FILE* file, const std::filesystem::path& path, int max_w, 
     case Outcome::decoded:
       return apply_orientation(out, orientation);
     case Outcome::out_of_memory: {
-      Prompt& prompt = report != nullptr ? *report : process_prompt();
-      prompt.message(out_of_memory_text(job.decoded_w, job.decoded_h) + "!!", Icon::error);
+      report.message(out_of_memory_text(job.decoded_w, job.decoded_h) + "!!", Icon::error);
       return false;
     }
     case Outcome::failed:
       break;
   }
-  if (report != nullptr) report->message(format(tr("Unable to load file '%s'"), path.string()), Icon::error);
+  report.message(format(tr("Unable to load file '%s'"), path.string()), Icon::error);
   return false;
 }
 

@@ -19,10 +19,9 @@ int jpeg_scale_denominator(int width, int height, int max_w, int max_h);
 
 /// Decodes `file` (at its start; null when it could not be opened) into
 /// `out`, DCT-scaled for max_w × max_h and turned by the EXIF orientation read
-/// from `path`. Failures are reported through `report` when it is set; out of
-/// memory always is (through the process prompt without `report`). On
-/// failure `out` is left for the caller to clear.
-bool decode_jpeg(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h, Foto& out, Prompt* report);
+/// from `path`. Every failure, out of memory included, is reported through
+/// `report`. On failure `out` is left for the caller to clear.
+bool decode_jpeg(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h, Foto& out, Prompt& report);
 
 /// The header fields of `file` without decoding; false for anything libjpeg
 /// cannot read a header from.

@@ -179,31 +179,27 @@ std::string failure_text(Outcome outcome, const std::string& name) {
 
 }  // namespace
 
-bool decode_png(std::FILE* file, const std::filesystem::path& path, Foto& out, Prompt* report) {
+bool decode_png(std::FILE* file, const std::filesystem::path& path, Foto& out, Prompt& report) {
   try {
     if (file == nullptr) {
-      if (report != nullptr)
-        report->message(format(tr("PNG: File %s could not be opened for reading"), path.string()), Icon::error);
+      report.message(format(tr("PNG: File %s could not be opened for reading"), path.string()), Icon::error);
       return false;
     }
     PngReader reader(file);
     const Outcome outcome = decode_steps(reader, out);
     if (outcome == Outcome::decoded) return true;
     if (outcome == Outcome::out_of_memory) {
-      Prompt& prompt = report != nullptr ? *report : process_prompt();
-      prompt.message(out_of_memory_text(static_cast<int>(reader.width), static_cast<int>(reader.height)) + "!",
+      report.message(out_of_memory_text(static_cast<int>(reader.width), static_cast<int>(reader.height)) + "!",
                      Icon::error);
       return false;
     }
-    if (report != nullptr) report->message(failure_text(outcome, path.string()), Icon::error);
+    report.message(failure_text(outcome, path.string()), Icon::error);
     return false;
   } catch (const std::exception&) {
-    if (report != nullptr) {
-      report->message(format(tr("Internal error while loading file %s. Please contact the author of Tessellarium "
-                                "and report this error."),
-                             path.string()),
-                      Icon::error);
-    }
+    report.message(format(tr("Internal error while loading file %s. Please contact the author of Tessellarium "
+                             "and report this error."),
+                          path.string()),
+                   Icon::error);
     return false;
   }
 }

@@ -14,11 +14,10 @@ class Prompt;
 
 /// Decodes `file` (at its start; null when it could not be opened) into
 /// `out` at full size: 8-bit red, green, blue and transparency whatever the
-/// colour type, bit depth or interlacing. Failures are reported through
-/// `report` when it is set; out of memory for the picture always is (through
-/// the process prompt without `report`). On failure `out` is left for the
+/// colour type, bit depth or interlacing. Every failure, out of memory
+/// included, is reported through `report`. On failure `out` is left for the
 /// caller to clear.
-bool decode_png(std::FILE* file, const std::filesystem::path& path, Foto& out, Prompt* report);
+bool decode_png(std::FILE* file, const std::filesystem::path& path, Foto& out, Prompt& report);
 
 /// Width and height from the header of `file`; false for anything libpng
 /// cannot read a header from.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/prompt.hpp"
 #include "base/text.hpp"
 #include "engine/mosaic_builder.hpp"
 #include "engine/puzzle.hpp"
@@ -48,7 +49,8 @@ bool build_fast_preview(MosaicBuilder& builder, Foto& preview) {
     const int h = std::max(1, static_cast<int>(cell->height * scale));
     // A rough look: the whole picture squeezed into the cell, no variant, no colour change.
     Foto picture, scaled;
-    if (!picture.load(cell->tile->path, w, h, nullptr)) continue;
+    SilentPrompt skipped;  // the preview simply goes without a tile that fails
+    if (!picture.load(cell->tile->path, w, h, skipped)) continue;
     if (!picture.resample(w, h, 0, 0, 0, 0, scaled)) continue;
     canvas.paste(x, y, scaled, PasteMode::copy);
     ++drawn;

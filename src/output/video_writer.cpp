@@ -29,7 +29,7 @@ bool write_avi_rows(RowSource& source, const std::string& base_name, std::uint32
   // 1. The file, with the frame cut to what the format takes.
   if (rate <= 0) rate = kFallbackRate;
   CAviCreate avi;
-  avi.show_messages(true, &prompt);
+  avi.show_messages(prompt);
   AviFrameFormat frame;
   if (!avi.create(base_name + ".avi", source.width(), source.height(), fourcc, static_cast<std::uint32_t>(rate),
                   frame))

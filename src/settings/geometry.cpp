@@ -305,7 +305,7 @@ bool is_upright_pattern(PatternCode p) {
 // ---- The layout -------------------------------------------------------------
 
 bool compute_layout(const MosaicParameters& params, std::int64_t image_width, std::int64_t image_height,
-                    MosaicLayout& layout, Prompt* report) {
+                    MosaicLayout& layout) {
   layout = MosaicLayout{};
   // No picture this program loads is larger; anything else counts as none.
   const bool image_fits = image_width > 0 && image_height > 0 && image_width <= kMaxLayoutSide &&
@@ -330,8 +330,14 @@ bool compute_layout(const MosaicParameters& params, std::int64_t image_width, st
   totals_step(s);
   message_step(s);
 
-  if (!layout.usable() && report != nullptr) report->message(layout.message, Icon::warning);
   return layout.usable();
+}
+
+bool compute_layout(const MosaicParameters& params, std::int64_t image_width, std::int64_t image_height,
+                    MosaicLayout& layout, Prompt& report) {
+  if (compute_layout(params, image_width, image_height, layout)) return true;
+  report.message(layout.message, Icon::warning);
+  return false;
 }
 
 // ---- Cell counts ------------------------------------------------------------

@@ -96,12 +96,15 @@ struct MosaicLayout {
 /// The geometry step for a main image of `image_width` × `image_height`
 /// pixels (0 × 0 when none is loaded). Fills `layout` and returns whether it
 /// can be used; when not, layout.message says why ("Please add an Image using
-/// the + button", "Please specify all the parameters") and, with `report`,
-/// the message is also shown through it. Nothing here divides by a size,
-/// resolution or count of 0: such a value leaves its result at 0 and the step
-/// fails.
+/// the + button", "Please specify all the parameters"). Nothing here divides
+/// by a size, resolution or count of 0: such a value leaves its result at 0
+/// and the step fails. The summary shows the message itself.
 bool compute_layout(const MosaicParameters& params, std::int64_t image_width, std::int64_t image_height,
-                    MosaicLayout& layout, Prompt* report = nullptr);
+                    MosaicLayout& layout);
+/// The same step before a run: the message of a layout that cannot be used
+/// is shown through `report`.
+[[nodiscard]] bool compute_layout(const MosaicParameters& params, std::int64_t image_width, std::int64_t image_height,
+                                  MosaicLayout& layout, Prompt& report);
 
 // ---- Cell counts ------------------------------------------------------------
 

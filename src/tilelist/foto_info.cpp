@@ -9,6 +9,7 @@
 #include <mutex>
 #include <utility>
 
+#include "base/prompt.hpp"
 #include "images/foto.hpp"
 
 namespace tess {
@@ -116,7 +117,9 @@ bool analyse_entry(FotoInfo& entry, bool black_and_white, int list_version, Anal
     }
     picture = std::move(sample.frame);
   } else {
-    loaded = picture.load(entry.path, kAnalysisLoadSize, kAnalysisLoadSize, nullptr);
+    // A picture that fails is counted and listed in the error file.
+    SilentPrompt counted;
+    loaded = picture.load(entry.path, kAnalysisLoadSize, kAnalysisLoadSize, counted);
   }
   if (!loaded) {
     ++counters.load_failures;

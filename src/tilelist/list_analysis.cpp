@@ -340,7 +340,9 @@ ListSaveResult ListAnalysis::complete() {
   std::vector<std::string> unusable;
   {
     std::lock_guard lock(m_mutex);
-    saved = save_list_file(m_list, file);
+    // Reported below, once the list is unlocked.
+    SilentPrompt reported_below;
+    saved = save_list_file(m_list, file, reported_below);
     if (saved) unusable = m_list.unusable_paths();
   }
   set_status(list_status_text(m_list));

@@ -547,9 +547,9 @@ bool load_list_file(TileImageList& list, const std::filesystem::path& file, Prom
   return true;
 }
 
-bool save_list_file(TileImageList& list, const std::filesystem::path& file, Prompt* report) {
+bool save_list_file(TileImageList& list, const std::filesystem::path& file, Prompt& report) {
   if (!write_list(list, file)) {
-    if (report != nullptr) report->message(format(tr("Unable to save file '%s'"), file.string()), Icon::error);
+    report.message(format(tr("Unable to save file '%s'"), file.string()), Icon::error);
     return false;
   }
   list.set_path(file.string());

@@ -39,9 +39,9 @@ bool load_list_file(TileImageList& list, const std::filesystem::path& file, Prom
 [[nodiscard]] bool open_list_file(TileImageList& list, const std::string& file, Prompt& prompt);
 
 /// Writes `list` to `file` as version 119. Every write, the last flush and
-/// the close are checked; on failure false is returned and, when `report` is
-/// given, "Unable to save file '%s'" is shown through it. On success the list
-/// takes `file` as its path, version 119 and a clear changed flag.
-bool save_list_file(TileImageList& list, const std::filesystem::path& file, Prompt* report = nullptr);
+/// the close are checked; on failure false is returned and "Unable to save
+/// file '%s'" is shown through `report`. On success the list takes `file` as
+/// its path, version 119 and a clear changed flag.
+[[nodiscard]] bool save_list_file(TileImageList& list, const std::filesystem::path& file, Prompt& report);
 
 }  // namespace tess

@@ -213,8 +213,4 @@ bool run_advanced_settings(QWidget* parent, AdvancedOptions& options, const Conf
   return true;
 }
 
-bool run_advanced_settings(QWidget* parent, AdvancedOptions& options, const ConfigFile& config) {
-  return run_advanced_settings(parent, options, config, process_prompt());
-}
-
 }  // namespace tess

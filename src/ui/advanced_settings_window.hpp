@@ -62,8 +62,10 @@ class AdvancedSettingsWindow final : public QDialog {
   bool m_filling = false;
 };
 
-/// The window with an explicit prompt for its messages; true when OK was
-/// pressed and the values differ from `options` (which then hold them).
+/// The advanced settings window: every option with its label, help and
+/// choices; "Save as Default" writes the configuration's "Default Values".
+/// True when OK was pressed and the values differ from `options` (which then
+/// hold them).
 bool run_advanced_settings(QWidget* parent, AdvancedOptions& options, const ConfigFile& config, Prompt& prompt);
 
 }  // namespace tess

@@ -104,8 +104,8 @@ bool run_save_settings_dialog(QWidget* parent, const SettingsFile& file, const M
   return true;
 }
 
-bool run_save_settings_dialog(QWidget* parent, std::string& name) {
-  SaveSettingsDialog dialog(parent, SettingsFile(), false, process_prompt(), false);
+bool run_save_settings_dialog(QWidget* parent, Prompt& prompt, std::string& name) {
+  SaveSettingsDialog dialog(parent, SettingsFile(), false, prompt, false);
   if (valid_settings_name(name)) dialog.name_edit()->setText(QString::fromStdString(name));
   if (dialog.exec() != QDialog::Accepted) return false;
   name = dialog.choice().name;
@@ -174,8 +174,8 @@ bool run_delete_settings_dialog(QWidget* parent, const SettingsFile& file, Promp
   return true;
 }
 
-bool run_delete_settings_dialog(QWidget* parent, std::string& name) {
-  DeleteSettingsDialog dialog(parent, SettingsFile(), name, process_prompt());
+bool run_delete_settings_dialog(QWidget* parent, Prompt& prompt, std::string& name) {
+  DeleteSettingsDialog dialog(parent, SettingsFile(), name, prompt);
   if (dialog.exec() != QDialog::Accepted) return false;
   name = dialog.chosen();
   return true;

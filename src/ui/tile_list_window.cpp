@@ -553,7 +553,7 @@ void TileListWindow::extract_from_video() {
 
   set_status_line(tess::tr("Load Video..."));
   CAviStream stream;
-  stream.show_messages(true, &m_prompt);
+  stream.show_messages(m_prompt);
   if (!stream.open(video)) {
     show_list_status();
     return;

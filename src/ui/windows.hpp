@@ -29,15 +29,10 @@ bool run_tile_list_window(QWidget* parent, std::string& list_path, const ConfigF
 bool run_split_dialog(QWidget* parent, const MosaicParameters& parameters, int mosaic_width, int mosaic_height,
                       int tile_width, int tile_height, SplitPieceSize& size);
 
-/// The advanced settings window: every option with its label, help and
-/// choices; "Save as Default" writes the configuration's "Default Values".
-/// True when `options` were changed.
-bool run_advanced_settings(QWidget* parent, AdvancedOptions& options, const ConfigFile& config);
-
 /// The window naming a setting to save ("Save Settings") or choosing one to
 /// delete. True with `name` set on OK.
-bool run_save_settings_dialog(QWidget* parent, std::string& name);
-bool run_delete_settings_dialog(QWidget* parent, std::string& name);
+bool run_save_settings_dialog(QWidget* parent, Prompt& prompt, std::string& name);
+bool run_delete_settings_dialog(QWidget* parent, Prompt& prompt, std::string& name);
 
 /// About, with the mosaic count and the date of the first mosaic.
 void show_about_dialog(QWidget* parent, const UserState& state);

@@ -54,11 +54,6 @@ bool CAviError::check(std::uint32_t code, int step) {
   return true;
 }
 
-void CAviError::show_messages(bool show, Prompt* prompt) {
-  m_show = show;
-  m_prompt = prompt;
-}
-
 std::string CAviError::last_message() const {
   std::lock_guard<std::mutex> guard(m_message_mutex);
   return m_last_message;
@@ -74,9 +69,7 @@ void CAviError::report(std::string text) {
     std::lock_guard<std::mutex> guard(m_message_mutex);
     m_last_message = text;
   }
-  if (!m_show) return;
-  Prompt& prompt = m_prompt != nullptr ? *m_prompt : process_prompt();
-  prompt.message(text, Icon::error);
+  if (m_prompt != nullptr) m_prompt->message(text, Icon::error);
 }
 
 }  // namespace tess

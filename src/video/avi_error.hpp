@@ -72,11 +72,12 @@ class CAviError {
   std::string last_message() const;
   void clear_message();
 
-  /// With `show` set every message also goes to `prompt` with the error icon
-  /// (to the process prompt when `prompt` is null). The prompt must outlive
-  /// this object or the next call.
-  void show_messages(bool show, Prompt* prompt = nullptr);
-  bool showing_messages() const { return m_show; }
+  /// From now on every message also goes to `prompt` with the error icon.
+  /// The prompt must outlive this object or the next call.
+  void show_messages(Prompt& prompt) { m_prompt = &prompt; }
+  /// Messages are only kept again (as at the start).
+  void keep_messages_only() { m_prompt = nullptr; }
+  bool showing_messages() const { return m_prompt != nullptr; }
 
   bool is_writer() const { return m_writer; }
 
@@ -87,8 +88,7 @@ class CAviError {
 
  private:
   bool m_writer;
-  bool m_show = false;
-  Prompt* m_prompt = nullptr;
+  Prompt* m_prompt = nullptr;  // where messages are shown; none: kept only
   mutable std::mutex m_message_mutex;  // jobs sharing one stream may fail together
   std::string m_last_message;
 };

@@ -477,7 +477,7 @@ ExtractOutcome AviExtract::execute(Job job) {
 
 ExtractOutcome AviExtract::extract(const Job& job) {
   CAviStream stream;
-  stream.show_messages(true, &m_prompt);
+  stream.show_messages(m_prompt);
   if (!stream.open(job.video)) return ExtractOutcome::failed;
   if (const std::string error = crop_error(job.parameters.crop, stream.width(), stream.height()); !error.empty()) {
     m_prompt.message(error, Icon::error);
@@ -684,14 +684,14 @@ bool AviExtract::write_clip(const Job& job, const ClipSpan& clip, const std::fil
     return false;
   }
   CAviStream stream;
-  stream.show_messages(true, &m_prompt);
+  stream.show_messages(m_prompt);
   if (!stream.open(job.video)) {
     count_error();
     return false;
   }
   const std::filesystem::path path = folder / name;
   CAviCreate writer;
-  writer.show_messages(true, &m_prompt);
+  writer.show_messages(m_prompt);
   bool written = writer.create(path, static_cast<int>(params.crop.width), static_cast<int>(params.crop.height),
                                job.detection.fourcc, rate_units(stream.rate()));
   std::mutex fetch;  // this clip's own decoder

@@ -292,7 +292,7 @@ TEST_F(MainWindowTest, BlackAndWhiteListAsksAndCancelStartsNothing) {
   ScriptedPrompt quiet;
   ASSERT_TRUE(load_list_file(list, list_file(), quiet));
   list.set_black_and_white(true);
-  ASSERT_TRUE(save_list_file(list, list_file()));
+  ASSERT_TRUE(save_list_file(list, list_file(), testing::quiet_prompt()));
   start_with(800, 600, 40);
   auto window = make_window();
   window->add_main_images({photo()});
@@ -311,7 +311,7 @@ TEST_F(MainWindowTest, WindowAndCommandLineAskTheSameQuestionsInTheSameOrder) {
   ScriptedPrompt quiet;
   ASSERT_TRUE(load_list_file(list, list_file(), quiet));
   list.set_black_and_white(true);
-  ASSERT_TRUE(save_list_file(list, list_file()));
+  ASSERT_TRUE(save_list_file(list, list_file(), testing::quiet_prompt()));
   MosaicParameters params = MosaicParameters::created(ConfigFile().read());
   params.mosaic_size = {31000, 23250, kUnitPixel};
   params.tile_size = {1000, kUnitPixel};

@@ -87,7 +87,7 @@ TEST(Layout, AnAreaTakesTheImageShape) {
 
   // Without an image the area is 4:3, and the step asks for one.
   ScriptedPrompt prompt;
-  EXPECT_FALSE(compute_layout(p, 0, 0, l, &prompt));
+  EXPECT_FALSE(compute_layout(p, 0, 0, l, prompt));
   EXPECT_EQ(l.max_width, 11547);
   EXPECT_EQ(l.message, kAddImageMessage);
   EXPECT_EQ(prompt.messages(), std::vector<std::string>{kAddImageMessage});
@@ -246,7 +246,7 @@ TEST(Layout, ValuesThatCannotBeUsedFailInsteadOfDividingByZero) {
   MosaicLayout l;
   auto fails = [&](const MosaicParameters& p) {
     prompt.clear();
-    const bool ok = compute_layout(p, 4000, 3000, l, &prompt);
+    const bool ok = compute_layout(p, 4000, 3000, l, prompt);
     return !ok && l.message == kSpecifyAllParametersMessage &&
            prompt.messages() == std::vector<std::string>{kSpecifyAllParametersMessage};
   };
@@ -283,7 +283,7 @@ TEST(Layout, ValuesThatCannotBeUsedFailInsteadOfDividingByZero) {
   p = MosaicParameters{};
   p.mosaic_size = {1e9, 1e9, kUnitGigapixel};
   prompt.clear();
-  EXPECT_FALSE(compute_layout(p, 1, 2000000000, l, &prompt));
+  EXPECT_FALSE(compute_layout(p, 1, 2000000000, l, prompt));
   EXPECT_EQ(l.max_height, 0);
   EXPECT_EQ(l.message, kSpecifyAllParametersMessage);
   EXPECT_FALSE(compute_layout(MosaicParameters{}, std::int64_t{1} << 40, 3000, l));

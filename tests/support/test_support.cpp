@@ -1,5 +1,7 @@
 #include "support/test_support.hpp"
 
+#include "base/prompt.hpp"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -57,6 +59,11 @@ std::string command_output(const std::string& command) {
   while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
   ::pclose(pipe);
   return output;
+}
+
+Prompt& quiet_prompt() {
+  static SilentPrompt quiet;
+  return quiet;
 }
 
 }  // namespace tess::testing

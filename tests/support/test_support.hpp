@@ -6,6 +6,10 @@
 #include <optional>
 #include <string>
 
+namespace tess {
+class Prompt;
+}
+
 namespace tess::testing {
 
 /// A fresh folder under the system's temporary folder, removed with its
@@ -43,5 +47,9 @@ bool write_file(const std::filesystem::path& path, const std::string& bytes);
 
 /// What a shell command prints on standard output (empty when it cannot run).
 std::string command_output(const std::string& command);
+
+/// A prompt that drops every message, for calls whose messages a test does
+/// not look at.
+Prompt& quiet_prompt();
 
 }  // namespace tess::testing

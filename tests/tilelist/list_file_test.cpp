@@ -122,7 +122,7 @@ TEST(ListFileSave, EmptyListIsHeaderFourEmptySetsAndNoEntries) {
   TileImageList list;
   list.set_version(115);
   list.set_changed(true);
-  ASSERT_TRUE(save_list_file(list, file));
+  ASSERT_TRUE(save_list_file(list, file, testing::quiet_prompt()));
   EXPECT_EQ(read_file(file), Bytes().head(119).u8(0).str(file.string()).i32(0).i32(0).i32(0).i32(0).i32(0).data());
   EXPECT_EQ(list.version(), 119);
   EXPECT_FALSE(list.changed());
@@ -133,7 +133,7 @@ TEST(ListFileSave, EntriesAreWrittenByteExactInPathOrder) {
   TempDir dir;
   const auto file = dir / "list.tzc";
   TileImageList list = sample_list();
-  ASSERT_TRUE(save_list_file(list, file));
+  ASSERT_TRUE(save_list_file(list, file, testing::quiet_prompt()));
   Bytes expected;
   expected.head(119).u8(1).str(file.string());
   expected.i32(2).str("/more/one.jpg").str("/pics/");
@@ -155,7 +155,7 @@ TEST(ListFileSave, SaveLoadSaveGivesIdenticalBytes) {
   TileImageList list = sample_list();
   list.insert(make_entry(std::string(300, 'p'), kOther));
   list.insert(make_entry("/pics/B.jpg", kColour));
-  ASSERT_TRUE(save_list_file(list, file));
+  ASSERT_TRUE(save_list_file(list, file, testing::quiet_prompt()));
   const std::string first = read_file(file);
 
   TileImageList again;
@@ -165,7 +165,7 @@ TEST(ListFileSave, SaveLoadSaveGivesIdenticalBytes) {
   EXPECT_EQ(again.entry_count(), 4u);
   EXPECT_TRUE(again.black_and_white());
   EXPECT_FALSE(again.changed());
-  ASSERT_TRUE(save_list_file(again, file));
+  ASSERT_TRUE(save_list_file(again, file, testing::quiet_prompt()));
   EXPECT_EQ(read_file(file), first);
 }
 
@@ -184,7 +184,7 @@ TEST(ListFileSave, LongPathsTakeTheExtendedLengthPrefixes) {
     TileImageList list;
     const std::string path = "/" + std::string(length - 1, 'x');
     list.insert(make_entry(path, kColour));
-    ASSERT_TRUE(save_list_file(list, file));
+    ASSERT_TRUE(save_list_file(list, file, testing::quiet_prompt()));
     const std::string bytes = read_file(file);
     const std::string header = Bytes().head(119).u8(0).str(file.string()).i32(0).i32(0).i32(0).i32(0).i32(1).data();
     ASSERT_GT(bytes.size(), header.size() + prefix.size());
@@ -203,7 +203,7 @@ TEST(ListFileSave, FailureIsReportedWithThePath) {
   TileImageList list = sample_list();
   list.set_changed(true);
   ScriptedPrompt prompt;
-  EXPECT_FALSE(save_list_file(list, file, &prompt));
+  EXPECT_FALSE(save_list_file(list, file, prompt));
   ASSERT_EQ(prompt.messages().size(), 1u);
   EXPECT_EQ(prompt.messages()[0], "Unable to save file '" + file.string() + "'");
   EXPECT_TRUE(list.changed());
@@ -212,7 +212,7 @@ TEST(ListFileSave, FailureIsReportedWithThePath) {
 TEST(ListFileSave, FullDiskIsAFailure) {
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   TileImageList list = sample_list();
-  EXPECT_FALSE(save_list_file(list, "/dev/full"));
+  EXPECT_FALSE(save_list_file(list, "/dev/full", testing::quiet_prompt()));
 }
 
 // --- older versions ----------------------------------------------------------
@@ -385,7 +385,7 @@ TEST(ListFileLoad, PathsDifferingInCaseAreTwoEntriesInByteOrder) {
   list.insert(make_entry("/p/a.jpg", kColour));
   list.insert(make_entry("/p/A.jpg", kOther));
   list.insert(make_entry("/p/\xC3\xA4.jpg", kOther));  // UTF-8 sorts after ASCII
-  ASSERT_TRUE(save_list_file(list, file));
+  ASSERT_TRUE(save_list_file(list, file, testing::quiet_prompt()));
   TileImageList back;
   ASSERT_TRUE(load(back, file).ok);
   std::vector<std::string> order;
@@ -423,7 +423,7 @@ TEST(ListFileLoad, EveryTruncationFailsCleanly) {
   TempDir dir;
   const auto file = dir / "whole.tzc";
   TileImageList list = sample_list();
-  ASSERT_TRUE(save_list_file(list, file));
+  ASSERT_TRUE(save_list_file(list, file, testing::quiet_prompt()));
   const std::string whole = read_file(file);
   const auto cut = dir / "cut.tzc";
   for (std::size_t keep = 0; keep < whole.size(); ++keep) {

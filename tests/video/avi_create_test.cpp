@@ -171,7 +171,7 @@ TEST(AviCreate, RefusedParametersNameTheirStep) {
   TempDir dir;
   ScriptedPrompt prompt;
   CAviCreate avi;
-  avi.show_messages(true, &prompt);
+  avi.show_messages(prompt);
 
   EXPECT_FALSE(avi.create(dir / "no such folder" / "x.avi", 64, 48, 0, k25Fps));
   EXPECT_EQ(avi.last_message(),

@@ -48,7 +48,7 @@ TEST(AviErrorCheck, ZeroPassesOtherCodesAreKeptAndShownOnRequest) {
   CAviError reader(false);
   EXPECT_TRUE(reader.check(0x1u, 2));
   EXPECT_TRUE(prompt.calls().empty());
-  reader.show_messages(true, &prompt);
+  reader.show_messages(prompt);
   EXPECT_TRUE(reader.showing_messages());
   EXPECT_TRUE(reader.check(kAviErrMemory, kAviStepStreamInfo));
   const auto calls = prompt.calls();

@@ -178,7 +178,7 @@ TEST_F(VideoFiles, FramesArriveTopRowFirstAndCropped) {
 TEST_F(VideoFiles, FailuresNameTheStepAndTheCode) {
   ScriptedPrompt prompt;
   CAviStream stream;
-  stream.show_messages(true, &prompt);
+  stream.show_messages(prompt);
 
   EXPECT_FALSE(stream.open(path("missing.avi")));
   EXPECT_FALSE(stream.is_open());
@@ -209,7 +209,7 @@ TEST_F(VideoFiles, FailuresNameTheStepAndTheCode) {
   EXPECT_EQ(calls.back().text, "Unable to read frame nr.1. Error 1");
 
   // Without the flag the message is only kept.
-  stream.show_messages(false);
+  stream.keep_messages_only();
   EXPECT_FALSE(stream.open(path("missing.avi")));
   EXPECT_EQ(prompt.calls().size(), 5u);
 }

@@ -62,12 +62,18 @@ class BatchDriver {
 
  private:
   bool stopped() const { return m_builder.stop_requested(); }
+  /// Where the result of a mosaic is kept: the main image, with the label in mask-file mode.
+  std::string result_key(const std::string& main_image, const std::string& label) const {
+    return m_mask_mode ? main_image + " " + label : main_image;
+  }
   bool choose_mask_set();
   Outcome build_one(const std::string& main_image, const std::string& label, const std::string& mask);
   /// One mask picture chosen by the user; empty when cancelled.
   std::string ask_for_mask_file();
   bool load_mask(const std::string& main_image, const std::string& assigned, Foto& mask, std::string& used);
   void finish_mosaic();
+  /// Writes the settings copy beside the mosaic; a failure is told once a mosaic.
+  void save_settings_beside(RunResult& result);
 
   MosaicBuilder& m_builder;
   TileImageList& m_list;
@@ -145,7 +151,7 @@ bool BatchDriver::load_mask(const std::string& main_image, const std::string& as
 
 Outcome BatchDriver::build_one(const std::string& main_image, const std::string& label, const std::string& mask_path) {
   MosaicParameters& params = m_builder.parameters;
-  RunResult& result = m_run.results[m_mask_mode ? main_image + " " + label : main_image];
+  RunResult& result = m_run.results[result_key(main_image, label)];
 
   // 3. The main image; one that cannot be loaded is skipped.
   m_builder.set_status(tr("Loading Image..."));
@@ -167,8 +173,7 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
   if (!compute_layout(params, image.width(), image.height(), layout, &m_prompt)) return Outcome::stopped;
 
   // 7. The settings beside the mosaic.
-  if (params.text_report && !result.output_base.empty())
-    save_settings_copy(settings_copy_path(result.output_base), params, m_list.path(), true);
+  if (params.text_report && !result.output_base.empty()) save_settings_beside(result);
   if (stopped()) return Outcome::stopped;
 
   // 8. No split stage when nothing is to be split.
@@ -203,6 +208,7 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
   setup.threads = m_run.threads;
   setup.priority = priority;
   if (!result.output_base.empty()) setup.tile_list_file = tile_list_file_path(result.output_base);
+  setup.tile_list_file_failed = &result.side_files_failed;
   m_builder.set_status(tr("Creating Mosaic..."));
   if (!place_tiles(m_builder, tables, uses, setup) || stopped()) return Outcome::stopped;
 
@@ -222,7 +228,7 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
   // 14. Mask file and score image.
   if (params.create_mask_file && m_outputs.write_mask_file) {
     m_builder.set_status(tr("Create MaskFile..."));
-    m_outputs.write_mask_file(m_builder, result);
+    if (!m_outputs.write_mask_file(m_builder, result)) result.side_files_failed = true;
   }
 
   // 15. The main image is not needed any more.
@@ -240,11 +246,19 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
   if (result.success) m_builder.set_status(tr("Mosaic Created."));
   if (params.text_report && result.success) {
     m_builder.set_status(tr("Saving Report"));
-    if (m_outputs.write_report) m_outputs.write_report(m_builder, tables, result);
-    if (!result.output_base.empty())
-      save_settings_copy(settings_copy_path(result.output_base), params, m_list.path(), true);
+    if (m_outputs.write_report && !m_outputs.write_report(m_builder, tables, result)) result.side_files_failed = true;
+    if (!result.output_base.empty()) save_settings_beside(result);
   }
   return result.success ? Outcome::done : Outcome::failed;
+}
+
+void BatchDriver::save_settings_beside(RunResult& result) {
+  const fs::path path = settings_copy_path(result.output_base);
+  if (save_settings_copy(path, m_builder.parameters, m_list.path(), true)) return;
+  // Saved twice a mosaic: one message is enough.
+  if (!result.side_files_failed)
+    m_prompt.message(format(tr("Unable to save file '%s'"), path.string()), Icon::error);
+  result.side_files_failed = true;
 }
 
 void BatchDriver::finish_mosaic() {
@@ -296,9 +310,12 @@ void BatchDriver::run() {
       }
       Outcome outcome = build_one(m_run.main_images[image], label, mask);
       if (outcome != Outcome::skipped && outcome != Outcome::stopped) finish_mosaic();
-      // 22. One more done.
+      // 22. One more done. A mosaic whose side files failed stands, but the
+      // run must not end as if everything had been written.
       m_builder.end_mosaic(outcome == Outcome::done);
-      if (outcome == Outcome::failed) ++m_run.failed;
+      const auto found = m_run.results.find(result_key(m_run.main_images[image], label));
+      const bool side_failed = found != m_run.results.end() && found->second.side_files_failed;
+      if (outcome == Outcome::failed || (outcome == Outcome::done && side_failed)) ++m_run.failed;
       if (outcome == Outcome::done) m_builder.set_status(tr("Ready"));
       if (outcome == Outcome::stopped || stopped()) {
         stop = true;

@@ -38,6 +38,7 @@ RunOutputs make_run_outputs(const RunOutputOptions& options) {
     FinishResult finished;
     const bool saved = finish_mosaic(builder, tables, request, finished);
     result.result_file = finished.result_file;
+    if (finished.side_files_failed) result.side_files_failed = true;
     return saved;
   };
   outputs.write_report = write_text_report;

@@ -172,15 +172,17 @@ bool make_score_image(const PuzzleGrid& grid, Foto& score) {
 }
 
 bool write_mask_files(const PuzzleGrid& grid, const std::string& base_name, Prompt& prompt) {
+  // A mask outside its limits, or no memory for it, is skipped without a
+  // word: that is no failure of the run.
   bool written = false;
   {
     Foto mask;
-    if (!make_mask_image(grid, mask)) return false;
+    if (!make_mask_image(grid, mask)) return true;
     written = write_jpeg_image(mask, base_name + " MaskFile.jpg", true, kMaskJpegQuality, 0, prompt);
     written = write_bmp_image(mask, base_name + " MaskFile.bmp", prompt) && written;
   }
   Foto score;
-  if (!make_score_image(grid, score)) return false;
+  if (!make_score_image(grid, score)) return written;
   return write_jpeg_image(score, base_name + " Score.jpg", true, kScoreJpegQuality, 0, prompt) && written;
 }
 

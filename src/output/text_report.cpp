@@ -389,7 +389,11 @@ ReportInput gather_report_input(MosaicBuilder& builder, const ScoreTables& table
 
 bool write_text_report_file(const std::filesystem::path& path, const ReportInput& input, Prompt& prompt) {
   ReportFile file(path);
-  if (!file.is_open()) return false;  // no report, and the run goes on
+  if (!file.is_open()) {
+    // No report, and the run goes on; but a run that lost its report must say so.
+    report_unable_to_save(path.string(), prompt);
+    return false;
+  }
 
   const ReportFigures figures = compute_report_figures(input);
   if (figures.size_mismatch)

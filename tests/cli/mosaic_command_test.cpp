@@ -212,5 +212,48 @@ TEST_F(MosaicCommand, UnwritableDestinationFailsWithOne) {
   EXPECT_EQ(r.out, "");
 }
 
+TEST_F(MosaicCommand, ASideFileThatCannotBeWrittenIsReportedAndTheRunFails) {
+  // Something in the way of one side file: a folder of its name, a file where
+  // a folder goes, or a tiles folder that takes no files.
+  struct Case {
+    const char* name;
+    const char* settings;
+    const char* blocker;
+    bool folder;  ///< the blocker is a folder, else a file
+  };
+  const Case cases[] = {
+      {"settings copy", " --set TextReport=1", "out/m Settings.txt", true},
+      {"text report", " --set TextReport=1", "out/m Text Report.csv", true},
+      {"tile list", " --set MosaicProcessing=faster --set Advanced.Options.TileListSave=1", "out/m Tile List.txt",
+       true},
+      {"mask image", " --set CreateMaskFile=1", "out/m MaskFile.jpg", true},
+      {"score image", " --set CreateMaskFile=1", "out/m Score.jpg", true},
+      {"web mosaic", " --set RezIroriz=1", "out/m RezIroriz", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(m_dir / "out");
+    fs::create_directories(m_dir / "out");
+    if (c.folder)
+      fs::create_directories(m_dir / c.blocker);
+    else
+      ASSERT_TRUE(testing::write_file(m_dir / c.blocker, "in the way"));
+    auto r = run("mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") + kSmall + " --set RezIroriz=0" +
+                 c.settings + " --output " + quoted("out/m.jpg") + " --quiet");
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("error:"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::exists(m_dir / "out/m.jpg"));  // the mosaic itself stands
+  }
+  // Individual tiles into a folder that takes no files: saving stops at the
+  // first tile, and the run says so once.
+  fs::remove_all(m_dir / "out");
+  fs::create_directories(m_dir / "out");
+  fs::create_directory_symlink("/proc/self", m_dir / "out/m Tile Images");
+  auto r = run("mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") + kSmall +
+               " --set RezIroriz=0 --set IndividualTiles=1 --output " + quoted("out/m.jpg") + " --quiet");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("error:"), std::string::npos) << r.err;
+}
+
 }  // namespace
 }  // namespace tess

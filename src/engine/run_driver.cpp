@@ -189,7 +189,10 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
     built = build_cells_from_pattern(m_builder, pattern_input(layout, params.pattern));
   } else {
     Foto mask;
-    if (!load_mask(main_image, mask_path, mask, result.mask_file)) return Outcome::stopped;
+    // Cancelling the choice of a mask ends the batch; a mask that cannot be
+    // read (reported by the loader) fails this mosaic only.
+    if (!load_mask(main_image, mask_path, mask, result.mask_file))
+      return result.mask_file.empty() ? Outcome::stopped : Outcome::failed;
     built = build_cells_from_mask(m_builder, mask, m_mask_scale);
   }
   if (stopped()) return Outcome::stopped;

@@ -1,0 +1,107 @@
+// Whole runs through run_batch with the program's own output steps: what
+// goes wrong only where the stages of a run meet.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <future>
+#include <string>
+#include <vector>
+
+#include "base/scripted_prompt.hpp"
+#include "engine/mosaic_builder.hpp"
+#include "engine/puzzle.hpp"
+#include "engine/run_controller.hpp"
+#include "engine/run_driver.hpp"
+#include "engine/score_tables.hpp"
+#include "images/foto.hpp"
+#include "output/jpeg_writer.hpp"
+#include "output/run_outputs.hpp"
+#include "settings/units.hpp"
+#include "support/test_support.hpp"
+#include "tilelist/tile_image_list.hpp"
+
+namespace tess {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+
+// A picture of two colour halves, so cells differ.
+Foto two_tone(int w, int h) {
+  Foto f;
+  f.allocate(w, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) f.at(x, y) = x < w / 2 ? make_pixel(200, 40, 40) : make_pixel(40, 40, 200);
+  return f;
+}
+
+class WholeRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(write_jpeg_image(two_tone(160, 120), m_dir / "main.jpg", true, 95, 0, m_prompt));
+    MosaicParameters& p = m_builder.parameters;
+    p.mosaic_size = {240, 180, kUnitPixel};
+    p.tile_size = {8, kUnitTilesPerRow};
+    p.tile_duplication = 0;
+    p.duplicate_spacing = 0;
+    p.web_output = false;
+    m_run.main_images = {(m_dir / "main.jpg").string()};
+  }
+
+  // Uniform tiles of many colours written as files (the run renders them)
+  // and analysed into the list; `folder` "FRAMES001" makes them frames of a clip.
+  void fill_list(int count, const std::string& folder = "tiles", bool one_colour = false) {
+    fs::create_directories(m_dir / folder);
+    for (int i = 0; i < count; ++i) {
+      Foto tile;
+      const int c = one_colour ? 0 : i;
+      tile.allocate_fill(16, 12, make_pixel((c * 37) % 256, (c * 91) % 256, (c * 53) % 256));
+      FotoInfo info;
+      info.path = (m_dir / folder / ("t" + std::to_string(1000 + i) + ".jpg")).string();
+      ASSERT_TRUE(write_jpeg_image(tile, info.path, true, 95, 0, m_prompt));
+      info.usable = true;
+      ASSERT_TRUE(info.signature.analyse(tile, AnalysisMode::fill));
+      m_list.insert(std::move(info));
+    }
+  }
+
+  void run(const RunOutputs& outputs) { run_batch(m_builder, m_list, m_run, outputs); }
+  RunOutputs outputs() const { return make_run_outputs(RunOutputOptions{}); }
+
+  TempDir m_dir;
+  ScriptedPrompt m_prompt;
+  MosaicBuilder m_builder{m_prompt};
+  TileImageList m_list;
+  MosaicRun m_run;
+};
+
+TEST_F(WholeRun, AMaskThatCannotBeLoadedFailsOnlyItsMosaic) {
+  // Two masks of three coloured regions; the first one is cut short, so its
+  // header reads and its pixels do not.
+  fs::create_directory(m_dir / "masks");
+  Foto mask;
+  mask.allocate_fill(60, 45, make_pixel(255, 255, 255));
+  for (int y = 5; y < 40; ++y)
+    for (int x = 5; x < 55; ++x) mask.at(x, y) = x < 20 ? make_pixel(250, 0, 0) : x < 40 ? make_pixel(0, 250, 0) : make_pixel(0, 0, 250);
+  for (const char* name : {"m1.jpg", "m2.jpg"})
+    ASSERT_TRUE(write_jpeg_image(mask, m_dir / "masks" / name, true, 100, 0, m_prompt));
+  const std::string whole = testing::read_file(m_dir / "masks" / "m1.jpg");
+  ASSERT_TRUE(testing::write_file(m_dir / "masks" / "m1.jpg", whole.substr(0, whole.size() / 3)));
+  fill_list(20);
+  m_builder.parameters.mosaic_size = {2, 2, kUnitPixel};  // mask-file mode
+  m_run.mask_folder = (m_dir / "masks").string();
+  run(outputs());
+
+  EXPECT_FALSE(m_run.stopped);
+  EXPECT_EQ(m_run.failed, 1);
+  EXPECT_EQ(m_builder.done_count(), 1);
+  EXPECT_EQ(m_builder.status(), "Completed 1 Mosaic!");
+  EXPECT_TRUE(m_run.results[m_run.main_images[0] + " M02 Mosaic"].success);
+  EXPECT_FALSE(m_prompt.messages().empty());  // the broken mask was reported
+}
+
+}  // namespace
+}  // namespace tess

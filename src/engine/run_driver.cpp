@@ -204,9 +204,10 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
   TileUseState uses;
   if (!compute_priorities(m_builder, true, uses, m_run.priority_map) || stopped()) return Outcome::stopped;
 
-  // 11. Placement.
+  // 11. Placement. "Automatic" detail follows the tiles of the mosaic, not
+  // the pictures of the list.
   ScoreTables tables;
-  if (!tables.set_up(params, static_cast<std::int64_t>(m_list.entry_count()))) return Outcome::stopped;
+  if (!tables.set_up(params, static_cast<std::int64_t>(m_builder.grid.size()))) return Outcome::stopped;
   PlacementSetup setup;
   setup.threads = m_run.threads;
   setup.priority = priority;

@@ -103,5 +103,32 @@ TEST_F(WholeRun, AMaskThatCannotBeLoadedFailsOnlyItsMosaic) {
   EXPECT_FALSE(m_prompt.messages().empty());  // the broken mask was reported
 }
 
+TEST_F(WholeRun, AutomaticDetailFollowsTheMosaicsTileCountNotTheList) {
+  // 30 pictures, but 40 tiles a row make well over a thousand tiles: the
+  // medium detail of that many tiles, not the very low one of 30.
+  fill_list(30);
+  m_builder.parameters.tile_size = {40, kUnitTilesPerRow};
+  m_builder.parameters.detail = kDetailAutomatic;
+  RunOutputs outputs = this->outputs();
+  std::size_t cells = 0;
+  std::array<std::uint32_t, 3> weights{};
+  outputs.save_mosaic = [save = outputs.save_mosaic, &cells, &weights](MosaicBuilder& b, const ScoreTables& t,
+                                                                       RunResult& r) {
+    cells = b.grid.size();
+    for (int level = 0; level < 3; ++level) weights[static_cast<std::size_t>(level)] = t.level_weight(level);
+    return save(b, t, r);
+  };
+  run(outputs);
+  ASSERT_TRUE(m_run.results[m_run.main_images[0]].success);
+  ASSERT_GE(cells, 1000u);
+  ASSERT_LT(cells, 10000u);
+  MosaicParameters medium = m_builder.parameters;
+  medium.detail = 5;
+  ScoreTables expected;
+  ASSERT_TRUE(expected.set_up(medium, 0));
+  for (int level = 0; level < 3; ++level)
+    EXPECT_EQ(weights[static_cast<std::size_t>(level)], expected.level_weight(level)) << level;
+}
+
 }  // namespace
 }  // namespace tess

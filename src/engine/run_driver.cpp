@@ -208,6 +208,10 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
   // the pictures of the list.
   ScoreTables tables;
   if (!tables.set_up(params, static_cast<std::int64_t>(m_builder.grid.size()))) return Outcome::stopped;
+  // The consecutive-frames rule looks for close frames among the cells
+  // within the spacing.
+  compute_neighbour_lists(m_builder, static_cast<double>(layout.tile_width), static_cast<double>(layout.tile_height));
+  if (stopped()) return Outcome::stopped;
   PlacementSetup setup;
   setup.threads = m_run.threads;
   setup.priority = priority;

@@ -130,5 +130,35 @@ TEST_F(WholeRun, AutomaticDetailFollowsTheMosaicsTileCountNotTheList) {
     EXPECT_EQ(weights[static_cast<std::size_t>(level)], expected.level_weight(level)) << level;
 }
 
+TEST_F(WholeRun, ConsecutiveFramesStayApartWithinTheSpacing) {
+  // Frames of one clip, all alike: with every frame close to every other, no
+  // two cells within the spacing may both show one.
+  fill_list(60, "FRAMES001", true);
+  MosaicParameters& p = m_builder.parameters;
+  p.duplicate_spacing = 2;
+  p.consecutive_frames = 100;
+  RunOutputs outputs = this->outputs();
+  bool checked = false;
+  int together = 0;  // pairs of cells side by side that both show a frame
+  outputs.save_mosaic = [save = outputs.save_mosaic, &checked, &together](MosaicBuilder& b, const ScoreTables& t,
+                                                                          RunResult& r) {
+    const PuzzleGrid& grid = b.grid;
+    for (std::size_t i = 0; i < grid.size(); ++i)
+      for (std::size_t j = i + 1; j < grid.size(); ++j) {
+        const PuzzleInfo& a = grid.cell(i);
+        const PuzzleInfo& c = grid.cell(j);
+        const bool side_by_side = (a.top == c.top && std::abs(a.left - c.left) == a.width) ||
+                                  (a.left == c.left && std::abs(a.top - c.top) == a.height);
+        if (side_by_side && a.tile != nullptr && c.tile != nullptr) ++together;
+      }
+    checked = true;
+    return save(b, t, r);
+  };
+  run(outputs);
+  EXPECT_TRUE(checked);
+  EXPECT_EQ(together, 0);
+  EXPECT_TRUE(m_run.results[m_run.main_images[0]].success);
+}
+
 }  // namespace
 }  // namespace tess

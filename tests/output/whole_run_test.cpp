@@ -160,5 +160,12 @@ TEST_F(WholeRun, ConsecutiveFramesStayApartWithinTheSpacing) {
   EXPECT_TRUE(m_run.results[m_run.main_images[0]].success);
 }
 
+TEST_F(WholeRun, ACompletedRunReadsOneHundredPercent) {
+  fill_list(40);
+  run(outputs());
+  ASSERT_EQ(m_builder.done_count(), 1);
+  EXPECT_DOUBLE_EQ(m_builder.progress_text().percent, 100.0);
+}
+
 }  // namespace
 }  // namespace tess

@@ -167,5 +167,33 @@ TEST_F(WholeRun, ACompletedRunReadsOneHundredPercent) {
   EXPECT_DOUBLE_EQ(m_builder.progress_text().percent, 100.0);
 }
 
+TEST_F(WholeRun, APollBetweenTheEndOfTheBatchAndTheWorkersEndKeepsTheFinalAction) {
+  fill_list(40);
+  int beeps = 0;
+  RunController::FinalActions actions;
+  actions.beep = [&beeps] { ++beeps; };
+  RunController controller(m_builder, actions);
+  std::promise<void> batch_over;
+  std::promise<void> go_on;
+  std::shared_future<void> may_end = go_on.get_future().share();
+  const RunOutputs outputs = this->outputs();
+  ASSERT_TRUE(controller.start(
+      [&](MosaicBuilder& b) {
+        run_batch(b, m_list, m_run, outputs);
+        batch_over.set_value();
+        may_end.wait();  // the worker has not ended yet when the poll comes
+      },
+      ThreadPriority::normal));
+  batch_over.get_future().wait();
+  controller.poll();
+  EXPECT_EQ(beeps, 0);  // not while the worker runs
+  go_on.set_value();
+  controller.wait();
+  controller.poll();
+  EXPECT_EQ(beeps, 1);
+  controller.poll();
+  EXPECT_EQ(beeps, 1);  // once
+}
+
 }  // namespace
 }  // namespace tess

@@ -191,7 +191,8 @@ int mosaic(const MosaicArgs& args, TerminalPrompt& prompt) {
   const std::string status = builder.status();
   if (!args.quiet) std::fprintf(stderr, "%s\n", status.c_str());
   for (const auto& [image, result] : run.results)
-    if (result.success) std::printf("%s\n", result.destination.c_str());
+    if (result.success)
+      for (const std::string& file : result.written_files) std::printf("%s\n", file.c_str());
   if (run.stopped || run.failed > 0 || builder.done_count() == 0) return kExitFailed;
   return kExitOk;
 }

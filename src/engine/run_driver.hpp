@@ -21,6 +21,9 @@ struct MosaicLayout;
 /// What became of one main image (and mask) of the batch.
 struct RunResult {
   std::string destination;  ///< the mosaic's file or folder
+  /// The files of the mosaic as written (split pieces, one picture a frame);
+  /// empty until it was saved.
+  std::vector<std::string> written_files;
   std::string output_base;  ///< every side file is this followed by its suffix
   std::string tiles_folder;  ///< individual tiles go here; empty when not asked for
   std::string mask_file;    ///< the mask image the mosaic was laid out from; empty without one

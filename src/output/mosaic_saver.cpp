@@ -79,6 +79,22 @@ void count_finished_mosaic(const UserState& state) {
   (void)state.set_text("MosaicCount", format("%ld", count + 1));
 }
 
+// The files a mosaic's records stand for: each record's own file, or for
+// one picture a frame every frame's picture.
+std::vector<std::string> files_written(const std::vector<SavedFileRecord>& records, OutputFormatCode format,
+                                       std::int64_t frames) {
+  std::vector<std::string> files;
+  for (const SavedFileRecord& record : records) {
+    if (format != kFormatVideoJpg) {
+      files.push_back(record.path);
+      continue;
+    }
+    const std::string name = record.path.substr(0, record.path.size() - record.extension.size());
+    for (std::int64_t frame = 1; frame <= frames; ++frame) files.push_back(video_frame_file(name, frame));
+  }
+  return files;
+}
+
 }  // namespace
 
 // --- records, options, formats ----------------------------------------------
@@ -528,6 +544,7 @@ bool finish_mosaic(MosaicBuilder& builder, const ScoreTables& tables, const Fini
     if (web_only || builder.stop_requested()) ok = ok && web_written;
     else if (ok && !web_written) result.side_files_failed = true;
   }
+  if (ok) result.written_files = files_written(result.files, builder.parameters.output_format, clock.frames);
   // 5. Counted for the About window.
   if (ok && request.user_state != nullptr) count_finished_mosaic(*request.user_state);
   return ok;

@@ -236,6 +236,9 @@ struct FinishResult {
   std::vector<SavedFileRecord> files;
   std::vector<TileRenderRecord> render_records;  ///< indexed like the grid's cells
   std::string result_file;                       ///< the web page when one was written, else empty
+  /// Every file of the mosaic as written (split pieces, one picture a
+  /// frame); empty when saving failed.
+  std::vector<std::string> written_files;
   /// The web mosaic beside another format, or an individual tile, could not
   /// be written (reported); the mosaic itself may stand.
   bool side_files_failed = false;

@@ -255,5 +255,31 @@ TEST_F(MosaicCommand, ASideFileThatCannotBeWrittenIsReportedAndTheRunFails) {
   EXPECT_NE(r.err.find("error:"), std::string::npos) << r.err;
 }
 
+TEST_F(MosaicCommand, ThePrintedPathsAreTheFilesWritten) {
+  struct Case {
+    const char* name;
+    const char* settings;
+    std::size_t files;
+  };
+  const Case cases[] = {
+      {"one file", "", 1},
+      {"split pieces", " --split 300x250", 9},
+      {"a picture a frame", " --set FileFormat=video_jpg --set Advanced.DivarAdadir.FrameCountFromImage=3", 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(m_dir / "out");
+    auto r = run("mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") + kSmall + " --set RezIroriz=0" +
+                 c.settings + " --output " + quoted("out/m.jpg") + " --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::size_t printed = 0;
+    for (std::size_t start = 0, end; (end = r.out.find('\n', start)) != std::string::npos; start = end + 1) {
+      EXPECT_TRUE(fs::is_regular_file(r.out.substr(start, end - start))) << r.out.substr(start, end - start);
+      ++printed;
+    }
+    EXPECT_EQ(printed, c.files) << r.out;
+  }
+}
+
 }  // namespace
 }  // namespace tess

@@ -885,7 +885,7 @@ void MainWindow::refresh_summary() {
   // Tile counts come from the pattern generator itself, so the summary shows
   // the cells the run will really build.
   QStringList lines;
-  for (const std::string& line : summary_lines(m_params, layout, count_layout_cells)) lines << qt(line);
+  for (const std::string& line : summary_lines(m_params, layout, layout_cells)) lines << qt(line);
   m_summary->setText(lines.join('\n'));
 
   std::int64_t landscape = 0, portrait = 0, total = 0;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <filesystem>
@@ -193,6 +194,47 @@ TEST_F(WholeRun, APollBetweenTheEndOfTheBatchAndTheWorkersEndKeepsTheFinalAction
   EXPECT_EQ(beeps, 1);
   controller.poll();
   EXPECT_EQ(beeps, 1);  // once
+}
+
+TEST_F(WholeRun, TheMaskFileOfAMosaicReadsBackAsItsCells) {
+  // A mosaic writes its mask files; a mask-file mosaic from each of them
+  // must be cut into the same cells, JPEG fringes along the edges or not.
+  fill_list(40);
+  m_builder.parameters.tile_size = {11, kUnitTilesPerRow};  // tiles of odd sizes meet the JPEG blocks anywhere
+  m_builder.parameters.create_mask_file = true;
+  using Rects = std::vector<std::array<int, 4>>;
+  Rects cells;
+  RunOutputs outputs = this->outputs();
+  outputs.save_mosaic = [save = outputs.save_mosaic, &cells](MosaicBuilder& b, const ScoreTables& t, RunResult& r) {
+    cells.clear();
+    for (const auto& cell : b.grid.cells()) cells.push_back({cell->left, cell->top, cell->width, cell->height});
+    std::sort(cells.begin(), cells.end());
+    return save(b, t, r);
+  };
+  run(outputs);
+  const RunResult written = m_run.results[m_run.main_images[0]];
+  ASSERT_TRUE(written.success);
+  const Rects original = cells;
+  ASSERT_GT(original.size(), 50u);
+
+  m_builder.parameters.mosaic_size = {1, 1, kUnitPixel};  // "MaskFile"
+  m_builder.parameters.create_mask_file = false;
+  m_run.results.clear();
+  m_run.mask_file = written.output_base + " MaskFile.jpg";
+  run(outputs);
+  ASSERT_TRUE(m_run.results.begin()->second.success);
+  // A fringe pixel may go to either side of its edge: every edge of every
+  // cell within a pixel of where it was.
+  EXPECT_EQ(cells.size(), original.size());
+  const auto edges = [](const std::array<int, 4>& r) { return std::array<int, 4>{r[0], r[1], r[0] + r[2], r[1] + r[3]}; };
+  for (const auto& o : original) {
+    const bool found = std::any_of(cells.begin(), cells.end(), [&](const std::array<int, 4>& c) {
+      const auto a = edges(c);
+      const auto b = edges(o);
+      return std::equal(a.begin(), a.end(), b.begin(), [](int x, int y) { return std::abs(x - y) <= 1; });
+    });
+    EXPECT_TRUE(found) << o[0] << "," << o[1] << " " << o[2] << "x" << o[3];
+  }
 }
 
 }  // namespace

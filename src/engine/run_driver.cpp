@@ -83,6 +83,7 @@ class BatchDriver {
   bool m_mask_mode = false;
   int m_mask_scale = 1;
   std::vector<std::string> m_masks;
+  fs::path m_settings_copy_reported;  ///< the settings copy whose failure was told last
 };
 
 std::string BatchDriver::ask_for_mask_file() {
@@ -263,10 +264,11 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
 void BatchDriver::save_settings_beside(RunResult& result) {
   const fs::path path = settings_copy_path(result.output_base);
   if (save_settings_copy(path, m_builder.parameters, m_list.path(), true)) return;
-  // Saved twice a mosaic: one message is enough.
-  if (!result.side_files_failed)
-    m_prompt.message(format(tr("Unable to save file '%s'"), path.string()), Icon::error);
   result.side_files_failed = true;
+  // Saved twice a mosaic: one message is enough.
+  if (path == m_settings_copy_reported) return;
+  m_settings_copy_reported = path;
+  m_prompt.message(format(tr("Unable to save file '%s'"), path.string()), Icon::error);
 }
 
 void BatchDriver::finish_mosaic() {

@@ -231,14 +231,15 @@ int mosaic(const MosaicArgs& args, TerminalPrompt& prompt) {
   const std::string status = builder.status();
   if (!args.quiet) std::fprintf(stderr, "%s\n", status.c_str());
   for (const auto& [image, result] : run.results)
-    if (result.success) std::printf("%s\n", result.destination.c_str());
+    if (result.success)
+      for (const std::string& file : result.written_files) std::printf("%s\n", file.c_str());
   // Every way a run can fail says so on its own line.
   if (run.stopped) {
     std::fprintf(stderr, "error: the run was stopped\n");
     return kExitFailed;
   }
   if (run.failed > 0) {
-    std::fprintf(stderr, "error: %d of %d mosaics could not be written\n", run.failed, builder.total_count());
+    std::fprintf(stderr, "error: %d of %d mosaics could not be written whole\n", run.failed, builder.total_count());
     return kExitFailed;
   }
   if (builder.done_count() == 0) {

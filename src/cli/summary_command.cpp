@@ -65,7 +65,7 @@ int summary(const SummaryArgs& args, Prompt& prompt) {
   compute_layout(params, width, height, layout);
   // Tile counts come from the pattern generator itself, so the summary shows
   // the cells the run will really build.
-  for (const auto& line : summary_lines(params, layout, count_layout_cells)) std::printf("%s\n", line.c_str());
+  for (const auto& line : summary_lines(params, layout, layout_cells)) std::printf("%s\n", line.c_str());
   if (!layout.usable()) {
     prompt.message(layout.message, Icon::error);
     return kExitUsage;

@@ -91,6 +91,35 @@ struct Extent {
   }
 };
 
+/// Rows of labels handed out exactly as the first pass did, with the row
+/// below at hand: the pixel of a thin patch looks at all four neighbours.
+class LabelWindow {
+ public:
+  explicit LabelWindow(const Foto& mask)
+      : m_mask(mask), m_rows(3, std::vector<std::uint32_t>(static_cast<std::size_t>(mask.width()), kNoLabel)) {
+    advance();  // row 0 becomes the next row
+  }
+  /// Moves one row down; true while the current row lies inside the mask.
+  bool advance() {
+    std::rotate(m_rows.begin(), m_rows.begin() + 1, m_rows.end());  // above <- current <- below
+    ++m_y;
+    const int below = m_y + 1;
+    if (below < m_mask.height())
+      label_row(m_mask, below, m_rows[1], m_rows[2], m_next_label, [](std::uint32_t, std::uint32_t) {});
+    else
+      std::fill(m_rows[2].begin(), m_rows[2].end(), kNoLabel);
+    return m_y < m_mask.height();
+  }
+  int y() const { return m_y; }
+  const std::vector<std::uint32_t>& row(int offset) const { return m_rows[static_cast<std::size_t>(offset + 1)]; }
+
+ private:
+  const Foto& m_mask;
+  std::vector<std::vector<std::uint32_t>> m_rows;  // above, current, below
+  std::uint32_t m_next_label = 0;
+  int m_y = -2;
+};
+
 bool find_regions(const Foto& mask, std::vector<MaskRegion>& regions, const std::function<bool()>& stopped,
                   const std::function<void()>& row_done) {
   const int W = mask.width();
@@ -129,12 +158,84 @@ bool find_regions(const Foto& mask, std::vector<MaskRegion>& regions, const std:
     root_of[l] = labels.find(l);
     if (root_of[l] != l) extents[root_of[l]].add(extents[l]);
   }
+  // A patch thinner than two pixels on average is no place for a tile: it is
+  // the fringe a JPEG leaves where two colours meet (or a speck). Its pixels
+  // join the neighbouring patch nearest in colour, so a mask the program
+  // wrote reads back as the cells it was drawn from. Any patch a tile can be
+  // drawn in is at least that thick, so exact masks keep their patches.
+  const auto thin = [](const Extent& e) {
+    return e.pixels < 2 * (std::int64_t{e.x1 - e.x0 + 1} + (e.y1 - e.y0 + 1));
+  };
   std::vector<std::int32_t> region_of_root(next_label, -1);
-  bool any_shape = false;
+  bool any_thin = false;
   for (std::uint32_t l = 0; l < next_label; ++l) {
-    if (root_of[l] != l || extents[l].pixels < kMinimumMaskRegionPixels) continue;
-    const Extent& e = extents[l];
-    MaskRegion region;
+    if (root_of[l] != l) continue;
+    if (thin(extents[l])) {
+      any_thin = true;
+      continue;
+    }
+    if (extents[l].pixels < kMinimumMaskRegionPixels) continue;
+    region_of_root[l] = static_cast<std::int32_t>(regions.size());
+    regions.emplace_back();
+  }
+  std::vector<Extent> region_extents(regions.size());
+  for (std::uint32_t l = 0; l < next_label; ++l)
+    if (root_of[l] == l && region_of_root[l] >= 0) region_extents[static_cast<std::size_t>(region_of_root[l])] = extents[l];
+
+  // The region of every pixel of the window's current row; -1 for none.
+  std::vector<std::int32_t> region_row(static_cast<std::size_t>(W), -1);
+  const auto regions_of_row = [&](const LabelWindow& window) {
+    const int y = window.y();
+    const std::uint32_t* pixels = mask.row(y);
+    for (int x = 0; x < W; ++x) {
+      const std::uint32_t label = window.row(0)[static_cast<std::size_t>(x)];
+      std::int32_t region = label == kNoLabel ? -1 : region_of_root[root_of[label]];
+      if (label != kNoLabel && region < 0 && thin(extents[root_of[label]])) {
+        int best = std::numeric_limits<int>::max();
+        const auto consider = [&](int nx, int ny, int offset) {
+          if (nx < 0 || nx >= W || ny < 0 || ny >= H) return;
+          const std::uint32_t other = window.row(offset)[static_cast<std::size_t>(nx)];
+          if (other == kNoLabel) return;
+          const std::int32_t candidate = region_of_root[root_of[other]];
+          if (candidate < 0) return;
+          const int distance = squared_colour_distance(pixels[x], mask.row(ny)[nx]);
+          if (distance < best) {
+            best = distance;
+            region = candidate;
+          }
+        };
+        consider(x - 1, y, 0);
+        consider(x + 1, y, 0);
+        consider(x, y - 1, -1);
+        consider(x, y + 1, 1);
+      }
+      region_row[static_cast<std::size_t>(x)] = region;
+    }
+  };
+
+  // Pass 2, only with thin patches: the regions grow by the pixels they take.
+  if (any_thin) {
+    region_extents.assign(regions.size(), Extent{});
+    for (LabelWindow window(mask); window.advance();) {
+      if (stopped && stopped()) return false;
+      regions_of_row(window);
+      for (int x = 0; x < W; ++x) {
+        const std::int32_t r = region_row[static_cast<std::size_t>(x)];
+        if (r < 0) continue;
+        Extent& e = region_extents[static_cast<std::size_t>(r)];
+        e.x0 = std::min(e.x0, x);
+        e.x1 = std::max(e.x1, x);
+        e.y0 = std::min(e.y0, window.y());
+        e.y1 = std::max(e.y1, window.y());
+        ++e.pixels;
+      }
+    }
+  }
+
+  bool any_shape = false;
+  for (std::size_t r = 0; r < regions.size(); ++r) {
+    const Extent& e = region_extents[r];
+    MaskRegion& region = regions[r];
     region.left = e.x0;
     region.top = e.y0;
     region.width = e.x1 - e.x0 + 1;
@@ -144,26 +245,20 @@ bool find_regions(const Foto& mask, std::vector<MaskRegion>& regions, const std:
       if (!region.shape.allocate_fill(region.width, region.height, kEmptyPixel)) return false;
       any_shape = true;
     }
-    region_of_root[l] = static_cast<std::int32_t>(regions.size());
-    regions.push_back(std::move(region));
   }
   if (!any_shape) return true;
 
-  // Pass 2: the same labelling again, now drawing each pixel into its
-  // region's shape. Labels are handed out in the same order as before.
-  std::fill(above.begin(), above.end(), kNoLabel);
-  next_label = 0;
-  for (int y = 0; y < H; ++y) {
+  // Pass 3: the same labelling again, now drawing each pixel into its
+  // region's shape.
+  for (LabelWindow window(mask); window.advance();) {
     if (stopped && stopped()) return false;
-    label_row(mask, y, above, current, next_label, [](std::uint32_t, std::uint32_t) {});
+    regions_of_row(window);
     for (int x = 0; x < W; ++x) {
-      if (current[x] == kNoLabel) continue;
-      const std::int32_t r = region_of_root[root_of[current[x]]];
+      const std::int32_t r = region_row[static_cast<std::size_t>(x)];
       if (r < 0) continue;
       MaskRegion& region = regions[static_cast<std::size_t>(r)];
-      if (!region.shape.empty()) region.shape.at(x - region.left, y - region.top) = kShapePixel;
+      if (!region.shape.empty()) region.shape.at(x - region.left, window.y() - region.top) = kShapePixel;
     }
-    std::swap(above, current);
     if (row_done) row_done();
   }
   return true;

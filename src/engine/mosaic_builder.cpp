@@ -102,7 +102,12 @@ void MosaicBuilder::begin_mosaic() {
 
 void MosaicBuilder::end_mosaic(bool completed) {
   std::lock_guard lock(m_lock);
-  m_progress.close_stage();
+  // Stages a mosaic had no use for (no neighbour lists, nothing to insert)
+  // must not keep a finished mosaic below 100 %.
+  if (completed)
+    m_progress.complete();
+  else
+    m_progress.close_stage();
   m_mosaic_in_progress = false;
   if (completed) ++m_done_count;
 }

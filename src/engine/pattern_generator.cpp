@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
+#include <utility>
 
 #include "base/text.hpp"
 #include "engine/mosaic_builder.hpp"
@@ -266,8 +268,35 @@ PatternInput pattern_input(const MosaicLayout& layout, PatternCode pattern) {
 }
 
 std::int64_t count_layout_cells(const MosaicLayout& layout, PatternCode pattern) {
-  const auto counts = count_pattern_cells(pattern_input(layout, pattern));
-  return counts ? counts->total : 0;
+  return layout_cells(layout, pattern).cells;
+}
+
+LayoutCells layout_cells(const MosaicLayout& layout, PatternCode pattern) {
+  // Counting mode would count the cut cells the building leaves out and miss
+  // the leftovers the building shares out, so the cells are built and
+  // forgotten one by one. Sizes are kept long side first, few of them differ.
+  LayoutCells result;
+  std::map<std::pair<std::int64_t, std::int64_t>, std::int64_t> sizes;
+  PatternRun run;
+  const bool ok = generate_pattern(
+      pattern_input(layout, pattern), GeneratorMode::building,
+      [&](const CellRect& cell) {
+        ++result.cells;
+        ++sizes[{std::max(cell.width, cell.height), std::min(cell.width, cell.height)}];
+        return true;
+      },
+      &run);
+  if (!ok || sizes.empty()) return LayoutCells{};
+  const auto common = std::max_element(sizes.begin(), sizes.end(),
+                                       [](const auto& a, const auto& b) { return a.second < b.second; });
+  const bool upright = layout.tile_height > layout.tile_width;
+  result.cell_width = upright ? common->first.second : common->first.first;
+  result.cell_height = upright ? common->first.first : common->first.second;
+  result.even = sizes.size() == 1;
+  // Parquets have no rows: their grid is the layout's.
+  result.columns = run.rows > 0 ? run.columns : layout.columns;
+  result.rows = run.rows > 0 ? run.rows : layout.rows;
+  return result;
 }
 
 bool build_cells_from_pattern(MosaicBuilder& builder, const PatternInput& input) {

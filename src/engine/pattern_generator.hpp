@@ -98,9 +98,13 @@ double cell_building_progress_total(std::int64_t cells, int half_percent, int qu
 /// as the gap and the final size, one grid unit per mosaic pixel.
 PatternInput pattern_input(const MosaicLayout& layout, PatternCode pattern);
 
-/// The cells `pattern` lays out on `layout` in counting mode (0 when it
-/// cannot be laid out); a CellCounter for the summary and the tile counts.
+/// The cells `pattern` builds on `layout`, as a run builds them (0 when it
+/// cannot be laid out); a CellCounter for the tile counts.
 std::int64_t count_layout_cells(const MosaicLayout& layout, PatternCode pattern);
+
+/// The cells a run builds on `layout` with their most common size; a
+/// CellLayouter for the summary. Nothing is kept per cell.
+LayoutCells layout_cells(const MosaicLayout& layout, PatternCode pattern);
 
 /// Builds the builder's grid from the pattern ("Building Mosaic Tiles...").
 /// Tests the stop request as it goes; false on failure or stop.

@@ -957,7 +957,8 @@ bool place_tiles(MosaicBuilder& builder, const ScoreTables& tables, TileUseState
     }
     place_faster(builder, tables, uses);
     if (!setup.tile_list_file.empty() && option_on(kOptTileListSave) && !builder.stop_requested()) {
-      save_tile_list_file(builder, setup.tile_list_file);
+      if (!save_tile_list_file(builder, setup.tile_list_file) && setup.tile_list_file_failed != nullptr)
+        *setup.tile_list_file_failed = true;
     }
     return true;
   }

@@ -31,6 +31,8 @@ struct PlacementSetup {
   /// The " Tile List.txt" file of this mosaic (tile_list_file_path()); empty
   /// when the run has no output name, which turns loading and saving off.
   std::filesystem::path tile_list_file;
+  /// Set when the tile list file could not be written (the user was told); may be null.
+  bool* tile_list_file_failed = nullptr;
 };
 
 /// Runs the algorithm chosen by the processing mode on the builder's grid:

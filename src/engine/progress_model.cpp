@@ -24,6 +24,11 @@ void ProgressModel::close_stage(Clock::time_point now) {
   m_current = -1;
 }
 
+void ProgressModel::complete(Clock::time_point now) {
+  close_stage(now);
+  m_done = m_total;
+}
+
 void ProgressModel::begin_stage(int stage, double total, Clock::time_point now) {
   close_stage(now);
   if (stage < 0 || stage >= kStageCount) return;

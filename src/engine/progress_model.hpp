@@ -37,6 +37,9 @@ class ProgressModel {
   void add_progress(double amount);
   /// The current stage's time is kept and its done amount set to its total.
   void close_stage(Clock::time_point now = Clock::now());
+  /// Closes the current stage and counts every stage as done: a mosaic that
+  /// is finished skipped nothing it still had to do.
+  void complete(Clock::time_point now = Clock::now());
 
   /// The time spent in `source` is carried over to `target` and `source`
   /// starts again from nothing (the stages of a mosaic that was split are

@@ -59,7 +59,9 @@ MosaicBuilder::ProgressText RunController::poll() {
       m_builder.prompt().message(message->text, Icon::warning);
     }
   }
-  if (m_builder.take_finished() && !running()) run_final_actions();
+  // The flag stays with the builder until the worker has ended, so a poll
+  // in between never loses the final action.
+  if (!running() && m_builder.take_finished()) run_final_actions();
   return progress;
 }
 

@@ -43,7 +43,8 @@ class RunController {
   bool request_stop();
 
   /// One tick of the poll: the progress text, one queued message, and the
-  /// final actions once the batch has finished.
+  /// final actions once the batch has finished and the worker has ended (a
+  /// poll in between leaves them for the next one).
   MosaicBuilder::ProgressText poll();
 
   /// Blocks until the worker thread has ended.

@@ -55,12 +55,18 @@ class BatchDriver {
 
  private:
   bool stopped() const { return m_builder.stop_requested(); }
+  /// Where the result of a mosaic is kept: the main image, with the label in mask-file mode.
+  std::string result_key(const std::string& main_image, const std::string& label) const {
+    return m_mask_mode ? main_image + " " + label : main_image;
+  }
   bool choose_mask_set();
   Outcome build_one(const std::string& main_image, const std::string& label, const std::string& mask);
   /// One mask picture chosen by the user; empty when cancelled.
   std::string ask_for_mask_file();
   bool load_mask(const std::string& main_image, const std::string& assigned, Foto& mask, std::string& used);
   void finish_mosaic();
+  /// Writes the settings copy beside the mosaic; a failure is told once a mosaic.
+  void save_settings_beside(RunResult& result);
 
   MosaicBuilder& m_builder;
   TileImageList& m_list;
@@ -70,6 +76,7 @@ class BatchDriver {
   bool m_mask_mode = false;
   int m_mask_scale = 1;
   std::vector<std::string> m_masks;
+  fs::path m_settings_copy_reported;  ///< the settings copy whose failure was told last
 };
 
 std::string BatchDriver::ask_for_mask_file() {
@@ -138,7 +145,7 @@ bool BatchDriver::load_mask(const std::string& main_image, const std::string& as
 
 Outcome BatchDriver::build_one(const std::string& main_image, const std::string& label, const std::string& mask_path) {
   MosaicParameters& params = m_builder.parameters;
-  RunResult& result = m_run.results[m_mask_mode ? main_image + " " + label : main_image];
+  RunResult& result = m_run.results[result_key(main_image, label)];
 
   // 3. The main image; one that cannot be loaded is skipped.
   m_builder.set_status(tr("Loading Image..."));
@@ -160,8 +167,7 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
   if (!compute_layout(params, image.width(), image.height(), layout, m_prompt)) return Outcome::stopped;
 
   // 7. The settings beside the mosaic.
-  if (params.text_report && !result.output_base.empty())
-    save_settings_copy(settings_copy_path(result.output_base), params, m_list.path(), true);
+  if (params.text_report && !result.output_base.empty()) save_settings_beside(result);
   if (stopped()) return Outcome::stopped;
 
   // 8. No split stage when nothing is to be split.
@@ -177,7 +183,10 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
     built = build_cells_from_pattern(m_builder, pattern_input(layout, params.pattern));
   } else {
     Foto mask;
-    if (!load_mask(main_image, mask_path, mask, result.mask_file)) return Outcome::stopped;
+    // Cancelling the choice of a mask ends the batch; a mask that cannot be
+    // read (reported by the loader) fails this mosaic only.
+    if (!load_mask(main_image, mask_path, mask, result.mask_file))
+      return result.mask_file.empty() ? Outcome::stopped : Outcome::failed;
     built = build_cells_from_mask(m_builder, mask, m_mask_scale);
   }
   if (stopped()) return Outcome::stopped;
@@ -189,13 +198,19 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
   TileUseState uses;
   if (!compute_priorities(m_builder, true, uses, m_run.priority_map) || stopped()) return Outcome::stopped;
 
-  // 11. Placement.
+  // 11. Placement. "Automatic" detail follows the tiles of the mosaic, not
+  // the pictures of the list.
   ScoreTables tables;
-  if (!tables.set_up(params, static_cast<std::int64_t>(m_list.entry_count()))) return Outcome::stopped;
+  if (!tables.set_up(params, static_cast<std::int64_t>(m_builder.grid.size()))) return Outcome::stopped;
+  // The consecutive-frames rule looks for close frames among the cells
+  // within the spacing.
+  compute_neighbour_lists(m_builder, static_cast<double>(layout.tile_width), static_cast<double>(layout.tile_height));
+  if (stopped()) return Outcome::stopped;
   PlacementSetup setup;
   setup.threads = m_run.threads;
   setup.priority = priority;
   if (!result.output_base.empty()) setup.tile_list_file = tile_list_file_path(result.output_base);
+  setup.tile_list_file_failed = &result.side_files_failed;
   m_builder.set_status(tr("Creating Mosaic..."));
   if (!place_tiles(m_builder, tables, uses, setup) || stopped()) return Outcome::stopped;
 
@@ -215,7 +230,7 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
   // 14. Mask file and score image.
   if (params.create_mask_file && m_outputs.write_mask_file) {
     m_builder.set_status(tr("Create MaskFile..."));
-    m_outputs.write_mask_file(m_builder, result);
+    if (!m_outputs.write_mask_file(m_builder, result)) result.side_files_failed = true;
   }
 
   // 15. The main image is not needed any more.
@@ -233,11 +248,20 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
   if (result.success) m_builder.set_status(tr("Mosaic Created."));
   if (params.text_report && result.success) {
     m_builder.set_status(tr("Saving Report"));
-    if (m_outputs.write_report) m_outputs.write_report(m_builder, tables, result);
-    if (!result.output_base.empty())
-      save_settings_copy(settings_copy_path(result.output_base), params, m_list.path(), true);
+    if (m_outputs.write_report && !m_outputs.write_report(m_builder, tables, result)) result.side_files_failed = true;
+    if (!result.output_base.empty()) save_settings_beside(result);
   }
   return result.success ? Outcome::done : Outcome::failed;
+}
+
+void BatchDriver::save_settings_beside(RunResult& result) {
+  const fs::path path = settings_copy_path(result.output_base);
+  if (save_settings_copy(path, m_builder.parameters, m_list.path(), true)) return;
+  result.side_files_failed = true;
+  // Saved twice a mosaic: one message is enough.
+  if (path == m_settings_copy_reported) return;
+  m_settings_copy_reported = path;
+  m_prompt.message(format(tr("Unable to save file '%s'"), path.string()), Icon::error);
 }
 
 void BatchDriver::finish_mosaic() {
@@ -289,9 +313,12 @@ void BatchDriver::run() {
       }
       Outcome outcome = build_one(m_run.main_images[image], label, mask);
       if (outcome != Outcome::skipped && outcome != Outcome::stopped) finish_mosaic();
-      // 22. One more done.
+      // 22. One more done. A mosaic whose side files failed stands, but the
+      // run must not end as if everything had been written.
       m_builder.end_mosaic(outcome == Outcome::done);
-      if (outcome == Outcome::failed) ++m_run.failed;
+      const auto found = m_run.results.find(result_key(m_run.main_images[image], label));
+      const bool side_failed = found != m_run.results.end() && found->second.side_files_failed;
+      if (outcome == Outcome::failed || (outcome == Outcome::done && side_failed)) ++m_run.failed;
       if (outcome == Outcome::done) m_builder.set_status(tr("Ready"));
       if (outcome == Outcome::stopped || stopped()) {
         stop = true;

@@ -22,6 +22,9 @@ struct MosaicLayout;
 /// What became of one main image (and mask) of the batch.
 struct RunResult {
   std::string destination;  ///< the mosaic's file or folder
+  /// The files of the mosaic as written (split pieces, one picture a frame);
+  /// empty until it was saved.
+  std::vector<std::string> written_files;
   std::string output_base;  ///< every side file is this followed by its suffix
   std::string tiles_folder;  ///< individual tiles go here; empty when not asked for
   std::string mask_file;    ///< the mask image the mosaic was laid out from; empty without one
@@ -29,6 +32,10 @@ struct RunResult {
   int main_height = 0;
   std::string result_file;  ///< a page to open once the run is over (the web mosaic); empty when none
   bool success = false;
+  /// A file beside the mosaic (settings copy, report, tile list, mask or
+  /// score image, web mosaic, individual tiles) could not be written; the
+  /// failure was reported and the run ends as failed.
+  bool side_files_failed = false;
 };
 
 /// The output steps of a mosaic. A step left empty is skipped.
@@ -37,11 +44,13 @@ struct RunOutputs {
   /// fills result.destination and result.output_base. False fails the mosaic.
   std::function<bool(MosaicBuilder&, const std::string& main_image, const std::string& label, RunResult& result)>
       name_outputs;
-  /// Writes the mask file and the score image of the grid.
+  /// Writes the mask file and the score image of the grid. False when a file
+  /// could not be written (reported); a mask skipped for its size is none.
   std::function<bool(MosaicBuilder&, const RunResult&)> write_mask_file;
-  /// Renders and saves the mosaic and its outputs (may set result.result_file).
+  /// Renders and saves the mosaic and its outputs (may set result.result_file,
+  /// and result.side_files_failed when an output beside the mosaic failed).
   std::function<bool(MosaicBuilder&, const ScoreTables&, RunResult&)> save_mosaic;
-  /// Writes the text report.
+  /// Writes the text report. False when it could not be written (reported).
   std::function<bool(MosaicBuilder&, const ScoreTables&, const RunResult&)> write_report;
 };
 
@@ -58,7 +67,7 @@ struct MosaicRun {
   int threads = 1;
   /// Results by main image path (and label in mask-file mode).
   std::map<std::string, RunResult> results;
-  /// Mosaics whose files could not be written.
+  /// Mosaics whose files (the mosaic or one beside it) could not be written.
   int failed = 0;
   bool stopped = false;
 };

@@ -79,6 +79,22 @@ void count_finished_mosaic(const UserState& state) {
   (void)state.set_text("MosaicCount", format("%ld", count + 1));
 }
 
+// The files a mosaic's records stand for: each record's own file, or for
+// one picture a frame every frame's picture.
+std::vector<std::string> files_written(const std::vector<SavedFileRecord>& records, OutputFormatCode format,
+                                       std::int64_t frames) {
+  std::vector<std::string> files;
+  for (const SavedFileRecord& record : records) {
+    if (format != kFormatVideoJpg) {
+      files.push_back(record.path);
+      continue;
+    }
+    const std::string name = record.path.substr(0, record.path.size() - record.extension.size());
+    for (std::int64_t frame = 1; frame <= frames; ++frame) files.push_back(video_frame_file(name, frame));
+  }
+  return files;
+}
+
 }  // namespace
 
 // --- records, options, formats ----------------------------------------------
@@ -305,9 +321,10 @@ void JPGMosaicSave::render_group(const Group& group, int band_x, int band_y) {
       // its flag is never written by two threads at once.
       if (!m_tiles_folder.empty() && !m_tiles_failed.load() && m_tile_saved[index] == 0) {
         m_tile_saved[index] = 1;
-        if (!save_individual_tile(drawn, m_tiles_folder, cell.left, cell.top, cell.tile->file_name_without_extension(),
-                                  m_tile_options, m_tile_dpi))
-          m_tiles_failed = true;
+        const std::string title = cell.tile->file_name_without_extension();
+        if (!save_individual_tile(drawn, m_tiles_folder, cell.left, cell.top, title, m_tile_options, m_tile_dpi) &&
+            !m_tiles_failed.exchange(true))
+          m_first_failed_tile = individual_tile_path(m_tiles_folder, cell.left, cell.top, title, m_tile_options.format);
       }
       // Cells of a grid never share a pixel, so the jobs of one band may draw
       // side by side and the order they finish in never shows.
@@ -471,6 +488,7 @@ bool finish_mosaic(MosaicBuilder& builder, const ScoreTables& tables, const Fini
       // Reported; without it a web-only mosaic has nothing to write.
       if (web_only) return false;
       web.reset();
+      result.side_files_failed = true;
     }
   }
   // 4. The renderer for the run and the saver over the placed tiles. Clips
@@ -509,6 +527,11 @@ bool finish_mosaic(MosaicBuilder& builder, const ScoreTables& tables, const Fini
     ok = save_mosaic(saver, request.base_name, builder.parameters, request.split, builder.grid.pixel_width(),
                      builder.grid.pixel_height(), result.files, request.dpi);
     result.render_records = saver.render_records();
+    // Tile saving stopped quietly at its first failure; the run says so once.
+    if (saver.individual_tile_failed()) {
+      report_unable_to_save(saver.first_failed_tile(), builder.prompt());
+      result.side_files_failed = true;
+    }
   }
   // After the mosaic file: the pyramid, its popups and its page. Beside
   // another format a failed RezIroriz (reported) leaves the mosaic standing;
@@ -519,7 +542,9 @@ bool finish_mosaic(MosaicBuilder& builder, const ScoreTables& tables, const Fini
     if (!ok) web->abandon();
     if (web_written) result.result_file = index_file;
     if (web_only || builder.stop_requested()) ok = ok && web_written;
+    else if (ok && !web_written) result.side_files_failed = true;
   }
+  if (ok) result.written_files = files_written(result.files, builder.parameters.output_format, clock.frames);
   // 5. Counted for the About window.
   if (ok && request.user_state != nullptr) count_finished_mosaic(*request.user_state);
   return ok;

@@ -149,6 +149,8 @@ class JPGMosaicSave final : public RowSource {
   void save_individual_tiles(const std::string& folder, const OutputOptions& options, int dpi);
   /// Whether a tile could not be written.
   bool individual_tile_failed() const { return m_tiles_failed.load(); }
+  /// The file of the tile that failed first; read once the rendering is over.
+  const std::string& first_failed_tile() const { return m_first_failed_tile; }
 
   /// Shown every band once it is rendered, before its rows are handed out:
   /// the band and the place of its top left pixel in the whole mosaic.
@@ -187,6 +189,7 @@ class JPGMosaicSave final : public RowSource {
   int m_tile_dpi = 0;
   std::vector<std::uint8_t> m_tile_saved;  ///< by cell: its tile was written (or tried)
   std::atomic<bool> m_tiles_failed{false};
+  std::string m_first_failed_tile;  ///< written only by the job that set m_tiles_failed
 
   BandObserver m_band_observer;
   VideoClock* m_video_clock = nullptr;
@@ -233,6 +236,12 @@ struct FinishResult {
   std::vector<SavedFileRecord> files;
   std::vector<TileRenderRecord> render_records;  ///< indexed like the grid's cells
   std::string result_file;                       ///< the web page when one was written, else empty
+  /// Every file of the mosaic as written (split pieces, one picture a
+  /// frame); empty when saving failed.
+  std::vector<std::string> written_files;
+  /// The web mosaic beside another format, or an individual tile, could not
+  /// be written (reported); the mosaic itself may stand.
+  bool side_files_failed = false;
 };
 
 /// The saving step of a run: renders the builder's grid with its placed tiles

@@ -45,6 +45,8 @@ RunOutputs make_run_outputs(const RunOutputOptions& options) {
     FinishResult finished;
     const bool saved = finish_mosaic(builder, tables, request, finished);
     result.result_file = finished.result_file;
+    result.written_files = finished.written_files;
+    if (finished.side_files_failed) result.side_files_failed = true;
     return saved;
   };
   outputs.write_report = write_text_report;

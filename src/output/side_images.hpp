@@ -71,7 +71,7 @@ bool make_score_image(const PuzzleGrid& grid, Foto& score);
 /// Writes "<base> MaskFile.jpg", "<base> MaskFile.bmp" and "<base> Score.jpg".
 /// A mask too large or too small, or memory running out, writes nothing and
 /// says nothing; a file that cannot be written is reported through `prompt`
-/// like any picture. True when all three files were written.
+/// like any picture. False only when a file could not be written.
 bool write_mask_files(const PuzzleGrid& grid, const std::string& base_name, Prompt& prompt);
 
 }  // namespace tess

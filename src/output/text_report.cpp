@@ -361,8 +361,11 @@ ReportInput gather_report_input(MosaicBuilder& builder, const ScoreTables& table
 
 bool write_text_report_file(const std::filesystem::path& path, const ReportInput& input, Prompt& prompt) {
   FileSink file;
-  if (!report_target_allowed(path) || !file.open(path) || file.is_direct())
-    return false;  // no report, and the run goes on
+  if (!report_target_allowed(path) || !file.open(path) || file.is_direct()) {
+    // No report, and the run goes on; but a run that lost its report must say so.
+    report_unable_to_save(path.string(), prompt);
+    return false;
+  }
 
   const ReportFigures figures = compute_report_figures(input);
   if (figures.size_mismatch)

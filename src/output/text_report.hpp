@@ -133,8 +133,8 @@ std::string text_report_text(const ReportInput& input);
 ReportInput gather_report_input(MosaicBuilder& builder, const ScoreTables& tables, const RunResult& result);
 
 /// Writes `input` to `path`. A file that cannot be created (or that is not a
-/// regular file) is skipped silently; a write failure removes the partial file
-/// and is reported through `prompt`. Shows the size-mismatch warning when the
+/// regular file) is reported through `prompt` and left alone; a write failure
+/// removes the partial file and is reported too. Shows the size-mismatch warning when the
 /// report was created and the sizes disagree. False when nothing was written.
 bool write_text_report_file(const std::filesystem::path& path, const ReportInput& input, Prompt& prompt);
 

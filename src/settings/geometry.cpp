@@ -344,6 +344,16 @@ bool compute_layout(const MosaicParameters& params, std::int64_t image_width, st
 
 std::int64_t count_grid_cells(const MosaicLayout& layout, PatternCode) { return layout.columns * layout.rows; }
 
+LayoutCells grid_layout_cells(const MosaicLayout& layout, PatternCode) {
+  LayoutCells cells;
+  cells.cells = layout.columns * layout.rows;
+  cells.columns = layout.columns;
+  cells.rows = layout.rows;
+  cells.cell_width = layout.tile_width;
+  cells.cell_height = layout.tile_height;
+  return cells;
+}
+
 SplitPlan plan_splits(std::int64_t cells, std::int32_t half_share, std::int32_t quarter_share) {
   SplitPlan plan;
   if (cells <= 0 || half_share >= 16 || quarter_share >= 16) return plan;

@@ -116,6 +116,26 @@ using CellCounter = std::function<std::int64_t(const MosaicLayout& layout, Patte
 /// columns × rows, whatever the pattern.
 std::int64_t count_grid_cells(const MosaicLayout& layout, PatternCode pattern);
 
+/// The cells a run builds on a layout, as the summary shows them.
+struct LayoutCells {
+  std::int64_t cells = 0;
+  std::int64_t columns = 0;  ///< cells in the first row
+  std::int64_t rows = 0;
+  /// The size most cells get, in the layout's orientation.
+  std::int64_t cell_width = 0;
+  std::int64_t cell_height = 0;
+  /// Every cell has that size (turned for cells of the other orientation);
+  /// else the size is only what most cells get.
+  bool even = true;
+};
+
+/// What a run's pattern builds on a layout; the pattern generator provides
+/// the real one, which this module cannot reach.
+using CellLayouter = std::function<LayoutCells(const MosaicLayout& layout, PatternCode pattern)>;
+
+/// The plain grid: columns × rows cells of the layout's tile size.
+LayoutCells grid_layout_cells(const MosaicLayout& layout, PatternCode pattern);
+
 /// How many cells the half and quarter split takes from `cells`.
 struct SplitPlan {
   std::int64_t half_cells = 0;     ///< cells split in two

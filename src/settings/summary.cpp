@@ -1,5 +1,7 @@
 #include "settings/summary.hpp"
 
+#include <algorithm>
+
 #include "base/text.hpp"
 #include "settings/units.hpp"
 
@@ -29,10 +31,15 @@ std::string final_size_in_user_unit(const MosaicParameters& params, const Mosaic
   return format_size(pixel_size(l.final_width, l.final_height));
 }
 
+// A figure the run may not match exactly.
+std::string about(const std::string& figure, bool estimated) {
+  return estimated ? format(tr("about %s"), figure) : figure;
+}
+
 }  // namespace
 
 std::vector<std::string> summary_lines(const MosaicParameters& params, const MosaicLayout& layout,
-                                       const CellCounter& counter) {
+                                       const CellLayouter& cells) {
   std::vector<std::string> lines;
   lines.push_back(format(tr("Mosaic Max Size: %s"), format_size(params.mosaic_size)));
   const bool has_image = layout.image_width > 0 && layout.image_height > 0;
@@ -47,7 +54,12 @@ std::vector<std::string> summary_lines(const MosaicParameters& params, const Mos
     return lines;
   }
 
-  const TileCounts tiles = count_tiles(layout, params.pattern, counter);
+  const LayoutCells built = cells ? cells(layout, params.pattern) : grid_layout_cells(layout, params.pattern);
+  TileCounts tiles;
+  tiles.cells = std::max<std::int64_t>(0, built.cells);
+  tiles.split = plan_splits(tiles.cells, layout.half_share, layout.quarter_share);
+  // Which cells are split is only known once the run has placed its tiles.
+  const bool split = tiles.split.half_cells > 0 || tiles.split.quarter_cells > 0;
   lines.push_back(format(tr("Final Mosaic: %s = %s"), final_size_in_user_unit(params, layout),
                          format_size(pixel_size(layout.final_width, layout.final_height))));
   // A layered Photoshop file holds a layer per tile.
@@ -55,14 +67,15 @@ std::vector<std::string> summary_lines(const MosaicParameters& params, const Mos
                                             params.output_layers, tiles.total(), layout.final_width,
                                             layout.final_height))
     lines.push_back(format(tr("File Size: %s"), format_byte_count(*bytes)));
-  lines.push_back(format(tr("Tile Size: %s = %s"), format_size(pixel_size(layout.tile_width, layout.tile_height)),
-                         format_value(static_cast<double>(layout.tile_pixels), kUnitPixel)));
+  lines.push_back(format(tr("Tile Size: %s = %s"),
+                         about(format_size(pixel_size(built.cell_width, built.cell_height)), !built.even),
+                         format_value(static_cast<double>(built.cell_width * built.cell_height), kUnitPixel)));
   lines.push_back(format(tr("Border Size: %s"), format_value(static_cast<double>(layout.border), kUnitPixel)));
   lines.push_back(format(tr("Resolution: %.0lf PPI"), layout.pixels_per_inch));
   lines.push_back(format(tr("Tile Pattern: %ld x %ld = %s"), layout.columns, layout.rows,
                          format_value(static_cast<double>(layout.cell_count), kUnitTiles)));
   lines.push_back(format(tr("Tile Count: %lu + %lu½ + %lu¼ = %s"), tiles.full(), tiles.halves(), tiles.quarters(),
-                         format_value(static_cast<double>(tiles.total()), kUnitTiles)));
+                         about(format_value(static_cast<double>(tiles.total()), kUnitTiles), split)));
   return lines;
 }
 

@@ -26,9 +26,11 @@ inline constexpr const char* kParametersCorrectText = N_("All Parameters are cor
 /// File", or "Final Mosaic: ... = ...", "File Size: ..." (formats with an
 /// estimate), "Tile Size: ... = ...", "Border Size: ...", "Resolution: ...
 /// PPI", "Tile Pattern: C x R = ..." and "Tile Count: F + H½ + Q¼ = ...".
-/// The tile count is taken through `counter`.
+/// The tiles and their size are what `cells` says the run builds; a size
+/// that not every tile gets, or a count that depends on which cells the run
+/// splits, is shown as "about".
 std::vector<std::string> summary_lines(const MosaicParameters& params, const MosaicLayout& layout,
-                                       const CellCounter& counter = count_grid_cells);
+                                       const CellLayouter& cells = grid_layout_cells);
 
 /// "List Type: L(L) + P(P) images", or "... videoclip" for a list that holds
 /// more clips than pictures.

@@ -863,7 +863,7 @@ void MainWindow::refresh_summary() {
   // Tile counts come from the pattern generator itself, so the summary shows
   // the cells the run will really build.
   QStringList lines;
-  for (const std::string& line : summary_lines(m_params, layout, count_layout_cells)) lines << qt(line);
+  for (const std::string& line : summary_lines(m_params, layout, layout_cells)) lines << qt(line);
   m_summary->setText(lines.join('\n'));
 
   std::int64_t landscape = 0, portrait = 0, total = 0;
@@ -944,7 +944,6 @@ void MainWindow::start_run(RunPlan plan) {
   options.user_state = &m_state;
   const RunOutputs outputs = make_run_outputs(options);
 
-  m_batch_done = false;
   const bool started = m_controller.start(
       [this, outputs](MosaicBuilder& builder) {
         run_batch(builder, m_plan.list, m_plan.run, outputs);
@@ -953,7 +952,6 @@ void MainWindow::start_run(RunPlan plan) {
           if (result.success)
             m_controller.set_outputs(std::filesystem::path(result.destination).parent_path().string(),
                                      result.result_file);
-        m_batch_done = true;
       },
       options.priority);
   if (!started) return;
@@ -982,16 +980,16 @@ void MainWindow::tick() {
   ++m_ticks;
   if (m_ticks == 6 && m_update_check) m_update_check(false);  // the scheduled update check, once after start
 
-  // Once the batch is over the worker only frees memory: wait for it, so the
-  // finished flag is seen together with the worker's end.
-  if (m_batch_done && m_controller.running()) m_controller.wait();
+  // Whether the worker had ended is read before the poll, so the run is
+  // only closed after a poll that saw the worker's end (and the final action).
+  const bool run_ended = m_run_active && !m_controller.running();
   if (m_run_active || m_controller.running()) {
     const MosaicBuilder::ProgressText progress = m_controller.poll();
     m_status->setText(qt(progress.text));
     const int value = static_cast<int>(std::clamp(progress.percent, 0.0, 100.0) * 100.0);
     if (m_progress->value() != value) m_progress->setValue(value);
   }
-  if (m_run_active && !m_controller.running()) {
+  if (run_ended) {
     m_controller.wait();
     m_run_active = false;
     set_running_look(false);

@@ -168,7 +168,6 @@ class MainWindow : public QDialog {
   MosaicBuilder m_builder;
   RunController m_controller;
   RunPlan m_plan;  // the run going or the last one
-  std::atomic<bool> m_batch_done{false};
   bool m_run_active = false;
   bool m_close_after_run = false;
   bool m_save_black_and_white = false;

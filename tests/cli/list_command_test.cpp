@@ -288,5 +288,20 @@ TEST(ListCommand, CreateAppendsTheExtensionAndReportsWhatItCannotDo) {
   EXPECT_NE(unwritable.err.find("Unable to save file '"), std::string::npos) << unwritable.err;
 }
 
+TEST(ListCommand, ABrokenPictureWithALineBreakInItsNameStaysOneLineOfTheErrorFile) {
+  TempDir dir;
+  const fs::path pics = dir.path() / "pics";
+  fs::create_directories(pics);
+  for (int i = 0; i < 3; ++i)
+    ASSERT_TRUE(solid_jpeg(pics / ("t" + std::to_string(i) + ".jpg"), 32, 24, make_pixel(40 * i, 90, 200)));
+  ASSERT_TRUE(write_file(pics / "two\nlines.jpg", "not a picture"));
+  ASSERT_TRUE(write_file(pics / "zz.jpg", "not a picture either"));
+  const std::string list_file = (dir.path() / "tiles.tzc").string();
+  const Outcome r = run(dir, "list create " + shell_quoted(list_file) + " --include " + shell_quoted(pics.string()));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string errors = read_file(list_file + ".imageErrors.txt");
+  EXPECT_EQ(errors, "\xEF\xBB\xBF" + (pics / "two?lines.jpg").string() + "\r\n" + (pics / "zz.jpg").string() + "\r\n");
+}
+
 }  // namespace
 }  // namespace tess

@@ -2,7 +2,10 @@
 // main image the test writes itself.
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <utility>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -378,6 +381,118 @@ TEST_F(MosaicCommand, ASaveCutByTheSizeLimitKeepsTheEarlierFiles) {
   for (const char* name : {"m.bmp", "m MaskFile.bmp"}) {
     EXPECT_EQ(after[name].size(), earlier[name].size()) << name;
     EXPECT_TRUE(after[name] == earlier[name]) << name;
+  }
+}
+
+TEST_F(MosaicCommand, ASideFileThatCannotBeWrittenIsReportedAndTheRunFails) {
+  // Something in the way of one side file: a folder of its name, a file where
+  // a folder goes, or a tiles folder that takes no files.
+  struct Case {
+    const char* name;
+    const char* settings;
+    const char* blocker;
+    bool folder;  ///< the blocker is a folder, else a file
+  };
+  const Case cases[] = {
+      {"settings copy", " --set TextReport=1", "out/m Settings.txt", true},
+      {"text report", " --set TextReport=1", "out/m Text Report.csv", true},
+      {"tile list", " --set MosaicProcessing=faster --set Advanced.Options.TileListSave=1", "out/m Tile List.txt",
+       true},
+      {"mask image", " --set CreateMaskFile=1", "out/m MaskFile.jpg", true},
+      {"score image", " --set CreateMaskFile=1", "out/m Score.jpg", true},
+      {"web mosaic", " --set RezIroriz=1", "out/m RezIroriz", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(m_dir / "out");
+    fs::create_directories(m_dir / "out");
+    if (c.folder)
+      fs::create_directories(m_dir / c.blocker);
+    else
+      ASSERT_TRUE(testing::write_file(m_dir / c.blocker, "in the way"));
+    auto r = run("mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") + kSmall + " --set RezIroriz=0" +
+                 c.settings + " --output " + quoted("out/m.jpg") + " --quiet");
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("error:"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::exists(m_dir / "out/m.jpg"));  // the mosaic itself stands
+  }
+  // Individual tiles into a folder that takes no files: saving stops at the
+  // first tile, and the run says so once.
+  fs::remove_all(m_dir / "out");
+  fs::create_directories(m_dir / "out");
+  fs::create_directory_symlink("/proc/self", m_dir / "out/m Tile Images");
+  auto r = run("mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") + kSmall +
+               " --set RezIroriz=0 --set IndividualTiles=1 --output " + quoted("out/m.jpg") + " --quiet");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("error:"), std::string::npos) << r.err;
+}
+
+TEST_F(MosaicCommand, ThePrintedPathsAreTheFilesWritten) {
+  struct Case {
+    const char* name;
+    const char* settings;
+    std::size_t files;
+  };
+  const Case cases[] = {
+      {"one file", "", 1},
+      {"split pieces", " --split 300x250", 9},
+      {"a picture a frame", " --set FileFormat=video_jpg --set Advanced.DivarAdadir.FrameCountFromImage=3", 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(m_dir / "out");
+    auto r = run("mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") + kSmall + " --set RezIroriz=0" +
+                 c.settings + " --output " + quoted("out/m.jpg") + " --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::size_t printed = 0;
+    for (std::size_t start = 0, end; (end = r.out.find('\n', start)) != std::string::npos; start = end + 1) {
+      EXPECT_TRUE(fs::is_regular_file(r.out.substr(start, end - start))) << r.out.substr(start, end - start);
+      ++printed;
+    }
+    EXPECT_EQ(printed, c.files) << r.out;
+  }
+}
+
+TEST_F(MosaicCommand, TheSummaryShowsTheTilesTheRunBuilds) {
+  // The summary's tile count and size against the cells a run writes to its
+  // tile list file ("Tile<left>x<top>-<width>x<height>=<picture>").
+  const char* const cases[] = {
+      " --set \"Pattern=Mixed (1:1)\"",
+      " --set TileSize=22",  // rows that do not fit whole: the leftover is shared out
+      " --set \"Pattern=Parquet (1:1)\"",
+  };
+  for (const char* settings : cases) {
+    SCOPED_TRACE(settings);
+    fs::remove_all(m_dir / "out");
+    const std::string common = kSmall + std::string(settings);
+    auto summary = run("summary " + quoted("photo.jpg") + common);
+    ASSERT_EQ(summary.status, 0) << summary.err;
+    auto r = run("mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") + common +
+                 " --set RezIroriz=0 --set MosaicProcessing=faster --set Advanced.Options.TileListSave=1 --output " +
+                 quoted("out/m.jpg") + " --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    std::map<std::pair<long, long>, long> sizes;  // long side first
+    long cells = 0;
+    const std::string list = testing::read_file(m_dir / "out/m Tile List.txt");
+    for (std::size_t start = 0, end; (end = list.find('\n', start)) != std::string::npos; start = end + 1) {
+      long x = 0, y = 0, w = 0, h = 0;
+      if (std::sscanf(list.c_str() + start, "Tile%ldx%ld-%ldx%ld=", &x, &y, &w, &h) != 4) continue;
+      ++cells;
+      ++sizes[{std::max(w, h), std::min(w, h)}];
+    }
+    ASSERT_GT(cells, 0) << list;
+    EXPECT_NE(summary.out.find("= " + std::to_string(cells) + " tiles\n"), std::string::npos)
+        << summary.out << cells << " cells built";
+    const std::size_t at = summary.out.find("Tile Size: ");
+    ASSERT_NE(at, std::string::npos);
+    const bool about = summary.out.compare(at + 11, 6, "about ") == 0;
+    long w = 0, h = 0;
+    ASSERT_EQ(std::sscanf(summary.out.c_str() + at + (about ? 17 : 11), "%ld x %ld", &w, &h), 2) << summary.out;
+    const auto common_size = std::max_element(sizes.begin(), sizes.end(),
+                                              [](const auto& a, const auto& b) { return a.second < b.second; });
+    EXPECT_EQ(common_size->first, std::make_pair(std::max(w, h), std::min(w, h))) << summary.out;
+    EXPECT_EQ(about, sizes.size() > 1) << summary.out;
   }
 }
 

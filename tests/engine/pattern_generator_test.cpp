@@ -340,13 +340,18 @@ TEST(PatternGenerator, GeometryLayoutsCountThroughTheGenerator) {
   EXPECT_EQ(in.long_side, 36);
   EXPECT_EQ(in.short_side, 27);
   EXPECT_EQ(in.work_width(), layout.grid_width());
-  // Portrait cells step 31 across 400 (12 whole, a 13th cut by the right
-  // edge) and 40 down 310 (7 whole, an 8th cut by the bottom edge).
-  EXPECT_EQ(count_layout_cells(layout, kPatternPortrait), 13 * 8);
+  // Portrait cells step 31 across 400 and 40 down 310: a run builds the 12
+  // whole ones across and the 7 down, sharing out what is left.
+  EXPECT_EQ(count_layout_cells(layout, kPatternPortrait), 12 * 7);
+  const LayoutCells built = layout_cells(layout, kPatternPortrait);
+  EXPECT_EQ(built.cells, 84);
+  EXPECT_FALSE(built.even);
+  EXPECT_EQ(built.cell_width, 30);  // 28 left over: 9 cells 3 wider, one 1 wider, two as they are
+  EXPECT_EQ(built.cell_height, 41);
   layout.half_share = 10;
   const TileCounts counts = count_tiles(layout, kPatternPortrait, count_layout_cells);
-  EXPECT_EQ(counts.cells, 104);
-  EXPECT_EQ(counts.halves(), 20);
+  EXPECT_EQ(counts.cells, 84);
+  EXPECT_EQ(counts.halves(), 16);
   layout.tile_width = 0;
   EXPECT_EQ(count_layout_cells(layout, kPatternPortrait), 0);
 }

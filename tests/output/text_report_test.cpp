@@ -195,14 +195,16 @@ TEST(TextReport, RealSizeTextAndWarningOnlyWhenBothSidesDiffer) {
 TEST(TextReport, OnlyRegularFilesAreWrittenAndFailuresLeaveNothing) {
   TempDir dir;
   ScriptedPrompt prompt;
-  // A folder and a pipe of the report's name are skipped silently (the pipe
-  // has no reader: opening it for writing must not hang).
+  ScriptedPrompt refused;
+  // A folder and a pipe of the report's name are left alone and reported (the
+  // pipe has no reader: opening it for writing must not hang).
   fs::create_directory(dir / "folder.csv");
-  EXPECT_FALSE(write_text_report_file(dir / "folder.csv", small_report(), prompt));
+  EXPECT_FALSE(write_text_report_file(dir / "folder.csv", small_report(), refused));
   ASSERT_EQ(::mkfifo((dir / "pipe.csv").c_str(), 0600), 0);
-  EXPECT_FALSE(write_text_report_file(dir / "pipe.csv", small_report(), prompt));
-  EXPECT_FALSE(write_text_report_file(dir / "missing" / "r.csv", small_report(), prompt));
-  EXPECT_TRUE(prompt.calls().empty());
+  EXPECT_FALSE(write_text_report_file(dir / "pipe.csv", small_report(), refused));
+  EXPECT_FALSE(write_text_report_file(dir / "missing" / "r.csv", small_report(), refused));
+  EXPECT_EQ(refused.messages().size(), 3u);
+  EXPECT_TRUE(fs::is_directory(dir / "folder.csv"));
 
   // An existing report is replaced whole.
   ASSERT_TRUE(testing::write_file(dir / "old.csv", std::string(100000, 'x')));

@@ -11,10 +11,10 @@ namespace {
 using Lines = std::vector<std::string>;
 
 Lines summary_of(const MosaicParameters& p, std::int64_t w0, std::int64_t h0,
-                 const CellCounter& counter = count_grid_cells) {
+                 const CellLayouter& cells = grid_layout_cells) {
   MosaicLayout layout;
   compute_layout(p, w0, h0, layout);
-  return summary_lines(p, layout, counter);
+  return summary_lines(p, layout, cells);
 }
 
 MosaicParameters poster_in_pixels() {
@@ -69,12 +69,20 @@ TEST(Summary, SplitTilesBorderAndCounter) {
   Lines lines = summary_of(p, 4000, 3000);
   EXPECT_EQ(lines[4], "Tile Size: 290 x 215 pixels = 62350 pixels");
   EXPECT_EQ(lines[5], "Border Size: 10 pixels");
-  EXPECT_EQ(lines[8], "Tile Count: 1360 + 320½ + 320¼ = 2000 tiles");
+  // Which cells are split is up to the run.
+  EXPECT_EQ(lines[8], "Tile Count: 1360 + 320½ + 320¼ = about 2000 tiles");
 
-  // The pattern's own count feeds the tile count, never the grid line.
-  lines = summary_of(p, 4000, 3000, [](const MosaicLayout&, PatternCode) { return std::int64_t{1000}; });
+  // The cells the pattern builds feed the tile count and size, never the
+  // grid line; a size not every cell gets is "about".
+  LayoutCells built;
+  built.cells = 1000;
+  built.cell_width = 291;
+  built.cell_height = 216;
+  built.even = false;
+  lines = summary_of(p, 4000, 3000, [&built](const MosaicLayout&, PatternCode) { return built; });
+  EXPECT_EQ(lines[4], "Tile Size: about 291 x 216 pixels = 62856 pixels");
   EXPECT_EQ(lines[7], "Tile Pattern: 40 x 40 = 1600 tiles");
-  EXPECT_EQ(lines[8], "Tile Count: 850 + 200½ + 200¼ = 1250 tiles");
+  EXPECT_EQ(lines[8], "Tile Count: 850 + 200½ + 200¼ = about 1250 tiles");
 }
 
 TEST(Summary, FileSizeOnlyForFormatsWithAnEstimate) {

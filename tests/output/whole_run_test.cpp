@@ -1,0 +1,241 @@
+// Whole runs through run_batch with the program's own output steps: what
+// goes wrong only where the stages of a run meet.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <future>
+#include <string>
+#include <vector>
+
+#include "base/scripted_prompt.hpp"
+#include "engine/mosaic_builder.hpp"
+#include "engine/puzzle.hpp"
+#include "engine/run_controller.hpp"
+#include "engine/run_driver.hpp"
+#include "engine/score_tables.hpp"
+#include "images/foto.hpp"
+#include "output/jpeg_writer.hpp"
+#include "output/run_outputs.hpp"
+#include "settings/units.hpp"
+#include "support/test_support.hpp"
+#include "tilelist/tile_image_list.hpp"
+
+namespace tess {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+
+// A picture of two colour halves, so cells differ.
+Foto two_tone(int w, int h) {
+  Foto f;
+  f.allocate(w, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) f.at(x, y) = x < w / 2 ? make_pixel(200, 40, 40) : make_pixel(40, 40, 200);
+  return f;
+}
+
+class WholeRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(write_jpeg_image(two_tone(160, 120), m_dir / "main.jpg", true, 95, 0, m_prompt));
+    MosaicParameters& p = m_builder.parameters;
+    p.mosaic_size = {240, 180, kUnitPixel};
+    p.tile_size = {8, kUnitTilesPerRow};
+    p.tile_duplication = 0;
+    p.duplicate_spacing = 0;
+    p.web_output = false;
+    m_run.main_images = {(m_dir / "main.jpg").string()};
+  }
+
+  // Uniform tiles of many colours written as files (the run renders them)
+  // and analysed into the list; `folder` "FRAMES001" makes them frames of a clip.
+  void fill_list(int count, const std::string& folder = "tiles", bool one_colour = false) {
+    fs::create_directories(m_dir / folder);
+    for (int i = 0; i < count; ++i) {
+      Foto tile;
+      const int c = one_colour ? 0 : i;
+      tile.allocate_fill(16, 12, make_pixel((c * 37) % 256, (c * 91) % 256, (c * 53) % 256));
+      FotoInfo info;
+      info.path = (m_dir / folder / ("t" + std::to_string(1000 + i) + ".jpg")).string();
+      ASSERT_TRUE(write_jpeg_image(tile, info.path, true, 95, 0, m_prompt));
+      info.usable = true;
+      ASSERT_TRUE(info.signature.analyse(tile, AnalysisMode::fill));
+      m_list.insert(std::move(info));
+    }
+  }
+
+  void run(const RunOutputs& outputs) { run_batch(m_builder, m_list, m_run, outputs); }
+  RunOutputs outputs() const { return make_run_outputs(RunOutputOptions{}); }
+
+  TempDir m_dir;
+  ScriptedPrompt m_prompt;
+  MosaicBuilder m_builder{m_prompt};
+  TileImageList m_list;
+  MosaicRun m_run;
+};
+
+TEST_F(WholeRun, AMaskThatCannotBeLoadedFailsOnlyItsMosaic) {
+  // Two masks of three coloured regions; the first one is cut short, so its
+  // header reads and its pixels do not.
+  fs::create_directory(m_dir / "masks");
+  Foto mask;
+  mask.allocate_fill(60, 45, make_pixel(255, 255, 255));
+  for (int y = 5; y < 40; ++y)
+    for (int x = 5; x < 55; ++x) mask.at(x, y) = x < 20 ? make_pixel(250, 0, 0) : x < 40 ? make_pixel(0, 250, 0) : make_pixel(0, 0, 250);
+  for (const char* name : {"m1.jpg", "m2.jpg"})
+    ASSERT_TRUE(write_jpeg_image(mask, m_dir / "masks" / name, true, 100, 0, m_prompt));
+  const std::string whole = testing::read_file(m_dir / "masks" / "m1.jpg");
+  ASSERT_TRUE(testing::write_file(m_dir / "masks" / "m1.jpg", whole.substr(0, whole.size() / 3)));
+  fill_list(20);
+  m_builder.parameters.mosaic_size = {2, 2, kUnitPixel};  // mask-file mode
+  m_run.mask_folder = (m_dir / "masks").string();
+  run(outputs());
+
+  EXPECT_FALSE(m_run.stopped);
+  EXPECT_EQ(m_run.failed, 1);
+  EXPECT_EQ(m_builder.done_count(), 1);
+  EXPECT_EQ(m_builder.status(), "Completed 1 Mosaic!");
+  EXPECT_TRUE(m_run.results[m_run.main_images[0] + " M02 Mosaic"].success);
+  EXPECT_FALSE(m_prompt.messages().empty());  // the broken mask was reported
+}
+
+TEST_F(WholeRun, AutomaticDetailFollowsTheMosaicsTileCountNotTheList) {
+  // 30 pictures, but 40 tiles a row make well over a thousand tiles: the
+  // medium detail of that many tiles, not the very low one of 30.
+  fill_list(30);
+  m_builder.parameters.tile_size = {40, kUnitTilesPerRow};
+  m_builder.parameters.detail = kDetailAutomatic;
+  RunOutputs outputs = this->outputs();
+  std::size_t cells = 0;
+  std::array<std::uint32_t, 3> weights{};
+  outputs.save_mosaic = [save = outputs.save_mosaic, &cells, &weights](MosaicBuilder& b, const ScoreTables& t,
+                                                                       RunResult& r) {
+    cells = b.grid.size();
+    for (int level = 0; level < 3; ++level) weights[static_cast<std::size_t>(level)] = t.level_weight(level);
+    return save(b, t, r);
+  };
+  run(outputs);
+  ASSERT_TRUE(m_run.results[m_run.main_images[0]].success);
+  ASSERT_GE(cells, 1000u);
+  ASSERT_LT(cells, 10000u);
+  MosaicParameters medium = m_builder.parameters;
+  medium.detail = 5;
+  ScoreTables expected;
+  ASSERT_TRUE(expected.set_up(medium, 0));
+  for (int level = 0; level < 3; ++level)
+    EXPECT_EQ(weights[static_cast<std::size_t>(level)], expected.level_weight(level)) << level;
+}
+
+TEST_F(WholeRun, ConsecutiveFramesStayApartWithinTheSpacing) {
+  // Frames of one clip, all alike: with every frame close to every other, no
+  // two cells within the spacing may both show one.
+  fill_list(60, "FRAMES001", true);
+  MosaicParameters& p = m_builder.parameters;
+  p.duplicate_spacing = 2;
+  p.consecutive_frames = 100;
+  RunOutputs outputs = this->outputs();
+  bool checked = false;
+  int together = 0;  // pairs of cells side by side that both show a frame
+  outputs.save_mosaic = [save = outputs.save_mosaic, &checked, &together](MosaicBuilder& b, const ScoreTables& t,
+                                                                          RunResult& r) {
+    const PuzzleGrid& grid = b.grid;
+    for (std::size_t i = 0; i < grid.size(); ++i)
+      for (std::size_t j = i + 1; j < grid.size(); ++j) {
+        const PuzzleInfo& a = grid.cell(i);
+        const PuzzleInfo& c = grid.cell(j);
+        const bool side_by_side = (a.top == c.top && std::abs(a.left - c.left) == a.width) ||
+                                  (a.left == c.left && std::abs(a.top - c.top) == a.height);
+        if (side_by_side && a.tile != nullptr && c.tile != nullptr) ++together;
+      }
+    checked = true;
+    return save(b, t, r);
+  };
+  run(outputs);
+  EXPECT_TRUE(checked);
+  EXPECT_EQ(together, 0);
+  EXPECT_TRUE(m_run.results[m_run.main_images[0]].success);
+}
+
+TEST_F(WholeRun, ACompletedRunReadsOneHundredPercent) {
+  fill_list(40);
+  run(outputs());
+  ASSERT_EQ(m_builder.done_count(), 1);
+  EXPECT_DOUBLE_EQ(m_builder.progress_text().percent, 100.0);
+}
+
+TEST_F(WholeRun, APollBetweenTheEndOfTheBatchAndTheWorkersEndKeepsTheFinalAction) {
+  fill_list(40);
+  int beeps = 0;
+  RunController::FinalActions actions;
+  actions.beep = [&beeps] { ++beeps; };
+  RunController controller(m_builder, actions);
+  std::promise<void> batch_over;
+  std::promise<void> go_on;
+  std::shared_future<void> may_end = go_on.get_future().share();
+  const RunOutputs outputs = this->outputs();
+  ASSERT_TRUE(controller.start(
+      [&](MosaicBuilder& b) {
+        run_batch(b, m_list, m_run, outputs);
+        batch_over.set_value();
+        may_end.wait();  // the worker has not ended yet when the poll comes
+      },
+      ThreadPriority::normal));
+  batch_over.get_future().wait();
+  controller.poll();
+  EXPECT_EQ(beeps, 0);  // not while the worker runs
+  go_on.set_value();
+  controller.wait();
+  controller.poll();
+  EXPECT_EQ(beeps, 1);
+  controller.poll();
+  EXPECT_EQ(beeps, 1);  // once
+}
+
+TEST_F(WholeRun, TheMaskFileOfAMosaicReadsBackAsItsCells) {
+  // A mosaic writes its mask files; a mask-file mosaic from each of them
+  // must be cut into the same cells, JPEG fringes along the edges or not.
+  fill_list(40);
+  m_builder.parameters.tile_size = {11, kUnitTilesPerRow};  // tiles of odd sizes meet the JPEG blocks anywhere
+  m_builder.parameters.create_mask_file = true;
+  using Rects = std::vector<std::array<int, 4>>;
+  Rects cells;
+  RunOutputs outputs = this->outputs();
+  outputs.save_mosaic = [save = outputs.save_mosaic, &cells](MosaicBuilder& b, const ScoreTables& t, RunResult& r) {
+    cells.clear();
+    for (const auto& cell : b.grid.cells()) cells.push_back({cell->left, cell->top, cell->width, cell->height});
+    std::sort(cells.begin(), cells.end());
+    return save(b, t, r);
+  };
+  run(outputs);
+  const RunResult written = m_run.results[m_run.main_images[0]];
+  ASSERT_TRUE(written.success);
+  const Rects original = cells;
+  ASSERT_GT(original.size(), 50u);
+
+  m_builder.parameters.mosaic_size = {1, 1, kUnitPixel};  // "MaskFile"
+  m_builder.parameters.create_mask_file = false;
+  m_run.results.clear();
+  m_run.mask_file = written.output_base + " MaskFile.jpg";
+  run(outputs);
+  ASSERT_TRUE(m_run.results.begin()->second.success);
+  // A fringe pixel may go to either side of its edge: every edge of every
+  // cell within a pixel of where it was.
+  EXPECT_EQ(cells.size(), original.size());
+  const auto edges = [](const std::array<int, 4>& r) { return std::array<int, 4>{r[0], r[1], r[0] + r[2], r[1] + r[3]}; };
+  for (const auto& o : original) {
+    const bool found = std::any_of(cells.begin(), cells.end(), [&](const std::array<int, 4>& c) {
+      const auto a = edges(c);
+      const auto b = edges(o);
+      return std::equal(a.begin(), a.end(), b.begin(), [](int x, int y) { return std::abs(x - y) <= 1; });
+    });
+    EXPECT_TRUE(found) << o[0] << "," << o[1] << " " << o[2] << "x" << o[3];
+  }
+}
+
+}  // namespace
+}  // namespace tess

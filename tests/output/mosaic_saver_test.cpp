@@ -98,7 +98,7 @@ class MosaicSaverTest : public ::testing::Test {
     p.colour_change = 30;
     ASSERT_TRUE(tables.set_up(p, static_cast<std::int64_t>(tiles.size())));
 
-    builder.parameters.output_format = kFormatPpm;
+    builder.parameters.output_format = OutputFormatCode::ppm;
     builder.parameters.web_output = false;  // the web pyramid has tests of its own
     builder.parameters.border_colour = 10 + 200 * 256 + 30 * 65536;
     builder.grid.reset(kWidth, kHeight, 1.0, 1, false);
@@ -134,7 +134,7 @@ class MosaicSaverTest : public ::testing::Test {
     JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, threads);
     std::vector<SavedFileRecord> saved;
     PartLayout layout{kWidth, kHeight, 0, 0, band_height};
-    const bool written = save_mosaic_part(saver, (dir / name).string(), OutputOptions{kFormatPpm}, layout, saved, 0);
+    const bool written = save_mosaic_part(saver, (dir / name).string(), OutputOptions{OutputFormatCode::ppm}, layout, saved, 0);
     if (ok != nullptr) *ok = written;
     return read_file(dir / (name + ".ppm"));
   }
@@ -185,9 +185,9 @@ TEST_F(MosaicSaverTest, EveryWriterGetsTheSameRows) {
   std::vector<SavedFileRecord> saved;
   const PartLayout layout{kWidth, kHeight, 0, 0, 5};
   const std::string base = (dir / "m").string();
-  EXPECT_TRUE(save_mosaic_part(saver, base, OutputOptions{kFormatRaw}, layout, saved, 0));
-  EXPECT_TRUE(save_mosaic_part(saver, base, OutputOptions{kFormatBmp}, layout, saved, 0));
-  EXPECT_TRUE(save_mosaic_part(saver, base, OutputOptions{kFormatJpg}, layout, saved, 300));
+  EXPECT_TRUE(save_mosaic_part(saver, base, OutputOptions{OutputFormatCode::raw}, layout, saved, 0));
+  EXPECT_TRUE(save_mosaic_part(saver, base, OutputOptions{OutputFormatCode::bmp}, layout, saved, 0));
+  EXPECT_TRUE(save_mosaic_part(saver, base, OutputOptions{OutputFormatCode::jpg}, layout, saved, 300));
   ASSERT_EQ(saved.size(), 3u);
   EXPECT_EQ(saved[0].extension, ".raw");
   EXPECT_EQ(saved[0].title, "m");
@@ -273,7 +273,7 @@ TEST_F(MosaicSaverTest, StopDuringTheBandsFailsWithoutMessage) {
     const TileRenderer renderer(tables, false, loader);
     JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, threads);
     std::vector<SavedFileRecord> saved;
-    for (const OutputFormatCode format : {kFormatJpg, kFormatBmp, kFormatPpm}) {
+    for (const OutputFormatCode format : {OutputFormatCode::jpg, OutputFormatCode::bmp, OutputFormatCode::ppm}) {
       builder.clear_stop();
       loads = 0;
       const PartLayout layout{kWidth, kHeight, 0, 0, 2};
@@ -356,7 +356,7 @@ TEST_F(MosaicSaverTest, IndividualTilesAreWrittenOnceEachAsRendered) {
   const fs::path folder = dir / "M Tile Images";
   fs::create_directory(folder);
   JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, 3);
-  OutputOptions options{kFormatBmp};
+  OutputOptions options{OutputFormatCode::bmp};
   saver.save_individual_tiles(folder.string(), options, 0);
   std::vector<SavedFileRecord> saved;
   // Bands of 4 rows: every tile meets two or three of them, and is written once.
@@ -384,10 +384,10 @@ TEST_F(MosaicSaverTest, IndividualTilesAreWrittenOnceEachAsRendered) {
 TEST_F(MosaicSaverTest, FirstTileThatFailsEndsTileSavingButNotTheMosaic) {
   const TileRenderer renderer(tables, false);
   JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, 1);
-  saver.save_individual_tiles((dir / "no such folder").string(), OutputOptions{kFormatJpg}, 0);
+  saver.save_individual_tiles((dir / "no such folder").string(), OutputOptions{OutputFormatCode::jpg}, 0);
   std::vector<SavedFileRecord> saved;
   EXPECT_TRUE(
-      save_mosaic_part(saver, (dir / "M").string(), OutputOptions{kFormatPpm}, PartLayout{kWidth, kHeight, 0, 0, 9}, saved, 0));
+      save_mosaic_part(saver, (dir / "M").string(), OutputOptions{OutputFormatCode::ppm}, PartLayout{kWidth, kHeight, 0, 0, 9}, saved, 0));
   EXPECT_TRUE(saver.individual_tile_failed());
   EXPECT_TRUE(prompt.calls().empty());  // not reported tile by tile
   EXPECT_TRUE(fs::exists(dir / "M.ppm"));
@@ -395,8 +395,8 @@ TEST_F(MosaicSaverTest, FirstTileThatFailsEndsTileSavingButNotTheMosaic) {
   // Video formats save no tiles at all: that is a failure at the first tile.
   JPGMosaicSave video(builder, builder.grid, renderer, kBorder, 1);
   fs::create_directory(dir / "V");
-  video.save_individual_tiles((dir / "V").string(), OutputOptions{kFormatAviCompressed}, 0);
-  EXPECT_TRUE(save_mosaic_part(video, (dir / "V").string(), OutputOptions{kFormatPpm},
+  video.save_individual_tiles((dir / "V").string(), OutputOptions{OutputFormatCode::avi_compressed}, 0);
+  EXPECT_TRUE(save_mosaic_part(video, (dir / "V").string(), OutputOptions{OutputFormatCode::ppm},
                                PartLayout{kWidth, kHeight, 0, 0, 9}, saved, 0));
   EXPECT_TRUE(video.individual_tile_failed());
   EXPECT_TRUE(fs::is_empty(dir / "V"));
@@ -407,7 +407,7 @@ TEST(SplitPieces, TwentyFiveHundredByTwelveHundredInPiecesOfAThousand) {
   ScriptedPrompt prompt;
   MosaicBuilder builder(prompt);
   builder.parameters.split_mosaic = true;
-  builder.parameters.output_format = kFormatRaw;
+  builder.parameters.output_format = OutputFormatCode::raw;
   builder.grid.reset(2500, 1200, 1.0, 0, false);
   ScoreTables tables;
   ASSERT_TRUE(tables.set_up(builder.parameters, 1));
@@ -444,16 +444,18 @@ TEST_F(MosaicSaverTest, FormatsNotWrittenYetAreRefusedWithAMessage) {
   JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, 1);
   std::vector<SavedFileRecord> saved;
   const std::string base = (dir / "refused").string();
-  for (const OutputFormatCode format : {kFormatAviCompressed, kFormatAviUncompressed, kFormatVideoJpg}) {
+  for (const OutputFormatCode format :
+       {OutputFormatCode::avi_compressed, OutputFormatCode::avi_uncompressed, OutputFormatCode::video_jpg}) {
     prompt.clear();
     builder.parameters.output_format = format;
-    EXPECT_FALSE(save_mosaic(saver, base, builder.parameters, {}, kWidth, kHeight, saved, 0)) << format;
-    ASSERT_EQ(prompt.messages().size(), 1u) << format;
+    EXPECT_FALSE(save_mosaic(saver, base, builder.parameters, {}, kWidth, kHeight, saved, 0)) << format_number(format);
+    ASSERT_EQ(prompt.messages().size(), 1u) << format_number(format);
     EXPECT_NE(prompt.messages()[0].find(base + format_extension(format)), std::string::npos);
   }
   EXPECT_EQ(saved.size(), 3u);
   // 107 and codes outside the list have no file to record.
-  for (const OutputFormatCode format : {kFormatMosaic, 99, 113}) {
+  for (const OutputFormatCode format :
+       {OutputFormatCode::mosaic, static_cast<OutputFormatCode>(99), static_cast<OutputFormatCode>(113)}) {
     prompt.clear();
     builder.parameters.output_format = format;
     EXPECT_FALSE(save_mosaic(saver, base, builder.parameters, {}, kWidth, kHeight, saved, 0));
@@ -473,18 +475,18 @@ TEST_F(MosaicSaverTest, PhotoshopAndTiffMosaicsAreWritten) {
     bool tiff64;
     const char* start;  // the file's first bytes
   };
-  for (const Case& c : {Case{kFormatPsd, false, "8BPS\0\1"}, Case{kFormatPsb, false, "8BPS\0\2"},
-                        Case{kFormatTiff, false, "II*\0"}, Case{kFormatTiff, true, "II+\0"},
-                        Case{kFormatTiffJpg, false, "II*\0"}}) {
+  for (const Case& c : {Case{OutputFormatCode::psd, false, "8BPS\0\1"}, Case{OutputFormatCode::psb, false, "8BPS\0\2"},
+                        Case{OutputFormatCode::tiff, false, "II*\0"}, Case{OutputFormatCode::tiff, true, "II+\0"},
+                        Case{OutputFormatCode::tiff_jpg, false, "II*\0"}}) {
     prompt.clear();
     builder.parameters.output_format = c.format;
     builder.parameters.output_tiff64 = c.tiff64;
-    const std::string base = (dir / ("m" + std::to_string(c.format) + (c.tiff64 ? "big" : ""))).string();
-    ASSERT_TRUE(save_mosaic(saver, base, builder.parameters, {}, kWidth, kHeight, saved, 300)) << c.format;
+    const std::string base = (dir / ("m" + std::to_string(format_number(c.format)) + (c.tiff64 ? "big" : ""))).string();
+    ASSERT_TRUE(save_mosaic(saver, base, builder.parameters, {}, kWidth, kHeight, saved, 300)) << format_number(c.format);
     EXPECT_TRUE(prompt.messages().empty());
     const std::string file = read_file(base + format_extension(c.format));
-    const std::string start(c.start, c.format == kFormatPsd || c.format == kFormatPsb ? 6 : 4);
-    EXPECT_EQ(file.substr(0, start.size()), start) << c.format;
+    const std::string start(c.start, c.format == OutputFormatCode::psd || c.format == OutputFormatCode::psb ? 6 : 4);
+    EXPECT_EQ(file.substr(0, start.size()), start) << format_number(c.format);
   }
 }
 
@@ -510,7 +512,7 @@ TEST_F(MosaicSaverTest, FinishCountsTheMosaicForTheUser) {
   EXPECT_EQ(state.get_text("DateFirstMosaic"), "2001-02-03");
 
   // A mosaic that was not written is not counted.
-  builder.parameters.output_format = kFormatMosaic;
+  builder.parameters.output_format = OutputFormatCode::mosaic;
   EXPECT_FALSE(finish_mosaic(builder, tables, request, result));
   EXPECT_EQ(state.get_int("MosaicCount"), 2);
 }

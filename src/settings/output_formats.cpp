@@ -41,7 +41,8 @@ const std::vector<OutputFormat>& table() {
        per_pixel({3.0, 100}, {3.0, 100}), false, W::ppm, C::psd},
       // Three bytes a pixel in at most 4 GiB, unless the file is 64-bit TIFF.
       {C::tiff, "tiff", N_("TIFF Uncompressed"), N_(" (.TIFF)"), ".tiff",
-       FormatLimits{1'431'655'766, 32'767, 32'767, N_("The TIFF 32bit file format has a maximum file size of 4 Gigabytes.")},
+       FormatLimits{1'431'655'766, 32'767, 32'767,
+                    N_("The TIFF 32bit file format has a maximum file size of 4 Gigabytes.")},
        true, per_pixel({3.0, 27676}, {4.0, 27676}), false, W::tiff, C::psd},
       {C::tiff_jpg, "tiff_jpg", N_("TIFF with JPG Compression"), nullptr, ".tiff",
        FormatLimits{kNoPixelLimit, 65'500, 65'500,

@@ -390,7 +390,11 @@ void PropertyEditor::build_rows() {
     box->setObjectName(QStringLiteral("FileFormat"));
     for (OutputFormatCode format : offered_formats()) box->addItem(qt(format_label(format)), format_number(format));
     add_row(group, {N_("File Format:"), tess::tr("Specify the File Format of the saved Mosaic: JPEG, TIFF, PSD, BMP, etc."),
-                    box, [this, box] { select_value(box, format_number(m_params.output_format), format_label(m_params.output_format).c_str()); },
+                    box,
+                    [this, box] {
+                      select_value(box, format_number(m_params.output_format),
+                                   format_label(m_params.output_format).c_str());
+                    },
                     [this, box] {
                       if (const auto format = format_of_number(selected_value(box))) m_params.output_format = *format;
                       return true;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <png.h>
@@ -22,6 +23,7 @@
 #include "output/fast_preview.hpp"
 #include "output/jpeg_writer.hpp"
 #include "output/ppm_writer.hpp"
+#include "output/side_images.hpp"
 #include "settings/advanced_options.hpp"
 #include "settings/configuration.hpp"
 #include "settings/user_state.hpp"
@@ -134,7 +136,8 @@ class MosaicSaverTest : public ::testing::Test {
     JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, threads);
     std::vector<SavedFileRecord> saved;
     PartLayout layout{kWidth, kHeight, 0, 0, band_height};
-    const bool written = save_mosaic_part(saver, (dir / name).string(), OutputOptions{OutputFormatCode::ppm}, layout, saved, 0);
+    const bool written =
+        save_mosaic_part(saver, (dir / name).string(), OutputOptions{OutputFormatCode::ppm}, layout, saved, 0);
     if (ok != nullptr) *ok = written;
     return read_file(dir / (name + ".ppm"));
   }
@@ -387,7 +390,8 @@ TEST_F(MosaicSaverTest, FirstTileThatFailsEndsTileSavingButNotTheMosaic) {
   saver.save_individual_tiles((dir / "no such folder").string(), OutputOptions{OutputFormatCode::jpg}, 0);
   std::vector<SavedFileRecord> saved;
   EXPECT_TRUE(
-      save_mosaic_part(saver, (dir / "M").string(), OutputOptions{OutputFormatCode::ppm}, PartLayout{kWidth, kHeight, 0, 0, 9}, saved, 0));
+      save_mosaic_part(saver, (dir / "M").string(), OutputOptions{OutputFormatCode::ppm},
+                       PartLayout{kWidth, kHeight, 0, 0, 9}, saved, 0));
   EXPECT_TRUE(saver.individual_tile_failed());
   EXPECT_TRUE(prompt.calls().empty());  // not reported tile by tile
   EXPECT_TRUE(fs::exists(dir / "M.ppm"));
@@ -482,12 +486,72 @@ TEST_F(MosaicSaverTest, PhotoshopAndTiffMosaicsAreWritten) {
     builder.parameters.output_format = c.format;
     builder.parameters.output_tiff64 = c.tiff64;
     const std::string base = (dir / ("m" + std::to_string(format_number(c.format)) + (c.tiff64 ? "big" : ""))).string();
-    ASSERT_TRUE(save_mosaic(saver, base, builder.parameters, {}, kWidth, kHeight, saved, 300)) << format_number(c.format);
+    ASSERT_TRUE(save_mosaic(saver, base, builder.parameters, {}, kWidth, kHeight, saved, 300))
+        << format_number(c.format);
     EXPECT_TRUE(prompt.messages().empty());
     const std::string file = read_file(base + format_extension(c.format));
     const std::string start(c.start, c.format == OutputFormatCode::psd || c.format == OutputFormatCode::psb ? 6 : 4);
     EXPECT_EQ(file.substr(0, start.size()), start) << format_number(c.format);
   }
+}
+
+// What a file is by its first bytes, whatever the program named it.
+std::string kind_by_content(const std::string& bytes, std::size_t pixels) {
+  const auto starts = [&bytes](std::string_view start) { return bytes.compare(0, start.size(), start) == 0; };
+  using namespace std::string_view_literals;
+  if (starts("\xFF\xD8\xFF"sv)) return ".jpg";
+  if (starts("BM"sv)) return ".bmp";
+  if (starts("P6\n"sv)) return ".ppm";
+  if (starts("8BPS\0\1"sv)) return ".psd";
+  if (starts("8BPS\0\2"sv)) return ".psb";
+  if (starts("II*\0"sv) || starts("II+\0"sv)) return ".tiff";
+  if (bytes.size() == pixels * 3) return ".raw";  // no header, three bytes a pixel
+  return "unknown";
+}
+
+// Every still format of the table, and the individual tiles of every format
+// that saves them: the file that appears is the one the extension names.
+TEST_F(MosaicSaverTest, EveryFormatsFilesAreWhatTheirExtensionsSay) {
+  const TileRenderer renderer(tables, false);
+  JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, 1);
+  Foto tile;
+  ASSERT_TRUE(tile.allocate_fill(7, 5, make_pixel(10, 20, 30)));
+  const auto only_file = [](const fs::path& folder) {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(folder)) files.push_back(entry.path());
+    return files.size() == 1 ? files[0] : fs::path();
+  };
+  int mosaics = 0;
+  int tile_formats = 0;
+  for (const OutputFormat& row : output_formats()) {
+    SCOPED_TRACE(format_number(row.code));
+    const OutputOptions options{row.code};
+    if (!row.video && row.writer != FormatWriter::none && row.writer != FormatWriter::web_pyramid) {
+      const TempDir out;
+      std::vector<SavedFileRecord> saved;
+      ASSERT_TRUE(
+          save_mosaic_part(saver, (out / "M").string(), options, PartLayout{kWidth, kHeight, 0, 0, 9}, saved, 0));
+      const fs::path file = only_file(out.path());
+      ASSERT_FALSE(file.empty());
+      EXPECT_EQ(kind_by_content(read_file(file), std::size_t{kWidth} * kHeight), file.extension().string());
+      ASSERT_EQ(saved.size(), 1u);
+      EXPECT_EQ(saved[0].path, file.string()) << "the record names the file written";
+      ++mosaics;
+    }
+    const TempDir tiles_out;
+    if (!save_individual_tile(tile, tiles_out.path().string(), 3, 4, "t", options, 300)) {
+      EXPECT_TRUE(individual_tile_extension(row.code).empty()) << "a format with a tile extension saves its tiles";
+      continue;
+    }
+    const fs::path file = only_file(tiles_out.path());
+    ASSERT_FALSE(file.empty());
+    EXPECT_EQ(file, individual_tile_path(tiles_out.path().string(), 3, 4, "t", row.code));
+    EXPECT_EQ(kind_by_content(read_file(file), 35), file.extension().string());
+    ++tile_formats;
+  }
+  EXPECT_EQ(mosaics, 8);       // JPEG, BMP, TIFF twice, PPM, RAW, PSD, PSB
+  EXPECT_EQ(tile_formats, 9);  // those and the web pyramid
+  EXPECT_TRUE(prompt.messages().empty());
 }
 
 TEST_F(MosaicSaverTest, FinishCountsTheMosaicForTheUser) {

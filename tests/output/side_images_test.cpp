@@ -26,10 +26,12 @@ TEST(IndividualTiles, NamesCarrySevenDigitCoordinatesAndTheFormatsExtension) {
   EXPECT_EQ(individual_tile_path("out/M Tile Images", 1234, 56, "beach, 2019", OutputFormatCode::jpg),
             "out/M Tile Images/Tile_x0001234_y0000056__beach, 2019.jpg");
   EXPECT_EQ(individual_tile_path("f", 12'345'678, 0, "a", OutputFormatCode::bmp), "f/Tile_x12345678_y0000000__a.bmp");
-  for (OutputFormatCode psd : {OutputFormatCode::tiff, OutputFormatCode::ppm, OutputFormatCode::raw, OutputFormatCode::psd, OutputFormatCode::psb, OutputFormatCode::tiff_jpg})
+  for (OutputFormatCode psd : {OutputFormatCode::tiff, OutputFormatCode::ppm, OutputFormatCode::raw,
+                               OutputFormatCode::psd, OutputFormatCode::psb, OutputFormatCode::tiff_jpg})
     EXPECT_EQ(individual_tile_extension(psd), ".psd") << format_number(psd);
   EXPECT_EQ(individual_tile_extension(OutputFormatCode::web), ".jpg");
-  for (OutputFormatCode video : {OutputFormatCode::avi_uncompressed, OutputFormatCode::avi_compressed, OutputFormatCode::video_jpg})
+  for (OutputFormatCode video :
+       {OutputFormatCode::avi_uncompressed, OutputFormatCode::avi_compressed, OutputFormatCode::video_jpg})
     EXPECT_EQ(individual_tile_extension(video), "") << format_number(video);
 }
 

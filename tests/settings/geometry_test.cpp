@@ -215,7 +215,8 @@ TEST(Layout, BorderedGrids) {
 
 TEST(Layout, VideoFramesAreRoundedForTheCodecs) {
   MosaicParameters p = pixel_mosaic(1283, 723, {10, kUnitTilesPerRow});
-  for (OutputFormatCode video : {OutputFormatCode::avi_uncompressed, OutputFormatCode::avi_compressed, OutputFormatCode::video_jpg}) {
+  for (OutputFormatCode video :
+       {OutputFormatCode::avi_uncompressed, OutputFormatCode::avi_compressed, OutputFormatCode::video_jpg}) {
     p.output_format = video;
     const MosaicLayout l = layout_of(p, 1283, 723);
     EXPECT_EQ(l.final_width, 1280) << format_number(video);

@@ -14,11 +14,13 @@ const std::string kSplitHint =
 TEST(SizeChecks, SideAndPixelLimitsPerFormat) {
   EXPECT_EQ(check_mosaic_size(OutputFormatCode::jpg, false, 30'000, 100).verdict, SizeVerdict::fits);
   EXPECT_EQ(check_mosaic_size(OutputFormatCode::jpg, false, 100, 30'001).verdict, SizeVerdict::ask);
-  EXPECT_EQ(check_mosaic_size(OutputFormatCode::jpg, false, 65'500, 65'500).verdict, SizeVerdict::ask);  // 4.29e9 pixels
+  EXPECT_EQ(check_mosaic_size(OutputFormatCode::jpg, false, 65'500, 65'500).verdict,
+            SizeVerdict::ask);  // 4.29e9 pixels
   EXPECT_EQ(check_mosaic_size(OutputFormatCode::jpg, false, 65'501, 10).verdict, SizeVerdict::refuse);
   EXPECT_EQ(check_mosaic_size(OutputFormatCode::bmp, false, 32'767, 10).verdict, SizeVerdict::fits);
   EXPECT_EQ(check_mosaic_size(OutputFormatCode::bmp, false, 32'768, 10).verdict, SizeVerdict::refuse);
-  EXPECT_EQ(check_mosaic_size(OutputFormatCode::bmp, false, 25'000, 20'001).verdict, SizeVerdict::refuse);  // 500,025,000
+  EXPECT_EQ(check_mosaic_size(OutputFormatCode::bmp, false, 25'000, 20'001).verdict,
+            SizeVerdict::refuse);  // 500,025,000
   EXPECT_EQ(check_mosaic_size(OutputFormatCode::tiff, false, 32'000, 32'000).verdict, SizeVerdict::fits);
   EXPECT_EQ(check_mosaic_size(OutputFormatCode::tiff, false, 32'767, 32'767).verdict, SizeVerdict::fits);
   EXPECT_EQ(check_mosaic_size(OutputFormatCode::tiff, false, 32'768, 1).verdict, SizeVerdict::refuse);
@@ -27,8 +29,10 @@ TEST(SizeChecks, SideAndPixelLimitsPerFormat) {
   EXPECT_EQ(check_mosaic_size(OutputFormatCode::psb, false, 300'000, 300'000).verdict, SizeVerdict::fits);
   EXPECT_EQ(check_mosaic_size(OutputFormatCode::psb, false, 300'001, 1).verdict, SizeVerdict::refuse);
   EXPECT_EQ(check_mosaic_size(OutputFormatCode::tiff_jpg, false, 65'501, 1).verdict, SizeVerdict::refuse);
-  for (OutputFormatCode unlimited : {OutputFormatCode::ppm, OutputFormatCode::raw, OutputFormatCode::web, OutputFormatCode::avi_compressed, OutputFormatCode::video_jpg})
-    EXPECT_EQ(check_mosaic_size(unlimited, false, 2'000'000, 2'000'000).verdict, SizeVerdict::fits) << format_number(unlimited);
+  for (OutputFormatCode unlimited : {OutputFormatCode::ppm, OutputFormatCode::raw, OutputFormatCode::web,
+                                     OutputFormatCode::avi_compressed, OutputFormatCode::video_jpg})
+    EXPECT_EQ(check_mosaic_size(unlimited, false, 2'000'000, 2'000'000).verdict, SizeVerdict::fits)
+        << format_number(unlimited);
 }
 
 TEST(SizeChecks, TextsRunOnWithoutSeparators) {

@@ -154,20 +154,17 @@ const KeywordTable& format_keywords() {
     // Then the forms that pack the JPEG quality and the 64-bit flag with the format.
     constexpr auto packed = packed_format_number;
     using C = OutputFormatCode;
-    for (const KeywordEntry& entry : std::initializer_list<KeywordEntry>{
-             {"tiff_jpg100", packed(C::tiff_jpg, 100, false)},
-             {"tiff_jpg95", packed(C::tiff_jpg, 95, false)},
-             {"tiff_jpg80", packed(C::tiff_jpg, 80, false)},
-             {"tiff_jpg60", packed(C::tiff_jpg, 60, false)},
-             {"tiff_jpg40", packed(C::tiff_jpg, 40, false)},
-             {"bigtiff_jpg100", packed(C::tiff_jpg, 100, true)},
-             {"bigtiff_jpg95", packed(C::tiff_jpg, 95, true)},
-             {"bigtiff_jpg80", packed(C::tiff_jpg, 80, true)},
-             {"bigtiff_jpg60", packed(C::tiff_jpg, 60, true)},
-             {"bigtiff_jpg40", packed(C::tiff_jpg, 40, true)},
-             {"bigtiff", packed(C::tiff, 95, true)},
-         })
-      entries.push_back(entry);
+    entries.insert(entries.end(), {{"tiff_jpg100", packed(C::tiff_jpg, 100, false)},
+                                   {"tiff_jpg95", packed(C::tiff_jpg, 95, false)},
+                                   {"tiff_jpg80", packed(C::tiff_jpg, 80, false)},
+                                   {"tiff_jpg60", packed(C::tiff_jpg, 60, false)},
+                                   {"tiff_jpg40", packed(C::tiff_jpg, 40, false)},
+                                   {"bigtiff_jpg100", packed(C::tiff_jpg, 100, true)},
+                                   {"bigtiff_jpg95", packed(C::tiff_jpg, 95, true)},
+                                   {"bigtiff_jpg80", packed(C::tiff_jpg, 80, true)},
+                                   {"bigtiff_jpg60", packed(C::tiff_jpg, 60, true)},
+                                   {"bigtiff_jpg40", packed(C::tiff_jpg, 40, true)},
+                                   {"bigtiff", packed(C::tiff, 95, true)}});
     return KeywordTable(std::move(entries));
   }();
   return table;

@@ -126,35 +126,6 @@ OutputOptions OutputOptions::from(const MosaicParameters& parameters) {
   return options;
 }
 
-std::string format_extension(OutputFormatCode format) {
-  switch (format) {
-    case kFormatJpg: return ".jpg";
-    case kFormatBmp: return ".bmp";
-    case kFormatTiff:
-    case kFormatTiffJpg: return ".tiff";
-    case kFormatPpm: return ".ppm";
-    case kFormatRaw: return ".raw";
-    case kFormatAviUncompressed:
-    case kFormatAviCompressed: return ".avi";
-    case kFormatMosaic: return ".mosaic";
-    case kFormatVideoJpg: return ".jpg";  // every frame adds its number before it
-    case kFormatPsd: return ".psd";
-    case kFormatPsb: return ".psb";
-    case kFormatWeb: return " RezIroriz/index.html";
-    default: return ".error";
-  }
-}
-
-bool format_supported(OutputFormatCode format) {
-  return format == kFormatJpg || format == kFormatBmp || format == kFormatPpm || format == kFormatRaw ||
-         format == kFormatPsd || format == kFormatPsb || format == kFormatTiff || format == kFormatTiffJpg ||
-         format == kFormatWeb || is_video_format(format);
-}
-
-bool is_video_format(OutputFormatCode format) {
-  return format == kFormatAviUncompressed || format == kFormatAviCompressed || format == kFormatVideoJpg;
-}
-
 int memory_block_megabytes(std::string_view option_text) {
   // Read as a C integer: leading blanks and a sign, then digits; the rest is ignored.
   const std::string text(option_text);
@@ -343,28 +314,28 @@ bool save_mosaic_part(JPGMosaicSave& saver, const std::string& name, const Outpu
   saver.begin_part(layout);
   const std::string path = name + format_extension(options.format);
   Prompt& prompt = saver.prompt();
-  const bool listed =
-      options.format >= kFormatFirst && options.format <= kFormatLast && options.format != kFormatMosaic;
+  const FormatWriter writer = format_writer(options.format);
+  const bool listed = writer != FormatWriter::none;
 
   bool written = false;
-  switch (options.format) {
-    case kFormatJpg: written = write_jpeg_rows(saver, path, options.jpeg_quality, dpi, prompt); break;
-    case kFormatBmp: written = write_bmp_rows(saver, path, prompt); break;
-    case kFormatPpm: written = write_pixmap_rows(saver, path, true, prompt); break;
-    case kFormatRaw: written = write_pixmap_rows(saver, path, false, prompt); break;
-    case kFormatPsd: written = write_photoshop_rows(saver, path, false, dpi, prompt); break;
-    case kFormatPsb: written = write_photoshop_rows(saver, path, true, dpi, prompt); break;
-    case kFormatTiff:
-    case kFormatTiffJpg: {
+  switch (writer) {
+    case FormatWriter::jpeg: written = write_jpeg_rows(saver, path, options.jpeg_quality, dpi, prompt); break;
+    case FormatWriter::bmp: written = write_bmp_rows(saver, path, prompt); break;
+    case FormatWriter::ppm: written = write_pixmap_rows(saver, path, true, prompt); break;
+    case FormatWriter::raw: written = write_pixmap_rows(saver, path, false, prompt); break;
+    case FormatWriter::psd: written = write_photoshop_rows(saver, path, false, dpi, prompt); break;
+    case FormatWriter::psb: written = write_photoshop_rows(saver, path, true, dpi, prompt); break;
+    case FormatWriter::tiff:
+    case FormatWriter::tiff_jpeg: {
       TiffFormat tiff;
       tiff.big_tiff = options.tiff64;
-      tiff.jpeg = options.format == kFormatTiffJpg;
+      tiff.jpeg = writer == FormatWriter::tiff_jpeg;
       tiff.jpeg_quality = options.jpeg_quality;
       tiff.alpha = options.transparency;
       written = write_tiff_rows(saver, path, tiff, dpi, prompt);
       break;
     }
-    case kFormatWeb: {
+    case FormatWriter::web_pyramid: {
       // No file of its own: every row is pulled so that every band is
       // rendered, and the RezIroriz watching the bands gets all of them.
       int rows = 0;
@@ -372,9 +343,9 @@ bool save_mosaic_part(JPGMosaicSave& saver, const std::string& name, const Outpu
       written = rows == saver.height() && !saver.stop_requested();
       break;
     }
-    case kFormatAviUncompressed:
-    case kFormatAviCompressed:
-    case kFormatVideoJpg: {
+    case FormatWriter::avi_uncompressed:
+    case FormatWriter::avi_compressed:
+    case FormatWriter::jpeg_frames: {
       // Every frame is the whole part rendered again, its tiles showing the
       // clip frames of that moment.
       VideoClock* clock = saver.video_clock();
@@ -387,14 +358,14 @@ bool save_mosaic_part(JPGMosaicSave& saver, const std::string& name, const Outpu
         saver.begin_part(layout);
         return true;
       };
-      if (options.format == kFormatVideoJpg)
+      if (writer == FormatWriter::jpeg_frames)
         written = write_video_frames(saver, name, clock->frames, begin_frame, prompt);
       else
-        written = write_avi_rows(saver, name, options.format == kFormatAviCompressed ? options.fourcc : 0,
+        written = write_avi_rows(saver, name, writer == FormatWriter::avi_compressed ? options.fourcc : 0,
                                  clock->rate, clock->frames, begin_frame, prompt);
       break;
     }
-    default:
+    case FormatWriter::none:
       // Never a silent failure: the user learns that this format gave no file.
       prompt.message(format(tr("Unable to save file '%s'"), path) + ". " +
                          tr("This file format can not be written by this version of the program."),
@@ -479,7 +450,7 @@ bool finish_mosaic(MosaicBuilder& builder, const ScoreTables& tables, const Fini
   offer_fast_preview(builder);
   // 3. A RezIroriz is cut from the very bands the mosaic is written from, so
   // it costs no second rendering.
-  const bool web_only = builder.parameters.output_format == kFormatWeb;
+  const bool web_only = builder.parameters.output_format == OutputFormatCode::web;
   std::unique_ptr<WebPyramid> web;
   if (web_only || builder.parameters.web_output) {
     web = std::make_unique<WebPyramid>(builder, WebOptions::from(builder.parameters, request.base_name),

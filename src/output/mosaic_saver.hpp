@@ -45,7 +45,7 @@ SavedFileRecord make_saved_file_record(const std::string& path, int x_offset, in
 
 /// How one mosaic is written, copied from its parameters.
 struct OutputOptions {
-  OutputFormatCode format = kFormatJpg;
+  OutputFormatCode format = OutputFormatCode::jpg;
   int jpeg_quality = kDefaultJpegQuality;  ///< 1..100
   bool transparency = false;               ///< "Background Transparency"
   bool layers = false;                     ///< "Tile Layers"
@@ -54,13 +54,6 @@ struct OutputOptions {
 
   static OutputOptions from(const MosaicParameters& parameters);
 };
-
-/// What is appended to the file name for `format`: ".jpg", ".bmp", ... as the
-/// format list shows it; ".mosaic" for 107 and ".error" outside 100..112.
-std::string format_extension(OutputFormatCode format);
-
-/// Whether this program can write `format` yet (JPEG, BMP, PPM and RAW).
-bool format_supported(OutputFormatCode format);
 
 /// The "Memory Block" option read as a C integer and held to 10..2,900
 /// megabytes; 200 when the option holds nothing.
@@ -85,9 +78,6 @@ struct PartLayout {
   int y_offset = 0;
   int band_height = 1;  ///< rows rendered at once; a band always spans the whole part width
 };
-
-/// Whether `format` writes a video mosaic (an AVI file or one picture a frame).
-bool is_video_format(OutputFormatCode format);
 
 /// Which frame of a video mosaic is being rendered: moved on by the video
 /// writers through the saver, read by the loader of clip frames.

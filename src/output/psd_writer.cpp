@@ -19,6 +19,7 @@
 #include "images/foto.hpp"
 #include "output/output_file.hpp"
 #include "output/row_source.hpp"
+#include "settings/output_formats.hpp"
 
 namespace tess {
 namespace {
@@ -191,8 +192,8 @@ void write_header(PhotoshopFile& file, int width, int height, bool big, int dpi)
 // The reason a side is refused, with the way out: the large form for sides
 // it can hold, else a format without a side limit.
 std::string side_limit_text(int width, int height, bool big) {
-  const int limit = big ? kMaxPsbSide : kMaxPsdSide;
-  const bool beyond_big = big || std::max(width, height) > kMaxPsbSide - 1;
+  const int limit = max_photoshop_side(big);
+  const bool beyond_big = big || std::max(width, height) > max_photoshop_side(true) - 1;
   const std::string hint = beyond_big ? tr("Use RAW/PPM file format for a width/height over 300,000 pixels")
                                       : tr("Use the Photoshop PSB file format for a width/height up to 300,000 pixels");
   return format(
@@ -225,6 +226,10 @@ Outcome write_rows(RowSource& source, PhotoshopFile& file, std::uint8_t* channel
 
 }  // namespace
 
+int max_photoshop_side(bool big) {
+  return static_cast<int>(format_limits(big ? OutputFormatCode::psb : OutputFormatCode::psd, false)->hard_side);
+}
+
 bool write_photoshop_rows(RowSource& source, const std::filesystem::path& path, bool big, int dpi,
                           Prompt& prompt) {
   const int width = source.width();
@@ -235,7 +240,7 @@ bool write_photoshop_rows(RowSource& source, const std::filesystem::path& path, 
   }
   // Refused before a file is created, so a picture that cannot fit leaves
   // nothing behind.
-  const int limit = big ? kMaxPsbSide : kMaxPsdSide;
+  const int limit = max_photoshop_side(big);
   if (width > limit || height > limit) {
     prompt.message(side_limit_text(width, height, big), Icon::error);
     return false;

@@ -12,10 +12,9 @@ namespace tess {
 class Prompt;
 class RowSource;
 
-/// The longest side of the standard form (PSD) and of the large document
-/// form (PSB).
-inline constexpr int kMaxPsdSide = 30'000;
-inline constexpr int kMaxPsbSide = 300'000;
+/// The longest side of the standard form (PSD), or with `big` of the large
+/// document form (PSB): the hard side limit of that output format.
+int max_photoshop_side(bool big);
 
 /// Writes the rows of `source` as a Photoshop document, the large document
 /// form when `big` is set. `dpi` is stored as the horizontal and vertical

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 #include "base/prompt.hpp"
 #include "base/text.hpp"
@@ -61,23 +62,20 @@ bool draw_cells(const PuzzleGrid& grid, std::uint32_t background, Foto& image, C
   return true;
 }
 
+// Tiles are saved in a format of their own, which for some mosaic formats
+// differs from the mosaic's; none for the formats that save no tiles.
+std::optional<OutputFormatCode> tile_format_of(OutputFormatCode mosaic_format) {
+  const OutputFormat* row = find_output_format(mosaic_format);
+  return row != nullptr ? row->tile_format : std::nullopt;
+}
+
 }  // namespace
 
 // --- individual tiles -------------------------------------------------------
 
 std::string individual_tile_extension(OutputFormatCode format) {
-  switch (format) {
-    case kFormatJpg:
-    case kFormatWeb: return ".jpg";
-    case kFormatBmp: return ".bmp";
-    case kFormatTiff:
-    case kFormatPpm:
-    case kFormatRaw:
-    case kFormatPsd:
-    case kFormatPsb:
-    case kFormatTiffJpg: return ".psd";
-    default: return {};
-  }
+  const std::optional<OutputFormatCode> tile_format = tile_format_of(format);
+  return tile_format ? format_extension(*tile_format) : std::string();
 }
 
 std::string individual_tile_path(const std::string& folder, std::int64_t x, std::int64_t y, const std::string& title,
@@ -88,19 +86,20 @@ std::string individual_tile_path(const std::string& folder, std::int64_t x, std:
 
 bool save_individual_tile(const Foto& tile, const std::string& folder, std::int64_t x, std::int64_t y,
                           const std::string& title, const OutputOptions& options, int dpi) {
-  if (individual_tile_extension(options.format).empty() || tile.empty()) return false;
+  const std::optional<OutputFormatCode> tile_format = tile_format_of(options.format);
+  if (!tile_format || tile.empty()) return false;
   const std::string path = individual_tile_path(folder, x, y, title, options.format);
   // One failure ends tile saving for the run; the files are a convenience
   // beside the mosaic, so nobody is asked to read a message per tile.
   SilentPrompt quiet;
-  switch (options.format) {
-    case kFormatJpg:
-    case kFormatWeb: return write_jpeg_image(tile, path, true, options.jpeg_quality, dpi, quiet);
-    case kFormatBmp: return write_bmp_image(tile, path, quiet);
-    default: {
+  switch (format_writer(*tile_format)) {
+    case FormatWriter::jpeg: return write_jpeg_image(tile, path, true, options.jpeg_quality, dpi, quiet);
+    case FormatWriter::bmp: return write_bmp_image(tile, path, quiet);
+    case FormatWriter::psd: {
       FotoRowSource rows(tile);
       return write_photoshop_rows(rows, path, false, dpi, quiet);
     }
+    default: return false;  // no tile writer of that kind
   }
 }
 

@@ -18,9 +18,9 @@ struct OutputOptions;
 
 // --- individual tiles -------------------------------------------------------
 
-/// The extension an individual tile gets with the mosaic in `format`:
-/// ".jpg" for JPEG and the web pyramid, ".bmp" for BMP, ".psd" for TIFF, PPM,
-/// RAW, PSD and PSB; empty for the video formats, which save no tiles.
+/// The extension an individual tile gets with the mosaic in `format`: that of
+/// the format the table saves its tiles in (JPEG for the web pyramid, PSD for
+/// TIFF, PPM and RAW); empty for the video formats, which save no tiles.
 std::string individual_tile_extension(OutputFormatCode format);
 
 /// The file of the tile at (x, y) of the mosaic showing picture `title`:

@@ -9,6 +9,7 @@
 #include "images/foto.hpp"
 #include "output/jpeg_writer.hpp"
 #include "output/row_source.hpp"
+#include "settings/output_formats.hpp"
 #include "video/avi_create.hpp"
 
 namespace tess {
@@ -18,8 +19,13 @@ namespace {
 constexpr std::int64_t kFallbackRate = 5;
 constexpr int kFrameJpegQuality = 100;
 
+// Both AVI formats share their extension.
+std::string avi_file(const std::string& base_name) {
+  return base_name + format_extension(OutputFormatCode::avi_uncompressed);
+}
+
 std::string continuation_file(const std::string& base_name, int number) {
-  return format("%s__%03d.avi", base_name, number);
+  return avi_file(format("%s__%03d", base_name, number));
 }
 
 }  // namespace
@@ -31,7 +37,7 @@ bool write_avi_rows(RowSource& source, const std::string& base_name, std::uint32
   CAviCreate avi;
   avi.show_messages(prompt);
   AviFrameFormat frame;
-  if (!avi.create(base_name + ".avi", source.width(), source.height(), fourcc, static_cast<std::uint32_t>(rate),
+  if (!avi.create(avi_file(base_name), source.width(), source.height(), fourcc, static_cast<std::uint32_t>(rate),
                   frame))
     return false;
 
@@ -52,7 +58,7 @@ bool write_avi_rows(RowSource& source, const std::string& base_name, std::uint32
       const std::uint32_t* row = source.next_row();
       if (row == nullptr) {
         if (!source.stop_requested())
-          prompt.message(format(tr("Unable to save file '%s'"), base_name + ".avi"), Icon::error);
+          prompt.message(format(tr("Unable to save file '%s'"), avi_file(base_name)), Icon::error);
         return false;
       }
       if (l >= frame.height) continue;
@@ -79,7 +85,7 @@ bool write_avi_rows(RowSource& source, const std::string& base_name, std::uint32
 }
 
 std::string video_frame_file(const std::string& base_name, std::int64_t frame) {
-  return format("%s__%09ld.jpg", base_name, static_cast<long>(frame));
+  return format("%s__%09ld", base_name, static_cast<long>(frame)) + format_extension(OutputFormatCode::video_jpg);
 }
 
 bool write_video_frames(RowSource& source, const std::string& base_name, std::int64_t frames,

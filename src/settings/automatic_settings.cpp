@@ -29,7 +29,7 @@ void apply_common(MosaicParameters& p) {
   p.output_layers = false;
   p.output_tiff64 = false;
   p.jpeg_quality = kDefaultJpegQuality;
-  p.output_format = kFormatJpg;
+  p.output_format = OutputFormatCode::jpg;
   p.mosaic_directory.clear();
   p.subfolder_rule = kSubfolderNone;
   p.file_name_rule = kFileNameNew;
@@ -123,7 +123,7 @@ bool apply_automatic_settings(SettingsEntryCode code, MosaicParameters& p, const
       p.tile_size = {300, kUnitTiles};
       p.pattern = kPatternLandscape;
       p.duplicate_spacing = 3;
-      p.output_format = kFormatAviUncompressed;
+      p.output_format = OutputFormatCode::avi_uncompressed;
       return true;
     case kSettingsUseAllImages: {
       if (counts.total == 0) return false;

@@ -254,8 +254,7 @@ void grid_step(StepState& s) {
 
 // 11. Video frames: widths in steps of 8, heights in steps of 4, as the codecs want.
 void video_rounding_step(StepState& s) {
-  const OutputFormatCode f = s.params.output_format;
-  if (f != kFormatAviUncompressed && f != kFormatAviCompressed && f != kFormatVideoJpg) return;
+  if (!is_video_format(s.params.output_format)) return;
   s.layout.final_width -= s.layout.final_width % 8;
   s.layout.final_height -= s.layout.final_height % 4;
 }
@@ -382,29 +381,28 @@ double jpeg_bytes_per_pixel(std::int32_t quality) {
 std::optional<double> estimate_file_size(OutputFormatCode format, std::int32_t jpeg_quality, bool transparency,
                                          bool layers, std::int64_t layer_count, std::int64_t width,
                                          std::int64_t height) {
+  const OutputFormat* row = find_output_format(format);
+  if (row == nullptr) return std::nullopt;
+  const SizeEstimate& estimate = row->size;
   double factor = 0;
   double base = 0;
-  const auto n = static_cast<double>(layer_count);
-  switch (format) {
-    case kFormatJpg:
-    case kFormatTiffJpg: factor = jpeg_bytes_per_pixel(jpeg_quality); break;
-    case kFormatBmp: factor = 3.0, base = 9966; break;
-    case kFormatTiff: factor = transparency ? 4.0 : 3.0, base = 27676; break;
-    case kFormatPpm: factor = 3.0, base = 100; break;
-    case kFormatRaw: factor = 3.0; break;
-    case kFormatMosaic: factor = 6.6; break;
-    case kFormatWeb: factor = 4.0; break;
-    case kFormatPsd:
-    case kFormatPsb:
+  switch (estimate.rule) {
+    case SizeRule::unknown: return std::nullopt;  // the video formats
+    case SizeRule::jpeg_quality: factor = jpeg_bytes_per_pixel(jpeg_quality); break;
+    case SizeRule::per_pixel_or_layers:
       if (layers) {
-        factor = transparency ? 7.0 : 11.0;
-        base = 100 * n + (transparency ? 100 : 200);
-      } else {
-        factor = transparency ? 11.0 : 3.0;
-        base = transparency ? 300 : 100;
+        const PixelCost& cost = transparency ? estimate.layered_transparent : estimate.layered;
+        factor = cost.factor;
+        base = estimate.base_per_layer * static_cast<double>(layer_count) + cost.base;
+        break;
       }
+      [[fallthrough]];
+    case SizeRule::per_pixel: {
+      const PixelCost& cost = transparency ? estimate.transparent : estimate.flat;
+      factor = cost.factor;
+      base = cost.base;
       break;
-    default: return std::nullopt;  // the video formats, and anything unknown
+    }
   }
   return static_cast<double>(width) * static_cast<double>(height) * factor + base;
 }

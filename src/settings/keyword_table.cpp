@@ -3,6 +3,9 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <utility>
+
+#include "settings/output_formats.hpp"
 
 namespace tess {
 namespace {
@@ -145,14 +148,25 @@ const KeywordTable& file_name_keywords() {
 
 const KeywordTable& format_keywords() {
   // The program never runs under Wine, so the two AVI keywords always exist.
-  static const KeywordTable table{
-      {"jpg", 100},           {"bmp", 101},           {"tiff", 102},          {"ppm", 103},
-      {"raw", 104},           {"avi_uncompressed", 105}, {"avi_compressed", 106}, {"mosaic", 107},
-      {"video_jpg", 108},     {"psd", 109},           {"psb", 110},           {"tiff_jpg", 111},
-      {"web", 112},           {"tiff_jpg100", 28516}, {"tiff_jpg95", 28511},  {"tiff_jpg80", 28496},
-      {"tiff_jpg60", 28476},  {"tiff_jpg40", 28456},  {"bigtiff_jpg100", 94052}, {"bigtiff_jpg95", 94047},
-      {"bigtiff_jpg80", 94032}, {"bigtiff_jpg60", 94012}, {"bigtiff_jpg40", 93992}, {"bigtiff", 91743},
-  };
+  static const KeywordTable table = [] {
+    std::vector<KeywordEntry> entries;
+    for (const OutputFormat& row : output_formats()) entries.push_back({row.keyword, format_number(row.code)});
+    // Then the forms that pack the JPEG quality and the 64-bit flag with the format.
+    constexpr auto packed = packed_format_number;
+    using C = OutputFormatCode;
+    entries.insert(entries.end(), {{"tiff_jpg100", packed(C::tiff_jpg, 100, false)},
+                                   {"tiff_jpg95", packed(C::tiff_jpg, 95, false)},
+                                   {"tiff_jpg80", packed(C::tiff_jpg, 80, false)},
+                                   {"tiff_jpg60", packed(C::tiff_jpg, 60, false)},
+                                   {"tiff_jpg40", packed(C::tiff_jpg, 40, false)},
+                                   {"bigtiff_jpg100", packed(C::tiff_jpg, 100, true)},
+                                   {"bigtiff_jpg95", packed(C::tiff_jpg, 95, true)},
+                                   {"bigtiff_jpg80", packed(C::tiff_jpg, 80, true)},
+                                   {"bigtiff_jpg60", packed(C::tiff_jpg, 60, true)},
+                                   {"bigtiff_jpg40", packed(C::tiff_jpg, 40, true)},
+                                   {"bigtiff", packed(C::tiff, 95, true)}});
+    return KeywordTable(std::move(entries));
+  }();
   return table;
 }
 

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tess {
@@ -22,6 +23,7 @@ struct KeywordEntry {
 class KeywordTable {
  public:
   KeywordTable(std::initializer_list<KeywordEntry> entries) : m_entries(entries) {}
+  explicit KeywordTable(std::vector<KeywordEntry> entries) : m_entries(std::move(entries)) {}
 
   /// The value of `keyword`; keywords compare with their letter case.
   std::optional<std::int32_t> find(std::string_view keyword) const;
@@ -69,7 +71,7 @@ const KeywordTable& colour_priority_keywords();
 const KeywordTable& subfolder_keywords();
 /// File-name rule: "overwrite" 1, "new" 2.
 const KeywordTable& file_name_keywords();
-/// Output formats "jpg" 100 .. "web" 112, then the packed forms
+/// Output formats by their keywords (output_formats.hpp), then the packed forms
 /// (format × 256 + JPEG quality, + 65536 for 64-bit TIFF): "tiff_jpg80",
 /// "bigtiff_jpg95", "bigtiff", ...
 const KeywordTable& format_keywords();

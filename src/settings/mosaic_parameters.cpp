@@ -9,8 +9,6 @@ namespace tess {
 
 bool is_valid_pattern(PatternCode pattern) { return pattern >= kPatternFirst && pattern <= kPatternLast; }
 
-bool is_valid_format(OutputFormatCode format) { return format >= kFormatFirst && format <= kFormatLast; }
-
 bool is_valid_variants(TileVariantFlags variants) { return variants >= 0 && (variants & ~kVariantAll) == 0; }
 
 bool is_valid_size_side(double value) { return std::isfinite(value) && value > 0; }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "settings/advanced_options.hpp"
+#include "settings/output_formats.hpp"
 #include "settings/units.hpp"
 
 namespace tess {
@@ -53,25 +54,6 @@ inline constexpr PatternCode kPatternLandscape7Rows = 32;
 inline constexpr PatternCode kPatternLandscape10Rows = 33;
 inline constexpr PatternCode kPatternFirst = kPatternLandscape;
 inline constexpr PatternCode kPatternLast = kPatternLandscape10Rows;
-
-/// An output format, 100..112. The codes are stored in settings files.
-using OutputFormatCode = std::int32_t;
-
-inline constexpr OutputFormatCode kFormatJpg = 100;
-inline constexpr OutputFormatCode kFormatBmp = 101;
-inline constexpr OutputFormatCode kFormatTiff = 102;
-inline constexpr OutputFormatCode kFormatPpm = 103;
-inline constexpr OutputFormatCode kFormatRaw = 104;
-inline constexpr OutputFormatCode kFormatAviUncompressed = 105;
-inline constexpr OutputFormatCode kFormatAviCompressed = 106;
-inline constexpr OutputFormatCode kFormatMosaic = 107;
-inline constexpr OutputFormatCode kFormatVideoJpg = 108;
-inline constexpr OutputFormatCode kFormatPsd = 109;
-inline constexpr OutputFormatCode kFormatPsb = 110;
-inline constexpr OutputFormatCode kFormatTiffJpg = 111;
-inline constexpr OutputFormatCode kFormatWeb = 112;
-inline constexpr OutputFormatCode kFormatFirst = kFormatJpg;
-inline constexpr OutputFormatCode kFormatLast = kFormatWeb;
 
 /// A set of tile variants, one bit each.
 using TileVariantFlags = std::int32_t;
@@ -160,8 +142,6 @@ inline constexpr std::int32_t kDefaultPopUpImage = 300;
 inline constexpr std::int32_t kDefaultPopUpText = 4;
 
 bool is_valid_pattern(PatternCode pattern);
-/// One of the thirteen output formats (the packed keywords are not formats).
-bool is_valid_format(OutputFormatCode format);
 /// Only variant bits, none other.
 bool is_valid_variants(TileVariantFlags variants);
 /// A mosaic size side: finite and above 0.
@@ -194,7 +174,7 @@ struct MosaicParameters {
   std::int32_t detail = kDetailAutomatic;
   std::int32_t colour_priority = kColourPriorityBalanced;
   bool use_all_images = false;
-  OutputFormatCode output_format = kFormatJpg;
+  OutputFormatCode output_format = OutputFormatCode::jpg;
   std::int32_t jpeg_quality = kDefaultJpegQuality;
   bool output_transparency = false;
   bool output_layers = false;

@@ -147,7 +147,7 @@ void write_keys(IniFile& ini, const std::string& s, const MosaicParameters& p, c
   code(kDetail);
   code(kColourPriority);
   flag_of("UseAllImages");
-  ini.set(s, "FileFormat", format_keywords().encode(p.output_format));
+  ini.set(s, "FileFormat", format_keywords().encode(format_number(p.output_format)));
   whole(kJpegQuality);
   flag_of("OutputTransparency");
   flag_of("OutputLayers");
@@ -277,15 +277,15 @@ void read_format(SectionReader& r, MosaicParameters& p) {
   std::int64_t older = stored ? read_whole_number(*stored).value_or(0) : 0;
   if (older != 0) {
     // Older files kept only JPEG mosaics and stored their quality here.
-    p.output_format = kFormatJpg;
+    p.output_format = OutputFormatCode::jpg;
     quality = std::min<std::int64_t>(older, 100);
   } else if (stored) {
     std::int64_t k = format_keywords().decode(*stored);
-    OutputFormatCode format = static_cast<OutputFormatCode>(k >= 256 ? (k / 256) % 256 : k);
-    if (!is_valid_format(format)) {
+    const std::optional<OutputFormatCode> format = format_of_number(k >= 256 ? (k / 256) % 256 : k);
+    if (!format) {
       r.ignore("FileFormat");
     } else {
-      p.output_format = format;
+      p.output_format = *format;
       if (k >= 256) {
         p.output_tiff64 = k >= 65536;
         quality = k % 256;
@@ -337,12 +337,12 @@ SettingChange apply_format(MosaicParameters& p, const std::string& text) {
   // Only keywords: a plain number here would be an older file's JPEG quality.
   auto k = format_keywords().find_ignoring_case(text);
   if (!k) return SettingChange::refused;
+  const std::optional<OutputFormatCode> format = format_of_number(*k >= 256 ? (*k / 256) % 256 : *k);
+  if (!format) return SettingChange::refused;
+  p.output_format = *format;
   if (*k >= 256) {
-    p.output_format = (*k / 256) % 256;
     p.jpeg_quality = *k % 256;
     p.output_tiff64 = *k >= 65536;
-  } else {
-    p.output_format = *k;
   }
   return SettingChange::applied;
 }

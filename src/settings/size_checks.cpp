@@ -9,44 +9,6 @@
 namespace tess {
 namespace {
 
-constexpr std::int64_t kNoPixelLimit = -1;
-
-
-struct FormatLimits {
-  std::int64_t pixels;  ///< kNoPixelLimit for none
-  std::int64_t soft_side;
-  std::int64_t hard_side;
-  const char* text;
-};
-
-std::optional<FormatLimits> limits_of(OutputFormatCode format, bool tiff64) {
-  switch (format) {
-    case kFormatJpg:
-      return FormatLimits{4'294'967'296, 30'000, 65'500,
-                          N_("Not all applications are able to read JPEG files with a width/height over 30,000 pixels "
-                          "and the maximum width/height is 65,500 pixels. ")};
-    case kFormatBmp:
-      return FormatLimits{500'000'000, 32'767, 32'767,
-                          N_("The BMP format doesn't support files over 2 Gigabytes (over 500 megapixels). ")};
-    case kFormatTiff:
-      if (tiff64) return std::nullopt;
-      // Three bytes a pixel in at most 4 GiB.
-      return FormatLimits{1'431'655'766, 32'767, 32'767,
-                          N_("The TIFF 32bit file format has a maximum file size of 4 Gigabytes.")};
-    case kFormatPsd:
-      return FormatLimits{2'000'000'000, 30'000, 30'000,
-                          N_("The Photoshop PSD format doesn't support width/height over 30,000 pixels. ")};
-    case kFormatPsb:
-      return FormatLimits{kNoPixelLimit, 300'000, 300'000,
-                          N_("The Photoshop PSB format doesn't support width/height over 300,000 pixels. ")};
-    case kFormatTiffJpg:
-      return FormatLimits{kNoPixelLimit, 65'500, 65'500,
-                          N_("TIFF with JPG compression has a maximum width/height of 65,500 pixels. ")};
-    default:
-      return std::nullopt;
-  }
-}
-
 // A refusal is shown with the error icon; a question is asked with Yes/No,
 // No being the default. True when the user may go on.
 bool confirm(const SizeCheck& check, Prompt& prompt) {
@@ -65,7 +27,7 @@ bool confirm(const SizeCheck& check, Prompt& prompt) {
 }  // namespace
 
 SizeCheck check_mosaic_size(OutputFormatCode format, bool tiff64, std::int64_t width, std::int64_t height) {
-  const std::optional<FormatLimits> limits = limits_of(format, tiff64);
+  const std::optional<FormatLimits> limits = format_limits(format, tiff64);
   if (!limits) return {};
   const std::int64_t side = std::max(width, height);
   const bool too_many_pixels = limits->pixels != kNoPixelLimit && width * height > limits->pixels;
@@ -84,7 +46,7 @@ SizeCheck check_split_size(OutputFormatCode format, bool tiff64, std::int64_t wi
       height > kMaxSplitPieceSide)
     return {SizeVerdict::refuse,
             tr("Please insert valid values for the Split Size in Pixels. Valid values between 10 and 1,000,000 pixel.")};
-  const std::optional<FormatLimits> limits = limits_of(format, tiff64);
+  const std::optional<FormatLimits> limits = format_limits(format, tiff64);
   if (!limits) return {};
   // Pieces are meant to suit the format, so its first side limit already counts.
   const bool too_many_pixels = limits->pixels != kNoPixelLimit && width * height > limits->pixels;

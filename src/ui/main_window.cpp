@@ -484,9 +484,9 @@ QWidget* MainWindow::build_parameters_box() {
       tess::tr("Which mirrored and rotated variants of every image may be used as tiles."));
 
   m_format = new QComboBox;
-  for (OutputFormatCode format : offered_formats()) m_format->addItem(qt(format_label(format)), format);
+  for (OutputFormatCode format : offered_formats()) m_format->addItem(qt(format_label(format)), format_number(format));
   connect(m_format, &QComboBox::activated, this, [this] {
-    m_params.output_format = m_format->currentData().toInt();
+    if (const auto format = format_of_number(m_format->currentData().toInt())) m_params.output_format = *format;
     refresh_summary();
   });
   add(N_("File Format:"), m_format, "fileFormat",
@@ -843,9 +843,9 @@ void MainWindow::refresh_fields() {
   m_half_tiles->setText(qt(format_value(m_params.half_tiles, kUnitPercent)));
   m_quarter_tiles->setText(qt(format_value(m_params.quarter_tiles, kUnitPercent)));
   refresh_variants_button();
-  int format_index = m_format->findData(m_params.output_format);
+  int format_index = m_format->findData(format_number(m_params.output_format));
   if (format_index < 0) {
-    m_format->addItem(qt(format_label(m_params.output_format)), m_params.output_format);
+    m_format->addItem(qt(format_label(m_params.output_format)), format_number(m_params.output_format));
     format_index = m_format->count() - 1;
   }
   m_format->setCurrentIndex(format_index);

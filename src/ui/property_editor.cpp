@@ -129,48 +129,6 @@ QComboBox* editable_box(const QStringList& offered) {
 
 }  // namespace
 
-// ---- shared tables ---------------------------------------------------------
-
-const std::vector<OutputFormatCode>& offered_formats() {
-  static const std::vector<OutputFormatCode> formats = {
-      kFormatJpg, kFormatPsd, kFormatPsb, kFormatWeb,    kFormatPpm,           kFormatTiff,
-      kFormatTiffJpg, kFormatRaw, kFormatBmp, kFormatAviUncompressed, kFormatAviCompressed, kFormatVideoJpg};
-  return formats;
-}
-
-std::string format_label(OutputFormatCode format) {
-  switch (format) {
-    case kFormatJpg:
-      return tess::tr("JPEG Format") + tess::tr(" (.JPG)");
-    case kFormatPsd:
-      return tess::tr("Photoshop's Standard") + tess::tr(" (.PSD)");
-    case kFormatPsb:
-      return tess::tr("Photoshop's Large Document") + tess::tr(" (.PSB)");
-    case kFormatWeb:
-      return tess::tr("RezIroriz for Web Publishing");
-    case kFormatPpm:
-      return tess::tr("Portable PixMap") + tess::tr(" (.PPM)");
-    case kFormatTiff:
-      return tess::tr("TIFF Uncompressed") + tess::tr(" (.TIFF)");
-    case kFormatTiffJpg:
-      return tess::tr("TIFF with JPG Compression");
-    case kFormatRaw:
-      return tess::tr("RAW (Portable PixMap without Header)") + tess::tr(" (.RAW)");
-    case kFormatBmp:
-      return tess::tr("Windows Bitmap") + tess::tr(" (.BMP)");
-    case kFormatAviUncompressed:
-      return tess::tr("DivarAdadir (Uncompressed)") + tess::tr(" (.AVI)");
-    case kFormatAviCompressed:
-      return tess::tr("DivarAdadir (Compressed)") + tess::tr(" (.AVI)");
-    case kFormatVideoJpg:
-      return tess::tr("DivarAdadir Individual Frames");
-    default:
-      break;
-  }
-  if (const char* keyword = format_keywords().keyword_of(format)) return keyword;
-  return std::to_string(format);
-}
-
 // ---- the property list -------------------------------------------------------
 
 PropertyEditor::PropertyEditor(const MosaicParameters& parameters, const UserState* state, Prompt& prompt,
@@ -430,11 +388,15 @@ void PropertyEditor::build_rows() {
   {
     auto* box = new QComboBox;
     box->setObjectName(QStringLiteral("FileFormat"));
-    for (OutputFormatCode format : offered_formats()) box->addItem(qt(format_label(format)), format);
+    for (OutputFormatCode format : offered_formats()) box->addItem(qt(format_label(format)), format_number(format));
     add_row(group, {N_("File Format:"), tess::tr("Specify the File Format of the saved Mosaic: JPEG, TIFF, PSD, BMP, etc."),
-                    box, [this, box] { select_value(box, m_params.output_format, format_label(m_params.output_format).c_str()); },
+                    box,
                     [this, box] {
-                      m_params.output_format = selected_value(box);
+                      select_value(box, format_number(m_params.output_format),
+                                   format_label(m_params.output_format).c_str());
+                    },
+                    [this, box] {
+                      if (const auto format = format_of_number(selected_value(box))) m_params.output_format = *format;
                       return true;
                     }});
   }

@@ -28,11 +28,6 @@ struct ChoiceEntry {
   std::int32_t value;
 };
 
-/// The output formats in the order the format boxes offer them.
-const std::vector<OutputFormatCode>& offered_formats();
-/// A format as the boxes show it: "JPEG Format (.JPG)", "TIFF with JPG Compression", ...
-std::string format_label(OutputFormatCode format);
-
 /// What the rows that act rather than edit do.
 struct PropertyActions {
   std::function<void()> check_now;      ///< "Check Now"

@@ -443,7 +443,7 @@ TEST(PropertyEditorTest, HasEveryRowAndRefusesBadEntriesWithTheFocusBack) {
   editor.findChild<QComboBox*>("BorderSize")->setEditText("3 pixels");
   editor.findChild<QComboBox*>("ConsecutiveFrames")->setEditText("No Frames");
   auto* format = editor.findChild<QComboBox*>("FileFormat");
-  format->setCurrentIndex(format->findData(kFormatBmp));
+  format->setCurrentIndex(format->findData(format_number(OutputFormatCode::bmp)));
   auto* processing = editor.findChild<QComboBox*>("MosaicProcessing");
   EXPECT_EQ(processing->itemText(3).toStdString(), "Folder Tile Variants");
   processing->setCurrentIndex(processing->findData(kProcessingFolder));
@@ -452,9 +452,9 @@ TEST(PropertyEditorTest, HasEveryRowAndRefusesBadEntriesWithTheFocusBack) {
   EXPECT_EQ(editor.parameters().border_colour, pack_colour(255, 0, 128));
   EXPECT_EQ(editor.parameters().border_size, (UnitValue{3, kUnitPixel}));
   EXPECT_EQ(editor.parameters().consecutive_frames, 0);
-  EXPECT_EQ(editor.parameters().output_format, kFormatBmp);
+  EXPECT_EQ(editor.parameters().output_format, OutputFormatCode::bmp);
   EXPECT_EQ(editor.parameters().processing, kProcessingFolder);
-  EXPECT_EQ(format_label(kFormatJpg), "JPEG Format (.JPG)");
+  EXPECT_EQ(format_label(OutputFormatCode::jpg), "JPEG Format (.JPG)");
 }
 
 TEST(PropertyEditorTest, ValuesWithoutALabelStayAsTheyAre) {

@@ -24,7 +24,7 @@ MosaicParameters parameters_for(OutputFormatCode code) {
 
 // A 4000 × 3000 mosaic of 100 × 75 tiles: 40 tiles per row, 40 rows.
 struct SplitWindow {
-  explicit SplitWindow(OutputFormatCode code = kFormatJpg)
+  explicit SplitWindow(OutputFormatCode code = OutputFormatCode::jpg)
       : dialog(parameters_for(code), 4000, 3000, 100, 75, SplitPieceSize{}, prompt) {}
   bool accepts(int width, int height) {
     dialog.setResult(QDialog::Rejected);
@@ -48,14 +48,14 @@ TEST(SplitDialog, RefusesTenPixelsAndAcceptsEleven) {
 }
 
 TEST(SplitDialog, RefusesMoreThanAMillionPixelsASide) {
-  SplitWindow window(kFormatPpm);  // no limits of its own
+  SplitWindow window(OutputFormatCode::ppm);  // no limits of its own
   EXPECT_FALSE(window.accepts(1'000'001, 500));
   EXPECT_EQ(window.prompt.messages(), std::vector<std::string>{kRefusal});
   EXPECT_TRUE(window.accepts(1'000'000, 1'000'000));
 }
 
 TEST(SplitDialog, AsksBeforePiecesTooBigForTheFormat) {
-  SplitWindow window(kFormatJpg);
+  SplitWindow window(OutputFormatCode::jpg);
   EXPECT_FALSE(window.accepts(30'001, 100));  // No is the default answer
   ASSERT_EQ(window.prompt.calls().size(), 1u);
   const ScriptedPrompt::Call question = window.prompt.calls().front();
@@ -98,13 +98,13 @@ TEST(SplitDialog, EntryFunctionReturnsTheAcceptedSize) {
     dialog->set_piece_size(SplitPieceSize{1000, 800});
     dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
   });
-  ASSERT_TRUE(run_split_dialog(nullptr, parameters_for(kFormatJpg), 4000, 3000, 100, 75, size));
+  ASSERT_TRUE(run_split_dialog(nullptr, parameters_for(OutputFormatCode::jpg), 4000, 3000, 100, 75, size));
   EXPECT_TRUE(seen_initial);
   EXPECT_EQ(size.width, 1000);
   EXPECT_EQ(size.height, 800);
 
   QTimer::singleShot(0, [] { QApplication::activeModalWidget()->close(); });
-  EXPECT_FALSE(run_split_dialog(nullptr, parameters_for(kFormatJpg), 4000, 3000, 100, 75, size));
+  EXPECT_FALSE(run_split_dialog(nullptr, parameters_for(OutputFormatCode::jpg), 4000, 3000, 100, 75, size));
   EXPECT_EQ(size.width, 1000);
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <png.h>
@@ -22,6 +23,7 @@
 #include "output/fast_preview.hpp"
 #include "output/jpeg_writer.hpp"
 #include "output/ppm_writer.hpp"
+#include "output/side_images.hpp"
 #include "settings/advanced_options.hpp"
 #include "settings/configuration.hpp"
 #include "settings/user_state.hpp"
@@ -98,7 +100,7 @@ class MosaicSaverTest : public ::testing::Test {
     p.colour_change = 30;
     ASSERT_TRUE(tables.set_up(p, static_cast<std::int64_t>(tiles.size())));
 
-    builder.parameters.output_format = kFormatPpm;
+    builder.parameters.output_format = OutputFormatCode::ppm;
     builder.parameters.web_output = false;  // the web pyramid has tests of its own
     builder.parameters.border_colour = 10 + 200 * 256 + 30 * 65536;
     builder.grid.reset(kWidth, kHeight, 1.0, 1, false);
@@ -134,7 +136,8 @@ class MosaicSaverTest : public ::testing::Test {
     JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, threads);
     std::vector<SavedFileRecord> saved;
     PartLayout layout{kWidth, kHeight, 0, 0, band_height};
-    const bool written = save_mosaic_part(saver, (dir / name).string(), OutputOptions{kFormatPpm}, layout, saved, 0);
+    const bool written =
+        save_mosaic_part(saver, (dir / name).string(), OutputOptions{OutputFormatCode::ppm}, layout, saved, 0);
     if (ok != nullptr) *ok = written;
     return read_file(dir / (name + ".ppm"));
   }
@@ -185,9 +188,9 @@ TEST_F(MosaicSaverTest, EveryWriterGetsTheSameRows) {
   std::vector<SavedFileRecord> saved;
   const PartLayout layout{kWidth, kHeight, 0, 0, 5};
   const std::string base = (dir / "m").string();
-  EXPECT_TRUE(save_mosaic_part(saver, base, OutputOptions{kFormatRaw}, layout, saved, 0));
-  EXPECT_TRUE(save_mosaic_part(saver, base, OutputOptions{kFormatBmp}, layout, saved, 0));
-  EXPECT_TRUE(save_mosaic_part(saver, base, OutputOptions{kFormatJpg}, layout, saved, 300));
+  EXPECT_TRUE(save_mosaic_part(saver, base, OutputOptions{OutputFormatCode::raw}, layout, saved, 0));
+  EXPECT_TRUE(save_mosaic_part(saver, base, OutputOptions{OutputFormatCode::bmp}, layout, saved, 0));
+  EXPECT_TRUE(save_mosaic_part(saver, base, OutputOptions{OutputFormatCode::jpg}, layout, saved, 300));
   ASSERT_EQ(saved.size(), 3u);
   EXPECT_EQ(saved[0].extension, ".raw");
   EXPECT_EQ(saved[0].title, "m");
@@ -273,7 +276,7 @@ TEST_F(MosaicSaverTest, StopDuringTheBandsFailsWithoutMessage) {
     const TileRenderer renderer(tables, false, loader);
     JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, threads);
     std::vector<SavedFileRecord> saved;
-    for (const OutputFormatCode format : {kFormatJpg, kFormatBmp, kFormatPpm}) {
+    for (const OutputFormatCode format : {OutputFormatCode::jpg, OutputFormatCode::bmp, OutputFormatCode::ppm}) {
       builder.clear_stop();
       loads = 0;
       const PartLayout layout{kWidth, kHeight, 0, 0, 2};
@@ -356,7 +359,7 @@ TEST_F(MosaicSaverTest, IndividualTilesAreWrittenOnceEachAsRendered) {
   const fs::path folder = dir / "M Tile Images";
   fs::create_directory(folder);
   JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, 3);
-  OutputOptions options{kFormatBmp};
+  OutputOptions options{OutputFormatCode::bmp};
   saver.save_individual_tiles(folder.string(), options, 0);
   std::vector<SavedFileRecord> saved;
   // Bands of 4 rows: every tile meets two or three of them, and is written once.
@@ -384,10 +387,11 @@ TEST_F(MosaicSaverTest, IndividualTilesAreWrittenOnceEachAsRendered) {
 TEST_F(MosaicSaverTest, FirstTileThatFailsEndsTileSavingButNotTheMosaic) {
   const TileRenderer renderer(tables, false);
   JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, 1);
-  saver.save_individual_tiles((dir / "no such folder").string(), OutputOptions{kFormatJpg}, 0);
+  saver.save_individual_tiles((dir / "no such folder").string(), OutputOptions{OutputFormatCode::jpg}, 0);
   std::vector<SavedFileRecord> saved;
   EXPECT_TRUE(
-      save_mosaic_part(saver, (dir / "M").string(), OutputOptions{kFormatPpm}, PartLayout{kWidth, kHeight, 0, 0, 9}, saved, 0));
+      save_mosaic_part(saver, (dir / "M").string(), OutputOptions{OutputFormatCode::ppm},
+                       PartLayout{kWidth, kHeight, 0, 0, 9}, saved, 0));
   EXPECT_TRUE(saver.individual_tile_failed());
   EXPECT_TRUE(prompt.calls().empty());  // not reported tile by tile
   EXPECT_TRUE(fs::exists(dir / "M.ppm"));
@@ -395,8 +399,8 @@ TEST_F(MosaicSaverTest, FirstTileThatFailsEndsTileSavingButNotTheMosaic) {
   // Video formats save no tiles at all: that is a failure at the first tile.
   JPGMosaicSave video(builder, builder.grid, renderer, kBorder, 1);
   fs::create_directory(dir / "V");
-  video.save_individual_tiles((dir / "V").string(), OutputOptions{kFormatAviCompressed}, 0);
-  EXPECT_TRUE(save_mosaic_part(video, (dir / "V").string(), OutputOptions{kFormatPpm},
+  video.save_individual_tiles((dir / "V").string(), OutputOptions{OutputFormatCode::avi_compressed}, 0);
+  EXPECT_TRUE(save_mosaic_part(video, (dir / "V").string(), OutputOptions{OutputFormatCode::ppm},
                                PartLayout{kWidth, kHeight, 0, 0, 9}, saved, 0));
   EXPECT_TRUE(video.individual_tile_failed());
   EXPECT_TRUE(fs::is_empty(dir / "V"));
@@ -407,7 +411,7 @@ TEST(SplitPieces, TwentyFiveHundredByTwelveHundredInPiecesOfAThousand) {
   ScriptedPrompt prompt;
   MosaicBuilder builder(prompt);
   builder.parameters.split_mosaic = true;
-  builder.parameters.output_format = kFormatRaw;
+  builder.parameters.output_format = OutputFormatCode::raw;
   builder.grid.reset(2500, 1200, 1.0, 0, false);
   ScoreTables tables;
   ASSERT_TRUE(tables.set_up(builder.parameters, 1));
@@ -444,16 +448,18 @@ TEST_F(MosaicSaverTest, FormatsNotWrittenYetAreRefusedWithAMessage) {
   JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, 1);
   std::vector<SavedFileRecord> saved;
   const std::string base = (dir / "refused").string();
-  for (const OutputFormatCode format : {kFormatAviCompressed, kFormatAviUncompressed, kFormatVideoJpg}) {
+  for (const OutputFormatCode format :
+       {OutputFormatCode::avi_compressed, OutputFormatCode::avi_uncompressed, OutputFormatCode::video_jpg}) {
     prompt.clear();
     builder.parameters.output_format = format;
-    EXPECT_FALSE(save_mosaic(saver, base, builder.parameters, {}, kWidth, kHeight, saved, 0)) << format;
-    ASSERT_EQ(prompt.messages().size(), 1u) << format;
+    EXPECT_FALSE(save_mosaic(saver, base, builder.parameters, {}, kWidth, kHeight, saved, 0)) << format_number(format);
+    ASSERT_EQ(prompt.messages().size(), 1u) << format_number(format);
     EXPECT_NE(prompt.messages()[0].find(base + format_extension(format)), std::string::npos);
   }
   EXPECT_EQ(saved.size(), 3u);
   // 107 and codes outside the list have no file to record.
-  for (const OutputFormatCode format : {kFormatMosaic, 99, 113}) {
+  for (const OutputFormatCode format :
+       {OutputFormatCode::mosaic, static_cast<OutputFormatCode>(99), static_cast<OutputFormatCode>(113)}) {
     prompt.clear();
     builder.parameters.output_format = format;
     EXPECT_FALSE(save_mosaic(saver, base, builder.parameters, {}, kWidth, kHeight, saved, 0));
@@ -473,19 +479,79 @@ TEST_F(MosaicSaverTest, PhotoshopAndTiffMosaicsAreWritten) {
     bool tiff64;
     const char* start;  // the file's first bytes
   };
-  for (const Case& c : {Case{kFormatPsd, false, "8BPS\0\1"}, Case{kFormatPsb, false, "8BPS\0\2"},
-                        Case{kFormatTiff, false, "II*\0"}, Case{kFormatTiff, true, "II+\0"},
-                        Case{kFormatTiffJpg, false, "II*\0"}}) {
+  for (const Case& c : {Case{OutputFormatCode::psd, false, "8BPS\0\1"}, Case{OutputFormatCode::psb, false, "8BPS\0\2"},
+                        Case{OutputFormatCode::tiff, false, "II*\0"}, Case{OutputFormatCode::tiff, true, "II+\0"},
+                        Case{OutputFormatCode::tiff_jpg, false, "II*\0"}}) {
     prompt.clear();
     builder.parameters.output_format = c.format;
     builder.parameters.output_tiff64 = c.tiff64;
-    const std::string base = (dir / ("m" + std::to_string(c.format) + (c.tiff64 ? "big" : ""))).string();
-    ASSERT_TRUE(save_mosaic(saver, base, builder.parameters, {}, kWidth, kHeight, saved, 300)) << c.format;
+    const std::string base = (dir / ("m" + std::to_string(format_number(c.format)) + (c.tiff64 ? "big" : ""))).string();
+    ASSERT_TRUE(save_mosaic(saver, base, builder.parameters, {}, kWidth, kHeight, saved, 300))
+        << format_number(c.format);
     EXPECT_TRUE(prompt.messages().empty());
     const std::string file = read_file(base + format_extension(c.format));
-    const std::string start(c.start, c.format == kFormatPsd || c.format == kFormatPsb ? 6 : 4);
-    EXPECT_EQ(file.substr(0, start.size()), start) << c.format;
+    const std::string start(c.start, c.format == OutputFormatCode::psd || c.format == OutputFormatCode::psb ? 6 : 4);
+    EXPECT_EQ(file.substr(0, start.size()), start) << format_number(c.format);
   }
+}
+
+// What a file is by its first bytes, whatever the program named it.
+std::string kind_by_content(const std::string& bytes, std::size_t pixels) {
+  const auto starts = [&bytes](std::string_view start) { return bytes.compare(0, start.size(), start) == 0; };
+  using namespace std::string_view_literals;
+  if (starts("\xFF\xD8\xFF"sv)) return ".jpg";
+  if (starts("BM"sv)) return ".bmp";
+  if (starts("P6\n"sv)) return ".ppm";
+  if (starts("8BPS\0\1"sv)) return ".psd";
+  if (starts("8BPS\0\2"sv)) return ".psb";
+  if (starts("II*\0"sv) || starts("II+\0"sv)) return ".tiff";
+  if (bytes.size() == pixels * 3) return ".raw";  // no header, three bytes a pixel
+  return "unknown";
+}
+
+// Every still format of the table, and the individual tiles of every format
+// that saves them: the file that appears is the one the extension names.
+TEST_F(MosaicSaverTest, EveryFormatsFilesAreWhatTheirExtensionsSay) {
+  const TileRenderer renderer(tables, false);
+  JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, 1);
+  Foto tile;
+  ASSERT_TRUE(tile.allocate_fill(7, 5, make_pixel(10, 20, 30)));
+  const auto only_file = [](const fs::path& folder) {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(folder)) files.push_back(entry.path());
+    return files.size() == 1 ? files[0] : fs::path();
+  };
+  int mosaics = 0;
+  int tile_formats = 0;
+  for (const OutputFormat& row : output_formats()) {
+    SCOPED_TRACE(format_number(row.code));
+    const OutputOptions options{row.code};
+    if (!row.video && row.writer != FormatWriter::none && row.writer != FormatWriter::web_pyramid) {
+      const TempDir out;
+      std::vector<SavedFileRecord> saved;
+      ASSERT_TRUE(
+          save_mosaic_part(saver, (out / "M").string(), options, PartLayout{kWidth, kHeight, 0, 0, 9}, saved, 0));
+      const fs::path file = only_file(out.path());
+      ASSERT_FALSE(file.empty());
+      EXPECT_EQ(kind_by_content(read_file(file), std::size_t{kWidth} * kHeight), file.extension().string());
+      ASSERT_EQ(saved.size(), 1u);
+      EXPECT_EQ(saved[0].path, file.string()) << "the record names the file written";
+      ++mosaics;
+    }
+    const TempDir tiles_out;
+    if (!save_individual_tile(tile, tiles_out.path().string(), 3, 4, "t", options, 300)) {
+      EXPECT_TRUE(individual_tile_extension(row.code).empty()) << "a format with a tile extension saves its tiles";
+      continue;
+    }
+    const fs::path file = only_file(tiles_out.path());
+    ASSERT_FALSE(file.empty());
+    EXPECT_EQ(file, individual_tile_path(tiles_out.path().string(), 3, 4, "t", row.code));
+    EXPECT_EQ(kind_by_content(read_file(file), 35), file.extension().string());
+    ++tile_formats;
+  }
+  EXPECT_EQ(mosaics, 8);       // JPEG, BMP, TIFF twice, PPM, RAW, PSD, PSB
+  EXPECT_EQ(tile_formats, 9);  // those and the web pyramid
+  EXPECT_TRUE(prompt.messages().empty());
 }
 
 TEST_F(MosaicSaverTest, FinishCountsTheMosaicForTheUser) {
@@ -510,7 +576,7 @@ TEST_F(MosaicSaverTest, FinishCountsTheMosaicForTheUser) {
   EXPECT_EQ(state.get_text("DateFirstMosaic"), "2001-02-03");
 
   // A mosaic that was not written is not counted.
-  builder.parameters.output_format = kFormatMosaic;
+  builder.parameters.output_format = OutputFormatCode::mosaic;
   EXPECT_FALSE(finish_mosaic(builder, tables, request, result));
   EXPECT_EQ(state.get_int("MosaicCount"), 2);
 }

@@ -191,12 +191,14 @@ TEST(PhotoshopWriter, ResolutionIsHeldToWhatTheFieldCarries) {
 
 TEST(PhotoshopWriter, SidesUpToTheLimitAreWritten) {
   TempDir dir;
-  const Foto picture = test_picture(kMaxPsdSide, 1);
+  const int side = max_photoshop_side(false);
+  ASSERT_EQ(side, 30'000);
+  const Foto picture = test_picture(side, 1);
   ScriptedPrompt prompt;
   FotoRowSource source(picture);
   ASSERT_TRUE(write_photoshop_rows(source, dir.path() / "wide.psd", false, 72, prompt));
   const std::string file = read_file(dir.path() / "wide.psd");
-  EXPECT_EQ(read_planes(file, check_header(file, kMaxPsdSide, 1, false, 72), kMaxPsdSide, 1), rgb_pixels(picture));
+  EXPECT_EQ(read_planes(file, check_header(file, side, 1, false, 72), side, 1), rgb_pixels(picture));
 }
 
 TEST(PhotoshopWriter, SidesOverTheLimitAreRefusedWithTheWayOut) {

@@ -23,14 +23,16 @@ using testing::TempDir;
 std::uint32_t rgb(std::uint32_t pixel) { return pixel & 0xFFFFFFu; }
 
 TEST(IndividualTiles, NamesCarrySevenDigitCoordinatesAndTheFormatsExtension) {
-  EXPECT_EQ(individual_tile_path("out/M Tile Images", 1234, 56, "beach, 2019", kFormatJpg),
+  EXPECT_EQ(individual_tile_path("out/M Tile Images", 1234, 56, "beach, 2019", OutputFormatCode::jpg),
             "out/M Tile Images/Tile_x0001234_y0000056__beach, 2019.jpg");
-  EXPECT_EQ(individual_tile_path("f", 12'345'678, 0, "a", kFormatBmp), "f/Tile_x12345678_y0000000__a.bmp");
-  for (OutputFormatCode psd : {kFormatTiff, kFormatPpm, kFormatRaw, kFormatPsd, kFormatPsb, kFormatTiffJpg})
-    EXPECT_EQ(individual_tile_extension(psd), ".psd") << psd;
-  EXPECT_EQ(individual_tile_extension(kFormatWeb), ".jpg");
-  for (OutputFormatCode video : {kFormatAviUncompressed, kFormatAviCompressed, kFormatVideoJpg})
-    EXPECT_EQ(individual_tile_extension(video), "") << video;
+  EXPECT_EQ(individual_tile_path("f", 12'345'678, 0, "a", OutputFormatCode::bmp), "f/Tile_x12345678_y0000000__a.bmp");
+  for (OutputFormatCode psd : {OutputFormatCode::tiff, OutputFormatCode::ppm, OutputFormatCode::raw,
+                               OutputFormatCode::psd, OutputFormatCode::psb, OutputFormatCode::tiff_jpg})
+    EXPECT_EQ(individual_tile_extension(psd), ".psd") << format_number(psd);
+  EXPECT_EQ(individual_tile_extension(OutputFormatCode::web), ".jpg");
+  for (OutputFormatCode video :
+       {OutputFormatCode::avi_uncompressed, OutputFormatCode::avi_compressed, OutputFormatCode::video_jpg})
+    EXPECT_EQ(individual_tile_extension(video), "") << format_number(video);
 }
 
 TEST(IndividualTiles, WrittenWithTheWriterOfTheFormatAndNoneForVideo) {
@@ -38,24 +40,24 @@ TEST(IndividualTiles, WrittenWithTheWriterOfTheFormatAndNoneForVideo) {
   Foto tile;
   ASSERT_TRUE(tile.allocate_fill(7, 5, make_pixel(10, 20, 30)));
   OutputOptions options;
-  options.format = kFormatRaw;
+  options.format = OutputFormatCode::raw;
   ASSERT_TRUE(save_individual_tile(tile, dir.path().string(), 3, 4, "t", options, 300));
   const std::string psd = read_file(dir.path() / "Tile_x0000003_y0000004__t.psd");
   EXPECT_EQ(psd.substr(0, 4), "8BPS");
-  options.format = kFormatBmp;
+  options.format = OutputFormatCode::bmp;
   ASSERT_TRUE(save_individual_tile(tile, dir.path().string(), 3, 4, "t", options, 300));
   EXPECT_EQ(read_file(dir.path() / "Tile_x0000003_y0000004__t.bmp").substr(0, 2), "BM");
-  options.format = kFormatJpg;
+  options.format = OutputFormatCode::jpg;
   ASSERT_TRUE(save_individual_tile(tile, dir.path().string(), 3, 4, "t", options, 300));
   Foto back;
   ScriptedPrompt silent;
   ASSERT_TRUE(back.load(dir.path() / "Tile_x0000003_y0000004__t.jpg", 0, 0, silent));
   EXPECT_EQ(back.width(), 7);
   EXPECT_EQ(back.height(), 5);
-  options.format = kFormatAviCompressed;
+  options.format = OutputFormatCode::avi_compressed;
   EXPECT_FALSE(save_individual_tile(tile, dir.path().string(), 3, 4, "t", options, 300));
   // A folder that is not there fails quietly: the caller stops at the first.
-  options.format = kFormatJpg;
+  options.format = OutputFormatCode::jpg;
   EXPECT_FALSE(save_individual_tile(tile, (dir.path() / "gone").string(), 3, 4, "t", options, 300));
 }
 

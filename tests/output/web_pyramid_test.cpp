@@ -438,7 +438,7 @@ TEST_F(WebPyramidTest, FinishMosaicWritesTheWebMosaicWithTheMosaic) {
     builder.grid.cell(i).analysed = 1;
   }
 
-  builder.parameters.output_format = kFormatWeb;
+  builder.parameters.output_format = OutputFormatCode::web;
   FinishRequest request;
   request.base_name = (dir / "web").string();
   request.threads = 2;
@@ -457,7 +457,7 @@ TEST_F(WebPyramidTest, FinishMosaicWritesTheWebMosaicWithTheMosaic) {
   expect_close(average(top, 120, 20, 60, 60), {200, 30, 30}, 12.0);
   expect_close(average(top, 210, 10, 40, 80), {0, 0, 0}, 12.0);
 
-  builder.parameters.output_format = kFormatJpg;
+  builder.parameters.output_format = OutputFormatCode::jpg;
   builder.parameters.web_output = true;
   request.base_name = (dir / "both").string();
   ASSERT_TRUE(finish_mosaic(builder, tables, request, result));

@@ -215,14 +215,15 @@ TEST(Layout, BorderedGrids) {
 
 TEST(Layout, VideoFramesAreRoundedForTheCodecs) {
   MosaicParameters p = pixel_mosaic(1283, 723, {10, kUnitTilesPerRow});
-  for (OutputFormatCode video : {kFormatAviUncompressed, kFormatAviCompressed, kFormatVideoJpg}) {
+  for (OutputFormatCode video :
+       {OutputFormatCode::avi_uncompressed, OutputFormatCode::avi_compressed, OutputFormatCode::video_jpg}) {
     p.output_format = video;
     const MosaicLayout l = layout_of(p, 1283, 723);
-    EXPECT_EQ(l.final_width, 1280) << video;
-    EXPECT_EQ(l.final_height, 720) << video;
+    EXPECT_EQ(l.final_width, 1280) << format_number(video);
+    EXPECT_EQ(l.final_height, 720) << format_number(video);
     EXPECT_EQ(l.final_pixels, 1280 * 720);
   }
-  p.output_format = kFormatJpg;
+  p.output_format = OutputFormatCode::jpg;
   EXPECT_EQ(layout_of(p, 1283, 723).final_width, 1283);
 }
 
@@ -333,23 +334,23 @@ TEST(FileSizeEstimate, FactorsAndBasesByFormat) {
   auto estimate = [](OutputFormatCode f, int q = 95, bool transparency = false, bool layers = false) {
     return estimate_file_size(f, q, transparency, layers, 50, 10000, 10000);
   };
-  EXPECT_DOUBLE_EQ(*estimate(kFormatJpg, 90), 47600000);
-  EXPECT_DOUBLE_EQ(*estimate(kFormatBmp), 300009966);
-  EXPECT_DOUBLE_EQ(*estimate(kFormatTiffJpg, 90), 47600000);
-  EXPECT_DOUBLE_EQ(*estimate(kFormatTiff), 300027676);
-  EXPECT_DOUBLE_EQ(*estimate(kFormatTiff, 95, true), 400027676);
-  EXPECT_DOUBLE_EQ(*estimate(kFormatPpm), 300000100);
-  EXPECT_DOUBLE_EQ(*estimate(kFormatRaw), 300000000);
-  EXPECT_DOUBLE_EQ(*estimate(kFormatMosaic), 660000000);
-  EXPECT_DOUBLE_EQ(*estimate(kFormatWeb), 400000000);
-  EXPECT_DOUBLE_EQ(*estimate(kFormatPsd), 300000100);
-  EXPECT_DOUBLE_EQ(*estimate(kFormatPsb, 95, true), 1100000300);
-  EXPECT_DOUBLE_EQ(*estimate(kFormatPsd, 95, false, true), 1100000000 + 100 * 50 + 200);
-  EXPECT_DOUBLE_EQ(*estimate(kFormatPsb, 95, true, true), 700000000 + 100 * 50 + 100);
-  EXPECT_FALSE(estimate(kFormatAviUncompressed));
-  EXPECT_FALSE(estimate(kFormatAviCompressed));
-  EXPECT_FALSE(estimate(kFormatVideoJpg));
-  EXPECT_FALSE(estimate(999));
+  EXPECT_DOUBLE_EQ(*estimate(OutputFormatCode::jpg, 90), 47600000);
+  EXPECT_DOUBLE_EQ(*estimate(OutputFormatCode::bmp), 300009966);
+  EXPECT_DOUBLE_EQ(*estimate(OutputFormatCode::tiff_jpg, 90), 47600000);
+  EXPECT_DOUBLE_EQ(*estimate(OutputFormatCode::tiff), 300027676);
+  EXPECT_DOUBLE_EQ(*estimate(OutputFormatCode::tiff, 95, true), 400027676);
+  EXPECT_DOUBLE_EQ(*estimate(OutputFormatCode::ppm), 300000100);
+  EXPECT_DOUBLE_EQ(*estimate(OutputFormatCode::raw), 300000000);
+  EXPECT_DOUBLE_EQ(*estimate(OutputFormatCode::mosaic), 660000000);
+  EXPECT_DOUBLE_EQ(*estimate(OutputFormatCode::web), 400000000);
+  EXPECT_DOUBLE_EQ(*estimate(OutputFormatCode::psd), 300000100);
+  EXPECT_DOUBLE_EQ(*estimate(OutputFormatCode::psb, 95, true), 1100000300);
+  EXPECT_DOUBLE_EQ(*estimate(OutputFormatCode::psd, 95, false, true), 1100000000 + 100 * 50 + 200);
+  EXPECT_DOUBLE_EQ(*estimate(OutputFormatCode::psb, 95, true, true), 700000000 + 100 * 50 + 100);
+  EXPECT_FALSE(estimate(OutputFormatCode::avi_uncompressed));
+  EXPECT_FALSE(estimate(OutputFormatCode::avi_compressed));
+  EXPECT_FALSE(estimate(OutputFormatCode::video_jpg));
+  EXPECT_FALSE(estimate(static_cast<OutputFormatCode>(999)));
 }
 
 TEST(FileSizeEstimate, JpegQualityClasses) {

@@ -31,7 +31,7 @@ TEST(KeywordTable, MissingUnknownAndZeroDecodeToZero) {
   EXPECT_EQ(formats.decode("gif"), 0);
   EXPECT_EQ(formats.decode("0"), 0);
   EXPECT_EQ(formats.decode("JPG"), 0) << "keywords compare with their letter case";
-  EXPECT_EQ(formats.find_ignoring_case("JPG"), kFormatJpg);
+  EXPECT_EQ(formats.find_ignoring_case("JPG"), format_number(OutputFormatCode::jpg));
   EXPECT_EQ(formats.decode("99999999999"), 0) << "a number beyond a code is no code";
   EXPECT_EQ(formats.decode(" 12 "), 11);
   EXPECT_EQ(formats.decode("12abc"), 0);
@@ -60,15 +60,15 @@ TEST(KeywordTable, EveryTableIsOneToOneOverItsCodes) {
 
 TEST(KeywordTable, PackedFormatsHoldFormatQualityAndBigTiff) {
   auto packed = [](OutputFormatCode format, int quality, bool big) {
-    return format * 256 + quality + (big ? 65536 : 0);
+    return format_number(format) * 256 + quality + (big ? 65536 : 0);
   };
   const KeywordTable& formats = format_keywords();
   for (int q : {100, 95, 80, 60, 40}) {
-    EXPECT_EQ(formats.decode("tiff_jpg" + std::to_string(q)), packed(kFormatTiffJpg, q, false));
-    EXPECT_EQ(formats.decode("bigtiff_jpg" + std::to_string(q)), packed(kFormatTiffJpg, q, true));
+    EXPECT_EQ(formats.decode("tiff_jpg" + std::to_string(q)), packed(OutputFormatCode::tiff_jpg, q, false));
+    EXPECT_EQ(formats.decode("bigtiff_jpg" + std::to_string(q)), packed(OutputFormatCode::tiff_jpg, q, true));
   }
-  EXPECT_EQ(formats.decode("bigtiff"), packed(kFormatTiff, 95, true));
-  EXPECT_STREQ(formats.keyword_of(kFormatTiffJpg), "tiff_jpg");
+  EXPECT_EQ(formats.decode("bigtiff"), packed(OutputFormatCode::tiff, 95, true));
+  EXPECT_STREQ(formats.keyword_of(format_number(OutputFormatCode::tiff_jpg)), "tiff_jpg");
 }
 
 TEST(KeywordTable, NumbersAreReadWholeOrNotAtAll) {
@@ -105,7 +105,7 @@ TEST(AutomaticSettings, DefaultSettingsMatchTheTable) {
   EXPECT_EQ(p.resolution, (UnitValue{300, kUnitPpi}));
   EXPECT_EQ(p.tile_variants, 102);
   EXPECT_EQ(p.duplicate_spacing, 3);
-  EXPECT_EQ(p.output_format, kFormatJpg);
+  EXPECT_EQ(p.output_format, OutputFormatCode::jpg);
   EXPECT_EQ(p.jpeg_quality, 95);
   EXPECT_EQ(p.comparison, kCompareBest);
   EXPECT_EQ(p.colour_priority, kColourPriorityBalanced);
@@ -130,7 +130,7 @@ TEST(AutomaticSettings, ComputedEntriesResetTheRunButKeepRezIrorizTextAndAdvance
   ASSERT_TRUE(apply_automatic_settings(kSettingsVideoMosaic, p, ListCounts{}, prompt));
   EXPECT_EQ(p.mosaic_size, (SizeValue{1280, 720, kUnitPixel}));
   EXPECT_EQ(p.tile_size, (UnitValue{300, kUnitTiles}));
-  EXPECT_EQ(p.output_format, kFormatAviUncompressed);
+  EXPECT_EQ(p.output_format, OutputFormatCode::avi_uncompressed);
   EXPECT_FALSE(p.output_layers || p.text_report);
   EXPECT_EQ(p.mosaic_directory, "");
   EXPECT_EQ(p.border_size, (UnitValue{0, kUnitPixel}));

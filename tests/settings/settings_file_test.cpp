@@ -34,7 +34,7 @@ MosaicParameters unusual_record() {
   p.detail = 6;
   p.colour_priority = kColourPriorityHighDetail;
   p.use_all_images = true;
-  p.output_format = kFormatPsb;
+  p.output_format = OutputFormatCode::psb;
   p.jpeg_quality = 61;
   p.output_transparency = true;
   p.output_layers = true;
@@ -116,19 +116,19 @@ TEST(SettingsFile, KeysAreWrittenInTheirOrderWithTheirStoredForms) {
 
 TEST(SettingsFile, FileFormatFromOlderFilesAndPackedKeywords) {
   MosaicParameters p = loaded(section_with("FileFormat", "80"), "S");
-  EXPECT_EQ(p.output_format, kFormatJpg);
+  EXPECT_EQ(p.output_format, OutputFormatCode::jpg);
   EXPECT_EQ(p.jpeg_quality, 80);
 
   p = loaded(section_with("FileFormat", "250"), "S");
   EXPECT_EQ(p.jpeg_quality, 100);
 
   p = loaded(section_with("FileFormat", "bigtiff_jpg80"), "S");
-  EXPECT_EQ(p.output_format, kFormatTiffJpg);
+  EXPECT_EQ(p.output_format, OutputFormatCode::tiff_jpg);
   EXPECT_EQ(p.jpeg_quality, 80);
   EXPECT_TRUE(p.output_tiff64);
 
   p = loaded(section_with("FileFormat", "tiff_jpg60"), "S");
-  EXPECT_EQ(p.output_format, kFormatTiffJpg);
+  EXPECT_EQ(p.output_format, OutputFormatCode::tiff_jpg);
   EXPECT_EQ(p.jpeg_quality, 60);
   EXPECT_FALSE(p.output_tiff64);
 
@@ -136,7 +136,7 @@ TEST(SettingsFile, FileFormatFromOlderFilesAndPackedKeywords) {
     IniFile ini = section_with("FileFormat", "psd");
     ini.set("S", "JPGQuality", quality);
     p = loaded(ini, "S");
-    EXPECT_EQ(p.output_format, kFormatPsd);
+    EXPECT_EQ(p.output_format, OutputFormatCode::psd);
     EXPECT_EQ(p.jpeg_quality, 95) << quality;
   }
 }
@@ -394,11 +394,11 @@ TEST(SettingsFile, ARunSavesLastMosaicAndAutoSaveWhichLoadByTheirEntries) {
 TEST(SettingsFile, SingleKeysApplyWithTheirFieldsLimits) {
   MosaicParameters p;
   EXPECT_EQ(apply_setting(p, "FileFormat", "bigtiff_jpg80"), SettingChange::applied);
-  EXPECT_EQ(p.output_format, kFormatTiffJpg);
+  EXPECT_EQ(p.output_format, OutputFormatCode::tiff_jpg);
   EXPECT_EQ(p.jpeg_quality, 80);
   EXPECT_TRUE(p.output_tiff64);
   EXPECT_EQ(apply_setting(p, "fileformat", "PSD"), SettingChange::applied);
-  EXPECT_EQ(p.output_format, kFormatPsd);
+  EXPECT_EQ(p.output_format, OutputFormatCode::psd);
   EXPECT_EQ(apply_setting(p, "Pattern", "Parquet (1:1)"), SettingChange::applied);
   EXPECT_EQ(p.pattern, kPatternParquet1to1);
   EXPECT_EQ(apply_setting(p, "TileVariants", "103"), SettingChange::applied);

@@ -87,9 +87,9 @@ TEST(Summary, SplitTilesBorderAndCounter) {
 
 TEST(Summary, FileSizeOnlyForFormatsWithAnEstimate) {
   MosaicParameters p = poster_in_pixels();
-  p.output_format = kFormatBmp;
+  p.output_format = OutputFormatCode::bmp;
   EXPECT_EQ(summary_of(p, 4000, 3000)[3], "File Size: 309.00 megabytes");
-  p.output_format = kFormatAviCompressed;
+  p.output_format = OutputFormatCode::avi_compressed;
   Lines lines = summary_of(p, 4000, 3000);
   EXPECT_EQ(lines.size(), 8u);
   EXPECT_EQ(lines[3].rfind("Tile Size: ", 0), 0u);

@@ -85,7 +85,7 @@ std::vector<std::string> files_written(const std::vector<SavedFileRecord>& recor
                                        std::int64_t frames) {
   std::vector<std::string> files;
   for (const SavedFileRecord& record : records) {
-    if (format != kFormatVideoJpg) {
+    if (format != OutputFormatCode::video_jpg) {
       files.push_back(record.path);
       continue;
     }

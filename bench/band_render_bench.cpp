@@ -13,6 +13,7 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include "bench_check.hpp"
 #include "base/scripted_prompt.hpp"
 #include "engine/mosaic_builder.hpp"
 #include "engine/puzzle.hpp"
@@ -61,8 +62,8 @@ struct Library {
     for (int i = 0; i < kPictures; ++i) {
       const Foto picture = photo_like(320, 240, i);
       FotoInfo tile((folder / ("tile" + std::to_string(i) + ".jpg")).string());
-      write_jpeg_image(picture, tile.path, true, 90, 0, prompt);
-      tile.signature.analyse(picture, AnalysisMode::fill);
+      bench::require(write_jpeg_image(picture, tile.path, true, 90, 0, prompt), "writing a tile");
+      bench::require(tile.signature.analyse(picture, AnalysisMode::fill), "the analysis");
       tiles.push_back(std::move(tile));
     }
   }
@@ -89,15 +90,17 @@ void BM_PullAllRows(benchmark::State& state) {
   const Foto main_image = photo_like(width / 4, height / 4, 99);
   for (int r = 0; r < kRows; ++r)
     for (int c = 0; c < kColumns; ++c) {
-      builder.grid.add_cell(CellRect{c * kCellWidth, r * kCellHeight, kCellWidth, kCellHeight});
+      bench::require(builder.grid.add_cell(CellRect{c * kCellWidth, r * kCellHeight, kCellWidth, kCellHeight}),
+                     "adding a cell");
       PuzzleInfo& cell = builder.grid.cell(builder.grid.size() - 1);
-      cell.signature.analyse(main_image, AnalysisMode::fit, c * kCellWidth / 4, r * kCellHeight / 4, kCellWidth / 4,
-                             kCellHeight / 4);
+      bench::require(cell.signature.analyse(main_image, AnalysisMode::fit, c * kCellWidth / 4, r * kCellHeight / 4,
+                                            kCellWidth / 4, kCellHeight / 4),
+                     "the analysis");
       cell.tile = &tiles.tiles[static_cast<std::size_t>(r * 7 + c * 3) % kPictures];
     }
   MosaicParameters parameters;
   ScoreTables tables;
-  tables.set_up(parameters, kPictures);
+  bench::require(tables.set_up(parameters, kPictures), "the score tables");
   const TileRenderer renderer(tables, false);
   JPGMosaicSave saver(builder, builder.grid, renderer, 0, threads);
   for (auto _ : state) {

@@ -13,6 +13,7 @@
 #include <random>
 #include <string>
 
+#include "bench_check.hpp"
 #include "base/ini_file.hpp"
 #include "base/scripted_prompt.hpp"
 #include "base/text.hpp"
@@ -78,7 +79,7 @@ void BM_HighQualityPlacement(benchmark::State& state) {
   builder.grid.reset(columns * kSide, rows * kSide, 1.0, 0, false);
   for (int r = 0; r < rows; ++r) {
     for (int c = 0; c < columns; ++c) {
-      builder.grid.add_cell({c * kSide, r * kSide, kSide, kSide});
+      bench::require(builder.grid.add_cell({c * kSide, r * kSide, kSide, kSide}), "adding a cell");
       PuzzleInfo& cell = builder.grid.cell(builder.grid.size() - 1);
       cell.active = 1;
       cell.analysed = 1;
@@ -87,7 +88,8 @@ void BM_HighQualityPlacement(benchmark::State& state) {
     }
   }
   ScoreTables tables;
-  tables.set_up(builder.parameters, static_cast<std::int64_t>(builder.grid.size()));
+  bench::require(tables.set_up(builder.parameters, static_cast<std::int64_t>(builder.grid.size())),
+                 "the score tables");
   TileUseState uses;
   PlacementSetup setup;
   setup.threads = 2;
@@ -101,7 +103,7 @@ void BM_HighQualityPlacement(benchmark::State& state) {
     }
     uses.reset(&list, builder.parameters.tile_duplication);
     state.ResumeTiming();
-    place_tiles(builder, tables, uses, setup);
+    if (!place_tiles(builder, tables, uses, setup)) state.SkipWithError("placement failed");
   }
   std::size_t empty = 0;
   for (const auto& cell : builder.grid.cells()) empty += cell->tile == nullptr ? 1 : 0;

@@ -12,6 +12,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench_check.hpp"
 #include "engine/score_kernel.hpp"
 #include "engine/score_tables.hpp"
 #include "engine/score_tile.hpp"
@@ -55,7 +56,7 @@ ScoreTables tables_for(int method, bool shift) {
   p.colour_change = shift ? 30 : 0;
   p.colour_priority = kColourPriorityBalanced;
   ScoreTables tables;
-  tables.set_up(p, 10000);
+  bench::require(tables.set_up(p, 10000), "the score tables");
   return tables;
 }
 

@@ -13,6 +13,7 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include "bench_check.hpp"
 #include "bench_pictures.hpp"
 #include "base/prompt.hpp"
 #include "engine/puzzle.hpp"
@@ -50,18 +51,18 @@ struct Scene {
     MosaicParameters parameters;
     parameters.colour_change = colour_change;
     parameters.colour_priority = colour_priority;
-    tables.set_up(parameters, 1000);
+    bench::require(tables.set_up(parameters, 1000), "the score tables");
     Foto picture;
     SilentPrompt quiet;
     // The sample is the bench's own picture; a failed load shows as an empty signature.
     if (!picture.load(tile.path, kAnalysisLoadSize, kAnalysisLoadSize, quiet)) picture.clear();
-    tile.signature.analyse(picture, AnalysisMode::fill);
+    bench::require(tile.signature.analyse(picture, AnalysisMode::fill), "the tile analysis");
     Foto main_image = photo_like(300, 200);
     main_image.mirror();
     cell.width = 100;
     cell.height = 75;
     cell.area = 100 * 75;
-    cell.signature.analyse(main_image, AnalysisMode::fit, 100, 50, 100, 75);
+    bench::require(cell.signature.analyse(main_image, AnalysisMode::fit, 100, 50, 100, 75), "the cell analysis");
     cell.tile = &tile;
   }
 };
@@ -98,7 +99,7 @@ void BM_RenderCellFromLoaded160x120(benchmark::State& state) {
   const TileRenderer renderer(scene.tables, false);
   Foto picture;
   std::string message;
-  renderer.load_tile(scene.cell, picture, message);
+  bench::require(renderer.load_tile(scene.cell, picture, message), "loading the tile");
   for (auto _ : state) {
     Foto out;
     TileRenderRecord record;
@@ -126,7 +127,8 @@ void BM_DrawVariant640x480To100x75(benchmark::State& state) {
   const bool turned = variant >= 5;
   for (auto _ : state) {
     Foto out;
-    draw_tile_variant(picture, variant, turned ? 75 : 100, turned ? 100 : 75, out);
+    if (!draw_tile_variant(picture, variant, turned ? 75 : 100, turned ? 100 : 75, out))
+      state.SkipWithError("drawing failed");
     benchmark::DoNotOptimize(out.pixels());
   }
 }
@@ -145,7 +147,7 @@ void BM_LocalBlend100x75(benchmark::State& state) {
   const Scene scene;
   Foto picture = photo_like(100, 75);
   for (auto _ : state) {
-    blend_toward_cell(picture, scene.cell.signature, 38);
+    if (!blend_toward_cell(picture, scene.cell.signature, 38)) state.SkipWithError("blending failed");
     benchmark::DoNotOptimize(picture.pixels());
   }
 }

@@ -47,7 +47,7 @@ long effective_schedule_code(long stored);
 /// Days between automatic checks; nullopt for "never" (and for 0).
 std::optional<double> update_interval_days(long code);
 /// Codes 4 to 6 also announce beta builds.
-bool update_schedule_is_beta(long code);
+[[nodiscard]] bool update_schedule_is_beta(long code);
 
 /// One choice of the "Check for updates:" row: the label (message id) and
 /// the code it stores, in the order the row shows them.
@@ -59,7 +59,7 @@ const std::vector<UpdateScheduleChoice>& update_schedule_choices();
 
 /// Stores a schedule code under "CheckVersion". False when the
 /// configuration file could not be written.
-bool set_update_schedule(const UserState& state, long code);
+[[nodiscard]] bool set_update_schedule(const UserState& state, long code);
 
 /// What package.txt of the data folder says about this installation.
 struct PackageInfo {

@@ -24,6 +24,6 @@ class Prompt;
 bool start_update_check(QWidget* parent, const ConfigFile& config, Prompt& prompt, bool manual);
 
 /// True while a started check has not been reported yet.
-bool update_check_running();
+[[nodiscard]] bool update_check_running();
 
 }  // namespace tess

@@ -47,7 +47,7 @@ class FileSink {
   [[nodiscard]] bool write_at(const void* data, std::size_t size, off_t offset);
   /// Marks the file as failed: commit() will then roll back.
   void fail() { m_failed = true; }
-  bool failed() const { return m_failed; }
+  [[nodiscard]] bool failed() const { return m_failed; }
 
   /// Makes the written bytes durable before the rename (for small files
   /// whose loss would hurt, like the configuration).

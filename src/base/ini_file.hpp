@@ -21,17 +21,17 @@ class IniFile {
 
   /// Reads the whole file. A missing or unreadable file reads as empty and
   /// returns false.
-  bool load(const std::filesystem::path& path);
+  [[nodiscard]] bool load(const std::filesystem::path& path);
 
   /// Writes the whole file (byte order mark, CR LF). The new text goes to a
   /// temporary file beside it that replaces the old one only once every byte
   /// is written, so a full disk never leaves a truncated file behind.
-  bool save(const std::filesystem::path& path) const;
+  [[nodiscard]] bool save(const std::filesystem::path& path) const;
 
   /// The whole text as save() writes it.
   std::string text() const;
   /// Replaces the content by the parsed text (a leading byte order mark is skipped).
-  bool parse(const std::string& text);
+  [[nodiscard]] bool parse(const std::string& text);
 
   std::optional<std::string> get(const std::string& section, const std::string& key) const;
   std::string get(const std::string& section, const std::string& key, const std::string& fallback) const;

@@ -137,7 +137,10 @@ int extract_video(const ExtractArgs& args, TerminalPrompt& prompt) {
 
   AviExtract extract(prompt);
   InterruptGuard interrupts;
-  extract.start(std::move(job));
+  if (!extract.start(std::move(job))) {
+    std::fprintf(stderr, "error: the extraction could not be started\n");
+    return kExitFailed;
+  }
   const std::string shown = follow(extract);
   const ExtractOutcome outcome = extract.wait();
 

@@ -15,7 +15,7 @@ class InterruptGuard {
   InterruptGuard& operator=(const InterruptGuard&) = delete;
 
   /// Whether Ctrl-C was pressed since the guard was made.
-  static bool interrupted();
+  [[nodiscard]] static bool interrupted();
 
  private:
   struct sigaction m_previous {};

@@ -145,8 +145,7 @@ int analyse_and_save(TileImageList& list, int threads, Prompt& prompt) {
 /// Loads a list for update or show; a refused or unreadable file is bad input.
 bool load_for_command(TileImageList& list, const std::string& file, Prompt& prompt) {
   ListLoadResult result = ListLoadResult::unreadable;
-  load_list_file(list, absolute_path(file), prompt, &result);
-  if (result == ListLoadResult::loaded) return true;
+  if (load_list_file(list, absolute_path(file), prompt, &result)) return true;
   // A refused file was already reported with its reason.
   if (result == ListLoadResult::unreadable) prompt.message(tr("Error while reading the Images List!"), Icon::error);
   return false;

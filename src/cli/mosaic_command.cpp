@@ -214,7 +214,7 @@ int mosaic(const MosaicArgs& args, TerminalPrompt& prompt) {
 
   InterruptGuard interrupts;
   TileImageList& list = plan.list;
-  controller.start(
+  const bool started = controller.start(
       [&](MosaicBuilder& b) {
         run_batch(b, list, run, outputs);
         // The final action opens the folder (and the web page) of the last mosaic written.
@@ -224,6 +224,10 @@ int mosaic(const MosaicArgs& args, TerminalPrompt& prompt) {
                                    result.result_file);
       },
       options.priority);
+  if (!started) {
+    std::fprintf(stderr, "error: the run could not be started\n");
+    return kExitFailed;
+  }
   follow(controller, builder, args.quiet);
   controller.wait();
   controller.poll();  // the last queued message and the final action

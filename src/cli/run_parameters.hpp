@@ -21,7 +21,7 @@ struct ParameterSource {
 /// "Default Settings", then the named settings, then the --set pairs.
 /// `tile_list` receives the list named by the settings or by --set TileList.
 /// False after printing a one-line reason (a usage error).
-bool parameters_from_options(const ParameterSource& source, MosaicParameters& params, std::string& tile_list,
+[[nodiscard]] bool parameters_from_options(const ParameterSource& source, MosaicParameters& params, std::string& tile_list,
                              Prompt& prompt);
 
 /// Prints "error: <text>" and gives the usage exit status.

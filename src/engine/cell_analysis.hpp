@@ -31,7 +31,7 @@ bool analyse_cell(PuzzleInfo& cell, const Foto& image, double image_per_pixel);
 /// analysed earlier are left as they are (the pass after a split). Cells are
 /// spread over `threads` threads (the calling one included); the result does
 /// not depend on their number. False when stopped or when no cell is left.
-bool analyse_cells(MosaicBuilder& builder, const Foto& image, bool adapt, bool skip_analysed, int threads = 1,
+[[nodiscard]] bool analyse_cells(MosaicBuilder& builder, const Foto& image, bool adapt, bool skip_analysed, int threads = 1,
                    ThreadPriority priority = ThreadPriority::normal);
 
 /// Fills every cell's neighbour list with the other cells closer than

@@ -157,7 +157,7 @@ class JobQueue {
   void run_taken(std::unique_ptr<ParallelJobInfo> job);
   /// Runs one job as a helping submitter or waiter: through the pool when the
   /// queue has one, else from this queue. Whether a job ran.
-  bool help_once();
+  [[nodiscard]] bool help_once();
 
   mutable std::mutex m_mutex;
   std::condition_variable m_changed;  ///< a job was added, taken or finished
@@ -197,7 +197,7 @@ class JobPool {
 
   /// Takes the newest job of the last registered queue that has one and runs
   /// it on the calling thread. Whether a job ran.
-  bool run_one_job();
+  [[nodiscard]] bool run_one_job();
 
   /// Asks every worker to leave and returns once all have left. Jobs already
   /// running finish first; pending jobs stay in their queues. Never call it

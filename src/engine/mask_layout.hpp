@@ -44,12 +44,12 @@ struct MaskRegion {
 /// the shapes, so no label is kept per pixel. `stopped` (may be empty) is
 /// asked once per row and `row_done` (may be empty) told after each row of
 /// each pass. False when stopped or out of memory.
-bool find_mask_regions(const Foto& mask, std::vector<MaskRegion>& regions,
+[[nodiscard]] bool find_mask_regions(const Foto& mask, std::vector<MaskRegion>& regions,
                        const std::function<bool()>& stopped = {}, const std::function<void()>& row_done = {});
 
 /// Builds the builder's grid from a mask image: one cell per patch, each mask
 /// pixel `pixel_scale` mosaic pixels wide, shapes enlarged to match. False on
 /// stop, out of memory or an empty mask.
-bool build_cells_from_mask(MosaicBuilder& builder, const Foto& mask, int pixel_scale = 1);
+[[nodiscard]] bool build_cells_from_mask(MosaicBuilder& builder, const Foto& mask, int pixel_scale = 1);
 
 }  // namespace tess

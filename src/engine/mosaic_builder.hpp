@@ -39,7 +39,7 @@ class MosaicBuilder {
   PuzzleGrid grid{this};
 
   // --- stop ---------------------------------------------------------------
-  bool stop_requested() const { return m_stop.load(std::memory_order_relaxed); }
+  [[nodiscard]] bool stop_requested() const { return m_stop.load(std::memory_order_relaxed); }
   void request_stop() { m_stop.store(true, std::memory_order_relaxed); }
   void clear_stop() { m_stop.store(false, std::memory_order_relaxed); }
 
@@ -51,7 +51,7 @@ class MosaicBuilder {
   int status_code() const;
   /// Set by whoever polls the progress text; long loops rewrite their status
   /// only while it is set.
-  bool status_refresh_requested() const { return m_refresh.load(std::memory_order_relaxed); }
+  [[nodiscard]] bool status_refresh_requested() const { return m_refresh.load(std::memory_order_relaxed); }
   void request_status_refresh() { m_refresh.store(true, std::memory_order_relaxed); }
 
   // --- progress -----------------------------------------------------------
@@ -75,7 +75,7 @@ class MosaicBuilder {
   void end_batch();
   int done_count() const;
   int total_count() const;
-  bool running() const;
+  [[nodiscard]] bool running() const;
 
   /// The text and figure shown while a run goes on:
   /// "Completed 12.34%, Time 00:01:05, <status> 56.00%. Mosaic# 2/3 ".
@@ -98,7 +98,7 @@ class MosaicBuilder {
   std::optional<QueuedMessage> take_message();
 
   /// Set at the end of a batch that completed at least one mosaic; taking it clears it.
-  bool take_finished();
+  [[nodiscard]] bool take_finished();
 
   /// Tile pictures that failed to load during the run (reported at the end).
   void add_tile_load_failure() { m_tile_load_failures.fetch_add(1, std::memory_order_relaxed); }

@@ -49,7 +49,7 @@ struct PatternInput {
   std::int64_t work_width() const { return width + gap; }
   std::int64_t work_height() const { return height + gap; }
   /// Sides of at least 1, a gap of at least 0 and a mosaic of at least 1 × 1.
-  bool valid() const;
+  [[nodiscard]] bool valid() const;
 };
 
 enum class GeneratorMode {
@@ -74,7 +74,7 @@ struct PatternRun {
 /// Lays out `input` and hands every non-empty cell, clamped to the final
 /// mosaic, to `sink`. False for invalid input, an unknown pattern or a sink
 /// that refused a cell.
-bool generate_pattern(const PatternInput& input, GeneratorMode mode, const CellSink& sink,
+[[nodiscard]] bool generate_pattern(const PatternInput& input, GeneratorMode mode, const CellSink& sink,
                       PatternRun* run = nullptr);
 
 /// Cell counts of a pattern in counting mode.
@@ -108,6 +108,6 @@ LayoutCells layout_cells(const MosaicLayout& layout, PatternCode pattern);
 
 /// Builds the builder's grid from the pattern ("Building Mosaic Tiles...").
 /// Tests the stop request as it goes; false on failure or stop.
-bool build_cells_from_pattern(MosaicBuilder& builder, const PatternInput& input);
+[[nodiscard]] bool build_cells_from_pattern(MosaicBuilder& builder, const PatternInput& input);
 
 }  // namespace tess

@@ -44,7 +44,7 @@ struct PlacementSetup {
 /// Experimental is chosen while duplicates are allowed or a tile carries a
 /// MAX[n] mark (after telling the user); a stop ends placement early with
 /// later cells empty and is left for the caller to see.
-bool place_tiles(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses, const PlacementSetup& setup);
+[[nodiscard]] bool place_tiles(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses, const PlacementSetup& setup);
 
 // ---- the algorithms, each callable on its own ------------------------------
 

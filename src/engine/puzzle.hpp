@@ -49,7 +49,7 @@ struct PuzzleInfo {
 /// Whether `cell` counts towards the mosaic's extent (and is drawn into its
 /// mask and score images): it takes part in the mosaic. A cell that counts
 /// but has no size still adds nothing to the extent.
-inline bool counts_towards_extent(const PuzzleInfo& cell) { return cell.active != 0; }
+[[nodiscard]] inline bool counts_towards_extent(const PuzzleInfo& cell) { return cell.active != 0; }
 
 /// A rectangle in grid units.
 struct CellRect {
@@ -74,9 +74,9 @@ class PuzzleGrid {
   /// for it in mosaic pixels. An empty rectangle is no failure; running out
   /// of memory is (reported through the builder's prompt, or the process
   /// prompt without a builder). `added` tells whether a cell was created.
-  bool add_cell(const CellRect& rect, bool* added = nullptr);
+  [[nodiscard]] bool add_cell(const CellRect& rect, bool* added = nullptr);
   /// Takes over a cell built elsewhere (mask layouts), counting it.
-  bool add_cell(std::unique_ptr<PuzzleInfo> cell);
+  [[nodiscard]] bool add_cell(std::unique_ptr<PuzzleInfo> cell);
 
   /// Splits `cell` (a cell of this grid) across its longer side, leaving
   /// `gap` pixels between the halves: the cell keeps the top or left half
@@ -94,7 +94,7 @@ class PuzzleGrid {
   void free();
 
   std::size_t size() const { return m_cells.size(); }
-  bool empty() const { return m_cells.empty(); }
+  [[nodiscard]] bool empty() const { return m_cells.empty(); }
   PuzzleInfo& cell(std::size_t index) { return *m_cells[index]; }
   const PuzzleInfo& cell(std::size_t index) const { return *m_cells[index]; }
   const std::vector<std::unique_ptr<PuzzleInfo>>& cells() const { return m_cells; }
@@ -109,7 +109,7 @@ class PuzzleGrid {
   std::int32_t pixel_height() const { return m_pixel_height; }
   double pixel_scale() const { return m_pixel_scale; }
   std::int32_t gap() const { return m_gap; }
-  bool mask_layout() const { return m_mask_layout; }
+  [[nodiscard]] bool mask_layout() const { return m_mask_layout; }
 
   std::size_t landscape_count() const { return m_landscape; }
   std::size_t portrait_count() const { return m_portrait; }

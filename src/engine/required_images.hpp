@@ -34,7 +34,7 @@ int priority_band_margin(PriorityImageKind kind);
 /// Whether the cell's centre lies within the band of `kind`: its position
 /// along each axis, in whole percent of the mosaic rounded to nearest,
 /// between margin and 100 - margin.
-bool in_priority_band(const PuzzleInfo& cell, PriorityImageKind kind, std::int32_t mosaic_width,
+[[nodiscard]] bool in_priority_band(const PuzzleInfo& cell, PriorityImageKind kind, std::int32_t mosaic_width,
                       std::int32_t mosaic_height);
 
 /// A cell that keeps clear of the border, gap included, on every side.
@@ -46,12 +46,12 @@ bool is_interior_cell(const PuzzleInfo& cell, std::int32_t mosaic_width, std::in
 /// best, preferring cells off the border. Cells whose tile would lose its
 /// only use are left alone, as are cells where the picture cannot be used
 /// at all. Reports the pictures left out. False only when stopped.
-bool insert_required_images(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses);
+[[nodiscard]] bool insert_required_images(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses);
 
 /// Places every priority picture not yet inside its band in the band cell
 /// where it scores best, leaving alone cells that hold another priority
 /// picture or a required picture's only use. Reports the pictures that
 /// found no cell. False only when stopped.
-bool insert_priority_images(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses);
+[[nodiscard]] bool insert_priority_images(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses);
 
 }  // namespace tess

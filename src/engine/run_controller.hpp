@@ -32,10 +32,10 @@ class RunController {
 
   /// Starts `work` (the run driver) on the worker thread at `priority`.
   /// False when a run is going and the user did not let it be replaced.
-  bool start(std::function<void(MosaicBuilder&)> work, ThreadPriority priority);
+  [[nodiscard]] bool start(std::function<void(MosaicBuilder&)> work, ThreadPriority priority);
 
   /// True while the worker thread runs.
-  bool running() const;
+  [[nodiscard]] bool running() const;
 
   /// Whether the caller may go on (no run going). During a run it asks
   /// "There is a Mosaic process running. Do you want to stop it?" and raises

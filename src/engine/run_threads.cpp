@@ -19,7 +19,7 @@ int configured_thread_count(AdvancedOptions& options, const ConfigFile& config, 
     std::string detected = std::to_string(choice.count);
     options.set_value(kOptThreadCount, detected);
     // Not being able to remember the count costs nothing but detecting it again.
-    config.set(kDefaultValuesSection, advanced_option_table()[kOptThreadCount].key, detected);
+    (void)config.set(kDefaultValuesSection, advanced_option_table()[kOptThreadCount].key, detected);
   }
   return choice.count;
 }

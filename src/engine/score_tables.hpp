@@ -49,7 +49,7 @@ class ScoreTables {
   /// leaves the tables as they were, when the colour change lies outside its
   /// field's limits or its priority is not 1..5. A comparison method other
   /// than 1..3 keeps the previous method.
-  bool set_up(const MosaicParameters& parameters, std::int64_t tile_count);
+  [[nodiscard]] bool set_up(const MosaicParameters& parameters, std::int64_t tile_count);
 
   /// kCompareStronger, kCompareBest or kCompareWeaker.
   std::int32_t method() const { return m_method; }

@@ -77,7 +77,7 @@ class CScoreTile {
   void set_capacity(std::size_t capacity) { m_capacity = capacity; }
 
   std::size_t count() const { return m_entries.size(); }
-  bool empty() const { return m_entries.empty(); }
+  [[nodiscard]] bool empty() const { return m_entries.empty(); }
   /// Best first.
   std::span<const ScoreEntry> entries() const { return m_entries; }
   /// The best entry; the list must not be empty.
@@ -91,7 +91,7 @@ class CScoreTile {
   /// Whether the regret changed.
   bool insert(std::uint32_t score, ScoreKey key);
   /// Drops the entry of `key`; whether there was one. The regret follows.
-  bool remove(ScoreKey key);
+  [[nodiscard]] bool remove(ScoreKey key);
   /// Empties the list (regret 0).
   void clear();
 

@@ -34,12 +34,12 @@ std::uint64_t split_key(SplitSelection selection, std::uint32_t distance, std::u
 /// or more). A split cell and its new parts lose their tile and are marked
 /// unanalysed, so the run analyses them and the next dispatch fills them.
 /// Whether anything was split.
-bool split_half_and_quarter_tiles(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses);
+[[nodiscard]] bool split_half_and_quarter_tiles(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses);
 
 /// The second dispatch after a split: the use counts are taken from the
 /// grid, so the cells that kept their tiles count for duplicates and
 /// spacing, and the empty cells are placed.
-bool place_split_cells(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses,
+[[nodiscard]] bool place_split_cells(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses,
                        const PlacementSetup& setup);
 
 }  // namespace tess

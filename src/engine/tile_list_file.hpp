@@ -22,7 +22,7 @@ std::string tile_list_key(const PuzzleInfo& cell);
 
 /// Writes every active cell of the builder's grid. False, after telling the
 /// user, when the file could not be written.
-bool save_tile_list_file(MosaicBuilder& builder, const std::filesystem::path& path);
+[[nodiscard]] bool save_tile_list_file(MosaicBuilder& builder, const std::filesystem::path& path);
 
 /// Gives every active cell named in the file the tile its path names, when the
 /// tile list holds it: the cell becomes fixed, the use counts follow and the

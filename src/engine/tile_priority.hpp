@@ -90,13 +90,13 @@ class TileUseState {
   void count_uses(const PuzzleGrid& grid);
 
   std::size_t size() const { return m_uses.size(); }
-  bool empty() const { return m_uses.empty(); }
+  [[nodiscard]] bool empty() const { return m_uses.empty(); }
   TileUse& operator[](std::size_t index) { return m_uses[index]; }
   const TileUse& operator[](std::size_t index) const { return m_uses[index]; }
   /// The tiles in list order, as the candidate-list rebuilds read them.
   std::span<const FotoInfo* const> tiles() const { return m_tiles; }
   /// Whether any tile carries a MAX[n] mark.
-  bool any_own_limit() const { return m_any_own_limit; }
+  [[nodiscard]] bool any_own_limit() const { return m_any_own_limit; }
 
   /// The index of `tile` in list order; nullopt for a tile not in the list.
   std::optional<std::size_t> index_of(const FotoInfo* tile) const;
@@ -119,7 +119,7 @@ class TileUseState {
 /// map is loaded from `priority_map` when given, else chosen through the
 /// builder's prompt; a cancelled choice, a map that does not load or an
 /// empty map fails the step, as does a stop request.
-bool compute_priorities(MosaicBuilder& builder, bool interactive, TileUseState& uses,
+[[nodiscard]] bool compute_priorities(MosaicBuilder& builder, bool interactive, TileUseState& uses,
                         const std::string& priority_map = {});
 
 }  // namespace tess

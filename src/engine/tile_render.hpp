@@ -51,37 +51,37 @@ class TileRenderer {
   /// colour stays), when the picture cannot be loaded (`message` holds
   /// "Unable to load JPG File: " and the path for the caller to report), or
   /// when memory ran out (already reported by the image layer, `message` empty).
-  bool render_cell(const PuzzleInfo& cell, Foto& out, TileRenderRecord& record, std::string& message) const;
+  [[nodiscard]] bool render_cell(const PuzzleInfo& cell, Foto& out, TileRenderRecord& record, std::string& message) const;
 
   /// The cell's tile picture decoded at the size the cell needs (DCT-scaled
   /// JPEGs), grey for a black-and-white list. Silent; on failure `picture`
   /// is empty and `message` holds the text to report.
-  bool load_tile(const PuzzleInfo& cell, Foto& picture, std::string& message) const;
+  [[nodiscard]] bool load_tile(const PuzzleInfo& cell, Foto& picture, std::string& message) const;
 
   /// render_cell() from a picture that load_tile() gave for the same tile,
   /// so that a picture used by several cells is loaded once. `picture` is
   /// only read.
-  bool render_cell(const PuzzleInfo& cell, const Foto& picture, Foto& out, TileRenderRecord& record) const;
+  [[nodiscard]] bool render_cell(const PuzzleInfo& cell, const Foto& picture, Foto& out, TileRenderRecord& record) const;
 
   /// `picture` (the tile with signature `tile`) drawn as a width × height
   /// copy for a cell of signature `cell`, without the cell's shape.
-  bool render_tile(const TileSignature& cell, const Foto& picture, const TileSignature& tile, int width, int height,
+  [[nodiscard]] bool render_tile(const TileSignature& cell, const Foto& picture, const TileSignature& tile, int width, int height,
                    Foto& out, TileRenderRecord& record) const;
   /// The same, replacing `picture` by the result (the source is freed as
   /// soon as its resampled copy exists). Failure leaves `picture` empty.
-  bool render_tile_in_place(const TileSignature& cell, Foto& picture, const TileSignature& tile, int width,
+  [[nodiscard]] bool render_tile_in_place(const TileSignature& cell, Foto& picture, const TileSignature& tile, int width,
                             int height, TileRenderRecord& record) const;
 
   /// The variant the matching chose for this cell and tile: the unbounded
   /// kernel of the run's comparison method; 1 when no variant is allowed.
   std::uint8_t variant_for(const TileSignature& cell, const TileSignature& tile) const;
 
-  bool black_and_white() const { return m_black_and_white; }
+  [[nodiscard]] bool black_and_white() const { return m_black_and_white; }
 
  private:
-  bool render(const TileSignature& cell, const Foto& picture, const TileSignature& tile, int width, int height,
+  [[nodiscard]] bool render(const TileSignature& cell, const Foto& picture, const TileSignature& tile, int width, int height,
               std::uint8_t variant, Foto* release, Foto& out, TileRenderRecord& record) const;
-  bool load_sized(const PuzzleInfo& cell, std::uint8_t variant, Foto& picture, std::string& message) const;
+  [[nodiscard]] bool load_sized(const PuzzleInfo& cell, std::uint8_t variant, Foto& picture, std::string& message) const;
   bool render_loaded(const PuzzleInfo& cell, std::uint8_t variant, const Foto& picture, Foto* release, Foto& out,
                      TileRenderRecord& record) const;
 
@@ -105,7 +105,7 @@ CropRect centred_crop(int width, int height, int aspect_w, int aspect_h);
 /// Crops `picture` to the cell's proportions (turned for codes 5..8),
 /// resamples it in one pass and re-indexes it by the variant code, giving a
 /// width × height picture. Codes outside 1..8 draw as 1.
-bool draw_tile_variant(const Foto& picture, int variant, int width, int height, Foto& out);
+[[nodiscard]] bool draw_tile_variant(const Foto& picture, int variant, int width, int height, Foto& out);
 
 /// Adds `shift` to every pixel's red, green and blue, held to 0..255;
 /// transparency is kept.
@@ -116,6 +116,6 @@ void apply_colour_shift(Foto& picture, const std::array<int, 3>& shift);
 /// signature's fine samples. Transparent parts of the cell pull nothing.
 /// False only when memory for the sampling tables ran out (the picture is
 /// then unchanged).
-bool blend_toward_cell(Foto& picture, const TileSignature& cell, int amount);
+[[nodiscard]] bool blend_toward_cell(Foto& picture, const TileSignature& cell, int amount);
 
 }  // namespace tess

@@ -21,10 +21,10 @@ int jpeg_scale_denominator(int width, int height, int max_w, int max_h);
 /// `out`, DCT-scaled for max_w × max_h and turned by the EXIF orientation read
 /// from `path`. Every failure, out of memory included, is reported through
 /// `report`. On failure `out` is left for the caller to clear.
-bool decode_jpeg(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h, Foto& out, Prompt& report);
+[[nodiscard]] bool decode_jpeg(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h, Foto& out, Prompt& report);
 
 /// The header fields of `file` without decoding; false for anything libjpeg
 /// cannot read a header from.
-bool read_jpeg_header(std::FILE* file, JpegHeader& header);
+[[nodiscard]] bool read_jpeg_header(std::FILE* file, JpegHeader& header);
 
 }  // namespace tess

@@ -17,10 +17,10 @@ class Prompt;
 /// colour type, bit depth or interlacing. Every failure, out of memory
 /// included, is reported through `report`. On failure `out` is left for the
 /// caller to clear.
-bool decode_png(std::FILE* file, const std::filesystem::path& path, Foto& out, Prompt& report);
+[[nodiscard]] bool decode_png(std::FILE* file, const std::filesystem::path& path, Foto& out, Prompt& report);
 
 /// Width and height from the header of `file`; false for anything libpng
 /// cannot read a header from.
-bool read_png_size(std::FILE* file, int& width, int& height);
+[[nodiscard]] bool read_png_size(std::FILE* file, int& width, int& height);
 
 }  // namespace tess

@@ -22,9 +22,9 @@ inline constexpr std::int64_t kMaxBmpPixels = 1'000'000'000;
 /// ("Unable to save file '%s'" with the path, or with "Image is too big" for
 /// a picture over kMaxBmpPixels), except when the source stopped on request;
 /// a file that was started is removed again on failure.
-bool write_bmp_rows(RowSource& source, const std::filesystem::path& path, Prompt& prompt);
+[[nodiscard]] bool write_bmp_rows(RowSource& source, const std::filesystem::path& path, Prompt& prompt);
 
 /// Writes a whole Foto the same way.
-bool write_bmp_image(const Foto& foto, const std::filesystem::path& path, Prompt& prompt);
+[[nodiscard]] bool write_bmp_image(const Foto& foto, const std::filesystem::path& path, Prompt& prompt);
 
 }  // namespace tess

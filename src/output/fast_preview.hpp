@@ -18,7 +18,7 @@ int fast_preview_target(std::int64_t placed);
 /// into `preview` ("Build Preview..."). False without a preview: the mosaic is
 /// too small or has no placed tile, a stop was requested, or no more than
 /// half of the tiles could be drawn.
-bool build_fast_preview(MosaicBuilder& builder, Foto& preview);
+[[nodiscard]] bool build_fast_preview(MosaicBuilder& builder, Foto& preview);
 
 /// When the "Mosaic Preview" option is on, builds the preview and leaves it
 /// as a queued picture message titled "Mosaic Preview" for whoever follows

@@ -18,12 +18,12 @@ class RowSource;
 /// save file '%s'" otherwise), except when the source stopped on request; a
 /// file that was started is removed again on failure, so no half-written
 /// picture is left looking like a finished one.
-bool write_jpeg_rows(RowSource& source, const std::filesystem::path& path, int quality, int dpi, Prompt& prompt);
+[[nodiscard]] bool write_jpeg_rows(RowSource& source, const std::filesystem::path& path, int quality, int dpi, Prompt& prompt);
 
 /// Writes a whole Foto: in colour, or with `colour` false as one grey
 /// component (grey = 0.587 green + 0.299 red + 0.114 blue, truncated).
 /// Reports like write_jpeg_rows().
-bool write_jpeg_image(const Foto& foto, const std::filesystem::path& path, bool colour, int quality, int dpi,
+[[nodiscard]] bool write_jpeg_image(const Foto& foto, const std::filesystem::path& path, bool colour, int quality, int dpi,
                       Prompt& prompt);
 
 }  // namespace tess

@@ -118,7 +118,7 @@ class JPGMosaicSave final : public RowSource {
   /// band), after the last row of the part, or when a band could not be
   /// allocated (reported through the builder's prompt).
   const std::uint32_t* next_row() override;
-  bool stop_requested() const override;
+  [[nodiscard]] bool stop_requested() const override;
 
   /// Placed cells, the ones with a tile.
   std::size_t placed_count() const { return m_placed.size(); }
@@ -138,7 +138,7 @@ class JPGMosaicSave final : public RowSource {
   /// mosaic goes on.
   void save_individual_tiles(const std::string& folder, const OutputOptions& options, int dpi);
   /// Whether a tile could not be written.
-  bool individual_tile_failed() const { return m_tiles_failed.load(); }
+  [[nodiscard]] bool individual_tile_failed() const { return m_tiles_failed.load(); }
   /// The file of the tile that failed first; read once the rendering is over.
   const std::string& first_failed_tile() const { return m_first_failed_tile; }
 
@@ -154,7 +154,7 @@ class JPGMosaicSave final : public RowSource {
  private:
   struct Group;
 
-  bool render_band(int x, int y, int width, int height);
+  [[nodiscard]] bool render_band(int x, int y, int width, int height);
   void render_group(const Group& group, int band_x, int band_y);
 
   MosaicBuilder& m_builder;
@@ -190,7 +190,7 @@ class JPGMosaicSave final : public RowSource {
 /// this program cannot write yet are refused with a message. A record is
 /// appended to `saved` for every format of the list, written or not. True
 /// when the whole file was written.
-bool save_mosaic_part(JPGMosaicSave& saver, const std::string& name, const OutputOptions& options,
+[[nodiscard]] bool save_mosaic_part(JPGMosaicSave& saver, const std::string& name, const OutputOptions& options,
                       const PartLayout& layout, std::vector<SavedFileRecord>& saved, int dpi);
 
 /// The size of split pieces the user asked for, in pixels (used only when
@@ -204,7 +204,7 @@ struct SplitPieceSize {
 /// one file or as split pieces (column by column, top to bottom in a column,
 /// named base name + "%02dx%02d" of row and column), publishing status and
 /// progress through the builder. Stops at the first file that fails.
-bool save_mosaic(JPGMosaicSave& saver, const std::string& base_name, const MosaicParameters& parameters,
+[[nodiscard]] bool save_mosaic(JPGMosaicSave& saver, const std::string& base_name, const MosaicParameters& parameters,
                  const SplitPieceSize& split, int width, int height, std::vector<SavedFileRecord>& saved, int dpi);
 
 /// What the saving step of a run needs besides the builder.
@@ -238,7 +238,7 @@ struct FinishResult {
 /// and writes the mosaic in the parameters' format. `tables` are the run's
 /// score tables. After success the user state counts one more mosaic (and
 /// keeps today's date when it is the first). True when every file was written.
-bool finish_mosaic(MosaicBuilder& builder, const ScoreTables& tables, const FinishRequest& request,
+[[nodiscard]] bool finish_mosaic(MosaicBuilder& builder, const ScoreTables& tables, const FinishRequest& request,
                    FinishResult& result);
 
 }  // namespace tess

@@ -33,7 +33,7 @@ struct OutputNames {
 /// this main image, empty when none: its name without the extension is then
 /// the base name as it is. Returns false, after reporting "Unable to save
 /// file '%s'" with the folder, when a folder cannot be created.
-bool make_output_names(const std::string& main_image, const std::string& label, const MosaicParameters& parameters,
+[[nodiscard]] bool make_output_names(const std::string& main_image, const std::string& label, const MosaicParameters& parameters,
                        const std::string& output_file, OutputNames& names, Prompt& prompt);
 
 }  // namespace tess

@@ -25,6 +25,6 @@ std::string pixmap_header(int width, int height);
 /// Failures are reported through `prompt` ("Unable to save file '%s'" with the
 /// path), except when the source stopped on request; a file that was started
 /// is removed again on failure.
-bool write_pixmap_rows(RowSource& source, const std::filesystem::path& path, bool with_header, Prompt& prompt);
+[[nodiscard]] bool write_pixmap_rows(RowSource& source, const std::filesystem::path& path, bool with_header, Prompt& prompt);
 
 }  // namespace tess

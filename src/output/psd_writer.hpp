@@ -26,7 +26,7 @@ int max_photoshop_side(bool big);
 /// error text when it has one, else "Unable to save file '%s'" with the path),
 /// except when the source stopped on request; a file that was started is
 /// removed again on failure.
-bool write_photoshop_rows(RowSource& source, const std::filesystem::path& path, bool big, int dpi,
+[[nodiscard]] bool write_photoshop_rows(RowSource& source, const std::filesystem::path& path, bool big, int dpi,
                           Prompt& prompt);
 
 }  // namespace tess

@@ -28,7 +28,7 @@ class RowSource {
 
   /// True when rows ended because a stop was requested: the writer then
   /// fails without a message, since stopping is the user's own choice.
-  virtual bool stop_requested() const = 0;
+  [[nodiscard]] virtual bool stop_requested() const = 0;
 };
 
 /// A stop test, polled before every row; empty for a source that never stops.
@@ -43,7 +43,7 @@ class FotoRowSource final : public RowSource {
   int width() const override { return m_width; }
   int height() const override { return m_height; }
   const std::uint32_t* next_row() override;
-  bool stop_requested() const override { return m_stopped; }
+  [[nodiscard]] bool stop_requested() const override { return m_stopped; }
 
  private:
   const Foto& m_foto;

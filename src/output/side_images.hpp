@@ -31,7 +31,7 @@ std::string individual_tile_path(const std::string& folder, std::int64_t x, std:
 /// Writes one rendered tile with the writer of the mosaic's format, at the
 /// "JPG Quality" option and `dpi` for JPEG. Failures are not reported (the
 /// caller stops saving tiles at the first); false for the video formats.
-bool save_individual_tile(const Foto& tile, const std::string& folder, std::int64_t x, std::int64_t y,
+[[nodiscard]] bool save_individual_tile(const Foto& tile, const std::string& folder, std::int64_t x, std::int64_t y,
                           const std::string& title, const OutputOptions& options, int dpi);
 
 // --- mask and score images --------------------------------------------------
@@ -62,16 +62,16 @@ std::uint32_t next_mask_colour(std::uint32_t colour, std::uint32_t step);
 /// Draws the mask image: white, every counted cell in its own colour over its
 /// rectangle (or its shape) averaged with the white below. False when the
 /// extent is outside the mask's limits or memory runs out.
-bool make_mask_image(const PuzzleGrid& grid, Foto& mask);
+[[nodiscard]] bool make_mask_image(const PuzzleGrid& grid, Foto& mask);
 
 /// Draws the score image: black, every counted cell in a grey from 249 (best
 /// score of the grid) down to 6 (worst). False like make_mask_image().
-bool make_score_image(const PuzzleGrid& grid, Foto& score);
+[[nodiscard]] bool make_score_image(const PuzzleGrid& grid, Foto& score);
 
 /// Writes "<base> MaskFile.jpg", "<base> MaskFile.bmp" and "<base> Score.jpg".
 /// A mask too large or too small, or memory running out, writes nothing and
 /// says nothing; a file that cannot be written is reported through `prompt`
 /// like any picture. False only when a file could not be written.
-bool write_mask_files(const PuzzleGrid& grid, const std::string& base_name, Prompt& prompt);
+[[nodiscard]] bool write_mask_files(const PuzzleGrid& grid, const std::string& base_name, Prompt& prompt);
 
 }  // namespace tess

@@ -31,7 +31,7 @@ struct RunResult;
 std::uint64_t fnv1a_64(std::string_view bytes);
 
 /// Whether fnv1a_64 gives the known value for "FNV Hash Test".
-bool hash_self_test();
+[[nodiscard]] bool hash_self_test();
 
 /// `name` in double quotes with every inner double quote doubled; always
 /// quoted, whatever it holds.
@@ -119,7 +119,7 @@ ReportFigures compute_report_figures(const ReportInput& input);
 
 /// Composes the whole report and hands it to `write` in blocks (never the
 /// whole text at once for a large mosaic). False as soon as `write` fails.
-bool compose_text_report(const ReportInput& input, const ReportFigures& figures,
+[[nodiscard]] bool compose_text_report(const ReportInput& input, const ReportFigures& figures,
                          const std::function<bool(std::string_view)>& write);
 
 /// The whole report as one string (for small reports and tests).
@@ -136,11 +136,11 @@ ReportInput gather_report_input(MosaicBuilder& builder, const ScoreTables& table
 /// regular file) is reported through `prompt` and left alone; a write failure
 /// removes the partial file and is reported too. Shows the size-mismatch warning when the
 /// report was created and the sizes disagree. False when nothing was written.
-bool write_text_report_file(const std::filesystem::path& path, const ReportInput& input, Prompt& prompt);
+[[nodiscard]] bool write_text_report_file(const std::filesystem::path& path, const ReportInput& input, Prompt& prompt);
 
 /// The report step of a run: the hash self-test, then the report beside the
 /// mosaic (text_report_path of result.output_base). Never stops the run; the
 /// result only says whether the file was written.
-bool write_text_report(MosaicBuilder& builder, const ScoreTables& tables, const RunResult& result);
+[[nodiscard]] bool write_text_report(MosaicBuilder& builder, const ScoreTables& tables, const RunResult& result);
 
 }  // namespace tess

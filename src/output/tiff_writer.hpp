@@ -34,7 +34,7 @@ int tiff_rows_per_strip(int width, int height, int samples, bool jpeg);
 /// library's message. Unlike the other writers, rows that end on a stop
 /// request are reported too. A file that was started is removed again on
 /// failure.
-bool write_tiff_rows(RowSource& source, const std::filesystem::path& path, const TiffFormat& tiff_format, int dpi,
+[[nodiscard]] bool write_tiff_rows(RowSource& source, const std::filesystem::path& path, const TiffFormat& tiff_format, int dpi,
                      Prompt& prompt);
 
 }  // namespace tess

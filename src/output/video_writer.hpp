@@ -27,7 +27,7 @@ inline constexpr std::uint64_t kAviFileLimit = 2'100'000'000;
 /// `file_limit` bytes, the file is closed and the video goes on in
 /// "<base>__002.avi", "<base>__003.avi", ... Failures are reported through
 /// `prompt` (the video layer's texts); a stop ends the writer without one.
-bool write_avi_rows(RowSource& source, const std::string& base_name, std::uint32_t fourcc, std::int64_t rate,
+[[nodiscard]] bool write_avi_rows(RowSource& source, const std::string& base_name, std::uint32_t fourcc, std::int64_t rate,
                     std::int64_t frames, const BeginFrame& begin_frame, Prompt& prompt,
                     std::uint64_t file_limit = kAviFileLimit);
 
@@ -37,7 +37,7 @@ std::string video_frame_file(const std::string& base_name, std::int64_t frame);
 
 /// Writes `frames` frames of `source` as JPEG files of quality 100 named by
 /// video_frame_file(); the first failure ends the writer.
-bool write_video_frames(RowSource& source, const std::string& base_name, std::int64_t frames,
+[[nodiscard]] bool write_video_frames(RowSource& source, const std::string& base_name, std::int64_t frames,
                         const BeginFrame& begin_frame, Prompt& prompt);
 
 }  // namespace tess

@@ -84,9 +84,9 @@ class WebPyramid {
 
   /// Creates the RezIroriz folder, "mosaic/" and every tile folder. False
   /// (reported) leaves the pyramid inactive.
-  bool set_up();
+  [[nodiscard]] bool set_up();
   /// Whether the pyramid is still being built: set up, and no error so far.
-  bool active() const { return m_active; }
+  [[nodiscard]] bool active() const { return m_active; }
 
   /// Cuts one rendered band, whose top left pixel lies at (x, y) of the whole
   /// mosaic, into the full-resolution tiles it meets. The first error is
@@ -97,7 +97,7 @@ class WebPyramid {
   /// placed tiles, the viewer and its index.html, whose path goes to
   /// `index_file`. False on an error (reported) or a stop request; what was
   /// left half done is removed.
-  bool finish(const PuzzleGrid& grid, std::string& index_file);
+  [[nodiscard]] bool finish(const PuzzleGrid& grid, std::string& index_file);
 
   /// Gives up: the temporary tiles go, and so does the folder when this
   /// pyramid created it. The pyramid becomes inactive.
@@ -110,11 +110,11 @@ class WebPyramid {
   std::string tile_path(int level, int column, int row, bool temporary) const;
 
  private:
-  bool write_temporary(const Foto& tile, const std::string& path) const;
+  [[nodiscard]] bool write_temporary(const Foto& tile, const std::string& path) const;
   bool read_temporary(const std::string& path, Foto& tile) const;
-  bool build_pyramid();
+  [[nodiscard]] bool build_pyramid();
   bool write_popup_data(const PuzzleGrid& grid, std::string& tile_array);
-  bool write_viewer(const std::string& tile_array, std::string& index_file);
+  [[nodiscard]] bool write_viewer(const std::string& tile_array, std::string& index_file);
   void remove_temporary_tiles();
   void show_progress(std::int64_t done, std::int64_t total, bool force);
 

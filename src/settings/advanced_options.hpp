@@ -101,7 +101,7 @@ class AdvancedOptions {
 
   /// Writes every current value into "Default Values" (one write). False
   /// when the file could not be written.
-  bool save_defaults(const ConfigFile& config) const;
+  [[nodiscard]] bool save_defaults(const ConfigFile& config) const;
 
   const std::string& value(std::size_t index) const { return m_values.at(index); }
   void set_value(std::size_t index, std::string text) { m_values.at(index) = std::move(text); }

@@ -58,7 +58,7 @@ inline constexpr const char* kLoadListFirstMessage =
 /// kLoadListFirstMessage through `prompt`. False in those two cases and for a
 /// code that is not computed; true otherwise. RezIroriz switches, pop-up text,
 /// title and the advanced options stay as they are.
-bool apply_automatic_settings(SettingsEntryCode code, MosaicParameters& params, const ListCounts& counts,
+[[nodiscard]] bool apply_automatic_settings(SettingsEntryCode code, MosaicParameters& params, const ListCounts& counts,
                               Prompt& prompt);
 
 /// Minimum distance between duplicates for a list of `items` pictures and

@@ -10,7 +10,7 @@ ConfigFile::ConfigFile(std::filesystem::path path) : m_path(std::move(path)) {}
 
 IniFile ConfigFile::read() const {
   IniFile ini;
-  ini.load(m_path);  // missing or unreadable: empty, every option takes its factory default
+  (void)ini.load(m_path);  // missing or unreadable: empty, every option takes its factory default
   return ini;
 }
 

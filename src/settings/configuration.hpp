@@ -29,14 +29,14 @@ class ConfigFile {
   /// The whole file; a missing or unreadable file reads as empty.
   IniFile read() const;
   /// Writes the whole file; false when any byte could not be written.
-  bool write(const IniFile& ini) const;
+  [[nodiscard]] bool write(const IniFile& ini) const;
 
   std::optional<std::string> get(const std::string& section, const std::string& key) const;
   std::string get(const std::string& section, const std::string& key, const std::string& fallback) const;
   /// Read, change one key, write back. False when the write failed.
-  bool set(const std::string& section, const std::string& key, const std::string& value) const;
+  [[nodiscard]] bool set(const std::string& section, const std::string& key, const std::string& value) const;
   /// Read, change several keys of one section, write back once.
-  bool set_all(const std::string& section, const std::vector<std::pair<std::string, std::string>>& values) const;
+  [[nodiscard]] bool set_all(const std::string& section, const std::vector<std::pair<std::string, std::string>>& values) const;
 
  private:
   std::filesystem::path m_path;

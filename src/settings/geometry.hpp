@@ -85,7 +85,7 @@ struct MosaicLayout {
   /// Why the layout cannot be used (translated); empty when it can.
   std::string message;
 
-  bool usable() const { return message.empty(); }
+  [[nodiscard]] bool usable() const { return message.empty(); }
   /// The area the pattern generator lays cells on: the final size plus one
   /// border in each direction, so that n cells and n - 1 gaps end exactly at
   /// the final size.

@@ -539,7 +539,7 @@ SettingsFile::SettingsFile(std::filesystem::path path) : m_path(std::move(path))
 
 IniFile SettingsFile::read() const {
   IniFile ini;
-  ini.load(m_path);  // missing or unreadable: an empty list
+  (void)ini.load(m_path);  // missing or unreadable: an empty list
   return ini;
 }
 

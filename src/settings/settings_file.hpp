@@ -110,7 +110,7 @@ class SettingsFile {
   IniFile read() const;
 
   /// True when `section` exists with a "Version" above 0.
-  bool contains(const std::string& section) const;
+  [[nodiscard]] bool contains(const std::string& section) const;
 
   /// The user's settings, in file order: sections with a "Version" of 1 or
   /// more whose name does not begin with "(".
@@ -119,19 +119,19 @@ class SettingsFile {
   /// Replaces `section` with `params` and writes the file back. False when
   /// the file could not be written, or exists but could not be read (it is
   /// then left as it is).
-  bool save(const std::string& section, const MosaicParameters& params, const std::string& tile_list,
+  [[nodiscard]] bool save(const std::string& section, const MosaicParameters& params, const std::string& tile_list,
             bool with_advanced) const;
 
   /// Saves the parameters of a run about to start as "(Last Mosaic)" and
   /// "(Auto Save)", with the list and the advanced options, in one write.
-  bool save_run_settings(const MosaicParameters& params, const std::string& tile_list) const;
+  [[nodiscard]] bool save_run_settings(const MosaicParameters& params, const std::string& tile_list) const;
 
   /// Loads `section` (see read_settings_section).
   SettingsLoad load(const std::string& section, MosaicParameters& params, const IniFile& config) const;
 
   /// Removes `section` when it exists and writes the file back. False only
   /// when a write was needed and failed.
-  bool remove(const std::string& section) const;
+  [[nodiscard]] bool remove(const std::string& section) const;
 
  private:
   std::filesystem::path m_path;
@@ -139,7 +139,7 @@ class SettingsFile {
 
 /// Writes the copy of a run's parameters beside its mosaic: a file of its own
 /// holding only section "Mosaic Settings". False when it could not be written.
-bool save_settings_copy(const std::filesystem::path& file, const MosaicParameters& params,
+[[nodiscard]] bool save_settings_copy(const std::filesystem::path& file, const MosaicParameters& params,
                         const std::string& tile_list, bool with_advanced);
 
 /// One entry of the settings list.

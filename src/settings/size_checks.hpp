@@ -30,7 +30,7 @@ SizeCheck check_mosaic_size(OutputFormatCode format, bool tiff64, std::int64_t w
 /// The check before a run: a split mosaic always passes; otherwise a refusal
 /// is shown (error icon) and a soft-limit question is asked with Yes/No, No
 /// being the default. Returns true when the run may start.
-bool confirm_mosaic_size(const MosaicParameters& parameters, std::int64_t width, std::int64_t height,
+[[nodiscard]] bool confirm_mosaic_size(const MosaicParameters& parameters, std::int64_t width, std::int64_t height,
                          Prompt& prompt);
 
 /// Split pieces are asked for in pixels, each side above 10 and at most this.
@@ -44,7 +44,7 @@ SizeCheck check_split_size(OutputFormatCode format, bool tiff64, std::int64_t wi
 /// The split window's OK: a refusal is shown (the window stays open, false);
 /// the question is asked with Yes/No, No the default (No keeps it open).
 /// True when the piece size may be stored.
-bool confirm_split_size(const MosaicParameters& parameters, std::int64_t width, std::int64_t height,
+[[nodiscard]] bool confirm_split_size(const MosaicParameters& parameters, std::int64_t width, std::int64_t height,
                         Prompt& prompt);
 
 }  // namespace tess

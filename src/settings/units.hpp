@@ -117,7 +117,7 @@ struct ParameterField {
   }
 
   /// True when `candidate` lies in [minimum, maximum] and its unit is allowed.
-  bool accepts(const UnitValue& candidate) const;
+  [[nodiscard]] bool accepts(const UnitValue& candidate) const;
 };
 
 /// How a unit is written for display.
@@ -161,7 +161,7 @@ std::optional<double> parse_plain_number(std::string_view text);
 /// lies within the field's limits and its unit is allowed; otherwise the
 /// field keeps its value and unit and false comes back. Plain number fields
 /// hold whole numbers: "12.5" there is 12.
-bool parse_field(ParameterField& field, std::string_view text);
+[[nodiscard]] bool parse_field(ParameterField& field, std::string_view text);
 
 // ---- Display ----------------------------------------------------------------
 

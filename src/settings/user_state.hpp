@@ -21,7 +21,7 @@ class UserState {
   /// text after the digits ignored, 0 when no digits); `fallback` when absent.
   long get_int(const std::string& key, long fallback = 0) const;
   /// Each call reads, changes and writes back the file; false when the write failed.
-  bool set_text(const std::string& key, const std::string& value) const;
+  [[nodiscard]] bool set_text(const std::string& key, const std::string& value) const;
   bool set_int(const std::string& key, long value) const;
 
   // --- dialogs -----------------------------------------------------------

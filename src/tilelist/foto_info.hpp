@@ -83,7 +83,7 @@ inline constexpr long kLongClipFrames = 2700;
 /// The state of a file as the list stores it: modification time in seconds
 /// since 1970 UTC and the size as a 32-bit field. False when the path is not
 /// a regular file (missing, a folder, a device).
-bool read_file_state(const std::filesystem::path& path, std::int64_t& modification_time, std::int32_t& file_size);
+[[nodiscard]] bool read_file_state(const std::filesystem::path& path, std::int64_t& modification_time, std::int32_t& file_size);
 
 /// Analyses one list entry for a list in the given mode and of the given
 /// version (the version of the file it was loaded from):

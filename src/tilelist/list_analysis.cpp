@@ -449,7 +449,7 @@ OpenListResult open_list(ListAnalysis& analysis, const std::string& file, int th
   // the list lock is held.
   TileImageList loaded;
   ListLoadResult result = ListLoadResult::unreadable;
-  load_list_file(loaded, path, prompt, &result);
+  (void)load_list_file(loaded, path, prompt, &result);  // `result` says how it ended
   {
     std::lock_guard lock(analysis.mutex());
     analysis.list() = std::move(loaded);

@@ -63,7 +63,7 @@ std::string error_file_line(const std::string& path);
 
 /// Writes the error file: UTF-8 with a byte order mark, one path per line,
 /// each ended by CR LF. Every write and the close are checked.
-bool write_error_file(const std::string& file, const std::vector<std::string>& paths);
+[[nodiscard]] bool write_error_file(const std::string& file, const std::vector<std::string>& paths);
 
 /// How an attempt to analyse and save a list ended.
 enum class ListSaveResult {
@@ -113,9 +113,9 @@ class ListAnalysis {
   ListSaveResult start(int thread_count, bool save_as, const LeaveQuestions& questions = {});
 
   /// True while started and not yet completed or stopped.
-  bool active() const { return m_active.load(); }
+  [[nodiscard]] bool active() const { return m_active.load(); }
   /// Waits up to `timeout` for the workers; true once all have ended.
-  bool wait(std::chrono::milliseconds timeout);
+  [[nodiscard]] bool wait(std::chrono::milliseconds timeout);
   AnalysisProgress progress() const;
   /// The status line: the step being done, or the list's status text.
   std::string status_text() const;
@@ -123,7 +123,7 @@ class ListAnalysis {
   /// Asks the workers to end after their current batch. Safe from any
   /// thread, a worker's batch observer included; stop() or complete() joins.
   void request_stop() { m_running.store(false); }
-  bool stop_requested() const { return m_active.load() && !m_running.load(); }
+  [[nodiscard]] bool stop_requested() const { return m_active.load() && !m_running.load(); }
   /// Ends a running analysis: the workers finish their batches and are
   /// joined. Entries analysed so far keep their results; entries never
   /// reached keep their previous signatures, and new ones that have none are
@@ -196,10 +196,10 @@ class ListAnalysis {
 /// stop a running video extraction or analysis (No cancels, Yes stops it),
 /// then, for a changed list, whether to go on without saving or analysing.
 /// Every question is Yes/No with No as the default. True to go on.
-bool leave_check(ListAnalysis& analysis, const LeaveQuestions& questions);
+[[nodiscard]] bool leave_check(ListAnalysis& analysis, const LeaveQuestions& questions);
 
 /// "New List": after the leave check, an empty colour list without a path.
-bool new_list(ListAnalysis& analysis, const LeaveQuestions& questions);
+[[nodiscard]] bool new_list(ListAnalysis& analysis, const LeaveQuestions& questions);
 
 /// How "Open List..." ended.
 enum class OpenListResult {
@@ -222,7 +222,7 @@ OpenListResult open_list(ListAnalysis& analysis, const std::string& file, int th
 /// has entries, asks first: grey converts the stored signatures in place,
 /// colour empties the entries (they must be analysed again). False when the
 /// question was declined (the list is unchanged).
-bool switch_black_and_white(ListAnalysis& analysis, bool black_and_white);
+[[nodiscard]] bool switch_black_and_white(ListAnalysis& analysis, bool black_and_white);
 
 /// "Remove Selected": in a folder view (`view` set) the items leave that set;
 /// in the All Images view each path leaves the Include, Required or Video

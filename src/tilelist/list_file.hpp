@@ -30,7 +30,7 @@ enum class ListLoadResult {
 /// Counts and string lengths are checked against the bytes left in the file
 /// before anything is allocated for them. Files older than version 118 leave
 /// the list changed and in need of an upgrade.
-bool load_list_file(TileImageList& list, const std::filesystem::path& file, Prompt& prompt,
+[[nodiscard]] bool load_list_file(TileImageList& list, const std::filesystem::path& file, Prompt& prompt,
                     ListLoadResult* result = nullptr);
 
 /// Loads the list a user named (made absolute first): what `load_list_file`

@@ -18,7 +18,7 @@ inline constexpr const char* kVideoExtensions = "|AVI|DIVX|XVID|MOV|MPG|";
 /// after the last "." of the path, compared without regard to case, must be
 /// in the kind's list (Video items take clips, the others pictures). A path
 /// without "." is never taken.
-bool extension_accepted(const std::string& path, FolderKind kind);
+[[nodiscard]] bool extension_accepted(const std::string& path, FolderKind kind);
 
 /// Scans one folder-set item of `kind` into the entries of `list`:
 ///   - a file found that the list already holds becomes usable (unless the

@@ -57,17 +57,17 @@ class TileImageList {
   /// to analyse.
   bool has_sources() const;
 
-  bool black_and_white() const { return m_black_and_white; }
+  [[nodiscard]] bool black_and_white() const { return m_black_and_white; }
   void set_black_and_white(bool on) { m_black_and_white = on; }
 
   /// The version of the file last loaded; kListFileVersion after a save.
   int version() const { return m_version; }
   void set_version(int version) { m_version = version; }
   /// A list loaded from a file older than version 118 must be rebuilt.
-  bool needs_upgrade() const { return m_version < kFirstCurrentListVersion; }
+  [[nodiscard]] bool needs_upgrade() const { return m_version < kFirstCurrentListVersion; }
 
   /// Set by every edit and by loading an old file; cleared by a save.
-  bool changed() const { return m_changed; }
+  [[nodiscard]] bool changed() const { return m_changed; }
   void set_changed(bool changed) { m_changed = changed; }
 
   const EntrySet& entries() const { return m_entries; }

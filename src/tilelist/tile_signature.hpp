@@ -52,7 +52,7 @@ struct TileSignature {
   /// explicit rectangle, and fails when everything in it is transparent.
   /// The analysed flag is cleared first and set on success; on failure the
   /// samples are left as they were.
-  bool analyse(const Foto& source, AnalysisMode mode, double x = 0, double y = 0, double w = 0, double h = 0);
+  [[nodiscard]] bool analyse(const Foto& source, AnalysisMode mode, double x = 0, double y = 0, double w = 0, double h = 0);
 
   /// Derives the overall and coarse samples and the opaque flag from the
   /// fine samples, each fine sample weighted by its opacity.
@@ -64,7 +64,7 @@ struct TileSignature {
 
   /// The fine samples as a picture: 12 × 9, or turned back to 9 × 12 for a
   /// portrait signature, so that no picture file is read for a preview.
-  bool thumbnail(Foto& out) const;
+  [[nodiscard]] bool thumbnail(Foto& out) const;
 };
 
 /// True when a region of w × h is sampled in portrait frame (a square is landscape).

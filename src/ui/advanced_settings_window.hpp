@@ -32,7 +32,7 @@ class AdvancedSettingsWindow final : public QDialog {
   /// cell: a keyword option takes its label or stored word (an unknown
   /// text is refused and the cell shows the old value again); a free option
   /// takes any single-line text. True when the value was taken.
-  bool edit_value(std::size_t index, const QString& text);
+  [[nodiscard]] bool edit_value(std::size_t index, const QString& text);
 
   /// "Load Default Values": every option from "Default Values", else its
   /// factory default.

@@ -656,7 +656,8 @@ void MainWindow::delete_settings() {
 void MainWindow::save_auto_settings() {
   if (m_auto_saved) return;
   m_auto_saved = true;
-  m_settings.save(kAutoSaveSection, m_params, m_list.path(), true);
+  if (!m_settings.save(kAutoSaveSection, m_params, m_list.path(), true))
+    m_prompt.message(format(tess::tr("Unable to save file '%s'"), m_settings.path().string()), Icon::error);
 }
 
 // ---- images and list --------------------------------------------------------------------

@@ -85,7 +85,7 @@ class MainWindow : public QDialog {
   QString validation_text() const;
   QString progress_text() const;
   int progress_value() const;  ///< 0..10,000
-  bool run_active() const { return m_run_active; }
+  [[nodiscard]] bool run_active() const { return m_run_active; }
   bool save_black_and_white() const { return m_save_black_and_white; }
   const MosaicRun& last_run() const { return m_plan.run; }
 
@@ -95,12 +95,12 @@ class MainWindow : public QDialog {
   /// Adds main images (pictures this program cannot read are reported and skipped).
   void add_main_images(const std::vector<std::string>& files);
   /// Loads the settings list entry named `name` (as the list shows it).
-  bool select_settings(const std::string& name);
+  [[nodiscard]] bool select_settings(const std::string& name);
   /// The names the settings list shows.
   QStringList settings_names() const;
   /// Reads every parameter box; a refused entry is reported, gets the focus
   /// back and gives false.
-  bool commit_fields();
+  [[nodiscard]] bool commit_fields();
 
  public slots:
   /// The Mosaic button: checks and starts a run, or asks to stop one.
@@ -140,7 +140,7 @@ class MainWindow : public QDialog {
 
   void refresh_fields();
   void refresh_summary();
-  bool apply_field(QWidget* box, const std::function<bool(const QString&)>& apply);
+  [[nodiscard]] bool apply_field(QWidget* box, const std::function<bool(const QString&)>& apply);
   bool apply_mosaic_size(const QString& text);
   void refresh_variants_button();
   ListCounts list_counts() const;

@@ -46,14 +46,14 @@ class PropertyEditor : public QWidget {
   /// Reads every free-text row. On a refused entry shows "Please insert a
   /// valid value for the parameter", puts the focus on that row and returns
   /// false; the parameters keep their last accepted values.
-  bool commit();
+  [[nodiscard]] bool commit();
 
   const MosaicParameters& parameters() const { return m_params; }
   /// Replaces the parameters (the advanced settings changed them) and
   /// refreshes every row.
   void set_parameters(const MosaicParameters& parameters);
 
-  bool show_tool_tips() const { return m_show_tool_tips; }
+  [[nodiscard]] bool show_tool_tips() const { return m_show_tool_tips; }
   std::int32_t update_schedule() const { return m_update_schedule; }
 
   /// The row labels in order, translated and without their "&&" escapes.
@@ -104,7 +104,7 @@ class MoreOptionsDialog : public QDialog {
 
 /// Runs "More Options" modally. On OK the parameters take the edited values,
 /// "ShowToolTips" and "CheckVersion" are stored in `state`, and true comes back.
-bool run_more_options(QWidget* parent, MosaicParameters& parameters, const UserState& state, Prompt& prompt,
+[[nodiscard]] bool run_more_options(QWidget* parent, MosaicParameters& parameters, const UserState& state, Prompt& prompt,
                       PropertyActions actions);
 
 }  // namespace tess

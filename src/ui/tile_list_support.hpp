@@ -45,7 +45,7 @@ inline constexpr std::size_t kThumbnailRingSize = 300;
 /// picture file is read: the 12 × 9 fine samples resampled to 24 × 18, a
 /// portrait signature's 9 × 12 resampled to 14 × 18 and centred on empty
 /// pixels. False (with `out` empty) when the signature holds no samples.
-bool signature_thumbnail(const TileSignature& signature, Foto& out);
+[[nodiscard]] bool signature_thumbnail(const TileSignature& signature, Foto& out);
 
 /// Thumbnails of view rows in at most `capacity` slots, reused as a ring:
 /// once all are taken, each new thumbnail replaces the slot after the last

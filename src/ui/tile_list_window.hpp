@@ -100,7 +100,7 @@ class TileListWindow final : public QDialog {
   int thread_count() const { return m_threads; }
   void set_thread_count(int threads) { m_threads = std::max(threads, 1); }
 
-  bool analysing() const;
+  [[nodiscard]] bool analysing() const;
   bool extracting() const;
 
   // The window's commands, as its buttons run them.
@@ -137,7 +137,7 @@ class TileListWindow final : public QDialog {
  private:
   std::optional<FolderKind> shown_kind() const;
   LeaveQuestions questions(bool ask_save, bool ask_analyse);
-  bool may_leave();
+  [[nodiscard]] bool may_leave();
   void start_analysis(bool save_as);
   void finish_analysis();
   void finish_extraction();

@@ -117,7 +117,7 @@ bool CAviCreate::create(const std::filesystem::path& path, int width, int height
 
 bool CAviCreate::create(const std::filesystem::path& path, int width, int height, std::uint32_t fourcc,
                         std::uint32_t rate, AviFrameFormat& format) {
-  close();
+  (void)close();  // a file still open from before reported its own failure
   init_ffmpeg();
   format = AviFrameFormat{};
   const int cut_width = width > 0 ? width - width % 8 : 0;

@@ -39,17 +39,17 @@ class CAviCreate : public CAviError {
   /// go through check() with steps 10 (open file), 11 (create stream),
   /// 12 (compressor), 13 (set format) and leave nothing open; `format` is
   /// filled on success.
-  bool create(const std::filesystem::path& path, int width, int height, std::uint32_t fourcc, std::uint32_t rate,
+  [[nodiscard]] bool create(const std::filesystem::path& path, int width, int height, std::uint32_t fourcc, std::uint32_t rate,
               AviFrameFormat& format);
-  bool create(const std::filesystem::path& path, int width, int height, std::uint32_t fourcc, std::uint32_t rate);
+  [[nodiscard]] bool create(const std::filesystem::path& path, int width, int height, std::uint32_t fourcc, std::uint32_t rate);
 
   /// Writes one frame at the next index: `size` bytes of bottom-up BGR rows
   /// in the frame format (at least image_size). Raw frames are all key
   /// frames. Failures go through check() with step 15.
-  bool write(const std::uint8_t* rows, std::size_t size);
+  [[nodiscard]] bool write(const std::uint8_t* rows, std::size_t size);
   /// Writes the top-left width × height pixels of `frame`, which must be at
   /// least that large.
-  bool write(const Foto& frame);
+  [[nodiscard]] bool write(const Foto& frame);
 
   /// Flushes the encoder, finishes the file and releases everything; the
   /// frame and byte counts start again at 0. False (through check() with
@@ -58,7 +58,7 @@ class CAviCreate : public CAviError {
   /// The file is written beside `path` under a temporary name and takes
   /// its name only here, once complete: a failed or abandoned file leaves an
   /// earlier one of that name as it was.
-  bool close();
+  [[nodiscard]] bool close();
   /// Releases everything without finishing the file: nothing new appears
   /// and an earlier file of that name stays as it was.
   void abandon();
@@ -72,9 +72,9 @@ class CAviCreate : public CAviError {
 
  private:
   struct Encoder;
-  bool fail_create(std::uint32_t code, int step);
+  [[nodiscard]] bool fail_create(std::uint32_t code, int step);
   bool fail_write(std::uint32_t code);
-  bool write_packets();
+  [[nodiscard]] bool write_packets();
 
   std::unique_ptr<Encoder> m_encoder;
   AviFrameFormat m_format;

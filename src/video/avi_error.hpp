@@ -77,7 +77,7 @@ class CAviError {
   void show_messages(Prompt& prompt) { m_prompt = &prompt; }
   /// Messages are only kept again (as at the start).
   void keep_messages_only() { m_prompt = nullptr; }
-  bool showing_messages() const { return m_prompt != nullptr; }
+  [[nodiscard]] bool showing_messages() const { return m_prompt != nullptr; }
 
   bool is_writer() const { return m_writer; }
 

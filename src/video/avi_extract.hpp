@@ -230,15 +230,15 @@ class AviExtract {
   ExtractOutcome run(Job job);
   /// Runs the extraction on a worker thread of its own. False when one is
   /// still running.
-  bool start(Job job);
+  [[nodiscard]] bool start(Job job);
   /// Whether the worker started by start() is still at work.
-  bool running() const { return m_running.load(); }
+  [[nodiscard]] bool running() const { return m_running.load(); }
   /// Waits for the worker; how it ended.
   ExtractOutcome wait();
 
   /// Asks the extraction to stop at the next frame or clip. Safe from any thread.
   void request_stop();
-  bool stop_requested() const { return m_stop.load(); }
+  [[nodiscard]] bool stop_requested() const { return m_stop.load(); }
 
   /// The status text ("Analyze Frame# 12", "Extracted 40 Images.", "Ready",
   /// ...) and the progress of the whole job from 0 to 1, for a window or a
@@ -265,12 +265,12 @@ class AviExtract {
   /// The whole extraction, with the stop flag as the caller left it.
   ExtractOutcome execute(Job job);
   ExtractOutcome extract(const Job& job);
-  bool extract_images(const Job& job, CAviStream& stream);
+  [[nodiscard]] bool extract_images(const Job& job, CAviStream& stream);
   bool analyse_frames(const Job& job, CAviStream& stream, std::vector<FrameRuns>& runs);
-  bool extract_clips(const Job& job, CAviStream& stream);
+  [[nodiscard]] bool extract_clips(const Job& job, CAviStream& stream);
 
   void image_job(const Job& job, CAviStream& stream);
-  bool write_clip(const Job& job, const ClipSpan& clip, const std::filesystem::path& folder);
+  [[nodiscard]] bool write_clip(const Job& job, const ClipSpan& clip, const std::filesystem::path& folder);
 
   /// The folder for the next file of `series`, making a new one when the
   /// current is full; empty when no folder could be made.

@@ -65,7 +65,7 @@ class CAviStream : public CAviError {
   /// before. Failures go through check() with steps 1 (open stream),
   /// 2 (read format), 3 (open frame decoder) and 4 (stream information),
   /// and leave nothing open.
-  bool open(const std::filesystem::path& path);
+  [[nodiscard]] bool open(const std::filesystem::path& path);
   /// Releases the stream; nothing happens when none is open.
   void close();
   bool is_open() const;
@@ -86,7 +86,7 @@ class CAviStream : public CAviError {
   /// decoded on, any other is reached by seeking back to a key frame. False,
   /// with the bitmap empty and no message, when the frame does not exist or
   /// cannot be decoded. Not thread-safe: one caller at a time.
-  bool decode_frame(std::int64_t index, std::vector<std::uint8_t>& bitmap);
+  [[nodiscard]] bool decode_frame(std::int64_t index, std::vector<std::uint8_t>& bitmap);
 
   /// Reading a frame for a tile or an extraction: decodes frame `index`
   /// while holding `lock`, then, with the lock released, converts it into
@@ -94,12 +94,12 @@ class CAviStream : public CAviError {
   /// failure reports "Unable to read frame nr.%d. Error %d" with the frame
   /// number from 1 and 1 (no frame), 2 (conversion) or 3 (crop), and leaves
   /// `out` empty.
-  bool get_frame(std::int64_t index, Foto& out, std::mutex& lock = video_frame_mutex());
+  [[nodiscard]] bool get_frame(std::int64_t index, Foto& out, std::mutex& lock = video_frame_mutex());
   bool get_frame(std::int64_t index, const FrameRect& crop, Foto& out, std::mutex& lock = video_frame_mutex());
 
  private:
   struct Decoder;
-  bool fail_open(std::uint32_t code, int step);
+  [[nodiscard]] bool fail_open(std::uint32_t code, int step);
   bool frame_failure(std::int64_t index, int error);
 
   std::unique_ptr<Decoder> m_decoder;

@@ -28,7 +28,7 @@ class ClipFrames {
   /// `path`, decoded under the process-wide frame lock and converted after
   /// it. Silent: false with `out` empty when the clip cannot be read (the
   /// renderer counts and reports the tile). Thread-safe.
-  bool load(const std::string& path, std::int64_t index, Foto& out);
+  [[nodiscard]] bool load(const std::string& path, std::int64_t index, Foto& out);
 
   /// Clips open now.
   std::size_t open_count() const;
@@ -47,6 +47,6 @@ class ClipFrames {
 /// What the list analysis needs of a clip: its frame count, its rate and its
 /// first frame (the frame a still mosaic shows). Silent; false when the clip
 /// cannot be read. Registered with set_clip_reader() by the front ends.
-bool read_clip_sample(const std::string& path, int max_side, ClipSample& sample);
+[[nodiscard]] bool read_clip_sample(const std::string& path, int max_side, ClipSample& sample);
 
 }  // namespace tess

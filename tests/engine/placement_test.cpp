@@ -67,7 +67,7 @@ struct Scene {
     builder.grid.reset(columns * side, rows * side, 1.0, 0, false);
     for (int r = 0; r < rows; ++r) {
       for (int c = 0; c < columns; ++c) {
-        builder.grid.add_cell({c * side, r * side, side, side});
+        EXPECT_TRUE(builder.grid.add_cell({c * side, r * side, side, side}));
         PuzzleInfo& cell = builder.grid.cell(builder.grid.size() - 1);
         cell.active = 1;
         cell.analysed = 1;
@@ -353,8 +353,8 @@ TEST(Placement, SequentialTakesTheListOrderAndRandomDiffers) {
 TEST(Placement, SequentialKeepsOrientationsApartUnlessQuarterTurnsAreAllowed) {
   Scene s(4, 1);
   s.builder.grid.free();
-  s.builder.grid.add_cell({0, 0, 40, 30});
-  s.builder.grid.add_cell({40, 0, 30, 40});
+  EXPECT_TRUE(s.builder.grid.add_cell({0, 0, 40, 30}));
+  EXPECT_TRUE(s.builder.grid.add_cell({40, 0, 30, 40}));
   for (const auto& c : s.builder.grid.cells()) c->active = 1;
   const FotoInfo* wide = s.add_tile("/a.jpg", smooth(s.random, false));
   const FotoInfo* tall = s.add_tile("/b.jpg", smooth(s.random, true));

@@ -45,7 +45,7 @@ struct Scene {
     builder.grid.reset(columns * side + (columns - 1) * gap, rows * side + (rows - 1) * gap, 1.0, gap, false);
     for (int r = 0; r < rows; ++r)
       for (int c = 0; c < columns; ++c) {
-        builder.grid.add_cell({c * (side + gap), r * (side + gap), side, side});
+        EXPECT_TRUE(builder.grid.add_cell({c * (side + gap), r * (side + gap), side, side}));
         cell(static_cast<int>(builder.grid.size()) - 1).active = 1;
         cell(static_cast<int>(builder.grid.size()) - 1).signature = uniform(kGray);
       }

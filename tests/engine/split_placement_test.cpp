@@ -39,7 +39,7 @@ struct SplitScene {
     builder.grid.reset(columns * side, rows * side, 1.0, 0, false);
     for (int r = 0; r < rows; ++r) {
       for (int c = 0; c < columns; ++c) {
-        builder.grid.add_cell({c * side, r * side, side, side});
+        EXPECT_TRUE(builder.grid.add_cell({c * side, r * side, side, side}));
         PuzzleInfo& cell = builder.grid.cell(builder.grid.size() - 1);
         cell.active = 1;
         cell.analysed = 1;

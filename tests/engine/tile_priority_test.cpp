@@ -32,8 +32,8 @@ struct Mosaic {
       for (int c = 0; c < columns; ++c) {
         const std::int64_t x = std::int64_t{width} * c / columns;
         const std::int64_t y = std::int64_t{height} * r / rows;
-        builder.grid.add_cell(
-            {x, y, std::int64_t{width} * (c + 1) / columns - x, std::int64_t{height} * (r + 1) / rows - y});
+        EXPECT_TRUE(builder.grid.add_cell(
+            {x, y, std::int64_t{width} * (c + 1) / columns - x, std::int64_t{height} * (r + 1) / rows - y}));
         builder.grid.cell(builder.grid.size() - 1).active = 1;
       }
     builder.parameters.advanced.set_value(kOptTilePriorityArea, area);
@@ -232,7 +232,7 @@ TEST(TileUseState, LimitsComeFromTheMarkElseFromTheRun) {
 
   PuzzleGrid grid;
   grid.reset(100, 100, 1.0, 0, false);
-  for (int i = 0; i < 3; ++i) grid.add_cell({i * 10, 0, 10, 10});
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(grid.add_cell({i * 10, 0, 10, 10}));
   grid.cell(0).tile = list.find("/t/a.jpg");
   grid.cell(2).tile = list.find("/t/a.jpg");
   uses.count_uses(grid);

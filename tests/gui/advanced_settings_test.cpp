@@ -115,7 +115,7 @@ TEST(AdvancedSettingsWindow, SaveAndLoadDefaultValues) {
   AdvancedSetup setup;
   ScriptedPrompt prompt;
   AdvancedSettingsWindow window(nullptr, setup.options, setup.config, prompt);
-  window.edit_value(kOptThreadCount, "4");
+  EXPECT_TRUE(window.edit_value(kOptThreadCount, "4"));
   window.save_defaults_button()->click();
   EXPECT_TRUE(prompt.calls().empty());
   EXPECT_EQ(setup.config.get("Default Values", "Options.ThreadCount", ""), "4");
@@ -123,8 +123,8 @@ TEST(AdvancedSettingsWindow, SaveAndLoadDefaultValues) {
   fresh.initialise_all(true, setup.config);
   EXPECT_EQ(fresh.value(kOptThreadCount), "4");  // a new record starts with the saved default
 
-  window.edit_value(kOptThreadCount, "2");
-  window.edit_value(kOptFinalAction, "nothing");
+  EXPECT_TRUE(window.edit_value(kOptThreadCount, "2"));
+  EXPECT_TRUE(window.edit_value(kOptFinalAction, "nothing"));
   window.load_defaults_button()->click();
   EXPECT_EQ(window.edited_options().value(kOptThreadCount), "4");
   EXPECT_EQ(window.edited_options().value(kOptFinalAction), "ask");
@@ -139,7 +139,7 @@ TEST(AdvancedSettingsWindow, UnwritableDefaultsAreReported) {
   options.initialise_all(true, config);
   ScriptedPrompt prompt;
   AdvancedSettingsWindow window(nullptr, options, config, prompt);
-  window.edit_value(kOptThreadCount, "4");
+  EXPECT_TRUE(window.edit_value(kOptThreadCount, "4"));
   EXPECT_FALSE(window.save_default_values());
   EXPECT_EQ(prompt.messages(), std::vector<std::string>{"Unable to save file '" + config.path().string() + "'"});
   EXPECT_EQ(window.edited_options().value(kOptThreadCount), "4");  // the edit is not lost
@@ -151,7 +151,7 @@ TEST(AdvancedSettingsWindow, OkTakesTheEditsAndCancelDropsThem) {
   QTimer::singleShot(0, [] {
     auto* window = qobject_cast<AdvancedSettingsWindow*>(QApplication::activeModalWidget());
     ASSERT_NE(window, nullptr);
-    window->edit_value(kOptMemoryMaxSize, "750");
+    EXPECT_TRUE(window->edit_value(kOptMemoryMaxSize, "750"));
     window->reject();
   });
   EXPECT_FALSE(run_advanced_settings(nullptr, setup.options, setup.config, prompt));
@@ -160,7 +160,7 @@ TEST(AdvancedSettingsWindow, OkTakesTheEditsAndCancelDropsThem) {
   QTimer::singleShot(0, [] {
     auto* window = qobject_cast<AdvancedSettingsWindow*>(QApplication::activeModalWidget());
     ASSERT_NE(window, nullptr);
-    window->edit_value(kOptMemoryMaxSize, "750");
+    EXPECT_TRUE(window->edit_value(kOptMemoryMaxSize, "750"));
     window->accept();
   });
   EXPECT_TRUE(run_advanced_settings(nullptr, setup.options, setup.config, prompt));

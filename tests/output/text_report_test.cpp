@@ -307,7 +307,7 @@ TEST(TextReportOfARun, GathersTheGridScoresAgainAndNumbersByTheList) {
   builder.parameters.pattern = kPatternParquet1to1;
   builder.grid.reset(300, 100, 1.0, 0, false);
   for (int i = 0; i < 3; ++i) {
-    builder.grid.add_cell({i * 100, 0, 100, 100});
+    EXPECT_TRUE(builder.grid.add_cell({i * 100, 0, 100, 100}));
     PuzzleInfo& cell = builder.grid.cell(static_cast<std::size_t>(i));
     cell.active = 1;
     cell.signature = uniform(make_pixel(200, 90, 40));

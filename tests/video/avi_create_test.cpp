@@ -227,7 +227,7 @@ TEST(AviCreate, WriteFailureIsFileWriteAtStep15) {
         }
         message = avi.last_message();
         const std::int64_t frames = avi.frames_written();
-        avi.close();  // quiet after the failure: the message stays the write's
+        (void)avi.close();  // quiet after the failure: the message stays the write's
         if (avi.last_message() != message) message = "close changed it: " + avi.last_message();
         if (frames == 0 || frames >= 5) message += " after " + std::to_string(frames) + " frames";
       } else {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <csetjmp>
 #include <cstdio>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include <jpeglib.h>
 
+#include "base/scripted_prompt.hpp"
 #include "engine/score_tables.hpp"
 #include "images/foto.hpp"
 #include "support/test_support.hpp"
@@ -460,6 +462,26 @@ TEST(TileRenderer, MissingOrUnreadableTileFailsCleanly) {
     EXPECT_EQ(message, "Unable to load JPG File: " + path.string());
     EXPECT_EQ(record.variant, kVariantCodeNone);
   }
+}
+
+// A cell larger than the machine can hold: drawing fails, and the run's
+// prompt (the renderer's) hears why rather than standard error.
+TEST(TileRenderer, RunningOutOfMemoryIsToldThroughTheRenderersPrompt) {
+  const double pixels = static_cast<double>(pixel_memory_limit()) / 4.0;
+  const double side = std::ceil(std::sqrt(pixels)) + 1;
+  if (side > 1000000) GTEST_SKIP() << "this machine holds a cell of any size a mosaic allows";
+  const int w = static_cast<int>(side);
+  const ScoreTables tables = tables_for(0, kColourPriorityBalanced, kVariantOriginal);
+  ScriptedPrompt prompt;
+  const TileRenderer renderer(tables, false, prompt);
+  Foto out = filled(3, 3, kRed);
+  TileRenderRecord record;
+  EXPECT_FALSE(renderer.render_tile(uniform_signature(kBlue), marked_corners(40, 30), uniform_signature(kBlack), w, w,
+                                    out, record));
+  EXPECT_TRUE(out.empty());
+  EXPECT_EQ(prompt.messages(), std::vector<std::string>{out_of_memory_text(w, w) + "!"});
+  ASSERT_EQ(prompt.calls().size(), 1u);
+  EXPECT_EQ(prompt.calls()[0].icon, Icon::error);
 }
 
 TEST(TileRenderer, VideoTilesComeFromTheFrameLoaderAtTheTurnedSize) {

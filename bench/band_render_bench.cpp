@@ -39,7 +39,7 @@ constexpr int kPictures = 16;
 /// A smooth, photograph-like picture: gradients with a ripple, shifted by `seed`.
 Foto photo_like(int width, int height, int seed) {
   Foto picture;
-  picture.allocate(width, height);
+  picture.try_allocate(width, height);
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) {
       const double ripple = 40 * std::sin((x + seed * 13) * 0.05) * std::cos(y * 0.07);
@@ -101,7 +101,7 @@ void BM_PullAllRows(benchmark::State& state) {
   MosaicParameters parameters;
   ScoreTables tables;
   bench::require(tables.set_up(parameters, kPictures), "the score tables");
-  const TileRenderer renderer(tables, false);
+  const TileRenderer renderer(tables, false, prompt);
   JPGMosaicSave saver(builder, builder.grid, renderer, 0, threads);
   for (auto _ : state) {
     saver.begin_part(PartLayout{width, height, 0, 0, band_height});

@@ -15,7 +15,7 @@ namespace tess::bench {
 /// A smooth, photograph-like picture: gradients with a ripple.
 inline Foto photo_like(int width, int height) {
   Foto picture;
-  picture.allocate(width, height);
+  picture.try_allocate(width, height);
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) {
       const double ripple = 40 * std::sin(x * 0.05) * std::cos(y * 0.07);

@@ -5,6 +5,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "base/prompt.hpp"
 #include "images/foto.hpp"
 
 namespace {
@@ -16,7 +17,7 @@ constexpr int kSourceHeight = 1000;
 /// resampler can take a uniform shortcut.
 tess::Foto photograph() {
   tess::Foto foto;
-  foto.allocate(kSourceWidth, kSourceHeight);
+  foto.try_allocate(kSourceWidth, kSourceHeight);
   for (int y = 0; y < kSourceHeight; ++y)
     for (int x = 0; x < kSourceWidth; ++x)
       foto.at(x, y) = tess::make_pixel(static_cast<std::uint32_t>(x * 7 + y) & 0xFF, static_cast<std::uint32_t>(x ^ y) & 0xFF,
@@ -27,8 +28,9 @@ tess::Foto photograph() {
 void resample_to_grid(benchmark::State& state) {
   const tess::Foto source = photograph();
   tess::Foto grid;
+  tess::SilentPrompt unwatched;
   for (auto _ : state) {
-    source.resample(12, 9, 0, 0, 0, 0, grid);
+    if (!source.resample(12, 9, 0, 0, 0, 0, grid, unwatched)) state.SkipWithError("out of memory");
     benchmark::DoNotOptimize(grid.pixels());
   }
   state.SetItemsProcessed(state.iterations() * kSourceWidth * kSourceHeight);
@@ -38,8 +40,9 @@ BENCHMARK(resample_to_grid)->Unit(benchmark::kMillisecond);
 void crop_resize_to_grid(benchmark::State& state) {
   const tess::Foto source = photograph();
   tess::Foto grid;
+  tess::SilentPrompt unwatched;
   for (auto _ : state) {
-    source.crop_resize(12, 9, kSourceWidth, kSourceHeight, grid);
+    if (!source.crop_resize(12, 9, kSourceWidth, kSourceHeight, grid, unwatched)) state.SkipWithError("out of memory");
     benchmark::DoNotOptimize(grid.pixels());
   }
   state.SetItemsProcessed(state.iterations() * kSourceWidth * kSourceHeight);

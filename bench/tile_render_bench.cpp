@@ -69,7 +69,8 @@ struct Scene {
 
 void BM_RenderCellFromJpeg640x480(benchmark::State& state) {
   const Scene scene;
-  const TileRenderer renderer(scene.tables, false);
+  SilentPrompt unwatched;
+  const TileRenderer renderer(scene.tables, false, unwatched);
   std::string message;
   for (auto _ : state) {
     Foto out;
@@ -82,7 +83,8 @@ BENCHMARK(BM_RenderCellFromJpeg640x480)->Unit(benchmark::kMicrosecond);
 
 void BM_RenderCellFromDecoded640x480(benchmark::State& state) {
   const Scene scene;
-  const TileRenderer renderer(scene.tables, false);
+  SilentPrompt unwatched;
+  const TileRenderer renderer(scene.tables, false, unwatched);
   const Foto picture = photo_like(640, 480);
   for (auto _ : state) {
     Foto out;
@@ -96,7 +98,8 @@ BENCHMARK(BM_RenderCellFromDecoded640x480)->Unit(benchmark::kMicrosecond);
 void BM_RenderCellFromLoaded160x120(benchmark::State& state) {
   // What render_cell works on after the quarter-scale decode of the JPEG.
   const Scene scene;
-  const TileRenderer renderer(scene.tables, false);
+  SilentPrompt unwatched;
+  const TileRenderer renderer(scene.tables, false, unwatched);
   Foto picture;
   std::string message;
   bench::require(renderer.load_tile(scene.cell, picture, message), "loading the tile");
@@ -111,7 +114,8 @@ BENCHMARK(BM_RenderCellFromLoaded160x120)->Unit(benchmark::kMicrosecond);
 
 void BM_LoadTileJpeg640x480For100x75(benchmark::State& state) {
   const Scene scene;
-  const TileRenderer renderer(scene.tables, false);
+  SilentPrompt unwatched;
+  const TileRenderer renderer(scene.tables, false, unwatched);
   std::string message;
   for (auto _ : state) {
     Foto picture;
@@ -125,10 +129,11 @@ void BM_DrawVariant640x480To100x75(benchmark::State& state) {
   const Foto picture = photo_like(640, 480);
   const int variant = static_cast<int>(state.range(0));
   const bool turned = variant >= 5;
+  SilentPrompt unwatched;
   for (auto _ : state) {
     Foto out;
-    if (!draw_tile_variant(picture, variant, turned ? 75 : 100, turned ? 100 : 75, out))
-      state.SkipWithError("drawing failed");
+    if (!draw_tile_variant(picture, variant, turned ? 75 : 100, turned ? 100 : 75, out, unwatched))
+      state.SkipWithError("out of memory");
     benchmark::DoNotOptimize(out.pixels());
   }
 }

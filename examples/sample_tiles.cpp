@@ -42,6 +42,25 @@ constexpr double kLargestCropShare = 0.9;
 // A pixel counts as coloured when its channels spread at least this far apart.
 constexpr std::uint32_t kColourSpread = 24;
 
+// Nobody answers this tool: messages are printed and questions take their
+// default answer.
+class StderrPrompt final : public tess::Prompt {
+ public:
+  void message(const std::string& text, tess::Icon icon) override {
+    const char* tag = icon == tess::Icon::error ? "error" : icon == tess::Icon::warning ? "warning" : "info";
+    std::fprintf(stderr, "%s: %s\n", tag, text.c_str());
+  }
+  tess::Answer ask(const std::string& text, tess::Buttons, tess::Answer default_answer, tess::Icon) override {
+    std::fprintf(stderr, "question: %s\n", text.c_str());
+    return default_answer;
+  }
+  std::vector<std::string> choose_files(const tess::FileRequest&) override { return {}; }
+  std::string choose_folder(const tess::FolderRequest&) override { return {}; }
+  void show_picture(const tess::PictureView&, const std::string& caption) override {
+    std::fprintf(stderr, "info: %s\n", caption.c_str());
+  }
+};
+
 struct Source {
   std::string stem;
   tess::Foto foto;
@@ -138,7 +157,7 @@ bool cut_tile(const Source& source, Draws& draws, const fs::path& path, tess::Pr
   const bool mirrored = draws.unit() < 0.5;
 
   tess::Foto tile;
-  if (!foto.resample(tile_w, tile_h, x, y, crop_w, crop_h, tile)) {
+  if (!foto.resample(tile_w, tile_h, x, y, crop_w, crop_h, tile, prompt)) {
     prompt.message("cannot cut a tile from " + source.stem, tess::Icon::error);
     return false;
   }
@@ -150,7 +169,7 @@ bool cut_tile(const Source& source, Draws& draws, const fs::path& path, tess::Pr
 
 int main(int argc, char** argv) {
   // Messages go to standard error as "error: ..." and "info: ...".
-  tess::Prompt& prompt = tess::process_prompt();
+  StderrPrompt prompt;
   std::uint64_t count = 0, seed = 0;
   if (argc != 5 || !parse_number(argv[3], count) || count == 0 || count > 1000000 || !parse_number(argv[4], seed)) {
     std::fprintf(stderr, "usage: %s SOURCE_DIR OUT_DIR COUNT SEED\n", argc > 0 ? argv[0] : "tessellarium-sample-tiles");

@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   tess::Foto reference;
-  if (!main_image.resample(width, height, 0, 0, 0, 0, reference)) {
+  if (!main_image.resample(width, height, 0, 0, 0, 0, reference, quiet)) {
     std::fprintf(stderr, "delta_e: cannot scale the main image to %dx%d\n", width, height);
     return 1;
   }

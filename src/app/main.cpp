@@ -201,7 +201,6 @@ int run_gui(int argc, char** argv) {
   set_clip_reader(read_clip_sample);
 
   QtPrompt prompt(nullptr, &state);
-  set_process_prompt(&prompt);
   const CommandLine line = parse_command_line(join_arguments(argc - 1, argv + 1));
 
   int status = EXIT_SUCCESS;
@@ -220,7 +219,6 @@ int run_gui(int argc, char** argv) {
         [&window, &config, &prompt](bool manual) { start_update_check(&window, config, prompt, manual); });
     window.exec();
   }
-  set_process_prompt(nullptr);
   curl_global_cleanup();
   return status;
 }

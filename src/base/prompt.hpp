@@ -77,10 +77,4 @@ class SilentPrompt final : public Prompt {
   void show_picture(const PictureView&, const std::string&) override {}
 };
 
-/// The prompt for reports that no caller routes (an allocation failing deep
-/// inside an image operation). The front end installs its own at start-up;
-/// until then reports go to standard error. Thread-safe.
-Prompt& process_prompt();
-void set_process_prompt(Prompt* prompt);
-
 }  // namespace tess

@@ -18,7 +18,6 @@ namespace tess {
 int run_cli(int argc, char** argv) {
   init_text_from_data_folder();
   TerminalPrompt prompt;
-  set_process_prompt(&prompt);
   // Clips in Tile Images Lists are read by the video layer.
   set_clip_reader(read_clip_sample);
 
@@ -39,11 +38,9 @@ int run_cli(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::Success& e) {  // --help
     app.exit(e);
-    set_process_prompt(nullptr);
     return kExitOk;
   } catch (const CLI::ParseError& e) {
     std::fprintf(stderr, "error: %s\n", e.what());
-    set_process_prompt(nullptr);
     return kExitUsage;
   }
   int status = context.status;
@@ -53,7 +50,6 @@ int run_cli(int argc, char** argv) {
     std::fprintf(stderr, "error: no command given (try --help)\n");
     status = kExitUsage;
   }
-  set_process_prompt(nullptr);
   return status;
 }
 

@@ -23,13 +23,13 @@ constexpr std::size_t kCellsPerJob = 32;
 
 /// A shaped cell: its region of the picture with the pixels outside the
 /// shape emptied, analysed as a whole.
-bool analyse_shaped(PuzzleInfo& cell, const Foto& image, double x, double y, double w, double h) {
+bool analyse_shaped(PuzzleInfo& cell, const Foto& image, double x, double y, double w, double h, Prompt& report) {
   const double longer = std::max(cell.width, cell.height);
   const double reduce = longer > kShapeSampleSide ? kShapeSampleSide / longer : 1.0;
   const int sw = std::max(1, static_cast<int>(cell.width * reduce));
   const int sh = std::max(1, static_cast<int>(cell.height * reduce));
   Foto region;
-  if (!image.resample(sw, sh, x, y, w, h, region)) return false;
+  if (!image.resample(sw, sh, x, y, w, h, region, report)) return false;
   for (int r = 0; r < sh; ++r) {
     const std::uint32_t* shape = cell.shape.row(static_cast<int>(std::int64_t{r} * cell.height / sh));
     std::uint32_t* out = region.row(r);
@@ -53,7 +53,7 @@ double analysis_scale(int image_width, int image_height, int grid_width, int gri
   return adapt ? std::min(sx, sy) : std::max(sx, sy);
 }
 
-bool analyse_cell(PuzzleInfo& cell, const Foto& image, double image_per_pixel) {
+bool analyse_cell(PuzzleInfo& cell, const Foto& image, double image_per_pixel, Prompt& report) {
   cell.active = 0;
   cell.analysed = 0;
   const double x = cell.left * image_per_pixel;
@@ -61,7 +61,7 @@ bool analyse_cell(PuzzleInfo& cell, const Foto& image, double image_per_pixel) {
   const double w = cell.width * image_per_pixel;
   const double h = cell.height * image_per_pixel;
   if (!(image_per_pixel > 0) || x >= image.width() || y >= image.height() || !(w > 0) || !(h > 0)) return false;
-  const bool ok = cell.has_shape() ? analyse_shaped(cell, image, x, y, w, h)
+  const bool ok = cell.has_shape() ? analyse_shaped(cell, image, x, y, w, h, report)
                                    : cell.signature.analyse(image, AnalysisMode::fit, x, y, w, h);
   if (!ok) return false;
   cell.analysed = 1;
@@ -91,7 +91,7 @@ bool analyse_cells(MosaicBuilder& builder, const Foto& image, bool adapt, bool s
     for (std::size_t i = first; i < last; ++i) {
       if (builder.stop_requested()) break;
       PuzzleInfo& cell = grid.cell(i);
-      if (!(skip_analysed && cell.analysed != 0)) analyse_cell(cell, image, image_per_pixel);
+      if (!(skip_analysed && cell.analysed != 0)) analyse_cell(cell, image, image_per_pixel, builder.prompt());
       ++done;
     }
     builder.add_progress(static_cast<double>(done));

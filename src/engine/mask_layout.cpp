@@ -120,8 +120,8 @@ class LabelWindow {
   int m_y = -2;
 };
 
-bool find_regions(const Foto& mask, std::vector<MaskRegion>& regions, const std::function<bool()>& stopped,
-                  const std::function<void()>& row_done) {
+bool find_regions(const Foto& mask, std::vector<MaskRegion>& regions, Prompt& report,
+                  const std::function<bool()>& stopped, const std::function<void()>& row_done) {
   const int W = mask.width();
   const int H = mask.height();
   std::vector<std::uint32_t> above(static_cast<std::size_t>(W), kNoLabel);
@@ -242,7 +242,7 @@ bool find_regions(const Foto& mask, std::vector<MaskRegion>& regions, const std:
     region.height = e.y1 - e.y0 + 1;
     region.pixel_count = e.pixels;
     if (region.pixel_count < std::int64_t{region.width} * region.height) {
-      if (!region.shape.allocate_fill(region.width, region.height, kEmptyPixel)) return false;
+      if (!region.shape.allocate_fill(region.width, region.height, kEmptyPixel, report)) return false;
       any_shape = true;
     }
   }
@@ -265,8 +265,8 @@ bool find_regions(const Foto& mask, std::vector<MaskRegion>& regions, const std:
 }
 
 /// `shape` with every pixel made `scale` × `scale` pixels, cut to w × h.
-bool enlarge_shape(const Foto& shape, int scale, int w, int h, Foto& out) {
-  if (!out.allocate(w, h)) return false;
+bool enlarge_shape(const Foto& shape, int scale, int w, int h, Foto& out, Prompt& report) {
+  if (!out.allocate(w, h, report)) return false;
   for (int y = 0; y < h; ++y) {
     const std::uint32_t* src = shape.row(std::min(y / scale, shape.height() - 1));
     std::uint32_t* dst = out.row(y);
@@ -289,15 +289,15 @@ bool is_mask_background(std::uint32_t pixel) {
          same_colour(pixel, kBlack);
 }
 
-bool find_mask_regions(const Foto& mask, std::vector<MaskRegion>& regions, const std::function<bool()>& stopped,
-                       const std::function<void()>& row_done) {
+bool find_mask_regions(const Foto& mask, std::vector<MaskRegion>& regions, Prompt& report,
+                       const std::function<bool()>& stopped, const std::function<void()>& row_done) {
   regions.clear();
   if (mask.empty()) return false;
   bool ok = false;
   try {
-    ok = find_regions(mask, regions, stopped, row_done);
+    ok = find_regions(mask, regions, report, stopped, row_done);
   } catch (const std::bad_alloc&) {
-    process_prompt().message(out_of_memory_text(mask.width(), mask.height()) + "!", Icon::error);
+    report.message(out_of_memory_text(mask.width(), mask.height()) + "!", Icon::error);
   }
   if (!ok) regions.clear();
   return ok;
@@ -312,7 +312,7 @@ bool build_cells_from_mask(MosaicBuilder& builder, const Foto& mask, int pixel_s
 
   std::vector<MaskRegion> regions;
   const bool found = find_mask_regions(
-      mask, regions, [&] { return builder.stop_requested(); }, [&] { builder.add_progress(1); });
+      mask, regions, builder.prompt(), [&] { return builder.stop_requested(); }, [&] { builder.add_progress(1); });
   if (!found || regions.empty()) {
     grid.free();
     return false;
@@ -327,7 +327,7 @@ bool build_cells_from_mask(MosaicBuilder& builder, const Foto& mask, int pixel_s
     PuzzleInfo& cell = grid.cell(grid.size() - 1);
     if (pixel_scale == 1) {
       cell.shape = std::move(region.shape);
-    } else if (!enlarge_shape(region.shape, pixel_scale, cell.width, cell.height, cell.shape)) {
+    } else if (!enlarge_shape(region.shape, pixel_scale, cell.width, cell.height, cell.shape, builder.prompt())) {
       grid.free();
       return false;
     }

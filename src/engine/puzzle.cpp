@@ -25,15 +25,15 @@ std::int64_t to_pixels(std::int64_t units, double scale) {
 }
 
 /// The columns [x, x + width) of `shape`; false when memory runs out.
-bool crop_columns(const Foto& shape, int x, int width, Foto& out) {
-  if (!out.allocate(width, shape.height())) return false;
+bool crop_columns(const Foto& shape, int x, int width, Foto& out, Prompt& report) {
+  if (!out.allocate(width, shape.height(), report)) return false;
   for (int r = 0; r < shape.height(); ++r) std::copy_n(shape.row(r) + x, width, out.row(r));
   return true;
 }
 
 /// The rows [y, y + height) of `shape`.
-bool crop_rows(const Foto& shape, int y, int height, Foto& out) {
-  if (!out.allocate(shape.width(), height)) return false;
+bool crop_rows(const Foto& shape, int y, int height, Foto& out, Prompt& report) {
+  if (!out.allocate(shape.width(), height, report)) return false;
   std::copy_n(shape.row(y), static_cast<std::size_t>(height) * static_cast<std::size_t>(shape.width()),
               out.pixels());
   return true;
@@ -63,9 +63,10 @@ void PuzzleGrid::count(const PuzzleInfo& cell, int direction) {
     --counter;
 }
 
+Prompt& PuzzleGrid::prompt() const { return m_builder != nullptr ? m_builder->prompt() : m_unwatched; }
+
 void PuzzleGrid::report_out_of_memory(std::int64_t width, std::int64_t height) const {
-  Prompt& prompt = m_builder != nullptr ? m_builder->prompt() : process_prompt();
-  prompt.message(out_of_memory_text(static_cast<int>(std::min<std::int64_t>(width, 0x7FFFFFFF)),
+  prompt().message(out_of_memory_text(static_cast<int>(std::min<std::int64_t>(width, 0x7FFFFFFF)),
                                     static_cast<int>(std::min<std::int64_t>(height, 0x7FFFFFFF))) +
                      "!",
                  Icon::error);
@@ -160,8 +161,8 @@ PuzzleInfo* PuzzleGrid::split(PuzzleInfo& cell, std::int32_t gap, std::string_vi
     const int kept = h / 2;
     half->top = cell.top + kept + gap;
     half->height = h - kept;
-    if (cell.has_shape() && (!crop_rows(cell.shape, kept + gap, half->height, half->shape) ||
-                             !crop_rows(cell.shape, 0, kept, kept_shape))) {
+    if (cell.has_shape() && (!crop_rows(cell.shape, kept + gap, half->height, half->shape, prompt()) ||
+                             !crop_rows(cell.shape, 0, kept, kept_shape, prompt()))) {
       count(cell, +1);
       return nullptr;
     }
@@ -171,8 +172,8 @@ PuzzleInfo* PuzzleGrid::split(PuzzleInfo& cell, std::int32_t gap, std::string_vi
     const int kept = w / 2;
     half->left = cell.left + kept + gap;
     half->width = w - kept;
-    if (cell.has_shape() && (!crop_columns(cell.shape, kept + gap, half->width, half->shape) ||
-                             !crop_columns(cell.shape, 0, kept, kept_shape))) {
+    if (cell.has_shape() && (!crop_columns(cell.shape, kept + gap, half->width, half->shape, prompt()) ||
+                             !crop_columns(cell.shape, 0, kept, kept_shape, prompt()))) {
       count(cell, +1);
       return nullptr;
     }

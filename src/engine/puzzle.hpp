@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/prompt.hpp"
 #include "images/foto.hpp"
 #include "tilelist/tile_signature.hpp"
 
@@ -123,9 +124,13 @@ class PuzzleGrid {
 
  private:
   void count(const PuzzleInfo& cell, int direction);
+  /// The builder's prompt; a grid built outside a run has nobody to tell, so
+  /// its false results are all its caller learns.
+  Prompt& prompt() const;
   void report_out_of_memory(std::int64_t width, std::int64_t height) const;
 
   MosaicBuilder* m_builder = nullptr;
+  mutable SilentPrompt m_unwatched;
   std::vector<std::unique_ptr<PuzzleInfo>> m_cells;
   std::int32_t m_grid_width = 0;
   std::int32_t m_grid_height = 0;

@@ -76,7 +76,7 @@ bool check_mask(const std::string& path, Prompt& prompt) {
   Foto mask;
   if (!mask.load(path, 0, 0, prompt)) return false;  // the loader said why
   std::vector<MaskRegion> regions;
-  if (!find_mask_regions(mask, regions) || regions.empty()) {
+  if (!find_mask_regions(mask, regions, prompt) || regions.empty()) {
     prompt.message(format(tr("The MaskFile '%s' contains no tiles: every pixel is white or black."), path),
                    Icon::error);
     return false;

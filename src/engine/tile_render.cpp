@@ -47,11 +47,11 @@ void build_blend_taps(int count, double start, double extent, int samples, std::
 /// quarter-turn variant. Destination row R reads source column R (codes 5
 /// and 7) or W − 1 − R (6 and 8); destination column C reads source row
 /// H − 1 − C (5 and 8) or C (6 and 7).
-bool turn_quarter(const Foto& source, int variant, Foto& out) {
+bool turn_quarter(const Foto& source, int variant, Foto& out, Prompt& report) {
   const int w = source.width();
   const int h = source.height();
   Foto turned;
-  if (!turned.allocate(h, w)) return false;
+  if (!turned.allocate(h, w, report)) return false;
   const bool columns_reversed = variant == kVariantCodeQuarterB || variant == kVariantCodeQuarterMirrored;
   const bool rows_reversed = variant == kVariantCodeQuarterA || variant == kVariantCodeQuarterMirrored;
   const std::uint32_t* pixels = source.pixels();
@@ -91,7 +91,7 @@ CropRect centred_crop(int width, int height, int aspect_w, int aspect_h) {
   return crop;
 }
 
-bool draw_tile_variant(const Foto& picture, int variant, int width, int height, Foto& out) {
+bool draw_tile_variant(const Foto& picture, int variant, int width, int height, Foto& out, Prompt& report) {
   if (variant < kVariantCodeAsIs || variant > kVariantCodeQuarterMirrored) variant = kVariantCodeAsIs;
   if (picture.empty() || width <= 0 || height <= 0) {
     out.clear();
@@ -104,7 +104,7 @@ bool draw_tile_variant(const Foto& picture, int variant, int width, int height, 
   const int scaled_h = turned ? width : height;
   const CropRect crop = centred_crop(picture.width(), picture.height(), scaled_w, scaled_h);
   Foto scaled;
-  if (!picture.resample(scaled_w, scaled_h, crop.x, crop.y, crop.width, crop.height, scaled)) {
+  if (!picture.resample(scaled_w, scaled_h, crop.x, crop.y, crop.width, crop.height, scaled, report)) {
     out.clear();
     return false;
   }
@@ -123,7 +123,7 @@ bool draw_tile_variant(const Foto& picture, int variant, int width, int height, 
       break;
   }
   if (turned) {
-    if (!turn_quarter(scaled, variant, out)) {
+    if (!turn_quarter(scaled, variant, out, report)) {
       out.clear();
       return false;
     }
@@ -247,8 +247,9 @@ bool blend_toward_cell(Foto& picture, const TileSignature& cell, int amount) {
 
 // --- TileRenderer --------------------------------------------------------------
 
-TileRenderer::TileRenderer(const ScoreTables& tables, bool black_and_white, TileFrameLoader frame_loader)
-    : m_tables(&tables), m_black_and_white(black_and_white), m_frame_loader(std::move(frame_loader)) {}
+TileRenderer::TileRenderer(const ScoreTables& tables, bool black_and_white, Prompt& report,
+                           TileFrameLoader frame_loader)
+    : m_tables(&tables), m_black_and_white(black_and_white), m_report(report), m_frame_loader(std::move(frame_loader)) {}
 
 std::uint8_t TileRenderer::variant_for(const TileSignature& cell, const TileSignature& tile) const {
   // The priority only scales the score, never the winner: the neutral one will do.
@@ -262,7 +263,7 @@ bool TileRenderer::render(const TileSignature& cell, const Foto& picture, const 
   record = TileRenderRecord{};
   // 1-3. Crop to the cell's proportions, resample and turn.
   Foto drawn;
-  const bool drawn_ok = draw_tile_variant(picture, variant, width, height, drawn);
+  const bool drawn_ok = draw_tile_variant(picture, variant, width, height, drawn, m_report);
   if (release != nullptr) release->clear();
   if (!drawn_ok) {
     out.clear();

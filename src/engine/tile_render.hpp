@@ -42,16 +42,20 @@ class TileRenderer {
  public:
   /// `tables` must outlive the renderer and stay unchanged while it renders.
   /// `black_and_white` is the tile list's flag. Without a frame loader a
-  /// video tile cannot be loaded and its cell stays empty.
-  TileRenderer(const ScoreTables& tables, bool black_and_white, TileFrameLoader frame_loader = {});
+  /// video tile cannot be loaded and its cell stays empty. Running out of
+  /// memory while drawing is reported through `report`, which must outlive
+  /// the renderer and may be told from several threads at once.
+  TileRenderer(const ScoreTables& tables, bool black_and_white, Prompt& report, TileFrameLoader frame_loader = {});
 
   /// The rendered picture of `cell`: cell width × height, its tile loaded,
   /// cropped, turned, colour-corrected and cut to the cell's shape. False
   /// with `out` empty when the cell has no tile (`message` empty: the gap
   /// colour stays), when the picture cannot be loaded (`message` holds
   /// "Unable to load JPG File: " and the path for the caller to report), or
-  /// when memory ran out (already reported by the image layer, `message` empty).
-  [[nodiscard]] bool render_cell(const PuzzleInfo& cell, Foto& out, TileRenderRecord& record, std::string& message) const;
+  /// when memory ran out (already reported through the renderer's prompt,
+  /// `message` empty).
+  [[nodiscard]] bool render_cell(const PuzzleInfo& cell, Foto& out, TileRenderRecord& record,
+                                 std::string& message) const;
 
   /// The cell's tile picture decoded at the size the cell needs (DCT-scaled
   /// JPEGs), grey for a black-and-white list. Silent; on failure `picture`
@@ -87,6 +91,7 @@ class TileRenderer {
 
   const ScoreTables* m_tables;
   bool m_black_and_white;
+  Prompt& m_report;
   TileFrameLoader m_frame_loader;
 };
 
@@ -104,8 +109,10 @@ CropRect centred_crop(int width, int height, int aspect_w, int aspect_h);
 
 /// Crops `picture` to the cell's proportions (turned for codes 5..8),
 /// resamples it in one pass and re-indexes it by the variant code, giving a
-/// width × height picture. Codes outside 1..8 draw as 1.
-[[nodiscard]] bool draw_tile_variant(const Foto& picture, int variant, int width, int height, Foto& out);
+/// width × height picture. Codes outside 1..8 draw as 1. Out of memory is
+/// reported through `report`.
+[[nodiscard]] bool draw_tile_variant(const Foto& picture, int variant, int width, int height, Foto& out,
+                                     Prompt& report);
 
 /// Adds `shift` to every pixel's red, green and blue, held to 0..255;
 /// transparency is kept.

@@ -66,20 +66,26 @@ bool Foto::try_allocate(int width, int height) {
   return true;
 }
 
-bool Foto::allocate(int width, int height) {
+bool Foto::allocate(int width, int height, Prompt& report) {
   if (try_allocate(width, height)) return true;
-  if (width > 0 && height > 0) process_prompt().message(out_of_memory_text(width, height) + "!", Icon::error);
+  if (width > 0 && height > 0) report.message(out_of_memory_text(width, height) + "!", Icon::error);
   return false;
 }
 
-bool Foto::allocate_fill_bytes(int width, int height, std::uint8_t byte) {
-  if (!allocate(width, height)) return false;
+bool Foto::allocate_fill_bytes(int width, int height, std::uint8_t byte, Prompt& report) {
+  if (!allocate(width, height, report)) return false;
   std::memset(m_pixels, byte, pixel_count() * 4u);
   return true;
 }
 
-bool Foto::allocate_fill(int width, int height, std::uint32_t word) {
-  if (!allocate(width, height)) return false;
+bool Foto::allocate_fill(int width, int height, std::uint32_t word, Prompt& report) {
+  if (!allocate(width, height, report)) return false;
+  fill(word);
+  return true;
+}
+
+bool Foto::try_allocate_fill(int width, int height, std::uint32_t word) {
+  if (!try_allocate(width, height)) return false;
   fill(word);
   return true;
 }
@@ -90,7 +96,7 @@ void Foto::fill(std::uint32_t word) {
 
 Foto Foto::clone() const {
   Foto copy;
-  if (!empty() && copy.allocate(m_width, m_height)) std::memcpy(copy.m_pixels, m_pixels, pixel_count() * 4u);
+  if (!empty() && copy.try_allocate(m_width, m_height)) std::memcpy(copy.m_pixels, m_pixels, pixel_count() * 4u);
   return copy;
 }
 

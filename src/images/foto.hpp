@@ -72,43 +72,51 @@ class Foto {
   /// Replaces the buffer by one of width × height words (contents undefined).
   /// A size that is not positive, or more than the machine's memory can hold,
   /// fails before anything is allocated. Failure reports "Out Of Memory while
-  /// allocating an Image made of %ldx%ld Pixels!" through the process prompt
-  /// and leaves the image empty.
-  bool allocate(int width, int height);
+  /// allocating an Image made of %ldx%ld Pixels!" through `report` and leaves
+  /// the image empty.
+  [[nodiscard]] bool allocate(int width, int height, Prompt& report);
   /// allocate() without the report.
   bool try_allocate(int width, int height);
-  bool allocate_fill_bytes(int width, int height, std::uint8_t byte);
-  bool allocate_fill(int width, int height, std::uint32_t word);
+  [[nodiscard]] bool allocate_fill_bytes(int width, int height, std::uint8_t byte, Prompt& report);
+  [[nodiscard]] bool allocate_fill(int width, int height, std::uint32_t word, Prompt& report);
+  /// allocate_fill() without the report.
+  bool try_allocate_fill(int width, int height, std::uint32_t word);
   void fill(std::uint32_t word);
 
-  /// A copy with the same size and pixels; empty for an empty source.
+  /// A copy with the same size and pixels; empty for an empty source or when
+  /// memory runs out (nothing is reported).
   Foto clone() const;
 
   // --- geometry ----------------------------------------------------------
   void mirror();  ///< left-right, in place
   void flip();    ///< top-bottom, in place
   /// Turns by 0, 90 (clockwise), -90/270 or ±180 degrees into `out`; any other
-  /// angle fails and leaves `out` empty.
-  bool rotate(int angle, Foto& out) const;
-  bool rotate(int angle);  ///< in place
+  /// angle fails and leaves `out` empty. Out of memory is reported through
+  /// `report`, as by allocate().
+  [[nodiscard]] bool rotate(int angle, Foto& out, Prompt& report) const;
+  [[nodiscard]] bool rotate(int angle, Prompt& report);  ///< in place
 
   /// Grey = (30 red + 59 green + 11 blue) / 100, rounded half up; transparency kept.
   void to_greyscale();
 
   // --- resampling --------------------------------------------------------
   /// Integer area filter of the top-left region_w × region_h into
-  /// dest_w × dest_h opaque pixels.
-  bool crop_resize(int dest_w, int dest_h, int region_w, int region_h, Foto& out) const;
-  bool crop_resize(int dest_w, int dest_h, int region_w, int region_h);
+  /// dest_w × dest_h opaque pixels. Out of memory is reported through
+  /// `report`, as by allocate().
+  [[nodiscard]] bool crop_resize(int dest_w, int dest_h, int region_w, int region_h, Foto& out,
+                                 Prompt& report) const;
+  [[nodiscard]] bool crop_resize(int dest_w, int dest_h, int region_w, int region_h, Prompt& report);
   /// Floating-point resampler of the source rectangle (x, y, w, h) into
   /// dest_w × dest_h, weighting colours by opacity; w or h of 0 means the
-  /// whole source dimension.
-  bool resample(int dest_w, int dest_h, double x, double y, double w, double h, Foto& out) const;
+  /// whole source dimension. Out of memory is reported through `report`.
+  [[nodiscard]] bool resample(int dest_w, int dest_h, double x, double y, double w, double h, Foto& out,
+                              Prompt& report) const;
 
   // --- composition -------------------------------------------------------
   /// A canvas_w × canvas_h canvas of empty pixels with this image blended in
-  /// at (x, y); fails unless the canvas holds the image at that offset.
-  bool pad(int canvas_w, int canvas_h, int x, int y, Foto& out) const;
+  /// at (x, y); fails unless the canvas holds the image at that offset. Out
+  /// of memory is reported through `report`.
+  [[nodiscard]] bool pad(int canvas_w, int canvas_h, int x, int y, Foto& out, Prompt& report) const;
   /// Places `source` with its top-left corner at (x, y), clipped to this
   /// image. Returns false (and changes nothing) when the two do not overlap
   /// or either is empty.
@@ -129,7 +137,7 @@ class Foto {
   /// Fills the image from an uncompressed device-independent bitmap (a
   /// BITMAPINFOHEADER, the colour table of 8-bit bitmaps, then bottom-up rows
   /// padded to 4 bytes), as video frames arrive. Accepts 24-bit and 8-bit
-  /// bitmaps; `size` bounds every read.
+  /// bitmaps; `size` bounds every read. Out of memory fails without a message.
   bool load_frame(const std::uint8_t* bitmap, std::size_t size);
 
   /// Width and height from a PNG or JPEG header without decoding; false and

@@ -63,7 +63,9 @@ bool Foto::load_frame(const std::uint8_t* bitmap, std::size_t size) {
   clear();
   BitmapLayout layout;
   if (!read_layout(bitmap, size, layout)) return false;
-  if (!allocate(layout.width, layout.height)) return false;
+  // A frame that cannot be held fails like an unreadable one: the callers
+  // count failed frames rather than show each.
+  if (!try_allocate(layout.width, layout.height)) return false;
 
   const std::uint8_t* table = bitmap + layout.table_offset;
   for (int i = 0; i < layout.height; ++i) {

@@ -184,15 +184,20 @@ std::uint32_t resampled_pixel(const OpacitySums& sums, double total_weight) {
 
 }  // namespace
 
-bool Foto::crop_resize(int dest_w, int dest_h, int region_w, int region_h, Foto& out) const {
+bool Foto::crop_resize(int dest_w, int dest_h, int region_w, int region_h, Foto& out, Prompt& report) const {
   if (region_w <= 0 || region_h <= 0 || dest_w <= 0 || dest_h <= 0 || region_w > m_width || region_h > m_height) {
     out.clear();
     return false;
   }
   if (region_w == m_width && region_h == m_height && dest_w == m_width && dest_h == m_height) {
-    Foto copy = clone();
+    Foto copy;
+    if (!copy.allocate(m_width, m_height, report)) {
+      out.clear();
+      return false;
+    }
+    std::copy_n(m_pixels, pixel_count(), copy.m_pixels);
     out = std::move(copy);
-    return !out.empty();
+    return true;
   }
 
   Foto result;
@@ -201,10 +206,10 @@ bool Foto::crop_resize(int dest_w, int dest_h, int region_w, int region_h, Foto&
     columns.resize(static_cast<std::size_t>(dest_w));
   } catch (const std::bad_alloc&) {
     out.clear();
-    process_prompt().message(out_of_memory_text(dest_w, dest_h) + "!", Icon::error);
+    report.message(out_of_memory_text(dest_w, dest_h) + "!", Icon::error);
     return false;
   }
-  if (!result.allocate(dest_w, dest_h)) {
+  if (!result.allocate(dest_w, dest_h, report)) {
     out.clear();
     return false;
   }
@@ -237,15 +242,16 @@ bool Foto::crop_resize(int dest_w, int dest_h, int region_w, int region_h, Foto&
   return true;
 }
 
-bool Foto::crop_resize(int dest_w, int dest_h, int region_w, int region_h) {
+bool Foto::crop_resize(int dest_w, int dest_h, int region_w, int region_h, Prompt& report) {
   // A resize that cannot be made keeps the picture as it was.
   Foto resized;
-  if (!crop_resize(dest_w, dest_h, region_w, region_h, resized)) return false;
+  if (!crop_resize(dest_w, dest_h, region_w, region_h, resized, report)) return false;
   *this = std::move(resized);
   return true;
 }
 
-bool Foto::resample(int dest_w, int dest_h, double x, double y, double w, double h, Foto& out) const {
+bool Foto::resample(int dest_w, int dest_h, double x, double y, double w, double h, Foto& out,
+                    Prompt& report) const {
   if (w == 0) w = m_width;
   if (h == 0) h = m_height;
   if (empty() || dest_w <= 0 || dest_h <= 0 || !(x >= 0) || !(y >= 0) || !(w > 0) || !(h > 0) ||
@@ -265,11 +271,11 @@ bool Foto::resample(int dest_w, int dest_h, double x, double y, double w, double
     sums.resize(static_cast<std::size_t>(dest_w));
   } catch (const std::bad_alloc&) {
     out.clear();
-    process_prompt().message(out_of_memory_text(dest_w, dest_h) + "!", Icon::error);
+    report.message(out_of_memory_text(dest_w, dest_h) + "!", Icon::error);
     return false;
   }
   Foto result;
-  if (!result.allocate(dest_w, dest_h)) {
+  if (!result.allocate(dest_w, dest_h, report)) {
     out.clear();
     return false;
   }

@@ -58,7 +58,7 @@ void Foto::flip() {
     std::swap_ranges(row(top), row(top) + m_width, row(bottom));
 }
 
-bool Foto::rotate(int angle, Foto& out) const {
+bool Foto::rotate(int angle, Foto& out, Prompt& report) const {
   const bool quarter = angle == 90 || angle == -90 || angle == 270;
   const bool half = angle == 180 || angle == -180;
   if (empty() || (angle != 0 && !quarter && !half)) {
@@ -68,17 +68,17 @@ bool Foto::rotate(int angle, Foto& out) const {
   // Built aside and moved in last, so that `out` may be this very image.
   Foto turned;
   if (angle == 0) {
-    turned = clone();
-    if (turned.empty()) {
+    if (!turned.allocate(m_width, m_height, report)) {
       out.clear();
       return false;
     }
+    std::copy_n(m_pixels, pixel_count(), turned.m_pixels);
     out = std::move(turned);
     return true;
   }
   const int w = m_width;
   const int h = m_height;
-  if (!(quarter ? turned.allocate(h, w) : turned.allocate(w, h))) {
+  if (!(quarter ? turned.allocate(h, w, report) : turned.allocate(w, h, report))) {
     out.clear();
     return false;
   }
@@ -104,10 +104,10 @@ bool Foto::rotate(int angle, Foto& out) const {
   return true;
 }
 
-bool Foto::rotate(int angle) {
+bool Foto::rotate(int angle, Prompt& report) {
   // A turn that cannot be made keeps the picture as it was.
   Foto turned;
-  if (!rotate(angle, turned)) return false;
+  if (!rotate(angle, turned, report)) return false;
   *this = std::move(turned);
   return true;
 }
@@ -121,14 +121,14 @@ void Foto::to_greyscale() {
   }
 }
 
-bool Foto::pad(int canvas_w, int canvas_h, int x, int y, Foto& out) const {
+bool Foto::pad(int canvas_w, int canvas_h, int x, int y, Foto& out, Prompt& report) const {
   // The whole image has to land on the canvas; a negative offset would cut it.
   if (empty() || x < 0 || y < 0 || std::int64_t{x} + m_width > canvas_w || std::int64_t{y} + m_height > canvas_h) {
     out.clear();
     return false;
   }
   Foto canvas;
-  if (!canvas.allocate_fill(canvas_w, canvas_h, kEmptyPixel)) {
+  if (!canvas.allocate_fill(canvas_w, canvas_h, kEmptyPixel, report)) {
     out.clear();
     return false;
   }

@@ -224,7 +224,7 @@ bool guarded_header(JpegDecompressor& decompressor, std::FILE* file, JpegHeader&
 }
 
 // The picture as the camera was held.
-bool apply_orientation(Foto& picture, int orientation) {
+bool apply_orientation(Foto& picture, int orientation, Prompt& report) {
   switch (orientation) {
     case 2:
       picture.mirror();
@@ -238,14 +238,14 @@ bool apply_orientation(Foto& picture, int orientation) {
       return true;
     case 5:
       picture.mirror();
-      return picture.rotate(-90);
+      return picture.rotate(-90, report);
     case 6:
-      return picture.rotate(90);
+      return picture.rotate(90, report);
     case 7:
       picture.mirror();
-      return picture.rotate(90);
+      return picture.rotate(90, report);
     case 8:
-      return picture.rotate(-90);
+      return picture.rotate(-90, report);
     default:
       return true;  // 1, or no orientation at all
   }
@@ -280,7 +280,7 @@ bool decode_jpeg(std::FILE* file, const std::filesystem::path& path, int max_w, 
   }
   switch (outcome) {
     case Outcome::decoded:
-      return apply_orientation(out, orientation);
+      return apply_orientation(out, orientation, report);
     case Outcome::out_of_memory: {
       report.message(out_of_memory_text(job.decoded_w, job.decoded_h) + "!!", Icon::error);
       return false;

@@ -38,7 +38,7 @@ bool build_fast_preview(MosaicBuilder& builder, Foto& preview) {
 
   builder.set_status(tr("Build Preview..."));
   Foto canvas;
-  if (!canvas.allocate_fill(preview_w, preview_h, make_pixel(0, 0, 0))) return false;
+  if (!canvas.allocate_fill(preview_w, preview_h, make_pixel(0, 0, 0), builder.prompt())) return false;
   std::int64_t drawn = 0;
   for (const auto& cell : grid.cells()) {
     if (builder.stop_requested()) return false;
@@ -51,7 +51,7 @@ bool build_fast_preview(MosaicBuilder& builder, Foto& preview) {
     Foto picture, scaled;
     SilentPrompt skipped;  // the preview simply goes without a tile that fails
     if (!picture.load(cell->tile->path, w, h, skipped)) continue;
-    if (!picture.resample(w, h, 0, 0, 0, 0, scaled)) continue;
+    if (!picture.resample(w, h, 0, 0, 0, 0, scaled, skipped)) continue;
     canvas.paste(x, y, scaled, PasteMode::copy);
     ++drawn;
   }

@@ -480,7 +480,7 @@ bool finish_mosaic(MosaicBuilder& builder, const ScoreTables& tables, const Fini
                         frame);
     };
   const bool black_and_white = builder.tile_list != nullptr && builder.tile_list->black_and_white();
-  const TileRenderer renderer(tables, black_and_white, frame_loader);
+  const TileRenderer renderer(tables, black_and_white, builder.prompt(), frame_loader);
   // Wherever no tile is drawn the border colour shows: the gaps between tiles
   // and cells whose picture could not be loaded.
   const std::uint32_t background = static_cast<std::uint32_t>(builder.parameters.border_colour) & 0x00FFFFFFu;

@@ -314,7 +314,7 @@ void WebPyramid::add_band(const Foto& band, int x, int y) {
                          static_cast<long>(fh), static_cast<long>(tw), static_cast<long>(th));
           break;
         }
-      } else if (!tile.allocate_fill(tw, th, kWebUnrenderedPixel)) {
+      } else if (!tile.allocate_fill(tw, th, kWebUnrenderedPixel, m_builder.prompt())) {
         error = tr("RezIroriz Error 03");
         break;
       }
@@ -369,7 +369,7 @@ bool WebPyramid::build_pyramid() {
         if (m_builder.stop_requested()) return false;
         const int tw = low.tile_width(column), th = low.tile_height(row);
         Foto composed;
-        if (!composed.allocate_fill_bytes(2 * tw, 2 * th, 127)) return false;
+        if (!composed.allocate_fill_bytes(2 * tw, 2 * th, 127, prompt)) return false;
         // The higher tiles this one is made of. Halving truncates, so the
         // last tile of a row or column may also own a sliver of a tile that
         // falls outside the picture it is made from: it is written all the same.
@@ -391,7 +391,7 @@ bool WebPyramid::build_pyramid() {
         const int region_w = std::min(2 * tw, high.width - 2 * column * kWebTileSide);
         const int region_h = std::min(2 * th, high.height - 2 * row * kWebTileSide);
         Foto half;
-        if (region_w < tw || region_h < th || !composed.crop_resize(tw, th, region_w, region_h, half)) {
+        if (region_w < tw || region_h < th || !composed.crop_resize(tw, th, region_w, region_h, half, prompt)) {
           prompt.message(tr("RezIroriz Error B02"), Icon::error);
           return false;
         }

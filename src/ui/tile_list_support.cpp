@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "base/prompt.hpp"
 #include "images/foto.hpp"
 #include "tilelist/tile_signature.hpp"
 
@@ -53,12 +54,14 @@ bool signature_thumbnail(const TileSignature& signature, Foto& out) {
   out.clear();
   Foto samples;
   if (!signature.thumbnail(samples)) return false;
-  if (!signature.portrait) return samples.resample(kThumbnailWidth, kThumbnailHeight, 0, 0, 0, 0, out);
+  // A row whose thumbnail cannot be made shows none; the list goes on.
+  SilentPrompt blank;
+  if (!signature.portrait) return samples.resample(kThumbnailWidth, kThumbnailHeight, 0, 0, 0, 0, out, blank);
   // An upright picture keeps its shape inside the landscape slot of the view.
   constexpr int kPortraitWidth = (kThumbnailHeight * 3 + 2) / 4;  // 18 × 3/4, rounded: 14
   Foto upright;
-  if (!samples.resample(kPortraitWidth, kThumbnailHeight, 0, 0, 0, 0, upright)) return false;
-  return upright.pad(kThumbnailWidth, kThumbnailHeight, (kThumbnailWidth - kPortraitWidth) / 2, 0, out);
+  if (!samples.resample(kPortraitWidth, kThumbnailHeight, 0, 0, 0, 0, upright, blank)) return false;
+  return upright.pad(kThumbnailWidth, kThumbnailHeight, (kThumbnailWidth - kPortraitWidth) / 2, 0, out, blank);
 }
 
 const QImage* ThumbnailRing::find(int row) const {

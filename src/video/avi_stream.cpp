@@ -48,9 +48,10 @@ void put_bitmap_header(std::uint8_t* p, int width, int height, std::uint32_t ima
   put_u32(p + 20, image_size);
 }
 
-// The rectangle `crop` of `whole` (already checked to lie inside it).
+// The rectangle `crop` of `whole` (already checked to lie inside it). Out of
+// memory is a frame failure like any other: frames are counted, not shown.
 bool cut_rect(const Foto& whole, const FrameRect& crop, Foto& out) {
-  if (!out.allocate(static_cast<int>(crop.width), static_cast<int>(crop.height))) return false;
+  if (!out.try_allocate(static_cast<int>(crop.width), static_cast<int>(crop.height))) return false;
   for (int y = 0; y < out.height(); ++y) {
     const std::uint32_t* source = whole.row(static_cast<int>(crop.top) + y) + crop.left;
     std::memcpy(out.row(y), source, static_cast<std::size_t>(out.width()) * sizeof(std::uint32_t));

@@ -19,14 +19,5 @@ TEST(ScriptedPrompt, RecordsCallsAndReplaysPlannedAnswers) {
   EXPECT_EQ(p.calls()[0].icon, Icon::warning);
 }
 
-TEST(ProcessPrompt, DefaultsToStderrAndTakesAnInstalledOne) {
-  ScriptedPrompt p;
-  set_process_prompt(&p);
-  process_prompt().message("hello", Icon::information);
-  set_process_prompt(nullptr);
-  process_prompt().message("to stderr", Icon::information);
-  EXPECT_EQ(p.messages(), std::vector<std::string>{"hello"});
-}
-
 }  // namespace
 }  // namespace tess

@@ -32,7 +32,7 @@ class MosaicCommand : public ::testing::Test {
     // 60 uniform tiles of many colours.
     for (int i = 0; i < 60; ++i) {
       Foto tile;
-      tile.allocate_fill(64, 48, make_pixel((i * 37) % 256, (i * 91) % 256, (i * 53) % 256));
+      tile.try_allocate_fill(64, 48, make_pixel((i * 37) % 256, (i * 91) % 256, (i * 53) % 256));
       ASSERT_TRUE(testing::write_jpeg(m_dir / "tiles" / ("t" + std::to_string(i) + ".jpg"), tile,
                                       testing::JpegSpec().with_quality(95)));
     }
@@ -83,7 +83,7 @@ std::uint32_t quadrant_colour(int x, int y, int w, int h) {
 TEST_F(MosaicCommand, EveryCellTracksTheMainImageAndRawAndPpmHaveTheirSizes) {
   // A main image of four coloured quadrants and tiles near those colours.
   Foto main;
-  ASSERT_TRUE(main.allocate(400, 300));
+  ASSERT_TRUE(main.try_allocate(400, 300));
   for (int y = 0; y < 300; ++y)
     for (int x = 0; x < 400; ++x) main.at(x, y) = quadrant_colour(x, y, 400, 300);
   ASSERT_TRUE(testing::write_jpeg(m_dir / "quadrants.jpg", main, testing::JpegSpec().with_quality(95)));
@@ -91,7 +91,7 @@ TEST_F(MosaicCommand, EveryCellTracksTheMainImageAndRawAndPpmHaveTheirSizes) {
     const std::uint32_t c = quadrant_colour(i % 2 == 0 ? 0 : 399, i % 4 < 2 ? 0 : 299, 400, 300);
     const int d = (i / 4) * 6 - 9;
     Foto tile;
-    tile.allocate_fill(64, 48,
+    tile.try_allocate_fill(64, 48,
                        make_pixel(std::clamp(static_cast<int>(pixel_red(c)) + d, 0, 255),
                                   std::clamp(static_cast<int>(pixel_green(c)) - d, 0, 255),
                                   std::clamp(static_cast<int>(pixel_blue(c)) + d, 0, 255)));

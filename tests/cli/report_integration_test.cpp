@@ -102,7 +102,7 @@ class ReportIntegration : public ::testing::Test {
     fs::create_directories(m_dir / "tiles");
     for (int i = 0; i < 30; ++i) {
       Foto tile;
-      tile.allocate_fill(64, 48, make_pixel((i * 37) % 256, (i * 91) % 256, (i * 53) % 256));
+      tile.try_allocate_fill(64, 48, make_pixel((i * 37) % 256, (i * 91) % 256, (i * 53) % 256));
       // A comma and quotes in some names, so quoting is exercised end to end.
       const std::string name = i % 7 == 0 ? "t" + std::to_string(i) + ", \"q\".jpg" : "t" + std::to_string(i) + ".jpg";
       ASSERT_TRUE(testing::write_jpeg(m_dir / "tiles" / name, tile, testing::JpegSpec().with_quality(95)));

@@ -43,7 +43,7 @@ class VideoMosaic : public ::testing::Test {
     ASSERT_EQ(r.status, 0) << r.err;
     fs::create_directories(m_dir / "pics");
     Foto tile;
-    tile.allocate_fill(64, 48, make_pixel(120, 90, 60));
+    tile.try_allocate_fill(64, 48, make_pixel(120, 90, 60));
     ASSERT_TRUE(testing::write_jpeg(m_dir / "pics" / "p.jpg", tile, testing::JpegSpec().with_quality(95)));
     r = run("list create " + quoted("pics.tzc") + " --include " + quoted("pics/"));
     ASSERT_EQ(r.status, 0) << r.err;

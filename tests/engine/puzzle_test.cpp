@@ -12,9 +12,12 @@
 #include "engine/mosaic_builder.hpp"
 #include "engine/pattern_generator.hpp"
 #include "settings/advanced_options.hpp"
+#include "support/test_support.hpp"
 
 namespace tess {
 namespace {
+
+using testing::quiet_prompt;
 
 constexpr std::uint32_t kRed = make_pixel(200, 30, 30);
 constexpr std::uint32_t kGreen = make_pixel(30, 180, 40);
@@ -23,7 +26,7 @@ constexpr std::uint32_t kWhitePixel = make_pixel(255, 255, 255);
 
 Foto filled(int w, int h, std::uint32_t colour) {
   Foto f;
-  EXPECT_TRUE(f.allocate_fill(w, h, colour));
+  EXPECT_TRUE(f.try_allocate_fill(w, h, colour));
   return f;
 }
 
@@ -203,7 +206,7 @@ Foto three_colour_mask() {
 TEST(MaskLayout, ColouredPatchesBecomeRegionsInScanOrder) {
   const Foto mask = three_colour_mask();
   std::vector<MaskRegion> regions;
-  ASSERT_TRUE(find_mask_regions(mask, regions));
+  ASSERT_TRUE(find_mask_regions(mask, regions, quiet_prompt()));
   ASSERT_EQ(regions.size(), 4u);
   // red, green, the U (first pixel at x 20), the second green patch
   EXPECT_EQ(regions[0].left, 0);
@@ -241,16 +244,16 @@ TEST(MaskLayout, NearColoursJoinAndNearWhiteOrBlackBelongsToNoCell) {
   paint(mask, 0, 0, 10, 10, make_pixel(100, 0, 0));
   paint(mask, 10, 0, 10, 10, make_pixel(110, 5, 0));  // 100 + 25 < 193: same patch
   std::vector<MaskRegion> regions;
-  ASSERT_TRUE(find_mask_regions(mask, regions));
+  ASSERT_TRUE(find_mask_regions(mask, regions, quiet_prompt()));
   ASSERT_EQ(regions.size(), 1u);
   EXPECT_EQ(regions[0].width, 20);
 
   paint(mask, 10, 0, 10, 10, make_pixel(114, 0, 0));  // 196: a patch of its own
-  ASSERT_TRUE(find_mask_regions(mask, regions));
+  ASSERT_TRUE(find_mask_regions(mask, regions, quiet_prompt()));
   EXPECT_EQ(regions.size(), 2u);
 
   // All white: no cells.
-  ASSERT_TRUE(find_mask_regions(filled(20, 10, kWhitePixel), regions));
+  ASSERT_TRUE(find_mask_regions(filled(20, 10, kWhitePixel), regions, quiet_prompt()));
   EXPECT_TRUE(regions.empty());
 }
 
@@ -261,7 +264,7 @@ TEST(MaskLayout, PatchesWhoseLabelsMeetLateAreOneRegion) {
   for (int t = 0; t < 5; ++t) paint(mask, 4 * t + 1, 0, 2, 11, kRed);
   paint(mask, 1, 11, 18, 1, kRed);
   std::vector<MaskRegion> regions;
-  ASSERT_TRUE(find_mask_regions(mask, regions));
+  ASSERT_TRUE(find_mask_regions(mask, regions, quiet_prompt()));
   ASSERT_EQ(regions.size(), 1u);
   EXPECT_EQ(regions[0].left, 1);
   EXPECT_EQ(regions[0].width, 18);
@@ -384,7 +387,7 @@ TEST(CellAnalysis, ReanalysisSkipsAnalysedCellsAndFillsNewHalves) {
 
 TEST(CellAnalysis, ThreadsChangeNothingAndAStopFails) {
   Foto image;
-  ASSERT_TRUE(image.allocate(300, 200));
+  ASSERT_TRUE(image.try_allocate(300, 200));
   for (int y = 0; y < 200; ++y)
     for (int x = 0; x < 300; ++x) image.at(x, y) = make_pixel(x % 256, y, (x * y) % 256);
 

@@ -19,7 +19,7 @@ using testing::write_jpeg;
 // A picture of two colour halves, so cells differ.
 Foto two_tone(int w, int h) {
   Foto f;
-  f.allocate(w, h);
+  f.try_allocate(w, h);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) f.at(x, y) = x < w / 2 ? make_pixel(200, 40, 40) : make_pixel(40, 40, 200);
   return f;
@@ -30,7 +30,7 @@ Foto two_tone(int w, int h) {
 void fill_list(TileImageList& list, int count) {
   for (int i = 0; i < count; ++i) {
     Foto tile;
-    tile.allocate_fill(48, 36, make_pixel((i * 37) % 256, (i * 91) % 256, (i * 53) % 256));
+    tile.try_allocate_fill(48, 36, make_pixel((i * 37) % 256, (i * 91) % 256, (i * 53) % 256));
     FotoInfo info;
     info.path = "/tiles/t" + std::to_string(1000 + i) + ".jpg";
     info.usable = true;
@@ -141,7 +141,7 @@ TEST(RunDriver, MaskFolderCombinesEveryImageWithEveryMaskMasksFastest) {
   // Two masks of three coloured regions each (white belongs to no cell).
   for (const char* name : {"m1.jpg", "m2.jpg"}) {
     Foto m;
-    m.allocate_fill(60, 45, make_pixel(255, 255, 255));
+    m.try_allocate_fill(60, 45, make_pixel(255, 255, 255));
     for (int y = 5; y < 40; ++y)
       for (int x = 5; x < 55; ++x) m.at(x, y) = x < 20 ? make_pixel(250, 0, 0) : x < 40 ? make_pixel(0, 250, 0) : make_pixel(0, 0, 250);
     ASSERT_TRUE(write_jpeg(dir / "masks" / name, m, JpegSpec().with_quality(100)));

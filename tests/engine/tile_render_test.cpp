@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <csetjmp>
 #include <cstdio>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include <jpeglib.h>
 
+#include "base/scripted_prompt.hpp"
 #include "engine/score_tables.hpp"
 #include "images/foto.hpp"
 #include "support/test_support.hpp"
@@ -18,6 +20,8 @@
 
 namespace tess {
 namespace {
+
+using testing::quiet_prompt;
 
 using testing::TempDir;
 
@@ -47,7 +51,7 @@ TileSignature uniform_signature(std::uint32_t colour, bool portrait = false) {
 
 Foto filled(int w, int h, std::uint32_t colour) {
   Foto f;
-  EXPECT_TRUE(f.allocate_fill(w, h, colour));
+  EXPECT_TRUE(f.try_allocate_fill(w, h, colour));
   return f;
 }
 
@@ -151,7 +155,7 @@ TEST(DrawTileVariant, EveryCodePutsTheMarkedCornersWhereTheyBelong) {
   for (const Expect& e : expected) {
     const bool turned = e.code >= 5;
     Foto out;
-    ASSERT_TRUE(draw_tile_variant(source, e.code, turned ? 30 : 40, turned ? 40 : 30, out)) << e.code;
+    ASSERT_TRUE(draw_tile_variant(source, e.code, turned ? 30 : 40, turned ? 40 : 30, out, quiet_prompt())) << e.code;
     ASSERT_EQ(out.width(), turned ? 30 : 40) << e.code;
     ASSERT_EQ(out.height(), turned ? 40 : 30) << e.code;
     EXPECT_TRUE(near(corner(out, e.red), kRed)) << "code " << e.code;
@@ -176,7 +180,7 @@ TEST(DrawTileVariant, PictureOfAnotherAspectIsCentreCropped) {
   EXPECT_EQ(crop.width, 40);
   EXPECT_EQ(crop.height, 30);
   Foto out;
-  ASSERT_TRUE(draw_tile_variant(wide, 1, 40, 30, out));
+  ASSERT_TRUE(draw_tile_variant(wide, 1, 40, 30, out, quiet_prompt()));
   for (int x = 0; x < 40; ++x) EXPECT_TRUE(near(out.at(x, 15), kGreen)) << x;
 
   // Too tall: rows are cut, top and bottom alike.
@@ -196,7 +200,7 @@ TEST(ColourShift, MovesAUniformTileTowardTheCellByTheLimitedAmount) {
   const ScoreTables tables = tables_for(30, kColourPriorityHighTile);
   ASSERT_EQ(tables.tile_colour_limit(), 76);
   ASSERT_EQ(tables.detail_colour_limit(), 0);
-  const TileRenderer renderer(tables, false);
+  const TileRenderer renderer(tables, false, quiet_prompt());
   // Grey 100 toward grey 200: lum 100, s = 2·76/3 = 50, and each channel
   // adds clamp(100 - 50)/3 = 16: a shift of 66.
   Foto out;
@@ -223,7 +227,7 @@ TEST(ColourShift, HoldsChannelsToTheirRangeAndKeepsTransparency) {
 
   // The record keeps the full shift of a strong change, not a wrapped byte.
   const ScoreTables tables = tables_for(100, kColourPriorityHighTile);
-  const TileRenderer renderer(tables, false);
+  const TileRenderer renderer(tables, false, quiet_prompt());
   Foto out;
   TileRenderRecord record;
   ASSERT_TRUE(renderer.render_tile(uniform_signature(make_pixel(255, 255, 255)), filled(8, 6, kBlack),
@@ -234,10 +238,10 @@ TEST(ColourShift, HoldsChannelsToTheirRangeAndKeepsTransparency) {
 
 TEST(ColourChange, NoneLeavesTheDrawnTileAsItIs) {
   const ScoreTables tables = tables_for(0, kColourPriorityBalanced, kVariantOriginal);
-  const TileRenderer renderer(tables, false);
+  const TileRenderer renderer(tables, false, quiet_prompt());
   const Foto source = marked_corners(40, 30);
   Foto expected, out;
-  ASSERT_TRUE(draw_tile_variant(source, 1, 40, 30, expected));
+  ASSERT_TRUE(draw_tile_variant(source, 1, 40, 30, expected, quiet_prompt()));
   TileRenderRecord record;
   ASSERT_TRUE(renderer.render_tile(uniform_signature(kBlue), source, uniform_signature(kBlack), 40, 30, out, record));
   ASSERT_EQ(out.width(), 40);
@@ -251,7 +255,7 @@ TEST(ColourChange, HighDetailQualityOnlyBlendsAndFullStrengthGivesTheCellColours
   const ScoreTables tables = tables_for(100, kColourPriorityHighDetail);
   ASSERT_EQ(tables.tile_colour_limit(), 0);
   ASSERT_EQ(tables.detail_colour_limit(), 255);
-  const TileRenderer renderer(tables, false);
+  const TileRenderer renderer(tables, false, quiet_prompt());
   Foto out;
   TileRenderRecord record;
   ASSERT_TRUE(renderer.render_tile(uniform_signature(make_pixel(10, 20, 30)), filled(40, 30, make_pixel(200, 200, 200)),
@@ -317,7 +321,7 @@ TEST(TileRenderer, PortraitTileInLandscapeCellIsTurnedClockwiseAndFillsIt) {
   // Only the original and the 90° turn allowed: a portrait tile for a
   // landscape cell can only be drawn turned a quarter clockwise (code 5).
   const ScoreTables tables = tables_for(0, kColourPriorityBalanced, kVariantOriginal | kVariantRotated90);
-  const TileRenderer renderer(tables, false);
+  const TileRenderer renderer(tables, false, quiet_prompt());
   const TileSignature cell = uniform_signature(kBlack);
   const TileSignature tile = uniform_signature(kBlack, true);
   ASSERT_EQ(renderer.variant_for(cell, tile), kVariantCodeQuarterA);
@@ -338,7 +342,7 @@ TEST(TileRenderer, PortraitTileInLandscapeCellIsTurnedClockwiseAndFillsIt) {
 
   // Nothing allowed at all still draws the tile as it is.
   const ScoreTables none = tables_for(0, kColourPriorityBalanced, kVariantOriginal);
-  EXPECT_EQ(TileRenderer(none, false).variant_for(cell, tile), kVariantCodeAsIs);
+  EXPECT_EQ(TileRenderer(none, false, quiet_prompt()).variant_for(cell, tile), kVariantCodeAsIs);
 
   // In place: the picture becomes the rendered cell.
   ASSERT_TRUE(renderer.render_tile_in_place(cell, picture, tile, 40, 30, record));
@@ -356,7 +360,7 @@ TEST(TileRenderer, RendersACellFromAJpegDecodedAtTheSizeItNeeds) {
   tile.signature = uniform_signature(make_pixel(40, 120, 200));
   const PuzzleInfo cell = make_cell(100, 75, &tile);
   const ScoreTables tables = tables_for(0, kColourPriorityBalanced);
-  const TileRenderer renderer(tables, false);
+  const TileRenderer renderer(tables, false, quiet_prompt());
 
   Foto picture;
   std::string message;
@@ -391,7 +395,7 @@ TEST(TileRenderer, BlackAndWhiteListGivesGrey) {
   Foto out;
   TileRenderRecord record;
   std::string message;
-  ASSERT_TRUE(TileRenderer(tables, true).render_cell(cell, out, record, message));
+  ASSERT_TRUE(TileRenderer(tables, true, quiet_prompt()).render_cell(cell, out, record, message));
   for (std::size_t i = 0; i < out.pixel_count(); ++i) {
     const std::uint32_t p = out.pixels()[i];
     ASSERT_EQ(pixel_red(p), pixel_green(p));
@@ -408,11 +412,11 @@ TEST(TileRenderer, MaskCellKeepsOnlyItsShape) {
   FotoInfo tile(path.string());
   tile.signature = uniform_signature(kGreen);
   PuzzleInfo cell = make_cell(40, 30, &tile);
-  ASSERT_TRUE(cell.shape.allocate_fill(40, 30, kEmptyPixel));
+  ASSERT_TRUE(cell.shape.try_allocate_fill(40, 30, kEmptyPixel));
   for (int y = 0; y < 30; ++y)
     for (int x = 0; x < 40 - y; ++x) cell.shape.at(x, y) = make_pixel(255, 255, 255);  // a triangle
   const ScoreTables tables = tables_for(0, kColourPriorityBalanced);
-  const TileRenderer renderer(tables, false);
+  const TileRenderer renderer(tables, false, quiet_prompt());
   Foto out;
   TileRenderRecord record;
   std::string message;
@@ -422,7 +426,7 @@ TEST(TileRenderer, MaskCellKeepsOnlyItsShape) {
       ASSERT_EQ(pixel_transparency(out.at(x, y)), x < 40 - y ? 0u : 255u) << x << "," << y;
 
   // A shape that does not fit the cell leaves the cell empty.
-  ASSERT_TRUE(cell.shape.allocate_fill(10, 10, 0));
+  ASSERT_TRUE(cell.shape.try_allocate_fill(10, 10, 0));
   EXPECT_FALSE(renderer.render_cell(cell, out, record, message));
   EXPECT_TRUE(out.empty());
   EXPECT_EQ(record.variant, kVariantCodeNone);
@@ -431,7 +435,7 @@ TEST(TileRenderer, MaskCellKeepsOnlyItsShape) {
 TEST(TileRenderer, MissingOrUnreadableTileFailsCleanly) {
   TempDir dir;
   const ScoreTables tables = tables_for(30, kColourPriorityBalanced);
-  const TileRenderer renderer(tables, false);
+  const TileRenderer renderer(tables, false, quiet_prompt());
   Foto out = filled(3, 3, kRed);
   TileRenderRecord record;
   std::string message = "stale";
@@ -460,6 +464,26 @@ TEST(TileRenderer, MissingOrUnreadableTileFailsCleanly) {
   }
 }
 
+// A cell larger than the machine can hold: drawing fails, and the run's
+// prompt (the renderer's) hears why rather than standard error.
+TEST(TileRenderer, RunningOutOfMemoryIsToldThroughTheRenderersPrompt) {
+  const double pixels = static_cast<double>(pixel_memory_limit()) / 4.0;
+  const double side = std::ceil(std::sqrt(pixels)) + 1;
+  if (side > 1000000) GTEST_SKIP() << "this machine holds a cell of any size a mosaic allows";
+  const int w = static_cast<int>(side);
+  const ScoreTables tables = tables_for(0, kColourPriorityBalanced, kVariantOriginal);
+  ScriptedPrompt prompt;
+  const TileRenderer renderer(tables, false, prompt);
+  Foto out = filled(3, 3, kRed);
+  TileRenderRecord record;
+  EXPECT_FALSE(renderer.render_tile(uniform_signature(kBlue), marked_corners(40, 30), uniform_signature(kBlack), w, w,
+                                    out, record));
+  EXPECT_TRUE(out.empty());
+  EXPECT_EQ(prompt.messages(), std::vector<std::string>{out_of_memory_text(w, w) + "!"});
+  ASSERT_EQ(prompt.calls().size(), 1u);
+  EXPECT_EQ(prompt.calls()[0].icon, Icon::error);
+}
+
 TEST(TileRenderer, VideoTilesComeFromTheFrameLoaderAtTheTurnedSize) {
   FotoInfo clip("/clips/sea.avi");
   clip.rate_code = 12500;
@@ -472,15 +496,15 @@ TEST(TileRenderer, VideoTilesComeFromTheFrameLoaderAtTheTurnedSize) {
   std::string message;
 
   // Without a loader the clip cannot be drawn.
-  EXPECT_FALSE(TileRenderer(tables, false).render_cell(cell, out, record, message));
+  EXPECT_FALSE(TileRenderer(tables, false, quiet_prompt()).render_cell(cell, out, record, message));
   EXPECT_EQ(message, "Unable to load JPG File: /clips/sea.avi");
 
   int asked_w = 0, asked_h = 0;
-  const TileRenderer renderer(tables, false, [&](const FotoInfo& c, int w, int h, Foto& frame) {
+  const TileRenderer renderer(tables, false, quiet_prompt(), [&](const FotoInfo& c, int w, int h, Foto& frame) {
     EXPECT_EQ(&c, &clip);
     asked_w = w;
     asked_h = h;
-    return frame.allocate_fill(60, 80, kBlue);
+    return frame.try_allocate_fill(60, 80, kBlue);
   });
   ASSERT_TRUE(renderer.render_cell(cell, out, record, message));
   EXPECT_EQ(asked_w, 30);  // drawn with a quarter turn: the cell's size turned
@@ -491,7 +515,7 @@ TEST(TileRenderer, VideoTilesComeFromTheFrameLoaderAtTheTurnedSize) {
 
 TEST(TileRenderer, ThreadsSharingOneRendererGetIdenticalCells) {
   const ScoreTables tables = tables_for(60, kColourPriorityBalanced);
-  const TileRenderer renderer(tables, false);
+  const TileRenderer renderer(tables, false, quiet_prompt());
   const Foto picture = marked_corners(64, 48);
   FotoInfo tile("/unused.jpg");
   tile.signature = uniform_signature(make_pixel(30, 90, 10));

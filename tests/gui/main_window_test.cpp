@@ -54,7 +54,7 @@ class MainWindowTest : public ::testing::Test {
     fs::create_directories(m_dir / "tiles");
     for (int i = 0; i < 30; ++i) {
       Foto tile;
-      tile.allocate_fill(64, 48, make_pixel((i * 37) % 256, (i * 91) % 256, (i * 53) % 256));
+      tile.try_allocate_fill(64, 48, make_pixel((i * 37) % 256, (i * 91) % 256, (i * 53) % 256));
       ASSERT_TRUE(testing::write_jpeg(m_dir / "tiles" / ("t" + std::to_string(i) + ".jpg"), tile,
                                       testing::JpegSpec().with_quality(90)));
     }

@@ -8,14 +8,18 @@
 
 #include <gtest/gtest.h>
 
+#include "support/test_support.hpp"
+
 namespace tess {
 namespace {
+
+using testing::quiet_prompt;
 
 using Pixels = std::vector<std::uint32_t>;
 
 Foto make_foto(int width, int height, const Pixels& pixels) {
   Foto foto;
-  EXPECT_TRUE(foto.allocate(width, height));
+  EXPECT_TRUE(foto.try_allocate(width, height));
   EXPECT_EQ(pixels.size(), foto.pixel_count());
   std::memcpy(foto.pixels(), pixels.data(), pixels.size() * sizeof(std::uint32_t));
   return foto;
@@ -63,7 +67,7 @@ TEST(FotoFlips, MirrorAndFlipInPlace) {
 
 TEST(FotoRotate, QuarterTurnClockwiseSendsTopLeftToTopRight) {
   Foto turned;
-  ASSERT_TRUE(abc_def().rotate(90, turned));
+  ASSERT_TRUE(abc_def().rotate(90, turned, quiet_prompt()));
   EXPECT_EQ(turned.width(), 2);
   EXPECT_EQ(turned.height(), 3);
   EXPECT_EQ(turned.at(1, 0), a);
@@ -74,19 +78,19 @@ TEST(FotoRotate, QuarterTurnBackAndHalfTurns) {
   const Pixels anticlockwise{c, f, b, e, a, d};
   for (int angle : {-90, 270}) {
     Foto turned;
-    ASSERT_TRUE(abc_def().rotate(angle, turned)) << angle;
+    ASSERT_TRUE(abc_def().rotate(angle, turned, quiet_prompt())) << angle;
     EXPECT_EQ(turned.width(), 2);
     EXPECT_EQ(turned.height(), 3);
     EXPECT_EQ(pixels_of(turned), anticlockwise) << angle;
   }
   for (int angle : {180, -180}) {
     Foto turned;
-    ASSERT_TRUE(abc_def().rotate(angle, turned)) << angle;
+    ASSERT_TRUE(abc_def().rotate(angle, turned, quiet_prompt())) << angle;
     EXPECT_EQ(turned.width(), 3);
     EXPECT_EQ(pixels_of(turned), (Pixels{f, e, d, c, b, a})) << angle;
   }
   Foto same;
-  ASSERT_TRUE(abc_def().rotate(0, same));
+  ASSERT_TRUE(abc_def().rotate(0, same, quiet_prompt()));
   EXPECT_EQ(pixels_of(same), (Pixels{a, b, c, d, e, f}));
 }
 
@@ -94,26 +98,26 @@ TEST(FotoRotate, OtherAnglesAndEmptySourcesFailWithEmptyResult) {
   Foto source = abc_def();
   for (int angle : {45, 360, 1, -270}) {
     Foto out = make_foto(1, 1, {a});
-    EXPECT_FALSE(source.rotate(angle, out)) << angle;
+    EXPECT_FALSE(source.rotate(angle, out, quiet_prompt())) << angle;
     EXPECT_TRUE(out.empty()) << angle;
   }
   Foto out = make_foto(1, 1, {a});
-  EXPECT_FALSE(Foto().rotate(90, out));
+  EXPECT_FALSE(Foto().rotate(90, out, quiet_prompt()));
   EXPECT_TRUE(out.empty());
 }
 
 TEST(FotoRotate, InPlaceAndIntoItself) {
   Foto foto = abc_def();
-  ASSERT_TRUE(foto.rotate(90));
+  ASSERT_TRUE(foto.rotate(90, quiet_prompt()));
   EXPECT_EQ(foto.width(), 2);
   EXPECT_EQ(pixels_of(foto), (Pixels{d, a, e, b, f, c}));
 
   // A refused turn keeps the picture rather than losing it.
-  EXPECT_FALSE(foto.rotate(45));
+  EXPECT_FALSE(foto.rotate(45, quiet_prompt()));
   EXPECT_EQ(pixels_of(foto), (Pixels{d, a, e, b, f, c}));
 
   Foto self = abc_def();
-  ASSERT_TRUE(self.rotate(-90, self));
+  ASSERT_TRUE(self.rotate(-90, self, quiet_prompt()));
   EXPECT_EQ(pixels_of(self), (Pixels{c, f, b, e, a, d}));
 }
 
@@ -121,12 +125,12 @@ TEST(FotoPad, BlendsOntoEmptyCanvas) {
   const std::uint32_t hidden = make_pixel(9, 9, 9, 255);
   Foto tile = make_foto(2, 1, {a, hidden});
   Foto canvas;
-  ASSERT_TRUE(tile.pad(4, 3, 1, 1, canvas));
+  ASSERT_TRUE(tile.pad(4, 3, 1, 1, canvas, quiet_prompt()));
   const std::uint32_t o = kEmptyPixel;
   // The fully transparent pixel is skipped by the blend: the canvas stays empty there.
   EXPECT_EQ(pixels_of(canvas), (Pixels{o, o, o, o, o, a, o, o, o, o, o, o}));
 
-  ASSERT_TRUE(tile.pad(3, 2, 1, 1, canvas));  // exactly big enough
+  ASSERT_TRUE(tile.pad(3, 2, 1, 1, canvas, quiet_prompt()));  // exactly big enough
   EXPECT_EQ(canvas.at(1, 1), a);
 }
 
@@ -135,11 +139,11 @@ TEST(FotoPad, RefusesCanvasThatCannotHoldTheImage) {
   for (auto [w, h, x, y] : {std::array{2, 1, 1, 0}, std::array{3, 1, 0, 1}, std::array{4, 4, -1, 0},
                             std::array{4, 4, 0, -1}, std::array{1, 1, 0, 0}}) {
     Foto out = make_foto(1, 1, {a});
-    EXPECT_FALSE(tile.pad(w, h, x, y, out)) << w << "x" << h << "+" << x << "+" << y;
+    EXPECT_FALSE(tile.pad(w, h, x, y, out, quiet_prompt())) << w << "x" << h << "+" << x << "+" << y;
     EXPECT_TRUE(out.empty());
   }
   Foto out;
-  EXPECT_FALSE(Foto().pad(4, 4, 0, 0, out));
+  EXPECT_FALSE(Foto().pad(4, 4, 0, 0, out, quiet_prompt()));
 }
 
 // Target 4 x 3 of one colour, source 2 x 2 of distinct pixels.

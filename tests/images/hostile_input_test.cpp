@@ -39,7 +39,7 @@ class HostileInput : public ::testing::Test {
   void expect_failure(const std::filesystem::path& path, int max_w, int max_h, const std::string& message) {
     ScriptedPrompt prompt;
     Foto picture;
-    ASSERT_TRUE(picture.allocate_fill(2, 2, 0));
+    ASSERT_TRUE(picture.try_allocate_fill(2, 2, 0));
     EXPECT_FALSE(picture.load(path, max_w, max_h, prompt)) << path;
     EXPECT_TRUE(picture.empty());
     EXPECT_EQ(prompt.messages(), std::vector<std::string>{message}) << path;

@@ -86,7 +86,7 @@ TEST_F(Loader, JpegIsDctScaledForTheMaximaAndTurnedAfterwards) {
 
 TEST_F(Loader, RgbJpegIsOpaqueRgb) {
   Foto source;
-  ASSERT_TRUE(source.allocate(32, 16));
+  ASSERT_TRUE(source.try_allocate(32, 16));
   for (int y = 0; y < 16; ++y)
     for (int x = 0; x < 32; ++x)
       source.at(x, y) = x < 16 ? (y < 8 ? make_pixel(200, 30, 40) : make_pixel(20, 220, 90))
@@ -156,7 +156,7 @@ TEST_F(Loader, EveryExifOrientationMovesTheStoredCorner) {
                                    {4, false, true, false},  {5, false, false, true}, {6, true, false, true},
                                    {7, true, true, true},    {8, false, true, true},  {9, false, false, false}};
   Foto source;
-  ASSERT_TRUE(source.allocate_fill(32, 16, kBlue));
+  ASSERT_TRUE(source.try_allocate_fill(32, 16, kBlue));
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 8; ++x) source.at(x, y) = kRed;
   for (const OrientationCase& c : cases) {
@@ -463,7 +463,7 @@ TEST(LoadFrame, EightBitIndexesItsColourTable) {
 TEST(LoadFrame, RefusesWhatItCannotRead) {
   Foto frame;
   auto refused = [&](const Dib& dib) {
-    EXPECT_TRUE(frame.allocate_fill(1, 1, 0));
+    EXPECT_TRUE(frame.try_allocate_fill(1, 1, 0));
     bool loaded = frame.load_frame(dib.bytes.data(), dib.bytes.size());
     return !loaded && frame.empty();
   };

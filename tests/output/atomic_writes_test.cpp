@@ -51,7 +51,7 @@ using testing::write_file;
 // Noise, so that no codec squeezes the picture below the limit.
 Foto noise(int w, int h) {
   Foto f;
-  f.allocate(w, h);
+  f.try_allocate(w, h);
   std::uint32_t state = 12345;
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {

@@ -34,6 +34,8 @@
 namespace tess {
 namespace {
 
+using testing::quiet_prompt;
+
 namespace fs = std::filesystem;
 using testing::read_file;
 using testing::TempDir;
@@ -54,7 +56,7 @@ TileSignature uniform_signature(std::uint32_t colour, bool portrait = false) {
 // Gradients in every channel, so a tile drawn one pixel off shows.
 Foto gradient(int w, int h, int seed) {
   Foto f;
-  f.allocate(w, h);
+  f.try_allocate(w, h);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
       f.at(x, y) =
@@ -118,7 +120,7 @@ class MosaicSaverTest : public ::testing::Test {
   // The mosaic drawn whole, one cell after the other, without bands.
   Foto reference(const TileRenderer& renderer) const {
     Foto whole;
-    whole.allocate_fill(kWidth, kHeight, kBorder);
+    whole.try_allocate_fill(kWidth, kHeight, kBorder);
     for (std::size_t i = 0; i < builder.grid.size(); ++i) {
       const PuzzleInfo& cell = builder.grid.cell(i);
       Foto drawn;
@@ -132,7 +134,7 @@ class MosaicSaverTest : public ::testing::Test {
 
   // One file of the whole mosaic through the band renderer.
   std::string save_ppm(int threads, int band_height, const std::string& name, bool* ok = nullptr) {
-    const TileRenderer renderer(tables, false);
+    const TileRenderer renderer(tables, false, quiet_prompt());
     JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, threads);
     std::vector<SavedFileRecord> saved;
     PartLayout layout{kWidth, kHeight, 0, 0, band_height};
@@ -164,7 +166,7 @@ class MosaicSaverTest : public ::testing::Test {
 };
 
 TEST_F(MosaicSaverTest, SameFileForEveryThreadCountAndBandHeight) {
-  const TileRenderer renderer(tables, false);
+  const TileRenderer renderer(tables, false, quiet_prompt());
   const std::vector<std::uint32_t> expected = rgb_of(reference(renderer));
   ASSERT_EQ(expected.size(), static_cast<std::size_t>(kWidth * kHeight));
 
@@ -183,7 +185,7 @@ TEST_F(MosaicSaverTest, SameFileForEveryThreadCountAndBandHeight) {
 }
 
 TEST_F(MosaicSaverTest, EveryWriterGetsTheSameRows) {
-  const TileRenderer renderer(tables, false);
+  const TileRenderer renderer(tables, false, quiet_prompt());
   JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, 2);
   std::vector<SavedFileRecord> saved;
   const PartLayout layout{kWidth, kHeight, 0, 0, 5};
@@ -230,7 +232,7 @@ TEST_F(MosaicSaverTest, MissingPictureIsCountedOnceAndLeavesTheBorder) {
   // Two cells, each spanning several bands, lose their picture.
   builder.grid.cell(0).tile = &tiles[3];
   builder.grid.cell(7).tile = &tiles[3];
-  const TileRenderer renderer(tables, false);
+  const TileRenderer renderer(tables, false, quiet_prompt());
   const Foto expected = reference(renderer);
   bool ok = false;
   const std::string file = save_ppm(3, 2, "holes", &ok);
@@ -247,10 +249,10 @@ TEST_F(MosaicSaverTest, MissingPictureIsCountedOnceAndLeavesTheBorder) {
 TEST_F(MosaicSaverTest, ShapedCellsAreDrawnInsideTheirShapeOnly) {
   // A mask-layout cell whose right part is not its own: the border shows there.
   PuzzleInfo& cell = builder.grid.cell(6);
-  ASSERT_TRUE(cell.shape.allocate_fill(cell.width, cell.height, kEmptyPixel));
+  ASSERT_TRUE(cell.shape.try_allocate_fill(cell.width, cell.height, kEmptyPixel));
   for (int y = 0; y < cell.height; ++y)
     for (int x = 0; x < cell.width / 2; ++x) cell.shape.at(x, y) = make_pixel(0, 0, 0);
-  const TileRenderer renderer(tables, false);
+  const TileRenderer renderer(tables, false, quiet_prompt());
   const std::vector<std::uint32_t> expected = rgb_of(reference(renderer));
   const std::string first = save_ppm(1, 3, "shaped1");
   EXPECT_EQ(ppm_pixels(first), expected);
@@ -273,7 +275,7 @@ TEST_F(MosaicSaverTest, StopDuringTheBandsFailsWithoutMessage) {
   for (const int threads : {1, 3}) {
     builder.clear_stop();
     loads = 0;
-    const TileRenderer renderer(tables, false, loader);
+    const TileRenderer renderer(tables, false, quiet_prompt(), loader);
     JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, threads);
     std::vector<SavedFileRecord> saved;
     for (const OutputFormatCode format : {OutputFormatCode::jpg, OutputFormatCode::bmp, OutputFormatCode::ppm}) {
@@ -302,7 +304,7 @@ TEST_F(MosaicSaverTest, StopDuringTheBandsFailsWithoutMessage) {
 
 TEST_F(MosaicSaverTest, SplitPiecesAreNamedInOrderAndCoverTheMosaic) {
   builder.parameters.split_mosaic = true;
-  const TileRenderer renderer(tables, false);
+  const TileRenderer renderer(tables, false, quiet_prompt());
   const std::vector<std::uint32_t> expected = rgb_of(reference(renderer));
   JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, 2);
   std::vector<SavedFileRecord> saved;
@@ -354,7 +356,7 @@ std::vector<std::uint32_t> bmp_pixels(const std::string& file, int width, int he
 }
 
 TEST_F(MosaicSaverTest, IndividualTilesAreWrittenOnceEachAsRendered) {
-  const TileRenderer renderer(tables, false);
+  const TileRenderer renderer(tables, false, quiet_prompt());
   const Foto whole = reference(renderer);
   const fs::path folder = dir / "M Tile Images";
   fs::create_directory(folder);
@@ -385,7 +387,7 @@ TEST_F(MosaicSaverTest, IndividualTilesAreWrittenOnceEachAsRendered) {
 }
 
 TEST_F(MosaicSaverTest, FirstTileThatFailsEndsTileSavingButNotTheMosaic) {
-  const TileRenderer renderer(tables, false);
+  const TileRenderer renderer(tables, false, quiet_prompt());
   JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, 1);
   saver.save_individual_tiles((dir / "no such folder").string(), OutputOptions{OutputFormatCode::jpg}, 0);
   std::vector<SavedFileRecord> saved;
@@ -415,7 +417,7 @@ TEST(SplitPieces, TwentyFiveHundredByTwelveHundredInPiecesOfAThousand) {
   builder.grid.reset(2500, 1200, 1.0, 0, false);
   ScoreTables tables;
   ASSERT_TRUE(tables.set_up(builder.parameters, 1));
-  const TileRenderer renderer(tables, false);
+  const TileRenderer renderer(tables, false, quiet_prompt());
   JPGMosaicSave saver(builder, builder.grid, renderer, 0, 1);
   TempDir dir;
   const std::string base = (dir / "poster").string();
@@ -433,7 +435,7 @@ TEST(SplitPieces, TwentyFiveHundredByTwelveHundredInPiecesOfAThousand) {
 
 TEST_F(MosaicSaverTest, SplitBelowElevenPixelsIsNoSplit) {
   builder.parameters.split_mosaic = true;
-  const TileRenderer renderer(tables, false);
+  const TileRenderer renderer(tables, false, quiet_prompt());
   JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, 1);
   std::vector<SavedFileRecord> saved;
   const std::string base = (dir / "whole").string();
@@ -444,7 +446,7 @@ TEST_F(MosaicSaverTest, SplitBelowElevenPixelsIsNoSplit) {
 }
 
 TEST_F(MosaicSaverTest, FormatsNotWrittenYetAreRefusedWithAMessage) {
-  const TileRenderer renderer(tables, false);
+  const TileRenderer renderer(tables, false, quiet_prompt());
   JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, 1);
   std::vector<SavedFileRecord> saved;
   const std::string base = (dir / "refused").string();
@@ -471,7 +473,7 @@ TEST_F(MosaicSaverTest, FormatsNotWrittenYetAreRefusedWithAMessage) {
 }
 
 TEST_F(MosaicSaverTest, PhotoshopAndTiffMosaicsAreWritten) {
-  const TileRenderer renderer(tables, false);
+  const TileRenderer renderer(tables, false, quiet_prompt());
   JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, 2);
   std::vector<SavedFileRecord> saved;
   struct Case {
@@ -512,10 +514,10 @@ std::string kind_by_content(const std::string& bytes, std::size_t pixels) {
 // Every still format of the table, and the individual tiles of every format
 // that saves them: the file that appears is the one the extension names.
 TEST_F(MosaicSaverTest, EveryFormatsFilesAreWhatTheirExtensionsSay) {
-  const TileRenderer renderer(tables, false);
+  const TileRenderer renderer(tables, false, quiet_prompt());
   JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, 1);
   Foto tile;
-  ASSERT_TRUE(tile.allocate_fill(7, 5, make_pixel(10, 20, 30)));
+  ASSERT_TRUE(tile.try_allocate_fill(7, 5, make_pixel(10, 20, 30)));
   const auto only_file = [](const fs::path& folder) {
     std::vector<fs::path> files;
     for (const auto& entry : fs::directory_iterator(folder)) files.push_back(entry.path());

@@ -22,7 +22,7 @@ using testing::TempDir;
 // shows; byte 3 is set so that it would show too if it leaked.
 Foto test_picture(int width, int height) {
   Foto foto;
-  foto.allocate(width, height);
+  foto.try_allocate(width, height);
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x)
       foto.at(x, y) = make_pixel(static_cast<std::uint32_t>(x * 7 + y) & 0xFF,

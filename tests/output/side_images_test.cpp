@@ -38,7 +38,7 @@ TEST(IndividualTiles, NamesCarrySevenDigitCoordinatesAndTheFormatsExtension) {
 TEST(IndividualTiles, WrittenWithTheWriterOfTheFormatAndNoneForVideo) {
   TempDir dir;
   Foto tile;
-  ASSERT_TRUE(tile.allocate_fill(7, 5, make_pixel(10, 20, 30)));
+  ASSERT_TRUE(tile.try_allocate_fill(7, 5, make_pixel(10, 20, 30)));
   OutputOptions options;
   options.format = OutputFormatCode::raw;
   ASSERT_TRUE(save_individual_tile(tile, dir.path().string(), 3, 4, "t", options, 300));
@@ -130,7 +130,7 @@ TEST_F(MaskImages, EveryTileInItsOwnColourAveragedWithWhite) {
 
 TEST_F(MaskImages, ShapedCellsAreDrawnInsideTheirShapeOnly) {
   PuzzleInfo& cell = grid.cell(0);
-  ASSERT_TRUE(cell.shape.allocate_fill(cell.width, cell.height, kEmptyPixel));
+  ASSERT_TRUE(cell.shape.try_allocate_fill(cell.width, cell.height, kEmptyPixel));
   for (int y = 0; y < cell.height; ++y) cell.shape.at(0, y) = make_pixel(0, 0, 0);
   Foto mask;
   ASSERT_TRUE(make_mask_image(grid, mask));

@@ -26,7 +26,7 @@ using testing::TempDir;
 // everywhere so a swap shows; byte 3 is set so a leak into the file shows.
 Foto test_picture(int width, int height) {
   Foto foto;
-  foto.allocate(width, height);
+  foto.try_allocate(width, height);
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x)
       foto.at(x, y) = make_pixel(static_cast<std::uint32_t>(std::min(255, 3 * x)),

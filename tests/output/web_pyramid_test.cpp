@@ -49,7 +49,7 @@ std::string placeholder(const std::string& page, const std::string& name) {
 // place shows.
 Foto pattern(int w, int h) {
   Foto f;
-  f.allocate(w, h);
+  f.try_allocate(w, h);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) f.at(x, y) = make_pixel((x * 7) % 256, (y * 5) % 256, ((x / 64) * 60 + (y / 64) * 90) % 256);
   return f;
@@ -133,8 +133,8 @@ class WebPyramidTest : public ::testing::Test {
     ASSERT_TRUE(write_file(dir / "viewer" / "scripts" / "viewer.js", "// viewer\n"));
     ScriptedPrompt silent;
     Foto red, blue;
-    red.allocate_fill(40, 30, make_pixel(200, 30, 30));
-    blue.allocate_fill(40, 30, make_pixel(30, 30, 200));
+    red.try_allocate_fill(40, 30, make_pixel(200, 30, 30));
+    blue.try_allocate_fill(40, 30, make_pixel(30, 30, 200));
     ASSERT_TRUE(write_jpeg_image(red, dir / "Red Pic.JPG", true, 90, 0, silent));
     ASSERT_TRUE(write_jpeg_image(blue, dir / "blue#1.jpeg", true, 90, 0, silent));
     pictures.emplace_back((dir / "Red Pic.JPG").string());
@@ -172,7 +172,7 @@ class WebPyramidTest : public ::testing::Test {
       for (int y = 0; y < mosaic.height(); y += band_height) {
         const int w = std::min(piece_width, mosaic.width() - px), h = std::min(band_height, mosaic.height() - y);
         Foto band;
-        band.allocate(w, h);
+        band.try_allocate(w, h);
         for (int r = 0; r < h; ++r)
           for (int c = 0; c < w; ++c) band.at(c, r) = mosaic.at(px + c, y + r);
         web.add_band(band, px, y);
@@ -334,7 +334,7 @@ TEST_F(WebPyramidTest, BandErrorsEndTheWebMosaicAndTidyUp) {
     WebPyramid web(builder, options("a"), 300, 300);
     ASSERT_TRUE(web.set_up());
     Foto band;
-    band.allocate_fill(300, 100, make_pixel(1, 2, 3));
+    band.try_allocate_fill(300, 100, make_pixel(1, 2, 3));
     web.add_band(band, 0, 0);
     // A temporary tile of another size, written in the program's own layout.
     std::string bytes(8 + 10 * 10 * 4, '\0');
@@ -357,7 +357,7 @@ TEST_F(WebPyramidTest, BandErrorsEndTheWebMosaicAndTidyUp) {
     ASSERT_TRUE(web.set_up());
     fs::remove_all(web.folder() + "mosaic/0");
     Foto band;
-    band.allocate_fill(300, 300, 0);
+    band.try_allocate_fill(300, 300, 0);
     web.add_band(band, 0, 0);
     EXPECT_FALSE(web.active());
     EXPECT_EQ(prompt.messages(), std::vector<std::string>{"RezIroriz Error 01"});

@@ -33,7 +33,7 @@ using testing::TempDir;
 // A picture of two colour halves, so cells differ.
 Foto two_tone(int w, int h) {
   Foto f;
-  f.allocate(w, h);
+  f.try_allocate(w, h);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) f.at(x, y) = x < w / 2 ? make_pixel(200, 40, 40) : make_pixel(40, 40, 200);
   return f;
@@ -59,7 +59,7 @@ class WholeRun : public ::testing::Test {
     for (int i = 0; i < count; ++i) {
       Foto tile;
       const int c = one_colour ? 0 : i;
-      tile.allocate_fill(16, 12, make_pixel((c * 37) % 256, (c * 91) % 256, (c * 53) % 256));
+      tile.try_allocate_fill(16, 12, make_pixel((c * 37) % 256, (c * 91) % 256, (c * 53) % 256));
       FotoInfo info;
       info.path = (m_dir / folder / ("t" + std::to_string(1000 + i) + ".jpg")).string();
       ASSERT_TRUE(write_jpeg_image(tile, info.path, true, 95, 0, m_prompt));
@@ -84,7 +84,7 @@ TEST_F(WholeRun, AMaskThatCannotBeLoadedFailsOnlyItsMosaic) {
   // header reads and its pixels do not.
   fs::create_directory(m_dir / "masks");
   Foto mask;
-  mask.allocate_fill(60, 45, make_pixel(255, 255, 255));
+  mask.try_allocate_fill(60, 45, make_pixel(255, 255, 255));
   for (int y = 5; y < 40; ++y)
     for (int x = 5; x < 55; ++x) mask.at(x, y) = x < 20 ? make_pixel(250, 0, 0) : x < 40 ? make_pixel(0, 250, 0) : make_pixel(0, 0, 250);
   for (const char* name : {"m1.jpg", "m2.jpg"})

@@ -28,7 +28,7 @@ using testing::TempDir;
 // sure no writer lets it into a file.
 Foto test_picture(int width, int height) {
   Foto foto;
-  foto.allocate(width, height);
+  foto.try_allocate(width, height);
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x)
       foto.at(x, y) = make_pixel(static_cast<std::uint32_t>(std::min(255, 3 * x)),
@@ -209,7 +209,7 @@ TEST_F(Writers, JpegStoresQualityDensityAndGrey) {
   EXPECT_EQ(header.dpi_x, 0);  // no density given: none claimed
 
   Foto grey_source;
-  grey_source.allocate_fill(16, 8, make_pixel(200, 100, 50));
+  grey_source.try_allocate_fill(16, 8, make_pixel(200, 100, 50));
   ASSERT_TRUE(write_jpeg_image(grey_source, dir / "grey.jpg", false, 100, 0, prompt));
   ASSERT_TRUE(Foto::read_header(dir / "grey.jpg", header));
   EXPECT_EQ(header.components, 1);
@@ -231,7 +231,7 @@ TEST_F(Writers, BmpRowsArePaddedToFourBytes) {
   }
   EXPECT_EQ(read_file(dir / "odd.bmp").size(), 54u + 16 * 3);
   Foto one;
-  one.allocate_fill(1, 1, make_pixel(1, 2, 3));
+  one.try_allocate_fill(1, 1, make_pixel(1, 2, 3));
   ASSERT_TRUE(write_bmp_image(one, dir / "one.bmp", prompt));
   const std::string file = read_file(dir / "one.bmp");
   ASSERT_EQ(file.size(), 58u);
@@ -247,7 +247,7 @@ TEST_F(Writers, PixmapHeaderIsAlwaysOneHundredBytes) {
   EXPECT_EQ(pixmap_header(2147483647, 2147483647).size(), 100u);
 
   Foto one;
-  one.allocate_fill(1, 1, make_pixel(9, 8, 7));
+  one.try_allocate_fill(1, 1, make_pixel(9, 8, 7));
   FotoRowSource source(one);
   ASSERT_TRUE(write_pixmap_rows(source, dir / "one.ppm", true, prompt));
   EXPECT_EQ(read_file(dir / "one.ppm"), small + "\x09\x08\x07");

@@ -33,7 +33,7 @@ bool write_uniform_png(const std::filesystem::path& path, int w, int h, std::uin
 
 bool write_uniform_jpeg(const std::filesystem::path& path, int w, int h, std::uint32_t colour, int orientation = 0) {
   Foto picture;
-  if (!picture.allocate_fill(w, h, colour)) return false;
+  if (!picture.try_allocate_fill(w, h, colour)) return false;
   return testing::write_jpeg(path, picture, JpegSpec().with_orientation(orientation));
 }
 
@@ -243,7 +243,7 @@ TEST(AnalyseEntry, ClipsTakeTheirLengthRateAndSignatureFromTheClipReader) {
     EXPECT_EQ(max_side, kAnalysisLoadSize);
     sample.frame_count = frames;
     sample.frames_per_second = 29.97;
-    return sample.frame.allocate_fill(64, 48, make_pixel(200, 40, 20));
+    return sample.frame.try_allocate_fill(64, 48, make_pixel(200, 40, 20));
   });
   FotoInfo clip(path.string());
   clip.rate_code = kUnknownRateCode;

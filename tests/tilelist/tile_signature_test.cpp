@@ -13,7 +13,7 @@ constexpr std::uint32_t kBlue = make_pixel(5, 6, 240);
 
 Foto uniform(int w, int h, std::uint32_t colour) {
   Foto f;
-  EXPECT_TRUE(f.allocate_fill(w, h, colour));
+  EXPECT_TRUE(f.try_allocate_fill(w, h, colour));
   return f;
 }
 

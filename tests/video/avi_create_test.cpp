@@ -60,7 +60,7 @@ std::map<std::string, std::string> probe(const std::filesystem::path& video) {
 Foto test_frame(int width, int height, int number) {
   Foto foto;
   const std::uint32_t grey = 20 + 6 * static_cast<std::uint32_t>(number);
-  foto.allocate_fill(width, height, make_pixel(grey, grey, grey));
+  foto.try_allocate_fill(width, height, make_pixel(grey, grey, grey));
   for (int y = 0; y < height / 2; ++y)
     for (int x = 0; x < width / 2; ++x) foto.at(x, y) = make_pixel(255, 0, 0);
   return foto;

@@ -233,7 +233,7 @@ TEST(ColourShift, HoldsChannelsToTheirRangeAndKeepsTransparency) {
 }
 
 TEST(ColourChange, NoneLeavesTheDrawnTileAsItIs) {
-  const ScoreTables tables = tables_for(0, kColourPriorityBalanced, kVariantOriginal);
+  const ScoreTables tables = tables_for(0, kColourPriorityBalanced, TileVariant::original);
   const TileRenderer renderer(tables, false);
   const Foto source = marked_corners(40, 30);
   Foto expected, out;
@@ -316,7 +316,7 @@ TEST(LocalBlend, TransparentPartsOfTheCellPullNothing) {
 TEST(TileRenderer, PortraitTileInLandscapeCellIsTurnedClockwiseAndFillsIt) {
   // Only the original and the 90° turn allowed: a portrait tile for a
   // landscape cell can only be drawn turned a quarter clockwise (code 5).
-  const ScoreTables tables = tables_for(0, kColourPriorityBalanced, kVariantOriginal | kVariantRotated90);
+  const ScoreTables tables = tables_for(0, kColourPriorityBalanced, TileVariant::original | TileVariant::rotated_90);
   const TileRenderer renderer(tables, false);
   const TileSignature cell = uniform_signature(kBlack);
   const TileSignature tile = uniform_signature(kBlack, true);
@@ -337,7 +337,7 @@ TEST(TileRenderer, PortraitTileInLandscapeCellIsTurnedClockwiseAndFillsIt) {
   EXPECT_EQ(record.tile_portrait, 1);
 
   // Nothing allowed at all still draws the tile as it is.
-  const ScoreTables none = tables_for(0, kColourPriorityBalanced, kVariantOriginal);
+  const ScoreTables none = tables_for(0, kColourPriorityBalanced, TileVariant::original);
   EXPECT_EQ(TileRenderer(none, false).variant_for(cell, tile), kVariantCodeAsIs);
 
   // In place: the picture becomes the rendered cell.
@@ -466,7 +466,7 @@ TEST(TileRenderer, VideoTilesComeFromTheFrameLoaderAtTheTurnedSize) {
   clip.frame_count = 10;
   clip.signature = uniform_signature(kBlue, true);
   const PuzzleInfo cell = make_cell(40, 30, &clip);
-  const ScoreTables tables = tables_for(0, kColourPriorityBalanced, kVariantOriginal | kVariantRotated90);
+  const ScoreTables tables = tables_for(0, kColourPriorityBalanced, TileVariant::original | TileVariant::rotated_90);
   Foto out;
   TileRenderRecord record;
   std::string message;

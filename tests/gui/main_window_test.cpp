@@ -159,11 +159,11 @@ TEST_F(MainWindowTest, SummaryFollowsImageListSizeTileSizeAndPattern) {
   EXPECT_TRUE(line_starting(window->summary_texts(), "Tile Pattern:").contains("20 x 20"));
 
   const QString count_before = line_starting(window->summary_texts(), "Tile Count:");
-  const int parquet = pattern->findData(kPatternParquet1to1);
+  const int parquet = pattern->findData(pattern_number(PatternCode::parquet_1to1));
   ASSERT_GE(parquet, 0);
   pattern->setCurrentIndex(parquet);
   emit pattern->activated(parquet);
-  EXPECT_EQ(window->parameters().pattern, kPatternParquet1to1);
+  EXPECT_EQ(window->parameters().pattern, PatternCode::parquet_1to1);
   EXPECT_NE(line_starting(window->summary_texts(), "Tile Count:"), count_before);
   EXPECT_TRUE(line_starting(window->summary_texts(), "Tile Type:").contains("(P)"));
 }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "base/scripted_prompt.hpp"
+#include "settings/keyword_table.hpp"
 #include "support/test_support.hpp"
 
 namespace tess {
@@ -154,6 +155,27 @@ TEST(SettingsFile, TileAdaptNoAndAMissingPatternLeaveTheirFields) {
   EXPECT_TRUE(load.ignored_keys.empty());
 }
 
+TEST(SettingsFile, EveryStoredPatternAndVariantSetIsReadAndWrittenBackTheSame) {
+  // The stored forms: the 33 pattern keywords and every set of the six variant
+  // bits (a keyword for a single bit, the mask + 1 for any other set).
+  std::vector<std::pair<std::string, std::string>> stored;
+  for (const KeywordEntry& e : pattern_keywords().entries()) stored.emplace_back("Pattern", e.keyword);
+  for (std::int32_t mask = 0; mask <= 0x7E; mask += 2)
+    stored.emplace_back("TileVariants", variant_keywords().encode(mask));
+  for (const auto& [key, text] : stored) {
+    SettingsLoad load;
+    const MosaicParameters from_file = loaded(section_with(key, text), "S", {}, &load);
+    EXPECT_TRUE(load.ignored_keys.empty()) << key << " = " << text;
+    MosaicParameters from_set;
+    EXPECT_EQ(apply_setting(from_set, key, text), SettingChange::applied) << key << " = " << text;
+    EXPECT_TRUE(from_set.pattern == from_file.pattern && from_set.tile_variants == from_file.tile_variants)
+        << key << " = " << text;
+    IniFile back;
+    write_settings_section(back, "S", from_file, "", false);
+    EXPECT_EQ(back.get("S", key), text) << key;
+  }
+}
+
 TEST(SettingsFile, ValuesTheRunCannotHandleAreIgnoredAndNamed) {
   MosaicParameters start = unusual_record();
   struct Case {
@@ -162,6 +184,7 @@ TEST(SettingsFile, ValuesTheRunCannotHandleAreIgnoredAndNamed) {
   };
   const Case cases[] = {
       {"Pattern", "41"},  // code 40
+      {"Pattern", "35"},  // code 34, one past the last pattern
       {"Pattern", "Zigzag"},
       {"Pattern", "-3"},
       {"TileAdapt", "9"},

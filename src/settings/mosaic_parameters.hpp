@@ -95,7 +95,6 @@ class TileVariantFlags {
 
   /// Whether every variant of `variants` is in the set.
   constexpr bool contains(TileVariantFlags variants) const { return (m_mask & variants.m_mask) == variants.m_mask; }
-  constexpr bool empty() const { return m_mask == 0; }
   /// The set less the variants of `variants`.
   constexpr TileVariantFlags without(TileVariantFlags variants) const {
     return TileVariantFlags(m_mask & ~variants.m_mask);

@@ -176,23 +176,23 @@ bool generate_parquet(const PatternInput& in, const GeneratorParameters& p, Emit
 std::optional<GeneratorParameters> pattern_generator_parameters(PatternCode pattern) {
   using K = GeneratorKind;
   switch (pattern) {
-    case kPatternLandscape: return GeneratorParameters{K::rows, 1, 0, 1};
-    case kPatternLandscape2Rows: return GeneratorParameters{K::rows, 1, 0, 2};
-    case kPatternLandscape3Rows: return GeneratorParameters{K::rows, 1, 0, 3};
-    case kPatternLandscape5Rows: return GeneratorParameters{K::rows, 1, 0, 5};
-    case kPatternLandscape7Rows: return GeneratorParameters{K::rows, 1, 0, 7};
-    case kPatternLandscape10Rows: return GeneratorParameters{K::rows, 1, 0, 10};
-    case kPatternPortrait: return GeneratorParameters{K::rows, 0, 1, 1};
-    case kPatternPortrait2Rows: return GeneratorParameters{K::rows, 0, 1, 2};
-    case kPatternPortrait3Rows: return GeneratorParameters{K::rows, 0, 1, 3};
-    case kPatternPortrait5Rows: return GeneratorParameters{K::rows, 0, 1, 5};
-    case kPatternParquet1to1: return GeneratorParameters{K::parquet, 1, 1, 1};
-    case kPatternParquet2to1: return GeneratorParameters{K::parquet, 2, 1, 1};
-    case kPatternParquet3to1: return GeneratorParameters{K::parquet, 3, 1, 1};
-    case kPatternParquet5to1: return GeneratorParameters{K::parquet, 5, 1, 1};
-    case kPatternParquet1to2: return GeneratorParameters{K::parquet, 1, 2, 1};
-    case kPatternParquet1to3: return GeneratorParameters{K::parquet, 1, 3, 1};
-    case kPatternParquet1to5: return GeneratorParameters{K::parquet, 1, 5, 1};
+    case PatternCode::landscape: return GeneratorParameters{K::rows, 1, 0, 1};
+    case PatternCode::landscape_2_rows: return GeneratorParameters{K::rows, 1, 0, 2};
+    case PatternCode::landscape_3_rows: return GeneratorParameters{K::rows, 1, 0, 3};
+    case PatternCode::landscape_5_rows: return GeneratorParameters{K::rows, 1, 0, 5};
+    case PatternCode::landscape_7_rows: return GeneratorParameters{K::rows, 1, 0, 7};
+    case PatternCode::landscape_10_rows: return GeneratorParameters{K::rows, 1, 0, 10};
+    case PatternCode::portrait: return GeneratorParameters{K::rows, 0, 1, 1};
+    case PatternCode::portrait_2_rows: return GeneratorParameters{K::rows, 0, 1, 2};
+    case PatternCode::portrait_3_rows: return GeneratorParameters{K::rows, 0, 1, 3};
+    case PatternCode::portrait_5_rows: return GeneratorParameters{K::rows, 0, 1, 5};
+    case PatternCode::parquet_1to1: return GeneratorParameters{K::parquet, 1, 1, 1};
+    case PatternCode::parquet_2to1: return GeneratorParameters{K::parquet, 2, 1, 1};
+    case PatternCode::parquet_3to1: return GeneratorParameters{K::parquet, 3, 1, 1};
+    case PatternCode::parquet_5to1: return GeneratorParameters{K::parquet, 5, 1, 1};
+    case PatternCode::parquet_1to2: return GeneratorParameters{K::parquet, 1, 2, 1};
+    case PatternCode::parquet_1to3: return GeneratorParameters{K::parquet, 1, 3, 1};
+    case PatternCode::parquet_1to5: return GeneratorParameters{K::parquet, 1, 5, 1};
     default: break;
   }
   // Mixed rows: one portrait row after 1, 2, 3, 5 or 8 landscape rows, or one
@@ -200,10 +200,11 @@ std::optional<GeneratorParameters> pattern_generator_parameters(PatternCode patt
   static constexpr int kLandscapeRuns[] = {1, 2, 3, 5, 8};
   static constexpr int kPortraitRuns[] = {2, 3, 5};
   for (int stagger = 1; stagger <= 2; ++stagger) {
-    const PatternCode base = stagger == 1 ? kPatternMixed1to1 : kPatternMixedB1to1;
-    if (pattern >= base && pattern < base + 5) return GeneratorParameters{K::rows, kLandscapeRuns[pattern - base], 1, stagger};
-    if (pattern >= base + 5 && pattern < base + 8)
-      return GeneratorParameters{K::rows, 1, kPortraitRuns[pattern - base - 5], stagger};
+    // Each set is a run of eight consecutive pattern numbers.
+    const std::int32_t base = pattern_number(stagger == 1 ? PatternCode::mixed_1to1 : PatternCode::mixed_b_1to1);
+    const std::int32_t n = pattern_number(pattern);
+    if (n >= base && n < base + 5) return GeneratorParameters{K::rows, kLandscapeRuns[n - base], 1, stagger};
+    if (n >= base + 5 && n < base + 8) return GeneratorParameters{K::rows, 1, kPortraitRuns[n - base - 5], stagger};
   }
   return std::nullopt;
 }

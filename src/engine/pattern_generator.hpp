@@ -36,7 +36,7 @@ std::optional<GeneratorParameters> pattern_generator_parameters(PatternCode patt
 
 /// The layout a pattern is laid out on, in grid units.
 struct PatternInput {
-  PatternCode pattern = kPatternLandscape;
+  PatternCode pattern = PatternCode::landscape;
   std::int64_t long_side = 0;   ///< a tile's longer side
   std::int64_t short_side = 0;  ///< a tile's shorter side
   std::int64_t gap = 0;         ///< between tiles; also the mosaic's border

@@ -821,10 +821,10 @@ std::vector<std::int32_t> variant_group_numbers(const TileUseState& uses, std::i
 }
 
 void pattern_orientations(PatternCode pattern, bool& landscape, bool& portrait) {
-  if (pattern >= kPatternPortrait && pattern <= kPatternPortrait5Rows) {
+  if (is_pattern_between(pattern, PatternCode::portrait, PatternCode::portrait_5_rows)) {
     landscape = false;
     portrait = true;
-  } else if (pattern >= kPatternMixed1to1 && pattern <= kPatternParquet1to5) {
+  } else if (is_pattern_between(pattern, PatternCode::mixed_1to1, PatternCode::parquet_1to5)) {
     landscape = true;
     portrait = true;
   } else {
@@ -850,7 +850,7 @@ std::string fill_check_text(const MosaicParameters& parameters, const FillCheckC
     add(tr("Not all tiles in your Mosaic will be filled"));
     add(tr("I suggest to reduce the Duplicate Spacing"));
   }
-  if ((parameters.tile_variants & kVariantRotated90) == 0) {
+  if (!parameters.tile_variants.contains(TileVariant::rotated_90)) {
     bool orientation_issue = false;
     if ((counts.landscape_tiles > 0 && !counts.pattern_has_landscape) ||
         (counts.portrait_tiles > 0 && !counts.pattern_has_portrait)) {
@@ -893,7 +893,7 @@ void place_sequential(MosaicBuilder& builder, const ScoreTables& tables, TileUse
 
   // 2. Landscape and portrait sequences in list order; with quarter turns
   //    every tile fits every cell.
-  const bool turns = (parameters.tile_variants & kVariantRotated90) != 0;
+  const bool turns = parameters.tile_variants.contains(TileVariant::rotated_90);
   std::vector<std::size_t> landscape, portrait;
   for (std::size_t i = 0; i < uses.size(); ++i) {
     if (turns || !uses[i].tile->is_portrait()) {

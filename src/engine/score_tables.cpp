@@ -38,8 +38,10 @@ int detail_share_of_colour_change(std::int32_t priority) {
 
 }  // namespace
 
-std::uint32_t allowed_comparisons(TileVariantFlags f, bool cell_portrait, bool tile_portrait) {
-  const auto all = [f](TileVariantFlags bits) { return (f & bits) == bits; };
+std::uint32_t allowed_comparisons(TileVariantFlags variants, bool cell_portrait, bool tile_portrait) {
+  // The comparisons are worked out on the variant bits as stored.
+  const std::int32_t f = variants.mask();
+  const auto all = [f](std::int32_t bits) { return (f & bits) == bits; };
   std::uint32_t k = 0;
   if (cell_portrait == tile_portrait) {
     // Same orientation: the unchanged tile and the half turn map directly; a
@@ -115,7 +117,7 @@ double read_option_number(const std::string& text, double fallback) {
 ScoreTables::ScoreTables() {
   set_channel_weights(kFactoryChannelWeight, kFactoryChannelWeight, kFactoryChannelWeight);
   set_level_shares(detail_level_shares(0, 0));
-  set_variants(kVariantOriginal);
+  set_variants(TileVariant::original);
   for (int x = 0; x < kCurveSize; ++x) {
     std::uint64_t c = static_cast<std::uint64_t>(x);
     if (x >= 20) c += power_one_and_a_half(static_cast<std::uint64_t>(x - 19));

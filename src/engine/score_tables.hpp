@@ -89,7 +89,7 @@ class ScoreTables {
   void set_variants(TileVariantFlags variants);
 
   std::int32_t m_method = kCompareBest;
-  TileVariantFlags m_variants = kVariantOriginal;
+  TileVariantFlags m_variants = TileVariant::original;
   std::array<double, 3> m_weights{1, 1, 1};
   std::uint32_t m_divisor = 1;
   std::uint64_t m_reciprocal = 0;

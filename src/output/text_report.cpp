@@ -207,9 +207,9 @@ std::string processing_display_name(std::int32_t processing) {
   return std::to_string(processing);
 }
 
-std::string pattern_display_name(std::int32_t pattern) {
-  if (const char* keyword = pattern_keywords().keyword_of(pattern)) return tr(keyword);
-  return std::to_string(pattern);
+std::string pattern_display_name(PatternCode pattern) {
+  if (const char* keyword = pattern_keywords().keyword_of(pattern_number(pattern))) return tr(keyword);
+  return std::to_string(pattern_number(pattern));
 }
 
 std::string adaptation_display_name(std::int32_t adaptation) {

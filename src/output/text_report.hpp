@@ -23,6 +23,7 @@ class MosaicBuilder;
 class Prompt;
 class ScoreTables;
 struct MosaicParameters;
+enum class PatternCode : std::int32_t;
 struct RunResult;
 
 // ---- Small pieces -------------------------------------------------------------
@@ -44,7 +45,7 @@ std::filesystem::path text_report_path(const std::string& output_base);
 /// the main window labels it (its keyword when it has no label), the
 /// pattern's name and the adaptation ("Original", "Adapt Tile", "Adapt Mosaic").
 std::string processing_display_name(std::int32_t processing);
-std::string pattern_display_name(std::int32_t pattern);
+std::string pattern_display_name(PatternCode pattern);
 std::string adaptation_display_name(std::int32_t adaptation);
 
 /// The print resolution in pixels per inch, whichever of PPI and DPI it was given in.

@@ -47,7 +47,7 @@ void apply_default_entry(MosaicParameters& p) {
   apply_common(p);
   p.mosaic_size = {42, 29, kUnitCm};
   p.tile_size = {40, kUnitTilesPerRow};
-  p.pattern = kPatternLandscape;
+  p.pattern = PatternCode::landscape;
   p.duplicate_spacing = 3;
 }
 
@@ -86,23 +86,23 @@ std::int32_t automatic_duplicate_spacing(std::size_t items) {
 }
 
 PatternChoice parquet_pattern(std::size_t p, std::size_t q) {
-  if (p >= 5 * q) return {kPatternPortrait, kVariantsStandard};
-  if (p >= 3 * q) return {kPatternParquet1to3, kVariantsStandard};
-  if (p >= 2 * q) return {kPatternParquet1to2, kVariantOriginal | kVariantMirror};
-  if (q >= 5 * p) return {kPatternLandscape, kVariantsStandard};
-  if (q >= 3 * p) return {kPatternParquet3to1, kVariantsStandard};
-  if (q >= 2 * p) return {kPatternParquet2to1, kVariantOriginal | kVariantMirror};
-  return {kPatternParquet1to1, kVariantOriginal | kVariantMirror};
+  if (p >= 5 * q) return {PatternCode::portrait, kVariantsStandard};
+  if (p >= 3 * q) return {PatternCode::parquet_1to3, kVariantsStandard};
+  if (p >= 2 * q) return {PatternCode::parquet_1to2, TileVariant::original | TileVariant::mirror};
+  if (q >= 5 * p) return {PatternCode::landscape, kVariantsStandard};
+  if (q >= 3 * p) return {PatternCode::parquet_3to1, kVariantsStandard};
+  if (q >= 2 * p) return {PatternCode::parquet_2to1, TileVariant::original | TileVariant::mirror};
+  return {PatternCode::parquet_1to1, TileVariant::original | TileVariant::mirror};
 }
 
 PatternChoice mixed_pattern(std::size_t p, std::size_t q) {
-  if (p >= 5 * q) return {kPatternPortrait, kVariantsStandard};
-  if (p >= 3 * q) return {kPatternMixed3to1, kVariantsStandard};
-  if (p >= 2 * q) return {kPatternMixed2to1, kVariantOriginal | kVariantMirror};
-  if (q >= 5 * p) return {kPatternLandscape, kVariantsStandard};
-  if (q >= 3 * p) return {kPatternMixed1to3, kVariantsStandard};
-  if (q >= 2 * p) return {kPatternMixed1to2, kVariantOriginal | kVariantMirror};
-  return {kPatternMixed1to1, kVariantOriginal | kVariantMirror};
+  if (p >= 5 * q) return {PatternCode::portrait, kVariantsStandard};
+  if (p >= 3 * q) return {PatternCode::mixed_3to1, kVariantsStandard};
+  if (p >= 2 * q) return {PatternCode::mixed_2to1, TileVariant::original | TileVariant::mirror};
+  if (q >= 5 * p) return {PatternCode::landscape, kVariantsStandard};
+  if (q >= 3 * p) return {PatternCode::mixed_1to3, kVariantsStandard};
+  if (q >= 2 * p) return {PatternCode::mixed_1to2, TileVariant::original | TileVariant::mirror};
+  return {PatternCode::mixed_1to1, TileVariant::original | TileVariant::mirror};
 }
 
 UseAllImagesSize use_all_images_size(std::size_t images) {
@@ -121,7 +121,7 @@ bool apply_automatic_settings(SettingsEntryCode code, MosaicParameters& p, const
       apply_common(p);
       p.mosaic_size = {1280, 720, kUnitPixel};
       p.tile_size = {300, kUnitTiles};
-      p.pattern = kPatternLandscape;
+      p.pattern = PatternCode::landscape;
       p.duplicate_spacing = 3;
       p.output_format = OutputFormatCode::avi_uncompressed;
       return true;
@@ -131,7 +131,7 @@ bool apply_automatic_settings(SettingsEntryCode code, MosaicParameters& p, const
       apply_common(p);
       p.mosaic_size = {static_cast<double>(size.megapixels), static_cast<double>(size.megapixels), kUnitMegapixel};
       p.tile_size = {static_cast<double>(size.tiles), kUnitTiles};
-      p.pattern = kPatternLandscape;
+      p.pattern = PatternCode::landscape;
       p.duplicate_spacing = 3;
       p.use_all_images = true;
       p.split_mosaic = size.megapixels > 500;
@@ -151,8 +151,8 @@ bool apply_automatic_settings(SettingsEntryCode code, MosaicParameters& p, const
   p.tile_size = {2000, kUnitTiles};
   std::size_t portrait = counts.portrait_images + counts.portrait_clips;
   std::size_t landscape = counts.landscape_images + counts.landscape_clips;
-  PatternChoice choice{kPatternLandscape2Rows, kVariantsStandard};
-  if (code == kSettingsPortrait) choice = {kPatternPortrait2Rows, kVariantsStandard};
+  PatternChoice choice{PatternCode::landscape_2_rows, kVariantsStandard};
+  if (code == kSettingsPortrait) choice = {PatternCode::portrait_2_rows, kVariantsStandard};
   if (code == kSettingsParquet) choice = parquet_pattern(portrait, landscape);
   if (code == kSettingsMixed) choice = mixed_pattern(portrait, landscape);
   p.pattern = choice.pattern;

@@ -297,8 +297,9 @@ std::optional<double> convert_unit(double value, UnitCode from, UnitCode to, dou
 }
 
 bool is_upright_pattern(PatternCode p) {
-  return p == kPatternMixed1to1 || (p >= kPatternMixed2to1 && p <= kPatternMixedB1to1) ||
-         (p >= kPatternMixedB2to1 && p <= kPatternMixedB5to1) || (p >= kPatternParquet1to2 && p <= kPatternPortrait5Rows);
+  return p == PatternCode::mixed_1to1 || is_pattern_between(p, PatternCode::mixed_2to1, PatternCode::mixed_b_1to1) ||
+         is_pattern_between(p, PatternCode::mixed_b_2to1, PatternCode::mixed_b_5to1) ||
+         is_pattern_between(p, PatternCode::parquet_1to2, PatternCode::portrait_5_rows);
 }
 
 // ---- The layout -------------------------------------------------------------

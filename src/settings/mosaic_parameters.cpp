@@ -7,9 +7,7 @@
 
 namespace tess {
 
-bool is_valid_pattern(PatternCode pattern) { return pattern >= kPatternFirst && pattern <= kPatternLast; }
-
-bool is_valid_variants(TileVariantFlags variants) { return variants >= 0 && (variants & ~kVariantAll) == 0; }
+bool is_valid_pattern(PatternCode pattern) { return is_pattern_between(pattern, kPatternFirst, kPatternLast); }
 
 bool is_valid_size_side(double value) { return std::isfinite(value) && value > 0; }
 

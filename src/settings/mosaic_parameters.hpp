@@ -6,6 +6,7 @@
 // tables (keyword_table.hpp); dimensioned values travel with their unit.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "settings/advanced_options.hpp"
@@ -16,59 +17,118 @@ namespace tess {
 
 class IniFile;
 
-/// A tile pattern, 1..33. The codes are stored in settings files.
-using PatternCode = std::int32_t;
+/// A tile pattern. The numbers 1..33 are what settings files store and what
+/// the pattern box carries; they are converted only where they cross such a
+/// boundary (pattern_number, pattern_of_number).
+enum class PatternCode : std::int32_t {
+  landscape = 1,
+  landscape_2_rows = 2,
+  landscape_3_rows = 3,
+  landscape_5_rows = 4,
+  mixed_1to1 = 5,
+  mixed_1to2 = 6,
+  mixed_1to3 = 7,
+  mixed_1to5 = 8,
+  mixed_1to8 = 9,
+  mixed_2to1 = 10,
+  mixed_3to1 = 11,
+  mixed_5to1 = 12,
+  mixed_b_1to1 = 13,  ///< "Mixed2 (1:1)"
+  mixed_b_1to2 = 14,
+  mixed_b_1to3 = 15,
+  mixed_b_1to5 = 16,
+  mixed_b_1to8 = 17,
+  mixed_b_2to1 = 18,
+  mixed_b_3to1 = 19,
+  mixed_b_5to1 = 20,
+  parquet_1to1 = 21,
+  parquet_2to1 = 22,
+  parquet_3to1 = 23,
+  parquet_5to1 = 24,
+  parquet_1to2 = 25,
+  parquet_1to3 = 26,
+  parquet_1to5 = 27,
+  portrait = 28,
+  portrait_2_rows = 29,
+  portrait_3_rows = 30,
+  portrait_5_rows = 31,
+  landscape_7_rows = 32,
+  landscape_10_rows = 33,
+};
+inline constexpr PatternCode kPatternFirst = PatternCode::landscape;
+inline constexpr PatternCode kPatternLast = PatternCode::landscape_10_rows;
 
-inline constexpr PatternCode kPatternLandscape = 1;
-inline constexpr PatternCode kPatternLandscape2Rows = 2;
-inline constexpr PatternCode kPatternLandscape3Rows = 3;
-inline constexpr PatternCode kPatternLandscape5Rows = 4;
-inline constexpr PatternCode kPatternMixed1to1 = 5;
-inline constexpr PatternCode kPatternMixed1to2 = 6;
-inline constexpr PatternCode kPatternMixed1to3 = 7;
-inline constexpr PatternCode kPatternMixed1to5 = 8;
-inline constexpr PatternCode kPatternMixed1to8 = 9;
-inline constexpr PatternCode kPatternMixed2to1 = 10;
-inline constexpr PatternCode kPatternMixed3to1 = 11;
-inline constexpr PatternCode kPatternMixed5to1 = 12;
-inline constexpr PatternCode kPatternMixedB1to1 = 13;  ///< "Mixed2 (1:1)"
-inline constexpr PatternCode kPatternMixedB1to2 = 14;
-inline constexpr PatternCode kPatternMixedB1to3 = 15;
-inline constexpr PatternCode kPatternMixedB1to5 = 16;
-inline constexpr PatternCode kPatternMixedB1to8 = 17;
-inline constexpr PatternCode kPatternMixedB2to1 = 18;
-inline constexpr PatternCode kPatternMixedB3to1 = 19;
-inline constexpr PatternCode kPatternMixedB5to1 = 20;
-inline constexpr PatternCode kPatternParquet1to1 = 21;
-inline constexpr PatternCode kPatternParquet2to1 = 22;
-inline constexpr PatternCode kPatternParquet3to1 = 23;
-inline constexpr PatternCode kPatternParquet5to1 = 24;
-inline constexpr PatternCode kPatternParquet1to2 = 25;
-inline constexpr PatternCode kPatternParquet1to3 = 26;
-inline constexpr PatternCode kPatternParquet1to5 = 27;
-inline constexpr PatternCode kPatternPortrait = 28;
-inline constexpr PatternCode kPatternPortrait2Rows = 29;
-inline constexpr PatternCode kPatternPortrait3Rows = 30;
-inline constexpr PatternCode kPatternPortrait5Rows = 31;
-inline constexpr PatternCode kPatternLandscape7Rows = 32;
-inline constexpr PatternCode kPatternLandscape10Rows = 33;
-inline constexpr PatternCode kPatternFirst = kPatternLandscape;
-inline constexpr PatternCode kPatternLast = kPatternLandscape10Rows;
+/// The stored number of `pattern`.
+constexpr std::int32_t pattern_number(PatternCode pattern) { return static_cast<std::int32_t>(pattern); }
+/// The pattern a stored number stands for; nullopt for a number outside 1..33.
+constexpr std::optional<PatternCode> pattern_of_number(std::int64_t number) {
+  if (number < pattern_number(kPatternFirst) || number > pattern_number(kPatternLast)) return std::nullopt;
+  return static_cast<PatternCode>(number);
+}
+/// Whether `pattern` lies in first..last by stored number: the families of
+/// patterns (mixed, parquet, portrait) are runs of consecutive numbers.
+constexpr bool is_pattern_between(PatternCode pattern, PatternCode first, PatternCode last) {
+  return pattern_number(pattern) >= pattern_number(first) && pattern_number(pattern) <= pattern_number(last);
+}
 
-/// A set of tile variants, one bit each.
-using TileVariantFlags = std::int32_t;
+/// A single tile variant. The bits are those settings files store.
+enum class TileVariant : std::int32_t {
+  original = 2,
+  mirror = 4,
+  flip_vertically = 8,
+  rotated_180 = 16,
+  rotated_90 = 32,
+  rotated_270 = 64,
+};
 
-inline constexpr TileVariantFlags kVariantOriginal = 2;
-inline constexpr TileVariantFlags kVariantMirror = 4;
-inline constexpr TileVariantFlags kVariantFlipVertically = 8;
-inline constexpr TileVariantFlags kVariantRotated180 = 16;
-inline constexpr TileVariantFlags kVariantRotated90 = 32;
-inline constexpr TileVariantFlags kVariantRotated270 = 64;
-inline constexpr TileVariantFlags kVariantAll = 2 | 4 | 8 | 16 | 32 | 64;
+/// A set of tile variants. The stored mask is converted only where it
+/// crosses the settings file (mask, of_mask).
+class TileVariantFlags {
+ public:
+  constexpr TileVariantFlags() = default;
+  constexpr TileVariantFlags(TileVariant variant) : m_mask(static_cast<std::int32_t>(variant)) {}
+
+  /// The set a stored mask stands for; nullopt for a mask with a bit no variant has.
+  static constexpr std::optional<TileVariantFlags> of_mask(std::int64_t mask);
+  /// The stored mask of the set.
+  constexpr std::int32_t mask() const { return m_mask; }
+
+  /// Whether every variant of `variants` is in the set.
+  constexpr bool contains(TileVariantFlags variants) const { return (m_mask & variants.m_mask) == variants.m_mask; }
+  /// The set less the variants of `variants`.
+  constexpr TileVariantFlags without(TileVariantFlags variants) const {
+    return TileVariantFlags(m_mask & ~variants.m_mask);
+  }
+
+  friend constexpr TileVariantFlags operator|(TileVariantFlags a, TileVariantFlags b) {
+    return TileVariantFlags(a.m_mask | b.m_mask);
+  }
+  friend constexpr TileVariantFlags operator&(TileVariantFlags a, TileVariantFlags b) {
+    return TileVariantFlags(a.m_mask & b.m_mask);
+  }
+  bool operator==(const TileVariantFlags&) const = default;
+
+ private:
+  constexpr explicit TileVariantFlags(std::int32_t mask) : m_mask(mask) {}
+  std::int32_t m_mask = 0;
+};
+
+constexpr TileVariantFlags operator|(TileVariant a, TileVariant b) { return TileVariantFlags(a) | b; }
+
+inline constexpr TileVariantFlags kVariantAll = TileVariant::original | TileVariant::mirror |
+                                                TileVariant::flip_vertically | TileVariant::rotated_180 |
+                                                TileVariant::rotated_90 | TileVariant::rotated_270;
+
+constexpr std::optional<TileVariantFlags> TileVariantFlags::of_mask(std::int64_t mask) {
+  if (mask < 0 || (mask & ~static_cast<std::int64_t>(kVariantAll.m_mask)) != 0) return std::nullopt;
+  return TileVariantFlags(static_cast<std::int32_t>(mask));
+}
+
 /// Original, mirror and rotated90: the variants of a newly created record.
-inline constexpr TileVariantFlags kVariantsAtCreation = kVariantOriginal | kVariantMirror | kVariantRotated90;
+inline constexpr TileVariantFlags kVariantsAtCreation = TileVariant::original | TileVariant::mirror |
+                                                        TileVariant::rotated_90;
 /// Original, mirror, rotated90 and rotated270: the automatic settings' variants.
-inline constexpr TileVariantFlags kVariantsStandard = kVariantsAtCreation | kVariantRotated270;
+inline constexpr TileVariantFlags kVariantsStandard = kVariantsAtCreation | TileVariant::rotated_270;
 
 /// Tile adaptation.
 inline constexpr std::int32_t kAdaptNo = 0;
@@ -142,8 +202,6 @@ inline constexpr std::int32_t kDefaultPopUpImage = 300;
 inline constexpr std::int32_t kDefaultPopUpText = 4;
 
 bool is_valid_pattern(PatternCode pattern);
-/// Only variant bits, none other.
-bool is_valid_variants(TileVariantFlags variants);
 /// A mosaic size side: finite and above 0.
 bool is_valid_size_side(double value);
 /// A packed colour red + green*256 + blue*65536.
@@ -165,7 +223,7 @@ struct MosaicParameters {
   std::int32_t quarter_tiles = 0;  ///< share of quarter-size tiles, percent ("MultiSize4")
   std::int32_t tile_duplication = 0;
   std::int32_t duplicate_spacing = 3;  ///< minimum distance between duplicates, in tiles
-  PatternCode pattern = kPatternLandscape;
+  PatternCode pattern = PatternCode::landscape;
   std::int32_t tile_adaptation = kAdaptTileSize;
   std::int32_t colour_change = 30;  ///< percent
   TileVariantFlags tile_variants = kVariantsAtCreation;

@@ -76,7 +76,8 @@ const CodeField kSubfolder{"MosaicSubdirectory", &MosaicParameters::subfolder_ru
 const CodeField kFileName{"MosaicFileName", &MosaicParameters::file_name_rule, file_name_keywords, 1, 2};
 const CodeField* const kCodeFields[] = {&kProcessing,     &kComparison, &kDetail,
                                         &kColourPriority, &kSubfolder,  &kFileName};
-const CodeField kPatternField{"Pattern", &MosaicParameters::pattern, pattern_keywords, kPatternFirst, kPatternLast};
+// The pattern is stored as a code too, but converted to a PatternCode.
+constexpr const char* kPatternKey = "Pattern";
 const CodeField kAdaptField{"TileAdapt", &MosaicParameters::tile_adaptation, adaptation_keywords, kAdaptNo,
                             kAdaptMosaicSize};
 
@@ -138,10 +139,10 @@ void write_keys(IniFile& ini, const std::string& s, const MosaicParameters& p, c
   whole(kQuarterTiles);
   whole(kTileDuplication);
   whole(kDuplicateSpacing);
-  code(kPatternField);
+  ini.set(s, kPatternKey, pattern_keywords().encode(pattern_number(p.pattern)));
   code(kAdaptField);
   whole(kColourChange);
-  ini.set(s, "TileVariants", variant_keywords().encode(p.tile_variants));
+  ini.set(s, "TileVariants", variant_keywords().encode(p.tile_variants.mask()));
   code(kProcessing);
   code(kComparison);
   code(kDetail);
@@ -414,17 +415,19 @@ SettingsLoad read_settings_section(const IniFile& ini, const std::string& sectio
     if (auto n = r.whole(f->key, 0, f->minimum, f->maximum)) p.*f->member = static_cast<std::int32_t>(*n);
 
   // 3. Pattern and adaptation change only for a value other than 0.
-  for (const CodeField* f : {&kPatternField, &kAdaptField}) {
-    std::int32_t v = r.code(f->key, f->table());
-    if (v == 0) continue;
-    if (v < f->minimum || v > f->maximum) r.ignore(f->key);
-    else p.*f->member = v;
+  if (std::int32_t v = r.code(kPatternKey, pattern_keywords()); v != 0) {
+    if (const auto pattern = pattern_of_number(v)) p.pattern = *pattern;
+    else r.ignore(kPatternKey);
+  }
+  if (std::int32_t v = r.code(kAdaptField.key, kAdaptField.table()); v != 0) {
+    if (v < kAdaptField.minimum || v > kAdaptField.maximum) r.ignore(kAdaptField.key);
+    else p.tile_adaptation = v;
   }
 
   // 4. Tile variants, when given.
   if (r.text("TileVariants")) {
     std::int32_t v = r.code("TileVariants", variant_keywords());
-    if (is_valid_variants(v)) p.tile_variants = v;
+    if (const auto variants = TileVariantFlags::of_mask(v)) p.tile_variants = *variants;
     else r.ignore("TileVariants");
   }
 
@@ -505,7 +508,7 @@ SettingChange apply_setting(MosaicParameters& p, const std::string& key, const s
     return SettingChange::applied;
   }
   std::vector<const CodeField*> codes(std::begin(kCodeFields), std::end(kCodeFields));
-  codes.insert(codes.end(), {&kPatternField, &kAdaptField});
+  codes.insert(codes.end(), {&kAdaptField});
   for (const CodeField* f : codes) {
     if (!iequals(key, f->key)) continue;
     auto v = code_from_text(f->table(), text);
@@ -513,10 +516,18 @@ SettingChange apply_setting(MosaicParameters& p, const std::string& key, const s
     p.*f->member = *v;
     return SettingChange::applied;
   }
+  if (iequals(key, kPatternKey)) {
+    const auto v = code_from_text(pattern_keywords(), text);
+    const auto pattern = v ? pattern_of_number(*v) : std::nullopt;
+    if (!pattern) return SettingChange::refused;
+    p.pattern = *pattern;
+    return SettingChange::applied;
+  }
   if (iequals(key, "TileVariants")) {
-    auto v = code_from_text(variant_keywords(), text);
-    if (!v || !is_valid_variants(*v)) return SettingChange::refused;
-    p.tile_variants = *v;
+    const auto v = code_from_text(variant_keywords(), text);
+    const auto variants = v ? TileVariantFlags::of_mask(*v) : std::nullopt;
+    if (!variants) return SettingChange::refused;
+    p.tile_variants = *variants;
     return SettingChange::applied;
   }
   if (iequals(key, "FileFormat")) return apply_format(p, text);

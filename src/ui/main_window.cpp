@@ -56,12 +56,18 @@ constexpr const char* kTileListKind = "ImageList";
 // then parquet, mixed and the staggered mixed forms.
 const std::vector<PatternCode>& offered_patterns() {
   static const std::vector<PatternCode> patterns = [] {
-    std::vector<PatternCode> order = {kPatternLandscape,      kPatternLandscape2Rows, kPatternLandscape3Rows,
-                                      kPatternLandscape5Rows, kPatternLandscape7Rows, kPatternLandscape10Rows,
-                                      kPatternPortrait,       kPatternPortrait2Rows,  kPatternPortrait3Rows,
-                                      kPatternPortrait5Rows};
-    for (PatternCode p = kPatternParquet1to1; p <= kPatternParquet1to5; ++p) order.push_back(p);
-    for (PatternCode p = kPatternMixed1to1; p <= kPatternMixedB5to1; ++p) order.push_back(p);
+    using P = PatternCode;
+    std::vector<PatternCode> order = {P::landscape,        P::landscape_2_rows,  P::landscape_3_rows,
+                                      P::landscape_5_rows, P::landscape_7_rows,  P::landscape_10_rows,
+                                      P::portrait,         P::portrait_2_rows,   P::portrait_3_rows,
+                                      P::portrait_5_rows};
+    // Parquet and the two mixed sets each come in the order of their numbers.
+    const auto add_run = [&order](PatternCode first, PatternCode last) {
+      for (std::int32_t n = pattern_number(first); n <= pattern_number(last); ++n)
+        order.push_back(*pattern_of_number(n));
+    };
+    add_run(P::parquet_1to1, P::parquet_1to5);
+    add_run(P::mixed_1to1, P::mixed_b_5to1);
     return order;
   }();
   return patterns;
@@ -72,9 +78,12 @@ struct VariantChoice {
   const char* label;
 };
 const VariantChoice kVariantChoices[] = {
-    {kVariantOriginal, N_("Original")},         {kVariantMirror, N_("Mirror")},
-    {kVariantFlipVertically, N_("Flip Vertically")}, {kVariantRotated180, N_("Rotated 180°")},
-    {kVariantRotated90, N_("Rotated 90°")},     {kVariantRotated270, N_("Rotated 270°")},
+    {TileVariant::original, N_("Original")},
+    {TileVariant::mirror, N_("Mirror")},
+    {TileVariant::flip_vertically, N_("Flip Vertically")},
+    {TileVariant::rotated_180, N_("Rotated 180°")},
+    {TileVariant::rotated_90, N_("Rotated 90°")},
+    {TileVariant::rotated_270, N_("Rotated 270°")},
 };
 
 struct AdaptChoice {
@@ -369,10 +378,10 @@ QWidget* MainWindow::build_parameters_box() {
 
   m_pattern = new QComboBox;
   for (PatternCode pattern : offered_patterns())
-    m_pattern->addItem(qt(tess::tr(pattern_keywords().keyword_of(pattern))), pattern);
+    m_pattern->addItem(qt(tess::tr(pattern_keywords().keyword_of(pattern_number(pattern)))), pattern_number(pattern));
   m_pattern->setMaxVisibleItems(16);
   connect(m_pattern, &QComboBox::activated, this, [this] {
-    m_params.pattern = m_pattern->currentData().toInt();
+    if (const auto pattern = pattern_of_number(m_pattern->currentData().toInt())) m_params.pattern = *pattern;
     refresh_summary();
   });
   add(N_("Tile Pattern:"), m_pattern, "pattern",
@@ -472,9 +481,9 @@ QWidget* MainWindow::build_parameters_box() {
   for (const VariantChoice& choice : kVariantChoices) {
     QAction* action = menu->addAction(qt(tess::tr(choice.label)));
     action->setCheckable(true);
-    action->setData(choice.flag);
+    action->setData(choice.flag.mask());
     connect(action, &QAction::toggled, this, [this, flag = choice.flag](bool on) {
-      m_params.tile_variants = on ? (m_params.tile_variants | flag) : (m_params.tile_variants & ~flag);
+      m_params.tile_variants = on ? (m_params.tile_variants | flag) : m_params.tile_variants.without(flag);
       refresh_variants_button();
       refresh_summary();
     });
@@ -817,7 +826,8 @@ bool MainWindow::commit_fields() {
 void MainWindow::refresh_variants_button() {
   QStringList names;
   for (QAction* action : m_variants->menu()->actions()) {
-    const bool on = (m_params.tile_variants & action->data().toInt()) != 0;
+    const auto flag = TileVariantFlags::of_mask(action->data().toInt());
+    const bool on = flag && m_params.tile_variants.contains(*flag);
     const QSignalBlocker block(action);
     action->setChecked(on);
     if (on) names << action->text();
@@ -834,7 +844,7 @@ void MainWindow::refresh_fields() {
   m_mosaic_size->setEditText(size_text);
   m_resolution->setText(qt(format_value(m_params.resolution)));
   m_tile_size->setText(qt(format_value(m_params.tile_size)));
-  if (int index = m_pattern->findData(m_params.pattern); index >= 0) m_pattern->setCurrentIndex(index);
+  if (int index = m_pattern->findData(pattern_number(m_params.pattern)); index >= 0) m_pattern->setCurrentIndex(index);
   if (int index = m_adaptation->findData(m_params.tile_adaptation); index >= 0) m_adaptation->setCurrentIndex(index);
   m_duplication->setEditText(m_params.tile_duplication == 0   ? qt(tess::tr(kUnlimitedTimes))
                              : m_params.tile_duplication == 1 ? qt(tess::tr(kNoDuplicates))

@@ -61,11 +61,19 @@ bool same_cells(const std::vector<CellRect>& a, const std::vector<CellRect>& b) 
   return true;
 }
 
+// Every pattern a settings file may hold, in the order of their numbers.
+std::vector<PatternCode> all_patterns() {
+  std::vector<PatternCode> codes;
+  for (std::int32_t n = pattern_number(kPatternFirst); n <= pattern_number(kPatternLast); ++n)
+    codes.push_back(*pattern_of_number(n));
+  return codes;
+}
+
 TEST(PatternGenerator, EveryCodeHasItsGeneratorAndNoOtherCodeHasOne) {
-  for (PatternCode code = kPatternFirst; code <= kPatternLast; ++code)
-    EXPECT_TRUE(pattern_generator_parameters(code).has_value()) << code;
-  EXPECT_FALSE(pattern_generator_parameters(0).has_value());
-  EXPECT_FALSE(pattern_generator_parameters(kPatternLast + 1).has_value());
+  for (PatternCode code : all_patterns())
+    EXPECT_TRUE(pattern_generator_parameters(code).has_value()) << pattern_number(code);
+  EXPECT_FALSE(pattern_generator_parameters(static_cast<PatternCode>(0)).has_value());
+  EXPECT_FALSE(pattern_generator_parameters(static_cast<PatternCode>(pattern_number(kPatternLast) + 1)).has_value());
 
   struct Expected {
     PatternCode code;
@@ -73,19 +81,24 @@ TEST(PatternGenerator, EveryCodeHasItsGeneratorAndNoOtherCodeHasOne) {
     int first, second, stagger;
   };
   const Expected table[] = {
-      {kPatternLandscape2Rows, GeneratorKind::rows, 1, 0, 2},   {kPatternLandscape10Rows, GeneratorKind::rows, 1, 0, 10},
-      {kPatternPortrait5Rows, GeneratorKind::rows, 0, 1, 5},    {kPatternMixed1to2, GeneratorKind::rows, 2, 1, 1},
-      {kPatternMixed1to8, GeneratorKind::rows, 8, 1, 1},        {kPatternMixed3to1, GeneratorKind::rows, 1, 3, 1},
-      {kPatternMixedB1to3, GeneratorKind::rows, 3, 1, 2},       {kPatternMixedB5to1, GeneratorKind::rows, 1, 5, 2},
-      {kPatternParquet2to1, GeneratorKind::parquet, 2, 1, 1},   {kPatternParquet1to5, GeneratorKind::parquet, 1, 5, 1},
+      {PatternCode::landscape_2_rows, GeneratorKind::rows, 1, 0, 2},
+      {PatternCode::landscape_10_rows, GeneratorKind::rows, 1, 0, 10},
+      {PatternCode::portrait_5_rows, GeneratorKind::rows, 0, 1, 5},
+      {PatternCode::mixed_1to2, GeneratorKind::rows, 2, 1, 1},
+      {PatternCode::mixed_1to8, GeneratorKind::rows, 8, 1, 1},
+      {PatternCode::mixed_3to1, GeneratorKind::rows, 1, 3, 1},
+      {PatternCode::mixed_b_1to3, GeneratorKind::rows, 3, 1, 2},
+      {PatternCode::mixed_b_5to1, GeneratorKind::rows, 1, 5, 2},
+      {PatternCode::parquet_2to1, GeneratorKind::parquet, 2, 1, 1},
+      {PatternCode::parquet_1to5, GeneratorKind::parquet, 1, 5, 1},
   };
   for (const Expected& e : table) {
     const auto p = pattern_generator_parameters(e.code);
-    ASSERT_TRUE(p) << e.code;
-    EXPECT_EQ(p->kind, e.kind) << e.code;
-    EXPECT_EQ(p->first, e.first) << e.code;
-    EXPECT_EQ(p->second, e.second) << e.code;
-    EXPECT_EQ(p->stagger, e.stagger) << e.code;
+    ASSERT_TRUE(p) << pattern_number(e.code);
+    EXPECT_EQ(p->kind, e.kind) << pattern_number(e.code);
+    EXPECT_EQ(p->first, e.first) << pattern_number(e.code);
+    EXPECT_EQ(p->second, e.second) << pattern_number(e.code);
+    EXPECT_EQ(p->stagger, e.stagger) << pattern_number(e.code);
   }
 }
 
@@ -95,31 +108,32 @@ TEST(PatternGenerator, EveryPatternLaysCellsInsideTheMosaicWithoutOverlap) {
   };
   const Size sizes[] = {{400, 300, 40, 30, 0}, {237, 181, 33, 25, 3}, {120, 500, 50, 20, 6}, {61, 47, 60, 45, 2}};
   for (const Size& s : sizes) {
-    for (PatternCode code = kPatternFirst; code <= kPatternLast; ++code) {
+    for (PatternCode code : all_patterns()) {
       for (GeneratorMode mode : {GeneratorMode::building, GeneratorMode::counting}) {
         const PatternInput in = input_for(code, s.width, s.height, s.long_side, s.short_side, s.gap);
         const auto cells = generate(in, mode);
-        EXPECT_FALSE(cells.empty()) << code;
+        EXPECT_FALSE(cells.empty()) << pattern_number(code);
         const auto map = occupancy(in, cells);
         EXPECT_LE(*std::max_element(map.begin(), map.end()), 1)
-            << "pattern " << code << " on " << s.width << "x" << s.height << " gap " << s.gap;
+            << "pattern " << pattern_number(code) << " on " << s.width << "x" << s.height << " gap " << s.gap;
       }
     }
   }
 }
 
 TEST(PatternGenerator, UnstaggeredRowsWithoutGapsCoverTheWholeMosaic) {
-  for (PatternCode code : {kPatternLandscape, kPatternPortrait, kPatternMixed1to1, kPatternMixed1to3, kPatternMixed5to1}) {
+  for (PatternCode code : {PatternCode::landscape, PatternCode::portrait, PatternCode::mixed_1to1,
+                           PatternCode::mixed_1to3, PatternCode::mixed_5to1}) {
     const PatternInput in = input_for(code, 237, 181, 33, 25);
     const auto map = occupancy(in, generate(in, GeneratorMode::building));
-    EXPECT_TRUE(std::all_of(map.begin(), map.end(), [](int n) { return n == 1; })) << code;
+    EXPECT_TRUE(std::all_of(map.begin(), map.end(), [](int n) { return n == 1; })) << pattern_number(code);
   }
 }
 
 TEST(PatternGenerator, LeftoversStretchTheFirstRowsAndCells) {
   // 100 = 3 × 30 + 10 across: 4, 4 and 2 extra; 70 = 3 × 20 + 10 down: the same.
   PatternRun run;
-  const auto cells = generate(input_for(kPatternLandscape, 100, 70, 30, 20), GeneratorMode::building, &run);
+  const auto cells = generate(input_for(PatternCode::landscape, 100, 70, 30, 20), GeneratorMode::building, &run);
   ASSERT_EQ(cells.size(), 9u);
   const std::int64_t widths[] = {34, 34, 32};
   const std::int64_t heights[] = {24, 24, 22};
@@ -134,7 +148,7 @@ TEST(PatternGenerator, LeftoversStretchTheFirstRowsAndCells) {
 
   // Counting keeps the tile size: the last column and row are cut by the edge.
   PatternRun counted;
-  const auto plain = generate(input_for(kPatternLandscape, 100, 70, 30, 20), GeneratorMode::counting, &counted);
+  const auto plain = generate(input_for(PatternCode::landscape, 100, 70, 30, 20), GeneratorMode::counting, &counted);
   EXPECT_EQ(plain.size(), 16u);
   EXPECT_EQ(plain.front().width, 30);
   EXPECT_EQ(plain.back().width, 10);
@@ -143,7 +157,7 @@ TEST(PatternGenerator, LeftoversStretchTheFirstRowsAndCells) {
 }
 
 TEST(PatternGenerator, LandscapeTwoRowsOffsetsEverySecondRowByHalfAStep) {
-  const auto cells = generate(input_for(kPatternLandscape2Rows, 400, 90, 40, 30), GeneratorMode::building);
+  const auto cells = generate(input_for(PatternCode::landscape_2_rows, 400, 90, 40, 30), GeneratorMode::building);
   std::vector<CellRect> row0, row1, row2;
   for (const CellRect& c : cells) (c.y == 0 ? row0 : c.y == 30 ? row1 : row2).push_back(c);
   ASSERT_EQ(row0.size(), 10u);
@@ -162,7 +176,7 @@ TEST(PatternGenerator, LandscapeTwoRowsOffsetsEverySecondRowByHalfAStep) {
 TEST(PatternGenerator, StaggerWithinAGapAndFiveAddsNoPartialCell) {
   // Three rows of stagger with a 12 wide step: row 1 starts 4 in, too close
   // to the edge (≤ gap + 5) for a partial cell; row 2 starts 8 in and gets one.
-  const auto cells = generate(input_for(kPatternLandscape3Rows, 120, 30, 12, 10), GeneratorMode::building);
+  const auto cells = generate(input_for(PatternCode::landscape_3_rows, 120, 30, 12, 10), GeneratorMode::building);
   std::vector<CellRect> row1, row2;
   for (const CellRect& c : cells) {
     if (c.y == 10) row1.push_back(c);
@@ -177,7 +191,7 @@ TEST(PatternGenerator, StaggerWithinAGapAndFiveAddsNoPartialCell) {
 
 TEST(PatternGenerator, MixedRowsFollowTheirCycle) {
   // Mixed 1:2 is two landscape rows then one portrait row.
-  const auto cells = generate(input_for(kPatternMixed1to2, 120, 200, 40, 30), GeneratorMode::counting);
+  const auto cells = generate(input_for(PatternCode::mixed_1to2, 120, 200, 40, 30), GeneratorMode::counting);
   std::vector<std::int64_t> row_heights;
   std::int64_t last_y = -1;
   for (const CellRect& c : cells)
@@ -195,7 +209,7 @@ TEST(PatternGenerator, MixedRowsFollowTheirCycle) {
 
 TEST(PatternGenerator, BorderedGridEndsExactlyAtTheFinalSize) {
   // 10 tiles of 36 with 9 gaps of 4 make 396; 10 rows of 27 make 306.
-  const PatternInput in = input_for(kPatternLandscape, 396, 306, 36, 27, 4);
+  const PatternInput in = input_for(PatternCode::landscape, 396, 306, 36, 27, 4);
   PatternRun run;
   const auto cells = generate(in, GeneratorMode::building, &run);
   ASSERT_EQ(cells.size(), 100u);
@@ -218,11 +232,12 @@ TEST(PatternGenerator, BorderedGridEndsExactlyAtTheFinalSize) {
 }
 
 TEST(PatternGenerator, NoWholeTileFittingNeedsNoDivisionAndStillGivesACell) {
-  for (PatternCode code : {kPatternLandscape, kPatternPortrait3Rows, kPatternMixedB2to1, kPatternParquet1to3}) {
+  for (PatternCode code :
+       {PatternCode::landscape, PatternCode::portrait_3_rows, PatternCode::mixed_b_2to1, PatternCode::parquet_1to3}) {
     for (GeneratorMode mode : {GeneratorMode::building, GeneratorMode::counting}) {
       const PatternInput in = input_for(code, 10, 7, 400, 300, 5);
       const auto cells = generate(in, mode);
-      ASSERT_EQ(cells.size(), 1u) << code;
+      ASSERT_EQ(cells.size(), 1u) << pattern_number(code);
       EXPECT_EQ(cells[0].width, 10);
       EXPECT_EQ(cells[0].height, 7);
     }
@@ -233,26 +248,28 @@ TEST(PatternGenerator, CountingAgreesWithBuildingWhenNothingIsLeftOver) {
   // 480 + 8 = 8 × (57 + 4) wide and 366 + 4 is a whole number of landscape
   // rows (43 + 4) only for the plain patterns, so compare those for rows and
   // every parquet, which never stretches.
-  for (PatternCode code = kPatternFirst; code <= kPatternLast; ++code) {
+  for (PatternCode code : all_patterns()) {
     const auto p = pattern_generator_parameters(code);
     const bool plain_rows = p->kind == GeneratorKind::rows && p->second == 0;
     const bool parquet = p->kind == GeneratorKind::parquet;
     if (!plain_rows && !parquet) continue;
     const PatternInput in = input_for(code, 484, 372, 57, 43, 4);
-    EXPECT_TRUE(same_cells(generate(in, GeneratorMode::building), generate(in, GeneratorMode::counting))) << code;
+    EXPECT_TRUE(same_cells(generate(in, GeneratorMode::building), generate(in, GeneratorMode::counting)))
+        << pattern_number(code);
   }
   // Portrait rows: 8 × (43 + 4) = 376 across, 6 × (57 + 4) = 366 down.
-  for (PatternCode code : {kPatternPortrait, kPatternPortrait2Rows, kPatternPortrait5Rows}) {
+  for (PatternCode code : {PatternCode::portrait, PatternCode::portrait_2_rows, PatternCode::portrait_5_rows}) {
     const PatternInput in = input_for(code, 372, 362, 57, 43, 4);
     const auto counts = count_pattern_cells(in);
     ASSERT_TRUE(counts);
-    EXPECT_EQ(static_cast<std::size_t>(counts->total), generate(in, GeneratorMode::building).size()) << code;
+    EXPECT_EQ(static_cast<std::size_t>(counts->total), generate(in, GeneratorMode::building).size())
+        << pattern_number(code);
     EXPECT_EQ(counts->portrait, counts->total);
   }
 }
 
 TEST(PatternGenerator, ParquetRunsGoRightFromTheTopAndDownFromTheLeft) {
-  const PatternInput in = input_for(kPatternParquet1to1, 200, 200, 40, 20);
+  const PatternInput in = input_for(PatternCode::parquet_1to1, 200, 200, 40, 20);
   const auto cells = generate(in, GeneratorMode::building);
   const auto has = [&](std::int64_t x, std::int64_t y, std::int64_t w, std::int64_t h) {
     return std::any_of(cells.begin(), cells.end(),
@@ -280,13 +297,15 @@ TEST(PatternGenerator, ParquetRunsGoRightFromTheTopAndDownFromTheLeft) {
 
 TEST(PatternGenerator, InvalidInputIsRefused) {
   const CellSink sink = [](const CellRect&) { return true; };
-  EXPECT_FALSE(generate_pattern(input_for(kPatternLandscape, 100, 100, 0, 30), GeneratorMode::building, sink));
-  EXPECT_FALSE(generate_pattern(input_for(kPatternLandscape, 0, 100, 40, 30), GeneratorMode::building, sink));
-  EXPECT_FALSE(generate_pattern(input_for(kPatternLandscape, 100, 100, 40, 30, -1), GeneratorMode::building, sink));
-  EXPECT_FALSE(generate_pattern(input_for(99, 100, 100, 40, 30), GeneratorMode::building, sink));
-  EXPECT_FALSE(count_pattern_cells(input_for(kPatternLandscape, 100, 100, 40, 0)).has_value());
+  EXPECT_FALSE(generate_pattern(input_for(PatternCode::landscape, 100, 100, 0, 30), GeneratorMode::building, sink));
+  EXPECT_FALSE(generate_pattern(input_for(PatternCode::landscape, 0, 100, 40, 30), GeneratorMode::building, sink));
+  EXPECT_FALSE(
+      generate_pattern(input_for(PatternCode::landscape, 100, 100, 40, 30, -1), GeneratorMode::building, sink));
+  EXPECT_FALSE(
+      generate_pattern(input_for(static_cast<PatternCode>(99), 100, 100, 40, 30), GeneratorMode::building, sink));
+  EXPECT_FALSE(count_pattern_cells(input_for(PatternCode::landscape, 100, 100, 40, 0)).has_value());
   // A sink that refuses ends the generator with failure.
-  EXPECT_FALSE(generate_pattern(input_for(kPatternParquet1to1, 100, 100, 40, 30), GeneratorMode::building,
+  EXPECT_FALSE(generate_pattern(input_for(PatternCode::parquet_1to1, 100, 100, 40, 30), GeneratorMode::building,
                                 [](const CellRect&) { return false; }));
 }
 
@@ -294,7 +313,7 @@ TEST(PatternGenerator, BuildingFillsTheBuildersGridAndReportsProgress) {
   ScriptedPrompt prompt;
   MosaicBuilder builder(prompt);
   builder.parameters.half_tiles = 10;
-  const PatternInput in = input_for(kPatternPortrait, 300, 200, 40, 30);
+  const PatternInput in = input_for(PatternCode::portrait, 300, 200, 40, 30);
   ASSERT_TRUE(build_cells_from_pattern(builder, in));
   EXPECT_EQ(builder.status(), "Building Mosaic Tiles...");
   const PuzzleGrid& grid = builder.grid;
@@ -319,7 +338,7 @@ TEST(PatternGenerator, BuildingFillsTheBuildersGridAndReportsProgress) {
 TEST(PatternGenerator, PixelScaleEnlargesCellsWithoutGapsBetweenThem) {
   ScriptedPrompt prompt;
   MosaicBuilder builder(prompt);
-  PatternInput in = input_for(kPatternLandscape, 100, 70, 30, 20);
+  PatternInput in = input_for(PatternCode::landscape, 100, 70, 30, 20);
   in.pixel_scale = 1.5;
   ASSERT_TRUE(build_cells_from_pattern(builder, in));
   EXPECT_EQ(builder.grid.pixel_width(), 150);
@@ -336,24 +355,24 @@ TEST(PatternGenerator, GeometryLayoutsCountThroughTheGenerator) {
   layout.tile_width = 27;  // an upright pattern's tile: the sides are sorted
   layout.tile_height = 36;
   layout.border = 4;
-  const PatternInput in = pattern_input(layout, kPatternPortrait);
+  const PatternInput in = pattern_input(layout, PatternCode::portrait);
   EXPECT_EQ(in.long_side, 36);
   EXPECT_EQ(in.short_side, 27);
   EXPECT_EQ(in.work_width(), layout.grid_width());
   // Portrait cells step 31 across 400 and 40 down 310: a run builds the 12
   // whole ones across and the 7 down, sharing out what is left.
-  EXPECT_EQ(count_layout_cells(layout, kPatternPortrait), 12 * 7);
-  const LayoutCells built = layout_cells(layout, kPatternPortrait);
+  EXPECT_EQ(count_layout_cells(layout, PatternCode::portrait), 12 * 7);
+  const LayoutCells built = layout_cells(layout, PatternCode::portrait);
   EXPECT_EQ(built.cells, 84);
   EXPECT_FALSE(built.even);
   EXPECT_EQ(built.cell_width, 30);  // 28 left over: 9 cells 3 wider, one 1 wider, two as they are
   EXPECT_EQ(built.cell_height, 41);
   layout.half_share = 10;
-  const TileCounts counts = count_tiles(layout, kPatternPortrait, count_layout_cells);
+  const TileCounts counts = count_tiles(layout, PatternCode::portrait, count_layout_cells);
   EXPECT_EQ(counts.cells, 84);
   EXPECT_EQ(counts.halves(), 16);
   layout.tile_width = 0;
-  EXPECT_EQ(count_layout_cells(layout, kPatternPortrait), 0);
+  EXPECT_EQ(count_layout_cells(layout, PatternCode::portrait), 0);
 }
 
 }  // namespace

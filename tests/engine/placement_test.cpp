@@ -359,11 +359,11 @@ TEST(Placement, SequentialKeepsOrientationsApartUnlessQuarterTurnsAreAllowed) {
   const FotoInfo* wide = s.add_tile("/a.jpg", smooth(s.random, false));
   const FotoInfo* tall = s.add_tile("/b.jpg", smooth(s.random, true));
   s.builder.parameters.processing = kProcessingSequential;
-  s.builder.parameters.tile_variants = kVariantOriginal;
+  s.builder.parameters.tile_variants = TileVariant::original;
   ASSERT_TRUE(s.place());
   EXPECT_EQ(s.builder.grid.cell(0).tile, wide);
   EXPECT_EQ(s.builder.grid.cell(1).tile, tall);
-  s.builder.parameters.tile_variants = kVariantOriginal | kVariantRotated90;
+  s.builder.parameters.tile_variants = TileVariant::original | TileVariant::rotated_90;
   ASSERT_TRUE(s.place());
   EXPECT_EQ(s.builder.grid.cell(0).tile, wide);
   EXPECT_EQ(s.builder.grid.cell(1).tile, tall);  // the next of one sequence
@@ -508,7 +508,7 @@ TEST(TileListFile, AnUnwritableFileIsReported) {
 
 TEST(FillCheck, WarnsWhenTheListCannotFillTheMosaic) {
   MosaicParameters p;
-  p.tile_variants = kVariantOriginal | kVariantRotated90;
+  p.tile_variants = TileVariant::original | TileVariant::rotated_90;
   p.tile_duplication = 1;
   p.duplicate_spacing = 3;
   FillCheckCounts counts{40, 0, 100, true, false};
@@ -527,7 +527,7 @@ TEST(FillCheck, WarnsWhenTheListCannotFillTheMosaic) {
 
   // Orientations without quarter turns.
   p.duplicate_spacing = 1;
-  p.tile_variants = kVariantOriginal;
+  p.tile_variants = TileVariant::original;
   counts = {50, 20, 100, true, false};
   EXPECT_EQ(fill_check_text(p, counts),
             "Not all pictures in your Tile Images List will be used. I suggest to enable Tile Rotation 90° or "
@@ -539,11 +539,11 @@ TEST(FillCheck, WarnsWhenTheListCannotFillTheMosaic) {
             "Pattern with both Landscape and Portrait tiles, for example Parquet/Mixed. Do you want to continue?");
 
   bool landscape = false, portrait = false;
-  pattern_orientations(kPatternParquet1to1, landscape, portrait);
+  pattern_orientations(PatternCode::parquet_1to1, landscape, portrait);
   EXPECT_TRUE(landscape && portrait);
-  pattern_orientations(kPatternPortrait3Rows, landscape, portrait);
+  pattern_orientations(PatternCode::portrait_3_rows, landscape, portrait);
   EXPECT_TRUE(!landscape && portrait);
-  pattern_orientations(kPatternLandscape10Rows, landscape, portrait);
+  pattern_orientations(PatternCode::landscape_10_rows, landscape, portrait);
   EXPECT_TRUE(landscape && !portrait);
 }
 

@@ -27,7 +27,7 @@ struct ReferenceSetup {
   double shares[3] = {25, 25, 50};  // after the medium-detail override
   int colour_change = 0;
   int colour_priority = 1;
-  int variants = kVariantOriginal;
+  int variants = TileVariantFlags(TileVariant::original).mask();  // the stored mask
 };
 
 struct ReferenceTables {
@@ -210,7 +210,7 @@ MosaicParameters parameters_for(const ReferenceSetup& s, int detail, int medium)
   p.detail = detail;
   p.colour_change = s.colour_change;
   p.colour_priority = s.colour_priority;
-  p.tile_variants = s.variants;
+  p.tile_variants = *TileVariantFlags::of_mask(s.variants);
   p.advanced.set_value(kOptPriorityRed, number_text(s.weights[0]));
   p.advanced.set_value(kOptPriorityGreen, number_text(s.weights[1]));
   p.advanced.set_value(kOptPriorityBlue, number_text(s.weights[2]));
@@ -482,7 +482,7 @@ ScoreTables tables_with(int method, TileVariantFlags variants, int detail = 5, i
 
 TEST(ScoreKernel, OnlyTheUnchangedTileLeavesOtherOrientationsUnusable) {
   SignatureMaker maker(7);
-  const ScoreTables tables = tables_with(kCompareBest, kVariantOriginal);
+  const ScoreTables tables = tables_with(kCompareBest, TileVariant::original);
   TileSignature cell = maker.random_cell();
   TileSignature tile = maker.random_tile(cell);
   tile.portrait = 1;
@@ -490,7 +490,7 @@ TEST(ScoreKernel, OnlyTheUnchangedTileLeavesOtherOrientationsUnusable) {
   EXPECT_EQ(CellScorer(tables, cell, 20).distance(tile), kScoreUnusable);
   tile.portrait = 0;
   EXPECT_NE(score_tile(tables, cell, 20, tile).score, kScoreUnusable);
-  EXPECT_EQ(tables_with(kCompareBest, 0).comparisons(false, false), 0u);
+  EXPECT_EQ(tables_with(kCompareBest, TileVariantFlags{}).comparisons(false, false), 0u);
 }
 
 TEST(ScoreKernel, FullyTransparentCellScoresZeroAgainstEveryTile) {
@@ -509,7 +509,7 @@ TEST(ScoreKernel, FullyTransparentCellScoresZeroAgainstEveryTile) {
 
 TEST(ScoreKernel, NoDetailComparesTheWholePictureOnly) {
   SignatureMaker maker(9);
-  const ScoreTables tables = tables_with(kCompareBest, kVariantOriginal, 2);
+  const ScoreTables tables = tables_with(kCompareBest, TileVariant::original, 2);
   TileSignature cell = maker.random_cell();
   cell.samples[0] = make_pixel(100, 100, 100);
   TileSignature tile = maker.random_tile(cell);
@@ -595,7 +595,7 @@ TEST(ScoreKernel, LargeChannelPrioritiesStayInsideTheCurve) {
   // tile reaches an entry distance of 1,275.
   MosaicParameters p;
   p.detail = 2;
-  p.tile_variants = kVariantOriginal;
+  p.tile_variants = TileVariant::original;
   p.colour_change = 0;
   p.advanced.set_value(kOptPriorityRed, "2");
   p.advanced.set_value(kOptPriorityGreen, "2");

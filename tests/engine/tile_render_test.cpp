@@ -237,7 +237,7 @@ TEST(ColourShift, HoldsChannelsToTheirRangeAndKeepsTransparency) {
 }
 
 TEST(ColourChange, NoneLeavesTheDrawnTileAsItIs) {
-  const ScoreTables tables = tables_for(0, kColourPriorityBalanced, kVariantOriginal);
+  const ScoreTables tables = tables_for(0, kColourPriorityBalanced, TileVariant::original);
   const TileRenderer renderer(tables, false, quiet_prompt());
   const Foto source = marked_corners(40, 30);
   Foto expected, out;
@@ -320,7 +320,7 @@ TEST(LocalBlend, TransparentPartsOfTheCellPullNothing) {
 TEST(TileRenderer, PortraitTileInLandscapeCellIsTurnedClockwiseAndFillsIt) {
   // Only the original and the 90° turn allowed: a portrait tile for a
   // landscape cell can only be drawn turned a quarter clockwise (code 5).
-  const ScoreTables tables = tables_for(0, kColourPriorityBalanced, kVariantOriginal | kVariantRotated90);
+  const ScoreTables tables = tables_for(0, kColourPriorityBalanced, TileVariant::original | TileVariant::rotated_90);
   const TileRenderer renderer(tables, false, quiet_prompt());
   const TileSignature cell = uniform_signature(kBlack);
   const TileSignature tile = uniform_signature(kBlack, true);
@@ -341,7 +341,7 @@ TEST(TileRenderer, PortraitTileInLandscapeCellIsTurnedClockwiseAndFillsIt) {
   EXPECT_EQ(record.tile_portrait, 1);
 
   // Nothing allowed at all still draws the tile as it is.
-  const ScoreTables none = tables_for(0, kColourPriorityBalanced, kVariantOriginal);
+  const ScoreTables none = tables_for(0, kColourPriorityBalanced, TileVariant::original);
   EXPECT_EQ(TileRenderer(none, false, quiet_prompt()).variant_for(cell, tile), kVariantCodeAsIs);
 
   // In place: the picture becomes the rendered cell.
@@ -471,7 +471,7 @@ TEST(TileRenderer, RunningOutOfMemoryIsToldThroughTheRenderersPrompt) {
   const double side = std::ceil(std::sqrt(pixels)) + 1;
   if (side > 1000000) GTEST_SKIP() << "this machine holds a cell of any size a mosaic allows";
   const int w = static_cast<int>(side);
-  const ScoreTables tables = tables_for(0, kColourPriorityBalanced, kVariantOriginal);
+  const ScoreTables tables = tables_for(0, kColourPriorityBalanced, TileVariant::original);
   ScriptedPrompt prompt;
   const TileRenderer renderer(tables, false, prompt);
   Foto out = filled(3, 3, kRed);
@@ -490,7 +490,7 @@ TEST(TileRenderer, VideoTilesComeFromTheFrameLoaderAtTheTurnedSize) {
   clip.frame_count = 10;
   clip.signature = uniform_signature(kBlue, true);
   const PuzzleInfo cell = make_cell(40, 30, &clip);
-  const ScoreTables tables = tables_for(0, kColourPriorityBalanced, kVariantOriginal | kVariantRotated90);
+  const ScoreTables tables = tables_for(0, kColourPriorityBalanced, TileVariant::original | TileVariant::rotated_90);
   Foto out;
   TileRenderRecord record;
   std::string message;

@@ -14,11 +14,13 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -159,13 +161,38 @@ TEST_F(MainWindowTest, SummaryFollowsImageListSizeTileSizeAndPattern) {
   EXPECT_TRUE(line_starting(window->summary_texts(), "Tile Pattern:").contains("20 x 20"));
 
   const QString count_before = line_starting(window->summary_texts(), "Tile Count:");
-  const int parquet = pattern->findData(kPatternParquet1to1);
+  const int parquet = pattern->findData(pattern_number(PatternCode::parquet_1to1));
   ASSERT_GE(parquet, 0);
   pattern->setCurrentIndex(parquet);
   emit pattern->activated(parquet);
-  EXPECT_EQ(window->parameters().pattern, kPatternParquet1to1);
+  EXPECT_EQ(window->parameters().pattern, PatternCode::parquet_1to1);
   EXPECT_NE(line_starting(window->summary_texts(), "Tile Count:"), count_before);
   EXPECT_TRUE(line_starting(window->summary_texts(), "Tile Type:").contains("(P)"));
+}
+
+TEST_F(MainWindowTest, VariantMenuAddsAndRemovesOneVariantAndShowsTheSet) {
+  auto window = make_window();
+  auto* button = window->findChild<QToolButton*>("tileVariants");
+  ASSERT_NE(button, nullptr);
+  QAction* flip = nullptr;
+  QAction* mirror = nullptr;
+  for (QAction* action : button->menu()->actions()) {
+    if (action->text() == "Flip Vertically") flip = action;
+    if (action->text() == "Mirror") mirror = action;
+  }
+  ASSERT_TRUE(flip != nullptr && mirror != nullptr);
+  const TileVariantFlags before = window->parameters().tile_variants;
+  ASSERT_FALSE(before.contains(TileVariant::flip_vertically));
+  EXPECT_FALSE(flip->isChecked());
+  EXPECT_TRUE(mirror->isChecked());
+
+  flip->setChecked(true);
+  EXPECT_EQ(window->parameters().tile_variants, before | TileVariant::flip_vertically);
+  EXPECT_TRUE(button->text().contains("Flip Vertically")) << button->text().toStdString();
+  mirror->setChecked(false);
+  flip->setChecked(false);
+  EXPECT_EQ(window->parameters().tile_variants, before.without(TileVariant::mirror));
+  EXPECT_FALSE(button->text().contains("Mirror")) << button->text().toStdString();
 }
 
 TEST_F(MainWindowTest, RefusedEntryIsReportedAndKeepsTheValueAndTheFocus) {

@@ -270,7 +270,7 @@ TEST(TextReportPieces, DisplayNamesAndResolution) {
   EXPECT_EQ(processing_display_name(kProcessingStandard), "High Quality");
   EXPECT_EQ(processing_display_name(kProcessingStandard1), "Experimental (No-Duplicates)");
   EXPECT_EQ(processing_display_name(kProcessingStandard2), "standard2");
-  EXPECT_EQ(pattern_display_name(kPatternParquet1to1), "Parquet (1:1)");
+  EXPECT_EQ(pattern_display_name(PatternCode::parquet_1to1), "Parquet (1:1)");
   EXPECT_EQ(adaptation_display_name(kAdaptNo), "Original");
   EXPECT_EQ(adaptation_display_name(kAdaptTileSize), "Adapt Tile");
   EXPECT_EQ(adaptation_display_name(kAdaptMosaicSize), "Adapt Mosaic");
@@ -304,7 +304,7 @@ TEST(TextReportOfARun, GathersTheGridScoresAgainAndNumbersByTheList) {
   }
   builder.tile_list = &list;
   builder.parameters.processing = kProcessingFaster;
-  builder.parameters.pattern = kPatternParquet1to1;
+  builder.parameters.pattern = PatternCode::parquet_1to1;
   builder.grid.reset(300, 100, 1.0, 0, false);
   for (int i = 0; i < 3; ++i) {
     EXPECT_TRUE(builder.grid.add_cell({i * 100, 0, 100, 100}));

@@ -129,15 +129,17 @@ TEST(Layout, TilesPerRowAndTileCountsDeriveTheTileSize) {
   EXPECT_EQ(l.final_pixels, 108000000);
   EXPECT_EQ(l.tile_pixels, 67500);
 
-  for (PatternCode upright : {kPatternPortrait, kPatternMixed1to1, kPatternMixedB3to1, kPatternParquet1to3}) {
+  for (PatternCode upright :
+       {PatternCode::portrait, PatternCode::mixed_1to1, PatternCode::mixed_b_3to1, PatternCode::parquet_1to3}) {
     p.pattern = upright;
     l = layout_of(p, 4000, 3000);
-    EXPECT_EQ(l.tile_width, 225) << upright;
-    EXPECT_EQ(l.tile_height, 300) << upright;
+    EXPECT_EQ(l.tile_width, 225) << pattern_number(upright);
+    EXPECT_EQ(l.tile_height, 300) << pattern_number(upright);
   }
-  for (PatternCode lying : {kPatternLandscape2Rows, kPatternMixed1to2, kPatternParquet1to1, kPatternLandscape10Rows}) {
+  for (PatternCode lying : {PatternCode::landscape_2_rows, PatternCode::mixed_1to2, PatternCode::parquet_1to1,
+                            PatternCode::landscape_10_rows}) {
     p.pattern = lying;
-    EXPECT_EQ(layout_of(p, 4000, 3000).tile_width, 300) << lying;
+    EXPECT_EQ(layout_of(p, 4000, 3000).tile_width, 300) << pattern_number(lying);
   }
 
   p = pixel_mosaic(12000, 9000, {1600, kUnitTiles});
@@ -291,7 +293,7 @@ TEST(Layout, ValuesThatCannotBeUsedFailInsteadOfDividingByZero) {
   EXPECT_EQ(l.message, kAddImageMessage);
 
   p = MosaicParameters{};
-  p.pattern = 0;  // refused codes keep the landscape shape; the step still works
+  p.pattern = static_cast<PatternCode>(0);  // refused codes keep the landscape shape; the step still works
   EXPECT_TRUE(compute_layout(p, 4000, 3000, l));
 }
 
@@ -318,12 +320,12 @@ TEST(TileCounts, HalvesAndQuartersComeOutOfTheCells) {
   EXPECT_EQ(counts.total(), 2000);
 
   // The pattern generator's own count replaces columns × rows.
-  PatternCode seen = 0;
-  counts = count_tiles(l, kPatternParquet2to1, [&seen](const MosaicLayout& layout, PatternCode pattern) {
+  PatternCode seen{};
+  counts = count_tiles(l, PatternCode::parquet_2to1, [&seen](const MosaicLayout& layout, PatternCode pattern) {
     seen = pattern;
     return layout.columns * layout.rows + 20;
   });
-  EXPECT_EQ(seen, kPatternParquet2to1);
+  EXPECT_EQ(seen, PatternCode::parquet_2to1);
   EXPECT_EQ(counts.cells, 1620);
   EXPECT_EQ(counts.split.half_cells, 162);
 }

@@ -16,7 +16,7 @@ namespace {
 
 TEST(KeywordTable, EncodesKeywordsElseTheNumberPlusOne) {
   const KeywordTable& variants = variant_keywords();
-  EXPECT_EQ(variants.encode(kVariantRotated90), "rotated90");
+  EXPECT_EQ(variants.encode(TileVariantFlags(TileVariant::rotated_90).mask()), "rotated90");
   EXPECT_EQ(variants.encode(102), "103");
   EXPECT_EQ(variants.decode("103"), 102);
   EXPECT_EQ(variants.decode("rotated90"), 32);
@@ -53,7 +53,7 @@ TEST(KeywordTable, EveryTableIsOneToOneOverItsCodes) {
     EXPECT_EQ(values.size(), table->entries().size());
   }
   EXPECT_EQ(pattern_keywords().entries().size(), 33u);
-  EXPECT_EQ(pattern_keywords().decode("Parquet (1:3)"), kPatternParquet1to3);
+  EXPECT_EQ(pattern_keywords().decode("Parquet (1:3)"), pattern_number(PatternCode::parquet_1to3));
   EXPECT_EQ(pattern_keywords().decode("Landscape (10 rows)"), 33);
   EXPECT_EQ(unit_keywords().decode("tilesxrow"), kUnitTilesPerRow);
 }
@@ -87,7 +87,7 @@ TEST(MosaicParameters, NewRecordHasCreationValuesAndOptionsFromDefaultValues) {
   IniFile config;
   config.set("Default Values", "Options.ThreadCount", "4");
   MosaicParameters p = MosaicParameters::created(config);
-  EXPECT_EQ(p.tile_variants, 38);
+  EXPECT_EQ(p.tile_variants.mask(), 38);
   EXPECT_TRUE(p.web_output);
   EXPECT_FALSE(p.web_copy_images);
   EXPECT_FALSE(p.text_report || p.split_mosaic || p.output_layers || p.use_all_images);
@@ -103,7 +103,7 @@ TEST(AutomaticSettings, DefaultSettingsMatchTheTable) {
   EXPECT_EQ(p.mosaic_size, (SizeValue{42, 29, kUnitCm}));
   EXPECT_EQ(p.tile_size, (UnitValue{40, kUnitTilesPerRow}));
   EXPECT_EQ(p.resolution, (UnitValue{300, kUnitPpi}));
-  EXPECT_EQ(p.tile_variants, 102);
+  EXPECT_EQ(p.tile_variants.mask(), 102);
   EXPECT_EQ(p.duplicate_spacing, 3);
   EXPECT_EQ(p.output_format, OutputFormatCode::jpg);
   EXPECT_EQ(p.jpeg_quality, 95);
@@ -170,29 +170,29 @@ TEST(AutomaticSettings, UseAllImagesGrowsWithTheList) {
 TEST(AutomaticSettings, UseAllImagesWithoutAListChangesNothing) {
   ScriptedPrompt prompt;
   MosaicParameters p;
-  p.pattern = kPatternMixed1to8;
+  p.pattern = PatternCode::mixed_1to8;
   MosaicParameters before = p;
   EXPECT_FALSE(apply_automatic_settings(kSettingsUseAllImages, p, ListCounts{}, prompt));
   EXPECT_EQ(p, before);
 }
 
 TEST(AutomaticSettings, ParquetAndMixedFollowTheListsOrientation) {
-  EXPECT_EQ(parquet_pattern(300, 100).pattern, kPatternParquet1to3);
-  EXPECT_EQ(parquet_pattern(500, 100).pattern, kPatternPortrait);
-  EXPECT_EQ(parquet_pattern(200, 100).pattern, kPatternParquet1to2);
-  EXPECT_EQ(parquet_pattern(200, 100).variants, 6);
-  EXPECT_EQ(parquet_pattern(100, 500).pattern, kPatternLandscape);
-  EXPECT_EQ(parquet_pattern(100, 300).pattern, kPatternParquet3to1);
-  EXPECT_EQ(parquet_pattern(100, 300).variants, 102);
-  EXPECT_EQ(parquet_pattern(100, 200).pattern, kPatternParquet2to1);
-  EXPECT_EQ(parquet_pattern(100, 100).pattern, kPatternParquet1to1);
-  EXPECT_EQ(parquet_pattern(100, 100).variants, 6);
-  EXPECT_EQ(mixed_pattern(300, 100).pattern, kPatternMixed3to1);
-  EXPECT_EQ(mixed_pattern(200, 100).pattern, kPatternMixed2to1);
-  EXPECT_EQ(mixed_pattern(100, 300).pattern, kPatternMixed1to3);
-  EXPECT_EQ(mixed_pattern(100, 200).pattern, kPatternMixed1to2);
-  EXPECT_EQ(mixed_pattern(100, 100).pattern, kPatternMixed1to1);
-  EXPECT_EQ(mixed_pattern(0, 100).pattern, kPatternLandscape);
+  EXPECT_EQ(parquet_pattern(300, 100).pattern, PatternCode::parquet_1to3);
+  EXPECT_EQ(parquet_pattern(500, 100).pattern, PatternCode::portrait);
+  EXPECT_EQ(parquet_pattern(200, 100).pattern, PatternCode::parquet_1to2);
+  EXPECT_EQ(parquet_pattern(200, 100).variants.mask(), 6);
+  EXPECT_EQ(parquet_pattern(100, 500).pattern, PatternCode::landscape);
+  EXPECT_EQ(parquet_pattern(100, 300).pattern, PatternCode::parquet_3to1);
+  EXPECT_EQ(parquet_pattern(100, 300).variants.mask(), 102);
+  EXPECT_EQ(parquet_pattern(100, 200).pattern, PatternCode::parquet_2to1);
+  EXPECT_EQ(parquet_pattern(100, 100).pattern, PatternCode::parquet_1to1);
+  EXPECT_EQ(parquet_pattern(100, 100).variants.mask(), 6);
+  EXPECT_EQ(mixed_pattern(300, 100).pattern, PatternCode::mixed_3to1);
+  EXPECT_EQ(mixed_pattern(200, 100).pattern, PatternCode::mixed_2to1);
+  EXPECT_EQ(mixed_pattern(100, 300).pattern, PatternCode::mixed_1to3);
+  EXPECT_EQ(mixed_pattern(100, 200).pattern, PatternCode::mixed_1to2);
+  EXPECT_EQ(mixed_pattern(100, 100).pattern, PatternCode::mixed_1to1);
+  EXPECT_EQ(mixed_pattern(0, 100).pattern, PatternCode::landscape);
 
   ScriptedPrompt prompt;
   MosaicParameters p;
@@ -201,14 +201,14 @@ TEST(AutomaticSettings, ParquetAndMixedFollowTheListsOrientation) {
   counts.portrait_clips = 50;  // clips count with the pictures of their orientation
   counts.landscape_images = 100;
   ASSERT_TRUE(apply_automatic_settings(kSettingsParquet, p, counts, prompt));
-  EXPECT_EQ(p.pattern, kPatternParquet1to3);
+  EXPECT_EQ(p.pattern, PatternCode::parquet_1to3);
   EXPECT_EQ(p.tile_size, (UnitValue{2000, kUnitTiles}));
   EXPECT_EQ(p.mosaic_size, (SizeValue{42, 29, kUnitCm}));
   ASSERT_TRUE(apply_automatic_settings(kSettingsPortrait, p, counts, prompt));
-  EXPECT_EQ(p.pattern, kPatternPortrait2Rows);
+  EXPECT_EQ(p.pattern, PatternCode::portrait_2_rows);
   ASSERT_TRUE(apply_automatic_settings(kSettingsLandscape, p, counts, prompt));
-  EXPECT_EQ(p.pattern, kPatternLandscape2Rows);
-  EXPECT_EQ(p.tile_variants, 102);
+  EXPECT_EQ(p.pattern, PatternCode::landscape_2_rows);
+  EXPECT_EQ(p.tile_variants.mask(), 102);
 }
 
 TEST(AutomaticSettings, DuplicateSpacingStaysWithinZeroToTwenty) {
@@ -247,7 +247,7 @@ TEST(AutomaticSettings, AnEmptyListStillAppliesButAsksForAList) {
   p.duplicate_spacing = 9;
   EXPECT_FALSE(apply_automatic_settings(kSettingsLandscape, p, ListCounts{}, prompt));
   EXPECT_EQ(p.duplicate_spacing, 3);
-  EXPECT_EQ(p.pattern, kPatternLandscape2Rows);
+  EXPECT_EQ(p.pattern, PatternCode::landscape_2_rows);
   ASSERT_EQ(prompt.messages().size(), 1u);
   EXPECT_EQ(prompt.messages()[0], kLoadListFirstMessage);
   EXPECT_FALSE(apply_automatic_settings(kSettingsLastMosaic, p, ListCounts{}, prompt)) << "a stored section";

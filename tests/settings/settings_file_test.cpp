@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "base/scripted_prompt.hpp"
+#include "settings/keyword_table.hpp"
 #include "support/test_support.hpp"
 
 namespace tess {
@@ -25,10 +26,10 @@ MosaicParameters unusual_record() {
   p.quarter_tiles = 80;
   p.tile_duplication = 7;
   p.duplicate_spacing = 12;
-  p.pattern = kPatternParquet1to5;
+  p.pattern = PatternCode::parquet_1to5;
   p.tile_adaptation = kAdaptMosaicSize;
   p.colour_change = 55;
-  p.tile_variants = kVariantFlipVertically | kVariantRotated180;
+  p.tile_variants = TileVariant::flip_vertically | TileVariant::rotated_180;
   p.processing = kProcessingSequentialDate;
   p.comparison = kCompareWeaker;
   p.detail = 6;
@@ -90,7 +91,7 @@ TEST(SettingsFile, EveryFieldSurvivesSaveAndLoad) {
 TEST(SettingsFile, KeysAreWrittenInTheirOrderWithTheirStoredForms) {
   IniFile ini;
   MosaicParameters p;
-  p.tile_variants = 102;
+  p.tile_variants = kVariantsStandard;
   write_settings_section(ini, "S", p, "", false);
   std::string text = ini.text();
   EXPECT_NE(text.find("[S]\r\nVersion = 1\r\nMosaicSizeUnit = cm\r\nMosaicSizeWidth = 42.000000\r\n"),
@@ -105,13 +106,13 @@ TEST(SettingsFile, KeysAreWrittenInTheirOrderWithTheirStoredForms) {
   EXPECT_EQ(ini.keys("S").back(), "TileList");
   EXPECT_EQ(ini.keys("S").size(), settings_keys().size() + kAdvancedOptionCount);
 
-  p.tile_variants = kVariantRotated90;
+  p.tile_variants = TileVariant::rotated_90;
   write_settings_section(ini, "S", p, "", false);
   EXPECT_EQ(ini.get("S", "TileVariants"), "rotated90");
-  EXPECT_EQ(loaded(ini, "S").tile_variants, kVariantRotated90);
-  p.tile_variants = 102;
+  EXPECT_EQ(loaded(ini, "S").tile_variants, TileVariant::rotated_90);
+  p.tile_variants = kVariantsStandard;
   write_settings_section(ini, "S", p, "", false);
-  EXPECT_EQ(loaded(ini, "S").tile_variants, 102);
+  EXPECT_EQ(loaded(ini, "S").tile_variants, kVariantsStandard);
 }
 
 TEST(SettingsFile, FileFormatFromOlderFilesAndPackedKeywords) {
@@ -144,14 +145,35 @@ TEST(SettingsFile, FileFormatFromOlderFilesAndPackedKeywords) {
 TEST(SettingsFile, TileAdaptNoAndAMissingPatternLeaveTheirFields) {
   MosaicParameters start;
   start.tile_adaptation = kAdaptMosaicSize;
-  start.pattern = kPatternMixed5to1;
+  start.pattern = PatternCode::mixed_5to1;
   SettingsLoad load;
   IniFile ini = section_with("TileAdapt", "No");
   ini.remove_key("S", "Pattern");
   MosaicParameters p = loaded(ini, "S", start, &load);
   EXPECT_EQ(p.tile_adaptation, kAdaptMosaicSize);
-  EXPECT_EQ(p.pattern, kPatternMixed5to1);
+  EXPECT_EQ(p.pattern, PatternCode::mixed_5to1);
   EXPECT_TRUE(load.ignored_keys.empty());
+}
+
+TEST(SettingsFile, EveryStoredPatternAndVariantSetIsReadAndWrittenBackTheSame) {
+  // The stored forms: the 33 pattern keywords and every set of the six variant
+  // bits (a keyword for a single bit, the mask + 1 for any other set).
+  std::vector<std::pair<std::string, std::string>> stored;
+  for (const KeywordEntry& e : pattern_keywords().entries()) stored.emplace_back("Pattern", e.keyword);
+  for (std::int32_t mask = 0; mask <= 0x7E; mask += 2)
+    stored.emplace_back("TileVariants", variant_keywords().encode(mask));
+  for (const auto& [key, text] : stored) {
+    SettingsLoad load;
+    const MosaicParameters from_file = loaded(section_with(key, text), "S", {}, &load);
+    EXPECT_TRUE(load.ignored_keys.empty()) << key << " = " << text;
+    MosaicParameters from_set;
+    EXPECT_EQ(apply_setting(from_set, key, text), SettingChange::applied) << key << " = " << text;
+    EXPECT_TRUE(from_set.pattern == from_file.pattern && from_set.tile_variants == from_file.tile_variants)
+        << key << " = " << text;
+    IniFile back;
+    write_settings_section(back, "S", from_file, "", false);
+    EXPECT_EQ(back.get("S", key), text) << key;
+  }
 }
 
 TEST(SettingsFile, ValuesTheRunCannotHandleAreIgnoredAndNamed) {
@@ -162,6 +184,7 @@ TEST(SettingsFile, ValuesTheRunCannotHandleAreIgnoredAndNamed) {
   };
   const Case cases[] = {
       {"Pattern", "41"},  // code 40
+      {"Pattern", "35"},  // code 34, one past the last pattern
       {"Pattern", "Zigzag"},
       {"Pattern", "-3"},
       {"TileAdapt", "9"},
@@ -293,12 +316,12 @@ TEST(SettingsFile, SavingReplacesASectionInPlaceAndReportsWriteFailures) {
   MosaicParameters p;
   ASSERT_TRUE(file.save("First", p, "", false));
   ASSERT_TRUE(file.save("Second", p, "", false));
-  p.pattern = kPatternPortrait;
+  p.pattern = PatternCode::portrait;
   ASSERT_TRUE(file.save("first", p, "", false));
   EXPECT_EQ(file.user_settings(), (std::vector<std::string>{"First", "Second"}));
   MosaicParameters back;
   file.load("First", back, IniFile());
-  EXPECT_EQ(back.pattern, kPatternPortrait);
+  EXPECT_EQ(back.pattern, PatternCode::portrait);
 
   ASSERT_TRUE(file.remove("Second"));
   ASSERT_TRUE(file.remove("Never Saved"));
@@ -385,9 +408,9 @@ TEST(SettingsFile, ARunSavesLastMosaicAndAutoSaveWhichLoadByTheirEntries) {
   counts.portrait_images = 300;
   counts.landscape_images = 100;
   EXPECT_TRUE(load_settings_entry({"(Parquet)", kSettingsParquet}, ini, p, counts, IniFile(), prompt).loaded);
-  EXPECT_EQ(p.pattern, kPatternParquet1to3);
+  EXPECT_EQ(p.pattern, PatternCode::parquet_1to3);
   EXPECT_TRUE(load_settings_entry({"Mine", kSettingsUser}, ini, p, counts, IniFile(), prompt).loaded);
-  EXPECT_EQ(p.pattern, kPatternLandscape);
+  EXPECT_EQ(p.pattern, PatternCode::landscape);
   EXPECT_TRUE(prompt.messages().empty());
 }
 
@@ -400,9 +423,9 @@ TEST(SettingsFile, SingleKeysApplyWithTheirFieldsLimits) {
   EXPECT_EQ(apply_setting(p, "fileformat", "PSD"), SettingChange::applied);
   EXPECT_EQ(p.output_format, OutputFormatCode::psd);
   EXPECT_EQ(apply_setting(p, "Pattern", "Parquet (1:1)"), SettingChange::applied);
-  EXPECT_EQ(p.pattern, kPatternParquet1to1);
+  EXPECT_EQ(p.pattern, PatternCode::parquet_1to1);
   EXPECT_EQ(apply_setting(p, "TileVariants", "103"), SettingChange::applied);
-  EXPECT_EQ(p.tile_variants, 102);
+  EXPECT_EQ(p.tile_variants.mask(), 102);
   EXPECT_EQ(apply_setting(p, "TileAdapt", "No"), SettingChange::applied);
   EXPECT_EQ(p.tile_adaptation, kAdaptNo);
   EXPECT_EQ(apply_setting(p, "BorderSizeWidth", "2.5"), SettingChange::applied);

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <system_error>
@@ -179,6 +180,25 @@ WebOptions WebOptions::from(const MosaicParameters& parameters, const std::strin
 
 // --- the pyramid ----------------------------------------------------------------
 
+namespace {
+
+std::string without_slash(std::string folder) {
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return folder;
+}
+
+// A new empty hidden folder beside `folder` ("<parent>/.<name>.<role>.XXXXXX/").
+bool make_sibling_folder(const std::string& folder, const char* role, std::string& made) {
+  made.clear();
+  const fs::path target(without_slash(folder));
+  std::string pattern = (target.parent_path() / ("." + target.filename().string() + "." + role + ".XXXXXX")).string();
+  if (::mkdtemp(pattern.data()) == nullptr) return false;
+  made = pattern + "/";
+  return true;
+}
+
+}  // namespace
+
 WebPyramid::WebPyramid(MosaicBuilder& builder, WebOptions options, int width, int height)
     : m_builder(builder), m_options(std::move(options)), m_width(width), m_height(height),
       m_levels(web_levels(width, height)) {
@@ -204,7 +224,20 @@ bool WebPyramid::set_up() {
     return false;
   }
   std::error_code ec;
-  m_created_folder = !fs::exists(m_options.folder, ec);
+  // Over an earlier web mosaic the new one is built in a hidden folder
+  // beside it and takes its name only once complete, so a failed or
+  // stopped save leaves the earlier one as it was.
+  m_final_folder.clear();
+  if (fs::exists(m_options.folder, ec)) {
+    std::string staging;
+    if (!make_sibling_folder(m_options.folder, "new", staging)) {
+      report_unable_to_save(m_options.folder, m_builder.prompt());
+      return false;
+    }
+    m_final_folder = m_options.folder;
+    m_options.folder = staging;
+  }
+  m_created_folder = true;
   const std::int64_t total = m_levels.back().first_tile + m_levels.back().tile_count();
   const std::int64_t folders = (total + kWebTilesPerFolder - 1) / kWebTilesPerFolder;
   for (std::int64_t k = 0; k < folders; ++k) {
@@ -545,12 +578,37 @@ bool WebPyramid::finish(const PuzzleGrid& grid, std::string& index_file) {
   std::string tile_array = "null";
   const bool ok = build_pyramid() && (!popup || write_popup_data(grid, tile_array)) &&
                   !m_builder.stop_requested() && write_viewer(tile_array, index_file);
-  if (!ok) {
+  if (!ok || !take_final_name(index_file)) {
     index_file.clear();
     abandon();
     return false;
   }
   m_active = false;
+  return true;
+}
+
+bool WebPyramid::take_final_name(std::string& index_file) {
+  if (m_final_folder.empty()) return true;
+  // The earlier mosaic steps aside, the new one takes its name, and only
+  // then is the earlier one removed; a failed step puts it back.
+  std::string aside;
+  if (!make_sibling_folder(m_final_folder, "old", aside) ||
+      ::rename(without_slash(m_final_folder).c_str(), without_slash(aside).c_str()) != 0) {
+    std::error_code ec;
+    if (!aside.empty()) fs::remove(without_slash(aside), ec);
+    report_unable_to_save(m_final_folder, m_builder.prompt());
+    return false;
+  }
+  if (::rename(without_slash(m_options.folder).c_str(), without_slash(m_final_folder).c_str()) != 0) {
+    (void)::rename(without_slash(aside).c_str(), without_slash(m_final_folder).c_str());
+    report_unable_to_save(m_final_folder, m_builder.prompt());
+    return false;
+  }
+  std::error_code ec;
+  fs::remove_all(without_slash(aside), ec);
+  m_options.folder = m_final_folder;
+  m_final_folder.clear();
+  index_file = m_options.folder + "index.html";
   return true;
 }
 
@@ -571,6 +629,10 @@ void WebPyramid::abandon() {
     fs::remove_all(m_options.folder, ec);
   else
     remove_temporary_tiles();
+  if (!m_final_folder.empty()) {
+    m_options.folder = m_final_folder;
+    m_final_folder.clear();
+  }
   m_top_written.clear();
 }
 

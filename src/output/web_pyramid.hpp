@@ -116,6 +116,8 @@ class WebPyramid {
   bool write_popup_data(const PuzzleGrid& grid, std::string& tile_array);
   [[nodiscard]] bool write_viewer(const std::string& tile_array, std::string& index_file);
   void remove_temporary_tiles();
+  /// Over an earlier web mosaic: the finished one replaces it.
+  [[nodiscard]] bool take_final_name(std::string& index_file);
   void show_progress(std::int64_t done, std::int64_t total, bool force);
 
   MosaicBuilder& m_builder;
@@ -125,6 +127,9 @@ class WebPyramid {
   std::vector<WebLevel> m_levels;
   bool m_active = false;
   bool m_created_folder = false;
+  /// The folder the mosaic is meant for while it is built beside it; empty
+  /// when it is built in place.
+  std::string m_final_folder;
   /// Full-resolution tiles whose temporary file this run wrote, row by row.
   std::vector<std::uint8_t> m_top_written;
   std::int64_t m_last_progress_ms = -1;

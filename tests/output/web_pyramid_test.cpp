@@ -199,6 +199,47 @@ TEST_F(WebPyramidTest, OneTileMosaicLiesInFolderZero) {
   EXPECT_EQ(h, 256);
 }
 
+TEST_F(WebPyramidTest, AWebMosaicOverAnEarlierOneReplacesItOnlyWhenComplete) {
+  const auto save = [&](const WebOptions& o) {
+    WebPyramid web(builder, o, 300, 200);
+    if (!web.set_up()) return false;
+    grid_over(300, 200);
+    feed(web, pattern(300, 200), 300, 200);
+    std::string index;
+    const bool saved = web.finish(builder.grid, index);
+    EXPECT_EQ(web.folder(), o.folder);
+    if (saved) {
+      EXPECT_EQ(index, o.folder + "index.html");
+    }
+    return saved;
+  };
+  const auto hidden_entries = [&] {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+      if (entry.path().filename().string()[0] == '.') names.push_back(entry.path().filename().string());
+    return names;
+  };
+  ASSERT_TRUE(save(options()));
+  const std::string folder = options().folder;
+  ASSERT_TRUE(testing::write_file(folder + "earlier.txt", "kept"));
+  const std::string page = testing::read_file(folder + "index.html");
+
+  // A save that fails at its last step (no viewer to copy) leaves the earlier mosaic whole.
+  WebOptions broken = options();
+  broken.viewer_folder = dir / "no viewer";
+  EXPECT_FALSE(save(broken));
+  EXPECT_EQ(testing::read_file(folder + "earlier.txt"), "kept");
+  EXPECT_EQ(testing::read_file(folder + "index.html"), page);
+  EXPECT_TRUE(hidden_entries().empty()) << ::testing::PrintToString(hidden_entries());
+
+  // A complete save replaces it: nothing of the earlier folder is mixed in.
+  ASSERT_TRUE(save(options())) << ::testing::PrintToString(prompt.messages());
+  EXPECT_FALSE(fs::exists(folder + "earlier.txt"));
+  EXPECT_TRUE(fs::is_regular_file(folder + "index.html"));
+  EXPECT_TRUE(fs::is_regular_file(folder + "mosaic/0/0-0-0.jpg"));
+  EXPECT_TRUE(hidden_entries().empty()) << ::testing::PrintToString(hidden_entries());
+}
+
 TEST_F(WebPyramidTest, TileOneThousandAndOneGoesToFolderOne) {
   // 8192 × 8192: 1 + 4 + 16 + 64 + 256 + 1024 tiles; the full size starts at 341.
   WebPyramid web(builder, options(), 8192, 8192);

@@ -101,28 +101,18 @@ bool FileSink::open(const std::filesystem::path& target) {
   return true;
 }
 
-bool FileSink::write(const void* data, std::size_t size) {
-  if (m_fd < 0 || m_failed) return false;
-  const auto* bytes = static_cast<const std::uint8_t*>(data);
-  while (size > 0) {
-    const ssize_t written = ::write(m_fd, bytes, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      if (written == 0) errno = EIO;
-      m_failed = true;
-      return false;
-    }
-    bytes += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
+bool FileSink::write(const void* data, std::size_t size) { return write_bytes(data, size, -1); }
 
 bool FileSink::write_at(const void* data, std::size_t size, off_t offset) {
+  return offset >= 0 && write_bytes(data, size, offset);
+}
+
+bool FileSink::write_bytes(const void* data, std::size_t size, off_t offset) {
   if (m_fd < 0 || m_failed) return false;
   const auto* bytes = static_cast<const std::uint8_t*>(data);
   while (size > 0) {
-    const ssize_t written = ::pwrite(m_fd, bytes, size, offset);
+    // A short write is no failure; an error or no progress at all is.
+    const ssize_t written = offset < 0 ? ::write(m_fd, bytes, size) : ::pwrite(m_fd, bytes, size, offset);
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) {
       if (written == 0) errno = EIO;
@@ -131,7 +121,7 @@ bool FileSink::write_at(const void* data, std::size_t size, off_t offset) {
     }
     bytes += written;
     size -= static_cast<std::size_t>(written);
-    offset += written;
+    if (offset >= 0) offset += written;
   }
   return true;
 }

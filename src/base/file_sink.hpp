@@ -61,6 +61,9 @@ class FileSink {
   void roll_back();
 
  private:
+  /// Writes all of `data` at `offset`, or at the current position when it is negative.
+  [[nodiscard]] bool write_bytes(const void* data, std::size_t size, off_t offset);
+
   int m_fd = -1;
   bool m_failed = false;
   std::filesystem::path m_target;     // the name the file gets on commit

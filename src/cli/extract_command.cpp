@@ -147,7 +147,12 @@ int extract_video(const ExtractArgs& args, TerminalPrompt& prompt) {
   if (const std::string status = extract.status(); status != shown) std::fprintf(stderr, "%s\n", status.c_str());
   for (const auto& folder : extract.folders()) std::printf("%s\n", folder.string().c_str());
   // Every file asked for must have been written for the job to have succeeded.
-  return outcome == ExtractOutcome::done && extract.error_count() == 0 ? kExitOk : kExitFailed;
+  if (outcome == ExtractOutcome::done && extract.error_count() == 0) return kExitOk;
+  if (outcome == ExtractOutcome::stopped)
+    std::fprintf(stderr, "error: the extraction was stopped\n");
+  else
+    std::fprintf(stderr, "error: the extraction did not write every file (%d failed)\n", extract.error_count());
+  return kExitFailed;
 }
 
 }  // namespace

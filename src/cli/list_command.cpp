@@ -198,7 +198,9 @@ int list_show(const ListArgs& args, Prompt& prompt) {
       std::printf("%s\t%d\t%s\t%s\t%d\n", error_file_line(path).c_str(), static_cast<int>(entry.file_size),
                   entry.is_portrait() ? "portrait" : "landscape", entry.required != 0 ? "required" : "-",
                   static_cast<int>(entry.variant_group));
-  return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+  if (std::fflush(stdout) == 0) return kExitOk;
+  std::fprintf(stderr, "error: the list could not be printed whole\n");
+  return kExitFailed;
 }
 
 }  // namespace

@@ -81,7 +81,7 @@ SettingsLoad read_settings_section(const IniFile& ini, const std::string& sectio
                                    const IniFile& config);
 
 /// How a single key's text changed a record.
-enum class SettingChange {
+enum class [[nodiscard]] SettingChange {
   applied,
   unknown_key,  ///< no key of a settings section
   refused,      ///< a value the field does not accept; the record is unchanged

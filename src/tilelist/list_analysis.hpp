@@ -66,7 +66,7 @@ std::string error_file_line(const std::string& path);
 [[nodiscard]] bool write_error_file(const std::string& file, const std::vector<std::string>& paths);
 
 /// How an attempt to analyse and save a list ended.
-enum class ListSaveResult {
+enum class [[nodiscard]] ListSaveResult {
   started,         ///< the workers are running (only from start())
   saved,           ///< the list file was written
   busy,            ///< an analysis is already running
@@ -202,7 +202,7 @@ class ListAnalysis {
 [[nodiscard]] bool new_list(ListAnalysis& analysis, const LeaveQuestions& questions);
 
 /// How "Open List..." ended.
-enum class OpenListResult {
+enum class [[nodiscard]] OpenListResult {
   opened,            ///< the list holds the file
   upgrading,         ///< an old list is being rebuilt and analysed; complete() saves it
   upgrade_declined,  ///< an old list was not upgraded: the list is empty

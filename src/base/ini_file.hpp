@@ -5,6 +5,7 @@
 // CR LF line ends.
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,6 +28,14 @@ class IniFile {
   /// temporary file beside it that replaces the old one only once every byte
   /// is written, so a full disk never leaves a truncated file behind.
   [[nodiscard]] bool save(const std::filesystem::path& path) const;
+
+  /// Changes the file at `path` in place of the program that may be saving it
+  /// at the same moment: under an advisory lock on a hidden ".<name>.lock"
+  /// beside it, the file is read again, `change` applied and the result
+  /// saved whole, so two programs saving different sections both keep
+  /// theirs. A file that exists but cannot be read is never replaced; a
+  /// `change` that returns false writes nothing (and update returns true).
+  [[nodiscard]] static bool update(const std::filesystem::path& path, const std::function<bool(IniFile&)>& change);
 
   /// The whole text as save() writes it.
   std::string text() const;

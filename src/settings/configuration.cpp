@@ -30,13 +30,11 @@ bool ConfigFile::set(const std::string& section, const std::string& key, const s
 
 bool ConfigFile::set_all(const std::string& section,
                          const std::vector<std::pair<std::string, std::string>>& values) const {
-  IniFile ini;
-  std::error_code ec;
-  // A file that exists but cannot be read is never overwritten with a copy
-  // that lost everything but the new keys.
-  if (!ini.load(m_path) && std::filesystem::exists(m_path, ec)) return false;
-  for (const auto& [key, value] : values) ini.set(section, key, value);
-  return write(ini);
+  // The desktop program and the command line may both be writing it.
+  return IniFile::update(m_path, [&](IniFile& ini) {
+    for (const auto& [key, value] : values) ini.set(section, key, value);
+    return true;
+  });
 }
 
 }  // namespace tess

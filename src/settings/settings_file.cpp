@@ -566,22 +566,19 @@ std::vector<std::string> SettingsFile::user_settings() const {
 
 bool SettingsFile::save(const std::string& section, const MosaicParameters& params, const std::string& tile_list,
                         bool with_advanced) const {
-  IniFile ini;
-  std::error_code ec;
-  // A file that exists but cannot be read is never replaced by one that
-  // holds only the new section.
-  if (!ini.load(m_path) && std::filesystem::exists(m_path, ec)) return false;
-  write_settings_section(ini, section, params, tile_list, with_advanced);
-  return ini.save(m_path);
+  // Another program may be saving its own settings at the same moment.
+  return IniFile::update(m_path, [&](IniFile& ini) {
+    write_settings_section(ini, section, params, tile_list, with_advanced);
+    return true;
+  });
 }
 
 bool SettingsFile::save_run_settings(const MosaicParameters& params, const std::string& tile_list) const {
-  IniFile ini;
-  std::error_code ec;
-  if (!ini.load(m_path) && std::filesystem::exists(m_path, ec)) return false;
-  write_settings_section(ini, kLastMosaicSection, params, tile_list, true);
-  write_settings_section(ini, kAutoSaveSection, params, tile_list, true);
-  return ini.save(m_path);
+  return IniFile::update(m_path, [&](IniFile& ini) {
+    write_settings_section(ini, kLastMosaicSection, params, tile_list, true);
+    write_settings_section(ini, kAutoSaveSection, params, tile_list, true);
+    return true;
+  });
 }
 
 SettingsLoad SettingsFile::load(const std::string& section, MosaicParameters& params, const IniFile& config) const {
@@ -589,12 +586,9 @@ SettingsLoad SettingsFile::load(const std::string& section, MosaicParameters& pa
 }
 
 bool SettingsFile::remove(const std::string& section) const {
-  IniFile ini;
   std::error_code ec;
-  if (!ini.load(m_path)) return !std::filesystem::exists(m_path, ec);
-  if (!ini.has_section(section)) return true;
-  ini.remove_section(section);
-  return ini.save(m_path);
+  if (!std::filesystem::exists(m_path, ec)) return true;
+  return IniFile::update(m_path, [&](IniFile& ini) { return ini.remove_section(section); });
 }
 
 bool save_settings_copy(const std::filesystem::path& file, const MosaicParameters& params,

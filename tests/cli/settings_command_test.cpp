@@ -146,5 +146,23 @@ TEST_F(SettingsCommand, AFailedWriteExitsWithOne) {
   EXPECT_NE(r.err.find("could not write the settings file"), std::string::npos) << r.err;
 }
 
+TEST_F(SettingsCommand, TwoProgramsSavingAtOnceKeepEverySetting) {
+  // Two loops of saves under different names, side by side, as two users
+  // (or the desktop program and a script) would run them.
+  constexpr int kSaves = 60;
+  const std::string command =
+      "export TESSELLARIUM_CONFIG_PATH=" + testing::shell_quoted(m_dir.path().string()) +
+      "; save() { i=1; while [ $i -le " + std::to_string(kSaves) + " ]; do '" TESS_CLI_EXE
+      "' settings save \"$1 $i\" >/dev/null 2>&1 || echo \"failed: $1 $i\"; i=$((i + 1)); done; };"
+      " save First & save Second & wait";
+  EXPECT_EQ(testing::command_output(command), "");
+  Result list = run("settings list");
+  ASSERT_EQ(list.status, 0) << list.err;
+  for (const char* name : {"First", "Second"})
+    for (int i = 1; i <= kSaves; ++i)
+      EXPECT_NE(list.out.find(std::string(name) + " " + std::to_string(i) + "\n"), std::string::npos)
+          << name << " " << i << " was lost";
+}
+
 }  // namespace
 }  // namespace tess

@@ -27,11 +27,6 @@ constexpr std::size_t kMaxAnswerBytes = 1 << 20;
 constexpr long kConnectTimeoutSeconds = 10;
 constexpr long kTransferTimeoutSeconds = 30;
 
-bool iequals(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 std::string trimmed(const std::string& text) {
   const auto blank = [](unsigned char c) { return std::isspace(c) != 0; };

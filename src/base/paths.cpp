@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include "base/text.hpp"
 #include "base/ini_file.hpp"
 
 #ifndef TESS_STAGED_DATA_DIR
@@ -27,16 +28,6 @@ bool is_folder(const fs::path& p) {
   return !p.empty() && fs::is_directory(p, ec);
 }
 
-bool iequals(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 fs::path with_slash(fs::path p) {
   std::string s = p.string();

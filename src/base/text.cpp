@@ -26,4 +26,21 @@ std::string trn(const char* singular, const char* plural, unsigned long n) {
   return dngettext(kTextDomain, singular, plural, n);
 }
 
+namespace {
+
+char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+bool iequals(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
+  return true;
+}
+
+bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && iequals(text.substr(0, prefix.size()), prefix);
+}
+
 }  // namespace tess

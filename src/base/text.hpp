@@ -25,6 +25,12 @@ void init_text_from_data_folder();
 /// The translation of `message_id`, or the id itself when none exists.
 std::string tr(const char* message_id);
 
+/// Whether two texts are equal when ASCII letters are compared without case
+/// (keys and keywords of the program's files; other bytes must match).
+bool iequals(std::string_view a, std::string_view b);
+/// Whether `text` begins with `prefix`, ASCII letters compared without case.
+bool starts_with_ignoring_case(std::string_view text, std::string_view prefix);
+
 /// The singular or plural translation for the count `n`, by the plural rules
 /// of the active language.
 std::string trn(const char* singular, const char* plural, unsigned long n);

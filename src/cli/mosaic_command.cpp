@@ -3,7 +3,6 @@
 // run with a live progress line.
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -79,14 +78,6 @@ void follow(RunController& controller, MosaicBuilder& builder, bool quiet) {
     std::fflush(stderr);
   }
   if (live && !quiet) std::fprintf(stderr, "\r\033[K");
-}
-
-bool starts_with_ignoring_case(const std::string& text, const std::string& prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
-      return false;
-  return true;
 }
 
 // --mask and --mask-folder make a mask-file mosaic: the mask gives the

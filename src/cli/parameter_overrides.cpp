@@ -16,12 +16,6 @@ std::string trimmed(const std::string& text) {
   return text.substr(first, last - first);
 }
 
-bool iequals(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  return true;
-}
 
 }  // namespace
 

@@ -1,4 +1,3 @@
-#include <cctype>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -22,12 +21,6 @@ struct SettingsArgs {
   std::vector<std::string> overrides;
 };
 
-bool iequals(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  return true;
-}
 
 // The entry a name given on the command line means: a user's settings (names
 // compare without regard to case, as in the file) or an automatic entry by

@@ -1,6 +1,5 @@
 #include "settings/advanced_options.hpp"
 
-#include <cctype>
 
 #include "base/ini_file.hpp"
 #include "base/text.hpp"
@@ -111,12 +110,6 @@ std::array<AdvancedOptionInfo, kAdvancedOptionCount> make_table() {
   }};
 }
 
-bool iequals(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  return true;
-}
 
 std::string label_of(std::size_t index, const char* word) {
   for (const auto& c : advanced_option_table()[index].keywords)

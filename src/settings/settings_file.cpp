@@ -93,17 +93,6 @@ const UnitField kResolution{"ResolutionUnit", "ResolutionSize", &MosaicParameter
 const UnitField kTileSize{"TileUnit", "TileSize", &MosaicParameters::tile_size, &kTileSizeField};
 const UnitField kBorderSize{"BorderSizeUnit", "BorderSizeWidth", &MosaicParameters::border_size, &kBorderSizeField};
 
-bool iequals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  return true;
-}
-
-bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && iequals(text.substr(0, prefix.size()), prefix);
-}
-
 // ---- Writing --------------------------------------------------------------------
 
 std::string decimal(double value) { return format("%f", value); }

@@ -5,6 +5,7 @@
 #include "../images/image_files.hpp"
 #include "base/scripted_prompt.hpp"
 #include "images/foto.hpp"
+#include "images/image_files.hpp"
 #include "settings/units.hpp"
 #include "support/test_support.hpp"
 #include "tilelist/tile_image_list.hpp"
@@ -14,16 +15,8 @@ namespace {
 
 using testing::JpegSpec;
 using testing::TempDir;
+using testing::two_tone;
 using testing::write_jpeg;
-
-// A picture of two colour halves, so cells differ.
-Foto two_tone(int w, int h) {
-  Foto f;
-  f.try_allocate(w, h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) f.at(x, y) = x < w / 2 ? make_pixel(200, 40, 40) : make_pixel(40, 40, 200);
-  return f;
-}
 
 // A list of uniform tiles of many colours, analysed in memory; their paths
 // are never opened since the save step is the test's own.

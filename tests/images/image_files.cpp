@@ -393,4 +393,13 @@ bool set_png_header_size(const std::filesystem::path& path, std::uint32_t width,
   return write_file(path, data);
 }
 
+Foto two_tone(int width, int height) {
+  Foto f;
+  if (!f.try_allocate(width, height)) return f;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      f.at(x, y) = x < width / 2 ? make_pixel(200, 40, 40) : make_pixel(40, 40, 200);
+  return f;
+}
+
 }  // namespace tess::testing

@@ -94,6 +94,9 @@ bool read_jpeg_samples(const std::filesystem::path& path, RawJpeg& raw);
 /// width × 3 bytes of RGB.
 void photo_like_row(int width, int y, std::uint8_t* rgb);
 
+/// A picture of a red left half and a blue right half, so cells over it differ.
+Foto two_tone(int width, int height);
+
 struct PngSpec {
   PngSpec() = default;
   PngSpec(int w, int h, int type = 2, int depth = 8) : width(w), height(h), color_type(type), bit_depth(depth) {}

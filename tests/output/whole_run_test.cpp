@@ -18,6 +18,7 @@
 #include "engine/run_driver.hpp"
 #include "engine/score_tables.hpp"
 #include "images/foto.hpp"
+#include "images/image_files.hpp"
 #include "output/jpeg_writer.hpp"
 #include "output/run_outputs.hpp"
 #include "settings/units.hpp"
@@ -29,15 +30,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::TempDir;
-
-// A picture of two colour halves, so cells differ.
-Foto two_tone(int w, int h) {
-  Foto f;
-  f.try_allocate(w, h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) f.at(x, y) = x < w / 2 ? make_pixel(200, 40, 40) : make_pixel(40, 40, 200);
-  return f;
-}
+using testing::two_tone;
 
 class WholeRun : public ::testing::Test {
  protected:

@@ -237,7 +237,6 @@ bool WebPyramid::set_up() {
     m_final_folder = m_options.folder;
     m_options.folder = staging;
   }
-  m_created_folder = true;
   const std::int64_t total = m_levels.back().first_tile + m_levels.back().tile_count();
   const std::int64_t folders = (total + kWebTilesPerFolder - 1) / kWebTilesPerFolder;
   for (std::int64_t k = 0; k < folders; ++k) {
@@ -612,23 +611,13 @@ bool WebPyramid::take_final_name(std::string& index_file) {
   return true;
 }
 
-void WebPyramid::remove_temporary_tiles() {
-  std::error_code ec;
-  for (std::size_t level = 0; level < m_levels.size(); ++level)
-    for (int row = 0; row < m_levels[level].rows; ++row)
-      for (int column = 0; column < m_levels[level].columns; ++column)
-        fs::remove(tile_path(static_cast<int>(level), column, row, true), ec);
-}
-
 void WebPyramid::abandon() {
   if (!m_active) return;
   m_active = false;
   std::error_code ec;
-  // A folder this run made holds nothing worth keeping without its page.
-  if (m_created_folder)
-    fs::remove_all(m_options.folder, ec);
-  else
-    remove_temporary_tiles();
+  // The folder is this run's own (new, or built beside an earlier one) and
+  // holds nothing worth keeping without its page.
+  fs::remove_all(m_options.folder, ec);
   if (!m_final_folder.empty()) {
     m_options.folder = m_final_folder;
     m_final_folder.clear();

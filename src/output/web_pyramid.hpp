@@ -99,8 +99,8 @@ class WebPyramid {
   /// left half done is removed.
   [[nodiscard]] bool finish(const PuzzleGrid& grid, std::string& index_file);
 
-  /// Gives up: the temporary tiles go, and so does the folder when this
-  /// pyramid created it. The pyramid becomes inactive.
+  /// Gives up: the folder being built goes, an earlier mosaic of the same
+  /// name stays as it was. The pyramid becomes inactive.
   void abandon();
 
   const std::vector<WebLevel>& levels() const { return m_levels; }
@@ -115,7 +115,6 @@ class WebPyramid {
   [[nodiscard]] bool build_pyramid();
   bool write_popup_data(const PuzzleGrid& grid, std::string& tile_array);
   [[nodiscard]] bool write_viewer(const std::string& tile_array, std::string& index_file);
-  void remove_temporary_tiles();
   /// Over an earlier web mosaic: the finished one replaces it.
   [[nodiscard]] bool take_final_name(std::string& index_file);
   void show_progress(std::int64_t done, std::int64_t total, bool force);
@@ -126,7 +125,6 @@ class WebPyramid {
   int m_height;
   std::vector<WebLevel> m_levels;
   bool m_active = false;
-  bool m_created_folder = false;
   /// The folder the mosaic is meant for while it is built beside it; empty
   /// when it is built in place.
   std::string m_final_folder;

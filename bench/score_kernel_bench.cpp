@@ -80,11 +80,18 @@ const Workload& workload() {
 // list of 100 entries out of 10,000: its 100th best unbounded score.
 void BM_KernelComparison(benchmark::State& state) {
   const ScoreTables tables = tables_for(static_cast<int>(state.range(0)), state.range(1) != 0);
+  const auto level = static_cast<KernelLevel>(state.range(2));
+  const std::vector<KernelLevel> levels = supported_kernel_levels();
+  if (std::find(levels.begin(), levels.end(), level) == levels.end()) {
+    state.SkipWithError("this processor lacks the level");
+    return;
+  }
+  state.SetLabel(kernel_level_name(level));
   const Workload& w = workload();
   std::vector<CellScorer> scorers;
   std::vector<std::uint32_t> bounds;
   for (const TileSignature& cell : w.cells) {
-    scorers.emplace_back(tables, cell, kNeutralPriority);
+    scorers.emplace_back(tables, cell, kNeutralPriority, level);
     std::vector<std::uint32_t> all;
     for (const TileSignature& tile : w.tiles) all.push_back(scorers.back().score(tile).score);
     std::nth_element(all.begin(), all.begin() + 99, all.end());
@@ -105,19 +112,16 @@ void BM_KernelComparison(benchmark::State& state) {
   state.counters["finished"] = benchmark::Counter(static_cast<double>(finished) / static_cast<double>(state.iterations()));
 }
 BENCHMARK(BM_KernelComparison)
-    ->ArgNames({"method", "shift"})
-    ->Args({kCompareStronger, 0})
-    ->Args({kCompareStronger, 1})
-    ->Args({kCompareBest, 0})
-    ->Args({kCompareBest, 1})
-    ->Args({kCompareWeaker, 0})
-    ->Args({kCompareWeaker, 1});
+    ->ArgNames({"method", "shift", "level"})
+    ->ArgsProduct({{kCompareStronger, kCompareBest, kCompareWeaker}, {0, 1}, {0, 1, 2}});
 
 // The same without a bound: every allowed comparison runs to the end.
 void BM_KernelUnbounded(benchmark::State& state) {
   const ScoreTables tables = tables_for(kCompareBest, state.range(0) != 0);
   const Workload& w = workload();
-  const CellScorer scorer(tables, w.cells[0], kNeutralPriority);
+  const auto level = static_cast<KernelLevel>(state.range(1));
+  state.SetLabel(kernel_level_name(level));
+  const CellScorer scorer(tables, w.cells[0], kNeutralPriority, level);
   std::size_t tile = 0;
   for (auto _ : state) {
     benchmark::DoNotOptimize(scorer.score(w.tiles[tile]));
@@ -125,7 +129,7 @@ void BM_KernelUnbounded(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_KernelUnbounded)->ArgName("shift")->Arg(0)->Arg(1);
+BENCHMARK(BM_KernelUnbounded)->ArgNames({"shift", "level"})->ArgsProduct({{0, 1}, {0, 2}});
 
 // One candidate list rebuilt from 10,000 tiles, with the capacity placement
 // gives a first pass (argument) and colour shift on.

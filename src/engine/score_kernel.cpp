@@ -87,28 +87,63 @@ const std::uint8_t* clamp_row(int shift) {
 
 }  // namespace
 
-CellScorer::CellScorer(const ScoreTables& tables, const TileSignature& cell, std::uint8_t priority)
+KernelLevel best_kernel_level() {
+  static const KernelLevel level = supported_kernel_levels().back();
+  return level;
+}
+
+std::vector<KernelLevel> supported_kernel_levels() {
+  std::vector<KernelLevel> levels{KernelLevel::scalar};
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("sse4.1")) levels.push_back(KernelLevel::sse41);
+  if (__builtin_cpu_supports("avx2")) levels.push_back(KernelLevel::avx2);
+#endif
+  return levels;
+}
+
+const char* kernel_level_name(KernelLevel level) {
+  switch (level) {
+    case KernelLevel::sse41: return "sse4.1";
+    case KernelLevel::avx2: return "avx2";
+    default: return "scalar";
+  }
+}
+
+CellScorer::CellScorer(const ScoreTables& tables, const TileSignature& cell, std::uint8_t priority, KernelLevel level)
     : m_tables(&tables),
       m_overall(cell.samples[kOverallSample]),
       m_priority(priority == 0 ? std::uint8_t{1} : priority),
       m_portrait(cell.portrait != 0) {
-  // Entries of weight 0 and fully transparent entries add nothing to any sum,
-  // so they are left out; the rest keep their coarse-to-fine order, which
-  // rejects bad tiles earliest.
-  for (int i = 0; i < kSignatureSampleCount; ++i) {
+  // Entries of weight 0 and fully transparent entries add nothing to any sum:
+  // they keep weight 0. Each comparison's alignment sets the cell entry that
+  // meets tile sample j at position j.
+  const auto counted_weight = [&](int i) {
+    const std::uint32_t transparency = pixel_transparency(cell.samples[static_cast<std::size_t>(i)]);
+    return transparency == 255 ? 0u : tables.level_weight(level_of(i));
+  };
+  m_overall_weight = counted_weight(kOverallSample);
+  bool transparent = false;
+  bool levels_count[3] = {false, false, false};
+  std::uint32_t heaviest = m_overall_weight;
+  for (int i = kFirstCoarseSample; i < kSignatureSampleCount; ++i) {
+    const std::uint32_t weight = counted_weight(i);
+    if (weight == 0) continue;
     const std::uint32_t sample = cell.samples[static_cast<std::size_t>(i)];
-    const std::uint32_t weight = tables.level_weight(level_of(i));
-    const std::uint32_t transparency = pixel_transparency(sample);
-    if (weight == 0 || transparency == 255) continue;
-    if (i == kOverallSample) m_overall_counts = true;
-    Entry& e = m_entries[static_cast<std::size_t>(m_count++)];
-    e.red = static_cast<std::uint8_t>(pixel_red(sample));
-    e.green = static_cast<std::uint8_t>(pixel_green(sample));
-    e.blue = static_cast<std::uint8_t>(pixel_blue(sample));
-    e.transparency = static_cast<std::uint8_t>(transparency);
-    e.weight = weight;
-    for (int k = 0; k < kComparisonCount; ++k) e.tile_index[static_cast<std::size_t>(k)] = kPermutations[k][i];
+    for (int k = 0; k < kComparisonCount; ++k) {
+      const auto j = static_cast<std::size_t>(kPermutations[k][i] - 1);
+      m_aligned[static_cast<std::size_t>(k)].colour[j] = sample;
+      m_aligned[static_cast<std::size_t>(k)].weight[j] = weight;
+    }
+    levels_count[level_of(i)] = true;
+    transparent = transparent || pixel_transparency(sample) != 0;
+    heaviest = std::max(heaviest, weight);
   }
+  // Coarse before fine, so bad tiles are rejected early.
+  m_first = levels_count[1] ? kFirstCoarseSample - 1 : kFirstFineSample - 1;
+  m_end = levels_count[2] ? kSignatureSampleCount - 1 : (levels_count[1] ? kFirstFineSample - 1 : 0);
+  if (m_first > m_end) m_first = m_end;
+
   switch (tables.method()) {
     case kCompareStronger:
       m_compare = &CellScorer::compare<kCompareStronger, false>;
@@ -123,22 +158,36 @@ CellScorer::CellScorer(const ScoreTables& tables, const TileSignature& cell, std
       m_compare_shifted = &CellScorer::compare<kCompareBest, true>;
       break;
   }
+  // The vector loops work out each entry's cost in 32-bit lanes: they serve
+  // only when the heaviest entry's worst cost fits in 31 bits (which the
+  // level weights the tables make always do) and the channel distances are
+  // a multiplication away.
+  const std::uint64_t worst_distance = kCurveSize - 1;
+  std::uint64_t worst_value = worst_distance;
+  if (tables.method() == kCompareStronger) worst_value = worst_distance * worst_distance;
+  if (tables.method() == kCompareBest) worst_value = tables.curve(kCurveSize - 1);
+  if (tables.channel_multipliers_exact() && std::uint64_t{heaviest} * worst_value < (std::uint64_t{1} << 31)) {
+    const bool divide = tables.divisor() != 1;
+    m_vector = kernel::vector_sum(level, tables.method(), false, divide, transparent);
+    m_vector_shifted = kernel::vector_sum(level, tables.method(), true, divide, transparent);
+  }
 }
 
 template <std::int32_t Method, bool Shift>
-std::uint64_t CellScorer::compare(const std::uint32_t* tile, int comparison, const ShiftRows& shift, std::uint64_t bound,
-                                  int first, int end, std::uint64_t sum) const {
+std::uint64_t CellScorer::compare(const std::uint32_t* tile, const std::uint32_t* colour, const std::uint32_t* weight,
+                                  const ShiftRows& shift, std::uint64_t bound, int first, int end,
+                                  std::uint64_t sum) const {
   static_assert(Method == kCompareStronger || Method == kCompareBest || Method == kCompareWeaker);
   const std::uint32_t* red = m_tables->channel_row(0);
   const std::uint32_t* green = m_tables->channel_row(1);
   const std::uint32_t* blue = m_tables->channel_row(2);
   const std::uint32_t* curve = m_tables->curve_row();
   const std::uint64_t reciprocal = m_tables->divisor_reciprocal();
-  const auto k = static_cast<std::size_t>(comparison);
   if (sum > bound) return kAborted;
   for (int j = first; j < end; ++j) {
-    const Entry& e = m_entries[static_cast<std::size_t>(j)];
-    const std::uint32_t sample = tile[e.tile_index[k]];
+    const std::uint64_t w = weight[j];
+    if (w == 0) continue;
+    const std::uint32_t sample = tile[j];
     int r = static_cast<int>(sample & 0xFFu);
     int g = static_cast<int>((sample >> 8) & 0xFFu);
     int b = static_cast<int>((sample >> 16) & 0xFFu);
@@ -147,17 +196,19 @@ std::uint64_t CellScorer::compare(const std::uint32_t* tile, int comparison, con
       g = shift[1][g];
       b = shift[2][b];
     }
-    const std::uint32_t n = red[e.red - r] + green[e.green - g] + blue[e.blue - b];
+    const std::uint32_t cell = colour[j];
+    const std::uint32_t n = red[static_cast<int>(pixel_red(cell)) - r] + green[static_cast<int>(pixel_green(cell)) - g] +
+                            blue[static_cast<int>(pixel_blue(cell)) - b];
     const auto d = static_cast<std::uint32_t>((n * reciprocal) >> 32);  // n / divisor, exactly
     std::uint64_t c;
     if constexpr (Method == kCompareBest) {
-      c = std::uint64_t{e.weight} * curve[d];
+      c = w * curve[d];
     } else if constexpr (Method == kCompareStronger) {
-      c = std::uint64_t{e.weight} * d * d;
+      c = w * d * d;
     } else {
-      c = std::uint64_t{e.weight} * d;
+      c = w * d;
     }
-    if (e.transparency != 0) c -= c * e.transparency / 255;
+    if (const std::uint32_t transparency = pixel_transparency(cell); transparency != 0) c -= c * transparency / 255;
     sum += c;
     if (sum > bound) return kAborted;
   }
@@ -169,6 +220,7 @@ CellScorer::KernelOutcome CellScorer::run_kernel(const TileSignature& tile, std:
   int shift[3] = {0, 0, 0};
   ShiftRows rows{};
   Compare compare = m_compare;
+  kernel::VectorSum vector = m_vector;
   if (const int limit = m_tables->tile_colour_limit(); limit > 0) {
     const std::array<int, 3> s = tile_colour_shift(m_overall, tile.samples[kOverallSample], limit);
     shift[0] = s[0];
@@ -177,22 +229,35 @@ CellScorer::KernelOutcome CellScorer::run_kernel(const TileSignature& tile, std:
     // A shift of nothing reads the tile as it is: the plain loop gives the same sums.
     if (shift[0] != 0 || shift[1] != 0 || shift[2] != 0) {
       compare = m_compare_shifted;
+      vector = m_vector_shifted;
       for (int c = 0; c < 3; ++c) rows[static_cast<std::size_t>(c)] = clamp_row(shift[c]);
     }
   }
   KernelOutcome best;
   // The whole-picture entry is the same in every comparison: it is counted
   // once, and when it alone exceeds the bound no comparison can finish.
-  int first = 0;
-  std::uint64_t overall = 0;
-  if (m_overall_counts) {
-    overall = (this->*compare)(tile.samples.data(), 0, rows, bound, 0, 1, 0);
-    if (overall == kAborted) return best;
-    first = 1;
+  const std::uint64_t overall = (this->*compare)(tile.samples.data(), &m_overall, &m_overall_weight, rows, bound, 0, 1, 0);
+  if (overall == kAborted) return best;
+  const std::uint32_t* samples = tile.samples.data() + 1;
+  kernel::ComparisonPass pass;
+  if (vector != nullptr) {
+    pass.tile = samples;
+    for (int c = 0; c < 3; ++c) {
+      pass.multiplier[c] = m_tables->channel_multiplier(c);
+      pass.shift[c] = std::clamp(shift[c], -kMaxTileColourShift, kMaxTileColourShift);
+    }
+    pass.reciprocal = static_cast<std::uint32_t>(m_tables->divisor_reciprocal());
   }
   for (int k = 0; k < kComparisonCount; ++k) {
     if ((allowed & kComparisonBits[static_cast<std::size_t>(k)]) == 0) continue;
-    const std::uint64_t sum = (this->*compare)(tile.samples.data(), k, rows, bound, first, m_count, overall);
+    const kernel::Alignment& cell = m_aligned[static_cast<std::size_t>(k)];
+    std::uint64_t sum;
+    if (vector != nullptr) {
+      pass.cell = &cell;
+      sum = vector(pass, bound, m_first, m_end, overall);
+    } else {
+      sum = (this->*compare)(samples, cell.colour.data(), cell.weight.data(), rows, bound, m_first, m_end, overall);
+    }
     if (sum == kAborted) continue;
     // A finished comparison bounds the later ones; an equal sum later still wins.
     best.sum = sum;

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "engine/score_tables.hpp"
 #include "tilelist/tile_signature.hpp"
@@ -40,6 +41,53 @@ enum TileVariantCode : std::uint8_t {
   kVariantCodeQuarterMirrored = 8,
 };
 
+/// The instruction sets the comparison loop runs on, slowest first. Every
+/// level computes the same sums; the fastest one the processor has is used.
+enum class KernelLevel : std::uint8_t { scalar, sse41, avx2 };
+
+/// The fastest level this processor runs.
+KernelLevel best_kernel_level();
+/// Every level this processor runs, scalar first.
+std::vector<KernelLevel> supported_kernel_levels();
+const char* kernel_level_name(KernelLevel level);
+
+namespace kernel {
+
+/// Room for every sample after the whole-picture one, padded with entries of
+/// weight 0 so that the vector loops may always read whole groups of eight.
+inline constexpr int kColumnSize = 128;
+
+/// For one comparison, the cell's entries lined up with the tile's samples:
+/// position j holds the cell entry set against tile sample j, its colour and
+/// transparency packed as a pixel, and its level weight, 0 where nothing
+/// counts. The tile is then read in its own order, without gathering.
+struct Alignment {
+  std::array<std::uint32_t, kColumnSize> colour{};
+  std::array<std::uint32_t, kColumnSize> weight{};
+};
+
+/// One comparison of one tile, as a vector loop reads it.
+struct ComparisonPass {
+  const Alignment* cell = nullptr;
+  const std::uint32_t* tile = nullptr;  ///< the tile's samples
+  std::uint32_t multiplier[3] = {};     ///< ScoreTables::channel_multiplier()
+  std::uint32_t reciprocal = 0;         ///< of the divisor, when it is not 1
+  std::int32_t shift[3] = {};           ///< the tile's colour shift per channel
+};
+
+/// Adds the entries [first, end) of one comparison to `sum`; ~0 as soon as
+/// the sum exceeds `bound`. Entries up to the next multiple of the vector
+/// width past `end` must have weight 0.
+using VectorSum = std::uint64_t (*)(const ComparisonPass& pass, std::uint64_t bound, int first, int end,
+                                    std::uint64_t sum);
+
+/// The loop for a level other than scalar, a method, and whether the tile is
+/// shifted, the divisor is not 1 and any entry is partly transparent; null
+/// for the scalar level.
+VectorSum vector_sum(KernelLevel level, std::int32_t method, bool shift, bool divide, bool transparent);
+
+}  // namespace kernel
+
 struct TileScore {
   std::uint32_t score = kScoreUnusable;
   std::uint8_t variant = kVariantCodeNone;
@@ -52,8 +100,10 @@ struct TileScore {
 /// const and allocation-free, so one scorer may serve several threads.
 class CellScorer {
  public:
-  /// `priority` 1..255, 20 neutral; 0 counts as 1.
-  CellScorer(const ScoreTables& tables, const TileSignature& cell, std::uint8_t priority);
+  /// `priority` 1..255, 20 neutral; 0 counts as 1. `level` picks the
+  /// comparison loop; every level gives the same scores.
+  CellScorer(const ScoreTables& tables, const TileSignature& cell, std::uint8_t priority,
+             KernelLevel level = best_kernel_level());
 
   /// The tile's score for this cell and the variant that won. A score that
   /// would be `bound` or more may come back as kScoreUnusable instead; one
@@ -65,38 +115,42 @@ class CellScorer {
   std::uint32_t distance(const TileSignature& tile) const;
 
  private:
-  /// One cell entry that can count: its colour, transparency weight and
-  /// level weight, and for each comparison the tile entry it is set against.
-  struct Entry {
-    std::uint8_t red, green, blue, transparency;
-    std::uint32_t weight;
-    std::array<std::uint8_t, 4> tile_index;
-  };
   struct KernelOutcome {
     std::uint64_t sum = 0;
     int comparison = -1;  ///< index of the winning comparison, -1 when none finished
   };
   /// Per channel, the clamp table row that reads a tile value moved by the colour shift.
   using ShiftRows = std::array<const std::uint8_t*, 3>;
-  using Compare = std::uint64_t (CellScorer::*)(const std::uint32_t* tile, int comparison, const ShiftRows& shift,
+  using Compare = std::uint64_t (CellScorer::*)(const std::uint32_t* tile, const std::uint32_t* colour,
+                                                const std::uint32_t* weight, const ShiftRows& shift,
                                                 std::uint64_t bound, int first, int end, std::uint64_t sum) const;
 
-  /// Adds the entries [first, end) to `sum` for one comparison; kAborted
-  /// as soon as the sum exceeds `bound`.
+  /// Adds the costs of cell entries [first, end) (`colour`, `weight`) set
+  /// against the tile samples at the same positions to `sum`; kAborted as
+  /// soon as the sum exceeds `bound`.
   template <std::int32_t Method, bool Shift>
-  std::uint64_t compare(const std::uint32_t* tile, int comparison, const ShiftRows& shift, std::uint64_t bound, int first,
-                        int end, std::uint64_t sum) const;
+  std::uint64_t compare(const std::uint32_t* tile, const std::uint32_t* colour, const std::uint32_t* weight,
+                        const ShiftRows& shift, std::uint64_t bound, int first, int end, std::uint64_t sum) const;
   KernelOutcome run_kernel(const TileSignature& tile, std::uint32_t allowed, std::uint64_t bound) const;
 
   const ScoreTables* m_tables;
-  std::array<Entry, kSignatureSampleCount> m_entries;
-  int m_count = 0;
-  bool m_overall_counts = false;  ///< m_entries[0] is the whole-picture entry
-  std::uint32_t m_overall;  ///< the cell's entry 0, for the colour shift
+  /// Per comparison, the cell lined up with the tile (position j is tile
+  /// sample j + 1: the whole-picture entry is kept apart).
+  std::array<kernel::Alignment, 4> m_aligned;
+  /// The whole-picture entry's colour and weight (0 when it does not count).
+  std::uint32_t m_overall;
+  std::uint32_t m_overall_weight = 0;
+  /// The positions that can count: from the first level with a counted
+  /// entry to the end of the last one.
+  int m_first = 0;
+  int m_end = 0;
   std::uint8_t m_priority;
   bool m_portrait;
   Compare m_compare = nullptr;
   Compare m_compare_shifted = nullptr;
+  /// The vector loops, null on the scalar level.
+  kernel::VectorSum m_vector = nullptr;
+  kernel::VectorSum m_vector_shifted = nullptr;
 };
 
 /// Scores one tile for one cell (prepares the cell each time: use a

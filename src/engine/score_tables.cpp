@@ -162,11 +162,29 @@ void ScoreTables::set_channel_weights(double red, double green, double blue) {
   const double mean = (m_weights[0] + m_weights[1] + m_weights[2]) / 3;
   m_divisor = std::max<std::uint32_t>(1, static_cast<std::uint32_t>(mean));
   m_reciprocal = ((std::uint64_t{1} << 32) + m_divisor - 1) / m_divisor;
+  m_multipliers_exact = true;
   for (std::size_t c = 0; c < 3; ++c) {
     for (int d = -kChannelRange; d <= kChannelRange; ++d) {
       m_channel[c][static_cast<std::size_t>(d + kChannelRange)] =
           static_cast<std::uint32_t>(std::abs(d) * m_weights[c]);
     }
+    // The same distances as one multiplication and a shift, for the vector
+    // loops: the fixed-point weight rounded either way, whichever reproduces
+    // the table for every distance a channel can have.
+    bool found = false;
+    const auto base = static_cast<std::uint32_t>(m_weights[c] * (1 << kChannelMultiplierShift));
+    for (std::uint32_t multiplier : {base, base + 1}) {
+      bool exact = true;
+      for (std::uint32_t d = 0; d <= 255 && exact; ++d) {
+        exact = (d * multiplier) >> kChannelMultiplierShift == m_channel[c][d + kChannelRange];
+      }
+      if (exact) {
+        m_multipliers[c] = multiplier;
+        found = true;
+        break;
+      }
+    }
+    m_multipliers_exact = m_multipliers_exact && found;
   }
 }
 

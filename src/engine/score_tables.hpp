@@ -23,6 +23,9 @@ inline constexpr int kChannelRange = 350;
 inline constexpr int kCurveSize = 1531;
 /// The tile part of the colour change never moves a channel by more than this.
 inline constexpr int kMaxTileColourShift = 684;
+/// The fixed point of ScoreTables::channel_multiplier(): 255 times the
+/// largest multiplier still fits 32 bits.
+inline constexpr int kChannelMultiplierShift = 16;
 
 /// Kernel comparison bits: which transformed forms of a tile are compared
 /// with a cell. They are not TileVariantFlags: a quarter turn needs no
@@ -78,6 +81,12 @@ class ScoreTables {
   /// floor(n / divisor()) == (n · reciprocal) >> 32 for every sum of three
   /// channel distances.
   std::uint64_t divisor_reciprocal() const { return m_reciprocal; }
+  /// (|d| · multiplier) >> kChannelMultiplierShift is channel_distance() for
+  /// every |d| up to 255, when channel_multipliers_exact().
+  std::uint32_t channel_multiplier(int channel) const { return m_multipliers[channel]; }
+  /// Whether every channel has such a multiplier; without one the vector
+  /// loops leave the work to the scalar one.
+  bool channel_multipliers_exact() const { return m_multipliers_exact; }
   /// allowed_comparisons() for this run's variants, by cell and tile portrait flag.
   std::uint32_t comparisons(bool cell_portrait, bool tile_portrait) const {
     return m_comparisons[cell_portrait ? 1 : 0][tile_portrait ? 1 : 0];
@@ -93,6 +102,8 @@ class ScoreTables {
   std::array<double, 3> m_weights{1, 1, 1};
   std::uint32_t m_divisor = 1;
   std::uint64_t m_reciprocal = 0;
+  std::array<std::uint32_t, 3> m_multipliers{};
+  bool m_multipliers_exact = false;
   std::array<std::array<std::uint32_t, 2 * kChannelRange + 1>, 3> m_channel{};
   std::array<std::uint32_t, kCurveSize> m_curve{};
   std::array<std::uint32_t, 3> m_level_weights{};

@@ -303,6 +303,10 @@ TEST(ScoreKernelProperty, MatchesReferenceForEveryMethodShiftVariantOrientationA
 
           for (int pair = 0; pair < 2; ++pair) {
             TileSignature cell = maker.random_cell();
+            // One cell of each pair is opaque, as cells outside masks are.
+            if (pair == 0) {
+              for (auto& v : cell.samples) v &= 0x00FFFFFFu;
+            }
             TileSignature tile = maker.random_tile(cell);
             const std::uint8_t priority = priorities[maker.below(5)];
             for (int orientation = 0; orientation < 4; ++orientation) {
@@ -312,18 +316,22 @@ TEST(ScoreKernelProperty, MatchesReferenceForEveryMethodShiftVariantOrientationA
               const std::uint32_t exact = unbounded.score;
               const std::uint32_t bounds[] = {kNoBound, exact, exact / 2 + static_cast<std::uint32_t>(maker.below(1000)),
                                               exact == 0 ? 0u : exact - 1};
-              const CellScorer scorer(tables, cell, priority);
-              for (std::uint32_t bound : bounds) {
-                const TileScore expected = reference_score(reference, cell, priority, tile, bound);
-                const TileScore actual = scorer.score(tile, bound);
-                ASSERT_EQ(actual.score, expected.score)
-                    << "method " << method << " shift " << shift << " variants " << variants << " orientation "
-                    << orientation << " priority " << int(priority) << " bound " << bound;
-                ASSERT_EQ(int(actual.variant), int(expected.variant))
-                    << "method " << method << " variants " << variants << " orientation " << orientation;
-                ASSERT_EQ(score_tile(tables, cell, priority, tile, bound), actual);
-                ++cases;
-                if (expected.score != kScoreUnusable) ++finished;
+              for (const KernelLevel level : supported_kernel_levels()) {
+                const CellScorer scorer(tables, cell, priority, level);
+                for (std::uint32_t bound : bounds) {
+                  const TileScore expected = reference_score(reference, cell, priority, tile, bound);
+                  const TileScore actual = scorer.score(tile, bound);
+                  ASSERT_EQ(actual.score, expected.score)
+                      << kernel_level_name(level) << " method " << method << " shift " << shift << " variants "
+                      << variants << " orientation " << orientation << " priority " << int(priority) << " bound "
+                      << bound;
+                  ASSERT_EQ(int(actual.variant), int(expected.variant))
+                      << kernel_level_name(level) << " method " << method << " variants " << variants
+                      << " orientation " << orientation;
+                  ASSERT_EQ(score_tile(tables, cell, priority, tile, bound), actual);
+                  ++cases;
+                  if (expected.score != kScoreUnusable) ++finished;
+                }
               }
             }
           }

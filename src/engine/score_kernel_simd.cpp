@@ -1,0 +1,271 @@
+// The comparison loop on vector units: eight (AVX2) or four (SSE4.1) cell
+// entries at a time, the same integer arithmetic as the scalar loop lane by
+// lane, so every sum is the scalar sum. The bound is checked once per group
+// of entries instead of once per entry: costs are never negative, so a sum
+// that passes the bound inside a group still ends above it.
+//
+// The build stays portable x86-64: only these functions are compiled for the
+// wider instruction sets, and they are called only on processors that have
+// them.
+
+#include <cstdint>
+
+#include "engine/score_kernel.hpp"
+#include "engine/score_tables.hpp"
+#include "tilelist/tile_signature.hpp"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define TESS_VECTOR_KERNELS 1
+#endif
+
+namespace tess::kernel {
+namespace {
+
+constexpr std::uint64_t kAborted = ~std::uint64_t{0};
+
+#if TESS_VECTOR_KERNELS
+
+#define TESS_AVX2 __attribute__((target("avx2"), always_inline)) inline
+#define TESS_SSE41 __attribute__((target("sse4.1"), always_inline)) inline
+
+/// The tile samples a comparison reads.
+constexpr int kTileSamples = kSignatureSampleCount - 1;
+
+/// Where a loop of `width` lanes starts so that its last group ends inside
+/// the tile's samples: earlier when needed, over positions that do not count.
+constexpr int vector_start(int first, int end, int width) {
+  const int span = (end - first + width - 1) / width * width;
+  return first + span > kTileSamples ? end - span : first;
+}
+
+// ---- AVX2: eight entries at a time --------------------------------------------
+
+/// The channel distance of every lane: |cell − tile| times the channel's
+/// fixed-point weight.
+TESS_AVX2 __m256i channel_distance_avx2(__m256i cell, __m256i tile, __m256i multiplier) {
+  return _mm256_srli_epi32(_mm256_mullo_epi32(_mm256_abs_epi32(_mm256_sub_epi32(cell, tile)), multiplier),
+                           kChannelMultiplierShift);
+}
+
+/// ⌊v^1.5⌋ of four lanes: v³ is exact in a double, and a square root that is
+/// not an integer stays far further from one than a double's rounding.
+TESS_AVX2 __m128i power_one_and_a_half_avx2(__m128i v) {
+  const __m256d x = _mm256_cvtepi32_pd(v);
+  return _mm256_cvttpd_epi32(_mm256_sqrt_pd(_mm256_mul_pd(_mm256_mul_pd(x, x), x)));
+}
+
+/// The "Best Quality" curve: x, plus ⌊(x − 19)^1.5⌋ from 20 on, plus
+/// (x − 99)² from 100 on.
+TESS_AVX2 __m256i curve_avx2(__m256i x) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i v = _mm256_max_epi32(_mm256_sub_epi32(x, _mm256_set1_epi32(19)), zero);
+  const __m256i u = _mm256_max_epi32(_mm256_sub_epi32(x, _mm256_set1_epi32(99)), zero);
+  const __m256i power = _mm256_set_m128i(power_one_and_a_half_avx2(_mm256_extracti128_si256(v, 1)),
+                                         power_one_and_a_half_avx2(_mm256_castsi256_si128(v)));
+  return _mm256_add_epi32(_mm256_add_epi32(x, power), _mm256_mullo_epi32(u, u));
+}
+
+/// c · t / 255 per lane, truncated, for c < 2³¹ and t < 256: the product is
+/// exact in a double and the quotient never rounds across an integer.
+TESS_AVX2 __m256i transparent_share_avx2(__m256i cost, __m256i transparency) {
+  const __m256d d255 = _mm256_set1_pd(255.0);
+  const __m256d low = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(cost)),
+                                    _mm256_cvtepi32_pd(_mm256_castsi256_si128(transparency)));
+  const __m256d high = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(cost, 1)),
+                                     _mm256_cvtepi32_pd(_mm256_extracti128_si256(transparency, 1)));
+  return _mm256_set_m128i(_mm256_cvttpd_epi32(_mm256_div_pd(high, d255)),
+                          _mm256_cvttpd_epi32(_mm256_div_pd(low, d255)));
+}
+
+template <std::int32_t Method, bool Shift, bool Divide, bool Transparent>
+__attribute__((target("avx2"))) std::uint64_t sum_avx2(const ComparisonPass& pass, std::uint64_t bound, int first,
+                                                       int end, std::uint64_t sum) {
+  const Alignment& cell = *pass.cell;
+  const __m256i byte = _mm256_set1_epi32(0xFF);
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i shift_red = _mm256_set1_epi32(pass.shift[0]);
+  const __m256i shift_green = _mm256_set1_epi32(pass.shift[1]);
+  const __m256i shift_blue = _mm256_set1_epi32(pass.shift[2]);
+  const __m256i multiplier_red = _mm256_set1_epi32(static_cast<int>(pass.multiplier[0]));
+  const __m256i multiplier_green = _mm256_set1_epi32(static_cast<int>(pass.multiplier[1]));
+  const __m256i multiplier_blue = _mm256_set1_epi32(static_cast<int>(pass.multiplier[2]));
+  const __m256i reciprocal = _mm256_set1_epi64x(pass.reciprocal);
+  for (int j = vector_start(first, end, 8); j < end; j += 8) {
+    const __m256i sample = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pass.tile + j));
+    const __m256i colour = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cell.colour.data() + j));
+    __m256i red = _mm256_and_si256(sample, byte);
+    __m256i green = _mm256_and_si256(_mm256_srli_epi32(sample, 8), byte);
+    __m256i blue = _mm256_and_si256(_mm256_srli_epi32(sample, 16), byte);
+    if constexpr (Shift) {
+      red = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(red, shift_red), zero), byte);
+      green = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(green, shift_green), zero), byte);
+      blue = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(blue, shift_blue), zero), byte);
+    }
+    // Channel distances summed and divided exactly.
+    __m256i n = channel_distance_avx2(_mm256_and_si256(colour, byte), red, multiplier_red);
+    n = _mm256_add_epi32(n, channel_distance_avx2(_mm256_and_si256(_mm256_srli_epi32(colour, 8), byte), green,
+                                                  multiplier_green));
+    n = _mm256_add_epi32(n, channel_distance_avx2(_mm256_and_si256(_mm256_srli_epi32(colour, 16), byte), blue,
+                                                  multiplier_blue));
+    if constexpr (Divide) {
+      const __m256i even = _mm256_srli_epi64(_mm256_mul_epu32(n, reciprocal), 32);
+      const __m256i odd = _mm256_mul_epu32(_mm256_srli_epi64(n, 32), reciprocal);
+      n = _mm256_blend_epi32(even, odd, 0xAA);
+    }
+    __m256i value;
+    if constexpr (Method == kCompareBest) {
+      value = curve_avx2(n);
+    } else if constexpr (Method == kCompareStronger) {
+      value = _mm256_mullo_epi32(n, n);
+    } else {
+      value = n;
+    }
+    __m256i cost =
+        _mm256_mullo_epi32(value, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cell.weight.data() + j)));
+    if constexpr (Transparent) {
+      cost = _mm256_sub_epi32(cost, transparent_share_avx2(cost, _mm256_srli_epi32(colour, 24)));
+    }
+    // Eight costs below 2³¹ each: their sum fits the 64-bit lanes easily.
+    const __m256i wide = _mm256_add_epi64(_mm256_cvtepu32_epi64(_mm256_castsi256_si128(cost)),
+                                          _mm256_cvtepu32_epi64(_mm256_extracti128_si256(cost, 1)));
+    const __m128i pair = _mm_add_epi64(_mm256_castsi256_si128(wide), _mm256_extracti128_si256(wide, 1));
+    sum += static_cast<std::uint64_t>(_mm_cvtsi128_si64(pair)) + static_cast<std::uint64_t>(_mm_extract_epi64(pair, 1));
+    if (sum > bound) return kAborted;
+  }
+  return sum;
+}
+
+// ---- SSE4.1: four entries at a time --------------------------------------------
+
+TESS_SSE41 __m128i channel_distance_sse41(__m128i cell, __m128i tile, __m128i multiplier) {
+  return _mm_srli_epi32(_mm_mullo_epi32(_mm_abs_epi32(_mm_sub_epi32(cell, tile)), multiplier),
+                        kChannelMultiplierShift);
+}
+
+TESS_SSE41 __m128i power_one_and_a_half_sse41(__m128i v) {
+  const __m128d low = _mm_cvtepi32_pd(v);
+  const __m128d high = _mm_cvtepi32_pd(_mm_srli_si128(v, 8));
+  return _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_sqrt_pd(_mm_mul_pd(_mm_mul_pd(low, low), low))),
+                            _mm_cvttpd_epi32(_mm_sqrt_pd(_mm_mul_pd(_mm_mul_pd(high, high), high))));
+}
+
+TESS_SSE41 __m128i curve_sse41(__m128i x) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i v = _mm_max_epi32(_mm_sub_epi32(x, _mm_set1_epi32(19)), zero);
+  const __m128i u = _mm_max_epi32(_mm_sub_epi32(x, _mm_set1_epi32(99)), zero);
+  return _mm_add_epi32(_mm_add_epi32(x, power_one_and_a_half_sse41(v)), _mm_mullo_epi32(u, u));
+}
+
+TESS_SSE41 __m128i transparent_share_sse41(__m128i cost, __m128i transparency) {
+  const __m128d d255 = _mm_set1_pd(255.0);
+  const __m128d low = _mm_mul_pd(_mm_cvtepi32_pd(cost), _mm_cvtepi32_pd(transparency));
+  const __m128d high =
+      _mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(cost, 8)), _mm_cvtepi32_pd(_mm_srli_si128(transparency, 8)));
+  return _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_div_pd(low, d255)), _mm_cvttpd_epi32(_mm_div_pd(high, d255)));
+}
+
+template <std::int32_t Method, bool Shift, bool Divide, bool Transparent>
+__attribute__((target("sse4.1"))) std::uint64_t sum_sse41(const ComparisonPass& pass, std::uint64_t bound, int first,
+                                                          int end, std::uint64_t sum) {
+  const Alignment& cell = *pass.cell;
+  const __m128i byte = _mm_set1_epi32(0xFF);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i shift_red = _mm_set1_epi32(pass.shift[0]);
+  const __m128i shift_green = _mm_set1_epi32(pass.shift[1]);
+  const __m128i shift_blue = _mm_set1_epi32(pass.shift[2]);
+  const __m128i multiplier_red = _mm_set1_epi32(static_cast<int>(pass.multiplier[0]));
+  const __m128i multiplier_green = _mm_set1_epi32(static_cast<int>(pass.multiplier[1]));
+  const __m128i multiplier_blue = _mm_set1_epi32(static_cast<int>(pass.multiplier[2]));
+  const __m128i reciprocal = _mm_set1_epi64x(pass.reciprocal);
+  for (int j = vector_start(first, end, 4); j < end; j += 4) {
+    const __m128i sample = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pass.tile + j));
+    const __m128i colour = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cell.colour.data() + j));
+    __m128i red = _mm_and_si128(sample, byte);
+    __m128i green = _mm_and_si128(_mm_srli_epi32(sample, 8), byte);
+    __m128i blue = _mm_and_si128(_mm_srli_epi32(sample, 16), byte);
+    if constexpr (Shift) {
+      red = _mm_min_epi32(_mm_max_epi32(_mm_add_epi32(red, shift_red), zero), byte);
+      green = _mm_min_epi32(_mm_max_epi32(_mm_add_epi32(green, shift_green), zero), byte);
+      blue = _mm_min_epi32(_mm_max_epi32(_mm_add_epi32(blue, shift_blue), zero), byte);
+    }
+    __m128i n = channel_distance_sse41(_mm_and_si128(colour, byte), red, multiplier_red);
+    n = _mm_add_epi32(n, channel_distance_sse41(_mm_and_si128(_mm_srli_epi32(colour, 8), byte), green, multiplier_green));
+    n = _mm_add_epi32(n, channel_distance_sse41(_mm_and_si128(_mm_srli_epi32(colour, 16), byte), blue, multiplier_blue));
+    if constexpr (Divide) {
+      const __m128i even = _mm_srli_epi64(_mm_mul_epu32(n, reciprocal), 32);
+      const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(n, 32), reciprocal);
+      n = _mm_blend_epi16(even, odd, 0xCC);
+    }
+    __m128i value;
+    if constexpr (Method == kCompareBest) {
+      value = curve_sse41(n);
+    } else if constexpr (Method == kCompareStronger) {
+      value = _mm_mullo_epi32(n, n);
+    } else {
+      value = n;
+    }
+    __m128i cost = _mm_mullo_epi32(value, _mm_loadu_si128(reinterpret_cast<const __m128i*>(cell.weight.data() + j)));
+    if constexpr (Transparent) {
+      cost = _mm_sub_epi32(cost, transparent_share_sse41(cost, _mm_srli_epi32(colour, 24)));
+    }
+    const __m128i wide = _mm_add_epi64(_mm_cvtepu32_epi64(cost), _mm_cvtepu32_epi64(_mm_srli_si128(cost, 8)));
+    sum += static_cast<std::uint64_t>(_mm_cvtsi128_si64(wide)) + static_cast<std::uint64_t>(_mm_extract_epi64(wide, 1));
+    if (sum > bound) return kAborted;
+  }
+  return sum;
+}
+
+// ---- choosing an instance -------------------------------------------------------
+
+template <template <std::int32_t, bool, bool, bool> class Pick, std::int32_t Method>
+VectorSum pick_flags(bool shift, bool divide, bool transparent) {
+  const int flags = (shift ? 4 : 0) | (divide ? 2 : 0) | (transparent ? 1 : 0);
+  switch (flags) {
+    case 0: return Pick<Method, false, false, false>::function;
+    case 1: return Pick<Method, false, false, true>::function;
+    case 2: return Pick<Method, false, true, false>::function;
+    case 3: return Pick<Method, false, true, true>::function;
+    case 4: return Pick<Method, true, false, false>::function;
+    case 5: return Pick<Method, true, false, true>::function;
+    case 6: return Pick<Method, true, true, false>::function;
+    default: return Pick<Method, true, true, true>::function;
+  }
+}
+
+template <template <std::int32_t, bool, bool, bool> class Pick>
+VectorSum pick(std::int32_t method, bool shift, bool divide, bool transparent) {
+  switch (method) {
+    case kCompareStronger: return pick_flags<Pick, kCompareStronger>(shift, divide, transparent);
+    case kCompareWeaker: return pick_flags<Pick, kCompareWeaker>(shift, divide, transparent);
+    default: return pick_flags<Pick, kCompareBest>(shift, divide, transparent);
+  }
+}
+
+template <std::int32_t Method, bool Shift, bool Divide, bool Transparent>
+struct PickAvx2 {
+  static constexpr VectorSum function = &sum_avx2<Method, Shift, Divide, Transparent>;
+};
+template <std::int32_t Method, bool Shift, bool Divide, bool Transparent>
+struct PickSse41 {
+  static constexpr VectorSum function = &sum_sse41<Method, Shift, Divide, Transparent>;
+};
+
+#endif  // TESS_VECTOR_KERNELS
+
+}  // namespace
+
+VectorSum vector_sum(KernelLevel level, std::int32_t method, bool shift, bool divide, bool transparent) {
+#if TESS_VECTOR_KERNELS
+  switch (level) {
+    case KernelLevel::avx2: return pick<PickAvx2>(method, shift, divide, transparent);
+    case KernelLevel::sse41: return pick<PickSse41>(method, shift, divide, transparent);
+    default: return nullptr;
+  }
+#else
+  (void)level, (void)method, (void)shift, (void)divide, (void)transparent;
+  return nullptr;
+#endif
+}
+
+}  // namespace tess::kernel

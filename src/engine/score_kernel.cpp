@@ -9,8 +9,7 @@ namespace {
 
 /// The kernel's comparisons in the order they run, with their bits and codes.
 constexpr int kComparisonCount = 4;
-constexpr std::array<std::uint32_t, kComparisonCount> kComparisonBits{kCompareAsIs, kCompareTurned180,
-                                                                      kCompareMirrored, kCompareFlipped};
+using kernel::kComparisonBits;
 constexpr std::array<int, kComparisonCount> kComparisonCodes{1, 4, 2, 3};
 
 constexpr std::uint64_t kUnbounded = ~std::uint64_t{0};
@@ -167,9 +166,15 @@ CellScorer::CellScorer(const ScoreTables& tables, const TileSignature& cell, std
   if (tables.method() == kCompareStronger) worst_value = worst_distance * worst_distance;
   if (tables.method() == kCompareBest) worst_value = tables.curve(kCurveSize - 1);
   if (tables.channel_multipliers_exact() && std::uint64_t{heaviest} * worst_value < (std::uint64_t{1} << 31)) {
-    const bool divide = tables.divisor() != 1;
-    m_vector = kernel::vector_sum(level, tables.method(), false, divide, transparent);
-    m_vector_shifted = kernel::vector_sum(level, tables.method(), true, divide, transparent);
+    m_vector = kernel::vector_kernel(level, tables.method(), tables.divisor() != 1, transparent);
+    m_plan.overall = m_overall;
+    m_plan.overall_weight = m_overall_weight;
+    m_plan.first = m_first;
+    m_plan.end = m_end;
+    for (int c = 0; c < 3; ++c) m_plan.multiplier[c] = tables.channel_multiplier(c);
+    m_plan.reciprocal = static_cast<std::uint32_t>(tables.divisor_reciprocal());
+    m_plan.curve = tables.curve_row();
+    m_plan.colour_limit = tables.tile_colour_limit();
   }
 }
 
@@ -217,10 +222,10 @@ std::uint64_t CellScorer::compare(const std::uint32_t* tile, const std::uint32_t
 
 CellScorer::KernelOutcome CellScorer::run_kernel(const TileSignature& tile, std::uint32_t allowed,
                                                  std::uint64_t bound) const {
+  if (m_vector != nullptr) return m_vector(m_plan, m_aligned, tile.samples.data(), allowed, bound);
   int shift[3] = {0, 0, 0};
   ShiftRows rows{};
   Compare compare = m_compare;
-  kernel::VectorSum vector = m_vector;
   if (const int limit = m_tables->tile_colour_limit(); limit > 0) {
     const std::array<int, 3> s = tile_colour_shift(m_overall, tile.samples[kOverallSample], limit);
     shift[0] = s[0];
@@ -229,7 +234,6 @@ CellScorer::KernelOutcome CellScorer::run_kernel(const TileSignature& tile, std:
     // A shift of nothing reads the tile as it is: the plain loop gives the same sums.
     if (shift[0] != 0 || shift[1] != 0 || shift[2] != 0) {
       compare = m_compare_shifted;
-      vector = m_vector_shifted;
       for (int c = 0; c < 3; ++c) rows[static_cast<std::size_t>(c)] = clamp_row(shift[c]);
     }
   }
@@ -239,25 +243,11 @@ CellScorer::KernelOutcome CellScorer::run_kernel(const TileSignature& tile, std:
   const std::uint64_t overall = (this->*compare)(tile.samples.data(), &m_overall, &m_overall_weight, rows, bound, 0, 1, 0);
   if (overall == kAborted) return best;
   const std::uint32_t* samples = tile.samples.data() + 1;
-  kernel::ComparisonPass pass;
-  if (vector != nullptr) {
-    pass.tile = samples;
-    for (int c = 0; c < 3; ++c) {
-      pass.multiplier[c] = m_tables->channel_multiplier(c);
-      pass.shift[c] = std::clamp(shift[c], -kMaxTileColourShift, kMaxTileColourShift);
-    }
-    pass.reciprocal = static_cast<std::uint32_t>(m_tables->divisor_reciprocal());
-  }
   for (int k = 0; k < kComparisonCount; ++k) {
     if ((allowed & kComparisonBits[static_cast<std::size_t>(k)]) == 0) continue;
     const kernel::Alignment& cell = m_aligned[static_cast<std::size_t>(k)];
-    std::uint64_t sum;
-    if (vector != nullptr) {
-      pass.cell = &cell;
-      sum = vector(pass, bound, m_first, m_end, overall);
-    } else {
-      sum = (this->*compare)(samples, cell.colour.data(), cell.weight.data(), rows, bound, m_first, m_end, overall);
-    }
+    const std::uint64_t sum =
+        (this->*compare)(samples, cell.colour.data(), cell.weight.data(), rows, bound, m_first, m_end, overall);
     if (sum == kAborted) continue;
     // A finished comparison bounds the later ones; an equal sum later still wins.
     best.sum = sum;

@@ -66,25 +66,42 @@ struct Alignment {
   std::array<std::uint32_t, kColumnSize> weight{};
 };
 
-/// One comparison of one tile, as a vector loop reads it.
-struct ComparisonPass {
-  const Alignment* cell = nullptr;
-  const std::uint32_t* tile = nullptr;  ///< the tile's samples
-  std::uint32_t multiplier[3] = {};     ///< ScoreTables::channel_multiplier()
-  std::uint32_t reciprocal = 0;         ///< of the divisor, when it is not 1
-  std::int32_t shift[3] = {};           ///< the tile's colour shift per channel
+/// The comparisons in the order they run, by their bits.
+inline constexpr std::array<std::uint32_t, 4> kComparisonBits{kCompareAsIs, kCompareTurned180, kCompareMirrored,
+                                                              kCompareFlipped};
+
+/// Per comparison, the cell lined up with the tile (position j is tile
+/// sample j + 1: the whole-picture entry is kept apart).
+using Alignments = std::array<Alignment, kComparisonBits.size()>;
+
+/// What the vector loops read of a prepared cell besides its alignments.
+struct CellPlan {
+  std::uint32_t overall = 0;         ///< the whole-picture entry's colour
+  std::uint32_t overall_weight = 0;  ///< and its weight, 0 when it does not count
+  int first = 0;                     ///< the positions that can count
+  int end = 0;
+  std::uint32_t multiplier[3] = {};  ///< ScoreTables::channel_multiplier()
+  std::uint32_t reciprocal = 0;      ///< of the divisor, when it is not 1
+  const std::uint32_t* curve = nullptr;  ///< ScoreTables::curve_row()
+  int colour_limit = 0;              ///< ScoreTables::tile_colour_limit()
 };
 
-/// Adds the entries [first, end) of one comparison to `sum`; ~0 as soon as
-/// the sum exceeds `bound`. Entries up to the next multiple of the vector
-/// width past `end` must have weight 0.
-using VectorSum = std::uint64_t (*)(const ComparisonPass& pass, std::uint64_t bound, int first, int end,
-                                    std::uint64_t sum);
+/// The best finished comparison of a tile: its sum and index, -1 when none.
+struct Outcome {
+  std::uint64_t sum = 0;
+  int comparison = -1;
+};
 
-/// The loop for a level other than scalar, a method, and whether the tile is
-/// shifted, the divisor is not 1 and any entry is partly transparent; null
-/// for the scalar level.
-VectorSum vector_sum(KernelLevel level, std::int32_t method, bool shift, bool divide, bool transparent);
+/// Runs the allowed comparisons (kernel comparison bits, in the kernel's
+/// order) of one tile's samples against a cell, each bounded by `bound` and
+/// then by the best sum so far, exactly as the scalar loop does.
+using VectorKernel = Outcome (*)(const CellPlan& cell, const Alignments& aligned, const std::uint32_t* samples,
+                                 std::uint32_t allowed, std::uint64_t bound);
+
+/// The kernel for a level other than scalar, a method, and whether the
+/// divisor is not 1 and any entry is partly transparent; null for the scalar
+/// level.
+VectorKernel vector_kernel(KernelLevel level, std::int32_t method, bool divide, bool transparent);
 
 }  // namespace kernel
 
@@ -115,10 +132,7 @@ class CellScorer {
   std::uint32_t distance(const TileSignature& tile) const;
 
  private:
-  struct KernelOutcome {
-    std::uint64_t sum = 0;
-    int comparison = -1;  ///< index of the winning comparison, -1 when none finished
-  };
+  using KernelOutcome = kernel::Outcome;
   /// Per channel, the clamp table row that reads a tile value moved by the colour shift.
   using ShiftRows = std::array<const std::uint8_t*, 3>;
   using Compare = std::uint64_t (CellScorer::*)(const std::uint32_t* tile, const std::uint32_t* colour,
@@ -134,9 +148,7 @@ class CellScorer {
   KernelOutcome run_kernel(const TileSignature& tile, std::uint32_t allowed, std::uint64_t bound) const;
 
   const ScoreTables* m_tables;
-  /// Per comparison, the cell lined up with the tile (position j is tile
-  /// sample j + 1: the whole-picture entry is kept apart).
-  std::array<kernel::Alignment, 4> m_aligned;
+  kernel::Alignments m_aligned;
   /// The whole-picture entry's colour and weight (0 when it does not count).
   std::uint32_t m_overall;
   std::uint32_t m_overall_weight = 0;
@@ -148,9 +160,9 @@ class CellScorer {
   bool m_portrait;
   Compare m_compare = nullptr;
   Compare m_compare_shifted = nullptr;
-  /// The vector loops, null on the scalar level.
-  kernel::VectorSum m_vector = nullptr;
-  kernel::VectorSum m_vector_shifted = nullptr;
+  /// The vector kernel and what it reads, null on the scalar level.
+  kernel::VectorKernel m_vector = nullptr;
+  kernel::CellPlan m_plan;
 };
 
 /// Scores one tile for one cell (prepares the cell each time: use a

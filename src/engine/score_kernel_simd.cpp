@@ -8,7 +8,10 @@
 // wider instruction sets, and they are called only on processors that have
 // them.
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
+#include <cstdlib>
 
 #include "engine/score_kernel.hpp"
 #include "engine/score_tables.hpp"
@@ -78,21 +81,27 @@ TESS_AVX2 __m256i transparent_share_avx2(__m256i cost, __m256i transparency) {
                           _mm256_cvttpd_epi32(_mm256_div_pd(low, d255)));
 }
 
+/// The broadcast constants of one tile's comparisons.
+struct LanesAvx2 {
+  __m256i shift[3];
+  __m256i multiplier[3];
+  __m256i reciprocal;
+};
+
 template <std::int32_t Method, bool Shift, bool Divide, bool Transparent>
-__attribute__((target("avx2"))) std::uint64_t sum_avx2(const ComparisonPass& pass, std::uint64_t bound, int first,
-                                                       int end, std::uint64_t sum) {
-  const Alignment& cell = *pass.cell;
+TESS_AVX2 std::uint64_t sum_avx2(const Alignment& cell, const LanesAvx2& lanes, const std::uint32_t* tile,
+                                 std::uint64_t bound, int first, int end, std::uint64_t sum) {
   const __m256i byte = _mm256_set1_epi32(0xFF);
   const __m256i zero = _mm256_setzero_si256();
-  const __m256i shift_red = _mm256_set1_epi32(pass.shift[0]);
-  const __m256i shift_green = _mm256_set1_epi32(pass.shift[1]);
-  const __m256i shift_blue = _mm256_set1_epi32(pass.shift[2]);
-  const __m256i multiplier_red = _mm256_set1_epi32(static_cast<int>(pass.multiplier[0]));
-  const __m256i multiplier_green = _mm256_set1_epi32(static_cast<int>(pass.multiplier[1]));
-  const __m256i multiplier_blue = _mm256_set1_epi32(static_cast<int>(pass.multiplier[2]));
-  const __m256i reciprocal = _mm256_set1_epi64x(pass.reciprocal);
+  const __m256i& shift_red = lanes.shift[0];
+  const __m256i& shift_green = lanes.shift[1];
+  const __m256i& shift_blue = lanes.shift[2];
+  const __m256i& multiplier_red = lanes.multiplier[0];
+  const __m256i& multiplier_green = lanes.multiplier[1];
+  const __m256i& multiplier_blue = lanes.multiplier[2];
+  const __m256i& reciprocal = lanes.reciprocal;
   for (int j = vector_start(first, end, 8); j < end; j += 8) {
-    const __m256i sample = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pass.tile + j));
+    const __m256i sample = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(tile + j));
     const __m256i colour = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cell.colour.data() + j));
     __m256i red = _mm256_and_si256(sample, byte);
     __m256i green = _mm256_and_si256(_mm256_srli_epi32(sample, 8), byte);
@@ -165,21 +174,26 @@ TESS_SSE41 __m128i transparent_share_sse41(__m128i cost, __m128i transparency) {
   return _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_div_pd(low, d255)), _mm_cvttpd_epi32(_mm_div_pd(high, d255)));
 }
 
+struct LanesSse41 {
+  __m128i shift[3];
+  __m128i multiplier[3];
+  __m128i reciprocal;
+};
+
 template <std::int32_t Method, bool Shift, bool Divide, bool Transparent>
-__attribute__((target("sse4.1"))) std::uint64_t sum_sse41(const ComparisonPass& pass, std::uint64_t bound, int first,
-                                                          int end, std::uint64_t sum) {
-  const Alignment& cell = *pass.cell;
+TESS_SSE41 std::uint64_t sum_sse41(const Alignment& cell, const LanesSse41& lanes, const std::uint32_t* tile,
+                                   std::uint64_t bound, int first, int end, std::uint64_t sum) {
   const __m128i byte = _mm_set1_epi32(0xFF);
   const __m128i zero = _mm_setzero_si128();
-  const __m128i shift_red = _mm_set1_epi32(pass.shift[0]);
-  const __m128i shift_green = _mm_set1_epi32(pass.shift[1]);
-  const __m128i shift_blue = _mm_set1_epi32(pass.shift[2]);
-  const __m128i multiplier_red = _mm_set1_epi32(static_cast<int>(pass.multiplier[0]));
-  const __m128i multiplier_green = _mm_set1_epi32(static_cast<int>(pass.multiplier[1]));
-  const __m128i multiplier_blue = _mm_set1_epi32(static_cast<int>(pass.multiplier[2]));
-  const __m128i reciprocal = _mm_set1_epi64x(pass.reciprocal);
+  const __m128i& shift_red = lanes.shift[0];
+  const __m128i& shift_green = lanes.shift[1];
+  const __m128i& shift_blue = lanes.shift[2];
+  const __m128i& multiplier_red = lanes.multiplier[0];
+  const __m128i& multiplier_green = lanes.multiplier[1];
+  const __m128i& multiplier_blue = lanes.multiplier[2];
+  const __m128i& reciprocal = lanes.reciprocal;
   for (int j = vector_start(first, end, 4); j < end; j += 4) {
-    const __m128i sample = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pass.tile + j));
+    const __m128i sample = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tile + j));
     const __m128i colour = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cell.colour.data() + j));
     __m128i red = _mm_and_si128(sample, byte);
     __m128i green = _mm_and_si128(_mm_srli_epi32(sample, 8), byte);
@@ -216,54 +230,143 @@ __attribute__((target("sse4.1"))) std::uint64_t sum_sse41(const ComparisonPass& 
   return sum;
 }
 
+// ---- one tile ----------------------------------------------------------------
+
+/// The whole-picture entry's cost, worked out as the vector lanes do.
+template <std::int32_t Method, bool Divide>
+inline std::uint64_t overall_cost(const CellPlan& plan, std::uint32_t sample, const std::array<int, 3>& shift) {
+  const std::uint32_t cell = plan.overall;
+  std::uint32_t n = 0;
+  for (int c = 0; c < 3; ++c) {
+    const int tile_value = std::clamp(static_cast<int>((sample >> (8 * c)) & 0xFFu) + shift[c], 0, 255);
+    const auto difference = static_cast<std::uint32_t>(std::abs(static_cast<int>((cell >> (8 * c)) & 0xFFu) - tile_value));
+    n += (difference * plan.multiplier[c]) >> kChannelMultiplierShift;
+  }
+  if constexpr (Divide) n = static_cast<std::uint32_t>((std::uint64_t{n} * plan.reciprocal) >> 32);
+  std::uint64_t cost = plan.overall_weight;
+  if constexpr (Method == kCompareBest) {
+    cost *= plan.curve[n];
+  } else if constexpr (Method == kCompareStronger) {
+    cost *= std::uint64_t{n} * n;
+  } else {
+    cost *= n;
+  }
+  if (const std::uint32_t transparency = cell >> 24; transparency != 0) cost -= cost * transparency / 255;
+  return cost;
+}
+
+/// The colour shift of a tile, held to what the kernel's clamp allows.
+inline std::array<int, 3> shift_of(const CellPlan& plan, std::uint32_t tile_overall) {
+  if (plan.colour_limit <= 0) return {0, 0, 0};
+  std::array<int, 3> shift = tile_colour_shift(plan.overall, tile_overall, plan.colour_limit);
+  for (int& s : shift) s = std::clamp(s, -kMaxTileColourShift, kMaxTileColourShift);
+  return shift;
+}
+
+template <std::int32_t Method, bool Divide, bool Transparent>
+__attribute__((target("avx2"))) Outcome run_avx2(const CellPlan& plan, const Alignments& aligned,
+                                                 const std::uint32_t* samples, std::uint32_t allowed,
+                                                 std::uint64_t bound) {
+  Outcome best;
+  const std::array<int, 3> shift = shift_of(plan, samples[kOverallSample]);
+  // The whole-picture entry is the same in every comparison: it is counted
+  // once, and when it alone exceeds the bound no comparison can finish.
+  const std::uint64_t overall = overall_cost<Method, Divide>(plan, samples[kOverallSample], shift);
+  if (overall > bound) return best;
+  LanesAvx2 lanes;
+  for (int c = 0; c < 3; ++c) {
+    lanes.shift[c] = _mm256_set1_epi32(shift[static_cast<std::size_t>(c)]);
+    lanes.multiplier[c] = _mm256_set1_epi32(static_cast<int>(plan.multiplier[c]));
+  }
+  lanes.reciprocal = _mm256_set1_epi64x(plan.reciprocal);
+  // A shift of nothing reads the tile as it is: the plain loop gives the same sums.
+  const bool shifted = shift[0] != 0 || shift[1] != 0 || shift[2] != 0;
+  const std::uint32_t* tile = samples + 1;
+  for (std::size_t k = 0; k < kComparisonBits.size(); ++k) {
+    if ((allowed & kComparisonBits[k]) == 0) continue;
+    const std::uint64_t sum =
+        shifted ? sum_avx2<Method, true, Divide, Transparent>(aligned[k], lanes, tile, bound, plan.first, plan.end, overall)
+                : sum_avx2<Method, false, Divide, Transparent>(aligned[k], lanes, tile, bound, plan.first, plan.end,
+                                                                overall);
+    if (sum == kAborted) continue;
+    // A finished comparison bounds the later ones; an equal sum later still wins.
+    best.sum = sum;
+    best.comparison = static_cast<int>(k);
+    bound = sum;
+  }
+  return best;
+}
+
+template <std::int32_t Method, bool Divide, bool Transparent>
+__attribute__((target("sse4.1"))) Outcome run_sse41(const CellPlan& plan, const Alignments& aligned,
+                                                    const std::uint32_t* samples, std::uint32_t allowed,
+                                                    std::uint64_t bound) {
+  Outcome best;
+  const std::array<int, 3> shift = shift_of(plan, samples[kOverallSample]);
+  const std::uint64_t overall = overall_cost<Method, Divide>(plan, samples[kOverallSample], shift);
+  if (overall > bound) return best;
+  LanesSse41 lanes;
+  for (int c = 0; c < 3; ++c) {
+    lanes.shift[c] = _mm_set1_epi32(shift[static_cast<std::size_t>(c)]);
+    lanes.multiplier[c] = _mm_set1_epi32(static_cast<int>(plan.multiplier[c]));
+  }
+  lanes.reciprocal = _mm_set1_epi64x(plan.reciprocal);
+  const bool shifted = shift[0] != 0 || shift[1] != 0 || shift[2] != 0;
+  const std::uint32_t* tile = samples + 1;
+  for (std::size_t k = 0; k < kComparisonBits.size(); ++k) {
+    if ((allowed & kComparisonBits[k]) == 0) continue;
+    const std::uint64_t sum =
+        shifted
+            ? sum_sse41<Method, true, Divide, Transparent>(aligned[k], lanes, tile, bound, plan.first, plan.end, overall)
+            : sum_sse41<Method, false, Divide, Transparent>(aligned[k], lanes, tile, bound, plan.first, plan.end,
+                                                             overall);
+    if (sum == kAborted) continue;
+    best.sum = sum;
+    best.comparison = static_cast<int>(k);
+    bound = sum;
+  }
+  return best;
+}
+
 // ---- choosing an instance -------------------------------------------------------
 
-template <template <std::int32_t, bool, bool, bool> class Pick, std::int32_t Method>
-VectorSum pick_flags(bool shift, bool divide, bool transparent) {
-  const int flags = (shift ? 4 : 0) | (divide ? 2 : 0) | (transparent ? 1 : 0);
-  switch (flags) {
-    case 0: return Pick<Method, false, false, false>::function;
-    case 1: return Pick<Method, false, false, true>::function;
-    case 2: return Pick<Method, false, true, false>::function;
-    case 3: return Pick<Method, false, true, true>::function;
-    case 4: return Pick<Method, true, false, false>::function;
-    case 5: return Pick<Method, true, false, true>::function;
-    case 6: return Pick<Method, true, true, false>::function;
-    default: return Pick<Method, true, true, true>::function;
-  }
+template <template <std::int32_t, bool, bool> class Pick, std::int32_t Method>
+VectorKernel pick_flags(bool divide, bool transparent) {
+  if (divide) return transparent ? Pick<Method, true, true>::function : Pick<Method, true, false>::function;
+  return transparent ? Pick<Method, false, true>::function : Pick<Method, false, false>::function;
 }
 
-template <template <std::int32_t, bool, bool, bool> class Pick>
-VectorSum pick(std::int32_t method, bool shift, bool divide, bool transparent) {
+template <template <std::int32_t, bool, bool> class Pick>
+VectorKernel pick(std::int32_t method, bool divide, bool transparent) {
   switch (method) {
-    case kCompareStronger: return pick_flags<Pick, kCompareStronger>(shift, divide, transparent);
-    case kCompareWeaker: return pick_flags<Pick, kCompareWeaker>(shift, divide, transparent);
-    default: return pick_flags<Pick, kCompareBest>(shift, divide, transparent);
+    case kCompareStronger: return pick_flags<Pick, kCompareStronger>(divide, transparent);
+    case kCompareWeaker: return pick_flags<Pick, kCompareWeaker>(divide, transparent);
+    default: return pick_flags<Pick, kCompareBest>(divide, transparent);
   }
 }
 
-template <std::int32_t Method, bool Shift, bool Divide, bool Transparent>
+template <std::int32_t Method, bool Divide, bool Transparent>
 struct PickAvx2 {
-  static constexpr VectorSum function = &sum_avx2<Method, Shift, Divide, Transparent>;
+  static constexpr VectorKernel function = &run_avx2<Method, Divide, Transparent>;
 };
-template <std::int32_t Method, bool Shift, bool Divide, bool Transparent>
+template <std::int32_t Method, bool Divide, bool Transparent>
 struct PickSse41 {
-  static constexpr VectorSum function = &sum_sse41<Method, Shift, Divide, Transparent>;
+  static constexpr VectorKernel function = &run_sse41<Method, Divide, Transparent>;
 };
 
 #endif  // TESS_VECTOR_KERNELS
 
 }  // namespace
 
-VectorSum vector_sum(KernelLevel level, std::int32_t method, bool shift, bool divide, bool transparent) {
+VectorKernel vector_kernel(KernelLevel level, std::int32_t method, bool divide, bool transparent) {
 #if TESS_VECTOR_KERNELS
   switch (level) {
-    case KernelLevel::avx2: return pick<PickAvx2>(method, shift, divide, transparent);
-    case KernelLevel::sse41: return pick<PickSse41>(method, shift, divide, transparent);
+    case KernelLevel::avx2: return pick<PickAvx2>(method, divide, transparent);
+    case KernelLevel::sse41: return pick<PickSse41>(method, divide, transparent);
     default: return nullptr;
   }
 #else
-  (void)level, (void)method, (void)shift, (void)divide, (void)transparent;
+  (void)level, (void)method, (void)divide, (void)transparent;
   return nullptr;
 #endif
 }

@@ -234,7 +234,7 @@ TESS_SSE41 std::uint64_t sum_sse41(const Alignment& cell, const LanesSse41& lane
 
 /// The whole-picture entry's cost, worked out as the vector lanes do.
 template <std::int32_t Method, bool Divide>
-inline std::uint64_t overall_cost(const CellPlan& plan, std::uint32_t sample, const std::array<int, 3>& shift) {
+__attribute__((always_inline)) inline std::uint64_t overall_cost(const CellPlan& plan, std::uint32_t sample, const std::array<int, 3>& shift) {
   const std::uint32_t cell = plan.overall;
   std::uint32_t n = 0;
   for (int c = 0; c < 3; ++c) {
@@ -255,12 +255,11 @@ inline std::uint64_t overall_cost(const CellPlan& plan, std::uint32_t sample, co
   return cost;
 }
 
-/// The colour shift of a tile, held to what the kernel's clamp allows.
-inline std::array<int, 3> shift_of(const CellPlan& plan, std::uint32_t tile_overall) {
+/// The colour shift of a tile; never more than the limit, which the tables
+/// keep within what the scalar loop's clamp rows allow.
+__attribute__((always_inline)) inline std::array<int, 3> shift_of(const CellPlan& plan, std::uint32_t tile_overall) {
   if (plan.colour_limit <= 0) return {0, 0, 0};
-  std::array<int, 3> shift = tile_colour_shift(plan.overall, tile_overall, plan.colour_limit);
-  for (int& s : shift) s = std::clamp(s, -kMaxTileColourShift, kMaxTileColourShift);
-  return shift;
+  return tile_colour_shift(plan.overall, tile_overall, plan.colour_limit);
 }
 
 template <std::int32_t Method, bool Divide, bool Transparent>

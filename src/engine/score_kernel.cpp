@@ -121,16 +121,15 @@ CellScorer::CellScorer(const ScoreTables& tables, const TileSignature& cell, std
     const std::uint32_t transparency = pixel_transparency(cell.samples[static_cast<std::size_t>(i)]);
     return transparency == 255 ? 0u : tables.level_weight(level_of(i));
   };
-  m_overall_weight = counted_weight(kOverallSample);
   bool transparent = false;
   bool levels_count[3] = {false, false, false};
-  std::uint32_t heaviest = m_overall_weight;
-  for (int i = kFirstCoarseSample; i < kSignatureSampleCount; ++i) {
+  std::uint32_t heaviest = 0;
+  for (int i = 0; i < kSignatureSampleCount; ++i) {
     const std::uint32_t weight = counted_weight(i);
     if (weight == 0) continue;
     const std::uint32_t sample = cell.samples[static_cast<std::size_t>(i)];
     for (int k = 0; k < kComparisonCount; ++k) {
-      const auto j = static_cast<std::size_t>(kPermutations[k][i] - 1);
+      const auto j = static_cast<std::size_t>(kPermutations[k][i]);
       m_aligned[static_cast<std::size_t>(k)].colour[j] = sample;
       m_aligned[static_cast<std::size_t>(k)].weight[j] = weight;
     }
@@ -139,9 +138,13 @@ CellScorer::CellScorer(const ScoreTables& tables, const TileSignature& cell, std
     heaviest = std::max(heaviest, weight);
   }
   // Coarse before fine, so bad tiles are rejected early.
-  m_first = levels_count[1] ? kFirstCoarseSample - 1 : kFirstFineSample - 1;
-  m_end = levels_count[2] ? kSignatureSampleCount - 1 : (levels_count[1] ? kFirstFineSample - 1 : 0);
-  if (m_first > m_end) m_first = m_end;
+  const int level_start[3] = {kOverallSample, kFirstCoarseSample, kFirstFineSample};
+  const int level_end[3] = {kFirstCoarseSample, kFirstFineSample, kSignatureSampleCount};
+  for (int level = 2; level >= 0; --level) {
+    if (!levels_count[level]) continue;
+    m_first = level_start[level];
+    if (m_end == 0) m_end = level_end[level];
+  }
 
   switch (tables.method()) {
     case kCompareStronger:
@@ -168,12 +171,10 @@ CellScorer::CellScorer(const ScoreTables& tables, const TileSignature& cell, std
   if (tables.channel_multipliers_exact() && std::uint64_t{heaviest} * worst_value < (std::uint64_t{1} << 31)) {
     m_vector = kernel::vector_kernel(level, tables.method(), tables.divisor() != 1, transparent);
     m_plan.overall = m_overall;
-    m_plan.overall_weight = m_overall_weight;
     m_plan.first = m_first;
     m_plan.end = m_end;
     for (int c = 0; c < 3; ++c) m_plan.multiplier[c] = tables.channel_multiplier(c);
     m_plan.reciprocal = static_cast<std::uint32_t>(tables.divisor_reciprocal());
-    m_plan.curve = tables.curve_row();
     m_plan.colour_limit = tables.tile_colour_limit();
   }
 }
@@ -238,16 +239,11 @@ CellScorer::KernelOutcome CellScorer::run_kernel(const TileSignature& tile, std:
     }
   }
   KernelOutcome best;
-  // The whole-picture entry is the same in every comparison: it is counted
-  // once, and when it alone exceeds the bound no comparison can finish.
-  const std::uint64_t overall = (this->*compare)(tile.samples.data(), &m_overall, &m_overall_weight, rows, bound, 0, 1, 0);
-  if (overall == kAborted) return best;
-  const std::uint32_t* samples = tile.samples.data() + 1;
   for (int k = 0; k < kComparisonCount; ++k) {
     if ((allowed & kComparisonBits[static_cast<std::size_t>(k)]) == 0) continue;
     const kernel::Alignment& cell = m_aligned[static_cast<std::size_t>(k)];
     const std::uint64_t sum =
-        (this->*compare)(samples, cell.colour.data(), cell.weight.data(), rows, bound, m_first, m_end, overall);
+        (this->*compare)(tile.samples.data(), cell.colour.data(), cell.weight.data(), rows, bound, m_first, m_end, 0);
     if (sum == kAborted) continue;
     // A finished comparison bounds the later ones; an equal sum later still wins.
     best.sum = sum;

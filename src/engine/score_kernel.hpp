@@ -53,8 +53,8 @@ const char* kernel_level_name(KernelLevel level);
 
 namespace kernel {
 
-/// Room for every sample after the whole-picture one, padded with entries of
-/// weight 0 so that the vector loops may always read whole groups of eight.
+/// Room for every sample, padded with entries of weight 0 so that the vector
+/// loops may always read whole groups of eight.
 inline constexpr int kColumnSize = 128;
 
 /// For one comparison, the cell's entries lined up with the tile's samples:
@@ -70,19 +70,17 @@ struct Alignment {
 inline constexpr std::array<std::uint32_t, 4> kComparisonBits{kCompareAsIs, kCompareTurned180, kCompareMirrored,
                                                               kCompareFlipped};
 
-/// Per comparison, the cell lined up with the tile (position j is tile
-/// sample j + 1: the whole-picture entry is kept apart).
+/// Per comparison, the cell lined up with the tile. The whole-picture entry
+/// is the same in all of them and is counted in each.
 using Alignments = std::array<Alignment, kComparisonBits.size()>;
 
 /// What the vector loops read of a prepared cell besides its alignments.
 struct CellPlan {
   std::uint32_t overall = 0;         ///< the whole-picture entry's colour
-  std::uint32_t overall_weight = 0;  ///< and its weight, 0 when it does not count
   int first = 0;                     ///< the positions that can count
   int end = 0;
   std::uint32_t multiplier[3] = {};  ///< ScoreTables::channel_multiplier()
   std::uint32_t reciprocal = 0;      ///< of the divisor, when it is not 1
-  const std::uint32_t* curve = nullptr;  ///< ScoreTables::curve_row()
   int colour_limit = 0;              ///< ScoreTables::tile_colour_limit()
 };
 
@@ -149,9 +147,8 @@ class CellScorer {
 
   const ScoreTables* m_tables;
   kernel::Alignments m_aligned;
-  /// The whole-picture entry's colour and weight (0 when it does not count).
+  /// The whole-picture entry's colour, which the colour shift starts from.
   std::uint32_t m_overall;
-  std::uint32_t m_overall_weight = 0;
   /// The positions that can count: from the first level with a counted
   /// entry to the end of the last one.
   int m_first = 0;

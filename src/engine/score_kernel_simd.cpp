@@ -32,14 +32,14 @@ constexpr std::uint64_t kAborted = ~std::uint64_t{0};
 #define TESS_AVX2 __attribute__((target("avx2"), always_inline)) inline
 #define TESS_SSE41 __attribute__((target("sse4.1"), always_inline)) inline
 
-/// The tile samples a comparison reads.
-constexpr int kTileSamples = kSignatureSampleCount - 1;
-
-/// Where a loop of `width` lanes starts so that its last group ends inside
-/// the tile's samples: earlier when needed, over positions that do not count.
-constexpr int vector_start(int first, int end, int width) {
-  const int span = (end - first + width - 1) / width * width;
-  return first + span > kTileSamples ? end - span : first;
+/// The tile's samples from position j on, in `Width` lanes; lanes past its
+/// last sample read 0 (their cell entries weigh nothing).
+template <int Width>
+__attribute__((always_inline)) inline const std::uint32_t* tile_group(const std::uint32_t* tile, int j,
+                                                                     std::uint32_t (&spare)[Width]) {
+  if (j + Width <= kSignatureSampleCount) return tile + j;
+  for (int lane = 0; lane < Width; ++lane) spare[lane] = j + lane < kSignatureSampleCount ? tile[j + lane] : 0;
+  return spare;
 }
 
 // ---- AVX2: eight entries at a time --------------------------------------------
@@ -100,8 +100,9 @@ TESS_AVX2 std::uint64_t sum_avx2(const Alignment& cell, const LanesAvx2& lanes, 
   const __m256i& multiplier_green = lanes.multiplier[1];
   const __m256i& multiplier_blue = lanes.multiplier[2];
   const __m256i& reciprocal = lanes.reciprocal;
-  for (int j = vector_start(first, end, 8); j < end; j += 8) {
-    const __m256i sample = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(tile + j));
+  std::uint32_t spare[8];
+  for (int j = first; j < end; j += 8) {
+    const __m256i sample = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(tile_group(tile, j, spare)));
     const __m256i colour = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cell.colour.data() + j));
     __m256i red = _mm256_and_si256(sample, byte);
     __m256i green = _mm256_and_si256(_mm256_srli_epi32(sample, 8), byte);
@@ -192,8 +193,9 @@ TESS_SSE41 std::uint64_t sum_sse41(const Alignment& cell, const LanesSse41& lane
   const __m128i& multiplier_green = lanes.multiplier[1];
   const __m128i& multiplier_blue = lanes.multiplier[2];
   const __m128i& reciprocal = lanes.reciprocal;
-  for (int j = vector_start(first, end, 4); j < end; j += 4) {
-    const __m128i sample = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tile + j));
+  std::uint32_t spare[4];
+  for (int j = first; j < end; j += 4) {
+    const __m128i sample = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tile_group(tile, j, spare)));
     const __m128i colour = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cell.colour.data() + j));
     __m128i red = _mm_and_si128(sample, byte);
     __m128i green = _mm_and_si128(_mm_srli_epi32(sample, 8), byte);
@@ -232,29 +234,6 @@ TESS_SSE41 std::uint64_t sum_sse41(const Alignment& cell, const LanesSse41& lane
 
 // ---- one tile ----------------------------------------------------------------
 
-/// The whole-picture entry's cost, worked out as the vector lanes do.
-template <std::int32_t Method, bool Divide>
-__attribute__((always_inline)) inline std::uint64_t overall_cost(const CellPlan& plan, std::uint32_t sample, const std::array<int, 3>& shift) {
-  const std::uint32_t cell = plan.overall;
-  std::uint32_t n = 0;
-  for (int c = 0; c < 3; ++c) {
-    const int tile_value = std::clamp(static_cast<int>((sample >> (8 * c)) & 0xFFu) + shift[c], 0, 255);
-    const auto difference = static_cast<std::uint32_t>(std::abs(static_cast<int>((cell >> (8 * c)) & 0xFFu) - tile_value));
-    n += (difference * plan.multiplier[c]) >> kChannelMultiplierShift;
-  }
-  if constexpr (Divide) n = static_cast<std::uint32_t>((std::uint64_t{n} * plan.reciprocal) >> 32);
-  std::uint64_t cost = plan.overall_weight;
-  if constexpr (Method == kCompareBest) {
-    cost *= plan.curve[n];
-  } else if constexpr (Method == kCompareStronger) {
-    cost *= std::uint64_t{n} * n;
-  } else {
-    cost *= n;
-  }
-  if (const std::uint32_t transparency = cell >> 24; transparency != 0) cost -= cost * transparency / 255;
-  return cost;
-}
-
 /// The colour shift of a tile; never more than the limit, which the tables
 /// keep within what the scalar loop's clamp rows allow.
 __attribute__((always_inline)) inline std::array<int, 3> shift_of(const CellPlan& plan, std::uint32_t tile_overall) {
@@ -268,10 +247,6 @@ __attribute__((target("avx2"))) Outcome run_avx2(const CellPlan& plan, const Ali
                                                  std::uint64_t bound) {
   Outcome best;
   const std::array<int, 3> shift = shift_of(plan, samples[kOverallSample]);
-  // The whole-picture entry is the same in every comparison: it is counted
-  // once, and when it alone exceeds the bound no comparison can finish.
-  const std::uint64_t overall = overall_cost<Method, Divide>(plan, samples[kOverallSample], shift);
-  if (overall > bound) return best;
   LanesAvx2 lanes;
   for (int c = 0; c < 3; ++c) {
     lanes.shift[c] = _mm256_set1_epi32(shift[static_cast<std::size_t>(c)]);
@@ -280,13 +255,11 @@ __attribute__((target("avx2"))) Outcome run_avx2(const CellPlan& plan, const Ali
   lanes.reciprocal = _mm256_set1_epi64x(plan.reciprocal);
   // A shift of nothing reads the tile as it is: the plain loop gives the same sums.
   const bool shifted = shift[0] != 0 || shift[1] != 0 || shift[2] != 0;
-  const std::uint32_t* tile = samples + 1;
   for (std::size_t k = 0; k < kComparisonBits.size(); ++k) {
     if ((allowed & kComparisonBits[k]) == 0) continue;
     const std::uint64_t sum =
-        shifted ? sum_avx2<Method, true, Divide, Transparent>(aligned[k], lanes, tile, bound, plan.first, plan.end, overall)
-                : sum_avx2<Method, false, Divide, Transparent>(aligned[k], lanes, tile, bound, plan.first, plan.end,
-                                                                overall);
+        shifted ? sum_avx2<Method, true, Divide, Transparent>(aligned[k], lanes, samples, bound, plan.first, plan.end, 0)
+                : sum_avx2<Method, false, Divide, Transparent>(aligned[k], lanes, samples, bound, plan.first, plan.end, 0);
     if (sum == kAborted) continue;
     // A finished comparison bounds the later ones; an equal sum later still wins.
     best.sum = sum;
@@ -302,8 +275,6 @@ __attribute__((target("sse4.1"))) Outcome run_sse41(const CellPlan& plan, const 
                                                     std::uint64_t bound) {
   Outcome best;
   const std::array<int, 3> shift = shift_of(plan, samples[kOverallSample]);
-  const std::uint64_t overall = overall_cost<Method, Divide>(plan, samples[kOverallSample], shift);
-  if (overall > bound) return best;
   LanesSse41 lanes;
   for (int c = 0; c < 3; ++c) {
     lanes.shift[c] = _mm_set1_epi32(shift[static_cast<std::size_t>(c)]);
@@ -311,14 +282,12 @@ __attribute__((target("sse4.1"))) Outcome run_sse41(const CellPlan& plan, const 
   }
   lanes.reciprocal = _mm_set1_epi64x(plan.reciprocal);
   const bool shifted = shift[0] != 0 || shift[1] != 0 || shift[2] != 0;
-  const std::uint32_t* tile = samples + 1;
   for (std::size_t k = 0; k < kComparisonBits.size(); ++k) {
     if ((allowed & kComparisonBits[k]) == 0) continue;
     const std::uint64_t sum =
         shifted
-            ? sum_sse41<Method, true, Divide, Transparent>(aligned[k], lanes, tile, bound, plan.first, plan.end, overall)
-            : sum_sse41<Method, false, Divide, Transparent>(aligned[k], lanes, tile, bound, plan.first, plan.end,
-                                                             overall);
+            ? sum_sse41<Method, true, Divide, Transparent>(aligned[k], lanes, samples, bound, plan.first, plan.end, 0)
+            : sum_sse41<Method, false, Divide, Transparent>(aligned[k], lanes, samples, bound, plan.first, plan.end, 0);
     if (sum == kAborted) continue;
     best.sum = sum;
     best.comparison = static_cast<int>(k);

@@ -1,5 +1,6 @@
 #include "base/text.hpp"
 
+#include <algorithm>
 #include <clocale>
 #include <libintl.h>
 
@@ -41,6 +42,11 @@ bool iequals(std::string_view a, std::string_view b) {
 
 bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && iequals(text.substr(0, prefix.size()), prefix);
+}
+
+bool contains_ignoring_case(std::string_view text, std::string_view part) {
+  const auto same = [](char a, char b) { return ascii_lower(a) == ascii_lower(b); };
+  return std::search(text.begin(), text.end(), part.begin(), part.end(), same) != text.end();
 }
 
 }  // namespace tess

@@ -147,11 +147,14 @@ void TileImageList::group_variants(int mode) {
   } else {
     // Frames extracted from videos land in folders named FRAMES001, ...;
     // numbering them in path order lets placement keep neighbouring frames apart.
+    constexpr std::string_view kFrames = "FRAMES";
     const std::string translated = tr("FRAMES");
+    // Untranslated, the second search would only repeat the first.
+    const bool search_translated = !translated.empty() && !iequals(translated, kFrames);
     int number = 0;
     for (auto& [path, entry] : m_entries) {
-      const bool is_frame = contains_ignoring_case(path, "FRAMES") ||
-                            (!translated.empty() && contains_ignoring_case(path, translated));
+      const bool is_frame =
+          contains_ignoring_case(path, kFrames) || (search_translated && contains_ignoring_case(path, translated));
       entry.variant_group = is_frame ? ++number : 0;
     }
     m_group_count = 0;

@@ -105,14 +105,14 @@ void TileImageList::clear() {
   for (auto& set : m_folders) set.clear();
   m_grouping_mode = kNoGrouping;
   m_group_count = 0;
-  recount();
+  reset_counts();
 }
 
 void TileImageList::clear_entries() {
   m_entries.clear();
   m_grouping_mode = kNoGrouping;
   m_group_count = 0;
-  recount();
+  reset_counts();
 }
 
 std::size_t TileImageList::remove_unusable() {
@@ -131,6 +131,8 @@ std::size_t TileImageList::remove_unusable() {
 
 void TileImageList::group_variants(int mode) {
   if (mode == m_grouping_mode) return;
+  // The counts are taken in the same pass: a large list is walked once.
+  reset_counts();
   if (mode == kGroupingCustomVariants || mode == kGroupingFolderVariants) {
     const std::string_view separator = mode == kGroupingCustomVariants ? "___" : "/";
     int number = 1;
@@ -142,6 +144,7 @@ void TileImageList::group_variants(int mode) {
       first = false;
       entry.variant_group = number;
       previous = key;
+      count(entry);
     }
     m_group_count = number - 1;
   } else {
@@ -156,23 +159,24 @@ void TileImageList::group_variants(int mode) {
       const bool is_frame =
           contains_ignoring_case(path, kFrames) || (search_translated && contains_ignoring_case(path, translated));
       entry.variant_group = is_frame ? ++number : 0;
+      count(entry);
     }
     m_group_count = 0;
   }
   m_grouping_mode = mode;
-  recount();
 }
 
-void TileImageList::recount() {
+void TileImageList::reset_counts() {
   m_landscape_images = m_portrait_images = m_landscape_clips = m_portrait_clips = m_portrait_entries = 0;
-  for (const auto& [path, entry] : m_entries) {
-    const bool portrait = entry.is_portrait();
-    if (portrait) ++m_portrait_entries;
-    if (entry.is_video())
-      ++(portrait ? m_portrait_clips : m_landscape_clips);
-    else
-      ++(portrait ? m_portrait_images : m_landscape_images);
-  }
+}
+
+void TileImageList::count(const FotoInfo& entry) {
+  const bool portrait = entry.is_portrait();
+  if (portrait) ++m_portrait_entries;
+  if (entry.is_video())
+    ++(portrait ? m_portrait_clips : m_landscape_clips);
+  else
+    ++(portrait ? m_portrait_images : m_landscape_images);
 }
 
 }  // namespace tess

@@ -132,7 +132,9 @@ class TileImageList {
  private:
   /// Puts `entry` into the set at `hint`, keyed by its own path.
   void add_entry(EntrySet::const_iterator hint, FotoInfo entry);
-  void recount();
+  void reset_counts();
+  /// Adds one entry to the counts.
+  void count(const FotoInfo& entry);
 
   std::string m_path;
   std::array<FolderSet, kFolderKindCount> m_folders;

@@ -70,6 +70,7 @@ TEST(TileImageList, KeysFollowTheirEntriesThroughInsertsCopiesAndMoves) {
   expect_keys_own_paths(moved, paths.size());
   EXPECT_TRUE(moved.insert(entry("/c.jpg")));
   EXPECT_FALSE(moved.insert(entry("/b.jpg")));
+  EXPECT_FALSE(moved.insert(entry("/s.jpg")));  // the last one, where in-order inserts go
   expect_keys_own_paths(moved, paths.size() + 1);
 }
 

@@ -43,4 +43,17 @@ bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && iequals(text.substr(0, prefix.size()), prefix);
 }
 
+bool contains_ignoring_case(std::string_view text, std::string_view part) {
+  if (part.empty()) return true;
+  if (part.size() > text.size()) return false;
+  // The first byte is matched plainly against both cases; only there is the rest compared.
+  const char lower = ascii_lower(part[0]);
+  const char upper = lower >= 'a' && lower <= 'z' ? static_cast<char>(lower - 'a' + 'A') : lower;
+  for (std::size_t at = 0, last = text.size() - part.size(); at <= last; ++at) {
+    const char c = text[at];
+    if ((c == lower || c == upper) && iequals(text.substr(at, part.size()), part)) return true;
+  }
+  return false;
+}
+
 }  // namespace tess

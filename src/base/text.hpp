@@ -30,6 +30,8 @@ std::string tr(const char* message_id);
 bool iequals(std::string_view a, std::string_view b);
 /// Whether `text` begins with `prefix`, ASCII letters compared without case.
 bool starts_with_ignoring_case(std::string_view text, std::string_view prefix);
+/// Whether `part` occurs anywhere in `text`, ASCII letters compared without case.
+bool contains_ignoring_case(std::string_view text, std::string_view part);
 
 /// The singular or plural translation for the count `n`, by the plural rules
 /// of the active language.

@@ -195,7 +195,7 @@ int list_show(const ListArgs& args, Prompt& prompt) {
   std::printf("Entries: %zu\n", list.entry_count());
   if (args.entries)
     for (const auto& [path, entry] : list.entries())
-      std::printf("%s\t%d\t%s\t%s\t%d\n", error_file_line(path).c_str(), static_cast<int>(entry.file_size),
+      std::printf("%s\t%d\t%s\t%s\t%d\n", error_file_line(entry.path).c_str(), static_cast<int>(entry.file_size),
                   entry.is_portrait() ? "portrait" : "landscape", entry.required != 0 ? "required" : "-",
                   static_cast<int>(entry.variant_group));
   if (std::fflush(stdout) == 0) return kExitOk;

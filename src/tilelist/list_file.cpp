@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -31,6 +32,10 @@ constexpr std::int32_t kGridRowsStored = kGridRows;
 constexpr std::uint8_t kSignatureMarker = 1;
 constexpr std::size_t kFineBlockBytes = 4 * kFineSampleCount;        // 432
 constexpr std::size_t kSampleBlockBytes = 4 * kSignatureSampleCount;  // 484
+/// What follows the path of a current entry: time, size, required flag,
+/// clip length and rate, marker, the samples, portrait and opaque flags.
+constexpr std::size_t kEntryFieldBytes = 8 + 4 + 2 + 2 + 2 + 1 + kSampleBlockBytes + 1 + 1;  // 505
+static_assert(sizeof(TileSignature::samples) == kSampleBlockBytes, "samples are copied as one block");
 
 // Version landmarks of the layout.
 constexpr int kFirstUtf8Version = 109;
@@ -49,6 +54,19 @@ constexpr std::uint8_t kLongString = 0xFF;
 constexpr std::uint16_t kVeryLongString = 0xFFFF;
 constexpr std::size_t kLastShortLength = 254;
 constexpr std::size_t kLastMediumLength = 0xFFFD;
+
+std::uint32_t load_u32(const std::uint8_t* b) {
+  return std::uint32_t{b[0]} | (std::uint32_t{b[1]} << 8) | (std::uint32_t{b[2]} << 16) | (std::uint32_t{b[3]} << 24);
+}
+std::uint16_t load_u16(const std::uint8_t* b) { return static_cast<std::uint16_t>(b[0] | (b[1] << 8)); }
+
+void store_u16(std::uint8_t* b, std::uint16_t value) {
+  b[0] = static_cast<std::uint8_t>(value);
+  b[1] = static_cast<std::uint8_t>(value >> 8);
+}
+void store_u32(std::uint8_t* b, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) b[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
 
 class FileHandle {
  public:
@@ -321,16 +339,41 @@ class ListFileLoader {
     std::array<std::uint8_t, kSampleBlockBytes> block{};
     const auto bytes = static_cast<std::size_t>(4 * count);
     if (!m_in.bytes(block.data(), bytes)) return false;
-    for (int i = 0; i < count; ++i) {
-      const std::uint8_t* b = block.data() + 4 * i;
-      signature.samples[static_cast<std::size_t>(first + i)] =
-          std::uint32_t{b[0]} | (std::uint32_t{b[1]} << 8) | (std::uint32_t{b[2]} << 16) |
-          (std::uint32_t{b[3]} << 24);
-    }
+    for (int i = 0; i < count; ++i)
+      signature.samples[static_cast<std::size_t>(first + i)] = load_u32(block.data() + 4 * i);
+    return true;
+  }
+
+  /// An entry of the current layout: the fields after the path are read as
+  /// one block, so a large list costs one copy per entry, not one per field.
+  bool read_current_entry(FotoInfo& entry) {
+    if (!text(entry.path)) return false;
+    std::array<std::uint8_t, kEntryFieldBytes> block;
+    if (!m_in.bytes(block.data(), block.size())) return false;
+    const std::uint8_t* b = block.data();
+    entry.modification_time =
+        static_cast<std::int64_t>((std::uint64_t{load_u32(b + 4)} << 32) | load_u32(b));
+    entry.file_size = static_cast<std::int32_t>(load_u32(b + 8));
+    entry.required = load_u16(b + 12) != 0 ? 1 : 0;
+    entry.frame_count = load_u16(b + 14);
+    entry.rate_code = load_u16(b + 16);
+    // b[18] is the signature marker.
+    TileSignature& signature = entry.signature;
+    const std::uint8_t* samples = b + 19;
+    if constexpr (std::endian::native == std::endian::little)
+      std::memcpy(signature.samples.data(), samples, kSampleBlockBytes);
+    else
+      for (std::size_t i = 0; i < kSignatureSampleCount; ++i) signature.samples[i] = load_u32(samples + 4 * i);
+    signature.portrait = samples[kSampleBlockBytes] != 0 ? 1 : 0;
+    signature.opaque = samples[kSampleBlockBytes + 1] != 0 ? 1 : 0;
+    signature.analysed = 1;
+    entry.usable = 1;
+    entry.variant_group = 0;
     return true;
   }
 
   bool read_entry(FotoInfo& entry) {
+    if (m_version >= kFirstVideoVersion) return read_current_entry(entry);
     if (!text(entry.path)) return false;
     if (m_rebase) entry.path = rebased(entry.path);
     if (!m_in.i64(entry.modification_time) || !m_in.i32(entry.file_size)) return false;
@@ -493,20 +536,25 @@ void write_folder_set(ListWriter& out, const TileImageList::FolderSet& set) {
 
 void write_entry(ListWriter& out, const FotoInfo& entry) {
   out.string(entry.path);
-  out.i64(entry.modification_time);
-  out.i32(entry.file_size);
-  out.i16(entry.required != 0 ? 1 : 0);
-  out.u16(entry.frame_count);
-  out.u16(entry.rate_code);
-  out.u8(kSignatureMarker);
-  std::array<std::uint8_t, kSampleBlockBytes> block{};
-  for (std::size_t i = 0; i < kSignatureSampleCount; ++i) {
-    const std::uint32_t word = entry.signature.samples[i];
-    for (std::size_t b = 0; b < 4; ++b) block[4 * i + b] = static_cast<std::uint8_t>(word >> (8 * b));
-  }
+  // The fields after the path go out as one block, laid out as the reader takes them.
+  std::array<std::uint8_t, kEntryFieldBytes> block;
+  std::uint8_t* b = block.data();
+  const auto time = static_cast<std::uint64_t>(entry.modification_time);
+  store_u32(b, static_cast<std::uint32_t>(time));
+  store_u32(b + 4, static_cast<std::uint32_t>(time >> 32));
+  store_u32(b + 8, static_cast<std::uint32_t>(entry.file_size));
+  store_u16(b + 12, entry.required != 0 ? 1 : 0);
+  store_u16(b + 14, entry.frame_count);
+  store_u16(b + 16, entry.rate_code);
+  b[18] = kSignatureMarker;
+  std::uint8_t* samples = b + 19;
+  if constexpr (std::endian::native == std::endian::little)
+    std::memcpy(samples, entry.signature.samples.data(), kSampleBlockBytes);
+  else
+    for (std::size_t i = 0; i < kSignatureSampleCount; ++i) store_u32(samples + 4 * i, entry.signature.samples[i]);
+  samples[kSampleBlockBytes] = entry.signature.portrait != 0 ? 1 : 0;
+  samples[kSampleBlockBytes + 1] = entry.signature.opaque != 0 ? 1 : 0;
   out.bytes(block.data(), block.size());
-  out.u8(entry.signature.portrait != 0 ? 1 : 0);
-  out.u8(entry.signature.opaque != 0 ? 1 : 0);
 }
 
 bool write_list(const TileImageList& list, const std::filesystem::path& file) {

@@ -68,13 +68,19 @@ class FolderScan {
     std::error_code error;
     fs::directory_iterator it(fs::path(folder), fs::directory_options::skip_permission_denied, error);
     for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+      // The type the folder listing gave is used as it is; only links (and
+      // names of unknown type) are looked up, following the link. An
+      // unchanged library is then listed without a stat per file.
       std::error_code entry_error;
-      const fs::file_status status = it->status(entry_error);  // follows links
+      const bool is_folder = it->is_directory(entry_error);
       if (entry_error) continue;  // a dangling link, a name too long to stat
+      const bool is_file = !is_folder && it->is_regular_file(entry_error);
+      if (entry_error) continue;
+      if (!is_folder && !is_file) continue;
       std::string name = it->path().filename().string();
-      if (fs::is_directory(status)) {
+      if (is_folder) {
         subfolders.push_back(folder + name + "/");
-      } else if (fs::is_regular_file(status)) {
+      } else {
         take_file(folder + name);
       }
     }

@@ -4,7 +4,7 @@
 #include "tilelist/tile_image_list.hpp"
 
 #include <algorithm>
-#include <cctype>
+#include <iterator>
 
 #include "base/text.hpp"
 
@@ -12,17 +12,11 @@ namespace tess {
 
 namespace {
 
-std::string upper_ascii(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return text;
-}
-
 /// The key that puts an entry in a variant group: its path up to the last
 /// occurrence of `separator`, or the whole path.
-std::string group_key(const std::string& path, const std::string& separator) {
+std::string_view group_key(std::string_view path, std::string_view separator) {
   const auto at = path.rfind(separator);
-  return at == std::string::npos ? path : path.substr(0, at);
+  return at == std::string_view::npos ? path : path.substr(0, at);
 }
 
 }  // namespace
@@ -45,24 +39,61 @@ bool TileImageList::has_sources() const {
   return !folders(FolderKind::include).empty() || !folders(FolderKind::video).empty();
 }
 
-FotoInfo* TileImageList::find(const std::string& path) {
+TileImageList::TileImageList(const TileImageList& other)
+    : m_path(other.m_path),
+      m_folders(other.m_folders),
+      m_black_and_white(other.m_black_and_white),
+      m_version(other.m_version),
+      m_changed(other.m_changed),
+      m_unusable_paths(other.m_unusable_paths),
+      m_grouping_mode(other.m_grouping_mode),
+      m_group_count(other.m_group_count),
+      m_landscape_images(other.m_landscape_images),
+      m_portrait_images(other.m_portrait_images),
+      m_landscape_clips(other.m_landscape_clips),
+      m_portrait_clips(other.m_portrait_clips),
+      m_portrait_entries(other.m_portrait_entries) {
+  // Copied keys would still view the other list's paths: each is made anew.
+  for (const auto& [path, entry] : other.m_entries) add_entry(m_entries.end(), entry);
+}
+
+TileImageList& TileImageList::operator=(const TileImageList& other) {
+  if (this != &other) *this = TileImageList(other);
+  return *this;
+}
+
+FotoInfo* TileImageList::find(std::string_view path) {
   const auto it = m_entries.find(path);
   return it == m_entries.end() ? nullptr : &it->second;
 }
 
-const FotoInfo* TileImageList::find(const std::string& path) const {
+const FotoInfo* TileImageList::find(std::string_view path) const {
   const auto it = m_entries.find(path);
   return it == m_entries.end() ? nullptr : &it->second;
+}
+
+void TileImageList::add_entry(EntrySet::const_iterator hint, FotoInfo entry) {
+  // The node is made with an empty key and keyed by its own path before it
+  // joins the set; a view of `entry` would dangle once it moved in.
+  EntrySet single;
+  auto node = single.extract(single.try_emplace(std::string_view(), std::move(entry)).first);
+  node.key() = node.mapped().path;
+  m_entries.insert(hint, std::move(node));
 }
 
 bool TileImageList::insert(FotoInfo entry) {
-  std::string key = entry.path;
-  const bool inserted = m_entries.try_emplace(std::move(key), std::move(entry)).second;
-  if (inserted) m_grouping_mode = kNoGrouping;
-  return inserted;
+  auto hint = m_entries.end();
+  // In path order, as a list file holds them, each entry belongs at the end.
+  if (!m_entries.empty() && std::prev(hint)->first >= entry.path) {
+    hint = m_entries.lower_bound(entry.path);
+    if (hint != m_entries.end() && hint->first == entry.path) return false;
+  }
+  add_entry(hint, std::move(entry));
+  m_grouping_mode = kNoGrouping;
+  return true;
 }
 
-bool TileImageList::erase(const std::string& path) {
+bool TileImageList::erase(std::string_view path) {
   if (m_entries.erase(path) == 0) return false;
   // Frame numbers and counts change with every removal too.
   m_grouping_mode = kNoGrouping;
@@ -74,14 +105,14 @@ void TileImageList::clear() {
   for (auto& set : m_folders) set.clear();
   m_grouping_mode = kNoGrouping;
   m_group_count = 0;
-  recount();
+  reset_counts();
 }
 
 void TileImageList::clear_entries() {
   m_entries.clear();
   m_grouping_mode = kNoGrouping;
   m_group_count = 0;
-  recount();
+  reset_counts();
 }
 
 std::size_t TileImageList::remove_unusable() {
@@ -91,7 +122,7 @@ std::size_t TileImageList::remove_unusable() {
       ++it;
       continue;
     }
-    m_unusable_paths.push_back(it->first);
+    m_unusable_paths.emplace_back(it->first);
     it = m_entries.erase(it);
   }
   if (!m_unusable_paths.empty()) m_grouping_mode = kNoGrouping;
@@ -100,47 +131,52 @@ std::size_t TileImageList::remove_unusable() {
 
 void TileImageList::group_variants(int mode) {
   if (mode == m_grouping_mode) return;
+  // The counts are taken in the same pass: a large list is walked once.
+  reset_counts();
   if (mode == kGroupingCustomVariants || mode == kGroupingFolderVariants) {
-    const std::string separator = mode == kGroupingCustomVariants ? "___" : "/";
+    const std::string_view separator = mode == kGroupingCustomVariants ? "___" : "/";
     int number = 1;
-    std::string previous;
+    std::string_view previous;
     bool first = true;
     for (auto& [path, entry] : m_entries) {
-      std::string key = group_key(path, separator);
+      const std::string_view key = group_key(path, separator);
       if (first || key != previous) ++number;
       first = false;
       entry.variant_group = number;
-      previous = std::move(key);
+      previous = key;
+      count(entry);
     }
     m_group_count = number - 1;
   } else {
     // Frames extracted from videos land in folders named FRAMES001, ...;
     // numbering them in path order lets placement keep neighbouring frames apart.
-    const std::string frames = "FRAMES";
-    const std::string translated = upper_ascii(tr("FRAMES"));
+    constexpr std::string_view kFrames = "FRAMES";
+    const std::string translated = tr("FRAMES");
+    // Untranslated, the second search would only repeat the first.
+    const bool search_translated = !translated.empty() && !iequals(translated, kFrames);
     int number = 0;
     for (auto& [path, entry] : m_entries) {
-      const std::string upper = upper_ascii(path);
-      const bool is_frame = upper.find(frames) != std::string::npos ||
-                            (!translated.empty() && upper.find(translated) != std::string::npos);
+      const bool is_frame =
+          contains_ignoring_case(path, kFrames) || (search_translated && contains_ignoring_case(path, translated));
       entry.variant_group = is_frame ? ++number : 0;
+      count(entry);
     }
     m_group_count = 0;
   }
   m_grouping_mode = mode;
-  recount();
 }
 
-void TileImageList::recount() {
+void TileImageList::reset_counts() {
   m_landscape_images = m_portrait_images = m_landscape_clips = m_portrait_clips = m_portrait_entries = 0;
-  for (const auto& [path, entry] : m_entries) {
-    const bool portrait = entry.is_portrait();
-    if (portrait) ++m_portrait_entries;
-    if (entry.is_video())
-      ++(portrait ? m_portrait_clips : m_landscape_clips);
-    else
-      ++(portrait ? m_portrait_images : m_landscape_images);
-  }
+}
+
+void TileImageList::count(const FotoInfo& entry) {
+  const bool portrait = entry.is_portrait();
+  if (portrait) ++m_portrait_entries;
+  if (entry.is_video())
+    ++(portrait ? m_portrait_clips : m_landscape_clips);
+  else
+    ++(portrait ? m_portrait_images : m_landscape_images);
 }
 
 }  // namespace tess

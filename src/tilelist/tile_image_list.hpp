@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -37,9 +38,18 @@ class TileImageList {
   /// byte-wise order.
   using FolderSet = std::set<std::string>;
   /// The entries, one per path, in byte-wise order of their UTF-8 path
-  /// (std::string compares bytes as unsigned values). The key is the
-  /// entry's path and must not be changed through the entry.
-  using EntrySet = std::map<std::string, FotoInfo>;
+  /// (string views compare bytes as unsigned values). The key views the
+  /// entry's own path, so a library's paths are held once; that path must
+  /// not be changed through the entry.
+  using EntrySet = std::map<std::string_view, FotoInfo, std::less<>>;
+
+  TileImageList() = default;
+  /// A copy's keys view the copied entries' paths, never the original's.
+  TileImageList(const TileImageList& other);
+  TileImageList& operator=(const TileImageList& other);
+  TileImageList(TileImageList&&) = default;
+  TileImageList& operator=(TileImageList&&) = default;
+  ~TileImageList() = default;
 
   /// The list file this list was loaded from or saved to; empty for a new list.
   const std::string& path() const { return m_path; }
@@ -79,14 +89,15 @@ class TileImageList {
   }
   std::size_t entry_count() const { return m_entries.size(); }
   /// The entry with exactly this path, or null.
-  FotoInfo* find(const std::string& path);
-  const FotoInfo* find(const std::string& path) const;
+  FotoInfo* find(std::string_view path);
+  const FotoInfo* find(std::string_view path) const;
   /// Inserts an entry under its path. An entry with the same path is kept
   /// and the new one dropped (false). Any insertion invalidates the grouping.
+  /// Entries inserted in path order (a list file's) go straight to the end.
   bool insert(FotoInfo entry);
   /// Removes the entry with this path; false when there was none. Like an
   /// insertion, it invalidates the grouping.
-  bool erase(const std::string& path);
+  bool erase(std::string_view path);
   /// Empties the entry set and the four folder sets, and the counts.
   void clear();
   /// Empties the entry set only (the folder sets stay).
@@ -119,7 +130,11 @@ class TileImageList {
   long portrait_entries() const { return m_portrait_entries; }
 
  private:
-  void recount();
+  /// Puts `entry` into the set at `hint`, keyed by its own path.
+  void add_entry(EntrySet::const_iterator hint, FotoInfo entry);
+  void reset_counts();
+  /// Adds one entry to the counts.
+  void count(const FotoInfo& entry);
 
   std::string m_path;
   std::array<FolderSet, kFolderKindCount> m_folders;

@@ -76,7 +76,7 @@ void TileListEntriesModel::refresh() {
     std::lock_guard lock(m_analysis.mutex());
     const TileImageList& list = m_analysis.list();
     m_paths.reserve(list.entry_count());
-    for (const auto& [path, entry] : list.entries()) m_paths.push_back(path);
+    for (const auto& [path, entry] : list.entries()) m_paths.emplace_back(path);
   }
   endResetModel();
 }

@@ -18,6 +18,22 @@ TEST(Format, FaultyTemplateComesBackUnformatted) {
   EXPECT_EQ(format("%d tiles", std::string("x")), "%d tiles");
 }
 
+TEST(Text, ContainsIgnoringCaseFoldsOnlyAsciiLetters) {
+  struct Case {
+    const char* text;
+    const char* part;
+    bool found;
+  };
+  const Case cases[] = {
+      {"/v/Frames002/a.jpg", "FRAMES", true},  {"/v/frames", "FRAMES", true},
+      {"/v/FRAME/a.jpg", "FRAMES", false},     {"FRAMES", "frames", true},
+      {"/v/fRaMeS", "FRAMES", true},           {"", "FRAMES", false},
+      {"abc", "", true},                       {"/x/\xC3\xA9/", "\xC3\x89", false},
+      {"/x/\xC3\xA9/", "\xC3\xA9", true},      {"/ffframes", "FRAMES", true},
+  };
+  for (const Case& c : cases) EXPECT_EQ(contains_ignoring_case(c.text, c.part), c.found) << c.text << " / " << c.part;
+}
+
 TEST(Text, UntranslatedIdsPassThrough) {
   init_text_from_data_folder();
   EXPECT_EQ(tr("Stopped!"), "Stopped!");

@@ -180,7 +180,7 @@ TEST(ListCommand, CreateAnalysesATreeOfTwoThousandPictures) {
   ASSERT_EQ(list.entry_count(), tree.usable.size());
   long portraits = 0;
   for (const auto& [path, entry] : list.entries()) {
-    const auto expected = tree.usable.find(path);
+    const auto expected = tree.usable.find(entry.path);
     ASSERT_NE(expected, tree.usable.end()) << path;
     const std::uint32_t overall = entry.signature.overall();
     const std::uint32_t want = expected->second.mean;

@@ -313,8 +313,8 @@ TEST(ListAnalysis, ManyWorkersAnalyseEveryEntryOnce) {
   EXPECT_EQ(analysis.progress().processed, 200);
   EXPECT_EQ(list.entry_count(), 200u);
   for (const auto& [path, entry] : list.entries()) {
-    const int i = std::stoi(path.substr(path.size() - 8, 4)) - 1000;
-    expect_colour_near(entry.signature.overall(), make_pixel(static_cast<std::uint32_t>(i % 256), 100, 50), path);
+    const int i = std::stoi(entry.path.substr(entry.path.size() - 8, 4)) - 1000;
+    expect_colour_near(entry.signature.overall(), make_pixel(static_cast<std::uint32_t>(i % 256), 100, 50), entry.path);
   }
 }
 

@@ -389,7 +389,7 @@ TEST(ListFileLoad, PathsDifferingInCaseAreTwoEntriesInByteOrder) {
   TileImageList back;
   ASSERT_TRUE(load(back, file).ok);
   std::vector<std::string> order;
-  for (const auto& [path, entry] : back.entries()) order.push_back(path);
+  for (const auto& [path, entry] : back.entries()) order.emplace_back(path);
   EXPECT_EQ(order, (std::vector<std::string>{"/p/A.jpg", "/p/a.jpg", "/p/\xC3\xA4.jpg"}));
 }
 

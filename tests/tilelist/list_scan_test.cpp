@@ -19,7 +19,7 @@ using testing::write_file;
 
 std::vector<std::string> paths(const TileImageList& list) {
   std::vector<std::string> out;
-  for (const auto& [path, entry] : list.entries()) out.push_back(path);
+  for (const auto& [path, entry] : list.entries()) out.emplace_back(path);
   return out;
 }
 

@@ -1,5 +1,9 @@
 #include "tilelist/tile_image_list.hpp"
 
+#include <memory>
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 namespace tess {
@@ -27,11 +31,47 @@ TEST(TileImageList, EntriesAreUniqueByPathAndKeptInByteOrder) {
   EXPECT_FALSE(list.insert(duplicate));
   EXPECT_FALSE(list.find("/a/z.jpg")->is_portrait());  // the first one stays
   std::vector<std::string> order;
-  for (const auto& [path, e] : list.entries()) order.push_back(path);
+  for (const auto& [path, e] : list.entries()) order.emplace_back(path);
   EXPECT_EQ(order, (std::vector<std::string>{"/a/Z.jpg", "/a/z.jpg", "/b/x.jpg"}));
   EXPECT_TRUE(list.erase("/a/Z.jpg"));
   EXPECT_FALSE(list.erase("/a/Z.jpg"));
   EXPECT_EQ(list.find("/a/Z.jpg"), nullptr);
+}
+
+/// Every key must view its own entry's path: a key left viewing a copied-from
+/// or moved-from entry dangles once that one goes.
+void expect_keys_own_paths(const TileImageList& list, std::size_t count) {
+  ASSERT_EQ(list.entry_count(), count);
+  for (const auto& [path, e] : list.entries()) {
+    EXPECT_EQ(path, e.path);
+    EXPECT_EQ(static_cast<const void*>(path.data()), static_cast<const void*>(e.path.data())) << e.path;
+  }
+}
+
+TEST(TileImageList, KeysFollowTheirEntriesThroughInsertsCopiesAndMoves) {
+  // Short paths live inside the string itself, long ones on the heap.
+  const std::vector<std::string> paths = {"/s.jpg", "/a/" + std::string(100, 'x') + ".jpg", "/b.jpg",
+                                          "/a/" + std::string(100, 'y') + ".jpg"};
+  auto original = std::make_unique<TileImageList>();
+  for (const auto& path : paths) ASSERT_TRUE(original->insert(entry(path)));
+  expect_keys_own_paths(*original, paths.size());
+
+  TileImageList copied(*original);
+  TileImageList assigned;
+  assigned.insert(entry("/old.jpg"));
+  assigned = *original;
+  original.reset();
+  expect_keys_own_paths(copied, paths.size());
+  expect_keys_own_paths(assigned, paths.size());
+  for (const auto& path : paths) EXPECT_NE(assigned.find(path), nullptr) << path;
+  EXPECT_EQ(assigned.find("/old.jpg"), nullptr);
+
+  TileImageList moved(std::move(copied));
+  expect_keys_own_paths(moved, paths.size());
+  EXPECT_TRUE(moved.insert(entry("/c.jpg")));
+  EXPECT_FALSE(moved.insert(entry("/b.jpg")));
+  EXPECT_FALSE(moved.insert(entry("/s.jpg")));  // the last one, where in-order inserts go
+  expect_keys_own_paths(moved, paths.size() + 1);
 }
 
 TEST(TileImageList, DefaultGroupingNumbersVideoFramesAndCounts) {

@@ -175,6 +175,37 @@ std::uint32_t truncate_channel(double value) {
   return static_cast<std::uint32_t>(std::clamp(value + kTruncationSlack, 0.0, 255.0));
 }
 
+/// Source rows a resampling keeps swept at most; a footprint taller than
+/// this is summed directly.
+constexpr int kMaxRingRows = 16;
+
+/// The horizontal sums of one destination column over one source row.
+inline void sweep_column(const std::uint32_t* src, const AxisTaps& cols, const std::vector<double>& weights,
+                         OpacitySums& across) {
+  const double* weight = weights.data() + cols.offset;
+  const std::uint32_t* p = src + cols.first;
+  for (int i = 0; i < cols.count; ++i) add_weighted(across, p[i], weight[i]);
+}
+
+/// The horizontal sums of every destination column over one source row.
+void sweep_row(const std::uint32_t* src, const std::vector<AxisTaps>& column_taps, const std::vector<double>& weights,
+               OpacitySums* across) {
+  for (std::size_t c = 0; c < column_taps.size(); ++c) {
+    across[c] = OpacitySums{};
+    sweep_column(src, column_taps[c], weights, across[c]);
+  }
+}
+
+/// Adds `count` horizontal sums into the column totals with a row's weight.
+inline void add_row(const OpacitySums* across, double row_weight, OpacitySums* sums, int count) {
+  for (int c = 0; c < count; ++c) {
+    sums[c].opacity += row_weight * across[c].opacity;
+    sums[c].red += row_weight * across[c].red;
+    sums[c].green += row_weight * across[c].green;
+    sums[c].blue += row_weight * across[c].blue;
+  }
+}
+
 std::uint32_t resampled_pixel(const OpacitySums& sums, double total_weight) {
   if (!(total_weight > 0) || !(sums.opacity > 0)) return kEmptyPixel;
   return make_pixel(truncate_channel(sums.red / sums.opacity), truncate_channel(sums.green / sums.opacity),
@@ -280,25 +311,51 @@ bool Foto::resample(int dest_w, int dest_h, double x, double y, double w, double
     return false;
   }
 
+  // Each destination row mixes a few source rows, and an enlarging one
+  // shares them with its neighbours: the horizontal sums of a source row are
+  // kept in a small ring of rows, so that each is swept once rather than once
+  // for every destination row that reads it. The sums are the same doubles
+  // in the same order either way; only a footprint too tall for the ring (a
+  // strong reduction, where rows are seldom shared) sweeps directly.
+  int ring_rows = 0;
+  for (const AxisTaps& rows : row_taps) ring_rows = std::max(ring_rows, rows.count);
+  const bool use_ring = ring_rows <= kMaxRingRows;
+  std::vector<OpacitySums> ring;
+  std::vector<int> ring_source;  // the source row each ring row holds; -1: none
+  if (use_ring) {
+    try {
+      ring.resize(static_cast<std::size_t>(ring_rows) * static_cast<std::size_t>(dest_w));
+      ring_source.assign(static_cast<std::size_t>(ring_rows), -1);
+    } catch (const std::bad_alloc&) {
+      out.clear();
+      report.message(out_of_memory_text(dest_w, dest_h) + "!", Icon::error);
+      return false;
+    }
+  }
+
   for (int r = 0; r < dest_h; ++r) {
     const AxisTaps& rows = row_taps[static_cast<std::size_t>(r)];
     std::fill(sums.begin(), sums.end(), OpacitySums{});
-    // Each source row under the footprint is swept once for every column,
-    // and its horizontal sums enter the column's totals with the row weight.
+    // The horizontal sums of each source row under the footprint enter the
+    // column totals with the row's weight.
     for (int j = 0; j < rows.count; ++j) {
       const double row_weight = row_weights[rows.offset + static_cast<std::size_t>(j)];
-      const std::uint32_t* src = row(rows.first + j);
+      const int source_row = rows.first + j;
+      if (use_ring) {
+        const auto slot = static_cast<std::size_t>(source_row % ring_rows);
+        OpacitySums* across = ring.data() + slot * static_cast<std::size_t>(dest_w);
+        if (ring_source[slot] != source_row) {
+          sweep_row(row(source_row), column_taps, column_weights, across);
+          ring_source[slot] = source_row;
+        }
+        add_row(across, row_weight, sums.data(), dest_w);
+        continue;
+      }
+      const std::uint32_t* src = row(source_row);
       for (int c = 0; c < dest_w; ++c) {
-        const AxisTaps& cols = column_taps[static_cast<std::size_t>(c)];
-        const double* weight = column_weights.data() + cols.offset;
-        const std::uint32_t* p = src + cols.first;
         OpacitySums across;
-        for (int i = 0; i < cols.count; ++i) add_weighted(across, p[i], weight[i]);
-        OpacitySums& s = sums[static_cast<std::size_t>(c)];
-        s.opacity += row_weight * across.opacity;
-        s.red += row_weight * across.red;
-        s.green += row_weight * across.green;
-        s.blue += row_weight * across.blue;
+        sweep_column(src, column_taps[static_cast<std::size_t>(c)], column_weights, across);
+        add_row(&across, row_weight, &sums[static_cast<std::size_t>(c)], 1);
       }
     }
     std::uint32_t* dst = result.row(r);

@@ -51,15 +51,24 @@ constexpr int kDefaultMemoryBlock = 200;
 
 int ceil_div(std::int64_t a, std::int64_t b) { return b <= 0 ? 0 : static_cast<int>((a + b - 1) / b); }
 
-// A picture is loaded at the size its cell asks for, so cells share one load
-// only when they ask for the same size: the drawing of a cell then never
-// depends on which other cells happen to meet the same band.
+// The size a cell asks for its picture at: the cell's, turned for a quarter turn.
+std::pair<int, int> load_size(const TileRenderer& renderer, const PuzzleInfo& cell) {
+  const std::uint8_t variant = renderer.variant_for(cell.signature, cell.tile->signature);
+  const bool turned = variant >= 5 && variant <= 8;
+  return {turned ? cell.height : cell.width, turned ? cell.width : cell.height};
+}
+
+// The cells of a band are grouped by the picture they load. A picture file
+// forms one group, split further only by the factor its decoder shrinks it by
+// (see render_group); a clip frame is fetched at the size its cell asks for,
+// so its cells share one only when they ask for the same size. The drawing
+// of a cell never depends on which other cells happen to meet the same band.
 using LoadKey = std::tuple<const FotoInfo*, int, int>;
 
 LoadKey load_key(const TileRenderer& renderer, const PuzzleInfo& cell) {
-  const std::uint8_t variant = renderer.variant_for(cell.signature, cell.tile->signature);
-  const bool turned = variant >= 5 && variant <= 8;
-  return {cell.tile, turned ? cell.height : cell.width, turned ? cell.width : cell.height};
+  if (!cell.tile->is_video()) return {cell.tile, 0, 0};
+  const auto [width, height] = load_size(renderer, cell);
+  return {cell.tile, width, height};
 }
 
 std::string today_local_date() {
@@ -369,24 +378,57 @@ void JPGMosaicSave::save_individual_tiles(const std::string& folder, const Outpu
 
 void JPGMosaicSave::render_group(const Group& group, Foto& target, int band_x, int band_y) {
   if (m_builder.stop_requested()) return;
+  const PuzzleInfo& first = m_grid.cell(group.cells.front());
+  const std::pair<int, int> first_size = load_size(m_renderer, first);
+  const bool one_size = std::all_of(group.cells.begin(), group.cells.end(), [&](std::size_t index) {
+    return load_size(m_renderer, m_grid.cell(index)) == first_size;
+  });
+  if (first.tile->is_video() || one_size) {
+    render_cells(group.cells, target, band_x, band_y);
+    return;
+  }
+  // Cells asking for the picture at different sizes share one decoding for
+  // every factor the decoder shrinks it by: any of them loads the same
+  // picture. A size whose factor cannot be told is loaded on its own.
+  std::vector<std::pair<std::pair<int, int>, int>> factor_of_size;
+  std::vector<std::pair<int, std::vector<std::size_t>>> loads;
+  for (const std::size_t index : group.cells) {
+    const std::pair<int, int> size = load_size(m_renderer, m_grid.cell(index));
+    auto known = std::find_if(factor_of_size.begin(), factor_of_size.end(), [&](const auto& entry) { return entry.first == size; });
+    if (known == factor_of_size.end()) {
+      int factor = Foto::load_scale(first.tile->path, size.first, size.second);
+      if (factor <= 0) factor = -static_cast<int>(factor_of_size.size()) - 1;
+      known = factor_of_size.insert(factor_of_size.end(), {size, factor});
+    }
+    auto load = std::find_if(loads.begin(), loads.end(), [&](const auto& entry) { return entry.first == known->second; });
+    if (load == loads.end()) load = loads.insert(loads.end(), {known->second, {}});
+    load->second.push_back(index);
+  }
+  for (const auto& load : loads) {
+    if (m_builder.stop_requested()) break;
+    render_cells(load.second, target, band_x, band_y);
+  }
+}
+
+void JPGMosaicSave::render_cells(const std::vector<std::size_t>& cells, Foto& target, int band_x, int band_y) {
   Foto picture;
   std::string message;
-  if (!m_renderer.load_tile(m_grid.cell(group.cells.front()), picture, message)) {
+  if (!m_renderer.load_tile(m_grid.cell(cells.front()), picture, message)) {
     // A missing picture leaves its cells to the background; the run reports
     // the count at its end instead of stopping for one file. A cell is counted
     // once, however many bands it meets. An empty message means memory ran
     // out, which the image layer has reported already.
     if (!message.empty())
-      for (const std::size_t index : group.cells)
+      for (const std::size_t index : cells)
         if (m_load_failed[index] == 0) {
           m_load_failed[index] = 1;
           m_builder.add_tile_load_failure();
         }
-    m_builder.add_progress(static_cast<double>(group.cells.size()));
+    m_builder.add_progress(static_cast<double>(cells.size()));
     return;
   }
   std::size_t done = 0;
-  for (const std::size_t index : group.cells) {
+  for (const std::size_t index : cells) {
     if (m_builder.stop_requested()) break;
     const PuzzleInfo& cell = m_grid.cell(index);
     Foto drawn;

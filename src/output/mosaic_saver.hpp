@@ -183,6 +183,9 @@ class JPGMosaicSave final : public RowSource {
   /// Renders the band's groups that no other job has taken yet.
   void render_groups(Band& band);
   void render_group(const Group& group, Foto& target, int band_x, int band_y);
+  /// Loads the picture of `cells` (which all load the same picture) once and
+  /// draws every one of them.
+  void render_cells(const std::vector<std::size_t>& cells, Foto& target, int band_x, int band_y);
   /// Waits for a band rendered ahead that nobody will read.
   void drop_band_ahead();
   /// The band at `band_y` of the part as the current one, rendered ahead or now;

@@ -218,6 +218,49 @@ TEST_F(MosaicSaverTest, EveryFormatIsTheSameFileAsWrittenOnOneThread) {
   EXPECT_TRUE(prompt.messages().empty());
 }
 
+TEST_F(MosaicSaverTest, CellsOfManySizesSharingAPictureDrawAsAlone) {
+  // One picture in cells from a twentieth of its size to almost its own:
+  // the decoder shrinks it by 8, 4, 2 or not at all, and cells with the same
+  // factor share one decoding.
+  ScriptedPrompt silent;
+  ASSERT_TRUE(write_jpeg_image(gradient(160, 120, 5), dir / "big.jpg", true, 90, 0, silent));
+  tiles.emplace_back((dir / "big.jpg").string());
+  tiles.back().signature = uniform_signature(make_pixel(120, 110, 100));
+  const CellRect rects[] = {{0, 0, 8, 6},      {8, 0, 20, 15},   {28, 0, 6, 8},     {0, 20, 40, 30},
+                            {40, 20, 38, 31},  {0, 51, 70, 50},  {80, 0, 15, 20},  {80, 51, 150, 110},
+                            {100, 0, 60, 45}};
+  const int width = 230;
+  const int height = 161;
+  builder.grid.reset(width, height, 1.0, 1, false);
+  for (const CellRect& rect : rects) {
+    ASSERT_TRUE(builder.grid.add_cell(rect));
+    PuzzleInfo& cell = builder.grid.cell(builder.grid.size() - 1);
+    cell.signature = uniform_signature(make_pixel(90, 120, 140), rect.height > rect.width);
+    cell.analysed = 1;
+    cell.active = 1;
+    cell.tile = &tiles.back();
+  }
+  const TileRenderer renderer(tables, false, quiet_prompt());
+  Foto expected;
+  ASSERT_TRUE(expected.try_allocate_fill(width, height, kBorder));
+  for (std::size_t i = 0; i < builder.grid.size(); ++i) {
+    const PuzzleInfo& cell = builder.grid.cell(i);
+    Foto drawn;
+    TileRenderRecord record;
+    std::string message;
+    ASSERT_TRUE(renderer.render_cell(cell, drawn, record, message));
+    expected.paste(cell.left, cell.top, drawn, PasteMode::copy);
+  }
+  for (const int threads : {1, 2}) {
+    JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, threads);
+    std::vector<SavedFileRecord> saved;
+    ASSERT_TRUE(save_mosaic_part(saver, (dir / "sizes").string(), OutputOptions{OutputFormatCode::ppm},
+                                 PartLayout{width, height, 0, 0, 40}, saved, 0));
+    EXPECT_EQ(ppm_pixels(read_file(dir / "sizes.ppm")), rgb_of(expected)) << threads << " threads";
+  }
+  EXPECT_EQ(builder.tile_load_failures(), 0);
+}
+
 TEST(BandHeight, BandsEndBetweenCellRowsWhenTheyCan) {
   ScriptedPrompt prompt;
   MosaicBuilder builder(prompt);

@@ -479,6 +479,7 @@ bool save_mosaic_part(JPGMosaicSave& saver, const std::string& name, const Outpu
       tiff.jpeg = writer == FormatWriter::tiff_jpeg;
       tiff.jpeg_quality = options.jpeg_quality;
       tiff.alpha = options.transparency;
+      tiff.threads = saver.threads();
       written = write_tiff_rows(saver, path, tiff, dpi, prompt);
       break;
     }

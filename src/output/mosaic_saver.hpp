@@ -115,6 +115,8 @@ class JPGMosaicSave final : public RowSource {
 
   MosaicBuilder& builder() { return m_builder; }
   const PuzzleGrid& grid() const { return m_grid; }
+  /// Threads in all the saver renders with; writers may use as many.
+  int threads() const { return m_threads; }
   /// Where the writers of this saver report: the builder's prompt.
   Prompt& prompt();
 

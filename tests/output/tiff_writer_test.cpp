@@ -291,22 +291,26 @@ TEST(TiffWriter, ReportsTheLibrarysMessage) {
     EXPECT_NE(message.find("No such file or directory"), std::string::npos) << message;
   }
   if (fs::exists("/dev/full")) {
-    // The device takes the open but refuses every byte; it must survive.
-    ScriptedPrompt prompt;
-    FotoRowSource source(foto);
-    EXPECT_FALSE(write_tiff_rows(source, "/dev/full", TiffFormat{}, 72, prompt));
-    ASSERT_EQ(prompt.messages().size(), 1u);
-    EXPECT_NE(prompt.messages()[0].find(". Error: "), std::string::npos) << prompt.messages()[0];
-    EXPECT_TRUE(fs::exists("/dev/full"));
+    // The device takes the open but refuses every byte; it must survive,
+    // also when JPEG strips of several threads are refused.
+    const Foto strips = test_picture(3'000, 300);
+    for (const TiffFormat format : {TiffFormat{}, TiffFormat{false, true, 75, false, 2}}) {
+      ScriptedPrompt prompt;
+      FotoRowSource source(format.jpeg ? strips : foto);
+      EXPECT_FALSE(write_tiff_rows(source, "/dev/full", format, 72, prompt));
+      ASSERT_EQ(prompt.messages().size(), 1u);
+      EXPECT_NE(prompt.messages()[0].find(". Error: "), std::string::npos) << prompt.messages()[0];
+      EXPECT_TRUE(fs::exists("/dev/full"));
+    }
   }
-  {
+  for (const int threads : {1, 2}) {
     // Wider than a JPEG segment may be: the codec refuses it.
-    const Foto wide = test_picture(70'000, 2);
+    const Foto wide = test_picture(70'000, 40);
     const fs::path path = dir / "wide.tif";
     ScriptedPrompt prompt;
     FotoRowSource source(wide);
-    EXPECT_FALSE(write_tiff_rows(source, path, TiffFormat{false, true, 75, false}, 72, prompt));
-    ASSERT_EQ(prompt.messages().size(), 1u);
+    EXPECT_FALSE(write_tiff_rows(source, path, TiffFormat{false, true, 75, false, threads}, 72, prompt));
+    ASSERT_EQ(prompt.messages().size(), 1u) << threads;
     EXPECT_NE(prompt.messages()[0].find(". Error: "), std::string::npos) << prompt.messages()[0];
     EXPECT_FALSE(fs::exists(path));
   }

@@ -10,6 +10,9 @@
 # default a 20,000 × 15,000 and a 60,000 × 45,000 JPEG; the large-file formats:
 #   bench/big_mosaics.sh build build/big psb:40000x1000 bigtiff:40000x40000
 # (the second writes 4.8 GB of pixels, beyond classic TIFF's 4 GiB).
+# BIG_MOSAICS_SET adds settings to every mosaic, KEY=VALUE separated by
+# blanks: BIG_MOSAICS_SET=RezIroriz=0 times the mosaic file without the web
+# pyramid beside it.
 set -euo pipefail
 
 build=${1:-build}
@@ -102,11 +105,13 @@ for run in "${runs[@]}"; do
   read -r mw mh <<< "$(awk -v w="$w" -v h="$h" 'BEGIN { f = (w > h ? w : h) > 4000 ? 4000 / (w > h ? w : h) : 1;
     printf "%d %d", w * f < 16 ? 16 : w * f, h * f < 16 ? 16 : h * f }')"
   [ -f "$main" ] || ff -i "$work/main.jpg" -vf "scale=$mw:$mh" -q:v 2 "$main"
+  extra=()
+  for setting in ${BIG_MOSAICS_SET:-}; do extra+=(--set "$setting"); done
   echo "big_mosaics: building the $w × $h mosaic as $format"
   measure "$base.log" "$exe" mosaic "$main" --list "$work/tiles.tzc" \
     --set MosaicSizeUnit=pixel --set MosaicSizeWidth="$w" --set MosaicSizeHeight="$h" \
     --set TileSize=40 --set TileUnit=tilesxrow --set FileFormat="$format" \
-    --output "$base" --yes --quiet
+    --output "$base" --yes --quiet "${extra[@]}"
   read -r s kb <<< "$measured"
   out=$(tail -n 1 "$base.log")
   written=$(written_size "$out")

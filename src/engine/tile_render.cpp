@@ -43,6 +43,41 @@ void build_blend_taps(int count, double start, double extent, int samples, std::
   }
 }
 
+/// A sample of the blend: opacity and opacity-weighted colour.
+struct Sample {
+  std::int64_t opacity;
+  std::int64_t red, green, blue;
+};
+
+/// A row's mix of two sample rows when every sample is opaque: opacity 255
+/// in weights that add up to kWeightOne.
+constexpr std::int64_t kOpaqueRow = 255 * kWeightOne;
+
+/// Blends one picture row toward a row of samples that are all opaque. Every
+/// pixel then sees full opacity, so it is pulled by the whole `amount`, and
+/// the colour sums are whole multiples of 255: dividing them first gives the
+/// very integers of the general blend with narrower arithmetic.
+void blend_opaque_row(std::uint32_t* line, int width, const std::vector<BlendTap>& columns,
+                      const std::vector<Sample>& mixed, std::vector<Sample>& plain, int amount) {
+  for (std::size_t c = 0; c < mixed.size(); ++c)
+    plain[c] = {kWeightOne, mixed[c].red / 255, mixed[c].green / 255, mixed[c].blue / 255};
+  const auto pull = static_cast<std::uint32_t>(amount);
+  const std::uint32_t keep = 255 - pull;
+  for (int x = 0; x < width; ++x) {
+    const BlendTap& tx = columns[static_cast<std::size_t>(x)];
+    const std::int64_t wx1 = tx.weight;
+    const std::int64_t wx0 = kWeightOne - wx1;
+    const Sample& s0 = plain[static_cast<std::size_t>(tx.first)];
+    const Sample& s1 = plain[static_cast<std::size_t>(tx.second)];
+    const auto cr = static_cast<std::uint32_t>((wx0 * s0.red + wx1 * s1.red) >> (2 * kWeightBits));
+    const auto cg = static_cast<std::uint32_t>((wx0 * s0.green + wx1 * s1.green) >> (2 * kWeightBits));
+    const auto cb = static_cast<std::uint32_t>((wx0 * s0.blue + wx1 * s1.blue) >> (2 * kWeightBits));
+    const std::uint32_t v = line[x];
+    line[x] = make_pixel((pixel_red(v) * keep + pull * cr) / 255, (pixel_green(v) * keep + pull * cg) / 255,
+                         (pixel_blue(v) * keep + pull * cb) / 255, pixel_transparency(v));
+  }
+}
+
 /// Re-indexes a picture W wide and H high into the H × W picture of a
 /// quarter-turn variant. Destination row R reads source column R (codes 5
 /// and 7) or W − 1 − R (6 and 8); destination column C reads source row
@@ -174,15 +209,12 @@ bool blend_toward_cell(Foto& picture, const TileSignature& cell, int amount) {
   }
 
   // Opacity and opacity-weighted colour of every sample, ready to be interpolated.
-  struct Sample {
-    std::int64_t opacity;
-    std::int64_t red, green, blue;
-  };
-  std::vector<Sample> weighted, mixed;
+  std::vector<Sample> weighted, mixed, plain;
   std::vector<BlendTap> columns, rows;
   try {
     weighted.resize(samples.pixel_count());
     mixed.resize(static_cast<std::size_t>(sw));
+    plain.resize(static_cast<std::size_t>(sw));
     build_blend_taps(w, crop_x, crop_w, sw, columns);
     build_blend_taps(h, crop_y, crop_h, sh, rows);
   } catch (const std::bad_alloc&) {
@@ -211,6 +243,10 @@ bool blend_toward_cell(Foto& picture, const TileSignature& cell, int amount) {
                                             wy0 * row0[c].blue + wy1 * row1[c].blue};
     }
     std::uint32_t* line = picture.row(y);
+    if (std::all_of(mixed.begin(), mixed.end(), [](const Sample& s) { return s.opacity == kOpaqueRow; })) {
+      blend_opaque_row(line, w, columns, mixed, plain, a);
+      continue;
+    }
     for (int x = 0; x < w; ++x) {
       const BlendTap& tx = columns[static_cast<std::size_t>(x)];
       const std::int64_t wx1 = tx.weight;

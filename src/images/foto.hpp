@@ -145,6 +145,11 @@ class Foto {
   static bool read_size(const std::filesystem::path& path, int& width, int& height);
   /// JPEG only: the header fields; false and zeroes for unreadable files.
   static bool read_header(const std::filesystem::path& path, JpegHeader& header);
+  /// The factor load() would shrink the picture at `path` by when asked for
+  /// max_w × max_h: 1, 2, 4 or 8 for a JPEG (its DCT scale), 1 for a PNG, 0
+  /// when the file cannot be read. Loads with the same factor give the same
+  /// picture, whatever maxima they were asked for.
+  static int load_scale(const std::filesystem::path& path, int max_w, int max_h);
 
  private:
   std::int32_t m_width = 0;

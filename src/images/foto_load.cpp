@@ -7,11 +7,13 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "images/exif.hpp"
 #include "images/foto.hpp"
 #include "images/jpeg_decoder.hpp"
 #include "images/png_decoder.hpp"
@@ -89,6 +91,18 @@ bool Foto::read_size(const std::filesystem::path& path, int& width, int& height)
   width = header.width;
   height = header.height;
   return true;
+}
+
+int Foto::load_scale(const std::filesystem::path& path, int max_w, int max_h) {
+  const FilePtr file = open_picture(path);
+  if (!file) return 0;
+  if (choose_format(file.get(), path) == PictureFormat::png) return 1;  // PNGs load whole
+  JpegHeader header;
+  if (!read_jpeg_header(file.get(), header)) return 0;
+  // As the decoder does: a picture stored on its side is turned after
+  // decoding, so the maxima apply to it turned.
+  if (exif_integer_tag(path, kExifTagOrientation, 0, 1, 8, -1) >= 5) std::swap(max_w, max_h);
+  return jpeg_scale_denominator(header.width, header.height, max_w, max_h);
 }
 
 bool Foto::read_header(const std::filesystem::path& path, JpegHeader& header) {

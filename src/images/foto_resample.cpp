@@ -9,6 +9,10 @@
 #include <utility>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "base/prompt.hpp"
 #include "images/foto.hpp"
 
@@ -175,11 +179,81 @@ std::uint32_t truncate_channel(double value) {
   return static_cast<std::uint32_t>(std::clamp(value + kTruncationSlack, 0.0, 255.0));
 }
 
+/// Source rows a resampling keeps swept at most; a footprint taller than
+/// this is summed directly.
+constexpr int kMaxRingRows = 16;
+
+/// The horizontal sums of one destination column over one source row.
+inline void sweep_column(const std::uint32_t* src, const AxisTaps& cols, const std::vector<double>& weights,
+                         OpacitySums& across) {
+  const double* weight = weights.data() + cols.offset;
+  const std::uint32_t* p = src + cols.first;
+  for (int i = 0; i < cols.count; ++i) add_weighted(across, p[i], weight[i]);
+}
+
+/// The horizontal sums of every destination column over one source row.
+void sweep_row(const std::uint32_t* src, const std::vector<AxisTaps>& column_taps, const std::vector<double>& weights,
+               OpacitySums* across) {
+  for (std::size_t c = 0; c < column_taps.size(); ++c) {
+    across[c] = OpacitySums{};
+    sweep_column(src, column_taps[c], weights, across[c]);
+  }
+}
+
+/// Adds `count` horizontal sums into the column totals with a row's weight.
+inline void add_row(const OpacitySums* across, double row_weight, OpacitySums* sums, int count) {
+  for (int c = 0; c < count; ++c) {
+    sums[c].opacity += row_weight * across[c].opacity;
+    sums[c].red += row_weight * across[c].red;
+    sums[c].green += row_weight * across[c].green;
+    sums[c].blue += row_weight * across[c].blue;
+  }
+}
+
 std::uint32_t resampled_pixel(const OpacitySums& sums, double total_weight) {
   if (!(total_weight > 0) || !(sums.opacity > 0)) return kEmptyPixel;
   return make_pixel(truncate_channel(sums.red / sums.opacity), truncate_channel(sums.green / sums.opacity),
                     truncate_channel(sums.blue / sums.opacity),
                     truncate_channel(255.0 - sums.opacity / total_weight));
+}
+
+/// The pixels of one destination row from its sums. Two pixels share each
+/// division where the processor has pairs of doubles: IEEE division,
+/// addition and truncation give the same numbers either way.
+void finish_row(const OpacitySums* sums, const std::vector<AxisTaps>& column_taps, double row_sum, std::uint32_t* dst,
+                int count) {
+  int c = 0;
+#if defined(__SSE2__)
+  const __m128d zero = _mm_setzero_pd();
+  const __m128d top = _mm_set1_pd(255.0);
+  const __m128d slack = _mm_set1_pd(kTruncationSlack);
+  const auto truncate = [&](__m128d value) {
+    return _mm_cvttpd_epi32(_mm_min_pd(_mm_max_pd(_mm_add_pd(value, slack), zero), top));
+  };
+  for (; c + 1 < count; c += 2) {
+    const OpacitySums& a = sums[c];
+    const OpacitySums& b = sums[c + 1];
+    const __m128d total = _mm_set_pd(column_taps[static_cast<std::size_t>(c) + 1].sum * row_sum,
+                                     column_taps[static_cast<std::size_t>(c)].sum * row_sum);
+    const __m128d opacity = _mm_set_pd(b.opacity, a.opacity);
+    // A pixel with nothing under it (rare) takes the plain path.
+    if (_mm_movemask_pd(_mm_and_pd(_mm_cmpgt_pd(total, zero), _mm_cmpgt_pd(opacity, zero))) != 3) {
+      dst[c] = resampled_pixel(a, column_taps[static_cast<std::size_t>(c)].sum * row_sum);
+      dst[c + 1] = resampled_pixel(b, column_taps[static_cast<std::size_t>(c) + 1].sum * row_sum);
+      continue;
+    }
+    alignas(16) std::int32_t red[4], green[4], blue[4], transparency[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(red), truncate(_mm_div_pd(_mm_set_pd(b.red, a.red), opacity)));
+    _mm_store_si128(reinterpret_cast<__m128i*>(green), truncate(_mm_div_pd(_mm_set_pd(b.green, a.green), opacity)));
+    _mm_store_si128(reinterpret_cast<__m128i*>(blue), truncate(_mm_div_pd(_mm_set_pd(b.blue, a.blue), opacity)));
+    _mm_store_si128(reinterpret_cast<__m128i*>(transparency),
+                    truncate(_mm_sub_pd(top, _mm_div_pd(opacity, total))));
+    for (int i = 0; i < 2; ++i)
+      dst[c + i] = make_pixel(static_cast<std::uint32_t>(red[i]), static_cast<std::uint32_t>(green[i]),
+                              static_cast<std::uint32_t>(blue[i]), static_cast<std::uint32_t>(transparency[i]));
+  }
+#endif
+  for (; c < count; ++c) dst[c] = resampled_pixel(sums[c], column_taps[static_cast<std::size_t>(c)].sum * row_sum);
 }
 
 }  // namespace
@@ -280,30 +354,54 @@ bool Foto::resample(int dest_w, int dest_h, double x, double y, double w, double
     return false;
   }
 
+  // Each destination row mixes a few source rows, and an enlarging one
+  // shares them with its neighbours: the horizontal sums of a source row are
+  // kept in a small ring of rows, so that each is swept once rather than once
+  // for every destination row that reads it. The sums are the same doubles
+  // in the same order either way; only a footprint too tall for the ring (a
+  // strong reduction, where rows are seldom shared) sweeps directly.
+  int ring_rows = 0;
+  for (const AxisTaps& rows : row_taps) ring_rows = std::max(ring_rows, rows.count);
+  const bool use_ring = ring_rows <= kMaxRingRows;
+  std::vector<OpacitySums> ring;
+  std::vector<int> ring_source;  // the source row each ring row holds; -1: none
+  if (use_ring) {
+    try {
+      ring.resize(static_cast<std::size_t>(ring_rows) * static_cast<std::size_t>(dest_w));
+      ring_source.assign(static_cast<std::size_t>(ring_rows), -1);
+    } catch (const std::bad_alloc&) {
+      out.clear();
+      report.message(out_of_memory_text(dest_w, dest_h) + "!", Icon::error);
+      return false;
+    }
+  }
+
   for (int r = 0; r < dest_h; ++r) {
     const AxisTaps& rows = row_taps[static_cast<std::size_t>(r)];
     std::fill(sums.begin(), sums.end(), OpacitySums{});
-    // Each source row under the footprint is swept once for every column,
-    // and its horizontal sums enter the column's totals with the row weight.
+    // The horizontal sums of each source row under the footprint enter the
+    // column totals with the row's weight.
     for (int j = 0; j < rows.count; ++j) {
       const double row_weight = row_weights[rows.offset + static_cast<std::size_t>(j)];
-      const std::uint32_t* src = row(rows.first + j);
+      const int source_row = rows.first + j;
+      if (use_ring) {
+        const auto slot = static_cast<std::size_t>(source_row % ring_rows);
+        OpacitySums* across = ring.data() + slot * static_cast<std::size_t>(dest_w);
+        if (ring_source[slot] != source_row) {
+          sweep_row(row(source_row), column_taps, column_weights, across);
+          ring_source[slot] = source_row;
+        }
+        add_row(across, row_weight, sums.data(), dest_w);
+        continue;
+      }
+      const std::uint32_t* src = row(source_row);
       for (int c = 0; c < dest_w; ++c) {
-        const AxisTaps& cols = column_taps[static_cast<std::size_t>(c)];
-        const double* weight = column_weights.data() + cols.offset;
-        const std::uint32_t* p = src + cols.first;
         OpacitySums across;
-        for (int i = 0; i < cols.count; ++i) add_weighted(across, p[i], weight[i]);
-        OpacitySums& s = sums[static_cast<std::size_t>(c)];
-        s.opacity += row_weight * across.opacity;
-        s.red += row_weight * across.red;
-        s.green += row_weight * across.green;
-        s.blue += row_weight * across.blue;
+        sweep_column(src, column_taps[static_cast<std::size_t>(c)], column_weights, across);
+        add_row(&across, row_weight, &sums[static_cast<std::size_t>(c)], 1);
       }
     }
-    std::uint32_t* dst = result.row(r);
-    for (int c = 0; c < dest_w; ++c)
-      dst[c] = resampled_pixel(sums[static_cast<std::size_t>(c)], column_taps[static_cast<std::size_t>(c)].sum * rows.sum);
+    finish_row(sums.data(), column_taps, rows.sum, result.row(r), dest_w);
   }
   out = std::move(result);
   return true;

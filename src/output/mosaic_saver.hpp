@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -70,6 +71,12 @@ inline constexpr std::int64_t kBandPixelsPerMegabyte = 250'000;
 using BandProbe = std::function<bool(int width, int height)>;
 int choose_band_height(int piece_width, int piece_height, int block_megabytes, const BandProbe& can_allocate = {});
 
+/// `band_height`, or the tallest height down to half of it whose bands end
+/// only where no cell of `grid` goes on across the cut, in every piece of
+/// `piece_height` rows of a mosaic `mosaic_height` high: a cell cut by a band
+/// boundary is drawn once for each band it meets.
+int band_height_between_cells(const PuzzleGrid& grid, int band_height, int piece_height, int mosaic_height);
+
 /// Where one file lies in the whole mosaic and how it is rendered.
 struct PartLayout {
   int width = 0;   ///< pixels of the file
@@ -92,7 +99,10 @@ struct VideoClock {
 /// One object serves every file of a run. It reads the grid's cells and their
 /// tiles, which must stay unchanged while it lives; the renderer is shared by
 /// the band jobs. Rows come from the saving thread only; the band jobs run on
-/// the object's own pool.
+/// the object's own pool. With more than one thread the next band of a part
+/// is rendered into a second buffer while the writer encodes the rows of the
+/// current one; the bands still follow one another, so the rows and files are
+/// the same as with one thread.
 class JPGMosaicSave final : public RowSource {
  public:
   /// `threads` in all for band rendering (the saving thread included), at
@@ -104,6 +114,9 @@ class JPGMosaicSave final : public RowSource {
   JPGMosaicSave& operator=(const JPGMosaicSave&) = delete;
 
   MosaicBuilder& builder() { return m_builder; }
+  const PuzzleGrid& grid() const { return m_grid; }
+  /// Threads in all the saver renders with; writers may use as many.
+  int threads() const { return m_threads; }
   /// Where the writers of this saver report: the builder's prompt.
   Prompt& prompt();
 
@@ -129,8 +142,13 @@ class JPGMosaicSave final : public RowSource {
   /// text report and the web output); cells never drawn keep an empty record.
   const std::vector<TileRenderRecord>& render_records() const { return m_records; }
 
-  /// Frees the band image (it is allocated again when the next band needs it).
+  /// Frees the band images (allocated again when the next band needs them),
+  /// once the band being rendered ahead, if any, is finished.
   void free_band();
+
+  /// Whether bands are rendered ahead while the writer works: then each of
+  /// the two band buffers gets half of the memory block.
+  bool renders_ahead() const { return m_render_ahead; }
 
   /// Also writes every tile, as it is rendered, as a file of its own into
   /// `folder` (each tile once, however many bands or pieces it meets). The
@@ -153,22 +171,46 @@ class JPGMosaicSave final : public RowSource {
 
  private:
   struct Group;
+  struct Band;
 
-  [[nodiscard]] bool render_band(int x, int y, int width, int height);
-  void render_group(const Group& group, int band_x, int band_y);
+  /// Allocates `band` for a band of width × height at (x, y) of the mosaic,
+  /// fills it with the background and gathers the groups of cells meeting
+  /// it. False when the buffer could not be allocated (`report`: say so).
+  [[nodiscard]] bool prepare_band(Band& band, int x, int y, int width, int height, bool report);
+  /// Hands the band's groups to the pool; finish_band() waits for them.
+  void start_band(Band& band);
+  /// Waits for the jobs of the band being rendered (helping with them).
+  /// False on a stop.
+  [[nodiscard]] bool finish_band();
+  /// Renders the band's groups that no other job has taken yet.
+  void render_groups(Band& band);
+  void render_group(const Group& group, Foto& target, int band_x, int band_y);
+  /// Loads the picture of `cells` (which all load the same picture) once and
+  /// draws every one of them.
+  void render_cells(const std::vector<std::size_t>& cells, Foto& target, int band_x, int band_y);
+  /// Waits for a band rendered ahead that nobody will read.
+  void drop_band_ahead();
+  /// The band at `band_y` of the part as the current one, rendered ahead or now;
+  /// the next band is started ahead when it can be.
+  [[nodiscard]] bool advance_to_band(int band_y);
 
   MosaicBuilder& m_builder;
   const PuzzleGrid& m_grid;
   const TileRenderer& m_renderer;
   std::uint32_t m_background;
   JobPool m_pool;
+  int m_threads = 1;
+  bool m_render_ahead = false;
 
   std::vector<std::size_t> m_placed;  ///< indexes of the cells with a tile, in list order
   std::vector<TileRenderRecord> m_records;
   std::vector<std::uint8_t> m_load_failed;  ///< the cell's picture failed once: counted already
 
   PartLayout m_layout;
-  Foto m_band;
+  std::unique_ptr<Band> m_bands[2];
+  int m_current = 0;        ///< the band whose rows are handed out
+  bool m_ahead = false;     ///< the other band is being rendered ahead
+  std::unique_ptr<JobQueue> m_queue;  ///< the jobs of the band being rendered
   int m_band_y = 0;       ///< of the current band inside the part
   int m_next_row = 0;     ///< inside the current band
   bool m_band_current = false;

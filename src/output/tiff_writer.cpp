@@ -1,15 +1,18 @@
 #include "output/tiff_writer.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 #include <system_error>
+#include <vector>
 
 
 #include <sys/stat.h>
@@ -20,6 +23,7 @@
 #include "base/prompt.hpp"
 #include "base/text.hpp"
 #include "base/version.hpp"
+#include "engine/job_pool.hpp"
 #include "images/foto.hpp"
 #include "output/output_file.hpp"
 #include "output/row_source.hpp"
@@ -152,6 +156,194 @@ Outcome write_rows(TIFF* tif, RowSource& source, int samples, std::unique_ptr<st
   return TIFFFlush(tif) == 1 ? Outcome::written : Outcome::library_failed;
 }
 
+// --- JPEG strips compressed side by side ---------------------------------------
+
+// Strips compressed at once for every thread: enough to keep each busy while
+// the writing thread gathers the rows of the next strips.
+constexpr int kStripsPerThread = 4;
+
+// The file a strip is compressed into: libtiff sees a file that only grows,
+// and only the bytes written since the last reset are kept.
+struct StripFile {
+  std::uint64_t base = 0;  // the file offset of bytes[0]
+  std::uint64_t position = 0;
+  std::uint64_t size = 0;
+  std::vector<std::uint8_t> bytes;
+  bool failed = false;
+
+  void reset() {
+    base = size;
+    bytes.clear();
+  }
+};
+
+tmsize_t read_strip_file(thandle_t, void*, tmsize_t) { return 0; }
+tmsize_t write_strip_file(thandle_t handle, void* data, tmsize_t size) {
+  auto* file = static_cast<StripFile*>(handle);
+  const auto count = static_cast<std::uint64_t>(size);
+  if (file->position >= file->base) {
+    const auto at = static_cast<std::size_t>(file->position - file->base);
+    try {
+      if (file->bytes.size() < at + count) file->bytes.resize(at + count);
+    } catch (const std::bad_alloc&) {
+      file->failed = true;
+      return -1;
+    }
+    std::memcpy(file->bytes.data() + at, data, static_cast<std::size_t>(count));
+  }
+  file->position += count;
+  file->size = std::max(file->size, file->position);
+  return size;
+}
+toff_t seek_strip_file(thandle_t handle, toff_t offset, int whence) {
+  auto* file = static_cast<StripFile*>(handle);
+  const std::uint64_t from = whence == SEEK_CUR ? file->position : whence == SEEK_END ? file->size : 0;
+  file->position = from + offset;
+  return file->position;
+}
+toff_t strip_file_size(thandle_t handle) { return static_cast<StripFile*>(handle)->size; }
+
+// One strip: its samples as the writer packed them and the codec's bytes.
+struct Strip {
+  std::vector<std::uint8_t> samples;
+  std::vector<std::uint8_t> compressed;
+  bool compressed_ok = false;
+};
+
+// The strips of one batch and the first error a compressing job met.
+struct StripBatch {
+  std::vector<Strip>* strips = nullptr;
+  std::uint32_t first = 0;  // the file's strip number of (*strips)[0]
+  std::size_t count = 0;
+  std::atomic<std::size_t> next{0};
+  std::mutex error_mutex;
+  LibraryError error;
+};
+
+// Compresses strips of `batch` that no other job has taken, through a TIFF of
+// its own in memory with the very tags of the file: the codec then makes the
+// same bytes the file's own TIFF would have made for them.
+void compress_strips(StripBatch& batch, int width, int height, int samples, const TiffFormat& tiff_format, int dpi) {
+  LibraryError error;
+  OpenOptions options(error);
+  StripFile file;
+  TIFF* tif = TIFFClientOpenExt("strip", tiff_format.big_tiff ? "w8" : "w", &file, read_strip_file, write_strip_file,
+                                seek_strip_file, close_sink, strip_file_size, map_sink, unmap_sink, options.get());
+  bool ok = tif != nullptr && set_tags(tif, width, height, samples, tiff_format, dpi);
+  for (;;) {
+    const std::size_t next = batch.next.fetch_add(1);
+    if (next >= batch.count) break;
+    Strip& strip = (*batch.strips)[next];
+    strip.compressed_ok = false;
+    if (!ok) continue;
+    file.reset();
+    const auto number = static_cast<std::uint32_t>(batch.first + next);
+    ok = TIFFWriteEncodedStrip(tif, number, strip.samples.data(), static_cast<tmsize_t>(strip.samples.size())) >= 0 &&
+         !file.failed && !error.seen;
+    std::uint64_t* offsets = nullptr;
+    std::uint64_t* counts = nullptr;
+    ok = ok && TIFFGetField(tif, TIFFTAG_STRIPOFFSETS, &offsets) == 1 &&
+         TIFFGetField(tif, TIFFTAG_STRIPBYTECOUNTS, &counts) == 1 && offsets[number] >= file.base &&
+         offsets[number] - file.base + counts[number] <= file.bytes.size();
+    if (!ok) continue;
+    const auto begin = file.bytes.begin() + static_cast<std::ptrdiff_t>(offsets[number] - file.base);
+    try {
+      strip.compressed.assign(begin, begin + static_cast<std::ptrdiff_t>(counts[number]));
+      strip.compressed_ok = true;
+    } catch (const std::bad_alloc&) {
+      ok = false;
+    }
+  }
+  // The memory file needs no directory: cleaned up, never closed.
+  if (tif != nullptr) TIFFCleanup(tif);
+  if (!ok || error.seen) {
+    const std::lock_guard<std::mutex> lock(batch.error_mutex);
+    if (!batch.error.seen) batch.error = error;
+  }
+}
+
+// The rows of `source` as JPEG strips, batches of them compressed on the
+// pool and written in order. The first strip is compressed by the file's own
+// TIFF, which also sets up what the codec writes into the file's directory.
+Outcome write_strips_in_parallel(TIFF* tif, RowSource& source, int samples, const TiffFormat& tiff_format, int dpi,
+                                 LibraryError& error) {
+  const int width = source.width();
+  const int height = source.height();
+  const int rows_per_strip = tiff_rows_per_strip(width, height, samples, true);
+  const auto strip_count = static_cast<std::uint32_t>((height + rows_per_strip - 1) / rows_per_strip);
+  const int threads = std::clamp(tiff_format.threads, 1, JobPool::kMaxThreads);
+  const std::size_t row_bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(samples);
+
+  std::vector<Strip> strips;
+  try {
+    strips.resize(static_cast<std::size_t>(threads) * kStripsPerThread);
+  } catch (const std::bad_alloc&) {
+    return Outcome::out_of_memory;
+  }
+  JobPool pool;
+  pool.start_threads(threads - 1, ThreadPriority::normal);
+  JobQueue queue(pool);
+  int y = 0;
+  for (std::uint32_t first = 0; first < strip_count;) {
+    const std::size_t count = std::min<std::size_t>(strips.size(), strip_count - first);
+    // 1. The rows of the batch, packed as the codec takes them.
+    for (std::size_t i = 0; i < count; ++i) {
+      const int rows = std::min(rows_per_strip, height - y);
+      std::vector<std::uint8_t>& packed = strips[i].samples;
+      try {
+        packed.resize(row_bytes * static_cast<std::size_t>(rows));
+      } catch (const std::bad_alloc&) {
+        return Outcome::out_of_memory;
+      }
+      for (int r = 0; r < rows; ++r, ++y) {
+        const std::uint32_t* row = source.next_row();
+        if (row == nullptr) return Outcome::rows_ended;
+        std::uint8_t* out = packed.data() + row_bytes * static_cast<std::size_t>(r);
+        for (int x = 0; x < width; ++x) {
+          const std::uint32_t p = row[x];
+          *out++ = static_cast<std::uint8_t>(pixel_red(p));
+          *out++ = static_cast<std::uint8_t>(pixel_green(p));
+          *out++ = static_cast<std::uint8_t>(pixel_blue(p));
+        }
+      }
+    }
+    // 2. Compressed side by side; the file's first strip by the file itself.
+    StripBatch batch;
+    batch.strips = &strips;
+    batch.first = first;
+    batch.count = count;
+    std::size_t own = 0;
+    if (first == 0) {
+      own = 1;
+      batch.next = 1;
+    }
+    const std::size_t jobs = std::min<std::size_t>(count - own, static_cast<std::size_t>(threads));
+    for (std::size_t j = 0; j < jobs; ++j)
+      queue.submit([&batch, width, height, samples, &tiff_format, dpi] {
+        compress_strips(batch, width, height, samples, tiff_format, dpi);
+      });
+    bool own_ok = true;
+    if (own == 1)
+      own_ok = TIFFWriteEncodedStrip(tif, 0, strips[0].samples.data(), static_cast<tmsize_t>(strips[0].samples.size())) >= 0;
+    queue.wait_all();
+    if (!own_ok) return Outcome::library_failed;
+    if (batch.error.seen) {
+      if (!error.seen) error = batch.error;
+      return Outcome::library_failed;
+    }
+    // 3. Written in order.
+    for (std::size_t i = own; i < count; ++i) {
+      Strip& strip = strips[i];
+      if (!strip.compressed_ok) return Outcome::library_failed;
+      if (TIFFWriteRawStrip(tif, static_cast<std::uint32_t>(first + i), strip.compressed.data(),
+                            static_cast<tmsize_t>(strip.compressed.size())) < 0)
+        return Outcome::library_failed;
+    }
+    first += static_cast<std::uint32_t>(count);
+  }
+  return TIFFFlush(tif) == 1 ? Outcome::written : Outcome::library_failed;
+}
+
 void report_unable_to_save(const std::filesystem::path& path, const LibraryError& error, Prompt& prompt) {
   if (!error.seen) {
     prompt.message(format(tr("Unable to save file '%s'"), path.string()), Icon::error);
@@ -198,7 +390,13 @@ bool write_tiff_rows(RowSource& source, const std::filesystem::path& path, const
 
   std::unique_ptr<std::uint8_t[]> line;
   Outcome outcome = Outcome::library_failed;
-  if (set_tags(tif, width, height, samples, tiff_format, dpi)) outcome = write_rows(tif, source, samples, line);
+  if (set_tags(tif, width, height, samples, tiff_format, dpi)) {
+    // Compression is the work worth sharing; uncompressed rows are only copied.
+    if (tiff_format.jpeg && tiff_format.threads > 1)
+      outcome = write_strips_in_parallel(tif, source, samples, tiff_format, dpi, error);
+    else
+      outcome = write_rows(tif, source, samples, line);
+  }
   const long default_rows = outcome == Outcome::out_of_memory ? static_cast<long>(TIFFDefaultStripSize(tif, 0)) : 0;
   TIFFClose(tif);
   if (outcome == Outcome::written && !error.seen && file.commit()) return true;

@@ -16,6 +16,10 @@ struct TiffFormat {
   bool jpeg = false;      ///< JPEG compression (RGB rows stored as YCbCr) instead of none
   int jpeg_quality = 75;  ///< 1..100, only with jpeg
   bool alpha = false;     ///< a fourth sample of 255 declared as unassociated alpha (uncompressed only)
+  /// Threads compressing JPEG strips side by side (the writing thread
+  /// included); the strips are written in order, and the file is the same
+  /// for every count. 1 compresses rows as they arrive.
+  int threads = 1;
 };
 
 /// Rows per strip for a picture: 1,000,000 / width / samples, rounded down to

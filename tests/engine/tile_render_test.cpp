@@ -315,6 +315,33 @@ TEST(LocalBlend, TransparentPartsOfTheCellPullNothing) {
   EXPECT_EQ(tile.at(119, 45), kRed);
 }
 
+TEST(LocalBlend, OpaqueRowsBlendAsTheGeneralSumsDo) {
+  // The same cell twice, once with a transparent sample at the left end of
+  // its fifth row: picture rows that read that row take the general sums,
+  // and away from the left end their pixels must come out as the opaque
+  // cell's, which never leaves the opaque rows' shortcut.
+  TileSignature opaque = uniform_signature(kRed);
+  for (int i = 0; i < kFineSampleCount; ++i)
+    opaque.samples[kFirstFineSample + i] = make_pixel((i * 37) % 256, (i * 91 + 40) % 256, (i * 13 + 200) % 256);
+  TileSignature holed = opaque;
+  holed.samples[kFirstFineSample + kGridColumns * 4] = kEmptyPixel;
+  const auto picture = [] {
+    Foto f = filled(150, 100, kBlack);
+    for (int y = 0; y < 100; ++y)
+      for (int x = 0; x < 150; ++x) f.at(x, y) = make_pixel((x * 7) % 256, (y * 5) % 256, (x * y) % 256);
+    return f;
+  };
+  for (const int amount : {1, 77, 200, 255}) {
+    Foto fast = picture();
+    Foto general = picture();
+    ASSERT_TRUE(blend_toward_cell(fast, opaque, amount));
+    ASSERT_TRUE(blend_toward_cell(general, holed, amount));
+    for (int y = 0; y < 100; ++y)
+      for (int x = 40; x < 150; ++x) ASSERT_EQ(fast.at(x, y), general.at(x, y)) << amount << " at " << x << "," << y;
+    EXPECT_NE(fast.at(0, 50), general.at(0, 50)) << amount;
+  }
+}
+
 // --- the variant chosen by the matching -----------------------------------------
 
 TEST(TileRenderer, PortraitTileInLandscapeCellIsTurnedClockwiseAndFillsIt) {

@@ -184,6 +184,107 @@ TEST_F(MosaicSaverTest, SameFileForEveryThreadCountAndBandHeight) {
   EXPECT_EQ(builder.tile_load_failures(), 0);
 }
 
+// Rendering the next band while the writer encodes the current one, and
+// compressing strips on several threads, must not change a byte of any format.
+TEST_F(MosaicSaverTest, EveryFormatIsTheSameFileAsWrittenOnOneThread) {
+  struct Case {
+    OutputFormatCode format;
+    bool tiff64;
+  };
+  const Case cases[] = {{OutputFormatCode::jpg, false},      {OutputFormatCode::bmp, false},
+                        {OutputFormatCode::psd, false},      {OutputFormatCode::tiff, false},
+                        {OutputFormatCode::tiff, true},      {OutputFormatCode::tiff_jpg, false},
+                        {OutputFormatCode::tiff_jpg, true}};
+  const TileRenderer renderer(tables, false, quiet_prompt());
+  for (const Case& c : cases) {
+    OutputOptions options{c.format};
+    options.jpeg_quality = 80;
+    options.tiff64 = c.tiff64;
+    const auto write = [&](int threads, int band_height, const std::string& name) {
+      JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, threads);
+      std::vector<SavedFileRecord> saved;
+      EXPECT_TRUE(save_mosaic_part(saver, (dir / name).string(), options, PartLayout{kWidth, kHeight, 0, 0, band_height},
+                                   saved, 72));
+      return saved.empty() ? std::string() : read_file(saved.back().path);
+    };
+    const std::string sequential = write(1, kHeight, "one");
+    ASSERT_FALSE(sequential.empty()) << format_number(c.format);
+    for (const int threads : {2, 3})
+      for (const int band_height : {3, 16, 30})
+        EXPECT_TRUE(write(threads, band_height, "many") == sequential)
+            << format_number(c.format) << (c.tiff64 ? " 64" : "") << ", " << threads << " threads, bands of "
+            << band_height;
+  }
+  EXPECT_TRUE(prompt.messages().empty());
+}
+
+TEST_F(MosaicSaverTest, CellsOfManySizesSharingAPictureDrawAsAlone) {
+  // One picture in cells from a twentieth of its size to almost its own:
+  // the decoder shrinks it by 8, 4, 2 or not at all, and cells with the same
+  // factor share one decoding.
+  ScriptedPrompt silent;
+  ASSERT_TRUE(write_jpeg_image(gradient(160, 120, 5), dir / "big.jpg", true, 90, 0, silent));
+  tiles.emplace_back((dir / "big.jpg").string());
+  tiles.back().signature = uniform_signature(make_pixel(120, 110, 100));
+  const CellRect rects[] = {{0, 0, 8, 6},      {8, 0, 20, 15},   {28, 0, 6, 8},     {0, 20, 40, 30},
+                            {40, 20, 38, 31},  {0, 51, 70, 50},  {80, 0, 15, 20},  {80, 51, 150, 110},
+                            {100, 0, 60, 45}};
+  const int width = 230;
+  const int height = 161;
+  builder.grid.reset(width, height, 1.0, 1, false);
+  for (const CellRect& rect : rects) {
+    ASSERT_TRUE(builder.grid.add_cell(rect));
+    PuzzleInfo& cell = builder.grid.cell(builder.grid.size() - 1);
+    cell.signature = uniform_signature(make_pixel(90, 120, 140), rect.height > rect.width);
+    cell.analysed = 1;
+    cell.active = 1;
+    cell.tile = &tiles.back();
+  }
+  const TileRenderer renderer(tables, false, quiet_prompt());
+  Foto expected;
+  ASSERT_TRUE(expected.try_allocate_fill(width, height, kBorder));
+  for (std::size_t i = 0; i < builder.grid.size(); ++i) {
+    const PuzzleInfo& cell = builder.grid.cell(i);
+    Foto drawn;
+    TileRenderRecord record;
+    std::string message;
+    ASSERT_TRUE(renderer.render_cell(cell, drawn, record, message));
+    expected.paste(cell.left, cell.top, drawn, PasteMode::copy);
+  }
+  for (const int threads : {1, 2}) {
+    JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, threads);
+    std::vector<SavedFileRecord> saved;
+    ASSERT_TRUE(save_mosaic_part(saver, (dir / "sizes").string(), OutputOptions{OutputFormatCode::ppm},
+                                 PartLayout{width, height, 0, 0, 40}, saved, 0));
+    EXPECT_EQ(ppm_pixels(read_file(dir / "sizes.ppm")), rgb_of(expected)) << threads << " threads";
+  }
+  EXPECT_EQ(builder.tile_load_failures(), 0);
+}
+
+TEST(BandHeight, BandsEndBetweenCellRowsWhenTheyCan) {
+  ScriptedPrompt prompt;
+  MosaicBuilder builder(prompt);
+  // Rows of cells 10 high with a gap of 2 below each, starting at row 1:
+  // a cut at y is clean for y mod 12 in {11, 0, 1}.
+  builder.grid.reset(40, 123, 1.0, 0, false);
+  for (int top = 1; top + 10 <= 123; top += 12) ASSERT_TRUE(builder.grid.add_cell(CellRect{0, top, 40, 10}));
+  struct Case {
+    int band_height, piece_height, expected;
+  };
+  const Case cases[] = {
+      {30, 123, 24},   // 30..25 cut a cell somewhere
+      {24, 123, 24},   // already clean
+      {9, 123, 9},     // nothing clean down to half: kept
+      {200, 123, 200}, // one band holds the piece
+      {30, 60, 24},    // clean in the pieces at 0 and 60 alike
+      {30, 66, 30},    // the piece at 66 would cut at 90
+      {1, 123, 1},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(band_height_between_cells(builder.grid, c.band_height, c.piece_height, 123), c.expected)
+        << c.band_height << " in pieces of " << c.piece_height;
+}
+
 TEST_F(MosaicSaverTest, EveryWriterGetsTheSameRows) {
   const TileRenderer renderer(tables, false, quiet_prompt());
   JPGMosaicSave saver(builder, builder.grid, renderer, kBorder, 2);

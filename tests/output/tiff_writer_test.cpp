@@ -197,6 +197,40 @@ TEST(TiffWriter, WritesSeveralStripsAndZeroDpi) {
   }
 }
 
+// JPEG strips compressed on several threads are the bytes one thread makes,
+// in classic and BigTIFF files, over several batches of strips and a short
+// last strip; a stop in the middle still leaves nothing behind.
+TEST(TiffWriter, StripsCompressedSideBySideMakeTheSameFile) {
+  TempDir dir;
+  const int width = 3'000;
+  const int height = 1'250;  // strips of 96 rows: 14, the last one of 2
+  const Foto foto = test_picture(width, height);
+  for (const bool big : {false, true}) {
+    SCOPED_TRACE(big ? "BigTIFF" : "TIFF");
+    ScriptedPrompt prompt;
+    FotoRowSource one_source(foto);
+    ASSERT_TRUE(write_tiff_rows(one_source, dir / "one.tif", TiffFormat{big, true, 80, false, 1}, 72, prompt));
+    const std::string one = read_file(dir / "one.tif");
+    for (const int threads : {2, 3}) {
+      FotoRowSource source(foto);
+      ASSERT_TRUE(write_tiff_rows(source, dir / "many.tif", TiffFormat{big, true, 80, false, threads}, 72, prompt));
+      EXPECT_TRUE(read_file(dir / "many.tif") == one) << threads << " threads";
+    }
+    int rows = 0;
+    FotoRowSource stopping(foto, [&rows] { return ++rows > 900; });
+    EXPECT_FALSE(write_tiff_rows(stopping, dir / "stopped.tif", TiffFormat{big, true, 80, false, 2}, 72, prompt));
+    EXPECT_FALSE(fs::exists(dir / "stopped.tif"));
+    EXPECT_EQ(prompt.messages().size(), 1u);
+  }
+  TiffPtr tif = open_for_reading(dir / "many.tif");
+  ASSERT_TRUE(tif);
+  EXPECT_EQ(TIFFNumberOfStrips(tif.get()), 14u);
+  const std::vector<std::uint32_t> pixels = read_rgba(tif.get(), width, height);
+  for (int y = 0; y < height; y += 101)
+    for (int x = 0; x < width; x += 331)
+      EXPECT_LE(max_channel_difference(pixels[static_cast<std::size_t>(y * width + x)], foto.at(x, y)), 12);
+}
+
 // Rows that end early leave no file behind and are always reported, a stop
 // included.
 TEST(TiffWriter, RowsEndingEarlyFailAndRemoveTheFile) {
@@ -257,22 +291,26 @@ TEST(TiffWriter, ReportsTheLibrarysMessage) {
     EXPECT_NE(message.find("No such file or directory"), std::string::npos) << message;
   }
   if (fs::exists("/dev/full")) {
-    // The device takes the open but refuses every byte; it must survive.
-    ScriptedPrompt prompt;
-    FotoRowSource source(foto);
-    EXPECT_FALSE(write_tiff_rows(source, "/dev/full", TiffFormat{}, 72, prompt));
-    ASSERT_EQ(prompt.messages().size(), 1u);
-    EXPECT_NE(prompt.messages()[0].find(". Error: "), std::string::npos) << prompt.messages()[0];
-    EXPECT_TRUE(fs::exists("/dev/full"));
+    // The device takes the open but refuses every byte; it must survive,
+    // also when JPEG strips of several threads are refused.
+    const Foto strips = test_picture(3'000, 300);
+    for (const TiffFormat format : {TiffFormat{}, TiffFormat{false, true, 75, false, 2}}) {
+      ScriptedPrompt prompt;
+      FotoRowSource source(format.jpeg ? strips : foto);
+      EXPECT_FALSE(write_tiff_rows(source, "/dev/full", format, 72, prompt));
+      ASSERT_EQ(prompt.messages().size(), 1u);
+      EXPECT_NE(prompt.messages()[0].find(". Error: "), std::string::npos) << prompt.messages()[0];
+      EXPECT_TRUE(fs::exists("/dev/full"));
+    }
   }
-  {
+  for (const int threads : {1, 2}) {
     // Wider than a JPEG segment may be: the codec refuses it.
-    const Foto wide = test_picture(70'000, 2);
+    const Foto wide = test_picture(70'000, 40);
     const fs::path path = dir / "wide.tif";
     ScriptedPrompt prompt;
     FotoRowSource source(wide);
-    EXPECT_FALSE(write_tiff_rows(source, path, TiffFormat{false, true, 75, false}, 72, prompt));
-    ASSERT_EQ(prompt.messages().size(), 1u);
+    EXPECT_FALSE(write_tiff_rows(source, path, TiffFormat{false, true, 75, false, threads}, 72, prompt));
+    ASSERT_EQ(prompt.messages().size(), 1u) << threads;
     EXPECT_NE(prompt.messages()[0].find(". Error: "), std::string::npos) << prompt.messages()[0];
     EXPECT_FALSE(fs::exists(path));
   }

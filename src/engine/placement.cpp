@@ -618,7 +618,9 @@ class ExperimentalPlacement {
     for (const auto& cell : m_grid.cells()) {
       if (is_open(*cell) && cell->tile == nullptr) m_cells.push_back(cell.get());
     }
-    m_builder.begin_progress_stage(kStagePlacement, 2.0 * static_cast<double>(std::max<std::size_t>(m_cells.size(), 1)));
+    // Scoring a cell's list and placing its tile count one step each.
+    m_builder.begin_progress_stage(kStagePlacement,
+                                   2.0 * static_cast<double>(std::max<std::size_t>(m_cells.size(), 1)));
     if (m_cells.empty() || m_tiles.empty()) return;
     m_lists.resize(m_cells.size());
     m_floors.assign(m_cells.size(), kCompleteRow);
@@ -632,7 +634,7 @@ class ExperimentalPlacement {
     // 2. Every cell's list. A stop here places what the finished lists give.
     std::vector<std::size_t> pending(m_cells.size());
     for (std::size_t j = 0; j < pending.size(); ++j) pending[j] = j;
-    if (!score_lists(queue, pending, true)) {
+    if (!score_lists(queue, pending, 0)) {
       m_builder.clear_stop();
       return place(greedy_from_lists());
     }
@@ -651,8 +653,10 @@ class ExperimentalPlacement {
       m_best_filled = static_cast<std::size_t>(
           std::count_if(m_best.begin(), m_best.end(), [](std::uint32_t tile) { return tile != kNoColumn; }));
       if (solved.unproven_rows.empty()) break;
-      for (const std::size_t j : solved.unproven_rows) m_lengths[j] = std::min(m_lengths[j] * kListGrowth, m_tiles.size());
-      if (!score_lists(queue, solved.unproven_rows, false)) {
+      for (const std::size_t j : solved.unproven_rows) {
+        m_lengths[j] = std::min(m_lengths[j] * kListGrowth, m_tiles.size());
+      }
+      if (!score_lists(queue, solved.unproven_rows, round + 1)) {
         m_builder.clear_stop();
         break;
       }
@@ -668,9 +672,10 @@ class ExperimentalPlacement {
     friend auto operator<=>(const Candidate&, const Candidate&) = default;
   };
 
-  /// Builds the lists of the cells `which` on every thread. False when a
+  /// Builds the lists of the cells `which` on every thread; `round` 0 is the
+  /// first build, later ones regrow lists while a solve stands. False when a
   /// stop cut it short; the cells whose lists are done are marked.
-  bool score_lists(JobQueue& queue, const std::vector<std::size_t>& which, bool counts_progress) {
+  bool score_lists(JobQueue& queue, const std::vector<std::size_t>& which, long round) {
     for (const std::size_t j : which) m_scored[j] = false;
     const std::size_t per_job = std::max<std::size_t>(1, kScoringsPerJob / m_tiles.size());
     std::atomic<std::size_t> done{0};
@@ -684,14 +689,17 @@ class ExperimentalPlacement {
           done.fetch_add(1, std::memory_order_relaxed);
         }
       });
-      if (m_builder.status_refresh_requested()) {
+      if (!m_builder.status_refresh_requested()) continue;
+      if (round == 0) {
         m_builder.set_status(format(tr("Analyzing Mosaic Tile#: %d of %d"),
                                     static_cast<int>(done.load(std::memory_order_relaxed)),
                                     static_cast<int>(which.size())));
+      } else {
+        publish(round, m_best_filled);
       }
     }
     queue.wait_all();
-    if (counts_progress) m_builder.add_progress(static_cast<double>(done.load()));
+    if (round == 0) m_builder.add_progress(static_cast<double>(done.load()));
     return !m_builder.stop_requested();
   }
 

@@ -245,7 +245,8 @@ TEST_F(MosaicCommand, ExperimentalFillsEveryCellWithItsOwnTileAndBeatsHighQualit
   const auto average_score = [&](const std::string& processing) {
     fs::remove_all(m_dir / "out");
     auto r = run("mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") +
-                 " --set MosaicSizeUnit=pixel --set MosaicSizeWidth=160 --set MosaicSizeHeight=120 --set TileSize=7"
+                 " --set MosaicSizeUnit=pixel --set MosaicSizeWidth=160 --set MosaicSizeHeight=120"
+                 " --set TileSize=7"
                  " --set TileDuplication=1 --set DuplicateSpacing=0 --set TextReport=1 --set MosaicProcessing=" +
                  processing + " --output " + quoted("out/m.jpg") + " --quiet");
     EXPECT_EQ(r.status, 0) << r.err;

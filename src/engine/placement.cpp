@@ -589,10 +589,19 @@ void shuffle(std::vector<std::size_t>& order, std::mt19937_64& random) {
 
 // ---- Experimental -------------------------------------------------------------
 
-/// Tiles a cell's list holds at first. The best assignment mostly gives a
-/// cell one of its few best tiles; a cell whose list proves too short for
-/// that gets one four times as long and the assignment is solved again.
-constexpr std::size_t kFirstListLength = 16;
+/// Tiles of a cell's list the solve sees at first. The best assignment
+/// mostly gives a cell one of its few best tiles; a cell whose list proves
+/// too short for that shows the solve four times as many and it solves again.
+constexpr std::size_t kFirstOffer = 16;
+constexpr std::size_t kOfferGrowth = 4;
+/// Tiles a cell's list keeps from its first scan of every tile, at most one
+/// in kFirstListShare of them. Cells that look alike (a clear sky) all want
+/// the same tiles and need long lists, and a second scan costs as much as
+/// the first; but the list's dearest tile bounds the kernel, and a bound
+/// that lets many tiles through makes every scan slow.
+constexpr std::size_t kFirstListLength = 256;
+constexpr std::size_t kFirstListShare = 32;
+/// How much longer a list gets when the solve has been shown all of it.
 constexpr std::size_t kListGrowth = 4;
 /// Tile scorings per job while the lists are built.
 constexpr std::size_t kScoringsPerJob = 20'000;
@@ -624,7 +633,9 @@ class ExperimentalPlacement {
     if (m_cells.empty() || m_tiles.empty()) return;
     m_lists.resize(m_cells.size());
     m_floors.assign(m_cells.size(), kCompleteRow);
-    m_lengths.assign(m_cells.size(), std::min(kFirstListLength, m_tiles.size()));
+    const std::size_t first_length = std::clamp(m_tiles.size() / kFirstListShare, kFirstOffer, kFirstListLength);
+    m_lengths.assign(m_cells.size(), std::min(first_length, m_tiles.size()));
+    m_offers.assign(m_cells.size(), kFirstOffer);
     m_scored = std::make_unique<std::atomic<bool>[]>(m_cells.size());
 
     JobPool pool;
@@ -653,10 +664,15 @@ class ExperimentalPlacement {
       m_best_filled = static_cast<std::size_t>(
           std::count_if(m_best.begin(), m_best.end(), [](std::uint32_t tile) { return tile != kNoColumn; }));
       if (solved.unproven_rows.empty()) break;
+      std::vector<std::size_t> rescan;
       for (const std::size_t j : solved.unproven_rows) {
-        m_lengths[j] = std::min(m_lengths[j] * kListGrowth, m_tiles.size());
+        if (m_offers[j] >= m_lists[j].size()) {
+          m_lengths[j] = std::min(m_lengths[j] * kListGrowth, m_tiles.size());
+          rescan.push_back(j);
+        }
+        m_offers[j] *= kOfferGrowth;
       }
-      if (!score_lists(queue, solved.unproven_rows, round + 1)) {
+      if (!score_lists(queue, rescan, round + 1)) {
         m_builder.clear_stop();
         break;
       }
@@ -736,8 +752,11 @@ class ExperimentalPlacement {
   SparseCosts sparse_costs() const {
     SparseCosts costs(m_tiles.size());
     for (std::size_t j = 0; j < m_cells.size(); ++j) {
-      costs.add_row(m_floors[j]);
-      for (const Candidate& c : m_lists[j]) costs.add_arc(c.tile, c.score);
+      // Every tile the solve is not shown scores at least the first one kept back.
+      const std::vector<Candidate>& list = m_lists[j];
+      const std::size_t shown = std::min(m_offers[j], list.size());
+      costs.add_row(shown < list.size() ? list[shown].score : m_floors[j]);
+      for (std::size_t k = 0; k < shown; ++k) costs.add_arc(list[k].tile, list[k].score);
     }
     return costs;
   }
@@ -794,7 +813,8 @@ class ExperimentalPlacement {
   std::vector<std::size_t> m_tiles;  // the unused tiles' indexes: the columns
   std::vector<std::vector<Candidate>> m_lists;
   std::vector<std::uint64_t> m_floors;  // what every tile left out of a list scores at least
-  std::vector<std::size_t> m_lengths;
+  std::vector<std::size_t> m_lengths;  // tiles a scan keeps
+  std::vector<std::size_t> m_offers;   // tiles of the list the solve is shown
   std::unique_ptr<std::atomic<bool>[]> m_scored;  // written by the jobs
   std::vector<std::uint32_t> m_best;  // the last solve's tile per cell
   std::size_t m_best_filled = 0;

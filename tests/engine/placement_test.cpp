@@ -452,19 +452,31 @@ TEST(Placement, ExperimentalFindsTheBestAssignmentOverEveryTile) {
   struct Case {
     const char* what;
     int columns, rows, tiles, portrait_tiles;
-    bool same_cells;  // every cell wants the same tiles, so the first lists run short
+    int alike;  // 1: every cell the same, 2: nearly so; the first lists run short
   };
   const Case cases[] = {
-      {"many tiles", 5, 4, 200, 0, false},
-      {"cells alike", 6, 5, 70, 0, true},
-      {"more cells than tiles, some unusable", 8, 5, 24, 8, false},
-      {"more cells than usable tiles, alike", 6, 4, 30, 12, true},
+      {"many tiles", 5, 4, 200, 0, 0},
+      {"cells alike", 6, 5, 70, 0, 1},
+      {"cells alike, lists kept longer than shown", 6, 5, 1100, 0, 1},
+      {"cells nearly alike, lists kept longer than shown", 8, 6, 1100, 0, 2},
+      {"more cells than tiles, some unusable", 8, 5, 24, 8, 0},
+      {"more cells than usable tiles, alike", 6, 4, 30, 12, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Scene s(c.columns, c.rows);
-    if (c.same_cells) {
-      for (const auto& cell : s.builder.grid.cells()) cell->signature = s.builder.grid.cell(0).signature;
+    std::uniform_int_distribution<int> nudge(-3, 3);
+    for (const auto& cell : s.builder.grid.cells()) {
+      if (c.alike == 0) continue;
+      cell->signature = s.builder.grid.cell(0).signature;
+      if (c.alike == 1) continue;
+      const auto moved = [&](std::uint32_t level) {
+        return static_cast<std::uint32_t>(std::clamp(static_cast<int>(level & 0xFFu) + nudge(s.random), 0, 255));
+      };
+      for (std::uint32_t& sample : cell->signature.samples) {
+        sample = make_pixel(moved(sample), moved(sample >> 8), moved(sample >> 16));
+      }
+      cell->signature.recompute_levels();
     }
     s.add_tiles(c.tiles - c.portrait_tiles);
     for (int i = 0; i < c.portrait_tiles; ++i) s.add_tile(format("/tall/%02d.jpg", i), smooth(s.random, true));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <compare>
+#include <utility>
 
 namespace tess {
 
@@ -48,34 +49,21 @@ class Solver {
         m_seen(costs.columns() + costs.rows(), 0),
         m_done(costs.columns() + costs.rows(), 0) {}
 
-  SparseAssignment run(const AssignmentProgress& progress) {
-    SparseAssignment result;
-    const std::size_t rows = m_costs.rows();
-    for (std::size_t r = 0; r < rows; ++r) {
+  /// Augments every row in turn; false when `progress` asked to stop.
+  bool solve(const AssignmentProgress& progress) {
+    for (std::size_t r = 0; r < m_costs.rows(); ++r) {
       augment(static_cast<std::uint32_t>(r));
-      if (progress && !progress(r + 1)) {
-        result.stopped = true;
-        break;
-      }
+      if (progress && !progress(r + 1)) return false;
     }
-    result.column_of_row.assign(rows, kNoColumn);
-    for (std::size_t r = 0; r < rows; ++r) {
-      if (m_column_of_row[r] < m_columns) result.column_of_row[r] = m_column_of_row[r];
-    }
-    if (result.stopped || m_columns == 0) return result;
-    // The assignment is the best over every column when no unlisted arc
-    // could fall below its potentials either: such an arc costs at least
-    // the row's floor, and its column's potential is at most the highest
-    // of all columns (0 while any column is free, as they never move).
-    Length highest{std::numeric_limits<std::int64_t>::min(), 0};
-    for (std::size_t c = 0; c < m_columns; ++c) highest = std::max(highest, m_column_potential[c]);
-    for (std::size_t r = 0; r < rows; ++r) {
-      const std::uint64_t floor = m_costs.floor(r);
-      if (floor == kCompleteRow) continue;
-      if (m_row_potential[r] > Length{0, static_cast<std::int64_t>(floor)} - highest) result.unproven_rows.push_back(r);
-    }
-    return result;
+    return true;
   }
+
+  /// The real column of row r, kNoColumn while it has none or stays empty.
+  std::uint32_t column_of(std::size_t r) const {
+    return m_column_of_row[r] < m_columns ? m_column_of_row[r] : kNoColumn;
+  }
+  const Length& row_potential(std::size_t r) const { return m_row_potential[r]; }
+  const Length& column_potential(std::size_t c) const { return m_column_potential[c]; }
 
  private:
   static constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
@@ -170,10 +158,93 @@ class Solver {
   std::vector<std::uint32_t> m_scanned;
 };
 
+/// The same costs with rows and columns swapped; floors are not carried.
+SparseCosts transposed(const SparseCosts& costs) {
+  std::vector<std::size_t> first(costs.columns() + 1, 0);
+  for (std::size_t a = 0; a < costs.arc_count(); ++a) ++first[costs.arc_column(a) + 1];
+  for (std::size_t c = 0; c < costs.columns(); ++c) first[c + 1] += first[c];
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> arcs(costs.arc_count());
+  std::vector<std::size_t> next(first.begin(), first.end() - 1);
+  for (std::size_t r = 0; r < costs.rows(); ++r) {
+    for (std::size_t a = costs.row_begin(r); a < costs.row_end(r); ++a) {
+      arcs[next[costs.arc_column(a)]++] = {static_cast<std::uint32_t>(r), costs.arc_cost(a)};
+    }
+  }
+  SparseCosts swapped(costs.rows());
+  for (std::size_t c = 0; c < costs.columns(); ++c) {
+    swapped.add_row();
+    for (std::size_t k = first[c]; k < first[c + 1]; ++k) swapped.add_arc(arcs[k].first, arcs[k].second);
+  }
+  return swapped;
+}
+
+/// Rows augmented one by one, each finding a free column near it.
+SparseAssignment solve_by_rows(const SparseCosts& costs, const AssignmentProgress& progress) {
+  Solver solver(costs);
+  SparseAssignment result;
+  result.stopped = !solver.solve(progress);
+  result.column_of_row.resize(costs.rows());
+  for (std::size_t r = 0; r < costs.rows(); ++r) result.column_of_row[r] = solver.column_of(r);
+  if (result.stopped || costs.columns() == 0) return result;
+  // The assignment is the best over every column when no unlisted arc
+  // could fall below its potentials either: such an arc costs at least the
+  // row's floor, and its column's potential is at most the highest of all
+  // columns (0 while any column is free, as free columns never move).
+  Length highest = solver.column_potential(0);
+  for (std::size_t c = 1; c < costs.columns(); ++c) highest = std::max(highest, solver.column_potential(c));
+  for (std::size_t r = 0; r < costs.rows(); ++r) {
+    const std::uint64_t floor = costs.floor(r);
+    if (floor == kCompleteRow) continue;
+    if (solver.row_potential(r) > Length{0, static_cast<std::int64_t>(floor)} - highest) {
+      result.unproven_rows.push_back(r);
+    }
+  }
+  return result;
+}
+
+/// More rows than columns: the columns are augmented instead, so that each
+/// search still ends at one of the many free partners rather than going
+/// through every taken one when none is left.
+SparseAssignment solve_by_columns(const SparseCosts& costs, const AssignmentProgress& progress) {
+  const SparseCosts swapped = transposed(costs);
+  Solver solver(swapped);
+  SparseAssignment result;
+  result.stopped = !solver.solve(progress);
+  result.column_of_row.assign(costs.rows(), kNoColumn);
+  for (std::size_t c = 0; c < costs.columns(); ++c) {
+    const std::uint32_t r = solver.column_of(c);
+    if (r != kNoColumn) result.column_of_row[r] = static_cast<std::uint32_t>(c);
+  }
+  if (result.stopped) return result;
+  // An unlisted arc (r, c) stays at or above its potentials when the row's
+  // floor reaches the potential of column c (a row here) plus row r's. The
+  // highest column potential among those r does not list is found by going
+  // down the columns by potential past the ones r lists.
+  std::vector<std::uint32_t> by_potential(costs.columns());
+  for (std::uint32_t c = 0; c < by_potential.size(); ++c) by_potential[c] = c;
+  std::sort(by_potential.begin(), by_potential.end(), [&solver](std::uint32_t a, std::uint32_t b) {
+    return solver.row_potential(a) > solver.row_potential(b);
+  });
+  std::vector<std::size_t> listed_by(costs.columns(), costs.rows());
+  for (std::size_t r = 0; r < costs.rows(); ++r) {
+    const std::uint64_t floor = costs.floor(r);
+    if (floor == kCompleteRow) continue;
+    for (std::size_t a = costs.row_begin(r); a < costs.row_end(r); ++a) listed_by[costs.arc_column(a)] = r;
+    for (const std::uint32_t c : by_potential) {
+      if (listed_by[c] == r) continue;
+      if (Length{0, static_cast<std::int64_t>(floor)} < solver.row_potential(c) + solver.column_potential(r)) {
+        result.unproven_rows.push_back(r);
+      }
+      break;
+    }
+  }
+  return result;
+}
+
 }  // namespace
 
 SparseAssignment solve_sparse_assignment(const SparseCosts& costs, const AssignmentProgress& progress) {
-  return Solver(costs).run(progress);
+  return costs.rows() > costs.columns() ? solve_by_columns(costs, progress) : solve_by_rows(costs, progress);
 }
 
 }  // namespace tess

@@ -2,9 +2,10 @@
 // parameters and two threads: High Quality on 1,200 cells against 10,000
 // tiles and 10,000 cells against 50,000 tiles, and the no-duplicate
 // placements (Experimental, and High Quality with a tile duplication of 1)
-// on 300 x 600, 1,000 x 2,000 and 10,000 x 50,000, and Experimental where the
-// cells repeat a few looks with a little noise (8 looks on 1,000 cells, 50 on
-// 10,000), so that many cells want the same tiles. Reports the mean score of
+// on 300 x 600, 1,000 x 2,000 and 10,000 x 50,000, Experimental on 10,000
+// cells against 2,000 tiles, and Experimental where the cells repeat a few
+// looks with a little noise (8 looks on 1,000 cells, 25 or 50 on 10,000), so
+// that many cells want the same tiles. Reports the mean score of
 // the filled cells and the process's peak resident memory, which the
 // candidate lists dominate.
 //
@@ -17,6 +18,8 @@
 //   1,000 x 2,000, 8 looks      | -                 | 0.9-1.7 s, 222,408|
 //   10,000 x 50,000             | none in 600 s     | 49-69 s, 24,426.4 | 108-125 s, 24,431.9
 //   10,000 x 50,000, 50 looks   | -                 | 91-118 s, 64,495.7|
+//   10,000 x 2,000              | -                 | 2.6 s, 32,803.1   |
+//   10,000 x 2,000, 25 looks    | -                 | 17 s, 200,282     |
 //
 // The shortlist solve spends all but a fraction of a second of the plain
 // 10,000 x 50,000 run scoring its lists (one bounded scan of every tile per

@@ -1,11 +1,12 @@
 #pragma once
 // The best assignment of rows to columns on a sparse cost structure: each
 // row lists the columns it may take and their costs, each column goes to at
-// most one row. Rows are augmented one at a time along shortest paths
-// (Dijkstra on reduced costs), so each row's work stays within the columns
-// its neighbours compete for. Placement uses it with the cells as rows and
-// the unused tiles as columns, each cell listing only its best tiles; the
-// potentials the solve leaves then tell which cells' lists were long enough.
+// most one row. The members of the smaller side are augmented one at a time
+// along shortest paths (Dijkstra on reduced costs), so each search stays
+// within the partners its neighbours compete for and ends at a free one.
+// Placement uses it with the cells as rows and the unused tiles as columns,
+// each cell listing only its best tiles; the potentials the solve leaves
+// then tell which cells' lists were long enough.
 
 #include <cstddef>
 #include <cstdint>
@@ -57,13 +58,13 @@ struct SparseAssignment {
   /// row left empty): the assignment is the best over every column once
   /// this is empty, and the best over the listed arcs in any case.
   std::vector<std::size_t> unproven_rows;
-  /// The solve was told to stop: rows not reached yet are empty, the rest
-  /// form a valid assignment that is not necessarily the best.
+  /// The solve was told to stop: what it placed so far is a valid
+  /// assignment, not necessarily the best, and may leave rows empty.
   bool stopped = false;
 };
 
-/// Called after each row is placed with the count placed so far; returning
-/// false stops the solve.
+/// Called after each member of the smaller side is placed, with the count
+/// placed so far; returning false stops the solve.
 using AssignmentProgress = std::function<bool(std::size_t)>;
 
 /// Fills as many rows as the arcs allow and, among the assignments that fill

@@ -166,17 +166,21 @@ TEST(SparseAssignment, FillsTheMostRowsBeforeLoweringTheCost) {
 
 TEST(SparseAssignment, AStopKeepsAValidPartialAssignment) {
   std::mt19937 random(99);
-  const Matrix m = random_matrix(random, 30, 40, 1000, 10);
-  std::size_t calls = 0;
-  const SparseAssignment solved = solve_sparse_assignment(shortlist(m, 40, 0), [&](std::size_t placed) {
-    ++calls;
-    return placed < 12;
-  });
-  EXPECT_TRUE(solved.stopped);
-  EXPECT_EQ(calls, 12u);
-  const Quality q = quality_of(m, 40, solved);
-  EXPECT_GE(q.first, 30u - 12u);
-  for (std::size_t r = 12; r < 30; ++r) EXPECT_EQ(solved.column_of_row[r], kNoColumn);
+  // Fewer rows than columns, then more (the columns are placed instead).
+  for (const auto& [rows, columns] : {std::pair<std::size_t, std::size_t>{30, 40}, {40, 30}}) {
+    const Matrix m = random_matrix(random, rows, columns, 1000, 10);
+    std::size_t calls = 0;
+    const SparseAssignment solved = solve_sparse_assignment(shortlist(m, columns, 0), [&](std::size_t placed) {
+      ++calls;
+      return placed < 12;
+    });
+    EXPECT_TRUE(solved.stopped);
+    EXPECT_EQ(calls, 12u);
+    EXPECT_GE(quality_of(m, columns, solved).first, rows - 12u);
+    if (rows < columns) {
+      for (std::size_t r = 12; r < rows; ++r) EXPECT_EQ(solved.column_of_row[r], kNoColumn);
+    }
+  }
 }
 
 }  // namespace

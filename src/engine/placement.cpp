@@ -1,6 +1,7 @@
 #include "engine/placement.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <ctime>
@@ -15,6 +16,7 @@
 
 #include "base/prompt.hpp"
 #include "base/text.hpp"
+#include "engine/assignment.hpp"
 #include "engine/job_pool.hpp"
 #include "engine/mosaic_builder.hpp"
 #include "engine/score_kernel.hpp"
@@ -44,12 +46,6 @@ constexpr std::size_t kStatusNameLength = 50;
 /// trades memory and the scoring of a first pass that a long list's weak
 /// bound makes slow for the occasional refill.
 constexpr std::size_t kMaxListEntries = 64;
-/// Candidates kept per bidder of the auction; the rest are scanned only when
-/// they could beat the best two.
-constexpr std::size_t kAuctionCandidates = 8;
-/// Benefit of a tile that cannot be used for a cell: below every usable one,
-/// so such a pair is only ever a last resort that the end leaves empty.
-constexpr std::int64_t kUnusableBenefit = 9999 - (std::int64_t{1} << 33);
 
 bool holds_grouping_mode(std::int32_t processing) {
   return processing == kProcessingCustom || processing == kProcessingFolder;
@@ -591,171 +587,218 @@ void shuffle(std::vector<std::size_t>& order, std::mt19937_64& random) {
   for (std::size_t i = 0; i < n; ++i) std::swap(order[i], order[random() % n]);
 }
 
-// ---- Experimental auction -----------------------------------------------------
+// ---- Experimental -------------------------------------------------------------
 
-class AuctionPlacement {
+/// Tiles of a cell's list the solve sees at first. The best assignment
+/// mostly gives a cell one of its few best tiles; a cell whose list proves
+/// too short for that shows the solve four times as many and it solves again.
+constexpr std::size_t kFirstOffer = 16;
+constexpr std::size_t kOfferGrowth = 4;
+/// Tiles a cell's list keeps from its first scan of every tile, at most one
+/// in kFirstListShare of them. Cells that look alike (a clear sky) all want
+/// the same tiles and need long lists, and a second scan costs as much as
+/// the first; but the list's dearest tile bounds the kernel, and a bound
+/// that lets many tiles through makes every scan slow.
+constexpr std::size_t kFirstListLength = 256;
+constexpr std::size_t kFirstListShare = 32;
+/// How much longer a list gets when the solve has been shown all of it.
+constexpr std::size_t kListGrowth = 4;
+/// Tile scorings per job while the lists are built.
+constexpr std::size_t kScoringsPerJob = 20'000;
+
+/// The best assignment without duplicates: each empty cell lists its best
+/// unused tiles, the assignment that fills the most cells at the least total
+/// score over those lists is solved, and the solve's potentials tell which
+/// cells an unlisted tile could still improve; their lists grow until none
+/// could, so the result is the best over every tile.
+class ExperimentalPlacement {
  public:
-  AuctionPlacement(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses)
-      : m_builder(builder), m_grid(builder.grid), m_tables(tables), m_uses(uses) {}
+  ExperimentalPlacement(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses,
+                        const PlacementSetup& setup)
+      : m_builder(builder), m_grid(builder.grid), m_tables(tables), m_uses(uses), m_setup(setup) {}
 
   void run() {
-    // 1. Bidders and objects: the tiles already in cells stay where they are.
+    // 1. Cells and tiles: the tiles already in cells stay where they are.
     m_uses.count_uses(m_grid);
     for (std::size_t i = 0; i < m_uses.size(); ++i) {
       m_uses[i].exhausted = 0;
-      if (m_uses[i].use_count == 0) m_objects.push_back(i);
+      if (m_uses[i].use_count == 0) m_tiles.push_back(i);
     }
     for (const auto& cell : m_grid.cells()) {
-      if (is_open(*cell) && cell->tile == nullptr) m_bidders.push_back(cell.get());
+      if (is_open(*cell) && cell->tile == nullptr) m_cells.push_back(cell.get());
     }
-    m_builder.begin_progress_stage(kStagePlacement, static_cast<double>(std::max<std::size_t>(m_bidders.size(), 1)));
-    const std::size_t target = std::min(m_bidders.size(), m_objects.size());
-    if (target == 0) return;
-    for (const PuzzleInfo* cell : m_bidders) m_scorers.emplace_back(m_tables, cell->signature, cell->priority);
-    build_candidates();
-    if (m_builder.stop_requested()) return finish(true);
+    // Scoring a cell's list and placing its tile count one step each.
+    m_builder.begin_progress_stage(kStagePlacement,
+                                   2.0 * static_cast<double>(std::max<std::size_t>(m_cells.size(), 1)));
+    if (m_cells.empty() || m_tiles.empty()) return;
+    m_lists.resize(m_cells.size());
+    m_floors.assign(m_cells.size(), kCompleteRow);
+    const std::size_t first_length = std::clamp(m_tiles.size() / kFirstListShare, kFirstOffer, kFirstListLength);
+    m_lengths.assign(m_cells.size(), std::min(first_length, m_tiles.size()));
+    m_offers.assign(m_cells.size(), kFirstOffer);
+    m_scored = std::make_unique<std::atomic<bool>[]>(m_cells.size());
 
-    // 3. Phases of falling ε, each from zero prices.
-    std::int64_t epsilon = 1'000'000'000;
-    long phase = 0;
-    bool stopped = false;
-    while (true) {
-      ++phase;
-      const std::int64_t step = epsilon < 6 ? 1 : epsilon;
-      if (!run_phase(step, target, phase)) {
-        stopped = true;
+    JobPool pool;
+    pool.start_threads(std::max(1, m_setup.threads) - 1, m_setup.priority);
+    JobQueue queue(pool);
+
+    // 2. Every cell's list. A stop here places what the finished lists give.
+    std::vector<std::size_t> pending(m_cells.size());
+    for (std::size_t j = 0; j < pending.size(); ++j) pending[j] = j;
+    if (!score_lists(queue, pending, 0)) {
+      m_builder.clear_stop();
+      return place(greedy_from_lists());
+    }
+    // 3. Solve; grow the lists that may hide a better tile and solve again.
+    //    Each solve is the best over longer lists, so a stop keeps the last.
+    for (long round = 1;; ++round) {
+      SparseAssignment solved = solve_sparse_assignment(sparse_costs(), [this, round](std::size_t placed) {
+        if (m_builder.status_refresh_requested()) publish(round, placed);
+        return !m_builder.stop_requested();
+      });
+      if (solved.stopped) {
+        m_builder.clear_stop();
+        return place(m_best.empty() ? solved.column_of_row : m_best);
+      }
+      m_best = std::move(solved.column_of_row);
+      m_best_filled = static_cast<std::size_t>(
+          std::count_if(m_best.begin(), m_best.end(), [](std::uint32_t tile) { return tile != kNoColumn; }));
+      if (solved.unproven_rows.empty()) break;
+      std::vector<std::size_t> rescan;
+      for (const std::size_t j : solved.unproven_rows) {
+        if (m_offers[j] >= m_lists[j].size()) {
+          m_lengths[j] = std::min(m_lengths[j] * kListGrowth, m_tiles.size());
+          rescan.push_back(j);
+        }
+        m_offers[j] *= kOfferGrowth;
+      }
+      if (!score_lists(queue, rescan, round + 1)) {
+        m_builder.clear_stop();
         break;
       }
-      m_complete_assignment = m_assigned;
-      if (step == 1) break;
-      epsilon /= 5;
     }
-    finish(stopped);
+    place(m_best);
   }
 
  private:
-  std::int64_t benefit(std::size_t bidder, std::size_t object) const {
-    const TileScore s = m_scorers[bidder].score(m_uses[m_objects[object]].tile->signature);
-    return s.score == kScoreUnusable ? kUnusableBenefit : 9999 - std::int64_t{s.score};
-  }
-
-  // A short list of the most valuable objects of each bidder, and the best
-  // benefit left outside it: prices never fall below 0, so an object outside
-  // can only beat the list when that benefit does.
-  void build_candidates() {
-    const std::size_t keep = std::min(kAuctionCandidates, m_objects.size());
-    m_candidates.resize(m_bidders.size());
-    m_outside.assign(m_bidders.size(), std::numeric_limits<std::int64_t>::min());
-    std::vector<std::pair<std::int64_t, std::size_t>> all(m_objects.size());
-    for (std::size_t b = 0; b < m_bidders.size(); ++b) {
-      if (m_builder.stop_requested()) return;
-      for (std::size_t o = 0; o < m_objects.size(); ++o) all[o] = {benefit(b, o), o};
-      const auto by_value = [](const auto& x, const auto& y) {
-        return x.first != y.first ? x.first > y.first : x.second < y.second;
-      };
-      std::partial_sort(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(keep), all.end(), by_value);
-      m_candidates[b].assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(keep));
-      if (keep < all.size()) {
-        m_outside[b] = std::max_element(all.begin() + static_cast<std::ptrdiff_t>(keep), all.end(),
-                                        [](const auto& x, const auto& y) { return x.first < y.first; })
-                           ->first;
-      }
-    }
-  }
-
-  struct Bid {
-    std::size_t object = 0;
-    std::int64_t best = 0;
-    std::int64_t second = 0;
-    bool has_second = false;
+  struct Candidate {
+    std::uint32_t score;
+    std::uint32_t tile;  // index into m_tiles
+    // Ties go to the tile earlier in the list, so the lists never depend on timing.
+    friend auto operator<=>(const Candidate&, const Candidate&) = default;
   };
 
-  static void consider(Bid& bid, bool& any, std::size_t object, std::int64_t net) {
-    if (!any || net > bid.best || (net == bid.best && object < bid.object)) {
-      if (any) {
-        bid.second = bid.has_second ? std::max(bid.second, bid.best) : bid.best;
-        bid.has_second = true;
-      }
-      bid.object = object;
-      bid.best = net;
-      any = true;
-    } else if (!bid.has_second || net > bid.second) {
-      bid.second = net;
-      bid.has_second = true;
-    }
-  }
-
-  // 4. The best and second-best net value of a bidder.
-  Bid find_bid(std::size_t b) const {
-    Bid bid;
-    bool any = false;
-    for (const auto& [value, object] : m_candidates[b]) consider(bid, any, object, value - m_prices[object]);
-    if (bid.has_second && bid.second >= m_outside[b]) return bid;
-    if (m_outside[b] == std::numeric_limits<std::int64_t>::min() && m_candidates[b].size() == m_objects.size())
-      return bid;
-    // The list no longer tells: look at every object.
-    bid = Bid{};
-    any = false;
-    for (std::size_t o = 0; o < m_objects.size(); ++o) consider(bid, any, o, benefit(b, o) - m_prices[o]);
-    return bid;
-  }
-
-  bool run_phase(std::int64_t epsilon, std::size_t target, long phase) {
-    constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
-    m_prices.assign(m_objects.size(), 0);
-    m_owner.assign(m_objects.size(), kNone);
-    m_assigned.assign(m_bidders.size(), kNone);
-    std::size_t assigned = 0;
-    long iterations = 0;
-    while (assigned < target) {
-      ++iterations;
-      std::vector<std::size_t> open;
-      for (std::size_t b = 0; b < m_bidders.size(); ++b) {
-        if (m_assigned[b] == kNone) open.push_back(b);
-      }
-      for (std::size_t b : open) {
-        if (assigned >= target) break;
-        if (m_builder.stop_requested()) return false;
-        const Bid bid = find_bid(b);
-        const std::int64_t rise = bid.has_second ? bid.best - bid.second + epsilon : epsilon;
-        m_prices[bid.object] += rise;
-        if (const std::size_t previous = m_owner[bid.object]; previous != kNone) {
-          m_assigned[previous] = kNone;
-          --assigned;
+  /// Builds the lists of the cells `which` on every thread; `round` 0 is the
+  /// first build, later ones regrow lists while a solve stands. False when a
+  /// stop cut it short; the cells whose lists are done are marked.
+  bool score_lists(JobQueue& queue, const std::vector<std::size_t>& which, long round) {
+    for (const std::size_t j : which) m_scored[j] = false;
+    const std::size_t per_job = std::max<std::size_t>(1, kScoringsPerJob / m_tiles.size());
+    std::atomic<std::size_t> done{0};
+    for (std::size_t first = 0; first < which.size(); first += per_job) {
+      if (m_builder.stop_requested()) break;
+      const std::size_t end = std::min(first + per_job, which.size());
+      queue.submit([this, &which, &done, first, end] {
+        for (std::size_t k = first; k < end; ++k) {
+          if (m_builder.stop_requested()) return;
+          score_list(which[k]);
+          done.fetch_add(1, std::memory_order_relaxed);
         }
-        m_owner[bid.object] = b;
-        m_assigned[b] = bid.object;
-        ++assigned;
+      });
+      if (!m_builder.status_refresh_requested()) continue;
+      if (round == 0) {
+        m_builder.set_status(format(tr("Analyzing Mosaic Tile#: %d of %d"),
+                                    static_cast<int>(done.load(std::memory_order_relaxed)),
+                                    static_cast<int>(which.size())));
+      } else {
+        publish(round, m_best_filled);
       }
-      if (m_builder.status_refresh_requested()) publish(assigned, phase, iterations);
     }
-    return true;
+    queue.wait_all();
+    if (round == 0) m_builder.add_progress(static_cast<double>(done.load()));
+    return !m_builder.stop_requested();
   }
 
-  // 5. Progress.
-  void publish(std::size_t assigned, long phase, long iterations) {
-    if (m_complete_assignment.empty()) {
-      m_builder.set_status(format(tr("Adding Tile#: %ld of %ld (#%ld, %ld)"), static_cast<long>(assigned),
-                                  static_cast<long>(m_bidders.size()), phase, iterations));
+  /// The cell's best tiles, cheapest first. The tile at the top of the heap
+  /// bounds the kernel, so a tile that cannot make the list is given up on
+  /// early; every tile left out scores at least the dearest one kept.
+  void score_list(std::size_t j) {
+    const PuzzleInfo& cell = *m_cells[j];
+    const CellScorer scorer(m_tables, cell.signature, cell.priority);
+    const std::size_t keep = m_lengths[j];
+    std::vector<Candidate>& list = m_lists[j];
+    list.clear();
+    list.reserve(keep);
+    for (std::size_t t = 0; t < m_tiles.size(); ++t) {
+      const bool full = list.size() == keep;
+      const std::uint32_t bound = full ? list.front().score : kNoBound;
+      const std::uint32_t score = scorer.score(m_uses[m_tiles[t]].tile->signature, bound).score;
+      if (score == kScoreUnusable) continue;
+      if (!full) {
+        list.push_back({score, static_cast<std::uint32_t>(t)});
+        std::push_heap(list.begin(), list.end());
+      } else if (score < list.front().score) {
+        std::pop_heap(list.begin(), list.end());
+        list.back() = {score, static_cast<std::uint32_t>(t)};
+        std::push_heap(list.begin(), list.end());
+      }
+    }
+    const bool complete = list.size() < keep || keep == m_tiles.size();
+    m_floors[j] = complete ? kCompleteRow : list.front().score;
+    std::sort_heap(list.begin(), list.end());
+    m_scored[j] = true;
+  }
+
+  SparseCosts sparse_costs() const {
+    SparseCosts costs(m_tiles.size());
+    for (std::size_t j = 0; j < m_cells.size(); ++j) {
+      // Every tile the solve is not shown scores at least the first one kept back.
+      const std::vector<Candidate>& list = m_lists[j];
+      const std::size_t shown = std::min(m_offers[j], list.size());
+      costs.add_row(shown < list.size() ? list[shown].score : m_floors[j]);
+      for (std::size_t k = 0; k < shown; ++k) costs.add_arc(list[k].tile, list[k].score);
+    }
+    return costs;
+  }
+
+  /// What the finished lists give when a stop came before any solve: each
+  /// cell in grid order takes its best tile still free.
+  std::vector<std::uint32_t> greedy_from_lists() const {
+    std::vector<std::uint32_t> chosen(m_cells.size(), kNoColumn);
+    std::vector<std::uint8_t> taken(m_tiles.size(), 0);
+    for (std::size_t j = 0; j < m_cells.size(); ++j) {
+      if (!m_scored[j]) continue;
+      for (const Candidate& c : m_lists[j]) {
+        if (taken[c.tile] != 0) continue;
+        taken[c.tile] = 1;
+        chosen[j] = c.tile;
+        break;
+      }
+    }
+    return chosen;
+  }
+
+  /// "Improving" once the last solve fills every cell or uses every tile.
+  void publish(long round, std::size_t placed) {
+    if (m_best_filled < std::min(m_cells.size(), m_tiles.size())) {
+      m_builder.set_status(format(tr("Adding Tile#: %ld of %ld (#%ld, %ld)"), static_cast<long>(placed),
+                                  static_cast<long>(m_cells.size()), round, static_cast<long>(placed)));
     } else {
-      m_builder.set_status(
-          format(tr("Improving Quality. Press Mosaic button to Stop&&Save (#%ld, %ld)."), phase, iterations));
+      m_builder.set_status(format(tr("Improving Quality. Press Mosaic button to Stop&&Save (#%ld, %ld)."), round,
+                                  static_cast<long>(placed)));
     }
   }
 
-  // 6. The assignment goes into the cells. A stopped phase leaves an
-  // unfinished one: the last finished phase serves instead when there is one.
-  void finish(bool stopped) {
-    if (stopped) m_builder.clear_stop();
-    const std::vector<std::size_t>& chosen = !m_complete_assignment.empty() ? m_complete_assignment : m_assigned;
-    for (std::size_t b = 0; b < chosen.size() && b < m_bidders.size(); ++b) {
-      if (chosen[b] >= m_objects.size()) continue;
-      TileUse& use = m_uses[m_objects[chosen[b]]];
-      const TileScore s = m_scorers[b].score(use.tile->signature);
-      // A tile that cannot be used for the cell leaves the cell empty.
-      if (s.score == kScoreUnusable) continue;
-      m_bidders[b]->tile = use.tile;
-      m_bidders[b]->score = s.score;
+  /// The assignment goes into the cells with the tiles' unbounded scores.
+  void place(const std::vector<std::uint32_t>& chosen) {
+    for (std::size_t j = 0; j < chosen.size() && j < m_cells.size(); ++j) {
+      if (chosen[j] == kNoColumn) continue;
+      TileUse& use = m_uses[m_tiles[chosen[j]]];
+      PuzzleInfo& cell = *m_cells[j];
+      const TileScore s = score_tile(m_tables, cell.signature, cell.priority, use.tile->signature);
+      if (s.score == kScoreUnusable) continue;  // never listed; kept as a guard
+      cell.tile = use.tile;
+      cell.score = s.score;
       use.use_count = 1;
       m_builder.add_progress(1);
     }
@@ -765,15 +808,16 @@ class AuctionPlacement {
   PuzzleGrid& m_grid;
   const ScoreTables& m_tables;
   TileUseState& m_uses;
-  std::vector<PuzzleInfo*> m_bidders;
-  std::vector<std::size_t> m_objects;  // tile indexes
-  std::vector<CellScorer> m_scorers;
-  std::vector<std::vector<std::pair<std::int64_t, std::size_t>>> m_candidates;
-  std::vector<std::int64_t> m_outside;
-  std::vector<std::int64_t> m_prices;
-  std::vector<std::size_t> m_owner;
-  std::vector<std::size_t> m_assigned;
-  std::vector<std::size_t> m_complete_assignment;
+  const PlacementSetup& m_setup;
+  std::vector<PuzzleInfo*> m_cells;  // the empty cells in grid order: the rows
+  std::vector<std::size_t> m_tiles;  // the unused tiles' indexes: the columns
+  std::vector<std::vector<Candidate>> m_lists;
+  std::vector<std::uint64_t> m_floors;  // what every tile left out of a list scores at least
+  std::vector<std::size_t> m_lengths;  // tiles a scan keeps
+  std::vector<std::size_t> m_offers;   // tiles of the list the solve is shown
+  std::unique_ptr<std::atomic<bool>[]> m_scored;  // written by the jobs
+  std::vector<std::uint32_t> m_best;  // the last solve's tile per cell
+  std::size_t m_best_filled = 0;
 };
 
 }  // namespace
@@ -939,8 +983,9 @@ void place_sequential(MosaicBuilder& builder, const ScoreTables& tables, TileUse
   builder.add_progress(1);
 }
 
-void place_by_auction(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses) {
-  AuctionPlacement(builder, tables, uses).run();
+void place_by_auction(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses,
+                      const PlacementSetup& setup) {
+  ExperimentalPlacement(builder, tables, uses, setup).run();
 }
 
 bool place_tiles(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses, const PlacementSetup& setup) {
@@ -976,7 +1021,7 @@ bool place_tiles(MosaicBuilder& builder, const ScoreTables& tables, TileUseState
                                Icon::error);
       return false;
     }
-    place_by_auction(builder, tables, uses);
+    place_by_auction(builder, tables, uses, setup);
     return true;
   }
   // 4. High Quality, and the variant modes through their groups.

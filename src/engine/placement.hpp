@@ -37,9 +37,9 @@ struct PlacementSetup {
 
 /// Runs the algorithm chosen by the processing mode on the builder's grid:
 /// Faster (with the tile list file) whenever consecutive frames are in use
-/// or the mode is Faster, Sequential, Random or Sequential by Date, the
-/// auction for Experimental, High Quality for every other mode. Only active
-/// cells are filled; cells that hold a tile already keep it and count for
+/// or the mode is Faster, Sequential, Random or Sequential by Date, the best
+/// assignment without duplicates for Experimental, High Quality for every
+/// other mode. Only active cells are filled; cells that hold a tile already keep it and count for
 /// duplicates and spacing, fixed cells never change. Returns false only when
 /// Experimental is chosen while duplicates are allowed or a tile carries a
 /// MAX[n] mark (after telling the user); a stop ends placement early with
@@ -65,10 +65,14 @@ void place_faster(MosaicBuilder& builder, const ScoreTables& tables, TileUseStat
 /// shooting-date order go into the cells in grid order, cyclically.
 void place_sequential(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses);
 
-/// Experimental: an auction between the empty cells and the unused tiles that
-/// gives each tile at most one cell. A stop ends the auction (and clears the
-/// stop) with the assignment reached.
-void place_by_auction(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses);
+/// Experimental: gives each empty cell at most one unused tile, each tile at
+/// most one cell, filling as many cells as the tiles allow at the least
+/// total score (a tile that cannot be used for a cell is never put there).
+/// The cells' tile lists are built on `setup.threads` threads. A stop ends it
+/// (and clears the stop) with the last assignment it finished, or when none
+/// is finished yet with a partial one.
+void place_by_auction(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses,
+                      const PlacementSetup& setup);
 
 // ---- helpers the algorithms share, public for the run and the tests ---------
 

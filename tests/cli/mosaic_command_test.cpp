@@ -239,6 +239,29 @@ std::string report_value(const std::string& report, const std::string& key) {
   return report.substr(begin, report.find_first_of("\r\n", begin) - begin);
 }
 
+TEST_F(MosaicCommand, ExperimentalFillsEveryCellWithItsOwnTileAndBeatsHighQuality) {
+  // Fewer cells than tiles, no duplicates: every cell gets a different
+  // picture, and the best assignment scores no worse than High Quality's.
+  const auto average_score = [&](const std::string& processing) {
+    fs::remove_all(m_dir / "out");
+    auto r = run("mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") +
+                 " --set MosaicSizeUnit=pixel --set MosaicSizeWidth=160 --set MosaicSizeHeight=120"
+                 " --set TileSize=7"
+                 " --set TileDuplication=1 --set DuplicateSpacing=0 --set TextReport=1 --set MosaicProcessing=" +
+                 processing + " --output " + quoted("out/m.jpg") + " --quiet");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::exists(m_dir / "out/m.jpg"));
+    const std::string report = testing::read_file(m_dir / "out/m Text Report.csv");
+    const std::string filled = report_value(report, "Tiles with a image");
+    EXPECT_EQ(report_value(report, "Tiles without a image"), "0") << report;
+    EXPECT_EQ(report_value(report, "Unique number of images used as tiles"), filled);
+    const std::string average = report_value(report, "Average Tile Quality");
+    return std::stol(average.substr(average.rfind(',') + 1));
+  };
+  const long experimental = average_score("standard1");
+  EXPECT_LE(experimental, average_score("standard"));
+}
+
 TEST_F(MosaicCommand, MaskOptionsMakeAMaskFileMosaic) {
   ASSERT_TRUE(testing::write_png(m_dir / "mask.png", testing::PngSpec(200, 150), four_patch_mask(200, 150)));
   fs::create_directories(m_dir / "masks");

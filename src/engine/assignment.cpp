@@ -1,0 +1,250 @@
+#include "engine/assignment.hpp"
+
+#include <algorithm>
+#include <compare>
+#include <utility>
+
+namespace tess {
+
+void SparseCosts::add_row(std::uint64_t floor) {
+  m_floor.push_back(floor);
+  m_first.push_back(m_column.size());
+}
+
+void SparseCosts::add_arc(std::uint32_t column, std::uint32_t cost) {
+  m_column.push_back(column);
+  m_cost.push_back(cost);
+  ++m_first.back();
+}
+
+namespace {
+
+/// A cost that counts rows left empty before anything else: every row may
+/// stay empty through a column of its own, and one more empty row weighs
+/// more than any sum of arc costs. Potentials and path lengths are
+/// differences of such costs, so both parts may go negative.
+struct Length {
+  std::int64_t empty = 0;
+  std::int64_t cost = 0;
+
+  friend auto operator<=>(const Length&, const Length&) = default;
+  friend bool operator==(const Length&, const Length&) = default;
+  Length operator+(const Length& other) const { return {empty + other.empty, cost + other.cost}; }
+  Length operator-(const Length& other) const { return {empty - other.empty, cost - other.cost}; }
+};
+
+constexpr Length kEmptyRow{1, 0};
+
+class Solver {
+ public:
+  explicit Solver(const SparseCosts& costs)
+      : m_costs(costs),
+        m_columns(costs.columns()),
+        m_row_potential(costs.rows()),
+        m_column_potential(costs.columns() + costs.rows()),
+        m_owner(costs.columns() + costs.rows(), kNone),
+        m_column_of_row(costs.rows(), kNone),
+        m_distance(costs.columns() + costs.rows()),
+        m_predecessor(costs.columns() + costs.rows(), kNone),
+        m_seen(costs.columns() + costs.rows(), 0),
+        m_done(costs.columns() + costs.rows(), 0) {}
+
+  /// Augments every row in turn; false when `progress` asked to stop.
+  bool solve(const AssignmentProgress& progress) {
+    for (std::size_t r = 0; r < m_costs.rows(); ++r) {
+      augment(static_cast<std::uint32_t>(r));
+      if (progress && !progress(r + 1)) return false;
+    }
+    return true;
+  }
+
+  /// The real column of row r, kNoColumn while it has none or stays empty.
+  std::uint32_t column_of(std::size_t r) const {
+    return m_column_of_row[r] < m_columns ? m_column_of_row[r] : kNoColumn;
+  }
+  const Length& row_potential(std::size_t r) const { return m_row_potential[r]; }
+  const Length& column_potential(std::size_t c) const { return m_column_potential[c]; }
+
+ private:
+  static constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+
+  struct Reached {
+    Length distance;
+    std::uint32_t column;
+    // A min-heap through std::push_heap: the greater entry sinks.
+    bool operator<(const Reached& other) const {
+      if (distance != other.distance) return distance > other.distance;
+      return column > other.column;
+    }
+  };
+
+  std::uint32_t own_column(std::uint32_t row) const { return static_cast<std::uint32_t>(m_columns) + row; }
+
+  void reach(std::uint32_t column, Length distance, std::uint32_t row) {
+    if (m_done[column] == m_epoch) return;
+    if (m_seen[column] == m_epoch && !(distance < m_distance[column])) return;
+    m_seen[column] = m_epoch;
+    m_distance[column] = distance;
+    m_predecessor[column] = row;
+    m_heap.push_back({distance, column});
+    std::push_heap(m_heap.begin(), m_heap.end());
+  }
+
+  /// Offers every column of `row` at `base` plus its reduced cost.
+  void scan_row(std::uint32_t row, Length base) {
+    const Length row_potential = m_row_potential[row];
+    for (std::size_t a = m_costs.row_begin(row); a < m_costs.row_end(row); ++a) {
+      const std::uint32_t column = m_costs.arc_column(a);
+      const Length cost{0, static_cast<std::int64_t>(m_costs.arc_cost(a))};
+      reach(column, base + (cost - row_potential - m_column_potential[column]), row);
+    }
+    const std::uint32_t own = own_column(row);
+    reach(own, base + (kEmptyRow - row_potential - m_column_potential[own]), row);
+  }
+
+  /// Gives `root` a column along a shortest path of reduced costs, moving
+  /// the rows on the path along, and updates the potentials so that every
+  /// arc stays at or above them and the arcs in use meet them.
+  void augment(std::uint32_t root) {
+    ++m_epoch;
+    m_heap.clear();
+    m_scanned.clear();
+    scan_row(root, Length{});
+    std::uint32_t end = kNone;
+    Length shortest;
+    while (!m_heap.empty()) {
+      std::pop_heap(m_heap.begin(), m_heap.end());
+      const Reached next = m_heap.back();
+      m_heap.pop_back();
+      if (m_done[next.column] == m_epoch || next.distance != m_distance[next.column]) continue;
+      m_done[next.column] = m_epoch;
+      m_scanned.push_back(next.column);
+      if (m_owner[next.column] == kNone) {
+        end = next.column;
+        shortest = next.distance;
+        break;
+      }
+      scan_row(m_owner[next.column], next.distance);
+    }
+    // The row's own column is always free or its own, so a path exists.
+    for (const std::uint32_t column : m_scanned) {
+      const Length slack = shortest - m_distance[column];
+      m_column_potential[column] = m_column_potential[column] - slack;
+      if (m_owner[column] != kNone) m_row_potential[m_owner[column]] = m_row_potential[m_owner[column]] + slack;
+    }
+    m_row_potential[root] = m_row_potential[root] + shortest;
+    for (std::uint32_t column = end;;) {
+      const std::uint32_t row = m_predecessor[column];
+      const std::uint32_t previous = m_column_of_row[row];
+      m_owner[column] = row;
+      m_column_of_row[row] = column;
+      if (row == root) break;
+      column = previous;
+    }
+  }
+
+  const SparseCosts& m_costs;
+  std::size_t m_columns;
+  std::vector<Length> m_row_potential;
+  std::vector<Length> m_column_potential;  // never above 0; 0 while the column is free
+  std::vector<std::uint32_t> m_owner;
+  std::vector<std::uint32_t> m_column_of_row;
+  std::vector<Length> m_distance;
+  std::vector<std::uint32_t> m_predecessor;
+  std::vector<std::uint32_t> m_seen;  // epoch stamps, so no search clears whole arrays
+  std::vector<std::uint32_t> m_done;
+  std::uint32_t m_epoch = 0;
+  std::vector<Reached> m_heap;
+  std::vector<std::uint32_t> m_scanned;
+};
+
+/// The same costs with rows and columns swapped; floors are not carried.
+SparseCosts transposed(const SparseCosts& costs) {
+  std::vector<std::size_t> first(costs.columns() + 1, 0);
+  for (std::size_t a = 0; a < costs.arc_count(); ++a) ++first[costs.arc_column(a) + 1];
+  for (std::size_t c = 0; c < costs.columns(); ++c) first[c + 1] += first[c];
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> arcs(costs.arc_count());
+  std::vector<std::size_t> next(first.begin(), first.end() - 1);
+  for (std::size_t r = 0; r < costs.rows(); ++r) {
+    for (std::size_t a = costs.row_begin(r); a < costs.row_end(r); ++a) {
+      arcs[next[costs.arc_column(a)]++] = {static_cast<std::uint32_t>(r), costs.arc_cost(a)};
+    }
+  }
+  SparseCosts swapped(costs.rows());
+  for (std::size_t c = 0; c < costs.columns(); ++c) {
+    swapped.add_row();
+    for (std::size_t k = first[c]; k < first[c + 1]; ++k) swapped.add_arc(arcs[k].first, arcs[k].second);
+  }
+  return swapped;
+}
+
+/// Rows augmented one by one, each finding a free column near it.
+SparseAssignment solve_by_rows(const SparseCosts& costs, const AssignmentProgress& progress) {
+  Solver solver(costs);
+  SparseAssignment result;
+  result.stopped = !solver.solve(progress);
+  result.column_of_row.resize(costs.rows());
+  for (std::size_t r = 0; r < costs.rows(); ++r) result.column_of_row[r] = solver.column_of(r);
+  if (result.stopped || costs.columns() == 0) return result;
+  // The assignment is the best over every column when no unlisted arc
+  // could fall below its potentials either: such an arc costs at least the
+  // row's floor, and its column's potential is at most the highest of all
+  // columns (0 while any column is free, as free columns never move).
+  Length highest = solver.column_potential(0);
+  for (std::size_t c = 1; c < costs.columns(); ++c) highest = std::max(highest, solver.column_potential(c));
+  for (std::size_t r = 0; r < costs.rows(); ++r) {
+    const std::uint64_t floor = costs.floor(r);
+    if (floor == kCompleteRow) continue;
+    if (solver.row_potential(r) > Length{0, static_cast<std::int64_t>(floor)} - highest) {
+      result.unproven_rows.push_back(r);
+    }
+  }
+  return result;
+}
+
+/// More rows than columns: the columns are augmented instead, so that each
+/// search still ends at one of the many free partners rather than going
+/// through every taken one when none is left.
+SparseAssignment solve_by_columns(const SparseCosts& costs, const AssignmentProgress& progress) {
+  const SparseCosts swapped = transposed(costs);
+  Solver solver(swapped);
+  SparseAssignment result;
+  result.stopped = !solver.solve(progress);
+  result.column_of_row.assign(costs.rows(), kNoColumn);
+  for (std::size_t c = 0; c < costs.columns(); ++c) {
+    const std::uint32_t r = solver.column_of(c);
+    if (r != kNoColumn) result.column_of_row[r] = static_cast<std::uint32_t>(c);
+  }
+  if (result.stopped) return result;
+  // An unlisted arc (r, c) stays at or above its potentials when the row's
+  // floor reaches the potential of column c (a row here) plus row r's. The
+  // highest column potential among those r does not list is found by going
+  // down the columns by potential past the ones r lists.
+  std::vector<std::uint32_t> by_potential(costs.columns());
+  for (std::uint32_t c = 0; c < by_potential.size(); ++c) by_potential[c] = c;
+  std::sort(by_potential.begin(), by_potential.end(), [&solver](std::uint32_t a, std::uint32_t b) {
+    return solver.row_potential(a) > solver.row_potential(b);
+  });
+  std::vector<std::size_t> listed_by(costs.columns(), costs.rows());
+  for (std::size_t r = 0; r < costs.rows(); ++r) {
+    const std::uint64_t floor = costs.floor(r);
+    if (floor == kCompleteRow) continue;
+    for (std::size_t a = costs.row_begin(r); a < costs.row_end(r); ++a) listed_by[costs.arc_column(a)] = r;
+    for (const std::uint32_t c : by_potential) {
+      if (listed_by[c] == r) continue;
+      if (Length{0, static_cast<std::int64_t>(floor)} < solver.row_potential(c) + solver.column_potential(r)) {
+        result.unproven_rows.push_back(r);
+      }
+      break;
+    }
+  }
+  return result;
+}
+
+}  // namespace
+
+SparseAssignment solve_sparse_assignment(const SparseCosts& costs, const AssignmentProgress& progress) {
+  return costs.rows() > costs.columns() ? solve_by_columns(costs, progress) : solve_by_rows(costs, progress);
+}
+
+}  // namespace tess

@@ -20,7 +20,7 @@
 #   TILE_COUNTS           library sizes, in photos ("2000 10000")
 #   EXPERIMENTAL_LIMIT    seconds an Experimental mosaic may take before it is
 #                         stopped the way Ctrl-C stops it, which keeps the
-#                         last finished assignment (600)
+#                         last finished assignment (300)
 #   TESS_SAMPLE_PICTURES  the folder of Debian's python3-skimage sample photos
 #
 # The tiles are real photographs: seeded crops of the skimage sample photos at
@@ -34,7 +34,7 @@ set -euo pipefail
 build=${1:-build}
 work=${2:-$build/compare_metapixel}
 tile_counts=${TILE_COUNTS:-2000 10000}
-experimental_limit=${EXPERIMENTAL_LIMIT:-600}
+experimental_limit=${EXPERIMENTAL_LIMIT:-300}
 pictures=${TESS_SAMPLE_PICTURES:-/usr/lib/python3/dist-packages/skimage/data}
 exe="$build/bin/tessellarium"
 delta_e="$build/bench/delta_e"
@@ -122,12 +122,14 @@ timed() {
 
 # As timed, but the command is interrupted (SIGINT, as Ctrl-C) after LIMIT
 # seconds; $stopped says whether it was. An interrupted Experimental run
-# saves the assignment it had finished.
+# saves the assignment it had finished. The signal goes to the command alone:
+# sent to its process group as well, it would arrive twice, and a second
+# Ctrl-C leaves at once without saving.
 timed_limited() {
   local limit="$1" log="$2"; shift 2
   local start end status=0
   start=$(date +%s.%N)
-  timeout --preserve-status -s INT -k 60 "$limit" "$@" > "$log" 2>&1 || status=$?
+  timeout --foreground --preserve-status -s INT -k 60 "$limit" "$@" > "$log" 2>&1 || status=$?
   end=$(date +%s.%N)
   seconds=$(echo "$end - $start" | bc -l)
   stopped=$(echo "$seconds >= $limit" | bc -l)
@@ -162,18 +164,21 @@ for count in $tile_counts; do
   their_total=$seconds
   row "$count" "library (list create / metapixel-prepare)" "$our_total" "$their_total" "—" "—"
 
-  ours() {  # output, answer, then --set overrides
-    local out="$1" answer="$2"; shift 2
-    local sets=()
-    for s in "$@"; do sets+=(--set "$s"); done
-    "$exe" mosaic "$work/main.jpg" --list "$dir/tiles.tzc" \
-      --set MosaicSizeUnit=pixel --set MosaicSizeWidth=$mosaic_w --set MosaicSizeHeight=$mosaic_h \
-      --set TileSize=$columns --set TileUnit=tilesxrow --set FileFormat=jpg --set RezIroriz=0 \
-      "${sets[@]}" --output "$out" "$answer" --quiet
+  # Our mosaic command, into $command: output, answer, then --set overrides.
+  # (An array rather than a function, so that timeout can run it too.)
+  ours() {
+    local out="$1" answer="$2" s; shift 2
+    command=("$exe" mosaic "$work/main.jpg" --list "$dir/tiles.tzc"
+             --set MosaicSizeUnit=pixel --set MosaicSizeWidth=$mosaic_w --set MosaicSizeHeight=$mosaic_h
+             --set TileSize=$columns --set TileUnit=tilesxrow --set FileFormat=jpg --set RezIroriz=0)
+    for s in "$@"; do command+=(--set "$s"); done
+    command+=(--output "$out" "$answer" --quiet)
   }
-  theirs() {  # output, then metapixel options
+  # Metapixel's, into $command: output, then metapixel options.
+  theirs() {
     local out="$1"; shift
-    metapixel -l "$dir/metapixel-library" -w $tile_w -h $tile_h --scale=1 "$@" --metapixel "$work/main.jpg" "$out"
+    command=(metapixel -l "$dir/metapixel-library" -w $tile_w -h $tile_h --scale=1 "$@"
+             --metapixel "$work/main.jpg" "$out")
   }
 
   mosaics=0
@@ -181,10 +186,12 @@ for count in $tile_counts; do
     say "$count tiles: spacing 3, colour change $change"
     # --no keeps the spacing should the list be large enough for the offer
     # to drop duplicates.
-    timed "$dir/spacing$change.log" ours "$dir/ours-spacing$change.jpg" --no \
+    ours "$dir/ours-spacing$change.jpg" --no \
       MosaicProcessing=standard TileDuplication=0 DuplicateSpacing=3 ColorChange=$change
+    timed "$dir/spacing$change.log" "${command[@]}"
     our_seconds=$seconds
-    timed "$dir/local$change.log" theirs "$dir/theirs-local$change.jpg" --search=local --distance=3 --cheat=$change
+    theirs "$dir/theirs-local$change.jpg" --search=local --distance=3 --cheat=$change
+    timed "$dir/local$change.log" "${command[@]}"
     their_seconds=$seconds
     row "$count" "spacing 3, colour change $change % (metapixel local, --distance=3 --cheat=$change)" \
       "$our_seconds" "$their_seconds" \
@@ -198,17 +205,19 @@ for count in $tile_counts; do
       continue
     fi
     say "$count tiles: no duplicates, colour change $change"
-    timed "$dir/global$change.log" theirs "$dir/theirs-global$change.jpg" --search=global --cheat=$change
+    theirs "$dir/theirs-global$change.jpg" --search=global --cheat=$change
+    timed "$dir/global$change.log" "${command[@]}"
     their_seconds=$seconds
     their_quality=$(mean_delta_e "$dir/theirs-global$change.jpg")
-    timed "$dir/d1-$change.log" ours "$dir/ours-d1-$change.jpg" --yes \
-      MosaicProcessing=standard TileDuplication=1 DuplicateSpacing=0 ColorChange=$change
+    ours "$dir/ours-d1-$change.jpg" --yes MosaicProcessing=standard TileDuplication=1 DuplicateSpacing=0 ColorChange=$change
+    timed "$dir/d1-$change.log" "${command[@]}"
     row "$count" "no duplicates, High Quality D=1, colour change $change % (metapixel global, --cheat=$change)" \
       "$seconds" "$their_seconds" "$(mean_delta_e "$dir/ours-d1-$change.jpg")" "$their_quality"
     our_total=$(add "$our_total" "$seconds")
     their_total=$(add "$their_total" "$their_seconds")
-    timed_limited "$experimental_limit" "$dir/experimental$change.log" ours "$dir/ours-experimental$change.jpg" --yes \
+    ours "$dir/ours-experimental$change.jpg" --yes \
       MosaicProcessing=standard1 TileDuplication=1 DuplicateSpacing=0 ColorChange=$change
+    timed_limited "$experimental_limit" "$dir/experimental$change.log" "${command[@]}"
     mark=""
     ((stopped)) && mark=" (stopped)"
     row "$count" "no duplicates, Experimental, colour change $change % (metapixel global, --cheat=$change)" \

@@ -70,6 +70,8 @@ mkdir -p "$work/settings"
 # The benchmark keeps its settings apart from the user's.
 export TESSELLARIUM_CONFIG_PATH="$work/settings"
 
+# Arithmetic on decimals; awk is on every system, bc is not.
+calc() { awk "BEGIN { OFMT = \"%.6f\"; print ($1) }"; }
 ff() { ffmpeg -nostdin -loglevel error -y "$@"; }
 
 say "scaling $(basename "$main_source") to the ${mosaic_w}x${mosaic_h} main image"
@@ -117,7 +119,7 @@ timed() {
   start=$(date +%s.%N)
   "$@" > "$log" 2>&1 || { cat "$log" >&2; fail "failed: $*"; }
   end=$(date +%s.%N)
-  seconds=$(echo "$end - $start" | bc -l)
+  seconds=$(calc "$end - $start")
 }
 
 # As timed, but the command is interrupted (SIGINT, as Ctrl-C) after LIMIT
@@ -131,8 +133,8 @@ timed_limited() {
   start=$(date +%s.%N)
   timeout --foreground --preserve-status -s INT -k 60 "$limit" "$@" > "$log" 2>&1 || status=$?
   end=$(date +%s.%N)
-  seconds=$(echo "$end - $start" | bc -l)
-  stopped=$(echo "$seconds >= $limit" | bc -l)
+  seconds=$(calc "$end - $start")
+  stopped=$(calc "$seconds >= $limit ? 1 : 0")
   if ((status != 0)); then
     cat "$log" >&2
     ((stopped)) && fail "stopped after ${limit} s before it had a mosaic: $*"
@@ -142,12 +144,12 @@ timed_limited() {
 
 field() { echo "$1" | awk -v k="$2" '{for (i = 1; i < NF; ++i) if ($i == k) print $(i + 1)}'; }
 mean_delta_e() { field "$("$delta_e" "$1" "$work/main.jpg" $columns $rows)" mean_delta_e; }
-add() { echo "$1 + $2" | bc -l; }
+add() { calc "$1 + $2"; }
 
 rows_out=()
 row() {  # tiles, step, our seconds, their seconds, our ΔE, their ΔE
   local ratio
-  ratio=$(echo "$4 / $3" | bc -l)
+  ratio=$(calc "$4 / $3")
   rows_out+=("$(printf '| %s | %s | %.2f%s | %.2f | %.1f× | %s | %s |' "$1" "$2" "$3" "${7:-}" "$4" "$ratio" "$5" "$6")")
 }
 
@@ -181,7 +183,7 @@ for count in $tile_counts; do
              --metapixel "$work/main.jpg" "$out")
   }
 
-  mosaics=0
+  mosaics=0 stopped_any=""
   for change in 0 30; do
     say "$count tiles: spacing 3, colour change $change"
     # --no keeps the spacing should the list be large enough for the offer
@@ -219,7 +221,7 @@ for count in $tile_counts; do
       MosaicProcessing=standard1 TileDuplication=1 DuplicateSpacing=0 ColorChange=$change
     timed_limited "$experimental_limit" "$dir/experimental$change.log" "${command[@]}"
     mark=""
-    ((stopped)) && mark=" (stopped)"
+    ((stopped)) && mark=" (stopped)" stopped_any=" (Experimental stopped)"
     row "$count" "no duplicates, Experimental, colour change $change % (metapixel global, --cheat=$change)" \
       "$seconds" "$their_seconds" "$(mean_delta_e "$dir/ours-experimental$change.jpg")" "$their_quality" "$mark"
     our_total=$(add "$our_total" "$seconds")
@@ -228,7 +230,7 @@ for count in $tile_counts; do
     their_total=$(add "$their_total" "$their_seconds")
     mosaics=$((mosaics + 2))
   done
-  row "$count" "end to end (library + $mosaics mosaics)" "$our_total" "$their_total" "—" "—"
+  row "$count" "end to end (library + $mosaics mosaics)" "$our_total" "$their_total" "—" "—" "$stopped_any"
 done
 
 model=$(lscpu | sed -n 's/^Model name: *//p' | head -1)

@@ -166,8 +166,8 @@ for count in $tile_counts; do
   their_total=$seconds
   row "$count" "library (list create / metapixel-prepare)" "$our_total" "$their_total" "—" "—"
 
-  # Our mosaic command, into $command: output, answer, then --set overrides.
-  # (An array rather than a function, so that timeout can run it too.)
+  # Our mosaic command, built into $command: output, answer, then --set
+  # overrides. Built rather than run here, so that timeout can run it too.
   ours() {
     local out="$1" answer="$2" s; shift 2
     command=("$exe" mosaic "$work/main.jpg" --list "$dir/tiles.tzc"
@@ -176,7 +176,7 @@ for count in $tile_counts; do
     for s in "$@"; do command+=(--set "$s"); done
     command+=(--output "$out" "$answer" --quiet)
   }
-  # Metapixel's, into $command: output, then metapixel options.
+  # Metapixel's, built into $command: output, then metapixel options.
   theirs() {
     local out="$1"; shift
     command=(metapixel -l "$dir/metapixel-library" -w $tile_w -h $tile_h --scale=1 "$@"

@@ -3,8 +3,9 @@
 // cell's, taking the allowed tile variants, the colour change, the detail
 // level, the channel priorities and the cell's priority into account. Smaller
 // is better. This is the hottest code of the program, so the cell is prepared
-// once (entries that cannot count are dropped, the permutations resolved)
-// and the comparison loop is specialised per method and colour-shift case.
+// once (lined up with the tile per comparison, entries that cannot count
+// weighing 0) and the comparison loop is specialised per method and
+// colour-shift case, on the widest vector unit the processor has.
 // Every division and truncation below is part of the result: identical
 // placements depend on it.
 

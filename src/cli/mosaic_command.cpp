@@ -62,7 +62,7 @@ void follow(RunController& controller, MosaicBuilder& builder, bool quiet) {
   std::string last_status;
   bool stop_sent = false;
   while (controller.running()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    controller.wait_for(std::chrono::milliseconds(100));
     if (InterruptGuard::interrupted() && !stop_sent) {
       builder.request_stop();
       stop_sent = true;

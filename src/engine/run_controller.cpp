@@ -31,7 +31,11 @@ bool RunController::start(std::function<void(MosaicBuilder&)> work, ThreadPriori
     m_builder.grid.free();
     // Give the memory of a finished batch back to the system.
     ::malloc_trim(0);
-    m_worker_running.store(false, std::memory_order_release);
+    {
+      std::lock_guard lock(m_end_lock);
+      m_worker_running.store(false, std::memory_order_release);
+    }
+    m_end_signal.notify_all();
   });
   return true;
 }
@@ -67,6 +71,11 @@ MosaicBuilder::ProgressText RunController::poll() {
 
 void RunController::wait() {
   if (m_worker.joinable()) m_worker.join();
+}
+
+bool RunController::wait_for(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(m_end_lock);
+  return m_end_signal.wait_for(lock, timeout, [this] { return !running(); });
 }
 
 void RunController::set_outputs(std::string destination_folder, std::string web_page) {

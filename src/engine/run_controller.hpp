@@ -4,6 +4,9 @@
 // second, hands queued messages to the prompt one per poll, asks before
 // stopping, and carries out the final action when a batch has finished.
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <functional>
 #include <string>
 #include <thread>
@@ -49,6 +52,9 @@ class RunController {
 
   /// Blocks until the worker thread has ended.
   void wait();
+  /// Blocks until the worker thread has ended or `timeout` has passed, so a
+  /// caller that follows the run sees its end at once; whether it has ended.
+  bool wait_for(std::chrono::milliseconds timeout);
 
   /// The destination folder and web page of the last mosaic (set by the run).
   void set_outputs(std::string destination_folder, std::string web_page);
@@ -60,6 +66,8 @@ class RunController {
   FinalActions m_actions;
   std::thread m_worker;
   std::atomic<bool> m_worker_running{false};
+  std::mutex m_end_lock;
+  std::condition_variable m_end_signal;
   std::mutex m_outputs_lock;
   std::string m_destination_folder;
   std::string m_web_page;

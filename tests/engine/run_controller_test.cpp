@@ -85,6 +85,24 @@ TEST(RunController, FinishedBatchRunsTheFinalActionOnce) {
   EXPECT_EQ(calls[1].text, "Mosaic completed! Do you want to open the destination folder?");
 }
 
+// The command line follows a run by waiting on it: the end must wake the
+// waiter, not the next tick of its timeout.
+TEST(RunController, WaitForWakesWhenTheWorkerEnds) {
+  ScriptedPrompt prompt;
+  MosaicBuilder builder(prompt);
+  RunController controller(builder, {});
+  FakeRun run;
+  ASSERT_TRUE(controller.start(std::ref(run), ThreadPriority::normal));
+  EXPECT_FALSE(controller.wait_for(20ms));
+  EXPECT_TRUE(controller.running());
+  run.release = true;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(controller.wait_for(120s));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 60s);
+  EXPECT_FALSE(controller.running());
+  EXPECT_TRUE(controller.wait_for(0ms));
+}
+
 TEST(RunController, NothingMeansNothingAndLoadFailuresAreReported) {
   ScriptedPrompt prompt;
   MosaicBuilder builder(prompt);

@@ -13,6 +13,7 @@
 #include <benchmark/benchmark.h>
 
 #include "bench_check.hpp"
+#include "engine/score_bound.hpp"
 #include "engine/score_kernel.hpp"
 #include "engine/score_tables.hpp"
 #include "engine/score_tile.hpp"
@@ -132,7 +133,9 @@ void BM_KernelUnbounded(benchmark::State& state) {
 BENCHMARK(BM_KernelUnbounded)->ArgNames({"shift", "level"})->ArgsProduct({{0, 1}, {0, 2}});
 
 // One candidate list rebuilt from 10,000 tiles, with the capacity placement
-// gives a first pass (argument) and colour shift on.
+// gives a first pass (argument) and colour shift on, walking the tiles in
+// order (bank 0) or most promising first with their bound fields (bank 1),
+// as placement does.
 void BM_Rebuild(benchmark::State& state) {
   const ScoreTables tables = tables_for(kCompareBest, true);
   const Workload& w = workload();
@@ -146,16 +149,22 @@ void BM_Rebuild(benchmark::State& state) {
   TileSignature cell_signature = w.cells[1];
   std::uint8_t priority = kNeutralPriority;
   CScoreTile list(ScoreCell{&cell_signature, &priority, 0, 0}, static_cast<std::size_t>(state.range(0)));
+  TileBoundBank bank;
+  for (const FotoInfo* tile : views) bank.add(tile->signature);
   RebuildInfo info;
   info.tables = &tables;
   info.tiles = views;
+  if (state.range(1) != 0) info.bank = &bank;
   for (auto _ : state) {
     list.rebuild(info);
     benchmark::DoNotOptimize(list.count());
   }
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(views.size()));
 }
-BENCHMARK(BM_Rebuild)->ArgName("capacity")->Arg(100)->Arg(2000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Rebuild)
+    ->ArgNames({"capacity", "bank"})
+    ->ArgsProduct({{64, 2000, 10000}, {0, 1}})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace tess

@@ -149,6 +149,8 @@ class HighQualityPlacement {
     m_area = spacing_area(m_grid, m_builder.parameters.duplicate_spacing);
     collect_cells();
     if (m_cells.empty()) return;
+    m_bank.reserve(m_uses.size());
+    for (const FotoInfo* tile : m_uses.tiles()) m_bank.add(tile->signature);
 
     JobPool pool;
     pool.start_threads(std::max(1, m_setup.threads) - 1, m_setup.priority);
@@ -216,6 +218,7 @@ class HighQualityPlacement {
     info.tables = &m_tables;
     info.tiles = m_tiles.view();
     info.group_keys = m_grouped;
+    info.bank = &m_bank;
     info.placed = m_placed;
     info.spacing_area = m_area;
     return info;
@@ -370,6 +373,7 @@ class HighQualityPlacement {
   bool m_grouped;
   std::vector<std::int32_t> m_groups;
   RebuildTiles m_tiles;
+  TileBoundBank m_bank;  // of every tile, for the rebuilds
   std::vector<std::size_t> m_key_first;   // tiles of key k: [m_key_first[k], m_key_first[k + 1])
   std::vector<std::uint32_t> m_key_uses;  // uses of each key, a group counting as one picture
   std::size_t m_entries = 0;

@@ -257,13 +257,7 @@ TileScore CellScorer::score(const TileSignature& tile, std::uint32_t bound) cons
   const bool tile_portrait = tile.portrait != 0;
   const std::uint32_t allowed = m_tables->comparisons(m_portrait, tile_portrait);
   if (allowed == 0) return {};
-  // The bound is scaled back by the priority; one that does not fit 32 bits
-  // (or that is the saturation code) bounds nothing.
-  std::uint64_t kernel_bound = kUnbounded;
-  const std::uint64_t quotient = std::uint64_t{bound} * kNeutralPriority / m_priority;
-  if (quotient <= 0xFFFFFFFFu && quotient != kScoreSaturated) kernel_bound = quotient + 1;
-
-  const KernelOutcome outcome = run_kernel(tile, allowed, kernel_bound);
+  const KernelOutcome outcome = run_kernel(tile, allowed, kernel_sum_bound(bound, m_priority));
   if (outcome.comparison < 0) return {};
   const std::uint64_t product = outcome.sum * m_priority;
   TileScore result;

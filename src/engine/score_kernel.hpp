@@ -104,6 +104,17 @@ VectorKernel vector_kernel(KernelLevel level, std::int32_t method, bool divide, 
 
 }  // namespace kernel
 
+/// The bound the comparison loops get for a score bound and a cell
+/// priority: a comparison gives up once its sum passes it. kNoSumBound when
+/// it bounds nothing (the bound, scaled back by the priority, does not fit 32
+/// bits or is the saturation code).
+inline constexpr std::uint64_t kNoSumBound = ~std::uint64_t{0};
+inline std::uint64_t kernel_sum_bound(std::uint32_t bound, std::uint8_t priority) {
+  const std::uint64_t quotient = std::uint64_t{bound} * kNeutralPriority / (priority == 0 ? 1 : priority);
+  if (quotient <= 0xFFFFFFFFu && quotient != kScoreSaturated) return quotient + 1;
+  return kNoSumBound;
+}
+
 struct TileScore {
   std::uint32_t score = kScoreUnusable;
   std::uint8_t variant = kVariantCodeNone;

@@ -186,6 +186,18 @@ void ScoreTables::set_channel_weights(double red, double green, double blue) {
     }
     m_multipliers_exact = m_multipliers_exact && found;
   }
+  // A line below each channel's distances, for bounds that work on sums:
+  // the table's mean slope, moved down by its largest shortfall.
+  m_distance_shortfall = 0;
+  for (std::size_t c = 0; c < 3; ++c) {
+    const double slope = m_channel[c][255 + kChannelRange] / 255.0;
+    double shortfall = 0;
+    for (int d = 0; d <= 255; ++d) {
+      shortfall = std::max(shortfall, slope * d - m_channel[c][static_cast<std::size_t>(d + kChannelRange)]);
+    }
+    m_distance_slope[c] = slope;
+    m_distance_shortfall += shortfall + 1e-9;
+  }
 }
 
 void ScoreTables::set_level_shares(std::array<double, 3> shares) {

@@ -87,6 +87,11 @@ class ScoreTables {
   /// Whether every channel has such a multiplier; without one the vector
   /// loops leave the work to the scalar one.
   bool channel_multipliers_exact() const { return m_multipliers_exact; }
+  /// channel_distance(c, d) ≥ distance_slope(c) · |d| − the channel's
+  /// shortfall for every |d| up to 255; distance_shortfall() is the three
+  /// channels' shortfalls together.
+  double distance_slope(int channel) const { return m_distance_slope[channel]; }
+  double distance_shortfall() const { return m_distance_shortfall; }
   /// allowed_comparisons() for this run's variants, by cell and tile portrait flag.
   std::uint32_t comparisons(bool cell_portrait, bool tile_portrait) const {
     return m_comparisons[cell_portrait ? 1 : 0][tile_portrait ? 1 : 0];
@@ -104,6 +109,8 @@ class ScoreTables {
   std::uint64_t m_reciprocal = 0;
   std::array<std::uint32_t, 3> m_multipliers{};
   bool m_multipliers_exact = false;
+  std::array<double, 3> m_distance_slope{};
+  double m_distance_shortfall = 0;
   std::array<std::array<std::uint32_t, 2 * kChannelRange + 1>, 3> m_channel{};
   std::array<std::uint32_t, kCurveSize> m_curve{};
   std::array<std::uint32_t, 3> m_level_weights{};

@@ -8,6 +8,13 @@ namespace {
 /// How many tiles ahead rebuild() asks for a tile's samples.
 constexpr std::size_t kPrefetchDistance = 4;
 
+/// Asks for the first samples of a tile, which most comparisons stop within.
+void prefetch_samples(const FotoInfo& tile) {
+  const auto* samples = reinterpret_cast<const char*>(tile.signature.samples.data());
+  __builtin_prefetch(samples);
+  __builtin_prefetch(samples + 64);
+}
+
 /// Keys of the tiles placed within the spacing area of (left, top), sorted.
 std::vector<ScoreKey> excluded_keys(const RebuildInfo& info, std::int32_t left, std::int32_t top) {
   std::vector<ScoreKey> keys;
@@ -78,14 +85,33 @@ void CScoreTile::rebuild(const RebuildInfo& info) {
   // 2. Start empty, bounded only by the caller.
   clear();
   if (info.tables == nullptr || m_cell.signature == nullptr) return;
-  const CellScorer scorer(*info.tables, *m_cell.signature, m_cell.priority ? *m_cell.priority : kNeutralPriority);
-  std::uint32_t list_bound = info.bound;
+  const std::uint8_t priority = m_cell.priority ? *m_cell.priority : kNeutralPriority;
+  const CellScorer scorer(*info.tables, *m_cell.signature, priority);
   m_entries.reserve(std::min(m_capacity, info.tiles.size()));
 
-  // While filling, the entries are a heap with the worst entry on top: the
-  // same worst entry insert() would drop, found without moving the others.
-  // Keys normally rise along the list, so a key can only repeat once they
-  // stop rising; only then is the heap searched for it.
+  // 3. Fill the list, kept as a heap with the worst entry on top.
+  // Best first only pays when the list cannot take every tile.
+  if (!info.group_keys && info.bank != nullptr && info.bank->size() == info.tiles.size() &&
+      m_capacity < info.tiles.size()) {
+    fill_best_first(info, scorer, CellBound(*info.tables, *m_cell.signature, priority), excluded);
+  } else {
+    fill_in_order(info, scorer, excluded);
+  }
+
+  // 4. Best first, indexed, regret stored.
+  std::sort_heap(m_entries.begin(), m_entries.end());
+  m_index.reserve(m_entries.size());
+  for (const ScoreEntry& entry : m_entries) m_index.emplace(entry.key, entry.score);
+  update_regret();
+}
+
+void CScoreTile::fill_in_order(const RebuildInfo& info, const CellScorer& scorer,
+                               const std::vector<ScoreKey>& excluded) {
+  std::uint32_t list_bound = info.bound;
+  // The worst entry on top of the heap is the one insert() would drop, found
+  // without moving the others. Keys normally rise along the list, so a key
+  // can only repeat once they stop rising; only then is the heap searched
+  // for it.
   bool keys_rising = true;
   bool have_previous = false;
   ScoreKey previous_key = 0;
@@ -105,12 +131,12 @@ void CScoreTile::rebuild(const RebuildInfo& info) {
     }
     m_entries.push_back({score, key});
     std::push_heap(m_entries.begin(), m_entries.end());
-    // 4. A full list only takes what beats its worst entry.
+    // A full list only takes what beats its worst entry.
     if (m_entries.size() >= m_capacity) list_bound = m_entries.front().score;
   };
 
-  // 3. Walk the tiles; consecutive tiles with one key form a run that enters
-  //    once, with the best score of its tiles.
+  // Consecutive tiles with one key form a run that enters once, with the
+  // best score of its tiles.
   bool in_run = false;
   ScoreKey run_key = 0;
   std::uint32_t run_best = kNoBound;
@@ -118,11 +144,7 @@ void CScoreTile::rebuild(const RebuildInfo& info) {
     // Each tile lives in its own allocation, out of the processor's sight:
     // the samples a few tiles ahead, which most comparisons stop within, are
     // asked for now.
-    if (i + kPrefetchDistance < info.tiles.size()) {
-      const auto* ahead = reinterpret_cast<const char*>(info.tiles[i + kPrefetchDistance]->signature.samples.data());
-      __builtin_prefetch(ahead);
-      __builtin_prefetch(ahead + 64);
-    }
+    if (i + kPrefetchDistance < info.tiles.size()) prefetch_samples(*info.tiles[i + kPrefetchDistance]);
     const FotoInfo& tile = *info.tiles[i];
     const ScoreKey key = info.group_keys ? static_cast<ScoreKey>(tile.variant_group) : static_cast<ScoreKey>(i);
     if (!in_run || key != run_key) {
@@ -137,12 +159,89 @@ void CScoreTile::rebuild(const RebuildInfo& info) {
     run_best = std::min(run_best, result.score);
   }
   if (in_run) offer(run_best, run_key);
+}
 
-  // 5. Best first, indexed, regret stored.
-  std::sort_heap(m_entries.begin(), m_entries.end());
-  m_index.reserve(m_entries.size());
-  for (const ScoreEntry& entry : m_entries) m_index.emplace(entry.key, entry.score);
-  update_regret();
+void CScoreTile::fill_best_first(const RebuildInfo& info, const CellScorer& scorer, const CellBound& cell_bound,
+                                 const std::vector<ScoreKey>& excluded) {
+  // Every tile is its own key here, so the list is the `capacity` smallest
+  // (score, key) pairs below the caller's bound, whatever order the tiles
+  // are scored in. Scoring first the tiles whose cheap lower bounds are
+  // smallest fills the list with good entries at once; its worst entry then
+  // proves most other tiles out before their signatures are read.
+  const std::size_t count = info.tiles.size();
+  thread_local std::vector<float> lower;
+  thread_local std::vector<std::uint32_t> head;
+  lower.resize(count);
+  cell_bound.lower_bounds(*info.bank, 0, count, lower.data());
+  if (m_capacity == 0) return;
+  const float caller_threshold = cell_bound.threshold(info.bound);
+  const auto may_enter = [&](std::size_t i) {
+    return info.tiles[i]->placement_flag == 0 && lower[i] <= caller_threshold &&
+           (excluded.empty() || !std::binary_search(excluded.begin(), excluded.end(), static_cast<ScoreKey>(i)));
+  };
+
+  // 1. The `capacity` tiles that may enter with the smallest lower bounds
+  //    (ties to the earlier tile), kept as a heap with the largest on top.
+  const auto by_bound = [](std::uint32_t a, std::uint32_t b) {
+    return lower[a] < lower[b] || (lower[a] == lower[b] && a < b);
+  };
+  head.clear();
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto tile = static_cast<std::uint32_t>(i);
+    if (head.size() == m_capacity && !by_bound(tile, head.front())) continue;
+    if (!may_enter(i)) continue;
+    if (head.size() == m_capacity) {
+      std::pop_heap(head.begin(), head.end(), by_bound);
+      head.back() = tile;
+    } else {
+      head.push_back(tile);
+    }
+    std::push_heap(head.begin(), head.end(), by_bound);
+  }
+  std::sort(head.begin(), head.end());
+
+  // 2. Score those, then every other tile in list order; once the list is
+  //    full a tile must beat its worst entry, which a tile with a smaller
+  //    key also does by equalling it.
+  std::uint32_t worst_score = kNoBound;
+  float worst_threshold = caller_threshold;
+  const auto consider = [&](std::uint32_t i, std::uint32_t ahead) {
+    std::uint32_t bound = info.bound;
+    const bool full = m_entries.size() >= m_capacity;
+    if (full) {
+      const ScoreEntry& worst = m_entries.front();
+      if (worst.score != worst_score) {
+        worst_score = worst.score;
+        worst_threshold = cell_bound.threshold(worst_score + 1);
+      }
+      if (lower[i] > worst_threshold) return;
+      bound = worst.score + (i < worst.key ? 1u : 0u);
+    }
+    if (ahead < count) prefetch_samples(*info.tiles[ahead]);
+    const std::uint32_t score = scorer.score(info.tiles[i]->signature, bound).score;
+    if (score >= info.bound) return;
+    const ScoreEntry entry{score, static_cast<ScoreKey>(i)};
+    if (full) {
+      if (!(entry < m_entries.front())) return;
+      std::pop_heap(m_entries.begin(), m_entries.end());
+      m_entries.pop_back();
+    }
+    m_entries.push_back(entry);
+    std::push_heap(m_entries.begin(), m_entries.end());
+  };
+  for (std::size_t h = 0; h < head.size(); ++h) {
+    consider(head[h], h + kPrefetchDistance < head.size() ? head[h + kPrefetchDistance] : kNoBound);
+  }
+  std::size_t next_head = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (next_head < head.size() && head[next_head] == i) {
+      ++next_head;
+      continue;
+    }
+    if (info.tiles[i]->placement_flag != 0 || lower[i] > worst_threshold) continue;
+    if (!excluded.empty() && std::binary_search(excluded.begin(), excluded.end(), static_cast<ScoreKey>(i))) continue;
+    consider(static_cast<std::uint32_t>(i), kNoBound);
+  }
 }
 
 void submit_rebuild(JobQueue& queue, CScoreTile& list, const RebuildInfo& info) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/job_pool.hpp"
+#include "engine/score_bound.hpp"
 #include "engine/score_kernel.hpp"
 #include "engine/score_tables.hpp"
 #include "tilelist/foto_info.hpp"
@@ -56,6 +57,10 @@ struct RebuildInfo {
   /// exhausted and not scored.
   std::span<const FotoInfo* const> tiles;
   bool group_keys = false;
+  /// The tiles' bound fields, in the same order, or null: with them a
+  /// rebuild passes over tiles that cannot make the list without reading
+  /// their signatures.
+  const TileBoundBank* bank = nullptr;
   /// Cells holding a tile; only read when `spacing_area` > 0.
   std::span<const PlacedTile> placed;
   /// Squared distance in pixels within which a placed tile's key is kept out
@@ -103,6 +108,11 @@ class CScoreTile {
 
  private:
   bool update_regret();
+  /// rebuild()'s walks: tile by tile, or (every tile its own key, bounds at
+  /// hand) the most promising tiles first.
+  void fill_in_order(const RebuildInfo& info, const CellScorer& scorer, const std::vector<ScoreKey>& excluded);
+  void fill_best_first(const RebuildInfo& info, const CellScorer& scorer, const CellBound& cell_bound,
+                       const std::vector<ScoreKey>& excluded);
 
   ScoreCell m_cell;
   std::size_t m_capacity;

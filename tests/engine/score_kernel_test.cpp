@@ -1,4 +1,5 @@
 #include "engine/score_kernel.hpp"
+#include "engine/score_bound.hpp"
 
 #include <gtest/gtest.h>
 
@@ -279,6 +280,7 @@ TEST(ScoreKernelProperty, MatchesReferenceForEveryMethodShiftVariantOrientationA
   const std::uint8_t priorities[] = {20, 1, 40, 255, 7};
   long cases = 0;
   long finished = 0;
+  long proven_out = 0;
   for (int method = 1; method <= 3; ++method) {
     for (int shift = 0; shift < 2; ++shift) {
       for (const auto& weights : weight_sets) {
@@ -314,6 +316,20 @@ TEST(ScoreKernelProperty, MatchesReferenceForEveryMethodShiftVariantOrientationA
               tile.portrait = static_cast<std::uint8_t>(orientation >> 1);
               const TileScore unbounded = reference_score(reference, cell, priority, tile, kNoBound);
               const std::uint32_t exact = unbounded.score;
+              // The cheap bound never proves out a tile that scores below a bound.
+              TileBoundBank bank;
+              bank.add(tile);
+              for (const KernelLevel level : supported_kernel_levels()) {
+                const CellBound cell_bound(tables, cell, priority, level);
+                float lower = -1;
+                cell_bound.lower_bounds(bank, 0, 1, &lower);
+                ASSERT_GE(lower, 0.0f);
+                if (exact < kScoreSaturated) {
+                  ASSERT_LE(lower, cell_bound.threshold(exact + 1))
+                      << kernel_level_name(level) << " method " << method << " shift " << shift << " exact " << exact;
+                }
+                if (exact / 2 > 0 && lower > cell_bound.threshold(exact / 2)) ++proven_out;
+              }
               const std::uint32_t bounds[] = {kNoBound, exact, exact / 2 + static_cast<std::uint32_t>(maker.below(1000)),
                                               exact == 0 ? 0u : exact - 1};
               for (const KernelLevel level : supported_kernel_levels()) {
@@ -343,6 +359,8 @@ TEST(ScoreKernelProperty, MatchesReferenceForEveryMethodShiftVariantOrientationA
   EXPECT_GT(cases, 20000);
   EXPECT_GT(finished, cases / 3);
   EXPECT_GT(cases - finished, cases / 10);
+  // The bound proves out a fair share of the tiles scoring twice a bound.
+  EXPECT_GT(proven_out, cases / 100);
 }
 
 // ---------------------------------------------------------------------------

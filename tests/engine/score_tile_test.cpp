@@ -161,32 +161,101 @@ void expect_same_list(const CScoreTile& actual, const CScoreTile& expected) {
   for (const ScoreEntry& e : expected.entries()) EXPECT_EQ(actual.score_of(e.key), e.score);
 }
 
+// With the tiles' bound fields at hand the rebuild scores the most promising
+// tiles first and proves most others out unread: the list must not change.
 TEST(ScoreTileRebuild, KeepsTheSameEntriesAsInsertingEveryTileInListOrder) {
   Fixture f(3, 600, kVariantsAtCreation);
-  TileSignature cell_signature = f.random_signature(true);
-  std::uint8_t priority = 33;
-  const ScoreCell cell{&cell_signature, &priority, 0, 0};
   // Exhausted tiles are left out; identical tiles tie and keep the earlier key.
   for (int i = 0; i < 600; i += 7) f.tiles[static_cast<std::size_t>(i)]->placement_flag = 1;
   for (int i = 100; i < 110; ++i) f.tiles[static_cast<std::size_t>(i)]->signature = f.tiles[50]->signature;
+  // Tiles far from every cell in colour, which the bound can prove out.
+  for (int i = 200; i < 260; ++i) f.tiles[static_cast<std::size_t>(i)]->signature.samples.fill(make_pixel(250, 0, 250));
+  TileBoundBank bank;
+  for (const auto& tile : f.tiles) bank.add(tile->signature);
 
-  for (std::size_t capacity : {std::size_t{2}, std::size_t{37}, std::size_t{600}, std::size_t{10000}}) {
-    CScoreTile list(cell, capacity);
-    list.insert(0, 9999);  // whatever was there goes
-    list.rebuild(f.info());
-    SCOPED_TRACE(capacity);
-    expect_same_list(list, f.expected(cell, capacity, f.info()));
-    EXPECT_FALSE(list.score_of(7).has_value());
+  for (const bool transparent : {true, false}) {
+    TileSignature cell_signature = f.random_signature(transparent);
+    std::uint8_t priority = 33;
+    const ScoreCell cell{&cell_signature, &priority, 0, 0};
+    const TileBoundBank* const banks[] = {nullptr, &bank};
+    for (const TileBoundBank* with_bank : banks) {
+      RebuildInfo info = f.info();
+      info.bank = with_bank;
+      for (std::size_t capacity : {std::size_t{0}, std::size_t{2}, std::size_t{37}, std::size_t{600},
+                                   std::size_t{10000}}) {
+        CScoreTile list(cell, capacity);
+        list.insert(0, 9999);  // whatever was there goes
+        list.rebuild(info);
+        SCOPED_TRACE(testing::Message() << "capacity " << capacity << " transparent " << transparent << " bank "
+                                        << (with_bank != nullptr));
+        expect_same_list(list, f.expected(cell, capacity, info));
+        EXPECT_FALSE(list.score_of(7).has_value());
+      }
+      // A caller's bound keeps out everything at or above it.
+      RebuildInfo bounded = info;
+      CScoreTile unbounded_list(cell, 10000);
+      unbounded_list.rebuild(info);
+      bounded.bound = unbounded_list.entries()[300].score;
+      CScoreTile list(cell, 10000);
+      list.rebuild(bounded);
+      expect_same_list(list, f.expected(cell, 10000, bounded));
+      EXPECT_LT(list.entries().back().score, bounded.bound);
+      // A capacity whose edge falls on tile 50, which tiles 100..109 tie.
+      const auto score_50 = unbounded_list.score_of(50);
+      ASSERT_TRUE(score_50.has_value());
+      const auto entries = unbounded_list.entries();
+      const auto edge = std::find(entries.begin(), entries.end(), ScoreEntry{*score_50, 50}) - entries.begin();
+      CScoreTile tied(cell, static_cast<std::size_t>(edge) + 1);
+      tied.rebuild(info);
+      expect_same_list(tied, f.expected(cell, tied.capacity(), info));
+      EXPECT_EQ(tied.entries().back().key, 50u);
+    }
   }
-  // A caller's bound keeps out everything at or above it.
-  RebuildInfo bounded = f.info();
-  CScoreTile unbounded_list(cell, 10000);
-  unbounded_list.rebuild(f.info());
-  bounded.bound = unbounded_list.entries()[300].score;
-  CScoreTile list(cell, 10000);
-  list.rebuild(bounded);
-  expect_same_list(list, f.expected(cell, 10000, bounded));
-  EXPECT_LT(list.entries().back().score, bounded.bound);
+}
+
+// Two tiles at the same distance from the cell, one on both sides of its
+// colours and one on one side: their scores tie, but the cheap bound sees
+// the second as worse and scores it later. The earlier key must still win.
+TEST(ScoreTileRebuild, ATieGoesToTheEarlierKeyWhateverTheBoundSays) {
+  MosaicParameters parameters;
+  parameters.colour_change = 0;  // a shift would bring the one-sided tile back
+  ScoreTables tables;
+  ASSERT_TRUE(tables.set_up(parameters, 0));
+  TileSignature cell;
+  cell.samples.fill(make_pixel(100, 120, 140));
+  const auto moved = [&](int step) {
+    TileSignature s;
+    for (std::size_t i = 0; i < s.samples.size(); ++i) {
+      const int d = step > 0 || i % 2 == 0 ? 10 : -10;
+      s.samples[i] = make_pixel(static_cast<std::uint32_t>(100 + d), static_cast<std::uint32_t>(120 + d),
+                                static_cast<std::uint32_t>(140 + d));
+    }
+    return s;
+  };
+  std::vector<std::unique_ptr<FotoInfo>> tiles;
+  for (int i = 0; i < 8; ++i) {
+    tiles.push_back(std::make_unique<FotoInfo>("t" + std::to_string(i)));
+    tiles.back()->signature.samples.fill(make_pixel(255, 0, static_cast<std::uint32_t>(30 * i)));
+  }
+  tiles[1]->signature = moved(1);   // one side: the larger bound, the earlier key
+  tiles[5]->signature = moved(-1);  // both sides: the bound sees no difference
+  std::vector<const FotoInfo*> views;
+  TileBoundBank bank;
+  for (const auto& tile : tiles) {
+    views.push_back(tile.get());
+    bank.add(tile->signature);
+  }
+  std::uint8_t priority = kNeutralPriority;
+  const ScoreCell place{&cell, &priority, 0, 0};
+  ASSERT_EQ(score_tile(tables, cell, priority, tiles[1]->signature), score_tile(tables, cell, priority, tiles[5]->signature));
+  RebuildInfo info;
+  info.tables = &tables;
+  info.tiles = views;
+  info.bank = &bank;
+  CScoreTile list(place, 1);
+  list.rebuild(info);
+  ASSERT_EQ(list.count(), 1u);
+  EXPECT_EQ(list.best().key, 1u);
 }
 
 TEST(ScoreTileRebuild, GroupsCountOnceWithTheirBestTile) {
@@ -225,9 +294,17 @@ TEST(ScoreTileRebuild, TilesPlacedWithinTheSpacingAreaStayOut) {
       {130, 100, 5},   // exactly 900: far enough
       {0, 0, 6},
   };
+  TileBoundBank bank;
+  for (const auto& tile : f.tiles) bank.add(tile->signature);
   RebuildInfo info = f.info();
   info.placed = placed;
   info.spacing_area = 900;
+  info.bank = &bank;
+  for (std::size_t capacity : {std::size_t{3}, std::size_t{1000}}) {
+    CScoreTile few(cell, capacity);
+    few.rebuild(info);
+    expect_same_list(few, f.expected(cell, capacity, info, {3, 4}));
+  }
   CScoreTile list(cell, 1000);
   list.rebuild(info);
   expect_same_list(list, f.expected(cell, 1000, info, {3, 4}));

@@ -1,0 +1,311 @@
+#include "engine/score_bound.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "images/foto.hpp"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define TESS_BOUND_VECTORS 1
+#endif
+
+namespace tess {
+namespace {
+
+constexpr std::size_t kLanes = 8;
+
+int channel_of(std::uint32_t pixel, int c) { return static_cast<int>((pixel >> (8 * c)) & 0xFFu); }
+
+/// A convex function below the method's value of an entry distance, at x
+/// (0 for x ≤ 0). The "Best Quality" curve truncates its power terms, so
+/// its power term is taken one lower.
+float convex_value(std::int32_t method, float x) {
+  x = std::max(x, 0.0f);
+  if (method == kCompareStronger) return x * x;
+  if (method == kCompareWeaker) return x;
+  const float v = std::max(x - 19.0f, 0.0f);
+  const float u = std::max(x - 99.0f, 0.0f);
+  return x + std::max(v * std::sqrt(v) - 1.0f, 0.0f) + u * u;
+}
+
+/// The lower bound of one tile, the lanes' arithmetic in plain code.
+float tile_lower_bound(const CellBound::Plan& p, const TileBoundBank& bank, std::size_t i) {
+  const auto at = [&](int field) { return static_cast<int>(bank.field(field)[i]); };
+  int shift[3] = {0, 0, 0};
+  if (p.colour_limit > 0) {
+    const std::uint32_t cell = make_pixel(static_cast<std::uint32_t>(p.cell_overall[0]),
+                                          static_cast<std::uint32_t>(p.cell_overall[1]),
+                                          static_cast<std::uint32_t>(p.cell_overall[2]));
+    const std::uint32_t tile =
+        make_pixel(static_cast<std::uint32_t>(at(TileBoundBank::kOverall)),
+                   static_cast<std::uint32_t>(at(TileBoundBank::kOverall + 1)),
+                   static_cast<std::uint32_t>(at(TileBoundBank::kOverall + 2)));
+    const std::array<int, 3> s = tile_colour_shift(cell, tile, p.colour_limit);
+    std::copy(s.begin(), s.end(), shift);
+  }
+  float lower = 0;
+  if (p.overall_weight != 0) {
+    float spread = 0;
+    for (int c = 0; c < 3; ++c) {
+      const int moved = std::clamp(at(TileBoundBank::kOverall + c) + shift[c], 0, 255);
+      spread += p.overall_scale[c] * static_cast<float>(std::abs(p.cell_overall[c] - moved));
+    }
+    lower += p.overall_weight * convex_value(p.method, spread - p.overall_slack);
+  }
+  for (int level = 0; level < 2; ++level) {
+    if (p.level_weight[level] == 0) continue;
+    const int count = p.level_count[level];
+    const int first_field = level == 0 ? TileBoundBank::kFineSum : TileBoundBank::kCoarseSum;
+    float spread = 0;
+    for (int c = 0; c < 3; ++c) {
+      const int sum = at(first_field + c);
+      const int moved = sum + count * shift[c];
+      const bool exact = at(TileBoundBank::kLow + c) + shift[c] >= 0 && at(TileBoundBank::kHigh + c) + shift[c] <= 255;
+      const int low = exact ? moved : std::max(std::min(sum, moved), 0);
+      const int high = exact ? moved : std::min(std::max(sum, moved), 255 * count);
+      const int cell = static_cast<int>(p.level_sum[level][c]);
+      const int apart = std::max(low - cell, 0) + std::max(cell - high, 0);
+      spread += p.level_scale[level][c] * static_cast<float>(apart);
+    }
+    lower += p.level_weight[level] * convex_value(p.method, spread - p.level_slack[level]);
+  }
+  return lower;
+}
+
+#if TESS_BOUND_VECTORS
+
+#define TESS_AVX2 __attribute__((target("avx2"), always_inline)) inline
+
+TESS_AVX2 __m256i load_field(const TileBoundBank& bank, int field, std::size_t i) {
+  return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bank.field(field) + i)));
+}
+
+/// a / divisor truncated toward zero, for |a| well below 2²³: the quotient
+/// of two such integers never rounds across an integer in a float.
+TESS_AVX2 __m256i divide_avx2(__m256i a, float divisor) {
+  return _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(a), _mm256_set1_ps(divisor)));
+}
+
+TESS_AVX2 __m256i clamp_avx2(__m256i v, __m256i low, __m256i high) {
+  return _mm256_min_epi32(_mm256_max_epi32(v, low), high);
+}
+
+template <std::int32_t Method>
+TESS_AVX2 __m256 convex_value_avx2(__m256 x) {
+  const __m256 zero = _mm256_setzero_ps();
+  x = _mm256_max_ps(x, zero);
+  if constexpr (Method == kCompareStronger) return _mm256_mul_ps(x, x);
+  if constexpr (Method == kCompareWeaker) return x;
+  const __m256 v = _mm256_max_ps(_mm256_sub_ps(x, _mm256_set1_ps(19.0f)), zero);
+  const __m256 u = _mm256_max_ps(_mm256_sub_ps(x, _mm256_set1_ps(99.0f)), zero);
+  const __m256 power = _mm256_max_ps(_mm256_sub_ps(_mm256_mul_ps(v, _mm256_sqrt_ps(v)), _mm256_set1_ps(1.0f)), zero);
+  return _mm256_add_ps(_mm256_add_ps(x, power), _mm256_mul_ps(u, u));
+}
+
+template <std::int32_t Method, bool Shift>
+__attribute__((target("avx2"))) void lower_bounds_avx2(const CellBound::Plan& p, const TileBoundBank& bank,
+                                                      std::size_t first, std::size_t count, float* out) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i byte = _mm256_set1_epi32(255);
+  const __m256i limit = _mm256_set1_epi32(p.colour_limit);
+  const __m256i negative_limit = _mm256_set1_epi32(-p.colour_limit);
+  for (std::size_t done = 0; done < count; done += kLanes) {
+    const std::size_t i = first + done;
+    __m256i shift[3] = {zero, zero, zero};
+    __m256i tile_overall[3];
+    for (int c = 0; c < 3; ++c) tile_overall[c] = load_field(bank, TileBoundBank::kOverall + c, i);
+    if constexpr (Shift) {
+      // The tile's colour shift, as tile_colour_shift() works it out.
+      __m256i apart[3];
+      for (int c = 0; c < 3; ++c) apart[c] = _mm256_sub_epi32(_mm256_set1_epi32(p.cell_overall[c]), tile_overall[c]);
+      const __m256i weighted = _mm256_add_epi32(
+          _mm256_add_epi32(_mm256_mullo_epi32(apart[0], _mm256_set1_epi32(30)),
+                           _mm256_mullo_epi32(apart[1], _mm256_set1_epi32(59))),
+          _mm256_mullo_epi32(apart[2], _mm256_set1_epi32(11)));
+      const __m256i luminance = clamp_avx2(divide_avx2(weighted, 100.0f), negative_limit, limit);
+      const __m256i common = divide_avx2(_mm256_add_epi32(luminance, luminance), 3.0f);
+      for (int c = 0; c < 3; ++c) {
+        shift[c] = _mm256_add_epi32(
+            common, divide_avx2(clamp_avx2(_mm256_sub_epi32(apart[c], common), negative_limit, limit), 3.0f));
+      }
+    }
+    __m256 lower = _mm256_setzero_ps();
+    if (p.overall_weight != 0) {
+      __m256 spread = _mm256_setzero_ps();
+      for (int c = 0; c < 3; ++c) {
+        const __m256i moved = clamp_avx2(_mm256_add_epi32(tile_overall[c], shift[c]), zero, byte);
+        const __m256i distance = _mm256_abs_epi32(_mm256_sub_epi32(_mm256_set1_epi32(p.cell_overall[c]), moved));
+        spread = _mm256_add_ps(spread, _mm256_mul_ps(_mm256_set1_ps(p.overall_scale[c]), _mm256_cvtepi32_ps(distance)));
+      }
+      const __m256 x = _mm256_sub_ps(spread, _mm256_set1_ps(p.overall_slack));
+      lower = _mm256_mul_ps(_mm256_set1_ps(p.overall_weight), convex_value_avx2<Method>(x));
+    }
+    for (int level = 0; level < 2; ++level) {
+      if (p.level_weight[level] == 0) continue;
+      const int entries = p.level_count[level];
+      const int first_field = level == 0 ? TileBoundBank::kFineSum : TileBoundBank::kCoarseSum;
+      __m256 spread = _mm256_setzero_ps();
+      for (int c = 0; c < 3; ++c) {
+        const __m256i sum = load_field(bank, first_field + c, i);
+        __m256i low = sum;
+        __m256i high = sum;
+        if constexpr (Shift) {
+          const __m256i moved = _mm256_add_epi32(sum, _mm256_mullo_epi32(shift[c], _mm256_set1_epi32(entries)));
+          const __m256i exact = _mm256_and_si256(
+              _mm256_cmpgt_epi32(_mm256_add_epi32(load_field(bank, TileBoundBank::kLow + c, i), shift[c]),
+                                 _mm256_set1_epi32(-1)),
+              _mm256_cmpgt_epi32(_mm256_set1_epi32(256),
+                                 _mm256_add_epi32(load_field(bank, TileBoundBank::kHigh + c, i), shift[c])));
+          low = _mm256_blendv_epi8(_mm256_max_epi32(_mm256_min_epi32(sum, moved), zero), moved, exact);
+          high = _mm256_blendv_epi8(_mm256_min_epi32(_mm256_max_epi32(sum, moved), _mm256_set1_epi32(255 * entries)),
+                                    moved, exact);
+        }
+        const __m256i cell = _mm256_set1_epi32(static_cast<int>(p.level_sum[level][c]));
+        const __m256i apart = _mm256_add_epi32(_mm256_max_epi32(_mm256_sub_epi32(low, cell), zero),
+                                               _mm256_max_epi32(_mm256_sub_epi32(cell, high), zero));
+        spread = _mm256_add_ps(spread, _mm256_mul_ps(_mm256_set1_ps(p.level_scale[level][c]), _mm256_cvtepi32_ps(apart)));
+      }
+      const __m256 x = _mm256_sub_ps(spread, _mm256_set1_ps(p.level_slack[level]));
+      lower = _mm256_add_ps(lower, _mm256_mul_ps(_mm256_set1_ps(p.level_weight[level]), convex_value_avx2<Method>(x)));
+    }
+    if (done + kLanes <= count) {
+      _mm256_storeu_ps(out + done, lower);
+    } else {
+      float lanes[kLanes];
+      _mm256_storeu_ps(lanes, lower);
+      std::copy(lanes, lanes + (count - done), out + done);
+    }
+  }
+}
+
+using BoundsFunction = void (*)(const CellBound::Plan&, const TileBoundBank&, std::size_t, std::size_t, float*);
+
+template <std::int32_t Method>
+BoundsFunction pick_shift(bool shift) {
+  return shift ? &lower_bounds_avx2<Method, true> : &lower_bounds_avx2<Method, false>;
+}
+
+BoundsFunction pick_bounds(std::int32_t method, bool shift) {
+  switch (method) {
+    case kCompareStronger: return pick_shift<kCompareStronger>(shift);
+    case kCompareWeaker: return pick_shift<kCompareWeaker>(shift);
+    default: return pick_shift<kCompareBest>(shift);
+  }
+}
+
+#endif  // TESS_BOUND_VECTORS
+
+}  // namespace
+
+void TileBoundBank::reserve(std::size_t count) {
+  for (auto& field : m_fields) field.reserve(count + kLanes);
+}
+
+void TileBoundBank::add(const TileSignature& tile) {
+  std::int32_t values[kFieldCount] = {};
+  for (int c = 0; c < 3; ++c) {
+    values[kOverall + c] = channel_of(tile.samples[kOverallSample], c);
+    values[kLow + c] = 255;
+  }
+  for (int i = kFirstCoarseSample; i < kSignatureSampleCount; ++i) {
+    const std::uint32_t sample = tile.samples[static_cast<std::size_t>(i)];
+    for (int c = 0; c < 3; ++c) {
+      const int v = channel_of(sample, c);
+      values[(i < kFirstFineSample ? kCoarseSum : kFineSum) + c] += v;
+      values[kLow + c] = std::min(values[kLow + c], v);
+      values[kHigh + c] = std::max(values[kHigh + c], v);
+    }
+  }
+  // Eight lanes past the last tile stay readable: copies of it, so that a
+  // group running past the end computes something harmless.
+  for (int f = 0; f < kFieldCount; ++f) {
+    auto& field = m_fields[static_cast<std::size_t>(f)];
+    field.resize(m_size + kLanes);
+    std::fill(field.begin() + static_cast<std::ptrdiff_t>(m_size), field.end(), static_cast<std::int16_t>(values[f]));
+  }
+  ++m_size;
+}
+
+CellBound::CellBound(const ScoreTables& tables, const TileSignature& cell, std::uint8_t priority, KernelLevel level)
+    : m_priority(priority == 0 ? std::uint8_t{1} : priority) {
+  Plan& p = m_plan;
+  const auto divisor = static_cast<float>(tables.divisor());
+  const auto slack = static_cast<float>(tables.distance_shortfall()) + divisor - 1;
+  p.method = tables.method();
+  p.colour_limit = tables.tile_colour_limit();
+  const std::uint32_t overall = cell.samples[kOverallSample];
+  for (int c = 0; c < 3; ++c) p.cell_overall[c] = channel_of(overall, c);
+  if (pixel_transparency(overall) == 0 && tables.level_weight(0) != 0) {
+    p.overall_weight = static_cast<float>(tables.level_weight(0));
+    for (int c = 0; c < 3; ++c) p.overall_scale[c] = static_cast<float>(tables.distance_slope(c)) / divisor;
+    p.overall_slack = slack / divisor;
+    m_bounded = true;
+  }
+  const int level_of[2] = {2, 1};
+  const int level_start[2] = {kFirstFineSample, kFirstCoarseSample};
+  const int level_end[2] = {kSignatureSampleCount, kFirstFineSample};
+  for (int l = 0; l < 2; ++l) {
+    bool opaque = true;
+    std::int32_t sum[3] = {0, 0, 0};
+    for (int i = level_start[l]; i < level_end[l]; ++i) {
+      const std::uint32_t sample = cell.samples[static_cast<std::size_t>(i)];
+      opaque = opaque && pixel_transparency(sample) == 0;
+      for (int c = 0; c < 3; ++c) sum[c] += channel_of(sample, c);
+    }
+    const int entries = level_end[l] - level_start[l];
+    const std::uint32_t weight = tables.level_weight(level_of[l]);
+    p.level_count[l] = entries;
+    for (int c = 0; c < 3; ++c) p.level_sum[l][c] = static_cast<float>(sum[c]);
+    if (weight == 0 || !opaque) continue;
+    p.level_weight[l] = static_cast<float>(weight) * static_cast<float>(entries);
+    for (int c = 0; c < 3; ++c) {
+      p.level_scale[l][c] = static_cast<float>(tables.distance_slope(c)) / (divisor * static_cast<float>(entries));
+    }
+    p.level_slack[l] = slack / divisor;
+    m_bounded = true;
+  }
+  m_vector = level == KernelLevel::avx2;
+}
+
+float CellBound::threshold(std::uint32_t bound) const {
+  const std::uint64_t limit = kernel_sum_bound(bound, m_priority);
+  if (!m_bounded || limit == kNoSumBound) return std::numeric_limits<float>::infinity();
+  // A comparison gives up once its sum passes `limit`. The margin covers the
+  // rounding of the float sums, far below a part in ten thousand.
+  return (static_cast<float>(limit) + 1.0f) * 1.0001f + 1.0f;
+}
+
+void CellBound::lower_bounds(const TileBoundBank& bank, std::size_t first, std::size_t count, float* out) const {
+  count = first < bank.size() ? std::min(count, bank.size() - first) : 0;
+  if (!m_bounded) {
+    std::fill(out, out + count, 0.0f);
+    return;
+  }
+#if TESS_BOUND_VECTORS
+  if (m_vector) {
+    pick_bounds(m_plan.method, m_plan.colour_limit > 0)(m_plan, bank, first, count, out);
+    return;
+  }
+#endif
+  for (std::size_t i = 0; i < count; ++i) out[i] = tile_lower_bound(m_plan, bank, first + i);
+}
+
+void CellBound::screen(const TileBoundBank& bank, std::size_t first, std::size_t count, std::uint32_t bound,
+                       std::uint8_t* keep) const {
+  const float target = threshold(bound);
+  if (target == std::numeric_limits<float>::infinity()) {
+    std::fill(keep, keep + count, std::uint8_t{1});
+    return;
+  }
+  float lower[256];
+  for (std::size_t done = 0; done < count; done += 256) {
+    const std::size_t part = std::min<std::size_t>(256, count - done);
+    std::fill(lower, lower + part, 0.0f);
+    lower_bounds(bank, first + done, part, lower);
+    for (std::size_t i = 0; i < part; ++i) keep[done + i] = lower[i] <= target ? 1 : 0;
+  }
+}
+
+}  // namespace tess

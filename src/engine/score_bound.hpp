@@ -12,6 +12,7 @@
 // shifted sum. The bound never decides a score: it only lets the exact
 // kernel be skipped where the kernel would give up anyway.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -90,5 +91,95 @@ class CellBound {
   bool m_bounded = false;
   bool m_vector = false;
 };
+
+/// Fills `heap` (worst entry on top, as std::push_heap keeps it) with the
+/// `capacity` smallest (score, tile) pairs below `bound` among the tiles
+/// 0 .. bank.size() − 1 that `eligible(i)` admits, scoring `signature(i)`
+/// (a TileSignature reference) for the cell. The tiles whose lower bounds
+/// are smallest are scored first, so that the heap's worst entry is soon
+/// close to final and proves most other tiles out unread; the pairs kept are
+/// the same in any order, ties going to the earlier tile. `Entry` is
+/// {score, tile}, ordered by score, then tile.
+template <class Entry, class Eligible, class Signature>
+void keep_best_tiles(const CellScorer& scorer, const CellBound& cell_bound, const TileBoundBank& bank,
+                     std::size_t capacity, std::uint32_t bound, Eligible eligible, Signature signature,
+                     std::vector<Entry>& heap) {
+  constexpr std::size_t kPrefetchDistance = 4;
+  const std::size_t count = bank.size();
+  thread_local std::vector<float> lower;
+  thread_local std::vector<std::uint32_t> head;
+  if (capacity == 0) return;
+  lower.resize(count);
+  cell_bound.lower_bounds(bank, 0, count, lower.data());
+  const float caller_threshold = cell_bound.threshold(bound);
+  const auto prefetch = [&](std::size_t i) {
+    const auto* samples = reinterpret_cast<const char*>(signature(i).samples.data());
+    __builtin_prefetch(samples);
+    __builtin_prefetch(samples + 64);
+  };
+
+  // 1. The `capacity` tiles that may enter with the smallest lower bounds
+  //    (ties to the earlier tile), kept as a heap with the largest on top.
+  const auto by_bound = [](std::uint32_t a, std::uint32_t b) {
+    return lower[a] < lower[b] || (lower[a] == lower[b] && a < b);
+  };
+  head.clear();
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto tile = static_cast<std::uint32_t>(i);
+    if (lower[i] > caller_threshold) continue;
+    if (head.size() == capacity && !by_bound(tile, head.front())) continue;
+    if (!eligible(i)) continue;
+    if (head.size() == capacity) {
+      std::pop_heap(head.begin(), head.end(), by_bound);
+      head.back() = tile;
+    } else {
+      head.push_back(tile);
+    }
+    std::push_heap(head.begin(), head.end(), by_bound);
+  }
+  std::sort(head.begin(), head.end());
+
+  // 2. Score those, then every other tile in order; once the heap is full a
+  //    tile must beat its worst entry, which an earlier tile also does by
+  //    equalling it.
+  std::uint32_t worst_score = kNoBound;
+  float worst_threshold = caller_threshold;
+  const auto consider = [&](std::uint32_t i) {
+    std::uint32_t tile_bound = bound;
+    const bool full = heap.size() >= capacity;
+    if (full) {
+      const Entry& worst = heap.front();
+      if (worst.score != worst_score) {
+        worst_score = worst.score;
+        worst_threshold = cell_bound.threshold(worst_score + 1);
+      }
+      if (lower[i] > worst_threshold) return;
+      tile_bound = worst.score + (Entry{worst.score, i} < worst ? 1u : 0u);
+    }
+    const std::uint32_t score = scorer.score(signature(i), tile_bound).score;
+    if (score >= bound) return;
+    const Entry entry{score, i};
+    if (full) {
+      if (!(entry < heap.front())) return;
+      std::pop_heap(heap.begin(), heap.end());
+      heap.pop_back();
+    }
+    heap.push_back(entry);
+    std::push_heap(heap.begin(), heap.end());
+  };
+  for (std::size_t h = 0; h < head.size(); ++h) {
+    if (h + kPrefetchDistance < head.size()) prefetch(head[h + kPrefetchDistance]);
+    consider(head[h]);
+  }
+  std::size_t next_head = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (next_head < head.size() && head[next_head] == i) {
+      ++next_head;
+      continue;
+    }
+    if (lower[i] > worst_threshold || !eligible(i)) continue;
+    consider(static_cast<std::uint32_t>(i));
+  }
+}
 
 }  // namespace tess

@@ -164,84 +164,14 @@ void CScoreTile::fill_in_order(const RebuildInfo& info, const CellScorer& scorer
 void CScoreTile::fill_best_first(const RebuildInfo& info, const CellScorer& scorer, const CellBound& cell_bound,
                                  const std::vector<ScoreKey>& excluded) {
   // Every tile is its own key here, so the list is the `capacity` smallest
-  // (score, key) pairs below the caller's bound, whatever order the tiles
-  // are scored in. Scoring first the tiles whose cheap lower bounds are
-  // smallest fills the list with good entries at once; its worst entry then
-  // proves most other tiles out before their signatures are read.
-  const std::size_t count = info.tiles.size();
-  thread_local std::vector<float> lower;
-  thread_local std::vector<std::uint32_t> head;
-  lower.resize(count);
-  cell_bound.lower_bounds(*info.bank, 0, count, lower.data());
-  if (m_capacity == 0) return;
-  const float caller_threshold = cell_bound.threshold(info.bound);
-  const auto may_enter = [&](std::size_t i) {
-    return info.tiles[i]->placement_flag == 0 && lower[i] <= caller_threshold &&
-           (excluded.empty() || !std::binary_search(excluded.begin(), excluded.end(), static_cast<ScoreKey>(i)));
-  };
-
-  // 1. The `capacity` tiles that may enter with the smallest lower bounds
-  //    (ties to the earlier tile), kept as a heap with the largest on top.
-  const auto by_bound = [](std::uint32_t a, std::uint32_t b) {
-    return lower[a] < lower[b] || (lower[a] == lower[b] && a < b);
-  };
-  head.clear();
-  for (std::size_t i = 0; i < count; ++i) {
-    const auto tile = static_cast<std::uint32_t>(i);
-    if (head.size() == m_capacity && !by_bound(tile, head.front())) continue;
-    if (!may_enter(i)) continue;
-    if (head.size() == m_capacity) {
-      std::pop_heap(head.begin(), head.end(), by_bound);
-      head.back() = tile;
-    } else {
-      head.push_back(tile);
-    }
-    std::push_heap(head.begin(), head.end(), by_bound);
-  }
-  std::sort(head.begin(), head.end());
-
-  // 2. Score those, then every other tile in list order; once the list is
-  //    full a tile must beat its worst entry, which a tile with a smaller
-  //    key also does by equalling it.
-  std::uint32_t worst_score = kNoBound;
-  float worst_threshold = caller_threshold;
-  const auto consider = [&](std::uint32_t i, std::uint32_t ahead) {
-    std::uint32_t bound = info.bound;
-    const bool full = m_entries.size() >= m_capacity;
-    if (full) {
-      const ScoreEntry& worst = m_entries.front();
-      if (worst.score != worst_score) {
-        worst_score = worst.score;
-        worst_threshold = cell_bound.threshold(worst_score + 1);
-      }
-      if (lower[i] > worst_threshold) return;
-      bound = worst.score + (i < worst.key ? 1u : 0u);
-    }
-    if (ahead < count) prefetch_samples(*info.tiles[ahead]);
-    const std::uint32_t score = scorer.score(info.tiles[i]->signature, bound).score;
-    if (score >= info.bound) return;
-    const ScoreEntry entry{score, static_cast<ScoreKey>(i)};
-    if (full) {
-      if (!(entry < m_entries.front())) return;
-      std::pop_heap(m_entries.begin(), m_entries.end());
-      m_entries.pop_back();
-    }
-    m_entries.push_back(entry);
-    std::push_heap(m_entries.begin(), m_entries.end());
-  };
-  for (std::size_t h = 0; h < head.size(); ++h) {
-    consider(head[h], h + kPrefetchDistance < head.size() ? head[h + kPrefetchDistance] : kNoBound);
-  }
-  std::size_t next_head = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    if (next_head < head.size() && head[next_head] == i) {
-      ++next_head;
-      continue;
-    }
-    if (info.tiles[i]->placement_flag != 0 || lower[i] > worst_threshold) continue;
-    if (!excluded.empty() && std::binary_search(excluded.begin(), excluded.end(), static_cast<ScoreKey>(i))) continue;
-    consider(static_cast<std::uint32_t>(i), kNoBound);
-  }
+  // (score, key) pairs, whatever order the tiles are scored in.
+  keep_best_tiles(
+      scorer, cell_bound, *info.bank, m_capacity, info.bound,
+      [&](std::size_t i) {
+        return info.tiles[i]->placement_flag == 0 &&
+               (excluded.empty() || !std::binary_search(excluded.begin(), excluded.end(), static_cast<ScoreKey>(i)));
+      },
+      [&](std::size_t i) -> const TileSignature& { return info.tiles[i]->signature; }, m_entries);
 }
 
 void submit_rebuild(JobQueue& queue, CScoreTile& list, const RebuildInfo& info) {

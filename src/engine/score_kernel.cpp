@@ -169,7 +169,9 @@ CellScorer::CellScorer(const ScoreTables& tables, const TileSignature& cell, std
   if (tables.method() == kCompareStronger) worst_value = worst_distance * worst_distance;
   if (tables.method() == kCompareBest) worst_value = tables.curve(kCurveSize - 1);
   if (tables.channel_multipliers_exact() && std::uint64_t{heaviest} * worst_value < (std::uint64_t{1} << 31)) {
-    m_vector = kernel::vector_kernel(level, tables.method(), tables.divisor() != 1, transparent);
+    bool unit = tables.divisor() == 1;
+    for (int c = 0; c < 3; ++c) unit = unit && tables.channel_multiplier(c) == 1u << kChannelMultiplierShift;
+    m_vector = kernel::vector_kernel(level, tables.method(), tables.divisor() != 1, transparent, unit);
     m_plan.overall = m_overall;
     m_plan.first = m_first;
     m_plan.end = m_end;

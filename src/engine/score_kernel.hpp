@@ -98,9 +98,10 @@ using VectorKernel = Outcome (*)(const CellPlan& cell, const Alignments& aligned
                                  std::uint32_t allowed, std::uint64_t bound);
 
 /// The kernel for a level other than scalar, a method, and whether the
-/// divisor is not 1 and any entry is partly transparent; null for the scalar
-/// level.
-VectorKernel vector_kernel(KernelLevel level, std::int32_t method, bool divide, bool transparent);
+/// divisor is not 1, any entry is partly transparent, and every channel
+/// weighs exactly 1 (its multiplier is 1 << kChannelMultiplierShift and the
+/// divisor is 1); null for the scalar level.
+VectorKernel vector_kernel(KernelLevel level, std::int32_t method, bool divide, bool transparent, bool unit);
 
 }  // namespace kernel
 

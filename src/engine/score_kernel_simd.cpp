@@ -51,11 +51,20 @@ TESS_AVX2 __m256i channel_distance_avx2(__m256i cell, __m256i tile, __m256i mult
                            kChannelMultiplierShift);
 }
 
-/// ⌊v^1.5⌋ of four lanes: v³ is exact in a double, and a square root that is
-/// not an integer stays far further from one than a double's rounding.
-TESS_AVX2 __m128i power_one_and_a_half_avx2(__m128i v) {
-  const __m256d x = _mm256_cvtepi32_pd(v);
-  return _mm256_cvttpd_epi32(_mm256_sqrt_pd(_mm256_mul_pd(_mm256_mul_pd(x, x), x)));
+/// ⌊v^1.5⌋ of eight lanes, v ≤ 1,511: the float estimate is less than one
+/// away, and m² ≤ v³ < (m + 1)², all within 32 unsigned bits, settles it.
+/// All ones in the lanes where a ≤ b, both unsigned.
+TESS_AVX2 __m256i at_most_avx2(__m256i a, __m256i b) { return _mm256_cmpeq_epi32(_mm256_max_epu32(a, b), b); }
+
+TESS_AVX2 __m256i power_one_and_a_half_avx2(__m256i v) {
+  const __m256i one = _mm256_set1_epi32(1);
+  const __m256 f = _mm256_cvtepi32_ps(v);
+  __m256i m = _mm256_cvttps_epi32(_mm256_mul_ps(f, _mm256_sqrt_ps(f)));
+  const __m256i cube = _mm256_mullo_epi32(_mm256_mullo_epi32(v, v), v);
+  const __m256i up = _mm256_add_epi32(m, one);
+  m = _mm256_sub_epi32(m, at_most_avx2(_mm256_mullo_epi32(up, up), cube));  // + 1 where (m + 1)² ≤ v³
+  m = _mm256_sub_epi32(m, _mm256_andnot_si256(at_most_avx2(_mm256_mullo_epi32(m, m), cube), one));  // m² > v³
+  return m;
 }
 
 /// The "Best Quality" curve: x, plus ⌊(x − 19)^1.5⌋ from 20 on, plus
@@ -64,9 +73,7 @@ TESS_AVX2 __m256i curve_avx2(__m256i x) {
   const __m256i zero = _mm256_setzero_si256();
   const __m256i v = _mm256_max_epi32(_mm256_sub_epi32(x, _mm256_set1_epi32(19)), zero);
   const __m256i u = _mm256_max_epi32(_mm256_sub_epi32(x, _mm256_set1_epi32(99)), zero);
-  const __m256i power = _mm256_set_m128i(power_one_and_a_half_avx2(_mm256_extracti128_si256(v, 1)),
-                                         power_one_and_a_half_avx2(_mm256_castsi256_si128(v)));
-  return _mm256_add_epi32(_mm256_add_epi32(x, power), _mm256_mullo_epi32(u, u));
+  return _mm256_add_epi32(_mm256_add_epi32(x, power_one_and_a_half_avx2(v)), _mm256_mullo_epi32(u, u));
 }
 
 /// c · t / 255 per lane, truncated, for c < 2³¹ and t < 256: the product is
@@ -86,9 +93,12 @@ struct LanesAvx2 {
   __m256i shift[3];
   __m256i multiplier[3];
   __m256i reciprocal;
+  /// The shift as bytes, up and down, for the loop on whole pixels.
+  __m256i raise;
+  __m256i lower;
 };
 
-template <std::int32_t Method, bool Shift, bool Divide, bool Transparent>
+template <std::int32_t Method, bool Shift, bool Divide, bool Transparent, bool Unit>
 TESS_AVX2 std::uint64_t sum_avx2(const Alignment& cell, const LanesAvx2& lanes, const std::uint32_t* tile,
                                  std::uint64_t bound, int first, int end, std::uint64_t sum) {
   const __m256i byte = _mm256_set1_epi32(0xFF);
@@ -104,6 +114,17 @@ TESS_AVX2 std::uint64_t sum_avx2(const Alignment& cell, const LanesAvx2& lanes, 
   for (int j = first; j < end; j += 8) {
     const __m256i sample = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(tile_group(tile, j, spare)));
     const __m256i colour = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cell.colour.data() + j));
+    __m256i n;
+    if constexpr (Unit) {
+      // Every channel weighs 1: the distances of whole pixels, a byte per
+      // channel, the shift saturating as the clamp does, then the three
+      // channels of each pixel added up.
+      __m256i moved = sample;
+      if constexpr (Shift) moved = _mm256_subs_epu8(_mm256_adds_epu8(moved, lanes.raise), lanes.lower);
+      const __m256i apart = _mm256_and_si256(
+          _mm256_sub_epi8(_mm256_max_epu8(colour, moved), _mm256_min_epu8(colour, moved)), _mm256_set1_epi32(0xFFFFFF));
+      n = _mm256_madd_epi16(_mm256_maddubs_epi16(apart, _mm256_set1_epi8(1)), _mm256_set1_epi16(1));
+    } else {
     __m256i red = _mm256_and_si256(sample, byte);
     __m256i green = _mm256_and_si256(_mm256_srli_epi32(sample, 8), byte);
     __m256i blue = _mm256_and_si256(_mm256_srli_epi32(sample, 16), byte);
@@ -113,7 +134,7 @@ TESS_AVX2 std::uint64_t sum_avx2(const Alignment& cell, const LanesAvx2& lanes, 
       blue = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(blue, shift_blue), zero), byte);
     }
     // Channel distances summed and divided exactly.
-    __m256i n = channel_distance_avx2(_mm256_and_si256(colour, byte), red, multiplier_red);
+    n = channel_distance_avx2(_mm256_and_si256(colour, byte), red, multiplier_red);
     n = _mm256_add_epi32(n, channel_distance_avx2(_mm256_and_si256(_mm256_srli_epi32(colour, 8), byte), green,
                                                   multiplier_green));
     n = _mm256_add_epi32(n, channel_distance_avx2(_mm256_and_si256(_mm256_srli_epi32(colour, 16), byte), blue,
@@ -122,6 +143,7 @@ TESS_AVX2 std::uint64_t sum_avx2(const Alignment& cell, const LanesAvx2& lanes, 
       const __m256i even = _mm256_srli_epi64(_mm256_mul_epu32(n, reciprocal), 32);
       const __m256i odd = _mm256_mul_epu32(_mm256_srli_epi64(n, 32), reciprocal);
       n = _mm256_blend_epi32(even, odd, 0xAA);
+    }
     }
     __m256i value;
     if constexpr (Method == kCompareBest) {
@@ -241,7 +263,7 @@ __attribute__((always_inline)) inline std::array<int, 3> shift_of(const CellPlan
   return tile_colour_shift(plan.overall, tile_overall, plan.colour_limit);
 }
 
-template <std::int32_t Method, bool Divide, bool Transparent>
+template <std::int32_t Method, bool Divide, bool Transparent, bool Unit>
 __attribute__((target("avx2"))) Outcome run_avx2(const CellPlan& plan, const Alignments& aligned,
                                                  const std::uint32_t* samples, std::uint32_t allowed,
                                                  std::uint64_t bound) {
@@ -253,13 +275,25 @@ __attribute__((target("avx2"))) Outcome run_avx2(const CellPlan& plan, const Ali
     lanes.multiplier[c] = _mm256_set1_epi32(static_cast<int>(plan.multiplier[c]));
   }
   lanes.reciprocal = _mm256_set1_epi64x(plan.reciprocal);
+  std::uint32_t raise = 0;
+  std::uint32_t lower = 0;
+  for (int c = 0; c < 3; ++c) {
+    // Moving a byte by 255 or more saturates it as the clamp would.
+    const int s = shift[static_cast<std::size_t>(c)];
+    raise |= static_cast<std::uint32_t>(std::clamp(s, 0, 255)) << (8 * c);
+    lower |= static_cast<std::uint32_t>(std::clamp(-s, 0, 255)) << (8 * c);
+  }
+  lanes.raise = _mm256_set1_epi32(static_cast<int>(raise));
+  lanes.lower = _mm256_set1_epi32(static_cast<int>(lower));
   // A shift of nothing reads the tile as it is: the plain loop gives the same sums.
   const bool shifted = shift[0] != 0 || shift[1] != 0 || shift[2] != 0;
   for (std::size_t k = 0; k < kComparisonBits.size(); ++k) {
     if ((allowed & kComparisonBits[k]) == 0) continue;
     const std::uint64_t sum =
-        shifted ? sum_avx2<Method, true, Divide, Transparent>(aligned[k], lanes, samples, bound, plan.first, plan.end, 0)
-                : sum_avx2<Method, false, Divide, Transparent>(aligned[k], lanes, samples, bound, plan.first, plan.end, 0);
+        shifted ? sum_avx2<Method, true, Divide, Transparent, Unit>(aligned[k], lanes, samples, bound, plan.first,
+                                                                    plan.end, 0)
+                : sum_avx2<Method, false, Divide, Transparent, Unit>(aligned[k], lanes, samples, bound, plan.first,
+                                                                     plan.end, 0);
     if (sum == kAborted) continue;
     // A finished comparison bounds the later ones; an equal sum later still wins.
     best.sum = sum;
@@ -298,43 +332,37 @@ __attribute__((target("sse4.1"))) Outcome run_sse41(const CellPlan& plan, const 
 
 // ---- choosing an instance -------------------------------------------------------
 
-template <template <std::int32_t, bool, bool> class Pick, std::int32_t Method>
-VectorKernel pick_flags(bool divide, bool transparent) {
-  if (divide) return transparent ? Pick<Method, true, true>::function : Pick<Method, true, false>::function;
-  return transparent ? Pick<Method, false, true>::function : Pick<Method, false, false>::function;
+template <std::int32_t Method>
+VectorKernel pick_avx2(bool divide, bool transparent, bool unit) {
+  if (divide) return transparent ? &run_avx2<Method, true, true, false> : &run_avx2<Method, true, false, false>;
+  if (unit) return transparent ? &run_avx2<Method, false, true, true> : &run_avx2<Method, false, false, true>;
+  return transparent ? &run_avx2<Method, false, true, false> : &run_avx2<Method, false, false, false>;
 }
 
-template <template <std::int32_t, bool, bool> class Pick>
-VectorKernel pick(std::int32_t method, bool divide, bool transparent) {
-  switch (method) {
-    case kCompareStronger: return pick_flags<Pick, kCompareStronger>(divide, transparent);
-    case kCompareWeaker: return pick_flags<Pick, kCompareWeaker>(divide, transparent);
-    default: return pick_flags<Pick, kCompareBest>(divide, transparent);
-  }
+template <std::int32_t Method>
+VectorKernel pick_sse41(bool divide, bool transparent) {
+  if (divide) return transparent ? &run_sse41<Method, true, true> : &run_sse41<Method, true, false>;
+  return transparent ? &run_sse41<Method, false, true> : &run_sse41<Method, false, false>;
 }
-
-template <std::int32_t Method, bool Divide, bool Transparent>
-struct PickAvx2 {
-  static constexpr VectorKernel function = &run_avx2<Method, Divide, Transparent>;
-};
-template <std::int32_t Method, bool Divide, bool Transparent>
-struct PickSse41 {
-  static constexpr VectorKernel function = &run_sse41<Method, Divide, Transparent>;
-};
 
 #endif  // TESS_VECTOR_KERNELS
 
 }  // namespace
 
-VectorKernel vector_kernel(KernelLevel level, std::int32_t method, bool divide, bool transparent) {
+VectorKernel vector_kernel(KernelLevel level, std::int32_t method, bool divide, bool transparent, bool unit) {
 #if TESS_VECTOR_KERNELS
-  switch (level) {
-    case KernelLevel::avx2: return pick<PickAvx2>(method, divide, transparent);
-    case KernelLevel::sse41: return pick<PickSse41>(method, divide, transparent);
-    default: return nullptr;
+  const bool avx2 = level == KernelLevel::avx2;
+  if (!avx2 && level != KernelLevel::sse41) return nullptr;
+  switch (method) {
+    case kCompareStronger:
+      return avx2 ? pick_avx2<kCompareStronger>(divide, transparent, unit) : pick_sse41<kCompareStronger>(divide, transparent);
+    case kCompareWeaker:
+      return avx2 ? pick_avx2<kCompareWeaker>(divide, transparent, unit) : pick_sse41<kCompareWeaker>(divide, transparent);
+    default:
+      return avx2 ? pick_avx2<kCompareBest>(divide, transparent, unit) : pick_sse41<kCompareBest>(divide, transparent);
   }
 #else
-  (void)level, (void)method, (void)divide, (void)transparent;
+  (void)level, (void)method, (void)divide, (void)transparent, (void)unit;
   return nullptr;
 #endif
 }

@@ -616,6 +616,28 @@ TEST(ScoreKernel, BoundOnlyEverHidesScoresAtOrAboveIt) {
   }
 }
 
+// The largest colour shifts move a channel past either end: every level must
+// clamp as the plain loop does.
+TEST(ScoreKernel, ExtremeColourShiftsClampAlikeOnEveryLevel) {
+  for (int method = 1; method <= 3; ++method) {
+    const ScoreTables tables = tables_with(method, kVariantAll, 5, 100);
+    ASSERT_GE(tables.tile_colour_limit(), 255);
+    for (const std::uint32_t ground : {0u, 255u}) {
+      TileSignature cell, tile;
+      cell.samples.fill(make_pixel(255 - ground, 255 - ground, 255 - ground));
+      for (std::size_t i = 0; i < tile.samples.size(); ++i) {
+        tile.samples[i] = make_pixel(ground, i % 3 == 0 ? 128 : ground, i % 5 == 0 ? 255 - ground : ground);
+      }
+      tile.recompute_levels();
+      const TileScore expected = CellScorer(tables, cell, kNeutralPriority, KernelLevel::scalar).score(tile);
+      for (const KernelLevel level : supported_kernel_levels()) {
+        EXPECT_EQ(CellScorer(tables, cell, kNeutralPriority, level).score(tile), expected)
+            << kernel_level_name(level) << " method " << method << " ground " << ground;
+      }
+    }
+  }
+}
+
 TEST(ScoreKernel, LargeChannelPrioritiesStayInsideTheCurve) {
   // Priorities 2, 2, 1 keep a divisor of 1, so a black cell against a white
   // tile reaches an entry distance of 1,275.

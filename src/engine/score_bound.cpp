@@ -180,6 +180,24 @@ __attribute__((target("avx2"))) void lower_bounds_avx2(const CellBound::Plan& p,
   }
 }
 
+__attribute__((target("avx2"))) std::size_t indexes_at_most_avx2(const float* values, std::size_t count, float limit,
+                                                                 std::uint32_t* out) {
+  const __m256 bar = _mm256_set1_ps(limit);
+  std::size_t found = 0;
+  std::size_t i = 0;
+  for (; i + kLanes <= count; i += kLanes) {
+    auto mask = static_cast<unsigned>(_mm256_movemask_ps(_mm256_cmp_ps(_mm256_loadu_ps(values + i), bar, _CMP_LE_OQ)));
+    while (mask != 0) {
+      out[found++] = static_cast<std::uint32_t>(i + static_cast<std::size_t>(__builtin_ctz(mask)));
+      mask &= mask - 1;
+    }
+  }
+  for (; i < count; ++i) {
+    if (values[i] <= limit) out[found++] = static_cast<std::uint32_t>(i);
+  }
+  return found;
+}
+
 using BoundsFunction = void (*)(const CellBound::Plan&, const TileBoundBank&, std::size_t, std::size_t, float*);
 
 template <std::int32_t Method>
@@ -290,6 +308,22 @@ void CellBound::lower_bounds(const TileBoundBank& bank, std::size_t first, std::
   }
 #endif
   for (std::size_t i = 0; i < count; ++i) out[i] = tile_lower_bound(m_plan, bank, first + i);
+}
+
+void indexes_at_most(const float* values, std::size_t count, float limit, std::vector<std::uint32_t>& out) {
+  out.resize(count);
+  std::size_t found = 0;
+#if TESS_BOUND_VECTORS
+  if (best_kernel_level() == KernelLevel::avx2) {
+    found = indexes_at_most_avx2(values, count, limit, out.data());
+    out.resize(found);
+    return;
+  }
+#endif
+  for (std::size_t i = 0; i < count; ++i) {
+    if (values[i] <= limit) out[found++] = static_cast<std::uint32_t>(i);
+  }
+  out.resize(found);
 }
 
 void CellBound::screen(const TileBoundBank& bank, std::size_t first, std::size_t count, std::uint32_t bound,

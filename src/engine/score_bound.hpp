@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "engine/score_kernel.hpp"
@@ -92,10 +93,13 @@ class CellBound {
   bool m_vector = false;
 };
 
+/// The index of every value at most `limit` among values[0, count), rising.
+void indexes_at_most(const float* values, std::size_t count, float limit, std::vector<std::uint32_t>& out);
+
 /// Fills `heap` (worst entry on top, as std::push_heap keeps it) with the
 /// `capacity` smallest (score, tile) pairs below `bound` among the tiles
 /// 0 .. bank.size() − 1 that `eligible(i)` admits, scoring `signature(i)`
-/// (a TileSignature reference) for the cell. The tiles whose lower bounds
+/// (a TileSignature reference) for the cell. A few tiles whose lower bounds
 /// are smallest are scored first, so that the heap's worst entry is soon
 /// close to final and proves most other tiles out unread; the pairs kept are
 /// the same in any order, ties going to the earlier tile. `Entry` is
@@ -105,43 +109,16 @@ void keep_best_tiles(const CellScorer& scorer, const CellBound& cell_bound, cons
                      std::size_t capacity, std::uint32_t bound, Eligible eligible, Signature signature,
                      std::vector<Entry>& heap) {
   constexpr std::size_t kPrefetchDistance = 4;
+  constexpr std::size_t kSampleShare = 8;  // a sample of 8 · capacity bounds picks the first tiles
   const std::size_t count = bank.size();
   thread_local std::vector<float> lower;
-  thread_local std::vector<std::uint32_t> head;
-  if (capacity == 0) return;
+  thread_local std::vector<float> sample;
+  thread_local std::vector<std::uint32_t> picked;
+  if (capacity == 0 || count == 0) return;
   lower.resize(count);
   cell_bound.lower_bounds(bank, 0, count, lower.data());
   const float caller_threshold = cell_bound.threshold(bound);
-  const auto prefetch = [&](std::size_t i) {
-    const auto* samples = reinterpret_cast<const char*>(signature(i).samples.data());
-    __builtin_prefetch(samples);
-    __builtin_prefetch(samples + 64);
-  };
 
-  // 1. The `capacity` tiles that may enter with the smallest lower bounds
-  //    (ties to the earlier tile), kept as a heap with the largest on top.
-  const auto by_bound = [](std::uint32_t a, std::uint32_t b) {
-    return lower[a] < lower[b] || (lower[a] == lower[b] && a < b);
-  };
-  head.clear();
-  for (std::size_t i = 0; i < count; ++i) {
-    const auto tile = static_cast<std::uint32_t>(i);
-    if (lower[i] > caller_threshold) continue;
-    if (head.size() == capacity && !by_bound(tile, head.front())) continue;
-    if (!eligible(i)) continue;
-    if (head.size() == capacity) {
-      std::pop_heap(head.begin(), head.end(), by_bound);
-      head.back() = tile;
-    } else {
-      head.push_back(tile);
-    }
-    std::push_heap(head.begin(), head.end(), by_bound);
-  }
-  std::sort(head.begin(), head.end());
-
-  // 2. Score those, then every other tile in order; once the heap is full a
-  //    tile must beat its worst entry, which an earlier tile also does by
-  //    equalling it.
   std::uint32_t worst_score = kNoBound;
   float worst_threshold = caller_threshold;
   const auto consider = [&](std::uint32_t i) {
@@ -167,19 +144,33 @@ void keep_best_tiles(const CellScorer& scorer, const CellBound& cell_bound, cons
     heap.push_back(entry);
     std::push_heap(heap.begin(), heap.end());
   };
-  for (std::size_t h = 0; h < head.size(); ++h) {
-    if (h + kPrefetchDistance < head.size()) prefetch(head[h + kPrefetchDistance]);
-    consider(head[h]);
-  }
-  std::size_t next_head = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    if (next_head < head.size() && head[next_head] == i) {
-      ++next_head;
-      continue;
+  const auto score_all = [&](const std::vector<std::uint32_t>& tiles) {
+    for (std::size_t k = 0; k < tiles.size(); ++k) {
+      if (k + kPrefetchDistance < tiles.size()) {
+        const auto* samples = reinterpret_cast<const char*>(signature(tiles[k + kPrefetchDistance]).samples.data());
+        __builtin_prefetch(samples);
+        __builtin_prefetch(samples + 64);
+      }
+      if (lower[tiles[k]] <= worst_threshold && eligible(tiles[k])) consider(tiles[k]);
+      // Scored once: no comparison holds for a NaN, so the second walk
+      // passes over it whatever its threshold.
+      lower[tiles[k]] = std::numeric_limits<float>::quiet_NaN();
     }
-    if (lower[i] > worst_threshold || !eligible(i)) continue;
-    consider(static_cast<std::uint32_t>(i));
-  }
+  };
+
+  // 1. First the tiles whose bounds are about the `capacity` smallest, as a
+  //    sample of the bounds estimates them.
+  const std::size_t stride = std::max<std::size_t>(1, count / (kSampleShare * capacity));
+  sample.clear();
+  for (std::size_t i = 0; i < count; i += stride) sample.push_back(lower[i]);
+  const std::size_t rank = std::min(sample.size() - 1, capacity / stride);
+  std::nth_element(sample.begin(), sample.begin() + static_cast<std::ptrdiff_t>(rank), sample.end());
+  indexes_at_most(lower.data(), count, std::min(sample[rank], caller_threshold), picked);
+  score_all(picked);
+
+  // 2. Then every other tile that the list's worst entry does not prove out.
+  indexes_at_most(lower.data(), count, worst_threshold, picked);
+  score_all(picked);
 }
 
 }  // namespace tess

@@ -98,9 +98,9 @@ struct LanesAvx2 {
   __m256i lower;
 };
 
+/// The costs of the eight cell entries from position j on against the tile.
 template <std::int32_t Method, bool Shift, bool Divide, bool Transparent, bool Unit>
-TESS_AVX2 std::uint64_t sum_avx2(const Alignment& cell, const LanesAvx2& lanes, const std::uint32_t* tile,
-                                 std::uint64_t bound, int first, int end, std::uint64_t sum) {
+TESS_AVX2 __m256i group_cost_avx2(const Alignment& cell, const LanesAvx2& lanes, const std::uint32_t* tile, int j) {
   const __m256i byte = _mm256_set1_epi32(0xFF);
   const __m256i zero = _mm256_setzero_si256();
   const __m256i& shift_red = lanes.shift[0];
@@ -111,20 +111,19 @@ TESS_AVX2 std::uint64_t sum_avx2(const Alignment& cell, const LanesAvx2& lanes, 
   const __m256i& multiplier_blue = lanes.multiplier[2];
   const __m256i& reciprocal = lanes.reciprocal;
   std::uint32_t spare[8];
-  for (int j = first; j < end; j += 8) {
-    const __m256i sample = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(tile_group(tile, j, spare)));
-    const __m256i colour = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cell.colour.data() + j));
-    __m256i n;
-    if constexpr (Unit) {
-      // Every channel weighs 1: the distances of whole pixels, a byte per
-      // channel, the shift saturating as the clamp does, then the three
-      // channels of each pixel added up.
-      __m256i moved = sample;
-      if constexpr (Shift) moved = _mm256_subs_epu8(_mm256_adds_epu8(moved, lanes.raise), lanes.lower);
-      const __m256i apart = _mm256_and_si256(
-          _mm256_sub_epi8(_mm256_max_epu8(colour, moved), _mm256_min_epu8(colour, moved)), _mm256_set1_epi32(0xFFFFFF));
-      n = _mm256_madd_epi16(_mm256_maddubs_epi16(apart, _mm256_set1_epi8(1)), _mm256_set1_epi16(1));
-    } else {
+  const __m256i sample = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(tile_group(tile, j, spare)));
+  const __m256i colour = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cell.colour.data() + j));
+  __m256i n;
+  if constexpr (Unit) {
+    // Every channel weighs 1: the distances of whole pixels, a byte per
+    // channel, the shift saturating as the clamp does, then the three
+    // channels of each pixel added up.
+    __m256i moved = sample;
+    if constexpr (Shift) moved = _mm256_subs_epu8(_mm256_adds_epu8(moved, lanes.raise), lanes.lower);
+    const __m256i apart = _mm256_and_si256(
+        _mm256_sub_epi8(_mm256_max_epu8(colour, moved), _mm256_min_epu8(colour, moved)), _mm256_set1_epi32(0xFFFFFF));
+    n = _mm256_madd_epi16(_mm256_maddubs_epi16(apart, _mm256_set1_epi8(1)), _mm256_set1_epi16(1));
+  } else {
     __m256i red = _mm256_and_si256(sample, byte);
     __m256i green = _mm256_and_si256(_mm256_srli_epi32(sample, 8), byte);
     __m256i blue = _mm256_and_si256(_mm256_srli_epi32(sample, 16), byte);
@@ -144,21 +143,33 @@ TESS_AVX2 std::uint64_t sum_avx2(const Alignment& cell, const LanesAvx2& lanes, 
       const __m256i odd = _mm256_mul_epu32(_mm256_srli_epi64(n, 32), reciprocal);
       n = _mm256_blend_epi32(even, odd, 0xAA);
     }
+  }
+  __m256i value;
+  if constexpr (Method == kCompareBest) {
+    value = curve_avx2(n);
+  } else if constexpr (Method == kCompareStronger) {
+    value = _mm256_mullo_epi32(n, n);
+  } else {
+    value = n;
+  }
+  __m256i cost =
+      _mm256_mullo_epi32(value, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cell.weight.data() + j)));
+  if constexpr (Transparent) {
+    cost = _mm256_sub_epi32(cost, transparent_share_avx2(cost, _mm256_srli_epi32(colour, 24)));
+  }
+  return cost;
+}
+
+template <std::int32_t Method, bool Shift, bool Divide, bool Transparent, bool Unit>
+TESS_AVX2 std::uint64_t sum_avx2(const Alignment& cell, const LanesAvx2& lanes, const std::uint32_t* tile,
+                                 std::uint64_t bound, int first, int end, std::uint64_t sum) {
+  // Two groups at a time: a cost stays below 2³¹, so two add up within 32
+  // unsigned bits, and the bound is checked once per pair.
+  for (int j = first; j < end; j += 16) {
+    __m256i cost = group_cost_avx2<Method, Shift, Divide, Transparent, Unit>(cell, lanes, tile, j);
+    if (j + 8 < end) {
+      cost = _mm256_add_epi32(cost, group_cost_avx2<Method, Shift, Divide, Transparent, Unit>(cell, lanes, tile, j + 8));
     }
-    __m256i value;
-    if constexpr (Method == kCompareBest) {
-      value = curve_avx2(n);
-    } else if constexpr (Method == kCompareStronger) {
-      value = _mm256_mullo_epi32(n, n);
-    } else {
-      value = n;
-    }
-    __m256i cost =
-        _mm256_mullo_epi32(value, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cell.weight.data() + j)));
-    if constexpr (Transparent) {
-      cost = _mm256_sub_epi32(cost, transparent_share_avx2(cost, _mm256_srli_epi32(colour, 24)));
-    }
-    // Eight costs below 2³¹ each: their sum fits the 64-bit lanes easily.
     const __m256i wide = _mm256_add_epi64(_mm256_cvtepu32_epi64(_mm256_castsi256_si128(cost)),
                                           _mm256_cvtepu32_epi64(_mm256_extracti128_si256(cost, 1)));
     const __m128i pair = _mm_add_epi64(_mm256_castsi256_si128(wide), _mm256_extracti128_si256(wide, 1));

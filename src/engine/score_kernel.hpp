@@ -111,7 +111,10 @@ VectorKernel vector_kernel(KernelLevel level, std::int32_t method, bool divide, 
 /// bits or is the saturation code).
 inline constexpr std::uint64_t kNoSumBound = ~std::uint64_t{0};
 inline std::uint64_t kernel_sum_bound(std::uint32_t bound, std::uint8_t priority) {
-  const std::uint64_t quotient = std::uint64_t{bound} * kNeutralPriority / (priority == 0 ? 1 : priority);
+  // Most cells keep the neutral priority: no division for them.
+  const std::uint64_t quotient = priority == kNeutralPriority
+                                     ? bound
+                                     : std::uint64_t{bound} * kNeutralPriority / (priority == 0 ? 1 : priority);
   if (quotient <= 0xFFFFFFFFu && quotient != kScoreSaturated) return quotient + 1;
   return kNoSumBound;
 }

@@ -326,20 +326,4 @@ void indexes_at_most(const float* values, std::size_t count, float limit, std::v
   out.resize(found);
 }
 
-void CellBound::screen(const TileBoundBank& bank, std::size_t first, std::size_t count, std::uint32_t bound,
-                       std::uint8_t* keep) const {
-  const float target = threshold(bound);
-  if (target == std::numeric_limits<float>::infinity()) {
-    std::fill(keep, keep + count, std::uint8_t{1});
-    return;
-  }
-  float lower[256];
-  for (std::size_t done = 0; done < count; done += 256) {
-    const std::size_t part = std::min<std::size_t>(256, count - done);
-    std::fill(lower, lower + part, 0.0f);
-    lower_bounds(bank, first + done, part, lower);
-    for (std::size_t i = 0; i < part; ++i) keep[done + i] = lower[i] <= target ? 1 : 0;
-  }
-}
-
 }  // namespace tess

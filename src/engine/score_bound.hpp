@@ -63,13 +63,6 @@ class CellBound {
   /// cell (infinity when nothing can be proven).
   float threshold(std::uint32_t bound) const;
 
-  /// For tiles [first, first + count) of `bank`: keep[i] = 0 proves that
-  /// tile first + i scores `bound` or more for this cell (CellScorer::score
-  /// would give kScoreUnusable or a score of at least `bound`); 1 says
-  /// nothing.
-  void screen(const TileBoundBank& bank, std::size_t first, std::size_t count, std::uint32_t bound,
-              std::uint8_t* keep) const;
-
   /// The constants the bound reads, in the form the lanes use.
   struct Plan {
     std::int32_t cell_overall[3] = {};

@@ -87,7 +87,7 @@ void clear_cell(TileUseState& uses, PuzzleInfo& cell) {
 class RebuildTiles {
  public:
   RebuildTiles(const TileUseState& uses, const std::vector<std::int32_t>& groups)
-      : m_view(uses.tiles().begin(), uses.tiles().end()) {
+      : m_view(uses.tiles().begin(), uses.tiles().end()), m_exhausted(m_view.size(), 0) {
     for (std::size_t i = 0; i < m_view.size(); ++i) {
       if (!groups.empty() && m_view[i]->variant_group != groups[i]) {
         FotoInfo& copy = m_stand_ins.emplace_back(*m_view[i]);
@@ -108,12 +108,16 @@ class RebuildTiles {
     stand_in.variant_group = m_view[index]->variant_group;
     stand_in.placement_flag = 1;
     m_view[index] = &stand_in;
+    m_exhausted[index] = 1;
   }
 
   std::span<const FotoInfo* const> view() const { return m_view; }
+  /// The view's placement flags, packed.
+  std::span<const std::uint8_t> exhausted() const { return m_exhausted; }
 
  private:
   std::vector<const FotoInfo*> m_view;
+  std::vector<std::uint8_t> m_exhausted;
   std::deque<FotoInfo> m_stand_ins;  // a deque keeps every stand-in where it is
 };
 
@@ -219,6 +223,7 @@ class HighQualityPlacement {
     info.tiles = m_tiles.view();
     info.group_keys = m_grouped;
     info.bank = &m_bank;
+    info.exhausted = m_tiles.exhausted();
     info.placed = m_placed;
     info.spacing_area = m_area;
     return info;

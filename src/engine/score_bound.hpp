@@ -140,9 +140,13 @@ void keep_best_tiles(const CellScorer& scorer, const CellBound& cell_bound, cons
   const auto score_all = [&](const std::vector<std::uint32_t>& tiles) {
     for (std::size_t k = 0; k < tiles.size(); ++k) {
       if (k + kPrefetchDistance < tiles.size()) {
-        const auto* samples = reinterpret_cast<const char*>(signature(tiles[k + kPrefetchDistance]).samples.data());
+        // The first samples, which most comparisons stop within, and the
+        // orientation at the signature's end, which every score reads.
+        const TileSignature& ahead = signature(tiles[k + kPrefetchDistance]);
+        const auto* samples = reinterpret_cast<const char*>(ahead.samples.data());
         __builtin_prefetch(samples);
         __builtin_prefetch(samples + 64);
+        __builtin_prefetch(&ahead.portrait);
       }
       if (lower[tiles[k]] <= worst_threshold && eligible(tiles[k])) consider(tiles[k]);
       // Scored once: no comparison holds for a NaN, so the second walk

@@ -8,11 +8,13 @@ namespace {
 /// How many tiles ahead rebuild() asks for a tile's samples.
 constexpr std::size_t kPrefetchDistance = 4;
 
-/// Asks for the first samples of a tile, which most comparisons stop within.
+/// Asks for the first samples of a tile, which most comparisons stop within,
+/// and for its orientation at the signature's end, which every score reads.
 void prefetch_samples(const FotoInfo& tile) {
   const auto* samples = reinterpret_cast<const char*>(tile.signature.samples.data());
   __builtin_prefetch(samples);
   __builtin_prefetch(samples + 64);
+  __builtin_prefetch(&tile.signature.portrait);
 }
 
 /// Keys of the tiles placed within the spacing area of (left, top), sorted.
@@ -168,7 +170,9 @@ void CScoreTile::fill_best_first(const RebuildInfo& info, const CellScorer& scor
   keep_best_tiles(
       scorer, cell_bound, *info.bank, m_capacity, info.bound,
       [&](std::size_t i) {
-        return info.tiles[i]->placement_flag == 0 &&
+        const bool exhausted = info.exhausted.size() == info.tiles.size() ? info.exhausted[i] != 0
+                                                                          : info.tiles[i]->placement_flag != 0;
+        return !exhausted &&
                (excluded.empty() || !std::binary_search(excluded.begin(), excluded.end(), static_cast<ScoreKey>(i)));
       },
       [&](std::size_t i) -> const TileSignature& { return info.tiles[i]->signature; }, m_entries);

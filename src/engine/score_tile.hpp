@@ -61,6 +61,9 @@ struct RebuildInfo {
   /// rebuild passes over tiles that cannot make the list without reading
   /// their signatures.
   const TileBoundBank* bank = nullptr;
+  /// The tiles' placement flags packed in one array, the same order, or
+  /// empty: a walk that checks many tiles then reads no tile for it.
+  std::span<const std::uint8_t> exhausted;
   /// Cells holding a tile; only read when `spacing_area` > 0.
   std::span<const PlacedTile> placed;
   /// Squared distance in pixels within which a placed tile's key is kept out

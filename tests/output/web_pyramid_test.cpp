@@ -5,16 +5,19 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "base/scripted_prompt.hpp"
+#include "base/text.hpp"
 #include "engine/mosaic_builder.hpp"
 #include "engine/puzzle.hpp"
 #include "engine/score_tables.hpp"
 #include "images/foto.hpp"
 #include "output/jpeg_writer.hpp"
 #include "output/mosaic_saver.hpp"
+#include "settings/advanced_options.hpp"
 #include "support/test_support.hpp"
 #include "tilelist/foto_info.hpp"
 #include "tilelist/tile_signature.hpp"
@@ -460,6 +463,131 @@ TEST_F(WebPyramidTest, PyramidErrorsAreReportedAndLeaveNoTemporaryTile) {
   }
 }
 
+// --- the pyramid against one made another way -------------------------------
+
+// Noise in every channel, so a pixel averaged from the wrong rows or columns,
+// or rounded differently, changes the tile's bytes.
+Foto noise(int w, int h) {
+  Foto f;
+  f.try_allocate(w, h);
+  std::uint32_t state = 12345u + static_cast<std::uint32_t>(w) * 31u + static_cast<std::uint32_t>(h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      state = state * 1664525u + 1013904223u;
+      f.at(x, y) = make_pixel((state >> 8) & 255u, (state >> 16) & 255u, ((x + y) * 3 + (state >> 28)) & 255u,
+                              state >> 30);
+    }
+  return f;
+}
+
+// The tiles of `mosaic` made with the whole picture in memory: each level
+// shrunk whole from the one above by the area filter, cut into tiles, every
+// tile written as a JPEG. Names are "mosaic/<k / 1000>/<level>-<column>-<row>.jpg".
+std::map<std::string, std::string> reference_tiles(const Foto& mosaic, int quality, const fs::path& scratch) {
+  std::map<std::string, std::string> tiles;
+  ScriptedPrompt prompt;
+  std::vector<std::pair<int, int>> sizes{{mosaic.width(), mosaic.height()}};
+  while (sizes.back().first > 256 || sizes.back().second > 256) {
+    const auto [w, h] = sizes.back();
+    sizes.emplace_back(w < 4 ? 1 : w / 2, h < 4 ? 1 : h / 2);
+  }
+  std::vector<std::int64_t> first(sizes.size(), 0);
+  for (std::size_t n = sizes.size() - 1; n > 0; --n) {
+    const auto [w, h] = sizes[n];
+    first[n - 1] = first[n] + static_cast<std::int64_t>((w + 255) / 256) * ((h + 255) / 256);
+  }
+  Foto level = mosaic.clone();
+  for (std::size_t n = 0; n < sizes.size(); ++n) {
+    const int number = static_cast<int>(sizes.size() - 1 - n);
+    const int columns = (level.width() + 255) / 256, rows = (level.height() + 255) / 256;
+    for (int row = 0; row < rows; ++row)
+      for (int column = 0; column < columns; ++column) {
+        Foto tile;
+        const int tw = std::min(256, level.width() - 256 * column), th = std::min(256, level.height() - 256 * row);
+        tile.try_allocate(tw, th);
+        for (int y = 0; y < th; ++y)
+          for (int x = 0; x < tw; ++x) tile.at(x, y) = level.at(256 * column + x, 256 * row + y);
+        const fs::path file = scratch / "tile.jpg";
+        EXPECT_TRUE(write_jpeg_image(tile, file, true, quality, 0, prompt));
+        const std::int64_t k = first[sizes.size() - 1 - n] + static_cast<std::int64_t>(row) * columns + column;
+        tiles[format("mosaic/%ld/%d-%d-%d.jpg", static_cast<long>(k / 1000), number, column, row)] = read_file(file);
+      }
+    if (n + 1 == sizes.size()) break;
+    const auto [w, h] = sizes[n + 1];
+    Foto half;
+    EXPECT_TRUE(level.crop_resize(w, h, std::min(2 * w, level.width()), std::min(2 * h, level.height()), half, prompt));
+    level = std::move(half);
+  }
+  return tiles;
+}
+
+// Every file under "mosaic/" of a written web mosaic, by its name there.
+std::map<std::string, std::string> written_tiles(const fs::path& folder) {
+  std::map<std::string, std::string> tiles;
+  for (const auto& entry : fs::recursive_directory_iterator(folder / "mosaic"))
+    if (entry.is_regular_file())
+      tiles[fs::relative(entry.path(), folder).generic_string()] = read_file(entry.path());
+  return tiles;
+}
+
+void expect_same_tiles(const std::map<std::string, std::string>& written,
+                       const std::map<std::string, std::string>& expected) {
+  EXPECT_EQ(written.size(), expected.size());
+  for (const auto& [name, bytes] : expected) {
+    const auto found = written.find(name);
+    if (found == written.end()) {
+      ADD_FAILURE() << name << " is missing";
+    } else {
+      EXPECT_TRUE(found->second == bytes) << name << " differs";
+    }
+  }
+  for (const auto& [name, bytes] : written)
+    if (expected.count(name) == 0) ADD_FAILURE() << name << " should not be there";
+}
+
+TEST_F(WebPyramidTest, EveryTileMatchesAWholePictureShrinkByteForByte) {
+  struct Case {
+    int width, height, piece_width, band_height;
+  };
+  // One tile; sides that are no multiple of 256, odd at several levels;
+  // sides that shrink below 4; bands of one row; split pieces arriving
+  // column by column.
+  const Case cases[] = {{256, 256, 256, 256}, {1000, 600, 1000, 70},  {513, 257, 513, 1},   {3, 700, 3, 100},
+                        {700, 2, 700, 1},     {1301, 903, 300, 130},  {1100, 1100, 1100, 512}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height << ", pieces " << c.piece_width << ", bands "
+                                      << c.band_height);
+    const Foto mosaic = noise(c.width, c.height);
+    const std::string name = format("ref%dx%d", c.width, c.height);
+    WebPyramid web(builder, options(name), c.width, c.height);
+    ASSERT_TRUE(web.set_up());
+    grid_over(c.width, c.height);
+    feed(web, mosaic, c.piece_width, c.band_height);
+    std::string index;
+    ASSERT_TRUE(web.finish(builder.grid, index)) << ::testing::PrintToString(prompt.messages());
+    expect_same_tiles(written_tiles(web.folder()), reference_tiles(mosaic, 95, dir.path()));
+  }
+  EXPECT_TRUE(prompt.messages().empty()) << ::testing::PrintToString(prompt.messages());
+}
+
+TEST_F(WebPyramidTest, AStopInTheMiddleLeavesNoPyramid) {
+  const Foto mosaic = noise(900, 700);
+  WebPyramid web(builder, options("halfway"), 900, 700);
+  ASSERT_TRUE(web.set_up());
+  Foto band;
+  band.try_allocate(900, 300);
+  for (int y = 0; y < 300; ++y)
+    for (int x = 0; x < 900; ++x) band.at(x, y) = mosaic.at(x, y);
+  web.add_band(band, 0, 0);
+  builder.request_stop();
+  std::string index;
+  EXPECT_FALSE(web.finish(builder.grid, index));
+  builder.clear_stop();
+  EXPECT_TRUE(index.empty());
+  EXPECT_FALSE(fs::exists(options("halfway").folder));
+  EXPECT_TRUE(prompt.messages().empty());
+}
+
 // The saving step of a run with the web format, alone and beside a JPEG.
 TEST_F(WebPyramidTest, FinishMosaicWritesTheWebMosaicWithTheMosaic) {
   fs::create_directories(dir / "data");
@@ -511,6 +639,51 @@ TEST_F(WebPyramidTest, FinishMosaicWritesTheWebMosaicWithTheMosaic) {
   ASSERT_TRUE(finish_mosaic(builder, tables, request, result));
   EXPECT_TRUE(result.result_file.empty());
   EXPECT_FALSE(fs::exists(request.base_name + " RezIroriz"));
+  EXPECT_TRUE(prompt.messages().empty()) << ::testing::PrintToString(prompt.messages());
+}
+
+// A whole saving step writes a lossless PPM beside the web mosaic; the tiles
+// must be those of the PPM's pixels, in one band or in many.
+TEST_F(WebPyramidTest, AWholeRunsWebTilesAreThoseOfItsMosaic) {
+  fs::create_directories(dir / "data");
+  fs::copy(dir / "viewer", dir / "data" / "webviewer", fs::copy_options::recursive);
+  ScopedEnv data("TESSELLARIUM_DATA_DIR", (dir / "data").string());
+  for (FotoInfo& picture : pictures) {
+    picture.signature.samples.fill(make_pixel(100, 100, 100));
+    picture.signature.opaque = 1;
+    picture.signature.analysed = 1;
+  }
+  ScoreTables tables;
+  builder.parameters.colour_change = 0;
+  ASSERT_TRUE(tables.set_up(builder.parameters, static_cast<std::int64_t>(pictures.size())));
+  grid_over(3000, 1500);
+  for (std::size_t i = 0; i < builder.grid.size(); ++i) {
+    builder.grid.cell(i).signature = pictures[0].signature;
+    builder.grid.cell(i).analysed = 1;
+  }
+  builder.parameters.output_format = OutputFormatCode::ppm;
+  builder.parameters.web_output = true;
+  for (const char* block : {"200", "10"}) {  // one band; bands of 400 rows
+    SCOPED_TRACE(block);
+    builder.parameters.advanced.set_value(kOptMemoryBlockSize, block);
+    FinishRequest request;
+    request.base_name = (dir / (std::string("run") + block)).string();
+    request.threads = 2;
+    FinishResult result;
+    ASSERT_TRUE(finish_mosaic(builder, tables, request, result)) << ::testing::PrintToString(prompt.messages());
+    // The header ends in "<width> <height>\n255\n"; the pixels follow.
+    const std::string ppm = read_file(request.base_name + ".ppm");
+    const std::string end = "\n3000 1500\n255\n";
+    const std::size_t pixels = ppm.find(end) + end.size();
+    ASSERT_EQ(ppm.size(), pixels + 3000u * 1500u * 3u);
+    Foto mosaic;
+    mosaic.try_allocate(3000, 1500);
+    const auto* at = reinterpret_cast<const unsigned char*>(ppm.data() + pixels);
+    for (int y = 0; y < 1500; ++y)
+      for (int x = 0; x < 3000; ++x, at += 3) mosaic.at(x, y) = make_pixel(at[0], at[1], at[2]);
+    expect_same_tiles(written_tiles(request.base_name + " RezIroriz"),
+                      reference_tiles(mosaic, builder.parameters.jpeg_quality, dir.path()));
+  }
   EXPECT_TRUE(prompt.messages().empty()) << ::testing::PrintToString(prompt.messages());
 }
 

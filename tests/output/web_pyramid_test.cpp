@@ -174,12 +174,16 @@ class WebPyramidTest : public ::testing::Test {
     for (int px = 0; px < mosaic.width(); px += piece_width)
       for (int y = 0; y < mosaic.height(); y += band_height) {
         const int w = std::min(piece_width, mosaic.width() - px), h = std::min(band_height, mosaic.height() - y);
-        Foto band;
-        band.try_allocate(w, h);
-        for (int r = 0; r < h; ++r)
-          for (int c = 0; c < w; ++c) band.at(c, r) = mosaic.at(px + c, y + r);
-        web.add_band(band, px, y);
+        web.add_band(part(mosaic, px, y, w, h), px, y);
       }
+  }
+
+  static Foto part(const Foto& mosaic, int x, int y, int w, int h) {
+    Foto band;
+    band.try_allocate(w, h);
+    for (int r = 0; r < h; ++r)
+      for (int c = 0; c < w; ++c) band.at(c, r) = mosaic.at(x + c, y + r);
+    return band;
   }
 
   TempDir dir;
@@ -191,7 +195,7 @@ class WebPyramidTest : public ::testing::Test {
 TEST_F(WebPyramidTest, OneTileMosaicLiesInFolderZero) {
   WebPyramid web(builder, options(), 256, 256);
   ASSERT_TRUE(web.set_up());
-  EXPECT_EQ(web.tile_path(0, 0, 0, false), web.folder() + "mosaic/0/0-0-0.jpg");
+  EXPECT_EQ(web.tile_path(0, 0, 0), web.folder() + "mosaic/0/0-0-0.jpg");
   grid_over(256, 256);
   feed(web, pattern(256, 256), 256, 256);
   std::string index;
@@ -249,8 +253,8 @@ TEST_F(WebPyramidTest, TileOneThousandAndOneGoesToFolderOne) {
   ASSERT_EQ(web.levels().size(), 6u);
   EXPECT_EQ(web.levels()[5].first_tile, 341);
   // Global index 1000 is tile 659 of the top level: row 20, column 19.
-  EXPECT_EQ(web.tile_path(5, 19, 20, false), web.folder() + "mosaic/1/5-19-20.jpg");
-  EXPECT_EQ(web.tile_path(5, 18, 20, true), web.folder() + "mosaic/0/5-18-20.tmp");
+  EXPECT_EQ(web.tile_path(5, 19, 20), web.folder() + "mosaic/1/5-19-20.jpg");
+  EXPECT_EQ(web.tile_path(5, 18, 20), web.folder() + "mosaic/0/5-18-20.jpg");
   ASSERT_TRUE(web.set_up());
   EXPECT_TRUE(fs::is_directory(web.folder() + "mosaic/0"));
   EXPECT_TRUE(fs::is_directory(web.folder() + "mosaic/1"));
@@ -278,18 +282,18 @@ TEST_F(WebPyramidTest, EveryLevelIsWrittenAsJpegsFromBandsOfAnyShape) {
       for (int row = 0; row < l.rows; ++row)
         for (int column = 0; column < l.columns; ++column) {
           Foto tile;
-          ASSERT_TRUE(tile.load(web.tile_path(static_cast<int>(level), column, row, false), 0, 0, prompt))
+          ASSERT_TRUE(tile.load(web.tile_path(static_cast<int>(level), column, row), 0, 0, prompt))
               << level << "-" << column << "-" << row;
           EXPECT_EQ(tile.width(), l.tile_width(column));
           EXPECT_EQ(tile.height(), l.tile_height(row));
         }
     }
-    EXPECT_TRUE(files_ending_in(web.folder(), ".tmp").empty());
+    EXPECT_TRUE(files_ending_in(web.folder(), " rows").empty());  // the split pieces' scratch file is gone
     // Full-size tiles show their own part of the mosaic; the lowest level the whole of it.
     Foto top, bottom;
-    ASSERT_TRUE(top.load(web.tile_path(2, 3, 2, false), 0, 0, prompt));
+    ASSERT_TRUE(top.load(web.tile_path(2, 3, 2), 0, 0, prompt));
     expect_close(average(top, 0, 0, 232, 88), average(mosaic, 768, 512, 232, 88), 3.0);
-    ASSERT_TRUE(bottom.load(web.tile_path(0, 0, 0, false), 0, 0, prompt));
+    ASSERT_TRUE(bottom.load(web.tile_path(0, 0, 0), 0, 0, prompt));
     expect_close(average(bottom, 0, 0, 250, 150), average(mosaic, 0, 0, 1000, 600), 3.0);
     expect_close(average(bottom, 125, 75, 25, 25), average(mosaic, 500, 300, 100, 100), 6.0);
   }
@@ -374,30 +378,8 @@ TEST_F(WebPyramidTest, NoPopUpWritesNullAndNoTilesFolder) {
 
 TEST_F(WebPyramidTest, BandErrorsEndTheWebMosaicAndTidyUp) {
   {
-    // A partial tile whose earlier part comes back in the wrong size.
-    WebPyramid web(builder, options("a"), 300, 300);
-    ASSERT_TRUE(web.set_up());
-    Foto band;
-    band.try_allocate_fill(300, 100, make_pixel(1, 2, 3));
-    web.add_band(band, 0, 0);
-    // A temporary tile of another size, written in the program's own layout.
-    std::string bytes(8 + 10 * 10 * 4, '\0');
-    bytes[0] = 10;
-    bytes[4] = 10;
-    ASSERT_TRUE(write_file(web.tile_path(1, 1, 0, true), bytes));
-    web.add_band(band, 0, 100);
-    EXPECT_FALSE(web.active());
-    ASSERT_EQ(prompt.messages().size(), 1u);
-    EXPECT_EQ(prompt.messages()[0], "RezIroriz Error 02. Foto[10 x 10], Tile[44 x 256]");
-    EXPECT_FALSE(fs::exists(web.folder()));
-    std::string index;
-    EXPECT_FALSE(web.finish(builder.grid, index));
-    EXPECT_TRUE(index.empty());
-  }
-  prompt.clear();
-  {
     // A band whose tiles cannot be written.
-    WebPyramid web(builder, options("b"), 300, 300);
+    WebPyramid web(builder, options("a"), 300, 300);
     ASSERT_TRUE(web.set_up());
     fs::remove_all(web.folder() + "mosaic/0");
     Foto band;
@@ -405,17 +387,34 @@ TEST_F(WebPyramidTest, BandErrorsEndTheWebMosaicAndTidyUp) {
     web.add_band(band, 0, 0);
     EXPECT_FALSE(web.active());
     EXPECT_EQ(prompt.messages(), std::vector<std::string>{"RezIroriz Error 01"});
+    EXPECT_FALSE(fs::exists(web.folder()));
+    std::string index;
+    EXPECT_FALSE(web.finish(builder.grid, index));
+    EXPECT_TRUE(index.empty());
+  }
+  prompt.clear();
+  {
+    // Split pieces whose rows have nowhere to wait.
+    WebPyramid web(builder, options("b"), 300, 300);
+    ASSERT_TRUE(web.set_up());
+    fs::create_directories(web.folder() + ".unordered rows");
+    Foto band;
+    band.try_allocate_fill(100, 300, 0);
+    web.add_band(band, 0, 0);
+    EXPECT_FALSE(web.active());
+    EXPECT_EQ(prompt.messages(), std::vector<std::string>{"RezIroriz Error 04"});
+    EXPECT_FALSE(fs::exists(web.folder()));
   }
 }
 
-TEST_F(WebPyramidTest, PyramidErrorsAreReportedAndLeaveNoTemporaryTile) {
+TEST_F(WebPyramidTest, FinishingErrorsAreReportedAndLeaveNoHalfBuiltPyramid) {
   grid_over(600, 300);
   const Foto mosaic = pattern(600, 300);
   {
+    // A band that never came.
     WebPyramid web(builder, options("lost"), 600, 300);
     ASSERT_TRUE(web.set_up());
-    feed(web, mosaic, 600, 300);
-    fs::remove(web.tile_path(2, 2, 1, true));
+    web.add_band(part(mosaic, 0, 0, 600, 299), 0, 0);
     std::string index;
     EXPECT_FALSE(web.finish(builder.grid, index));
     EXPECT_EQ(prompt.messages(), std::vector<std::string>{"RezIroriz Error B01"});
@@ -446,7 +445,7 @@ TEST_F(WebPyramidTest, PyramidErrorsAreReportedAndLeaveNoTemporaryTile) {
   }
   prompt.clear();
   {
-    // A folder that was there before keeps what it held; only temporary tiles go.
+    // A folder that was there before keeps what it held; no tile of the stopped run is left.
     WebOptions o = options("stopped");
     fs::create_directories(o.folder);
     ASSERT_TRUE(write_file(o.folder + "notes.txt", "mine"));
@@ -459,7 +458,7 @@ TEST_F(WebPyramidTest, PyramidErrorsAreReportedAndLeaveNoTemporaryTile) {
     builder.clear_stop();
     EXPECT_TRUE(prompt.messages().empty());
     EXPECT_TRUE(fs::exists(o.folder + "notes.txt"));
-    EXPECT_TRUE(files_ending_in(o.folder, ".tmp").empty());
+    EXPECT_TRUE(files_ending_in(o.folder, ".jpg").empty());
   }
 }
 
@@ -574,11 +573,7 @@ TEST_F(WebPyramidTest, AStopInTheMiddleLeavesNoPyramid) {
   const Foto mosaic = noise(900, 700);
   WebPyramid web(builder, options("halfway"), 900, 700);
   ASSERT_TRUE(web.set_up());
-  Foto band;
-  band.try_allocate(900, 300);
-  for (int y = 0; y < 300; ++y)
-    for (int x = 0; x < 900; ++x) band.at(x, y) = mosaic.at(x, y);
-  web.add_band(band, 0, 0);
+  web.add_band(part(mosaic, 0, 0, 900, 300), 0, 0);
   builder.request_stop();
   std::string index;
   EXPECT_FALSE(web.finish(builder.grid, index));

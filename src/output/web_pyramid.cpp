@@ -342,11 +342,13 @@ void WebPyramid::add_band(const Foto& band, int x, int y) {
     if (spill(band, x, y, right, bottom)) (void)take_spilled_rows();
     return;
   }
-  // The band continues the mosaic: its rows go down the pyramid as they are.
+  // The band continues the mosaic: its rows go down the pyramid as they are,
+  // and rows of later bands that wait in the scratch file follow.
   for (int at = y; at < bottom; at += kChunkRows) {
     Rows rows{band.row(at - y), static_cast<std::size_t>(band.width()), std::min(kChunkRows, bottom - at)};
     if (!take_rows(m_levels.size() - 1, rows)) return;
   }
+  if (m_spill_fd >= 0) (void)take_spilled_rows();
 }
 
 bool WebPyramid::spill(const Foto& band, int x, int y, int right, int bottom) {

@@ -91,9 +91,9 @@ class WebPyramid {
   /// Whether the pyramid is still being built: set up, and no error so far.
   [[nodiscard]] bool active() const { return m_active; }
 
-  /// Tiles are encoded by up to `threads` jobs at once on `pool` (which may
-  /// go before the pyramid does; its jobs then run on the saving thread).
-  /// Without a pool every tile is encoded on the saving thread.
+  /// Tiles are encoded by up to `threads` jobs at once on `pool`, which must
+  /// outlive the last add_band(). Without a pool every tile is encoded on the
+  /// saving thread.
   void use_pool(JobPool& pool, int threads);
 
   /// Takes one rendered band, whose top left pixel lies at (x, y) of the

@@ -547,21 +547,28 @@ void expect_same_tiles(const std::map<std::string, std::string>& written,
 TEST_F(WebPyramidTest, EveryTileMatchesAWholePictureShrinkByteForByte) {
   struct Case {
     int width, height, piece_width, band_height;
+    bool bottom_up = false;
   };
   // One tile; sides that are no multiple of 256, odd at several levels;
   // sides that shrink below 4; bands of one row; split pieces arriving
-  // column by column.
+  // column by column; whole bands arriving last first.
   const Case cases[] = {{256, 256, 256, 256}, {1000, 600, 1000, 70},  {513, 257, 513, 1},   {3, 700, 3, 100},
-                        {700, 2, 700, 1},     {1301, 903, 300, 130},  {1100, 1100, 1100, 512}};
+                        {700, 2, 700, 1},     {1301, 903, 300, 130},  {1100, 1100, 1100, 512},
+                        {900, 700, 900, 200, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height << ", pieces " << c.piece_width << ", bands "
-                                      << c.band_height);
+                                      << c.band_height << (c.bottom_up ? ", bottom up" : ""));
     const Foto mosaic = noise(c.width, c.height);
     const std::string name = format("ref%dx%d", c.width, c.height);
     WebPyramid web(builder, options(name), c.width, c.height);
     ASSERT_TRUE(web.set_up());
     grid_over(c.width, c.height);
-    feed(web, mosaic, c.piece_width, c.band_height);
+    if (c.bottom_up) {
+      for (int y = (c.height - 1) / c.band_height * c.band_height; y >= 0; y -= c.band_height)
+        web.add_band(part(mosaic, 0, y, c.width, std::min(c.band_height, c.height - y)), 0, y);
+    } else {
+      feed(web, mosaic, c.piece_width, c.band_height);
+    }
     std::string index;
     ASSERT_TRUE(web.finish(builder.grid, index)) << ::testing::PrintToString(prompt.messages());
     expect_same_tiles(written_tiles(web.folder()), reference_tiles(mosaic, 95, dir.path()));

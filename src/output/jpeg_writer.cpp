@@ -211,7 +211,7 @@ bool write_jpeg(RowSource& source, const std::filesystem::path& path, int qualit
 
 // A picture encoded into memory: libjpeg's output is gathered in `buffer`
 // and appended to `bytes` whenever the buffer fills.
-constexpr std::size_t kMemoryBuffer = 16384;
+constexpr std::size_t kMemoryBuffer = 4096;
 
 struct MemoryDestination {
   jpeg_destination_mgr manager;  // first: libjpeg's pointer to it is a pointer to this
@@ -325,8 +325,9 @@ bool JpegStreamEncoder::finish(std::string& bytes) {
     return false;
   }
   jpeg_finish_compress(state.compressor.cinfo());
-  bytes.swap(state.bytes);
-  state.bytes.clear();
+  // The file's buffer leaves with it: an encoder between pictures holds none.
+  bytes = std::move(state.bytes);
+  state.bytes = std::string();
   return true;
 }
 

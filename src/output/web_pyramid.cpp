@@ -34,7 +34,7 @@ namespace {
 
 // Full-resolution rows go down the pyramid this many at a time, which bounds
 // the rows each level holds for the level below.
-constexpr int kChunkRows = 128;
+constexpr int kChunkRows = 32;
 // Rows of fewer pixels than this are not worth sharing among jobs.
 constexpr std::int64_t kPixelsPerJob = 1 << 16;
 // The status line changes this often at most, so a terminal on a pipe gets a
@@ -389,11 +389,12 @@ bool WebPyramid::take_spilled_rows() {
       fail(tr("RezIroriz Error 03"));
       return false;
     }
-    const std::size_t bytes = static_cast<std::size_t>(end - first) * static_cast<std::size_t>(m_width) * sizeof(std::uint32_t);
-    const off_t offset = static_cast<off_t>(first) * m_width * static_cast<off_t>(sizeof(std::uint32_t));
+    const std::size_t row_bytes = static_cast<std::size_t>(m_width) * sizeof(std::uint32_t);
+    const std::size_t bytes = static_cast<std::size_t>(end - first) * row_bytes;
+    const off_t offset = static_cast<off_t>(first) * static_cast<off_t>(row_bytes);
     const ssize_t got = ::pread(m_spill_fd, chunk.row(0), bytes, offset);
     if (got != static_cast<ssize_t>(bytes)) {
-      const long rows = got < 0 ? 0L : static_cast<long>(static_cast<std::size_t>(got) / (bytes / static_cast<std::size_t>(end - first)));
+      const long rows = got < 0 ? 0L : static_cast<long>(static_cast<std::size_t>(got) / row_bytes);
       fail(format(tr("RezIroriz Error 02. Foto[%ld x %ld], Tile[%ld x %ld]"), static_cast<long>(m_width), rows,
                   static_cast<long>(m_width), static_cast<long>(end - first)));
       return false;
@@ -524,7 +525,7 @@ bool WebPyramid::write_finished(std::size_t level) {
       fail(tr("RezIroriz Error 01"));
       return false;
     }
-    state.finished[c] = {};
+    std::string().swap(state.finished[c]);  // its memory too, not only its bytes
     ++m_tiles_written;
   }
   return true;

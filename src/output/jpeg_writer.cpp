@@ -10,6 +10,7 @@
 #include <new>
 #include <string>
 #include <system_error>
+#include <vector>
 
 
 #include <jpeglib.h>
@@ -116,6 +117,23 @@ void pack_grey(const std::uint32_t* row, JSAMPLE* out, int width) {
   }
 }
 
+// The picture's size and the codec settings every JPEG of the program gets,
+// then the start of the file. May leave through the error exit.
+void start_compressor(j_compress_ptr cinfo, int width, int height, bool grey, int quality, int dpi) {
+  cinfo->image_width = static_cast<JDIMENSION>(width);
+  cinfo->image_height = static_cast<JDIMENSION>(height);
+  cinfo->input_components = grey ? 1 : 3;
+  cinfo->in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
+  jpeg_set_defaults(cinfo);
+  jpeg_set_quality(cinfo, std::clamp(quality, 1, 100), TRUE);
+  if (dpi > 0) {
+    cinfo->density_unit = 1;  // dots per inch
+    cinfo->X_density = static_cast<UINT16>(std::min(dpi, kMaxDensity));
+    cinfo->Y_density = cinfo->X_density;
+  }
+  jpeg_start_compress(cinfo, TRUE);
+}
+
 // Settings, then the rows, then the trailer. Any libjpeg call may leave
 // through the error exit, so nothing here owns anything.
 Outcome encode_steps(JpegCompressor& compressor, EncodeJob& job) {
@@ -126,18 +144,7 @@ Outcome encode_steps(JpegCompressor& compressor, EncodeJob& job) {
   job.destination->manager.term_destination = finish_destination;
   cinfo->dest = &job.destination->manager;
   const int width = job.source->width();
-  cinfo->image_width = static_cast<JDIMENSION>(width);
-  cinfo->image_height = static_cast<JDIMENSION>(job.source->height());
-  cinfo->input_components = job.grey ? 1 : 3;
-  cinfo->in_color_space = job.grey ? JCS_GRAYSCALE : JCS_RGB;
-  jpeg_set_defaults(cinfo);
-  jpeg_set_quality(cinfo, std::clamp(job.quality, 1, 100), TRUE);
-  if (job.dpi > 0) {
-    cinfo->density_unit = 1;  // dots per inch
-    cinfo->X_density = static_cast<UINT16>(std::min(job.dpi, kMaxDensity));
-    cinfo->Y_density = cinfo->X_density;
-  }
-  jpeg_start_compress(cinfo, TRUE);
+  start_compressor(cinfo, width, job.source->height(), job.grey, job.quality, job.dpi);
   while (cinfo->next_scanline < cinfo->image_height) {
     const std::uint32_t* row = job.source->next_row();
     // libjpeg would refuse to finish a picture with rows missing; a short
@@ -202,7 +209,127 @@ bool write_jpeg(RowSource& source, const std::filesystem::path& path, int qualit
   return false;
 }
 
+// A picture encoded into memory: libjpeg's output is gathered in `buffer`
+// and appended to `bytes` whenever the buffer fills.
+constexpr std::size_t kMemoryBuffer = 4096;
+
+struct MemoryDestination {
+  jpeg_destination_mgr manager;  // first: libjpeg's pointer to it is a pointer to this
+  std::string* bytes;
+  JOCTET buffer[kMemoryBuffer];
+};
+
+void start_memory(j_compress_ptr cinfo) {
+  auto* destination = reinterpret_cast<MemoryDestination*>(cinfo->dest);
+  destination->manager.next_output_byte = destination->buffer;
+  destination->manager.free_in_buffer = kMemoryBuffer;
+}
+
+// Appends without letting an exception pass through the C library.
+bool append_bytes(MemoryDestination& destination, std::size_t used) {
+  try {
+    destination.bytes->append(reinterpret_cast<const char*>(destination.buffer), used);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+boolean empty_memory(j_compress_ptr cinfo) {
+  auto* destination = reinterpret_cast<MemoryDestination*>(cinfo->dest);
+  if (!append_bytes(*destination, kMemoryBuffer)) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 0);
+  start_memory(cinfo);
+  return TRUE;
+}
+
+void finish_memory(j_compress_ptr cinfo) {
+  auto* destination = reinterpret_cast<MemoryDestination*>(cinfo->dest);
+  const std::size_t used = kMemoryBuffer - destination->manager.free_in_buffer;
+  if (used > 0 && !append_bytes(*destination, used)) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 0);
+}
+
 }  // namespace
+
+struct JpegStreamEncoder::State {
+  JpegCompressor compressor;
+  MemoryDestination destination{};
+  std::string bytes;
+  std::vector<JSAMPLE> samples;
+  int width = 0;
+  int height = 0;
+  int rows = 0;
+  bool created = false;
+};
+
+JpegStreamEncoder::JpegStreamEncoder() = default;
+JpegStreamEncoder::~JpegStreamEncoder() = default;
+JpegStreamEncoder::JpegStreamEncoder(JpegStreamEncoder&&) noexcept = default;
+JpegStreamEncoder& JpegStreamEncoder::operator=(JpegStreamEncoder&&) noexcept = default;
+
+bool JpegStreamEncoder::start(int width, int height, int quality) {
+  m_open = false;
+  if (width <= 0 || height <= 0) return false;
+  try {
+    if (!m_state) m_state = std::make_unique<State>();
+    m_state->samples.resize(static_cast<std::size_t>(width) * 3);
+    m_state->bytes.clear();
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  State& state = *m_state;
+  state.width = width;
+  state.height = height;
+  state.rows = 0;
+  j_compress_ptr cinfo = state.compressor.cinfo();
+  if (setjmp(state.compressor.jump()) != 0) return false;
+  // One compressor serves picture after picture; its pools go back between them.
+  if (!state.created) {
+    jpeg_create_compress(cinfo);
+    state.created = true;
+  }
+  state.destination.manager.init_destination = start_memory;
+  state.destination.manager.empty_output_buffer = empty_memory;
+  state.destination.manager.term_destination = finish_memory;
+  state.destination.bytes = &state.bytes;
+  cinfo->dest = &state.destination.manager;
+  start_compressor(cinfo, width, height, false, quality, 0);
+  m_open = true;
+  return true;
+}
+
+bool JpegStreamEncoder::write_row(const std::uint32_t* row) {
+  if (!m_open) return false;
+  State& state = *m_state;
+  pack_colour(row, state.samples.data(), state.width);
+  JSAMPROW samples = state.samples.data();
+  if (setjmp(state.compressor.jump()) != 0) {
+    jpeg_abort_compress(state.compressor.cinfo());
+    m_open = false;
+    return false;
+  }
+  jpeg_write_scanlines(state.compressor.cinfo(), &samples, 1);
+  ++state.rows;
+  return true;
+}
+
+bool JpegStreamEncoder::finish(std::string& bytes) {
+  if (!m_open) return false;
+  m_open = false;
+  State& state = *m_state;
+  if (state.rows != state.height) {
+    jpeg_abort_compress(state.compressor.cinfo());
+    return false;
+  }
+  if (setjmp(state.compressor.jump()) != 0) {
+    jpeg_abort_compress(state.compressor.cinfo());
+    return false;
+  }
+  jpeg_finish_compress(state.compressor.cinfo());
+  // The file's buffer leaves with it: an encoder between pictures holds none.
+  bytes = std::move(state.bytes);
+  state.bytes = std::string();
+  return true;
+}
 
 bool write_jpeg_rows(RowSource& source, const std::filesystem::path& path, int quality, int dpi, Prompt& prompt) {
   return write_jpeg(source, path, quality, dpi, false, out_of_memory_text(source.width(), 3) + "!!!!", prompt);

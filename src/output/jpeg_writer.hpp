@@ -2,7 +2,10 @@
 // JPEG mosaics, frames, tiles and web tiles: baseline JPEG through libjpeg,
 // written row by row from a row source.
 
+#include <cstdint>
 #include <filesystem>
+#include <memory>
+#include <string>
 
 namespace tess {
 
@@ -25,5 +28,33 @@ class RowSource;
 /// Reports like write_jpeg_rows().
 [[nodiscard]] bool write_jpeg_image(const Foto& foto, const std::filesystem::path& path, bool colour, int quality, int dpi,
                       Prompt& prompt);
+
+/// One colour JPEG encoded into memory a row at a time, with the settings of
+/// write_jpeg_image() for a colour picture without a resolution: the same
+/// pixels give the same bytes. One picture after another may go through the
+/// same encoder. Used by one thread at a time; nothing is reported, a failure
+/// (the codec's, or memory) only returns false.
+class JpegStreamEncoder {
+ public:
+  JpegStreamEncoder();
+  ~JpegStreamEncoder();
+  JpegStreamEncoder(JpegStreamEncoder&&) noexcept;
+  JpegStreamEncoder& operator=(JpegStreamEncoder&&) noexcept;
+
+  /// Begins a width × height picture of the given quality (1..100).
+  [[nodiscard]] bool start(int width, int height, int quality);
+  /// The next row of `width` pixels (red, green and blue are used).
+  [[nodiscard]] bool write_row(const std::uint32_t* row);
+  /// After the last row: the whole file goes to `bytes`. False when a row
+  /// is missing or the codec failed; the encoder is ready for start() again.
+  [[nodiscard]] bool finish(std::string& bytes);
+  /// Between start() and finish(), and no row has failed.
+  bool open() const { return m_open; }
+
+ private:
+  struct State;
+  std::unique_ptr<State> m_state;
+  bool m_open = false;
+};
 
 }  // namespace tess

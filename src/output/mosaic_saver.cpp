@@ -641,7 +641,9 @@ bool finish_mosaic(MosaicBuilder& builder, const ScoreTables& tables, const Fini
     if (!request.tiles_folder.empty())
       saver.save_individual_tiles(request.tiles_folder, OutputOptions::from(builder.parameters), request.dpi);
     saver.set_video_clock(&clock);
-    // A video mosaic renders its bands once a frame: the web pyramid takes the first frame's.
+    // A video mosaic renders its bands once a frame: the web pyramid takes
+    // the first frame's, and encodes its tiles on the saver's threads.
+    if (web) web->use_pool(saver.pool(), saver.threads());
     if (web)
       saver.set_band_observer([&web, &clock](const Foto& band, int x, int y) {
         if (clock.frame.load() <= 1) web->add_band(band, x, y);

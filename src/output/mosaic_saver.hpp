@@ -117,6 +117,8 @@ class JPGMosaicSave final : public RowSource {
   const PuzzleGrid& grid() const { return m_grid; }
   /// Threads in all the saver renders with; writers may use as many.
   int threads() const { return m_threads; }
+  /// The pool the bands are rendered on; writers may queue their own jobs on it.
+  JobPool& pool() { return m_pool; }
   /// Where the writers of this saver report: the builder's prompt.
   Prompt& prompt();
 

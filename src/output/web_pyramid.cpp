@@ -6,14 +6,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <map>
 #include <system_error>
 #include <utility>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "base/file_sink.hpp"
 #include "base/paths.hpp"
 #include "base/prompt.hpp"
 #include "base/text.hpp"
+#include "engine/job_pool.hpp"
 #include "engine/mosaic_builder.hpp"
 #include "engine/puzzle.hpp"
 #include "output/jpeg_writer.hpp"
@@ -27,9 +32,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The temporary tile: width and height as 32-bit little-endian words, then
-// the pixels in Foto's own layout.
-constexpr std::size_t kTemporaryHeader = 8;
+// Full-resolution rows go down the pyramid this many at a time, which bounds
+// the rows each level holds for the level below.
+constexpr int kChunkRows = 32;
+// Rows of fewer pixels than this are not worth sharing among jobs.
+constexpr std::int64_t kPixelsPerJob = 1 << 16;
 // The status line changes this often at most, so a terminal on a pipe gets a
 // readable trickle of lines rather than one per tile.
 constexpr std::int64_t kProgressIntervalMs = 250;
@@ -40,16 +47,6 @@ int ceil_tiles(int side) { return (side + kWebTileSide - 1) / kWebTileSide; }
 // A side of the next lower level. 1, 2 and 3 all become 1, so a level never
 // has a side of 0.
 int halved(int side) { return side < 4 ? 1 : side / 2; }
-
-void put_u32(unsigned char* at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
-std::uint32_t get_u32(const unsigned char* at) {
-  std::uint32_t value = 0;
-  for (int i = 0; i < 4; ++i) value |= static_cast<std::uint32_t>(at[i]) << (8 * i);
-  return value;
-}
 
 // Characters that would change what a URL means are escaped; everything else
 // (blanks and UTF-8 included) browsers take as it is.
@@ -197,7 +194,51 @@ bool make_sibling_folder(const std::string& folder, const char* role, std::strin
   return true;
 }
 
+// Pixel x of a row of the level below from pixels 2x and 2x + 1 of rows a
+// and b of the level above: the area filter's average of an exact halving,
+// each channel's sum divided and truncated, the result opaque. A level one
+// pixel wide or high gives its single column or row as it is.
+void shrink_row(const std::uint32_t* a, const std::uint32_t* b, bool pairs_across, std::uint32_t* out, int x_begin,
+                int x_end) {
+  if (pairs_across && b != nullptr) {
+    for (int x = x_begin; x < x_end; ++x) {
+      const std::uint32_t p0 = a[2 * x], p1 = a[2 * x + 1], p2 = b[2 * x], p3 = b[2 * x + 1];
+      // Red and blue add up side by side in 16-bit lanes, green alone; no
+      // lane can pass 4 × 255.
+      const std::uint32_t red_blue = (p0 & 0x00FF00FFu) + (p1 & 0x00FF00FFu) + (p2 & 0x00FF00FFu) + (p3 & 0x00FF00FFu);
+      const std::uint32_t green = pixel_green(p0) + pixel_green(p1) + pixel_green(p2) + pixel_green(p3);
+      out[x] = ((red_blue >> 2) & 0xFFu) | ((green >> 2) << 8) | (((red_blue >> 18) & 0xFFu) << 16);
+    }
+    return;
+  }
+  const int across = pairs_across ? 2 : 1;
+  const std::uint32_t count = static_cast<std::uint32_t>(across * (b != nullptr ? 2 : 1));
+  for (int x = x_begin; x < x_end; ++x) {
+    std::uint32_t red = 0, green = 0, blue = 0;
+    for (const std::uint32_t* row : {a, b}) {
+      if (row == nullptr) continue;
+      for (int u = across * x; u < across * x + across; ++u) {
+        red += pixel_red(row[u]);
+        green += pixel_green(row[u]);
+        blue += pixel_blue(row[u]);
+      }
+    }
+    out[x] = make_pixel(red / count, green / count, blue / count);
+  }
+}
+
 }  // namespace
+
+// What a level holds while rows pass through it.
+struct WebPyramid::LevelState {
+  std::vector<JpegStreamEncoder> encoders;  ///< the row of tiles being encoded, by column
+  std::vector<std::string> finished;        ///< by column: a tile the last rows finished
+  std::vector<std::uint8_t> ready;          ///< by column: `finished` holds a tile
+  std::vector<std::uint8_t> failed;         ///< by column: its encoder failed
+  int next_row = 0;                         ///< rows taken so far
+  Foto carry;  ///< one row: the last one taken, when the row that pairs with it is still to come
+  Foto below;  ///< the rows the last rows made for the level below
+};
 
 WebPyramid::WebPyramid(MosaicBuilder& builder, WebOptions options, int width, int height)
     : m_builder(builder), m_options(std::move(options)), m_width(width), m_height(height),
@@ -206,15 +247,20 @@ WebPyramid::WebPyramid(MosaicBuilder& builder, WebOptions options, int width, in
 }
 
 WebPyramid::~WebPyramid() {
-  // A run that ended without finishing leaves no temporary tile behind.
+  // A run that ended without finishing leaves no half-built pyramid behind.
   if (m_active) abandon();
 }
 
-std::string WebPyramid::tile_path(int level, int column, int row, bool temporary) const {
+std::string WebPyramid::tile_path(int level, int column, int row) const {
   const WebLevel& l = m_levels[static_cast<std::size_t>(level)];
   const std::int64_t index = l.first_tile + static_cast<std::int64_t>(row) * l.columns + column;
   const std::string tile_folder = format("%smosaic/%s%d/", m_options.folder, "", index / kWebTilesPerFolder);
-  return format("%s%d-%d-%d.%s", tile_folder, level, column, row, temporary ? "tmp" : "jpg");
+  return format("%s%d-%d-%d.%s", tile_folder, level, column, row, "jpg");
+}
+
+void WebPyramid::use_pool(JobPool& pool, int threads) {
+  m_pool = &pool;
+  m_threads = std::max(threads, 1);
 }
 
 bool WebPyramid::set_up() {
@@ -249,121 +295,240 @@ bool WebPyramid::set_up() {
       return false;
     }
   }
-  m_top_written.assign(static_cast<std::size_t>(m_levels.back().tile_count()), 0);
   m_active = true;
+  // Each level: a row of encoders, one row of pixels waiting for its pair,
+  // and room for what a chunk of rows makes of the level below.
+  m_states.clear();
+  m_tiles_written = 0;
+  bool allocated = true;
+  try {
+    for (std::size_t n = 0; n < m_levels.size(); ++n) {
+      const WebLevel& l = m_levels[n];
+      auto state = std::make_unique<LevelState>();
+      const auto columns = static_cast<std::size_t>(l.columns);
+      state->encoders.resize(columns);
+      state->finished.resize(columns);
+      state->ready.assign(columns, 0);
+      state->failed.assign(columns, 0);
+      if (n > 0)
+        allocated = allocated && state->carry.try_allocate(l.width, 1) &&
+                    state->below.try_allocate(m_levels[n - 1].width, kChunkRows / 2 + 1);
+      m_states.push_back(std::move(state));
+    }
+  } catch (const std::bad_alloc&) {
+    allocated = false;
+  }
+  if (!allocated) {
+    fail(tr("RezIroriz Error 03"));
+    return false;
+  }
   return true;
 }
 
-bool WebPyramid::write_temporary(const Foto& tile, const std::string& path) const {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  unsigned char header[kTemporaryHeader];
-  put_u32(header, static_cast<std::uint32_t>(tile.width()));
-  put_u32(header + 4, static_cast<std::uint32_t>(tile.height()));
-  bool ok = std::fwrite(header, 1, sizeof header, file) == sizeof header;
-  // Pixels go out as the little-endian words they are in memory.
-  for (int y = 0; ok && y < tile.height(); ++y) {
-    const std::uint32_t* row = tile.row(y);
-    unsigned char bytes[kWebTileSide * 4];
-    for (int x = 0; x < tile.width(); ++x) put_u32(bytes + 4 * x, row[x]);
-    const std::size_t size = static_cast<std::size_t>(tile.width()) * 4;
-    ok = std::fwrite(bytes, 1, size, file) == size;
-  }
-  const bool closed = std::fclose(file) == 0;
-  return ok && closed;
-}
-
-namespace {
-
-// Reads a temporary tile; the file must hold exactly what its header says.
-// `file_width` and `file_height` get the header's sizes when it could be read.
-bool read_temporary_tile(const std::string& path, Foto& tile, int& file_width, int& file_height) {
-  file_width = file_height = 0;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  unsigned char header[kTemporaryHeader];
-  bool ok = std::fread(header, 1, sizeof header, file) == sizeof header;
-  if (ok) {
-    const std::uint32_t w = get_u32(header), h = get_u32(header + 4);
-    file_width = static_cast<int>(std::min<std::uint32_t>(w, 1u << 30));
-    file_height = static_cast<int>(std::min<std::uint32_t>(h, 1u << 30));
-    std::error_code ec;
-    const auto length = fs::file_size(path, ec);
-    ok = !ec && w >= 1 && h >= 1 && w <= kWebTileSide && h <= kWebTileSide &&
-         length == kTemporaryHeader + static_cast<std::uintmax_t>(w) * h * 4;
-    if (ok) ok = tile.try_allocate(static_cast<int>(w), static_cast<int>(h));
-    for (int y = 0; ok && y < tile.height(); ++y) {
-      unsigned char bytes[kWebTileSide * 4];
-      const std::size_t size = static_cast<std::size_t>(tile.width()) * 4;
-      ok = std::fread(bytes, 1, size, file) == size;
-      std::uint32_t* row = tile.row(y);
-      for (int x = 0; ok && x < tile.width(); ++x) row[x] = get_u32(bytes + 4 * x);
-    }
-  }
-  std::fclose(file);
-  if (!ok) tile.clear();
-  return ok;
-}
-
-}  // namespace
-
-bool WebPyramid::read_temporary(const std::string& path, Foto& tile) const {
-  int w = 0, h = 0;
-  return read_temporary_tile(path, tile, w, h);
+void WebPyramid::fail(const std::string& message) {
+  // The mosaic goes on without its web form.
+  m_builder.prompt().message(message, Icon::error);
+  abandon();
 }
 
 void WebPyramid::add_band(const Foto& band, int x, int y) {
   if (!m_active || band.empty()) return;
-  const WebLevel& top = m_levels.back();
-  const int level = static_cast<int>(m_levels.size()) - 1;
-  const int right = std::min(x + band.width(), top.width);
-  const int bottom = std::min(y + band.height(), top.height);
+  const int right = std::min(x + band.width(), m_width);
+  const int bottom = std::min(y + band.height(), m_height);
   if (x < 0 || y < 0 || right <= x || bottom <= y) return;
-
-  std::string error;
-  for (int row = y / kWebTileSide; error.empty() && row <= (bottom - 1) / kWebTileSide; ++row)
-    for (int column = x / kWebTileSide; error.empty() && column <= (right - 1) / kWebTileSide; ++column) {
-      // 1. A full-resolution tile that meets the band, and the part of it the band holds.
-      const int tx = column * kWebTileSide, ty = row * kWebTileSide;
-      const int tw = top.tile_width(column), th = top.tile_height(row);
-      const int x0 = std::max(tx, x), x1 = std::min(tx + tw, right);
-      const int y0 = std::max(ty, y), y1 = std::min(ty + th, bottom);
-      const bool whole = x0 == tx && y0 == ty && x1 == tx + tw && y1 == ty + th;
-      const std::string path = tile_path(level, column, row, true);
-      const std::size_t index = static_cast<std::size_t>(row) * top.columns + column;
-      Foto tile;
-      if (whole) {
-        // 2. The band holds all of it.
-        if (!tile.try_allocate(tw, th)) {
-          error = tr("RezIroriz Error 03");
-          break;
-        }
-      } else if (m_top_written[index] != 0) {
-        // 3. Part of it: the earlier bands' part comes back from its file.
-        int fw = 0, fh = 0;
-        if (!read_temporary_tile(path, tile, fw, fh) || fw != tw || fh != th) {
-          error = format(tr("RezIroriz Error 02. Foto[%ld x %ld], Tile[%ld x %ld]"), static_cast<long>(fw),
-                         static_cast<long>(fh), static_cast<long>(tw), static_cast<long>(th));
-          break;
-        }
-      } else if (!tile.allocate_fill(tw, th, kWebUnrenderedPixel, m_builder.prompt())) {
-        error = tr("RezIroriz Error 03");
-        break;
-      }
-      for (int yy = y0; yy < y1; ++yy)
-        std::memcpy(tile.row(yy - ty) + (x0 - tx), band.row(yy - y) + (x0 - x),
-                    static_cast<std::size_t>(x1 - x0) * sizeof(std::uint32_t));
-      if (!write_temporary(tile, path)) {
-        error = tr(whole ? "RezIroriz Error 01" : "RezIroriz Error 04");
-        break;
-      }
-      m_top_written[index] = 1;
-    }
-  if (!error.empty()) {
-    // 4. The mosaic goes on without its web form.
-    m_builder.prompt().message(error, Icon::error);
-    abandon();
+  const int top_row = m_states.back()->next_row;
+  if (x != 0 || right != m_width || y != top_row) {
+    // A split piece, or a band out of order: its rows wait until complete.
+    if (spill(band, x, y, right, bottom)) (void)take_spilled_rows();
+    return;
   }
+  // The band continues the mosaic: its rows go down the pyramid as they are,
+  // and rows of later bands that wait in the scratch file follow.
+  for (int at = y; at < bottom; at += kChunkRows) {
+    Rows rows{band.row(at - y), static_cast<std::size_t>(band.width()), std::min(kChunkRows, bottom - at)};
+    if (!take_rows(m_levels.size() - 1, rows)) return;
+  }
+  if (m_spill_fd >= 0) (void)take_spilled_rows();
+}
+
+bool WebPyramid::spill(const Foto& band, int x, int y, int right, int bottom) {
+  if (m_spill_fd < 0) {
+    m_spill_path = m_options.folder + ".unordered rows";
+    m_spill_fd = ::open(m_spill_path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (m_spill_fd < 0) {
+      fail(tr("RezIroriz Error 04"));
+      return false;
+    }
+    try {
+      m_row_filled.assign(static_cast<std::size_t>(m_height), 0);
+    } catch (const std::bad_alloc&) {
+      fail(tr("RezIroriz Error 03"));
+      return false;
+    }
+  }
+  const std::size_t bytes = static_cast<std::size_t>(right - x) * sizeof(std::uint32_t);
+  for (int row = y; row < bottom; ++row) {
+    const off_t offset = (static_cast<off_t>(row) * m_width + x) * static_cast<off_t>(sizeof(std::uint32_t));
+    if (::pwrite(m_spill_fd, band.row(row - y), bytes, offset) != static_cast<ssize_t>(bytes)) {
+      fail(tr("RezIroriz Error 04"));
+      return false;
+    }
+    m_row_filled[static_cast<std::size_t>(row)] += right - x;
+  }
+  return true;
+}
+
+bool WebPyramid::take_spilled_rows() {
+  Foto chunk;
+  for (;;) {
+    const int first = m_states.back()->next_row;
+    int end = first;
+    while (end < m_height && end - first < kChunkRows && m_row_filled[static_cast<std::size_t>(end)] >= m_width) ++end;
+    if (end == first) break;
+    if ((chunk.width() != m_width || chunk.height() < end - first) && !chunk.try_allocate(m_width, kChunkRows)) {
+      fail(tr("RezIroriz Error 03"));
+      return false;
+    }
+    const std::size_t row_bytes = static_cast<std::size_t>(m_width) * sizeof(std::uint32_t);
+    const std::size_t bytes = static_cast<std::size_t>(end - first) * row_bytes;
+    const off_t offset = static_cast<off_t>(first) * static_cast<off_t>(row_bytes);
+    const ssize_t got = ::pread(m_spill_fd, chunk.row(0), bytes, offset);
+    if (got != static_cast<ssize_t>(bytes)) {
+      const long rows = got < 0 ? 0L : static_cast<long>(static_cast<std::size_t>(got) / row_bytes);
+      fail(format(tr("RezIroriz Error 02. Foto[%ld x %ld], Tile[%ld x %ld]"), static_cast<long>(m_width), rows,
+                  static_cast<long>(m_width), static_cast<long>(end - first)));
+      return false;
+    }
+    if (!take_rows(m_levels.size() - 1, Rows{chunk.row(0), static_cast<std::size_t>(m_width), end - first}))
+      return false;
+  }
+  if (m_states.back()->next_row >= m_height) close_spill();
+  return true;
+}
+
+void WebPyramid::close_spill() {
+  if (m_spill_fd < 0) return;
+  ::close(m_spill_fd);
+  m_spill_fd = -1;
+  ::unlink(m_spill_path.c_str());
+  m_row_filled = {};
+}
+
+bool WebPyramid::take_rows(std::size_t level, const Rows& rows) {
+  if (!m_active) return false;
+  if (rows.count <= 0) return true;
+  LevelState& state = *m_states[level];
+  const WebLevel& l = m_levels[level];
+  const int first = state.next_row;
+  // Rows across the end of a row of tiles go in two steps, so each step
+  // finishes one row of tiles at most.
+  const int row_end = (first / kWebTileSide + 1) * kWebTileSide;
+  if (first + rows.count > row_end) {
+    const int head = row_end - first;
+    return take_rows(level, Rows{rows.first, rows.stride, head}) &&
+           take_rows(level, Rows{rows.row(head), rows.stride, rows.count - head});
+  }
+  const int last = first + rows.count - 1;
+  // Row r of the level below is made of rows 2r and 2r + 1 of this one (of
+  // row 0 alone when this level is one row high); these rows complete the
+  // rows [below_first, below_end) of it.
+  int below_first = 0, below_end = 0;
+  const int down = l.height == 1 ? 1 : 2;
+  if (level > 0 && last >= down - 1) {
+    below_first = (first - down + 2) / 2;
+    below_end = std::min(m_levels[level - 1].height, (last - down + 1) / 2 + 1);
+    below_first = std::min(below_first, below_end);
+  }
+
+  const int columns = l.columns;
+  int jobs = std::min(m_threads, columns);
+  if (static_cast<std::int64_t>(rows.count) * l.width < kPixelsPerJob || m_pool == nullptr) jobs = 1;
+  if (jobs <= 1) {
+    take_columns(level, rows, 0, columns, below_first, below_end);
+  } else {
+    JobQueue queue(*m_pool);
+    for (int j = 0; j < jobs; ++j) {
+      const int begin = columns * j / jobs, end = columns * (j + 1) / jobs;
+      queue.submit([this, level, rows, begin, end, below_first, below_end] {
+        take_columns(level, rows, begin, end, below_first, below_end);
+      });
+    }
+    queue.wait_all();
+  }
+
+  // The last row waits for its pair when one is still to come.
+  if (level > 0 && down == 2 && last % 2 == 0 && last / 2 < m_levels[level - 1].height)
+    std::memcpy(state.carry.row(0), rows.row(rows.count - 1), static_cast<std::size_t>(l.width) * sizeof(std::uint32_t));
+  state.next_row += rows.count;
+  if (!write_finished(level)) return false;
+  if (below_end > below_first)
+    return take_rows(level - 1, Rows{state.below.row(0), static_cast<std::size_t>(state.below.width()),
+                                     below_end - below_first});
+  return true;
+}
+
+void WebPyramid::take_columns(std::size_t level, const Rows& rows, int column_begin, int column_end, int below_first,
+                              int below_end) {
+  LevelState& state = *m_states[level];
+  const WebLevel& l = m_levels[level];
+  const int first = state.next_row;
+  for (int i = 0; i < rows.count; ++i) {
+    const int y = first + i;
+    const int tile_row = y / kWebTileSide;
+    const int tile_height = l.tile_height(tile_row);
+    const bool starts = y % kWebTileSide == 0;
+    const bool ends = y == tile_row * kWebTileSide + tile_height - 1;
+    const std::uint32_t* row = rows.row(i);
+    for (int column = column_begin; column < column_end; ++column) {
+      const auto c = static_cast<std::size_t>(column);
+      if (state.failed[c] != 0) continue;
+      JpegStreamEncoder& encoder = state.encoders[c];
+      bool ok = !starts || encoder.start(l.tile_width(column), tile_height, m_options.jpeg_quality);
+      ok = ok && encoder.write_row(row + static_cast<std::size_t>(column) * kWebTileSide);
+      if (ok && ends) {
+        ok = encoder.finish(state.finished[c]);
+        state.ready[c] = ok ? 1 : 0;
+      }
+      if (!ok) state.failed[c] = 1;
+    }
+  }
+  if (below_end <= below_first) return;
+  // Pixels of the level below under these tile columns.
+  const WebLevel& low = m_levels[level - 1];
+  const bool pairs_across = l.width > 1;
+  const int x_begin = pairs_across ? column_begin * (kWebTileSide / 2) : 0;
+  const int x_end = column_end == l.columns ? low.width : column_end * (kWebTileSide / 2);
+  const bool pairs_down = l.height > 1;
+  for (int r = below_first; r < below_end; ++r) {
+    // Row 2r is the row carried over from the last rows when it came before these.
+    const std::uint32_t* a = 2 * r < first ? state.carry.row(0) : rows.row(2 * r - first);
+    const std::uint32_t* b = pairs_down ? rows.row(2 * r + 1 - first) : nullptr;
+    shrink_row(a, b, pairs_across, state.below.row(r - below_first), x_begin, x_end);
+  }
+}
+
+bool WebPyramid::write_finished(std::size_t level) {
+  LevelState& state = *m_states[level];
+  const WebLevel& l = m_levels[level];
+  for (std::size_t c = 0; c < state.failed.size(); ++c)
+    if (state.failed[c] != 0) {
+      // The codec only fails for want of memory.
+      fail(tr("RezIroriz Error 03"));
+      return false;
+    }
+  const int tile_row = (state.next_row - 1) / kWebTileSide;
+  for (int column = 0; column < l.columns; ++column) {
+    const auto c = static_cast<std::size_t>(column);
+    if (state.ready[c] == 0) continue;
+    state.ready[c] = 0;
+    if (!write_file_atomically(tile_path(static_cast<int>(level), column, tile_row), state.finished[c])) {
+      fail(tr("RezIroriz Error 01"));
+      return false;
+    }
+    std::string().swap(state.finished[c]);  // its memory too, not only its bytes
+    ++m_tiles_written;
+  }
+  return true;
 }
 
 void WebPyramid::show_progress(std::int64_t done, std::int64_t total, bool force) {
@@ -375,78 +540,6 @@ void WebPyramid::show_progress(std::int64_t done, std::int64_t total, bool force
   const double percent = total > 0 ? 100.0 * static_cast<double>(done) / static_cast<double>(total) : 100.0;
   m_builder.set_status(format(tr("Saving RezIroriz %.0f%% at #%ld of %ld tiles... "), percent,
                               static_cast<long>(done), static_cast<long>(total)));
-}
-
-bool WebPyramid::build_pyramid() {
-  Prompt& prompt = m_builder.prompt();
-  const std::int64_t total = m_levels.back().first_tile + m_levels.back().tile_count();
-  std::int64_t done = 0;
-  show_progress(0, total, true);
-
-  // Writes a finished tile of `level` as its JPEG and lets its temporary file go.
-  const auto publish = [&](const Foto& tile, int level, int column, int row) {
-    if (!write_jpeg_image(tile, tile_path(level, column, row, false), true, m_options.jpeg_quality, 0, prompt))
-      return false;
-    std::error_code ec;
-    fs::remove(tile_path(level, column, row, true), ec);
-    show_progress(++done, total, false);
-    return true;
-  };
-
-  for (int level = static_cast<int>(m_levels.size()) - 1; level >= 1; --level) {
-    const WebLevel& high = m_levels[static_cast<std::size_t>(level)];
-    const WebLevel& low = m_levels[static_cast<std::size_t>(level - 1)];
-    for (int row = 0; row < low.rows; ++row)
-      for (int column = 0; column < low.columns; ++column) {
-        if (m_builder.stop_requested()) return false;
-        const int tw = low.tile_width(column), th = low.tile_height(row);
-        Foto composed;
-        if (!composed.allocate_fill_bytes(2 * tw, 2 * th, 127, prompt)) return false;
-        // The higher tiles this one is made of. Halving truncates, so the
-        // last tile of a row or column may also own a sliver of a tile that
-        // falls outside the picture it is made from: it is written all the same.
-        const int column_end = column == low.columns - 1 ? high.columns : std::min(high.columns, 2 * column + 2);
-        const int row_end = row == low.rows - 1 ? high.rows : std::min(high.rows, 2 * row + 2);
-        for (int hr = 2 * row; hr < row_end; ++hr)
-          for (int hc = 2 * column; hc < column_end; ++hc) {
-            Foto tile;
-            if (!read_temporary(tile_path(level, hc, hr, true), tile) || tile.width() != high.tile_width(hc) ||
-                tile.height() != high.tile_height(hr)) {
-              prompt.message(tr("RezIroriz Error B01"), Icon::error);
-              return false;
-            }
-            composed.paste((hc - 2 * column) * kWebTileSide, (hr - 2 * row) * kWebTileSide, tile, PasteMode::copy);
-            if (!publish(tile, level, hc, hr)) return false;
-          }
-        // What of the composed picture the higher level really holds: twice
-        // the lower tile, except where a side of 1 to 3 became 1.
-        const int region_w = std::min(2 * tw, high.width - 2 * column * kWebTileSide);
-        const int region_h = std::min(2 * th, high.height - 2 * row * kWebTileSide);
-        Foto half;
-        if (region_w < tw || region_h < th || !composed.crop_resize(tw, th, region_w, region_h, half, prompt)) {
-          prompt.message(tr("RezIroriz Error B02"), Icon::error);
-          return false;
-        }
-        const std::string lower = tile_path(level - 1, column, row, true);
-        if (!write_temporary(half, lower)) {
-          report_unable_to_save(lower, prompt);
-          return false;
-        }
-      }
-  }
-  const WebLevel& bottom = m_levels.front();
-  for (int row = 0; row < bottom.rows; ++row)
-    for (int column = 0; column < bottom.columns; ++column) {
-      if (m_builder.stop_requested()) return false;
-      Foto tile;
-      if (!read_temporary(tile_path(0, column, row, true), tile)) {
-        prompt.message(tr("RezIroriz Error B01"), Icon::error);
-        return false;
-      }
-      if (!publish(tile, 0, column, row)) return false;
-    }
-  show_progress(total, total, true);
-  return true;
 }
 
 bool WebPyramid::write_popup_data(const PuzzleGrid& grid, std::string& tile_array) {
@@ -573,10 +666,24 @@ bool WebPyramid::write_viewer(const std::string& tile_array, std::string& index_
 bool WebPyramid::finish(const PuzzleGrid& grid, std::string& index_file) {
   index_file.clear();
   if (!m_active) return false;
+  // Every tile was written as the bands passed; only a pyramid that some
+  // band never reached is still open.
+  const std::int64_t total = m_levels.back().first_tile + m_levels.back().tile_count();
+  show_progress(m_tiles_written, total, true);
+  if (m_builder.stop_requested()) {
+    abandon();
+    return false;
+  }
+  if (m_tiles_written != total) {
+    m_builder.prompt().message(tr("RezIroriz Error B01"), Icon::error);
+    abandon();
+    return false;
+  }
+  show_progress(total, total, true);
   const bool popup = m_options.popup_kind > kWebPopUpNone && m_options.popup_kind <= kWebPopUpLast;
   std::string tile_array = "null";
-  const bool ok = build_pyramid() && (!popup || write_popup_data(grid, tile_array)) &&
-                  !m_builder.stop_requested() && write_viewer(tile_array, index_file);
+  const bool ok = (!popup || write_popup_data(grid, tile_array)) && !m_builder.stop_requested() &&
+                  write_viewer(tile_array, index_file);
   if (!ok || !take_final_name(index_file)) {
     index_file.clear();
     abandon();
@@ -614,6 +721,7 @@ bool WebPyramid::take_final_name(std::string& index_file) {
 void WebPyramid::abandon() {
   if (!m_active) return;
   m_active = false;
+  close_spill();
   std::error_code ec;
   // The folder is this run's own (new, or built beside an earlier one) and
   // holds nothing worth keeping without its page.
@@ -622,7 +730,7 @@ void WebPyramid::abandon() {
     m_options.folder = m_final_folder;
     m_final_folder.clear();
   }
-  m_top_written.clear();
+  m_states.clear();
 }
 
 }  // namespace tess

@@ -1,13 +1,16 @@
 #pragma once
-// The RezIroriz: a zoomable web mosaic. Every band the saver renders is cut
-// into full-resolution 256 × 256 tiles kept as temporary files; once the
-// mosaic is written the lower zoom levels are built from them level by level,
-// every tile becomes a JPEG, and the viewer from the data folder's
-// "webviewer" is copied beside them with its index.html filled in. Only a
-// band and a few tiles are ever in memory.
+// The RezIroriz: a zoomable web mosaic. The pyramid is built while the saver
+// renders its bands: the full-resolution rows of each band go straight into
+// the JPEG encoders of the tiles they cross, pairs of rows are shrunk into the
+// level below as they arrive, and so on down to the single tile of level 0.
+// Each level keeps one row of pixels and the open encoders of one row of
+// tiles, so memory stays the same whatever the mosaic's size, and no tile is
+// ever written twice. Once the mosaic is written the viewer from the data
+// folder's "webviewer" is copied beside the tiles with its index.html filled in.
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +19,7 @@
 
 namespace tess {
 
+class JobPool;
 class MosaicBuilder;
 class PuzzleGrid;
 struct MosaicParameters;
@@ -24,8 +28,6 @@ struct MosaicParameters;
 inline constexpr int kWebTileSide = 256;
 /// Tiles of one tile folder ("mosaic/0/", "mosaic/1/", ...).
 inline constexpr int kWebTilesPerFolder = 1000;
-/// Pixel of a full-resolution tile that no band has reached yet.
-inline constexpr std::uint32_t kWebUnrenderedPixel = 0xFF7F00FFu;
 
 /// One zoom level of the pyramid.
 struct WebLevel {
@@ -73,8 +75,9 @@ struct WebOptions {
 };
 
 /// One RezIroriz, from its folders to its index.html. Used on the saving
-/// thread only; errors are reported through the builder's prompt with the
-/// program's texts, and the temporary tiles never outlive the object.
+/// thread only (tiles are encoded on the job pool it is given); errors are
+/// reported through the builder's prompt with the program's texts, and a
+/// pyramid left unfinished never outlives the object.
 class WebPyramid {
  public:
   WebPyramid(MosaicBuilder& builder, WebOptions options, int width, int height);
@@ -88,15 +91,23 @@ class WebPyramid {
   /// Whether the pyramid is still being built: set up, and no error so far.
   [[nodiscard]] bool active() const { return m_active; }
 
-  /// Cuts one rendered band, whose top left pixel lies at (x, y) of the whole
-  /// mosaic, into the full-resolution tiles it meets. The first error is
-  /// reported and ends the RezIroriz for the run; the mosaic goes on.
+  /// Tiles are encoded by up to `threads` jobs at once on `pool`, which must
+  /// outlive the last add_band(). Without a pool every tile is encoded on the
+  /// saving thread.
+  void use_pool(JobPool& pool, int threads);
+
+  /// Takes one rendered band, whose top left pixel lies at (x, y) of the
+  /// whole mosaic: every tile it completes, at every level, is written before
+  /// this returns. Bands are expected top to bottom across the whole width;
+  /// others (split pieces) wait in a scratch file of rows inside the folder
+  /// until their rows are complete. The first error is reported and ends the
+  /// RezIroriz for the run; the mosaic goes on.
   void add_band(const Foto& band, int x, int y);
 
-  /// After the mosaic is written: the pyramid, the popup data of `grid`'s
-  /// placed tiles, the viewer and its index.html, whose path goes to
-  /// `index_file`. False on an error (reported) or a stop request; what was
-  /// left half done is removed.
+  /// After the mosaic is written: the popup data of `grid`'s placed tiles,
+  /// the viewer and its index.html, whose path goes to `index_file`. False on
+  /// an error (reported), on a stop request, or when bands are missing; what
+  /// was left half done is removed.
   [[nodiscard]] bool finish(const PuzzleGrid& grid, std::string& index_file);
 
   /// Gives up: the folder being built goes, an earlier mosaic of the same
@@ -105,14 +116,35 @@ class WebPyramid {
 
   const std::vector<WebLevel>& levels() const { return m_levels; }
   const std::string& folder() const { return m_options.folder; }
-  /// The file of a tile: "<folder>mosaic/<k / 1000>/<level>-<column>-<row>.jpg"
-  /// (or ".tmp" for its temporary form), k being its global index.
-  std::string tile_path(int level, int column, int row, bool temporary) const;
+  /// The file of a tile: "<folder>mosaic/<k / 1000>/<level>-<column>-<row>.jpg",
+  /// k being its global index.
+  std::string tile_path(int level, int column, int row) const;
 
  private:
-  [[nodiscard]] bool write_temporary(const Foto& tile, const std::string& path) const;
-  bool read_temporary(const std::string& path, Foto& tile) const;
-  [[nodiscard]] bool build_pyramid();
+  struct LevelState;
+  /// Rows of a level: `count` rows from `first`, each `stride` pixels after the one before.
+  struct Rows {
+    const std::uint32_t* first = nullptr;
+    std::size_t stride = 0;
+    int count = 0;
+    const std::uint32_t* row(int i) const { return first + static_cast<std::size_t>(i) * stride; }
+  };
+
+  /// The next rows of `level` (below its last one): fed to its tiles, shrunk
+  /// into the level below. False after an error (reported).
+  [[nodiscard]] bool take_rows(std::size_t level, const Rows& rows);
+  /// The part of take_rows() for tile columns [column_begin, column_end).
+  void take_columns(std::size_t level, const Rows& rows, int column_begin, int column_end, int below_first,
+                    int below_end);
+  /// Full-resolution rows of the scratch file that every band has reached.
+  [[nodiscard]] bool take_spilled_rows();
+  [[nodiscard]] bool spill(const Foto& band, int x, int y, int right, int bottom);
+  void close_spill();
+  /// Writes the tiles of `level` finished by the last rows, left to right.
+  [[nodiscard]] bool write_finished(std::size_t level);
+  /// Ends the RezIroriz for the run after a band-time error.
+  void fail(const std::string& message);
+
   bool write_popup_data(const PuzzleGrid& grid, std::string& tile_array);
   [[nodiscard]] bool write_viewer(const std::string& tile_array, std::string& index_file);
   /// Over an earlier web mosaic: the finished one replaces it.
@@ -128,8 +160,15 @@ class WebPyramid {
   /// The folder the mosaic is meant for while it is built beside it; empty
   /// when it is built in place.
   std::string m_final_folder;
-  /// Full-resolution tiles whose temporary file this run wrote, row by row.
-  std::vector<std::uint8_t> m_top_written;
+  std::vector<std::unique_ptr<LevelState>> m_states;  ///< like m_levels
+  JobPool* m_pool = nullptr;
+  int m_threads = 1;
+  std::int64_t m_tiles_written = 0;
+  /// Bands out of row order: their pixels by row in a scratch file, and how
+  /// many pixels of each row have arrived.
+  int m_spill_fd = -1;
+  std::string m_spill_path;
+  std::vector<int> m_row_filled;
   std::int64_t m_last_progress_ms = -1;
 };
 

@@ -5,16 +5,19 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "base/scripted_prompt.hpp"
+#include "base/text.hpp"
 #include "engine/mosaic_builder.hpp"
 #include "engine/puzzle.hpp"
 #include "engine/score_tables.hpp"
 #include "images/foto.hpp"
 #include "output/jpeg_writer.hpp"
 #include "output/mosaic_saver.hpp"
+#include "settings/advanced_options.hpp"
 #include "support/test_support.hpp"
 #include "tilelist/foto_info.hpp"
 #include "tilelist/tile_signature.hpp"
@@ -171,12 +174,16 @@ class WebPyramidTest : public ::testing::Test {
     for (int px = 0; px < mosaic.width(); px += piece_width)
       for (int y = 0; y < mosaic.height(); y += band_height) {
         const int w = std::min(piece_width, mosaic.width() - px), h = std::min(band_height, mosaic.height() - y);
-        Foto band;
-        band.try_allocate(w, h);
-        for (int r = 0; r < h; ++r)
-          for (int c = 0; c < w; ++c) band.at(c, r) = mosaic.at(px + c, y + r);
-        web.add_band(band, px, y);
+        web.add_band(part(mosaic, px, y, w, h), px, y);
       }
+  }
+
+  static Foto part(const Foto& mosaic, int x, int y, int w, int h) {
+    Foto band;
+    band.try_allocate(w, h);
+    for (int r = 0; r < h; ++r)
+      for (int c = 0; c < w; ++c) band.at(c, r) = mosaic.at(x + c, y + r);
+    return band;
   }
 
   TempDir dir;
@@ -188,7 +195,7 @@ class WebPyramidTest : public ::testing::Test {
 TEST_F(WebPyramidTest, OneTileMosaicLiesInFolderZero) {
   WebPyramid web(builder, options(), 256, 256);
   ASSERT_TRUE(web.set_up());
-  EXPECT_EQ(web.tile_path(0, 0, 0, false), web.folder() + "mosaic/0/0-0-0.jpg");
+  EXPECT_EQ(web.tile_path(0, 0, 0), web.folder() + "mosaic/0/0-0-0.jpg");
   grid_over(256, 256);
   feed(web, pattern(256, 256), 256, 256);
   std::string index;
@@ -246,8 +253,8 @@ TEST_F(WebPyramidTest, TileOneThousandAndOneGoesToFolderOne) {
   ASSERT_EQ(web.levels().size(), 6u);
   EXPECT_EQ(web.levels()[5].first_tile, 341);
   // Global index 1000 is tile 659 of the top level: row 20, column 19.
-  EXPECT_EQ(web.tile_path(5, 19, 20, false), web.folder() + "mosaic/1/5-19-20.jpg");
-  EXPECT_EQ(web.tile_path(5, 18, 20, true), web.folder() + "mosaic/0/5-18-20.tmp");
+  EXPECT_EQ(web.tile_path(5, 19, 20), web.folder() + "mosaic/1/5-19-20.jpg");
+  EXPECT_EQ(web.tile_path(5, 18, 20), web.folder() + "mosaic/0/5-18-20.jpg");
   ASSERT_TRUE(web.set_up());
   EXPECT_TRUE(fs::is_directory(web.folder() + "mosaic/0"));
   EXPECT_TRUE(fs::is_directory(web.folder() + "mosaic/1"));
@@ -275,18 +282,18 @@ TEST_F(WebPyramidTest, EveryLevelIsWrittenAsJpegsFromBandsOfAnyShape) {
       for (int row = 0; row < l.rows; ++row)
         for (int column = 0; column < l.columns; ++column) {
           Foto tile;
-          ASSERT_TRUE(tile.load(web.tile_path(static_cast<int>(level), column, row, false), 0, 0, prompt))
+          ASSERT_TRUE(tile.load(web.tile_path(static_cast<int>(level), column, row), 0, 0, prompt))
               << level << "-" << column << "-" << row;
           EXPECT_EQ(tile.width(), l.tile_width(column));
           EXPECT_EQ(tile.height(), l.tile_height(row));
         }
     }
-    EXPECT_TRUE(files_ending_in(web.folder(), ".tmp").empty());
+    EXPECT_TRUE(files_ending_in(web.folder(), " rows").empty());  // the split pieces' scratch file is gone
     // Full-size tiles show their own part of the mosaic; the lowest level the whole of it.
     Foto top, bottom;
-    ASSERT_TRUE(top.load(web.tile_path(2, 3, 2, false), 0, 0, prompt));
+    ASSERT_TRUE(top.load(web.tile_path(2, 3, 2), 0, 0, prompt));
     expect_close(average(top, 0, 0, 232, 88), average(mosaic, 768, 512, 232, 88), 3.0);
-    ASSERT_TRUE(bottom.load(web.tile_path(0, 0, 0, false), 0, 0, prompt));
+    ASSERT_TRUE(bottom.load(web.tile_path(0, 0, 0), 0, 0, prompt));
     expect_close(average(bottom, 0, 0, 250, 150), average(mosaic, 0, 0, 1000, 600), 3.0);
     expect_close(average(bottom, 125, 75, 25, 25), average(mosaic, 500, 300, 100, 100), 6.0);
   }
@@ -371,30 +378,8 @@ TEST_F(WebPyramidTest, NoPopUpWritesNullAndNoTilesFolder) {
 
 TEST_F(WebPyramidTest, BandErrorsEndTheWebMosaicAndTidyUp) {
   {
-    // A partial tile whose earlier part comes back in the wrong size.
-    WebPyramid web(builder, options("a"), 300, 300);
-    ASSERT_TRUE(web.set_up());
-    Foto band;
-    band.try_allocate_fill(300, 100, make_pixel(1, 2, 3));
-    web.add_band(band, 0, 0);
-    // A temporary tile of another size, written in the program's own layout.
-    std::string bytes(8 + 10 * 10 * 4, '\0');
-    bytes[0] = 10;
-    bytes[4] = 10;
-    ASSERT_TRUE(write_file(web.tile_path(1, 1, 0, true), bytes));
-    web.add_band(band, 0, 100);
-    EXPECT_FALSE(web.active());
-    ASSERT_EQ(prompt.messages().size(), 1u);
-    EXPECT_EQ(prompt.messages()[0], "RezIroriz Error 02. Foto[10 x 10], Tile[44 x 256]");
-    EXPECT_FALSE(fs::exists(web.folder()));
-    std::string index;
-    EXPECT_FALSE(web.finish(builder.grid, index));
-    EXPECT_TRUE(index.empty());
-  }
-  prompt.clear();
-  {
     // A band whose tiles cannot be written.
-    WebPyramid web(builder, options("b"), 300, 300);
+    WebPyramid web(builder, options("a"), 300, 300);
     ASSERT_TRUE(web.set_up());
     fs::remove_all(web.folder() + "mosaic/0");
     Foto band;
@@ -402,17 +387,34 @@ TEST_F(WebPyramidTest, BandErrorsEndTheWebMosaicAndTidyUp) {
     web.add_band(band, 0, 0);
     EXPECT_FALSE(web.active());
     EXPECT_EQ(prompt.messages(), std::vector<std::string>{"RezIroriz Error 01"});
+    EXPECT_FALSE(fs::exists(web.folder()));
+    std::string index;
+    EXPECT_FALSE(web.finish(builder.grid, index));
+    EXPECT_TRUE(index.empty());
+  }
+  prompt.clear();
+  {
+    // Split pieces whose rows have nowhere to wait.
+    WebPyramid web(builder, options("b"), 300, 300);
+    ASSERT_TRUE(web.set_up());
+    fs::create_directories(web.folder() + ".unordered rows");
+    Foto band;
+    band.try_allocate_fill(100, 300, 0);
+    web.add_band(band, 0, 0);
+    EXPECT_FALSE(web.active());
+    EXPECT_EQ(prompt.messages(), std::vector<std::string>{"RezIroriz Error 04"});
+    EXPECT_FALSE(fs::exists(web.folder()));
   }
 }
 
-TEST_F(WebPyramidTest, PyramidErrorsAreReportedAndLeaveNoTemporaryTile) {
+TEST_F(WebPyramidTest, FinishingErrorsAreReportedAndLeaveNoHalfBuiltPyramid) {
   grid_over(600, 300);
   const Foto mosaic = pattern(600, 300);
   {
+    // A band that never came.
     WebPyramid web(builder, options("lost"), 600, 300);
     ASSERT_TRUE(web.set_up());
-    feed(web, mosaic, 600, 300);
-    fs::remove(web.tile_path(2, 2, 1, true));
+    web.add_band(part(mosaic, 0, 0, 600, 299), 0, 0);
     std::string index;
     EXPECT_FALSE(web.finish(builder.grid, index));
     EXPECT_EQ(prompt.messages(), std::vector<std::string>{"RezIroriz Error B01"});
@@ -443,7 +445,7 @@ TEST_F(WebPyramidTest, PyramidErrorsAreReportedAndLeaveNoTemporaryTile) {
   }
   prompt.clear();
   {
-    // A folder that was there before keeps what it held; only temporary tiles go.
+    // A folder that was there before keeps what it held; no tile of the stopped run is left.
     WebOptions o = options("stopped");
     fs::create_directories(o.folder);
     ASSERT_TRUE(write_file(o.folder + "notes.txt", "mine"));
@@ -456,8 +458,136 @@ TEST_F(WebPyramidTest, PyramidErrorsAreReportedAndLeaveNoTemporaryTile) {
     builder.clear_stop();
     EXPECT_TRUE(prompt.messages().empty());
     EXPECT_TRUE(fs::exists(o.folder + "notes.txt"));
-    EXPECT_TRUE(files_ending_in(o.folder, ".tmp").empty());
+    EXPECT_TRUE(files_ending_in(o.folder, ".jpg").empty());
   }
+}
+
+// --- the pyramid against one made another way -------------------------------
+
+// Noise in every channel, so a pixel averaged from the wrong rows or columns,
+// or rounded differently, changes the tile's bytes.
+Foto noise(int w, int h) {
+  Foto f;
+  f.try_allocate(w, h);
+  std::uint32_t state = 12345u + static_cast<std::uint32_t>(w) * 31u + static_cast<std::uint32_t>(h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      state = state * 1664525u + 1013904223u;
+      f.at(x, y) = make_pixel((state >> 8) & 255u, (state >> 16) & 255u, ((x + y) * 3 + (state >> 28)) & 255u,
+                              state >> 30);
+    }
+  return f;
+}
+
+// The tiles of `mosaic` made with the whole picture in memory: each level
+// shrunk whole from the one above by the area filter, cut into tiles, every
+// tile written as a JPEG. Names are "mosaic/<k / 1000>/<level>-<column>-<row>.jpg".
+std::map<std::string, std::string> reference_tiles(const Foto& mosaic, int quality, const fs::path& scratch) {
+  std::map<std::string, std::string> tiles;
+  ScriptedPrompt prompt;
+  std::vector<std::pair<int, int>> sizes{{mosaic.width(), mosaic.height()}};
+  while (sizes.back().first > 256 || sizes.back().second > 256) {
+    const auto [w, h] = sizes.back();
+    sizes.emplace_back(w < 4 ? 1 : w / 2, h < 4 ? 1 : h / 2);
+  }
+  std::vector<std::int64_t> first(sizes.size(), 0);
+  for (std::size_t n = sizes.size() - 1; n > 0; --n) {
+    const auto [w, h] = sizes[n];
+    first[n - 1] = first[n] + static_cast<std::int64_t>((w + 255) / 256) * ((h + 255) / 256);
+  }
+  Foto level = mosaic.clone();
+  for (std::size_t n = 0; n < sizes.size(); ++n) {
+    const int number = static_cast<int>(sizes.size() - 1 - n);
+    const int columns = (level.width() + 255) / 256, rows = (level.height() + 255) / 256;
+    for (int row = 0; row < rows; ++row)
+      for (int column = 0; column < columns; ++column) {
+        Foto tile;
+        const int tw = std::min(256, level.width() - 256 * column), th = std::min(256, level.height() - 256 * row);
+        tile.try_allocate(tw, th);
+        for (int y = 0; y < th; ++y)
+          for (int x = 0; x < tw; ++x) tile.at(x, y) = level.at(256 * column + x, 256 * row + y);
+        const fs::path file = scratch / "tile.jpg";
+        EXPECT_TRUE(write_jpeg_image(tile, file, true, quality, 0, prompt));
+        const std::int64_t k = first[sizes.size() - 1 - n] + static_cast<std::int64_t>(row) * columns + column;
+        tiles[format("mosaic/%ld/%d-%d-%d.jpg", static_cast<long>(k / 1000), number, column, row)] = read_file(file);
+      }
+    if (n + 1 == sizes.size()) break;
+    const auto [w, h] = sizes[n + 1];
+    Foto half;
+    EXPECT_TRUE(level.crop_resize(w, h, std::min(2 * w, level.width()), std::min(2 * h, level.height()), half, prompt));
+    level = std::move(half);
+  }
+  return tiles;
+}
+
+// Every file under "mosaic/" of a written web mosaic, by its name there.
+std::map<std::string, std::string> written_tiles(const fs::path& folder) {
+  std::map<std::string, std::string> tiles;
+  for (const auto& entry : fs::recursive_directory_iterator(folder / "mosaic"))
+    if (entry.is_regular_file())
+      tiles[fs::relative(entry.path(), folder).generic_string()] = read_file(entry.path());
+  return tiles;
+}
+
+void expect_same_tiles(const std::map<std::string, std::string>& written,
+                       const std::map<std::string, std::string>& expected) {
+  EXPECT_EQ(written.size(), expected.size());
+  for (const auto& [name, bytes] : expected) {
+    const auto found = written.find(name);
+    if (found == written.end()) {
+      ADD_FAILURE() << name << " is missing";
+    } else {
+      EXPECT_TRUE(found->second == bytes) << name << " differs";
+    }
+  }
+  for (const auto& [name, bytes] : written)
+    if (expected.count(name) == 0) ADD_FAILURE() << name << " should not be there";
+}
+
+TEST_F(WebPyramidTest, EveryTileMatchesAWholePictureShrinkByteForByte) {
+  struct Case {
+    int width, height, piece_width, band_height;
+    bool bottom_up = false;
+  };
+  // One tile; sides that are no multiple of 256, odd at several levels;
+  // sides that shrink below 4; bands of one row; split pieces arriving
+  // column by column; whole bands arriving last first.
+  const Case cases[] = {{256, 256, 256, 256}, {1000, 600, 1000, 70},  {513, 257, 513, 1},   {3, 700, 3, 100},
+                        {700, 2, 700, 1},     {1301, 903, 300, 130},  {1100, 1100, 1100, 512},
+                        {900, 700, 900, 200, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height << ", pieces " << c.piece_width << ", bands "
+                                      << c.band_height << (c.bottom_up ? ", bottom up" : ""));
+    const Foto mosaic = noise(c.width, c.height);
+    const std::string name = format("ref%dx%d", c.width, c.height);
+    WebPyramid web(builder, options(name), c.width, c.height);
+    ASSERT_TRUE(web.set_up());
+    grid_over(c.width, c.height);
+    if (c.bottom_up) {
+      for (int y = (c.height - 1) / c.band_height * c.band_height; y >= 0; y -= c.band_height)
+        web.add_band(part(mosaic, 0, y, c.width, std::min(c.band_height, c.height - y)), 0, y);
+    } else {
+      feed(web, mosaic, c.piece_width, c.band_height);
+    }
+    std::string index;
+    ASSERT_TRUE(web.finish(builder.grid, index)) << ::testing::PrintToString(prompt.messages());
+    expect_same_tiles(written_tiles(web.folder()), reference_tiles(mosaic, 95, dir.path()));
+  }
+  EXPECT_TRUE(prompt.messages().empty()) << ::testing::PrintToString(prompt.messages());
+}
+
+TEST_F(WebPyramidTest, AStopInTheMiddleLeavesNoPyramid) {
+  const Foto mosaic = noise(900, 700);
+  WebPyramid web(builder, options("halfway"), 900, 700);
+  ASSERT_TRUE(web.set_up());
+  web.add_band(part(mosaic, 0, 0, 900, 300), 0, 0);
+  builder.request_stop();
+  std::string index;
+  EXPECT_FALSE(web.finish(builder.grid, index));
+  builder.clear_stop();
+  EXPECT_TRUE(index.empty());
+  EXPECT_FALSE(fs::exists(options("halfway").folder));
+  EXPECT_TRUE(prompt.messages().empty());
 }
 
 // The saving step of a run with the web format, alone and beside a JPEG.
@@ -511,6 +641,51 @@ TEST_F(WebPyramidTest, FinishMosaicWritesTheWebMosaicWithTheMosaic) {
   ASSERT_TRUE(finish_mosaic(builder, tables, request, result));
   EXPECT_TRUE(result.result_file.empty());
   EXPECT_FALSE(fs::exists(request.base_name + " RezIroriz"));
+  EXPECT_TRUE(prompt.messages().empty()) << ::testing::PrintToString(prompt.messages());
+}
+
+// A whole saving step writes a lossless PPM beside the web mosaic; the tiles
+// must be those of the PPM's pixels, in one band or in many.
+TEST_F(WebPyramidTest, AWholeRunsWebTilesAreThoseOfItsMosaic) {
+  fs::create_directories(dir / "data");
+  fs::copy(dir / "viewer", dir / "data" / "webviewer", fs::copy_options::recursive);
+  ScopedEnv data("TESSELLARIUM_DATA_DIR", (dir / "data").string());
+  for (FotoInfo& picture : pictures) {
+    picture.signature.samples.fill(make_pixel(100, 100, 100));
+    picture.signature.opaque = 1;
+    picture.signature.analysed = 1;
+  }
+  ScoreTables tables;
+  builder.parameters.colour_change = 0;
+  ASSERT_TRUE(tables.set_up(builder.parameters, static_cast<std::int64_t>(pictures.size())));
+  grid_over(3000, 1500);
+  for (std::size_t i = 0; i < builder.grid.size(); ++i) {
+    builder.grid.cell(i).signature = pictures[0].signature;
+    builder.grid.cell(i).analysed = 1;
+  }
+  builder.parameters.output_format = OutputFormatCode::ppm;
+  builder.parameters.web_output = true;
+  for (const char* block : {"200", "10"}) {  // one band; bands of 400 rows
+    SCOPED_TRACE(block);
+    builder.parameters.advanced.set_value(kOptMemoryBlockSize, block);
+    FinishRequest request;
+    request.base_name = (dir / (std::string("run") + block)).string();
+    request.threads = 2;
+    FinishResult result;
+    ASSERT_TRUE(finish_mosaic(builder, tables, request, result)) << ::testing::PrintToString(prompt.messages());
+    // The header ends in "<width> <height>\n255\n"; the pixels follow.
+    const std::string ppm = read_file(request.base_name + ".ppm");
+    const std::string end = "\n3000 1500\n255\n";
+    const std::size_t pixels = ppm.find(end) + end.size();
+    ASSERT_EQ(ppm.size(), pixels + 3000u * 1500u * 3u);
+    Foto mosaic;
+    mosaic.try_allocate(3000, 1500);
+    const auto* at = reinterpret_cast<const unsigned char*>(ppm.data() + pixels);
+    for (int y = 0; y < 1500; ++y)
+      for (int x = 0; x < 3000; ++x, at += 3) mosaic.at(x, y) = make_pixel(at[0], at[1], at[2]);
+    expect_same_tiles(written_tiles(request.base_name + " RezIroriz"),
+                      reference_tiles(mosaic, builder.parameters.jpeg_quality, dir.path()));
+  }
   EXPECT_TRUE(prompt.messages().empty()) << ::testing::PrintToString(prompt.messages());
 }
 

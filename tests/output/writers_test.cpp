@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -217,6 +218,32 @@ TEST_F(Writers, JpegStoresQualityDensityAndGrey) {
   ASSERT_FALSE(grey.empty());
   // 0.587 * 100 + 0.299 * 200 + 0.114 * 50 = 124.2
   EXPECT_TRUE(within(rgb(grey[0]), make_pixel(124, 124, 124), 1)) << std::hex << grey[0];
+  EXPECT_TRUE(prompt.calls().empty());
+}
+
+// A picture encoded row by row into memory is the file write_jpeg_image()
+// writes, picture after picture through one encoder; a missing row fails.
+TEST_F(Writers, AStreamedJpegIsTheWrittenOneByteForByte) {
+  JpegStreamEncoder encoder;
+  for (const auto& [width, height, quality] : {std::tuple{37, 23, 95}, std::tuple{256, 256, 70}, std::tuple{1, 1, 95}}) {
+    SCOPED_TRACE(::testing::Message() << width << " x " << height);
+    const Foto picture = test_picture(width, height);
+    ASSERT_TRUE(write_jpeg_image(picture, dir / "whole.jpg", true, quality, 0, prompt));
+    ASSERT_TRUE(encoder.start(width, height, quality));
+    for (int y = 0; y < height; ++y) ASSERT_TRUE(encoder.write_row(picture.row(y)));
+    std::string bytes;
+    ASSERT_TRUE(encoder.finish(bytes));
+    EXPECT_TRUE(bytes == read_file(dir / "whole.jpg"));
+  }
+  const Foto picture = test_picture(20, 10);
+  ASSERT_TRUE(encoder.start(20, 10, 95));
+  ASSERT_TRUE(encoder.write_row(picture.row(0)));
+  std::string bytes;
+  EXPECT_FALSE(encoder.finish(bytes));
+  EXPECT_FALSE(encoder.write_row(picture.row(1)));  // finished: rows wait for a new start
+  ASSERT_TRUE(encoder.start(20, 10, 95));           // and it still serves the next picture
+  for (int y = 0; y < 10; ++y) ASSERT_TRUE(encoder.write_row(picture.row(y)));
+  EXPECT_TRUE(encoder.finish(bytes));
   EXPECT_TRUE(prompt.calls().empty());
 }
 

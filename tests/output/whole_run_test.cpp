@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <future>
@@ -187,6 +188,56 @@ TEST_F(WholeRun, APollBetweenTheEndOfTheBatchAndTheWorkersEndKeepsTheFinalAction
   EXPECT_EQ(beeps, 1);
   controller.poll();
   EXPECT_EQ(beeps, 1);  // once
+}
+
+// Every parallel phase of a run (cell analysis, placement, band rendering,
+// web tiles) on three threads while another thread follows it as the window
+// does: the same mosaic as on one thread, and a stop from the follower ends
+// the run cleanly. Under the thread sanitizer this is where the engine's
+// threads and the follower's reads meet.
+TEST_F(WholeRun, ARunOnThreeThreadsFollowedByAPollerMatchesOneThread) {
+  fill_list(60);
+  m_builder.parameters.tile_size = {24, kUnitTilesPerRow};  // cells enough for every thread
+  m_builder.parameters.web_output = true;
+  struct Case {
+    int threads;
+    bool stop;
+  };
+  std::vector<std::string> mosaics;
+  for (const Case c : {Case{1, false}, Case{3, false}, Case{3, true}}) {
+    m_run.results.clear();
+    m_run.stopped = false;
+    m_run.threads = c.threads;
+    RunOutputOptions options;
+    options.output_file = (m_dir / ("threads" + std::to_string(c.threads) + (c.stop ? "s" : "") + ".jpg")).string();
+    options.threads = c.threads;
+    const RunOutputs outputs = make_run_outputs(options);
+    RunController::FinalActions actions;
+    RunController controller(m_builder, actions);
+    ASSERT_TRUE(controller.start([&](MosaicBuilder& b) { run_batch(b, m_list, m_run, outputs); },
+                                 ThreadPriority::normal));
+    bool asked = false;
+    while (!controller.wait_for(std::chrono::milliseconds(1))) {
+      const MosaicBuilder::ProgressText progress = controller.poll();
+      (void)m_builder.progress();
+      if (c.stop && !asked && progress.percent > 0) {
+        m_builder.request_stop();
+        asked = true;
+      }
+    }
+    controller.wait();
+    controller.poll();
+    const RunResult& result = m_run.results[m_run.main_images[0]];
+    if (c.stop) {
+      EXPECT_TRUE(m_run.stopped || result.success) << "a stop that came too late lets the run finish";
+      continue;
+    }
+    ASSERT_TRUE(result.success) << c.threads << " threads";
+    mosaics.push_back(testing::read_file(result.destination));
+  }
+  ASSERT_EQ(mosaics.size(), 2u);
+  EXPECT_FALSE(mosaics[0].empty());
+  EXPECT_TRUE(mosaics[0] == mosaics[1]) << "three threads made another mosaic than one";
 }
 
 TEST_F(WholeRun, TheMaskFileOfAMosaicReadsBackAsItsCells) {

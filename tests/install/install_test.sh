@@ -62,6 +62,26 @@ german=$(LANGUAGE=de LC_ALL=C.UTF-8 "$root/usr/bin/tessellarium" list show "$roo
 english=$(LANGUAGE=en LC_ALL=C.UTF-8 "$root/usr/bin/tessellarium" list show "$root/none.tzc" 2>&1)
 [ -n "$german" ] && [ "$german" != "$english" ] || fail "the installed program found no German catalogue: '$german'"
 
+# The example list names the tiles where the package puts them, and a program
+# installed under a real prefix builds a mosaic from it and its web viewer.
+example=$root/usr/share/tessellarium/example/example.tzc
+if [ -e "$example" ]; then
+  outside=$("$root/usr/bin/tessellarium" list show --entries "$example" |
+            awk -F'\t' 'NF > 1 && index($1, "/usr/share/tessellarium/example/tiles/") != 1' | head -3)
+  [ -z "$outside" ] || fail "the installed example list names tiles outside the installed data: $outside"
+  prefix=$root/real
+  if cmake --install "$build" --prefix "$prefix" >/dev/null 2>&1; then
+    mkdir -p "$root/out"
+    "$prefix/bin/tessellarium" mosaic --quiet --yes --list "$prefix/share/tessellarium/example/example.tzc" \
+        --output "$root/out/beach.jpg" "$prefix/share/tessellarium/example/tiles/$(ls "$prefix/share/tessellarium/example/tiles" | head -1)" \
+        >"$root/out/log" 2>&1 || { cat "$root/out/log"; fail "the installed program's mosaic of the example list failed"; }
+    [ -s "$root/out/beach.jpg" ] || fail "no mosaic written from the installed example list"
+    [ -s "$root/out/beach RezIroriz/index.html" ] || fail "the web mosaic lacks the installed web viewer"
+  else
+    fail "cmake --install --prefix $prefix"
+  fi
+fi
+
 if command -v update-mime-database >/dev/null; then
   update-mime-database "$root/usr/share/mime" >/dev/null 2>&1 || fail "update-mime-database rejects the MIME package"
   grep -q "^\*\.tzc\|:\*\.tzc" "$root/usr/share/mime/globs2" 2>/dev/null || fail "*.tzc is missing from the MIME database"

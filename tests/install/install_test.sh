@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Usage: install_test.sh BUILD_DIR VERSION gui|nogui
+# Usage: install_test.sh CMAKE BUILD_DIR VERSION gui|nogui
 # Installs BUILD_DIR under a scratch DESTDIR with prefix /usr and checks what
 # landed there. A missing validator is reported and the test skipped (77)
 # once everything else has passed.
 set -uo pipefail
 
-build=$1 version=$2 gui=$3
+cmake=$1 build=$2 version=$3 gui=$4
 app_id=org.tessellarium.Tessellarium
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
@@ -14,7 +14,7 @@ failures=0 skipped=()
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 need() { for f in "$@"; do [ -s "$root/usr/$f" ] || fail "not installed: /usr/$f"; done; }
 
-if ! DESTDIR=$root cmake --install "$build" --prefix /usr >"$root.log" 2>&1; then
+if ! DESTDIR=$root "$cmake" --install "$build" --prefix /usr >"$root.log" 2>&1; then
   cat "$root.log"; rm -f "$root.log"; echo "FAIL: cmake --install"; exit 1
 fi
 rm -f "$root.log"
@@ -62,6 +62,11 @@ german=$(LANGUAGE=de LC_ALL=C.UTF-8 "$root/usr/bin/tessellarium" list show "$roo
 english=$(LANGUAGE=en LC_ALL=C.UTF-8 "$root/usr/bin/tessellarium" list show "$root/none.tzc" 2>&1)
 [ -n "$german" ] && [ "$german" != "$english" ] || fail "the installed program found no German catalogue: '$german'"
 
+# The manual page covers every command the program offers.
+for command in $("$root/usr/bin/tessellarium" --help | awk '/^Subcommands:/ {on = 1; next} on && NF {print $1}'); do
+  grep -q "^\.B[IR]* \"$command " "$root/usr/share/man/man1/tessellarium.1" || fail "tessellarium.1 does not describe '$command'"
+done
+
 # The example list names the tiles where the package puts them, and a program
 # installed under a real prefix builds a mosaic from it and its web viewer.
 example=$root/usr/share/tessellarium/example/example.tzc
@@ -70,7 +75,7 @@ if [ -e "$example" ]; then
             awk -F'\t' 'NF > 1 && index($1, "/usr/share/tessellarium/example/tiles/") != 1' | head -3)
   [ -z "$outside" ] || fail "the installed example list names tiles outside the installed data: $outside"
   prefix=$root/real
-  if cmake --install "$build" --prefix "$prefix" >/dev/null 2>&1; then
+  if "$cmake" --install "$build" --prefix "$prefix" >/dev/null 2>&1; then
     mkdir -p "$root/out"
     "$prefix/bin/tessellarium" mosaic --quiet --yes --list "$prefix/share/tessellarium/example/example.tzc" \
         --output "$root/out/beach.jpg" "$prefix/share/tessellarium/example/tiles/$(ls "$prefix/share/tessellarium/example/tiles" | head -1)" \
@@ -78,7 +83,7 @@ if [ -e "$example" ]; then
     [ -s "$root/out/beach.jpg" ] || fail "no mosaic written from the installed example list"
     [ -s "$root/out/beach RezIroriz/index.html" ] || fail "the web mosaic lacks the installed web viewer"
   else
-    fail "cmake --install --prefix $prefix"
+    fail "$cmake --install --prefix $prefix"
   fi
 fi
 

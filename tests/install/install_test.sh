@@ -22,38 +22,41 @@ rm -f "$root.log"
 need bin/tessellarium \
      share/tessellarium/locale/de/LC_MESSAGES/tessellarium.mo share/tessellarium/locale/locale.txt \
      share/tessellarium/guide/index.html share/tessellarium/webviewer/index.html \
-     share/applications/$app_id.desktop share/metainfo/$app_id.metainfo.xml \
-     share/mime/packages/$app_id.xml share/icons/hicolor/scalable/apps/$app_id.svg \
-     share/man/man1/tessellarium.1 share/man/man1/tessellarium-gui.1
-[ "$gui" = gui ] && need bin/tessellarium-gui
+     share/mime/packages/$app_id.xml share/man/man1/tessellarium.1
+grep -q 'pattern="\*.tzc"' "$root/usr/share/mime/packages/$app_id.xml" || fail "*.tzc is not claimed"
 # The builder's own settings never travel with the program.
 [ -e "$root/usr/share/tessellarium/Settings" ] && fail "the build tree's Settings folder was installed"
 
-# Every rendered icon size is a PNG of that size.
-for png in "$root"/usr/share/icons/hicolor/*x*/apps/$app_id.png; do
-  [ -e "$png" ] || { fail "no PNG application icon installed"; break; }
-  size=${png#"$root"/usr/share/icons/hicolor/}; size=${size%%x*}
-  got=$(od -An -j16 -N8 -tu1 "$png" | awk '{print $3*256+$4 "x" $7*256+$8}')
-  [ "$got" = "${size}x${size}" ] || fail "$png is $got, not ${size}x${size}"
-done
+# The desktop program's menu entry, icon and description.
+if [ "$gui" = gui ]; then
+  need bin/tessellarium-gui share/man/man1/tessellarium-gui.1 \
+       share/applications/$app_id.desktop share/metainfo/$app_id.metainfo.xml \
+       share/icons/hicolor/scalable/apps/$app_id.svg
+  # Every rendered icon size is a PNG of that size.
+  for png in "$root"/usr/share/icons/hicolor/*x*/apps/$app_id.png; do
+    [ -e "$png" ] || { fail "no PNG application icon installed"; break; }
+    size=${png#"$root"/usr/share/icons/hicolor/}; size=${size%%x*}
+    got=$(od -An -j16 -N8 -tu1 "$png" | awk '{print $3*256+$4 "x" $7*256+$8}')
+    [ "$got" = "${size}x${size}" ] || fail "$png is $got, not ${size}x${size}"
+  done
 
-# The desktop file names a program and an icon that were installed.
-desktop=$root/usr/share/applications/$app_id.desktop
-exec_program=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")
-[ -x "$root/usr/bin/$exec_program" ] || [ "$gui" = nogui ] || fail "Exec=$exec_program is not installed"
-icon=$(sed -n 's/^Icon=//p' "$desktop")
-[ -e "$root/usr/share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "Icon=$icon is not installed"
-# The list file type the desktop file claims is the one the MIME package defines.
-mime=$(sed -n 's/^MimeType=\([^;]*\);.*/\1/p' "$desktop")
-grep -q "type=\"$mime\"" "$root/usr/share/mime/packages/$app_id.xml" || fail "MimeType=$mime is not defined"
-grep -q 'pattern="\*.tzc"' "$root/usr/share/mime/packages/$app_id.xml" || fail "*.tzc is not claimed"
+  # The desktop file names a program and an icon that were installed.
+  desktop=$root/usr/share/applications/$app_id.desktop
+  exec_program=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")
+  [ -x "$root/usr/bin/$exec_program" ] || fail "Exec=$exec_program is not installed"
+  icon=$(sed -n 's/^Icon=//p' "$desktop")
+  [ -e "$root/usr/share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "Icon=$icon is not installed"
+  # The list file type the desktop file claims is the one the MIME package defines.
+  mime=$(sed -n 's/^MimeType=\([^;]*\);.*/\1/p' "$desktop")
+  grep -q "type=\"$mime\"" "$root/usr/share/mime/packages/$app_id.xml" || fail "MimeType=$mime is not defined"
 
-# The newest release of the metainfo is this version.
-release=$(grep -o '<release version="[^"]*"' "$root/usr/share/metainfo/$app_id.metainfo.xml" | head -1 | cut -d'"' -f2)
-[ "$release" = "$version" ] || fail "metainfo's newest release is $release, the program is $version"
+  # The newest release of the metainfo is this version.
+  release=$(grep -o '<release version="[^"]*"' "$root/usr/share/metainfo/$app_id.metainfo.xml" | head -1 | cut -d'"' -f2)
+  [ "$release" = "$version" ] || fail "metainfo's newest release is $release, the program is $version"
+fi
 
-# The installed program runs and speaks German from its installed catalogue,
-# with the build tree's data folder out of its way.
+# The installed program runs and speaks German from the catalogue installed
+# beside it.
 export TESSELLARIUM_CONFIG_PATH=$root/config
 unset TESSELLARIUM_DATA_DIR
 got=$("$root/usr/bin/tessellarium" --version 2>&1) || fail "installed tessellarium --version failed: $got"
@@ -91,12 +94,16 @@ if command -v update-mime-database >/dev/null; then
   update-mime-database "$root/usr/share/mime" >/dev/null 2>&1 || fail "update-mime-database rejects the MIME package"
   grep -q "^\*\.tzc\|:\*\.tzc" "$root/usr/share/mime/globs2" 2>/dev/null || fail "*.tzc is missing from the MIME database"
 fi
-if command -v desktop-file-validate >/dev/null; then
+if [ "$gui" = nogui ]; then
+  :
+elif command -v desktop-file-validate >/dev/null; then
   desktop-file-validate "$desktop" || fail "desktop-file-validate"
 else
   skipped+=("desktop-file-validate is not installed (scripts/install-deps installs desktop-file-utils)")
 fi
-if command -v appstreamcli >/dev/null; then
+if [ "$gui" = nogui ]; then
+  :
+elif command -v appstreamcli >/dev/null; then
   appstreamcli validate --no-net "$root/usr/share/metainfo/$app_id.metainfo.xml" || fail "appstreamcli validate"
 else
   skipped+=("appstreamcli is not installed (scripts/install-deps installs appstream)")

@@ -7,7 +7,7 @@ TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-asan test-tsan demo bench pot screenshots clean
+.PHONY: all deps build test test-asan test-tsan demo bench pot screenshots install package clean
 
 all: build
 
@@ -66,6 +66,15 @@ pot:
 screenshots: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) --target tessellarium-gui -j $(JOBS)
 	scripts/screenshots.sh $(BUILD) screenshots
+
+# Installs under PREFIX (default /usr/local), below DESTDIR when that is set:
+# `make install DESTDIR=/tmp/x PREFIX=/usr` stages a package's layout.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) $(if $(PREFIX),--prefix "$(PREFIX)")
+
+# A Debian package in $(BUILD)/, its dependencies read off the programs.
+package: build
+	cmake --build $(BUILD) --target package
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)

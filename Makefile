@@ -3,10 +3,14 @@
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_WORK  ?= $(HOME)/.cache/tessellarium-fuzz
+FUZZ_TARGETS ?=
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-asan demo bench pot screenshots clean
+.PHONY: all deps build test test-asan fuzz demo bench pot screenshots clean
 
 all: build
 
@@ -31,6 +35,16 @@ test-asan: deps
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 \
 	      UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest --output-on-failure -j $(JOBS) -L unit
 
+# Every reader of outside data under libFuzzer with the address and
+# undefined-behaviour sanitizers, FUZZ_SECONDS each (FUZZ_TARGETS picks some).
+# The corpus grows in FUZZ_WORK, outside the tree; a failing input goes to
+# tests/fuzz/regressions/<target>/ once fixed, where `make test` replays it.
+fuzz: build
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESS_FUZZ=ON \
+	      -DTESS_BUILD_GUI=OFF -DTESS_BUILD_BENCH=OFF -DTESS_BUILD_TESTS=OFF $(CMAKE_ARGS)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	scripts/fuzz-run $(FUZZ_BUILD) $(FUZZ_WORK) $(FUZZ_SECONDS) $(BUILD)/bin/tessellarium $(FUZZ_TARGETS)
+
 demo: build
 	@if [ -x examples/demo.sh ]; then examples/demo.sh $(BUILD); \
 	else echo "demo: mosaics are not built yet; this build has: $$($(BUILD)/bin/tessellarium --version)"; fi
@@ -52,4 +66,4 @@ screenshots: deps $(BUILD)/CMakeCache.txt
 	scripts/screenshots.sh $(BUILD) screenshots
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -1,5 +1,6 @@
 #include "fuzz_entries.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -117,11 +118,13 @@ bool same_list(const TileImageList& a, const TileImageList& b) {
 // --- settings --------------------------------------------------------------
 
 /// Sections, keys and values in file order: what a reader of the file sees.
+/// The nameless section holds the keys above the first section line, so it
+/// is always written first (and not at all when empty).
 std::vector<std::string> ini_content(const IniFile& ini) {
   std::vector<std::string> content;
-  for (const std::string& section : ini.sections()) {
-    // The nameless section holds the keys above the first section line; it
-    // has no line of its own, so when empty it is not written at all.
+  std::vector<std::string> sections = ini.sections();
+  std::stable_partition(sections.begin(), sections.end(), [](const std::string& name) { return name.empty(); });
+  for (const std::string& section : sections) {
     if (section.empty() && ini.keys(section).empty()) continue;
     content.push_back("[" + section + "]");
     for (const std::string& key : ini.keys(section)) content.push_back(key + "=" + ini.get(section, key, ""));

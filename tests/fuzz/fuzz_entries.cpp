@@ -348,8 +348,13 @@ int fuzz_mask_layout(const std::uint8_t* data, std::size_t size) {
 }
 
 int fuzz_web_page(const std::uint8_t* data, std::size_t size) {
+  // The first line is the mosaic's title, the rest the viewer's page.
   const std::string text = as_text(data, size);
-  const std::string quoted = web_quoted(text);
+  const std::size_t line_end = text.find('\n');
+  const std::string title = text.substr(0, line_end);
+  const std::string page = line_end == std::string::npos ? std::string() : text.substr(line_end + 1);
+
+  const std::string quoted = web_quoted(title);
   // One quote at each end, every inner one doubled: the viewer reads it back.
   if (quoted.size() < 2 || quoted.front() != '"' || quoted.back() != '"') broken("a quoted text is not in quotes");
   std::string unquoted;
@@ -360,8 +365,30 @@ int fuzz_web_page(const std::uint8_t* data, std::size_t size) {
       ++i;
     }
   }
-  if (unquoted != text) broken("a quoted text does not read back");
-  for (int kind = -1; kind <= kWebPopUpLast + 1; ++kind) (void)web_popup_function(kind);
+  if (unquoted != title) broken("a quoted text does not read back");
+
+  // A whole web mosaic of 2 x 2 pixels whose viewer page is the input, so
+  // the page's placeholders are filled by the real code.
+  const fs::path viewer = scratch_path("viewer");
+  const fs::path output = scratch_path("web");
+  std::error_code ec;
+  fs::remove_all(output, ec);
+  fs::create_directories(viewer, ec);
+  (void)write_scratch("viewer/index.html", reinterpret_cast<const std::uint8_t*>(page.data()), page.size());
+  SilentPrompt prompt;
+  MosaicBuilder builder(prompt);
+  WebOptions options;
+  options.folder = output.string() + "/";
+  options.title = title;
+  options.popup_kind = static_cast<int>(size % (kWebPopUpLast + 2));
+  options.viewer_folder = viewer;
+  WebPyramid web(builder, options, 2, 2);
+  if (web.set_up()) {
+    Foto band;
+    if (band.allocate_fill(2, 2, make_pixel(10, 20, 30), prompt)) web.add_band(band, 0, 0);
+    std::string index_file;
+    if (web.finish(builder.grid, index_file) && index_file.empty()) broken("a finished web mosaic has no page");
+  }
   return 0;
 }
 

@@ -43,7 +43,8 @@ int fuzz_parameter_overrides(const std::uint8_t* data, std::size_t size);
 /// A mask picture (a small palette picture built from the bytes) labelled
 /// into cells.
 int fuzz_mask_layout(const std::uint8_t* data, std::size_t size);
-/// The texts the web page's quoted values are built from.
+/// A web mosaic's title (the first line) and its viewer page (the rest):
+/// the title quoted for the page, and the page's placeholders filled in.
 int fuzz_web_page(const std::uint8_t* data, std::size_t size);
 /// A video file: opened through the FFmpeg reader and its first frame taken
 /// as the list analysis takes it.

@@ -242,10 +242,10 @@ int fuzz_settings_file(const std::uint8_t* data, std::size_t size) {
   (void)startup_settings_code(settings);
   for (const SettingsEntry& entry : settings_entries(settings)) {
     MosaicParameters params = MosaicParameters::created(config);
-    const SettingsLoad load = load_settings_entry(entry, settings, params, counts, config, prompt);
-    if (load.loaded) check_settings_round_trip(params, config);
+    (void)load_settings_entry(entry, settings, params, counts, config, prompt);
   }
-  // A section under any name, as the command line's --section reads it.
+  // A section under any name, as the command line's --section reads it, and
+  // saved again.
   for (const std::string& section : settings.sections()) {
     (void)settings_version(settings, section);
     MosaicParameters params = MosaicParameters::created(config);

@@ -474,7 +474,10 @@ SettingChange apply_setting(MosaicParameters& p, const std::string& key, const s
   }
   if (iequals(key, "MosaicSizeWidth") || iequals(key, "MosaicSizeHeight")) {
     auto v = read_decimal_number(text);
-    if (!v || !is_valid_size_side(*v)) return SettingChange::refused;
+    // A side is stored with six decimals: one that would be stored as 0
+    // could be saved but never loaded again.
+    const auto stored = v ? read_decimal_number(decimal(*v)) : std::nullopt;
+    if (!v || !is_valid_size_side(*v) || !stored || !is_valid_size_side(*stored)) return SettingChange::refused;
     (iequals(key, "MosaicSizeWidth") ? p.mosaic_size.width : p.mosaic_size.height) = *v;
     return SettingChange::applied;
   }

@@ -200,6 +200,7 @@ TEST(SettingsFile, ValuesTheRunCannotHandleAreIgnoredAndNamed) {
       {"ResolutionSize", "20000"},
       {"MosaicSizeWidth", "0"},
       {"MosaicSizeHeight", "-29"},
+      {"MosaicSizeHeight", "0.0000001"},  // a save would store 0.000000
       {"BorderSizeWidth", "-1"},
       {"FileFormat", "gif"},
       {"MultiSize2", "500"},

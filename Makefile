@@ -4,10 +4,14 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_WORK  ?= $(HOME)/.cache/tessellarium-fuzz
+FUZZ_TARGETS ?=
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-asan test-tsan demo bench pot screenshots install package clean
+.PHONY: all deps build test test-asan test-tsan fuzz demo bench pot screenshots install package clean
 
 all: build
 
@@ -47,6 +51,16 @@ test-tsan: deps
 	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/tsan.supp" \
 	      ctest --output-on-failure -j $(JOBS) -L unit
 
+# Every reader of outside data under libFuzzer with the address and
+# undefined-behaviour sanitizers, FUZZ_SECONDS each (FUZZ_TARGETS picks some).
+# The corpus grows in FUZZ_WORK, outside the tree; a failing input goes to
+# tests/fuzz/regressions/<target>/ once fixed, where `make test` replays it.
+fuzz: build
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESS_FUZZ=ON \
+	      -DTESS_BUILD_GUI=OFF -DTESS_BUILD_BENCH=OFF -DTESS_BUILD_TESTS=OFF $(CMAKE_ARGS)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	scripts/fuzz-run $(FUZZ_BUILD) $(FUZZ_WORK) $(FUZZ_SECONDS) $(BUILD)/bin/tessellarium $(FUZZ_TARGETS)
+
 demo: build
 	@if [ -x examples/demo.sh ]; then examples/demo.sh $(BUILD); \
 	else echo "demo: mosaics are not built yet; this build has: $$($(BUILD)/bin/tessellarium --version)"; fi
@@ -77,4 +91,4 @@ package: build
 	cmake --build $(BUILD) --target package
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

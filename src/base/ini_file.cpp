@@ -5,6 +5,7 @@
 #include <fstream>
 #include <list>
 #include <sstream>
+#include <string_view>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -25,6 +26,33 @@ struct IniFile::Impl {
   CSimpleIniA ini{/*isUtf8=*/true, /*multiKey=*/false, /*multiLine=*/false};
 };
 
+namespace {
+
+// A section line that lost its "]" (a hand edit, another program's file)
+// names its section by the rest of the line. Left to the parser, the line
+// would be skipped but its start kept as the section name of the next key:
+// a name spanning two lines, which every save would write one line longer
+// and which would take keys out of the section they were written in.
+std::string close_section_lines(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + 16);
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t end = text.find_first_of("\r\n", at);
+    if (end == std::string::npos) end = text.size();
+    const std::string_view line(text.data() + at, end - at);
+    std::size_t first = at == 0 && line.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+    while (first < line.size() && (line[first] == ' ' || line[first] == '\t')) ++first;
+    out.append(line);
+    if (first < line.size() && line[first] == '[' && line.find(']', first) == std::string_view::npos) out += ']';
+    if (end < text.size()) out += text[end];
+    at = end + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
 IniFile::IniFile() : m_impl(std::make_unique<Impl>()) {}
 IniFile::~IniFile() = default;
 IniFile::IniFile(IniFile&&) noexcept = default;
@@ -44,7 +72,8 @@ bool IniFile::load(const std::filesystem::path& path) {
 bool IniFile::parse(const std::string& text) {
   m_impl->ini.Reset();
   m_impl->ini.SetUnicode(true);
-  SI_Error rc = m_impl->ini.LoadData(text.data(), text.size());
+  const std::string closed = close_section_lines(text);
+  SI_Error rc = m_impl->ini.LoadData(closed.data(), closed.size());
   m_impl->ini.SetUnicode(true);  // a file without byte order mark is still written with one
   return rc >= 0;
 }

@@ -97,6 +97,14 @@ const UnitField kBorderSize{"BorderSizeUnit", "BorderSizeWidth", &MosaicParamete
 
 std::string decimal(double value) { return format("%f", value); }
 
+// A mosaic side is stored with six decimals: one that would be stored as 0
+// could be saved but never loaded again.
+bool is_storable_size_side(double value) {
+  if (!is_valid_size_side(value)) return false;
+  const auto stored = read_decimal_number(decimal(value));
+  return stored && is_valid_size_side(*stored);
+}
+
 // Whole values keep the file's integer form; a fractional one (a border of
 // 0.5 cm) is written in full rather than truncated to a different size.
 std::string whole_or_decimal(double value) {
@@ -250,7 +258,7 @@ void read_mosaic_size(SectionReader& r, MosaicParameters& p) {
   auto side = [&](const char* key) -> std::optional<double> {
     auto t = r.text(key);
     auto v = t ? read_decimal_number(*t) : std::optional<double>(0.0);
-    if (!v || !is_valid_size_side(*v)) {
+    if (!v || !is_storable_size_side(*v)) {
       r.ignore(key);
       return std::nullopt;
     }
@@ -474,7 +482,7 @@ SettingChange apply_setting(MosaicParameters& p, const std::string& key, const s
   }
   if (iequals(key, "MosaicSizeWidth") || iequals(key, "MosaicSizeHeight")) {
     auto v = read_decimal_number(text);
-    if (!v || !is_valid_size_side(*v)) return SettingChange::refused;
+    if (!v || !is_storable_size_side(*v)) return SettingChange::refused;
     (iequals(key, "MosaicSizeWidth") ? p.mosaic_size.width : p.mosaic_size.height) = *v;
     return SettingChange::applied;
   }

@@ -43,6 +43,21 @@ TEST(IniFile, ValuesStaySingleLines) {
   EXPECT_EQ(back.get("S", "k", ""), "line one  line two");
 }
 
+// A section line cut short names its section by the rest of the line: its
+// keys stay out of every other section, and the text written back reads the same.
+TEST(IniFile, SectionLineWithoutBracketEndsAtItsLineEnd) {
+  for (const std::string line_end : {"\r\n", "\n", "\r"}) {
+    IniFile ini;
+    ASSERT_TRUE(ini.parse("[A]" + line_end + "k = 1" + line_end + "[ Torn  " + line_end + "k = 2" + line_end));
+    EXPECT_EQ(ini.sections(), (std::vector<std::string>{"A", "Torn"}));
+    EXPECT_EQ(ini.get("A", "k", ""), "1");
+    EXPECT_EQ(ini.get("Torn", "k", ""), "2");
+    IniFile again;
+    ASSERT_TRUE(again.parse(ini.text()));
+    EXPECT_EQ(again.text(), ini.text());
+  }
+}
+
 TEST(IniFile, MissingFileReadsEmptyAndFailedWriteIsReported) {
   TempDir dir;
   IniFile ini;

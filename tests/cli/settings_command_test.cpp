@@ -164,5 +164,19 @@ TEST_F(SettingsCommand, TwoProgramsSavingAtOnceKeepEverySetting) {
           << name << " " << i << " was lost";
 }
 
+// A settings file whose section line lost its "]" (a hand edit, another
+// program) is rewritten by every save without growing or moving keys.
+TEST_F(SettingsCommand, SaveKeepsAFileWithATornSectionLineStable) {
+  std::filesystem::create_directories(settings_path().parent_path());
+  ASSERT_TRUE(testing::write_file(settings_path(), "\xEF\xBB\xBF[Kept]\r\nVersion = 1\r\nTileSize = 25\r\n"
+                                                   "[Torn\r\nVersion = 1\r\nTileSize = 60\r\n"));
+  ASSERT_EQ(run("settings save Other").status, 0);
+  const std::string first = settings_text();
+  ASSERT_EQ(run("settings save Other").status, 0);
+  EXPECT_EQ(settings_text(), first);
+  Result list = run("settings list");
+  EXPECT_EQ(list.out, std::string("Kept\nTorn\nOther\n") + kAutomaticEntries);
+}
+
 }  // namespace
 }  // namespace tess

@@ -62,7 +62,10 @@
             out += '"';
             pos++;
           } else {
-            return out;
+            // The program writes "<\/" for "</" and "<\!" for "<!" (and one
+            // backslash more before any others), so that the page's script
+            // block ends where it should.
+            return out.replace(/<\\(\\*[\/!])/g, '<$1');
           }
         }
       }

@@ -155,9 +155,18 @@ std::string_view web_popup_function(int kind) {
 
 std::string web_quoted(std::string_view text) {
   std::string out = "\"";
-  for (const char c : text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
     if (c == '"') out += '"';
     out += c;
+    // The text sits in the page's script block, which "</script" ends and
+    // "<!--" changes the end of, whatever the quotes say: a "<" before
+    // backslashes and a "/" or "!" gets one more backslash, which the viewer
+    // takes off again.
+    if (c == '<') {
+      const std::size_t next = text.find_first_not_of('\\', i + 1);
+      if (next != std::string_view::npos && (text[next] == '/' || text[next] == '!')) out += '\\';
+    }
   }
   out += '"';
   return out;

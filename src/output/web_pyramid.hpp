@@ -56,7 +56,10 @@ inline constexpr int kWebPopUpLast = 4;
 /// (and for a kind the viewer does not know), "getPopUpTextOnly", ...
 std::string_view web_popup_function(int kind);
 
-/// `text` in double quotes with every inner double quote doubled.
+/// `text` in double quotes with every inner double quote doubled, and one
+/// backslash more after each "<" that backslashes and a "/" or "!" follow,
+/// so that no "</" or "<!" reaches the page's script block (the viewer takes
+/// the backslash off again).
 std::string web_quoted(std::string_view text);
 
 /// Everything a RezIroriz needs to know besides the mosaic size.

@@ -120,6 +120,12 @@ TEST(WebLevels, HalveUntilOneTileHoldsTheMosaic) {
 TEST(WebText, QuotesArePairedAndPopUpsNamed) {
   EXPECT_EQ(web_quoted("say \"hi\""), "\"say \"\"hi\"\"\"");
   EXPECT_EQ(web_quoted(""), "\"\"");
+  // No "</" or "<!" reaches the page's script block; the escape is one
+  // backslash more after a "<" that backslashes and a "/" or "!" follow.
+  EXPECT_EQ(web_quoted("a</script>"), "\"a<\\/script>\"");
+  EXPECT_EQ(web_quoted("<\\/ <\\\\/"), "\"<\\\\/ <\\\\\\/\"");
+  EXPECT_EQ(web_quoted("a<b \\/ <\\x/"), "\"a<b \\/ <\\x/\"");
+  EXPECT_EQ(web_quoted("<!--<script>"), "\"<\\!--<script>\"");
   EXPECT_EQ(web_popup_function(0), "null");
   EXPECT_EQ(web_popup_function(1), "getPopUpTextOnly");
   EXPECT_EQ(web_popup_function(2), "getPopUpImageOnly");

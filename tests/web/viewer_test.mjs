@@ -232,12 +232,14 @@ async function main() {
     runProgram(program, ['list', 'create', path.join(work, 'tiles.tzc'), '--include', path.join(work, 'tiles') + '/'], env);
 
     // 2. A JPEG mosaic of 1,200 × 900 with its web mosaic: four levels, the
-    // popups with the full text and the pictures copied beside the page.
+    // popups with the full text and the pictures copied beside the page. The
+    // title holds what the page's data block must not end at.
+    const title = 'A "quoted" <!--<script> </script> <\\/ mosaic & more';
     const out = path.join(work, 'out');
     const common = ['--list', path.join(work, 'tiles.tzc'), '--yes', '--quiet',
       '--set', 'MosaicSizeUnit=pixel', '--set', 'MosaicSizeWidth=1200', '--set', 'MosaicSizeHeight=900',
       '--set', 'TileSize=12', '--set', 'DuplicateSpacing=0', '--set', 'RezIrorizPopUpText=4',
-      '--set', 'RezIrorizCopyImages=1', '--set', 'RezIrorizTitle=A "quoted" mosaic & more'];
+      '--set', 'RezIrorizCopyImages=1', '--set', `RezIrorizTitle=${title}`];
     runProgram(program, ['mosaic', path.join(work, 'main.png'), ...common, '--set', 'FileFormat=jpg',
       '--set', 'RezIroriz=1', '--output', path.join(out, 'm.jpg')], env);
     const webFolder = path.join(out, 'm RezIroriz');
@@ -275,8 +277,8 @@ async function main() {
 
     await viewerPage.goto(`${origin}/m%20RezIroriz/index.html`);
     await waitUntilDrawn(viewerPage);
-    check(await viewerPage.title() === 'A "quoted" mosaic & more', 'the page title is the mosaic title');
-    check(await viewerPage.textContent('#attribution') === 'A "quoted" mosaic & more', 'the attribution shows the title');
+    check(await viewerPage.title() === title, `the page title is the mosaic title (${await viewerPage.title()})`);
+    check(await viewerPage.textContent('#attribution') === title, 'the attribution shows the title');
     const levels = await viewerPage.evaluate(() => window.reziroriz.levels.length);
     check(levels === 4, `four zoom levels (${levels})`);
 

@@ -203,13 +203,20 @@ struct CAviStream::Decoder {
     if (!scale) return false;
     const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) / 4 * 4;
     const std::size_t image_size = stride * static_cast<std::size_t>(height);
-    bitmap.resize(kBitmapHeaderSize + image_size);
+    // The scaler's vector loops may store a few bytes past a row's end, and
+    // the first row it writes is the last in memory: room after the picture
+    // keeps those stores inside the allocation; the size is set back after.
+    constexpr std::size_t kScalerSlack = 64;
+    bitmap.resize(kBitmapHeaderSize + image_size + kScalerSlack);
     put_bitmap_header(bitmap.data(), width, height, static_cast<std::uint32_t>(image_size));
     // The last bitmap row is the top of the picture: scale with a negative stride.
     std::uint8_t* planes[4] = {bitmap.data() + kBitmapHeaderSize + stride * static_cast<std::size_t>(height - 1),
                                nullptr, nullptr, nullptr};
     int strides[4] = {-static_cast<int>(stride), 0, 0, 0};
-    return sws_scale(scale.get(), decoded->data, decoded->linesize, 0, decoded->height, planes, strides) == height;
+    const bool scaled =
+        sws_scale(scale.get(), decoded->data, decoded->linesize, 0, decoded->height, planes, strides) == height;
+    bitmap.resize(kBitmapHeaderSize + image_size);
+    return scaled;
   }
 };
 

@@ -91,6 +91,26 @@ CommandLine parse_command_line(std::string_view text) {
   return line;
 }
 
+std::string tile_list_argument(int argc, const char* const* argv) {
+  std::string list;
+  for (int i = 0; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument.empty() || argument.front() == '-') continue;
+    // "-I picture", "-O file": the value of an option, not a file to open.
+    if (i > 0) {
+      const std::string_view previous = argv[i - 1];
+      if (previous.size() == 2 && previous[0] == '-' && !takes_no_argument(static_cast<char>(
+                                                            std::tolower(static_cast<unsigned char>(previous[1])))))
+        continue;
+    }
+    constexpr std::string_view kListExtension = ".tzc";
+    if (argument.size() > kListExtension.size() &&
+        iequals(argument.substr(argument.size() - kListExtension.size()), kListExtension))
+      list = argument;
+  }
+  return list;
+}
+
 std::string join_arguments(int argc, const char* const* argv) {
   std::string text;
   for (int i = 0; i < argc; ++i) {

@@ -27,6 +27,11 @@ struct CommandLine {
 /// only together with -I.
 CommandLine parse_command_line(std::string_view text);
 
+/// The Tile Images List a file manager hands over: the last argument that
+/// names a ".tzc" file (any case) and is not the value of a two-letter option
+/// such as -I or -O; empty when there is none.
+std::string tile_list_argument(int argc, const char* const* argv);
+
 /// The arguments as one command line text: an argument holding a blank is
 /// put in double quotes, as the user typed it in a shell.
 std::string join_arguments(int argc, const char* const* argv);

@@ -215,6 +215,9 @@ int run_gui(int argc, char** argv) {
   } else {
     MainWindow window(prompt, config, {line.main_image, line.output});
     prompt.set_parent(&window);
+    // A list opened from a file manager replaces the one the settings named;
+    // the window reports a list it cannot use.
+    if (const std::string list = tile_list_argument(argc - 1, argv + 1); !list.empty()) window.load_tile_list(list);
     window.set_update_check(
         [&window, &config, &prompt](bool manual) { start_update_check(&window, config, prompt, manual); });
     window.exec();

@@ -1,6 +1,7 @@
 // The desktop program's command line, its language and the start menu.
 
 #include <string>
+#include <vector>
 
 #include <QPushButton>
 
@@ -43,6 +44,26 @@ TEST(CommandLineTest, AboutAndStartMenuStandAloneOrTakeAnArgument) {
   // Text that is no option ends the reading.
   EXPECT_EQ(parse_command_line("photo.jpg -I a.jpg").main_image, "");
   EXPECT_EQ(parse_command_line("").main_image, "");
+}
+
+TEST(CommandLineTest, AListFileHandedOverIsFoundBesideTheOptions) {
+  struct Case {
+    std::vector<const char*> argv;
+    const char* list;
+  };
+  const Case cases[] = {
+      {{"/home/ann/My Lists/beach.tzc"}, "/home/ann/My Lists/beach.tzc"},
+      {{"-I", "a.jpg", "lists/B.TZC"}, "lists/B.TZC"},
+      {{"first.tzc", "second.tzc"}, "second.tzc"},
+      {{"-O", "out.tzc", "-I", "a.jpg"}, ""},  // an option's value, not a list
+      {{"-A", "x.tzc"}, "x.tzc"},               // -A takes no value here
+      {{"photo.jpg", "-Ilist.tzc"}, ""},
+      {{}, ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(tile_list_argument(static_cast<int>(c.argv.size()), c.argv.data()), c.list)
+        << (c.argv.empty() ? "" : c.argv.front());
+  }
 }
 
 TEST(CommandLineTest, ArgumentsAreJoinedWithQuotesAroundBlanks) {

@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QIcon>
 #include <QTimer>
 
 #include <curl/curl.h>
@@ -190,6 +191,10 @@ QString take_screenshot_option(int& argc, char** argv) {
 int run_gui(int argc, char** argv) {
   const QString screenshots = take_screenshot_option(argc, argv);
   QApplication app(argc, argv);
+  // The menu entry and the icon an installation puts where the desktop looks:
+  // the window system matches the windows to the entry by this name.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.tessellarium.Tessellarium"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.tessellarium.Tessellarium")));
   std::srand(static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
 
   // The language comes first: every text after this is translated.

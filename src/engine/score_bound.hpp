@@ -86,6 +86,15 @@ class CellBound {
   bool m_vector = false;
 };
 
+/// Asks for what scoring a tile reads first: its first samples, which most
+/// comparisons stop within, and the orientation at the signature's end.
+inline void prefetch_signature(const TileSignature& tile) {
+  const auto* samples = reinterpret_cast<const char*>(tile.samples.data());
+  __builtin_prefetch(samples);
+  __builtin_prefetch(samples + 64);
+  __builtin_prefetch(&tile.portrait);
+}
+
 /// The index of every value at most `limit` among values[0, count), rising.
 void indexes_at_most(const float* values, std::size_t count, float limit, std::vector<std::uint32_t>& out);
 
@@ -139,15 +148,7 @@ void keep_best_tiles(const CellScorer& scorer, const CellBound& cell_bound, cons
   };
   const auto score_all = [&](const std::vector<std::uint32_t>& tiles) {
     for (std::size_t k = 0; k < tiles.size(); ++k) {
-      if (k + kPrefetchDistance < tiles.size()) {
-        // The first samples, which most comparisons stop within, and the
-        // orientation at the signature's end, which every score reads.
-        const TileSignature& ahead = signature(tiles[k + kPrefetchDistance]);
-        const auto* samples = reinterpret_cast<const char*>(ahead.samples.data());
-        __builtin_prefetch(samples);
-        __builtin_prefetch(samples + 64);
-        __builtin_prefetch(&ahead.portrait);
-      }
+      if (k + kPrefetchDistance < tiles.size()) prefetch_signature(signature(tiles[k + kPrefetchDistance]));
       if (lower[tiles[k]] <= worst_threshold && eligible(tiles[k])) consider(tiles[k]);
       // Scored once: no comparison holds for a NaN, so the second walk
       // passes over it whatever its threshold.

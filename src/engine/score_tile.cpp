@@ -8,15 +8,6 @@ namespace {
 /// How many tiles ahead rebuild() asks for a tile's samples.
 constexpr std::size_t kPrefetchDistance = 4;
 
-/// Asks for the first samples of a tile, which most comparisons stop within,
-/// and for its orientation at the signature's end, which every score reads.
-void prefetch_samples(const FotoInfo& tile) {
-  const auto* samples = reinterpret_cast<const char*>(tile.signature.samples.data());
-  __builtin_prefetch(samples);
-  __builtin_prefetch(samples + 64);
-  __builtin_prefetch(&tile.signature.portrait);
-}
-
 /// Keys of the tiles placed within the spacing area of (left, top), sorted.
 std::vector<ScoreKey> excluded_keys(const RebuildInfo& info, std::int32_t left, std::int32_t top) {
   std::vector<ScoreKey> keys;
@@ -146,7 +137,7 @@ void CScoreTile::fill_in_order(const RebuildInfo& info, const CellScorer& scorer
     // Each tile lives in its own allocation, out of the processor's sight:
     // the samples a few tiles ahead, which most comparisons stop within, are
     // asked for now.
-    if (i + kPrefetchDistance < info.tiles.size()) prefetch_samples(*info.tiles[i + kPrefetchDistance]);
+    if (i + kPrefetchDistance < info.tiles.size()) prefetch_signature(info.tiles[i + kPrefetchDistance]->signature);
     const FotoInfo& tile = *info.tiles[i];
     const ScoreKey key = info.group_keys ? static_cast<ScoreKey>(tile.variant_group) : static_cast<ScoreKey>(i);
     if (!in_run || key != run_key) {

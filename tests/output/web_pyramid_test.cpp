@@ -174,6 +174,23 @@ class WebPyramidTest : public ::testing::Test {
       }
   }
 
+  // A grid as above for a whole saving step: every picture and cell analysed
+  // as one grey, the tables without colour change.
+  void prepare_whole_run(ScoreTables& tables, int width, int height) {
+    for (FotoInfo& picture : pictures) {
+      picture.signature.samples.fill(make_pixel(100, 100, 100));
+      picture.signature.opaque = 1;
+      picture.signature.analysed = 1;
+    }
+    builder.parameters.colour_change = 0;
+    ASSERT_TRUE(tables.set_up(builder.parameters, static_cast<std::int64_t>(pictures.size())));
+    grid_over(width, height);
+    for (std::size_t i = 0; i < builder.grid.size(); ++i) {
+      builder.grid.cell(i).signature = pictures[0].signature;
+      builder.grid.cell(i).analysed = 1;
+    }
+  }
+
   // Feeds `mosaic` the way a saver does: pieces `piece_width` wide, each in
   // bands of `band_height` rows.
   static void feed(WebPyramid& web, const Foto& mosaic, int piece_width, int band_height) {
@@ -601,19 +618,8 @@ TEST_F(WebPyramidTest, FinishMosaicWritesTheWebMosaicWithTheMosaic) {
   fs::create_directories(dir / "data");
   fs::copy(dir / "viewer", dir / "data" / "webviewer", fs::copy_options::recursive);
   ScopedEnv data("TESSELLARIUM_DATA_DIR", (dir / "data").string());
-  for (FotoInfo& picture : pictures) {
-    picture.signature.samples.fill(make_pixel(100, 100, 100));
-    picture.signature.opaque = 1;
-    picture.signature.analysed = 1;
-  }
   ScoreTables tables;
-  builder.parameters.colour_change = 0;
-  ASSERT_TRUE(tables.set_up(builder.parameters, static_cast<std::int64_t>(pictures.size())));
-  grid_over(600, 300);
-  for (std::size_t i = 0; i < builder.grid.size(); ++i) {
-    builder.grid.cell(i).signature = pictures[0].signature;
-    builder.grid.cell(i).analysed = 1;
-  }
+  ASSERT_NO_FATAL_FAILURE(prepare_whole_run(tables, 600, 300));
 
   builder.parameters.output_format = OutputFormatCode::web;
   FinishRequest request;
@@ -656,19 +662,8 @@ TEST_F(WebPyramidTest, AWholeRunsWebTilesAreThoseOfItsMosaic) {
   fs::create_directories(dir / "data");
   fs::copy(dir / "viewer", dir / "data" / "webviewer", fs::copy_options::recursive);
   ScopedEnv data("TESSELLARIUM_DATA_DIR", (dir / "data").string());
-  for (FotoInfo& picture : pictures) {
-    picture.signature.samples.fill(make_pixel(100, 100, 100));
-    picture.signature.opaque = 1;
-    picture.signature.analysed = 1;
-  }
   ScoreTables tables;
-  builder.parameters.colour_change = 0;
-  ASSERT_TRUE(tables.set_up(builder.parameters, static_cast<std::int64_t>(pictures.size())));
-  grid_over(3000, 1500);
-  for (std::size_t i = 0; i < builder.grid.size(); ++i) {
-    builder.grid.cell(i).signature = pictures[0].signature;
-    builder.grid.cell(i).analysed = 1;
-  }
+  ASSERT_NO_FATAL_FAILURE(prepare_whole_run(tables, 3000, 1500));
   builder.parameters.output_format = OutputFormatCode::ppm;
   builder.parameters.web_output = true;
   for (const char* block : {"200", "10"}) {  // one band; bands of 400 rows

@@ -112,9 +112,9 @@ std::string shown(const std::vector<std::string>& ids) {
 class CatalogueTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    // This file lives in tests/base/ of the source tree; the catalogues are
-    // sources, not build outputs, so they are read where they are written.
-    const fs::path root = fs::path(__FILE__).parent_path().parent_path().parent_path();
+    // The catalogues are sources, not build outputs, so they are read where
+    // they are written.
+    const fs::path root = TESS_SOURCE_ROOT;
     if (!fs::is_regular_file(root / "locale" / "de.po") || !fs::is_directory(root / "src")) return;
     s_root = root;
     s_template = parse_po(testing::read_file(root / "locale" / "tessellarium.pot"));
@@ -123,7 +123,7 @@ class CatalogueTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    if (!s_root) GTEST_SKIP() << "the source tree is not beside this test";
+    if (!s_root) FAIL() << "the source tree is not at " << TESS_SOURCE_ROOT;
   }
 
   // The texts of src/<module>/*.cpp and *.hpp as xgettext finds them today.

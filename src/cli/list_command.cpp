@@ -24,6 +24,7 @@
 #include "settings/configuration.hpp"
 #include "tilelist/list_analysis.hpp"
 #include "tilelist/list_file.hpp"
+#include "tilelist/list_share.hpp"
 #include "tilelist/tile_image_list.hpp"
 
 namespace tess {
@@ -40,6 +41,8 @@ struct ListArgs {
   bool black_and_white = false;
   int threads = 0;
   bool entries = false;
+  std::string shard;               ///< "K/N" of list create, or empty
+  std::vector<std::string> parts;  ///< the partial lists of list merge
 };
 
 // --- Ctrl-C ------------------------------------------------------------------
@@ -129,9 +132,11 @@ int exit_status(ListSaveResult result, Prompt& prompt) {
   return kExitFailed;
 }
 
-/// Analyses `list` and saves it to its own path.
-int analyse_and_save(TileImageList& list, int threads, Prompt& prompt) {
+/// Analyses `list` (or share `share_index` of `share_count` of it) and saves
+/// it to its own path.
+int analyse_and_save(TileImageList& list, int threads, Prompt& prompt, int share_index = 0, int share_count = 0) {
   ListAnalysis analysis(list, prompt);
+  analysis.set_share(share_index, share_count);
   ProgressOutput output;
   analysis.set_status_observer([&output](const std::string& text) { output.status(text); });
   InterruptGuard interrupts;
@@ -154,6 +159,12 @@ bool load_for_command(TileImageList& list, const std::string& file, Prompt& prom
 // --- the commands ------------------------------------------------------------
 
 int list_create(const ListArgs& args, Prompt& prompt) {
+  int share_index = 0, share_count = 0;
+  if (!args.shard.empty() && !parse_list_share(args.shard, share_index, share_count)) {
+    std::fprintf(stderr, "error: --shard takes K/N with 1 <= K <= N <= %d, not '%s'\n", kMostListShares,
+                 args.shard.c_str());
+    return kExitUsage;
+  }
   TileImageList list;
   if (!add_items(list, FolderKind::include, args.include) || !add_items(list, FolderKind::exclude, args.exclude) ||
       !add_items(list, FolderKind::required, args.required) || !add_items(list, FolderKind::video, args.video))
@@ -161,7 +172,28 @@ int list_create(const ListArgs& args, Prompt& prompt) {
   list.set_black_and_white(args.black_and_white);
   // The name stands for the one a save dialog would have given.
   list.set_path(with_list_extension(absolute_path(args.file)));
-  return analyse_and_save(list, thread_count(args.threads), prompt);
+  return analyse_and_save(list, thread_count(args.threads), prompt, share_index, share_count);
+}
+
+int list_merge(const ListArgs& args, Prompt& prompt) {
+  std::vector<std::string> parts;
+  for (const std::string& part : args.parts) parts.push_back(absolute_path(part));
+  TileImageList list;
+  std::vector<std::string> unusable;
+  if (const std::string problem = merge_list_shares(parts, list, unusable, prompt); !problem.empty()) {
+    std::fprintf(stderr, "error: %s\n", problem.c_str());
+    return kExitUsage;
+  }
+  const std::string file = with_list_extension(absolute_path(args.file));
+  if (!save_list_file(list, file, prompt)) return kExitFailed;
+  // The same error file as an analysis on one machine writes.
+  if (!unusable.empty() && !write_error_file(file + kErrorFileSuffix, unusable)) {
+    prompt.message(format(tr("Unable to save file '%s'"), file + kErrorFileSuffix), Icon::error);
+    return kExitFailed;
+  }
+  std::printf("%s: %zu entries from %zu shares, %zu pictures unusable\n", file.c_str(), list.entry_count(),
+              parts.size(), unusable.size());
+  return kExitOk;
 }
 
 int list_update(const ListArgs& args, Prompt& prompt) {
@@ -218,12 +250,19 @@ void add_list_command(CLI::App& app, CommandContext& context) {
   create->add_option("--video", args->video, "Folder or clip of video tiles (repeatable)");
   create->add_flag("--bw", args->black_and_white, "Compare pictures in black and white");
   create->add_option("--threads", args->threads, "Analysis threads")->check(CLI::Range(1, 5000));
+  create->add_option("--shard", args->shard,
+                     "Analyse only share K of N (K/N) of the pictures and save a partial list for list merge");
   create->callback([&context, args] { context.status = list_create(*args, context.prompt); });
 
   CLI::App* update = list->add_subcommand("update", "Rescan a list's folders, analyse what changed and save it");
   update->add_option("LIST", args->file, "List file (.tzc)")->required();
   update->add_option("--threads", args->threads, "Analysis threads")->check(CLI::Range(1, 5000));
   update->callback([&context, args] { context.status = list_update(*args, context.prompt); });
+
+  CLI::App* merge = list->add_subcommand("merge", "Join the partial lists of list create --shard into one list");
+  merge->add_option("LIST", args->file, "List file to write (.tzc)")->required();
+  merge->add_option("PARTS", args->parts, "Every partial list, one for each share")->required();
+  merge->callback([&context, args] { context.status = list_merge(*args, context.prompt); });
 
   CLI::App* show = list->add_subcommand("show", "Print a list's folders, counts and entries");
   show->add_option("LIST", args->file, "List file (.tzc)")->required();

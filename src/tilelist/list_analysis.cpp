@@ -16,6 +16,7 @@
 #include "tilelist/foto_info.hpp"
 #include "tilelist/list_file.hpp"
 #include "tilelist/list_scan.hpp"
+#include "tilelist/list_share.hpp"
 
 namespace tess {
 
@@ -150,6 +151,7 @@ ListSaveResult ListAnalysis::start(int thread_count, bool save_as, const LeaveQu
   {
     std::lock_guard lock(m_mutex);
     build_entries(m_list);
+    m_share = m_share_count > 0 ? keep_list_share(m_list, m_share_index, m_share_count) : ListShare{};
   }
   set_status(tr("Building Images List... Completed"));
 
@@ -309,8 +311,9 @@ ListSaveResult ListAnalysis::complete() {
   }
   set_status(list_status_text(m_list));
 
-  // Step 3: nothing usable, nothing to save.
-  if (entries == 0) {
+  // Step 3: nothing usable, nothing to save (a share is saved all the same:
+  // it still tells the join which pictures it could not use).
+  if (entries == 0 && m_share.count == 0) {
     m_prompt.message(tr("Please add folders containing JPG/PNG Images!"), Icon::warning);
     return ListSaveResult::nothing_usable;
   }
@@ -342,7 +345,8 @@ ListSaveResult ListAnalysis::complete() {
     std::lock_guard lock(m_mutex);
     // Reported below, once the list is unlocked.
     SilentPrompt reported_below;
-    saved = save_list_file(m_list, file, reported_below);
+    m_share.unusable = m_list.unusable_paths();
+    saved = save_list_file(m_list, file, reported_below, &m_share);
     if (saved) unusable = m_list.unusable_paths();
   }
   set_status(list_status_text(m_list));

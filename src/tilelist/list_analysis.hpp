@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "tilelist/list_file.hpp"
 #include "tilelist/tile_image_list.hpp"
 
 namespace tess {
@@ -146,6 +147,15 @@ class ListAnalysis {
   /// (outside the lock). Set it while no analysis runs.
   void set_batch_observer(std::function<void(long)> observer) { m_batch_observer = std::move(observer); }
 
+  /// Makes the next start() analyse and save only share `index` of `count`
+  /// (see list_share.hpp); count 0 analyses the whole list. Set it while no
+  /// analysis runs. A share is saved even when it holds no picture, so that
+  /// the shares can always be joined.
+  void set_share(int index, int count) {
+    m_share_index = index;
+    m_share_count = count;
+  }
+
   /// Long clips met by the last analysis.
   long long_clips() const { return m_long_clips.load(); }
 
@@ -190,6 +200,9 @@ class ListAnalysis {
   std::atomic<bool> m_running{false};  // cleared to stop the workers
   std::atomic<bool> m_active{false};   // started and not yet completed or stopped
   std::atomic<long> m_long_clips{0};
+  int m_share_index = 0;
+  int m_share_count = 0;
+  ListShare m_share;  // the share being analysed, guarded by m_mutex
 };
 
 /// Asks what a command must ask before it discards or rebuilds the list:

@@ -55,6 +55,11 @@ constexpr std::uint16_t kVeryLongString = 0xFFFF;
 constexpr std::size_t kLastShortLength = 254;
 constexpr std::size_t kLastMediumLength = 0xFFFD;
 
+/// Opens the share block that may follow the entries.
+constexpr std::array<char, 8> kShareMagic = {'T', 'Z', 'C', 'S', 'H', 'A', 'R', 'E'};
+/// Magic, index, count, scanned, fingerprint, unusable count.
+constexpr std::uint64_t kShareFixedBytes = 8 + 4 + 4 + 8 + 8 + 4;
+
 std::uint32_t load_u32(const std::uint8_t* b) {
   return std::uint32_t{b[0]} | (std::uint32_t{b[1]} << 8) | (std::uint32_t{b[2]} << 16) | (std::uint32_t{b[3]} << 24);
 }
@@ -425,7 +430,30 @@ class ListFileLoader {
   std::string m_new_base;
 };
 
-ListLoadResult read_list(TileImageList& list, const std::filesystem::path& file, Prompt& prompt) {
+/// The share block after the entries, when the file has one; a block that
+/// is there but cut short or followed by more bytes makes the file unreadable.
+bool read_share(ListReader& in, ListShare& share) {
+  share = ListShare{};
+  if (in.left() == 0) return true;
+  std::array<char, kShareMagic.size()> magic{};
+  std::int32_t index = 0, count = 0, unusable = 0;
+  std::int64_t scanned = 0, fingerprint = 0;
+  if (in.left() < kShareFixedBytes || !in.bytes(magic.data(), magic.size()) || magic != kShareMagic) return false;
+  if (!in.i32(index) || !in.i32(count) || !in.i64(scanned) || !in.i64(fingerprint)) return false;
+  if (count < 1 || index < 1 || index > count || scanned < 0 || !read_count(in, 1, unusable)) return false;
+  share.unusable.resize(static_cast<std::size_t>(unusable));
+  for (std::string& path : share.unusable)
+    if (!in.string(path)) return false;
+  if (in.left() != 0) return false;
+  share.index = index;
+  share.count = count;
+  share.scanned = static_cast<std::uint64_t>(scanned);
+  share.fingerprint = static_cast<std::uint64_t>(fingerprint);
+  return true;
+}
+
+ListLoadResult read_list(TileImageList& list, const std::filesystem::path& file, Prompt& prompt,
+                         ListShare* share) {
   ListReader in;
   if (!in.open(file)) return ListLoadResult::unreadable;
 
@@ -443,7 +471,10 @@ ListLoadResult read_list(TileImageList& list, const std::filesystem::path& file,
 
   ListFileLoader loader(in, list, file);
   loader.set_version(version);
-  return loader.read_body() ? ListLoadResult::loaded : ListLoadResult::unreadable;
+  if (!loader.read_body()) return ListLoadResult::unreadable;
+  // Bytes after the entries are left alone unless the caller asks for a share.
+  if (share != nullptr && !read_share(in, *share)) return ListLoadResult::unreadable;
+  return ListLoadResult::loaded;
 }
 
 // ---------------------------------------------------------------------------
@@ -557,7 +588,17 @@ void write_entry(ListWriter& out, const FotoInfo& entry) {
   out.bytes(block.data(), block.size());
 }
 
-bool write_list(const TileImageList& list, const std::filesystem::path& file) {
+void write_share(ListWriter& out, const ListShare& share) {
+  out.bytes(kShareMagic.data(), kShareMagic.size());
+  out.i32(share.index);
+  out.i32(share.count);
+  out.i64(static_cast<std::int64_t>(share.scanned));
+  out.i64(static_cast<std::int64_t>(share.fingerprint));
+  out.i32(static_cast<std::int32_t>(share.unusable.size()));
+  for (const std::string& path : share.unusable) out.string(path);
+}
+
+bool write_list(const TileImageList& list, const std::filesystem::path& file, const ListShare* share) {
   constexpr auto kMaxCount = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
   if (list.entry_count() > kMaxCount) return false;
   ListWriter out;
@@ -571,19 +612,23 @@ bool write_list(const TileImageList& list, const std::filesystem::path& file) {
     write_folder_set(out, list.folders(kind));
   out.i32(static_cast<std::int32_t>(list.entry_count()));
   for (const auto& [path, entry] : list.entries()) write_entry(out, entry);
+  if (share != nullptr && share->count > 0) {
+    if (share->unusable.size() > kMaxCount) return false;
+    write_share(out, *share);
+  }
   return out.finish();
 }
 
 }  // namespace
 
 bool load_list_file(TileImageList& list, const std::filesystem::path& file, Prompt& prompt,
-                    ListLoadResult* result) {
+                    ListLoadResult* result, ListShare* share) {
   list.set_path(file.string());
   list.clear();
   list.set_black_and_white(false);
   list.set_changed(false);
 
-  const ListLoadResult outcome = read_list(list, file, prompt);
+  const ListLoadResult outcome = read_list(list, file, prompt, share);
   if (result != nullptr) *result = outcome;
   if (outcome != ListLoadResult::loaded) {
     list.clear();
@@ -595,8 +640,9 @@ bool load_list_file(TileImageList& list, const std::filesystem::path& file, Prom
   return true;
 }
 
-bool save_list_file(TileImageList& list, const std::filesystem::path& file, Prompt& report) {
-  if (!write_list(list, file)) {
+bool save_list_file(TileImageList& list, const std::filesystem::path& file, Prompt& report,
+                    const ListShare* share) {
+  if (!write_list(list, file, share)) {
     report.message(format(tr("Unable to save file '%s'"), file.string()), Icon::error);
     return false;
   }

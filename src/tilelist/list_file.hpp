@@ -6,13 +6,31 @@
 // little-endian; strings carry a 1-, 3- or 7-byte length prefix and no
 // terminator.
 
+#include <cstdint>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "tilelist/tile_image_list.hpp"
 
 namespace tess {
 
 class Prompt;
+
+/// What a list file made from one share of the pictures carries after its
+/// entries, so that the shares can be joined into the whole list again.
+/// Readers that do not look for it see an ordinary list of that share.
+struct ListShare {
+  int index = 0;  ///< 1..count; 0 for a whole list
+  int count = 0;  ///< how many shares the pictures were split into; 0 for a whole list
+  /// Entries the scan of the folder sets found, in every share together, and
+  /// a fingerprint of their paths and required flags: shares made from
+  /// differing scans cannot be joined.
+  std::uint64_t scanned = 0;
+  std::uint64_t fingerprint = 0;
+  /// Pictures of this share that could not be analysed, in path order.
+  std::vector<std::string> unusable;
+};
 
 /// How a load ended.
 enum class ListLoadResult {
@@ -30,8 +48,10 @@ enum class ListLoadResult {
 /// Counts and string lengths are checked against the bytes left in the file
 /// before anything is allocated for them. Files older than version 118 leave
 /// the list changed and in need of an upgrade.
+/// With `share` given, it receives the share a list was made from, or a
+/// whole-list share (count 0) when the file carries none.
 [[nodiscard]] bool load_list_file(TileImageList& list, const std::filesystem::path& file, Prompt& prompt,
-                    ListLoadResult* result = nullptr);
+                    ListLoadResult* result = nullptr, ListShare* share = nullptr);
 
 /// Loads the list a user named (made absolute first): what `load_list_file`
 /// does, plus "Error while reading the Images List!" for a file that cannot
@@ -42,6 +62,8 @@ enum class ListLoadResult {
 /// the close are checked; on failure false is returned and "Unable to save
 /// file '%s'" is shown through `report`. On success the list takes `file` as
 /// its path, version 119 and a clear changed flag.
-[[nodiscard]] bool save_list_file(TileImageList& list, const std::filesystem::path& file, Prompt& report);
+/// With `share` given (count > 0), the share follows the entries.
+[[nodiscard]] bool save_list_file(TileImageList& list, const std::filesystem::path& file, Prompt& report,
+                                  const ListShare* share = nullptr);
 
 }  // namespace tess

@@ -305,3 +305,105 @@ TEST(ListCommand, ABrokenPictureWithALineBreakInItsNameStaysOneLineOfTheErrorFil
 
 }  // namespace
 }  // namespace tess
+
+namespace tess {
+namespace {
+
+/// 40 pictures in two folders, a required folder, an excluded picture and
+/// two that cannot be analysed.
+struct ShardTree {
+  TempDir dir;
+  fs::path pics = dir / "pics";
+  std::string sources;
+
+  ShardTree() {
+    fs::create_directories(pics / "sub");
+    fs::create_directories(pics / "must");
+    for (int i = 0; i < 40; ++i) {
+      const fs::path folder = i % 3 == 0 ? pics / "sub" : i % 7 == 0 ? pics / "must" : pics;
+      EXPECT_TRUE(solid_jpeg(folder / ("p" + std::to_string(i) + ".jpg"), i % 2 ? 24 : 18, i % 2 ? 18 : 24,
+                             make_pixel(6 * i, 255 - 5 * i, (11 * i) % 256)));
+    }
+    EXPECT_TRUE(write_file(pics / "broken.jpg", "not a picture"));
+    EXPECT_TRUE(write_file(pics / "sub/broken.png", "not a picture either"));
+    sources = " --include " + shell_quoted(pics.string()) + " --required " + shell_quoted((pics / "must").string()) +
+              " --exclude " + shell_quoted((pics / "p1.jpg").string());
+  }
+
+  std::string part(int k, int n) const { return (dir / ("part" + std::to_string(k) + "of" + std::to_string(n) + ".tzc")).string(); }
+
+  Outcome create_share(int k, int n, const std::string& extra = {}) const {
+    return run(dir, "list create " + shell_quoted(part(k, n)) + sources + extra + " --shard " +
+                        std::to_string(k) + "/" + std::to_string(n));
+  }
+};
+
+TEST(ListShards, JoinedSharesEqualTheListOneMachineMakes) {
+  const ShardTree tree;
+  const std::string whole = (tree.dir / "whole.tzc").string();
+  ASSERT_EQ(run(tree.dir, "list create " + shell_quoted(whole) + tree.sources).status, 0);
+  const std::string list = read_file(whole), errors = read_file(whole + ".imageErrors.txt");
+  ASSERT_FALSE(errors.empty());
+  // 50 shares of 40 pictures leave some empty: they are written and joined all the same.
+  for (const int n : {1, 3, 4, 7, 50}) {
+    SCOPED_TRACE(n);
+    std::string parts;
+    for (int k = 1; k <= n; ++k) {
+      const Outcome made = tree.create_share(k, n);
+      ASSERT_EQ(made.status, 0) << made.err;
+      parts += " " + shell_quoted(tree.part(k, n));
+    }
+    // A share is an ordinary list to every other reader.
+    EXPECT_EQ(run(tree.dir, "list show " + shell_quoted(tree.part(1, n))).status, 0);
+    fs::remove(whole);
+    fs::remove(whole + ".imageErrors.txt");
+    const Outcome merged = run(tree.dir, "list merge " + shell_quoted(whole) + parts);
+    ASSERT_EQ(merged.status, 0) << merged.err;
+    EXPECT_TRUE(read_file(whole) == list) << "the joined list differs from the list of one machine";
+    EXPECT_EQ(read_file(whole + ".imageErrors.txt"), errors);
+  }
+}
+
+TEST(ListShards, SharesThatDoNotMakeOneListAreRefused) {
+  const ShardTree tree;
+  for (int k = 1; k <= 3; ++k) ASSERT_EQ(tree.create_share(k, 3).status, 0);
+  ASSERT_EQ(tree.create_share(2, 4).status, 0);
+  const auto q = [&](int k, int n) { return " " + shell_quoted(tree.part(k, n)); };
+  const std::string p1 = q(1, 3), p2 = q(2, 3), p3 = q(3, 3);
+  const std::string other = (tree.dir / "other.tzc").string(), bw = (tree.dir / "bw.tzc").string();
+  const std::string changed = (tree.dir / "changed.tzc").string(), whole = (tree.dir / "whole.tzc").string();
+  ASSERT_EQ(run(tree.dir, "list create " + shell_quoted(other) + tree.sources + " --include " +
+                              shell_quoted((tree.dir / "pics/sub/p3.jpg").string()) + " --shard 3/3").status, 0);
+  ASSERT_EQ(run(tree.dir, "list create " + shell_quoted(bw) + tree.sources + " --bw --shard 3/3").status, 0);
+  ASSERT_EQ(run(tree.dir, "list create " + shell_quoted(whole) + tree.sources).status, 0);
+  ASSERT_TRUE(solid_jpeg(tree.pics / "late.jpg", 24, 18, make_pixel(1, 2, 3)));
+  ASSERT_EQ(run(tree.dir, "list create " + shell_quoted(changed) + tree.sources + " --shard 3/3").status, 0);
+  ASSERT_TRUE(write_file(tree.dir / "garbage.tzc", "xy"));
+
+  const struct {
+    std::string parts;
+    std::string problem;
+  } cases[] = {
+      {p1 + p3, "share 2/3 is missing"},
+      {p1 + p2 + p2 + p3, "share 2/3 is given twice"},
+      {p1 + q(2, 4) + p3, "split the pictures differently"},
+      {p1 + p2 + " " + shell_quoted(whole), "is a whole list"},
+      {p1 + p2 + " " + shell_quoted(other), "different folder sets"},
+      {p1 + p2 + " " + shell_quoted(bw), "differ in black and white"},
+      {p1 + p2 + " " + shell_quoted(changed), "different scans of the folders"},
+      {p1 + p2 + " " + shell_quoted((tree.dir / "garbage.tzc").string()), "cannot be read as a Tile Images List"},
+  };
+  const std::string target = (tree.dir / "joined.tzc").string();
+  for (const auto& c : cases) {
+    const Outcome r = run(tree.dir, "list merge " + shell_quoted(target) + c.parts);
+    EXPECT_EQ(r.status, 2) << c.problem;
+    EXPECT_NE(r.err.find(c.problem), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(target)) << c.problem;
+  }
+  const Outcome bad = run(tree.dir, "list create " + shell_quoted(target) + tree.sources + " --shard 4/3");
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("--shard takes K/N"), std::string::npos) << bad.err;
+}
+
+}  // namespace
+}  // namespace tess

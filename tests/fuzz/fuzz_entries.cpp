@@ -239,6 +239,17 @@ int fuzz_list_file(const std::uint8_t* data, std::size_t size) {
   TileImageList reread;
   if (!load_list_file(reread, copy, prompt)) broken("a saved list does not load");
   if (!same_list(list, reread)) broken("a saved list reads back different");
+
+  // The share a partial list carries after its entries survives a save too.
+  TileImageList part;
+  ListShare share;
+  if (!load_list_file(part, path, prompt, nullptr, &share) || share.count == 0) return 0;
+  if (!save_list_file(part, copy, prompt, &share)) broken("a loaded share could not be saved");
+  ListShare reread_share;
+  if (!load_list_file(reread, copy, prompt, nullptr, &reread_share)) broken("a saved share does not load");
+  if (reread_share.index != share.index || reread_share.count != share.count || reread_share.scanned != share.scanned ||
+      reread_share.fingerprint != share.fingerprint || reread_share.unusable != share.unusable)
+    broken("a saved share reads back different");
   return 0;
 }
 

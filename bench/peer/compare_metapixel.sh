@@ -242,6 +242,23 @@ for count in $tile_counts; do
     # once for each in the end-to-end time, as a user wanting both would run it.
     their_total=$(add "$their_total" "$their_seconds")
     mosaics=$((mosaics + 2))
+    if ((change == 0)); then
+      # As for the spacing mosaic: both no-duplicate modes once more
+      # comparing whole-picture colours only, the measure of the ΔE column.
+      # Not counted end to end.
+      ours "$dir/ours-d1-colours.jpg" --yes MosaicProcessing=standard TileDuplication=1 DuplicateSpacing=0 \
+        ColorChange=0 ImageDetail=no_detail
+      timed "$dir/d1-colours.log" "${command[@]}"
+      row "$count" "no duplicates, High Quality D=1, colour change 0 %, whole-picture colours only (ImageDetail=no_detail; metapixel global as above)" \
+        "$seconds" "$their_seconds" "$(mean_delta_e "$dir/ours-d1-colours.jpg")" "$their_quality"
+      ours "$dir/ours-experimental-colours.jpg" --yes MosaicProcessing=standard1 TileDuplication=1 DuplicateSpacing=0 \
+        ColorChange=0 ImageDetail=no_detail
+      timed_limited "$experimental_limit" "$dir/experimental-colours.log" "${command[@]}"
+      mark=""
+      ((stopped)) && mark=" (stopped)"
+      row "$count" "no duplicates, Experimental, colour change 0 %, whole-picture colours only (ImageDetail=no_detail; metapixel global as above)" \
+        "$seconds" "$their_seconds" "$(mean_delta_e "$dir/ours-experimental-colours.jpg")" "$their_quality" "$mark"
+    fi
   done
   row "$count" "end to end (library + $mosaics mosaics)" "$our_total" "$their_total" "—" "—" "$stopped_any"
 done

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -33,12 +34,25 @@
 #include "output/run_outputs.hpp"
 #include "settings/configuration.hpp"
 #include "settings/geometry.hpp"
+#include "settings/output_formats.hpp"
 #include "settings/size_checks.hpp"
 #include "settings/user_state.hpp"
 #include "tilelist/tile_image_list.hpp"
 
 namespace tess {
 namespace {
+
+/// "A-B" with 1 <= A <= B.
+bool parse_range(const std::string& text, int& first, int& last) {
+  const auto dash = text.find('-');
+  if (dash == std::string::npos) return false;
+  const auto number = [](std::string_view digits, int& value) {
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    return error == std::errc{} && end == digits.data() + digits.size() && !digits.empty();
+  };
+  const std::string_view whole(text);
+  return number(whole.substr(0, dash), first) && number(whole.substr(dash + 1), last) && first >= 1 && last >= first;
+}
 
 bool parse_split(const std::string& text, SplitPieceSize& size) {
   const auto x = text.find_first_of("xX");
@@ -140,6 +154,15 @@ PreparedMosaic prepare_mosaic(const MosaicArgs& args, Prompt& prompt) {
         check_split_size(params.output_format, params.output_tiff64, prepared.split.width, prepared.split.height);
     if (check.verdict == SizeVerdict::refuse) return refuse(check.text);
     params.split_mosaic = true;
+  }
+  if (!args.pieces.empty()) {
+    if (args.split.empty()) return refuse("--pieces needs --split");
+    if (!parse_range(args.pieces, prepared.split.first_piece, prepared.split.last_piece))
+      return refuse(format("--pieces '%s' is not FIRST-LAST, counted from 1", args.pieces));
+    // Pieces written apart cannot make one web mosaic or one video.
+    if (params.web_output || params.output_format == OutputFormatCode::web)
+      return refuse("--pieces cannot write a web mosaic (RezIroriz) from some of the pieces");
+    if (is_video_format(params.output_format)) return refuse("--pieces does not split video mosaics");
   }
 
   request.main_images = args.images;
@@ -260,6 +283,8 @@ void add_mosaic_command(CLI::App& app, CommandContext& context) {
   command->add_option("--mask-folder", args->mask_folder, "Folder of mask files for mask-file mosaics");
   command->add_option("--priority-map", args->priority_map, "Grayscale picture for the custom tile priority");
   command->add_option("--split", args->split, "Split the mosaic into pieces of WIDTHxHEIGHT pixels");
+  command->add_option("--pieces", args->pieces,
+                      "With --split, write only split pieces FIRST-LAST (counted from 1, column by column)");
   command->add_flag("--yes", args->yes, "Answer every question with Yes (or OK)");
   command->add_flag("--no", args->no, "Answer every question with No (or Cancel)");
   command->add_flag("--quiet", args->quiet, "No progress and no final status");

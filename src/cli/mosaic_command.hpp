@@ -24,6 +24,7 @@ struct MosaicArgs {
   std::string mask_folder;
   std::string priority_map;
   std::string split;
+  std::string pieces;  ///< "A-B": only those split pieces
   bool yes = false;
   bool no = false;
   bool quiet = false;

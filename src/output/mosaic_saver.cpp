@@ -544,6 +544,16 @@ bool save_mosaic(JPGMosaicSave& saver, const std::string& base_name, const Mosai
   const int columns = ceil_div(width, piece_width);
   const int rows = ceil_div(height, piece_height);
   const int files = columns * rows;
+  // Some of the pieces only, when a range was asked for.
+  const bool some_pieces = split.first_piece > 0;
+  if (some_pieces && (files < 2 || split.last_piece > files || split.last_piece < split.first_piece)) {
+    builder.prompt().message(format(tr("The mosaic has %d split pieces: pieces %d to %d cannot be written."),
+                                    files > 1 ? files : 0, split.first_piece, split.last_piece),
+                             Icon::error);
+    return false;
+  }
+  const int first = some_pieces ? split.first_piece : 1;
+  const int last = some_pieces ? split.last_piece : files;
   // 3-5. Rows rendered at once, as many as the memory block holds.
   const int block = memory_block_megabytes(parameters.advanced.value(kOptMemoryBlockSize));
   int band_height = choose_band_height(piece_width, piece_height, block);
@@ -557,7 +567,7 @@ bool save_mosaic(JPGMosaicSave& saver, const std::string& base_name, const Mosai
   const double frames = is_video_format(parameters.output_format) && clock != nullptr && clock->frames > 0
                             ? static_cast<double>(clock->frames)
                             : 1.0;
-  builder.begin_progress_stage(kStageSaving, static_cast<double>(bands_per_piece) * files * frames *
+  builder.begin_progress_stage(kStageSaving, static_cast<double>(bands_per_piece) * (last - first + 1) * frames *
                                                  static_cast<double>(saver.placed_count()));
 
   const OutputOptions options = OutputOptions::from(parameters);
@@ -568,7 +578,7 @@ bool save_mosaic(JPGMosaicSave& saver, const std::string& base_name, const Mosai
     int number = 0;
     for (int x = 0, column = 1; ok && x < width; x += piece_width, ++column)
       for (int y = 0, row = 1; ok && y < height; y += piece_height, ++row) {
-        ++number;
+        if (++number < first || number > last) continue;
         builder.set_status(format(tr("Saving Split Image #%d/%d: %dx%d..."), number, files, row, column));
         PartLayout layout;
         layout.width = std::min(piece_width, width - x);

@@ -242,12 +242,19 @@ class JPGMosaicSave final : public RowSource {
 struct SplitPieceSize {
   int width = 0;
   int height = 0;
+  /// Only the pieces first..last are written, numbered from 1 in the order
+  /// they are written (column by column, top to bottom in a column), so that
+  /// separate processes can each write some of them; 0: every piece.
+  int first_piece = 0;
+  int last_piece = 0;
 };
 
 /// Writes the whole mosaic of width × height pixels, named `base_name`, as
 /// one file or as split pieces (column by column, top to bottom in a column,
 /// named base name + "%02dx%02d" of row and column), publishing status and
-/// progress through the builder. Stops at the first file that fails.
+/// progress through the builder. Stops at the first file that fails. A range
+/// of pieces beyond the mosaic's pieces, or of a mosaic that is not split,
+/// fails with a message.
 [[nodiscard]] bool save_mosaic(JPGMosaicSave& saver, const std::string& base_name, const MosaicParameters& parameters,
                  const SplitPieceSize& split, int width, int height, std::vector<SavedFileRecord>& saved, int dpi);
 

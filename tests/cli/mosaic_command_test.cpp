@@ -521,3 +521,70 @@ TEST_F(MosaicCommand, TheSummaryShowsTheTilesTheRunBuilds) {
 
 }  // namespace
 }  // namespace tess
+
+namespace tess {
+namespace {
+
+/// The pixels of a PPM written by the program (a 100-byte header).
+std::string ppm_pixels(const fs::path& file, int& width, int& height) {
+  const std::string ppm = testing::read_file(file);
+  if (ppm.size() < 100 || std::sscanf(ppm.c_str() + 87, "\n%d %d", &width, &height) != 2) return {};
+  return ppm.substr(100);
+}
+
+TEST_F(MosaicCommand, PiecesWrittenByFourProcessesMakeTheWholeMosaic) {
+  const std::string common = "mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") + kSmall +
+                             " --set FileFormat=ppm --set RezIroriz=0 --set TileDuplication=0 --set DuplicateSpacing=2 --quiet";
+  ASSERT_EQ(run(common + " --output " + quoted("whole/m.ppm")).status, 0);
+  // Nine pieces, column by column: 01x01 02x01 03x01 01x02 ...
+  const char* names[] = {"01x01", "02x01", "03x01", "01x02", "02x02", "03x02", "01x03", "02x03", "03x03"};
+  for (const auto& [first, last] : {std::pair{1, 2}, {3, 5}, {6, 6}, {7, 9}}) {
+    const std::string folder = "part" + std::to_string(first);
+    const auto r = run(common + " --split 300x250 --pieces " + std::to_string(first) + "-" + std::to_string(last) +
+                       " --output " + quoted(folder + "/m.ppm"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (int n = 1; n <= 9; ++n)
+      EXPECT_EQ(fs::exists(m_dir / folder / ("m" + std::string(names[n - 1]) + ".ppm")), n >= first && n <= last)
+          << folder << " piece " << n;
+  }
+  // Put together, the pieces are the mosaic rendered whole.
+  int width = 0, height = 0;
+  const std::string whole = ppm_pixels(m_dir / "whole/m.ppm", width, height);
+  ASSERT_EQ(width, 800);
+  ASSERT_EQ(height, 600);
+  std::string joined(whole.size(), '\0');
+  for (int n = 1; n <= 9; ++n) {
+    const int column = (n - 1) / 3, row = (n - 1) % 3;
+    const int folder_of[] = {1, 1, 3, 3, 3, 6, 7, 7, 7};
+    int w = 0, h = 0;
+    const std::string piece = ppm_pixels(
+        m_dir / ("part" + std::to_string(folder_of[n - 1])) / ("m" + std::string(names[n - 1]) + ".ppm"), w, h);
+    ASSERT_EQ(piece.size(), static_cast<std::size_t>(w) * h * 3) << n;
+    for (int y = 0; y < h; ++y)
+      joined.replace((static_cast<std::size_t>(row * 250 + y) * 800 + column * 300) * 3, static_cast<std::size_t>(w) * 3,
+                     piece, static_cast<std::size_t>(y) * w * 3, static_cast<std::size_t>(w) * 3);
+  }
+  EXPECT_TRUE(joined == whole) << "the pieces differ from the whole mosaic";
+
+  const struct {
+    std::string options;
+    int status;
+    std::string message;
+  } refused[] = {
+      {" --pieces 1-2", 2, "--pieces needs --split"},
+      {" --split 300x250 --pieces 3", 2, "is not FIRST-LAST"},
+      {" --split 300x250 --pieces 0-2", 2, "is not FIRST-LAST"},
+      {" --split 300x250 --pieces 2-1", 2, "is not FIRST-LAST"},
+      {" --split 300x250 --pieces 1-2 --set RezIroriz=1", 2, "cannot write a web mosaic"},
+      {" --split 300x250 --pieces 9-10", 1, "The mosaic has 9 split pieces: pieces 9 to 10 cannot be written."},
+  };
+  for (const auto& c : refused) {
+    const auto r = run(common + c.options + " --output " + quoted("refused/m.ppm"));
+    EXPECT_EQ(r.status, c.status) << c.options;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.options << ": " << r.err;
+    EXPECT_FALSE(fs::exists(m_dir / "refused/m03x03.ppm")) << c.options;
+  }
+}
+
+}  // namespace
+}  // namespace tess

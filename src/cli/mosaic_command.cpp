@@ -127,6 +127,10 @@ PreparedMosaic prepare_mosaic(const MosaicArgs& args, Prompt& prompt) {
   if (!args.output.empty() && args.images.size() != 1) return refuse("--output needs exactly one IMAGE");
   if (!args.mask.empty() && !args.mask_folder.empty())
     return refuse("--mask and --mask-folder exclude each other");
+  // One placement is of one mosaic.
+  if ((!args.placement.empty() || !args.save_placement.empty()) &&
+      (args.images.size() != 1 || !args.mask_folder.empty()))
+    return refuse("--placement and --save-placement are of one mosaic: give one IMAGE and no --mask-folder");
 
   RunRequest request;
   MosaicParameters& params = request.parameters;
@@ -154,6 +158,11 @@ PreparedMosaic prepare_mosaic(const MosaicArgs& args, Prompt& prompt) {
         check_split_size(params.output_format, params.output_tiff64, prepared.split.width, prepared.split.height);
     if (check.verdict == SizeVerdict::refuse) return refuse(check.text);
     params.split_mosaic = true;
+  }
+  if (!args.placement.empty()) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(args.placement, ec))
+      return refuse(format("no such placement file '%s'", args.placement));
   }
   if (!args.pieces.empty()) {
     if (args.split.empty()) return refuse("--pieces needs --split");
@@ -209,6 +218,8 @@ int mosaic(const MosaicArgs& args, TerminalPrompt& prompt) {
   builder.parameters = plan.parameters;
   MosaicRun& run = plan.run;
   run.threads = configured_thread_count(builder.parameters.advanced, config);
+  run.placement_file = args.placement;
+  run.save_placement_file = args.save_placement;
 
   const UserState user_state(config);
   RunOutputOptions options;
@@ -285,6 +296,10 @@ void add_mosaic_command(CLI::App& app, CommandContext& context) {
   command->add_option("--split", args->split, "Split the mosaic into pieces of WIDTHxHEIGHT pixels");
   command->add_option("--pieces", args->pieces,
                       "With --split, write only split pieces FIRST-LAST (counted from 1, column by column)");
+  command->add_option("--placement", args->placement,
+                      "Render the placement a run wrote with --save-placement, without placing tiles again");
+  command->add_option("--save-placement", args->save_placement,
+                      "Write the mosaic's final placement (cells and tiles) to this file for --placement");
   command->add_flag("--yes", args->yes, "Answer every question with Yes (or OK)");
   command->add_flag("--no", args->no, "Answer every question with No (or Cancel)");
   command->add_flag("--quiet", args->quiet, "No progress and no final status");

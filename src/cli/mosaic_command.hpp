@@ -25,6 +25,8 @@ struct MosaicArgs {
   std::string priority_map;
   std::string split;
   std::string pieces;  ///< "A-B": only those split pieces
+  std::string placement;       ///< a placement file to render from
+  std::string save_placement;  ///< where to write the run's final placement
   bool yes = false;
   bool no = false;
   bool quiet = false;

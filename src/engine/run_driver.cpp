@@ -67,6 +67,10 @@ class BatchDriver {
   void finish_mosaic();
   /// Writes the settings copy beside the mosaic; a failure is told once a mosaic.
   void save_settings_beside(RunResult& result);
+  /// Cells cut and tiles taken from the run's placement file: done, failed
+  /// (reported) or stopped.
+  Outcome take_fixed_placement(const Foto& image, bool adapt, ThreadPriority priority, const ScoreTables& tables,
+                               TileUseState& uses);
 
   MosaicBuilder& m_builder;
   TileImageList& m_list;
@@ -212,12 +216,21 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
   if (!result.output_base.empty()) setup.tile_list_file = tile_list_file_path(result.output_base);
   setup.tile_list_file_failed = &result.side_files_failed;
   m_builder.set_status(tr("Creating Mosaic..."));
-  if (!place_tiles(m_builder, tables, uses, setup) || stopped()) return Outcome::stopped;
+  const bool fixed = !m_run.placement_file.empty();
+  if (fixed) {
+    // 11-12 from a placement written before: its cuts, then its tiles.
+    if (const Outcome taken = take_fixed_placement(image, adapt, priority, tables, uses); taken != Outcome::done)
+      return taken;
+  } else if (!place_tiles(m_builder, tables, uses, setup) || stopped()) {
+    return Outcome::stopped;
+  }
 
   // 12. Halves and quarters. The split cells keep their priorities and the
   // cells that kept their tiles keep them, so the priorities are not
   // computed again (that would empty every cell).
-  if (split_half_and_quarter_tiles(m_builder, tables, uses)) {
+  if (fixed) {
+    m_builder.set_progress_weight(kStageSplitPlacement, 0);
+  } else if (split_half_and_quarter_tiles(m_builder, tables, uses)) {
     m_builder.move_progress_into_split_stage();
     m_builder.begin_progress_stage(kStageSplitPlacement, 1);
     if (!analyse_cells(m_builder, image, adapt, true, m_run.threads, priority) || stopped()) return Outcome::stopped;
@@ -236,9 +249,14 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
   // 15. The main image is not needed any more.
   image.clear();
 
-  // 16. Required and priority images.
-  if (!insert_required_images(m_builder, tables, uses) || !insert_priority_images(m_builder, tables, uses))
+  // 16. Required and priority images (a fixed placement has them already).
+  if (!fixed &&
+      (!insert_required_images(m_builder, tables, uses) || !insert_priority_images(m_builder, tables, uses)))
     return Outcome::stopped;
+  if (stopped()) return Outcome::stopped;
+  // The final placement, for later runs that render this mosaic again.
+  if (!m_run.save_placement_file.empty() && !save_tile_list_file(m_builder, m_run.save_placement_file))
+    return Outcome::failed;
 
   // 17. Render and save.
   result.success = m_outputs.save_mosaic ? m_outputs.save_mosaic(m_builder, tables, result) : false;
@@ -252,6 +270,36 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
     if (!result.output_base.empty()) save_settings_beside(result);
   }
   return result.success ? Outcome::done : Outcome::failed;
+}
+
+Outcome BatchDriver::take_fixed_placement(const Foto& image, bool adapt, ThreadPriority priority,
+                                          const ScoreTables& tables, TileUseState& uses) {
+  const std::string file = m_run.placement_file.string();
+  FixedPlacement placement;
+  if (!placement.load(m_run.placement_file)) {
+    m_prompt.message(format(tr("Unable to open file '%s'"), file), Icon::error);
+    return Outcome::failed;
+  }
+  // The cells cut as the run that wrote the placement cut them, then analysed.
+  bool split_any = false;
+  const PuzzleInfo* unexplained = nullptr;
+  if (!split_cells_as_listed(
+          m_builder, uses, [&placement](const PuzzleInfo& cell) { return placement.lists(cell); }, split_any,
+          &unexplained)) {
+    m_prompt.message(format(tr("The placement '%s' is not one of this mosaic: it has no cell %s."), file,
+                            unexplained != nullptr ? tile_list_key(*unexplained) : std::string()),
+                     Icon::error);
+    return Outcome::failed;
+  }
+  if (split_any && (!analyse_cells(m_builder, image, adapt, true, m_run.threads, priority) || stopped()))
+    return Outcome::stopped;
+  std::string problem;
+  if (!placement.apply(m_builder, tables, uses, problem)) {
+    m_prompt.message(format(tr("The placement '%s' does not fit this mosaic and list: %s"), file, problem),
+                     Icon::error);
+    return Outcome::failed;
+  }
+  return stopped() ? Outcome::stopped : Outcome::done;
 }
 
 void BatchDriver::save_settings_beside(RunResult& result) {

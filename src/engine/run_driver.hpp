@@ -65,6 +65,13 @@ struct MosaicRun {
   std::string priority_map;
   /// Threads in all for the parallel phases.
   int threads = 1;
+  /// A placement written by an earlier run of the same mosaic (its cells, cut
+  /// the same way, and their tiles), taken as it stands instead of placing
+  /// tiles; empty: tiles are placed.
+  std::filesystem::path placement_file;
+  /// Where the final placement of the mosaic is written, for later runs;
+  /// empty: nowhere.
+  std::filesystem::path save_placement_file;
   /// Results by main image path (and label in mask-file mode).
   std::map<std::string, RunResult> results;
   /// Mosaics whose files (the mosaic or one beside it) could not be written.

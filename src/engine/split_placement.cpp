@@ -130,6 +130,40 @@ bool split_half_and_quarter_tiles(MosaicBuilder& builder, const ScoreTables& tab
   return split_any;
 }
 
+bool split_cells_as_listed(MosaicBuilder& builder, TileUseState& uses,
+                           const std::function<bool(const PuzzleInfo&)>& listed,
+                           bool& split_any, const PuzzleInfo** unexplained) {
+  PuzzleGrid& grid = builder.grid;
+  const std::int32_t gap = static_cast<std::int32_t>(std::lround(grid.gap() * grid.pixel_scale()));
+  split_any = false;
+  // Cells are addressed by index: a cut may move the grid's storage, and
+  // the parts it adds at the end are listed or not by their own keys.
+  const std::size_t cells = grid.size();
+  const auto fail = [&](std::size_t index) {
+    if (unexplained != nullptr) *unexplained = &grid.cell(index);
+    return false;
+  };
+  for (std::size_t i = 0; i < cells; ++i) {
+    if (grid.cell(i).active == 0 || listed(grid.cell(i))) continue;
+    if (!large_enough(grid.cell(i), gap)) return fail(i);
+    const std::size_t first_part = grid.size();
+    release(uses, grid.cell(i));
+    if (split_cell(builder, grid.cell(i), gap) == nullptr) return fail(i);
+    split_any = true;
+    release(uses, grid.cell(first_part));
+    if (listed(grid.cell(i)) && listed(grid.cell(first_part))) continue;
+    // Quarters: the half was cut first, then the kept cell.
+    if (large_enough(grid.cell(first_part), gap)) (void)split_cell(builder, grid.cell(first_part), gap);
+    if (large_enough(grid.cell(i), gap)) (void)split_cell(builder, grid.cell(i), gap);
+    if (!listed(grid.cell(i))) return fail(i);
+    for (std::size_t part = first_part; part < grid.size(); ++part) {
+      release(uses, grid.cell(part));
+      if (!listed(grid.cell(part))) return fail(part);
+    }
+  }
+  return true;
+}
+
 bool place_split_cells(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses,
                        const PlacementSetup& setup) {
   uses.count_uses(builder.grid);

@@ -5,6 +5,7 @@
 // analysed by the run and then placed by a second dispatch.
 
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 #include "engine/placement.hpp"
@@ -35,6 +36,18 @@ std::uint64_t split_key(SplitSelection selection, std::uint32_t distance, std::u
 /// unanalysed, so the run analyses them and the next dispatch fills them.
 /// Whether anything was split.
 [[nodiscard]] bool split_half_and_quarter_tiles(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses);
+
+/// Cuts the cells of the builder's grid the way an earlier run of the same
+/// mosaic cut them, as told by `listed` (whether that run's placement names a
+/// cell of this position and size): a cell that is not listed is cut in two,
+/// or in four (the half first, then the kept cell, as the run cut them),
+/// until its parts are. The cut cells give up their tiles and are left
+/// unanalysed. False, with the first
+/// cell that no cut explains in `unexplained`, when the placement is of
+/// another mosaic. `split_any` tells whether anything was cut.
+[[nodiscard]] bool split_cells_as_listed(MosaicBuilder& builder, TileUseState& uses,
+                                         const std::function<bool(const PuzzleInfo&)>& listed,
+                                         bool& split_any, const PuzzleInfo** unexplained);
 
 /// The second dispatch after a split: the use counts are taken from the
 /// grid, so the cells that kept their tiles count for duplicates and

@@ -62,4 +62,37 @@ std::size_t load_tile_list_file(MosaicBuilder& builder, const ScoreTables& table
   return fixed;
 }
 
+bool FixedPlacement::load(const std::filesystem::path& path) {
+  return m_file.load(path) && m_file.has_section(kSection);
+}
+
+bool FixedPlacement::lists(const PuzzleInfo& cell) const {
+  return m_file.get(kSection, tile_list_key(cell)).has_value();
+}
+
+bool FixedPlacement::apply(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses,
+                           std::string& problem) const {
+  if (builder.tile_list == nullptr) return false;
+  for (const auto& cell : builder.grid.cells()) {
+    if (cell->active == 0) continue;
+    const auto value = m_file.get(kSection, tile_list_key(*cell));
+    if (!value) {
+      problem = tile_list_key(*cell);
+      return false;
+    }
+    const FotoInfo* tile = value->empty() ? nullptr : builder.tile_list->find(*value);
+    TileUse* use = uses.find(tile);
+    if (!value->empty() && use == nullptr) {
+      problem = *value;
+      return false;
+    }
+    if (TileUse* old = uses.find(cell->tile); old != nullptr && old->use_count > 0) --old->use_count;
+    cell->tile = tile;
+    cell->score = tile != nullptr ? score_tile(tables, cell->signature, cell->priority, tile->signature).score : kNoTileScore;
+    cell->fixed = 1;
+    if (use != nullptr) ++use->use_count;
+  }
+  return true;
+}
+
 }  // namespace tess

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <string>
 
+#include "base/ini_file.hpp"
+
 namespace tess {
 
 class MosaicBuilder;
@@ -30,5 +32,24 @@ std::string tile_list_key(const PuzzleInfo& cell);
 /// Returns the number of cells fixed.
 std::size_t load_tile_list_file(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses,
                                 const std::filesystem::path& path);
+
+/// A placement read from a tile list file, to be used as it stands.
+class FixedPlacement {
+ public:
+  /// Reads the file; false when it cannot be read or holds no placement.
+  [[nodiscard]] bool load(const std::filesystem::path& path);
+  /// Whether the placement names a cell of this position and size.
+  [[nodiscard]] bool lists(const PuzzleInfo& cell) const;
+  /// Every active cell takes the tile the placement names for it, or stays
+  /// empty where the placement left it empty; every cell becomes fixed, the
+  /// use counts follow and each score is the tile's score for its cell.
+  /// False, with the cell or the path that does not fit in `problem`, when
+  /// a cell is not named or a picture is not in the run's list.
+  [[nodiscard]] bool apply(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses,
+                           std::string& problem) const;
+
+ private:
+  IniFile m_file;
+};
 
 }  // namespace tess

@@ -532,16 +532,19 @@ std::string ppm_pixels(const fs::path& file, int& width, int& height) {
   return ppm.substr(100);
 }
 
-TEST_F(MosaicCommand, PiecesWrittenByFourProcessesMakeTheWholeMosaic) {
+TEST_F(MosaicCommand, PiecesWrittenByFourProcessesFromOnePlacementMakeTheWholeMosaic) {
+  // Halves and quarters too: the pieces' runs must cut their cells as the placement says.
   const std::string common = "mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") + kSmall +
-                             " --set FileFormat=ppm --set RezIroriz=0 --set TileDuplication=0 --set DuplicateSpacing=2 --quiet";
-  ASSERT_EQ(run(common + " --output " + quoted("whole/m.ppm")).status, 0);
+                             " --set FileFormat=ppm --set RezIroriz=0 --set TileDuplication=0 --set DuplicateSpacing=2"
+                             " --set MultiSize2=10 --set MultiSize4=5 --set ColorChange=30 --quiet";
+  ASSERT_EQ(run(common + " --output " + quoted("whole/m.ppm") + " --save-placement " + quoted("placement.txt")).status,
+            0);
   // Nine pieces, column by column: 01x01 02x01 03x01 01x02 ...
   const char* names[] = {"01x01", "02x01", "03x01", "01x02", "02x02", "03x02", "01x03", "02x03", "03x03"};
   for (const auto& [first, last] : {std::pair{1, 2}, {3, 5}, {6, 6}, {7, 9}}) {
     const std::string folder = "part" + std::to_string(first);
     const auto r = run(common + " --split 300x250 --pieces " + std::to_string(first) + "-" + std::to_string(last) +
-                       " --output " + quoted(folder + "/m.ppm"));
+                       " --placement " + quoted("placement.txt") + " --output " + quoted(folder + "/m.ppm"));
     ASSERT_EQ(r.status, 0) << r.err;
     for (int n = 1; n <= 9; ++n)
       EXPECT_EQ(fs::exists(m_dir / folder / ("m" + std::string(names[n - 1]) + ".ppm")), n >= first && n <= last)
@@ -577,6 +580,10 @@ TEST_F(MosaicCommand, PiecesWrittenByFourProcessesMakeTheWholeMosaic) {
       {" --split 300x250 --pieces 2-1", 2, "is not FIRST-LAST"},
       {" --split 300x250 --pieces 1-2 --set RezIroriz=1", 2, "cannot write a web mosaic"},
       {" --split 300x250 --pieces 9-10", 1, "The mosaic has 9 split pieces: pieces 9 to 10 cannot be written."},
+      {" --placement " + quoted("none.txt"), 2, "no such placement file"},
+      {" --placement " + quoted("photo.jpg"), 1, "Unable to open file"},
+      {" --placement " + quoted("placement.txt") + " --set TileSize=25", 1, "is not one of this mosaic: it has no cell"},
+      {" --save-placement " + quoted("p.txt") + " --mask-folder " + quoted("tiles"), 2, "are of one mosaic"},
   };
   for (const auto& c : refused) {
     const auto r = run(common + c.options + " --output " + quoted("refused/m.ppm"));

@@ -104,14 +104,6 @@ bool run_save_settings_dialog(QWidget* parent, const SettingsFile& file, const M
   return true;
 }
 
-bool run_save_settings_dialog(QWidget* parent, Prompt& prompt, std::string& name) {
-  SaveSettingsDialog dialog(parent, SettingsFile(), false, prompt, false);
-  if (valid_settings_name(name)) dialog.name_edit()->setText(QString::fromStdString(name));
-  if (dialog.exec() != QDialog::Accepted) return false;
-  name = dialog.choice().name;
-  return true;
-}
-
 // --- delete ----------------------------------------------------------------
 
 DeleteSettingsDialog::DeleteSettingsDialog(QWidget* parent, SettingsFile file, const std::string& selected,
@@ -170,13 +162,6 @@ bool run_delete_settings_dialog(QWidget* parent, const SettingsFile& file, Promp
     prompt.message(format(tess::tr("Unable to save file '%s'"), file.path().string()), Icon::error);
     return false;
   }
-  name = dialog.chosen();
-  return true;
-}
-
-bool run_delete_settings_dialog(QWidget* parent, Prompt& prompt, std::string& name) {
-  DeleteSettingsDialog dialog(parent, SettingsFile(), name, prompt);
-  if (dialog.exec() != QDialog::Accepted) return false;
   name = dialog.chosen();
   return true;
 }

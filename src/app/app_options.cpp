@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QProcess>
@@ -151,6 +152,13 @@ StartMenu::StartMenu(Prompt& prompt, QWidget* parent) : QDialog(parent), m_promp
     button->setIconSize(QSize(32, 32));
     button->setMinimumHeight(56);
     connect(button, &QPushButton::clicked, this, [this, i] { start_companion(i); });
+    // A tile type whose program is not installed is shown, but not offered.
+    const std::string program = companion_program(i);
+    const QFileInfo file(qt(program));
+    if (!file.isFile() || !file.isExecutable()) {
+      button->setEnabled(false);
+      button->setToolTip(qt(format(tess::tr("This tile type needs the program '%s', which is not installed."), program)));
+    }
     grid->addWidget(button, i / 2, i % 2);
   }
   auto* tutorial = new QPushButton(button_icon(ButtonPicture::help), qt(tess::tr("Tutorial")));

@@ -34,6 +34,7 @@
 #include "tilelist/foto_info.hpp"
 #include "ui/advanced_settings_window.hpp"
 #include "ui/extraction_dialog.hpp"
+#include "ui/icons.hpp"
 #include "ui/main_window.hpp"
 #include "ui/picture_view.hpp"
 #include "ui/property_editor.hpp"
@@ -234,7 +235,8 @@ int run_gui(int argc, char** argv) {
   // The menu entry and the icon an installation puts where the desktop looks:
   // the window system matches the windows to the entry by this name.
   QGuiApplication::setDesktopFileName(QStringLiteral("org.tessellarium.Tessellarium"));
-  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.tessellarium.Tessellarium")));
+  // Every window shows it; an uninstalled build falls back to the drawn one.
+  QApplication::setWindowIcon(application_icon());
   std::srand(static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
 
   // The language comes first: every text after this is translated.

@@ -895,7 +895,7 @@ void MainWindow::show_picture(const QImage& picture, const QString& title) {
   m_picture_box->setTitle(title);
   if (picture.isNull()) {
     m_picture->setPixmap({});
-    m_picture->setText(qt(tess::tr(kDropHint)));
+    m_picture->setText(qt(tess::tr("The chosen Main Image is shown here.")));
   } else {
     m_picture->setText({});
   }

@@ -146,6 +146,7 @@ StartMenu::StartMenu(Prompt& prompt, QWidget* parent) : QDialog(parent), m_promp
   auto* text = new QLabel(qt(tess::tr("Please select a Tile Type or the Tutorial for more information.")));
   text->setWordWrap(true);
   auto* grid = new QGridLayout;
+  int missing = 0;
   for (int i = 0; i < static_cast<int>(std::size(kTileTypes)); ++i) {
     auto* button = new QPushButton(button_icon(ButtonPicture::create_mosaic), qt(tess::tr(kTileTypes[i].label)));
     button->setObjectName(QStringLiteral("tileType%1").arg(i));
@@ -157,6 +158,7 @@ StartMenu::StartMenu(Prompt& prompt, QWidget* parent) : QDialog(parent), m_promp
     const QFileInfo file(qt(program));
     if (!file.isFile() || !file.isExecutable()) {
       button->setEnabled(false);
+      ++missing;
       button->setToolTip(qt(format(tess::tr("This tile type needs the program '%s', which is not installed."), program)));
     }
     grid->addWidget(button, i / 2, i % 2);
@@ -168,6 +170,13 @@ StartMenu::StartMenu(Prompt& prompt, QWidget* parent) : QDialog(parent), m_promp
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(text);
   layout->addLayout(grid);
+  if (missing > 0) {
+    auto* note = new QLabel(qt(tess::tr("The tile types shown in grey need programs that are not installed.")));
+    note->setObjectName(QStringLiteral("missingNote"));
+    note->setWordWrap(true);
+    note->setEnabled(false);
+    layout->addWidget(note);
+  }
   layout->addWidget(tutorial);
 }
 

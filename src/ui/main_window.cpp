@@ -890,6 +890,21 @@ void MainWindow::show_main_image_picture() {
   show_picture(picture, qt(tess::tr("Main Image")));
 }
 
+void MainWindow::show_written_mosaic() {
+  // The worker has ended: its results are this thread's to read. The last
+  // mosaic written as one picture the window can read replaces the preview.
+  for (auto it = m_plan.run.results.rbegin(); it != m_plan.run.results.rend(); ++it) {
+    const RunResult& result = it->second;
+    if (!result.success || result.written_files.size() != 1) continue;
+    Foto foto;
+    SilentPrompt quiet;
+    if (!foto.load(result.written_files.front(), 1024, 1024, quiet)) continue;
+    show_picture(picture_image({foto.width(), foto.height(), foto.pixels()}).copy(),
+                 file_name_of(result.written_files.front()));
+    return;
+  }
+}
+
 void MainWindow::show_picture(const QImage& picture, const QString& title) {
   m_picture_image = picture;
   m_picture_box->setTitle(title);
@@ -1226,6 +1241,7 @@ void MainWindow::tick() {
     m_controller.wait();
     m_run_active = false;
     set_running_look(false);
+    show_written_mosaic();
     if (m_close_after_run) {
       m_in_tick = false;
       close();

@@ -175,6 +175,7 @@ class MainWindow : public QDialog {
   void remove_all_main_images();
   void refresh_main_images();
   void show_main_image_picture();
+  void show_written_mosaic();
   void show_picture(const QImage& picture, const QString& title);
   void refresh_picture_scale();
   void open_tile_list_window();

@@ -642,6 +642,9 @@ MoreOptionsDialog::MoreOptionsDialog(QWidget* parent, const MosaicParameters& pa
     advanced->setParent(this);
     advanced->show();
     row->addWidget(advanced);
+    // The keyboard reaches it after the list and before OK and Cancel.
+    QWidget::setTabOrder(advanced, buttons->button(QDialogButtonBox::Ok));
+    QWidget::setTabOrder(buttons->button(QDialogButtonBox::Ok), buttons->button(QDialogButtonBox::Cancel));
   }
   row->addWidget(buttons, 1);
   layout->addLayout(row);

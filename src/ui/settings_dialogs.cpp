@@ -66,8 +66,9 @@ SaveSettingsDialog::SaveSettingsDialog(QWidget* parent, SettingsFile file, bool 
 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
+  layout->addStretch(1);
   layout->addWidget(buttons);
-  layout->setSizeConstraint(QLayout::SetFixedSize);
+  layout->setSizeConstraint(QLayout::SetMinimumSize);
   m_name->setFocus();
 }
 

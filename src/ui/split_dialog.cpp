@@ -113,8 +113,9 @@ SplitDialog::SplitDialog(const MosaicParameters& parameters, int mosaic_width, i
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(pixels_box);
   layout->addWidget(tiles_box);
+  layout->addStretch(1);
   layout->addWidget(buttons);
-  layout->setSizeConstraint(QLayout::SetFixedSize);
+  layout->setSizeConstraint(QLayout::SetMinimumSize);
 
   connect(m_in_tiles, &QRadioButton::toggled, this, [this] {
     update_enabled();

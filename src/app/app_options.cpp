@@ -174,7 +174,6 @@ StartMenu::StartMenu(Prompt& prompt, QWidget* parent) : QDialog(parent), m_promp
     auto* note = new QLabel(qt(tess::tr("The tile types shown in grey need programs that are not installed.")));
     note->setObjectName(QStringLiteral("missingNote"));
     note->setWordWrap(true);
-    note->setEnabled(false);
     layout->addWidget(note);
   }
   layout->addWidget(tutorial);

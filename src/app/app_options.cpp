@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QProcess>
@@ -145,12 +146,21 @@ StartMenu::StartMenu(Prompt& prompt, QWidget* parent) : QDialog(parent), m_promp
   auto* text = new QLabel(qt(tess::tr("Please select a Tile Type or the Tutorial for more information.")));
   text->setWordWrap(true);
   auto* grid = new QGridLayout;
+  int missing = 0;
   for (int i = 0; i < static_cast<int>(std::size(kTileTypes)); ++i) {
     auto* button = new QPushButton(button_icon(ButtonPicture::create_mosaic), qt(tess::tr(kTileTypes[i].label)));
     button->setObjectName(QStringLiteral("tileType%1").arg(i));
     button->setIconSize(QSize(32, 32));
     button->setMinimumHeight(56);
     connect(button, &QPushButton::clicked, this, [this, i] { start_companion(i); });
+    // A tile type whose program is not installed is shown, but not offered.
+    const std::string program = companion_program(i);
+    const QFileInfo file(qt(program));
+    if (!file.isFile() || !file.isExecutable()) {
+      button->setEnabled(false);
+      ++missing;
+      button->setToolTip(qt(format(tess::tr("This tile type needs the program '%s', which is not installed."), program)));
+    }
     grid->addWidget(button, i / 2, i % 2);
   }
   auto* tutorial = new QPushButton(button_icon(ButtonPicture::help), qt(tess::tr("Tutorial")));
@@ -160,6 +170,12 @@ StartMenu::StartMenu(Prompt& prompt, QWidget* parent) : QDialog(parent), m_promp
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(text);
   layout->addLayout(grid);
+  if (missing > 0) {
+    auto* note = new QLabel(qt(tess::tr("The tile types shown in grey need programs that are not installed.")));
+    note->setObjectName(QStringLiteral("missingNote"));
+    note->setWordWrap(true);
+    layout->addWidget(note);
+  }
   layout->addWidget(tutorial);
 }
 

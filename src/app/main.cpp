@@ -14,6 +14,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QLinearGradient>
+#include <QPainter>
 #include <QIcon>
 #include <QTimer>
 
@@ -26,14 +29,17 @@
 #include "images/foto.hpp"
 #include "output/mosaic_saver.hpp"
 #include "settings/configuration.hpp"
+#include "settings/settings_file.hpp"
 #include "settings/user_state.hpp"
 #include "tilelist/foto_info.hpp"
 #include "ui/advanced_settings_window.hpp"
 #include "ui/extraction_dialog.hpp"
+#include "ui/icons.hpp"
 #include "ui/main_window.hpp"
 #include "ui/picture_view.hpp"
 #include "ui/property_editor.hpp"
 #include "ui/qt_prompt.hpp"
+#include "ui/settings_dialogs.hpp"
 #include "ui/windows.hpp"
 #include "video/avi_create.hpp"
 #include "video/avi_stream.hpp"
@@ -93,20 +99,54 @@ bool write_sample_film(const std::filesystem::path& path) {
   return film.close();
 }
 
+// A photo-like main image for the main window's screenshot: sky, hills and a sun.
+QImage sample_photo() {
+  QImage photo(640, 427, QImage::Format_RGB32);
+  QPainter painter(&photo);
+  painter.setRenderHint(QPainter::Antialiasing);
+  QLinearGradient sky(0, 0, 0, 300);
+  sky.setColorAt(0, QColor(40, 90, 170));
+  sky.setColorAt(1, QColor(240, 190, 140));
+  painter.fillRect(photo.rect(), sky);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(QColor(255, 220, 120));
+  painter.drawEllipse(QPointF(450, 190), 46, 46);
+  painter.setBrush(QColor(60, 110, 70));
+  painter.drawEllipse(QPointF(160, 470), 360, 190);
+  painter.setBrush(QColor(40, 80, 55));
+  painter.drawEllipse(QPointF(560, 500), 330, 170);
+  return photo;
+}
+
 int take_screenshots(const QString& folder, QtPrompt& prompt, const ConfigFile& config) {
   QDir().mkpath(folder);
   const UserState state(config);
   int failures = 0;
+
+  // A saved setting of the user's own, so that its buttons show as they do for a user.
+  const MosaicParameters defaults = MosaicParameters::created(config.read());
+  if (!SettingsFile().save("My Settings", defaults, {}, false)) ++failures;
 
   MainWindow window(prompt, config);
   prompt.set_parent(&window);
   window.resize(1280, 800);
   window.show();
   QCoreApplication::processEvents();
-  if (!window.grab().save(QDir(folder).filePath(QStringLiteral("main_window.png")))) ++failures;
+  if (!window.grab().save(QDir(folder).filePath(QStringLiteral("main_window_empty.png")))) ++failures;
+
+  // The same window with a main image chosen and the user's setting selected.
+  const QString sample = QDir(folder).filePath(QStringLiteral("sample-photo.png"));
+  if (sample_photo().save(sample)) window.add_main_images({sample.toStdString()});
+  if (!window.select_settings("My Settings")) ++failures;
+  if (!save_grab(window, folder, QStringLiteral("main_window"))) ++failures;
+  QFile::remove(sample);
 
   {
-    MoreOptionsDialog more(&window, window.parameters(), &state, prompt, {});
+    // Buttons as the main window wires them, so they show enabled.
+    PropertyActions actions;
+    actions.check_now = [] {};
+    actions.show_advanced = [](AdvancedOptions&) { return false; };
+    MoreOptionsDialog more(&window, window.parameters(), &state, prompt, std::move(actions));
     more.show();
     if (!save_grab(more, folder, QStringLiteral("more_options"))) ++failures;
   }
@@ -141,13 +181,14 @@ int take_screenshots(const QString& folder, QtPrompt& prompt, const ConfigFile& 
     AdvancedOptions options = window.parameters().advanced;
     run_advanced_settings(&window, options, config, prompt);
   });
+  // The save window and the delete question as the main window's buttons open them.
   grab_modal(folder, QStringLiteral("save_settings"), [&] {
-    std::string name;
-    run_save_settings_dialog(&window, prompt, name);
+    std::string name = "My Settings";
+    if (run_save_settings_dialog(&window, SettingsFile(), window.parameters(), window.tile_list().path(), prompt, name))
+      ++failures;  // the grab cancels it
   });
   grab_modal(folder, QStringLiteral("delete_settings"), [&] {
-    std::string name;
-    run_delete_settings_dialog(&window, prompt, name);
+    prompt.ask(tr(kDeleteSettingsQuestion), Buttons::yes_no, Answer::no, Icon::question);
   });
   grab_modal(folder, QStringLiteral("about"), [&] { show_about_dialog(&window, state); });
   grab_modal(folder, QStringLiteral("language"), [&] {
@@ -194,7 +235,8 @@ int run_gui(int argc, char** argv) {
   // The menu entry and the icon an installation puts where the desktop looks:
   // the window system matches the windows to the entry by this name.
   QGuiApplication::setDesktopFileName(QStringLiteral("org.tessellarium.Tessellarium"));
-  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.tessellarium.Tessellarium")));
+  // Every window shows it; an uninstalled build falls back to the drawn one.
+  QApplication::setWindowIcon(application_icon());
   std::srand(static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
 
   // The language comes first: every text after this is translated.

@@ -65,6 +65,10 @@ ExtractionDialog::ExtractionDialog(CAviStream& stream, Prompt& prompt, QWidget* 
   auto* last_frame = new QPushButton(keys.label(tess::tr("Last Frame")), this);
   auto* show_rect = new QPushButton(keys.label(tess::tr("Show Rectangle")), this);
   for (QPushButton* button : {first_frame, random_frame, last_frame, show_rect}) button->setAutoDefault(false);
+  first_frame->setToolTip(to_qstring(tess::tr("Show the first frame of the video.")));
+  random_frame->setToolTip(to_qstring(tess::tr("Show a frame picked at random.")));
+  last_frame->setToolTip(to_qstring(tess::tr("Show the last frame of the video.")));
+  show_rect->setToolTip(to_qstring(tess::tr("Mark the part of the frame that is kept.")));
   auto* frame_buttons = new QHBoxLayout;
   frame_buttons->addWidget(first_frame);
   frame_buttons->addWidget(random_frame);
@@ -79,15 +83,17 @@ ExtractionDialog::ExtractionDialog(CAviStream& stream, Prompt& prompt, QWidget* 
   m_height = number_field("height", this);
   auto* crop_box = new QGroupBox(to_qstring(tess::tr("Position/Size")), this);
   auto* crop_form = new QFormLayout(crop_box);
-  const auto add_row = [&keys](QFormLayout* form, const char* text, QWidget* field) {
+  const auto add_row = [&keys](QFormLayout* form, const char* text, QWidget* field, const char* tip) {
     auto* label = new QLabel(keys.label(tess::tr(text)), field->parentWidget());
     label->setBuddy(field);
+    field->setToolTip(to_qstring(tess::tr(tip)));
     form->addRow(label, field);
   };
-  add_row(crop_form, N_("Left:"), m_left);
-  add_row(crop_form, N_("Top:"), m_top);
-  add_row(crop_form, "Width:", m_width);
-  add_row(crop_form, "Height:", m_height);
+  constexpr const char* kCropTip = N_("The part of every frame that is kept, in pixels of the video.");
+  add_row(crop_form, N_("Left:"), m_left, kCropTip);
+  add_row(crop_form, N_("Top:"), m_top, kCropTip);
+  add_row(crop_form, "Width:", m_width, kCropTip);
+  add_row(crop_form, "Height:", m_height, kCropTip);
 
   // The frames.
   m_first = number_field("first", this);
@@ -100,9 +106,11 @@ ExtractionDialog::ExtractionDialog(CAviStream& stream, Prompt& prompt, QWidget* 
   max_button->setAutoDefault(false);
   auto* frames_box = new QGroupBox(to_qstring(tess::tr("Frames")), this);
   auto* frames_form = new QFormLayout(frames_box);
-  add_row(frames_form, N_("First:"), m_first);
-  add_row(frames_form, N_("Last:"), m_last);
-  add_row(frames_form, N_("Count:"), m_count);
+  add_row(frames_form, N_("First:"), m_first, N_("The first frame to extract."));
+  add_row(frames_form, N_("Last:"), m_last, N_("The last frame to extract."));
+  add_row(frames_form, N_("Count:"), m_count, N_("How many frames are extracted between the first and the last."));
+  auto_button->setToolTip(to_qstring(tess::tr("Fill in the first and last frame and the count suggested for this video.")));
+  max_button->setToolTip(to_qstring(tess::tr("Extract every frame of the video.")));
   auto* fill_buttons = new QHBoxLayout;
   fill_buttons->addWidget(auto_button);
   fill_buttons->addWidget(max_button);
@@ -121,9 +129,9 @@ ExtractionDialog::ExtractionDialog(CAviStream& stream, Prompt& prompt, QWidget* 
   m_prefix->setObjectName(QStringLiteral("prefix"));
   auto* output_box = new QGroupBox(to_qstring(tess::tr("Output")), this);
   auto* output_form = new QFormLayout(output_box);
-  add_row(output_form, "File Format:", m_format);
-  add_row(output_form, N_("Quality:"), m_quality);
-  add_row(output_form, N_("File Prefix:"), m_prefix);
+  add_row(output_form, "File Format:", m_format, N_("Write the frames as short video clips, JPEG or BMP pictures."));
+  add_row(output_form, N_("Quality:"), m_quality, N_("The JPEG quality of the extracted pictures."));
+  add_row(output_form, N_("File Prefix:"), m_prefix, N_("The first part of the name of every file written."));
 
   auto* buttons = new QDialogButtonBox(this);
   auto* extract = buttons->addButton(keys.label(tess::tr("Extract")), QDialogButtonBox::AcceptRole);

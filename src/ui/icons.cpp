@@ -216,12 +216,38 @@ QPixmap render(ButtonPicture picture, int side) {
   return pixmap;
 }
 
+// The icon theme's name for the pictures whose meaning the freedesktop
+// naming specification has a name for; the others are our own.
+const char* theme_name(ButtonPicture picture) {
+  switch (picture) {
+    case ButtonPicture::help:
+      return "help-contents";
+    case ButtonPicture::about:
+      return "help-about";
+    case ButtonPicture::create_mosaic_stop:
+      return "process-stop";
+    default:
+      return nullptr;
+  }
+}
+
 }  // namespace
 
-QIcon button_icon(ButtonPicture picture) {
+QIcon drawn_icon(ButtonPicture picture) {
   QIcon icon;
   for (int side : {16, 24, 32, 48}) icon.addPixmap(render(picture, side));
   return icon;
+}
+
+QIcon button_icon(ButtonPicture picture) {
+  const char* name = theme_name(picture);
+  return name != nullptr ? QIcon::fromTheme(QString::fromLatin1(name), drawn_icon(picture)) : drawn_icon(picture);
+}
+
+QIcon application_icon() {
+  QIcon icon = drawn_icon(ButtonPicture::create_mosaic);
+  for (int side : {64, 128, 256}) icon.addPixmap(render(ButtonPicture::create_mosaic, side));
+  return QIcon::fromTheme(QStringLiteral("org.tessellarium.Tessellarium"), icon);
 }
 
 }  // namespace tess

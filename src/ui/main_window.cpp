@@ -9,6 +9,8 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -17,8 +19,14 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
@@ -39,6 +47,7 @@
 #include "ui/advanced_settings_window.hpp"
 #include "ui/icons.hpp"
 #include "ui/language_dialog.hpp"
+#include "ui/picture_view.hpp"
 #include "ui/property_editor.hpp"
 #include "ui/settings_dialogs.hpp"
 #include "ui/windows.hpp"
@@ -110,6 +119,94 @@ QToolButton* picture_button(ButtonPicture picture, const std::string& text) {
 
 QString file_name_of(const std::string& path) { return qt(std::filesystem::path(path).filename().string()); }
 
+constexpr const char* kDropHint = N_("Drop pictures here or add them with the + button");
+
+// The main images list, which says what to do while it is empty.
+class HintList final : public QListWidget {
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    QListWidget::paintEvent(event);
+    if (count() > 0) return;
+    QPainter painter(viewport());
+    painter.setPen(palette().color(QPalette::PlaceholderText));
+    painter.drawText(viewport()->rect().adjusted(12, 12, -12, -12), Qt::AlignCenter | Qt::TextWordWrap,
+                     qt(tess::tr(kDropHint)));
+  }
+};
+
+// The tile variants: a button with a menu of check boxes, drawn like the
+// drop-down boxes beside it. Its text names the chosen variants and is cut
+// short with "..." where the box is narrower.
+class ChoiceField final : public QToolButton {
+ public:
+  QSize sizeHint() const override {
+    QStyleOptionComboBox option = combo_option();
+    const QSize text(fontMetrics().horizontalAdvance(QStringLiteral("Original, Mirror, Rotated")), fontMetrics().height());
+    return style()->sizeFromContents(QStyle::CT_ComboBox, &option, text, this);
+  }
+  QSize minimumSizeHint() const override { return {sizeHint().width() / 2, sizeHint().height()}; }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QStylePainter painter(this);
+    QStyleOptionComboBox option = combo_option();
+    const QRect field = style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
+    option.currentText = fontMetrics().elidedText(text(), Qt::ElideRight, field.width());
+    painter.drawComplexControl(QStyle::CC_ComboBox, option);
+    painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+  }
+
+ private:
+  QStyleOptionComboBox combo_option() const {
+    QStyleOptionComboBox option;
+    option.initFrom(this);
+    option.editable = false;
+    option.frame = true;
+    if (isDown()) option.state |= QStyle::State_On | QStyle::State_Sunken;
+    option.subControls = QStyle::SC_All;
+    return option;
+  }
+};
+
+// A menu of check boxes that stays open while the user ticks several.
+class CheckMenu final : public QMenu {
+ public:
+  using QMenu::QMenu;
+
+ protected:
+  void mouseReleaseEvent(QMouseEvent* event) override {
+    QAction* action = activeAction();
+    if (action != nullptr && action->isCheckable() && action->isEnabled() && rect().contains(event->position().toPoint())) {
+      action->trigger();
+      return;
+    }
+    QMenu::mouseReleaseEvent(event);
+  }
+};
+
+// The files of a drop this window takes: pictures as main images, and a
+// Tile Images List.
+struct DroppedFiles {
+  std::vector<std::string> images;
+  std::string tile_list;
+};
+DroppedFiles dropped_files(const QMimeData* data) {
+  DroppedFiles files;
+  if (data == nullptr || !data->hasUrls()) return files;
+  for (const QUrl& url : data->urls()) {
+    if (!url.isLocalFile()) continue;
+    const std::string path = url.toLocalFile().toStdString();
+    std::string extension = std::filesystem::path(path).extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (extension == ".jpg" || extension == ".jpeg" || extension == ".jpe" || extension == ".png")
+      files.images.push_back(path);
+    else if (extension == ".tzc")
+      files.tile_list = path;
+  }
+  return files;
+}
+
 }  // namespace
 
 // ---- free helpers ---------------------------------------------------------------
@@ -145,7 +242,8 @@ MainWindow::MainWindow(Prompt& prompt, ConfigFile config, MainWindowOptions opti
       m_options(std::move(options)),
       m_shell(desktop_shell_actions()),
       m_params(MosaicParameters::created(m_config.read())),
-      m_builder(prompt),
+      m_run_prompt(prompt),
+      m_builder(m_run_prompt),
       m_controller(m_builder, RunController::FinalActions{
                                   [this] {
                                     if (m_shell.beep) m_shell.beep();
@@ -160,7 +258,12 @@ MainWindow::MainWindow(Prompt& prompt, ConfigFile config, MainWindowOptions opti
   setWindowTitle(QStringLiteral("Tessellarium"));
   setWindowFlags(Qt::Window | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
   setSizeGripEnabled(true);
+  setAcceptDrops(true);
   build_ui();
+  // The fast preview of a run lands in the picture panel.
+  m_run_prompt.set_picture_sink([this](const PictureView& view, const std::string& caption) {
+    show_picture(picture_image(view), qt(caption));
+  });
   // Enter confirms the box being edited; it never starts a run or opens a window.
   for (QPushButton* button : findChildren<QPushButton*>()) {
     button->setAutoDefault(false);
@@ -178,13 +281,18 @@ MainWindow::MainWindow(Prompt& prompt, ConfigFile config, MainWindowOptions opti
   }
   refresh_fields();
   refresh_summary();
+  show_main_image_picture();
   apply_tool_tips();
 
   m_timer = new QTimer(this);
   m_timer->setInterval(RunController::kPollIntervalMs);
   connect(m_timer, &QTimer::timeout, this, &MainWindow::tick);
   m_timer->start();
-  resize(1180, 720);
+  // Never larger than the screen the window opens on.
+  QSize size(1180, 720);
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    size = size.boundedTo(screen->availableGeometry().size() - QSize(16, 48));
+  resize(size);
 }
 
 MainWindow::~MainWindow() {
@@ -208,10 +316,14 @@ void MainWindow::build_ui() {
   left->addWidget(build_images_box(), 1);
   left->addWidget(build_list_box());
 
+  auto* right = new QVBoxLayout;
+  right->addWidget(build_summary_box());
+  right->addWidget(build_picture_box(), 1);
+
   auto* columns = new QHBoxLayout;
   columns->addLayout(left, 4);
   columns->addWidget(build_parameters_box(), 4);
-  columns->addWidget(build_summary_box(), 4);
+  columns->addLayout(right, 4);
 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(columns, 1);
@@ -258,11 +370,13 @@ QWidget* MainWindow::build_settings_box() {
 
 QWidget* MainWindow::build_images_box() {
   auto* box = new QGroupBox(qt(tess::tr("Main Images")));
-  m_images_list = new QListWidget;
+  m_images_list = new HintList;
   m_images_list->setObjectName(QStringLiteral("mainImages"));
   m_images_list->setAccessibleName(qt(tess::tr("Main Images")));
   m_images_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
   set_help(m_images_list, tess::tr("The Main Images: one Mosaic is created for every image of the list."));
+  m_images_list->setMinimumHeight(96);
+  connect(m_images_list, &QListWidget::currentRowChanged, this, [this] { show_main_image_picture(); });
 
   auto* add = picture_button(ButtonPicture::image_add, tess::tr("Add Main Image"));
   add->setObjectName(QStringLiteral("imageAdd"));
@@ -473,11 +587,12 @@ QWidget* MainWindow::build_parameters_box() {
   add(N_("Quarter Tiles:"), m_quarter_tiles, "quarterTiles",
       tess::tr("The share of tiles split into four quarters, 0% to 80%."));
 
-  m_variants = new QToolButton;
+  m_variants = new ChoiceField;
   m_variants->setPopupMode(QToolButton::InstantPopup);
   m_variants->setToolButtonStyle(Qt::ToolButtonTextOnly);
   m_variants->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-  auto* menu = new QMenu(m_variants);
+  m_variants->setFocusPolicy(Qt::StrongFocus);
+  auto* menu = new CheckMenu(m_variants);
   for (const VariantChoice& choice : kVariantChoices) {
     QAction* action = menu->addAction(qt(tess::tr(choice.label)));
     action->setCheckable(true);
@@ -521,9 +636,24 @@ QWidget* MainWindow::build_summary_box() {
   auto* layout = new QVBoxLayout(box);
   layout->addWidget(m_summary);
   layout->addWidget(m_tile_type);
-  layout->addStretch(1);
+  layout->addSpacing(6);
   layout->addWidget(m_validation);
   return box;
+}
+
+QWidget* MainWindow::build_picture_box() {
+  m_picture_box = new QGroupBox(qt(tess::tr("Main Image")));
+  m_picture_box->setObjectName(QStringLiteral("pictureBox"));
+  m_picture = new QLabel;
+  m_picture->setObjectName(QStringLiteral("picture"));
+  m_picture->setAlignment(Qt::AlignCenter);
+  m_picture->setWordWrap(true);
+  // The panel takes the room the window gives it; the picture is fitted in.
+  m_picture->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+  m_picture->setMinimumSize(120, 90);
+  auto* layout = new QVBoxLayout(m_picture_box);
+  layout->addWidget(m_picture, 1);
+  return m_picture_box;
 }
 
 QWidget* MainWindow::build_run_bar() {
@@ -531,10 +661,16 @@ QWidget* MainWindow::build_run_bar() {
   m_progress = new QProgressBar;
   m_progress->setObjectName(QStringLiteral("progressBar"));
   m_progress->setRange(0, 10000);
-  m_progress->setTextVisible(false);
+  m_progress->setTextVisible(true);
+  m_progress->setFormat(QStringLiteral("%p%"));
+  m_progress->setValue(0);
+  m_progress->setAccessibleName(qt(tess::tr("Progress")));
+  m_progress->setMinimumWidth(120);
   m_status = new QLabel;
   m_status->setObjectName(QStringLiteral("progressText"));
   m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  m_status->setWordWrap(true);
+  m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
   auto* more = new QPushButton(button_icon(ButtonPicture::options), qt(tess::tr("More &Options...")));
   more->setObjectName(QStringLiteral("moreOptions"));
@@ -569,16 +705,14 @@ QWidget* MainWindow::build_run_bar() {
     mosaic_clicked();
   });
 
-  auto* progress = new QVBoxLayout;
-  progress->addWidget(m_progress);
-  progress->addWidget(m_status);
   auto* row = new QHBoxLayout(bar);
   row->setContentsMargins(0, 0, 0, 0);
   row->addWidget(more);
   row->addWidget(help);
   row->addWidget(language);
   row->addWidget(about);
-  row->addLayout(progress, 1);
+  row->addWidget(m_progress, 2);
+  row->addWidget(m_status, 3);
   row->addWidget(m_mosaic_button);
   m_idle_only.push_back(more);
   return bar;
@@ -654,10 +788,24 @@ void MainWindow::save_settings() {
 }
 
 void MainWindow::delete_settings() {
-  std::string name;
+  // The entry chosen in the list is the one deleted: the user is asked about
+  // it, not made to pick it again.
   const int index = m_settings_box->currentIndex();
-  if (index >= 0 && index < static_cast<int>(m_entries.size())) name = m_entries[static_cast<std::size_t>(index)].name;
-  if (!run_delete_settings_dialog(this, m_settings, m_prompt, name)) return;
+  if (index < 0 || index >= static_cast<int>(m_entries.size())) {
+    m_prompt.message(tess::tr(kSelectSettingsToDeleteMessage), Icon::warning);
+    return;
+  }
+  const SettingsEntry entry = m_entries[static_cast<std::size_t>(index)];
+  if (entry.code != kSettingsUser) {
+    m_prompt.message(tess::tr(kAutomaticSettingsUndeletableMessage), Icon::warning);
+    return;
+  }
+  if (m_prompt.ask(tess::tr(kDeleteSettingsQuestion), Buttons::yes_no, Answer::no, Icon::question) != Answer::yes)
+    return;
+  if (!m_settings.remove(entry.name)) {
+    m_prompt.message(format(tess::tr("Unable to save file '%s'"), m_settings.path().string()), Icon::error);
+    return;
+  }
   fill_settings_list({}, kSettingsDefault);
   m_settings_delete->setEnabled(false);
 }
@@ -709,15 +857,92 @@ void MainWindow::remove_all_main_images() {
 }
 
 void MainWindow::refresh_main_images() {
-  m_images_list->clear();
-  for (const std::string& image : m_images) {
-    auto* item = new QListWidgetItem(file_name_of(image), m_images_list);
-    item->setToolTip(qt(image));
+  {
+    const QSignalBlocker quiet(m_images_list);
+    m_images_list->clear();
+    for (const std::string& image : m_images) {
+      auto* item = new QListWidgetItem(file_name_of(image), m_images_list);
+      item->setToolTip(qt(image));
+    }
+    if (!m_images.empty()) m_images_list->setCurrentRow(0);
   }
   // A picture that cannot be read leaves no size; the summary then says so.
   if (m_images.empty() || !read_main_image_size(m_images.front(), m_image_width, m_image_height))
     m_image_width = m_image_height = 0;
+  show_main_image_picture();
   refresh_summary();
+}
+
+void MainWindow::show_main_image_picture() {
+  // While a run goes on the panel belongs to its preview.
+  if (m_run_active) return;
+  const int row = m_images_list->currentRow();
+  if (m_images.empty()) {
+    show_picture({}, qt(tess::tr("Main Image")));
+    return;
+  }
+  const std::string& file = m_images[static_cast<std::size_t>(std::clamp(row, 0, static_cast<int>(m_images.size()) - 1))];
+  Foto foto;
+  SilentPrompt quiet;
+  QImage picture;
+  // A screen-sized copy is plenty; JPEGs are decoded scaled down.
+  if (foto.load(file, 1024, 1024, quiet)) picture = picture_image({foto.width(), foto.height(), foto.pixels()}).copy();
+  show_picture(picture, qt(tess::tr("Main Image")));
+}
+
+void MainWindow::show_written_mosaic() {
+  // The worker has ended: its results are this thread's to read. The last
+  // mosaic written as one picture the window can read replaces the preview.
+  for (auto it = m_plan.run.results.rbegin(); it != m_plan.run.results.rend(); ++it) {
+    const RunResult& result = it->second;
+    if (!result.success || result.written_files.size() != 1) continue;
+    Foto foto;
+    SilentPrompt quiet;
+    if (!foto.load(result.written_files.front(), 1024, 1024, quiet)) continue;
+    show_picture(picture_image({foto.width(), foto.height(), foto.pixels()}).copy(),
+                 file_name_of(result.written_files.front()));
+    return;
+  }
+}
+
+void MainWindow::show_picture(const QImage& picture, const QString& title) {
+  m_picture_image = picture;
+  m_picture_box->setTitle(title);
+  if (picture.isNull()) {
+    m_picture->setPixmap({});
+    m_picture->setText(qt(tess::tr("The chosen Main Image is shown here.")));
+  } else {
+    m_picture->setText({});
+  }
+  refresh_picture_scale();
+}
+
+void MainWindow::refresh_picture_scale() {
+  if (m_picture_image.isNull()) return;
+  const QSize room = m_picture->contentsRect().size() * m_picture->devicePixelRatioF();
+  QPixmap pixmap = QPixmap::fromImage(m_picture_image.width() > room.width() || m_picture_image.height() > room.height()
+                                          ? m_picture_image.scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+                                          : m_picture_image);
+  pixmap.setDevicePixelRatio(m_picture->devicePixelRatioF());
+  m_picture->setPixmap(pixmap);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  refresh_picture_scale();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  const DroppedFiles files = dropped_files(event->mimeData());
+  if (!m_run_active && (!files.images.empty() || !files.tile_list.empty())) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  const DroppedFiles files = dropped_files(event->mimeData());
+  if (m_run_active || (files.images.empty() && files.tile_list.empty())) return;
+  event->acceptProposedAction();
+  if (!files.tile_list.empty()) load_tile_list(files.tile_list);
+  if (!files.images.empty()) add_main_images(files.images);
 }
 
 bool MainWindow::load_tile_list(const std::string& file) {
@@ -873,8 +1098,13 @@ void MainWindow::refresh_summary() {
   const ListCounts counts = list_counts();
   // Tile counts come from the pattern generator itself, so the summary shows
   // the cells the run will really build.
+  const QString verdict = qt(tess::validation_text(layout, counts));
   QStringList lines;
   for (const std::string& line : summary_lines(m_params, layout, layout_cells)) lines << qt(line);
+  // Without a main image the size line says so instead of a placeholder, and
+  // the reason the layout cannot be used is said once, in the verdict below.
+  if (m_image_width <= 0 && lines.size() > 1) lines[1] = qt(format(tess::tr("Main Image: %s"), tess::tr("none chosen")));
+  lines.removeAll(verdict);
   m_summary->setText(lines.join('\n'));
 
   std::int64_t landscape = 0, portrait = 0, total = 0;
@@ -885,25 +1115,32 @@ void MainWindow::refresh_summary() {
       total = cells->total;
     }
   }
-  m_tile_type->setText(qt(tess::tr("Tile Type:") + " " +
-                          format(tess::tr("%lu(L) + %lu(P) %s"), static_cast<unsigned long>(landscape),
-                                 static_cast<unsigned long>(portrait),
-                                 unit_phrase(kUnitTiles, static_cast<double>(total)))));
+  // The tile types are only known once the layout is; no zeros before that.
+  m_tile_type->setVisible(total > 0);
+  m_tile_type->setText(total > 0 ? qt(tess::tr("Tile Type:") + " " +
+                                      format(tess::tr("%lu(L) + %lu(P) %s"), static_cast<unsigned long>(landscape),
+                                             static_cast<unsigned long>(portrait),
+                                             unit_phrase(kUnitTiles, static_cast<double>(total))))
+                                 : QString());
   m_list_type->setText(qt(list_type_line(counts)));
   m_list_path->setText(m_list.path().empty() ? QStringLiteral("-") : qt(m_list.path()));
   m_list_path->setToolTip(qt(m_list.path()));
-  m_validation->setText(qt(tess::validation_text(layout, counts)));
+  m_validation->setText(verdict);
 }
 
 QStringList MainWindow::summary_texts() const {
   QStringList texts = m_summary->text().split('\n');
   texts << m_tile_type->text() << m_list_type->text() << m_validation->text();
+  texts.removeAll(QString());
   return texts;
 }
 
 QString MainWindow::validation_text() const { return m_validation->text(); }
 QString MainWindow::progress_text() const { return m_status->text(); }
 int MainWindow::progress_value() const { return m_progress->value(); }
+QString MainWindow::progress_bar_text() const { return m_progress->text(); }
+QString MainWindow::picture_title() const { return m_picture_box->title(); }
+bool MainWindow::picture_shown() const { return !m_picture_image.isNull(); }
 
 // ---- the run ---------------------------------------------------------------------------------
 
@@ -1004,6 +1241,7 @@ void MainWindow::tick() {
     m_controller.wait();
     m_run_active = false;
     set_running_look(false);
+    show_written_mosaic();
     if (m_close_after_run) {
       m_in_tick = false;
       close();

@@ -11,6 +11,9 @@
 #include <vector>
 
 #include <QDialog>
+#include <QImage>
+
+#include "base/prompt.hpp"
 
 #include "engine/mosaic_builder.hpp"
 #include "engine/run_controller.hpp"
@@ -24,6 +27,10 @@
 #include "tilelist/tile_image_list.hpp"
 
 class QComboBox;
+class QDragEnterEvent;
+class QDropEvent;
+class QResizeEvent;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -34,7 +41,31 @@ class QToolButton;
 
 namespace tess {
 
-class Prompt;
+/// The prompt the window's runs speak through: everything goes to the
+/// window's own prompt, except pictures (the fast preview), which the window
+/// shows in its picture panel instead of a window of their own.
+class RunPrompt final : public Prompt {
+ public:
+  explicit RunPrompt(Prompt& target) : m_target(target) {}
+  void set_picture_sink(std::function<void(const PictureView&, const std::string&)> sink) { m_sink = std::move(sink); }
+
+  void message(const std::string& text, Icon icon) override { m_target.message(text, icon); }
+  Answer ask(const std::string& text, Buttons buttons, Answer default_answer, Icon icon) override {
+    return m_target.ask(text, buttons, default_answer, icon);
+  }
+  std::vector<std::string> choose_files(const FileRequest& request) override { return m_target.choose_files(request); }
+  std::string choose_folder(const FolderRequest& request) override { return m_target.choose_folder(request); }
+  void show_picture(const PictureView& view, const std::string& caption) override {
+    if (m_sink)
+      m_sink(view, caption);
+    else
+      m_target.show_picture(view, caption);
+  }
+
+ private:
+  Prompt& m_target;
+  std::function<void(const PictureView&, const std::string&)> m_sink;
+};
 
 /// What the command line hands to the main window.
 struct MainWindowOptions {
@@ -85,6 +116,12 @@ class MainWindow : public QDialog {
   QString validation_text() const;
   QString progress_text() const;
   int progress_value() const;  ///< 0..10,000
+  /// What the progress bar writes on itself ("42%"); empty while idle.
+  QString progress_bar_text() const;
+  /// The picture panel: its title ("Main Image", "Mosaic Preview") and
+  /// whether it holds a picture.
+  QString picture_title() const;
+  [[nodiscard]] bool picture_shown() const;
   [[nodiscard]] bool run_active() const { return m_run_active; }
   bool save_black_and_white() const { return m_save_black_and_white; }
   const MosaicRun& last_run() const { return m_plan.run; }
@@ -111,6 +148,10 @@ class MainWindow : public QDialog {
  protected:
   void closeEvent(QCloseEvent* event) override;
   void reject() override;
+  /// Main images (and a Tile Images List) dropped from a file manager.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void build_ui();
@@ -119,6 +160,7 @@ class MainWindow : public QDialog {
   QWidget* build_list_box();
   QWidget* build_parameters_box();
   QWidget* build_summary_box();
+  QWidget* build_picture_box();
   QWidget* build_run_bar();
   void set_help(QWidget* widget, const std::string& help);
   void apply_tool_tips();
@@ -132,6 +174,10 @@ class MainWindow : public QDialog {
   void remove_main_image();
   void remove_all_main_images();
   void refresh_main_images();
+  void show_main_image_picture();
+  void show_written_mosaic();
+  void show_picture(const QImage& picture, const QString& title);
+  void refresh_picture_scale();
   void open_tile_list_window();
   void open_more_options();
   void open_help();
@@ -165,6 +211,7 @@ class MainWindow : public QDialog {
   int m_image_height = 0;
   std::vector<SettingsEntry> m_entries;
 
+  RunPrompt m_run_prompt;  // before the builder, which speaks through it
   MosaicBuilder m_builder;
   RunController m_controller;
   RunPlan m_plan;  // the run going or the last one
@@ -201,6 +248,9 @@ class MainWindow : public QDialog {
   QPushButton* m_mosaic_button = nullptr;
   QProgressBar* m_progress = nullptr;
   QLabel* m_status = nullptr;
+  QGroupBox* m_picture_box = nullptr;
+  QLabel* m_picture = nullptr;
+  QImage m_picture_image;  // unscaled; the panel shows it fitted
   std::vector<QWidget*> m_idle_only;  // disabled while a run goes on
   // The free-text boxes and how each is read into the parameters.
   std::vector<std::pair<QWidget*, std::function<bool(const QString&)>>> m_text_fields;

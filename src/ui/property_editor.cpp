@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -155,6 +156,7 @@ PropertyEditor::PropertyEditor(const MosaicParameters& parameters, const UserSta
   m_help->setMinimumHeight(72);
   m_help->setAlignment(Qt::AlignTop | Qt::AlignLeft);
   m_help->setMargin(6);
+  m_help->setText(general_help());
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -168,8 +170,13 @@ PropertyEditor::PropertyEditor(const MosaicParameters& parameters, const UserSta
           [this](QTreeWidgetItem* current, QTreeWidgetItem*) { show_help(current); });
 }
 
-QTreeWidgetItem* PropertyEditor::add_group(const char* title) {
-  auto* item = new QTreeWidgetItem(m_tree, QStringList{qt(tess::tr(title))});
+QString PropertyEditor::general_help() {
+  return qt(tess::tr("Select a row to read here what it changes. Rows in a group apply to the Mosaics you build next."));
+}
+
+QTreeWidgetItem* PropertyEditor::add_group(const char* title, QTreeWidgetItem* parent) {
+  auto* item = parent != nullptr ? new QTreeWidgetItem(parent, QStringList{qt(tess::tr(title))})
+                                 : new QTreeWidgetItem(m_tree, QStringList{qt(tess::tr(title))});
   QFont font = item->font(0);
   font.setBold(true);
   item->setFont(0, font);
@@ -179,8 +186,17 @@ QTreeWidgetItem* PropertyEditor::add_group(const char* title) {
 }
 
 void PropertyEditor::add_row(QTreeWidgetItem* group, Row row) {
-  row.item = new QTreeWidgetItem(group, QStringList{qt(plain_label(row.label_id))});
   const QString help = qt(row.help);
+  if (group == nullptr) {
+    // A row of the window's own (its button row), not of the list.
+    if (row.editor != nullptr) {
+      row.editor->setToolTip(help);
+      row.editor->setAccessibleName(qt(plain_label(row.label_id)));
+    }
+    m_rows.push_back(std::move(row));
+    return;
+  }
+  row.item = new QTreeWidgetItem(group, QStringList{qt(plain_label(row.label_id))});
   row.item->setToolTip(0, help);
   if (row.editor != nullptr) {
     row.editor->setToolTip(help);
@@ -293,6 +309,8 @@ void PropertyEditor::build_rows() {
                return true;
              }});
   }
+  // The border between the tiles: its colour and size, under a heading of their own.
+  QTreeWidgetItem* border = add_group(N_("Border"), group);
   {
     QStringList offered{qt(tess::tr(kRgbValueLabel))};
     for (const ChoiceEntry& colour : kColourChoices) offered << qt(tess::tr(colour.label));
@@ -302,7 +320,7 @@ void PropertyEditor::build_rows() {
     connect(box, &QComboBox::activated, box, [this, box](int index) {
       if (index == 0) box->setEditText(qt(format_colour(m_params.border_colour)));
     });
-    add_row(group, {N_("Color:"), tess::tr("Specify the color of the border between the tiles, as a name or as red, green "
+    add_row(border, {N_("Color:"), tess::tr("Specify the color of the border between the tiles, as a name or as red, green "
                                      "and blue values from 0 to 255 (for example 255,0,128)."),
                     box,
                     [this, box] {
@@ -327,7 +345,7 @@ void PropertyEditor::build_rows() {
   {
     auto* box = editable_box({qt(tess::tr(kNoBorderLabel))});
     box->setObjectName(QStringLiteral("BorderSize"));
-    add_row(group, {N_("Size:"), tess::tr("Specify the size of the border between the tiles, for example 2 pixels or 1 mm."),
+    add_row(border, {N_("Size:"), tess::tr("Specify the size of the border between the tiles, for example 2 pixels or 1 mm."),
                     box,
                     [this, box] {
                       box->setEditText(m_params.border_size.value == 0 ? qt(tess::tr(kNoBorderLabel))
@@ -539,15 +557,17 @@ void PropertyEditor::build_rows() {
   }
 
   // --- Advanced Settings ---
-  group = add_group(N_("Advanced Settings"));
+  // The button sits in the window's button row, where it is always in view.
   {
-    auto* button = new QPushButton(qt(tess::tr("Show Advanced Settings")));
+    auto* button = new QPushButton(qt(tess::tr("Show Advanced Settings")), this);
+    button->hide();
+    m_advanced_button = button;
     button->setObjectName(QStringLiteral("ShowAdvancedSettings"));
     button->setEnabled(static_cast<bool>(m_actions.show_advanced));
     connect(button, &QPushButton::clicked, this, [this] {
       if (m_actions.show_advanced && m_actions.show_advanced(m_params.advanced)) refresh_rows();
     });
-    add_row(group, {N_("Show Advanced Settings"),
+    add_row(nullptr, {N_("Show Advanced Settings"),
                     tess::tr("Performance, tile priority, image comparison, web, video and extraction options."), button,
                     {}, {}});
   }
@@ -581,6 +601,8 @@ std::vector<std::string> PropertyEditor::row_labels() const {
   return labels;
 }
 
+QString PropertyEditor::help_text() const { return m_help->text(); }
+
 std::string PropertyEditor::help_of(const std::string& label_id) const {
   for (const Row& row : m_rows)
     if (label_id == row.label_id) return row.help;
@@ -595,7 +617,7 @@ void PropertyEditor::show_help(QTreeWidgetItem* item) {
                                qt(row.help).trimmed().toHtmlEscaped().replace('\n', QStringLiteral("<br>"))));
       return;
     }
-  m_help->clear();
+  m_help->setText(general_help());
 }
 
 // ---- the window ------------------------------------------------------------------
@@ -609,13 +631,30 @@ MoreOptionsDialog::MoreOptionsDialog(QWidget* parent, const MosaicParameters& pa
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
   buttons->button(QDialogButtonBox::Ok)->setText(qt(tess::tr("OK")));
   buttons->button(QDialogButtonBox::Cancel)->setText(qt(tess::tr("Cancel")));
+
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(m_editor, 1);
-  layout->addWidget(buttons);
-  setMinimumSize(520, 560);
-  resize(660, 720);
+  // The window's own action on the left, OK and Cancel where the desktop puts them.
+  auto* row = new QHBoxLayout;
+  if (QPushButton* advanced = m_editor->advanced_button()) {
+    advanced->setParent(this);
+    advanced->show();
+    row->addWidget(advanced);
+    // The keyboard reaches it after the list and before OK and Cancel.
+    QWidget::setTabOrder(advanced, buttons->button(QDialogButtonBox::Ok));
+    QWidget::setTabOrder(buttons->button(QDialogButtonBox::Ok), buttons->button(QDialogButtonBox::Cancel));
+  }
+  row->addWidget(buttons, 1);
+  layout->addLayout(row);
+  setSizeGripEnabled(true);
+  setMinimumSize(480, 400);
+  // As tall as the screen allows, so that most rows are in view at once.
+  QSize size(720, 860);
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    size = size.boundedTo(screen->availableGeometry().size() - QSize(16, 64));
+  resize(size);
 }
 
 void MoreOptionsDialog::accept() {

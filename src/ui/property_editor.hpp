@@ -14,6 +14,7 @@
 #include "settings/mosaic_parameters.hpp"
 
 class QLabel;
+class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -60,6 +61,10 @@ class PropertyEditor : public QWidget {
   std::vector<std::string> row_labels() const;
   /// The help text of the row labelled `label_id` (the untranslated label).
   std::string help_of(const std::string& label_id) const;
+  /// "Show Advanced Settings", for the window to place in its button row.
+  QPushButton* advanced_button() const { return m_advanced_button; }
+  /// The text of the help panel below the list.
+  QString help_text() const;
 
  private:
   struct Row {
@@ -71,7 +76,10 @@ class PropertyEditor : public QWidget {
     QTreeWidgetItem* item = nullptr;
   };
 
-  QTreeWidgetItem* add_group(const char* title);
+  /// A heading: a group of the list, or a sub-heading under `parent`.
+  QTreeWidgetItem* add_group(const char* title, QTreeWidgetItem* parent = nullptr);
+  /// The hint the help panel shows while no row is chosen.
+  static QString general_help();
   void add_row(QTreeWidgetItem* group, Row row);
   void build_rows();
   void refresh_rows();
@@ -85,6 +93,7 @@ class PropertyEditor : public QWidget {
   std::int32_t m_update_schedule = 3;
   QTreeWidget* m_tree = nullptr;
   QLabel* m_help = nullptr;
+  QPushButton* m_advanced_button = nullptr;
   std::vector<Row> m_rows;
 };
 

@@ -66,8 +66,9 @@ SaveSettingsDialog::SaveSettingsDialog(QWidget* parent, SettingsFile file, bool 
 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
+  layout->addStretch(1);
   layout->addWidget(buttons);
-  layout->setSizeConstraint(QLayout::SetFixedSize);
+  layout->setSizeConstraint(QLayout::SetMinimumSize);
   m_name->setFocus();
 }
 
@@ -101,14 +102,6 @@ bool run_save_settings_dialog(QWidget* parent, const SettingsFile& file, const M
     return false;
   }
   name = choice.name;
-  return true;
-}
-
-bool run_save_settings_dialog(QWidget* parent, Prompt& prompt, std::string& name) {
-  SaveSettingsDialog dialog(parent, SettingsFile(), false, prompt, false);
-  if (valid_settings_name(name)) dialog.name_edit()->setText(QString::fromStdString(name));
-  if (dialog.exec() != QDialog::Accepted) return false;
-  name = dialog.choice().name;
   return true;
 }
 
@@ -170,13 +163,6 @@ bool run_delete_settings_dialog(QWidget* parent, const SettingsFile& file, Promp
     prompt.message(format(tess::tr("Unable to save file '%s'"), file.path().string()), Icon::error);
     return false;
   }
-  name = dialog.chosen();
-  return true;
-}
-
-bool run_delete_settings_dialog(QWidget* parent, Prompt& prompt, std::string& name) {
-  DeleteSettingsDialog dialog(parent, SettingsFile(), name, prompt);
-  if (dialog.exec() != QDialog::Accepted) return false;
   name = dialog.chosen();
   return true;
 }

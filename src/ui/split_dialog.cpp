@@ -75,6 +75,13 @@ SplitDialog::SplitDialog(const MosaicParameters& parameters, int mosaic_width, i
   m_splits = number_field(1, 100'000, "splits", this);
   m_tiles_per_row->setValue(m_mosaic_tiles_per_row);
   m_splits->setValue(2);
+  const auto tip = [](QWidget* widget, const char* text) { widget->setToolTip(to_qstring(tess::tr(text))); };
+  tip(m_in_pixels, N_("Cut the Mosaic into pieces of a size given in pixels."));
+  tip(m_width, N_("The width of every piece, in pixels."));
+  tip(m_height, N_("The height of every piece, in pixels."));
+  tip(m_in_tiles, N_("Cut the Mosaic into pieces of whole tiles."));
+  tip(m_tiles_per_row, N_("How many tiles every piece holds side by side."));
+  tip(m_splits, N_("Into how many pieces the Mosaic is cut."));
 
   auto* pixels_box = new QGroupBox(this);
   auto* pixels_form = new QFormLayout(pixels_box);
@@ -106,8 +113,9 @@ SplitDialog::SplitDialog(const MosaicParameters& parameters, int mosaic_width, i
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(pixels_box);
   layout->addWidget(tiles_box);
+  layout->addStretch(1);
   layout->addWidget(buttons);
-  layout->setSizeConstraint(QLayout::SetFixedSize);
+  layout->setSizeConstraint(QLayout::SetMinimumSize);
 
   connect(m_in_tiles, &QRadioButton::toggled, this, [this] {
     update_enabled();

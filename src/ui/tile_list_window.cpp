@@ -190,6 +190,20 @@ TileListWindow::TileListWindow(Prompt& prompt, const ConfigFile& config, QWidget
   item_buttons->addStretch(1);
   item_buttons->addWidget(close_buttons);
 
+  // What every control does, shown when the mouse rests on it.
+  const auto tip = [](QWidget* widget, const char* text) { widget->setToolTip(to_qstring(tess::tr(text))); };
+  tip(new_button, N_("Start an empty Tile Images List."));
+  tip(open_button, N_("Open a saved Tile Images List (.tzc)."));
+  tip(save_button, N_("Analyze the folders and save the Tile Images List."));
+  tip(save_as_button, N_("Analyze the folders and save the Tile Images List under a new name."));
+  tip(m_view_choice, N_("Which part of the list is shown: included, excluded or required images, video folders, or "
+                        "every analyzed image."));
+  tip(add_folder_button, N_("Add a folder to the part of the list shown. Folders can also be dropped here."));
+  tip(add_image_button, N_("Add one or more pictures to the part of the list shown."));
+  tip(remove_button, N_("Remove the selected folders or images from the part of the list shown."));
+  tip(extract_button, N_("Save frames of a video as pictures or short clips to use as tiles."));
+  tip(m_black_and_white, N_("Compare the images in black and white, for a Mosaic in black and white."));
+
   // Nothing is pressed by Enter: every command here asks or starts work.
   for (QPushButton* button : findChildren<QPushButton*>()) button->setAutoDefault(false);
 

@@ -29,11 +29,6 @@ bool run_tile_list_window(QWidget* parent, std::string& list_path, const ConfigF
 bool run_split_dialog(QWidget* parent, const MosaicParameters& parameters, int mosaic_width, int mosaic_height,
                       int tile_width, int tile_height, SplitPieceSize& size);
 
-/// The window naming a setting to save ("Save Settings") or choosing one to
-/// delete. True with `name` set on OK.
-bool run_save_settings_dialog(QWidget* parent, Prompt& prompt, std::string& name);
-bool run_delete_settings_dialog(QWidget* parent, Prompt& prompt, std::string& name);
-
 /// About, with the mosaic count and the date of the first mosaic.
 void show_about_dialog(QWidget* parent, const UserState& state);
 

@@ -88,7 +88,7 @@ TEST(LanguageTest, ChosenLanguageTranslatesAndEmptyKeepsTheEnvironment) {
   EXPECT_EQ(tr("Please insert a valid value for the parameter"), "Please insert a valid value for the parameter");
 }
 
-TEST(StartMenuTest, MissingCompanionIsReportedByName) {
+TEST(StartMenuTest, MissingCompanionIsNotOfferedAndReportedByNameIfStarted) {
   EXPECT_NE(companion_program(0).find("TessellariumSquare"), std::string::npos);
   EXPECT_NE(companion_program(3).find("TessellariumCinescope"), std::string::npos);
   EXPECT_EQ(companion_program(4), "");
@@ -98,7 +98,17 @@ TEST(StartMenuTest, MissingCompanionIsReportedByName) {
   auto* square = menu.findChild<QPushButton*>("tileType0");
   ASSERT_NE(square, nullptr);
   EXPECT_EQ(square->text().toStdString(), "Square Tiles (1:1)");
+  // None of the companions lies beside the test program: no button leads to a failure.
+  for (int i = 0; i < 4; ++i) {
+    auto* button = menu.findChild<QPushButton*>(QStringLiteral("tileType%1").arg(i));
+    ASSERT_NE(button, nullptr);
+    EXPECT_FALSE(button->isEnabled()) << i;
+    EXPECT_TRUE(button->toolTip().contains(QString::fromStdString(companion_program(i)))) << i;
+  }
   square->click();
+  EXPECT_TRUE(prompt.messages().empty());
+  // One that vanished after the menu opened is still reported by name.
+  menu.start_companion(0);
   ASSERT_EQ(prompt.messages().size(), 1u);
   EXPECT_EQ(prompt.messages().front(),
             format("Unable to run '%s'. Please reinstall Tessellarium!", companion_program(0)));

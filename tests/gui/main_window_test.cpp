@@ -16,11 +16,13 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -75,8 +77,9 @@ class MainWindowTest : public ::testing::Test {
   std::string photo() const { return (m_dir / "photo.jpg").string(); }
 
   /// Starts the next window with these parameters, as a run left them.
-  void start_with(int width, int height, double tile_pixels) {
+  void start_with(int width, int height, double tile_pixels, bool fast_preview = false) {
     MosaicParameters params = MosaicParameters::created(ConfigFile().read());
+    params.advanced.set_value(kOptMosaicFastPreview, fast_preview ? "1" : "0");
     params.mosaic_size = {static_cast<double>(width), static_cast<double>(height), kUnitPixel};
     params.tile_size = {tile_pixels, kUnitPixel};
     params.web_output = false;
@@ -170,6 +173,63 @@ TEST_F(MainWindowTest, SummaryFollowsImageListSizeTileSizeAndPattern) {
   EXPECT_TRUE(line_starting(window->summary_texts(), "Tile Type:").contains("(P)"));
 }
 
+TEST_F(MainWindowTest, WithoutAMainImageTheSummarySaysSoOnceAndADropAddsOne) {
+  auto window = make_window();
+  const QStringList empty = window->summary_texts();
+  for (const QString& line : empty) EXPECT_FALSE(line.contains("nnn")) << line.toStdString();
+  EXPECT_EQ(empty.count(QString::fromStdString(tr("Please add an Image using the + button"))), 1) << empty.join('|').toStdString();
+  EXPECT_TRUE(line_starting(empty, "Tile Type:").isEmpty());
+  EXPECT_FALSE(window->picture_shown());
+
+  // Only pictures and lists are taken from a drop.
+  const auto drop = [&window](const std::vector<std::string>& paths) {
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const std::string& path : paths) urls << QUrl::fromLocalFile(QString::fromStdString(path));
+    data.setUrls(urls);
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &enter);
+    if (!enter.isAccepted()) return false;
+    QDropEvent dropped(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &dropped);
+    return true;
+  };
+  EXPECT_FALSE(drop({(m_dir / "notes.txt").string()}));
+  ASSERT_TRUE(drop({photo(), list_file()}));
+  EXPECT_EQ(window->main_images(), std::vector<std::string>{photo()});
+  EXPECT_EQ(window->tile_list().path(), list_file());
+  EXPECT_EQ(line_starting(window->summary_texts(), "Main Image:").toStdString(),
+            format(tr("Main Image: %s"), "400 x 300 pixels"));
+  EXPECT_FALSE(line_starting(window->summary_texts(), "Tile Type:").isEmpty());
+  EXPECT_TRUE(window->picture_shown());
+  EXPECT_EQ(window->picture_title().toStdString(), tr("Main Image"));
+}
+
+TEST_F(MainWindowTest, DeleteAsksAboutTheSelectedSettingsAndRemovesThem) {
+  ASSERT_TRUE(SettingsFile().save("Mine", MosaicParameters::created(ConfigFile().read()), {}, false));
+  auto window = make_window();
+  ASSERT_TRUE(window->select_settings("Mine"));
+  // Any window opened instead of the question would hold the test: close it and fail.
+  QTimer guard;
+  QObject::connect(&guard, &QTimer::timeout, [] {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      ADD_FAILURE() << "a window opened: " << modal->windowTitle().toStdString();
+      QMetaObject::invokeMethod(modal, "reject", Qt::QueuedConnection);
+    }
+  });
+  guard.start(200);
+  m_prompt.plan_answer(Answer::no);
+  QTest::mouseClick(window->findChild<QAbstractButton*>("settingsDelete"), Qt::LeftButton);
+  EXPECT_TRUE(window->settings_names().contains("Mine"));
+  m_prompt.plan_answer(Answer::yes);
+  QTest::mouseClick(window->findChild<QAbstractButton*>("settingsDelete"), Qt::LeftButton);
+  EXPECT_FALSE(window->settings_names().contains("Mine"));
+  EXPECT_FALSE(SettingsFile().contains("Mine"));
+  const auto calls = m_prompt.calls();
+  ASSERT_EQ(calls.size(), 2u);
+  for (const auto& call : calls) EXPECT_EQ(call.text, tr("Do you want to delete the selected Settings?"));
+}
+
 TEST_F(MainWindowTest, VariantMenuAddsAndRemovesOneVariantAndShowsTheSet) {
   auto window = make_window();
   auto* button = window->findChild<QToolButton*>("tileVariants");
@@ -214,7 +274,7 @@ TEST_F(MainWindowTest, RefusedEntryIsReportedAndKeepsTheValueAndTheFocus) {
 }
 
 TEST_F(MainWindowTest, MosaicRunMovesTheProgressBarAndEndsWithTheFinalQuestion) {
-  start_with(800, 600, 40);
+  start_with(800, 600, 40, true);
   m_prompt.plan_answer(Answer::yes);  // "Mosaic completed! Do you want to open the destination folder?"
   auto window = make_window();
   window->add_main_images({photo()});
@@ -233,6 +293,12 @@ TEST_F(MainWindowTest, MosaicRunMovesTheProgressBarAndEndsWithTheFinalQuestion) 
   EXPECT_EQ(window->progress_value(), seen.back());
   EXPECT_TRUE(window->progress_text().startsWith("Completed ")) << window->progress_text().toStdString();
   EXPECT_TRUE(window->progress_text().contains(", Time 00:00:")) << window->progress_text().toStdString();
+  // The bar writes its percentage on itself.
+  EXPECT_EQ(window->progress_bar_text(), QStringLiteral("%1%").arg(seen.back() / 100));
+  // The fast preview went into the window's picture panel, not a window of
+  // its own, and the written mosaic took its place there at the end.
+  for (const auto& call : m_prompt.calls()) EXPECT_NE(call.kind, ScriptedPrompt::Kind::show_picture);
+  EXPECT_TRUE(window->picture_shown());
   EXPECT_TRUE(asked(tr("Mosaic completed! Do you want to open the destination folder?")));
   EXPECT_EQ(m_beeps, 1);
   ASSERT_EQ(m_opened.size(), 1u);
@@ -243,6 +309,7 @@ TEST_F(MainWindowTest, MosaicRunMovesTheProgressBarAndEndsWithTheFinalQuestion) 
   EXPECT_TRUE(result.success);
   int w = 0, h = 0;
   ASSERT_TRUE(Foto::read_size(result.destination, w, h));
+  EXPECT_EQ(window->picture_title().toStdString(), fs::path(result.destination).filename().string());
   EXPECT_EQ(w, 800);
   EXPECT_EQ(h, 600);
   // The run's parameters were kept as "(Last Mosaic)".
@@ -457,6 +524,8 @@ TEST(PropertyEditorTest, HasEveryRowAndRefusesBadEntriesWithTheFocusBack) {
         "Show Advanced Settings"})
     EXPECT_NE(std::find(labels.begin(), labels.end(), label), labels.end()) << label;
   EXPECT_EQ(editor.help_of("File Format:"), "Specify the File Format of the saved Mosaic: JPEG, TIFF, PSD, BMP, etc.");
+  // Before a row is chosen the help panel says how to use it, never blank.
+  EXPECT_FALSE(editor.help_text().trimmed().isEmpty());
 
   auto* quality = editor.findChild<QLineEdit*>("JPGQuality");
   EXPECT_EQ(quality->text().toStdString(), "95%");

@@ -164,6 +164,15 @@ PreparedMosaic prepare_mosaic(const MosaicArgs& args, Prompt& prompt) {
     if (!std::filesystem::is_regular_file(args.placement, ec))
       return refuse(format("no such placement file '%s'", args.placement));
   }
+  if (!args.frames.empty()) {
+    int first = 0, last = 0;
+    if (!parse_range(args.frames, first, last))
+      return refuse(format("--frames '%s' is not FIRST-LAST, counted from 1", args.frames));
+    if (params.output_format != OutputFormatCode::video_jpg)
+      return refuse("--frames writes video mosaics as one JPEG a frame only: add --set FileFormat=video_jpg");
+    if (params.web_output) return refuse("--frames cannot write a web mosaic (RezIroriz) from some of the frames");
+    prepared.frames = {first, last};
+  }
   if (!args.pieces.empty()) {
     if (args.split.empty()) return refuse("--pieces needs --split");
     if (!parse_range(args.pieces, prepared.split.first_piece, prepared.split.last_piece))
@@ -225,6 +234,7 @@ int mosaic(const MosaicArgs& args, TerminalPrompt& prompt) {
   RunOutputOptions options;
   options.output_file = args.output;
   options.split = prepared.split;
+  options.frames = prepared.frames;
   options.threads = run.threads;
   options.priority = configured_priority(builder.parameters.advanced);
   options.user_state = &user_state;
@@ -296,6 +306,8 @@ void add_mosaic_command(CLI::App& app, CommandContext& context) {
   command->add_option("--split", args->split, "Split the mosaic into pieces of WIDTHxHEIGHT pixels");
   command->add_option("--pieces", args->pieces,
                       "With --split, write only split pieces FIRST-LAST (counted from 1, column by column)");
+  command->add_option("--frames", args->frames,
+                      "Of a video mosaic written one JPEG a frame, write only frames FIRST-LAST (counted from 1)");
   command->add_option("--placement", args->placement,
                       "Render the placement a run wrote with --save-placement, without placing tiles again");
   command->add_option("--save-placement", args->save_placement,

@@ -25,6 +25,7 @@ struct MosaicArgs {
   std::string priority_map;
   std::string split;
   std::string pieces;  ///< "A-B": only those split pieces
+  std::string frames;  ///< "A-B": only those frames of a video mosaic
   std::string placement;       ///< a placement file to render from
   std::string save_placement;  ///< where to write the run's final placement
   bool yes = false;
@@ -36,6 +37,7 @@ struct MosaicArgs {
 struct PreparedMosaic {
   std::optional<RunPlan> plan;
   SplitPieceSize split;
+  FrameRange frames;
   int exit_status = 0;  ///< kExitUsage or kExitFailed when there is no plan
 };
 

@@ -91,7 +91,7 @@ void count_finished_mosaic(const UserState& state) {
 // The files a mosaic's records stand for: each record's own file, or for
 // one picture a frame every frame's picture.
 std::vector<std::string> files_written(const std::vector<SavedFileRecord>& records, OutputFormatCode format,
-                                       std::int64_t frames) {
+                                       std::int64_t first, std::int64_t last) {
   std::vector<std::string> files;
   for (const SavedFileRecord& record : records) {
     if (format != OutputFormatCode::video_jpg) {
@@ -99,7 +99,7 @@ std::vector<std::string> files_written(const std::vector<SavedFileRecord>& recor
       continue;
     }
     const std::string name = record.path.substr(0, record.path.size() - record.extension.size());
-    for (std::int64_t frame = 1; frame <= frames; ++frame) files.push_back(video_frame_file(name, frame));
+    for (std::int64_t frame = first; frame <= last; ++frame) files.push_back(video_frame_file(name, frame));
   }
   return files;
 }
@@ -507,7 +507,7 @@ bool save_mosaic_part(JPGMosaicSave& saver, const std::string& name, const Outpu
         return true;
       };
       if (writer == FormatWriter::jpeg_frames)
-        written = write_video_frames(saver, name, clock->frames, begin_frame, prompt);
+        written = write_video_frames(saver, name, clock->first, clock->last, begin_frame, prompt);
       else
         written = write_avi_rows(saver, name, writer == FormatWriter::avi_compressed ? options.fourcc : 0,
                                  clock->rate, clock->frames, begin_frame, prompt);
@@ -565,7 +565,7 @@ bool save_mosaic(JPGMosaicSave& saver, const std::string& base_name, const Mosai
   // A video mosaic renders every band once a frame.
   const VideoClock* clock = saver.video_clock();
   const double frames = is_video_format(parameters.output_format) && clock != nullptr && clock->frames > 0
-                            ? static_cast<double>(clock->frames)
+                            ? static_cast<double>(clock->last - clock->first + 1)
                             : 1.0;
   builder.begin_progress_stage(kStageSaving, static_cast<double>(bands_per_piece) * (last - first + 1) * frames *
                                                  static_cast<double>(saver.placed_count()));
@@ -632,6 +632,18 @@ bool finish_mosaic(MosaicBuilder& builder, const ScoreTables& tables, const Fini
     clock.frames = timing.frames;
     clock.rate = timing.rate;
     clock.reverse_loop = reverse_loop_mode(builder.parameters.advanced.value(kOptReverseLoop));
+    clock.last = clock.frames;
+    if (request.frames.first > 0) {
+      if (request.frames.last > clock.frames || request.frames.last < request.frames.first) {
+        builder.prompt().message(format(tr("The video mosaic has %ld frames: frames %ld to %ld cannot be written."),
+                                        static_cast<long>(clock.frames), static_cast<long>(request.frames.first),
+                                        static_cast<long>(request.frames.last)),
+                                 Icon::error);
+        return false;
+      }
+      clock.first = request.frames.first;
+      clock.last = request.frames.last;
+    }
   }
   ClipFrames clips;
   TileFrameLoader frame_loader = request.frame_loader;
@@ -678,7 +690,7 @@ bool finish_mosaic(MosaicBuilder& builder, const ScoreTables& tables, const Fini
     if (web_only || builder.stop_requested()) ok = ok && web_written;
     else if (ok && !web_written) result.side_files_failed = true;
   }
-  if (ok) result.written_files = files_written(result.files, builder.parameters.output_format, clock.frames);
+  if (ok) result.written_files = files_written(result.files, builder.parameters.output_format, clock.first, clock.last);
   // 5. Counted for the About window.
   if (ok && request.user_state != nullptr) count_finished_mosaic(*request.user_state);
   return ok;

@@ -93,6 +93,16 @@ struct VideoClock {
   std::int64_t frames = 0;             ///< of the video mosaic; 0 for a still mosaic
   std::int64_t rate = 0;               ///< 1/500 frames per second
   int reverse_loop = 2;                ///< see reverse_loop_mode()
+  /// The frames written, from 1: first..last of the video's frames, so that
+  /// separate processes can each write some of them.
+  std::int64_t first = 1;
+  std::int64_t last = 0;
+};
+
+/// Frames first..last of a video mosaic, from 1; 0: every frame.
+struct FrameRange {
+  std::int64_t first = 0;
+  std::int64_t last = 0;
 };
 
 /// The band renderer of a finished mosaic and the row source of its writers.
@@ -267,6 +277,8 @@ struct FinishRequest {
   int threads = 1;  ///< threads in all for band rendering
   ThreadPriority priority = ThreadPriority::normal;
   TileFrameLoader frame_loader;  ///< pictures of video tiles; empty: video cells stay empty
+  /// Only these frames of a video mosaic written as one picture a frame.
+  FrameRange frames;
   /// Where the mosaic counter and the date of the first mosaic are kept;
   /// null to leave them alone.
   const UserState* user_state = nullptr;

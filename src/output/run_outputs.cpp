@@ -36,6 +36,7 @@ RunOutputs make_run_outputs(const RunOutputOptions& options) {
     request.base_name = result.output_base;
     request.tiles_folder = result.tiles_folder;
     request.split = options.split;
+    request.frames = options.frames;
     // The resolution is kept in pixels (or dots) per inch.
     const double dpi = builder.parameters.resolution.value;
     request.dpi = dpi > 0 ? static_cast<int>(std::lround(dpi)) : 0;

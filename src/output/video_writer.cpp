@@ -88,9 +88,9 @@ std::string video_frame_file(const std::string& base_name, std::int64_t frame) {
   return format("%s__%09ld", base_name, static_cast<long>(frame)) + format_extension(OutputFormatCode::video_jpg);
 }
 
-bool write_video_frames(RowSource& source, const std::string& base_name, std::int64_t frames,
+bool write_video_frames(RowSource& source, const std::string& base_name, std::int64_t first, std::int64_t last,
                         const BeginFrame& begin_frame, Prompt& prompt) {
-  for (std::int64_t k = 1; k <= frames; ++k) {
+  for (std::int64_t k = first; k <= last; ++k) {
     if (!begin_frame(k)) return false;
     if (!write_jpeg_rows(source, video_frame_file(base_name, k), kFrameJpegQuality, 0, prompt)) return false;
   }

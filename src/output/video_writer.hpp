@@ -37,7 +37,7 @@ std::string video_frame_file(const std::string& base_name, std::int64_t frame);
 
 /// Writes `frames` frames of `source` as JPEG files of quality 100 named by
 /// video_frame_file(); the first failure ends the writer.
-[[nodiscard]] bool write_video_frames(RowSource& source, const std::string& base_name, std::int64_t frames,
+[[nodiscard]] bool write_video_frames(RowSource& source, const std::string& base_name, std::int64_t first, std::int64_t last,
                         const BeginFrame& begin_frame, Prompt& prompt);
 
 }  // namespace tess

@@ -11,6 +11,7 @@
 #include "cli_runner.hpp"
 #include "images/foto.hpp"
 #include "images/image_files.hpp"
+#include "output/video_writer.hpp"
 #include "support/test_support.hpp"
 
 namespace tess {
@@ -160,6 +161,45 @@ TEST_F(VideoMosaic, ClipsExtractedFromAFilmMakeTheVideoMosaic) {
   EXPECT_NE(info.find("width=160\n"), std::string::npos) << info;
   EXPECT_NE(info.find("nb_read_frames=80\n"), std::string::npos) << info;
   EXPECT_NE(info.find("r_frame_rate=25/1\n"), std::string::npos) << info;
+}
+
+}  // namespace
+}  // namespace tess
+
+namespace tess {
+namespace {
+
+TEST_F(VideoMosaic, FramesWrittenBySeparateProcessesFromOnePlacementEqualTheWholeVideo) {
+  const std::string common = "mosaic " + quoted("photo.jpg") + " --list " + quoted("clips.tzc") + kSmall +
+                             " --set FileFormat=video_jpg --set Advanced.DivarAdadir.FrameCountFromVideoTile=5";
+  ASSERT_EQ(run(common + " --save-placement " + quoted("placement.txt") + " --output " + quoted("whole/f")).status, 0);
+  for (const auto& [range, folder] : {std::pair{"1-3", "a"}, {"4-5", "b"}}) {
+    const auto r = run(common + " --placement " + quoted("placement.txt") + " --frames " + range + " --output " +
+                       quoted(std::string(folder) + "/f"));
+    ASSERT_EQ(r.status, 0) << r.err;
+  }
+  for (int k = 1; k <= 5; ++k) {
+    const std::string name = video_frame_file("f", k);
+    const fs::path part = m_dir / (k <= 3 ? "a" : "b") / name;
+    EXPECT_EQ(testing::read_file(part), testing::read_file(m_dir / "whole" / name)) << name;
+    EXPECT_FALSE(fs::exists(m_dir / (k <= 3 ? "b" : "a") / name)) << name;
+  }
+
+  const struct {
+    std::string options;
+    int status;
+    std::string message;
+  } refused[] = {
+      {" --frames 2", 2, "is not FIRST-LAST"},
+      {" --frames 1-2 --set FileFormat=avi_uncompressed", 2, "one JPEG a frame only"},
+      {" --frames 4-6", 1, "The video mosaic has 5 frames: frames 4 to 6 cannot be written."},
+  };
+  for (const auto& c : refused) {
+    const auto r = run(common + c.options + " --output " + quoted("refused/f"));
+    EXPECT_EQ(r.status, c.status) << c.options;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.options << ": " << r.err;
+    EXPECT_FALSE(fs::exists(m_dir / "refused" / video_frame_file("f", 4))) << c.options;
+  }
 }
 
 }  // namespace

@@ -172,7 +172,7 @@ class AtomicWrites : public ::testing::Test {
         {"JPEG frames", {video_frame_file("m", 1), video_frame_file("m", 2)},
          rows_of([this](const fs::path& folder, Prompt& prompt) {
            FrameRows source(picture);
-           return write_video_frames(source, (folder / "m").string(), 2,
+           return write_video_frames(source, (folder / "m").string(), 1, 2,
                                      [&source](std::int64_t frame) { return source.begin(frame); }, prompt);
          })},
         {"report", {"m Text Report.csv"}, rows_of([this](const fs::path& folder, Prompt& prompt) {

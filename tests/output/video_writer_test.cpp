@@ -75,7 +75,7 @@ TEST(VideoWriter, FramesAsPicturesAreNumberedFromOne) {
   FrameSource source(12, 7);
   const std::string base = (dir / "still").string();
   EXPECT_EQ(video_frame_file(base, 1), base + "__000000001.jpg");
-  ASSERT_TRUE(write_video_frames(source, base, 3, [&](std::int64_t k) { return source.begin(k); }, prompt));
+  ASSERT_TRUE(write_video_frames(source, base, 1, 3, [&](std::int64_t k) { return source.begin(k); }, prompt));
   for (int k = 1; k <= 3; ++k) {
     Foto frame;
     ASSERT_TRUE(frame.load(video_frame_file(base, k), 0, 0, prompt)) << k;
@@ -83,7 +83,7 @@ TEST(VideoWriter, FramesAsPicturesAreNumberedFromOne) {
     EXPECT_NEAR(static_cast<int>(pixel_red(frame.at(5, 3))), 20 * k, 3);
   }
   // A folder that is not there ends the writer at the first frame, reported.
-  EXPECT_FALSE(write_video_frames(source, (dir / "gone/f").string(), 3,
+  EXPECT_FALSE(write_video_frames(source, (dir / "gone/f").string(), 1, 3,
                                   [&](std::int64_t k) { return source.begin(k); }, prompt));
   EXPECT_FALSE(prompt.messages().empty());
 }

@@ -7,9 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
-#include <ostream>
 #include <map>
+#include <ostream>
 #include <string>
 
 #include "base/scripted_prompt.hpp"
@@ -58,11 +59,11 @@ void PrintTo(const StopCase& c, std::ostream* out) { *out << c.stage; }
 
 void plain(MosaicParameters&, RunOutputOptions&) {}
 
-// Progress steps of rendering: each band takes one for the tiles it does not
-// meet and one for each picture it draws, two pictures for this main image's
-// two tones; a mosaic is three bands (six steps), and so is a video frame.
-constexpr int kBandSteps = 3;
-constexpr int kFrameSteps = 8;
+// Progress steps of rendering: the mosaic is two bands in the smallest
+// memory block, each band two steps (the tiles it does not meet, and the
+// tiles of each of the main image's two tones); a video frame is all four.
+constexpr int kBandSteps = 3;   // in the second band
+constexpr int kFrameSteps = 6;  // in the second of three frames
 
 const StopCase kCases[] = {
     {"ListAnalysis", nullptr, 1, 0, plain},
@@ -136,17 +137,20 @@ const StopCase kCases[] = {
     {"SaveSplitPieces", "Saving Split Image #1/", 1, 1,
      [](MosaicParameters& p, RunOutputOptions& o) {
        p.split_mosaic = true;
-       o.split = {1000, 750};
+       o.split = {240, 1440};
      }},
     {"SaveSplitPiecesAfterTheFirst", "Saving Split Image #2/", 1, 0,
      [](MosaicParameters& p, RunOutputOptions& o) {
        p.split_mosaic = true;
-       o.split = {1000, 750};
+       o.split = {240, 1440};
      }},
     {"SaveWebPyramid", "Saving RezIroriz", 1, 0,
      [](MosaicParameters& p, RunOutputOptions&) { p.output_format = OutputFormatCode::web; }},
     {"SaveJpegWithWebPyramid", "Saving Mosaic...", 1, kBandSteps,
      [](MosaicParameters& p, RunOutputOptions&) { p.web_output = true; }},
+    // The pyramid beside a mosaic is finished once the mosaic stands.
+    {"FinishWebPyramidBesideJpeg", "Saving RezIroriz", 1, 0,
+     [](MosaicParameters& p, RunOutputOptions&) { p.web_output = true; }, Ends::written},
     // A video renders the mosaic once a frame: the stop comes in the second.
     {"SaveAviUncompressed", "Saving Mosaic...", 1, kFrameSteps,
      [](MosaicParameters& p, RunOutputOptions&) { p.output_format = OutputFormatCode::avi_uncompressed; }},
@@ -183,7 +187,7 @@ TEST_P(StopMatrix, LeavesTheOutputFolderAsItWas) {
     tile.try_allocate_fill(16, 12, make_pixel((i * 37) % 256, (i * 91) % 256, (i * 53) % 256));
     ASSERT_TRUE(write_jpeg_image(tile, dir / "tiles" / ("t" + std::to_string(1000 + i) + ".jpg"), true, 95, 0, prompt));
   }
-  ASSERT_TRUE(write_jpeg_image(testing::two_tone(160, 120), dir / "main.jpg", true, 95, 0, prompt));
+  ASSERT_TRUE(write_jpeg_image(testing::two_tone(40, 240), dir / "main.jpg", true, 95, 0, prompt));
 
   // An earlier version of every file a run of any kind writes here.
   fs::create_directories(out / "mosaic RezIroriz");
@@ -215,8 +219,8 @@ TEST_P(StopMatrix, LeavesTheOutputFolderAsItWas) {
     }
     MosaicBuilder builder(prompt);
     MosaicParameters& p = builder.parameters;
-    // Large enough for several bands in the smallest memory block.
-    p.mosaic_size = {2000, 1500, kUnitPixel};
+    // Tall enough for two bands in the smallest memory block.
+    p.mosaic_size = {480, 2880, kUnitPixel};
     p.advanced.set_value(kOptMemoryBlockSize, "10");
     p.tile_size = {8, kUnitTilesPerRow};
     p.tile_duplication = 0;

@@ -13,8 +13,9 @@ class Prompt;
 void report_unable_to_save(const std::string& name, Prompt& prompt);
 
 /// A new empty hidden folder beside `path` (a file, or a folder with or
-/// without its last "/"): "<parent>/.<name>.<role>.XXXXXX/", "/" included.
-/// Outputs of several files are built in one and moved out when complete.
+/// without its last "/"): "<parent>/.<name>.<role>.XXXXXX/", "/" included,
+/// for what must not show under its own name yet (a pyramid being built,
+/// earlier files kept until their replacements are complete).
 [[nodiscard]] bool make_sibling_folder(const std::string& path, const char* role, std::string& made);
 
 }  // namespace tess

@@ -29,10 +29,13 @@ MosaicBuilder::~MosaicBuilder() = default;
 
 void MosaicBuilder::set_status(const std::string& text, int code) {
   std::string kept = first_characters(text, kMaxStatusCharacters);
-  std::lock_guard lock(m_lock);
-  m_status = std::move(kept);
-  m_status_code = code;
-  m_refresh.store(false, std::memory_order_relaxed);
+  {
+    std::lock_guard lock(m_lock);
+    m_status = kept;
+    m_status_code = code;
+    m_refresh.store(false, std::memory_order_relaxed);
+  }
+  if (m_status_observer) m_status_observer(kept);
 }
 
 std::string MosaicBuilder::status() const {
@@ -51,8 +54,11 @@ void MosaicBuilder::begin_progress_stage(int stage, double total) {
 }
 
 void MosaicBuilder::add_progress(double amount) {
-  std::lock_guard lock(m_lock);
-  m_progress.add_progress(amount);
+  {
+    std::lock_guard lock(m_lock);
+    m_progress.add_progress(amount);
+  }
+  if (m_progress_observer) m_progress_observer();
 }
 
 void MosaicBuilder::close_progress_stage() {

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -49,6 +50,12 @@ class MosaicBuilder {
   void set_status(const std::string& text, int code = 0);
   std::string status() const;
   int status_code() const;
+  /// Called with each new status text, on the thread that set it and outside
+  /// the lock, so a follower can act at a given step of the run (a test
+  /// stopping it there). Set it while no run goes.
+  void set_status_observer(std::function<void(const std::string&)> observer) {
+    m_status_observer = std::move(observer);
+  }
   /// Set by whoever polls the progress text; long loops rewrite their status
   /// only while it is set.
   [[nodiscard]] bool status_refresh_requested() const { return m_refresh.load(std::memory_order_relaxed); }
@@ -57,6 +64,9 @@ class MosaicBuilder {
   // --- progress -----------------------------------------------------------
   void begin_progress_stage(int stage, double total);
   void add_progress(double amount);
+  /// Called after each addition to the progress, on the thread that added
+  /// it (a job pool thread too) and outside the lock. Set it while no run goes.
+  void set_progress_observer(std::function<void()> observer) { m_progress_observer = std::move(observer); }
   void close_progress_stage();
   void reset_progress();
   void set_progress_weight(int stage, double weight);
@@ -111,7 +121,9 @@ class MosaicBuilder {
   std::atomic<bool> m_refresh{false};
   std::string m_status;
   int m_status_code = 0;
+  std::function<void(const std::string&)> m_status_observer;
   ProgressModel m_progress;
+  std::function<void()> m_progress_observer;
 
   int m_done_count = 0;
   int m_total_count = 0;

@@ -7,11 +7,14 @@
 #include <climits>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
 #include <tuple>
 #include <utility>
+
+#include <unistd.h>
 
 #include "base/prompt.hpp"
 #include "base/text.hpp"
@@ -525,6 +528,64 @@ bool save_mosaic_part(JPGMosaicSave& saver, const std::string& name, const Outpu
   return written;
 }
 
+namespace {
+
+// The earlier files that a mosaic of several files (split pieces, a picture
+// a frame) replaces. Each file is complete when it takes its name, but a stop
+// or a failure half-way would leave new pieces mixed with those of the
+// earlier mosaic: the earlier files are kept (linked into a hidden folder
+// beside them) until every piece is written, and put back otherwise.
+class EarlierFiles {
+ public:
+  explicit EarlierFiles(std::string base_name) : m_base(std::move(base_name)) {}
+  ~EarlierFiles() { forget(); }
+  EarlierFiles(const EarlierFiles&) = delete;
+  EarlierFiles& operator=(const EarlierFiles&) = delete;
+
+  /// Keeps what `path` holds now. A file that cannot be kept is written over
+  /// as it would be without this.
+  void keep(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status status = fs::symlink_status(path, ec);
+    if (!fs::exists(status)) {
+      m_kept.emplace_back(path, std::string());
+      return;
+    }
+    if (!fs::is_regular_file(status)) return;  // a device is written directly, never replaced
+    if (m_folder.empty() && !make_sibling_folder(m_base, "old", m_folder)) return;
+    const std::string copy = m_folder + std::to_string(m_kept.size());
+    if (::link(path.c_str(), copy.c_str()) != 0 && !fs::copy_file(path, copy, ec)) return;
+    m_kept.emplace_back(path, copy);
+  }
+
+  /// Puts every kept file back; a new file that had no earlier one goes.
+  void restore() {
+    std::error_code ec;
+    for (const auto& [target, copy] : m_kept) {
+      if (copy.empty()) std::filesystem::remove(target, ec);
+      else (void)::rename(copy.c_str(), target.c_str());
+    }
+    forget();
+  }
+
+  /// The new files stand.
+  void forget() {
+    m_kept.clear();
+    if (m_folder.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove_all(m_folder, ec);
+    m_folder.clear();
+  }
+
+ private:
+  std::string m_base;
+  std::string m_folder;  // made when the first earlier file is kept
+  std::vector<std::pair<std::string, std::string>> m_kept;  // target, its earlier file ("" when none)
+};
+
+}  // namespace
+
 bool save_mosaic(JPGMosaicSave& saver, const std::string& base_name, const MosaicParameters& parameters,
                  const SplitPieceSize& split, int width, int height, std::vector<SavedFileRecord>& saved, int dpi) {
   MosaicBuilder& builder = saver.builder();
@@ -554,6 +615,18 @@ bool save_mosaic(JPGMosaicSave& saver, const std::string& base_name, const Mosai
   }
   const int first = some_pieces ? split.first_piece : 1;
   const int last = some_pieces ? split.last_piece : files;
+  const bool frame_pictures = parameters.output_format == OutputFormatCode::video_jpg;
+  EarlierFiles earlier(base_name);
+  const auto keep_earlier = [&](const std::string& name) {
+    if (files == 1 && !frame_pictures) return;  // one file replaces its earlier one only when complete
+    if (!frame_pictures) {
+      earlier.keep(name + format_extension(parameters.output_format));
+      return;
+    }
+    const VideoClock* clock = saver.video_clock();
+    for (std::int64_t frame = clock != nullptr ? clock->first : 1; clock != nullptr && frame <= clock->last; ++frame)
+      earlier.keep(video_frame_file(name, frame));
+  };
   // 3-5. Rows rendered at once, as many as the memory block holds.
   const int block = memory_block_megabytes(parameters.advanced.value(kOptMemoryBlockSize));
   int band_height = choose_band_height(piece_width, piece_height, block);
@@ -586,7 +659,9 @@ bool save_mosaic(JPGMosaicSave& saver, const std::string& base_name, const Mosai
         layout.x_offset = x;
         layout.y_offset = y;
         layout.band_height = band_height;
-        ok = save_mosaic_part(saver, format("%s%02dx%02d", base_name, row, column), options, layout, saved, dpi);
+        const std::string name = format("%s%02dx%02d", base_name, row, column);
+        keep_earlier(name);
+        ok = save_mosaic_part(saver, name, options, layout, saved, dpi);
       }
   } else {
     // 9. One file of the whole mosaic.
@@ -595,8 +670,10 @@ bool save_mosaic(JPGMosaicSave& saver, const std::string& base_name, const Mosai
     layout.width = width;
     layout.height = height;
     layout.band_height = band_height;
+    keep_earlier(base_name);
     ok = save_mosaic_part(saver, base_name, options, layout, saved, dpi);
   }
+  if (!ok) earlier.restore();
   // 10. The band goes back before anything else of the run needs memory.
   saver.free_band();
   return ok;

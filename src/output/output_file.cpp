@@ -1,5 +1,8 @@
 #include "output/output_file.hpp"
 
+#include <cstdlib>
+#include <filesystem>
+
 #include "base/prompt.hpp"
 #include "base/text.hpp"
 
@@ -7,6 +10,17 @@ namespace tess {
 
 void report_unable_to_save(const std::string& name, Prompt& prompt) {
   prompt.message(format(tr("Unable to save file '%s'"), name), Icon::error);
+}
+
+bool make_sibling_folder(const std::string& path, const char* role, std::string& made) {
+  made.clear();
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  const std::filesystem::path target(trimmed);
+  std::string pattern = (target.parent_path() / ("." + target.filename().string() + "." + role + ".XXXXXX")).string();
+  if (::mkdtemp(pattern.data()) == nullptr) return false;
+  made = pattern + "/";
+  return true;
 }
 
 }  // namespace tess

@@ -12,4 +12,10 @@ class Prompt;
 /// "Unable to save file '<name>'" with the error icon.
 void report_unable_to_save(const std::string& name, Prompt& prompt);
 
+/// A new empty hidden folder beside `path` (a file, or a folder with or
+/// without its last "/"): "<parent>/.<name>.<role>.XXXXXX/", "/" included,
+/// for what must not show under its own name yet (a pyramid being built,
+/// earlier files kept until their replacements are complete).
+[[nodiscard]] bool make_sibling_folder(const std::string& path, const char* role, std::string& made);
+
 }  // namespace tess

@@ -193,15 +193,6 @@ std::string without_slash(std::string folder) {
   return folder;
 }
 
-// A new empty hidden folder beside `folder` ("<parent>/.<name>.<role>.XXXXXX/").
-bool make_sibling_folder(const std::string& folder, const char* role, std::string& made) {
-  made.clear();
-  const fs::path target(without_slash(folder));
-  std::string pattern = (target.parent_path() / ("." + target.filename().string() + "." + role + ".XXXXXX")).string();
-  if (::mkdtemp(pattern.data()) == nullptr) return false;
-  made = pattern + "/";
-  return true;
-}
 
 // Pixel x of a row of the level below from pixels 2x and 2x + 1 of rows a
 // and b of the level above: the area filter's average of an exact halving,

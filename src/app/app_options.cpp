@@ -7,13 +7,11 @@
 #include <regex>
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QGridLayout>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
 #include <QTimer>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include "base/prompt.hpp"
@@ -176,14 +174,7 @@ void StartMenu::start_companion(int tile_type) {
 
 void StartMenu::open_tutorial() {
   const UserState state;
-  const std::filesystem::path guide = user_guide_file(state.get_text("Locale"));
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(guide, error) ||
-      !QDesktopServices::openUrl(QUrl::fromLocalFile(qt(guide.string()))))
-    m_prompt.message(format(tess::tr("Unable to open the User Guide '%s'. Please install the Acrobat PDF Reader or a "
-                               "compatible PDF Reader!"),
-                            guide.string()),
-                     Icon::error);
+  open_user_guide(state.get_text("Locale"), desktop_shell_actions().open_path, m_prompt);
 }
 
 }  // namespace tess

@@ -20,6 +20,7 @@
 #include <functional>
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QComboBox>
@@ -216,10 +217,12 @@ class Session : public QObject {
         },
         [this] { return choose_in_file_dialog(main_image()); },
         [this] {
-          auto* images = shown<QListWidget>("mainImages");
-          if (images == nullptr || images->count() != 1) return false;
-          if (images->item(0)->text() != QStringLiteral("main.png"))
-            fail(QStringLiteral("the main images list shows ") + images->item(0)->text());
+          auto* images = shown<QAbstractItemView>("mainImages");
+          if (images == nullptr || images->model()->rowCount() != 1) return false;
+          const QModelIndex first = images->model()->index(0, 0);
+          if (!first.data(Qt::DisplayRole).toString().contains(QStringLiteral("main.png")) &&
+              !first.data(Qt::ToolTipRole).toString().contains(QStringLiteral("main.png")))
+            fail(QStringLiteral("the main images list shows ") + first.data(Qt::DisplayRole).toString());
           m_doing = QStringLiteral("opening the Tile Images List window");
           click(shown<QAbstractButton>("tileListButton"));
           return true;
@@ -269,8 +272,9 @@ class Session : public QObject {
         },
         [this] {
           if (list_window() != nullptr) return false;
+          // The path may be shortened to fit; its tool tip holds it whole.
           auto* path = shown<QLabel>("tileListPath");
-          if (path == nullptr || path->text() != list_file()) return false;
+          if (path == nullptr || (path->text() != list_file() && path->toolTip() != list_file())) return false;
           m_doing = QStringLiteral("setting the mosaic's size");
           auto* size = shown<QComboBox>("mosaicSize");
           auto* tile = shown<QLineEdit>("tileSize");

@@ -4,6 +4,7 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
+#include <locale.h>
 #include <regex>
 
 #include <QCoreApplication>
@@ -40,6 +41,13 @@ constexpr TileType kTileTypes[] = {{N_("Square Tiles (1:1)"), "Square"},
                                    {N_("Rectangle Tiles (4:3)"), ""},
                                    {N_("DSLR Tiles (3:2)"), "DSLR"},
                                    {N_("Movie Tiles (16:9)"), "Cinescope"}};
+
+// The locale the environment asks texts in: LC_ALL, LC_MESSAGES, then LANG.
+std::string messages_locale_asked() {
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"})
+    if (const char* value = std::getenv(name); value != nullptr && *value != '\0') return value;
+  return {};
+}
 
 }  // namespace
 
@@ -121,7 +129,20 @@ std::string join_arguments(int argc, const char* const* argv) {
 }
 
 void apply_language(const std::string& locale) {
-  if (!locale.empty()) ::setenv("LANGUAGE", locale.c_str(), 1);
+  if (!locale.empty()) {
+    ::setenv("LANGUAGE", locale.c_str(), 1);
+  } else if (const char* language = std::getenv("LANGUAGE"); language == nullptr || *language == '\0') {
+    // A locale the system has not generated (LANG=de_DE.UTF-8 where only
+    // C.UTF-8 exists) still names the user's language: its catalogue is
+    // chosen through LANGUAGE, which gettext reads under C.UTF-8 below.
+    const std::string asked = messages_locale_asked();
+    if (!asked.empty() && asked != "C" && asked != "POSIX" && asked.rfind("C.", 0) != 0) {
+      if (locale_t probe = ::newlocale(LC_MESSAGES_MASK, asked.c_str(), nullptr); probe != nullptr)
+        ::freelocale(probe);
+      else
+        ::setenv("LANGUAGE", asked.substr(0, asked.find_first_of(".@")).c_str(), 1);
+    }
+  }
   init_text_from_data_folder();
   // gettext ignores LANGUAGE under the plain C locale; C.UTF-8 is present on
   // every system and lets the chosen catalogue speak.

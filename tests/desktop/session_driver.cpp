@@ -1,19 +1,20 @@
 // A user's session with the desktop program, played through its own windows.
 // This library is preloaded into an unmodified tessellarium-gui running on a
 // real X server; when the program builds its QApplication the session starts
-// and, from a timer, does what a user does: it presses + and picks the main
-// image in the file dialog, opens the Tile Images List window, adds a folder
-// of pictures and saves the list, sets the mosaic's size, presses Mosaic,
-// answers the closing question and checks the mosaic that was written.
+// and, from a timer, does what a user does: it presses Help, presses + and
+// picks the main image in the file dialog, opens the Tile Images List window,
+// adds a folder of pictures and saves the list, sets the mosaic's size,
+// presses Mosaic, answers the closing question and checks the mosaic written.
 //
 // Every step only looks at the windows and posts its click, so the modal
 // dialogs the click opens run their own event loops while the timer goes on.
-// The outcome is the last line on stderr: "session: passed" or
-// "session: FAIL: ..." (then a picture of the screen is saved and the
-// program ends with status 1).
+// The outcome goes to stderr: "session: passed", or "session: FAIL: ..." and
+// then a picture of the screen is saved and the program ends with status 1.
 //
 // Environment: TESS_SESSION_DIR (required, an empty folder for the pictures,
-// the list and the mosaic), TESS_SESSION_SECONDS (time allowed, default 60).
+// the list and the mosaic), TESS_SESSION_SECONDS (time allowed, default 60),
+// TESS_SESSION_PLAN ("help": only press Help and end), TESS_SESSION_SHOT (where
+// the picture of a failure goes).
 
 #include <cstdio>
 #include <cstdlib>
@@ -116,7 +117,9 @@ class Session : public QObject {
     bool ok = false;
     const int seconds = qEnvironmentVariableIntValue("TESS_SESSION_SECONDS", &ok);
     m_limit_ms = (ok && seconds > 0 ? seconds : 60) * 1000;
+    m_plan = qEnvironmentVariable("TESS_SESSION_PLAN");
     m_clock.start();
+    m_since_step.start();
     connect(&m_timer, &QTimer::timeout, this, &Session::tick);
     m_timer.start(kTickMs);
   }
@@ -199,8 +202,39 @@ class Session : public QObject {
     return add != nullptr ? add->window() : nullptr;
   }
 
+  /// Once the main window is up: tells what its Mosaic button reads (the
+  /// language it speaks) and presses Help, whose guide goes to the browser.
+  bool press_help() {
+    auto* mosaic = shown<QAbstractButton>("mosaicButton");
+    auto* help = shown<QAbstractButton>("helpButton");
+    if (mosaic == nullptr || help == nullptr || QApplication::activeModalWidget() != mosaic->window()) return false;
+    say(QStringLiteral("the Mosaic button reads ") + mosaic->text().remove(QLatin1Char('&')));
+    m_doing = QStringLiteral("opening the user guide");
+    click(help);
+    return true;
+  }
+
+  void close_main_window() {
+    auto* mosaic = shown<QAbstractButton>("mosaicButton");
+    if (mosaic == nullptr) fail(QStringLiteral("the main window is gone"));
+    QTimer::singleShot(0, mosaic->window(), [window = QPointer<QWidget>(mosaic->window())] {
+      if (window) window->close();
+    });
+  }
+
   const std::vector<Step>& steps() {
     if (!m_steps.empty()) return m_steps;
+    if (m_plan == QStringLiteral("help")) {
+      // Only Help: a message box in the meantime (no browser, no guide) fails.
+      m_steps = {[this] { return press_help(); },
+                 [this] {
+                   if (m_since_step.elapsed() < 1000) return false;
+                   say(QStringLiteral("passed in %1 s").arg(m_clock.elapsed() / 1000.0));
+                   close_main_window();
+                   return true;
+                 }};
+      return m_steps;
+    }
     m_steps = {
         [this] {
           m_doing = QStringLiteral("writing the pictures");
@@ -208,6 +242,7 @@ class Session : public QObject {
           m_doing = QStringLiteral("waiting for the main window");
           return true;
         },
+        [this] { return press_help(); },
         [this] {
           auto* add = shown<QAbstractButton>("imageAdd");
           if (add == nullptr || QApplication::activeModalWidget() != add->window()) return false;
@@ -312,9 +347,7 @@ class Session : public QObject {
           if (QApplication::activeModalWidget() != button->window()) return false;
           m_doing = QStringLiteral("checking the mosaic file");
           check_mosaic();
-          QTimer::singleShot(0, button->window(), [window = QPointer<QWidget>(button->window())] {
-            if (window) window->close();
-          });
+          close_main_window();
           return true;
         },
     };
@@ -346,6 +379,7 @@ class Session : public QObject {
   }
 
   QString m_folder;
+  QString m_plan;  // "help": only Help; else the whole session
   int m_limit_ms = 60000;
   QElapsedTimer m_clock;
   QElapsedTimer m_since_step;

@@ -4,6 +4,7 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
+#include <locale.h>
 #include <regex>
 
 #include <QCoreApplication>
@@ -14,7 +15,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTimer>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include "base/prompt.hpp"
@@ -43,6 +43,13 @@ constexpr TileType kTileTypes[] = {{N_("Square Tiles (1:1)"), "Square"},
                                    {N_("Rectangle Tiles (4:3)"), ""},
                                    {N_("DSLR Tiles (3:2)"), "DSLR"},
                                    {N_("Movie Tiles (16:9)"), "Cinescope"}};
+
+// The locale the environment asks texts in: LC_ALL, LC_MESSAGES, then LANG.
+std::string messages_locale_asked() {
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"})
+    if (const char* value = std::getenv(name); value != nullptr && *value != '\0') return value;
+  return {};
+}
 
 }  // namespace
 
@@ -124,7 +131,20 @@ std::string join_arguments(int argc, const char* const* argv) {
 }
 
 void apply_language(const std::string& locale) {
-  if (!locale.empty()) ::setenv("LANGUAGE", locale.c_str(), 1);
+  if (!locale.empty()) {
+    ::setenv("LANGUAGE", locale.c_str(), 1);
+  } else if (const char* language = std::getenv("LANGUAGE"); language == nullptr || *language == '\0') {
+    // A locale the system has not generated (LANG=de_DE.UTF-8 where only
+    // C.UTF-8 exists) still names the user's language: its catalogue is
+    // chosen through LANGUAGE, which gettext reads under C.UTF-8 below.
+    const std::string asked = messages_locale_asked();
+    if (!asked.empty() && asked != "C" && asked != "POSIX" && asked.rfind("C.", 0) != 0) {
+      if (locale_t probe = ::newlocale(LC_MESSAGES_MASK, asked.c_str(), nullptr); probe != nullptr)
+        ::freelocale(probe);
+      else
+        ::setenv("LANGUAGE", asked.substr(0, asked.find_first_of(".@")).c_str(), 1);
+    }
+  }
   init_text_from_data_folder();
   // gettext ignores LANGUAGE under the plain C locale; C.UTF-8 is present on
   // every system and lets the chosen catalogue speak.
@@ -192,14 +212,7 @@ void StartMenu::start_companion(int tile_type) {
 
 void StartMenu::open_tutorial() {
   const UserState state;
-  const std::filesystem::path guide = user_guide_file(state.get_text("Locale"));
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(guide, error) ||
-      !QDesktopServices::openUrl(QUrl::fromLocalFile(qt(guide.string()))))
-    m_prompt.message(format(tess::tr("Unable to open the User Guide '%s'. Please install the Acrobat PDF Reader or a "
-                               "compatible PDF Reader!"),
-                            guide.string()),
-                     Icon::error);
+  open_user_guide(state.get_text("Locale"), desktop_shell_actions().open_path, m_prompt);
 }
 
 }  // namespace tess

@@ -22,6 +22,23 @@ std::string tr(const char* message_id) {
   return dgettext(kTextDomain, message_id);
 }
 
+std::string catalogue_language() {
+  // The empty id answers the header of the catalogue in use, or itself when
+  // no catalogue speaks (a named id, so the extraction leaves it alone).
+  static constexpr const char* kHeaderId = "";
+  const std::string_view header = dgettext(kTextDomain, kHeaderId);
+  constexpr std::string_view kField = "Language:";
+  std::size_t at = header.find(kField);
+  while (at != std::string_view::npos && at != 0 && header[at - 1] != '\n') at = header.find(kField, at + 1);
+  if (at == std::string_view::npos) return {};
+  std::string_view value = header.substr(at + kField.size());
+  value = value.substr(0, value.find('\n'));
+  const std::size_t first = value.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  value = value.substr(first);
+  return std::string(value.substr(0, value.find_first_of(" \t\r")));
+}
+
 std::string trn(const char* singular, const char* plural, unsigned long n) {
   return dngettext(kTextDomain, singular, plural, n);
 }

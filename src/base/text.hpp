@@ -25,6 +25,10 @@ void init_text_from_data_folder();
 /// The translation of `message_id`, or the id itself when none exists.
 std::string tr(const char* message_id);
 
+/// The language of the catalogue the texts come from ("de"), as its header
+/// names it; empty while the texts are the English originals.
+std::string catalogue_language();
+
 /// Whether two texts are equal when ASCII letters are compared without case
 /// (keys and keywords of the program's files; other bytes must match).
 bool iequals(std::string_view a, std::string_view b);

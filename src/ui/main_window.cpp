@@ -221,13 +221,32 @@ ShellActions desktop_shell_actions() {
 }
 
 std::filesystem::path user_guide_file(const std::string& locale) {
-  // A guide in the user's language when the data folder has one, else the English one.
-  if (!locale.empty()) {
-    const std::filesystem::path translated = data_folder() / "guide" / ("index-" + locale + ".html");
+  // A guide in the user's language when the data folder has one, else the
+  // English one. "(auto)" speaks whatever catalogue LANGUAGE or the locale
+  // chose, so the guide follows that catalogue; "de_AT" reads the "de" guide.
+  const std::string language = locale.empty() ? catalogue_language() : locale;
+  for (const std::string& code : {language, language.substr(0, language.find_first_of("_.@"))}) {
+    if (code.empty()) continue;
+    const std::filesystem::path translated = data_folder() / "guide" / ("index-" + code + ".html");
     std::error_code error;
     if (std::filesystem::is_regular_file(translated, error)) return translated;
   }
   return data_folder() / "guide" / "index.html";
+}
+
+void open_user_guide(const std::string& locale, const std::function<bool(const std::string&)>& open,
+                     Prompt& prompt) {
+  const std::filesystem::path guide = user_guide_file(locale);
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(guide, error)) {
+    prompt.message(format(tess::tr("The User Guide '%s' is missing. Please reinstall Tessellarium!"), guide.string()),
+                   Icon::error);
+  } else if (!open || !open(guide.string())) {
+    prompt.message(format(tess::tr("No web browser could open the User Guide. It is the file '%s': please open it "
+                                   "in a web browser."),
+                          guide.string()),
+                   Icon::error);
+  }
 }
 
 std::filesystem::path example_list_file() { return data_folder() / "example" / "example.tzc"; }
@@ -988,17 +1007,7 @@ void MainWindow::open_more_options() {
   }
 }
 
-void MainWindow::open_help() {
-  const std::filesystem::path guide = user_guide_file(m_state.get_text("Locale"));
-  std::error_code error;
-  const bool opened = std::filesystem::is_regular_file(guide, error) && m_shell.open_path &&
-                      m_shell.open_path(guide.string());
-  if (!opened)
-    m_prompt.message(format(tess::tr("Unable to open the User Guide '%s'. Please install the Acrobat PDF Reader or a "
-                               "compatible PDF Reader!"),
-                            guide.string()),
-                     Icon::error);
-}
+void MainWindow::open_help() { open_user_guide(m_state.get_text("Locale"), m_shell.open_path, m_prompt); }
 
 void MainWindow::open_language() { run_language_dialog(this, m_config, m_prompt); }
 

@@ -85,8 +85,14 @@ struct ShellActions {
 ShellActions desktop_shell_actions();
 
 /// The user guide for the interface language `locale`: the data folder's
-/// guide/index-<locale>.html when there is one, else guide/index.html.
+/// guide/index-<locale>.html when there is one, else guide/index.html. An
+/// empty `locale` ("(auto)") takes the language of the catalogue in use.
 std::filesystem::path user_guide_file(const std::string& locale);
+
+/// Opens the user guide for `locale` with `open` (the desktop's browser);
+/// a guide that is missing or that no browser showed is reported by `prompt`.
+void open_user_guide(const std::string& locale, const std::function<bool(const std::string&)>& open,
+                     Prompt& prompt);
 
 /// The example list opened when no Tile Images List is loaded.
 std::filesystem::path example_list_file();

@@ -218,6 +218,7 @@ class GermanCatalogueTest : public CatalogueTest {
 
 TEST_F(GermanCatalogueTest, CountedTextsTakeBothGermanForms) {
   ASSERT_NE(tr("Mosaic"), "Mosaic") << "the compiled German catalogue is missing from the data folder";
+  EXPECT_EQ(catalogue_language(), "de");  // what Help reads to pick the guide
   EXPECT_EQ(format(trn("Completed %ld Mosaic!", "Completed %ld Mosaics!", 1), 1L), "1 Mosaik fertiggestellt!");
   EXPECT_EQ(format(trn("Completed %ld Mosaic!", "Completed %ld Mosaics!", 2), 2L), "2 Mosaike fertiggestellt!");
   // Every counted text of de.po reaches the program with its two forms (a

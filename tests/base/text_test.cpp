@@ -38,6 +38,7 @@ TEST(Text, UntranslatedIdsPassThrough) {
   init_text_from_data_folder();
   EXPECT_EQ(tr("Stopped!"), "Stopped!");
   EXPECT_EQ(tr(""), "");
+  EXPECT_EQ(catalogue_language(), "");  // no catalogue speaks English
   EXPECT_EQ(trn("tile", "tiles", 1), "tile");
   EXPECT_EQ(trn("tile", "tiles", 2), "tiles");
 }

@@ -1,5 +1,6 @@
 // The desktop program's command line, its language and the start menu.
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -8,9 +9,11 @@
 #include <gtest/gtest.h>
 
 #include "app/app_options.hpp"
+#include "base/paths.hpp"
 #include "base/scripted_prompt.hpp"
 #include "base/text.hpp"
 #include "support/test_support.hpp"
+#include "ui/main_window.hpp"
 
 namespace tess {
 namespace {
@@ -85,6 +88,23 @@ TEST(LanguageTest, ChosenLanguageTranslatesAndEmptyKeepsTheEnvironment) {
   EXPECT_EQ(trn("tile", "tiles", 2), "Kacheln");
   ::unsetenv("LANGUAGE");
   apply_language("");  // binding again also forgets what gettext translated before
+  EXPECT_EQ(tr("Please insert a valid value for the parameter"), "Please insert a valid value for the parameter");
+}
+
+TEST(LanguageTest, GermanLocaleTheSystemLacksStillGivesGermanTextsAndGuide) {
+  if (!std::filesystem::is_regular_file(data_folder() / "locale" / "de" / "LC_MESSAGES" / "tessellarium.mo"))
+    GTEST_SKIP() << "the German catalogue is not built";
+  {
+    testing::ScopedEnv language("LANGUAGE", std::nullopt);
+    testing::ScopedEnv all("LC_ALL", std::nullopt);
+    testing::ScopedEnv messages("LC_MESSAGES", std::nullopt);
+    testing::ScopedEnv lang("LANG", "de_DE.UTF-8");  // generated on German desktops, absent on build machines
+    apply_language("");
+    EXPECT_EQ(tr("Please insert a valid value for the parameter"),
+              "Bitte geben Sie einen gültigen Wert für den Parameter ein");
+    EXPECT_EQ(user_guide_file("").filename(), "index-de.html");
+  }
+  apply_language("");
   EXPECT_EQ(tr("Please insert a valid value for the parameter"), "Please insert a valid value for the parameter");
 }
 

@@ -504,7 +504,44 @@ TEST_F(MainWindowTest, CommandLineImageIsLoadedAndHelpNamesTheGuide) {
   EXPECT_EQ(fs::path(m_opened.front()), user_guide_file(""));
   EXPECT_EQ(user_guide_file("").filename(), "index.html");
   EXPECT_EQ(user_guide_file("").parent_path().filename(), "guide");
-  EXPECT_EQ(user_guide_file("de"), user_guide_file(""));  // no German guide: the English one
+}
+
+TEST(UserGuide, FollowsTheInterfaceLanguageAndSaysWhereItLiesWhenNoBrowserOpensIt) {
+  EXPECT_EQ(user_guide_file("de").filename(), "index-de.html");
+  EXPECT_EQ(user_guide_file("de_AT.UTF-8").filename(), "index-de.html");
+  EXPECT_EQ(user_guide_file("fr").filename(), "index.html");  // no French guide: the English one
+  EXPECT_EQ(user_guide_file("").filename(), "index.html");
+  {
+    // "(auto)" follows the catalogue that LANGUAGE chose.
+    RebindCatalogue rebind;
+    ScopedEnv locale("LC_ALL", "C.UTF-8");
+    ScopedEnv language("LANGUAGE", "de");
+    init_text_from_data_folder();
+    if (tr("Mosaic") == "Mosaic") GTEST_SKIP() << "the German catalogue is not built";
+    EXPECT_EQ(user_guide_file("").filename(), "index-de.html");
+    EXPECT_EQ(user_guide_file("en").filename(), "index.html");  // a chosen language wins
+  }
+
+  ScriptedPrompt prompt;
+  std::vector<std::string> opened;
+  open_user_guide("de", [&](const std::string& path) { return opened.push_back(path), false; }, prompt);
+  ASSERT_EQ(opened.size(), 1u);
+  ASSERT_EQ(prompt.messages().size(), 1u);
+  EXPECT_EQ(prompt.messages().front(),
+            format(tr("No web browser could open the User Guide. It is the file '%s': please open it in a web "
+                      "browser."),
+                   opened.front()));
+  EXPECT_EQ(prompt.messages().front().find("PDF"), std::string::npos);
+
+  // A data folder without the guide is a broken installation, not a missing browser.
+  TempDir empty;
+  ScopedEnv data("TESSELLARIUM_DATA_DIR", empty.path().string());
+  opened.clear();
+  open_user_guide("", [&](const std::string& path) { return opened.push_back(path), true; }, prompt);
+  EXPECT_TRUE(opened.empty());
+  EXPECT_EQ(prompt.messages().back(),
+            format(tr("The User Guide '%s' is missing. Please reinstall Tessellarium!"),
+                   (empty.path() / "guide" / "index.html").string()));
 }
 
 // ---- More Options ----------------------------------------------------------------

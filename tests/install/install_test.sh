@@ -21,7 +21,8 @@ rm -f "$root.log"
 
 need bin/tessellarium \
      share/tessellarium/locale/de/LC_MESSAGES/tessellarium.mo share/tessellarium/locale/locale.txt \
-     share/tessellarium/guide/index.html share/tessellarium/webviewer/index.html \
+     share/tessellarium/guide/index.html share/tessellarium/guide/index-de.html \
+     share/tessellarium/webviewer/index.html \
      share/mime/packages/$app_id.xml share/man/man1/tessellarium.1
 grep -q 'pattern="\*.tzc"' "$root/usr/share/mime/packages/$app_id.xml" || fail "*.tzc is not claimed"
 # The builder's own settings never travel with the program.

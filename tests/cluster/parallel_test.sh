@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# examples/cluster/list-parallel.sh with four jobs at once on generated
-# pictures gives the list one `list create` gives, byte for byte, error file
-# included.
+# The GNU parallel examples with four jobs at once on generated pictures:
+# list-parallel.sh gives the list one `list create` gives, byte for byte,
+# error file included, and mosaic-parallel.sh the pieces one `mosaic` gives.
 set -euo pipefail
 examples=$1
 program=$2
@@ -26,3 +26,20 @@ cmp "$work/one.tzc" "$list" || { echo "FAILED: the joined list differs from the 
 cmp "$work/one.errors" "$list.imageErrors.txt" || { echo "FAILED: the error files differ"; exit 1; }
 [ ! -e "$list.parts" ] || { echo "FAILED: the partial lists were left behind"; exit 1; }
 echo "the list of four parallel shares equals the list of one process"
+
+# A split mosaic of that list: placed once, its nine pieces rendered by four
+# parallel jobs, equal to the pieces one process writes.
+ffmpeg -loglevel error -f lavfi -i "testsrc2=size=640x480" -frames:v 1 "$work/main.png"
+settings=(--set MosaicSizeUnit=pixel --set MosaicSizeWidth=600 --set MosaicSizeHeight=450 --set TileSize=12
+          --set FileFormat=bmp --set RezIroriz=0 --set MultiSize2=10)
+mkdir -p "$work/one" "$work/many"
+"$program" mosaic "$work/main.png" --list "$list" --output "$work/one/m.bmp" --split 200x150 "${settings[@]}" \
+  --no --quiet >/dev/null
+"$examples/mosaic-parallel.sh" "$work/main.png" "$list" "$work/many/m.bmp" 200x150 9 "${settings[@]}"
+pieces=$(ls "$work/one" | wc -l)
+[ "$pieces" -eq 9 ] || { echo "FAILED: one process wrote $pieces files, not nine pieces"; exit 1; }
+for piece in "$work"/one/*; do
+  cmp "$piece" "$work/many/$(basename "$piece")" || { echo "FAILED: $(basename "$piece") differs"; exit 1; }
+done
+[ "$(ls "$work/many" | wc -l)" -eq 9 ] || { echo "FAILED: the parallel run left other files"; exit 1; }
+echo "the nine pieces of four parallel jobs equal those of one process"

@@ -73,6 +73,13 @@ bool FixedPlacement::lists(const PuzzleInfo& cell) const {
 bool FixedPlacement::apply(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses,
                            std::string& problem) const {
   if (builder.tile_list == nullptr) return false;
+  // Every cell named and no other: a placement of a larger mosaic names these cells too.
+  std::size_t active = 0;
+  for (const auto& cell : builder.grid.cells()) active += cell->active != 0 ? 1 : 0;
+  if (const std::size_t listed = m_file.keys(kSection).size(); listed != active) {
+    problem = format("it names %zu cells, this mosaic has %zu", listed, active);
+    return false;
+  }
   for (const auto& cell : builder.grid.cells()) {
     if (cell->active == 0) continue;
     const auto value = m_file.get(kSection, tile_list_key(*cell));

@@ -43,8 +43,8 @@ class FixedPlacement {
   /// Every active cell takes the tile the placement names for it, or stays
   /// empty where the placement left it empty; every cell becomes fixed, the
   /// use counts follow and each score is the tile's score for its cell.
-  /// False, with the cell or the path that does not fit in `problem`, when
-  /// a cell is not named or a picture is not in the run's list.
+  /// False, with what does not fit in `problem`, when the placement names
+  /// other cells than the grid's active ones or a picture not in the run's list.
   [[nodiscard]] bool apply(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses,
                            std::string& problem) const;
 

@@ -569,6 +569,9 @@ TEST_F(MosaicCommand, PiecesWrittenByFourProcessesFromOnePlacementMakeTheWholeMo
   }
   EXPECT_TRUE(joined == whole) << "the pieces differ from the whole mosaic";
 
+  // A placement naming one cell more, as a larger mosaic's would.
+  ASSERT_TRUE(testing::write_file(m_dir / "larger.txt",
+                                  testing::read_file(m_dir / "placement.txt") + "Tile900x900-40x30 = \r\n"));
   const struct {
     std::string options;
     int status;
@@ -583,6 +586,7 @@ TEST_F(MosaicCommand, PiecesWrittenByFourProcessesFromOnePlacementMakeTheWholeMo
       {" --placement " + quoted("none.txt"), 2, "no such placement file"},
       {" --placement " + quoted("photo.jpg"), 1, "Unable to open file"},
       {" --placement " + quoted("placement.txt") + " --set TileSize=25", 1, "is not one of this mosaic: it has no cell"},
+      {" --placement " + quoted("larger.txt"), 1, "cells, this mosaic has"},
       {" --save-placement " + quoted("p.txt") + " --mask-folder " + quoted("tiles"), 2, "are of one mosaic"},
   };
   for (const auto& c : refused) {

@@ -77,7 +77,7 @@ bool FixedPlacement::apply(MosaicBuilder& builder, const ScoreTables& tables, Ti
   std::size_t active = 0;
   for (const auto& cell : builder.grid.cells()) active += cell->active != 0 ? 1 : 0;
   if (const std::size_t listed = m_file.keys(kSection).size(); listed != active) {
-    problem = format("it names %zu cells, this mosaic has %zu", listed, active);
+    problem = format(tr("it names %zu cells, this mosaic has %zu"), listed, active);
     return false;
   }
   for (const auto& cell : builder.grid.cells()) {

@@ -35,6 +35,12 @@ struct Length {
 
 constexpr Length kEmptyRow{1, 0};
 
+/// A start that lets go more than this share of the rows (1 in N) is
+/// dropped for a solve from nothing.
+constexpr std::size_t kMostReleasedShare = 32;
+/// So many rows may always let go: placing them again is cheap anyway.
+constexpr std::size_t kReleasedAlwaysAllowed = 2;
+
 class Solver {
  public:
   explicit Solver(const SparseCosts& costs)
@@ -49,13 +55,110 @@ class Solver {
         m_seen(costs.columns() + costs.rows(), 0),
         m_done(costs.columns() + costs.rows(), 0) {}
 
-  /// Augments every row in turn; false when `progress` asked to stop.
+  /// Augments every row without a column in turn; false when `progress`
+  /// asked to stop.
   bool solve(const AssignmentProgress& progress) {
+    std::size_t placed = 0;
     for (std::size_t r = 0; r < m_costs.rows(); ++r) {
+      if (m_column_of_row[r] != kNone) continue;
       augment(static_cast<std::uint32_t>(r));
-      if (progress && !progress(r + 1)) return false;
+      if (progress && !progress(++placed)) return false;
     }
     return true;
+  }
+
+  /// Takes over an earlier solve's columns and potentials. The invariants of
+  /// the search must hold again before it goes on: every arc at or above its
+  /// potentials, every taken arc on them, every free column at potential 0.
+  /// A row with an added arc below its potentials lowers its own potential
+  /// by the shortfall and raises its column's by as much, so its taken arc
+  /// stays on them; that may push other rows' arcs to the column below
+  /// theirs, and those rows do the same in turn. A column that would rise
+  /// above 0, or a taken arc that is gone, lets its row go, with the column
+  /// back at 0. Rows without a column then take the lowest potential their
+  /// arcs allow and are placed again by solve(); when too many let go, the
+  /// start is dropped and every row is placed from nothing.
+  void warm_start(const AssignmentStart& start) {
+    const std::size_t rows = m_costs.rows();
+    const std::size_t total = m_columns + rows;
+    if (start.matched.size() != rows || start.row_potential.size() != 2 * rows ||
+        start.column_potential.size() != 2 * total)
+      return;
+    for (std::size_t r = 0; r < rows; ++r) {
+      const std::uint32_t c = start.matched[r];
+      const bool own = c == own_column(static_cast<std::uint32_t>(r));
+      if ((c >= m_columns && !own) || m_owner[c] != kNone) return reset();
+      m_owner[c] = static_cast<std::uint32_t>(r);
+      m_column_of_row[r] = c;
+      m_row_potential[r] = {start.row_potential[2 * r], start.row_potential[2 * r + 1]};
+    }
+    for (std::size_t c = 0; c < total; ++c) {
+      m_column_potential[c] = {start.column_potential[2 * c], start.column_potential[2 * c + 1]};
+      if (m_column_potential[c] > Length{} || (m_owner[c] == kNone && m_column_potential[c] != Length{}))
+        return reset();
+    }
+    // Who lists each column, for the rows a raised column reaches.
+    std::vector<std::size_t> first(m_columns + 1, 0);
+    for (std::size_t a = 0; a < m_costs.arc_count(); ++a) ++first[m_costs.arc_column(a) + 1];
+    for (std::size_t c = 0; c < m_columns; ++c) first[c + 1] += first[c];
+    std::vector<std::uint32_t> listing(m_costs.arc_count());
+    std::vector<std::size_t> next(first.begin(), first.end() - 1);
+    for (std::size_t r = 0; r < rows; ++r)
+      for (std::size_t a = m_costs.row_begin(r); a < m_costs.row_end(r); ++a)
+        listing[next[m_costs.arc_column(a)]++] = static_cast<std::uint32_t>(r);
+
+    std::vector<std::uint32_t> check(rows);
+    for (std::size_t r = 0; r < rows; ++r) check[r] = static_cast<std::uint32_t>(rows - 1 - r);
+    while (!check.empty()) {
+      const std::uint32_t r = check.back();
+      check.pop_back();
+      const std::uint32_t c = m_column_of_row[r];
+      if (c == kNone) continue;
+      bool listed = c == own_column(r);
+      Length lowest = kEmptyRow - m_column_potential[own_column(r)];
+      for (std::size_t a = m_costs.row_begin(r); a < m_costs.row_end(r); ++a) {
+        listed = listed || m_costs.arc_column(a) == c;
+        lowest = std::min(lowest, arc_length(a) - m_column_potential[m_costs.arc_column(a)]);
+      }
+      const Length shortfall = m_row_potential[r] - lowest;
+      if (listed && !(shortfall > Length{})) continue;
+      Length raised = shortfall;
+      if (!listed || m_column_potential[c] + shortfall > Length{}) {
+        // The row lets its column go; the column goes back to 0.
+        raised = Length{} - m_column_potential[c];
+        m_column_of_row[r] = kNone;
+        m_owner[c] = kNone;
+        m_column_potential[c] = Length{};
+      } else {
+        m_row_potential[r] = lowest;
+        m_column_potential[c] = m_column_potential[c] + shortfall;
+      }
+      if (c >= m_columns || raised == Length{}) continue;  // an own column: only its row lists it
+      for (std::size_t k = first[c]; k < first[c + 1]; ++k)
+        if (listing[k] != r && m_column_of_row[listing[k]] != kNone) check.push_back(listing[k]);
+    }
+    // Placing a row again in a nearly full assignment walks long paths
+    // through the taken columns, while a solve from nothing places its first
+    // rows at once: going on pays only when few rows let go.
+    const auto released = static_cast<std::size_t>(std::count(m_column_of_row.begin(), m_column_of_row.end(), kNone));
+    if (released > std::max(rows / kMostReleasedShare, kReleasedAlwaysAllowed)) return reset();
+    for (std::size_t r = 0; r < rows; ++r) {
+      if (m_column_of_row[r] != kNone) continue;
+      Length lowest = kEmptyRow - m_column_potential[own_column(static_cast<std::uint32_t>(r))];
+      for (std::size_t a = m_costs.row_begin(r); a < m_costs.row_end(r); ++a)
+        lowest = std::min(lowest, arc_length(a) - m_column_potential[m_costs.arc_column(a)]);
+      m_row_potential[r] = lowest;
+    }
+  }
+
+  /// The state for the next solve.
+  AssignmentStart start() const {
+    AssignmentStart start;
+    start.matched = m_column_of_row;
+    for (const Length& p : m_row_potential) start.row_potential.insert(start.row_potential.end(), {p.empty, p.cost});
+    for (const Length& p : m_column_potential)
+      start.column_potential.insert(start.column_potential.end(), {p.empty, p.cost});
+    return start;
   }
 
   /// The real column of row r, kNoColumn while it has none or stays empty.
@@ -80,6 +183,16 @@ class Solver {
 
   std::uint32_t own_column(std::uint32_t row) const { return static_cast<std::uint32_t>(m_columns) + row; }
 
+  Length arc_length(std::size_t arc) const { return {0, static_cast<std::int64_t>(m_costs.arc_cost(arc))}; }
+
+  /// Back to no start at all.
+  void reset() {
+    std::fill(m_owner.begin(), m_owner.end(), kNone);
+    std::fill(m_column_of_row.begin(), m_column_of_row.end(), kNone);
+    std::fill(m_row_potential.begin(), m_row_potential.end(), Length{});
+    std::fill(m_column_potential.begin(), m_column_potential.end(), Length{});
+  }
+
   void reach(std::uint32_t column, Length distance, std::uint32_t row) {
     if (m_done[column] == m_epoch) return;
     if (m_seen[column] == m_epoch && !(distance < m_distance[column])) return;
@@ -95,8 +208,7 @@ class Solver {
     const Length row_potential = m_row_potential[row];
     for (std::size_t a = m_costs.row_begin(row); a < m_costs.row_end(row); ++a) {
       const std::uint32_t column = m_costs.arc_column(a);
-      const Length cost{0, static_cast<std::int64_t>(m_costs.arc_cost(a))};
-      reach(column, base + (cost - row_potential - m_column_potential[column]), row);
+      reach(column, base + (arc_length(a) - row_potential - m_column_potential[column]), row);
     }
     const std::uint32_t own = own_column(row);
     reach(own, base + (kEmptyRow - row_potential - m_column_potential[own]), row);
@@ -179,13 +291,16 @@ SparseCosts transposed(const SparseCosts& costs) {
 }
 
 /// Rows augmented one by one, each finding a free column near it.
-SparseAssignment solve_by_rows(const SparseCosts& costs, const AssignmentProgress& progress) {
+SparseAssignment solve_by_rows(const SparseCosts& costs, const AssignmentProgress& progress,
+                               const AssignmentStart* start) {
   Solver solver(costs);
+  if (start != nullptr) solver.warm_start(*start);
   SparseAssignment result;
   result.stopped = !solver.solve(progress);
   result.column_of_row.resize(costs.rows());
   for (std::size_t r = 0; r < costs.rows(); ++r) result.column_of_row[r] = solver.column_of(r);
   if (result.stopped || costs.columns() == 0) return result;
+  result.start = solver.start();
   // The assignment is the best over every column when no unlisted arc
   // could fall below its potentials either: such an arc costs at least the
   // row's floor, and its column's potential is at most the highest of all
@@ -243,8 +358,9 @@ SparseAssignment solve_by_columns(const SparseCosts& costs, const AssignmentProg
 
 }  // namespace
 
-SparseAssignment solve_sparse_assignment(const SparseCosts& costs, const AssignmentProgress& progress) {
-  return costs.rows() > costs.columns() ? solve_by_columns(costs, progress) : solve_by_rows(costs, progress);
+SparseAssignment solve_sparse_assignment(const SparseCosts& costs, const AssignmentProgress& progress,
+                                         const AssignmentStart* start) {
+  return costs.rows() > costs.columns() ? solve_by_columns(costs, progress) : solve_by_rows(costs, progress, start);
 }
 
 }  // namespace tess

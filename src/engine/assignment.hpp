@@ -51,6 +51,18 @@ class SparseCosts {
   std::vector<std::uint64_t> m_floor;
 };
 
+/// What a finished solve leaves behind, so that a later solve of the same
+/// rows and columns with arcs added to some rows can start from it instead
+/// of from nothing.
+struct AssignmentStart {
+  /// Per row: its column, or columns() + row for a row left empty.
+  std::vector<std::uint32_t> matched;
+  /// Per row, then per column and per row's own empty column: the dual
+  /// potentials as pairs (rows left empty, cost).
+  std::vector<std::int64_t> row_potential;
+  std::vector<std::int64_t> column_potential;
+};
+
 struct SparseAssignment {
   /// The column each row takes, kNoColumn for a row left empty.
   std::vector<std::uint32_t> column_of_row;
@@ -61,6 +73,9 @@ struct SparseAssignment {
   /// The solve was told to stop: what it placed so far is a valid
   /// assignment, not necessarily the best, and may leave rows empty.
   bool stopped = false;
+  /// For a later solve with more arcs; empty when the solve stopped or
+  /// went by columns (more rows than columns).
+  AssignmentStart start;
 };
 
 /// Called after each member of the smaller side is placed, with the count
@@ -69,7 +84,12 @@ using AssignmentProgress = std::function<bool(std::size_t)>;
 
 /// Fills as many rows as the arcs allow and, among the assignments that fill
 /// that many, finds one of least total cost (summed in 64 bits). Ties are
-/// broken the same way on every run.
-SparseAssignment solve_sparse_assignment(const SparseCosts& costs, const AssignmentProgress& progress = {});
+/// broken the same way on every run. With `start` from an earlier solve of
+/// the same rows and columns, when the arcs added since touch few rows, only
+/// those (and the rows their changes reach) are placed again; the result is
+/// as good as a solve from nothing, though among equally good assignments it
+/// may take another. A start that does not fit the costs is ignored.
+SparseAssignment solve_sparse_assignment(const SparseCosts& costs, const AssignmentProgress& progress = {},
+                                         const AssignmentStart* start = nullptr);
 
 }  // namespace tess

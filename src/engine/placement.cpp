@@ -662,16 +662,23 @@ class ExperimentalPlacement {
     }
     // 3. Solve; grow the lists that may hide a better tile and solve again.
     //    Each solve is the best over longer lists, so a stop keeps the last.
+    //    Lists only grow, so each solve goes on from the one before and
+    //    places again only the cells the new tiles could improve.
+    AssignmentStart start;
     for (long round = 1;; ++round) {
-      SparseAssignment solved = solve_sparse_assignment(sparse_costs(), [this, round](std::size_t placed) {
-        if (m_builder.status_refresh_requested()) publish(round, placed);
-        return !m_builder.stop_requested();
-      });
+      SparseAssignment solved = solve_sparse_assignment(
+          sparse_costs(),
+          [this, round](std::size_t placed) {
+            if (m_builder.status_refresh_requested()) publish(round, placed);
+            return !m_builder.stop_requested();
+          },
+          &start);
       if (solved.stopped) {
         m_builder.clear_stop();
         return place(m_best.empty() ? solved.column_of_row : m_best);
       }
       m_best = std::move(solved.column_of_row);
+      start = std::move(solved.start);
       m_best_filled = static_cast<std::size_t>(
           std::count_if(m_best.begin(), m_best.end(), [](std::uint32_t tile) { return tile != kNoColumn; }));
       if (solved.unproven_rows.empty()) break;

@@ -33,6 +33,7 @@ int run_cli(int argc, char** argv) {
   add_summary_command(app, context);
   add_mosaic_command(app, context);
   add_extract_command(app, context);
+  add_video_command(app, context);
 
   try {
     app.parse(argc, argv);

@@ -31,4 +31,7 @@ void add_mosaic_command(CLI::App& app, CommandContext& context);
 /// `extract VIDEO [--mode clips|jpg|bmp] [...]`: cut clips or frames out of a video.
 void add_extract_command(CLI::App& app, CommandContext& context);
 
+/// `video join OUT.avi PART.avi...`: join AVI parts written with `mosaic --frames` into the whole video.
+void add_video_command(CLI::App& app, CommandContext& context);
+
 }  // namespace tess

@@ -38,6 +38,8 @@
 #include "settings/size_checks.hpp"
 #include "settings/user_state.hpp"
 #include "tilelist/tile_image_list.hpp"
+#include "video/avi_create.hpp"
+#include "video/fourcc.hpp"
 
 namespace tess {
 namespace {
@@ -168,8 +170,17 @@ PreparedMosaic prepare_mosaic(const MosaicArgs& args, Prompt& prompt) {
     int first = 0, last = 0;
     if (!parse_range(args.frames, first, last))
       return refuse(format("--frames '%s' is not FIRST-LAST, counted from 1", args.frames));
-    if (params.output_format != OutputFormatCode::video_jpg)
-      return refuse("--frames writes video mosaics as one JPEG a frame only: add --set FileFormat=video_jpg");
+    if (!is_video_format(params.output_format))
+      return refuse("--frames writes some frames of a video mosaic: add --set FileFormat=video_jpg, avi_uncompressed "
+                    "or avi_compressed");
+    // Joined parts equal the whole video only when no frame's encoding
+    // depends on the frames before it.
+    if (const std::uint32_t fourcc = parse_fourcc(params.advanced.value(kOptFourCC));
+        params.output_format == OutputFormatCode::avi_compressed && !frames_encoded_alone(fourcc))
+      return refuse(format("--frames cannot write a video compressed by '%s' in parts: its encoder carries each frame "
+                           "over into the next, so joined parts would not be the whole video; use --set "
+                           "FileFormat=video_jpg or avi_uncompressed",
+                           fourcc_text(fourcc)));
     if (params.web_output) return refuse("--frames cannot write a web mosaic (RezIroriz) from some of the frames");
     prepared.frames = {first, last};
   }
@@ -307,7 +318,8 @@ void add_mosaic_command(CLI::App& app, CommandContext& context) {
   command->add_option("--pieces", args->pieces,
                       "With --split, write only split pieces FIRST-LAST (counted from 1, column by column)");
   command->add_option("--frames", args->frames,
-                      "Of a video mosaic written one JPEG a frame, write only frames FIRST-LAST (counted from 1)");
+                      "Of a video mosaic, write only frames FIRST-LAST (counted from 1): one JPEG a frame, or an "
+                      "AVI part for `video join`");
   command->add_option("--placement", args->placement,
                       "Render the placement a run wrote with --save-placement, without placing tiles again");
   command->add_option("--save-placement", args->save_placement,

@@ -511,6 +511,9 @@ bool save_mosaic_part(JPGMosaicSave& saver, const std::string& name, const Outpu
       };
       if (writer == FormatWriter::jpeg_frames)
         written = write_video_frames(saver, name, clock->first, clock->last, begin_frame, prompt);
+      else if (clock->part)
+        written = write_avi_part_rows(saver, name, writer == FormatWriter::avi_compressed ? options.fourcc : 0,
+                                      clock->rate, clock->first, clock->last, clock->frames, begin_frame, prompt);
       else
         written = write_avi_rows(saver, name, writer == FormatWriter::avi_compressed ? options.fourcc : 0,
                                  clock->rate, clock->frames, begin_frame, prompt);
@@ -720,6 +723,7 @@ bool finish_mosaic(MosaicBuilder& builder, const ScoreTables& tables, const Fini
       }
       clock.first = request.frames.first;
       clock.last = request.frames.last;
+      clock.part = true;
     }
   }
   ClipFrames clips;

@@ -97,6 +97,8 @@ struct VideoClock {
   /// separate processes can each write some of them.
   std::int64_t first = 1;
   std::int64_t last = 0;
+  /// Only some frames were asked for: an AVI is written as a part of the video.
+  bool part = false;
 };
 
 /// Frames first..last of a video mosaic, from 1; 0: every frame.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace tess {
 
@@ -30,6 +31,28 @@ inline constexpr std::uint64_t kAviFileLimit = 2'100'000'000;
 [[nodiscard]] bool write_avi_rows(RowSource& source, const std::string& base_name, std::uint32_t fourcc, std::int64_t rate,
                     std::int64_t frames, const BeginFrame& begin_frame, Prompt& prompt,
                     std::uint64_t file_limit = kAviFileLimit);
+
+/// Writes frames first..last (from 1) of a video of `frames` frames as a
+/// part of it: "<base>.avi" alone, however large, holding those frames as
+/// write_avi_rows() would have written them and recording which they are, so
+/// that join_avi_parts() can put the parts together. Frame k is begun as
+/// frame k of the whole video.
+[[nodiscard]] bool write_avi_part_rows(RowSource& source, const std::string& base_name, std::uint32_t fourcc,
+                                       std::int64_t rate, std::int64_t first, std::int64_t last, std::int64_t frames,
+                                       const BeginFrame& begin_frame, Prompt& prompt);
+
+enum class JoinOutcome { joined, refused, failed };
+
+/// Joins the parts written by write_avi_part_rows() (`parts`, in the order of
+/// their frames) into the video write_avi_rows() writes whole: "<base>.avi"
+/// and its continuation files, byte for byte, the frames copied as stored.
+/// Parts that do not make one video together (another frame size, rate or
+/// codec, another video's length, a frame missing or written twice, a file
+/// that is no part) are refused before anything is written, `refusal`
+/// saying why. Failures while writing are reported through `prompt`.
+[[nodiscard]] JoinOutcome join_avi_parts(const std::vector<std::string>& parts, const std::string& base_name,
+                                         Prompt& prompt, std::string& refusal,
+                                         std::uint64_t file_limit = kAviFileLimit);
 
 /// The name of frame `frame` (from 1) written as a picture of its own:
 /// "<base>__000000001.jpg".

@@ -48,6 +48,12 @@ std::int64_t seek_sink(void* sink, std::int64_t offset, int whence) {
   return at < 0 ? AVERROR(errno) : static_cast<std::int64_t>(at);
 }
 
+// The codec FFmpeg reads `fourcc` as; AV_CODEC_ID_NONE when it knows none.
+AVCodecID codec_of_fourcc(std::uint32_t fourcc) {
+  const AVCodecTag* const tags[] = {avformat_get_riff_video_tags(), nullptr};
+  return av_codec_get_id(tags, fourcc);
+}
+
 // Frees an output context made by open_sink_output().
 void free_sink_output(AVIOContext*& io) {
   if (io == nullptr) return;
@@ -160,8 +166,7 @@ bool CAviCreate::create(const std::filesystem::path& path, int width, int height
 
     // 12. The compressor the code names.
     if (fourcc != 0) {
-      const AVCodecTag* const tags[] = {avformat_get_riff_video_tags(), nullptr};
-      const AVCodecID codec_id = av_codec_get_id(tags, fourcc);
+      const AVCodecID codec_id = codec_of_fourcc(fourcc);
       const AVCodec* codec = codec_id != AV_CODEC_ID_NONE ? avcodec_find_encoder(codec_id) : nullptr;
       if (codec == nullptr) return fail_create(kAviErrNoCompressor, kAviStepCompressedStream);
       e.codec.reset(avcodec_alloc_context3(codec));
@@ -214,6 +219,8 @@ bool CAviCreate::create(const std::filesystem::path& path, int width, int height
       std::memcpy(parameters->extradata, kBottomUp, sizeof kBottomUp);
       parameters->extradata_size = sizeof kBottomUp;
     }
+    if (!m_comment.empty() && av_dict_set(&e.output->metadata, "comment", m_comment.c_str(), 0) < 0)
+      return fail_create(kAviErrMemory, kAviStepSetFormat);
     result = avformat_write_header(e.output, nullptr);
     if (result < 0) return fail_create(avi_code_from_av_error(result, AvActivity::create_output), kAviStepSetFormat);
     e.header_written = true;
@@ -258,24 +265,8 @@ bool CAviCreate::write(const std::uint8_t* rows, std::size_t size) {
   const int height = m_format.height;
   const int row_bytes = static_cast<int>(m_format.row_bytes);
 
-  if (!e.codec) {
-    // Raw frames go to the file as they are: bottom-up BGR rows.
-    int result = av_new_packet(e.packet.get(), static_cast<int>(m_format.image_size));
-    if (result < 0) return fail_write(kAviErrMemory);
-    std::memcpy(e.packet->data, rows, m_format.image_size);
-    e.packet->pts = e.packet->dts = m_frames;
-    e.packet->duration = 1;
-    e.packet->flags |= AV_PKT_FLAG_KEY;
-    e.packet->stream_index = e.stream->index;
-    av_packet_rescale_ts(e.packet.get(), e.frame_time, e.stream->time_base);
-    result = av_write_frame(e.output, e.packet.get());
-    av_packet_unref(e.packet.get());
-    if (result >= 0 && e.output->pb->error < 0) result = e.output->pb->error;
-    if (result < 0) return fail_write(avi_code_from_av_error(result, AvActivity::write));
-    m_bytes += m_format.image_size;
-    ++m_frames;
-    return true;
-  }
+  // Raw frames go to the file as they are: bottom-up BGR rows, all key frames.
+  if (!e.codec) return write_packet(rows, m_format.image_size, true);
 
   int result = av_frame_make_writable(e.frame.get());
   if (result < 0) return fail_write(avi_code_from_av_error(result, AvActivity::write));
@@ -289,6 +280,29 @@ bool CAviCreate::write(const std::uint8_t* rows, std::size_t size) {
   result = avcodec_send_frame(e.codec.get(), e.frame.get());
   if (result < 0) return fail_write(avi_code_from_av_error(result, AvActivity::write));
   if (!write_packets()) return false;
+  ++m_frames;
+  return true;
+}
+
+bool CAviCreate::write_packet(const std::uint8_t* data, std::size_t size, bool key) {
+  if (!m_encoder) return fail_write(kAviErrBadHandle);
+  if (data == nullptr || size == 0 || size > static_cast<std::size_t>(INT32_MAX)) return fail_write(kAviErrBadParam);
+  Encoder& e = *m_encoder;
+  if (!e.codec && size != m_format.image_size) return fail_write(kAviErrBadSize);
+  int result = av_new_packet(e.packet.get(), static_cast<int>(size));
+  if (result < 0) return fail_write(kAviErrMemory);
+  std::memcpy(e.packet->data, data, size);
+  // Stamped as write() stamps the frame it compresses: one frame after the last.
+  e.packet->pts = e.packet->dts = m_frames;
+  e.packet->duration = 1;
+  if (key) e.packet->flags |= AV_PKT_FLAG_KEY;
+  e.packet->stream_index = e.stream->index;
+  av_packet_rescale_ts(e.packet.get(), e.frame_time, e.stream->time_base);
+  result = av_write_frame(e.output, e.packet.get());
+  av_packet_unref(e.packet.get());
+  if (result >= 0 && e.output->pb->error < 0) result = e.output->pb->error;
+  if (result < 0) return fail_write(avi_code_from_av_error(result, AvActivity::write));
+  m_bytes += size;
   ++m_frames;
   return true;
 }
@@ -340,6 +354,13 @@ bool CAviCreate::close() {
   m_frames = 0;
   m_bytes = 0;
   return ok;
+}
+
+bool frames_encoded_alone(std::uint32_t fourcc) {
+  // Only raw frames: FFmpeg's encoders carry state from frame to frame, Motion
+  // JPEG's too, whose bit-rate budget sets each frame's quantiser from the
+  // sizes of the frames before it.
+  return fourcc == 0;
 }
 
 }  // namespace tess

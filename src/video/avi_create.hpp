@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <string>
 
 #include "video/avi_error.hpp"
 
@@ -51,6 +52,16 @@ class CAviCreate : public CAviError {
   /// least that large.
   [[nodiscard]] bool write(const Foto& frame);
 
+  /// Writes one frame already compressed as this file's frames are (raw:
+  /// image_size bytes of bottom-up rows), at the next index, marked a key
+  /// frame when `key`. The file takes it as write() would have taken the
+  /// frame it was made from. Failures go through check() with step 15.
+  [[nodiscard]] bool write_packet(const std::uint8_t* data, std::size_t size, bool key);
+
+  /// Text the next create() records in the file's INFO list as its comment;
+  /// empty (the default): none.
+  void set_comment(std::string comment) { m_comment = std::move(comment); }
+
   /// Flushes the encoder, finishes the file and releases everything; the
   /// frame and byte counts start again at 0. False (through check() with
   /// step 15) when the end of the file could not be written. Nothing happens
@@ -80,6 +91,13 @@ class CAviCreate : public CAviError {
   AviFrameFormat m_format;
   std::int64_t m_frames = 0;
   std::uint64_t m_bytes = 0;
+  std::string m_comment;
 };
+
+/// True when frames compressed by `fourcc` (0: raw) are each encoded on their
+/// own, whatever came before: a video written in parts and joined is then the
+/// video written whole, byte for byte. False for codecs that carry one frame
+/// over into the next (predicted frames, a bit-rate budget).
+bool frames_encoded_alone(std::uint32_t fourcc);
 
 }  // namespace tess

@@ -17,4 +17,11 @@ std::uint32_t parse_fourcc(std::string_view option) {
   return code;
 }
 
+std::string fourcc_text(std::uint32_t fourcc) {
+  if (fourcc == kFourccUncompressed) return "uncompressed";
+  std::string text;
+  for (int i = 0; i < 4; ++i) text += static_cast<char>((fourcc >> (8 * i)) & 0xFF);
+  return text;
+}
+
 }  // namespace tess

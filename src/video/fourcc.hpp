@@ -3,6 +3,7 @@
 // types it in the options.
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace tess {
@@ -15,5 +16,8 @@ inline constexpr std::uint32_t kFourccUncompressed = 0;
 /// exactly four characters are the code, the first in the lowest byte, letter
 /// case kept ("XVID" and "xvid" differ); anything else means no compression.
 std::uint32_t parse_fourcc(std::string_view option);
+
+/// The code as its four characters, first the lowest byte; "uncompressed" for 0.
+std::string fourcc_text(std::uint32_t fourcc);
 
 }  // namespace tess

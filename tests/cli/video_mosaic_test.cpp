@@ -191,7 +191,8 @@ TEST_F(VideoMosaic, FramesWrittenBySeparateProcessesFromOnePlacementEqualTheWhol
     std::string message;
   } refused[] = {
       {" --frames 2", 2, "is not FIRST-LAST"},
-      {" --frames 1-2 --set FileFormat=avi_uncompressed", 2, "one JPEG a frame only"},
+      {" --frames 1-2 --set FileFormat=avi_compressed --set Advanced.DivarAdadir.FourCC=XVID", 2,
+       "cannot write a video compressed by 'XVID' in parts"},
       {" --frames 4-6", 1, "The video mosaic has 5 frames: frames 4 to 6 cannot be written."},
   };
   for (const auto& c : refused) {
@@ -199,6 +200,63 @@ TEST_F(VideoMosaic, FramesWrittenBySeparateProcessesFromOnePlacementEqualTheWhol
     EXPECT_EQ(r.status, c.status) << c.options;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << c.options << ": " << r.err;
     EXPECT_FALSE(fs::exists(m_dir / "refused" / video_frame_file("f", 4))) << c.options;
+  }
+}
+
+}  // namespace
+}  // namespace tess
+
+namespace tess {
+namespace {
+
+TEST_F(VideoMosaic, AviPartsWrittenBySeparateProcessesJoinIntoTheWholeVideo) {
+  {
+    const std::string common = "mosaic " + quoted("photo.jpg") + " --list " + quoted("clips.tzc") + kSmall +
+                               " --set Advanced.DivarAdadir.FrameCountFromVideoTile=5 --set FileFormat=avi_uncompressed";
+    // The run that places the tiles writes the first part.
+    ASSERT_EQ(run(common + " --save-placement " + quoted("placement.txt") + " --frames 1-2 --output " +
+                  quoted("part 1-2.avi"))
+                  .status,
+              0);
+    for (const auto& [range, name] : {std::pair{"", "whole.avi"}, {" --frames 3-3", "part 3-3.avi"},
+                                      {" --frames 4-5", "part 4-5.avi"}}) {
+      const auto r =
+          run(common + " --placement " + quoted("placement.txt") + range + " --output " + quoted(name));
+      ASSERT_EQ(r.status, 0) << r.err;
+    }
+    const auto r = run("video join " + quoted("joined.avi") + " " + quoted("part 1-2.avi") + " " +
+                       quoted("part 3-3.avi") + " " + quoted("part 4-5.avi"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string whole = testing::read_file(m_dir / "whole.avi");
+    EXPECT_EQ(decoded("whole.avi").size(), 5u * 160 * 96 * 3);
+    EXPECT_TRUE(testing::read_file(m_dir / "joined.avi") == whole);
+    EXPECT_FALSE(fs::exists(m_dir / "joined__002.avi"));
+  }
+
+  // Parts that do not make one video are refused and nothing is written;
+  // "long 3-3" is a part of a longer video.
+  ASSERT_EQ(run("mosaic " + quoted("photo.jpg") + " --list " + quoted("clips.tzc") + kSmall +
+                " --set Advanced.DivarAdadir.FrameCountFromVideoTile=6 --set FileFormat=avi_uncompressed"
+                " --frames 3-3 --output " + quoted("long 3-3.avi"))
+                .status,
+            0);
+  const struct {
+    std::string parts;
+    std::string message;
+  } refused[] = {
+      {"'part 1-2.avi' 'part 4-5.avi'", "frames 3 to 3 are missing between"},
+      {"'part 1-2.avi' 'part 3-3.avi' 'part 3-3.avi' 'part 4-5.avi'", "both hold frames 3 to 3"},
+      {"'part 3-3.avi' 'part 1-2.avi' 'part 4-5.avi'", "frames 1 to 2 are missing before"},
+      {"'part 1-2.avi' 'part 3-3.avi'", "frames 4 to 5 are missing after"},
+      {"'part 1-2.avi' 'long 3-3.avi' 'part 4-5.avi'", "is part of a video of 6 frames"},
+      {"'whole.avi'", "is no part of a video written with --frames"},
+      {"photo.jpg", "is no AVI file"},
+  };
+  for (const auto& c : refused) {
+    const auto r = testing::run_program(m_dir.path(), "video join refused.avi " + c.parts, m_dir.path());
+    EXPECT_EQ(r.status, 2) << c.parts;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.parts << ": " << r.err;
+    EXPECT_FALSE(fs::exists(m_dir / "refused.avi")) << c.parts;
   }
 }
 

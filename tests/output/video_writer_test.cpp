@@ -69,6 +69,37 @@ TEST(VideoWriter, LongVideosGoOnInNumberedContinuationFiles) {
   EXPECT_FALSE(fs::exists(base + "__004.avi"));
 }
 
+TEST(VideoWriter, PartsJoinedBreakIntoContinuationFilesWhereTheWholeVideoDoes) {
+  TempDir dir;
+  ScriptedPrompt prompt;
+  FrameSource source(21, 10);  // written 16 × 8: 384 bytes a frame
+  std::vector<std::int64_t> begun;
+  const BeginFrame begin = [&](std::int64_t k) {
+    begun.push_back(k);
+    return source.begin(k);
+  };
+  const std::uint64_t limit = 2 * 384 + 100;
+  const std::string whole = (dir / "whole").string();
+  ASSERT_TRUE(write_avi_rows(source, whole, 0, 12'500, 5, begin, prompt, limit));
+  // Parts are never continued, however small the limit would be.
+  begun.clear();
+  ASSERT_TRUE(write_avi_part_rows(source, (dir / "a").string(), 0, 12'500, 1, 3, 5, begin, prompt));
+  ASSERT_TRUE(write_avi_part_rows(source, (dir / "b").string(), 0, 12'500, 4, 5, 5, begin, prompt));
+  EXPECT_EQ(begun, (std::vector<std::int64_t>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(frames_in(dir / "a.avi"), "16,3\n");
+  std::string refusal;
+  EXPECT_EQ(join_avi_parts({(dir / "a.avi").string(), (dir / "b.avi").string()}, (dir / "joined").string(), prompt,
+                           refusal, limit),
+            JoinOutcome::joined)
+      << refusal;
+  EXPECT_TRUE(prompt.calls().empty());
+  for (const char* suffix : {".avi", "__002.avi", "__003.avi"})
+    EXPECT_TRUE(testing::read_file(dir / ("joined" + std::string(suffix))) ==
+                testing::read_file(whole + suffix))
+        << suffix;
+  EXPECT_FALSE(fs::exists(dir / "joined__004.avi"));
+}
+
 TEST(VideoWriter, FramesAsPicturesAreNumberedFromOne) {
   TempDir dir;
   ScriptedPrompt prompt;

@@ -18,6 +18,7 @@
 #include "base/scripted_prompt.hpp"
 #include "images/foto.hpp"
 #include "support/test_support.hpp"
+#include "video/avi_packets.hpp"
 #include "video/avi_stream.hpp"
 
 #ifndef TESS_FFMPEG_EXE
@@ -248,6 +249,59 @@ TEST(AviCreate, WriteFailureIsFileWriteAtStep15) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(message,
             "Unable to create the Video 15 AVIERR_FILEWRITE: Disk error while writing file (Disk Full?) (8004406E)");
+}
+
+}  // namespace
+}  // namespace tess
+
+namespace tess {
+namespace {
+
+// The packets of `video` as stored.
+std::vector<std::vector<std::uint8_t>> packets_of(const std::filesystem::path& video) {
+  std::vector<std::vector<std::uint8_t>> packets;
+  AviPacketReader reader;
+  if (!reader.open(video)) return packets;
+  std::vector<std::uint8_t> data;
+  bool key = false;
+  while (reader.next(data, key)) packets.push_back(data);
+  return packets;
+}
+
+TEST(AviCreate, OnlyRawFramesAreStoredTheSameWhateverCameBefore) {
+  // Ten busy frames of FFmpeg's test picture, whose sizes keep a bit-rate
+  // budget busy; frames 6 to 10 written as a video of their own must be
+  // stored as they are in the whole video.
+  TempDir dir;
+  const std::string command = "'" + std::string(TESS_FFMPEG_EXE) +
+                              "' -nostdin -loglevel error -f lavfi -i testsrc=s=160x96:r=25:d=0.4 -vf vflip "
+                              "-f rawvideo -pix_fmt bgr24 -";
+  const std::string rows = testing::command_output(command);
+  const std::size_t frame_bytes = 160 * 96 * 3;
+  ASSERT_EQ(rows.size(), 10 * frame_bytes);
+  const auto* data = reinterpret_cast<const std::uint8_t*>(rows.data());
+  const std::uint32_t mjpg = 'M' | ('J' << 8) | ('P' << 16) | ('G' << 24);
+  // Raw frames are; Motion JPEG's bit-rate budget makes a frame depend on
+  // those before it, so its parts would not join into the whole video.
+  {
+    const std::uint32_t fourcc = 0;
+    SCOPED_TRACE(fourcc);
+    EXPECT_TRUE(frames_encoded_alone(fourcc));
+    CAviCreate avi;
+    ASSERT_TRUE(avi.create(dir / "whole.avi", 160, 96, fourcc, k25Fps));
+    for (int k = 0; k < 10; ++k) ASSERT_TRUE(avi.write(data + k * frame_bytes, frame_bytes));
+    ASSERT_TRUE(avi.close());
+    ASSERT_TRUE(avi.create(dir / "part.avi", 160, 96, fourcc, k25Fps));
+    for (int k = 5; k < 10; ++k) ASSERT_TRUE(avi.write(data + k * frame_bytes, frame_bytes));
+    ASSERT_TRUE(avi.close());
+    const auto whole = packets_of(dir / "whole.avi");
+    const auto part = packets_of(dir / "part.avi");
+    ASSERT_EQ(whole.size(), 10u);
+    ASSERT_EQ(part.size(), 5u);
+    for (int k = 0; k < 5; ++k) EXPECT_TRUE(part[k] == whole[k + 5]) << "frame " << k + 6;
+  }
+  EXPECT_FALSE(frames_encoded_alone(kXvid));
+  EXPECT_FALSE(frames_encoded_alone(mjpg));
 }
 
 }  // namespace

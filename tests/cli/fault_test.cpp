@@ -6,12 +6,15 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "base/ini_file.hpp"
+#include "base/text.hpp"
 #include "cli_runner.hpp"
 #include "images/foto.hpp"
 #include "images/image_files.hpp"
@@ -170,6 +173,50 @@ TEST_F(Faults, EveryWriterReportsAFullDiskAndASizeLimitAndKeepsTheEarlierFile) {
         }
       }
     }
+  }
+}
+
+// A tile picture deleted or replaced after the list was made: its cells are
+// counted, left empty and named at the end, and the run still writes its mosaic.
+TEST_F(Faults, TilePicturesChangedSinceTheListAreReportedAndLeftOut) {
+  const std::string args =
+      mosaic("--set FileFormat=raw --set MosaicProcessing=faster --set Advanced.Options.TileListSave=1", "out/m.raw");
+  auto r = run(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  // The cells of picture t3, by the run's own tile list.
+  IniFile placed;
+  ASSERT_TRUE(placed.load(m_dir / "out/m Tile List.txt"));
+  long cells = 0;
+  for (const std::string& key : placed.keys("TileList"))
+    if (placed.get("TileList", key, "") == tile_path(3).string()) ++cells;
+  ASSERT_GT(cells, 0);
+
+  struct Case {
+    const char* name;
+    std::function<bool(const fs::path&)> change;
+  };
+  const Case cases[] = {
+      {"deleted", [](const fs::path& p) { return fs::remove(p); }},
+      {"garbage", [](const fs::path& p) { return testing::write_file(p, std::string(3000, '\x5A')); }},
+      {"cut short",
+       [](const fs::path& p) { return testing::write_file(p, testing::read_file(p).substr(0, 300)); }},
+      {"another size", [](const fs::path& p) {
+         Foto other;
+         other.try_allocate_fill(30, 200, make_pixel(250, 250, 0));
+         return testing::write_jpeg(p, other, testing::JpegSpec().with_quality(95));
+       }},
+  };
+  const std::string original = testing::read_file(tile_path(3));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(testing::write_file(tile_path(3), original));
+    ASSERT_TRUE(c.change(tile_path(3)));
+    r = run(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find(format("warning: About %ld Tile Images where not loaded due to a File Error.", cells)),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(fs::file_size(m_dir / "out/m.raw"), 400u * 300u * 3u);
   }
 }
 

@@ -220,5 +220,36 @@ TEST_F(Faults, TilePicturesChangedSinceTheListAreReportedAndLeftOut) {
   }
 }
 
+// Too little memory for a big mosaic: whatever runs out first (a cell, a
+// node of the placement's bookkeeping, the run's own thread), the run ends
+// with the out-of-memory text, or not at all when the memory sufficed, and
+// never with a crash.
+TEST_F(Faults, AnAddressSpaceLimitEndsTheRunWithTheOutOfMemoryText) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers reserve more address space than any limit here leaves";
+#endif
+  int out_of_memory = 0;
+  for (const char* format : {"jpg", "web"}) {
+    for (const int kib : {220000, 250000}) {
+      SCOPED_TRACE(std::string(format) + " in " + std::to_string(kib) + " KiB");
+      fs::remove_all(m_dir / "out");
+      const std::string args =
+          "mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") +
+          " --set MosaicSizeUnit=pixel --set MosaicSizeWidth=30000 --set MosaicSizeHeight=20000 --set TileSize=200"
+          " --set RezIroriz=0 --set FileFormat=" +
+          format + " --output " + quoted("out/m.jpg") + " --quiet";
+      const auto r = run(args, "ulimit -v " + std::to_string(kib) + ";");
+      ASSERT_TRUE(r.status == 0 || r.status == 1) << r.status << "\n" << r.err;
+      if (r.status == 1) {
+        const bool reported = r.err.find("error: Out Of Memory while allocating an Image made of ") != std::string::npos ||
+                              r.err.find("error: the run could not be started") != std::string::npos;
+        EXPECT_TRUE(reported) << r.err;
+        ++out_of_memory;
+      }
+    }
+  }
+  EXPECT_GT(out_of_memory, 0) << "no limit was tight enough";
+}
+
 }  // namespace
 }  // namespace tess

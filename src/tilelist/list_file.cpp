@@ -16,10 +16,10 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "base/file_lock.hpp"
 #include "base/file_sink.hpp"
 #include "base/prompt.hpp"
 #include "base/text.hpp"
@@ -600,6 +600,40 @@ bool write_list(const TileImageList& list, const std::filesystem::path& file, Fi
 
 // --- two programs saving one list ---------------------------------------------
 
+/// Holds an exclusive advisory lock on the list file itself, so that no
+/// lock file is left beside a user's lists. A save replaces the file by a
+/// new one: a program that waited for the lock takes it again where the
+/// name has moved on to that new file. A file that does not exist yet
+/// holds nothing another save could lose, and is not locked.
+class ListLock {
+ public:
+  explicit ListLock(const std::filesystem::path& file) {
+    constexpr int kTries = 1000;
+    for (int i = 0; i < kTries; ++i) {
+      m_fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+      if (m_fd < 0) return;
+      struct stat locked {};
+      if (::fstat(m_fd, &locked) != 0 || !S_ISREG(locked.st_mode)) break;
+      while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+      }
+      struct stat named {};
+      if (::stat(file.c_str(), &named) == 0 && named.st_dev == locked.st_dev && named.st_ino == locked.st_ino) return;
+      ::close(m_fd);
+      m_fd = -1;
+    }
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
+  }
+  ~ListLock() {
+    if (m_fd >= 0) ::close(m_fd);  // closing releases the lock
+  }
+  ListLock(const ListLock&) = delete;
+  ListLock& operator=(const ListLock&) = delete;
+
+ private:
+  int m_fd = -1;
+};
+
 /// Whether an item of `set` (a folder ending in "/" or a single file) holds `path`.
 bool holds(const TileImageList::FolderSet& set, const std::string& path) {
   return std::any_of(set.begin(), set.end(), [&path](const std::string& item) {
@@ -681,7 +715,7 @@ bool load_list_file(TileImageList& list, const std::filesystem::path& file, Prom
 bool save_list_file(TileImageList& list, const std::filesystem::path& file, Prompt& report) {
   // Read again, changed and replaced whole under the lock: two programs
   // saving at once both keep their changes.
-  const FileLock lock(file);
+  const ListLock lock(file);
   take_other_save(list, file);
   FileStamp stamp;
   if (!write_list(list, file, stamp)) {

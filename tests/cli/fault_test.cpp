@@ -43,7 +43,9 @@ class Faults : public ::testing::Test {
     }));
     fs::create_directories(m_dir / "lists");
     fs::create_directories(m_dir / "broken");
-    ASSERT_TRUE(testing::write_file(m_dir / "broken/bad.jpg", "\xFF\xD8 not a picture"));
+    // Enough of them for their error file to be cut by a size limit.
+    for (int i = 0; i < 40; ++i)
+      ASSERT_TRUE(testing::write_file(m_dir / "broken" / ("bad" + std::to_string(i) + ".jpg"), "\xFF\xD8 not a picture"));
     auto r = run("list create " + quoted("tiles.tzc") + " --include " + quoted("tiles/"));
     ASSERT_EQ(r.status, 0) << r.err;
   }
@@ -147,14 +149,16 @@ TEST_F(Faults, EveryWriterReportsAFullDiskAndASizeLimitAndKeepsTheEarlierFile) {
         }
       ASSERT_GT(target_bytes, 0u) << "the run wrote no " << w.target;
 
-      // The disk fills halfway through the file; the limit cuts its largest
-      // file in half.
+      // The disk fills halfway through the file; the limit (in blocks of
+      // 512 bytes) cuts its largest file about in half.
+      const std::uintmax_t blocks = std::max<std::uintmax_t>(1, largest / 2 / 512);
+      ASSERT_LT(blocks * 512, largest) << "the limit would not cut " << w.target;
       const std::string env =
           fault == Fault::full_device
               ? "LD_PRELOAD='" TESS_FULL_DEVICE_LIB "' TESS_FULL_DEVICE_MATCH=" + shell_quoted(w.match) +
                     " TESS_FULL_DEVICE_BYTES=" + std::to_string(target_bytes / 2) +
                     " ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0\""
-              : "ulimit -f " + std::to_string(std::max<std::uintmax_t>(1, largest / 2 / 512)) + ";";
+              : "ulimit -f " + std::to_string(blocks) + ";";
       r = run(w.args, env);
       EXPECT_EQ(r.status, 1) << r.err;
       EXPECT_NE(r.err.find("error:"), std::string::npos) << r.err;

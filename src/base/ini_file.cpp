@@ -7,10 +7,6 @@
 #include <sstream>
 #include <string_view>
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 // Debian's SimpleIni keeps its template bodies behind SI_IMPLEMENTATION and its
 // default converter needs a header Debian does not ship: take it header-only,
 // without conversion (values stay raw UTF-8 bytes).
@@ -18,6 +14,7 @@
 #define SI_IMPLEMENTATION
 #include <SimpleIni.h>
 
+#include "base/file_lock.hpp"
 #include "base/file_sink.hpp"
 
 namespace tess {
@@ -92,37 +89,6 @@ std::string IniFile::text() const {
 
 // The configuration is synced before the rename: losing it would lose every setting.
 bool IniFile::save(const std::filesystem::path& path) const { return write_file_atomically(path, text(), true); }
-
-namespace {
-
-// Holds an exclusive advisory lock for as long as it lives. The lock file is
-// never removed: removing it would let two programs lock two different files.
-class FileLock {
- public:
-  explicit FileLock(const std::filesystem::path& target) {
-    const std::filesystem::path lock = target.parent_path() / ("." + target.filename().string() + ".lock");
-    m_fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (m_fd < 0) return;
-    while (::flock(m_fd, LOCK_EX) != 0) {
-      if (errno == EINTR) continue;
-      ::close(m_fd);
-      m_fd = -1;
-      return;
-    }
-  }
-  ~FileLock() {
-    if (m_fd >= 0) ::close(m_fd);  // closing releases the lock
-  }
-  FileLock(const FileLock&) = delete;
-  FileLock& operator=(const FileLock&) = delete;
-
-  bool held() const { return m_fd >= 0; }
-
- private:
-  int m_fd = -1;
-};
-
-}  // namespace
 
 bool IniFile::update(const std::filesystem::path& path, const std::function<bool(IniFile&)>& change) {
   // Without a lock (a folder that takes no new file) the save below fails

@@ -127,7 +127,8 @@ int exit_status(ListSaveResult result, Prompt& prompt) {
     case ListSaveResult::busy:
     case ListSaveResult::cancelled:
     case ListSaveResult::nothing_usable:
-    case ListSaveResult::save_failed: return kExitFailed;
+    case ListSaveResult::save_failed:
+    case ListSaveResult::error_file_failed: return kExitFailed;
   }
   return kExitFailed;
 }

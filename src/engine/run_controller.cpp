@@ -2,6 +2,8 @@
 
 #include <malloc.h>
 
+#include <system_error>
+
 #include "base/prompt.hpp"
 #include "base/text.hpp"
 #include "settings/advanced_options.hpp"
@@ -25,6 +27,17 @@ bool RunController::start(std::function<void(MosaicBuilder&)> work, ThreadPriori
   if (m_worker.joinable()) m_worker.join();
   m_builder.clear_stop();
   m_worker_running.store(true, std::memory_order_release);
+  try {
+    start_worker(std::move(work), priority);
+  } catch (const std::system_error&) {
+    // No memory left for the thread's stack (or no thread left at all).
+    m_worker_running.store(false, std::memory_order_release);
+    return false;
+  }
+  return true;
+}
+
+void RunController::start_worker(std::function<void(MosaicBuilder&)> work, ThreadPriority priority) {
   m_worker = std::thread([this, work = std::move(work), priority] {
     apply_thread_priority(priority);
     work(m_builder);
@@ -37,7 +50,6 @@ bool RunController::start(std::function<void(MosaicBuilder&)> work, ThreadPriori
     }
     m_end_signal.notify_all();
   });
-  return true;
 }
 
 bool RunController::request_stop() {

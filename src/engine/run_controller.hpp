@@ -34,7 +34,8 @@ class RunController {
   RunController& operator=(const RunController&) = delete;
 
   /// Starts `work` (the run driver) on the worker thread at `priority`.
-  /// False when a run is going and the user did not let it be replaced.
+  /// False when a run is going and the user did not let it be replaced, or
+  /// when no thread could be made for it (no memory left for its stack).
   [[nodiscard]] bool start(std::function<void(MosaicBuilder&)> work, ThreadPriority priority);
 
   /// True while the worker thread runs.
@@ -60,6 +61,7 @@ class RunController {
   void set_outputs(std::string destination_folder, std::string web_page);
 
  private:
+  void start_worker(std::function<void(MosaicBuilder&)> work, ThreadPriority priority);
   void run_final_actions();
 
   MosaicBuilder& m_builder;

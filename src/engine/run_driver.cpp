@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <new>
 #include <optional>
 #include <set>
+#include <system_error>
 
 #include "base/prompt.hpp"
 #include "base/text.hpp"
@@ -418,8 +420,26 @@ std::vector<std::string> mask_files_in_folder(const std::string& folder) {
 }
 
 void run_batch(MosaicBuilder& builder, TileImageList& list, MosaicRun& run, const RunOutputs& outputs) {
+  renew_memory_reserve();  // an earlier run's report of too little memory may have used it
   builder.tile_list = &list;
-  BatchDriver(builder, list, run, outputs).run();
+  // Stages report the allocations they expect to fail; any other one (a
+  // node of a bookkeeping set, a thread that gets no stack) still ends the
+  // run as out of memory rather than the program.
+  const auto out_of_memory = [&] {
+    const std::int32_t width = builder.grid.pixel_width();
+    const std::int32_t height = builder.grid.pixel_height();
+    builder.grid.free();
+    builder.prompt().message(out_of_memory_text(width, height) + "!", Icon::error);
+    ++run.failed;
+  };
+  try {
+    BatchDriver(builder, list, run, outputs).run();
+  } catch (const std::bad_alloc&) {
+    out_of_memory();
+  } catch (const std::system_error& error) {
+    if (error.code() != std::errc::resource_unavailable_try_again) throw;
+    out_of_memory();
+  }
 }
 
 }  // namespace tess

@@ -12,6 +12,15 @@
 namespace tess {
 namespace {
 
+/// Whether a picture's file still has the size it had when the list analysed
+/// it. Entries never analysed (no size stored) are taken as they are.
+bool unchanged_since_analysis(const FotoInfo& tile) {
+  if (tile.file_size == kNewEntryFileSize) return true;
+  std::int64_t modification_time = 0;
+  std::int32_t file_size = 0;
+  return read_file_state(tile.path, modification_time, file_size) && file_size == tile.file_size;
+}
+
 /// Bilinear weights of the local blend are fixed-point with this many bits,
 /// so that four fully opaque neighbours always add up to exactly 255.
 constexpr int kWeightBits = 12;
@@ -361,9 +370,11 @@ bool TileRenderer::load_sized(const PuzzleInfo& cell, std::uint8_t variant, Foto
   if (tile.is_video()) {
     loaded = m_frame_loader && m_frame_loader(tile, max_w, max_h, picture) && !picture.empty();
   } else {
-    // A tile that fails is counted and reported once the run is over.
+    // A tile that fails is counted and reported once the run is over. So is
+    // one whose file changed size since the list was analysed: it holds
+    // another picture than the one placed for its colours.
     SilentPrompt counted;
-    loaded = picture.load(tile.path, max_w, max_h, counted);
+    loaded = unchanged_since_analysis(tile) && picture.load(tile.path, max_w, max_h, counted);
   }
   if (!loaded) {
     picture.clear();

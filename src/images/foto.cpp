@@ -1,6 +1,7 @@
 #include "images/foto.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -22,7 +23,24 @@ std::uint64_t pixel_memory_limit() {
   return limit;
 }
 
+namespace {
+
+// Room for the report of an allocation that failed: its text, the prompt's
+// copy of it and the terminal's or window's own needs.
+constexpr std::size_t kMemoryReserveBytes = 256 * 1024;
+std::atomic<void*> g_memory_reserve{std::malloc(kMemoryReserveBytes)};
+
+}  // namespace
+
+void renew_memory_reserve() {
+  if (g_memory_reserve.load() != nullptr) return;
+  void* reserve = std::malloc(kMemoryReserveBytes);
+  void* none = nullptr;
+  if (reserve != nullptr && !g_memory_reserve.compare_exchange_strong(none, reserve)) std::free(reserve);
+}
+
 std::string out_of_memory_text(int width, int height) {
+  std::free(g_memory_reserve.exchange(nullptr));
   return format(tr("Out Of Memory while allocating an Image made of %ldx%ld Pixels"), static_cast<long>(width),
                 static_cast<long>(height));
 }

@@ -157,8 +157,13 @@ class Foto {
   std::uint32_t* m_pixels = nullptr;
 };
 
-/// The out-of-memory text with its size filled in (without the trailing marks).
+/// The out-of-memory text with its size filled in (without the trailing
+/// marks). Memory has run out when it is asked for, so it first hands back
+/// a small reserve kept for the purpose: the text and its report then have
+/// room even where every byte was taken.
 std::string out_of_memory_text(int width, int height);
+/// Takes the reserve again where a report used it, at the start of a run.
+void renew_memory_reserve();
 
 /// Bytes of pixel memory the machine can hold at most (its physical memory);
 /// larger requests fail without being tried.

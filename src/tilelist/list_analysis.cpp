@@ -360,20 +360,23 @@ ListSaveResult ListAnalysis::complete() {
       format(tr("You are ready to create a mosaic using this List of %ld images/videos. You can go back to the Main Window"),
              static_cast<long>(entries));
   Icon icon = Icon::information;
+  bool error_file_written = true;
   if (!unusable.empty()) {
     const std::string error_file = file + kErrorFileSuffix;
-    if (!write_error_file(error_file, unusable))
-      m_prompt.message(format(tr("Unable to save file '%s'"), error_file), Icon::error);
+    error_file_written = write_error_file(error_file, unusable);
+    if (!error_file_written) m_prompt.message(format(tr("Unable to save file '%s'"), error_file), Icon::error);
     {
       std::lock_guard lock(m_mutex);
       m_list.clear_unusable_paths();
     }
-    text += ". " + format(tr("Unable to load and use %ld Images. Please see file %s for more information."),
-                          static_cast<long>(unusable.size()), error_file);
+    // A file left from an earlier save names other pictures: it is not pointed to.
+    if (error_file_written)
+      text += ". " + format(tr("Unable to load and use %ld Images. Please see file %s for more information."),
+                            static_cast<long>(unusable.size()), error_file);
     icon = Icon::warning;
   }
   m_prompt.message(text, icon);
-  return ListSaveResult::saved;
+  return error_file_written ? ListSaveResult::saved : ListSaveResult::error_file_failed;
 }
 
 ListSaveResult ListAnalysis::run(int thread_count, bool save_as, const std::function<void(ListAnalysis&)>& tick,

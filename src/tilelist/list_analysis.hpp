@@ -76,6 +76,7 @@ enum class [[nodiscard]] ListSaveResult {
   stopped,         ///< a stop request ended the analysis; what was analysed is kept
   nothing_usable,  ///< no entry survived the analysis; nothing was saved
   save_failed,     ///< the list file could not be written (reported)
+  error_file_failed,  ///< the list file was written, the file naming its unusable pictures not (reported)
 };
 
 /// Where a video extraction may be running, the leave check asks to stop it.

@@ -13,8 +13,10 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -97,6 +99,17 @@ class FileHandle {
   int m_fd;
 };
 
+using FileStamp = TileImageList::FileStamp;
+
+FileStamp stamp_of(const struct stat& info) {
+  FileStamp stamp;
+  stamp.device = static_cast<std::uint64_t>(info.st_dev);
+  stamp.inode = static_cast<std::uint64_t>(info.st_ino);
+  stamp.size = static_cast<std::int64_t>(info.st_size);
+  stamp.modified_ns = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  return stamp;
+}
+
 // ---------------------------------------------------------------------------
 // Reading
 
@@ -115,8 +128,12 @@ class ListReader {
       return false;
     }
     m_left = static_cast<std::uint64_t>(info.st_size);
+    m_stamp = stamp_of(info);
     return true;
   }
+
+  /// Which version of the file is being read.
+  const FileStamp& stamp() const { return m_stamp; }
 
   /// Bytes the file still holds after what was read.
   std::uint64_t left() const { return m_left; }
@@ -217,6 +234,7 @@ class ListReader {
   std::size_t m_pos = 0;
   std::size_t m_end = 0;
   std::uint64_t m_left = 0;
+  FileStamp m_stamp;
 };
 
 /// Version 108 wrote the platform's 8-bit code page; it is read as Latin-1,
@@ -452,10 +470,11 @@ bool read_share(ListReader& in, ListShare& share) {
   return true;
 }
 
-ListLoadResult read_list(TileImageList& list, const std::filesystem::path& file, Prompt& prompt,
+ListLoadResult read_list(TileImageList& list, const std::filesystem::path& file, Prompt& prompt, FileStamp& stamp,
                          ListShare* share) {
   ListReader in;
   if (!in.open(file)) return ListLoadResult::unreadable;
+  stamp = in.stamp();
 
   std::int32_t version = 0;
   if (!in.i32(version)) return ListLoadResult::unreadable;
@@ -538,12 +557,17 @@ class ListWriter {
     bytes(text.data(), length);
   }
 
-  /// Writes what is buffered and gives the file its name; false when any
-  /// write, the last flush or the close failed (a full disk often shows up
-  /// only there), and the earlier file is then untouched.
-  bool finish() {
+  /// Writes what is buffered and gives the file its name, whose version
+  /// `stamp` then tells; false when any write, the last flush or the close
+  /// failed (a full disk often shows up only there), and the earlier file is
+  /// then untouched.
+  bool finish(FileStamp& stamp) {
     flush();
-    if (m_ok) return m_file.commit();
+    struct stat info {};
+    if (m_ok && ::fstat(m_file.fd(), &info) == 0) {
+      stamp = stamp_of(info);  // renaming keeps the file and its times
+      return m_file.commit();
+    }
     m_file.roll_back();
     return false;
   }
@@ -598,7 +622,8 @@ void write_share(ListWriter& out, const ListShare& share) {
   for (const std::string& path : share.unusable) out.string(path);
 }
 
-bool write_list(const TileImageList& list, const std::filesystem::path& file, const ListShare* share) {
+bool write_list(const TileImageList& list, const std::filesystem::path& file, const ListShare* share,
+                FileStamp& stamp) {
   constexpr auto kMaxCount = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
   if (list.entry_count() > kMaxCount) return false;
   ListWriter out;
@@ -616,7 +641,98 @@ bool write_list(const TileImageList& list, const std::filesystem::path& file, co
     if (share->unusable.size() > kMaxCount) return false;
     write_share(out, *share);
   }
-  return out.finish();
+  return out.finish(stamp);
+}
+
+// --- two programs saving one list ---------------------------------------------
+
+/// Holds an exclusive advisory lock on the list file itself, so that no
+/// lock file is left beside a user's lists. A save replaces the file by a
+/// new one: a program that waited for the lock takes it again where the
+/// name has moved on to that new file. A file that does not exist yet
+/// holds nothing another save could lose, and is not locked.
+class ListLock {
+ public:
+  explicit ListLock(const std::filesystem::path& file) {
+    constexpr int kTries = 1000;
+    for (int i = 0; i < kTries; ++i) {
+      m_fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+      if (m_fd < 0) return;
+      struct stat locked {};
+      if (::fstat(m_fd, &locked) != 0 || !S_ISREG(locked.st_mode)) break;
+      while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+      }
+      struct stat named {};
+      if (::stat(file.c_str(), &named) == 0 && named.st_dev == locked.st_dev && named.st_ino == locked.st_ino) return;
+      ::close(m_fd);
+      m_fd = -1;
+    }
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
+  }
+  ~ListLock() {
+    if (m_fd >= 0) ::close(m_fd);  // closing releases the lock
+  }
+  ListLock(const ListLock&) = delete;
+  ListLock& operator=(const ListLock&) = delete;
+
+ private:
+  int m_fd = -1;
+};
+
+/// Whether an item of `set` (a folder ending in "/" or a single file) holds `path`.
+bool holds(const TileImageList::FolderSet& set, const std::string& path) {
+  return std::any_of(set.begin(), set.end(), [&path](const std::string& item) {
+    return item == path || (!item.empty() && item.back() == '/' && path.starts_with(item));
+  });
+}
+
+/// Another program saved the list since `list` read or wrote it (say the
+/// desktop program's list window and `list update`): its save is read
+/// again and what `list` changed since is made on top of it, so neither
+/// save is lost. Folder items follow each side's additions and removals,
+/// the colour mode the side that switched it; every analysed picture of
+/// either side that the merged folders still hold stays, this side's
+/// analysis winning for a picture both hold.
+void take_other_save(TileImageList& list, const std::filesystem::path& file) {
+  const auto& base = list.file_base();
+  // A new list, or one saved under another name, replaces the file.
+  if (!base || base->path != file.string()) return;
+  struct stat info {};
+  if (::stat(file.c_str(), &info) != 0 || stamp_of(info) == base->stamp) return;
+  TileImageList theirs;
+  SilentPrompt unread;
+  if (!load_list_file(theirs, file, unread)) return;  // nothing readable to keep
+
+  const bool black_and_white =
+      list.black_and_white() != base->black_and_white ? list.black_and_white() : theirs.black_and_white();
+  for (int k = 0; k < kFolderKindCount; ++k) {
+    const auto kind = static_cast<FolderKind>(k);
+    const TileImageList::FolderSet ours = list.folders(kind);
+    const TileImageList::FolderSet& before = base->folders[static_cast<std::size_t>(k)];
+    for (const std::string& item : ours) (void)list.remove_folder(kind, item);
+    for (const std::string& item : theirs.folders(kind))
+      if (!before.contains(item) || ours.contains(item)) (void)list.add_folder(kind, item);
+    for (const std::string& item : ours)
+      if (!before.contains(item)) (void)list.add_folder(kind, item);
+  }
+  // Signatures of the other colour mode would compare wrongly.
+  if (list.black_and_white() != black_and_white) list.clear_entries();
+  list.set_black_and_white(black_and_white);
+  if (theirs.black_and_white() == black_and_white)
+    theirs.for_each_entry([&list](FotoInfo& entry) { (void)list.insert(entry); });
+
+  std::vector<std::string> gone;
+  list.for_each_entry([&list, &gone](FotoInfo& entry) {
+    const bool excluded = holds(list.folders(FolderKind::exclude), entry.path);
+    const bool required = holds(list.folders(FolderKind::required), entry.path);
+    const bool held = entry.is_video() ? holds(list.folders(FolderKind::video), entry.path)
+                                       : required || holds(list.folders(FolderKind::include), entry.path);
+    if (excluded || !held) gone.push_back(entry.path);
+    entry.required = required ? 1 : 0;
+  });
+  for (const std::string& path : gone) (void)list.erase(path);
+  list.group_variants(kGroupingFrameNumbers);
 }
 
 }  // namespace
@@ -628,7 +744,8 @@ bool load_list_file(TileImageList& list, const std::filesystem::path& file, Prom
   list.set_black_and_white(false);
   list.set_changed(false);
 
-  const ListLoadResult outcome = read_list(list, file, prompt, share);
+  FileStamp stamp;
+  const ListLoadResult outcome = read_list(list, file, prompt, stamp, share);
   if (result != nullptr) *result = outcome;
   if (outcome != ListLoadResult::loaded) {
     list.clear();
@@ -637,18 +754,25 @@ bool load_list_file(TileImageList& list, const std::filesystem::path& file, Prom
   }
   list.group_variants(kGroupingFrameNumbers);
   list.set_changed(list.version() < kFirstCurrentListVersion);
+  list.set_file_base(file.string(), stamp);
   return true;
 }
 
 bool save_list_file(TileImageList& list, const std::filesystem::path& file, Prompt& report,
                     const ListShare* share) {
-  if (!write_list(list, file, share)) {
+  // Read again, changed and replaced whole under the lock: two programs
+  // saving at once both keep their changes.
+  const ListLock lock(file);
+  take_other_save(list, file);
+  FileStamp stamp;
+  if (!write_list(list, file, share, stamp)) {
     report.message(format(tr("Unable to save file '%s'"), file.string()), Icon::error);
     return false;
   }
   list.set_path(file.string());
   list.set_version(kListFileVersion);
   list.set_changed(false);
+  list.set_file_base(file.string(), stamp);
   return true;
 }
 

@@ -46,6 +46,7 @@ TileImageList::TileImageList(const TileImageList& other)
       m_version(other.m_version),
       m_changed(other.m_changed),
       m_unusable_paths(other.m_unusable_paths),
+      m_file_base(other.m_file_base),
       m_grouping_mode(other.m_grouping_mode),
       m_group_count(other.m_group_count),
       m_landscape_images(other.m_landscape_images),
@@ -60,6 +61,10 @@ TileImageList::TileImageList(const TileImageList& other)
 TileImageList& TileImageList::operator=(const TileImageList& other) {
   if (this != &other) *this = TileImageList(other);
   return *this;
+}
+
+void TileImageList::set_file_base(std::string path, const FileStamp& stamp) {
+  m_file_base = FileBase{std::move(path), stamp, m_folders, m_black_and_white};
 }
 
 FotoInfo* TileImageList::find(std::string_view path) {
@@ -102,6 +107,7 @@ bool TileImageList::erase(std::string_view path) {
 
 void TileImageList::clear() {
   m_entries.clear();
+  m_file_base.reset();  // a list made anew replaces its file
   for (auto& set : m_folders) set.clear();
   m_grouping_mode = kNoGrouping;
   m_group_count = 0;

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -42,6 +43,25 @@ class TileImageList {
   /// entry's own path, so a library's paths are held once; that path must
   /// not be changed through the entry.
   using EntrySet = std::map<std::string_view, FotoInfo, std::less<>>;
+
+  /// Which version of a list file was read or written: a save replaces
+  /// the file by a new one, so another program's save gives another stamp.
+  struct FileStamp {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modified_ns = 0;
+    bool operator==(const FileStamp&) const = default;
+  };
+  /// The list file as this list last read or wrote it: the changes a save
+  /// makes are those from here, and a file that has moved on since (another
+  /// program saved it) keeps the other program's changes too.
+  struct FileBase {
+    std::string path;
+    FileStamp stamp;
+    std::array<FolderSet, kFolderKindCount> folders;
+    bool black_and_white = false;
+  };
 
   TileImageList() = default;
   /// A copy's keys view the copied entries' paths, never the original's.
@@ -100,6 +120,11 @@ class TileImageList {
   bool erase(std::string_view path);
   /// Empties the entry set and the four folder sets, and the counts.
   void clear();
+
+  const std::optional<FileBase>& file_base() const { return m_file_base; }
+  /// Takes the list as it is now as the contents of `path` at `stamp`.
+  void set_file_base(std::string path, const FileStamp& stamp);
+  void forget_file_base() { m_file_base.reset(); }
   /// Empties the entry set only (the folder sets stay).
   void clear_entries();
 
@@ -143,6 +168,7 @@ class TileImageList {
   bool m_changed = false;
   EntrySet m_entries;
   std::vector<std::string> m_unusable_paths;
+  std::optional<FileBase> m_file_base;
 
   static constexpr int kNoGrouping = -1;
   int m_grouping_mode = kNoGrouping;

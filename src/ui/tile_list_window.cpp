@@ -460,7 +460,8 @@ void TileListWindow::poll() {
 void TileListWindow::finish_analysis() {
   const ListSaveResult result = m_analysis->complete();
   m_analysis_started = false;
-  if (result == ListSaveResult::saved) {
+  // The list itself is saved even when the file of its unusable pictures is not.
+  if (result == ListSaveResult::saved || result == ListSaveResult::error_file_failed) {
     m_chosen_list = m_list.path();
     show_view(View::all_images);
   } else {

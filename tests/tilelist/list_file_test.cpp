@@ -482,3 +482,68 @@ TEST(ListFileLoad, MissingFilesAndFoldersAreUnreadable) {
 
 }  // namespace
 }  // namespace tess
+
+namespace tess {
+namespace {
+
+// Two programs read the same list; the second to save finds the first's
+// save there and keeps it: each side's added and removed folders, the
+// pictures the merged folders hold, and the colour mode the side that
+// switched it chose.
+TEST(ListFileSave, ASaveOverAnotherProgramsSaveKeepsBothChanges) {
+  struct Case {
+    const char* name;
+    bool theirs_black_and_white;
+    std::vector<std::string> folders;
+    std::vector<std::string> entries;
+  };
+  const Case cases[] = {
+      {"folders", false, {"/c/", "/d/"}, {"/c/c1.jpg", "/d/d1.jpg"}},
+      // Our colour signatures would compare wrongly in their grey list.
+      {"colour mode", true, {"/c/", "/d/"}, {"/c/c1.jpg"}},
+  };
+  const auto picture = [](const std::string& path) {
+    FotoInfo entry(path);
+    entry.usable = 1;
+    entry.file_size = 1234;
+    return entry;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const auto file = dir / "shared.tzc";
+    TileImageList first;
+    for (const char* folder : {"/a/", "/b/"}) (void)first.add_folder(FolderKind::include, folder);
+    for (const char* path : {"/a/a1.jpg", "/b/b1.jpg"}) (void)first.insert(picture(path));
+    ASSERT_TRUE(save_list_file(first, file, testing::quiet_prompt()));
+
+    TileImageList ours;
+    TileImageList theirs;
+    ASSERT_TRUE(load_list_file(ours, file, testing::quiet_prompt()));
+    ASSERT_TRUE(load_list_file(theirs, file, testing::quiet_prompt()));
+    (void)theirs.remove_folder(FolderKind::include, "/b/");
+    (void)theirs.add_folder(FolderKind::include, "/c/");
+    (void)theirs.erase("/b/b1.jpg");
+    (void)theirs.insert(picture("/c/c1.jpg"));
+    theirs.set_black_and_white(c.theirs_black_and_white);
+    ASSERT_TRUE(save_list_file(theirs, file, testing::quiet_prompt()));
+    (void)ours.remove_folder(FolderKind::include, "/a/");
+    (void)ours.add_folder(FolderKind::include, "/d/");
+    (void)ours.erase("/a/a1.jpg");
+    (void)ours.insert(picture("/d/d1.jpg"));
+    ASSERT_TRUE(save_list_file(ours, file, testing::quiet_prompt()));
+
+    TileImageList saved;
+    ASSERT_TRUE(load_list_file(saved, file, testing::quiet_prompt()));
+    const auto& folders = saved.folders(FolderKind::include);
+    EXPECT_EQ(std::vector<std::string>(folders.begin(), folders.end()), c.folders);
+    std::vector<std::string> entries;
+    for (const auto& [path, entry] : saved.entries()) entries.emplace_back(path);
+    EXPECT_EQ(entries, c.entries);
+    EXPECT_EQ(saved.black_and_white(), c.theirs_black_and_white);
+    EXPECT_EQ(ours.entry_count(), saved.entry_count());  // the saving program holds what it saved
+  }
+}
+
+}  // namespace
+}  // namespace tess

@@ -32,39 +32,26 @@ SketchRect sketch_rect(const PuzzleInfo& cell, double scale, const Foto& canvas)
   return r;
 }
 
-void fill(const SketchRect& r, std::uint32_t pixel, Foto& canvas) {
-  for (int y = r.y0; y < r.y1; ++y) std::fill(canvas.row(y) + r.x0, canvas.row(y) + r.x1, pixel);
-}
-
-/// The signature's fine samples stretched over the rectangle; transparent
-/// samples (outside a mask cell's shape) leave the canvas as it was.
-void draw_samples(const SketchRect& r, const Foto& samples, bool dim, Foto& canvas) {
+/// The signature's fine samples stretched over the rectangle, a portrait
+/// signature turned back upright; transparent samples (outside a mask
+/// cell's shape) leave the canvas as it was.
+void draw_signature(const SketchRect& r, const TileSignature& signature, bool dim, Foto& canvas) {
+  const bool portrait = signature.portrait != 0;
+  const int across = portrait ? kGridRows : kGridColumns;
+  const int down = portrait ? kGridColumns : kGridRows;
   const int w = r.x1 - r.x0;
   const int h = r.y1 - r.y0;
   for (int y = r.y0; y < r.y1; ++y) {
-    const std::uint32_t* source = samples.row(std::min(samples.height() - 1, (y - r.y0) * samples.height() / h));
+    const int sy = (y - r.y0) * down / h;
     std::uint32_t* target = canvas.row(y);
     for (int x = r.x0; x < r.x1; ++x) {
-      const std::uint32_t pixel = source[std::min(samples.width() - 1, (x - r.x0) * samples.width() / w)];
+      const int sx = (x - r.x0) * across / w;
+      const std::uint32_t pixel = portrait ? signature.fine(sy, kGridRows - 1 - sx) : signature.fine(sx, sy);
       if (pixel_transparency(pixel) >= kMaskedTransparency) continue;
-      target[x] = make_pixel(pixel_red(pixel), pixel_green(pixel), pixel_blue(pixel));
-      if (dim) target[x] = dimmed(target[x]);
+      const std::uint32_t shown = make_pixel(pixel_red(pixel), pixel_green(pixel), pixel_blue(pixel));
+      target[x] = dim ? dimmed(shown) : shown;
     }
   }
-}
-
-void draw_signature(const SketchRect& r, const TileSignature& signature, bool dim, Foto& canvas) {
-  // A cell of a few sketch pixels shows one colour; only larger ones are
-  // worth turning the fine samples into a picture.
-  if ((r.x1 - r.x0) * (r.y1 - r.y0) <= 4) {
-    const std::uint32_t overall = signature.overall();
-    if (pixel_transparency(overall) >= kMaskedTransparency) return;
-    const std::uint32_t opaque = make_pixel(pixel_red(overall), pixel_green(overall), pixel_blue(overall));
-    fill(r, dim ? dimmed(opaque) : opaque, canvas);
-    return;
-  }
-  Foto samples;
-  if (signature.thumbnail(samples) && !samples.empty()) draw_samples(r, samples, dim, canvas);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -35,14 +36,22 @@ FotoInfo uniform_tile(std::uint32_t colour, int index) {
 
 std::uint32_t opaque(std::uint32_t pixel) { return pixel & 0x00FFFFFFu; }
 
-// Three cells side by side: one with a tile, one analysed but open, one never
-// analysed; a mosaic of 300 × 100 pixels is sketched at its own size.
+// Four cells side by side: one with a tile, one analysed but open, one never
+// analysed, one with a portrait tile red above and blue below; a mosaic of
+// 400 × 100 pixels is sketched at its own size.
 TEST(MosaicSketch, PlacedCellsShowTheirTileOpenCellsTheMainImageDimmedTheRestNothing) {
   PuzzleGrid grid;
-  grid.reset(300, 100, 1.0, 0, false);
-  for (int i = 0; i < 3; ++i) ASSERT_TRUE(grid.add_cell({i * 100, 0, 100, 100}));
+  grid.reset(400, 100, 1.0, 0, false);
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(grid.add_cell({i * 100, 0, 100, 100}));
   const FotoInfo tile = uniform_tile(make_pixel(10, 200, 30), 0);
   grid.cell(0).tile = &tile;
+  FotoInfo upright = uniform_tile(make_pixel(0, 0, 255), 1);
+  Foto red_above;
+  ASSERT_TRUE(red_above.try_allocate_fill(36, 48, make_pixel(0, 0, 255)));
+  for (int y = 0; y < 24; ++y) std::fill(red_above.row(y), red_above.row(y) + 36, make_pixel(255, 0, 0));
+  ASSERT_TRUE(upright.signature.analyse(red_above, AnalysisMode::fill));
+  ASSERT_TRUE(upright.signature.portrait);
+  grid.cell(3).tile = &upright;
   Foto main_image;
   ASSERT_TRUE(main_image.try_allocate_fill(100, 100, make_pixel(200, 100, 50)));
   for (int i = 0; i < 2; ++i) {
@@ -52,20 +61,22 @@ TEST(MosaicSketch, PlacedCellsShowTheirTileOpenCellsTheMainImageDimmedTheRestNot
   }
 
   Foto canvas;
-  ASSERT_TRUE(sketch_cells(grid, sketch_scale(300, 100), canvas));
-  ASSERT_EQ(canvas.width(), 300);
+  ASSERT_TRUE(sketch_cells(grid, sketch_scale(400, 100), canvas));
+  ASSERT_EQ(canvas.width(), 400);
   ASSERT_EQ(canvas.height(), 100);
   EXPECT_EQ(opaque(canvas.at(50, 50)), make_pixel(10, 200, 30));
   EXPECT_EQ(opaque(canvas.at(150, 50)), make_pixel(80, 40, 20));
   EXPECT_EQ(canvas.at(250, 50), kEmptyPixel);
+  EXPECT_EQ(opaque(canvas.at(350, 5)), make_pixel(255, 0, 0));
+  EXPECT_EQ(opaque(canvas.at(350, 95)), make_pixel(0, 0, 255));
 
   // A rendered band replaces what the placement drew beneath it, and only that.
   Foto band;
-  ASSERT_TRUE(band.try_allocate_fill(300, 40, make_pixel(1, 2, 3)));
+  ASSERT_TRUE(band.try_allocate_fill(400, 40, make_pixel(1, 2, 3)));
   sketch_band(band, 0, 60, 1.0, canvas);
   EXPECT_EQ(canvas.at(50, 59), make_pixel(10, 200, 30));
   EXPECT_EQ(canvas.at(50, 60), make_pixel(1, 2, 3));
-  EXPECT_EQ(canvas.at(299, 99), make_pixel(1, 2, 3));
+  EXPECT_EQ(canvas.at(399, 99), make_pixel(1, 2, 3));
 
   // A large mosaic is sketched at the long side the window needs.
   EXPECT_DOUBLE_EQ(sketch_scale(4800, 1200), 0.1);

@@ -139,6 +139,7 @@ class MainWindow : public QDialog {
   bool load_tile_list(const std::string& file);
   /// Adds main images (pictures this program cannot read are reported and skipped).
   void add_main_images(const std::vector<std::string>& files);
+  void remove_all_main_images();
   /// Loads the settings list entry named `name` (as the list shows it).
   [[nodiscard]] bool select_settings(const std::string& name);
   /// The names the settings list shows.
@@ -180,7 +181,6 @@ class MainWindow : public QDialog {
 
   void choose_main_images();
   void remove_main_image();
-  void remove_all_main_images();
   void refresh_main_images();
   void show_main_image_picture();
   void show_written_mosaic();

@@ -952,9 +952,11 @@ void MainWindow::show_picture(const QImage& picture, const QString& title) {
 void MainWindow::refresh_picture_scale() {
   if (m_picture_image.isNull()) return;
   const QSize room = m_picture->contentsRect().size() * m_picture->devicePixelRatioF();
-  QPixmap pixmap = QPixmap::fromImage(m_picture_image.width() > room.width() || m_picture_image.height() > room.height()
-                                          ? m_picture_image.scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation)
-                                          : m_picture_image);
+  // Fitted both ways: the run's sketch is small, and on a screen at 200 %
+  // a picture left at its own size would fill a quarter of the panel.
+  QPixmap pixmap = QPixmap::fromImage(m_picture_image.size() == room
+                                          ? m_picture_image
+                                          : m_picture_image.scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation));
   pixmap.setDevicePixelRatio(m_picture->devicePixelRatioF());
   m_picture->setPixmap(pixmap);
 }

@@ -152,11 +152,10 @@ std::string write_sample_tile_list(const QString& folder) {
 
 // The main window during a run: a large mosaic of the sample photo, caught
 // while its tiles are being placed. The run goes on in `work` until the window
-// goes, which stops it. Its settings, "Sample Run", name the list written there.
+// goes, which stops it. Its settings, "Sample Run", name the sample list there.
 bool grab_run_in_progress(MainWindow& window, const QString& work, const QString& folder) {
-  const std::string list = write_sample_tile_list(work);
   const QString photo = QDir(work).filePath(QStringLiteral("sample-photo.jpg"));
-  if (list.empty() || !sample_photo().save(photo, "JPG", 92)) return false;
+  if (!sample_photo().save(photo, "JPG", 92)) return false;
   if (!window.select_settings("Sample Run")) return false;
   window.remove_all_main_images();
   window.add_main_images({photo.toStdString()});
@@ -186,14 +185,15 @@ int take_screenshots(const QString& folder, QtPrompt& prompt, const ConfigFile& 
   if (!SettingsFile().save("My Settings", defaults, {}, false)) ++failures;
   // Outlives the window, whose end stops the run that reads from it.
   QTemporaryDir run_folder;
+  const std::string sample_list = run_folder.isValid() ? write_sample_tile_list(run_folder.path()) : std::string();
+  if (sample_list.empty()) ++failures;
   {
     MosaicParameters run = defaults;
     run.mosaic_size = {3600, 2400, kUnitPixel};
     run.tile_size = {30, kUnitPixel};
     run.advanced.set_value(kOptMosaicFastPreview, "0");
     run.web_output = false;
-    if (!SettingsFile().save("Sample Run", run, QDir(run_folder.path()).filePath(QStringLiteral("tiles.tzc")).toStdString(), false))
-      ++failures;
+    if (!SettingsFile().save("Sample Run", run, sample_list, false)) ++failures;
   }
 
   MainWindow window(prompt, config);
@@ -239,7 +239,7 @@ int take_screenshots(const QString& folder, QtPrompt& prompt, const ConfigFile& 
 
   // The windows of the other entry functions, each opened as the main window opens it.
   grab_modal(folder, QStringLiteral("tile_list_window"), [&] {
-    std::string list;
+    std::string list = sample_list;
     run_tile_list_window(&window, list, config, state);
   });
   grab_modal(folder, QStringLiteral("split_dialog"), [&] {
@@ -283,7 +283,7 @@ int take_screenshots(const QString& folder, QtPrompt& prompt, const ConfigFile& 
                    Icon::warning);
   });
   // Last: the run is stopped as the window closes, before any question of its end.
-  if (!run_folder.isValid() || !grab_run_in_progress(window, run_folder.path(), folder)) ++failures;
+  if (sample_list.empty() || !grab_run_in_progress(window, run_folder.path(), folder)) ++failures;
   window.hide();
   return failures == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
 }

@@ -18,6 +18,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QIcon>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <curl/curl.h>
@@ -28,10 +29,14 @@
 #include "base/text.hpp"
 #include "images/foto.hpp"
 #include "output/mosaic_saver.hpp"
+#include "settings/advanced_options.hpp"
 #include "settings/configuration.hpp"
 #include "settings/settings_file.hpp"
 #include "settings/user_state.hpp"
+#include "settings/units.hpp"
 #include "tilelist/foto_info.hpp"
+#include "tilelist/list_analysis.hpp"
+#include "tilelist/tile_image_list.hpp"
 #include "ui/advanced_settings_window.hpp"
 #include "ui/extraction_dialog.hpp"
 #include "ui/icons.hpp"
@@ -118,6 +123,58 @@ QImage sample_photo() {
   return photo;
 }
 
+// A folder of small tile pictures in many colours and its analysed list,
+// for the screenshot of a run in progress; the list file's path, or empty.
+std::string write_sample_tile_list(const QString& folder) {
+  const QDir dir(folder);
+  if (!dir.mkpath(QStringLiteral("tiles"))) return {};
+  for (int i = 0; i < 90; ++i) {
+    QImage tile(96, 72, QImage::Format_RGB32);
+    QPainter painter(&tile);
+    const QColor base = QColor::fromHsv((i * 37) % 360, 60 + (i * 53) % 190, 40 + (i * 71) % 215);
+    QLinearGradient light(0, 0, 96, 72);
+    light.setColorAt(0, base.lighter(130));
+    light.setColorAt(1, base.darker(130));
+    painter.fillRect(tile.rect(), light);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(base.lighter(160));
+    painter.drawEllipse(QPointF(20 + (i * 13) % 56, 16 + (i * 7) % 40), 12, 12);
+    painter.end();
+    if (!tile.save(dir.filePath(QStringLiteral("tiles/tile%1.jpg").arg(i)), "JPG", 90)) return {};
+  }
+  TileImageList list;
+  list.add_item(FolderKind::include, dir.filePath(QStringLiteral("tiles")).toStdString(), true);
+  list.set_path(dir.filePath(QStringLiteral("tiles.tzc")).toStdString());
+  SilentPrompt quiet;
+  ListAnalysis analysis(list, quiet);
+  return analysis.run(1, false) == ListSaveResult::saved ? list.path() : std::string();
+}
+
+// The main window during a run: a large mosaic of the sample photo, caught
+// while its tiles are being placed. The run goes on in `work` until the window
+// goes, which stops it. Its settings, "Sample Run", name the sample list there.
+bool grab_run_in_progress(MainWindow& window, const QString& work, const QString& folder) {
+  const QString photo = QDir(work).filePath(QStringLiteral("sample-photo.jpg"));
+  if (!sample_photo().save(photo, "JPG", 92)) return false;
+  if (!window.select_settings("Sample Run")) return false;
+  window.remove_all_main_images();
+  window.add_main_images({photo.toStdString()});
+  window.mosaic_clicked();
+  if (!window.run_active()) return false;
+  // The window's own timer polls twice a second; polled more often here the
+  // picture is caught with about half of the tiles placed.
+  const QString preview = QString::fromStdString(tr("Mosaic Preview"));
+  QElapsedTimer waited;
+  waited.start();
+  while (window.run_active() && waited.elapsed() < 60000) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    window.tick();
+    if (window.picture_title() == preview && window.progress_value() >= 4300) break;
+  }
+  const bool caught = window.run_active() && window.picture_title() == preview;
+  return save_grab(window, folder, QStringLiteral("main_window_running")) && caught;
+}
+
 int take_screenshots(const QString& folder, QtPrompt& prompt, const ConfigFile& config) {
   QDir().mkpath(folder);
   const UserState state(config);
@@ -126,6 +183,18 @@ int take_screenshots(const QString& folder, QtPrompt& prompt, const ConfigFile& 
   // A saved setting of the user's own, so that its buttons show as they do for a user.
   const MosaicParameters defaults = MosaicParameters::created(config.read());
   if (!SettingsFile().save("My Settings", defaults, {}, false)) ++failures;
+  // Outlives the window, whose end stops the run that reads from it.
+  QTemporaryDir run_folder;
+  const std::string sample_list = run_folder.isValid() ? write_sample_tile_list(run_folder.path()) : std::string();
+  if (sample_list.empty()) ++failures;
+  {
+    MosaicParameters run = defaults;
+    run.mosaic_size = {3600, 2400, kUnitPixel};
+    run.tile_size = {30, kUnitPixel};
+    run.advanced.set_value(kOptMosaicFastPreview, "0");
+    run.web_output = false;
+    if (!SettingsFile().save("Sample Run", run, sample_list, false)) ++failures;
+  }
 
   MainWindow window(prompt, config);
   prompt.set_parent(&window);
@@ -170,7 +239,7 @@ int take_screenshots(const QString& folder, QtPrompt& prompt, const ConfigFile& 
 
   // The windows of the other entry functions, each opened as the main window opens it.
   grab_modal(folder, QStringLiteral("tile_list_window"), [&] {
-    std::string list;
+    std::string list = sample_list;
     run_tile_list_window(&window, list, config, state);
   });
   grab_modal(folder, QStringLiteral("split_dialog"), [&] {
@@ -213,6 +282,8 @@ int take_screenshots(const QString& folder, QtPrompt& prompt, const ConfigFile& 
     prompt.message(tr("Please load or create a Tile Images List. This List will be used to build the Mosaic."),
                    Icon::warning);
   });
+  // Last: the run is stopped as the window closes, before any question of its end.
+  if (sample_list.empty() || !grab_run_in_progress(window, run_folder.path(), folder)) ++failures;
   window.hide();
   return failures == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
 }

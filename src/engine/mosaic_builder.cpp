@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "base/text.hpp"
+#include "engine/mosaic_sketch.hpp"
 
 namespace tess {
 namespace {
@@ -101,9 +102,44 @@ void MosaicBuilder::begin_batch(int total) {
 }
 
 void MosaicBuilder::begin_mosaic() {
+  m_sketch_canvas.clear();
+  m_sketch_scale = 0;
   std::lock_guard lock(m_lock);
   m_mosaic_in_progress = true;
   m_progress.reset();
+  m_sketch.pixels.clear();
+  m_sketch.width = m_sketch.height = 0;
+  ++m_sketch.mosaic;
+  ++m_sketch.serial;
+}
+
+void MosaicBuilder::refresh_sketch(bool always) {
+  if (!m_sketch_watched.load(std::memory_order_relaxed)) return;
+  if (!always && !m_sketch_request.load(std::memory_order_relaxed)) return;
+  m_sketch_scale = sketch_scale(grid.pixel_width(), grid.pixel_height());
+  if (m_sketch_scale <= 0 || !sketch_cells(grid, m_sketch_scale, m_sketch_canvas)) return;
+  publish_sketch();
+}
+
+void MosaicBuilder::sketch_band(const Foto& band, int x, int y) {
+  if (m_sketch_canvas.empty() || !m_sketch_watched.load(std::memory_order_relaxed)) return;
+  tess::sketch_band(band, x, y, m_sketch_scale, m_sketch_canvas);
+  // The bands arrive faster than anybody looks: only the asked-for ones go out.
+  if (m_sketch_request.load(std::memory_order_relaxed)) publish_sketch();
+}
+
+void MosaicBuilder::publish_sketch() {
+  m_sketch_request.store(false, std::memory_order_relaxed);
+  std::lock_guard lock(m_lock);
+  m_sketch.width = m_sketch_canvas.width();
+  m_sketch.height = m_sketch_canvas.height();
+  m_sketch.pixels.assign(m_sketch_canvas.pixels(), m_sketch_canvas.pixels() + m_sketch_canvas.pixel_count());
+  ++m_sketch.serial;
+}
+
+MosaicBuilder::Sketch MosaicBuilder::sketch() const {
+  std::lock_guard lock(m_lock);
+  return m_sketch;
 }
 
 void MosaicBuilder::end_mosaic(bool completed) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "engine/progress_model.hpp"
+#include "images/foto.hpp"
 #include "engine/puzzle.hpp"
 #include "settings/mosaic_parameters.hpp"
 
@@ -107,6 +108,30 @@ class MosaicBuilder {
   void queue_message(QueuedMessage message);
   std::optional<QueuedMessage> take_message();
 
+  // --- sketch: the mosaic as far as it is built ------------------------------
+  /// A small picture of the mosaic of the run (see engine/mosaic_sketch.hpp).
+  struct Sketch {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint32_t> pixels;  ///< empty until the mosaic has cells to show
+    int mosaic = 0;                     ///< counts the mosaics begun, so a follower sees a new one start
+    std::uint64_t serial = 0;           ///< grows with every sketch published
+  };
+  /// Asked by whoever follows the run, on each poll: the worker draws a new
+  /// sketch at its next chance. A run nobody asks draws none.
+  void request_sketch() {
+    m_sketch_watched.store(true, std::memory_order_relaxed);
+    m_sketch_request.store(true, std::memory_order_relaxed);
+  }
+  [[nodiscard]] bool sketch_requested() const { return m_sketch_request.load(std::memory_order_relaxed); }
+  /// The worker: draws the grid's cells and publishes them when a sketch was
+  /// asked for, or with `always` whenever anybody follows (after a stage).
+  void refresh_sketch(bool always = false);
+  /// The worker: a band of the mosaic rendered at (x, y) goes into the sketch.
+  void sketch_band(const Foto& band, int x, int y);
+  /// A copy of the latest sketch, taken under the lock.
+  Sketch sketch() const;
+
   /// Set at the end of a batch that completed at least one mosaic; taking it clears it.
   [[nodiscard]] bool take_finished();
 
@@ -134,6 +159,15 @@ class MosaicBuilder {
   long long m_accumulated_ms = 0;
   std::deque<QueuedMessage> m_messages;
   std::atomic<long> m_tile_load_failures{0};
+
+  // The sketch: drawn by the worker alone into m_sketch_canvas, copied under
+  // the lock into m_sketch, which the follower copies out on its poll.
+  void publish_sketch();
+  std::atomic<bool> m_sketch_request{false};
+  std::atomic<bool> m_sketch_watched{false};
+  Foto m_sketch_canvas;
+  double m_sketch_scale = 0;
+  Sketch m_sketch;
 };
 
 }  // namespace tess

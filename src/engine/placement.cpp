@@ -321,6 +321,7 @@ class HighQualityPlacement {
       ++m_key_uses[best.key];
       ++placed_count;
       m_builder.add_progress(1);
+      m_builder.refresh_sketch();
       if (m_builder.status_refresh_requested()) {
         m_builder.set_status(format(tr("Adding Tile#: %d of %d"), placed_count, cell_count));
       }
@@ -827,6 +828,7 @@ class ExperimentalPlacement {
       cell.score = s.score;
       use.use_count = 1;
       m_builder.add_progress(1);
+      m_builder.refresh_sketch();
     }
   }
 

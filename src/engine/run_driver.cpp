@@ -198,6 +198,8 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
   if (stopped()) return Outcome::stopped;
   if (!built || !analyse_cells(m_builder, image, adapt, false, m_run.threads, priority))
     return stopped() ? Outcome::stopped : Outcome::end_batch;
+  // Whoever follows the run sees the cells before the first tile comes.
+  m_builder.refresh_sketch(true);
 
   // 10. Cell priorities.
   m_builder.set_status(tr("Calculating Mosaic Information..."));
@@ -260,7 +262,8 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
   if (!m_run.save_placement_file.empty() && !save_tile_list_file(m_builder, m_run.save_placement_file))
     return Outcome::failed;
 
-  // 17. Render and save.
+  // 17. Render and save, the sketch starting from the final placement.
+  m_builder.refresh_sketch(true);
   result.success = m_outputs.save_mosaic ? m_outputs.save_mosaic(m_builder, tables, result) : false;
   if (stopped()) return Outcome::stopped;
 

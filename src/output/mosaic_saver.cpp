@@ -747,10 +747,12 @@ bool finish_mosaic(MosaicBuilder& builder, const ScoreTables& tables, const Fini
     // A video mosaic renders its bands once a frame: the web pyramid takes
     // the first frame's, and encodes its tiles on the saver's threads.
     if (web) web->use_pool(saver.pool(), saver.threads());
-    if (web)
-      saver.set_band_observer([&web, &clock](const Foto& band, int x, int y) {
-        if (clock.frame.load() <= 1) web->add_band(band, x, y);
-      });
+    // The first frame's bands also show the mosaic growing to whoever follows the run.
+    saver.set_band_observer([&web, &clock, &builder](const Foto& band, int x, int y) {
+      if (clock.frame.load() > 1) return;
+      if (web) web->add_band(band, x, y);
+      builder.sketch_band(band, x, y);
+    });
     ok = save_mosaic(saver, request.base_name, builder.parameters, request.split, builder.grid.pixel_width(),
                      builder.grid.pixel_height(), result.files, request.dpi);
     result.render_records = saver.render_records();

@@ -108,6 +108,8 @@ AdvancedSettingsWindow::AdvancedSettingsWindow(QWidget* parent, const AdvancedOp
   for (auto* button : {m_load_defaults, m_save_defaults}) button->setAutoDefault(false);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   buttons->button(QDialogButtonBox::Ok)->setDefault(true);
+  // Qt's own catalogue is not shipped: the button speaks the program's language.
+  buttons->button(QDialogButtonBox::Cancel)->setText(qtr("Cancel"));
   auto* button_row = new QHBoxLayout;
   button_row->addWidget(m_load_defaults);
   button_row->addWidget(m_save_defaults);

@@ -58,6 +58,8 @@ LanguageDialog::LanguageDialog(QWidget* parent, const std::vector<LanguageEntry>
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   buttons->button(QDialogButtonBox::Ok)->setDefault(true);
+  // Qt's own catalogue is not shipped: the button speaks the program's language.
+  buttons->button(QDialogButtonBox::Cancel)->setText(qtr("Cancel"));
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(m_list, &QListWidget::itemActivated, this, &QDialog::accept);

@@ -281,6 +281,8 @@ MainWindow::MainWindow(Prompt& prompt, ConfigFile config, MainWindowOptions opti
   build_ui();
   // The fast preview of a run lands in the picture panel.
   m_run_prompt.set_picture_sink([this](const PictureView& view, const std::string& caption) {
+    // Asked for, it is the better picture: the sketch leaves it standing.
+    m_fast_preview_mosaic = m_builder.sketch().mosaic;
     show_picture(picture_image(view), qt(caption));
   });
   // Enter confirms the box being edited; it never starts a run or opens a window.
@@ -924,6 +926,17 @@ void MainWindow::show_written_mosaic() {
   }
 }
 
+void MainWindow::show_run_sketch() {
+  // The worker draws the mosaic as far as it has got whenever it is asked,
+  // so the copy is only taken here, once a poll, never for every tile.
+  m_builder.request_sketch();
+  const MosaicBuilder::Sketch sketch = m_builder.sketch();
+  if (sketch.serial == m_sketch_serial) return;
+  m_sketch_serial = sketch.serial;
+  if (sketch.pixels.empty() || sketch.mosaic == m_fast_preview_mosaic) return;
+  show_picture(picture_image({sketch.width, sketch.height, sketch.pixels.data()}), qt(tess::tr("Mosaic Preview")));
+}
+
 void MainWindow::show_picture(const QImage& picture, const QString& title) {
   m_picture_image = picture;
   m_picture_box->setTitle(title);
@@ -939,9 +952,11 @@ void MainWindow::show_picture(const QImage& picture, const QString& title) {
 void MainWindow::refresh_picture_scale() {
   if (m_picture_image.isNull()) return;
   const QSize room = m_picture->contentsRect().size() * m_picture->devicePixelRatioF();
-  QPixmap pixmap = QPixmap::fromImage(m_picture_image.width() > room.width() || m_picture_image.height() > room.height()
-                                          ? m_picture_image.scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation)
-                                          : m_picture_image);
+  // Fitted both ways: the run's sketch is small, and on a screen at 200 %
+  // a picture left at its own size would fill a quarter of the panel.
+  QPixmap pixmap = QPixmap::fromImage(m_picture_image.size() == room
+                                          ? m_picture_image
+                                          : m_picture_image.scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation));
   pixmap.setDevicePixelRatio(m_picture->devicePixelRatioF());
   m_picture->setPixmap(pixmap);
 }
@@ -1245,6 +1260,7 @@ void MainWindow::tick() {
     m_status->setText(qt(progress.text));
     const int value = static_cast<int>(std::clamp(progress.percent, 0.0, 100.0) * 100.0);
     if (m_progress->value() != value) m_progress->setValue(value);
+    show_run_sketch();
   }
   if (run_ended) {
     m_controller.wait();

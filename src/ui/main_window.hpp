@@ -128,6 +128,8 @@ class MainWindow : public QDialog {
   /// whether it holds a picture.
   QString picture_title() const;
   [[nodiscard]] bool picture_shown() const;
+  /// The picture the panel shows, at its own size (null when none).
+  const QImage& picture() const { return m_picture_image; }
   [[nodiscard]] bool run_active() const { return m_run_active; }
   bool save_black_and_white() const { return m_save_black_and_white; }
   const MosaicRun& last_run() const { return m_plan.run; }
@@ -137,6 +139,7 @@ class MainWindow : public QDialog {
   bool load_tile_list(const std::string& file);
   /// Adds main images (pictures this program cannot read are reported and skipped).
   void add_main_images(const std::vector<std::string>& files);
+  void remove_all_main_images();
   /// Loads the settings list entry named `name` (as the list shows it).
   [[nodiscard]] bool select_settings(const std::string& name);
   /// The names the settings list shows.
@@ -178,10 +181,10 @@ class MainWindow : public QDialog {
 
   void choose_main_images();
   void remove_main_image();
-  void remove_all_main_images();
   void refresh_main_images();
   void show_main_image_picture();
   void show_written_mosaic();
+  void show_run_sketch();
   void show_picture(const QImage& picture, const QString& title);
   void refresh_picture_scale();
   void open_tile_list_window();
@@ -257,6 +260,8 @@ class MainWindow : public QDialog {
   QGroupBox* m_picture_box = nullptr;
   QLabel* m_picture = nullptr;
   QImage m_picture_image;  // unscaled; the panel shows it fitted
+  std::uint64_t m_sketch_serial = 0;  // the run's last sketch seen
+  int m_fast_preview_mosaic = -1;     // the mosaic whose fast preview arrived
   std::vector<QWidget*> m_idle_only;  // disabled while a run goes on
   // The free-text boxes and how each is read into the parameters.
   std::vector<std::pair<QWidget*, std::function<bool(const QString&)>>> m_text_fields;

@@ -61,6 +61,8 @@ SaveSettingsDialog::SaveSettingsDialog(QWidget* parent, SettingsFile file, bool 
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   buttons->button(QDialogButtonBox::Ok)->setDefault(true);
+  // Qt's own catalogue is not shipped: the button speaks the program's language.
+  buttons->button(QDialogButtonBox::Cancel)->setText(qtr("Cancel"));
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
@@ -121,6 +123,8 @@ DeleteSettingsDialog::DeleteSettingsDialog(QWidget* parent, SettingsFile file, c
   }
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
+  // Qt's own catalogue is not shipped: the button speaks the program's language.
+  buttons->button(QDialogButtonBox::Cancel)->setText(qtr("Cancel"));
   m_delete = buttons->addButton(qtr("Delete"), QDialogButtonBox::AcceptRole);
   m_delete->setDefault(true);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);

@@ -178,7 +178,7 @@ TileListWindow::TileListWindow(Prompt& prompt, const ConfigFile& config, QWidget
   auto* extract_button = new QPushButton(keys.label(tess::tr("Extract Tiles from Video...")), this);
   add_folder_button->setObjectName(QStringLiteral("add_folder"));
   remove_button->setObjectName(QStringLiteral("remove_selected"));
-  m_black_and_white = new QCheckBox(keys.label(tess::tr("Black && White:")), this);
+  m_black_and_white = new QCheckBox(keys.label(tess::tr("Black && White")), this);
   m_black_and_white->setObjectName(QStringLiteral("black_and_white"));
   auto* close_buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
   close_buttons->button(QDialogButtonBox::Close)->setText(keys.label(tess::tr("Close")));

@@ -316,6 +316,34 @@ TEST_F(MainWindowTest, MosaicRunMovesTheProgressBarAndEndsWithTheFinalQuestion) 
   EXPECT_TRUE(SettingsFile().contains(kLastMosaicSection));
 }
 
+TEST_F(MainWindowTest, WithoutTheFastPreviewThePanelShowsTheMosaicGrowingDuringTheRun) {
+  start_with(1200, 900, 12);
+  m_prompt.plan_answer(Answer::no);  // "Mosaic completed! ..."
+  auto window = make_window();
+  window->add_main_images({photo()});
+  const QImage main_image = window->picture();
+  ASSERT_FALSE(main_image.isNull());
+
+  QTest::mouseClick(window->findChild<QPushButton*>("mosaicButton"), Qt::LeftButton);
+  ASSERT_TRUE(window->run_active()) << (m_prompt.messages().empty() ? "" : m_prompt.messages().back());
+  std::vector<QImage> sketches;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (window->run_active() && std::chrono::steady_clock::now() < deadline) {
+    QTest::qWait(20);
+    window->tick();
+    if (!window->run_active()) break;  // the written mosaic is no sketch
+    if (window->picture_title().toStdString() != tr("Mosaic Preview")) continue;
+    if (sketches.empty() || window->picture() != sketches.back()) sketches.push_back(window->picture());
+  }
+  EXPECT_FALSE(window->run_active()) << window->progress_text().toStdString();
+  // Pictures of the mosaic at the mosaic's shape, changing as it grew.
+  ASSERT_GE(sketches.size(), 2u);
+  for (const QImage& sketch : sketches) {
+    EXPECT_NE(sketch, main_image);
+    EXPECT_EQ(sketch.width() * 3, sketch.height() * 4);
+  }
+}
+
 TEST_F(MainWindowTest, MosaicButtonDuringARunAsksOnceThenSaysPleaseWait) {
   start_with(2400, 1800, 12);
   m_prompt.plan_answer(Answer::yes);  // stop it

@@ -40,6 +40,8 @@ constexpr Length kEmptyRow{1, 0};
 constexpr std::size_t kMostReleasedShare = 32;
 /// So many rows may always let go: placing them again is cheap anyway.
 constexpr std::size_t kReleasedAlwaysAllowed = 2;
+/// The repair of a start gives up after looking at every arc this many times.
+constexpr std::size_t kRepairPasses = 4;
 
 class Solver {
  public:
@@ -107,6 +109,14 @@ class Solver {
       for (std::size_t a = m_costs.row_begin(r); a < m_costs.row_end(r); ++a)
         listing[next[m_costs.arc_column(a)]++] = static_cast<std::uint32_t>(r);
 
+    // Placing a row again in a nearly full assignment walks long paths
+    // through the taken columns, while a solve from nothing places its first
+    // rows at once: going on pays only when few rows let go, and the repair
+    // itself is given up once it has looked at the arcs a few times over.
+    const std::size_t most_released = std::max(rows / kMostReleasedShare, kReleasedAlwaysAllowed);
+    const std::size_t most_looked_at = kRepairPasses * (m_costs.arc_count() + rows);
+    std::size_t released = 0;
+    std::size_t looked_at = 0;
     std::vector<std::uint32_t> check(rows);
     for (std::size_t r = 0; r < rows; ++r) check[r] = static_cast<std::uint32_t>(rows - 1 - r);
     while (!check.empty()) {
@@ -114,6 +124,8 @@ class Solver {
       check.pop_back();
       const std::uint32_t c = m_column_of_row[r];
       if (c == kNone) continue;
+      looked_at += 1 + m_costs.row_end(r) - m_costs.row_begin(r);
+      if (looked_at > most_looked_at) return reset();
       bool listed = c == own_column(r);
       Length lowest = kEmptyRow - m_column_potential[own_column(r)];
       for (std::size_t a = m_costs.row_begin(r); a < m_costs.row_end(r); ++a) {
@@ -125,6 +137,7 @@ class Solver {
       Length raised = shortfall;
       if (!listed || m_column_potential[c] + shortfall > Length{}) {
         // The row lets its column go; the column goes back to 0.
+        if (++released > most_released) return reset();
         raised = Length{} - m_column_potential[c];
         m_column_of_row[r] = kNone;
         m_owner[c] = kNone;
@@ -137,11 +150,6 @@ class Solver {
       for (std::size_t k = first[c]; k < first[c + 1]; ++k)
         if (listing[k] != r && m_column_of_row[listing[k]] != kNone) check.push_back(listing[k]);
     }
-    // Placing a row again in a nearly full assignment walks long paths
-    // through the taken columns, while a solve from nothing places its first
-    // rows at once: going on pays only when few rows let go.
-    const auto released = static_cast<std::size_t>(std::count(m_column_of_row.begin(), m_column_of_row.end(), kNone));
-    if (released > std::max(rows / kMostReleasedShare, kReleasedAlwaysAllowed)) return reset();
     for (std::size_t r = 0; r < rows; ++r) {
       if (m_column_of_row[r] != kNone) continue;
       Length lowest = kEmptyRow - m_column_potential[own_column(static_cast<std::uint32_t>(r))];

@@ -341,6 +341,24 @@ async function checkSearch(page, rows, where, artifacts) {
   const after = await viewState(page);
   check(after.marks === 0 && await page.isHidden('#search-steps') &&
     await page.inputValue('#search-input') === '', `${where}: Escape ends the search`);
+
+  // On a phone's screen the box leaves the zoom buttons free.
+  if (where === 'server') {
+    const wide = page.viewportSize();
+    await page.setViewportSize({ width: 400, height: 760 });
+    await typeQuery(page, 'e');
+    const overlap = await page.evaluate(() => {
+      const box = document.getElementById('search').getBoundingClientRect();
+      return window.reziroriz.viewer.controls.some((c) => {
+        const r = c.element.getBoundingClientRect();
+        return r.width > 0 && r.left < box.right && box.left < r.right && r.top < box.bottom && box.top < r.bottom;
+      });
+    });
+    check(!overlap, 'on a narrow screen the search box leaves the zoom buttons free');
+    if (artifacts) fs.writeFileSync(path.join(artifacts, 'search-narrow.png'), await page.screenshot());
+    await page.keyboard.press('Escape');
+    await page.setViewportSize(wide);
+  }
 }
 
 // --- the test ------------------------------------------------------------------------

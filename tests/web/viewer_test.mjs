@@ -423,8 +423,9 @@ async function main() {
     check(rows.length === 12 * 12, `the page lists every tile (${rows.length})`);
 
     // 3. The web format alone: the page and no mosaic file.
+    // It has no popups, so its page knows no picture to search for.
     const alone = runProgram(program, ['mosaic', path.join(work, 'main.png'), ...common, '--set', 'FileFormat=web',
-      '--output', path.join(work, 'alone', 'w.jpg')], env);
+      '--set', 'RezIrorizPopUpText=0', '--output', path.join(work, 'alone', 'w.jpg')], env);
     check(alone.trim() === path.join(work, 'alone', 'w RezIroriz', 'index.html') &&
       fs.existsSync(alone.trim()), 'the web format alone names its page');
     check(fs.readdirSync(path.join(work, 'alone')).every((f) => !f.endsWith('.jpg')), 'the web format alone writes no mosaic file');
@@ -534,7 +535,12 @@ async function main() {
     await waitUntilDrawn(diskPage);
     check(diskFailures.length === 0, `the page works from file://${diskFailures.length ? ': ' + diskFailures.join(', ') : ''}`);
 
-    // 9. Finding a picture, on the page from the server and on the one from the disk.
+    // 9. Finding a picture, on the page from the server and on the one from the disk;
+    // a page without popups offers no search.
+    const bare = await context.newPage();
+    await bare.goto(pathToFileURL(alone.trim()).href);
+    await waitUntilDrawn(bare);
+    check(await bare.isHidden('#search'), 'a page without popups has no search box');
     await checkSearch(viewerPage, rows, 'server', artifacts);
     await checkSearch(diskPage, rows, 'file://', artifacts);
     check(failed.length === 0 && diskFailures.length === 0,

@@ -356,6 +356,276 @@
   viewer.addHandler('canvas-press', closePopUp);
   viewer.addHandler('animation-start', closePopUp);
 
+  // --- finding a picture -----------------------------------------------------------------
+  // The box lists the pictures whose file name holds what was typed, without
+  // regard to case or accents; a chosen picture has all its tiles outlined
+  // and the view steps from one of them to the next. Names only ever reach
+  // the page as text, never as markup.
+  var MAX_RESULTS = 50;
+
+  // `text` lower-cased and without accents, and for every character of that
+  // the index in `text` it came from (one more at the end).
+  function folded(text) {
+    var key = '';
+    var from = [];
+    var at = 0;
+    Array.from(text).forEach(function (ch) {
+      var f = ch.normalize('NFD').replace(/[\u0300-\u036f]/g, '').toLowerCase();
+      for (var k = 0; k < f.length; k++) from.push(at);
+      key += f;
+      at += ch.length;
+    });
+    from.push(at);
+    return { key: key, from: from };
+  }
+
+  // Every picture of the tile array once, its tiles in the array's order.
+  function pictureIndex(tiles) {
+    var byNumber = new Map();
+    var list = [];
+    tiles.forEach(function (tile) {
+      if (tile.picture === null || tile.picture === undefined) return;
+      var picture = byNumber.get(tile.picture);
+      if (!picture) {
+        var name = fileName(tile);
+        picture = { number: tile.picture, name: name, folded: folded(String(name)), uses: tile.uses, tiles: [] };
+        byNumber.set(tile.picture, picture);
+        list.push(picture);
+      }
+      picture.tiles.push(tile);
+    });
+    // Pictures of the same name from different folders are told apart by number.
+    var seen = new Map();
+    list.forEach(function (picture) { seen.set(picture.name, (seen.get(picture.name) || 0) + 1); });
+    list.forEach(function (picture) { picture.shared = seen.get(picture.name) > 1; });
+    return list;
+  }
+
+  function timesUsed(uses) {
+    return 'used ' + uses + (uses === 1 ? ' time' : ' times');
+  }
+
+  // Pictures whose name holds `query`: those starting with it first, then by name.
+  function findPictures(pictures, query) {
+    var key = folded(query.trim()).key;
+    if (!key) return [];
+    var found = [];
+    pictures.forEach(function (picture) {
+      var at = picture.folded.key.indexOf(key);
+      if (at >= 0) found.push({ picture: picture, at: at, length: key.length });
+    });
+    found.sort(function (a, b) {
+      return (a.at === 0) !== (b.at === 0) ? (a.at === 0 ? -1 : 1)
+        : a.picture.name.localeCompare(b.picture.name) || a.picture.number - b.picture.number;
+    });
+    return found;
+  }
+
+  function setUpSearch(pictures) {
+    var box = document.getElementById('search');
+    var input = document.getElementById('search-input');
+    var results = document.getElementById('search-results');
+    var status = document.getElementById('search-status');
+    var steps = document.getElementById('search-steps');
+    var chosenName = document.getElementById('search-chosen-name');
+    var position = document.getElementById('search-position');
+    var shown = [];      // the listed matches
+    var active = -1;     // the highlighted one
+    var chosen = null;   // { picture, index, marks }
+
+    function setActive(index) {
+      var options = results.children;
+      if (active >= 0 && options[active]) options[active].removeAttribute('aria-selected');
+      active = index;
+      if (active >= 0 && options[active]) {
+        options[active].setAttribute('aria-selected', 'true');
+        input.setAttribute('aria-activedescendant', options[active].id);
+        options[active].scrollIntoView({ block: 'nearest' });
+      } else {
+        input.removeAttribute('aria-activedescendant');
+      }
+    }
+
+    function closeList() {
+      results.hidden = true;
+      input.setAttribute('aria-expanded', 'false');
+      setActive(-1);
+    }
+
+    function nameWithMatch(match) {
+      var span = element('span', 'result-name');
+      var name = match.picture.name;
+      var from = match.picture.folded.from;
+      var start = from[match.at];
+      var end = from[match.at + match.length];
+      span.appendChild(document.createTextNode(name.slice(0, start)));
+      span.appendChild(element('mark', null, name.slice(start, end)));
+      span.appendChild(document.createTextNode(name.slice(end)));
+      return span;
+    }
+
+    function list() {
+      var query = input.value;
+      var found = findPictures(pictures, query);
+      shown = found.slice(0, MAX_RESULTS);
+      results.textContent = '';
+      active = -1;
+      input.removeAttribute('aria-activedescendant');
+      shown.forEach(function (match, i) {
+        var option = element('li', 'result');
+        option.id = 'search-result-' + i;
+        option.setAttribute('role', 'option');
+        option.appendChild(nameWithMatch(match));
+        var uses = timesUsed(match.picture.uses);
+        if (match.picture.shared) uses = 'picture ' + match.picture.number + ', ' + uses;
+        option.appendChild(element('span', 'result-uses', uses));
+        // Keep the focus in the box while the mouse chooses.
+        option.addEventListener('mousedown', function (event) { event.preventDefault(); });
+        option.addEventListener('click', function () { choose(match.picture); });
+        results.appendChild(option);
+      });
+      if (!query.trim()) {
+        status.textContent = '';
+      } else if (!found.length) {
+        status.textContent = 'No picture has that in its name';
+      } else if (found.length > shown.length) {
+        status.textContent = 'The first ' + shown.length + ' of ' + found.length + ' pictures: type more of the name';
+      } else {
+        status.textContent = found.length === 1 ? '1 picture' : found.length + ' pictures';
+      }
+      results.hidden = shown.length === 0;
+      input.setAttribute('aria-expanded', shown.length ? 'true' : 'false');
+    }
+
+    function unmark() {
+      if (!chosen) return;
+      chosen.marks.forEach(function (mark) { viewer.removeOverlay(mark); });
+      chosen = null;
+      steps.hidden = true;
+    }
+
+    function choose(picture) {
+      unmark();
+      closeList();
+      status.textContent = '';
+      input.value = picture.name;
+      chosen = { picture: picture, index: 0, marks: [] };
+      picture.tiles.forEach(function (tile) {
+        var mark = element('div', 'mark');
+        viewer.addOverlay({
+          element: mark,
+          location: viewer.viewport.imageToViewportRectangle(tile.x, tile.y, tile.width, tile.height)
+        });
+        chosen.marks.push(mark);
+      });
+      chosenName.textContent = picture.name;
+      steps.hidden = false;
+      show(0);
+    }
+
+    // Shows tile `index` of the chosen picture (counted round), with some of
+    // the mosaic around it.
+    function show(index) {
+      if (!chosen) return;
+      var count = chosen.picture.tiles.length;
+      var previous = chosen.marks[chosen.index];
+      if (previous) previous.classList.remove('current');
+      chosen.index = ((index % count) + count) % count;
+      var tile = chosen.picture.tiles[chosen.index];
+      chosen.marks[chosen.index].classList.add('current');
+      position.textContent = 'Tile ' + (chosen.index + 1) + ' of ' + count + ', ' + timesUsed(chosen.picture.uses);
+      var around = viewer.viewport.imageToViewportRectangle(
+        tile.x - tile.width, tile.y - tile.height, tile.width * 3, tile.height * 3);
+      viewer.viewport.fitBoundsWithConstraints(around);
+    }
+
+    function step(by) {
+      if (chosen) show(chosen.index + by);
+    }
+
+    function stop() {
+      unmark();
+      closeList();
+      input.value = '';
+      status.textContent = '';
+    }
+
+    input.addEventListener('input', function () {
+      list();
+    });
+    input.addEventListener('focus', function () {
+      if (input.value.trim() && (!chosen || input.value !== chosen.picture.name)) list();
+    });
+    input.addEventListener('keydown', function (event) {
+      var open = !results.hidden;
+      if (event.key === 'ArrowDown' || event.key === 'ArrowUp') {
+        event.preventDefault();
+        if (!open) {
+          list();
+          if (results.hidden) return;
+        }
+        var down = event.key === 'ArrowDown';
+        var next = active < 0 ? (down ? 0 : shown.length - 1) : active + (down ? 1 : -1);
+        setActive(Math.max(0, Math.min(shown.length - 1, next)));
+      } else if (event.key === 'Enter') {
+        event.preventDefault();
+        if (open && shown.length) {
+          choose(shown[active >= 0 ? active : 0].picture);
+        } else if (chosen && input.value === chosen.picture.name) {
+          step(event.shiftKey ? -1 : 1);
+        }
+      } else if (event.key === 'Escape') {
+        event.preventDefault();
+        if (open) {
+          closeList();
+        } else {
+          stop();
+        }
+      }
+    });
+    // Leaving the box closes the list.
+    box.addEventListener('focusout', function (event) {
+      if (!box.contains(event.relatedTarget)) closeList();
+    });
+    document.getElementById('search-previous').addEventListener('click', function () { step(-1); });
+    document.getElementById('search-next').addEventListener('click', function () { step(1); });
+    document.getElementById('search-clear').addEventListener('click', function () {
+      stop();
+      input.focus();
+    });
+    // Outside a text field: "/" goes to the box, N and P step through the tiles.
+    document.addEventListener('keydown', function (event) {
+      if (event.ctrlKey || event.altKey || event.metaKey) return;
+      var target = event.target;
+      if (target && (target.isContentEditable || /^(INPUT|TEXTAREA|SELECT)$/.test(target.tagName))) return;
+      if (event.key === '/') {
+        event.preventDefault();
+        input.focus();
+        input.select();
+      } else if ((event.key === 'n' || event.key === 'N') && chosen) {
+        event.preventDefault();
+        step(1);
+      } else if ((event.key === 'p' || event.key === 'P') && chosen) {
+        event.preventDefault();
+        step(-1);
+      }
+    }, true);
+
+    box.hidden = false;
+    return {
+      find: function (query) { return findPictures(pictures, query).map(function (m) { return m.picture; }); },
+      chosen: function () {
+        return chosen ? { number: chosen.picture.number, index: chosen.index, tile: chosen.picture.tiles[chosen.index] } : null;
+      }
+    };
+  }
+
+  // Only a page that knows which picture lies where can search.
+  var pictures = pictureIndex(tiles);
+  var search = pictures.length ? setUpSearch(pictures) : null;
+
   // For scripts that drive the page (the browser test among them).
-  window.reziroriz = { viewer: viewer, data: data, levels: pyramidLevels(width, height), tileAt: tileAt };
+  window.reziroriz = {
+    viewer: viewer, data: data, levels: pyramidLevels(width, height), tileAt: tileAt, search: search
+  };
 })();

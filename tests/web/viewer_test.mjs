@@ -6,7 +6,10 @@
 //     from the disk (file://);
 //   - at the start the canvas shows the mosaic: its colours match the JPEG's;
 //   - zoomed to one screen pixel per mosaic pixel, full-resolution tiles load;
-//   - a right click on a tile opens a popup naming that tile's picture.
+//   - a right click on a tile opens a popup naming that tile's picture;
+//   - the search box finds pictures by part of their names with their use
+//     counts, shows names as text, and steps the view through the tiles of
+//     the chosen one, by keys and buttons (from the server and from the disk).
 // Also checks that the web format alone writes the page and no mosaic file.
 //
 //   node viewer_test.mjs --program BUILD/bin/tessellarium --data BUILD/share/tessellarium
@@ -192,6 +195,172 @@ function gridColours(page, sources, columns, rows) {
   }, { sources, columns, rows });
 }
 
+// --- finding a picture --------------------------------------------------------------
+
+const SEA = 'Sonnenuntergang am Meer';
+const MARKUP = '<img src=x onerror="window.injected=1"> Äpfel';
+
+// What the search should find for `query`, worked out from the page's rows:
+// each picture whose file name holds the query (any case, no accents) once,
+// with the number of its tiles.
+function expectedMatches(rows, query) {
+  const fold = (text) => text.normalize('NFD').replace(/[\u0300-\u036f]/g, '').toLowerCase();
+  const found = new Map();
+  for (const row of rows) {
+    const name = `${row.name}.${row.extension}`;
+    if (fold(name).includes(fold(query))) found.set(name, (found.get(name) || 0) + 1);
+  }
+  return found;
+}
+
+async function typeQuery(page, query) {
+  await page.fill('#search-input', '');
+  await page.type('#search-input', query);
+}
+
+function listedMatches(page) {
+  return page.$$eval('#search-results [role=option]', (options) => options.map((o) => ({
+    name: o.querySelector('.result-name').textContent, uses: o.querySelector('.result-uses').textContent
+  })));
+}
+
+// Until the view has stopped moving.
+async function waitUntilStill(page) {
+  await page.waitForFunction(() => {
+    const v = window.reziroriz.viewer.viewport;
+    const now = v.getBounds(true);
+    const target = v.getBounds(false);
+    return Math.abs(now.x - target.x) + Math.abs(now.y - target.y) + Math.abs(now.width - target.width) < 1e-6;
+  }, null, { timeout: 10000 });
+}
+
+// The mosaic's part in view, and the outline of the current tile on the page, in mosaic pixels.
+function viewState(page) {
+  return page.evaluate(() => {
+    const v = window.reziroriz.viewer;
+    const seen = v.viewport.viewportToImageRectangle(v.viewport.getBounds(true));
+    const current = document.querySelectorAll('.mark.current');
+    let outline = null;
+    if (current.length === 1) {
+      const r = current[0].getBoundingClientRect();
+      const box = v.element.getBoundingClientRect();
+      const a = v.viewport.viewerElementToImageCoordinates(new OpenSeadragon.Point(r.left - box.left, r.top - box.top));
+      const b = v.viewport.viewerElementToImageCoordinates(new OpenSeadragon.Point(r.right - box.left, r.bottom - box.top));
+      outline = { x: a.x, y: a.y, width: b.x - a.x, height: b.y - a.y };
+    }
+    return { seen: { x: seen.x, y: seen.y, width: seen.width, height: seen.height }, outline,
+      marks: document.querySelectorAll('.mark').length, currents: current.length,
+      position: document.getElementById('search-position').textContent };
+  });
+}
+
+async function checkSearch(page, rows, where, artifacts) {
+  // The box is reached from the keyboard.
+  await page.evaluate(() => document.activeElement && document.activeElement.blur());
+  await page.keyboard.press('/');
+  check(await page.evaluate(() => document.activeElement.id) === 'search-input', `${where}: "/" goes to the search box`);
+  check(await page.evaluate(() => {
+    const input = document.getElementById('search-input');
+    return !!input.labels.length && input.labels[0].textContent.length > 0 && input.getAttribute('role') === 'combobox';
+  }), `${where}: the search box is labelled`);
+
+  // Part of a name: every picture holding it, once, with its use count.
+  for (const query of ['tile 1', 'MEER', 'apfel', 'no such picture']) {
+    await typeQuery(page, query);
+    const listed = await listedMatches(page);
+    const expected = expectedMatches(rows, query);
+    const right = listed.length === expected.size && listed.every((m) => expected.has(m.name) &&
+      m.uses === `used ${expected.get(m.name)} time${expected.get(m.name) === 1 ? '' : 's'}`);
+    check(right, `${where}: "${query}" lists ${expected.size} picture(s) with their use counts ` +
+      `(${listed.map((m) => `${m.name}: ${m.uses}`).join('; ')})`);
+    if (query === 'tile 1') {
+      check(expected.size > 1, `${where}: "${query}" matches several pictures`);
+      if (artifacts) fs.writeFileSync(path.join(artifacts, `search-list-${where === 'server' ? 'http' : 'file'}.png`), await page.screenshot());
+    }
+    if (query === 'apfel') {
+      check(expected.size === 1 && listed.length === 1 && listed[0].name === `${MARKUP}.png`,
+        `${where}: a name with markup is listed as its text`);
+      check(await page.evaluate(() => window.injected === undefined && !document.querySelector('#search img')),
+        `${where}: no markup of a name reaches the page`);
+    }
+    if (query === 'no such picture') {
+      check(await page.textContent('#search-status') !== '' && await page.isHidden('#search-results'),
+        `${where}: a search without result says so`);
+    }
+  }
+
+  // Choose the picture from the keyboard; the view goes to each of its tiles in turn.
+  const tiles = rows.filter((r) => `${r.name}.${r.extension}` === `${SEA}.png`);
+  check(tiles.length >= 2, `${where}: the picture looked for covers several tiles (${tiles.length})`);
+  await typeQuery(page, 'meer');
+  await page.keyboard.press('ArrowDown');
+  await page.keyboard.press('Enter');
+  const size = await page.evaluate(() => window.reziroriz.viewer.world.getItemAt(0).getContentSize().x);
+  // Forward by Enter in the box, the Next button and the N key, then back with P.
+  const moves = [];
+  for (let i = 1; i < tiles.length; i++) moves.push({ by: ['n', 'Enter', 'button'][i % 3], expect: i });
+  moves.push({ by: 'p', expect: tiles.length - 2 }, { by: 'button', expect: tiles.length - 1 }, { by: 'n', expect: 0 });
+  let expect = 0;
+  let how = 'choice';
+  for (let step = 0; step <= moves.length; step++) {
+    await waitUntilStill(page);
+    const state = await viewState(page);
+    const t = tiles[expect];
+    const inside = state.seen.x <= t.x && state.seen.y <= t.y &&
+      state.seen.x + state.seen.width >= t.x + t.width && state.seen.y + state.seen.height >= t.y + t.height;
+    const o = state.outline;
+    const outlined = !!o && Math.abs(o.x - t.x) < 3 && Math.abs(o.y - t.y) < 3 &&
+      Math.abs(o.width - t.width) < 3 && Math.abs(o.height - t.height) < 3;
+    check(inside && state.seen.width < size * 0.9 && outlined && state.marks === tiles.length &&
+      state.position.startsWith(`Tile ${expect + 1} of ${tiles.length},`),
+      `${where}: after the ${how} the view is zoomed to tile ${expect + 1} of ${tiles.length} at ${t.x}, ${t.y}, ` +
+      `outlined with all ${state.marks} (view ${state.seen.x.toFixed(0)}, ${state.seen.y.toFixed(0)}, ` +
+      `${state.seen.width.toFixed(0)} wide; ${state.position})`);
+    if (step === 0 && artifacts) {
+      fs.writeFileSync(path.join(artifacts, `search-tile-${where === 'server' ? 'http' : 'file'}.png`), await page.screenshot());
+    }
+    if (step === moves.length) break;
+    const move = moves[step];
+    if (move.by === 'button') {
+      await page.click(move.expect === (expect + 1) % tiles.length ? '#search-next' : '#search-previous');
+    } else if (move.by === 'Enter') {
+      await page.focus('#search-input');
+      await page.keyboard.press('Enter');
+    } else {
+      // N and P away from the text field, as after a click on the mosaic.
+      await page.evaluate(() => document.activeElement && document.activeElement.blur());
+      await page.keyboard.press(move.by);
+    }
+    how = move.by === 'button' ? 'button' : `${move.by} key`;
+    expect = move.expect;
+  }
+
+  // Escape in the box ends the search and takes the outlines away.
+  await page.focus('#search-input');
+  await page.keyboard.press('Escape');
+  const after = await viewState(page);
+  check(after.marks === 0 && await page.isHidden('#search-steps') &&
+    await page.inputValue('#search-input') === '', `${where}: Escape ends the search`);
+
+  // On a phone's screen the box leaves the zoom buttons free.
+  if (where === 'server') {
+    const wide = page.viewportSize();
+    await page.setViewportSize({ width: 400, height: 760 });
+    await typeQuery(page, 'e');
+    const overlap = await page.evaluate(() => {
+      const box = document.getElementById('search').getBoundingClientRect();
+      return window.reziroriz.viewer.controls.some((c) => {
+        const r = c.element.getBoundingClientRect();
+        return r.width > 0 && r.left < box.right && box.left < r.right && r.top < box.bottom && box.top < r.bottom;
+      });
+    });
+    check(!overlap, 'on a narrow screen the search box leaves the zoom buttons free');
+    if (artifacts) fs.writeFileSync(path.join(artifacts, 'search-narrow.png'), await page.screenshot());
+    await page.keyboard.press('Escape');
+    await page.setViewportSize(wide);
+  }
+}
+
 // --- the test ------------------------------------------------------------------------
 
 async function main() {
@@ -226,6 +395,10 @@ async function main() {
       const colour = [(i * 61) % 256, (i * 97 + 40) % 256, (i * 151 + 80) % 256];
       writePng(path.join(work, 'tiles', `tile ${i}.png`), 64, 48, () => colour);
     }
+    // Two more whose names the search looks for, each exactly the colour of
+    // one field of the main image so that it covers that field.
+    writePng(path.join(work, 'tiles', `${SEA}.png`), 64, 48, () => [240, 240, 75]);
+    writePng(path.join(work, 'tiles', `${MARKUP}.png`), 64, 48, () => [0, 0, 255]);
     writePng(path.join(work, 'main.png'), 320, 240, (x, y) => [
       Math.floor(x / 80) * 80, Math.floor(y / 60) * 80, 255 - Math.floor(x / 80) * 60
     ]);
@@ -250,8 +423,9 @@ async function main() {
     check(rows.length === 12 * 12, `the page lists every tile (${rows.length})`);
 
     // 3. The web format alone: the page and no mosaic file.
+    // It has no popups, so its page knows no picture to search for.
     const alone = runProgram(program, ['mosaic', path.join(work, 'main.png'), ...common, '--set', 'FileFormat=web',
-      '--output', path.join(work, 'alone', 'w.jpg')], env);
+      '--set', 'RezIrorizPopUpText=0', '--output', path.join(work, 'alone', 'w.jpg')], env);
     check(alone.trim() === path.join(work, 'alone', 'w RezIroriz', 'index.html') &&
       fs.existsSync(alone.trim()), 'the web format alone names its page');
     check(fs.readdirSync(path.join(work, 'alone')).every((f) => !f.endsWith('.jpg')), 'the web format alone writes no mosaic file');
@@ -287,7 +461,7 @@ async function main() {
     // Only the mosaic: the navigator, the buttons and the caption lie over it.
     await viewerPage.evaluate(() => {
       const v = window.reziroriz.viewer;
-      const overlays = [document.getElementById('caption'), v.navigator && v.navigator.element,
+      const overlays = [document.getElementById('caption'), document.getElementById('search'), v.navigator && v.navigator.element,
         ...v.controls.map((c) => c.element)];
       overlays.forEach((e) => { if (e) e.style.visibility = 'hidden'; });
     });
@@ -295,7 +469,7 @@ async function main() {
     const shot = await viewerPage.screenshot({ clip: box });
     await viewerPage.evaluate(() => {
       const v = window.reziroriz.viewer;
-      const overlays = [document.getElementById('caption'), v.navigator && v.navigator.element,
+      const overlays = [document.getElementById('caption'), document.getElementById('search'), v.navigator && v.navigator.element,
         ...v.controls.map((c) => c.element)];
       overlays.forEach((e) => { if (e) e.style.visibility = ''; });
     });
@@ -360,6 +534,17 @@ async function main() {
     await diskPage.goto(pathToFileURL(index).href);
     await waitUntilDrawn(diskPage);
     check(diskFailures.length === 0, `the page works from file://${diskFailures.length ? ': ' + diskFailures.join(', ') : ''}`);
+
+    // 9. Finding a picture, on the page from the server and on the one from the disk;
+    // a page without popups offers no search.
+    const bare = await context.newPage();
+    await bare.goto(pathToFileURL(alone.trim()).href);
+    await waitUntilDrawn(bare);
+    check(await bare.isHidden('#search'), 'a page without popups has no search box');
+    await checkSearch(viewerPage, rows, 'server', artifacts);
+    await checkSearch(diskPage, rows, 'file://', artifacts);
+    check(failed.length === 0 && diskFailures.length === 0,
+      `no request failed while searching${failed.length + diskFailures.length ? ': ' + [...failed, ...diskFailures].join(', ') : ''}`);
   } finally {
     if (browser) await browser.close();
     if (server) server.kill();

@@ -55,7 +55,8 @@ class Solver {
         m_distance(costs.columns() + costs.rows()),
         m_predecessor(costs.columns() + costs.rows(), kNone),
         m_seen(costs.columns() + costs.rows(), 0),
-        m_done(costs.columns() + costs.rows(), 0) {}
+        m_done(costs.columns() + costs.rows(), 0),
+        m_ascending(arcs_ascending(costs)) {}
 
   /// Augments every row without a column in turn; false when `progress`
   /// asked to stop.
@@ -201,9 +202,21 @@ class Solver {
     std::fill(m_column_potential.begin(), m_column_potential.end(), Length{});
   }
 
+  /// Whether every row lists its arcs cheapest first.
+  static bool arcs_ascending(const SparseCosts& costs) {
+    for (std::size_t r = 0; r < costs.rows(); ++r)
+      for (std::size_t a = costs.row_begin(r) + 1; a < costs.row_end(r); ++a)
+        if (costs.arc_cost(a) < costs.arc_cost(a - 1)) return false;
+    return true;
+  }
+
   void reach(std::uint32_t column, Length distance, std::uint32_t row) {
     if (m_done[column] == m_epoch) return;
     if (m_seen[column] == m_epoch && !(distance < m_distance[column])) return;
+    if (m_owner[column] == kNone && (!m_free_reached || distance < m_nearest_free)) {
+      m_free_reached = true;
+      m_nearest_free = distance;
+    }
     m_seen[column] = m_epoch;
     m_distance[column] = distance;
     m_predecessor[column] = row;
@@ -212,11 +225,18 @@ class Solver {
   }
 
   /// Offers every column of `row` at `base` plus its reduced cost.
+  /// Column potentials are never above 0, so an arc reaches no closer than
+  /// `base` plus its cost less the row's potential: once that is as far as
+  /// a free column already reached, the search ends before it gets there,
+  /// and on a row listed cheapest first so does every arc after it.
   void scan_row(std::uint32_t row, Length base) {
     const Length row_potential = m_row_potential[row];
+    const Length start = base - row_potential;
     for (std::size_t a = m_costs.row_begin(row); a < m_costs.row_end(row); ++a) {
+      const Length nearest = start + arc_length(a);
+      if (m_ascending && m_free_reached && !(nearest < m_nearest_free)) break;
       const std::uint32_t column = m_costs.arc_column(a);
-      reach(column, base + (arc_length(a) - row_potential - m_column_potential[column]), row);
+      reach(column, nearest - m_column_potential[column], row);
     }
     const std::uint32_t own = own_column(row);
     reach(own, base + (kEmptyRow - row_potential - m_column_potential[own]), row);
@@ -227,6 +247,7 @@ class Solver {
   /// arc stays at or above them and the arcs in use meet them.
   void augment(std::uint32_t root) {
     ++m_epoch;
+    m_free_reached = false;
     m_heap.clear();
     m_scanned.clear();
     scan_row(root, Length{});
@@ -276,6 +297,10 @@ class Solver {
   std::uint32_t m_epoch = 0;
   std::vector<Reached> m_heap;
   std::vector<std::uint32_t> m_scanned;
+  bool m_ascending;
+  // The nearest free column the search has reached so far, if any.
+  bool m_free_reached = false;
+  Length m_nearest_free;
 };
 
 /// The same costs with rows and columns swapped; floors are not carried.

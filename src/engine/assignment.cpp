@@ -210,7 +210,7 @@ class Solver {
     return true;
   }
 
-  void reach(std::uint32_t column, Length distance, std::uint32_t row) {
+  [[gnu::always_inline]] void reach(std::uint32_t column, Length distance, std::uint32_t row) {
     if (m_done[column] == m_epoch) return;
     if (m_seen[column] == m_epoch && !(distance < m_distance[column])) return;
     if (m_owner[column] == kNone && (!m_free_reached || distance < m_nearest_free)) {

@@ -86,6 +86,15 @@ void reset_settings_folder() {
   g_settings_folder.reset();
 }
 
+fs::path resolve_cache_folder(const EnvLookup& env) {
+  // Like the settings folder: a relative XDG path is no XDG path at all.
+  if (auto x = env("XDG_CACHE_HOME"); x && !x->empty() && x->front() == '/') return with_slash(*x) / "Tessellarium/";
+  if (auto h = env("HOME"); h && !h->empty()) return with_slash(*h) / ".cache/Tessellarium/";
+  return settings_folder() / "Cache/";
+}
+
+fs::path cache_folder() { return resolve_cache_folder(process_environment()); }
+
 fs::path config_file_path() { return settings_folder() / "TessellariumConfig.txt"; }
 
 }  // namespace tess

@@ -34,6 +34,14 @@ std::filesystem::path settings_folder();
 /// Forgets the cached folder (tests that change the environment).
 void reset_settings_folder();
 
+/// The cache folder, for files the program can always make again (the Tile
+/// Images Lists of `mosaic --tiles`): $XDG_CACHE_HOME/Tessellarium/ when
+/// that is an absolute path, else $HOME/.cache/Tessellarium/, else the
+/// settings folder + "Cache/". Not created here; the result ends with "/".
+std::filesystem::path resolve_cache_folder(const EnvLookup& env);
+/// resolve_cache_folder() for this process.
+std::filesystem::path cache_folder();
+
 /// The configuration file, TessellariumConfig.txt in the settings folder.
 std::filesystem::path config_file_path();
 

@@ -18,6 +18,7 @@
 #include "cli/cli_app.hpp"
 #include "cli/commands.hpp"
 #include "cli/interrupt.hpp"
+#include "cli/list_command.hpp"
 #include "cli/terminal_prompt.hpp"
 #include "engine/run_threads.hpp"
 #include "settings/advanced_options.hpp"
@@ -74,21 +75,14 @@ bool add_items(TileImageList& list, FolderKind kind, const std::vector<std::stri
   return true;
 }
 
-int thread_count(int requested) {
-  if (requested > 0) return requested;
-  ConfigFile config;
-  AdvancedOptions options;
-  options.initialise_all(true, config);
-  return configured_thread_count(options, config);
-}
-
 /// Progress on standard error: a live line on a terminal, one line per
 /// status change on a pipe.
 class ProgressOutput {
  public:
-  ProgressOutput() : m_terminal(::isatty(STDERR_FILENO) == 1) {}
+  explicit ProgressOutput(bool quiet) : m_terminal(::isatty(STDERR_FILENO) == 1), m_quiet(quiet) {}
 
   void status(const std::string& text) {
+    if (m_quiet) return;
     if (m_terminal) std::fputs("\r\033[K", stderr);
     std::fprintf(stderr, "%s\n", text.c_str());
     m_live = false;
@@ -96,6 +90,7 @@ class ProgressOutput {
 
   void tick(ListAnalysis& analysis) {
     if (InterruptGuard::interrupted()) analysis.request_stop();
+    if (m_quiet) return;
     const AnalysisProgress progress = analysis.progress();
     const std::string text = progress_text(progress);
     if (m_terminal) {
@@ -115,6 +110,7 @@ class ProgressOutput {
 
  private:
   bool m_terminal;
+  bool m_quiet;
   bool m_live = false;
 };
 
@@ -133,12 +129,20 @@ int exit_status(ListSaveResult result, Prompt& prompt) {
   return kExitFailed;
 }
 
-/// Analyses `list` (or share `share_index` of `share_count` of it) and saves
-/// it to its own path.
-int analyse_and_save(TileImageList& list, int threads, Prompt& prompt, int share_index = 0, int share_count = 0) {
+}  // namespace
+
+int analysis_thread_count(int requested) {
+  if (requested > 0) return requested;
+  ConfigFile config;
+  AdvancedOptions options;
+  options.initialise_all(true, config);
+  return configured_thread_count(options, config);
+}
+
+int analyse_and_save(TileImageList& list, int threads, Prompt& prompt, bool quiet, int share_index, int share_count) {
   ListAnalysis analysis(list, prompt);
   analysis.set_share(share_index, share_count);
-  ProgressOutput output;
+  ProgressOutput output(quiet);
   analysis.set_status_observer([&output](const std::string& text) { output.status(text); });
   InterruptGuard interrupts;
   // Polled more often than a window would, so Ctrl-C is answered at once.
@@ -147,6 +151,8 @@ int analyse_and_save(TileImageList& list, int threads, Prompt& prompt, int share
   output.finish_line();
   return exit_status(result, prompt);
 }
+
+namespace {
 
 /// Loads a list for update or show; a refused or unreadable file is bad input.
 bool load_for_command(TileImageList& list, const std::string& file, Prompt& prompt) {
@@ -173,7 +179,7 @@ int list_create(const ListArgs& args, Prompt& prompt) {
   list.set_black_and_white(args.black_and_white);
   // The name stands for the one a save dialog would have given.
   list.set_path(with_list_extension(absolute_path(args.file)));
-  return analyse_and_save(list, thread_count(args.threads), prompt, share_index, share_count);
+  return analyse_and_save(list, analysis_thread_count(args.threads), prompt, false, share_index, share_count);
 }
 
 int list_merge(const ListArgs& args, Prompt& prompt) {
@@ -205,7 +211,7 @@ int list_update(const ListArgs& args, Prompt& prompt) {
     prompt.message(format("list version %d is rebuilt and analysed again", list.version()), Icon::information);
     list.clear_entries();
   }
-  return analyse_and_save(list, thread_count(args.threads), prompt);
+  return analyse_and_save(list, analysis_thread_count(args.threads), prompt);
 }
 
 const char* yes_no(bool on) { return on ? "yes" : "no"; }

@@ -24,6 +24,8 @@
 #include "cli/parameter_overrides.hpp"
 #include "cli/run_parameters.hpp"
 #include "cli/terminal_prompt.hpp"
+#include "cli/tile_cache.hpp"
+#include "engine/colour_fidelity.hpp"
 #include "engine/mosaic_builder.hpp"
 #include "engine/run_controller.hpp"
 #include "engine/run_driver.hpp"
@@ -134,12 +136,20 @@ PreparedMosaic prepare_mosaic(const MosaicArgs& args, Prompt& prompt) {
       (args.images.size() != 1 || !args.mask_folder.empty()))
     return refuse("--placement and --save-placement are of one mosaic: give one IMAGE and no --mask-folder");
 
+  if (!args.tiles.empty() && !args.list.empty())
+    return refuse("--tiles and --list exclude each other: --tiles makes and keeps its own list of the folders");
+  if (args.tiles_bw && args.tiles.empty()) return refuse("--bw analyses the pictures of --tiles: give --tiles DIR");
+  std::vector<std::string> tile_folders;
+  if (std::string problem; !args.tiles.empty() && !canonical_tile_folders(args.tiles, tile_folders, problem))
+    return refuse(problem);
+
   RunRequest request;
   MosaicParameters& params = request.parameters;
   std::string named_list;
   if (!parameters_from_options(args.source, params, named_list, prompt)) return prepared;  // it said why
   request.list_file = args.list.empty() ? named_list : args.list;
-  if (request.list_file.empty()) return refuse("no Tile Images List: give one with --list");
+  if (request.list_file.empty() && tile_folders.empty())
+    return refuse("no Tile Images List: give one with --list, or folders of pictures with --tiles");
   for (const auto& image : args.images) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(image, ec))
@@ -192,6 +202,13 @@ PreparedMosaic prepare_mosaic(const MosaicArgs& args, Prompt& prompt) {
     if (params.web_output || params.output_format == OutputFormatCode::web)
       return refuse("--pieces cannot write a web mosaic (RezIroriz) from some of the pieces");
     if (is_video_format(params.output_format)) return refuse("--pieces does not split video mosaics");
+  }
+
+  // Every check of the options has passed before a folder is analysed.
+  if (!tile_folders.empty()) {
+    prepared.exit_status = update_cached_list(tile_folders, args.tiles_bw, args.quiet, prompt, request.list_file);
+    if (prepared.exit_status != kExitOk) return prepared;
+    prepared.exit_status = kExitUsage;
   }
 
   request.main_images = args.images;
@@ -280,6 +297,13 @@ int mosaic(const MosaicArgs& args, TerminalPrompt& prompt) {
 
   const std::string status = builder.status();
   if (!args.quiet) std::fprintf(stderr, "%s\n", status.c_str());
+  // How much of the likeness the colour change supplies, mosaic by mosaic.
+  for (const auto& [image, result] : run.results)
+    if (!args.quiet && result.success && result.colour_fidelity.cells > 0) {
+      const std::string figures = colour_fidelity_text(result.colour_fidelity);
+      if (run.results.size() == 1) std::fprintf(stderr, "info: %s\n", figures.c_str());
+      else std::fprintf(stderr, "info: %s: %s\n", result.destination.c_str(), figures.c_str());
+    }
   for (const auto& [image, result] : run.results)
     if (result.success)
       for (const std::string& file : result.written_files) std::printf("%s\n", file.c_str());
@@ -306,6 +330,11 @@ void add_mosaic_command(CLI::App& app, CommandContext& context) {
   CLI::App* command = app.add_subcommand("mosaic", "Build a mosaic of each IMAGE from a Tile Images List");
   command->add_option("IMAGE", args->images, "Main images (JPEG or PNG)")->required();
   command->add_option("--list", args->list, "Tile Images List (.tzc); default: the list the settings name");
+  command->add_option("--tiles", args->tiles,
+                      "Folder of tile pictures (repeatable), instead of --list: its list is kept in the cache folder "
+                      "and brought up to date on every run")
+      ->allow_extra_args(false);  // one folder an option: the IMAGEs after it stay images
+  command->add_flag("--bw", args->tiles_bw, "With --tiles: compare the pictures in black and white");
   CLI::Option* settings =
       command->add_option("--settings", args->source.settings, "Settings file to start from instead of \"Default Settings\"");
   command->add_option("--section", args->source.section, "Section of the settings file")->needs(settings);

@@ -18,6 +18,10 @@ class Prompt;
 struct MosaicArgs {
   std::vector<std::string> images;
   std::string list;
+  /// Folders of pictures to make the mosaic from through a cached list
+  /// (instead of --list), analysed in black and white with tiles_bw.
+  std::vector<std::string> tiles;
+  bool tiles_bw = false;
   ParameterSource source;
   std::string output;
   std::string mask;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/colour_fidelity.hpp"
 #include "engine/mosaic_builder.hpp"
 
 namespace tess {
@@ -36,6 +37,9 @@ struct RunResult {
   /// score image, web mosaic, individual tiles) could not be written; the
   /// failure was reported and the run ends as failed.
   bool side_files_failed = false;
+  /// How close the drawn cells came to the main image, before and after the
+  /// colour change; no cells until the mosaic was rendered.
+  ColourFidelity colour_fidelity;
 };
 
 /// The output steps of a mosaic. A step left empty is skipped.

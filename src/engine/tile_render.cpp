@@ -177,6 +177,27 @@ bool draw_tile_variant(const Foto& picture, int variant, int width, int height, 
   return true;
 }
 
+bool mean_colour(const Foto& picture, const Foto* shape, std::array<float, 3>& mean) {
+  if (picture.empty() || (shape != nullptr && shape->pixel_count() != picture.pixel_count())) return false;
+  // Whole-number sums: exact and independent of the order pixels come in.
+  std::array<std::uint64_t, 3> sum{};
+  std::uint64_t count = 0;
+  const std::uint32_t* p = picture.pixels();
+  const std::uint32_t* m = shape != nullptr ? shape->pixels() : nullptr;
+  for (std::size_t i = 0, n = picture.pixel_count(); i < n; ++i) {
+    if (m != nullptr && pixel_transparency(m[i]) == 255) continue;
+    const std::uint32_t v = p[i];
+    sum[0] += pixel_red(v);
+    sum[1] += pixel_green(v);
+    sum[2] += pixel_blue(v);
+    ++count;
+  }
+  if (count == 0) return false;
+  for (std::size_t c = 0; c < 3; ++c)
+    mean[c] = static_cast<float>(static_cast<double>(sum[c]) / static_cast<double>(count));
+  return true;
+}
+
 void apply_colour_shift(Foto& picture, const std::array<int, 3>& shift) {
   if (picture.empty() || (shift[0] == 0 && shift[1] == 0 && shift[2] == 0)) return;
   // One clamp table per channel: the pixel loop is three lookups.
@@ -303,7 +324,7 @@ std::uint8_t TileRenderer::variant_for(const TileSignature& cell, const TileSign
 }
 
 bool TileRenderer::render(const TileSignature& cell, const Foto& picture, const TileSignature& tile, int width,
-                          int height, std::uint8_t variant, Foto* release, Foto& out,
+                          int height, std::uint8_t variant, const Foto* shape, Foto* release, Foto& out,
                           TileRenderRecord& record) const {
   record = TileRenderRecord{};
   // 1-3. Crop to the cell's proportions, resample and turn.
@@ -314,6 +335,9 @@ bool TileRenderer::render(const TileSignature& cell, const Foto& picture, const 
     out.clear();
     return false;
   }
+
+  // The tile's own colour, before anything moves it toward the cell.
+  const bool measured = mean_colour(drawn, shape, record.mean_before);
 
   // 4. Uniform shift toward the cell's overall colour.
   std::array<int, 3> shift{0, 0, 0};
@@ -335,19 +359,23 @@ bool TileRenderer::render(const TileSignature& cell, const Foto& picture, const 
   record.variant = variant;
   record.cell_portrait = height > width ? 1 : 0;
   record.tile_portrait = tile.portrait != 0 ? 1 : 0;
+  // Without any colour change the tile is drawn as it was: no second pass.
+  record.mean_after = record.mean_before;
+  const bool changed = shift != std::array<int, 3>{0, 0, 0} || m_tables->detail_colour_limit() > 0;
+  record.measured = measured && (!changed || mean_colour(drawn, shape, record.mean_after)) ? 1 : 0;
   out = std::move(drawn);
   return true;
 }
 
 bool TileRenderer::render_tile(const TileSignature& cell, const Foto& picture, const TileSignature& tile, int width,
                                int height, Foto& out, TileRenderRecord& record) const {
-  return render(cell, picture, tile, width, height, variant_for(cell, tile), nullptr, out, record);
+  return render(cell, picture, tile, width, height, variant_for(cell, tile), nullptr, nullptr, out, record);
 }
 
 bool TileRenderer::render_tile_in_place(const TileSignature& cell, Foto& picture, const TileSignature& tile,
                                         int width, int height, TileRenderRecord& record) const {
   Foto result;
-  const bool ok = render(cell, picture, tile, width, height, variant_for(cell, tile), &picture, result, record);
+  const bool ok = render(cell, picture, tile, width, height, variant_for(cell, tile), nullptr, &picture, result, record);
   picture = std::move(result);
   return ok;
 }
@@ -387,7 +415,9 @@ bool TileRenderer::load_sized(const PuzzleInfo& cell, std::uint8_t variant, Foto
 
 bool TileRenderer::render_loaded(const PuzzleInfo& cell, std::uint8_t variant, const Foto& picture, Foto* release,
                                  Foto& out, TileRenderRecord& record) const {
-  if (!render(cell.signature, picture, cell.tile->signature, cell.width, cell.height, variant, release, out, record))
+  const Foto* shape = cell.has_shape() ? &cell.shape : nullptr;
+  if (!render(cell.signature, picture, cell.tile->signature, cell.width, cell.height, variant, shape, release, out,
+              record))
     return false;
   // Mask cells keep only their own shape; everything else becomes transparent.
   if (cell.has_shape() && !out.apply_mask(cell.shape)) {

@@ -32,6 +32,13 @@ struct TileRenderRecord {
   std::uint8_t variant = kVariantCodeNone;  ///< 1..8: how the tile was drawn
   std::uint8_t cell_portrait = 0;           ///< the cell is taller than wide
   std::uint8_t tile_portrait = 0;           ///< the tile picture is taller than wide
+  /// The cell as drawn, in mean red, green and blue (0..255) over the pixels
+  /// that reach the mosaic (a shaped cell's own shape): the tile before any
+  /// colour change, and as it was finally drawn. Taken while the pixels are
+  /// at hand, so that no pass over the finished mosaic is needed.
+  std::array<float, 3> mean_before{};
+  std::array<float, 3> mean_after{};
+  std::uint8_t measured = 0;  ///< 1 when both means were taken (a shape may leave no pixel)
 };
 
 /// Fetches the picture of a video tile: `clip` decoded at no more than about
@@ -84,7 +91,7 @@ class TileRenderer {
 
  private:
   [[nodiscard]] bool render(const TileSignature& cell, const Foto& picture, const TileSignature& tile, int width, int height,
-              std::uint8_t variant, Foto* release, Foto& out, TileRenderRecord& record) const;
+              std::uint8_t variant, const Foto* shape, Foto* release, Foto& out, TileRenderRecord& record) const;
   [[nodiscard]] bool load_sized(const PuzzleInfo& cell, std::uint8_t variant, Foto& picture, std::string& message) const;
   bool render_loaded(const PuzzleInfo& cell, std::uint8_t variant, const Foto& picture, Foto* release, Foto& out,
                      TileRenderRecord& record) const;
@@ -113,6 +120,11 @@ CropRect centred_crop(int width, int height, int aspect_w, int aspect_h);
 /// reported through `report`.
 [[nodiscard]] bool draw_tile_variant(const Foto& picture, int variant, int width, int height, Foto& out,
                                      Prompt& report);
+
+/// The mean red, green and blue of `picture` over the pixels inside `shape`
+/// (a pixel of the shape whose transparency is below 255, as a mask cell
+/// keeps them), or over every pixel without one. False when no pixel counts.
+[[nodiscard]] bool mean_colour(const Foto& picture, const Foto* shape, std::array<float, 3>& mean);
 
 /// Adds `shift` to every pixel's red, green and blue, held to 0..255;
 /// transparency is kept.

@@ -756,6 +756,9 @@ bool finish_mosaic(MosaicBuilder& builder, const ScoreTables& tables, const Fini
     ok = save_mosaic(saver, request.base_name, builder.parameters, request.split, builder.grid.pixel_width(),
                      builder.grid.pixel_height(), result.files, request.dpi);
     result.render_records = saver.render_records();
+    // Taken while the grid still holds the cells' signatures; the records
+    // carry the tiles' mean colours, so this is one step per cell.
+    result.colour_fidelity = measure_colour_fidelity(builder.grid, result.render_records);
     // Tile saving stopped quietly at its first failure; the run says so once.
     if (saver.individual_tile_failed()) {
       report_unable_to_save(saver.first_failed_tile(), builder.prompt());

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/colour_fidelity.hpp"
 #include "engine/job_pool.hpp"
 #include "engine/thread_priority.hpp"
 #include "engine/tile_render.hpp"
@@ -290,6 +291,8 @@ struct FinishRequest {
 struct FinishResult {
   std::vector<SavedFileRecord> files;
   std::vector<TileRenderRecord> render_records;  ///< indexed like the grid's cells
+  /// The colour differences of the drawn cells to the main image.
+  ColourFidelity colour_fidelity;
   std::string result_file;                       ///< the web page when one was written, else empty
   /// Every file of the mosaic as written (split pieces, one picture a
   /// frame); empty when saving failed.

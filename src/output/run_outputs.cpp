@@ -47,6 +47,7 @@ RunOutputs make_run_outputs(const RunOutputOptions& options) {
     const bool saved = finish_mosaic(builder, tables, request, finished);
     result.result_file = finished.result_file;
     result.written_files = finished.written_files;
+    result.colour_fidelity = finished.colour_fidelity;
     if (finished.side_files_failed) result.side_files_failed = true;
     return saved;
   };

@@ -100,6 +100,16 @@ class BlockWriter {
   std::string m_block;
 };
 
+// The colour differences close the summary, after every line readers of
+// earlier reports know, and only when a cell was measured.
+bool compose_colour_fidelity(BlockWriter& out, const ColourFidelity& colour) {
+  if (colour.cells == 0) return true;
+  return out.line(format("Colour Difference before Colour Change (CIEDE2000):,Mean:,%.2lf,95th Percentile:,%.2lf",
+                         colour.mean_before, colour.p95_before)) &&
+         out.line(format("Colour Difference after Colour Change (CIEDE2000):,Mean:,%.2lf,95th Percentile:,%.2lf",
+                         colour.mean_after, colour.p95_after));
+}
+
 bool compose_summary(BlockWriter& out, const ReportInput& in, const ReportFigures& f) {
   const std::string real_size =
       f.size_mismatch
@@ -126,7 +136,7 @@ bool compose_summary(BlockWriter& out, const ReportInput& in, const ReportFigure
          out.line(format("Tile Size Priority:,%s", summary_text(in.size_priority))) &&
          out.line(format("Tile Split:,%s", summary_text(in.tile_split))) &&
          out.line(format("MaskFile:,%s", summary_text(in.mask_file))) &&
-         out.line(format("Pixels x Inch PPI:%lf", in.ppi)) && out.line("") &&
+         out.line(format("Pixels x Inch PPI:%lf", in.ppi)) && compose_colour_fidelity(out, in.colour) && out.line("") &&
          out.line("Left,Top,Width,Height,Size KPixels,Image,ImageID/Sequence,Tile Quality,Tile Priority,Score,"
                   "Used Count,Tile#,Image#");
 }
@@ -310,6 +320,7 @@ ReportInput gather_report_input(MosaicBuilder& builder, const ScoreTables& table
   input.tile_split = p.advanced.value(kOptTileSplit);
   input.mask_file = result.mask_file;
   input.ppi = resolution_ppi(p);
+  input.colour = result.colour_fidelity;
 
   // Scores are taken again with the run's comparison, so the report shows
   // what the final placement is worth, whichever stage put each tile there.

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/colour_fidelity.hpp"
 #include "engine/puzzle.hpp"
 
 namespace tess {
@@ -90,6 +91,9 @@ struct ReportInput {
   std::string tile_split;
   std::string mask_file;  ///< empty without one
   double ppi = 0;
+  /// The colour differences of the cells to the main image; shown in the
+  /// summary when any cell was measured.
+  ColourFidelity colour;
   std::vector<ReportPicture> pictures;  ///< distinct pictures in numbering order
   std::vector<ReportTile> tiles;
 };

@@ -35,6 +35,7 @@
 #include "base/paths.hpp"
 #include "base/prompt.hpp"
 #include "base/text.hpp"
+#include "engine/colour_fidelity.hpp"
 #include "engine/pattern_generator.hpp"
 #include "engine/run_threads.hpp"
 #include "images/foto.hpp"
@@ -692,6 +693,14 @@ QWidget* MainWindow::build_run_bar() {
   m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
   m_status->setWordWrap(true);
   m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  // Under the status: how close the finished mosaic's cells came to the
+  // main image, so the colour change's share of the likeness is in view.
+  m_colour_figures = new QLabel;
+  m_colour_figures->setObjectName(QStringLiteral("colourFigures"));
+  m_colour_figures->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  m_colour_figures->setWordWrap(true);
+  m_colour_figures->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  m_colour_figures->setVisible(false);
 
   auto* more = new QPushButton(button_icon(ButtonPicture::options), qt(tess::tr("More &Options...")));
   more->setObjectName(QStringLiteral("moreOptions"));
@@ -733,7 +742,11 @@ QWidget* MainWindow::build_run_bar() {
   row->addWidget(language);
   row->addWidget(about);
   row->addWidget(m_progress, 2);
-  row->addWidget(m_status, 3);
+  auto* texts = new QVBoxLayout;
+  texts->setContentsMargins(0, 0, 0, 0);
+  texts->addWidget(m_status);
+  texts->addWidget(m_colour_figures);
+  row->addLayout(texts, 3);
   row->addWidget(m_mosaic_button);
   m_idle_only.push_back(more);
   return bar;
@@ -922,6 +935,17 @@ void MainWindow::show_written_mosaic() {
     if (!foto.load(result.written_files.front(), 1024, 1024, quiet)) continue;
     show_picture(picture_image({foto.width(), foto.height(), foto.pixels()}).copy(),
                  file_name_of(result.written_files.front()));
+    return;
+  }
+}
+
+void MainWindow::show_colour_figures() {
+  // The last mosaic that was written and measured, like the picture shown.
+  for (auto it = m_plan.run.results.rbegin(); it != m_plan.run.results.rend(); ++it) {
+    const RunResult& result = it->second;
+    if (!result.success || result.colour_fidelity.cells == 0) continue;
+    m_colour_figures->setText(qt(colour_fidelity_text(result.colour_fidelity)));
+    m_colour_figures->setVisible(true);
     return;
   }
 }
@@ -1161,6 +1185,7 @@ QStringList MainWindow::summary_texts() const {
 
 QString MainWindow::validation_text() const { return m_validation->text(); }
 QString MainWindow::progress_text() const { return m_status->text(); }
+QString MainWindow::colour_figures_text() const { return m_colour_figures->text(); }
 int MainWindow::progress_value() const { return m_progress->value(); }
 QString MainWindow::progress_bar_text() const { return m_progress->text(); }
 QString MainWindow::picture_title() const { return m_picture_box->title(); }
@@ -1208,6 +1233,9 @@ void MainWindow::start_run(RunPlan plan) {
 
   m_plan = std::move(plan);
   m_builder.parameters = m_plan.parameters;
+  // Figures of an earlier mosaic would read as this one's.
+  m_colour_figures->clear();
+  m_colour_figures->setVisible(false);
   m_plan.run.threads = configured_thread_count(m_builder.parameters.advanced, m_config);
   // -O names the file of the command line's image only.
   if (m_images.size() == 1 && m_images.front() == m_options.main_image) options.output_file = m_options.output_file;
@@ -1267,6 +1295,7 @@ void MainWindow::tick() {
     m_run_active = false;
     set_running_look(false);
     show_written_mosaic();
+    show_colour_figures();
     if (m_close_after_run) {
       m_in_tick = false;
       close();

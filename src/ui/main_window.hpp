@@ -121,6 +121,8 @@ class MainWindow : public QDialog {
   QStringList summary_texts() const;
   QString validation_text() const;
   QString progress_text() const;
+  /// The colour differences of the last mosaic written (empty before one).
+  QString colour_figures_text() const;
   int progress_value() const;  ///< 0..10,000
   /// What the progress bar writes on itself ("42%"); empty while idle.
   QString progress_bar_text() const;
@@ -184,6 +186,7 @@ class MainWindow : public QDialog {
   void refresh_main_images();
   void show_main_image_picture();
   void show_written_mosaic();
+  void show_colour_figures();
   void show_run_sketch();
   void show_picture(const QImage& picture, const QString& title);
   void refresh_picture_scale();
@@ -257,6 +260,7 @@ class MainWindow : public QDialog {
   QPushButton* m_mosaic_button = nullptr;
   QProgressBar* m_progress = nullptr;
   QLabel* m_status = nullptr;
+  QLabel* m_colour_figures = nullptr;
   QGroupBox* m_picture_box = nullptr;
   QLabel* m_picture = nullptr;
   QImage m_picture_image;  // unscaled; the panel shows it fitted

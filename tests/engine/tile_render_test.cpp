@@ -212,6 +212,28 @@ TEST(ColourShift, MovesAUniformTileTowardTheCellByTheLimitedAmount) {
   EXPECT_EQ(record.shift[0], 66);
   EXPECT_EQ(record.shift[1], 66);
   EXPECT_EQ(record.shift[2], 66);
+  // The record keeps the tile's colour before the change and as drawn.
+  EXPECT_EQ(record.measured, 1);
+  EXPECT_EQ(record.mean_before, (std::array<float, 3>{100, 100, 100}));
+  EXPECT_EQ(record.mean_after, (std::array<float, 3>{166, 166, 166}));
+}
+
+TEST(MeanColour, CountsOnlyThePixelsTheMosaicShows) {
+  // Left half red, right half blue; a shape over the left quarter.
+  Foto picture = filled(8, 2, kRed);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 4; x < 8; ++x) picture.at(x, y) = kBlue;
+  std::array<float, 3> mean{};
+  ASSERT_TRUE(mean_colour(picture, nullptr, mean));
+  EXPECT_EQ(mean, (std::array<float, 3>{127.5f, 0, 127.5f}));
+  Foto shape = filled(8, 2, kEmptyPixel);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 2; ++x) shape.at(x, y) = make_pixel(255, 255, 255);
+  ASSERT_TRUE(mean_colour(picture, &shape, mean));
+  EXPECT_EQ(mean, (std::array<float, 3>{255, 0, 0}));
+  // A shape with no pixel, or of another size, gives no mean.
+  EXPECT_FALSE(mean_colour(picture, &(shape = filled(8, 2, kEmptyPixel)), mean));
+  EXPECT_FALSE(mean_colour(picture, &(shape = filled(4, 2, 0)), mean));
 }
 
 TEST(ColourShift, HoldsChannelsToTheirRangeAndKeepsTransparency) {

@@ -30,6 +30,7 @@
 #include "base/scripted_prompt.hpp"
 #include "base/text.hpp"
 #include "cli/mosaic_command.hpp"
+#include "engine/colour_fidelity.hpp"
 #include "images/foto.hpp"
 #include "images/image_files.hpp"
 #include "settings/configuration.hpp"
@@ -312,6 +313,9 @@ TEST_F(MainWindowTest, MosaicRunMovesTheProgressBarAndEndsWithTheFinalQuestion) 
   EXPECT_EQ(window->picture_title().toStdString(), fs::path(result.destination).filename().string());
   EXPECT_EQ(w, 800);
   EXPECT_EQ(h, 600);
+  // The finished mosaic comes with its colour differences, as the run measured them.
+  ASSERT_GT(result.colour_fidelity.cells, 0u);
+  EXPECT_EQ(window->colour_figures_text().toStdString(), colour_fidelity_text(result.colour_fidelity));
   // The run's parameters were kept as "(Last Mosaic)".
   EXPECT_TRUE(SettingsFile().contains(kLastMosaicSection));
 }

@@ -104,6 +104,20 @@ TEST(TextReport, SmallReportIsExactToTheByte) {
   EXPECT_EQ(text_report_text(small_report()), expected);
 }
 
+TEST(TextReport, ColourDifferencesCloseTheSummaryOnlyWhenCellsWereMeasured) {
+  ReportInput in = small_report();
+  in.colour = {3, 12.344, 20.5, 4.006, 7.25};
+  const std::string text = text_report_text(in);
+  EXPECT_NE(text.find("Pixels x Inch PPI:300.000000\r\n"
+                      "Colour Difference before Colour Change (CIEDE2000):,Mean:,12.34,95th Percentile:,20.50\r\n"
+                      "Colour Difference after Colour Change (CIEDE2000):,Mean:,4.01,95th Percentile:,7.25\r\n"
+                      "\r\nLeft,Top,"),
+            std::string::npos)
+      << text;
+  // Without a measured cell the report keeps the lines it always had (above).
+  EXPECT_EQ(text_report_text(small_report()).find("Colour Difference"), std::string::npos);
+}
+
 TEST(TextReport, NumbersKeepTheirPointWhateverTheNumericLocale) {
   // The machines carry no locale with a decimal comma: compile one for the test.
   TempDir dir;

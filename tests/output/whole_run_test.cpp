@@ -5,22 +5,27 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <future>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "base/scripted_prompt.hpp"
+#include "engine/colour_fidelity.hpp"
 #include "engine/mosaic_builder.hpp"
 #include "engine/puzzle.hpp"
 #include "engine/run_controller.hpp"
 #include "engine/run_driver.hpp"
 #include "engine/score_tables.hpp"
+#include "images/colour_difference.hpp"
 #include "images/foto.hpp"
 #include "images/image_files.hpp"
 #include "output/jpeg_writer.hpp"
+#include "output/mosaic_saver.hpp"
 #include "output/run_outputs.hpp"
 #include "settings/units.hpp"
 #include "support/test_support.hpp"
@@ -279,6 +284,90 @@ TEST_F(WholeRun, TheMaskFileOfAMosaicReadsBackAsItsCells) {
     });
     EXPECT_TRUE(found) << o[0] << "," << o[1] << " " << o[2] << "x" << o[3];
   }
+}
+
+// The colour differences of a mosaic, computed again from the same cell
+// colours by scikit-image: its sRGB to CIELAB conversion, its CIEDE2000 and
+// numpy's percentile.
+constexpr const char* kColourCheckScript = R"(import sys
+import numpy as np
+from skimage.color import rgb2lab, deltaE_ciede2000
+rows = np.loadtxt(sys.argv[1], ndmin=2)
+lab = lambda rgb: rgb2lab(rgb.reshape(-1, 1, 3) / 255.0).reshape(-1, 3)
+main, before, after = lab(rows[:, 0:3]), lab(rows[:, 3:6]), lab(rows[:, 6:9])
+d_before = deltaE_ciede2000(main, before)
+d_after = deltaE_ciede2000(main, after)
+print(len(rows))
+print(np.abs(d_before - rows[:, 9]).max(), np.abs(d_after - rows[:, 10]).max())
+print(d_before.mean(), np.percentile(d_before, 95), d_after.mean(), np.percentile(d_after, 95))
+)";
+
+/// A Python with scikit-image, or empty.
+std::string python_with_scikit_image() {
+  for (const char* python : {"python3", "/usr/bin/python3"})
+    if (testing::command_output(std::string(python) + " -c 'import skimage.color; print(1)' 2>/dev/null") == "1\n")
+      return python;
+  return {};
+}
+
+TEST_F(WholeRun, ColourDifferencesAgreeWithScikitImage) {
+  const std::string python = python_with_scikit_image();
+  if (python.empty()) GTEST_SKIP() << "python3 with scikit-image (Debian package python3-skimage) is not installed";
+
+  // A main image of smooth colour ramps and tiles of many colours, with a
+  // colour change strong enough to move every tile.
+  Foto main;
+  ASSERT_TRUE(main.try_allocate_fill(160, 120, 0));
+  for (int y = 0; y < 120; ++y)
+    for (int x = 0; x < 160; ++x) main.at(x, y) = make_pixel(x * 255 / 159, y * 255 / 119, 255 - (x + y) * 255 / 278);
+  ASSERT_TRUE(write_jpeg_image(main, m_dir / "main.jpg", true, 95, 0, m_prompt));
+  fill_list(40);
+  m_builder.parameters.tile_size = {12, kUnitTilesPerRow};
+  m_builder.parameters.colour_change = 60;
+
+  std::vector<CellColours> cells;
+  ColourFidelity figures;
+  RunOutputs outputs = this->outputs();
+  outputs.save_mosaic = [&](MosaicBuilder& b, const ScoreTables& t, RunResult& r) {
+    FinishRequest request;
+    request.base_name = r.output_base;
+    request.threads = 2;
+    FinishResult finished;
+    const bool saved = finish_mosaic(b, t, request, finished);
+    for_each_cell_colours(b.grid, finished.render_records, [&cells](const CellColours& c) { cells.push_back(c); });
+    figures = finished.colour_fidelity;
+    return saved;
+  };
+  run(outputs);
+  ASSERT_TRUE(m_run.results[m_run.main_images[0]].success);
+  ASSERT_GE(cells.size(), 100u);
+  EXPECT_EQ(figures.cells, cells.size());
+  EXPECT_LT(figures.mean_after, figures.mean_before) << "the colour change brings the tiles closer";
+  EXPECT_LE(figures.mean_before, figures.p95_before);
+
+  std::ostringstream table;
+  table.precision(9);
+  for (const CellColours& c : cells) {
+    const LabColour main_lab = srgb_to_lab(c.main[0], c.main[1], c.main[2]);
+    for (const auto& rgb : {c.main, c.before, c.after}) table << rgb[0] << ' ' << rgb[1] << ' ' << rgb[2] << ' ';
+    table << ciede2000(main_lab, srgb_to_lab(c.before[0], c.before[1], c.before[2])) << ' '
+          << ciede2000(main_lab, srgb_to_lab(c.after[0], c.after[1], c.after[2])) << '\n';
+  }
+  ASSERT_TRUE(testing::write_file(m_dir / "cells.txt", table.str()));
+  ASSERT_TRUE(testing::write_file(m_dir / "check.py", kColourCheckScript));
+  std::istringstream out(testing::command_output(python + " '" + (m_dir / "check.py").string() + "' '" +
+                                                 (m_dir / "cells.txt").string() + "' 2>&1"));
+  std::size_t count = 0;
+  double worst_before = 1, worst_after = 1, mean_before = 0, p95_before = 0, mean_after = 0, p95_after = 0;
+  ASSERT_TRUE(out >> count >> worst_before >> worst_after >> mean_before >> p95_before >> mean_after >> p95_after)
+      << out.str();
+  EXPECT_EQ(count, cells.size());
+  EXPECT_LT(worst_before, 0.01) << "the largest difference of one cell's figure";
+  EXPECT_LT(worst_after, 0.01);
+  EXPECT_NEAR(figures.mean_before, mean_before, 0.01);
+  EXPECT_NEAR(figures.p95_before, p95_before, 0.01);
+  EXPECT_NEAR(figures.mean_after, mean_after, 0.01);
+  EXPECT_NEAR(figures.p95_after, p95_after, 0.01);
 }
 
 }  // namespace

@@ -1,0 +1,21 @@
+#pragma once
+// The analysis and save of a Tile Images List from the command line: the
+// `list` commands and `mosaic --tiles` run the same steps with the same
+// progress lines and exit statuses.
+
+namespace tess {
+
+class Prompt;
+class TileImageList;
+
+/// Analysis threads: `requested` when above 0, else the configured count.
+int analysis_thread_count(int requested);
+
+/// Analyses `list` (or share `share_index` of `share_count` of it) on
+/// `threads` workers and saves it to its own path, following the analysis on
+/// standard error unless `quiet`; Ctrl-C stops it. The exit status: 0 saved,
+/// 2 nothing to analyse, 1 stopped or not saved (reported).
+[[nodiscard]] int analyse_and_save(TileImageList& list, int threads, Prompt& prompt, bool quiet = false,
+                                   int share_index = 0, int share_count = 0);
+
+}  // namespace tess

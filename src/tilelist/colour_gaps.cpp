@@ -254,18 +254,23 @@ ImageGaps match_cells(std::vector<GapCell> cells, const ColourIndex& landscape, 
   if (area > 0) gaps.unmatched_share = unmatched / area;
   if (fillable > 0) gaps.mean_delta = delta_sum / fillable;
 
-  // 2. The unmatched cells, gathered by colour (cubes of 4 ΔE), each group
-  // with its area and the middle of its colours.
-  constexpr double kGroupSide = 4.0;
+  // 2. The unmatched cells, gathered by colour (cubes of 4 ΔE, larger while
+  // there are too many groups for step 3 to compare each with each), each
+  // group with its area and the middle of its colours.
+  constexpr std::size_t kMostGroups = 3000;
   std::map<std::array<int, 3>, std::pair<std::vector<LabColour>, std::vector<double>>> groups;
-  for (const GapCell& cell : cells) {
-    if (cell.best <= kGapDeltaE) continue;
-    const std::array<int, 3> key = {static_cast<int>(std::floor(cell.colour.lightness / kGroupSide)),
-                                    static_cast<int>(std::floor(cell.colour.a / kGroupSide)),
-                                    static_cast<int>(std::floor(cell.colour.b / kGroupSide))};
-    auto& [colours, weights] = groups[key];
-    colours.push_back(cell.colour);
-    weights.push_back(cell.width * cell.height);
+  for (double side = 4.0; groups.empty() || groups.size() > kMostGroups; side *= 2) {
+    groups.clear();
+    for (const GapCell& cell : cells) {
+      if (cell.best <= kGapDeltaE) continue;
+      const std::array<int, 3> key = {static_cast<int>(std::floor(cell.colour.lightness / side)),
+                                      static_cast<int>(std::floor(cell.colour.a / side)),
+                                      static_cast<int>(std::floor(cell.colour.b / side))};
+      auto& [colours, weights] = groups[key];
+      colours.push_back(cell.colour);
+      weights.push_back(cell.width * cell.height);
+    }
+    if (groups.empty()) break;
   }
   struct Group {
     LabColour colour;

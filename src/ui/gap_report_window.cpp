@@ -120,7 +120,7 @@ GapReportWindow::GapReportWindow(GapReport report, Foto image, Prompt& prompt, Q
   layout->addWidget(scroll, 1);
   layout->addWidget(buttons);
   const QSize wanted = content->sizeHint();
-  resize(std::min(wanted.width() + 40, 1400), std::min(wanted.height() + 120, 900));
+  resize(std::min(wanted.width() + 80, 1400), std::min(wanted.height() + 140, 900));
 }
 
 QString GapReportWindow::figures_text() const {

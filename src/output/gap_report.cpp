@@ -183,7 +183,7 @@ bool draw_heat_map(const ImageGaps& gaps, const Foto& image, Foto& out, Prompt& 
   return true;
 }
 
-std::string gap_report_page(const GapReport& report) {
+std::string gap_report_page(const GapReport& report, bool heat_map) {
   const ListCoverage& coverage = report.coverage;
   const std::string list_name = fs::path(report.list_file).filename().string();
   std::string page = "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n";
@@ -225,11 +225,13 @@ std::string gap_report_page(const GapReport& report) {
     page += escaped(format(tr("Share of the image no tile matches within ΔE %d: %s"), static_cast<int>(kGapDeltaE),
                            percent(gaps.unmatched_share)));
     page += "<br>" + escaped(format(tr("Mean distance to the nearest tile: ΔE %.1f"), gaps.mean_delta));
-    page += "</p>\n<p><img src=\"" + std::string(kGapHeatMapName) + "\" alt=\"" + escaped(tr("Heat map")) +
-            "\"></p>\n<p>";
-    for (const double delta : {0.0, 5.0, kGapDeltaE, 20.0, 35.0})
-      page += swatch(heat_colour(delta)) + " " + escaped(format("ΔE %d", static_cast<int>(delta))) + " &nbsp; ";
-    page += swatch(heat_colour(kNoTileDelta)) + " " + escaped(tr("no tile may fill the cell")) + "</p>\n";
+    page += "</p>\n";
+    if (heat_map) {
+      page += "<p><img src=\"" + std::string(kGapHeatMapName) + "\" alt=\"" + escaped(tr("Heat map")) + "\"></p>\n<p>";
+      for (const double delta : {0.0, 5.0, kGapDeltaE, 20.0, 35.0})
+        page += swatch(heat_colour(delta)) + " " + escaped(format("ΔE %d", static_cast<int>(delta))) + " &nbsp; ";
+      page += swatch(heat_colour(kNoTileDelta)) + " " + escaped(tr("no tile may fill the cell")) + "</p>\n";
+    }
     page += "<h2>" + escaped(tr("Colours to add")) + "</h2>\n";
     if (gaps.to_add.empty()) {
       page += "<p>" + escaped(tr("None: the tiles match every cell.")) + "</p>\n";
@@ -278,7 +280,8 @@ bool write_gap_report(const GapReport& report, const Foto* image, const fs::path
   if (!draw_coverage_chart(report.coverage, chart, prompt) ||
       !write_png_picture(chart, folder / kGapCoverageName, prompt))
     return false;
-  if (report.image_gaps && image != nullptr) {
+  const bool heat_map = report.image_gaps && image != nullptr;
+  if (heat_map) {
     Foto heat;
     if (!draw_heat_map(*report.image_gaps, *image, heat, prompt) ||
         !write_png_picture(heat, folder / kGapHeatMapName, prompt))
@@ -287,7 +290,7 @@ bool write_gap_report(const GapReport& report, const Foto* image, const fs::path
     // An earlier report's heat map would not belong to this one.
     fs::remove(folder / kGapHeatMapName, error);
   }
-  if (!write_file_atomically(page_path, gap_report_page(report))) {
+  if (!write_file_atomically(page_path, gap_report_page(report, heat_map))) {
     prompt.message(format(tr("Unable to save file '%s'"), page_path.string()), Icon::error);
     return false;
   }

@@ -45,8 +45,9 @@ std::uint32_t heat_colour(double delta);
 [[nodiscard]] bool draw_heat_map(const ImageGaps& gaps, const Foto& image, Foto& out, Prompt& prompt,
                                  int longest_side = 900);
 
-/// The page (every text translated and escaped), its pictures named as above.
-std::string gap_report_page(const GapReport& report);
+/// The page (every text translated and escaped), its pictures named as
+/// above; without `heat_map` it shows the image's figures but no picture.
+std::string gap_report_page(const GapReport& report, bool heat_map = true);
 
 /// Where a report of `list_file` goes unless the user names a folder: a
 /// folder "<list name> gaps" beside the list.

@@ -134,15 +134,20 @@ double ColourIndex::nearest(const LabColour& colour) const {
   double best = kNoTileDelta;
   const int rings = std::max(kLightnessBuckets, kABBuckets);
   for (int r = 0; r < rings; ++r) {
+    const auto search = [&](int l, int a, int b) {
+      const std::size_t i = bucket_index(l, a, b);
+      for (std::size_t k = m_offsets[i]; k < m_offsets[i + 1]; ++k) best = std::min(best, delta_e76(colour, m_colours[k]));
+    };
+    // Only the shell of this ring: the inside was searched before.
     for (int l = std::max(0, l0 - r); l <= std::min(kLightnessBuckets - 1, l0 + r); ++l)
-      for (int a = std::max(0, a0 - r); a <= std::min(kABBuckets - 1, a0 + r); ++a)
-        for (int b = std::max(0, b0 - r); b <= std::min(kABBuckets - 1, b0 + r); ++b) {
-          // Only the shell of this ring: the inside was searched before.
-          if (std::max({std::abs(l - l0), std::abs(a - a0), std::abs(b - b0)}) != r) continue;
-          const std::size_t i = bucket_index(l, a, b);
-          for (std::size_t k = m_offsets[i]; k < m_offsets[i + 1]; ++k)
-            best = std::min(best, delta_e76(colour, m_colours[k]));
+      for (int a = std::max(0, a0 - r); a <= std::min(kABBuckets - 1, a0 + r); ++a) {
+        if (std::abs(l - l0) == r || std::abs(a - a0) == r) {
+          for (int b = std::max(0, b0 - r); b <= std::min(kABBuckets - 1, b0 + r); ++b) search(l, a, b);
+        } else {
+          if (b0 - r >= 0) search(l, a, b0 - r);
+          if (r > 0 && b0 + r < kABBuckets) search(l, a, b0 + r);
         }
+      }
     // Every colour of a later ring lies at least r bucket sides away.
     if (inside && best <= r * kBucketSide) break;
   }

@@ -119,8 +119,10 @@ GapReportWindow::GapReportWindow(GapReport report, Foto image, Prompt& prompt, Q
   layout->addWidget(m_figures);
   layout->addWidget(scroll, 1);
   layout->addWidget(buttons);
+  // Wide enough for both columns, so only a tall report scrolls.
   const QSize wanted = content->sizeHint();
-  resize(std::min(wanted.width() + 80, 1400), std::min(wanted.height() + 140, 900));
+  scroll->setMinimumWidth(std::min(wanted.width() + 30, 1400));
+  resize(std::min(wanted.width() + 60, 1460), std::min(wanted.height() + 140, 900));
 }
 
 QString GapReportWindow::figures_text() const {

@@ -10,6 +10,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include "base/prompt.hpp"
@@ -104,6 +105,7 @@ GapReportWindow::GapReportWindow(GapReport report, Foto image, Prompt& prompt, Q
   auto* scroll = new QScrollArea;
   scroll->setWidget(content);
   scroll->setWidgetResizable(true);
+  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
   m_figures = new QLabel(figures_text());
   m_figures->setObjectName(QStringLiteral("gapFigures"));
@@ -120,8 +122,9 @@ GapReportWindow::GapReportWindow(GapReport report, Foto image, Prompt& prompt, Q
   layout->addWidget(scroll, 1);
   layout->addWidget(buttons);
   // Wide enough for both columns, so only a tall report scrolls.
-  const QSize wanted = content->sizeHint();
-  scroll->setMinimumWidth(std::min(wanted.width() + 30, 1400));
+  const QSize wanted = content->sizeHint().expandedTo(content->minimumSizeHint());
+  scroll->setMinimumWidth(std::min(
+      wanted.width() + 2 * scroll->frameWidth() + scroll->verticalScrollBar()->sizeHint().width(), 1400));
   resize(std::min(wanted.width() + 60, 1460), std::min(wanted.height() + 140, 900));
 }
 

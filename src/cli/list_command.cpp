@@ -1,12 +1,13 @@
-// `tessellarium list create | update | show`: Tile Images Lists from the
-// command line, through the same build, analysis and completion as the list
-// window.
+// `tessellarium list create | update | merge | show | gaps`: Tile Images
+// Lists from the command line, through the same build, analysis and
+// completion as the list window.
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -19,10 +20,18 @@
 #include "cli/commands.hpp"
 #include "cli/interrupt.hpp"
 #include "cli/list_command.hpp"
+#include "cli/mosaic_command.hpp"
+#include "cli/parameter_overrides.hpp"
+#include "cli/run_parameters.hpp"
 #include "cli/terminal_prompt.hpp"
+#include "engine/image_gaps.hpp"
+#include "engine/run_plan.hpp"
 #include "engine/run_threads.hpp"
+#include "images/foto.hpp"
+#include "output/gap_report.hpp"
 #include "settings/advanced_options.hpp"
 #include "settings/configuration.hpp"
+#include "tilelist/colour_gaps.hpp"
 #include "tilelist/list_analysis.hpp"
 #include "tilelist/list_file.hpp"
 #include "tilelist/list_share.hpp"
@@ -44,6 +53,9 @@ struct ListArgs {
   bool entries = false;
   std::string shard;               ///< "K/N" of list create, or empty
   std::vector<std::string> parts;  ///< the partial lists of list merge
+  std::string image;               ///< the main image of list gaps
+  std::string output;              ///< the report folder of list gaps
+  ParameterSource source;          ///< the mosaic parameters of list gaps
 };
 
 // --- Ctrl-C ------------------------------------------------------------------
@@ -242,6 +254,71 @@ int list_show(const ListArgs& args, Prompt& prompt) {
   return kExitFailed;
 }
 
+/// A pixel as the six hex digits of a web colour.
+unsigned swatch_rgb(std::uint32_t pixel) {
+  return (pixel_red(pixel) << 16) | (pixel_green(pixel) << 8) | pixel_blue(pixel);
+}
+
+std::string percent(double share) { return format("%.1f %%", share * 100.0); }
+
+int list_gaps(const ListArgs& args, Prompt& prompt) {
+  GapReport report;
+  report.list_file = absolute_path(args.file);
+  std::optional<RunPlan> plan;
+  TileImageList alone;
+  const TileImageList* list = &alone;
+  if (args.image.empty()) {
+    if (!args.source.settings.empty() || !args.source.overrides.empty())
+      return usage_error("--settings and --set describe a mosaic: they need --image");
+    if (!load_for_command(alone, args.file, prompt)) return kExitUsage;
+  } else {
+    // The image is cut into cells by the run preparation a mosaic goes
+    // through, so the report sees what `mosaic` would build.
+    MosaicArgs mosaic;
+    mosaic.images = {args.image};
+    mosaic.list = args.file;
+    mosaic.source = args.source;
+    PreparedMosaic prepared = prepare_mosaic(mosaic, prompt);
+    if (!prepared.plan) return prepared.exit_status;
+    plan = std::move(prepared.plan);
+    list = &plan->list;
+    report.main_image = absolute_path(args.image);
+  }
+  if (list->entry_count() == 0) return usage_error("the Tile Images List holds no pictures");
+
+  report.coverage = analyse_list_coverage(list_colours(*list));
+  Foto image;
+  if (plan) {
+    const ConfigFile config;
+    ImageGapsResult measured =
+        measure_image_gaps(*plan, configured_thread_count(plan->parameters.advanced, config), prompt);
+    if (!measured.ok) return usage_error(measured.reason);
+    report.image_gaps = std::move(measured.gaps);
+    image = std::move(measured.image);
+  }
+  const fs::path folder = args.output.empty() ? default_gap_report_folder(report.list_file) : fs::path(args.output);
+  if (!write_gap_report(report, plan ? &image : nullptr, folder, prompt)) return kExitFailed;
+
+  std::printf("Colour coverage: %s of all colours within dE %d of the %zu distinct tile colours\n",
+              percent(report.coverage.covered_share).c_str(), static_cast<int>(kGapDeltaE),
+              report.coverage.tile_colours);
+  std::printf("Largest holes:\n");
+  for (const ColourHole& hole : report.coverage.holes)
+    std::printf("  %-13s %s  #%06x\n", hole.name, percent(hole.share).c_str(), swatch_rgb(hole.swatch));
+  if (report.image_gaps) {
+    const ImageGaps& gaps = *report.image_gaps;
+    std::printf("Unmatched within dE %d: %s of the image (mean dE %.1f)\n", static_cast<int>(kGapDeltaE),
+                percent(gaps.unmatched_share).c_str(), gaps.mean_delta);
+    std::printf("Colours to add:\n");
+    for (const ColourToAdd& add : gaps.to_add)
+      std::printf("  %-13s %s  #%06x\n", add.name, percent(add.share).c_str(), swatch_rgb(add.swatch));
+  }
+  std::printf("Report: %s\n", (folder / kGapPageName).string().c_str());
+  if (std::fflush(stdout) == 0) return kExitOk;
+  std::fprintf(stderr, "error: the report could not be printed whole\n");
+  return kExitFailed;
+}
+
 }  // namespace
 
 void add_list_command(CLI::App& app, CommandContext& context) {
@@ -275,6 +352,17 @@ void add_list_command(CLI::App& app, CommandContext& context) {
   show->add_option("LIST", args->file, "List file (.tzc)")->required();
   show->add_flag("--entries", args->entries, "One line per entry: path, size, orientation, required, group");
   show->callback([&context, args] { context.status = list_show(*args, context.prompt); });
+
+  CLI::App* gaps = list->add_subcommand(
+      "gaps", "Report which colours a list lacks and, with --image, which parts of a picture it cannot match");
+  gaps->add_option("LIST", args->file, "List file (.tzc)")->required();
+  gaps->add_option("--image", args->image, "Main image whose cells are matched with the list (JPEG or PNG)");
+  gaps->add_option("--output", args->output, "Folder for the report (default: \"<list name> gaps\" beside the list)");
+  CLI::Option* settings = gaps->add_option("--settings", args->source.settings,
+                                           "With --image: settings file to start from instead of \"Default Settings\"");
+  gaps->add_option("--section", args->source.section, "Section of the settings file")->needs(settings);
+  add_set_option(*gaps, args->source.overrides);
+  gaps->callback([&context, args] { context.status = list_gaps(*args, context.prompt); });
 }
 
 }  // namespace tess

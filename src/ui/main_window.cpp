@@ -36,9 +36,11 @@
 #include "base/prompt.hpp"
 #include "base/text.hpp"
 #include "engine/colour_fidelity.hpp"
+#include "engine/image_gaps.hpp"
 #include "engine/pattern_generator.hpp"
 #include "engine/run_threads.hpp"
 #include "images/foto.hpp"
+#include "output/gap_report.hpp"
 #include "output/mosaic_saver.hpp"
 #include "output/run_outputs.hpp"
 #include "settings/keyword_table.hpp"
@@ -46,6 +48,7 @@
 #include "settings/units.hpp"
 #include "tilelist/list_file.hpp"
 #include "ui/advanced_settings_window.hpp"
+#include "ui/gap_report_window.hpp"
 #include "ui/icons.hpp"
 #include "ui/language_dialog.hpp"
 #include "ui/picture_view.hpp"
@@ -438,11 +441,20 @@ QWidget* MainWindow::build_list_box() {
   m_list_path->setWordWrap(true);
   m_list_type = new QLabel;
   m_list_type->setObjectName(QStringLiteral("listType"));
+  auto* gaps = new QPushButton(qt(tess::tr("&Gap Report...")));
+  gaps->setObjectName(QStringLiteral("gapReportButton"));
+  set_help(gaps, tess::tr("Show which colours the Tile Images List lacks and, with a Main Image, which parts of "
+                          "it no tile matches."));
+  connect(gaps, &QPushButton::clicked, this, &MainWindow::open_gap_report);
   auto* layout = new QVBoxLayout(box);
-  layout->addWidget(button);
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(button, 1);
+  buttons->addWidget(gaps);
+  layout->addLayout(buttons);
   layout->addWidget(m_list_path);
   layout->addWidget(m_list_type);
   m_idle_only.push_back(button);
+  m_idle_only.push_back(gaps);
   return box;
 }
 
@@ -1016,6 +1028,50 @@ void MainWindow::open_tile_list_window() {
   std::string path = m_list.path();
   if (run_tile_list_window(this, path, m_config, m_state) && !path.empty()) load_tile_list(path);
   refresh_summary();
+}
+
+bool MainWindow::make_gap_report(GapReport& report, Foto& image) {
+  if (!commit_fields()) return false;
+  report = GapReport();
+  image.clear();
+  if (m_list.path().empty() || m_list.entry_count() == 0) {
+    m_prompt.message(tess::tr("Please load or create a Tile Images List. This List will be used to build the Mosaic."),
+                     Icon::warning);
+    return false;
+  }
+  report.list_file = m_list.path();
+  if (m_images.empty()) {
+    report.coverage = analyse_list_coverage(list_colours(m_list));
+    return true;
+  }
+  // The cells are those a run would cut: the run's own preparation gives them.
+  RunRequest request;
+  request.parameters = m_params;
+  request.list_file = m_list.path();
+  request.main_images = {m_images.front()};
+  PlanResult planned = prepare_run(request, m_prompt);
+  if (!planned.plan) return false;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  ImageGapsResult measured =
+      measure_image_gaps(*planned.plan, configured_thread_count(planned.plan->parameters.advanced, m_config), m_prompt);
+  if (measured.ok) report.coverage = analyse_list_coverage(list_colours(planned.plan->list));
+  QApplication::restoreOverrideCursor();
+  if (!measured.ok) {
+    m_prompt.message(format(tess::tr("The Gap Report cannot be made: %s"), measured.reason), Icon::error);
+    return false;
+  }
+  report.main_image = m_images.front();
+  report.image_gaps = std::move(measured.gaps);
+  image = std::move(measured.image);
+  return true;
+}
+
+void MainWindow::open_gap_report() {
+  GapReport report;
+  Foto image;
+  if (!make_gap_report(report, image)) return;
+  GapReportWindow window(std::move(report), std::move(image), m_prompt, this);
+  window.exec();
 }
 
 ListCounts MainWindow::list_counts() const {

@@ -19,6 +19,8 @@
 #include "engine/run_controller.hpp"
 #include "engine/run_driver.hpp"
 #include "engine/run_plan.hpp"
+#include "images/foto.hpp"
+#include "output/gap_report.hpp"
 #include "settings/automatic_settings.hpp"
 #include "settings/configuration.hpp"
 #include "settings/geometry.hpp"
@@ -149,6 +151,10 @@ class MainWindow : public QDialog {
   /// Reads every parameter box; a refused entry is reported, gets the focus
   /// back and gives false.
   [[nodiscard]] bool commit_fields();
+  /// The gap report of the loaded list and, when a main image is chosen, of
+  /// the first one with the current parameters (through the run's own
+  /// preparation, questions included). False when refused (reported).
+  [[nodiscard]] bool make_gap_report(GapReport& report, Foto& image);
 
  public slots:
   /// The Mosaic button: checks and starts a run, or asks to stop one.
@@ -191,6 +197,7 @@ class MainWindow : public QDialog {
   void show_picture(const QImage& picture, const QString& title);
   void refresh_picture_scale();
   void open_tile_list_window();
+  void open_gap_report();
   void open_more_options();
   void open_help();
   void open_language();

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -13,6 +14,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -38,6 +40,7 @@
 #include "support/test_support.hpp"
 #include "tilelist/list_analysis.hpp"
 #include "tilelist/list_file.hpp"
+#include "ui/gap_report_window.hpp"
 #include "ui/main_window.hpp"
 #include "ui/picture_view.hpp"
 #include "ui/property_editor.hpp"
@@ -677,6 +680,41 @@ TEST(PictureViewTest, PixelsKeepTheirColoursAndTransparencyBecomesAlpha) {
 
   PictureViewDialog dialog(nullptr, image, "Mosaic Preview");
   EXPECT_EQ(dialog.windowTitle(), "Mosaic Preview");
+}
+
+// The gap report from the main window: the list and the first main image
+// with the window's parameters, shown in its window and saved as a page.
+TEST_F(MainWindowTest, GapReportShowsTheListAndTheImageAndSavesThePage) {
+  start_with(800, 600, 40);
+  auto window = make_window();
+  // The list alone first: no image, so no heat map.
+  ASSERT_TRUE(window->load_tile_list(list_file()));
+  GapReport alone;
+  Foto none;
+  ASSERT_TRUE(window->make_gap_report(alone, none));
+  EXPECT_FALSE(alone.image_gaps);
+  EXPECT_TRUE(none.empty());
+
+  window->add_main_images({photo()});
+  GapReport report;
+  Foto image;
+  ASSERT_TRUE(window->make_gap_report(report, image));
+  ASSERT_TRUE(report.image_gaps);
+  EXPECT_FALSE(report.image_gaps->cells.empty());
+  EXPECT_EQ(image.width(), 400);
+  EXPECT_EQ(report.coverage.tile_colours, 30u);
+
+  GapReportWindow gaps(std::move(report), std::move(image), m_prompt);
+  gaps.show();
+  EXPECT_TRUE(gaps.figures_text().contains("ΔE 10")) << gaps.figures_text().toStdString();
+  ASSERT_NE(gaps.findChild<QLabel*>("gapHoles"), nullptr);
+  ASSERT_NE(gaps.findChild<QLabel*>("gapColoursToAdd"), nullptr);
+  if (const char* shot = std::getenv("TESS_GAP_SCREENSHOT")) gaps.grab().save(QString::fromUtf8(shot));
+
+  m_prompt.plan_folder((m_dir / "report").string());
+  ASSERT_TRUE(gaps.save_report());
+  EXPECT_TRUE(fs::is_regular_file(m_dir / "report" / kGapPageName));
+  EXPECT_TRUE(fs::is_regular_file(m_dir / "report" / kGapHeatMapName));
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 #include "images/foto.hpp"
 #include "output/bmp_writer.hpp"
 #include "output/jpeg_writer.hpp"
+#include "output/png_writer.hpp"
 #include "output/ppm_writer.hpp"
 #include "output/psd_writer.hpp"
 #include "output/row_source.hpp"
@@ -160,6 +161,12 @@ class AtomicWrites : public ::testing::Test {
          })},
         {"PSB", {"m.psb"}, source_writer([](RowSource& source, const fs::path& folder, Prompt& prompt) {
            return write_photoshop_rows(source, folder / "m.psb", true, 72, prompt);
+         })},
+        {"PNG", {"m.png"}, source_writer([](RowSource& source, const fs::path& folder, Prompt& prompt) {
+           return write_png_rows(source, folder / "m.png", PngFormat{}, 72, prompt);
+         })},
+        {"PNG picture", {"m.png"}, rows_of([this](const fs::path& folder, Prompt& prompt) {
+           return write_png_picture(picture, folder / "m.png", prompt, true);
          })},
         {"TIFF", {"m.tif"}, tiff("m.tif", TiffFormat{})},
         {"TIFF-JPEG", {"m.tif"}, tiff("m.tif", jpeg_tiff)},

@@ -13,6 +13,7 @@
 #include "images/foto.hpp"
 #include "output/bmp_writer.hpp"
 #include "output/jpeg_writer.hpp"
+#include "output/png_writer.hpp"
 #include "output/ppm_writer.hpp"
 #include "output/row_source.hpp"
 #include "support/test_support.hpp"
@@ -100,11 +101,12 @@ std::vector<std::uint32_t> parse_rgb(const std::string& file, std::size_t offset
   return pixels;
 }
 
-std::vector<std::uint32_t> load_jpeg(const fs::path& path, int width, int height) {
+// JPEG and PNG files, read back through the program's own decoders.
+std::vector<std::uint32_t> load_picture(const fs::path& path, int width, int height) {
   Foto foto;
   ScriptedPrompt silent;
   if (!foto.load(path, 0, 0, silent) || foto.width() != width || foto.height() != height) {
-    ADD_FAILURE() << "JPEG did not load at " << width << "x" << height;
+    ADD_FAILURE() << path.filename() << " did not load at " << width << "x" << height;
     return {};
   }
   return {foto.pixels(), foto.pixels() + foto.pixel_count()};
@@ -121,7 +123,10 @@ struct WriterCase {
 std::vector<WriterCase> every_writer() {
   return {
       {"JPEG", ".jpg", [](RowSource& s, const fs::path& p, Prompt& pr) { return write_jpeg_rows(s, p, 100, 0, pr); },
-       load_jpeg, 8},
+       load_picture, 8},
+      {"PNG", ".png",
+       [](RowSource& s, const fs::path& p, Prompt& pr) { return write_png_rows(s, p, PngFormat{}, 0, pr); },
+       load_picture, 0},
       {"BMP", ".bmp", [](RowSource& s, const fs::path& p, Prompt& pr) { return write_bmp_rows(s, p, pr); },
        [](const fs::path& p, int w, int h) { return parse_bmp(read_file(p), w, h); }, 0},
       {"PPM", ".ppm", [](RowSource& s, const fs::path& p, Prompt& pr) { return write_pixmap_rows(s, p, true, pr); },
@@ -214,7 +219,7 @@ TEST_F(Writers, JpegStoresQualityDensityAndGrey) {
   ASSERT_TRUE(write_jpeg_image(grey_source, dir / "grey.jpg", false, 100, 0, prompt));
   ASSERT_TRUE(Foto::read_header(dir / "grey.jpg", header));
   EXPECT_EQ(header.components, 1);
-  const std::vector<std::uint32_t> grey = load_jpeg(dir / "grey.jpg", 16, 8);
+  const std::vector<std::uint32_t> grey = load_picture(dir / "grey.jpg", 16, 8);
   ASSERT_FALSE(grey.empty());
   // 0.587 * 100 + 0.299 * 200 + 0.114 * 50 = 124.2
   EXPECT_TRUE(within(rgb(grey[0]), make_pixel(124, 124, 124), 1)) << std::hex << grey[0];
@@ -244,6 +249,66 @@ TEST_F(Writers, AStreamedJpegIsTheWrittenOneByteForByte) {
   ASSERT_TRUE(encoder.start(20, 10, 95));           // and it still serves the next picture
   for (int y = 0; y < 10; ++y) ASSERT_TRUE(encoder.write_row(picture.row(y)));
   EXPECT_TRUE(encoder.finish(bytes));
+  EXPECT_TRUE(prompt.calls().empty());
+}
+
+std::uint32_t be32(const std::string& bytes, std::size_t at) {
+  return static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at])) << 24 |
+         static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 1])) << 16 |
+         static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 2])) << 8 |
+         static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 3]));
+}
+
+// Mosaic rows never hand their transparency byte to a file: an alpha sample
+// is opaque. A whole picture may keep its transparency as alpha; the
+// resolution is stored in pixels per metre only when there is one.
+TEST_F(Writers, PngAlphaAndResolution) {
+  const Foto picture = test_picture(30, 20);  // transparency 0x5A everywhere
+  struct Case {
+    const char* name;
+    std::function<bool(const fs::path&)> write;
+    int colour_type;  // 2 RGB, 6 RGBA
+    std::uint32_t transparency;
+    std::uint32_t per_metre;  // 0: no pHYs chunk
+  };
+  const std::vector<Case> cases = {
+      {"rows", [&](const fs::path& p) { FotoRowSource s(picture); return write_png_rows(s, p, {}, 0, prompt); }, 2, 0,
+       0},
+      {"rows with alpha",
+       [&](const fs::path& p) {
+         FotoRowSource s(picture);
+         return write_png_rows(s, p, PngFormat{true, 9}, 300, prompt);
+       },
+       6, 0, 11811},
+      {"picture", [&](const fs::path& p) { return write_png_picture(picture, p, prompt); }, 2, 0, 0},
+      {"picture with transparency", [&](const fs::path& p) { return write_png_picture(picture, p, prompt, true); }, 6,
+       0x5A, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path path = dir / (std::string(c.name) + ".png");
+    ASSERT_TRUE(c.write(path));
+    const std::string file = read_file(path);
+    ASSERT_GT(file.size(), 33u);
+    EXPECT_EQ(file.substr(12, 4), "IHDR");
+    EXPECT_EQ(be32(file, 16), 30u);
+    EXPECT_EQ(be32(file, 20), 20u);
+    EXPECT_EQ(file[24], 8);  // bit depth
+    EXPECT_EQ(file[25], c.colour_type);
+    const std::size_t phys = file.find("pHYs");
+    if (c.per_metre == 0) {
+      EXPECT_EQ(phys, std::string::npos);
+    } else {
+      ASSERT_NE(phys, std::string::npos);
+      EXPECT_EQ(be32(file, phys + 4), c.per_metre);
+      EXPECT_EQ(be32(file, phys + 8), c.per_metre);
+      EXPECT_EQ(file[phys + 12], 1);  // metres
+    }
+    const std::vector<std::uint32_t> pixels = load_picture(path, 30, 20);
+    ASSERT_EQ(pixels.size(), picture.pixel_count());
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+      ASSERT_EQ(pixels[i], rgb(picture.pixels()[i]) | c.transparency << 24) << i;
+  }
   EXPECT_TRUE(prompt.calls().empty());
 }
 
@@ -319,10 +384,12 @@ TEST_F(Writers, UnwritablePathsAreReportedWithTheirName) {
   EXPECT_FALSE(write_bmp_image(picture, path.string() + ".bmp", prompt));
   FotoRowSource ppm_rows(picture);
   EXPECT_FALSE(write_pixmap_rows(ppm_rows, path.string() + ".ppm", true, prompt));
+  EXPECT_FALSE(write_png_picture(picture, path.string() + ".png", prompt));
   EXPECT_EQ(prompt.messages(), (std::vector<std::string>{
                                    "Unable to save file '" + path.string() + ".jpg'. Error 2",
                                    "Unable to save file '" + path.string() + ".bmp'",
                                    "Unable to save file '" + path.string() + ".ppm'",
+                                   "Unable to save file '" + path.string() + ".png'",
                                }));
   for (const ScriptedPrompt::Call& call : prompt.calls()) EXPECT_EQ(call.icon, Icon::error);
 }
@@ -360,11 +427,32 @@ TEST_F(Writers, BmpRefusesMoreThanAThousandMegapixels) {
   EXPECT_FALSE(fs::exists(dir / "huge.bmp"));
 }
 
+// Wider than libpng writes; any row asked of it is a fault.
+class TooWideSource final : public RowSource {
+ public:
+  int width() const override { return kMaxPngSide + 1; }
+  int height() const override { return 2; }
+  const std::uint32_t* next_row() override {
+    ADD_FAILURE() << "a row was pulled";
+    return nullptr;
+  }
+  bool stop_requested() const override { return false; }
+};
+
+TEST_F(Writers, PngRefusesASideOverItsLimitBeforeWriting) {
+  TooWideSource source;
+  EXPECT_FALSE(write_png_rows(source, dir / "wide.png", {}, 0, prompt));
+  EXPECT_EQ(prompt.messages(), std::vector<std::string>{"Unable to save file 'Image is too big'"});
+  EXPECT_FALSE(fs::exists(dir / "wide.png"));
+}
+
 TEST_F(Writers, AnEmptyPictureIsAReportedFailure) {
   const Foto empty;
   EXPECT_FALSE(write_bmp_image(empty, dir / "empty.bmp", prompt));
   EXPECT_FALSE(write_jpeg_image(empty, dir / "empty.jpg", true, 95, 0, prompt));
-  EXPECT_EQ(prompt.messages().size(), 2u);
+  EXPECT_FALSE(write_png_picture(empty, dir / "empty.png", prompt));
+  EXPECT_EQ(prompt.messages().size(), 3u);
+  EXPECT_FALSE(fs::exists(dir / "empty.png"));
   EXPECT_FALSE(fs::exists(dir / "empty.bmp"));
   EXPECT_FALSE(fs::exists(dir / "empty.jpg"));
 }

@@ -5,7 +5,7 @@
 #include <numeric>
 
 #include "base/text.hpp"
-#include "images/colour_difference.hpp"
+#include "images/cielab.hpp"
 
 namespace tess {
 namespace {

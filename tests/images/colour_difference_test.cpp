@@ -7,7 +7,7 @@
 
 #include <array>
 
-#include "images/colour_difference.hpp"
+#include "images/cielab.hpp"
 
 namespace tess {
 namespace {

@@ -21,7 +21,7 @@
 #include "engine/run_controller.hpp"
 #include "engine/run_driver.hpp"
 #include "engine/score_tables.hpp"
-#include "images/colour_difference.hpp"
+#include "images/cielab.hpp"
 #include "images/foto.hpp"
 #include "images/image_files.hpp"
 #include "output/jpeg_writer.hpp"

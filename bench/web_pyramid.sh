@@ -11,8 +11,14 @@
 # WEB_PYRAMID_LISTS: library sizes in pictures ("2000 10000").
 # WEB_PYRAMID_REPEAT: runs of each measurement (1); the one with the least
 # wall time is shown, which keeps most of the load of others out of it.
-# Mosaics are 100 tiles a row. Everything written is removed again as soon as
-# it was measured: a 60,000 × 45,000 mosaic is gigabytes of disk.
+# Mosaics are 100 tiles a row. What a run wrote is moved aside once measured
+# and removed when the script ends (a 60,000 × 45,000 mosaic is gigabytes of
+# disk), never between runs: on ext4 without a journal, as on the development
+# machine, every file created in the minutes after thousands were deleted
+# makes the kernel step over each of those deleted inodes, which cost a run
+# writing 2,852 tiles 1.3 processor seconds of system time. A run of the
+# script that starts within six minutes of the last one's end waits for the
+# rest of them for the same reason.
 set -euo pipefail
 
 build=${1:-build}
@@ -28,6 +34,33 @@ sizes=("${@:3}")
 ((${#sizes[@]})) || sizes=("16000x10000")
 
 mkdir -p "$work/settings" "$work/logs" "$work/out"
+trash="$work/out/measured"
+if [ -e "$trash" ]; then
+  rm -rf "$trash"
+  date +%s > "$work/ended"
+fi
+since=$(($(date +%s) - $(cat "$work/ended" 2>/dev/null || echo 0)))
+if ((since < 370)); then
+  echo "web_pyramid: files were removed $since s ago; waiting $((370 - since)) s until the kernel reuses their inodes"
+  sync
+  sleep $((370 - since))
+fi
+mkdir -p "$trash"
+discarded=0
+# Moves what a run wrote out of the way; nothing is deleted until the end.
+discard() {
+  local path
+  for path in "$@"; do
+    [ -e "$path" ] || continue
+    discarded=$((discarded + 1))
+    mv "$path" "$trash/$discarded"
+  done
+}
+tidy_up() {
+  rm -rf "$trash"
+  date +%s > "$work/ended"
+}
+trap tidy_up EXIT
 # The benchmark keeps its settings apart from the user's.
 export TESSELLARIUM_CONFIG_PATH="$work/settings"
 ff() { ffmpeg -nostdin -loglevel error -y "$@"; }
@@ -98,18 +131,18 @@ for n in $lists; do
             --set MosaicSizeHeight="$h" --set TileSize=100 --set TileUnit=tilesxrow --set FileFormat=jpg
             --output "$base" --yes --quiet)
     echo "web_pyramid: $w × $h, $n pictures: the JPEG alone"
-    measure_best 'rm -rf "$base.jpg" "$base RezIroriz"' "$log.jpg" "$exe" "${common[@]}" --set RezIroriz=0
+    measure_best 'discard "$base.jpg" "$base RezIroriz"' "$log.jpg" "$exe" "${common[@]}" --set RezIroriz=0
     read -r jpg_s jpg_mb jpg_cpu <<< "$measured"
     echo "web_pyramid: $w × $h, $n pictures: vips dzsave of that JPEG"
-    measure_best 'rm -rf "$base.vips_files" "$base.vips.dzi"' "$log.vips" vips dzsave "$base.jpg" "$base.vips" --tile-size 256 --overlap 0 --suffix ".jpg[Q=95]"
+    measure_best 'discard "$base.vips_files" "$base.vips.dzi"' "$log.vips" vips dzsave "$base.jpg" "$base.vips" --tile-size 256 --overlap 0 --suffix ".jpg[Q=95]"
     read -r vips_s vips_mb vips_cpu <<< "$measured"
     vips_tiles=$(find "$base.vips_files" -name '*.jpg' | wc -l)
-    rm -rf "$base.jpg" "$base.vips_files" "$base.vips.dzi"
+    discard "$base.jpg" "$base.vips_files" "$base.vips.dzi"
     echo "web_pyramid: $w × $h, $n pictures: the JPEG and the web mosaic"
-    measure_best 'rm -rf "$base.jpg" "$base RezIroriz"' "$log.web" "$exe" "${common[@]}" --set RezIroriz=1
+    measure_best 'discard "$base.jpg" "$base RezIroriz"' "$log.web" "$exe" "${common[@]}" --set RezIroriz=1
     read -r web_s web_mb web_cpu <<< "$measured"
     tiles=$(find "$base RezIroriz/mosaic" -name '*.jpg' | wc -l)
-    rm -rf "$base.jpg" "$base RezIroriz"
+    discard "$base.jpg" "$base RezIroriz"
     rows+=("$(printf '%-12s %6s %7.1f %7.1f %7s %7.1f %7.1f %7s %7.1f %7.1f %6s %7.1f %7.1f %7s' "$size" "$n" \
       "$jpg_s" "$jpg_cpu" "$jpg_mb" "$web_s" "$web_cpu" "$web_mb" \
       "$(awk -v a="$web_s" -v b="$jpg_s" 'BEGIN { print a - b }')" "$(awk -v a="$web_cpu" -v b="$jpg_cpu" 'BEGIN { print a - b }')" \

@@ -11,6 +11,7 @@
 
 #include "base/scripted_prompt.hpp"
 #include "base/text.hpp"
+#include "engine/job_pool.hpp"
 #include "engine/mosaic_builder.hpp"
 #include "engine/puzzle.hpp"
 #include "engine/score_tables.hpp"
@@ -571,19 +572,27 @@ TEST_F(WebPyramidTest, EveryTileMatchesAWholePictureShrinkByteForByte) {
   struct Case {
     int width, height, piece_width, band_height;
     bool bottom_up = false;
+    int threads = 1;  ///< above 1: the tiles of a row are encoded by jobs on a pool
   };
   // One tile; sides that are no multiple of 256, odd at several levels;
   // sides that shrink below 4; bands of one row; split pieces arriving
-  // column by column; whole bands arriving last first.
-  const Case cases[] = {{256, 256, 256, 256}, {1000, 600, 1000, 70},  {513, 257, 513, 1},   {3, 700, 3, 100},
-                        {700, 2, 700, 1},     {1301, 903, 300, 130},  {1100, 1100, 1100, 512},
-                        {900, 700, 900, 200, true}};
+  // column by column; whole bands arriving last first. Rows are only shared
+  // among jobs from 2,048 pixels across, so the threaded cases are that wide:
+  // bands that end inside a row of tiles, and split pieces.
+  const Case cases[] = {{256, 256, 256, 256},          {1000, 600, 1000, 70},          {513, 257, 513, 1},
+                        {3, 700, 3, 100},              {700, 2, 700, 1},               {1301, 903, 300, 130},
+                        {1100, 1100, 1100, 512},       {900, 700, 900, 200, true},     {2600, 777, 2600, 300, false, 2},
+                        {2305, 601, 2305, 37, false, 3}, {2100, 600, 700, 90, false, 3}, {2049, 530, 2049, 100, true, 4}};
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height << ", pieces " << c.piece_width << ", bands "
-                                      << c.band_height << (c.bottom_up ? ", bottom up" : ""));
+                                      << c.band_height << (c.bottom_up ? ", bottom up" : "") << ", threads "
+                                      << c.threads);
     const Foto mosaic = noise(c.width, c.height);
-    const std::string name = format("ref%dx%d", c.width, c.height);
+    const std::string name = format("ref%dx%dt%d", c.width, c.height, c.threads);
+    JobPool pool;  // outlives the pyramid that uses it
+    ASSERT_TRUE(pool.start_threads(c.threads - 1, ThreadPriority::normal));
     WebPyramid web(builder, options(name), c.width, c.height);
+    if (c.threads > 1) web.use_pool(pool, c.threads);
     ASSERT_TRUE(web.set_up());
     grid_over(c.width, c.height);
     if (c.bottom_up) {

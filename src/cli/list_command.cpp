@@ -18,6 +18,7 @@
 #include "cli/cli_app.hpp"
 #include "cli/commands.hpp"
 #include "cli/interrupt.hpp"
+#include "cli/progress_json.hpp"
 #include "cli/terminal_prompt.hpp"
 #include "engine/run_threads.hpp"
 #include "settings/advanced_options.hpp"
@@ -43,6 +44,7 @@ struct ListArgs {
   bool entries = false;
   std::string shard;               ///< "K/N" of list create, or empty
   std::vector<std::string> parts;  ///< the partial lists of list merge
+  ProgressStyle progress = ProgressStyle::text;
 };
 
 // --- Ctrl-C ------------------------------------------------------------------
@@ -83,12 +85,22 @@ int thread_count(int requested) {
 }
 
 /// Progress on standard error: a live line on a terminal, one line per
-/// status change on a pipe.
+/// status change on a pipe, or one JSON object per status change (and per
+/// whole percent of the analysis) with --progress json.
 class ProgressOutput {
  public:
-  ProgressOutput() : m_terminal(::isatty(STDERR_FILENO) == 1) {}
+  ProgressOutput(ProgressStyle style, const ListAnalysis& analysis)
+      : m_terminal(::isatty(STDERR_FILENO) == 1), m_analysis(analysis) {
+    if (style == ProgressStyle::json) m_json = std::make_unique<JsonProgressLog>();
+  }
 
+  // Called on the thread that sets the status.
   void status(const std::string& text) {
+    if (m_json) {
+      const AnalysisProgress progress = m_analysis.progress();
+      m_json->note(stage_of(progress), percent_of(progress), text);
+      return;
+    }
     if (m_terminal) std::fputs("\r\033[K", stderr);
     std::fprintf(stderr, "%s\n", text.c_str());
     m_live = false;
@@ -98,6 +110,17 @@ class ProgressOutput {
     if (InterruptGuard::interrupted()) analysis.request_stop();
     const AnalysisProgress progress = analysis.progress();
     const std::string text = progress_text(progress);
+    if (m_json) {
+      // The analysis keeps its status while it runs: its figure is noted
+      // each time it passes a whole percent.
+      const int whole = static_cast<int>(progress.percentage);
+      if (progress.workers_alive && whole != m_whole_percent) {
+        m_whole_percent = whole;
+        m_json->note(stage_of(progress), percent_of(progress), text);
+      }
+      m_json->write_pending();
+      return;
+    }
     if (m_terminal) {
       std::fprintf(stderr, "\r%s\033[K", text.c_str());
       m_live = true;
@@ -113,9 +136,31 @@ class ProgressOutput {
     m_live = false;
   }
 
+  /// The last JSON line: how the analysis and the save ended.
+  void finish(ListSaveResult result) {
+    if (!m_json) return;
+    const bool saved = result == ListSaveResult::saved;
+    m_json->write_final(saved ? "finished" : result == ListSaveResult::stopped ? "stopped" : "failed",
+                        percent_of(m_analysis.progress()), m_analysis.status_text());
+  }
+
  private:
+  // Scanning the folders before the workers start, the analysis while they
+  // run, the save once they are done.
+  static const char* stage_of(const AnalysisProgress& progress) {
+    if (progress.workers_alive) return "analysis";
+    return progress.total > 0 && progress.processed >= progress.total ? "save" : "scan";
+  }
+  static double percent_of(const AnalysisProgress& progress) {
+    if (progress.workers_alive) return progress.percentage;
+    return progress.total > 0 && progress.processed >= progress.total ? 100 : 0;
+  }
+
   bool m_terminal;
+  const ListAnalysis& m_analysis;
   bool m_live = false;
+  std::unique_ptr<JsonProgressLog> m_json;
+  int m_whole_percent = -1;
 };
 
 int exit_status(ListSaveResult result, Prompt& prompt) {
@@ -135,16 +180,18 @@ int exit_status(ListSaveResult result, Prompt& prompt) {
 
 /// Analyses `list` (or share `share_index` of `share_count` of it) and saves
 /// it to its own path.
-int analyse_and_save(TileImageList& list, int threads, Prompt& prompt, int share_index = 0, int share_count = 0) {
+int analyse_and_save(TileImageList& list, int threads, ProgressStyle style, Prompt& prompt, int share_index = 0,
+                     int share_count = 0) {
   ListAnalysis analysis(list, prompt);
   analysis.set_share(share_index, share_count);
-  ProgressOutput output;
+  ProgressOutput output(style, analysis);
   analysis.set_status_observer([&output](const std::string& text) { output.status(text); });
   InterruptGuard interrupts;
   // Polled more often than a window would, so Ctrl-C is answered at once.
   const ListSaveResult result = analysis.run(
       threads, false, [&output](ListAnalysis& running) { output.tick(running); }, kInterruptPollInterval);
   output.finish_line();
+  output.finish(result);
   return exit_status(result, prompt);
 }
 
@@ -173,7 +220,7 @@ int list_create(const ListArgs& args, Prompt& prompt) {
   list.set_black_and_white(args.black_and_white);
   // The name stands for the one a save dialog would have given.
   list.set_path(with_list_extension(absolute_path(args.file)));
-  return analyse_and_save(list, thread_count(args.threads), prompt, share_index, share_count);
+  return analyse_and_save(list, thread_count(args.threads), args.progress, prompt, share_index, share_count);
 }
 
 int list_merge(const ListArgs& args, Prompt& prompt) {
@@ -205,7 +252,7 @@ int list_update(const ListArgs& args, Prompt& prompt) {
     prompt.message(format("list version %d is rebuilt and analysed again", list.version()), Icon::information);
     list.clear_entries();
   }
-  return analyse_and_save(list, thread_count(args.threads), prompt);
+  return analyse_and_save(list, thread_count(args.threads), args.progress, prompt);
 }
 
 const char* yes_no(bool on) { return on ? "yes" : "no"; }
@@ -251,6 +298,7 @@ void add_list_command(CLI::App& app, CommandContext& context) {
   create->add_option("--video", args->video, "Folder or clip of video tiles (repeatable)");
   create->add_flag("--bw", args->black_and_white, "Compare pictures in black and white");
   create->add_option("--threads", args->threads, "Analysis threads")->check(CLI::Range(1, 5000));
+  add_progress_option(*create, args->progress);
   create->add_option("--shard", args->shard,
                      "Analyse only share K of N (K/N) of the pictures and save a partial list for list merge");
   create->callback([&context, args] { context.status = list_create(*args, context.prompt); });
@@ -258,6 +306,7 @@ void add_list_command(CLI::App& app, CommandContext& context) {
   CLI::App* update = list->add_subcommand("update", "Rescan a list's folders, analyse what changed and save it");
   update->add_option("LIST", args->file, "List file (.tzc)")->required();
   update->add_option("--threads", args->threads, "Analysis threads")->check(CLI::Range(1, 5000));
+  add_progress_option(*update, args->progress);
   update->callback([&context, args] { context.status = list_update(*args, context.prompt); });
 
   CLI::App* merge = list->add_subcommand("merge", "Join the partial lists of list create --shard into one list");

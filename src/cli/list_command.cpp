@@ -23,6 +23,7 @@
 #include "cli/mosaic_command.hpp"
 #include "cli/parameter_overrides.hpp"
 #include "cli/run_parameters.hpp"
+#include "cli/progress_json.hpp"
 #include "cli/terminal_prompt.hpp"
 #include "engine/image_gaps.hpp"
 #include "engine/run_plan.hpp"
@@ -56,6 +57,7 @@ struct ListArgs {
   std::string image;               ///< the main image of list gaps
   std::string output;              ///< the report folder of list gaps
   ParameterSource source;          ///< the mosaic parameters of list gaps
+  ProgressStyle progress = ProgressStyle::text;
 };
 
 // --- Ctrl-C ------------------------------------------------------------------
@@ -88,13 +90,23 @@ bool add_items(TileImageList& list, FolderKind kind, const std::vector<std::stri
 }
 
 /// Progress on standard error: a live line on a terminal, one line per
-/// status change on a pipe.
+/// status change on a pipe, or one JSON object per status change (and per
+/// whole percent of the analysis) with --progress json.
 class ProgressOutput {
  public:
-  explicit ProgressOutput(bool quiet) : m_terminal(::isatty(STDERR_FILENO) == 1), m_quiet(quiet) {}
+  ProgressOutput(ProgressStyle style, const ListAnalysis& analysis)
+      : m_terminal(::isatty(STDERR_FILENO) == 1), m_quiet(style == ProgressStyle::none), m_analysis(analysis) {
+    if (style == ProgressStyle::json) m_json = std::make_unique<JsonProgressLog>();
+  }
 
+  // Called on the thread that sets the status.
   void status(const std::string& text) {
     if (m_quiet) return;
+    if (m_json) {
+      const AnalysisProgress progress = m_analysis.progress();
+      m_json->note(stage_of(progress), percent_of(progress), text);
+      return;
+    }
     if (m_terminal) std::fputs("\r\033[K", stderr);
     std::fprintf(stderr, "%s\n", text.c_str());
     m_live = false;
@@ -105,6 +117,17 @@ class ProgressOutput {
     if (m_quiet) return;
     const AnalysisProgress progress = analysis.progress();
     const std::string text = progress_text(progress);
+    if (m_json) {
+      // The analysis keeps its status while it runs: its figure is noted
+      // each time it passes a whole percent.
+      const int whole = static_cast<int>(progress.percentage);
+      if (progress.workers_alive && whole != m_whole_percent) {
+        m_whole_percent = whole;
+        m_json->note(stage_of(progress), percent_of(progress), text);
+      }
+      m_json->write_pending();
+      return;
+    }
     if (m_terminal) {
       std::fprintf(stderr, "\r%s\033[K", text.c_str());
       m_live = true;
@@ -120,10 +143,32 @@ class ProgressOutput {
     m_live = false;
   }
 
+  /// The last JSON line: how the analysis and the save ended.
+  void finish(ListSaveResult result) {
+    if (!m_json) return;
+    const bool saved = result == ListSaveResult::saved;
+    m_json->write_final(saved ? "finished" : result == ListSaveResult::stopped ? "stopped" : "failed",
+                        percent_of(m_analysis.progress()), m_analysis.status_text());
+  }
+
  private:
+  // Scanning the folders before the workers start, the analysis while they
+  // run, the save once they are done.
+  static const char* stage_of(const AnalysisProgress& progress) {
+    if (progress.workers_alive) return "analysis";
+    return progress.total > 0 && progress.processed >= progress.total ? "save" : "scan";
+  }
+  static double percent_of(const AnalysisProgress& progress) {
+    if (progress.workers_alive) return progress.percentage;
+    return progress.total > 0 && progress.processed >= progress.total ? 100 : 0;
+  }
+
   bool m_terminal;
   bool m_quiet;
+  const ListAnalysis& m_analysis;
   bool m_live = false;
+  std::unique_ptr<JsonProgressLog> m_json;
+  int m_whole_percent = -1;
 };
 
 int exit_status(ListSaveResult result, Prompt& prompt) {
@@ -151,16 +196,18 @@ int analysis_thread_count(int requested) {
   return configured_thread_count(options, config);
 }
 
-int analyse_and_save(TileImageList& list, int threads, Prompt& prompt, bool quiet, int share_index, int share_count) {
+int analyse_and_save(TileImageList& list, int threads, Prompt& prompt, ProgressStyle style, int share_index,
+                     int share_count) {
   ListAnalysis analysis(list, prompt);
   analysis.set_share(share_index, share_count);
-  ProgressOutput output(quiet);
+  ProgressOutput output(style, analysis);
   analysis.set_status_observer([&output](const std::string& text) { output.status(text); });
   InterruptGuard interrupts;
   // Polled more often than a window would, so Ctrl-C is answered at once.
   const ListSaveResult result = analysis.run(
       threads, false, [&output](ListAnalysis& running) { output.tick(running); }, kInterruptPollInterval);
   output.finish_line();
+  output.finish(result);
   return exit_status(result, prompt);
 }
 
@@ -191,7 +238,7 @@ int list_create(const ListArgs& args, Prompt& prompt) {
   list.set_black_and_white(args.black_and_white);
   // The name stands for the one a save dialog would have given.
   list.set_path(with_list_extension(absolute_path(args.file)));
-  return analyse_and_save(list, analysis_thread_count(args.threads), prompt, false, share_index, share_count);
+  return analyse_and_save(list, analysis_thread_count(args.threads), prompt, args.progress, share_index, share_count);
 }
 
 int list_merge(const ListArgs& args, Prompt& prompt) {
@@ -223,7 +270,7 @@ int list_update(const ListArgs& args, Prompt& prompt) {
     prompt.message(format("list version %d is rebuilt and analysed again", list.version()), Icon::information);
     list.clear_entries();
   }
-  return analyse_and_save(list, analysis_thread_count(args.threads), prompt);
+  return analyse_and_save(list, analysis_thread_count(args.threads), prompt, args.progress);
 }
 
 const char* yes_no(bool on) { return on ? "yes" : "no"; }
@@ -334,6 +381,7 @@ void add_list_command(CLI::App& app, CommandContext& context) {
   create->add_option("--video", args->video, "Folder or clip of video tiles (repeatable)");
   create->add_flag("--bw", args->black_and_white, "Compare pictures in black and white");
   create->add_option("--threads", args->threads, "Analysis threads")->check(CLI::Range(1, 5000));
+  add_progress_option(*create, args->progress);
   create->add_option("--shard", args->shard,
                      "Analyse only share K of N (K/N) of the pictures and save a partial list for list merge");
   create->callback([&context, args] { context.status = list_create(*args, context.prompt); });
@@ -341,6 +389,7 @@ void add_list_command(CLI::App& app, CommandContext& context) {
   CLI::App* update = list->add_subcommand("update", "Rescan a list's folders, analyse what changed and save it");
   update->add_option("LIST", args->file, "List file (.tzc)")->required();
   update->add_option("--threads", args->threads, "Analysis threads")->check(CLI::Range(1, 5000));
+  add_progress_option(*update, args->progress);
   update->callback([&context, args] { context.status = list_update(*args, context.prompt); });
 
   CLI::App* merge = list->add_subcommand("merge", "Join the partial lists of list create --shard into one list");

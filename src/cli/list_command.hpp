@@ -3,6 +3,8 @@
 // `list` commands and `mosaic --tiles` run the same steps with the same
 // progress lines and exit statuses.
 
+#include "cli/progress_json.hpp"
+
 namespace tess {
 
 class Prompt;
@@ -13,9 +15,10 @@ int analysis_thread_count(int requested);
 
 /// Analyses `list` (or share `share_index` of `share_count` of it) on
 /// `threads` workers and saves it to its own path, following the analysis on
-/// standard error unless `quiet`; Ctrl-C stops it. The exit status: 0 saved,
+/// standard error in `style`; Ctrl-C stops it. The exit status: 0 saved,
 /// 2 nothing to analyse, 1 stopped or not saved (reported).
-[[nodiscard]] int analyse_and_save(TileImageList& list, int threads, Prompt& prompt, bool quiet = false,
-                                   int share_index = 0, int share_count = 0);
+[[nodiscard]] int analyse_and_save(TileImageList& list, int threads, Prompt& prompt,
+                                   ProgressStyle style = ProgressStyle::text, int share_index = 0,
+                                   int share_count = 0);
 
 }  // namespace tess

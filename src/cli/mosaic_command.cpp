@@ -74,8 +74,9 @@ bool parse_split(const std::string& text, SplitPieceSize& size) {
 }
 
 // Follows the run until its worker has ended: the progress text on one live
-// line on a terminal, one line per change of status on a pipe.
-void follow(RunController& controller, MosaicBuilder& builder, bool quiet) {
+// line on a terminal, one line per change of status on a pipe, or with
+// `json` one JSON object per change of status.
+void follow(RunController& controller, MosaicBuilder& builder, bool quiet, JsonProgressLog* json) {
   const bool live = ::isatty(STDERR_FILENO) != 0;
   std::string last_status;
   bool stop_sent = false;
@@ -86,6 +87,13 @@ void follow(RunController& controller, MosaicBuilder& builder, bool quiet) {
       stop_sent = true;
     }
     auto progress = controller.poll();
+    if (json != nullptr) {
+      // A stage often begins after its status was set: its start is a change too.
+      if (const auto [percent, stage] = builder.batch_progress(); stage >= 0)
+        json->note(progress_stage_keyword(stage), percent, builder.status());
+      json->write_pending();
+      continue;
+    }
     if (quiet) continue;
     if (live) {
       std::fprintf(stderr, "\r\033[K%s", progress.text.c_str());
@@ -95,7 +103,7 @@ void follow(RunController& controller, MosaicBuilder& builder, bool quiet) {
     }
     std::fflush(stderr);
   }
-  if (live && !quiet) std::fprintf(stderr, "\r\033[K");
+  if (live && !quiet && json == nullptr) std::fprintf(stderr, "\r\033[K");
 }
 
 // --mask and --mask-folder make a mask-file mosaic: the mask gives the
@@ -128,6 +136,7 @@ PreparedMosaic prepare_mosaic(const MosaicArgs& args, Prompt& prompt) {
     return prepared;
   };
   if (args.yes && args.no) return refuse("--yes and --no exclude each other");
+  if (args.quiet && args.progress == ProgressStyle::json) return refuse("--quiet and --progress json exclude each other");
   if (!args.output.empty() && args.images.size() != 1) return refuse("--output needs exactly one IMAGE");
   if (!args.mask.empty() && !args.mask_folder.empty())
     return refuse("--mask and --mask-folder exclude each other");
@@ -238,8 +247,15 @@ namespace {
 int mosaic(const MosaicArgs& args, TerminalPrompt& prompt) {
   if (args.yes) prompt.set_preset(Answer::yes);
   if (args.no) prompt.set_preset(Answer::no);
+  // With --progress json the last line says how the command ended, whenever
+  // it got as far as trying.
+  std::unique_ptr<JsonProgressLog> json;
+  if (args.progress == ProgressStyle::json) json = std::make_unique<JsonProgressLog>();
   PreparedMosaic prepared = prepare_mosaic(args, prompt);
-  if (!prepared.plan) return prepared.exit_status;
+  if (!prepared.plan) {
+    if (json && prepared.exit_status == kExitFailed) json->write_final("failed", 0, "");
+    return prepared.exit_status;
+  }
   RunPlan& plan = *prepared.plan;
 
   if (!args.output.empty()) {
@@ -274,6 +290,11 @@ int mosaic(const MosaicArgs& args, TerminalPrompt& prompt) {
   };
   actions.open_page = [](const std::string& page) { std::fprintf(stderr, "info: web page: %s\n", page.c_str()); };
   RunController controller(builder, actions);
+  if (json)
+    builder.set_status_observer([&json, &builder](const std::string& status) {
+      const auto [percent, stage] = builder.batch_progress();
+      json->note(stage >= 0 ? progress_stage_keyword(stage) : "", percent, status);
+    });
 
   InterruptGuard interrupts;
   TileImageList& list = plan.list;
@@ -289,14 +310,19 @@ int mosaic(const MosaicArgs& args, TerminalPrompt& prompt) {
       options.priority);
   if (!started) {
     std::fprintf(stderr, "error: the run could not be started\n");
+    if (json) json->write_final("failed", 0, builder.status());
     return kExitFailed;
   }
-  follow(controller, builder, args.quiet);
+  follow(controller, builder, args.quiet, json.get());
   controller.wait();
-  controller.poll();  // the last queued message and the final action
+  const double percent = controller.poll().percent;  // the last queued message and the final action
 
   const std::string status = builder.status();
-  if (!args.quiet) std::fprintf(stderr, "%s\n", status.c_str());
+  if (json)
+    json->write_final(run.stopped ? "stopped" : run.failed > 0 || builder.done_count() == 0 ? "failed" : "finished",
+                      percent, status);
+  else if (!args.quiet)
+    std::fprintf(stderr, "%s\n", status.c_str());
   // How much of the likeness the colour change supplies, mosaic by mosaic.
   for (const auto& [image, result] : run.results)
     if (!args.quiet && result.success && result.colour_fidelity.cells > 0) {
@@ -356,6 +382,7 @@ void add_mosaic_command(CLI::App& app, CommandContext& context) {
   command->add_flag("--yes", args->yes, "Answer every question with Yes (or OK)");
   command->add_flag("--no", args->no, "Answer every question with No (or Cancel)");
   command->add_flag("--quiet", args->quiet, "No progress and no final status");
+  add_progress_option(*command, args->progress);
   command->callback([&context, args] { context.status = mosaic(*args, context.prompt); });
 }
 

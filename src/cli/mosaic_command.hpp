@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/parameter_overrides.hpp"
+#include "cli/progress_json.hpp"
 #include "cli/run_parameters.hpp"
 #include "engine/run_plan.hpp"
 #include "output/mosaic_saver.hpp"
@@ -35,6 +36,7 @@ struct MosaicArgs {
   bool yes = false;
   bool no = false;
   bool quiet = false;
+  ProgressStyle progress = ProgressStyle::text;
 };
 
 /// A run the command may start, or the exit status that ends it.

@@ -90,7 +90,7 @@ int update_cached_list(const std::vector<std::string>& folders, bool black_and_w
     list.set_black_and_white(black_and_white);
     list.set_path(file.string());
   }
-  return analyse_and_save(list, analysis_thread_count(0), prompt, quiet);
+  return analyse_and_save(list, analysis_thread_count(0), prompt, quiet ? ProgressStyle::none : ProgressStyle::text);
 }
 
 }  // namespace tess

@@ -181,6 +181,18 @@ bool MosaicBuilder::running() const {
   return m_running;
 }
 
+double MosaicBuilder::batch_percent_locked() const {
+  if (m_total_count == 0) return 0;
+  int finished_before = m_done_count - (m_mosaic_in_progress ? 0 : 1);
+  double percent = (finished_before * 100.0 + m_progress.overall_percent()) / m_total_count;
+  return percent < 0 ? 0 : percent;
+}
+
+std::pair<double, int> MosaicBuilder::batch_progress() const {
+  std::lock_guard lock(m_lock);
+  return {batch_percent_locked(), m_progress.current_stage()};
+}
+
 MosaicBuilder::ProgressText MosaicBuilder::progress_text() {
   std::lock_guard lock(m_lock);
   ProgressText result;
@@ -194,9 +206,7 @@ MosaicBuilder::ProgressText MosaicBuilder::progress_text() {
   m_status_code = 0;
   double stage_percent = m_progress.stage_percent();
   // 3. The batch's figure: whole mosaics done plus the current one's share.
-  int finished_before = m_done_count - (m_mosaic_in_progress ? 0 : 1);
-  double percent = (finished_before * 100.0 + m_progress.overall_percent()) / m_total_count;
-  result.percent = percent < 0 ? 0 : percent;
+  result.percent = batch_percent_locked();
   // 4. The status with the stage figure and the batch position.
   std::string text = m_status;
   if (!text.empty() && stage_percent >= 0) text += format(" %.2f%%", stage_percent);

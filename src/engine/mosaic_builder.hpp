@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/progress_model.hpp"
@@ -96,6 +97,10 @@ class MosaicBuilder {
     double percent = 0;
   };
   ProgressText progress_text();
+  /// The figure of progress_text() and the current progress stage (-1 for
+  /// none), without asking long loops for a refresh: for a follower that
+  /// reads them at each change of status.
+  std::pair<double, int> batch_progress() const;
 
   // --- messages for the window or terminal that follows the run -----------
   /// A message the worker leaves for the polling thread, with an optional picture.
@@ -140,6 +145,8 @@ class MosaicBuilder {
   long tile_load_failures() const { return m_tile_load_failures.load(std::memory_order_relaxed); }
 
  private:
+  /// The batch's percent; m_lock held.
+  double batch_percent_locked() const;
   Prompt& m_prompt;
   mutable std::mutex m_lock;  // status, progress and everything the polling thread reads
   std::atomic<bool> m_stop{false};

@@ -4,6 +4,21 @@
 
 namespace tess {
 
+const char* progress_stage_keyword(int stage) {
+  switch (stage) {
+    case kStageTileDistance: return "tile_distance";
+    case 1: return "saving";
+    case kStageCellBuilding: return "cell_building";
+    case kStageMainImageAnalysis: return "main_image_analysis";
+    case kStageRequiredImages: return "required_images";
+    case kStagePriorityImages: return "priority_images";
+    case kStageFreeingMemory: return "freeing_memory";
+    case kStagePlacement: return "placement";
+    case kStageSplitPlacement: return "split_placement";
+    default: return "starting";
+  }
+}
+
 void ProgressModel::reset() {
   m_weight = {16, 3870, 1, 7, 300, 300, 9, 5800, 5804};
   m_elapsed_ms.fill(0);

@@ -19,6 +19,12 @@ enum ProgressStage : int {
   kStageSplitPlacement = 8,
 };
 
+/// A word for a stage, for readers that are programs: "tile_distance",
+/// "saving" (stage 1, which the saver takes), "cell_building",
+/// "main_image_analysis", "required_images", "priority_images",
+/// "freeing_memory", "placement", "split_placement"; "starting" for none.
+const char* progress_stage_keyword(int stage);
+
 class ProgressModel {
  public:
   static constexpr int kStageCount = 9;

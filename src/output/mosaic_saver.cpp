@@ -26,6 +26,7 @@
 #include "output/fast_preview.hpp"
 #include "output/jpeg_writer.hpp"
 #include "output/output_file.hpp"
+#include "output/png_writer.hpp"
 #include "output/ppm_writer.hpp"
 #include "output/psd_writer.hpp"
 #include "output/side_images.hpp"
@@ -471,6 +472,12 @@ bool save_mosaic_part(JPGMosaicSave& saver, const std::string& name, const Outpu
   switch (writer) {
     case FormatWriter::jpeg: written = write_jpeg_rows(saver, path, options.jpeg_quality, dpi, prompt); break;
     case FormatWriter::bmp: written = write_bmp_rows(saver, path, prompt); break;
+    case FormatWriter::png: {
+      PngFormat png;
+      png.alpha = options.transparency;
+      written = write_png_rows(saver, path, png, dpi, prompt);
+      break;
+    }
     case FormatWriter::ppm: written = write_pixmap_rows(saver, path, true, prompt); break;
     case FormatWriter::raw: written = write_pixmap_rows(saver, path, false, prompt); break;
     case FormatWriter::psd: written = write_photoshop_rows(saver, path, false, dpi, prompt); break;

@@ -11,6 +11,7 @@
 #include "output/bmp_writer.hpp"
 #include "output/jpeg_writer.hpp"
 #include "output/mosaic_saver.hpp"
+#include "output/png_writer.hpp"
 #include "output/psd_writer.hpp"
 #include "output/row_source.hpp"
 
@@ -95,6 +96,7 @@ bool save_individual_tile(const Foto& tile, const std::string& folder, std::int6
   switch (format_writer(*tile_format)) {
     case FormatWriter::jpeg: return write_jpeg_image(tile, path, true, options.jpeg_quality, dpi, quiet);
     case FormatWriter::bmp: return write_bmp_image(tile, path, quiet);
+    case FormatWriter::png: return write_png_picture(tile, path, quiet);
     case FormatWriter::psd: {
       FotoRowSource rows(tile);
       return write_photoshop_rows(rows, path, false, dpi, quiet);

@@ -8,6 +8,9 @@ namespace {
 using C = OutputFormatCode;
 using W = FormatWriter;
 
+// libpng's limit, which its readers keep too.
+constexpr std::int64_t kPngSideLimit = 1'000'000;
+
 constexpr SizeEstimate kNoEstimate{};
 constexpr SizeEstimate kJpegEstimate{SizeRule::jpeg_quality, {}, {}, {}, {}, 0};
 
@@ -54,6 +57,12 @@ const std::vector<OutputFormat>& table() {
        FormatLimits{500'000'000, 32'767, 32'767,
                     N_("The BMP format doesn't support files over 2 Gigabytes (over 500 megapixels). ")},
        false, per_pixel({3.0, 9966}, {3.0, 9966}), false, W::bmp, C::bmp},
+      // Deflate rarely saves much on photographs: the estimate is the
+      // uncompressed samples, so that it errs on the side of disk space.
+      {C::png, "png", N_("PNG Format"), N_(" (.PNG)"), ".png",
+       FormatLimits{kNoPixelLimit, kPngSideLimit, kPngSideLimit,
+                    N_("Most applications are unable to read PNG files with a width/height over 1,000,000 pixels. ")},
+       false, per_pixel({3.0, 100}, {4.0, 100}), false, W::png, C::png},
       {C::avi_uncompressed, "avi_uncompressed", N_("DivarAdadir (Uncompressed)"), N_(" (.AVI)"), ".avi", std::nullopt,
        false, kNoEstimate, true, W::avi_uncompressed, std::nullopt},
       {C::avi_compressed, "avi_compressed", N_("DivarAdadir (Compressed)"), N_(" (.AVI)"), ".avi", std::nullopt, false,

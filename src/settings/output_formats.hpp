@@ -11,7 +11,7 @@
 
 namespace tess {
 
-/// An output format. The numbers 100..112 are what settings files store and
+/// An output format. The numbers 100..113 are what settings files store and
 /// what the format boxes carry; they are converted only where they cross
 /// such a boundary (format_number, format_of_number).
 enum class OutputFormatCode : std::int32_t {
@@ -28,6 +28,7 @@ enum class OutputFormatCode : std::int32_t {
   psb = 110,
   tiff_jpg = 111,
   web = 112,
+  png = 113,
 };
 
 /// The stored number of `format`.
@@ -79,6 +80,7 @@ enum class FormatWriter {
   psb,
   tiff,
   tiff_jpeg,  ///< TIFF with JPEG compression
+  png,
   web_pyramid,
   avi_uncompressed,
   avi_compressed,  ///< with the codec of the "FourCC" option

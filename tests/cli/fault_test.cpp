@@ -101,6 +101,7 @@ TEST_F(Faults, EveryWriterReportsAFullDiskAndASizeLimitAndKeepsTheEarlierFile) {
       {"PPM", mosaic("--set FileFormat=ppm"), "/out/.m.ppm.", "out/m.ppm"},
       {"RAW", mosaic("--set FileFormat=raw"), "/out/.m.raw.", "out/m.raw"},
       {"BMP", mosaic("--set FileFormat=bmp"), "/out/.m.bmp.", "out/m.bmp"},
+      {"PNG", mosaic("--set FileFormat=png"), "/out/.m.png.", "out/m.png"},
       {"split piece", mosaic("--split 200x150"), "/out/.m02x02.jpg.", "out/m02x02.jpg"},
       {"web pyramid", mosaic("--set FileFormat=web"), "/out/.m RezIroriz.new.", "out/m RezIroriz/"},
       {"AVI uncompressed", mosaic("--set FileFormat=avi_uncompressed --set Advanced.DivarAdadir.FrameCountFromImage=3"),

@@ -562,7 +562,7 @@ TEST_F(MosaicSaverTest, FormatsNotWrittenYetAreRefusedWithAMessage) {
   EXPECT_EQ(saved.size(), 3u);
   // 107 and codes outside the list have no file to record.
   for (const OutputFormatCode format :
-       {OutputFormatCode::mosaic, static_cast<OutputFormatCode>(99), static_cast<OutputFormatCode>(113)}) {
+       {OutputFormatCode::mosaic, static_cast<OutputFormatCode>(99), static_cast<OutputFormatCode>(114)}) {
     prompt.clear();
     builder.parameters.output_format = format;
     EXPECT_FALSE(save_mosaic(saver, base, builder.parameters, {}, kWidth, kHeight, saved, 0));
@@ -604,6 +604,7 @@ std::string kind_by_content(const std::string& bytes, std::size_t pixels) {
   using namespace std::string_view_literals;
   if (starts("\xFF\xD8\xFF"sv)) return ".jpg";
   if (starts("BM"sv)) return ".bmp";
+  if (starts("\x89PNG\r\n\x1A\n"sv)) return ".png";
   if (starts("P6\n"sv)) return ".ppm";
   if (starts("8BPS\0\1"sv)) return ".psd";
   if (starts("8BPS\0\2"sv)) return ".psb";
@@ -652,8 +653,8 @@ TEST_F(MosaicSaverTest, EveryFormatsFilesAreWhatTheirExtensionsSay) {
     EXPECT_EQ(kind_by_content(read_file(file), 35), file.extension().string());
     ++tile_formats;
   }
-  EXPECT_EQ(mosaics, 8);       // JPEG, BMP, TIFF twice, PPM, RAW, PSD, PSB
-  EXPECT_EQ(tile_formats, 9);  // those and the web pyramid
+  EXPECT_EQ(mosaics, 9);        // JPEG, PNG, BMP, TIFF twice, PPM, RAW, PSD, PSB
+  EXPECT_EQ(tile_formats, 10);  // those and the web pyramid
   EXPECT_TRUE(prompt.messages().empty());
 }
 

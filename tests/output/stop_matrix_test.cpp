@@ -134,6 +134,8 @@ const StopCase kCases[] = {
      [](MosaicParameters& p, RunOutputOptions&) { p.output_format = OutputFormatCode::raw; }},
     {"SaveBmp", "Saving Mosaic...", 1, kBandSteps,
      [](MosaicParameters& p, RunOutputOptions&) { p.output_format = OutputFormatCode::bmp; }},
+    {"SavePng", "Saving Mosaic...", 1, kBandSteps,
+     [](MosaicParameters& p, RunOutputOptions&) { p.output_format = OutputFormatCode::png; }},
     {"SaveSplitPieces", "Saving Split Image #1/", 1, 1,
      [](MosaicParameters& p, RunOutputOptions& o) {
        p.split_mosaic = true;
@@ -193,7 +195,7 @@ TEST_P(StopMatrix, LeavesTheOutputFolderAsItWas) {
   fs::create_directories(out / "mosaic RezIroriz");
   for (const fs::path& earlier :
        {fs::path(base + ".jpg"), fs::path(base + ".tiff"), fs::path(base + ".psd"), fs::path(base + ".psb"),
-        fs::path(base + ".ppm"), fs::path(base + ".raw"), fs::path(base + ".bmp"), fs::path(base + ".avi"),
+        fs::path(base + ".ppm"), fs::path(base + ".raw"), fs::path(base + ".bmp"), fs::path(base + ".png"), fs::path(base + ".avi"),
         fs::path(base + "01x01.jpg"), fs::path(video_frame_file(base, 1)), fs::path(base + " RezIroriz/index.html"),
         text_report_path(base), settings_copy_path(base), tile_list_file_path(base), out / "tiles.tzc",
         fs::path((out / "tiles.tzc").string() + kErrorFileSuffix)})

@@ -22,6 +22,7 @@ const std::map<std::int32_t, std::string> kStoredForms = {
     {100, "jpg"},           {101, "bmp"},      {102, "tiff"}, {103, "ppm"}, {104, "raw"},
     {105, "avi_uncompressed"}, {106, "avi_compressed"}, {107, "mosaic"}, {108, "video_jpg"},
     {109, "psd"},           {110, "psb"},      {111, "tiff_jpg"}, {112, "web"},
+    {113, "png"},
 };
 
 TEST(OutputFormats, EveryFormatIsStoredReadBackAndHeldToItsLimits) {
@@ -69,7 +70,9 @@ TEST(OutputFormats, EveryFormatIsStoredReadBackAndHeldToItsLimits) {
     const SizeCheck over = check_mosaic_size(row.code, false, limits.hard_side + 1, 1);
     EXPECT_EQ(over.verdict, SizeVerdict::refuse);
     EXPECT_EQ(over.text.rfind(tr(limits.text), 0), 0u) << over.text;
-    EXPECT_EQ(check_split_size(row.code, false, limits.soft_side + 1, 11).verdict, SizeVerdict::ask);
+    // Pieces longer than any split piece are refused by the split check itself.
+    EXPECT_EQ(check_split_size(row.code, false, limits.soft_side + 1, 11).verdict,
+              limits.soft_side < kMaxSplitPieceSide ? SizeVerdict::ask : SizeVerdict::refuse);
     if (limits.pixels != kNoPixelLimit && limits.pixels / limits.soft_side < limits.soft_side) {
       EXPECT_EQ(check_mosaic_size(row.code, false, limits.soft_side, limits.pixels / limits.soft_side + 1).verdict,
                 SizeVerdict::refuse);
@@ -79,7 +82,7 @@ TEST(OutputFormats, EveryFormatIsStoredReadBackAndHeldToItsLimits) {
   }
   EXPECT_EQ(seen.size(), kStoredForms.size());
   // A number no format has is no format, and shows as that number.
-  EXPECT_FALSE(format_of_number(113));
+  EXPECT_FALSE(format_of_number(114));
   EXPECT_EQ(format_label(static_cast<OutputFormatCode>(99)), "99");
 }
 

@@ -1,9 +1,11 @@
 #include "ui/qt_prompt.hpp"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QThread>
 
 #include "base/text.hpp"
@@ -85,6 +87,16 @@ QString joined(const std::string& folder, const std::string& name) {
   return qt_text(folder.back() == '/' ? folder + name : folder + "/" + name);
 }
 
+// Where a dialog opens when no folder is remembered for its kind: the
+// user's pictures folder, else home; never the working folder, which for a
+// program started from a menu is "/" (slow to list where mounts hang).
+QString start_folder(const std::string& folder) {
+  if (!folder.empty()) return qt_text(folder);
+  const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+  if (!pictures.isEmpty() && QDir(pictures).exists()) return pictures;
+  return QDir::homePath();
+}
+
 }  // namespace
 
 QtPrompt::QtPrompt(QWidget* parent, const UserState* state) : m_parent(parent), m_state(state) {}
@@ -124,14 +136,16 @@ std::vector<std::string> QtPrompt::choose_files(const FileRequest& request) {
     const QString caption = qt_text(request.caption);
     const QString filter = qt_text(request.filter);
     if (request.save) {
-      const QString file = QFileDialog::getSaveFileName(m_parent.data(), caption, joined(folder, request.default_name),
-                                                        filter);
+      const QString file = QFileDialog::getSaveFileName(
+          m_parent.data(), caption, folder.empty() ? start_folder(folder) + QLatin1Char('/') + qt_text(request.default_name)
+                                                   : joined(folder, request.default_name),
+          filter);
       if (!file.isEmpty()) chosen.push_back(utf8(file));
     } else if (request.multiple) {
-      for (const QString& file : QFileDialog::getOpenFileNames(m_parent.data(), caption, qt_text(folder), filter))
+      for (const QString& file : QFileDialog::getOpenFileNames(m_parent.data(), caption, start_folder(folder), filter))
         chosen.push_back(utf8(file));
     } else {
-      const QString file = QFileDialog::getOpenFileName(m_parent.data(), caption, qt_text(folder), filter);
+      const QString file = QFileDialog::getOpenFileName(m_parent.data(), caption, start_folder(folder), filter);
       if (!file.isEmpty()) chosen.push_back(utf8(file));
     }
     if (!chosen.empty() && m_state != nullptr && !request.kind.empty())
@@ -146,7 +160,7 @@ std::string QtPrompt::choose_folder(const FolderRequest& request) {
     const std::string folder = m_state != nullptr
                                    ? m_state->folder_dialog_folder(request.kind, request.default_folder)
                                    : request.default_folder;
-    chosen = utf8(QFileDialog::getExistingDirectory(m_parent.data(), qt_text(request.caption), qt_text(folder)));
+    chosen = utf8(QFileDialog::getExistingDirectory(m_parent.data(), qt_text(request.caption), start_folder(folder)));
     if (!chosen.empty() && m_state != nullptr && !request.kind.empty())
       m_state->remember_folder_choice(request.kind, chosen);
   });

@@ -165,6 +165,7 @@ class Session : public QObject {
       m_completed = true;
     } else if (text.contains(QStringLiteral("check for new updates"))) {
       reply = box->button(QMessageBox::No);
+      m_updates_asked = true;
     } else if (text.contains(QStringLiteral("You are ready to create a mosaic"))) {
       reply = box->button(QMessageBox::Ok);
     }
@@ -182,7 +183,10 @@ class Session : public QObject {
     auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
     auto* buttons = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
     if (name == nullptr || buttons == nullptr) fail(QStringLiteral("the file dialog is not Qt's own"));
-    type_into(name, path, false);
+    // Set whole rather than typed key by key: a key typed while the dialog
+    // still lists the folder it opened on can be lost to its completer.
+    name->setFocus();
+    name->setText(path);
     // The completer's list would take the click.
     if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
     QAbstractButton* accept = nullptr;
@@ -244,6 +248,10 @@ class Session : public QObject {
         },
         [this] { return press_help(); },
         [this] {
+          // A first start asks about updates a moment after the window is up:
+          // a file dialog open by then would have the question land on it.
+          m_doing = QStringLiteral("waiting for the first start's question about updates");
+          if (!m_updates_asked) return false;
           auto* add = shown<QAbstractButton>("imageAdd");
           if (add == nullptr || QApplication::activeModalWidget() != add->window()) return false;
           m_doing = QStringLiteral("adding the main image with the + button");
@@ -389,6 +397,7 @@ class Session : public QObject {
   QString m_doing = QStringLiteral("starting");
   QPointer<QFileDialog> m_filled;
   QPointer<QMessageBox> m_answered;
+  bool m_updates_asked = false;
   bool m_completed = false;
   int m_most_progress = 0;
   QSize m_expected;

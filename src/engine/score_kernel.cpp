@@ -178,6 +178,7 @@ CellScorer::CellScorer(const ScoreTables& tables, const TileSignature& cell, std
     for (int c = 0; c < 3; ++c) m_plan.multiplier[c] = tables.channel_multiplier(c);
     m_plan.reciprocal = static_cast<std::uint32_t>(tables.divisor_reciprocal());
     m_plan.colour_limit = tables.tile_colour_limit();
+    m_plan.curve = tables.curve_row();
   }
 }
 

@@ -83,6 +83,7 @@ struct CellPlan {
   std::uint32_t multiplier[3] = {};  ///< ScoreTables::channel_multiplier()
   std::uint32_t reciprocal = 0;      ///< of the divisor, when it is not 1
   int colour_limit = 0;              ///< ScoreTables::tile_colour_limit()
+  const std::uint32_t* curve = nullptr;  ///< ScoreTables::curve_row()
 };
 
 /// The best finished comparison of a tile: its sum and index, -1 when none.

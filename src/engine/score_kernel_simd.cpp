@@ -51,31 +51,6 @@ TESS_AVX2 __m256i channel_distance_avx2(__m256i cell, __m256i tile, __m256i mult
                            kChannelMultiplierShift);
 }
 
-/// ⌊v^1.5⌋ of eight lanes, v ≤ 1,511: the float estimate is less than one
-/// away, and m² ≤ v³ < (m + 1)², all within 32 unsigned bits, settles it.
-/// All ones in the lanes where a ≤ b, both unsigned.
-TESS_AVX2 __m256i at_most_avx2(__m256i a, __m256i b) { return _mm256_cmpeq_epi32(_mm256_max_epu32(a, b), b); }
-
-TESS_AVX2 __m256i power_one_and_a_half_avx2(__m256i v) {
-  const __m256i one = _mm256_set1_epi32(1);
-  const __m256 f = _mm256_cvtepi32_ps(v);
-  __m256i m = _mm256_cvttps_epi32(_mm256_mul_ps(f, _mm256_sqrt_ps(f)));
-  const __m256i cube = _mm256_mullo_epi32(_mm256_mullo_epi32(v, v), v);
-  const __m256i up = _mm256_add_epi32(m, one);
-  m = _mm256_sub_epi32(m, at_most_avx2(_mm256_mullo_epi32(up, up), cube));  // + 1 where (m + 1)² ≤ v³
-  m = _mm256_sub_epi32(m, _mm256_andnot_si256(at_most_avx2(_mm256_mullo_epi32(m, m), cube), one));  // m² > v³
-  return m;
-}
-
-/// The "Best Quality" curve: x, plus ⌊(x − 19)^1.5⌋ from 20 on, plus
-/// (x − 99)² from 100 on.
-TESS_AVX2 __m256i curve_avx2(__m256i x) {
-  const __m256i zero = _mm256_setzero_si256();
-  const __m256i v = _mm256_max_epi32(_mm256_sub_epi32(x, _mm256_set1_epi32(19)), zero);
-  const __m256i u = _mm256_max_epi32(_mm256_sub_epi32(x, _mm256_set1_epi32(99)), zero);
-  return _mm256_add_epi32(_mm256_add_epi32(x, power_one_and_a_half_avx2(v)), _mm256_mullo_epi32(u, u));
-}
-
 /// c · t / 255 per lane, truncated, for c < 2³¹ and t < 256: the product is
 /// exact in a double and the quotient never rounds across an integer.
 TESS_AVX2 __m256i transparent_share_avx2(__m256i cost, __m256i transparency) {
@@ -93,6 +68,7 @@ struct LanesAvx2 {
   __m256i shift[3];
   __m256i multiplier[3];
   __m256i reciprocal;
+  const std::uint32_t* curve;
   /// The shift as bytes, up and down, for the loop on whole pixels.
   __m256i raise;
   __m256i lower;
@@ -146,7 +122,9 @@ TESS_AVX2 __m256i group_cost_avx2(const Alignment& cell, const LanesAvx2& lanes,
   }
   __m256i value;
   if constexpr (Method == kCompareBest) {
-    value = curve_avx2(n);
+    // Read from the curve table: every distance the channels can give is
+    // inside it, and one gather is cheaper than working the power out.
+    value = _mm256_i32gather_epi32(reinterpret_cast<const int*>(lanes.curve), n, 4);
   } else if constexpr (Method == kCompareStronger) {
     value = _mm256_mullo_epi32(n, n);
   } else {
@@ -286,6 +264,7 @@ __attribute__((target("avx2"))) Outcome run_avx2(const CellPlan& plan, const Ali
     lanes.multiplier[c] = _mm256_set1_epi32(static_cast<int>(plan.multiplier[c]));
   }
   lanes.reciprocal = _mm256_set1_epi64x(plan.reciprocal);
+  lanes.curve = plan.curve;
   std::uint32_t raise = 0;
   std::uint32_t lower = 0;
   for (int c = 0; c < 3; ++c) {

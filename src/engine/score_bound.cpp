@@ -18,6 +18,26 @@ constexpr std::size_t kLanes = 8;
 
 int channel_of(std::uint32_t pixel, int c) { return static_cast<int>((pixel >> (8 * c)) & 0xFFu); }
 
+/// The rank part sums of one grid level of a signature: per channel, the
+/// level's values sorted and cut into kBoundParts[level] equal parts.
+void rank_part_sums(const TileSignature& signature, int level, std::int32_t (&out)[kMostBoundParts][3]) {
+  const int first = level == 0 ? kFirstFineSample : kFirstCoarseSample;
+  const int entries = kBoundLevelEntries[level];
+  const int size = entries / kBoundParts[level];
+  for (int c = 0; c < 3; ++c) {
+    std::uint8_t values[kFineSampleCount];
+    for (int i = 0; i < entries; ++i) {
+      values[i] = static_cast<std::uint8_t>(channel_of(signature.samples[static_cast<std::size_t>(first + i)], c));
+    }
+    std::sort(values, values + entries);
+    for (int part = 0; part < kBoundParts[level]; ++part) {
+      std::int32_t sum = 0;
+      for (int i = part * size; i < (part + 1) * size; ++i) sum += values[i];
+      out[part][c] = sum;
+    }
+  }
+}
+
 /// A convex function below the method's value of an entry distance, at x
 /// (0 for x ≤ 0). The "Best Quality" curve truncates its power terms, so
 /// its power term is taken one lower.
@@ -54,19 +74,23 @@ float tile_lower_bound(const CellBound::Plan& p, const TileBoundBank& bank, std:
     }
     lower += p.overall_weight * convex_value(p.method, spread - p.overall_slack);
   }
-  for (int level = 0; level < 2; ++level) {
+  for (int level = 0; level < kBoundLevels; ++level) {
     if (p.level_weight[level] == 0) continue;
-    const int count = p.level_count[level];
-    const int first_field = level == 0 ? TileBoundBank::kFineSum : TileBoundBank::kCoarseSum;
+    const int count = kBoundLevelEntries[level] / kBoundParts[level];
     float spread = 0;
     for (int c = 0; c < 3; ++c) {
-      const int sum = at(first_field + c);
-      const int moved = sum + count * shift[c];
+      // Without clamping a part's sum moves by the shift per value; with it,
+      // the sum stays between the unmoved and the fully moved one.
       const bool exact = at(TileBoundBank::kLow + c) + shift[c] >= 0 && at(TileBoundBank::kHigh + c) + shift[c] <= 255;
-      const int low = exact ? moved : std::max(std::min(sum, moved), 0);
-      const int high = exact ? moved : std::min(std::max(sum, moved), 255 * count);
-      const int cell = static_cast<int>(p.level_sum[level][c]);
-      const int apart = std::max(low - cell, 0) + std::max(cell - high, 0);
+      int apart = 0;
+      for (int part = 0; part < kBoundParts[level]; ++part) {
+        const int sum = at(TileBoundBank::part_field(level, part, c));
+        const int moved = sum + count * shift[c];
+        const int low = exact ? moved : std::max(std::min(sum, moved), 0);
+        const int high = exact ? moved : std::min(std::max(sum, moved), 255 * count);
+        const int cell = p.part_sum[level][part][c];
+        apart += std::max(low - cell, 0) + std::max(cell - high, 0);
+      }
       spread += p.level_scale[level][c] * static_cast<float>(apart);
     }
     lower += p.level_weight[level] * convex_value(p.method, spread - p.level_slack[level]);
@@ -142,29 +166,36 @@ __attribute__((target("avx2"))) void lower_bounds_avx2(const CellBound::Plan& p,
       const __m256 x = _mm256_sub_ps(spread, _mm256_set1_ps(p.overall_slack));
       lower = _mm256_mul_ps(_mm256_set1_ps(p.overall_weight), convex_value_avx2<Method>(x));
     }
-    for (int level = 0; level < 2; ++level) {
+    for (int level = 0; level < kBoundLevels; ++level) {
       if (p.level_weight[level] == 0) continue;
-      const int entries = p.level_count[level];
-      const int first_field = level == 0 ? TileBoundBank::kFineSum : TileBoundBank::kCoarseSum;
+      const int entries = kBoundLevelEntries[level] / kBoundParts[level];
       __m256 spread = _mm256_setzero_ps();
       for (int c = 0; c < 3; ++c) {
-        const __m256i sum = load_field(bank, first_field + c, i);
-        __m256i low = sum;
-        __m256i high = sum;
+        __m256i step = zero;
+        __m256i exact = zero;
         if constexpr (Shift) {
-          const __m256i moved = _mm256_add_epi32(sum, _mm256_mullo_epi32(shift[c], _mm256_set1_epi32(entries)));
-          const __m256i exact = _mm256_and_si256(
+          step = _mm256_mullo_epi32(shift[c], _mm256_set1_epi32(entries));
+          exact = _mm256_and_si256(
               _mm256_cmpgt_epi32(_mm256_add_epi32(load_field(bank, TileBoundBank::kLow + c, i), shift[c]),
                                  _mm256_set1_epi32(-1)),
               _mm256_cmpgt_epi32(_mm256_set1_epi32(256),
                                  _mm256_add_epi32(load_field(bank, TileBoundBank::kHigh + c, i), shift[c])));
-          low = _mm256_blendv_epi8(_mm256_max_epi32(_mm256_min_epi32(sum, moved), zero), moved, exact);
-          high = _mm256_blendv_epi8(_mm256_min_epi32(_mm256_max_epi32(sum, moved), _mm256_set1_epi32(255 * entries)),
-                                    moved, exact);
         }
-        const __m256i cell = _mm256_set1_epi32(static_cast<int>(p.level_sum[level][c]));
-        const __m256i apart = _mm256_add_epi32(_mm256_max_epi32(_mm256_sub_epi32(low, cell), zero),
-                                               _mm256_max_epi32(_mm256_sub_epi32(cell, high), zero));
+        __m256i apart = zero;
+        for (int part = 0; part < kBoundParts[level]; ++part) {
+          const __m256i sum = load_field(bank, TileBoundBank::part_field(level, part, c), i);
+          __m256i low = sum;
+          __m256i high = sum;
+          if constexpr (Shift) {
+            const __m256i moved = _mm256_add_epi32(sum, step);
+            low = _mm256_blendv_epi8(_mm256_max_epi32(_mm256_min_epi32(sum, moved), zero), moved, exact);
+            high = _mm256_blendv_epi8(_mm256_min_epi32(_mm256_max_epi32(sum, moved), _mm256_set1_epi32(255 * entries)),
+                                      moved, exact);
+          }
+          const __m256i cell = _mm256_set1_epi32(p.part_sum[level][part][c]);
+          apart = _mm256_add_epi32(apart, _mm256_add_epi32(_mm256_max_epi32(_mm256_sub_epi32(low, cell), zero),
+                                                           _mm256_max_epi32(_mm256_sub_epi32(cell, high), zero)));
+        }
         spread = _mm256_add_ps(spread, _mm256_mul_ps(_mm256_set1_ps(p.level_scale[level][c]), _mm256_cvtepi32_ps(apart)));
       }
       const __m256 x = _mm256_sub_ps(spread, _mm256_set1_ps(p.level_slack[level]));
@@ -231,9 +262,15 @@ void TileBoundBank::add(const TileSignature& tile) {
     const std::uint32_t sample = tile.samples[static_cast<std::size_t>(i)];
     for (int c = 0; c < 3; ++c) {
       const int v = channel_of(sample, c);
-      values[(i < kFirstFineSample ? kCoarseSum : kFineSum) + c] += v;
       values[kLow + c] = std::min(values[kLow + c], v);
       values[kHigh + c] = std::max(values[kHigh + c], v);
+    }
+  }
+  for (int level = 0; level < kBoundLevels; ++level) {
+    std::int32_t parts[kMostBoundParts][3];
+    rank_part_sums(tile, level, parts);
+    for (int part = 0; part < kBoundParts[level]; ++part) {
+      for (int c = 0; c < 3; ++c) values[part_field(level, part, c)] = parts[part][c];
     }
   }
   // Eight lanes past the last tile stay readable: copies of it, so that a
@@ -261,21 +298,14 @@ CellBound::CellBound(const ScoreTables& tables, const TileSignature& cell, std::
     p.overall_slack = slack / divisor;
     m_bounded = true;
   }
-  const int level_of[2] = {2, 1};
-  const int level_start[2] = {kFirstFineSample, kFirstCoarseSample};
-  const int level_end[2] = {kSignatureSampleCount, kFirstFineSample};
-  for (int l = 0; l < 2; ++l) {
-    bool opaque = true;
-    std::int32_t sum[3] = {0, 0, 0};
-    for (int i = level_start[l]; i < level_end[l]; ++i) {
-      const std::uint32_t sample = cell.samples[static_cast<std::size_t>(i)];
-      opaque = opaque && pixel_transparency(sample) == 0;
-      for (int c = 0; c < 3; ++c) sum[c] += channel_of(sample, c);
-    }
-    const int entries = level_end[l] - level_start[l];
+  const int level_of[kBoundLevels] = {2, 1};
+  const int level_start[kBoundLevels] = {kFirstFineSample, kFirstCoarseSample};
+  for (int l = 0; l < kBoundLevels; ++l) {
+    const int entries = kBoundLevelEntries[l];
+    const bool opaque = std::all_of(cell.samples.begin() + level_start[l], cell.samples.begin() + level_start[l] + entries,
+                                    [](std::uint32_t sample) { return pixel_transparency(sample) == 0; });
+    rank_part_sums(cell, l, p.part_sum[l]);
     const std::uint32_t weight = tables.level_weight(level_of[l]);
-    p.level_count[l] = entries;
-    for (int c = 0; c < 3; ++c) p.level_sum[l][c] = static_cast<float>(sum[c]);
     if (weight == 0 || !opaque) continue;
     p.level_weight[l] = static_cast<float>(weight) * static_cast<float>(entries);
     for (int c = 0; c < 3; ++c) {

@@ -3,11 +3,15 @@
 // tile's score computed from a few sums, for eight tiles at a time, so that a
 // rebuild reads a tile's signature only when the tile might still count.
 //
-// Per channel, the distances of a grid level's entries add up to at least the
-// distance between the level's colour sums, and those sums do not change when
-// the grids are mirrored or flipped: one bound serves every comparison. The
-// entries' values then add up to at least the entry count times a convex
-// function below the method's, taken at their mean distance. A colour shift
+// Per channel, the distances of a grid level's entries, however the entries
+// are paired, add up to at least those of the pairing by rank: the smallest
+// cell value against the smallest tile value, and so on. Cut into rank parts,
+// that is at least the distance between the parts' sums, side by side. Ranks
+// do not change when the grids are mirrored or flipped, nor under a colour
+// shift, so one bound serves every comparison; it also catches a tile whose
+// level has the cell's mean but not its contrast, which the colour shift
+// makes common. The entries' values then add up to at least the entry count
+// times a convex function below the method's, taken at their mean distance. A colour shift
 // that may clamp leaves a tile's sum between its unshifted and its fully
 // shifted sum. The bound never decides a score: it only lets the exact
 // kernel be skipped where the kernel would give up anyway.
@@ -24,19 +28,30 @@
 
 namespace tess {
 
+/// The rank parts of each grid level: the 12 × 9 grid, then the 4 × 3 grid.
+inline constexpr int kBoundLevels = 2;
+inline constexpr int kBoundParts[kBoundLevels] = {2, 2};
+inline constexpr int kBoundLevelEntries[kBoundLevels] = {kFineSampleCount, kFirstFineSample - kFirstCoarseSample};
+inline constexpr int kMostBoundParts = 2;
+
 /// What the bound reads of each tile, a field per array: the whole-picture
-/// colour, per channel the sums of the 4 × 3 and of the 12 × 9 samples, and
-/// the smallest and largest value among those samples.
+/// colour, the smallest and largest value among the grid samples, and per
+/// level, rank part and channel, the sum of the part's values (a channel's
+/// values sorted, cut into equal parts).
 class TileBoundBank {
  public:
   enum Field : int {
-    kOverall = 0,     // + channel
-    kFineSum = 3,     // + channel
-    kCoarseSum = 6,   // + channel
-    kLow = 9,         // + channel
-    kHigh = 12,       // + channel
-    kFieldCount = 15
+    kOverall = 0,    // + channel
+    kLow = 3,        // + channel
+    kHigh = 6,       // + channel
+    kFineParts = 9,  // + 3 · part + channel
+    kCoarseParts = kFineParts + 3 * kBoundParts[0],
+    kFieldCount = kCoarseParts + 3 * kBoundParts[1]
   };
+  /// The field of a level's part and channel.
+  static constexpr int part_field(int level, int part, int channel) {
+    return (level == 0 ? kFineParts : kCoarseParts) + 3 * part + channel;
+  }
 
   void reserve(std::size_t count);
   void add(const TileSignature& tile);
@@ -72,11 +87,11 @@ class CellBound {
     float overall_scale[3] = {};  ///< channel slope / divisor
     float overall_slack = 0;      ///< (shortfall + divisor − 1) / divisor
     /// The 12 × 9 grid, then the 4 × 3 grid.
-    float level_weight[2] = {};  ///< level weight · entries; 0 = the level adds nothing
-    float level_sum[2][3] = {};
-    std::int32_t level_count[2] = {};
-    float level_scale[2][3] = {};  ///< channel slope / (divisor · entries)
-    float level_slack[2] = {};     ///< (shortfall + divisor − 1) / divisor, per entry
+    float level_weight[kBoundLevels] = {};  ///< level weight · entries; 0 = the level adds nothing
+    /// The cell's rank part sums, per part and channel, as the bank keeps a tile's.
+    std::int32_t part_sum[kBoundLevels][kMostBoundParts][3] = {};
+    float level_scale[kBoundLevels][3] = {};  ///< channel slope / (divisor · entries)
+    float level_slack[kBoundLevels] = {};     ///< (shortfall + divisor − 1) / divisor, per entry
   };
 
  private:

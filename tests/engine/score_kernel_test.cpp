@@ -616,6 +616,35 @@ TEST(ScoreKernel, BoundOnlyEverHidesScoresAtOrAboveIt) {
   }
 }
 
+// A tile with the cell's colour everywhere on average but none of its
+// evenness: the level sums alone prove nothing, the ranks of the values do,
+// with and without a colour shift, on every level.
+TEST(ScoreKernel, BoundSeesContrastTheMeanHides) {
+  TileSignature cell, tile;
+  cell.samples.fill(make_pixel(128, 128, 128));
+  for (std::size_t i = 0; i < tile.samples.size(); ++i) {
+    const std::uint32_t v = i % 2 == 0 ? 28 : 228;
+    tile.samples[i] = make_pixel(v, v, v);
+  }
+  tile.recompute_levels();
+  for (const int change : {0, 30}) {
+    for (int method = 1; method <= 3; ++method) {
+      const ScoreTables tables = tables_with(method, kVariantAll, 5, change);
+      const std::uint32_t exact = score_tile(tables, cell, kNeutralPriority, tile).score;
+      TileBoundBank bank;
+      bank.add(tile);
+      for (const KernelLevel level : supported_kernel_levels()) {
+        const CellBound bound(tables, cell, kNeutralPriority, level);
+        float lower = 0;
+        bound.lower_bounds(bank, 0, 1, &lower);
+        EXPECT_LE(lower, bound.threshold(exact + 1)) << kernel_level_name(level) << " method " << method;
+        EXPECT_GT(lower, bound.threshold(exact / 3)) << kernel_level_name(level) << " method " << method
+                                                     << " change " << change;
+      }
+    }
+  }
+}
+
 // The largest colour shifts move a channel past either end: every level must
 // clamp as the plain loop does.
 TEST(ScoreKernel, ExtremeColourShiftsClampAlikeOnEveryLevel) {

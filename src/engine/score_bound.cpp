@@ -19,7 +19,7 @@ constexpr std::size_t kLanes = 8;
 int channel_of(std::uint32_t pixel, int c) { return static_cast<int>((pixel >> (8 * c)) & 0xFFu); }
 
 /// The rank part sums of one grid level of a signature: per channel, the
-/// level's values sorted and cut into kBoundParts[level] equal parts.
+/// level's values in rising order, cut into kBoundParts[level] equal parts.
 void rank_part_sums(const TileSignature& signature, int level, std::int32_t (&out)[kMostBoundParts][3]) {
   const int first = level == 0 ? kFirstFineSample : kFirstCoarseSample;
   const int entries = kBoundLevelEntries[level];
@@ -29,8 +29,11 @@ void rank_part_sums(const TileSignature& signature, int level, std::int32_t (&ou
     for (int i = 0; i < entries; ++i) {
       values[i] = static_cast<std::uint8_t>(channel_of(signature.samples[static_cast<std::size_t>(first + i)], c));
     }
-    std::sort(values, values + entries);
+    // Each part only needs the values that fall into it, not their order.
     for (int part = 0; part < kBoundParts[level]; ++part) {
+      if (part + 1 < kBoundParts[level]) {
+        std::nth_element(values + part * size, values + (part + 1) * size, values + entries);
+      }
       std::int32_t sum = 0;
       for (int i = part * size; i < (part + 1) * size; ++i) sum += values[i];
       out[part][c] = sum;
@@ -253,6 +256,16 @@ void TileBoundBank::reserve(std::size_t count) {
 }
 
 void TileBoundBank::add(const TileSignature& tile) {
+  resize(m_size + 1);
+  set(m_size - 1, tile);
+}
+
+void TileBoundBank::resize(std::size_t count) {
+  for (auto& field : m_fields) field.resize(count + kLanes);
+  m_size = count;
+}
+
+void TileBoundBank::set(std::size_t i, const TileSignature& tile) {
   std::int32_t values[kFieldCount] = {};
   for (int c = 0; c < 3; ++c) {
     values[kOverall + c] = channel_of(tile.samples[kOverallSample], c);
@@ -275,12 +288,12 @@ void TileBoundBank::add(const TileSignature& tile) {
   }
   // Eight lanes past the last tile stay readable: copies of it, so that a
   // group running past the end computes something harmless.
+  const std::size_t end = i + 1 == m_size ? m_size + kLanes : i + 1;
   for (int f = 0; f < kFieldCount; ++f) {
     auto& field = m_fields[static_cast<std::size_t>(f)];
-    field.resize(m_size + kLanes);
-    std::fill(field.begin() + static_cast<std::ptrdiff_t>(m_size), field.end(), static_cast<std::int16_t>(values[f]));
+    std::fill(field.begin() + static_cast<std::ptrdiff_t>(i), field.begin() + static_cast<std::ptrdiff_t>(end),
+              static_cast<std::int16_t>(values[f]));
   }
-  ++m_size;
 }
 
 CellBound::CellBound(const ScoreTables& tables, const TileSignature& cell, std::uint8_t priority, KernelLevel level)

@@ -87,10 +87,16 @@ TESS_AVX2 __m256i load_field(const TileBoundBank& bank, int field, std::size_t i
   return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bank.field(field) + i)));
 }
 
-/// a / divisor truncated toward zero, for |a| well below 2²³: the quotient
-/// of two such integers never rounds across an integer in a float.
+/// a / divisor truncated toward zero, for |a| below 2¹⁶ and a small whole
+/// divisor. A true quotient is a whole number or at least 1 / divisor from
+/// one; the product by the reciprocal is off by far less than half of that,
+/// so pushing it half that step away from zero before truncating gives the
+/// exact quotient, without a division.
 TESS_AVX2 __m256i divide_avx2(__m256i a, float divisor) {
-  return _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(a), _mm256_set1_ps(divisor)));
+  const __m256 f = _mm256_cvtepi32_ps(a);
+  const __m256 nudge =
+      _mm256_or_ps(_mm256_set1_ps(0.5f / divisor), _mm256_and_ps(f, _mm256_set1_ps(-0.0f)));  // sign of a
+  return _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(f, _mm256_set1_ps(1.0f / divisor)), nudge));
 }
 
 TESS_AVX2 __m256i clamp_avx2(__m256i v, __m256i low, __m256i high) {
@@ -147,7 +153,14 @@ TESS_AVX2 __m256 convex_value_avx2(__m256 x) {
   if constexpr (Method == kCompareWeaker) return x;
   const __m256 v = _mm256_max_ps(_mm256_sub_ps(x, _mm256_set1_ps(19.0f)), zero);
   const __m256 u = _mm256_max_ps(_mm256_sub_ps(x, _mm256_set1_ps(99.0f)), zero);
-  const __m256 power = _mm256_max_ps(_mm256_sub_ps(_mm256_mul_ps(v, _mm256_sqrt_ps(v)), _mm256_set1_ps(1.0f)), zero);
+  // v^1.5 as v² / √v from the quick reciprocal square root, whose error is
+  // below 2⁻¹¹: taken that much lower it stays below the curve, and a smaller
+  // value only weakens the bound. A zero v gives no power term.
+  const __m256 root = _mm256_rsqrt_ps(_mm256_max_ps(v, _mm256_set1_ps(1.0f)));
+  const __m256 power = _mm256_max_ps(
+      _mm256_sub_ps(_mm256_mul_ps(_mm256_mul_ps(_mm256_mul_ps(v, v), root), _mm256_set1_ps(1.0f - 1.0f / 1024)),
+                    _mm256_set1_ps(1.0f)),
+      zero);
   return _mm256_add_ps(_mm256_add_ps(x, power), _mm256_mul_ps(u, u));
 }
 

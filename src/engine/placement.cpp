@@ -648,7 +648,11 @@ class ExperimentalPlacement {
     m_offers.assign(m_cells.size(), kFirstOffer);
     m_scored = std::make_unique<std::atomic<bool>[]>(m_cells.size());
     m_bank.reserve(m_tiles.size());
-    for (const std::size_t tile : m_tiles) m_bank.add(m_uses[tile].tile->signature);
+    m_signatures.reserve(m_tiles.size());
+    for (const std::size_t tile : m_tiles) {
+      m_signatures.push_back(&m_uses[tile].tile->signature);
+      m_bank.add(m_uses[tile].tile->signature);
+    }
 
     JobPool pool;
     pool.start_threads(std::max(1, m_setup.threads) - 1, m_setup.priority);
@@ -754,12 +758,12 @@ class ExperimentalPlacement {
       keep_best_tiles(
           scorer, CellBound(m_tables, cell.signature, cell.priority), m_bank, keep, kNoBound,
           [](std::size_t) { return true; },
-          [this](std::size_t t) -> const TileSignature& { return m_uses[m_tiles[t]].tile->signature; }, list);
+          [this](std::size_t t) -> const TileSignature& { return *m_signatures[t]; }, list);
     }
     for (std::size_t t = 0; t < m_tiles.size() && keep >= m_tiles.size(); ++t) {
       const bool full = list.size() == keep;
       const std::uint32_t bound = full ? list.front().score : kNoBound;
-      const std::uint32_t score = scorer.score(m_uses[m_tiles[t]].tile->signature, bound).score;
+      const std::uint32_t score = scorer.score(*m_signatures[t], bound).score;
       if (score == kScoreUnusable) continue;
       if (!full) {
         list.push_back({score, static_cast<std::uint32_t>(t)});
@@ -840,6 +844,7 @@ class ExperimentalPlacement {
   std::vector<PuzzleInfo*> m_cells;  // the empty cells in grid order: the rows
   std::vector<std::size_t> m_tiles;  // the unused tiles' indexes: the columns
   TileBoundBank m_bank;              // of the unused tiles, in that order
+  std::vector<const TileSignature*> m_signatures;  // of the unused tiles, one load away
   std::vector<std::vector<Candidate>> m_lists;
   std::vector<std::uint64_t> m_floors;  // what every tile left out of a list scores at least
   std::vector<std::size_t> m_lengths;  // tiles a scan keeps

@@ -39,13 +39,15 @@ constexpr Length kEmptyRow{1, 0};
 /// dropped for a solve from nothing. A row placed again into a nearly full
 /// assignment walks the rows that compete for its columns, while a solve
 /// from nothing places its first rows at once: on photographs, going on
-/// from 44 of 1,280 rows took a tenth of a solve from nothing, from 200 to
-/// 300 of them a little longer than one.
-constexpr std::size_t kMostReleasedShare = 10;
+/// with up to 44 of 1,280 rows let go took a tenth of a solve from nothing
+/// or less, with 86 to 115 of them about as long as one.
+constexpr std::size_t kMostReleasedShare = 16;
 /// So many rows may always let go: placing them again is cheap anyway.
 constexpr std::size_t kReleasedAlwaysAllowed = 2;
-/// The repair of a start gives up after looking at every arc this many times.
-constexpr std::size_t kRepairPasses = 4;
+/// The repair of a start gives up after looking at every arc this many
+/// times; a solve from nothing reads the arcs some 50 times over on
+/// photographs.
+constexpr std::size_t kRepairPasses = 16;
 
 class Solver {
  public:
@@ -58,8 +60,7 @@ class Solver {
         m_column_of_row(costs.rows(), kNone),
         m_distance(costs.columns() + costs.rows()),
         m_predecessor(costs.columns() + costs.rows(), kNone),
-        m_seen(costs.columns() + costs.rows(), 0),
-        m_done(costs.columns() + costs.rows(), 0),
+        m_stamp(costs.columns() + costs.rows(), 0),
         m_ascending(arcs_ascending(costs)) {}
 
   /// Augments every row without a column in turn; false when `progress`
@@ -167,6 +168,9 @@ class Solver {
     }
   };
 
+  std::uint32_t seen_stamp() const { return 2 * m_epoch; }
+  std::uint32_t done_stamp() const { return 2 * m_epoch + 1; }
+
   std::uint32_t own_column(std::uint32_t row) const { return static_cast<std::uint32_t>(m_columns) + row; }
 
   Length arc_length(std::size_t arc) const { return {0, static_cast<std::int64_t>(m_costs.arc_cost(arc))}; }
@@ -214,20 +218,23 @@ class Solver {
     ++m_epoch;
     m_heap.clear();
     m_scanned.clear();
-    m_seen[sunk] = m_epoch;
+    m_stamp[sunk] = seen_stamp();
     m_distance[sunk] = Length{};
     m_predecessor[sunk] = kNone;
     m_heap.push_back({Length{}, sunk});
     std::uint32_t end = kNone;
     Length rise;  // how far `sunk` rises: the least distance plus lift to 0 of a column on the way
+    // No more than the least distance plus lift to 0 of a column reached so
+    // far: a column farther than that would never be settled.
+    Length most = Length{} - m_column_potential[sunk];
     while (!m_heap.empty()) {
       if (end != kNone && !(m_heap.front().distance < rise)) break;
       std::pop_heap(m_heap.begin(), m_heap.end());
       const Reached next = m_heap.back();
       m_heap.pop_back();
-      if (m_done[next.column] == m_epoch || next.distance != m_distance[next.column]) continue;
+      if (m_stamp[next.column] == done_stamp() || next.distance != m_distance[next.column]) continue;
       const std::uint32_t column = next.column;
-      m_done[column] = m_epoch;
+      m_stamp[column] = done_stamp();
       m_scanned.push_back(column);
       const Length to_zero = next.distance - m_column_potential[column];
       if (end == kNone || to_zero < rise) {
@@ -246,9 +253,11 @@ class Solver {
         // far as the row.
         const Length distance =
             next.distance + arc_length(m_listing[k]) - m_row_potential[row] - m_column_potential[column];
-        if (m_done[held] == m_epoch) continue;
-        if (m_seen[held] == m_epoch && !(distance < m_distance[held])) continue;
-        m_seen[held] = m_epoch;
+        if (!(distance < most)) continue;
+        const std::uint32_t stamp = m_stamp[held];
+        if (stamp == done_stamp() || (stamp == seen_stamp() && !(distance < m_distance[held]))) continue;
+        most = std::min(most, distance - m_column_potential[held]);
+        m_stamp[held] = seen_stamp();
         m_distance[held] = distance;
         m_predecessor[held] = column;
         m_heap.push_back({distance, held});
@@ -292,36 +301,67 @@ class Solver {
     return true;
   }
 
-  [[gnu::always_inline]] void reach(std::uint32_t column, Length distance, std::uint32_t row) {
-    if (m_done[column] == m_epoch) return;
-    if (m_seen[column] == m_epoch && !(distance < m_distance[column])) return;
-    if (m_owner[column] == kNone && (!m_free_reached || distance < m_nearest_free)) {
-      m_free_reached = true;
-      m_nearest_free = distance;
-    }
-    m_seen[column] = m_epoch;
+  /// Offers `column` at `distance` from `row`; true when it is a free
+  /// column nearer than any reached before.
+  [[gnu::always_inline]] bool reach(std::uint32_t column, Length distance, std::uint32_t row) {
+    // The search ends once it settles a free column, so a column farther
+    // than one already reached would never be settled.
+    if (m_free_reached && m_nearest_free < distance) return false;
+    const std::uint32_t stamp = m_stamp[column];
+    if (stamp == done_stamp()) return false;
+    if (stamp == seen_stamp() && !(distance < m_distance[column])) return false;
+    m_stamp[column] = seen_stamp();
     m_distance[column] = distance;
     m_predecessor[column] = row;
     m_heap.push_back({distance, column});
     std::push_heap(m_heap.begin(), m_heap.end());
+    if (m_owner[column] != kNone || (m_free_reached && !(distance < m_nearest_free))) return false;
+    m_free_reached = true;
+    m_nearest_free = distance;
+    return true;
   }
 
   /// Offers every column of `row` at `base` plus its reduced cost.
   /// Column potentials are never above 0, so an arc reaches no closer than
   /// `base` plus its cost less the row's potential: once that is as far as
   /// a free column already reached, the search ends before it gets there,
-  /// and on a row listed cheapest first so does every arc after it.
+  /// and on a row listed cheapest first so does every arc after it. A free
+  /// column stands at 0, so one reached from this row is as far as its arc,
+  /// and on such a row no later arc comes nearer.
   void scan_row(std::uint32_t row, Length base) {
     const Length row_potential = m_row_potential[row];
     const Length start = base - row_potential;
-    for (std::size_t a = m_costs.row_begin(row); a < m_costs.row_end(row); ++a) {
-      const Length nearest = start + arc_length(a);
-      if (m_ascending && m_free_reached && !(nearest < m_nearest_free)) break;
-      const std::uint32_t column = m_costs.arc_column(a);
-      reach(column, nearest - m_column_potential[column], row);
+    const std::uint32_t* const columns = m_costs.arc_columns();
+    const std::uint32_t* const costs = m_costs.arc_costs();
+    const std::size_t end = m_costs.row_end(row);
+    if (m_ascending) {
+      // Within the row only the cost part of the length changes.
+      bool bounded = m_free_reached;
+      std::int64_t most = 0;  // arcs costing this much or more are cut
+      if (bounded) {
+        if (m_nearest_free.empty < start.empty) return scan_own(row, base);
+        if (m_nearest_free.empty > start.empty) bounded = false;
+        most = m_nearest_free.cost - start.cost;
+      }
+      for (std::size_t a = m_costs.row_begin(row); a < end; ++a) {
+        const std::int64_t cost = costs[a];
+        if (bounded && cost >= most) break;
+        const std::uint32_t column = columns[a];
+        if (reach(column, Length{start.empty, start.cost + cost} - m_column_potential[column], row)) break;
+      }
+    } else {
+      for (std::size_t a = m_costs.row_begin(row); a < end; ++a) {
+        const std::uint32_t column = columns[a];
+        reach(column, start + Length{0, costs[a]} - m_column_potential[column], row);
+      }
     }
+    scan_own(row, base);
+  }
+
+  /// Offers the row's own column, which leaves it empty.
+  void scan_own(std::uint32_t row, Length base) {
     const std::uint32_t own = own_column(row);
-    reach(own, base + (kEmptyRow - row_potential - m_column_potential[own]), row);
+    reach(own, base + (kEmptyRow - m_row_potential[row] - m_column_potential[own]), row);
   }
 
   /// Gives `root` a column along a shortest path of reduced costs, moving
@@ -339,8 +379,8 @@ class Solver {
       std::pop_heap(m_heap.begin(), m_heap.end());
       const Reached next = m_heap.back();
       m_heap.pop_back();
-      if (m_done[next.column] == m_epoch || next.distance != m_distance[next.column]) continue;
-      m_done[next.column] = m_epoch;
+      if (m_stamp[next.column] == done_stamp() || next.distance != m_distance[next.column]) continue;
+      m_stamp[next.column] = done_stamp();
       m_scanned.push_back(next.column);
       if (m_owner[next.column] == kNone) {
         end = next.column;
@@ -374,8 +414,9 @@ class Solver {
   std::vector<std::uint32_t> m_column_of_row;
   std::vector<Length> m_distance;
   std::vector<std::uint32_t> m_predecessor;
-  std::vector<std::uint32_t> m_seen;  // epoch stamps, so no search clears whole arrays
-  std::vector<std::uint32_t> m_done;
+  // Per column, whether the current search has reached it (2 · epoch) or
+  // settled it (2 · epoch + 1): stamps, so no search clears whole arrays.
+  std::vector<std::uint32_t> m_stamp;
   std::uint32_t m_epoch = 0;
   std::vector<Reached> m_heap;
   std::vector<std::uint32_t> m_scanned;

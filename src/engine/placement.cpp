@@ -608,9 +608,11 @@ constexpr std::size_t kOfferGrowth = 4;
 /// in kFirstListShare of them. Cells that look alike (a clear sky) all want
 /// the same tiles and need long lists, and a second scan costs as much as
 /// the first; but the list's dearest tile bounds the kernel, and a bound
-/// that lets many tiles through makes every scan slow.
+/// that lets many tiles through makes every scan slow. On 2,000 photographs
+/// a first list of 125 (one in 16) did best, 62 cost a fifth more at colour
+/// change 30; on 10,000, 256 beat 128 and 512.
 constexpr std::size_t kFirstListLength = 256;
-constexpr std::size_t kFirstListShare = 32;
+constexpr std::size_t kFirstListShare = 16;
 /// How much longer a list gets when the solve has been shown all of it.
 constexpr std::size_t kListGrowth = 4;
 /// Tile scorings per job while the lists are built.

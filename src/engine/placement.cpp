@@ -47,6 +47,21 @@ constexpr std::size_t kStatusNameLength = 50;
 /// bound makes slow for the occasional refill.
 constexpr std::size_t kMaxListEntries = 64;
 
+/// Fills `bank` with the signatures of `count` tiles (`signature(i)`) on the
+/// queue's threads: working out a tile's bound fields costs about as much as
+/// scoring it for a few cells.
+template <class Signature>
+void fill_bank(TileBoundBank& bank, std::size_t count, Signature signature, JobQueue& queue) {
+  constexpr std::size_t kTilesPerJob = 1024;
+  bank.resize(count);
+  for (std::size_t first = 0; first < count; first += kTilesPerJob) {
+    queue.submit([&bank, signature, first, end = std::min(count, first + kTilesPerJob)] {
+      for (std::size_t i = first; i < end; ++i) bank.set(i, signature(i));
+    });
+  }
+  queue.wait_all();
+}
+
 bool holds_grouping_mode(std::int32_t processing) {
   return processing == kProcessingCustom || processing == kProcessingFolder;
 }
@@ -153,12 +168,12 @@ class HighQualityPlacement {
     m_area = spacing_area(m_grid, m_builder.parameters.duplicate_spacing);
     collect_cells();
     if (m_cells.empty()) return;
-    m_bank.reserve(m_uses.size());
-    for (const FotoInfo* tile : m_uses.tiles()) m_bank.add(tile->signature);
-
     JobPool pool;
     pool.start_threads(std::max(1, m_setup.threads) - 1, m_setup.priority);
     JobQueue queue(pool);
+    fill_bank(
+        m_bank, m_uses.size(), [this](std::size_t i) -> const TileSignature& { return m_uses.tiles()[i]->signature; },
+        queue);
 
     // 3. First pass.
     if (!first_pass(queue)) return;
@@ -649,16 +664,14 @@ class ExperimentalPlacement {
     m_lengths.assign(m_cells.size(), std::min(first_length, m_tiles.size()));
     m_offers.assign(m_cells.size(), kFirstOffer);
     m_scored = std::make_unique<std::atomic<bool>[]>(m_cells.size());
-    m_bank.reserve(m_tiles.size());
     m_signatures.reserve(m_tiles.size());
-    for (const std::size_t tile : m_tiles) {
-      m_signatures.push_back(&m_uses[tile].tile->signature);
-      m_bank.add(m_uses[tile].tile->signature);
-    }
-
+    for (const std::size_t tile : m_tiles) m_signatures.push_back(&m_uses[tile].tile->signature);
     JobPool pool;
     pool.start_threads(std::max(1, m_setup.threads) - 1, m_setup.priority);
     JobQueue queue(pool);
+    fill_bank(
+        m_bank, m_tiles.size(),
+        [this](std::size_t i) -> const TileSignature& { return *m_signatures[i]; }, queue);
 
     // 2. Every cell's list. A stop here places what the finished lists give.
     std::vector<std::size_t> pending(m_cells.size());

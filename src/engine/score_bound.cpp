@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numeric>
 
 #include "images/foto.hpp"
 
@@ -17,26 +18,6 @@ namespace {
 constexpr std::size_t kLanes = 8;
 
 int channel_of(std::uint32_t pixel, int c) { return static_cast<int>((pixel >> (8 * c)) & 0xFFu); }
-
-/// The rank part sums of one grid level of a signature: per channel, the
-/// level's values sorted and cut into kBoundParts[level] equal parts.
-void rank_part_sums(const TileSignature& signature, int level, std::int32_t (&out)[kMostBoundParts][3]) {
-  const int first = level == 0 ? kFirstFineSample : kFirstCoarseSample;
-  const int entries = kBoundLevelEntries[level];
-  const int size = entries / kBoundParts[level];
-  for (int c = 0; c < 3; ++c) {
-    std::uint8_t values[kFineSampleCount];
-    for (int i = 0; i < entries; ++i) {
-      values[i] = static_cast<std::uint8_t>(channel_of(signature.samples[static_cast<std::size_t>(first + i)], c));
-    }
-    std::sort(values, values + entries);
-    for (int part = 0; part < kBoundParts[level]; ++part) {
-      std::int32_t sum = 0;
-      for (int i = part * size; i < (part + 1) * size; ++i) sum += values[i];
-      out[part][c] = sum;
-    }
-  }
-}
 
 /// A convex function below the method's value of an entry distance, at x
 /// (0 for x ≤ 0). The "Best Quality" curve truncates its power terms, so
@@ -106,14 +87,62 @@ TESS_AVX2 __m256i load_field(const TileBoundBank& bank, int field, std::size_t i
   return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bank.field(field) + i)));
 }
 
-/// a / divisor truncated toward zero, for |a| well below 2²³: the quotient
-/// of two such integers never rounds across an integer in a float.
+/// a / divisor truncated toward zero, for |a| below 2¹⁶ and a small whole
+/// divisor. A true quotient is a whole number or at least 1 / divisor from
+/// one; the product by the reciprocal is off by far less than half of that,
+/// so pushing it half that step away from zero before truncating gives the
+/// exact quotient, without a division.
 TESS_AVX2 __m256i divide_avx2(__m256i a, float divisor) {
-  return _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(a), _mm256_set1_ps(divisor)));
+  const __m256 f = _mm256_cvtepi32_ps(a);
+  const __m256 nudge =
+      _mm256_or_ps(_mm256_set1_ps(0.5f / divisor), _mm256_and_ps(f, _mm256_set1_ps(-0.0f)));  // sign of a
+  return _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(f, _mm256_set1_ps(1.0f / divisor)), nudge));
 }
 
 TESS_AVX2 __m256i clamp_avx2(__m256i v, __m256i low, __m256i high) {
   return _mm256_min_epi32(_mm256_max_epi32(v, low), high);
+}
+
+/// How many of the 128 bytes of `v` are below `bar` (1 ≤ bar ≤ 255), and
+/// which, as all-ones bytes in `mask`.
+TESS_AVX2 int count_below_avx2(const __m256i (&v)[4], int bar, __m256i (&mask)[4]) {
+  const __m256i top = _mm256_set1_epi8(static_cast<char>(bar - 1));
+  int n = 0;
+  for (int g = 0; g < 4; ++g) {
+    mask[g] = _mm256_cmpeq_epi8(_mm256_min_epu8(v[g], top), v[g]);
+    n += __builtin_popcount(static_cast<unsigned>(_mm256_movemask_epi8(mask[g])));
+  }
+  return n;
+}
+
+/// The sum of the `k` smallest of values[0, count), count ≤ 128, with the
+/// array readable up to 128 bytes: the k-th smallest value t is found a bit at
+/// a time by counting the values below each trial, then the sum is that of
+/// the values below t plus t for each of the k places left.
+__attribute__((target("avx2"))) std::int32_t smallest_sum_avx2(const std::uint8_t* values, int count, int k) {
+  __m256i v[4];
+  for (int g = 0; g < 4; ++g) {
+    // Places past the count read as 255, never below any trial value.
+    const __m256i lane = _mm256_add_epi8(_mm256_set1_epi8(static_cast<char>(32 * g)),
+                                         _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17,
+                                                          18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31));
+    const __m256i inside = _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(count)), lane);
+    v[g] = _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(values + 32 * g)),
+                           _mm256_andnot_si256(inside, _mm256_set1_epi8(-1)));
+  }
+  __m256i mask[4];
+  int t = 0;
+  for (int bit = 128; bit > 0; bit >>= 1) {
+    if (count_below_avx2(v, t | bit, mask) < k) t |= bit;
+  }
+  if (t == 0) return 0;
+  const int under = count_below_avx2(v, t, mask);
+  __m256i sums = _mm256_setzero_si256();
+  for (int g = 0; g < 4; ++g) {
+    sums = _mm256_add_epi64(sums, _mm256_sad_epu8(_mm256_and_si256(v[g], mask[g]), _mm256_setzero_si256()));
+  }
+  const __m128i pair = _mm_add_epi64(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1));
+  return static_cast<std::int32_t>(_mm_cvtsi128_si64(pair) + _mm_extract_epi64(pair, 1)) + (k - under) * t;
 }
 
 template <std::int32_t Method>
@@ -124,7 +153,14 @@ TESS_AVX2 __m256 convex_value_avx2(__m256 x) {
   if constexpr (Method == kCompareWeaker) return x;
   const __m256 v = _mm256_max_ps(_mm256_sub_ps(x, _mm256_set1_ps(19.0f)), zero);
   const __m256 u = _mm256_max_ps(_mm256_sub_ps(x, _mm256_set1_ps(99.0f)), zero);
-  const __m256 power = _mm256_max_ps(_mm256_sub_ps(_mm256_mul_ps(v, _mm256_sqrt_ps(v)), _mm256_set1_ps(1.0f)), zero);
+  // v^1.5 as v² / √v from the quick reciprocal square root, whose error is
+  // below 2⁻¹¹: taken that much lower it stays below the curve, and a smaller
+  // value only weakens the bound. A zero v gives no power term.
+  const __m256 root = _mm256_rsqrt_ps(_mm256_max_ps(v, _mm256_set1_ps(1.0f)));
+  const __m256 power = _mm256_max_ps(
+      _mm256_sub_ps(_mm256_mul_ps(_mm256_mul_ps(_mm256_mul_ps(v, v), root), _mm256_set1_ps(1.0f - 1.0f / 1024)),
+                    _mm256_set1_ps(1.0f)),
+      zero);
   return _mm256_add_ps(_mm256_add_ps(x, power), _mm256_mul_ps(u, u));
 }
 
@@ -246,6 +282,38 @@ BoundsFunction pick_bounds(std::int32_t method, bool shift) {
 
 #endif  // TESS_BOUND_VECTORS
 
+/// The sum of the `k` smallest of values[0, count), count ≤ 128, the array
+/// readable up to 128 bytes.
+std::int32_t smallest_sum(std::uint8_t* values, int count, int k) {
+#if TESS_BOUND_VECTORS
+  if (best_kernel_level() == KernelLevel::avx2) return smallest_sum_avx2(values, count, k);
+#endif
+  std::nth_element(values, values + k, values + count);
+  return std::accumulate(values, values + k, std::int32_t{0});
+}
+
+/// The rank part sums of one grid level of a signature: per channel, the
+/// level's values in rising order, cut into kBoundParts[level] equal parts.
+void rank_part_sums(const TileSignature& signature, int level, std::int32_t (&out)[kMostBoundParts][3]) {
+  const int first = level == 0 ? kFirstFineSample : kFirstCoarseSample;
+  const int entries = kBoundLevelEntries[level];
+  const int size = entries / kBoundParts[level];
+  for (int c = 0; c < 3; ++c) {
+    std::uint8_t values[128] = {};
+    for (int i = 0; i < entries; ++i) {
+      values[i] = static_cast<std::uint8_t>(channel_of(signature.samples[static_cast<std::size_t>(first + i)], c));
+    }
+    std::int32_t before = 0;
+    for (int part = 0; part < kBoundParts[level]; ++part) {
+      const std::int32_t through = part + 1 == kBoundParts[level]
+                                       ? std::accumulate(values, values + entries, std::int32_t{0})
+                                       : smallest_sum(values, entries, (part + 1) * size);
+      out[part][c] = through - before;
+      before = through;
+    }
+  }
+}
+
 }  // namespace
 
 void TileBoundBank::reserve(std::size_t count) {
@@ -253,6 +321,16 @@ void TileBoundBank::reserve(std::size_t count) {
 }
 
 void TileBoundBank::add(const TileSignature& tile) {
+  resize(m_size + 1);
+  set(m_size - 1, tile);
+}
+
+void TileBoundBank::resize(std::size_t count) {
+  for (auto& field : m_fields) field.resize(count + kLanes);
+  m_size = count;
+}
+
+void TileBoundBank::set(std::size_t i, const TileSignature& tile) {
   std::int32_t values[kFieldCount] = {};
   for (int c = 0; c < 3; ++c) {
     values[kOverall + c] = channel_of(tile.samples[kOverallSample], c);
@@ -275,12 +353,12 @@ void TileBoundBank::add(const TileSignature& tile) {
   }
   // Eight lanes past the last tile stay readable: copies of it, so that a
   // group running past the end computes something harmless.
+  const std::size_t end = i + 1 == m_size ? m_size + kLanes : i + 1;
   for (int f = 0; f < kFieldCount; ++f) {
     auto& field = m_fields[static_cast<std::size_t>(f)];
-    field.resize(m_size + kLanes);
-    std::fill(field.begin() + static_cast<std::ptrdiff_t>(m_size), field.end(), static_cast<std::int16_t>(values[f]));
+    std::fill(field.begin() + static_cast<std::ptrdiff_t>(i), field.begin() + static_cast<std::ptrdiff_t>(end),
+              static_cast<std::int16_t>(values[f]));
   }
-  ++m_size;
 }
 
 CellBound::CellBound(const ScoreTables& tables, const TileSignature& cell, std::uint8_t priority, KernelLevel level)

@@ -55,6 +55,10 @@ class TileBoundBank {
 
   void reserve(std::size_t count);
   void add(const TileSignature& tile);
+  /// Makes room for `count` tiles, each then given by set() once, in any
+  /// order and from any threads, before the bank is read.
+  void resize(std::size_t count);
+  void set(std::size_t i, const TileSignature& tile);
   std::size_t size() const { return m_size; }
   /// Field `field` of every tile, followed by eight readable lanes.
   const std::int16_t* field(int field) const { return m_fields[static_cast<std::size_t>(field)].data(); }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <numeric>
 #include <random>
 #include <string>
 
@@ -640,6 +641,34 @@ TEST(ScoreKernel, BoundSeesContrastTheMeanHides) {
         EXPECT_LE(lower, bound.threshold(exact + 1)) << kernel_level_name(level) << " method " << method;
         EXPECT_GT(lower, bound.threshold(exact / 3)) << kernel_level_name(level) << " method " << method
                                                      << " change " << change;
+      }
+    }
+  }
+}
+
+// The bank's rank halves are the sums of the sorted values' halves, with
+// ties, extremes and every value range.
+TEST(ScoreKernel, BankKeepsTheHalvesOfEachLevelsSortedValues) {
+  std::mt19937 random(5);
+  for (int round = 0; round < 200; ++round) {
+    const int span = round % 4 == 0 ? 2 : 256;  // many ties, or none to speak of
+    const int base = round % 5 == 0 ? 255 - span / 2 : 0;
+    TileSignature tile;
+    for (auto& sample : tile.samples) {
+      const auto value = [&] { return static_cast<std::uint32_t>(std::clamp<int>(base + static_cast<int>(random() % span), 0, 255)); };
+      sample = make_pixel(value(), value(), value());
+    }
+    TileBoundBank bank;
+    bank.add(tile);
+    for (int level = 0; level < kBoundLevels; ++level) {
+      const int first = level == 0 ? kFirstFineSample : kFirstCoarseSample;
+      for (int c = 0; c < 3; ++c) {
+        std::vector<int> values;
+        for (int i = 0; i < kBoundLevelEntries[level]; ++i) values.push_back((tile.samples[first + i] >> (8 * c)) & 0xFF);
+        std::sort(values.begin(), values.end());
+        const auto half = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+        ASSERT_EQ(bank.field(TileBoundBank::part_field(level, 0, c))[0], std::accumulate(values.begin(), half, 0));
+        ASSERT_EQ(bank.field(TileBoundBank::part_field(level, 1, c))[0], std::accumulate(half, values.end(), 0));
       }
     }
   }

@@ -42,6 +42,9 @@ class SparseCosts {
   std::uint32_t arc_column(std::size_t arc) const { return m_column[arc]; }
   std::uint32_t arc_cost(std::size_t arc) const { return m_cost[arc]; }
   std::uint64_t floor(std::size_t r) const { return m_floor[r]; }
+  /// Every arc's column and cost, in arc order.
+  const std::uint32_t* arc_columns() const { return m_column.data(); }
+  const std::uint32_t* arc_costs() const { return m_cost.data(); }
 
  private:
   std::size_t m_columns;

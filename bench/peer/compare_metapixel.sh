@@ -23,6 +23,8 @@
 #   EXPERIMENTAL_LIMIT    seconds an Experimental mosaic may take before it is
 #                         stopped the way Ctrl-C stops it, which keeps the
 #                         last finished assignment (300)
+#   REPEATS               runs of each mosaic, for both programs; the table
+#                         gives the median (3). The libraries are made once.
 #   TESS_SAMPLE_PICTURES  the folder of Debian's python3-skimage sample photos
 #
 # The tiles are real photographs: seeded crops of the skimage sample photos at
@@ -37,6 +39,7 @@ build=${1:-build}
 work=${2:-$build/compare_metapixel}
 tile_counts=${TILE_COUNTS:-2000 10000}
 experimental_limit=${EXPERIMENTAL_LIMIT:-300}
+repeats=${REPEATS:-3}
 pictures=${TESS_SAMPLE_PICTURES:-/usr/lib/python3/dist-packages/skimage/data}
 exe="$build/bin/tessellarium"
 delta_e="$build/bench/delta_e"
@@ -53,6 +56,7 @@ for count in $tile_counts; do
   [[ $count =~ ^[1-9][0-9]*$ ]] || fail "TILE_COUNTS holds '$count', not a number of photos"
 done
 [[ $experimental_limit =~ ^[1-9][0-9]*$ ]] || fail "EXPERIMENTAL_LIMIT must be a number of seconds"
+[[ $repeats =~ ^[1-9][0-9]*$ ]] || fail "REPEATS must be a number of runs"
 
 main_source="$pictures/coffee.png"
 tile_sources=(astronaut.png chelsea.png motorcycle_left.png motorcycle_right.png
@@ -113,15 +117,30 @@ cut_tiles() {
   ((made == count)) || fail "cut $made tile photos into $dir instead of $count"
 }
 
+# The median of the numbers given.
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
 # Runs a command and leaves its wall time in seconds in $seconds; a failure
 # shows the command's log and ends the comparison.
-timed() {
+timed_once() {
   local log="$1"; shift
   local start end
   start=$(date +%s.%N)
   "$@" > "$log" 2>&1 || { cat "$log" >&2; fail "failed: $*"; }
   end=$(date +%s.%N)
   seconds=$(calc "$end - $start")
+}
+
+# As timed_once, $repeats times over (each run writes the same output
+# again), leaving the median time in $seconds: one run on a shared machine
+# can be off by half.
+timed() {
+  local times=() k
+  for ((k = 0; k < repeats; ++k)); do
+    timed_once "$@"
+    times+=("$seconds")
+  done
+  seconds=$(median "${times[@]}")
 }
 
 # As timed, but the command is interrupted (SIGINT, as Ctrl-C) after LIMIT
@@ -131,17 +150,26 @@ timed() {
 # Ctrl-C leaves at once without saving.
 timed_limited() {
   local limit="$1" log="$2"; shift 2
-  local start end status=0
-  start=$(date +%s.%N)
-  timeout --foreground --preserve-status -s INT -k 60 "$limit" "$@" > "$log" 2>&1 || status=$?
-  end=$(date +%s.%N)
-  seconds=$(calc "$end - $start")
-  stopped=$(calc "$seconds >= $limit ? 1 : 0")
-  if ((status != 0)); then
-    cat "$log" >&2
-    ((stopped)) && fail "stopped after ${limit} s before it had a mosaic: $*"
-    fail "failed: $*"
-  fi
+  local start end status times=() k
+  stopped=0
+  for ((k = 0; k < repeats; ++k)); do
+    status=0
+    start=$(date +%s.%N)
+    timeout --foreground --preserve-status -s INT -k 60 "$limit" "$@" > "$log" 2>&1 || status=$?
+    end=$(date +%s.%N)
+    times+=("$(calc "$end - $start")")
+    if (($(calc "${times[-1]} >= $limit ? 1 : 0"))); then
+      stopped=1
+      # A run that needed stopping would need it again: once is enough.
+      ((status == 0)) && break
+    fi
+    if ((status != 0)); then
+      cat "$log" >&2
+      ((stopped)) && fail "stopped after ${limit} s before it had a mosaic: $*"
+      fail "failed: $*"
+    fi
+  done
+  seconds=$(median "${times[@]}")
 }
 
 field() { echo "$1" | awk -v k="$2" '{for (i = 1; i < NF; ++i) if ($i == k) print $(i + 1)}'; }
@@ -162,9 +190,9 @@ for count in $tile_counts; do
   cut_tiles "$count" "$dir/tiles"
 
   say "$count tiles: libraries"
-  timed "$dir/list.log" "$exe" list create "$dir/tiles.tzc" --include "$dir/tiles/"
+  timed_once "$dir/list.log" "$exe" list create "$dir/tiles.tzc" --include "$dir/tiles/"
   our_total=$seconds
-  timed "$dir/prepare.log" metapixel-prepare -r --width=$tile_w --height=$tile_h "$dir/tiles" "$dir/metapixel-library"
+  timed_once "$dir/prepare.log" metapixel-prepare -r --width=$tile_w --height=$tile_h "$dir/tiles" "$dir/metapixel-library"
   their_total=$seconds
   row "$count" "library (list create / metapixel-prepare)" "$our_total" "$their_total" "—" "—"
 
@@ -270,7 +298,7 @@ model=$(lscpu | sed -n 's/^Model name: *//p' | head -1)
   echo
   echo "Photos cut from the skimage samples, 160x120; main image $(basename "$main_source") at" \
        "${mosaic_w}x${mosaic_h}; $columns x $rows cells of ${tile_w}x${tile_h}."
-  echo "$model, $(nproc) cores, $(date -u +%Y-%m-%d). Wall seconds; ΔE: mean CIE76 of the cell means."
+  echo "$model, $(nproc) cores, $(date -u +%Y-%m-%d). Wall seconds, the median of $repeats runs for each mosaic, one run for each library; ΔE: mean CIE76 of the cell means."
   echo "Experimental stopped after ${experimental_limit} s keeps its last finished assignment."
   echo
   echo "| tiles | step | tessellarium s | metapixel s | metapixel ÷ ours | tessellarium ΔE | metapixel ΔE |"

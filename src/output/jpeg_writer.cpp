@@ -1,6 +1,7 @@
 #include "output/jpeg_writer.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdint>
@@ -119,11 +120,16 @@ void pack_grey(const std::uint32_t* row, JSAMPLE* out, int width) {
 
 // The picture's size and the codec settings every JPEG of the program gets,
 // then the start of the file. May leave through the error exit.
-void start_compressor(j_compress_ptr cinfo, int width, int height, bool grey, int quality, int dpi) {
+/// Pixels lie in memory as red, green, blue, then transparency: libjpeg-turbo
+/// reads such rows as they are, the fourth byte unread.
+constexpr bool kPixelsReadAsRgbx = std::endian::native == std::endian::little;
+
+void start_compressor(j_compress_ptr cinfo, int width, int height, bool grey, int quality, int dpi,
+                      bool whole_pixels = false) {
   cinfo->image_width = static_cast<JDIMENSION>(width);
   cinfo->image_height = static_cast<JDIMENSION>(height);
-  cinfo->input_components = grey ? 1 : 3;
-  cinfo->in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
+  cinfo->input_components = grey ? 1 : whole_pixels ? 4 : 3;
+  cinfo->in_color_space = grey ? JCS_GRAYSCALE : whole_pixels ? JCS_EXT_RGBX : JCS_RGB;
   jpeg_set_defaults(cinfo);
   jpeg_set_quality(cinfo, std::clamp(quality, 1, 100), TRUE);
   if (dpi > 0) {
@@ -144,17 +150,24 @@ Outcome encode_steps(JpegCompressor& compressor, EncodeJob& job) {
   job.destination->manager.term_destination = finish_destination;
   cinfo->dest = &job.destination->manager;
   const int width = job.source->width();
-  start_compressor(cinfo, width, job.source->height(), job.grey, job.quality, job.dpi);
+  // Colour rows go to the codec as they are, without a packed copy; the
+  // codec works out the same colours from them.
+  const bool whole_pixels = !job.grey && kPixelsReadAsRgbx;
+  start_compressor(cinfo, width, job.source->height(), job.grey, job.quality, job.dpi, whole_pixels);
   while (cinfo->next_scanline < cinfo->image_height) {
     const std::uint32_t* row = job.source->next_row();
     // libjpeg would refuse to finish a picture with rows missing; a short
     // source is a failed file, whatever the codec says.
     if (row == nullptr) return Outcome::rows_ended;
-    if (job.grey)
-      pack_grey(row, job.samples, width);
-    else
-      pack_colour(row, job.samples, width);
     JSAMPROW samples = job.samples;
+    if (whole_pixels) {
+      // The codec only reads its input rows.
+      samples = const_cast<JSAMPROW>(reinterpret_cast<const JSAMPLE*>(row));
+    } else if (job.grey) {
+      pack_grey(row, job.samples, width);
+    } else {
+      pack_colour(row, job.samples, width);
+    }
     jpeg_write_scanlines(cinfo, &samples, 1);
   }
   jpeg_finish_compress(cinfo);  // writes what the buffer still holds
@@ -292,7 +305,7 @@ bool JpegStreamEncoder::start(int width, int height, int quality) {
   state.destination.manager.term_destination = finish_memory;
   state.destination.bytes = &state.bytes;
   cinfo->dest = &state.destination.manager;
-  start_compressor(cinfo, width, height, false, quality, 0);
+  start_compressor(cinfo, width, height, false, quality, 0, kPixelsReadAsRgbx);
   m_open = true;
   return true;
 }
@@ -300,8 +313,12 @@ bool JpegStreamEncoder::start(int width, int height, int quality) {
 bool JpegStreamEncoder::write_row(const std::uint32_t* row) {
   if (!m_open) return false;
   State& state = *m_state;
-  pack_colour(row, state.samples.data(), state.width);
   JSAMPROW samples = state.samples.data();
+  if (kPixelsReadAsRgbx) {
+    samples = const_cast<JSAMPROW>(reinterpret_cast<const JSAMPLE*>(row));  // only read
+  } else {
+    pack_colour(row, samples, state.width);
+  }
   if (setjmp(state.compressor.jump()) != 0) {
     jpeg_abort_compress(state.compressor.cinfo());
     m_open = false;

@@ -251,6 +251,7 @@ class HighQualityPlacement {
     m_lists.reserve(count);
     m_complete.assign(count, 0);
     m_in_pending.assign(count, 0);
+    m_short.assign(count, 0);
     m_pending_regret.assign(count, 0);
     const RebuildInfo info = rebuild_info();
     for (std::size_t j = 0; j < count; ++j) {
@@ -288,6 +289,11 @@ class HighQualityPlacement {
   void remove_key(std::size_t j, ScoreKey key) {
     CScoreTile& list = *m_lists[j];
     if (!list.remove(key)) return;
+    // Only a removal makes a list run short: it is noted here for the refill.
+    if (list.count() < 2 && !m_complete[j] && !m_short[j]) {
+      m_short[j] = 1;
+      m_short_lists.push_back(j);
+    }
     if (list.regret() != m_pending_regret[j]) {
       m_pending.erase({m_pending_regret[j], j});
       m_pending_regret[j] = list.regret();
@@ -363,12 +369,15 @@ class HighQualityPlacement {
   }
 
   void refill(JobQueue& queue) {
+    // The pending lists that ran short since the last refill. A list that
+    // held fewer entries than it could already knew every candidate it has;
+    // a rebuild would find the same ones again.
     std::vector<std::size_t> short_lists;
-    for (const auto& [regret, j] : m_pending) {
-      // A list that held fewer entries than it could already knew every
-      // candidate it has; a rebuild would find the same ones again.
-      if (m_lists[j]->count() < 2 && !m_complete[j]) short_lists.push_back(j);
+    for (const std::size_t j : m_short_lists) {
+      m_short[j] = 0;
+      if (m_in_pending[j] && m_lists[j]->count() < 2 && !m_complete[j]) short_lists.push_back(j);
     }
+    m_short_lists.clear();
     if (short_lists.empty()) return;
     std::sort(short_lists.begin(), short_lists.end());
     const std::size_t capacity = std::min(
@@ -406,6 +415,8 @@ class HighQualityPlacement {
   std::vector<std::uint8_t> m_in_pending;
   std::vector<std::uint32_t> m_pending_regret;
   std::set<std::pair<std::uint32_t, std::size_t>, PendingOrder> m_pending;
+  std::vector<std::uint8_t> m_short;        // noted in m_short_lists
+  std::vector<std::size_t> m_short_lists;  // lists that ran short since the last refill
   std::size_t m_pending_count = 0;
 };
 

@@ -3,9 +3,11 @@
 // colours by opacity and serves tile analysis and tile rendering.
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <new>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -281,20 +283,6 @@ __attribute__((target("avx2"))) void sweep_add_row_avx2(const std::uint32_t* src
 }
 #endif
 
-/// The row loops of one level.
-struct RowKernels {
-  void (*sweep_row)(const std::uint32_t*, const AxisTaps*, const double*, OpacitySums*, int);
-  void (*add_row)(const OpacitySums*, double, OpacitySums*, int);
-  void (*sweep_add_row)(const std::uint32_t*, const AxisTaps*, const double*, double, OpacitySums*, int);
-};
-
-RowKernels row_kernels(ResampleLevel level) {
-#if defined(TESS_RESAMPLE_AVX2)
-  if (level == ResampleLevel::avx2) return {sweep_row_avx2, add_row_avx2, sweep_add_row_avx2};
-#endif
-  (void)level;
-  return {sweep_row, add_row, sweep_add_row};
-}
 std::uint32_t resampled_pixel(const OpacitySums& sums, double total_weight) {
   if (!(total_weight > 0) || !(sums.opacity > 0)) return kEmptyPixel;
   return make_pixel(truncate_channel(sums.red / sums.opacity), truncate_channel(sums.green / sums.opacity),
@@ -305,8 +293,7 @@ std::uint32_t resampled_pixel(const OpacitySums& sums, double total_weight) {
 /// The pixels of one destination row from its sums. Two pixels share each
 /// division where the processor has pairs of doubles: IEEE division,
 /// addition and truncation give the same numbers either way.
-void finish_row(const OpacitySums* sums, const std::vector<AxisTaps>& column_taps, double row_sum, std::uint32_t* dst,
-                int count) {
+void finish_row(const OpacitySums* sums, const AxisTaps* column_taps, double row_sum, std::uint32_t* dst, int count) {
   int c = 0;
 #if defined(__SSE2__)
   const __m128d zero = _mm_setzero_pd();
@@ -318,13 +305,13 @@ void finish_row(const OpacitySums* sums, const std::vector<AxisTaps>& column_tap
   for (; c + 1 < count; c += 2) {
     const OpacitySums& a = sums[c];
     const OpacitySums& b = sums[c + 1];
-    const __m128d total = _mm_set_pd(column_taps[static_cast<std::size_t>(c) + 1].sum * row_sum,
-                                     column_taps[static_cast<std::size_t>(c)].sum * row_sum);
+    const __m128d total = _mm_set_pd(column_taps[c + 1].sum * row_sum,
+                                     column_taps[c].sum * row_sum);
     const __m128d opacity = _mm_set_pd(b.opacity, a.opacity);
     // A pixel with nothing under it (rare) takes the plain path.
     if (_mm_movemask_pd(_mm_and_pd(_mm_cmpgt_pd(total, zero), _mm_cmpgt_pd(opacity, zero))) != 3) {
-      dst[c] = resampled_pixel(a, column_taps[static_cast<std::size_t>(c)].sum * row_sum);
-      dst[c + 1] = resampled_pixel(b, column_taps[static_cast<std::size_t>(c) + 1].sum * row_sum);
+      dst[c] = resampled_pixel(a, column_taps[c].sum * row_sum);
+      dst[c + 1] = resampled_pixel(b, column_taps[c + 1].sum * row_sum);
       continue;
     }
     alignas(16) std::int32_t red[4], green[4], blue[4], transparency[4];
@@ -338,7 +325,23 @@ void finish_row(const OpacitySums* sums, const std::vector<AxisTaps>& column_tap
                               static_cast<std::uint32_t>(blue[i]), static_cast<std::uint32_t>(transparency[i]));
   }
 #endif
-  for (; c < count; ++c) dst[c] = resampled_pixel(sums[c], column_taps[static_cast<std::size_t>(c)].sum * row_sum);
+  for (; c < count; ++c) dst[c] = resampled_pixel(sums[c], column_taps[c].sum * row_sum);
+}
+
+
+/// The row loops of one level.
+struct RowKernels {
+  void (*sweep_row)(const std::uint32_t*, const AxisTaps*, const double*, OpacitySums*, int);
+  void (*add_row)(const OpacitySums*, double, OpacitySums*, int);
+  void (*sweep_add_row)(const std::uint32_t*, const AxisTaps*, const double*, double, OpacitySums*, int);
+};
+
+RowKernels row_kernels(ResampleLevel level) {
+#if defined(TESS_RESAMPLE_AVX2)
+  if (level == ResampleLevel::avx2) return {sweep_row_avx2, add_row_avx2, sweep_add_row_avx2};
+#endif
+  (void)level;
+  return {sweep_row, add_row, sweep_add_row};
 }
 
 }  // namespace
@@ -425,25 +428,51 @@ std::vector<ResampleLevel> supported_resample_levels() {
 
 namespace {
 
+/// The taps of one axis and what they were built from. Rendering brings
+/// tile after tile of one size into cells of one size, which asks for the
+/// same taps every time; they are built again only when the axis changes.
+struct AxisCache {
+  std::vector<AxisTaps> taps;
+  std::vector<double> weights;
+  bool valid = false;
+  std::uint64_t origin = 0;  // bit patterns, so that only the very same numbers match
+  std::uint64_t extent = 0;
+  int dest = 0;
+  int size = 0;
+
+  void build(double axis_origin, double axis_extent, int axis_dest, int axis_size, std::vector<double>& cells) {
+    const auto origin_bits = std::bit_cast<std::uint64_t>(axis_origin);
+    const auto extent_bits = std::bit_cast<std::uint64_t>(axis_extent);
+    if (valid && origin == origin_bits && extent == extent_bits && dest == axis_dest && size == axis_size) return;
+    valid = false;  // stays so if building runs out of memory half way
+    build_axis(axis_origin, axis_extent, axis_dest, axis_size, taps, weights, cells);
+    origin = origin_bits;
+    extent = extent_bits;
+    dest = axis_dest;
+    size = axis_size;
+    valid = true;
+  }
+};
+
 /// The working arrays of a resampling. Rendering resamples thousands of
 /// small tiles one after another on each thread, so the arrays stay with the
 /// thread and are reused rather than allocated for every tile; one grown for
 /// an unusually wide picture is let go afterwards.
 struct ResampleScratch {
-  std::vector<AxisTaps> column_taps, row_taps;
-  std::vector<double> column_weights, row_weights, axis_cells;
+  AxisCache columns, rows;
+  std::vector<double> axis_cells;
   std::vector<OpacitySums> sums, ring;
   std::vector<int> ring_source;
 
   void trim() {
     constexpr std::size_t kKeptBytes = std::size_t{1} << 20;
     const auto release = [](auto& v) {
-      if (v.capacity() * sizeof(v[0]) > kKeptBytes) std::remove_reference_t<decltype(v)>().swap(v);
+      if (v.capacity() * sizeof(v[0]) <= kKeptBytes) return false;
+      std::remove_reference_t<decltype(v)>().swap(v);
+      return true;
     };
-    release(column_taps);
-    release(row_taps);
-    release(column_weights);
-    release(row_weights);
+    for (AxisCache* axis : {&columns, &rows})
+      if (release(axis->taps) | release(axis->weights)) axis->valid = false;
     release(axis_cells);
     release(sums);
     release(ring);
@@ -477,15 +506,15 @@ bool Foto::resample(int dest_w, int dest_h, double x, double y, double w, double
 
   thread_local ResampleScratch scratch;
   const ScratchLease lease(scratch);
-  std::vector<AxisTaps>& column_taps = scratch.column_taps;
-  std::vector<AxisTaps>& row_taps = scratch.row_taps;
+  const std::vector<AxisTaps>& column_taps = scratch.columns.taps;
+  const std::vector<AxisTaps>& row_taps = scratch.rows.taps;
   std::vector<OpacitySums>& sums = scratch.sums;
 
   // Columns and rows are cut and weighted once per call; the pixel loop below
   // only reads them.
   try {
-    build_axis(x, w, dest_w, m_width, column_taps, scratch.column_weights, scratch.axis_cells);
-    build_axis(y, h, dest_h, m_height, row_taps, scratch.row_weights, scratch.axis_cells);
+    scratch.columns.build(x, w, dest_w, m_width, scratch.axis_cells);
+    scratch.rows.build(y, h, dest_h, m_height, scratch.axis_cells);
     sums.resize(static_cast<std::size_t>(dest_w));
   } catch (const std::bad_alloc&) {
     out.clear();
@@ -521,14 +550,14 @@ bool Foto::resample(int dest_w, int dest_h, double x, double y, double w, double
   }
 
   const RowKernels kernels = row_kernels(level);
-  const double* column_weights = scratch.column_weights.data();
+  const double* column_weights = scratch.columns.weights.data();
   for (int r = 0; r < dest_h; ++r) {
     const AxisTaps& rows = row_taps[static_cast<std::size_t>(r)];
     std::fill(sums.begin(), sums.end(), OpacitySums{});
     // The horizontal sums of each source row under the footprint enter the
     // column totals with the row's weight.
     for (int j = 0; j < rows.count; ++j) {
-      const double row_weight = scratch.row_weights[rows.offset + static_cast<std::size_t>(j)];
+      const double row_weight = scratch.rows.weights[rows.offset + static_cast<std::size_t>(j)];
       const int source_row = rows.first + j;
       if (use_ring) {
         const auto slot = static_cast<std::size_t>(source_row % ring_rows);
@@ -542,7 +571,7 @@ bool Foto::resample(int dest_w, int dest_h, double x, double y, double w, double
         kernels.sweep_add_row(row(source_row), column_taps.data(), column_weights, row_weight, sums.data(), dest_w);
       }
     }
-    finish_row(sums.data(), column_taps, rows.sum, result.row(r), dest_w);
+    finish_row(sums.data(), column_taps.data(), rows.sum, result.row(r), dest_w);
   }
   out = std::move(result);
   return true;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace tess {
 
@@ -30,6 +31,15 @@ enum class PasteMode {
   masked,  ///< only source pixels with transparency below 250 are taken
   blend,   ///< transparent source pixels are skipped, others averaged with the target
 };
+
+/// The loops the floating-point resampler runs. Every level gives the same
+/// pixels, bit for bit; the fastest one the processor has is the default.
+enum class ResampleLevel : std::uint8_t { plain, avx2 };
+
+/// The fastest level this processor runs.
+ResampleLevel best_resample_level();
+/// Every level this processor runs, plain first.
+std::vector<ResampleLevel> supported_resample_levels();
 
 /// What a JPEG header tells without decoding.
 struct JpegHeader {
@@ -109,8 +119,9 @@ class Foto {
   /// Floating-point resampler of the source rectangle (x, y, w, h) into
   /// dest_w × dest_h, weighting colours by opacity; w or h of 0 means the
   /// whole source dimension. Out of memory is reported through `report`.
+  /// `level` picks the loops, not the result.
   [[nodiscard]] bool resample(int dest_w, int dest_h, double x, double y, double w, double h, Foto& out,
-                              Prompt& report) const;
+                              Prompt& report, ResampleLevel level = best_resample_level()) const;
 
   // --- composition -------------------------------------------------------
   /// A canvas_w × canvas_h canvas of empty pixels with this image blended in

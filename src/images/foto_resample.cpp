@@ -3,14 +3,20 @@
 // colours by opacity and serves tile analysis and tile rendering.
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <new>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define TESS_RESAMPLE_AVX2 1
 #endif
 
 #include "base/prompt.hpp"
@@ -77,10 +83,9 @@ struct AxisTaps {
 /// Computes the taps of every destination index along one axis. `origin` and
 /// `extent` give the source rectangle on that axis, `size` the source size.
 void build_axis(double origin, double extent, int dest, int size, std::vector<AxisTaps>& taps,
-                std::vector<double>& weights) {
+                std::vector<double>& weights, std::vector<double>& scratch) {
   taps.assign(static_cast<std::size_t>(dest), AxisTaps{});
   weights.clear();
-  std::vector<double> scratch;
   for (int d = 0; d < dest; ++d) {
     double a0 = origin + extent * d / dest;
     double a1 = a0 + extent / dest;
@@ -152,13 +157,16 @@ void build_axis(double origin, double extent, int dest, int size, std::vector<Ax
   }
 }
 
-/// The sums a destination pixel gathers: opacity and opacity-weighted colour.
+/// The sums a destination pixel gathers: opacity-weighted colour and opacity.
+/// The fields follow the bytes of a pixel (red, green, blue, transparency) so
+/// that the wide loops fill all four with one vector.
 struct OpacitySums {
-  double opacity = 0;
   double red = 0;
   double green = 0;
   double blue = 0;
+  double opacity = 0;
 };
+static_assert(sizeof(OpacitySums) == 4 * sizeof(double));
 
 /// Adds one source pixel with weight `weight`: its opacity times the weight,
 /// and each channel times that.
@@ -184,24 +192,23 @@ std::uint32_t truncate_channel(double value) {
 constexpr int kMaxRingRows = 16;
 
 /// The horizontal sums of one destination column over one source row.
-inline void sweep_column(const std::uint32_t* src, const AxisTaps& cols, const std::vector<double>& weights,
-                         OpacitySums& across) {
-  const double* weight = weights.data() + cols.offset;
+inline void sweep_column(const std::uint32_t* src, const AxisTaps& cols, const double* weights, OpacitySums& across) {
+  const double* weight = weights + cols.offset;
   const std::uint32_t* p = src + cols.first;
   for (int i = 0; i < cols.count; ++i) add_weighted(across, p[i], weight[i]);
 }
 
 /// The horizontal sums of every destination column over one source row.
-void sweep_row(const std::uint32_t* src, const std::vector<AxisTaps>& column_taps, const std::vector<double>& weights,
-               OpacitySums* across) {
-  for (std::size_t c = 0; c < column_taps.size(); ++c) {
+void sweep_row(const std::uint32_t* src, const AxisTaps* column_taps, const double* weights, OpacitySums* across,
+               int count) {
+  for (int c = 0; c < count; ++c) {
     across[c] = OpacitySums{};
     sweep_column(src, column_taps[c], weights, across[c]);
   }
 }
 
 /// Adds `count` horizontal sums into the column totals with a row's weight.
-inline void add_row(const OpacitySums* across, double row_weight, OpacitySums* sums, int count) {
+void add_row(const OpacitySums* across, double row_weight, OpacitySums* sums, int count) {
   for (int c = 0; c < count; ++c) {
     sums[c].opacity += row_weight * across[c].opacity;
     sums[c].red += row_weight * across[c].red;
@@ -209,6 +216,72 @@ inline void add_row(const OpacitySums* across, double row_weight, OpacitySums* s
     sums[c].blue += row_weight * across[c].blue;
   }
 }
+
+/// Sweeps one source row and adds it into the column totals at once, for
+/// footprints too tall to keep their rows.
+void sweep_add_row(const std::uint32_t* src, const AxisTaps* column_taps, const double* weights, double row_weight,
+                   OpacitySums* sums, int count) {
+  for (int c = 0; c < count; ++c) {
+    OpacitySums across;
+    sweep_column(src, column_taps[c], weights, across);
+    add_row(&across, row_weight, &sums[c], 1);
+  }
+}
+
+#if defined(TESS_RESAMPLE_AVX2)
+// The same sums with the four of a pixel in one vector of doubles. Each lane
+// sees exactly the operations of the plain loops in the same order: the
+// opacity is weight × (255 - transparency) in every lane, the opacity lane
+// multiplies it by 1 (exact), and a multiplication and an addition stay two
+// roundings - these functions are built without fused multiply-add, which
+// would round once and change the sums.
+
+/// One source pixel as (red, green, blue, weight × opacity) and the
+/// weighted opacity in all four lanes.
+__attribute__((target("avx2"))) inline __m256d weighted_pixel(std::uint32_t pixel, const double* weight) {
+  // 255 - t is t with its eight bits flipped.
+  const __m128i bytes = _mm_xor_si128(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(static_cast<int>(pixel))),
+                                      _mm_set_epi32(255, 0, 0, 0));
+  const __m256d channels = _mm256_cvtepi32_pd(bytes);
+  const __m256d opacity = _mm256_mul_pd(_mm256_broadcast_sd(weight), _mm256_permute4x64_pd(channels, 0xFF));
+  return _mm256_mul_pd(opacity, _mm256_blend_pd(channels, _mm256_set1_pd(1.0), 0x8));
+}
+
+__attribute__((target("avx2"))) inline __m256d sweep_column_avx2(const std::uint32_t* src, const AxisTaps& cols,
+                                                                   const double* weights) {
+  const double* weight = weights + cols.offset;
+  const std::uint32_t* p = src + cols.first;
+  __m256d across = _mm256_setzero_pd();
+  for (int i = 0; i < cols.count; ++i) across = _mm256_add_pd(across, weighted_pixel(p[i], weight + i));
+  return across;
+}
+
+__attribute__((target("avx2"))) void sweep_row_avx2(const std::uint32_t* src, const AxisTaps* column_taps,
+                                                    const double* weights, OpacitySums* across, int count) {
+  for (int c = 0; c < count; ++c)
+    _mm256_storeu_pd(&across[c].red, sweep_column_avx2(src, column_taps[c], weights));
+}
+
+__attribute__((target("avx2"))) void add_row_avx2(const OpacitySums* across, double row_weight, OpacitySums* sums,
+                                                  int count) {
+  const __m256d weight = _mm256_set1_pd(row_weight);
+  for (int c = 0; c < count; ++c) {
+    const __m256d sum = _mm256_loadu_pd(&sums[c].red);
+    _mm256_storeu_pd(&sums[c].red, _mm256_add_pd(sum, _mm256_mul_pd(weight, _mm256_loadu_pd(&across[c].red))));
+  }
+}
+
+__attribute__((target("avx2"))) void sweep_add_row_avx2(const std::uint32_t* src, const AxisTaps* column_taps,
+                                                        const double* weights, double row_weight, OpacitySums* sums,
+                                                        int count) {
+  const __m256d weight = _mm256_set1_pd(row_weight);
+  for (int c = 0; c < count; ++c) {
+    const __m256d across = sweep_column_avx2(src, column_taps[c], weights);
+    const __m256d sum = _mm256_loadu_pd(&sums[c].red);
+    _mm256_storeu_pd(&sums[c].red, _mm256_add_pd(sum, _mm256_mul_pd(weight, across)));
+  }
+}
+#endif
 
 std::uint32_t resampled_pixel(const OpacitySums& sums, double total_weight) {
   if (!(total_weight > 0) || !(sums.opacity > 0)) return kEmptyPixel;
@@ -220,8 +293,7 @@ std::uint32_t resampled_pixel(const OpacitySums& sums, double total_weight) {
 /// The pixels of one destination row from its sums. Two pixels share each
 /// division where the processor has pairs of doubles: IEEE division,
 /// addition and truncation give the same numbers either way.
-void finish_row(const OpacitySums* sums, const std::vector<AxisTaps>& column_taps, double row_sum, std::uint32_t* dst,
-                int count) {
+void finish_row(const OpacitySums* sums, const AxisTaps* column_taps, double row_sum, std::uint32_t* dst, int count) {
   int c = 0;
 #if defined(__SSE2__)
   const __m128d zero = _mm_setzero_pd();
@@ -233,13 +305,13 @@ void finish_row(const OpacitySums* sums, const std::vector<AxisTaps>& column_tap
   for (; c + 1 < count; c += 2) {
     const OpacitySums& a = sums[c];
     const OpacitySums& b = sums[c + 1];
-    const __m128d total = _mm_set_pd(column_taps[static_cast<std::size_t>(c) + 1].sum * row_sum,
-                                     column_taps[static_cast<std::size_t>(c)].sum * row_sum);
+    const __m128d total = _mm_set_pd(column_taps[c + 1].sum * row_sum,
+                                     column_taps[c].sum * row_sum);
     const __m128d opacity = _mm_set_pd(b.opacity, a.opacity);
     // A pixel with nothing under it (rare) takes the plain path.
     if (_mm_movemask_pd(_mm_and_pd(_mm_cmpgt_pd(total, zero), _mm_cmpgt_pd(opacity, zero))) != 3) {
-      dst[c] = resampled_pixel(a, column_taps[static_cast<std::size_t>(c)].sum * row_sum);
-      dst[c + 1] = resampled_pixel(b, column_taps[static_cast<std::size_t>(c) + 1].sum * row_sum);
+      dst[c] = resampled_pixel(a, column_taps[c].sum * row_sum);
+      dst[c + 1] = resampled_pixel(b, column_taps[c + 1].sum * row_sum);
       continue;
     }
     alignas(16) std::int32_t red[4], green[4], blue[4], transparency[4];
@@ -253,7 +325,23 @@ void finish_row(const OpacitySums* sums, const std::vector<AxisTaps>& column_tap
                               static_cast<std::uint32_t>(blue[i]), static_cast<std::uint32_t>(transparency[i]));
   }
 #endif
-  for (; c < count; ++c) dst[c] = resampled_pixel(sums[c], column_taps[static_cast<std::size_t>(c)].sum * row_sum);
+  for (; c < count; ++c) dst[c] = resampled_pixel(sums[c], column_taps[c].sum * row_sum);
+}
+
+
+/// The row loops of one level.
+struct RowKernels {
+  void (*sweep_row)(const std::uint32_t*, const AxisTaps*, const double*, OpacitySums*, int);
+  void (*add_row)(const OpacitySums*, double, OpacitySums*, int);
+  void (*sweep_add_row)(const std::uint32_t*, const AxisTaps*, const double*, double, OpacitySums*, int);
+};
+
+RowKernels row_kernels(ResampleLevel level) {
+#if defined(TESS_RESAMPLE_AVX2)
+  if (level == ResampleLevel::avx2) return {sweep_row_avx2, add_row_avx2, sweep_add_row_avx2};
+#endif
+  (void)level;
+  return {sweep_row, add_row, sweep_add_row};
 }
 
 }  // namespace
@@ -324,8 +412,90 @@ bool Foto::crop_resize(int dest_w, int dest_h, int region_w, int region_h, Promp
   return true;
 }
 
-bool Foto::resample(int dest_w, int dest_h, double x, double y, double w, double h, Foto& out,
-                    Prompt& report) const {
+ResampleLevel best_resample_level() {
+  static const ResampleLevel level = supported_resample_levels().back();
+  return level;
+}
+
+std::vector<ResampleLevel> supported_resample_levels() {
+  std::vector<ResampleLevel> levels{ResampleLevel::plain};
+#if defined(TESS_RESAMPLE_AVX2)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2")) levels.push_back(ResampleLevel::avx2);
+#endif
+  return levels;
+}
+
+namespace {
+
+/// The taps of one axis and what they were built from. Rendering brings
+/// tile after tile of one size into cells of one size, which asks for the
+/// same taps every time; they are built again only when the axis changes.
+struct AxisCache {
+  std::vector<AxisTaps> taps;
+  std::vector<double> weights;
+  bool valid = false;
+  std::uint64_t origin = 0;  // bit patterns, so that only the very same numbers match
+  std::uint64_t extent = 0;
+  int dest = 0;
+  int size = 0;
+
+  void build(double axis_origin, double axis_extent, int axis_dest, int axis_size, std::vector<double>& cells) {
+    const auto origin_bits = std::bit_cast<std::uint64_t>(axis_origin);
+    const auto extent_bits = std::bit_cast<std::uint64_t>(axis_extent);
+    if (valid && origin == origin_bits && extent == extent_bits && dest == axis_dest && size == axis_size) return;
+    valid = false;  // stays so if building runs out of memory half way
+    build_axis(axis_origin, axis_extent, axis_dest, axis_size, taps, weights, cells);
+    origin = origin_bits;
+    extent = extent_bits;
+    dest = axis_dest;
+    size = axis_size;
+    valid = true;
+  }
+};
+
+/// The working arrays of a resampling. Rendering resamples thousands of
+/// small tiles one after another on each thread, so the arrays stay with the
+/// thread and are reused rather than allocated for every tile; one grown for
+/// an unusually wide picture is let go afterwards.
+struct ResampleScratch {
+  AxisCache columns, rows;
+  std::vector<double> axis_cells;
+  std::vector<OpacitySums> sums, ring;
+  std::vector<int> ring_source;
+
+  void trim() {
+    constexpr std::size_t kKeptBytes = std::size_t{1} << 20;
+    const auto release = [](auto& v) {
+      if (v.capacity() * sizeof(v[0]) <= kKeptBytes) return false;
+      std::remove_reference_t<decltype(v)>().swap(v);
+      return true;
+    };
+    for (AxisCache* axis : {&columns, &rows})
+      if (release(axis->taps) | release(axis->weights)) axis->valid = false;
+    release(axis_cells);
+    release(sums);
+    release(ring);
+    release(ring_source);
+  }
+};
+
+/// Trims the scratch however the resampling leaves.
+class ScratchLease {
+ public:
+  explicit ScratchLease(ResampleScratch& scratch) : m_scratch(scratch) {}
+  ~ScratchLease() { m_scratch.trim(); }
+  ScratchLease(const ScratchLease&) = delete;
+  ScratchLease& operator=(const ScratchLease&) = delete;
+
+ private:
+  ResampleScratch& m_scratch;
+};
+
+}  // namespace
+
+bool Foto::resample(int dest_w, int dest_h, double x, double y, double w, double h, Foto& out, Prompt& report,
+                    ResampleLevel level) const {
   if (w == 0) w = m_width;
   if (h == 0) h = m_height;
   if (empty() || dest_w <= 0 || dest_h <= 0 || !(x >= 0) || !(y >= 0) || !(w > 0) || !(h > 0) ||
@@ -334,14 +504,17 @@ bool Foto::resample(int dest_w, int dest_h, double x, double y, double w, double
     return false;
   }
 
+  thread_local ResampleScratch scratch;
+  const ScratchLease lease(scratch);
+  const std::vector<AxisTaps>& column_taps = scratch.columns.taps;
+  const std::vector<AxisTaps>& row_taps = scratch.rows.taps;
+  std::vector<OpacitySums>& sums = scratch.sums;
+
   // Columns and rows are cut and weighted once per call; the pixel loop below
   // only reads them.
-  std::vector<AxisTaps> column_taps, row_taps;
-  std::vector<double> column_weights, row_weights;
-  std::vector<OpacitySums> sums;
   try {
-    build_axis(x, w, dest_w, m_width, column_taps, column_weights);
-    build_axis(y, h, dest_h, m_height, row_taps, row_weights);
+    scratch.columns.build(x, w, dest_w, m_width, scratch.axis_cells);
+    scratch.rows.build(y, h, dest_h, m_height, scratch.axis_cells);
     sums.resize(static_cast<std::size_t>(dest_w));
   } catch (const std::bad_alloc&) {
     out.clear();
@@ -363,8 +536,8 @@ bool Foto::resample(int dest_w, int dest_h, double x, double y, double w, double
   int ring_rows = 0;
   for (const AxisTaps& rows : row_taps) ring_rows = std::max(ring_rows, rows.count);
   const bool use_ring = ring_rows <= kMaxRingRows;
-  std::vector<OpacitySums> ring;
-  std::vector<int> ring_source;  // the source row each ring row holds; -1: none
+  std::vector<OpacitySums>& ring = scratch.ring;
+  std::vector<int>& ring_source = scratch.ring_source;  // the source row each ring row holds; -1: none
   if (use_ring) {
     try {
       ring.resize(static_cast<std::size_t>(ring_rows) * static_cast<std::size_t>(dest_w));
@@ -376,32 +549,29 @@ bool Foto::resample(int dest_w, int dest_h, double x, double y, double w, double
     }
   }
 
+  const RowKernels kernels = row_kernels(level);
+  const double* column_weights = scratch.columns.weights.data();
   for (int r = 0; r < dest_h; ++r) {
     const AxisTaps& rows = row_taps[static_cast<std::size_t>(r)];
     std::fill(sums.begin(), sums.end(), OpacitySums{});
     // The horizontal sums of each source row under the footprint enter the
     // column totals with the row's weight.
     for (int j = 0; j < rows.count; ++j) {
-      const double row_weight = row_weights[rows.offset + static_cast<std::size_t>(j)];
+      const double row_weight = scratch.rows.weights[rows.offset + static_cast<std::size_t>(j)];
       const int source_row = rows.first + j;
       if (use_ring) {
         const auto slot = static_cast<std::size_t>(source_row % ring_rows);
         OpacitySums* across = ring.data() + slot * static_cast<std::size_t>(dest_w);
         if (ring_source[slot] != source_row) {
-          sweep_row(row(source_row), column_taps, column_weights, across);
+          kernels.sweep_row(row(source_row), column_taps.data(), column_weights, across, dest_w);
           ring_source[slot] = source_row;
         }
-        add_row(across, row_weight, sums.data(), dest_w);
-        continue;
-      }
-      const std::uint32_t* src = row(source_row);
-      for (int c = 0; c < dest_w; ++c) {
-        OpacitySums across;
-        sweep_column(src, column_taps[static_cast<std::size_t>(c)], column_weights, across);
-        add_row(&across, row_weight, &sums[static_cast<std::size_t>(c)], 1);
+        kernels.add_row(across, row_weight, sums.data(), dest_w);
+      } else {
+        kernels.sweep_add_row(row(source_row), column_taps.data(), column_weights, row_weight, sums.data(), dest_w);
       }
     }
-    finish_row(sums.data(), column_taps, rows.sum, result.row(r), dest_w);
+    finish_row(sums.data(), column_taps.data(), rows.sum, result.row(r), dest_w);
   }
   out = std::move(result);
   return true;

@@ -316,10 +316,6 @@ void rank_part_sums(const TileSignature& signature, int level, std::int32_t (&ou
 
 }  // namespace
 
-void TileBoundBank::reserve(std::size_t count) {
-  for (auto& field : m_fields) field.reserve(count + kLanes);
-}
-
 void TileBoundBank::add(const TileSignature& tile) {
   resize(m_size + 1);
   set(m_size - 1, tile);

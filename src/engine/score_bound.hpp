@@ -53,7 +53,6 @@ class TileBoundBank {
     return (level == 0 ? kFineParts : kCoarseParts) + 3 * part + channel;
   }
 
-  void reserve(std::size_t count);
   void add(const TileSignature& tile);
   /// Makes room for `count` tiles, each then given by set() once, in any
   /// order and from any threads, before the bank is read.

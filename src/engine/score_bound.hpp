@@ -32,7 +32,7 @@ namespace tess {
 inline constexpr int kBoundLevels = 2;
 inline constexpr int kBoundParts[kBoundLevels] = {2, 2};
 inline constexpr int kBoundLevelEntries[kBoundLevels] = {kFineSampleCount, kFirstFineSample - kFirstCoarseSample};
-inline constexpr int kMostBoundParts = 2;
+inline constexpr int kMostBoundParts = std::max(kBoundParts[0], kBoundParts[1]);
 
 /// What the bound reads of each tile, a field per array: the whole-picture
 /// colour, the smallest and largest value among the grid samples, and per

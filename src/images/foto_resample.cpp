@@ -328,7 +328,6 @@ void finish_row(const OpacitySums* sums, const AxisTaps* column_taps, double row
   for (; c < count; ++c) dst[c] = resampled_pixel(sums[c], column_taps[c].sum * row_sum);
 }
 
-
 /// The row loops of one level.
 struct RowKernels {
   void (*sweep_row)(const std::uint32_t*, const AxisTaps*, const double*, OpacitySums*, int);

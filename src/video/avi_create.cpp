@@ -124,8 +124,8 @@ bool CAviCreate::create(const std::filesystem::path& path, int width, int height
 bool CAviCreate::create(const std::filesystem::path& path, int width, int height, std::uint32_t fourcc,
                         std::uint32_t rate, AviFrameFormat& format) {
   (void)close();  // a file still open from before reported its own failure
-  init_ffmpeg();
   format = AviFrameFormat{};
+  if (!init_ffmpeg()) return fail_create(kAviErrNoCompressor, kAviStepCompressedStream);
   const int cut_width = width > 0 ? width - width % 8 : 0;
   const int cut_height = height > 0 ? height - height % 4 : 0;
   // Checked before the file exists, so that a refused size leaves nothing behind.

@@ -18,10 +18,10 @@ AviPacketReader::AviPacketReader() = default;
 AviPacketReader::~AviPacketReader() = default;
 
 bool AviPacketReader::open(const std::filesystem::path& path) {
-  init_ffmpeg();
   m_input.reset();
   m_format = AviStreamFormat{};
   m_failed = false;
+  if (!init_ffmpeg()) return false;
   auto input = std::make_unique<Input>();
   input->packet.reset(av_packet_alloc());
   if (!input->packet) return false;

@@ -241,7 +241,7 @@ bool CAviStream::fail_open(std::uint32_t code, int step) {
 
 bool CAviStream::open(const std::filesystem::path& path) {
   close();
-  init_ffmpeg();
+  if (!init_ffmpeg()) return fail_open(kAviErrNoCompressor, kAviStepOpenStream);
   try {
     auto decoder = std::make_unique<Decoder>();
 

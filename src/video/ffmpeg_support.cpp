@@ -50,9 +50,11 @@ std::uint32_t avi_code_from_av_error(int av_error, AvActivity activity) {
 
 std::string file_url(const std::filesystem::path& path) { return "file:" + path.string(); }
 
-void init_ffmpeg() {
+bool init_ffmpeg() {
+  if (!load_ffmpeg()) return false;
   static std::once_flag once;
   std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+  return true;
 }
 
 }  // namespace tess::video_detail

@@ -8,6 +8,11 @@
 
 #include <gtest/gtest.h>
 
+extern "C" {
+#include <libavutil/macros.h>
+#include <libavutil/version.h>
+}
+
 #include "cli_runner.hpp"
 #include "images/foto.hpp"
 #include "support/test_support.hpp"
@@ -123,6 +128,20 @@ TEST_F(ExtractCommand, RefusesParametersTheVideoCannotHold) {
   r = run("extract junk.avi");
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err.rfind("error: Unable to read the Video 01 ", 0), 0u) << r.err;
+}
+
+// FFmpeg is loaded when a video is first opened. Where it cannot be loaded
+// (here a broken libavutil found first on the library path), the program
+// still starts and the video is refused with a message, not a crash.
+TEST_F(ExtractCommand, AVideoIsRefusedWhenFfmpegCannotBeLoaded) {
+  std::filesystem::create_directory(m_dir / "libs");
+  ASSERT_TRUE(testing::write_file(m_dir / "libs" / "libavutil.so." AV_STRINGIFY(LIBAVUTIL_VERSION_MAJOR), "junk"));
+  const std::string env = "LD_LIBRARY_PATH=" + testing::shell_quoted((m_dir / "libs").string());
+  Result r = testing::run_program(m_dir.path(), "extract movie.avi --mode jpg --count 2", m_dir.path(), env);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.rfind("error: Unable to read the Video 01 AVIERR_NOCOMPRESSOR", 0), 0u) << r.err;
+  EXPECT_TRUE(names_in("movie_FRAMES1 Image").empty());
+  EXPECT_EQ(testing::run_program(m_dir.path(), "--version", m_dir.path(), env).status, 0);
 }
 
 }  // namespace

@@ -101,6 +101,29 @@ TEST_F(Loader, RgbJpegIsOpaqueRgb) {
     for (int x = 0; x < 32; ++x) ASSERT_TRUE(near(picture.at(x, y), source.at(x, y))) << x << "," << y;
 }
 
+// Colour rows are widened four pixels at a time where the processor can,
+// the rest one by one: every width gets exactly the codec's samples, opaque.
+TEST_F(Loader, RgbRowsOfEveryWidthKeepTheCodecsSamples) {
+  for (const int width : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 16, 17, 31, 64, 101}) {
+    SCOPED_TRACE(width);
+    const auto path = dir / "widths.jpg";
+    ASSERT_TRUE(testing::write_jpeg(path, JpegSpec(width, 3),
+                                    [width](int y, std::uint8_t* row) { testing::photo_like_row(width, y, row); }));
+    testing::RawJpeg raw;
+    ASSERT_TRUE(testing::read_jpeg_samples(path, raw));
+    ASSERT_EQ(raw.components, 3);
+    Foto picture;
+    ASSERT_TRUE(picture.load(path, 0, 0, prompt));
+    ASSERT_EQ(picture.width(), width);
+    for (int y = 0; y < 3; ++y) {
+      for (int x = 0; x < width; ++x) {
+        const std::uint8_t* s = raw.samples.data() + (static_cast<std::size_t>(y) * width + x) * 3;
+        ASSERT_EQ(picture.at(x, y), make_pixel(s[0], s[1], s[2])) << x << "," << y;
+      }
+    }
+  }
+}
+
 TEST_F(Loader, GreyJpegFillsAllThreeChannels) {
   const auto path = dir / "grey.jpg";
   ASSERT_TRUE(testing::write_jpeg(path, JpegSpec(40, 24, 1), [](int y, std::uint8_t* s) {

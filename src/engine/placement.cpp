@@ -285,8 +285,21 @@ class HighQualityPlacement {
     }
     queue.wait_all();
     if (m_builder.stop_requested()) return false;
-    for (std::size_t j = 0; j < m_lists.size(); ++j) m_complete[j] = m_lists[j]->count() < capacity ? 1 : 0;
+    m_lists_of_key.assign(m_key_uses.size(), {});
+    for (std::size_t j = 0; j < m_lists.size(); ++j) {
+      m_complete[j] = m_lists[j]->count() < capacity ? 1 : 0;
+      index_keys(j);
+    }
     return true;
+  }
+
+  /// Notes the keys list j holds now: a placed key is then dropped from
+  /// those lists only, not looked for in every list. An entry left from an
+  /// earlier build finds nothing to drop.
+  void index_keys(std::size_t j) {
+    for (const ScoreEntry& entry : m_lists[j]->entries()) {
+      m_lists_of_key[static_cast<std::size_t>(entry.key)].push_back(static_cast<std::uint32_t>(j));
+    }
   }
 
   void push_pending(std::size_t j) {
@@ -361,18 +374,18 @@ class HighQualityPlacement {
         m_builder.set_status(format(tr("Adding Tile#: %d of %d"), placed_count, cell_count));
       }
       // 4. The key leaves the lists it may no longer appear in.
+      //    Only the lists that held the key when they were built can hold it.
       pop_pending(j);
-      if (m_key_uses[best.key] < use.max_uses) {
-        if (m_area > 0) {
-          for (std::size_t k = 0; k < m_lists.size(); ++k) {
-            if (m_in_pending[k] && squared_distance(*m_cells[k], cell) < m_area) remove_key(k, best.key);
-          }
+      const bool used_up = m_key_uses[best.key] >= use.max_uses;
+      if (used_up || m_area > 0) {
+        for (const std::uint32_t k : m_lists_of_key[best.key]) {
+          if (m_in_pending[k] && (used_up || squared_distance(*m_cells[k], cell) < m_area)) remove_key(k, best.key);
         }
-      } else {
-        for (std::size_t k = 0; k < m_lists.size(); ++k) {
-          if (m_in_pending[k]) remove_key(k, best.key);
-        }
+      }
+      if (used_up) {
         exhaust_key(best.key);
+        // No list is built with it again.
+        std::vector<std::uint32_t>().swap(m_lists_of_key[best.key]);
       }
       if (m_area > 0) m_placed.push_back({cell.left, cell.top, best.key});
       // 5. The placed cell's list is done.
@@ -405,6 +418,7 @@ class HighQualityPlacement {
     queue.wait_all();
     for (std::size_t j : short_lists) {
       m_complete[j] = m_lists[j]->count() < capacity ? 1 : 0;
+      index_keys(j);
       push_pending(j);
     }
   }
@@ -431,6 +445,7 @@ class HighQualityPlacement {
   std::vector<std::uint32_t> m_pending_regret;
   std::set<std::pair<std::uint32_t, std::size_t>, PendingOrder> m_pending;
   std::vector<std::size_t> m_short_lists;  // lists that ran short since the last refill, perhaps twice
+  std::vector<std::vector<std::uint32_t>> m_lists_of_key;  // per key, the lists built with it
   std::size_t m_pending_count = 0;
 };
 

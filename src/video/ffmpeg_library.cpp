@@ -15,8 +15,6 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
-#include <string>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -163,41 +161,27 @@ constexpr std::array<Symbol, kFunctionCount> kSymbols = {{
 #undef TESS_FFMPEG_SYMBOL
 }};
 
-// Filled once, under the once-flag of load(); every caller of a forwarder has
-// passed through load() first, which orders the writes before its reads.
+// Filled once, while load_ffmpeg()'s static is initialised; every caller of
+// a forwarder has passed through load_ffmpeg() first, which orders the
+// writes before its reads.
 std::array<void*, kFunctionCount> g_addresses{};
 
-struct Loaded {
-  bool ok = false;
-  std::string error;
-};
-
-const Loaded& load() {
-  static const Loaded loaded = [] {
-    Loaded result;
-    std::array<void*, kLibraryCount> handles{};
-    for (std::size_t i = 0; i < kLibraryCount; ++i) {
-      // Kept open for the life of the process, as a linked library would be.
-      handles[i] = dlopen(kSonames[i], RTLD_NOW | RTLD_LOCAL);
-      if (handles[i] == nullptr) {
-        const char* why = dlerror();
-        result.error = why != nullptr ? why : kSonames[i];
-        return result;
-      }
-    }
-    std::array<void*, kFunctionCount> addresses{};
-    for (std::size_t i = 0; i < kFunctionCount; ++i) {
-      addresses[i] = dlsym(handles[kSymbols[i].library], kSymbols[i].name);
-      if (addresses[i] == nullptr) {
-        result.error = std::string(kSonames[kSymbols[i].library]) + " lacks " + kSymbols[i].name;
-        return result;
-      }
-    }
-    g_addresses = addresses;
-    result.ok = true;
-    return result;
-  }();
-  return loaded;
+// Every library, then every function; false at the first one missing (a
+// library not installed, or of another build lacking a function).
+bool load() {
+  std::array<void*, kLibraryCount> handles{};
+  for (std::size_t i = 0; i < kLibraryCount; ++i) {
+    // Kept open for the life of the process, as a linked library would be.
+    handles[i] = dlopen(kSonames[i], RTLD_NOW | RTLD_LOCAL);
+    if (handles[i] == nullptr) return false;
+  }
+  std::array<void*, kFunctionCount> addresses{};
+  for (std::size_t i = 0; i < kFunctionCount; ++i) {
+    addresses[i] = dlsym(handles[kSymbols[i].library], kSymbols[i].name);
+    if (addresses[i] == nullptr) return false;
+  }
+  g_addresses = addresses;
+  return true;
 }
 
 // A forwarder called before load() succeeded is a fault in this program:
@@ -226,10 +210,9 @@ TESS_FFMPEG_FUNCTIONS(TESS_FFMPEG_FORWARD)
 
 namespace tess::video_detail {
 
-bool load_ffmpeg(std::string* error) {
-  const Loaded& loaded = load();
-  if (!loaded.ok && error != nullptr) *error = loaded.error;
-  return loaded.ok;
+bool load_ffmpeg() {
+  static const bool loaded = load();
+  return loaded;
 }
 
 }  // namespace tess::video_detail

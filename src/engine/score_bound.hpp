@@ -176,15 +176,22 @@ void keep_best_tiles(const CellScorer& scorer, const CellBound& cell_bound, cons
   };
 
   // 1. First the tiles whose bounds are about the `capacity` smallest, as a
-  //    sample of the bounds estimates them.
+  //    sample of the bounds estimates them. Until they fill the list (tiles
+  //    that may not be listed any more leave gaps), the next ones, twice as
+  //    many each time: a list that is not full proves nothing out.
   const std::size_t stride = std::max<std::size_t>(1, count / (kSampleShare * capacity));
   sample.clear();
   for (std::size_t i = 0; i < count; i += stride) sample.push_back(lower[i]);
-  const std::size_t rank = std::min(sample.size() - 1, capacity / stride);
-  std::nth_element(sample.begin(), sample.begin() + static_cast<std::ptrdiff_t>(rank), sample.end());
-  const float first_limit = std::min(sample[rank], caller_threshold);
-  indexes_at_most(lower.data(), count, first_limit, picked);
-  score_all(picked);
+  std::size_t rank = std::min(sample.size() - 1, capacity / stride);
+  float first_limit;
+  for (;;) {
+    std::nth_element(sample.begin(), sample.begin() + static_cast<std::ptrdiff_t>(rank), sample.end());
+    first_limit = std::min(sample[rank], caller_threshold);
+    indexes_at_most(lower.data(), count, first_limit, picked);
+    score_all(picked);
+    if (heap.size() >= capacity || rank + 1 >= sample.size() || first_limit >= caller_threshold) break;
+    rank = std::min(sample.size() - 1, 2 * rank + 1);
+  }
 
   // 2. Then the tiles whose bounds lie in the nearer part of what is left,
   //    in slices of about a quarter, each cut again below the worst entry as

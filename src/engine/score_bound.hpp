@@ -175,14 +175,15 @@ void keep_best_tiles(const CellScorer& scorer, const CellBound& cell_bound, cons
     }
   };
 
-  // 1. First the tiles whose bounds are about the `capacity` smallest, as a
-  //    sample of the bounds estimates them. Until they fill the list (tiles
-  //    that may not be listed any more leave gaps), the next ones, twice as
-  //    many each time: a list that is not full proves nothing out.
+  // 1. First the tiles whose bounds are about the 2 · `capacity` smallest,
+  //    as a sample of the bounds estimates them (the smallest bounds are not
+  //    quite the smallest scores). Until they fill the list (tiles that may
+  //    not be listed any more leave gaps), the next ones, twice as many each
+  //    time: a list that is not full proves nothing out.
   const std::size_t stride = std::max<std::size_t>(1, count / (kSampleShare * capacity));
   sample.clear();
   for (std::size_t i = 0; i < count; i += stride) sample.push_back(lower[i]);
-  std::size_t rank = std::min(sample.size() - 1, capacity / stride);
+  std::size_t rank = std::min(sample.size() - 1, 2 * capacity / stride);
   float first_limit;
   for (;;) {
     std::nth_element(sample.begin(), sample.begin() + static_cast<std::ptrdiff_t>(rank), sample.end());

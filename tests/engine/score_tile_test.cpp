@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/job_pool.hpp"
+#include "engine/score_bound.hpp"
 #include "images/foto.hpp"
 
 namespace tess {
@@ -316,6 +317,60 @@ TEST(ScoreTileRebuild, TilesPlacedWithinTheSpacingAreaStayOut) {
   info.spacing_area = 0;
   list.rebuild(info);
   EXPECT_EQ(list.count(), 100u);
+}
+
+// Late in a run without duplicates the tiles with the smallest bounds are
+// used up. The scan must still fill its list from the next most promising
+// tiles and let the list prove the rest out, not score every tile left: the
+// number of tiles scored is the count here, and the list is the same.
+TEST(ScoreTileRebuild, UsedUpPromisingTilesDoNotLeaveTheScanUnbounded) {
+  Fixture f(11, 3000, kVariantsAtCreation);
+  // Plain colours, which the bound tells apart.
+  const auto plain = [&f] {
+    TileSignature s;
+    s.samples.fill(make_pixel(f.random() % 256, f.random() % 256, f.random() % 256));
+    return s;
+  };
+  const TileSignature cell = plain();
+  const CellScorer scorer(f.tables, cell, kNeutralPriority);
+  // The list's order puts the worst tiles first, so that a scan in that order
+  // with nothing to bound it reads nearly every tile.
+  std::vector<TileSignature> signatures(f.tiles.size());
+  for (auto& signature : signatures) signature = plain();
+  std::sort(signatures.begin(), signatures.end(), [&scorer](const TileSignature& a, const TileSignature& b) {
+    return scorer.score(a).score > scorer.score(b).score;
+  });
+  for (std::size_t i = 0; i < f.tiles.size(); ++i) f.tiles[i]->signature = signatures[i];
+  TileBoundBank bank;
+  for (const auto& tile : f.tiles) bank.add(tile->signature);
+  const CellBound cell_bound(f.tables, cell, kNeutralPriority);
+  std::vector<float> lower(bank.size());
+  cell_bound.lower_bounds(bank, 0, bank.size(), lower.data());
+  std::vector<std::uint32_t> by_bound(bank.size());
+  for (std::uint32_t i = 0; i < by_bound.size(); ++i) by_bound[i] = i;
+  std::sort(by_bound.begin(), by_bound.end(), [&](std::uint32_t a, std::uint32_t b) { return lower[a] < lower[b]; });
+  std::vector<std::uint8_t> used(bank.size(), 0);
+  for (std::size_t k = 0; k < 600; ++k) used[by_bound[k]] = 1;
+
+  constexpr std::size_t kCapacity = 16;
+  std::size_t scored = 0;
+  std::vector<ScoreEntry> heap;
+  keep_best_tiles(
+      scorer, cell_bound, bank, kCapacity, kNoBound,
+      [&](std::size_t i) {
+        scored += used[i] == 0 ? 1 : 0;
+        return used[i] == 0;
+      },
+      [&](std::size_t i) -> const TileSignature& { return f.tiles[i]->signature; }, heap);
+  std::sort(heap.begin(), heap.end());
+
+  std::vector<ScoreEntry> expected;
+  for (std::uint32_t i = 0; i < bank.size(); ++i)
+    if (used[i] == 0) expected.push_back({scorer.score(f.tiles[i]->signature).score, i});
+  std::sort(expected.begin(), expected.end());
+  expected.resize(kCapacity);
+  EXPECT_EQ(heap, expected);
+  EXPECT_LT(scored, std::size_t{600}) << "of 2,400 tiles left";
 }
 
 TEST(ScoreTileRebuild, JobsOnThePoolGiveTheSameListsAsRebuildingInTurn) {

@@ -161,8 +161,8 @@ constexpr std::array<Symbol, kFunctionCount> kSymbols = {{
 #undef TESS_FFMPEG_SYMBOL
 }};
 
-// Filled once, while load_ffmpeg()'s static is initialised; every caller of
-// a forwarder has passed through load_ffmpeg() first, which orders the
+// Filled once, while init_ffmpeg()'s static is initialised; every caller of
+// a forwarder has passed through init_ffmpeg() first, which orders the
 // writes before its reads.
 std::array<void*, kFunctionCount> g_addresses{};
 
@@ -210,9 +210,13 @@ TESS_FFMPEG_FUNCTIONS(TESS_FFMPEG_FORWARD)
 
 namespace tess::video_detail {
 
-bool load_ffmpeg() {
-  static const bool loaded = load();
-  return loaded;
+bool init_ffmpeg() {
+  static const bool ready = [] {
+    if (!load()) return false;
+    av_log_set_level(AV_LOG_QUIET);
+    return true;
+  }();
+  return ready;
 }
 
 }  // namespace tess::video_detail

@@ -1,11 +1,6 @@
 #include "video/ffmpeg_support.hpp"
 
 #include <cerrno>
-#include <mutex>
-
-extern "C" {
-#include <libavutil/log.h>
-}
 
 #include "video/avi_error.hpp"
 
@@ -49,12 +44,5 @@ std::uint32_t avi_code_from_av_error(int av_error, AvActivity activity) {
 }
 
 std::string file_url(const std::filesystem::path& path) { return "file:" + path.string(); }
-
-bool init_ffmpeg() {
-  if (!load_ffmpeg()) return false;
-  static std::once_flag once;
-  std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
-  return true;
-}
 
 }  // namespace tess::video_detail

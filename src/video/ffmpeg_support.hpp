@@ -53,14 +53,10 @@ std::uint32_t avi_code_from_av_error(int av_error, AvActivity activity);
 /// like "concat:a.avi" or "http:x" is never taken for one of its protocols.
 std::string file_url(const std::filesystem::path& path);
 
-/// Loads FFmpeg's libraries, the first time only; false if they cannot be
-/// loaded. Safe to call from any thread, any number of times.
-[[nodiscard]] bool load_ffmpeg();
-
-/// Loads FFmpeg and keeps its own log quiet: the program reports every
-/// failure in its own words. False when FFmpeg cannot be loaded; nothing of
-/// FFmpeg may be called then. Safe to call from any thread, any number of
-/// times.
+/// Loads FFmpeg's libraries the first time (ffmpeg_library.cpp) and keeps
+/// FFmpeg's own log quiet: the program reports every failure in its own
+/// words. False when FFmpeg cannot be loaded; nothing of FFmpeg may be
+/// called then. Safe to call from any thread, any number of times.
 [[nodiscard]] bool init_ffmpeg();
 
 }  // namespace tess::video_detail

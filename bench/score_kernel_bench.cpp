@@ -117,8 +117,9 @@ BENCHMARK(BM_KernelComparison)
     ->ArgsProduct({{kCompareStronger, kCompareBest, kCompareWeaker}, {0, 1}, {0, 1, 2}});
 
 // The same comparisons as a rebuild makes them: the cell's lower bounds of
-// all 10,000 tiles eight at a time, then the kernel for the tiles the bound
-// does not prove out. Items are tiles, each either proven out or scored.
+// all 10,000 tiles eight at a time, the tiles the bound does not prove out
+// picked from them, then the kernel for those, each signature asked for a
+// few tiles ahead. Items are tiles, each either proven out or scored.
 void BM_KernelScreened(benchmark::State& state) {
   const ScoreTables tables = tables_for(static_cast<int>(state.range(0)), state.range(1) != 0);
   const Workload& w = workload();
@@ -136,14 +137,15 @@ void BM_KernelScreened(benchmark::State& state) {
     bounds.push_back(all[99]);
   }
   std::vector<float> lower(w.tiles.size());
+  std::vector<std::uint32_t> open;
   std::size_t cell = 0;
   std::int64_t scored = 0, finished = 0, tiles = 0;
   for (auto _ : state) {
     cell_bounds[cell].lower_bounds(bank, 0, w.tiles.size(), lower.data());
-    const float threshold = cell_bounds[cell].threshold(bounds[cell]);
-    for (std::size_t t = 0; t < w.tiles.size(); ++t) {
-      if (lower[t] > threshold) continue;
-      const TileScore s = scorers[cell].score(w.tiles[t], bounds[cell]);
+    indexes_at_most(lower.data(), w.tiles.size(), cell_bounds[cell].threshold(bounds[cell]), open);
+    for (std::size_t k = 0; k < open.size(); ++k) {
+      if (k + 4 < open.size()) prefetch_signature(w.tiles[open[k + 4]]);
+      const TileScore s = scorers[cell].score(w.tiles[open[k]], bounds[cell]);
       ++scored;
       finished += s.score != kScoreUnusable;
       benchmark::DoNotOptimize(s);

@@ -63,6 +63,15 @@ TESS_AVX2 __m256i transparent_share_avx2(__m256i cost, __m256i transparency) {
                           _mm256_cvttpd_epi32(_mm256_div_pd(low, d255)));
 }
 
+/// The tile's eight samples from position j on; lanes past its last sample
+/// are not read and hold 0 (their cell entries weigh nothing).
+TESS_AVX2 __m256i tile_samples_avx2(const std::uint32_t* tile, int j) {
+  if (j + 8 <= kSignatureSampleCount) return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(tile + j));
+  const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m256i inside = _mm256_cmpgt_epi32(_mm256_set1_epi32(kSignatureSampleCount - j), lane);
+  return _mm256_maskload_epi32(reinterpret_cast<const int*>(tile + j), inside);
+}
+
 /// The broadcast constants of one tile's comparisons.
 struct LanesAvx2 {
   __m256i shift[3];
@@ -86,8 +95,7 @@ TESS_AVX2 __m256i group_cost_avx2(const Alignment& cell, const LanesAvx2& lanes,
   const __m256i& multiplier_green = lanes.multiplier[1];
   const __m256i& multiplier_blue = lanes.multiplier[2];
   const __m256i& reciprocal = lanes.reciprocal;
-  std::uint32_t spare[8];
-  const __m256i sample = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(tile_group(tile, j, spare)));
+  const __m256i sample = tile_samples_avx2(tile, j);
   const __m256i colour = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cell.colour.data() + j));
   __m256i n;
   if constexpr (Unit) {
@@ -120,18 +128,21 @@ TESS_AVX2 __m256i group_cost_avx2(const Alignment& cell, const LanesAvx2& lanes,
       n = _mm256_blend_epi32(even, odd, 0xAA);
     }
   }
-  __m256i value;
+  const __m256i weight = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cell.weight.data() + j));
+  __m256i cost;
   if constexpr (Method == kCompareBest) {
     // Read from the curve table: every distance the channels can give is
     // inside it, and one gather is cheaper than working the power out.
-    value = _mm256_i32gather_epi32(reinterpret_cast<const int*>(lanes.curve), n, 4);
-  } else if constexpr (Method == kCompareStronger) {
-    value = _mm256_mullo_epi32(n, n);
+    cost = _mm256_mullo_epi32(_mm256_i32gather_epi32(reinterpret_cast<const int*>(lanes.curve), n, 4), weight);
+  } else if constexpr (Unit) {
+    // A distance of whole pixels (at most 765) and an entry's weight each
+    // fit the low half of their lane: 16-bit products, exact, where they
+    // serve instead of 32-bit ones.
+    cost = Method == kCompareStronger ? _mm256_mullo_epi32(_mm256_madd_epi16(n, n), weight)
+                                      : _mm256_madd_epi16(n, weight);
   } else {
-    value = n;
+    cost = _mm256_mullo_epi32(Method == kCompareStronger ? _mm256_mullo_epi32(n, n) : n, weight);
   }
-  __m256i cost =
-      _mm256_mullo_epi32(value, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cell.weight.data() + j)));
   if constexpr (Transparent) {
     cost = _mm256_sub_epi32(cost, transparent_share_avx2(cost, _mm256_srli_epi32(colour, 24)));
   }

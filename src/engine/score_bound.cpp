@@ -16,6 +16,9 @@ namespace tess {
 namespace {
 
 constexpr std::size_t kLanes = 8;
+/// Tiles the bound works on at a time, and the lanes past the last tile the
+/// bank keeps readable.
+constexpr std::size_t kBankLanes = 16;
 
 int channel_of(std::uint32_t pixel, int c) { return static_cast<int>((pixel >> (8 * c)) & 0xFFu); }
 
@@ -164,84 +167,120 @@ TESS_AVX2 __m256 convex_value_avx2(__m256 x) {
   return _mm256_add_ps(_mm256_add_ps(x, power), _mm256_mul_ps(u, u));
 }
 
+/// The colour shift of eight tiles, as tile_colour_shift() works it out.
+TESS_AVX2 void colour_shift_avx2(const CellBound::Plan& p, const __m256i (&tile_overall)[3], __m256i (&shift)[3]) {
+  const __m256i limit = _mm256_set1_epi32(p.colour_limit);
+  const __m256i negative_limit = _mm256_set1_epi32(-p.colour_limit);
+  __m256i apart[3];
+  for (int c = 0; c < 3; ++c) apart[c] = _mm256_sub_epi32(_mm256_set1_epi32(p.cell_overall[c]), tile_overall[c]);
+  const __m256i weighted = _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(apart[0], _mm256_set1_epi32(30)),
+                                                             _mm256_mullo_epi32(apart[1], _mm256_set1_epi32(59))),
+                                            _mm256_mullo_epi32(apart[2], _mm256_set1_epi32(11)));
+  const __m256i luminance = clamp_avx2(divide_avx2(weighted, 100.0f), negative_limit, limit);
+  const __m256i common = divide_avx2(_mm256_add_epi32(luminance, luminance), 3.0f);
+  for (int c = 0; c < 3; ++c) {
+    shift[c] = _mm256_add_epi32(common,
+                                divide_avx2(clamp_avx2(_mm256_sub_epi32(apart[c], common), negative_limit, limit), 3.0f));
+  }
+}
+
+/// Field `field` of tiles i .. i + 15, as they are kept.
+TESS_AVX2 __m256i load_lanes(const TileBoundBank& bank, int field, std::size_t i) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bank.field(field) + i));
+}
+
+/// The 16 lanes as two groups of eight floats.
+TESS_AVX2 void widen_to_floats(__m256i v, __m256 (&out)[2]) {
+  out[0] = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(_mm256_castsi256_si128(v)));
+  out[1] = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(_mm256_extracti128_si256(v, 1)));
+}
+
+// Sixteen tiles at a time: every field and every sum of the integer part
+// fits 16 bits (a part's sum is at most 54 · 255, a shift moves it by at most
+// 54 · 311 and is then held to 0 .. 54 · 255), so the integer work runs on
+// sixteen lanes and only the distances and the convex floor on floats.
 template <std::int32_t Method, bool Shift>
 __attribute__((target("avx2"))) void lower_bounds_avx2(const CellBound::Plan& p, const TileBoundBank& bank,
                                                       std::size_t first, std::size_t count, float* out) {
   const __m256i zero = _mm256_setzero_si256();
-  const __m256i byte = _mm256_set1_epi32(255);
-  const __m256i limit = _mm256_set1_epi32(p.colour_limit);
-  const __m256i negative_limit = _mm256_set1_epi32(-p.colour_limit);
-  for (std::size_t done = 0; done < count; done += kLanes) {
+  for (std::size_t done = 0; done < count; done += kBankLanes) {
     const std::size_t i = first + done;
     __m256i shift[3] = {zero, zero, zero};
-    __m256i tile_overall[3];
-    for (int c = 0; c < 3; ++c) tile_overall[c] = load_field(bank, TileBoundBank::kOverall + c, i);
     if constexpr (Shift) {
-      // The tile's colour shift, as tile_colour_shift() works it out.
-      __m256i apart[3];
-      for (int c = 0; c < 3; ++c) apart[c] = _mm256_sub_epi32(_mm256_set1_epi32(p.cell_overall[c]), tile_overall[c]);
-      const __m256i weighted = _mm256_add_epi32(
-          _mm256_add_epi32(_mm256_mullo_epi32(apart[0], _mm256_set1_epi32(30)),
-                           _mm256_mullo_epi32(apart[1], _mm256_set1_epi32(59))),
-          _mm256_mullo_epi32(apart[2], _mm256_set1_epi32(11)));
-      const __m256i luminance = clamp_avx2(divide_avx2(weighted, 100.0f), negative_limit, limit);
-      const __m256i common = divide_avx2(_mm256_add_epi32(luminance, luminance), 3.0f);
-      for (int c = 0; c < 3; ++c) {
-        shift[c] = _mm256_add_epi32(
-            common, divide_avx2(clamp_avx2(_mm256_sub_epi32(apart[c], common), negative_limit, limit), 3.0f));
+      __m256i halves[2][3];
+      for (int h = 0; h < 2; ++h) {
+        __m256i tile_overall[3];
+        for (int c = 0; c < 3; ++c) tile_overall[c] = load_field(bank, TileBoundBank::kOverall + c, i + kLanes * h);
+        colour_shift_avx2(p, tile_overall, halves[h]);
       }
+      for (int c = 0; c < 3; ++c)
+        shift[c] = _mm256_permute4x64_epi64(_mm256_packs_epi32(halves[0][c], halves[1][c]), 0xD8);
     }
-    __m256 lower = _mm256_setzero_ps();
+    __m256 lower[2] = {_mm256_setzero_ps(), _mm256_setzero_ps()};
     if (p.overall_weight != 0) {
-      __m256 spread = _mm256_setzero_ps();
+      __m256 spread[2] = {_mm256_setzero_ps(), _mm256_setzero_ps()};
       for (int c = 0; c < 3; ++c) {
-        const __m256i moved = clamp_avx2(_mm256_add_epi32(tile_overall[c], shift[c]), zero, byte);
-        const __m256i distance = _mm256_abs_epi32(_mm256_sub_epi32(_mm256_set1_epi32(p.cell_overall[c]), moved));
-        spread = _mm256_add_ps(spread, _mm256_mul_ps(_mm256_set1_ps(p.overall_scale[c]), _mm256_cvtepi32_ps(distance)));
+        const __m256i moved = _mm256_min_epi16(
+            _mm256_max_epi16(_mm256_add_epi16(load_lanes(bank, TileBoundBank::kOverall + c, i), shift[c]), zero),
+            _mm256_set1_epi16(255));
+        __m256 distance[2];
+        widen_to_floats(_mm256_abs_epi16(_mm256_sub_epi16(_mm256_set1_epi16(static_cast<short>(p.cell_overall[c])), moved)),
+                        distance);
+        for (int h = 0; h < 2; ++h)
+          spread[h] = _mm256_add_ps(spread[h], _mm256_mul_ps(_mm256_set1_ps(p.overall_scale[c]), distance[h]));
       }
-      const __m256 x = _mm256_sub_ps(spread, _mm256_set1_ps(p.overall_slack));
-      lower = _mm256_mul_ps(_mm256_set1_ps(p.overall_weight), convex_value_avx2<Method>(x));
+      for (int h = 0; h < 2; ++h) {
+        const __m256 x = _mm256_sub_ps(spread[h], _mm256_set1_ps(p.overall_slack));
+        lower[h] = _mm256_mul_ps(_mm256_set1_ps(p.overall_weight), convex_value_avx2<Method>(x));
+      }
     }
     for (int level = 0; level < kBoundLevels; ++level) {
       if (p.level_weight[level] == 0) continue;
       const int entries = kBoundLevelEntries[level] / kBoundParts[level];
-      __m256 spread = _mm256_setzero_ps();
+      __m256 spread[2] = {_mm256_setzero_ps(), _mm256_setzero_ps()};
       for (int c = 0; c < 3; ++c) {
         __m256i step = zero;
         __m256i exact = zero;
         if constexpr (Shift) {
-          step = _mm256_mullo_epi32(shift[c], _mm256_set1_epi32(entries));
+          step = _mm256_mullo_epi16(shift[c], _mm256_set1_epi16(static_cast<short>(entries)));
           exact = _mm256_and_si256(
-              _mm256_cmpgt_epi32(_mm256_add_epi32(load_field(bank, TileBoundBank::kLow + c, i), shift[c]),
-                                 _mm256_set1_epi32(-1)),
-              _mm256_cmpgt_epi32(_mm256_set1_epi32(256),
-                                 _mm256_add_epi32(load_field(bank, TileBoundBank::kHigh + c, i), shift[c])));
+              _mm256_cmpgt_epi16(_mm256_add_epi16(load_lanes(bank, TileBoundBank::kLow + c, i), shift[c]), _mm256_set1_epi16(-1)),
+              _mm256_cmpgt_epi16(_mm256_set1_epi16(256), _mm256_add_epi16(load_lanes(bank, TileBoundBank::kHigh + c, i), shift[c])));
         }
         __m256i apart = zero;
         for (int part = 0; part < kBoundParts[level]; ++part) {
-          const __m256i sum = load_field(bank, TileBoundBank::part_field(level, part, c), i);
+          const __m256i sum = load_lanes(bank, TileBoundBank::part_field(level, part, c), i);
           __m256i low = sum;
           __m256i high = sum;
           if constexpr (Shift) {
-            const __m256i moved = _mm256_add_epi32(sum, step);
-            low = _mm256_blendv_epi8(_mm256_max_epi32(_mm256_min_epi32(sum, moved), zero), moved, exact);
-            high = _mm256_blendv_epi8(_mm256_min_epi32(_mm256_max_epi32(sum, moved), _mm256_set1_epi32(255 * entries)),
-                                      moved, exact);
+            const __m256i moved = _mm256_adds_epi16(sum, step);
+            low = _mm256_blendv_epi8(_mm256_max_epi16(_mm256_min_epi16(sum, moved), zero), moved, exact);
+            high = _mm256_blendv_epi8(
+                _mm256_min_epi16(_mm256_max_epi16(sum, moved), _mm256_set1_epi16(static_cast<short>(255 * entries))),
+                moved, exact);
           }
-          const __m256i cell = _mm256_set1_epi32(p.part_sum[level][part][c]);
-          apart = _mm256_add_epi32(apart, _mm256_add_epi32(_mm256_max_epi32(_mm256_sub_epi32(low, cell), zero),
-                                                           _mm256_max_epi32(_mm256_sub_epi32(cell, high), zero)));
+          const __m256i cell = _mm256_set1_epi16(static_cast<short>(p.part_sum[level][part][c]));
+          apart = _mm256_add_epi16(apart, _mm256_add_epi16(_mm256_max_epi16(_mm256_sub_epi16(low, cell), zero),
+                                                           _mm256_max_epi16(_mm256_sub_epi16(cell, high), zero)));
         }
-        spread = _mm256_add_ps(spread, _mm256_mul_ps(_mm256_set1_ps(p.level_scale[level][c]), _mm256_cvtepi32_ps(apart)));
+        __m256 distance[2];
+        widen_to_floats(apart, distance);
+        for (int h = 0; h < 2; ++h)
+          spread[h] = _mm256_add_ps(spread[h], _mm256_mul_ps(_mm256_set1_ps(p.level_scale[level][c]), distance[h]));
       }
-      const __m256 x = _mm256_sub_ps(spread, _mm256_set1_ps(p.level_slack[level]));
-      lower = _mm256_add_ps(lower, _mm256_mul_ps(_mm256_set1_ps(p.level_weight[level]), convex_value_avx2<Method>(x)));
+      for (int h = 0; h < 2; ++h) {
+        const __m256 x = _mm256_sub_ps(spread[h], _mm256_set1_ps(p.level_slack[level]));
+        lower[h] =
+            _mm256_add_ps(lower[h], _mm256_mul_ps(_mm256_set1_ps(p.level_weight[level]), convex_value_avx2<Method>(x)));
+      }
     }
-    if (done + kLanes <= count) {
-      _mm256_storeu_ps(out + done, lower);
+    if (done + kBankLanes <= count) {
+      _mm256_storeu_ps(out + done, lower[0]);
+      _mm256_storeu_ps(out + done + kLanes, lower[1]);
     } else {
-      float lanes[kLanes];
-      _mm256_storeu_ps(lanes, lower);
+      float lanes[kBankLanes];
+      _mm256_storeu_ps(lanes, lower[0]);
+      _mm256_storeu_ps(lanes + kLanes, lower[1]);
       std::copy(lanes, lanes + (count - done), out + done);
     }
   }
@@ -322,7 +361,7 @@ void TileBoundBank::add(const TileSignature& tile) {
 }
 
 void TileBoundBank::resize(std::size_t count) {
-  for (auto& field : m_fields) field.resize(count + kLanes);
+  for (auto& field : m_fields) field.resize(count + kBankLanes);
   m_size = count;
 }
 
@@ -347,9 +386,9 @@ void TileBoundBank::set(std::size_t i, const TileSignature& tile) {
       for (int c = 0; c < 3; ++c) values[part_field(level, part, c)] = parts[part][c];
     }
   }
-  // Eight lanes past the last tile stay readable: copies of it, so that a
+  // Sixteen lanes past the last tile stay readable: copies of it, so that a
   // group running past the end computes something harmless.
-  const std::size_t end = i + 1 == m_size ? m_size + kLanes : i + 1;
+  const std::size_t end = i + 1 == m_size ? m_size + kBankLanes : i + 1;
   for (int f = 0; f < kFieldCount; ++f) {
     auto& field = m_fields[static_cast<std::size_t>(f)];
     std::fill(field.begin() + static_cast<std::ptrdiff_t>(i), field.begin() + static_cast<std::ptrdiff_t>(end),

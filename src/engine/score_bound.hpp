@@ -59,7 +59,7 @@ class TileBoundBank {
   void resize(std::size_t count);
   void set(std::size_t i, const TileSignature& tile);
   std::size_t size() const { return m_size; }
-  /// Field `field` of every tile, followed by eight readable lanes.
+  /// Field `field` of every tile, followed by sixteen readable lanes.
   const std::int16_t* field(int field) const { return m_fields[static_cast<std::size_t>(field)].data(); }
 
  private:

@@ -646,6 +646,34 @@ TEST(ScoreKernel, BoundSeesContrastTheMeanHides) {
   }
 }
 
+// The bound works on many tiles side by side: each tile's bound must be its
+// own, wherever it sits among them and wherever a run of them starts.
+TEST(ScoreKernel, EveryTileOfABankGetsItsOwnBound) {
+  SignatureMaker maker(77);
+  for (const int change : {0, 30, 100}) {
+    for (int method = 1; method <= 3; ++method) {
+      const ScoreTables tables = tables_with(method, kVariantAll, 5, change);
+      TileSignature cell = maker.random_cell();
+      for (auto& v : cell.samples) v &= 0x00FFFFFFu;
+      TileBoundBank bank;
+      for (int t = 0; t < 45; ++t) bank.add(maker.random_tile(cell));
+      for (const KernelLevel level : supported_kernel_levels()) {
+        const CellBound bound(tables, cell, kNeutralPriority, level);
+        for (const std::size_t first : {std::size_t{0}, std::size_t{3}, std::size_t{17}}) {
+          std::vector<float> together(bank.size() - first);
+          bound.lower_bounds(bank, first, together.size(), together.data());
+          for (std::size_t t = 0; t < together.size(); ++t) {
+            float alone = -1;
+            bound.lower_bounds(bank, first + t, 1, &alone);
+            ASSERT_EQ(together[t], alone) << kernel_level_name(level) << " method " << method << " change " << change
+                                          << " tile " << first + t;
+          }
+        }
+      }
+    }
+  }
+}
+
 // The bank's rank halves are the sums of the sorted values' halves, with
 // ties, extremes and every value range.
 TEST(ScoreKernel, BankKeepsTheHalvesOfEachLevelsSortedValues) {

@@ -118,8 +118,8 @@ BENCHMARK(BM_KernelComparison)
 
 // The same comparisons as a rebuild makes them: the cell's lower bounds of
 // all 10,000 tiles eight at a time, the tiles the bound does not prove out
-// picked from them, then the kernel for those, each signature asked for a
-// few tiles ahead. Items are tiles, each either proven out or scored.
+// picked from them, then the kernel for those, each signature asked for as
+// many tiles ahead as a rebuild asks. Items are tiles, each either proven out or scored.
 void BM_KernelScreened(benchmark::State& state) {
   const ScoreTables tables = tables_for(static_cast<int>(state.range(0)), state.range(1) != 0);
   const Workload& w = workload();
@@ -144,7 +144,8 @@ void BM_KernelScreened(benchmark::State& state) {
     cell_bounds[cell].lower_bounds(bank, 0, w.tiles.size(), lower.data());
     indexes_at_most(lower.data(), w.tiles.size(), cell_bounds[cell].threshold(bounds[cell]), open);
     for (std::size_t k = 0; k < open.size(); ++k) {
-      if (k + 4 < open.size()) prefetch_signature(w.tiles[open[k + 4]]);
+      if (k + kSignaturePrefetchDistance < open.size())
+        prefetch_signature(w.tiles[open[k + kSignaturePrefetchDistance]]);
       const TileScore s = scorers[cell].score(w.tiles[open[k]], bounds[cell]);
       ++scored;
       finished += s.score != kScoreUnusable;

@@ -104,12 +104,17 @@ class CellBound {
   bool m_vector = false;
 };
 
-/// Asks for what scoring a tile reads first: its first samples, which most
-/// comparisons stop within, and the orientation at the signature's end.
+/// How many tiles ahead of the one being scored a walk asks for signatures:
+/// far enough to hide the wait for memory, near enough to find them still
+/// in the cache.
+inline constexpr std::size_t kSignaturePrefetchDistance = 8;
+
+/// Asks for what scoring a tile reads: every sample, since the tiles a
+/// bound leaves to the kernel are the close ones whose comparisons run
+/// long, and the orientation at the signature's end.
 inline void prefetch_signature(const TileSignature& tile) {
   const auto* samples = reinterpret_cast<const char*>(tile.samples.data());
-  __builtin_prefetch(samples);
-  __builtin_prefetch(samples + 64);
+  for (std::size_t line = 0; line < sizeof tile.samples; line += 64) __builtin_prefetch(samples + line);
   __builtin_prefetch(&tile.portrait);
 }
 
@@ -128,7 +133,6 @@ template <class Entry, class Eligible, class Signature>
 void keep_best_tiles(const CellScorer& scorer, const CellBound& cell_bound, const TileBoundBank& bank,
                      std::size_t capacity, std::uint32_t bound, Eligible eligible, Signature signature,
                      std::vector<Entry>& heap) {
-  constexpr std::size_t kPrefetchDistance = 4;
   constexpr std::size_t kSampleShare = 8;  // a sample of 8 · capacity bounds picks the first tiles
   constexpr int kBoundSteps = 4;
   const std::size_t count = bank.size();
@@ -167,7 +171,8 @@ void keep_best_tiles(const CellScorer& scorer, const CellBound& cell_bound, cons
   };
   const auto score_all = [&](const std::vector<std::uint32_t>& tiles) {
     for (std::size_t k = 0; k < tiles.size(); ++k) {
-      if (k + kPrefetchDistance < tiles.size()) prefetch_signature(signature(tiles[k + kPrefetchDistance]));
+      if (k + kSignaturePrefetchDistance < tiles.size())
+        prefetch_signature(signature(tiles[k + kSignaturePrefetchDistance]));
       if (lower[tiles[k]] <= worst_threshold && eligible(tiles[k])) consider(tiles[k]);
       // Scored once: no comparison holds for a NaN, so the second walk
       // passes over it whatever its threshold.

@@ -101,12 +101,11 @@ TESS_AVX2 __m256i group_cost_avx2(const Alignment& cell, const LanesAvx2& lanes,
   if constexpr (Unit) {
     // Every channel weighs 1: the distances of whole pixels, a byte per
     // channel, the shift saturating as the clamp does, then the three
-    // channels of each pixel added up.
+    // channels of each pixel added up (the transparency byte times 0).
     __m256i moved = sample;
     if constexpr (Shift) moved = _mm256_subs_epu8(_mm256_adds_epu8(moved, lanes.raise), lanes.lower);
-    const __m256i apart = _mm256_and_si256(
-        _mm256_sub_epi8(_mm256_max_epu8(colour, moved), _mm256_min_epu8(colour, moved)), _mm256_set1_epi32(0xFFFFFF));
-    n = _mm256_madd_epi16(_mm256_maddubs_epi16(apart, _mm256_set1_epi8(1)), _mm256_set1_epi16(1));
+    const __m256i apart = _mm256_sub_epi8(_mm256_max_epu8(colour, moved), _mm256_min_epu8(colour, moved));
+    n = _mm256_madd_epi16(_mm256_maddubs_epi16(apart, _mm256_set1_epi32(0x00010101)), _mm256_set1_epi16(1));
   } else {
     __m256i red = _mm256_and_si256(sample, byte);
     __m256i green = _mm256_and_si256(_mm256_srli_epi32(sample, 8), byte);

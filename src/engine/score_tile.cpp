@@ -5,9 +5,6 @@
 namespace tess {
 namespace {
 
-/// How many tiles ahead rebuild() asks for a tile's samples.
-constexpr std::size_t kPrefetchDistance = 4;
-
 /// Keys of the tiles placed within the spacing area of (left, top), sorted.
 std::vector<ScoreKey> excluded_keys(const RebuildInfo& info, std::int32_t left, std::int32_t top) {
   std::vector<ScoreKey> keys;
@@ -137,7 +134,8 @@ void CScoreTile::fill_in_order(const RebuildInfo& info, const CellScorer& scorer
     // Each tile lives in its own allocation, out of the processor's sight:
     // the samples a few tiles ahead, which most comparisons stop within, are
     // asked for now.
-    if (i + kPrefetchDistance < info.tiles.size()) prefetch_signature(info.tiles[i + kPrefetchDistance]->signature);
+    if (i + kSignaturePrefetchDistance < info.tiles.size())
+      prefetch_signature(info.tiles[i + kSignaturePrefetchDistance]->signature);
     const FotoInfo& tile = *info.tiles[i];
     const ScoreKey key = info.group_keys ? static_cast<ScoreKey>(tile.variant_group) : static_cast<ScoreKey>(i);
     if (!in_run || key != run_key) {

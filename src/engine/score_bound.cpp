@@ -86,24 +86,20 @@ float tile_lower_bound(const CellBound::Plan& p, const TileBoundBank& bank, std:
 
 #define TESS_AVX2 __attribute__((target("avx2"), always_inline)) inline
 
-TESS_AVX2 __m256i load_field(const TileBoundBank& bank, int field, std::size_t i) {
-  return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bank.field(field) + i)));
-}
-
-/// a / divisor truncated toward zero, for |a| below 2¹⁶ and a small whole
-/// divisor. A true quotient is a whole number or at least 1 / divisor from
-/// one; the product by the reciprocal is off by far less than half of that,
-/// so pushing it half that step away from zero before truncating gives the
-/// exact quotient, without a division.
-TESS_AVX2 __m256i divide_avx2(__m256i a, float divisor) {
-  const __m256 f = _mm256_cvtepi32_ps(a);
-  const __m256 nudge =
-      _mm256_or_ps(_mm256_set1_ps(0.5f / divisor), _mm256_and_ps(f, _mm256_set1_ps(-0.0f)));  // sign of a
-  return _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(f, _mm256_set1_ps(1.0f / divisor)), nudge));
+/// a / divisor truncated toward zero, per 16-bit lane, for a divisor of 3 or
+/// 100: |a| times the reciprocal (2¹⁶ / 3 or 2¹⁹ / 100, rounded up), which
+/// gives the exact quotient for every |a| below 2¹⁵ (each was tried).
+template <int Divisor>
+TESS_AVX2 __m256i divide_avx2(__m256i a) {
+  static_assert(Divisor == 3 || Divisor == 100);
+  const __m256i magnitude = _mm256_abs_epi16(a);
+  const __m256i quotient = Divisor == 3 ? _mm256_mulhi_epu16(magnitude, _mm256_set1_epi16(21846))
+                                        : _mm256_srli_epi16(_mm256_mulhi_epu16(magnitude, _mm256_set1_epi16(5243)), 3);
+  return _mm256_sign_epi16(quotient, a);
 }
 
 TESS_AVX2 __m256i clamp_avx2(__m256i v, __m256i low, __m256i high) {
-  return _mm256_min_epi32(_mm256_max_epi32(v, low), high);
+  return _mm256_min_epi16(_mm256_max_epi16(v, low), high);
 }
 
 /// How many of the 128 bytes of `v` are below `bar` (1 ≤ bar ≤ 255), and
@@ -167,20 +163,23 @@ TESS_AVX2 __m256 convex_value_avx2(__m256 x) {
   return _mm256_add_ps(_mm256_add_ps(x, power), _mm256_mul_ps(u, u));
 }
 
-/// The colour shift of eight tiles, as tile_colour_shift() works it out.
+/// The colour shift of sixteen tiles, as tile_colour_shift() works it out:
+/// a channel difference is at most 255, the weighted one at most 25,500,
+/// and what is divided by 3 at most 510 (the limit is at most 684).
 TESS_AVX2 void colour_shift_avx2(const CellBound::Plan& p, const __m256i (&tile_overall)[3], __m256i (&shift)[3]) {
-  const __m256i limit = _mm256_set1_epi32(p.colour_limit);
-  const __m256i negative_limit = _mm256_set1_epi32(-p.colour_limit);
+  const __m256i limit = _mm256_set1_epi16(static_cast<short>(p.colour_limit));
+  const __m256i negative_limit = _mm256_set1_epi16(static_cast<short>(-p.colour_limit));
   __m256i apart[3];
-  for (int c = 0; c < 3; ++c) apart[c] = _mm256_sub_epi32(_mm256_set1_epi32(p.cell_overall[c]), tile_overall[c]);
-  const __m256i weighted = _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(apart[0], _mm256_set1_epi32(30)),
-                                                             _mm256_mullo_epi32(apart[1], _mm256_set1_epi32(59))),
-                                            _mm256_mullo_epi32(apart[2], _mm256_set1_epi32(11)));
-  const __m256i luminance = clamp_avx2(divide_avx2(weighted, 100.0f), negative_limit, limit);
-  const __m256i common = divide_avx2(_mm256_add_epi32(luminance, luminance), 3.0f);
+  for (int c = 0; c < 3; ++c)
+    apart[c] = _mm256_sub_epi16(_mm256_set1_epi16(static_cast<short>(p.cell_overall[c])), tile_overall[c]);
+  const __m256i weighted = _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(apart[0], _mm256_set1_epi16(30)),
+                                                             _mm256_mullo_epi16(apart[1], _mm256_set1_epi16(59))),
+                                            _mm256_mullo_epi16(apart[2], _mm256_set1_epi16(11)));
+  const __m256i luminance = clamp_avx2(divide_avx2<100>(weighted), negative_limit, limit);
+  const __m256i common = divide_avx2<3>(_mm256_add_epi16(luminance, luminance));
   for (int c = 0; c < 3; ++c) {
-    shift[c] = _mm256_add_epi32(common,
-                                divide_avx2(clamp_avx2(_mm256_sub_epi32(apart[c], common), negative_limit, limit), 3.0f));
+    shift[c] = _mm256_add_epi16(common,
+                                divide_avx2<3>(clamp_avx2(_mm256_sub_epi16(apart[c], common), negative_limit, limit)));
   }
 }
 
@@ -207,14 +206,9 @@ __attribute__((target("avx2"))) void lower_bounds_avx2(const CellBound::Plan& p,
     const std::size_t i = first + done;
     __m256i shift[3] = {zero, zero, zero};
     if constexpr (Shift) {
-      __m256i halves[2][3];
-      for (int h = 0; h < 2; ++h) {
-        __m256i tile_overall[3];
-        for (int c = 0; c < 3; ++c) tile_overall[c] = load_field(bank, TileBoundBank::kOverall + c, i + kLanes * h);
-        colour_shift_avx2(p, tile_overall, halves[h]);
-      }
-      for (int c = 0; c < 3; ++c)
-        shift[c] = _mm256_permute4x64_epi64(_mm256_packs_epi32(halves[0][c], halves[1][c]), 0xD8);
+      __m256i tile_overall[3];
+      for (int c = 0; c < 3; ++c) tile_overall[c] = load_lanes(bank, TileBoundBank::kOverall + c, i);
+      colour_shift_avx2(p, tile_overall, shift);
     }
     __m256 lower[2] = {_mm256_setzero_ps(), _mm256_setzero_ps()};
     if (p.overall_weight != 0) {

@@ -117,7 +117,7 @@ BENCHMARK(BM_KernelComparison)
     ->ArgsProduct({{kCompareStronger, kCompareBest, kCompareWeaker}, {0, 1}, {0, 1, 2}});
 
 // The same comparisons as a rebuild makes them: the cell's lower bounds of
-// all 10,000 tiles eight at a time, the tiles the bound does not prove out
+// all 10,000 tiles sixteen at a time, the tiles the bound does not prove out
 // picked from them, then the kernel for those, each signature asked for as
 // many tiles ahead as a rebuild asks. Items are tiles, each either proven out or scored.
 void BM_KernelScreened(benchmark::State& state) {

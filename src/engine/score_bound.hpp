@@ -1,6 +1,6 @@
 #pragma once
 // A cheap proof that a tile cannot make a cell's list: a lower bound of the
-// tile's score computed from a few sums, for eight tiles at a time, so that a
+// tile's score computed from a few sums, for sixteen tiles at a time, so that a
 // rebuild reads a tile's signature only when the tile might still count.
 //
 // Per channel, the distances of a grid level's entries, however the entries

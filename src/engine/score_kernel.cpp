@@ -171,6 +171,20 @@ CellScorer::CellScorer(const ScoreTables& tables, const TileSignature& cell, std
   if (tables.channel_multipliers_exact() && std::uint64_t{heaviest} * worst_value < (std::uint64_t{1} << 31)) {
     bool unit = tables.divisor() == 1;
     for (int c = 0; c < 3; ++c) unit = unit && tables.channel_multiplier(c) == 1u << kChannelMultiplierShift;
+    // The whole-pixel loop also wants the entries past the first two groups
+    // of eight light: those are grid entries, which weigh little next to
+    // the whole-picture entry among the first ones, and a distance of whole
+    // pixels (at most 765) then costs less than 2²⁵. Where they are not,
+    // the general loop serves.
+    const std::uint64_t unit_distance = 3 * 255;
+    std::uint64_t unit_value = unit_distance;
+    if (tables.method() == kCompareStronger) unit_value = unit_distance * unit_distance;
+    if (tables.method() == kCompareBest) unit_value = tables.curve(static_cast<int>(unit_distance));
+    unit = unit && unit_value * kernel::kLightWeight < (std::uint64_t{1} << 25);
+    for (const kernel::Alignment& alignment : m_aligned) {
+      unit = unit && std::all_of(alignment.weight.begin() + 16, alignment.weight.end(),
+                                 [](std::uint32_t w) { return w <= kernel::kLightWeight; });
+    }
     m_vector = kernel::vector_kernel(level, tables.method(), tables.divisor() != 1, transparent, unit);
     m_plan.overall = m_overall;
     m_plan.first = m_first;

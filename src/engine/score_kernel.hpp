@@ -98,10 +98,15 @@ struct Outcome {
 using VectorKernel = Outcome (*)(const CellPlan& cell, const Alignments& aligned, const std::uint32_t* samples,
                                  std::uint32_t allowed, std::uint64_t bound);
 
+/// The heaviest weight whose products with a distance of whole pixels
+/// (at most 765) stay below 2¹⁵.
+inline constexpr std::uint32_t kLightWeight = 32767 / 765;
+
 /// The kernel for a level other than scalar, a method, and whether the
-/// divisor is not 1, any entry is partly transparent, and every channel
-/// weighs exactly 1 (its multiplier is 1 << kChannelMultiplierShift and the
-/// divisor is 1); null for the scalar level.
+/// divisor is not 1, any entry is partly transparent, and `unit`: every
+/// channel weighs exactly 1 (its multiplier is 1 << kChannelMultiplierShift
+/// and the divisor is 1) and every entry from position 16 on weighs at most
+/// kLightWeight and costs less than 2²⁵; null for the scalar level.
 VectorKernel vector_kernel(KernelLevel level, std::int32_t method, bool divide, bool transparent, bool unit);
 
 }  // namespace kernel

@@ -84,7 +84,8 @@ struct LanesAvx2 {
 };
 
 /// The costs of the eight cell entries from position j on against the tile.
-template <std::int32_t Method, bool Shift, bool Divide, bool Transparent, bool Unit>
+/// `Light`: the entries weigh at most kLightWeight (only with `Unit`).
+template <std::int32_t Method, bool Shift, bool Divide, bool Transparent, bool Unit, bool Light>
 TESS_AVX2 __m256i group_cost_avx2(const Alignment& cell, const LanesAvx2& lanes, const std::uint32_t* tile, int j) {
   const __m256i byte = _mm256_set1_epi32(0xFF);
   const __m256i zero = _mm256_setzero_si256();
@@ -137,8 +138,14 @@ TESS_AVX2 __m256i group_cost_avx2(const Alignment& cell, const LanesAvx2& lanes,
     // A distance of whole pixels (at most 765) and an entry's weight each
     // fit the low half of their lane: 16-bit products, exact, where they
     // serve instead of 32-bit ones.
-    cost = Method == kCompareStronger ? _mm256_mullo_epi32(_mm256_madd_epi16(n, n), weight)
-                                      : _mm256_madd_epi16(n, weight);
+    // Light ones also make n · w fit, and n · (n · w) is one more 16-bit
+    // product.
+    if constexpr (Method == kCompareStronger && Light) {
+      cost = _mm256_madd_epi16(n, _mm256_mullo_epi16(n, weight));
+    } else {
+      cost = Method == kCompareStronger ? _mm256_mullo_epi32(_mm256_madd_epi16(n, n), weight)
+                                        : _mm256_madd_epi16(n, weight);
+    }
   } else {
     cost = _mm256_mullo_epi32(Method == kCompareStronger ? _mm256_mullo_epi32(n, n) : n, weight);
   }
@@ -150,16 +157,29 @@ TESS_AVX2 __m256i group_cost_avx2(const Alignment& cell, const LanesAvx2& lanes,
 
 /// The costs of the entries from position j up to `end`, at most `Groups`
 /// groups of eight, summed: each cost stays below 2³¹, so two of them add up
-/// within 32 unsigned bits.
-template <int Groups, std::int32_t Method, bool Shift, bool Divide, bool Transparent, bool Unit>
+/// within 32 unsigned bits. Light entries cost less than 2²⁵: all of at most
+/// four groups add up within 32 bits, lanes and all.
+template <int Groups, std::int32_t Method, bool Shift, bool Divide, bool Transparent, bool Unit, bool Light>
 TESS_AVX2 std::uint64_t groups_sum_avx2(const Alignment& cell, const LanesAvx2& lanes, const std::uint32_t* tile, int j,
                                         int end) {
+  if constexpr (Light) {
+    static_assert(Groups <= 4);
+    __m256i total = _mm256_setzero_si256();
+    for (int g = 0; g < Groups && j + 8 * g < end; ++g) {
+      total = _mm256_add_epi32(total, group_cost_avx2<Method, Shift, Divide, Transparent, Unit, Light>(cell, lanes, tile,
+                                                                                                       j + 8 * g));
+    }
+    __m128i half = _mm_add_epi32(_mm256_castsi256_si128(total), _mm256_extracti128_si256(total, 1));
+    half = _mm_add_epi32(half, _mm_shuffle_epi32(half, 0x4E));
+    half = _mm_add_epi32(half, _mm_shuffle_epi32(half, 0xB1));
+    return static_cast<std::uint32_t>(_mm_cvtsi128_si32(half));
+  }
   __m256i wide = _mm256_setzero_si256();
   for (int g = 0; g < Groups && j + 8 * g < end; g += 2) {
-    __m256i cost = group_cost_avx2<Method, Shift, Divide, Transparent, Unit>(cell, lanes, tile, j + 8 * g);
+    __m256i cost = group_cost_avx2<Method, Shift, Divide, Transparent, Unit, Light>(cell, lanes, tile, j + 8 * g);
     if (j + 8 * g + 8 < end) {
       cost = _mm256_add_epi32(
-          cost, group_cost_avx2<Method, Shift, Divide, Transparent, Unit>(cell, lanes, tile, j + 8 * g + 8));
+          cost, group_cost_avx2<Method, Shift, Divide, Transparent, Unit, Light>(cell, lanes, tile, j + 8 * g + 8));
     }
     wide = _mm256_add_epi64(wide, _mm256_add_epi64(_mm256_cvtepu32_epi64(_mm256_castsi256_si128(cost)),
                                                    _mm256_cvtepu32_epi64(_mm256_extracti128_si256(cost, 1))));
@@ -174,11 +194,13 @@ TESS_AVX2 std::uint64_t sum_avx2(const Alignment& cell, const LanesAvx2& lanes, 
   // The bound is checked after the first two groups, which give up on most
   // tiles far from the cell, then after every four: a tile that gets past
   // them is mostly a close one, whose sum passes the bound late if at all,
-  // and each check costs a sum across the lanes.
-  sum += groups_sum_avx2<2, Method, Shift, Divide, Transparent, Unit>(cell, lanes, tile, first, end);
+  // and each check costs a sum across the lanes. The whole-picture entry,
+  // the heaviest by far, is always among the first two groups; with `Unit`
+  // the entries after them are light.
+  sum += groups_sum_avx2<2, Method, Shift, Divide, Transparent, Unit, false>(cell, lanes, tile, first, end);
   if (sum > bound) return kAborted;
   for (int j = first + 16; j < end; j += 32) {
-    sum += groups_sum_avx2<4, Method, Shift, Divide, Transparent, Unit>(cell, lanes, tile, j, end);
+    sum += groups_sum_avx2<4, Method, Shift, Divide, Transparent, Unit, Unit>(cell, lanes, tile, j, end);
     if (sum > bound) return kAborted;
   }
   return sum;

@@ -194,11 +194,39 @@ TESS_AVX2 void widen_to_floats(__m256i v, __m256 (&out)[2]) {
   out[1] = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(_mm256_extracti128_si256(v, 1)));
 }
 
+/// a + b per lane, for a, b ≥ 0 whose sum fits 16 unsigned bits, with c
+/// added on the way to floats: every sum exact.
+TESS_AVX2 void sum_to_floats(__m256i a, __m256i b, __m256i c, __m256 (&out)[2]) {
+  const __m256i ab = _mm256_add_epi16(a, b);
+  out[0] = _mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_cvtepu16_epi32(_mm256_castsi256_si128(ab)),
+                                               _mm256_cvtepu16_epi32(_mm256_castsi256_si128(c))));
+  out[1] = _mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_cvtepu16_epi32(_mm256_extracti128_si256(ab, 1)),
+                                               _mm256_cvtepu16_epi32(_mm256_extracti128_si256(c, 1))));
+}
+
+/// spread += the channels' distances, each times its scale. `Even`: the
+/// channels weigh alike, and their distances are added up first.
+template <bool Even>
+TESS_AVX2 void add_spread(const __m256i (&distance)[3], const float (&scale)[3], __m256 (&spread)[2]) {
+  if constexpr (Even) {
+    __m256 total[2];
+    sum_to_floats(distance[0], distance[1], distance[2], total);
+    for (int h = 0; h < 2; ++h) spread[h] = _mm256_add_ps(spread[h], _mm256_mul_ps(_mm256_set1_ps(scale[0]), total[h]));
+    return;
+  }
+  for (int c = 0; c < 3; ++c) {
+    __m256 wide[2];
+    widen_to_floats(distance[c], wide);
+    for (int h = 0; h < 2; ++h) spread[h] = _mm256_add_ps(spread[h], _mm256_mul_ps(_mm256_set1_ps(scale[c]), wide[h]));
+  }
+}
+
 // Sixteen tiles at a time: every field and every sum of the integer part
 // fits 16 bits (a part's sum is at most 54 · 255, a shift moves it by at most
 // 54 · 311 and is then held to 0 .. 54 · 255), so the integer work runs on
 // sixteen lanes and only the distances and the convex floor on floats.
-template <std::int32_t Method, bool Shift>
+// Two channels' distances add up within 16 unsigned bits: 2 · 2 · 54 · 255.
+template <std::int32_t Method, bool Shift, bool Even>
 __attribute__((target("avx2"))) void lower_bounds_avx2(const CellBound::Plan& p, const TileBoundBank& bank,
                                                       std::size_t first, std::size_t count, float* out) {
   const __m256i zero = _mm256_setzero_si256();
@@ -213,16 +241,14 @@ __attribute__((target("avx2"))) void lower_bounds_avx2(const CellBound::Plan& p,
     __m256 lower[2] = {_mm256_setzero_ps(), _mm256_setzero_ps()};
     if (p.overall_weight != 0) {
       __m256 spread[2] = {_mm256_setzero_ps(), _mm256_setzero_ps()};
+      __m256i distance[3];
       for (int c = 0; c < 3; ++c) {
         const __m256i moved = _mm256_min_epi16(
             _mm256_max_epi16(_mm256_add_epi16(load_lanes(bank, TileBoundBank::kOverall + c, i), shift[c]), zero),
             _mm256_set1_epi16(255));
-        __m256 distance[2];
-        widen_to_floats(_mm256_abs_epi16(_mm256_sub_epi16(_mm256_set1_epi16(static_cast<short>(p.cell_overall[c])), moved)),
-                        distance);
-        for (int h = 0; h < 2; ++h)
-          spread[h] = _mm256_add_ps(spread[h], _mm256_mul_ps(_mm256_set1_ps(p.overall_scale[c]), distance[h]));
+        distance[c] = _mm256_abs_epi16(_mm256_sub_epi16(_mm256_set1_epi16(static_cast<short>(p.cell_overall[c])), moved));
       }
+      add_spread<Even>(distance, p.overall_scale, spread);
       for (int h = 0; h < 2; ++h) {
         const __m256 x = _mm256_sub_ps(spread[h], _mm256_set1_ps(p.overall_slack));
         lower[h] = _mm256_mul_ps(_mm256_set1_ps(p.overall_weight), convex_value_avx2<Method>(x));
@@ -232,6 +258,7 @@ __attribute__((target("avx2"))) void lower_bounds_avx2(const CellBound::Plan& p,
       if (p.level_weight[level] == 0) continue;
       const int entries = kBoundLevelEntries[level] / kBoundParts[level];
       __m256 spread[2] = {_mm256_setzero_ps(), _mm256_setzero_ps()};
+      __m256i distance[3];
       for (int c = 0; c < 3; ++c) {
         __m256i step = zero;
         __m256i exact = zero;
@@ -257,11 +284,9 @@ __attribute__((target("avx2"))) void lower_bounds_avx2(const CellBound::Plan& p,
           apart = _mm256_add_epi16(apart, _mm256_add_epi16(_mm256_max_epi16(_mm256_sub_epi16(low, cell), zero),
                                                            _mm256_max_epi16(_mm256_sub_epi16(cell, high), zero)));
         }
-        __m256 distance[2];
-        widen_to_floats(apart, distance);
-        for (int h = 0; h < 2; ++h)
-          spread[h] = _mm256_add_ps(spread[h], _mm256_mul_ps(_mm256_set1_ps(p.level_scale[level][c]), distance[h]));
+        distance[c] = apart;
       }
+      add_spread<Even>(distance, p.level_scale[level], spread);
       for (int h = 0; h < 2; ++h) {
         const __m256 x = _mm256_sub_ps(spread[h], _mm256_set1_ps(p.level_slack[level]));
         lower[h] =
@@ -301,15 +326,16 @@ __attribute__((target("avx2"))) std::size_t indexes_at_most_avx2(const float* va
 using BoundsFunction = void (*)(const CellBound::Plan&, const TileBoundBank&, std::size_t, std::size_t, float*);
 
 template <std::int32_t Method>
-BoundsFunction pick_shift(bool shift) {
-  return shift ? &lower_bounds_avx2<Method, true> : &lower_bounds_avx2<Method, false>;
+BoundsFunction pick_shift(bool shift, bool even) {
+  if (even) return shift ? &lower_bounds_avx2<Method, true, true> : &lower_bounds_avx2<Method, false, true>;
+  return shift ? &lower_bounds_avx2<Method, true, false> : &lower_bounds_avx2<Method, false, false>;
 }
 
-BoundsFunction pick_bounds(std::int32_t method, bool shift) {
+BoundsFunction pick_bounds(std::int32_t method, bool shift, bool even) {
   switch (method) {
-    case kCompareStronger: return pick_shift<kCompareStronger>(shift);
-    case kCompareWeaker: return pick_shift<kCompareWeaker>(shift);
-    default: return pick_shift<kCompareBest>(shift);
+    case kCompareStronger: return pick_shift<kCompareStronger>(shift, even);
+    case kCompareWeaker: return pick_shift<kCompareWeaker>(shift, even);
+    default: return pick_shift<kCompareBest>(shift, even);
   }
 }
 
@@ -440,7 +466,10 @@ void CellBound::lower_bounds(const TileBoundBank& bank, std::size_t first, std::
   }
 #if TESS_BOUND_VECTORS
   if (m_vector) {
-    pick_bounds(m_plan.method, m_plan.colour_limit > 0)(m_plan, bank, first, count, out);
+    const auto even = [](const float (&scale)[3]) { return scale[0] == scale[1] && scale[1] == scale[2]; };
+    pick_bounds(m_plan.method, m_plan.colour_limit > 0,
+                even(m_plan.overall_scale) && even(m_plan.level_scale[0]) && even(m_plan.level_scale[1]))(
+        m_plan, bank, first, count, out);
     return;
   }
 #endif

@@ -170,6 +170,7 @@ TESS_AVX2 void colour_shift_avx2(const CellBound::Plan& p, const __m256i (&tile_
   const __m256i limit = _mm256_set1_epi16(static_cast<short>(p.colour_limit));
   const __m256i negative_limit = _mm256_set1_epi16(static_cast<short>(-p.colour_limit));
   __m256i apart[3];
+  #pragma GCC unroll 4
   for (int c = 0; c < 3; ++c)
     apart[c] = _mm256_sub_epi16(_mm256_set1_epi16(static_cast<short>(p.cell_overall[c])), tile_overall[c]);
   const __m256i weighted = _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(apart[0], _mm256_set1_epi16(30)),
@@ -177,6 +178,7 @@ TESS_AVX2 void colour_shift_avx2(const CellBound::Plan& p, const __m256i (&tile_
                                             _mm256_mullo_epi16(apart[2], _mm256_set1_epi16(11)));
   const __m256i luminance = clamp_avx2(divide_avx2<100>(weighted), negative_limit, limit);
   const __m256i common = divide_avx2<3>(_mm256_add_epi16(luminance, luminance));
+  #pragma GCC unroll 4
   for (int c = 0; c < 3; ++c) {
     shift[c] = _mm256_add_epi16(common,
                                 divide_avx2<3>(clamp_avx2(_mm256_sub_epi16(apart[c], common), negative_limit, limit)));
@@ -211,12 +213,15 @@ TESS_AVX2 void add_spread(const __m256i (&distance)[3], const float (&scale)[3],
   if constexpr (Even) {
     __m256 total[2];
     sum_to_floats(distance[0], distance[1], distance[2], total);
+    #pragma GCC unroll 4
     for (int h = 0; h < 2; ++h) spread[h] = _mm256_add_ps(spread[h], _mm256_mul_ps(_mm256_set1_ps(scale[0]), total[h]));
     return;
   }
+  #pragma GCC unroll 4
   for (int c = 0; c < 3; ++c) {
     __m256 wide[2];
     widen_to_floats(distance[c], wide);
+    #pragma GCC unroll 4
     for (int h = 0; h < 2; ++h) spread[h] = _mm256_add_ps(spread[h], _mm256_mul_ps(_mm256_set1_ps(scale[c]), wide[h]));
   }
 }
@@ -235,6 +240,7 @@ __attribute__((target("avx2"))) void lower_bounds_avx2(const CellBound::Plan& p,
     __m256i shift[3] = {zero, zero, zero};
     if constexpr (Shift) {
       __m256i tile_overall[3];
+      #pragma GCC unroll 4
       for (int c = 0; c < 3; ++c) tile_overall[c] = load_lanes(bank, TileBoundBank::kOverall + c, i);
       colour_shift_avx2(p, tile_overall, shift);
     }
@@ -242,6 +248,7 @@ __attribute__((target("avx2"))) void lower_bounds_avx2(const CellBound::Plan& p,
     if (p.overall_weight != 0) {
       __m256 spread[2] = {_mm256_setzero_ps(), _mm256_setzero_ps()};
       __m256i distance[3];
+      #pragma GCC unroll 4
       for (int c = 0; c < 3; ++c) {
         const __m256i moved = _mm256_min_epi16(
             _mm256_max_epi16(_mm256_add_epi16(load_lanes(bank, TileBoundBank::kOverall + c, i), shift[c]), zero),
@@ -249,16 +256,19 @@ __attribute__((target("avx2"))) void lower_bounds_avx2(const CellBound::Plan& p,
         distance[c] = _mm256_abs_epi16(_mm256_sub_epi16(_mm256_set1_epi16(static_cast<short>(p.cell_overall[c])), moved));
       }
       add_spread<Even>(distance, p.overall_scale, spread);
+      #pragma GCC unroll 4
       for (int h = 0; h < 2; ++h) {
         const __m256 x = _mm256_sub_ps(spread[h], _mm256_set1_ps(p.overall_slack));
         lower[h] = _mm256_mul_ps(_mm256_set1_ps(p.overall_weight), convex_value_avx2<Method>(x));
       }
     }
+    #pragma GCC unroll 4
     for (int level = 0; level < kBoundLevels; ++level) {
       if (p.level_weight[level] == 0) continue;
       const int entries = kBoundLevelEntries[level] / kBoundParts[level];
       __m256 spread[2] = {_mm256_setzero_ps(), _mm256_setzero_ps()};
       __m256i distance[3];
+      #pragma GCC unroll 4
       for (int c = 0; c < 3; ++c) {
         __m256i step = zero;
         __m256i exact = zero;
@@ -269,6 +279,7 @@ __attribute__((target("avx2"))) void lower_bounds_avx2(const CellBound::Plan& p,
               _mm256_cmpgt_epi16(_mm256_set1_epi16(256), _mm256_add_epi16(load_lanes(bank, TileBoundBank::kHigh + c, i), shift[c])));
         }
         __m256i apart = zero;
+        #pragma GCC unroll 4
         for (int part = 0; part < kBoundParts[level]; ++part) {
           const __m256i sum = load_lanes(bank, TileBoundBank::part_field(level, part, c), i);
           __m256i low = sum;
@@ -287,6 +298,7 @@ __attribute__((target("avx2"))) void lower_bounds_avx2(const CellBound::Plan& p,
         distance[c] = apart;
       }
       add_spread<Even>(distance, p.level_scale[level], spread);
+      #pragma GCC unroll 4
       for (int h = 0; h < 2; ++h) {
         const __m256 x = _mm256_sub_ps(spread[h], _mm256_set1_ps(p.level_slack[level]));
         lower[h] =

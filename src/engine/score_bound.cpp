@@ -34,6 +34,22 @@ float convex_value(std::int32_t method, float x) {
   return x + std::max(v * std::sqrt(v) - 1.0f, 0.0f) + u * u;
 }
 
+/// How far the colour shift moves each of a tile's values in a channel, at
+/// least and at most. A value v moves by the shift clamped to what is left of
+/// the range, 255 − v up or v down; between the channel's smallest and largest
+/// value that is at least the shift held to 255 − largest up, and at most the
+/// shift held to smallest down. Exactly the shift where no value reaches an
+/// end.
+struct ValueMove {
+  int least;
+  int most;
+};
+ValueMove value_move(int shift, int smallest, int largest) {
+  const int up = std::max(shift, 0);
+  const int down = std::min(shift, 0);
+  return {std::min(up, 255 - largest) + down, up + std::max(down, -smallest)};
+}
+
 /// The lower bound of one tile, the lanes' arithmetic in plain code.
 float tile_lower_bound(const CellBound::Plan& p, const TileBoundBank& bank, std::size_t i) {
   const auto at = [&](int field) { return static_cast<int>(bank.field(field)[i]); };
@@ -63,15 +79,12 @@ float tile_lower_bound(const CellBound::Plan& p, const TileBoundBank& bank, std:
     const int count = kBoundLevelEntries[level] / kBoundParts[level];
     float spread = 0;
     for (int c = 0; c < 3; ++c) {
-      // Without clamping a part's sum moves by the shift per value; with it,
-      // the sum stays between the unmoved and the fully moved one.
-      const bool exact = at(TileBoundBank::kLow + c) + shift[c] >= 0 && at(TileBoundBank::kHigh + c) + shift[c] <= 255;
+      const ValueMove move = value_move(shift[c], at(TileBoundBank::kLow + c), at(TileBoundBank::kHigh + c));
       int apart = 0;
       for (int part = 0; part < kBoundParts[level]; ++part) {
         const int sum = at(TileBoundBank::part_field(level, part, c));
-        const int moved = sum + count * shift[c];
-        const int low = exact ? moved : std::max(std::min(sum, moved), 0);
-        const int high = exact ? moved : std::min(std::max(sum, moved), 255 * count);
+        const int low = std::max(sum + count * move.least, 0);
+        const int high = std::min(sum + count * move.most, 255 * count);
         const int cell = p.part_sum[level][part][c];
         apart += std::max(low - cell, 0) + std::max(cell - high, 0);
       }
@@ -244,6 +257,20 @@ __attribute__((target("avx2"))) void lower_bounds_avx2(const CellBound::Plan& p,
       for (int c = 0; c < 3; ++c) tile_overall[c] = load_lanes(bank, TileBoundBank::kOverall + c, i);
       colour_shift_avx2(p, tile_overall, shift);
     }
+    // value_move() of each channel, as in plain code.
+    __m256i least[3] = {zero, zero, zero};
+    __m256i most[3] = {zero, zero, zero};
+    if constexpr (Shift) {
+      #pragma GCC unroll 4
+      for (int c = 0; c < 3; ++c) {
+        const __m256i up = _mm256_max_epi16(shift[c], zero);
+        const __m256i down = _mm256_min_epi16(shift[c], zero);
+        least[c] = _mm256_add_epi16(
+            _mm256_min_epi16(up, _mm256_sub_epi16(_mm256_set1_epi16(255), load_lanes(bank, TileBoundBank::kHigh + c, i))),
+            down);
+        most[c] = _mm256_add_epi16(up, _mm256_max_epi16(down, _mm256_sub_epi16(zero, load_lanes(bank, TileBoundBank::kLow + c, i))));
+      }
+    }
     __m256 lower[2] = {_mm256_setzero_ps(), _mm256_setzero_ps()};
     if (p.overall_weight != 0) {
       __m256 spread[2] = {_mm256_setzero_ps(), _mm256_setzero_ps()};
@@ -270,14 +297,9 @@ __attribute__((target("avx2"))) void lower_bounds_avx2(const CellBound::Plan& p,
       __m256i distance[3];
       #pragma GCC unroll 4
       for (int c = 0; c < 3; ++c) {
-        __m256i step = zero;
-        __m256i exact = zero;
-        if constexpr (Shift) {
-          step = _mm256_mullo_epi16(shift[c], _mm256_set1_epi16(static_cast<short>(entries)));
-          exact = _mm256_and_si256(
-              _mm256_cmpgt_epi16(_mm256_add_epi16(load_lanes(bank, TileBoundBank::kLow + c, i), shift[c]), _mm256_set1_epi16(-1)),
-              _mm256_cmpgt_epi16(_mm256_set1_epi16(256), _mm256_add_epi16(load_lanes(bank, TileBoundBank::kHigh + c, i), shift[c])));
-        }
+        const __m256i per_part = _mm256_set1_epi16(static_cast<short>(entries));
+        const __m256i least_step = _mm256_mullo_epi16(least[c], per_part);
+        const __m256i most_step = _mm256_mullo_epi16(most[c], per_part);
         __m256i apart = zero;
         #pragma GCC unroll 4
         for (int part = 0; part < kBoundParts[level]; ++part) {
@@ -285,11 +307,8 @@ __attribute__((target("avx2"))) void lower_bounds_avx2(const CellBound::Plan& p,
           __m256i low = sum;
           __m256i high = sum;
           if constexpr (Shift) {
-            const __m256i moved = _mm256_adds_epi16(sum, step);
-            low = _mm256_blendv_epi8(_mm256_max_epi16(_mm256_min_epi16(sum, moved), zero), moved, exact);
-            high = _mm256_blendv_epi8(
-                _mm256_min_epi16(_mm256_max_epi16(sum, moved), _mm256_set1_epi16(static_cast<short>(255 * entries))),
-                moved, exact);
+            low = _mm256_max_epi16(_mm256_add_epi16(sum, least_step), zero);
+            high = _mm256_min_epi16(_mm256_add_epi16(sum, most_step), _mm256_set1_epi16(static_cast<short>(255 * entries)));
           }
           const __m256i cell = _mm256_set1_epi16(static_cast<short>(p.part_sum[level][part][c]));
           apart = _mm256_add_epi16(apart, _mm256_add_epi16(_mm256_max_epi16(_mm256_sub_epi16(low, cell), zero),

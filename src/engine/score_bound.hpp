@@ -12,9 +12,10 @@
 // level has the cell's mean but not its contrast, which the colour shift
 // makes common. The entries' values then add up to at least the entry count
 // times a convex function below the method's, taken at their mean distance. A colour shift
-// that may clamp leaves a tile's sum between its unshifted and its fully
-// shifted sum. The bound never decides a score: it only lets the exact
-// kernel be skipped where the kernel would give up anyway.
+// that may clamp moves each value by between what the tile's smallest and
+// largest values allow, and a part's sum by as many times that. The bound
+// never decides a score: it only lets the exact kernel be skipped where the
+// kernel would give up anyway.
 
 #include <algorithm>
 #include <cstddef>

@@ -8,9 +8,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <numeric>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "engine/score_tables.hpp"
 #include "images/foto.hpp"
@@ -749,6 +751,28 @@ TEST(ScoreKernel, LargeChannelPrioritiesStayInsideTheCurve) {
   tile.samples.fill(make_pixel(255, 255, 255));
   EXPECT_EQ(tables.curve(1275), 1275u + 44512u + 1382976u);
   EXPECT_EQ(score_tile(tables, cell, 20, tile).score, 324u * 1428763u);
+}
+
+// The open tiles of a walk: every index whose value is at most the limit, in
+// order, whatever the count (runs of 32, of 8, and what is left) and with the
+// NaN a scored tile leaves never picked.
+TEST(ScoreKernel, IndexesAtMostPicksEveryValueUpToTheLimitInOrder) {
+  std::mt19937 random(9);
+  std::uniform_real_distribution<float> value(0.0f, 100.0f);
+  for (const std::size_t count : {0, 1, 7, 8, 31, 32, 33, 64, 95, 1000}) {
+    for (const float limit : {-1.0f, 3.0f, 50.0f, 100.0f}) {
+      std::vector<float> values(count);
+      for (float& v : values) v = random() % 7 == 0 ? std::numeric_limits<float>::quiet_NaN() : value(random);
+      if (count > 2) values[1] = limit;  // equal to the limit counts
+      std::vector<std::uint32_t> expected;
+      for (std::size_t i = 0; i < count; ++i) {
+        if (values[i] <= limit) expected.push_back(static_cast<std::uint32_t>(i));
+      }
+      std::vector<std::uint32_t> picked{12345};
+      indexes_at_most(values.data(), count, limit, picked);
+      ASSERT_EQ(picked, expected) << "count " << count << " limit " << limit;
+    }
+  }
 }
 
 }  // namespace

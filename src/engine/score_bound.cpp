@@ -344,7 +344,7 @@ __attribute__((target("avx2"))) std::size_t indexes_at_most_avx2(const float* va
   // Most values pass the limit: 32 of them are looked at per branch.
   for (; i + 4 * kLanes <= count; i += 4 * kLanes) {
     std::uint32_t mask = 0;
-#pragma GCC unroll 4
+    #pragma GCC unroll 4
     for (std::size_t g = 0; g < 4; ++g) {
       const __m256 group = _mm256_loadu_ps(values + i + kLanes * g);
       mask |= static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_cmp_ps(group, bar, _CMP_LE_OQ))) << (kLanes * g);

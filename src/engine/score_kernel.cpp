@@ -181,6 +181,9 @@ CellScorer::CellScorer(const ScoreTables& tables, const TileSignature& cell, std
     if (tables.method() == kCompareStronger) unit_value = unit_distance * unit_distance;
     if (tables.method() == kCompareBest) unit_value = tables.curve(static_cast<int>(unit_distance));
     unit = unit && unit_value * kernel::kLightWeight < (std::uint64_t{1} << 25);
+    // It multiplies by every weight in 16-bit lanes, the whole-picture
+    // entry's too.
+    unit = unit && heaviest < (1u << 15);
     for (const kernel::Alignment& alignment : m_aligned) {
       unit = unit && std::all_of(alignment.weight.begin() + 16, alignment.weight.end(),
                                  [](std::uint32_t w) { return w <= kernel::kLightWeight; });

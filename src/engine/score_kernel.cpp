@@ -160,30 +160,28 @@ CellScorer::CellScorer(const ScoreTables& tables, const TileSignature& cell, std
       m_compare_shifted = &CellScorer::compare<kCompareBest, true>;
       break;
   }
+  // The method's value of an entry distance.
+  const auto value_of = [&](int distance) -> std::uint64_t {
+    const auto d = static_cast<std::uint64_t>(distance);
+    if (tables.method() == kCompareStronger) return d * d;
+    if (tables.method() == kCompareBest) return tables.curve(distance);
+    return d;
+  };
   // The vector loops work out each entry's cost in 32-bit lanes: they serve
   // only when the heaviest entry's worst cost fits in 31 bits (which the
   // level weights the tables make always do) and the channel distances are
   // a multiplication away.
-  const std::uint64_t worst_distance = kCurveSize - 1;
-  std::uint64_t worst_value = worst_distance;
-  if (tables.method() == kCompareStronger) worst_value = worst_distance * worst_distance;
-  if (tables.method() == kCompareBest) worst_value = tables.curve(kCurveSize - 1);
-  if (tables.channel_multipliers_exact() && std::uint64_t{heaviest} * worst_value < (std::uint64_t{1} << 31)) {
-    bool unit = tables.divisor() == 1;
+  if (tables.channel_multipliers_exact() &&
+      std::uint64_t{heaviest} * value_of(kCurveSize - 1) < (std::uint64_t{1} << 31)) {
+    // The whole-pixel loop wants every channel to weigh exactly 1, every
+    // weight to fit a 16-bit lane (it multiplies by them there), and the
+    // entries past the first two groups of eight light: those are grid
+    // entries, which weigh little next to the whole-picture entry among the
+    // first ones, and a distance of whole pixels (at most 765) then costs
+    // less than 2²⁵. Where any of that fails, the general loop serves.
+    bool unit = tables.divisor() == 1 && heaviest < (1u << 15) &&
+                value_of(3 * 255) * kernel::kLightWeight < (std::uint64_t{1} << 25);
     for (int c = 0; c < 3; ++c) unit = unit && tables.channel_multiplier(c) == 1u << kChannelMultiplierShift;
-    // The whole-pixel loop also wants the entries past the first two groups
-    // of eight light: those are grid entries, which weigh little next to
-    // the whole-picture entry among the first ones, and a distance of whole
-    // pixels (at most 765) then costs less than 2²⁵. Where they are not,
-    // the general loop serves.
-    const std::uint64_t unit_distance = 3 * 255;
-    std::uint64_t unit_value = unit_distance;
-    if (tables.method() == kCompareStronger) unit_value = unit_distance * unit_distance;
-    if (tables.method() == kCompareBest) unit_value = tables.curve(static_cast<int>(unit_distance));
-    unit = unit && unit_value * kernel::kLightWeight < (std::uint64_t{1} << 25);
-    // It multiplies by every weight in 16-bit lanes, the whole-picture
-    // entry's too.
-    unit = unit && heaviest < (1u << 15);
     for (const kernel::Alignment& alignment : m_aligned) {
       unit = unit && std::all_of(alignment.weight.begin() + 16, alignment.weight.end(),
                                  [](std::uint32_t w) { return w <= kernel::kLightWeight; });

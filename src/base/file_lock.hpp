@@ -13,7 +13,10 @@ namespace tess {
 /// removed: removing it would let two programs lock two different files.
 class FileLock {
  public:
-  explicit FileLock(const std::filesystem::path& target);
+  /// Whether taking the lock waits for the program that holds it now.
+  enum class Wait { yes, no };
+
+  explicit FileLock(const std::filesystem::path& target, Wait wait = Wait::yes);
   ~FileLock();
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
@@ -21,9 +24,15 @@ class FileLock {
   /// False where no lock file could be made (a folder that takes no new
   /// file): the change then goes ahead unlocked, and its own write fails.
   bool held() const { return m_fd >= 0; }
+  /// Without waiting: another program holds the lock now (not held here).
+  bool busy() const { return m_busy; }
+
+  /// The lock file of `target`: ".<name>.lock" beside it.
+  static std::filesystem::path lock_file(const std::filesystem::path& target);
 
  private:
   int m_fd = -1;
+  bool m_busy = false;
 };
 
 }  // namespace tess

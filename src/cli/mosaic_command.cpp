@@ -224,6 +224,11 @@ PreparedMosaic prepare_mosaic(const MosaicArgs& args, Prompt& prompt) {
   request.mask_file = args.mask;
   request.mask_folder = args.mask_folder;
   request.priority_map = args.priority_map;
+  request.other_inputs = {args.source.settings, args.placement};
+  RunOutputOptions outputs;
+  outputs.output_file = args.output;
+  outputs.save_placement = args.save_placement;
+  request.check_outputs = make_output_check(outputs);
   PlanResult planned = prepare_run(request, prompt);
   if (!planned.plan) {
     std::fprintf(stderr, "error: %s\n", planned.reason.c_str());
@@ -282,6 +287,8 @@ int mosaic(const MosaicArgs& args, TerminalPrompt& prompt) {
   options.threads = run.threads;
   options.priority = configured_priority(builder.parameters.advanced);
   options.user_state = &user_state;
+  options.save_placement = args.save_placement;
+  options.wait_for_outputs = !args.no_wait;
   const RunOutputs outputs = make_run_outputs(options);
 
   RunController::FinalActions actions;
@@ -382,6 +389,8 @@ void add_mosaic_command(CLI::App& app, CommandContext& context) {
   command->add_flag("--yes", args->yes, "Answer every question with Yes (or OK)");
   command->add_flag("--no", args->no, "Answer every question with No (or Cancel)");
   command->add_flag("--quiet", args->quiet, "No progress and no final status");
+  command->add_flag("--no-wait", args->no_wait,
+                    "Fail at once, instead of waiting, when another run is writing the same mosaic");
   add_progress_option(*command, args->progress);
   command->callback([&context, args] { context.status = mosaic(*args, context.prompt); });
 }

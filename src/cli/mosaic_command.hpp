@@ -36,6 +36,7 @@ struct MosaicArgs {
   bool yes = false;
   bool no = false;
   bool quiet = false;
+  bool no_wait = false;  ///< fail at once when another run writes the same outputs
   ProgressStyle progress = ProgressStyle::text;
 };
 

@@ -165,7 +165,9 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
   if (m_list.black_and_white()) image.to_greyscale();
 
   // 5. Where everything of this mosaic goes.
-  if (m_outputs.name_outputs && !m_outputs.name_outputs(m_builder, main_image, label, result)) return Outcome::failed;
+  if (m_outputs.name_outputs &&
+      !m_outputs.name_outputs(m_builder, main_image, label, ReadFiles{m_run.read_files, &m_list}, result))
+    return stopped() ? Outcome::stopped : Outcome::failed;
   if (stopped()) return Outcome::stopped;
 
   // 6. The geometry for this image.
@@ -358,18 +360,16 @@ void BatchDriver::run() {
       }
       // 1-2. A fresh progress figure and the work item; masks vary fastest.
       m_builder.begin_mosaic();
-      std::string label = tr("Mosaic");
-      std::string mask;
-      if (m_mask_mode) {
-        label = format("M%02d %s", static_cast<int>(m + 1), label);
-        mask = m_masks[m];
-      }
+      const std::string label = mosaic_label(m_mask_mode, m);
+      const std::string mask = m_mask_mode ? m_masks[m] : std::string();
       Outcome outcome = build_one(m_run.main_images[image], label, mask);
       if (outcome != Outcome::skipped && outcome != Outcome::stopped) finish_mosaic();
       // 22. One more done. A mosaic whose side files failed stands, but the
       // run must not end as if everything had been written.
       m_builder.end_mosaic(outcome == Outcome::done);
       const auto found = m_run.results.find(result_key(m_run.main_images[image], label));
+      // Every file of this mosaic is written: another run may have its outputs.
+      if (found != m_run.results.end()) found->second.output_lock.reset();
       const bool side_failed = found != m_run.results.end() && found->second.side_files_failed;
       if (outcome == Outcome::failed || (outcome == Outcome::done && side_failed)) ++m_run.failed;
       if (outcome == Outcome::done) m_builder.set_status(tr("Ready"));
@@ -402,6 +402,10 @@ void BatchDriver::run() {
 }
 
 }  // namespace
+
+std::string mosaic_label(bool mask_mode, std::size_t mask_index) {
+  return mask_mode ? format("M%02d %s", static_cast<int>(mask_index + 1), tr("Mosaic")) : tr("Mosaic");
+}
 
 bool is_mask_picture(const fs::path& p) {
   static const std::set<std::string> kAccepted = {"JPG", "JPEG", "JPE", "PNG"};

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,22 @@ namespace tess {
 class ScoreTables;
 class TileImageList;
 struct MosaicLayout;
+
+/// The files a run reads: none of its outputs may replace them.
+struct ReadFiles {
+  /// Main images, masks, the priority map, the list file and its error file,
+  /// settings files, a placement file.
+  std::vector<std::string> files;
+  const TileImageList* list = nullptr;  ///< its pictures are read too; null: none
+};
+
+/// Checks, before anything is written, that the outputs of `main_image`
+/// (label "Mosaic" or "M01 Mosaic", one of `mosaics` in the batch) would
+/// replace no file of `reads` and no folder the program did not write.
+/// False after reporting.
+using OutputCheck =
+    std::function<bool(const MosaicParameters& parameters, const std::string& main_image, const std::string& label,
+                       int mosaics, const ReadFiles& reads, Prompt& prompt)>;
 
 /// What became of one main image (and mask) of the batch.
 struct RunResult {
@@ -40,13 +57,19 @@ struct RunResult {
   /// How close the drawn cells came to the main image, before and after the
   /// colour change; no cells until the mosaic was rendered.
   ColourFidelity colour_fidelity;
+  /// Held from the naming of the outputs to the last file written, so that
+  /// no other run writes the same outputs meanwhile.
+  std::shared_ptr<void> output_lock;
 };
 
 /// The output steps of a mosaic. A step left empty is skipped.
 struct RunOutputs {
-  /// Names the outputs of `main_image` (label "Mosaic" or "M01 Mosaic"):
-  /// fills result.destination and result.output_base. False fails the mosaic.
-  std::function<bool(MosaicBuilder&, const std::string& main_image, const std::string& label, RunResult& result)>
+  /// Names the outputs of `main_image` (label "Mosaic" or "M01 Mosaic"),
+  /// takes them for this run (result.output_lock) and checks them against
+  /// `reads`: fills result.destination and result.output_base. False fails
+  /// the mosaic (reported).
+  std::function<bool(MosaicBuilder&, const std::string& main_image, const std::string& label, const ReadFiles& reads,
+                     RunResult& result)>
       name_outputs;
   /// Writes the mask file and the score image of the grid. False when a file
   /// could not be written (reported); a mask skipped for its size is none.
@@ -76,12 +99,18 @@ struct MosaicRun {
   /// Where the final placement of the mosaic is written, for later runs;
   /// empty: nowhere.
   std::filesystem::path save_placement_file;
+  /// The files the run reads besides its list's pictures (see ReadFiles).
+  std::vector<std::string> read_files;
   /// Results by main image path (and label in mask-file mode).
   std::map<std::string, RunResult> results;
   /// Mosaics whose files (the mosaic or one beside it) could not be written.
   int failed = 0;
   bool stopped = false;
 };
+
+/// The label of a mosaic: "Mosaic", or "M01 Mosaic" for the first mask of a
+/// mask-file run (translated).
+std::string mosaic_label(bool mask_mode, std::size_t mask_index);
 
 /// Builds the batch with `list` and `outputs`. Never throws; everything is
 /// reported through the builder's status, prompt and `run.results`.

@@ -11,6 +11,7 @@
 #include "images/exif.hpp"
 #include "images/foto.hpp"
 #include "settings/size_checks.hpp"
+#include "tilelist/list_analysis.hpp"
 #include "tilelist/list_file.hpp"
 
 namespace tess {
@@ -89,6 +90,19 @@ bool check_priority_map(const std::string& path, Prompt& prompt) {
   return map.load(path, 0, 0, prompt) && !map.empty();
 }
 
+// Every file the run reads besides the pictures of its list.
+std::vector<std::string> read_files(const RunRequest& request) {
+  std::vector<std::string> files = request.main_images;
+  if (!request.mask_folder.empty())
+    for (std::string& mask : mask_files_in_folder(request.mask_folder)) files.push_back(std::move(mask));
+  for (const std::string& file : {request.mask_file, request.priority_map, request.list_file})
+    if (!file.empty()) files.push_back(file);
+  if (!request.list_file.empty()) files.push_back(request.list_file + kErrorFileSuffix);
+  for (const std::string& file : request.other_inputs)
+    if (!file.empty()) files.push_back(file);
+  return files;
+}
+
 }  // namespace
 
 bool read_main_image_size(const std::string& path, int& width, int& height) {
@@ -121,10 +135,29 @@ PlanResult prepare_run(const RunRequest& request, Prompt& prompt) {
   if (!compute_layout(params, width, height, plan.layout, prompt))
     return refused(request.main_images.empty() ? "no main image" : "the mosaic's parameters cannot make a mosaic");
 
-  // 4. The list and the mosaic.
+  // 4. Outputs that spare the inputs.
+  plan.run.read_files = read_files(request);
+  if (request.check_outputs) {
+    // Masks chosen only when the run starts give their names then; the run
+    // checks those as it names them.
+    std::size_t masks = 1;
+    if (plan.layout.mask_file != 0)
+      masks = !request.mask_folder.empty() ? mask_files_in_folder(request.mask_folder).size()
+                                           : request.mask_file.empty() ? 0 : 1;
+    const ReadFiles reads{plan.run.read_files, &plan.list};
+    const int mosaics = static_cast<int>(request.main_images.size() * masks);
+    for (const std::string& image : request.main_images)
+      for (std::size_t m = 0; m < masks; ++m) {
+        if (!request.check_outputs(params, image, mosaic_label(plan.layout.mask_file != 0, m), mosaics, reads,
+                                  prompt))
+          return refused("an output would replace a file the run reads or a folder of somebody else's");
+      }
+  }
+
+  // 5. The list and the mosaic.
   if (!confirm_fill(params, plan.layout, plan.list, prompt)) return declined("the fill warning was answered No");
 
-  // 5. A size the format can hold.
+  // 6. A size the format can hold.
   if (!params.split_mosaic && plan.layout.mask_file == 0) {
     const SizeCheck check = check_mosaic_size(params.output_format, params.output_tiff64, plan.layout.final_width,
                                               plan.layout.final_height);
@@ -136,14 +169,14 @@ PlanResult prepare_run(const RunRequest& request, Prompt& prompt) {
       return declined("the size question was answered No");
   }
 
-  // 6. A list to build with.
+  // 7. A list to build with.
   if (request.list_file.empty() || plan.list.entry_count() == 0) {
     prompt.message(tr("Please load or create a Tile Images List. This List will be used to build the Mosaic."),
                    Icon::warning);
     return refused(request.list_file.empty() ? "no Tile Images List" : "the Tile Images List holds no pictures");
   }
 
-  // 7. Black-and-white lists.
+  // 8. Black-and-white lists.
   if (plan.list.black_and_white()) {
     switch (prompt.ask(tr("Do you want to save the Mosaic in Black&White?"), Buttons::yes_no_cancel, Answer::yes,
                        Icon::question)) {
@@ -157,7 +190,7 @@ PlanResult prepare_run(const RunRequest& request, Prompt& prompt) {
     }
   }
 
-  // 8. Masks and the priority map given in advance, read once now.
+  // 9. Masks and the priority map given in advance, read once now.
   if (!request.mask_folder.empty()) {
     const std::vector<std::string> masks = mask_files_in_folder(request.mask_folder);
     if (masks.empty()) {

@@ -33,6 +33,11 @@ struct RunRequest {
   std::string mask_folder;
   /// The custom priority map given in advance; empty: asked when needed.
   std::string priority_map;
+  /// Other files the run reads (a settings file, a placement file).
+  std::vector<std::string> other_inputs;
+  /// Checks the outputs of each mosaic against what the run reads; empty:
+  /// not checked here.
+  OutputCheck check_outputs;
 };
 
 /// A run ready to start.
@@ -73,11 +78,13 @@ struct PlanResult {
 ///  2. a list of 50,000 pictures or more with a spacing above 1 asks whether
 ///     to set "no duplicates" (Yes/No/Cancel);
 ///  3. the geometry of the first main image (its own message on failure);
-///  4. whether the list can fill the mosaic (the fill warning, Yes/No);
-///  5. without a split, the size check of the output format;
-///  6. no list, or an empty one: the request to load one;
-///  7. a black-and-white list asks whether to save in black and white;
-///  8. masks and a priority map given in advance are loaded once, so a mask
+///  4. no output of any mosaic whose name is known now may replace a file
+///     the run reads or a folder the program did not write;
+///  5. whether the list can fill the mosaic (the fill warning, Yes/No);
+///  6. without a split, the size check of the output format;
+///  7. no list, or an empty one: the request to load one;
+///  8. a black-and-white list asks whether to save in black and white;
+///  9. masks and a priority map given in advance are loaded once, so a mask
 ///     that is unreadable or holds no cells is refused before any file is
 ///     written.
 [[nodiscard]] PlanResult prepare_run(const RunRequest& request, Prompt& prompt);

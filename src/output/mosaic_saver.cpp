@@ -26,6 +26,7 @@
 #include "output/fast_preview.hpp"
 #include "output/jpeg_writer.hpp"
 #include "output/output_file.hpp"
+#include "output/output_guard.hpp"
 #include "output/png_writer.hpp"
 #include "output/ppm_writer.hpp"
 #include "output/psd_writer.hpp"
@@ -570,13 +571,27 @@ class EarlierFiles {
   }
 
   /// Puts every kept file back; a new file that had no earlier one goes.
-  void restore() {
+  /// An earlier file that cannot be put back stays in the hidden folder,
+  /// which is then kept, and the user learns where it is.
+  void restore(Prompt& prompt) {
     std::error_code ec;
+    bool all_back = true;
     for (const auto& [target, copy] : m_kept) {
-      if (copy.empty()) std::filesystem::remove(target, ec);
-      else (void)::rename(copy.c_str(), target.c_str());
+      if (copy.empty()) {
+        std::filesystem::remove(target, ec);
+      } else if (::rename(copy.c_str(), target.c_str()) != 0) {
+        all_back = false;
+        prompt.message(format(tr("The earlier file '%s' could not be put back: it is kept as '%s' (%s)."), target,
+                              copy, system_error_text(errno)),
+                       Icon::error);
+      }
     }
-    forget();
+    if (all_back) {
+      forget();
+    } else {
+      m_kept.clear();
+      m_folder.clear();  // kept for the user
+    }
   }
 
   /// The new files stand.
@@ -683,7 +698,7 @@ bool save_mosaic(JPGMosaicSave& saver, const std::string& base_name, const Mosai
     keep_earlier(base_name);
     ok = save_mosaic_part(saver, base_name, options, layout, saved, dpi);
   }
-  if (!ok) earlier.restore();
+  if (!ok) earlier.restore(builder.prompt());
   // 10. The band goes back before anything else of the run needs memory.
   saver.free_band();
   return ok;
@@ -769,6 +784,10 @@ bool finish_mosaic(MosaicBuilder& builder, const ScoreTables& tables, const Fini
     // Tile saving stopped quietly at its first failure; the run says so once.
     if (saver.individual_tile_failed()) {
       report_unable_to_save(saver.first_failed_tile(), builder.prompt());
+      result.side_files_failed = true;
+    } else if (ok && !request.tiles_folder.empty() && !mark_folder(request.tiles_folder, {})) {
+      // The folder is the program's from now on: a later run may write into it.
+      report_unable_to_save(request.tiles_folder + "/" + kFolderMarkName, builder.prompt());
       result.side_files_failed = true;
     }
   }

@@ -11,6 +11,11 @@ class Prompt;
 
 /// "Unable to save file '<name>'" with the error icon.
 void report_unable_to_save(const std::string& name, Prompt& prompt);
+/// The same with what the system said of `error` (an errno value), when it said anything.
+void report_unable_to_save(const std::string& name, Prompt& prompt, int error);
+
+/// The system's words for an errno value ("Is a directory").
+std::string system_error_text(int error);
 
 /// A new empty hidden folder beside `path` (a file, or a folder with or
 /// without its last "/"): "<parent>/.<name>.<role>.XXXXXX/", "/" included,

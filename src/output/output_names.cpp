@@ -1,9 +1,12 @@
 #include "output/output_names.hpp"
 
+#include <cerrno>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include "base/prompt.hpp"
 #include "base/text.hpp"
@@ -124,8 +127,8 @@ std::string OutputNames::score_file() const { return base_name + " Score.jpg"; }
 std::string OutputNames::tile_list_file() const { return base_name + tr(" Tile List.txt"); }
 std::string OutputNames::web_folder() const { return base_name + " RezIroriz/"; }
 
-bool make_output_names(const std::string& main_image, const std::string& label, const MosaicParameters& parameters,
-                       const std::string& output_file, OutputNames& names, Prompt& prompt) {
+void plan_output_names(const std::string& main_image, const std::string& label, const MosaicParameters& parameters,
+                       const std::string& output_file, OutputNames& names) {
   names = OutputNames{};
   const std::string mosaic_label = label.empty() ? tr("Mosaic") : label;
 
@@ -144,7 +147,7 @@ bool make_output_names(const std::string& main_image, const std::string& label, 
       folder = join(folder, title + " " + mosaic_label);
       if (parameters.subfolder_rule == kSubfolderNew) folder += new_folder_suffix(folder);
       title = mosaic_label;
-      if (!create_folder(folder, prompt)) return false;
+      names.subfolder = folder;
     } else {
       title += " " + mosaic_label;
     }
@@ -156,12 +159,27 @@ bool make_output_names(const std::string& main_image, const std::string& label, 
   }
 
   // 5. The individual tiles folder.
-  if (parameters.individual_tiles) {
-    names.tiles_folder = names.base_name + " " + tr("Tile Images");
-    if (!create_folder(names.tiles_folder, prompt)) return false;
-  }
+  if (parameters.individual_tiles) names.tiles_folder = names.base_name + " " + tr("Tile Images");
   names.output_folder = split_folder(names.base_name).first;
-  return true;
 }
+
+bool make_output_names(const std::string& main_image, const std::string& label, const MosaicParameters& parameters,
+                       const std::string& output_file, OutputNames& names, Prompt& prompt) {
+  plan_output_names(main_image, label, parameters, output_file, names);
+  // A NEW sub-folder is claimed by making it: a run that finds it made by
+  // another one meanwhile takes the next name.
+  for (int tries = 0; parameters.subfolder_rule == kSubfolderNew && !names.subfolder.empty() && tries < 100; ++tries) {
+    std::error_code ec;
+    const fs::path folder(names.subfolder);
+    if (folder.has_parent_path()) fs::create_directories(folder.parent_path(), ec);
+    if (::mkdir(folder.c_str(), 0777) == 0) break;
+    if (errno != EEXIST) break;  // create_folder() says why below
+    plan_output_names(main_image, label, parameters, output_file, names);
+  }
+  return (names.subfolder.empty() || create_folder(names.subfolder, prompt)) &&
+         (names.tiles_folder.empty() || create_folder(names.tiles_folder, prompt));
+}
+
+bool output_name_taken(const std::string& base_name) { return !new_file_suffix(base_name).empty(); }
 
 }  // namespace tess

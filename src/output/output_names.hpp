@@ -16,6 +16,7 @@ struct OutputNames {
   std::string base_name;      ///< full path of every output file without suffix and extension
   std::string output_folder;  ///< the folder part of base_name, without the last "/"; empty for a bare name
   std::string tiles_folder;   ///< individual tiles folder, without the last "/"; empty when not asked for
+  std::string subfolder;      ///< the sub-folder the naming rules call for, without the last "/"; empty when none
 
   std::string settings_file() const;   ///< the settings copy, " Settings.txt"
   std::string report_file() const;     ///< the text report, " Text Report.csv" (translated)
@@ -26,6 +27,11 @@ struct OutputNames {
   std::string web_folder() const;      ///< the RezIroriz folder, " RezIroriz/"
 };
 
+/// The output names of one mosaic as make_output_names() forms them, without
+/// making any folder.
+void plan_output_names(const std::string& main_image, const std::string& label, const MosaicParameters& parameters,
+                       const std::string& output_file, OutputNames& names);
+
 /// Forms the output names of one mosaic and creates the folders the naming
 /// rules call for (the sub-folder of rules 2 and 3, the individual tiles
 /// folder). `label` is the run's label of the mosaic ("Mosaic", translated,
@@ -35,5 +41,9 @@ struct OutputNames {
 /// file '%s'" with the folder, when a folder cannot be created.
 [[nodiscard]] bool make_output_names(const std::string& main_image, const std::string& label, const MosaicParameters& parameters,
                        const std::string& output_file, OutputNames& names, Prompt& prompt);
+
+/// Whether a NEW mosaic could not take `base_name`: a file of the folder
+/// starts with its name, or a folder of exactly its name holds a file.
+[[nodiscard]] bool output_name_taken(const std::string& base_name);
 
 }  // namespace tess

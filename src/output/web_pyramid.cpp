@@ -12,6 +12,7 @@
 #include <utility>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "base/file_sink.hpp"
@@ -23,6 +24,7 @@
 #include "engine/puzzle.hpp"
 #include "output/jpeg_writer.hpp"
 #include "output/output_file.hpp"
+#include "output/output_guard.hpp"
 #include "settings/mosaic_parameters.hpp"
 #include "tilelist/foto_info.hpp"
 
@@ -274,7 +276,13 @@ bool WebPyramid::set_up() {
   // beside it and takes its name only once complete, so a failed or
   // stopped save leaves the earlier one as it was.
   m_final_folder.clear();
-  if (fs::exists(m_options.folder, ec)) {
+  if (fs::exists(fs::symlink_status(without_slash(m_options.folder), ec))) {
+    // Only a web mosaic of ours is replaced: a folder of somebody else's
+    // under that name is left as it is.
+    if (std::string foreign; !folder_is_ours(m_options.folder, OwnedFolder::web, foreign)) {
+      m_builder.prompt().message(foreign_folder_text(m_options.folder), Icon::error);
+      return false;
+    }
     std::string staging;
     if (!make_sibling_folder(m_options.folder, "new", staging)) {
       report_unable_to_save(m_options.folder, m_builder.prompt());
@@ -521,8 +529,9 @@ bool WebPyramid::write_finished(std::size_t level) {
     const auto c = static_cast<std::size_t>(column);
     if (state.ready[c] == 0) continue;
     state.ready[c] = 0;
-    if (!write_file_atomically(tile_path(static_cast<int>(level), column, tile_row), state.finished[c])) {
-      fail(tr("RezIroriz Error 01"));
+    if (const std::string path = tile_path(static_cast<int>(level), column, tile_row);
+        !write_file_atomically(path, state.finished[c])) {
+      fail(tr("RezIroriz Error 01") + ": " + system_error_text(errno) + ": " + path);
       return false;
     }
     std::string().swap(state.finished[c]);  // its memory too, not only its bytes
@@ -683,7 +692,7 @@ bool WebPyramid::finish(const PuzzleGrid& grid, std::string& index_file) {
   const bool popup = m_options.popup_kind > kWebPopUpNone && m_options.popup_kind <= kWebPopUpLast;
   std::string tile_array = "null";
   const bool ok = (!popup || write_popup_data(grid, tile_array)) && !m_builder.stop_requested() &&
-                  write_viewer(tile_array, index_file);
+                  write_viewer(tile_array, index_file) && write_mark();
   if (!ok || !take_final_name(index_file)) {
     index_file.clear();
     abandon();
@@ -693,21 +702,52 @@ bool WebPyramid::finish(const PuzzleGrid& grid, std::string& index_file) {
   return true;
 }
 
+bool WebPyramid::write_mark() {
+  // The mark goes last, listing the viewer's files and the page: a folder
+  // without it was not finished by this program.
+  std::vector<std::string> files = {"index.html"};
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(m_options.viewer_folder, ec), end; !ec && it != end; it.increment(ec))
+    files.push_back(it->path().lexically_relative(m_options.viewer_folder).generic_string());
+  if (ec || !mark_folder(m_options.folder, files)) {
+    report_unable_to_save(m_options.folder + kFolderMarkName, m_builder.prompt());
+    return false;
+  }
+  return true;
+}
+
 bool WebPyramid::take_final_name(std::string& index_file) {
   if (m_final_folder.empty()) return true;
+  // The new folder is seen as the earlier one was: by the same people and
+  // web server (its mode and group), not only by this user.
+  struct stat earlier {};
+  if (::stat(without_slash(m_final_folder).c_str(), &earlier) == 0) {
+    (void)::chmod(without_slash(m_options.folder).c_str(), earlier.st_mode & 07777);
+    // A group this user is not in cannot be given; the mode still holds.
+    (void)::chown(without_slash(m_options.folder).c_str(), static_cast<uid_t>(-1), earlier.st_gid);
+  }
   // The earlier mosaic steps aside, the new one takes its name, and only
   // then is the earlier one removed; a failed step puts it back.
   std::string aside;
   if (!make_sibling_folder(m_final_folder, "old", aside) ||
       ::rename(without_slash(m_final_folder).c_str(), without_slash(aside).c_str()) != 0) {
+    const int error = errno;
     std::error_code ec;
     if (!aside.empty()) fs::remove(without_slash(aside), ec);
-    report_unable_to_save(m_final_folder, m_builder.prompt());
+    report_unable_to_save(m_final_folder, m_builder.prompt(), error);
     return false;
   }
   if (::rename(without_slash(m_options.folder).c_str(), without_slash(m_final_folder).c_str()) != 0) {
-    (void)::rename(without_slash(aside).c_str(), without_slash(m_final_folder).c_str());
-    report_unable_to_save(m_final_folder, m_builder.prompt());
+    const int error = errno;
+    if (::rename(without_slash(aside).c_str(), without_slash(m_final_folder).c_str()) != 0) {
+      // Never lost: the earlier web mosaic stays where it was moved, and the user learns where.
+      m_builder.prompt().message(
+          format(tr("The earlier web mosaic '%s' could not be put back: it is kept as '%s' (%s)."),
+                 without_slash(m_final_folder), without_slash(aside), system_error_text(errno)),
+          Icon::error);
+      return false;
+    }
+    report_unable_to_save(m_final_folder, m_builder.prompt(), error);
     return false;
   }
   std::error_code ec;

@@ -152,6 +152,8 @@ class WebPyramid {
   [[nodiscard]] bool write_viewer(const std::string& tile_array, std::string& index_file);
   /// Over an earlier web mosaic: the finished one replaces it.
   [[nodiscard]] bool take_final_name(std::string& index_file);
+  /// Marks the finished folder as the program's (see output_guard.hpp).
+  [[nodiscard]] bool write_mark();
   void show_progress(std::int64_t done, std::int64_t total, bool force);
 
   MosaicBuilder& m_builder;

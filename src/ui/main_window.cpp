@@ -1264,6 +1264,10 @@ void MainWindow::mosaic_clicked() {
   request.parameters = m_params;
   request.list_file = m_list.path();
   request.main_images = m_images;
+  // No output may replace what the run reads: the same check as the command line's.
+  RunOutputOptions outputs;
+  if (m_images.size() == 1 && m_images.front() == m_options.main_image) outputs.output_file = m_options.output_file;
+  request.check_outputs = make_output_check(outputs);
   PlanResult planned = prepare_run(request, m_prompt);
   if (!planned.plan) return;
   // A Yes to "no duplicates" shows in the boxes.

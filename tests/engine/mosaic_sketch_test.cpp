@@ -99,7 +99,8 @@ std::vector<std::string> run_and_record(bool followed, std::vector<MosaicBuilder
 
   std::vector<std::string> placed;
   RunOutputs outputs;
-  outputs.name_outputs = [](MosaicBuilder&, const std::string& image, const std::string&, RunResult& r) {
+  outputs.name_outputs = [](MosaicBuilder&, const std::string& image, const std::string&, const ReadFiles&,
+                            RunResult& r) {
     r.output_base = image + " out";
     r.destination = r.output_base + ".jpg";
     return true;

@@ -38,7 +38,8 @@ struct Recorder {
   bool stop_on_save = false;
   RunOutputs outputs() {
     RunOutputs o;
-    o.name_outputs = [this](MosaicBuilder&, const std::string& image, const std::string& label, RunResult& r) {
+    o.name_outputs = [this](MosaicBuilder&, const std::string& image, const std::string& label, const ReadFiles&,
+                             RunResult& r) {
       labels.push_back(label);
       r.output_base = image + " out";
       r.destination = r.output_base + ".jpg";

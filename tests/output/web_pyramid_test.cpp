@@ -252,20 +252,23 @@ TEST_F(WebPyramidTest, AWebMosaicOverAnEarlierOneReplacesItOnlyWhenComplete) {
   };
   ASSERT_TRUE(save(options()));
   const std::string folder = options().folder;
-  ASSERT_TRUE(testing::write_file(folder + "earlier.txt", "kept"));
+  // A tile of a larger earlier mosaic, which the new one has not.
+  fs::create_directories(folder + "mosaic/7");
+  const std::string earlier_tile = "mosaic/7/9-1-2.jpg";
+  ASSERT_TRUE(testing::write_file(folder + earlier_tile, "kept"));
   const std::string page = testing::read_file(folder + "index.html");
 
   // A save that fails at its last step (no viewer to copy) leaves the earlier mosaic whole.
   WebOptions broken = options();
   broken.viewer_folder = dir / "no viewer";
   EXPECT_FALSE(save(broken));
-  EXPECT_EQ(testing::read_file(folder + "earlier.txt"), "kept");
+  EXPECT_EQ(testing::read_file(folder + earlier_tile), "kept");
   EXPECT_EQ(testing::read_file(folder + "index.html"), page);
   EXPECT_TRUE(hidden_entries().empty()) << ::testing::PrintToString(hidden_entries());
 
   // A complete save replaces it: nothing of the earlier folder is mixed in.
   ASSERT_TRUE(save(options())) << ::testing::PrintToString(prompt.messages());
-  EXPECT_FALSE(fs::exists(folder + "earlier.txt"));
+  EXPECT_FALSE(fs::exists(folder + earlier_tile));
   EXPECT_TRUE(fs::is_regular_file(folder + "index.html"));
   EXPECT_TRUE(fs::is_regular_file(folder + "mosaic/0/0-0-0.jpg"));
   EXPECT_TRUE(hidden_entries().empty()) << ::testing::PrintToString(hidden_entries());
@@ -410,7 +413,11 @@ TEST_F(WebPyramidTest, BandErrorsEndTheWebMosaicAndTidyUp) {
     band.try_allocate_fill(300, 300, 0);
     web.add_band(band, 0, 0);
     EXPECT_FALSE(web.active());
-    EXPECT_EQ(prompt.messages(), std::vector<std::string>{"RezIroriz Error 01"});
+    // The numbered text, then the reason and the file.
+    ASSERT_EQ(prompt.messages().size(), 1u);
+    EXPECT_EQ(prompt.messages()[0].rfind("RezIroriz Error 01: No such file or directory: " + web.folder() + "mosaic/0/", 0),
+              0u)
+        << prompt.messages()[0];
     EXPECT_FALSE(fs::exists(web.folder()));
     std::string index;
     EXPECT_FALSE(web.finish(builder.grid, index));
@@ -469,10 +476,22 @@ TEST_F(WebPyramidTest, FinishingErrorsAreReportedAndLeaveNoHalfBuiltPyramid) {
   }
   prompt.clear();
   {
-    // A folder that was there before keeps what it held; no tile of the stopped run is left.
+    // A folder of somebody else's is never taken: nothing is written into it.
     WebOptions o = options("stopped");
     fs::create_directories(o.folder);
     ASSERT_TRUE(write_file(o.folder + "notes.txt", "mine"));
+    {
+      WebPyramid refused(builder, o, 600, 300);
+      EXPECT_FALSE(refused.set_up());
+      EXPECT_EQ(prompt.messages(),
+                std::vector<std::string>{"'" + o.folder.substr(0, o.folder.size() - 1) +
+                                         "' exists and was not written by Tessellarium: choose another name or remove it"});
+      EXPECT_EQ(read_file(o.folder + "notes.txt"), "mine");
+      prompt.clear();
+    }
+    // An earlier mosaic of ours keeps what it held; no tile of the stopped run is left.
+    fs::remove(o.folder + "notes.txt");
+    ASSERT_TRUE(write_file(o.folder + "index.html", "earlier page"));
     WebPyramid web(builder, o, 600, 300);
     ASSERT_TRUE(web.set_up());
     feed(web, mosaic, 600, 300);
@@ -481,7 +500,7 @@ TEST_F(WebPyramidTest, FinishingErrorsAreReportedAndLeaveNoHalfBuiltPyramid) {
     EXPECT_FALSE(web.finish(builder.grid, index));
     builder.clear_stop();
     EXPECT_TRUE(prompt.messages().empty());
-    EXPECT_TRUE(fs::exists(o.folder + "notes.txt"));
+    EXPECT_EQ(read_file(o.folder + "index.html"), "earlier page");
     EXPECT_TRUE(files_ending_in(o.folder, ".jpg").empty());
   }
 }

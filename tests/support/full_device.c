@@ -4,10 +4,12 @@
 // answers as a full device does: a short write, then ENOSPC. Writes to
 // anything else (standard error, pipes, other files) pass untouched. Copies
 // made in the kernel (copy_file_range, sendfile) fill the device as well.
+// It can also make renames fail (see rename() below).
 
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
+#include <fnmatch.h>
 #include <stdatomic.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -147,3 +149,18 @@ ssize_t sendfile(int out, int in, off_t* offset, size_t size) {
 }
 
 ssize_t sendfile64(int out, int in, off_t* offset, size_t size) { return sendfile(out, in, offset, size); }
+
+// A rename that fails: with TESS_FAIL_RENAME_MATCH set to a shell pattern
+// ("*" stops at "/"), renaming a path it matches fails with EIO, so the tests
+// see what a run does when putting an earlier file back fails.
+typedef int (*RenameFn)(const char*, const char*);
+
+int rename(const char* from, const char* to) {
+  NEXT("rename", RenameFn);
+  const char* match = getenv("TESS_FAIL_RENAME_MATCH");
+  if (match != NULL && *match != '\0' && fnmatch(match, from, FNM_PATHNAME) == 0) {
+    errno = EIO;
+    return -1;
+  }
+  return real(from, to);
+}

@@ -433,7 +433,6 @@ TEST_F(MosaicCommand, ASideFileThatCannotBeWrittenIsReportedAndTheRunFails) {
        true},
       {"mask image", " --set CreateMaskFile=1", "out/m MaskFile.jpg", true},
       {"score image", " --set CreateMaskFile=1", "out/m Score.jpg", true},
-      {"web mosaic", " --set RezIroriz=1", "out/m RezIroriz", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -449,15 +448,28 @@ TEST_F(MosaicCommand, ASideFileThatCannotBeWrittenIsReportedAndTheRunFails) {
     EXPECT_NE(r.err.find("error:"), std::string::npos) << r.err;
     EXPECT_TRUE(fs::exists(m_dir / "out/m.jpg"));  // the mosaic itself stands
   }
-  // Individual tiles into a folder that takes no files: saving stops at the
-  // first tile, and the run says so once.
-  fs::remove_all(m_dir / "out");
-  fs::create_directories(m_dir / "out");
-  fs::create_directory_symlink("/proc/self", m_dir / "out/m Tile Images");
-  auto r = run("mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") + kSmall +
-               " --set RezIroriz=0 --set IndividualTiles=1 --output " + quoted("out/m.jpg") + " --quiet");
-  EXPECT_EQ(r.status, 1) << r.err;
-  EXPECT_NE(r.err.find("error:"), std::string::npos) << r.err;
+  // Where the web mosaic's or the individual tiles' folder goes, something
+  // that is not the program's: a file, a link to a folder that takes no
+  // files. Nothing is written; the run is refused before any work.
+  const Case foreign[] = {
+      {"web mosaic over a file", " --set RezIroriz=1", "out/m RezIroriz", false},
+      {"individual tiles into a link", " --set IndividualTiles=1", "out/m Tile Images", true},
+  };
+  for (const Case& c : foreign) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(m_dir / "out");
+    fs::create_directories(m_dir / "out");
+    if (c.folder)
+      fs::create_directory_symlink("/proc/self", m_dir / c.blocker);
+    else
+      ASSERT_TRUE(testing::write_file(m_dir / c.blocker, "in the way"));
+    auto r = run("mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") + kSmall + " --set RezIroriz=0" +
+                 c.settings + " --output " + quoted("out/m.jpg") + " --quiet");
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("was not written by Tessellarium"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(m_dir / "out/m.jpg"));
+    if (!c.folder) EXPECT_EQ(testing::read_file(m_dir / c.blocker), "in the way");
+  }
 }
 
 TEST_F(MosaicCommand, ThePrintedPathsAreTheFilesWritten) {

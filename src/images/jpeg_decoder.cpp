@@ -33,13 +33,15 @@ constexpr long kJpegWorkingMemory = 1L << 30;
 // Real progressive files have about ten scans; thousands of empty ones are
 // only a way to keep the decoder busy.
 constexpr int kMaxScans = 500;
-// Huffman-coded sequential data never spends more than some 420 bytes on a
-// block (every coefficient at its longest code, every byte stuffed), so
-// nothing past that, with room for the tables and markers around the scans,
+// A Huffman-coded scan never spends more than some 420 bytes on a block
+// (every coefficient at its longest code, every byte stuffed), so nothing
+// past that many for each scan (one for sequential data, at most kMaxScans
+// for progressive), with room for the tables and markers around the scans,
 // can belong to the picture. Reading on would only read what follows the
 // picture, possibly gigabytes of it, in search of an end marker.
 constexpr std::uint64_t kMostBytesPerBlock = 512;
 constexpr std::uint64_t kMarkerSlack = 1 << 20;
+constexpr std::uint64_t kMarkerSlackPerScan = 4 << 10;
 // Before the header is known there is no such bound; the segments libjpeg
 // does not use are passed over unread, so what it reads up to the first
 // scan is a few tables, never megabytes of them.
@@ -136,13 +138,15 @@ std::uint64_t bytes_consumed(j_decompress_ptr cinfo) {
   return source.input.offset - source.manager.bytes_in_buffer;
 }
 
-// For Huffman-coded sequential data: the most the file may be read once the
-// header has told the picture's blocks. Interleaved scans code whole MCUs,
-// so each component's blocks are counted to its MCU edge.
+// For Huffman-coded data: the most the file may be read once the header has
+// told the picture's blocks. Interleaved scans code whole MCUs, so each
+// component's blocks are counted to its MCU edge. (Arithmetic coding has no
+// such bound per block; holes still end its reading.)
 void bound_by_header(j_decompress_ptr cinfo) {
   BoundedSource& source = source_of(cinfo);
   source.header_known = true;
-  if (cinfo->progressive_mode || cinfo->arith_code) return;
+  if (cinfo->arith_code) return;
+  const std::uint64_t scans = cinfo->progressive_mode ? kMaxScans + 1 : 1;
   std::uint64_t blocks = 0;
   for (int c = 0; c < cinfo->num_components; ++c) {
     const jpeg_component_info& component = cinfo->comp_info[c];
@@ -150,7 +154,8 @@ void bound_by_header(j_decompress_ptr cinfo) {
     blocks += (component.width_in_blocks + h - 1) / h * h * ((component.height_in_blocks + v - 1) / v * v);
   }
   BoundedInput& input = source.input;
-  input.limit = std::min(input.limit, bytes_consumed(cinfo) + blocks * kMostBytesPerBlock + kMarkerSlack);
+  input.limit = std::min(input.limit, bytes_consumed(cinfo) + scans * (blocks * kMostBytesPerBlock + kMarkerSlackPerScan) +
+                                          kMarkerSlack);
 }
 
 void on_progress(j_common_ptr cinfo) {

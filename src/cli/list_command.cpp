@@ -80,6 +80,11 @@ bool add_items(TileImageList& list, FolderKind kind, const std::vector<std::stri
   for (const std::string& path : paths) {
     std::error_code error;
     const fs::file_status status = fs::status(path, error);
+    if (error && error != std::errc::no_such_file_or_directory) {
+      // There, but out of reach: the system says why.
+      std::fprintf(stderr, "error: '%s' cannot be read: %s\n", path.c_str(), error.message().c_str());
+      return false;
+    }
     if (error || !fs::exists(status)) {
       std::fprintf(stderr, "error: no such file or folder '%s'\n", path.c_str());
       return false;

@@ -1,10 +1,18 @@
 #include "images/exif.hpp"
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <libexif/exif-data.h>
 #include <libexif/exif-loader.h>
 #include <libexif/exif-utils.h>
+
+#include "images/bounded_input.hpp"
 
 namespace tess {
 namespace {
@@ -17,6 +25,39 @@ struct ExifLoaderRelease {
 };
 using ExifDataPtr = std::unique_ptr<ExifData, ExifDataRelease>;
 
+// The EXIF block sits in the first segments of a photograph; nothing further
+// into a file is looked at, however the loader reads what it is given.
+constexpr std::uint64_t kExifSearchLimit = 4 << 20;
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : m_fd(fd) {}
+  ~FileDescriptor() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return m_fd; }
+
+ private:
+  int m_fd;
+};
+
+// Feeds the loader the start of the file, up to the search limit and never
+// from a hole, and only from a regular file: a pipe named x.jpg would
+// otherwise keep it waiting for a writer.
+void load_exif_block(ExifLoader* loader, const std::filesystem::path& path) {
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat info {};
+  if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+  BoundedInput input{file.get(), 0, kExifSearchLimit};
+  unsigned char buffer[4096];
+  for (;;) {
+    const std::size_t got = input.read(buffer, sizeof buffer);
+    if (got == 0 || exif_loader_write(loader, buffer, static_cast<unsigned int>(got)) == 0) return;
+  }
+}
+
 // The EXIF block exactly as the file holds it. libexif's own file reader
 // "fixes" what it loads to the standard, which would invent entries (a
 // DateTime of today) for files that have none; so the raw block is loaded
@@ -24,7 +65,7 @@ using ExifDataPtr = std::unique_ptr<ExifData, ExifDataRelease>;
 ExifDataPtr read_exif(const std::filesystem::path& path) {
   std::unique_ptr<ExifLoader, ExifLoaderRelease> loader(exif_loader_new());
   if (!loader) return nullptr;
-  exif_loader_write_file(loader.get(), path.c_str());
+  load_exif_block(loader.get(), path);
   const unsigned char* block = nullptr;
   unsigned int size = 0;
   exif_loader_get_buf(loader.get(), &block, &size);

@@ -18,6 +18,7 @@
 
 #include "base/prompt.hpp"
 #include "base/text.hpp"
+#include "images/bounded_input.hpp"
 #include "images/exif.hpp"
 
 namespace tess {
@@ -32,6 +33,20 @@ constexpr long kJpegWorkingMemory = 1L << 30;
 // Real progressive files have about ten scans; thousands of empty ones are
 // only a way to keep the decoder busy.
 constexpr int kMaxScans = 500;
+// A Huffman-coded scan never spends more than some 420 bytes on a block
+// (every coefficient at its longest code, every byte stuffed), so nothing
+// past that many for each scan (one for sequential data, at most kMaxScans
+// for progressive), with room for the tables and markers around the scans,
+// can belong to the picture. Reading on would only read what follows the
+// picture, possibly gigabytes of it, in search of an end marker.
+constexpr std::uint64_t kMostBytesPerBlock = 512;
+constexpr std::uint64_t kMarkerSlack = 1 << 20;
+constexpr std::uint64_t kMarkerSlackPerScan = 4 << 10;
+// Before the header is known there is no such bound; the segments libjpeg
+// does not use are passed over unread, so what it reads up to the first
+// scan is a few tables, never megabytes of them.
+constexpr std::uint64_t kMostHeaderBytesRead = 64 << 20;
+constexpr std::size_t kSourceBufferSize = 16 * 1024;
 
 struct JpegErrorExit {
   jpeg_error_mgr manager;  // first: libjpeg's pointer to it is a pointer to this
@@ -64,6 +79,85 @@ void on_message(j_common_ptr cinfo, int level) {
 
 void on_output(j_common_ptr) {}
 
+// The bytes libjpeg decodes, read with pread(), never from a hole, and once
+// the header is known no further than its picture can take.
+struct BoundedSource {
+  jpeg_source_mgr manager;  // first: libjpeg's pointer to it is a pointer to this
+  BoundedInput input;
+  bool start_of_file = true;
+  bool header_known = false;             // set by bound_by_header()
+  std::uint64_t read_before_header = 0;  // bytes read until then
+  JOCTET buffer[kSourceBufferSize];
+};
+
+BoundedSource& source_of(j_decompress_ptr cinfo) { return *reinterpret_cast<BoundedSource*>(cinfo->src); }
+
+void init_source(j_decompress_ptr) {}
+void term_source(j_decompress_ptr) {}
+
+boolean fill_input_buffer(j_decompress_ptr cinfo) {
+  static const JOCTET kEndOfImage[2] = {0xFF, JPEG_EOI};
+  BoundedSource& source = source_of(cinfo);
+  std::size_t got = 0;
+  if (source.header_known || source.read_before_header < kMostHeaderBytesRead) {
+    got = source.input.read(source.buffer, sizeof source.buffer);
+    if (!source.header_known) source.read_before_header += got;
+  }
+  if (got == 0) {
+    // The end of what may be read is an end of file, exactly as libjpeg's
+    // own file source treats one.
+    if (source.start_of_file) ERREXIT(cinfo, JERR_INPUT_EMPTY);
+    WARNMS(cinfo, JWRN_JPEG_EOF);
+    source.manager.next_input_byte = kEndOfImage;
+    source.manager.bytes_in_buffer = sizeof kEndOfImage;
+    return TRUE;
+  }
+  source.start_of_file = false;
+  source.manager.next_input_byte = source.buffer;
+  source.manager.bytes_in_buffer = got;
+  return TRUE;
+}
+
+// Segments libjpeg has no use for are passed over without being read.
+void skip_input_data(j_decompress_ptr cinfo, long count) {
+  if (count <= 0) return;
+  BoundedSource& source = source_of(cinfo);
+  const auto wanted = static_cast<std::uint64_t>(count);
+  if (wanted <= source.manager.bytes_in_buffer) {
+    source.manager.next_input_byte += wanted;
+    source.manager.bytes_in_buffer -= static_cast<std::size_t>(wanted);
+    return;
+  }
+  source.input.skip(wanted - source.manager.bytes_in_buffer);
+  source.manager.bytes_in_buffer = 0;
+}
+
+// Bytes of the file libjpeg has taken so far.
+std::uint64_t bytes_consumed(j_decompress_ptr cinfo) {
+  const BoundedSource& source = source_of(cinfo);
+  return source.input.offset - source.manager.bytes_in_buffer;
+}
+
+// For Huffman-coded data: the most the file may be read once the header has
+// told the picture's blocks. Interleaved scans code whole MCUs, so each
+// component's blocks are counted to its MCU edge. (Arithmetic coding has no
+// such bound per block; holes still end its reading.)
+void bound_by_header(j_decompress_ptr cinfo) {
+  BoundedSource& source = source_of(cinfo);
+  source.header_known = true;
+  if (cinfo->arith_code) return;
+  const std::uint64_t scans = cinfo->progressive_mode ? kMaxScans + 1 : 1;
+  std::uint64_t blocks = 0;
+  for (int c = 0; c < cinfo->num_components; ++c) {
+    const jpeg_component_info& component = cinfo->comp_info[c];
+    const std::uint64_t h = std::max(component.h_samp_factor, 1), v = std::max(component.v_samp_factor, 1);
+    blocks += (component.width_in_blocks + h - 1) / h * h * ((component.height_in_blocks + v - 1) / v * v);
+  }
+  BoundedInput& input = source.input;
+  input.limit = std::min(input.limit, bytes_consumed(cinfo) + scans * (blocks * kMostBytesPerBlock + kMarkerSlackPerScan) +
+                                          kMarkerSlack);
+}
+
 void on_progress(j_common_ptr cinfo) {
   if (cinfo->is_decompressor && reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans)
     jump_back(cinfo);
@@ -80,6 +174,11 @@ class JpegDecompressor {
     m_error.manager.emit_message = on_message;
     m_error.manager.output_message = on_output;
     m_progress.progress_monitor = on_progress;
+    m_source.manager.init_source = init_source;
+    m_source.manager.fill_input_buffer = fill_input_buffer;
+    m_source.manager.skip_input_data = skip_input_data;
+    m_source.manager.resync_to_restart = jpeg_resync_to_restart;
+    m_source.manager.term_source = term_source;
   }
   ~JpegDecompressor() { jpeg_destroy_decompress(&m_cinfo); }  // also fine when never created
   JpegDecompressor(const JpegDecompressor&) = delete;
@@ -93,13 +192,24 @@ class JpegDecompressor {
     jpeg_create_decompress(&m_cinfo);
     m_cinfo.mem->max_memory_to_use = kJpegWorkingMemory;
     m_cinfo.progress = &m_progress;  // creation clears it
-    jpeg_stdio_src(&m_cinfo, file);
+    // The file is read at positions of our own, from where the caller left
+    // it, and never into a hole.
+    const int fd = ::fileno(file);
+    const long start = std::ftell(file);
+    m_source.input = BoundedInput{fd, start > 0 ? static_cast<std::uint64_t>(start) : 0};
+    m_source.start_of_file = true;
+    m_source.header_known = false;
+    m_source.read_before_header = 0;
+    m_source.manager.bytes_in_buffer = 0;
+    m_source.manager.next_input_byte = nullptr;
+    m_cinfo.src = &m_source.manager;
   }
 
  private:
   jpeg_decompress_struct m_cinfo;
   JpegErrorExit m_error;
   jpeg_progress_mgr m_progress{};
+  BoundedSource m_source{};
 };
 
 enum class Outcome { decoded, failed, out_of_memory };
@@ -211,6 +321,7 @@ Outcome decode_steps(JpegDecompressor& decompressor, DecodeJob& job) {
   j_decompress_ptr cinfo = decompressor.cinfo();
   decompressor.create(job.file);
   jpeg_read_header(cinfo, TRUE);
+  bound_by_header(cinfo);
   cinfo->scale_num = 1;
   cinfo->scale_denom = static_cast<unsigned>(jpeg_scale_denominator(
       static_cast<int>(cinfo->image_width), static_cast<int>(cinfo->image_height), job.max_w, job.max_h));

@@ -11,6 +11,7 @@
 
 #include "base/prompt.hpp"
 #include "base/text.hpp"
+#include "images/bounded_input.hpp"
 
 namespace tess {
 namespace {
@@ -38,9 +39,16 @@ enum class Outcome {
 void on_png_error(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 void on_png_warning(png_structp, png_const_charp) {}
 
+// Chunks are read with pread() and never into a hole: a chunk that claims
+// gigabytes the file never wrote ends there as a short file.
 void read_from_file(png_structp png, png_bytep data, std::size_t length) {
-  auto* file = static_cast<std::FILE*>(png_get_io_ptr(png));
-  if (std::fread(data, 1, length, file) != length) png_error(png, "Read Error");
+  auto* input = static_cast<BoundedInput*>(png_get_io_ptr(png));
+  while (length > 0) {
+    const std::size_t got = input->read(data, length);
+    if (got == 0) png_error(png, "Read Error");
+    data += got;
+    length -= got;
+  }
 }
 
 // Owns the libpng structures and the row-pointer table. It lives in the
@@ -55,6 +63,7 @@ struct PngReader {
   PngReader& operator=(const PngReader&) = delete;
 
   std::FILE* file;
+  BoundedInput input;  // what libpng reads, after the signature
   png_structp png = nullptr;
   png_infop info = nullptr;
   png_bytep* rows = nullptr;
@@ -85,7 +94,10 @@ Outcome open_structures(PngReader& reader) {
 
 // Reads the header chunks. May leave through libpng's jump.
 void read_header_steps(PngReader& reader) {
-  png_set_read_fn(reader.png, reader.file, read_from_file);
+  const int fd = ::fileno(reader.file);
+  const long after_signature = std::ftell(reader.file);
+  reader.input = BoundedInput{fd, after_signature > 0 ? static_cast<std::uint64_t>(after_signature) : 0};
+  png_set_read_fn(reader.png, &reader.input, read_from_file);
   png_set_sig_bytes(reader.png, 8);
   png_set_user_limits(reader.png, kMaxSide, kMaxSide);
   png_read_info(reader.png, reader.info);

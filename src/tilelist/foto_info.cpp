@@ -49,6 +49,20 @@ bool stored_signature_trusted(const FotoInfo& entry, bool black_and_white, int l
   return Foto::read_header(entry.path, header) && header.pixel_count <= kOldListReusePixels;
 }
 
+/// Keeps the first message it is given, and shows none.
+class FirstMessage final : public Prompt {
+ public:
+  void message(const std::string& message, Icon) override {
+    if (text.empty()) text = message;
+  }
+  Answer ask(const std::string&, Buttons, Answer default_answer, Icon) override { return default_answer; }
+  std::vector<std::string> choose_files(const FileRequest&) override { return {}; }
+  std::string choose_folder(const FolderRequest&) override { return {}; }
+  void show_picture(const PictureView&, const std::string&) override {}
+
+  std::string text;
+};
+
 bool fail(FotoInfo& entry) {
   entry.usable = 0;
   return false;
@@ -116,10 +130,13 @@ bool analyse_entry(FotoInfo& entry, bool black_and_white, int list_version, Anal
       if (sample.frame_count > kLongClipFrames) ++counters.long_clips;
     }
     picture = std::move(sample.frame);
+    if (!loaded) counters.last_failure = "the clip could not be read";
   } else {
-    // A picture that fails is counted and listed in the error file.
-    SilentPrompt counted;
+    // A picture that fails is counted and listed in the error file; the
+    // decoder's own words say why.
+    FirstMessage counted;
     loaded = picture.load(entry.path, kAnalysisLoadSize, kAnalysisLoadSize, counted);
+    if (!loaded) counters.last_failure = counted.text.empty() ? "the picture could not be loaded" : counted.text;
   }
   if (!loaded) {
     ++counters.load_failures;
@@ -128,7 +145,10 @@ bool analyse_entry(FotoInfo& entry, bool black_and_white, int list_version, Anal
 
   // Step 5: the whole picture in fill mode, grey for a black-and-white list.
   TileSignature signature;
-  if (!signature.analyse(picture, AnalysisMode::fill)) return fail(entry);
+  if (!signature.analyse(picture, AnalysisMode::fill)) {
+    counters.last_failure = "the picture could not be analysed";
+    return fail(entry);
+  }
   if (black_and_white) signature.to_black_and_white();
   entry.signature = signature;
   entry.modification_time = modification_time;

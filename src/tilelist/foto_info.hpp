@@ -57,6 +57,7 @@ struct FotoInfo {
 struct AnalysisCounters {
   long load_failures = 0;  ///< pictures (or clips) that could not be loaded
   long long_clips = 0;     ///< clips over 2700 frames, reset by each analysis
+  std::string last_failure;  ///< why the last entry that could not be loaded failed
 };
 
 /// What the analysis needs of a clip: its length and rate, and the frame a

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string_view>
 #include <system_error>
+#include <unordered_set>
 #include <utility>
 
 #include "base/file_sink.hpp"
@@ -152,7 +154,18 @@ ListSaveResult ListAnalysis::start(int thread_count, bool save_as, const LeaveQu
     std::lock_guard lock(m_mutex);
     build_entries(m_list);
     m_share = m_share_count > 0 ? keep_list_share(m_list, m_share_index, m_share_count) : ListShare{};
+    m_kept.clear();
+    for (const TileImageList::UnreadableFolder& folder : m_list.unreadable_folders())
+      for (const std::string& path : folder.kept)
+        if (const FotoInfo* entry = m_list.find(path)) m_kept.insert(entry);
+    m_skipped.clear();
   }
+  // What an earlier analysis of this list found bad.
+  const std::string list_file = m_list.path();
+  if (list_file.empty())
+    m_known_bad = SkippedFiles();
+  else
+    m_known_bad.load(list_file + kSkippedFileSuffix);
   set_status(tr("Building Images List... Completed"));
 
   // Step 3: the cursor at the first entry.
@@ -233,13 +246,15 @@ void ListAnalysis::worker() {
     if (batch.empty()) break;
 
     AnalysisCounters counters;
-    for (FotoInfo* entry : batch) analyse_entry(*entry, m_black_and_white, m_version, counters);
+    std::vector<SkippedFile> skipped;
+    for (FotoInfo* entry : batch) analyse(*entry, counters, skipped);
     g_load_failures.fetch_add(counters.load_failures);
     m_long_clips.fetch_add(counters.long_clips);
 
     long processed = 0;
     {
       std::lock_guard lock(m_mutex);
+      for (SkippedFile& file : skipped) m_skipped.push_back(std::move(file));
       m_processed += static_cast<long>(batch.size());
       m_percentage = static_cast<double>(m_processed) * 100.0 / static_cast<double>(m_total);
       processed = m_processed;
@@ -251,6 +266,29 @@ void ListAnalysis::worker() {
     if (--m_alive == 0) m_finished = std::chrono::steady_clock::now();
   }
   m_done_cv.notify_all();
+}
+
+void ListAnalysis::analyse(FotoInfo& entry, AnalysisCounters& counters, std::vector<SkippedFile>& skipped) const {
+  // Its folder cannot be read: the entry stays as the list had it.
+  if (m_kept.contains(&entry)) return;
+  // A file new to the list is stamped before it is read, so a change while
+  // it is read makes it new again next time. A file found bad before and
+  // unchanged since is not read again.
+  FileStamp stamp;
+  bool stamped = false;
+  if (entry.file_size == kNewEntryFileSize) {
+    stamped = read_file_stamp(entry.path, stamp);
+    if (const std::string* reason = stamped ? m_known_bad.unchanged(entry.path, stamp) : nullptr) {
+      entry.usable = 0;
+      ++counters.load_failures;
+      skipped.push_back({entry.path, stamp, *reason});
+      return;
+    }
+  }
+  counters.last_failure.clear();
+  if (analyse_entry(entry, m_black_and_white, m_version, counters) || counters.last_failure.empty()) return;
+  // Only a file that was there and could not be used is remembered.
+  if (stamped || read_file_stamp(entry.path, stamp)) skipped.push_back({entry.path, stamp, counters.last_failure});
 }
 
 bool ListAnalysis::wait(std::chrono::milliseconds timeout) {
@@ -310,6 +348,7 @@ ListSaveResult ListAnalysis::complete() {
     file = m_list.path();
   }
   set_status(list_status_text(m_list));
+  const std::vector<std::string> unreadable = report_unreadable_folders();
 
   // Step 3: nothing usable, nothing to save (a share is saved all the same:
   // it still tells the join which pictures it could not use).
@@ -355,28 +394,77 @@ ListSaveResult ListAnalysis::complete() {
     return ListSaveResult::save_failed;
   }
 
+  save_skipped(file, unusable);
+
   // Step 7: the completion message, with the error file when pictures failed.
   std::string text =
       format(tr("You are ready to create a mosaic using this List of %ld images/videos. You can go back to the Main Window"),
              static_cast<long>(entries));
   Icon icon = Icon::information;
   bool error_file_written = true;
-  if (!unusable.empty()) {
+  if (!unusable.empty() || !unreadable.empty()) {
     const std::string error_file = file + kErrorFileSuffix;
-    error_file_written = write_error_file(error_file, unusable);
+    // The folders that could not be read are named after the pictures.
+    std::vector<std::string> lines = unusable;
+    lines.insert(lines.end(), unreadable.begin(), unreadable.end());
+    error_file_written = write_error_file(error_file, lines);
     if (!error_file_written) m_prompt.message(format(tr("Unable to save file '%s'"), error_file), Icon::error);
     {
       std::lock_guard lock(m_mutex);
       m_list.clear_unusable_paths();
     }
     // A file left from an earlier save names other pictures: it is not pointed to.
-    if (error_file_written)
+    if (error_file_written && !unusable.empty())
       text += ". " + format(tr("Unable to load and use %ld Images. Please see file %s for more information."),
                             static_cast<long>(unusable.size()), error_file);
     icon = Icon::warning;
   }
   m_prompt.message(text, icon);
   return error_file_written ? ListSaveResult::saved : ListSaveResult::error_file_failed;
+}
+
+std::vector<std::string> ListAnalysis::report_unreadable_folders() {
+  std::vector<TileImageList::UnreadableFolder> folders;
+  {
+    std::lock_guard lock(m_mutex);
+    folders = m_list.unreadable_folders();
+  }
+  std::vector<std::string> lines;
+  for (const TileImageList::UnreadableFolder& folder : folders) {
+    // A list made anew knew nothing of the folder: how many pictures it
+    // holds cannot be told.
+    const bool is_folder = folder.folder.ends_with('/');
+    std::string text;
+    if (!is_folder)
+      text = format("'%s' could not be read (%s): %s", error_file_line(folder.folder), folder.reason,
+                    folder.kept.empty() ? "it is not listed" : "its entry is kept as the list had it");
+    else if (folder.kept.empty())
+      text = format("Folder '%s' could not be read (%s): no picture in it is listed, and how many it holds cannot "
+                    "be told",
+                    error_file_line(folder.folder), folder.reason);
+    else
+      text = format("Folder '%s' could not be read (%s): its %ld entries are kept as the list had them",
+                    error_file_line(folder.folder), folder.reason, static_cast<long>(folder.kept.size()));
+    m_prompt.message(text, Icon::warning);
+    lines.push_back(folder.folder);
+  }
+  return lines;
+}
+
+void ListAnalysis::save_skipped(const std::string& file, const std::vector<std::string>& unusable) {
+  std::vector<SkippedFile> skipped;
+  {
+    std::lock_guard lock(m_mutex);
+    std::unordered_set<std::string_view> left_out(unusable.begin(), unusable.end());
+    for (SkippedFile& known : m_skipped)
+      if (left_out.contains(known.path)) skipped.push_back(std::move(known));
+    m_skipped.clear();
+  }
+  const std::string side_file = file + kSkippedFileSuffix;
+  // The list is saved all the same: without this file the next update only
+  // reads the bad pictures again.
+  if (!save_skipped_files(side_file, skipped))
+    m_prompt.message(format(tr("Unable to save file '%s'"), side_file), Icon::warning);
 }
 
 ListSaveResult ListAnalysis::run(int thread_count, bool save_as, const std::function<void(ListAnalysis&)>& tick,

@@ -16,9 +16,11 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "tilelist/list_file.hpp"
+#include "tilelist/skipped_files.hpp"
 #include "tilelist/tile_image_list.hpp"
 
 namespace tess {
@@ -170,6 +172,13 @@ class ListAnalysis {
 
  private:
   void worker();
+  /// Analyses one entry of a batch, or passes over it: an entry kept from a
+  /// folder that cannot be read, a file found bad before and unchanged since.
+  void analyse(FotoInfo& entry, AnalysisCounters& counters, std::vector<SkippedFile>& skipped) const;
+  /// The unreadable folders as warnings; their lines for the error file.
+  std::vector<std::string> report_unreadable_folders();
+  /// Writes the file of pictures left out beside the list file `file`.
+  void save_skipped(const std::string& file, const std::vector<std::string>& unusable);
   void join_workers();
   void leave_unreached_entries_unusable();
 
@@ -204,6 +213,13 @@ class ListAnalysis {
   int m_share_index = 0;
   int m_share_count = 0;
   ListShare m_share;  // the share being analysed, guarded by m_mutex
+  // Files left out by the analysis that saved the list, read at start and
+  // not changed while the workers run.
+  SkippedFiles m_known_bad;
+  // Entries under folders that cannot be read: kept, never analysed. Set at
+  // start, read by the workers.
+  std::unordered_set<const FotoInfo*> m_kept;
+  std::vector<SkippedFile> m_skipped;  // left out by this analysis, guarded by m_mutex
 };
 
 /// Asks what a command must ask before it discards or rebuilds the list:

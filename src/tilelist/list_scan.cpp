@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <filesystem>
 #include <set>
 #include <system_error>
@@ -45,7 +46,13 @@ class FolderScan {
     std::error_code error;
     const fs::path path(item);
     const fs::file_status status = fs::status(path, error);  // follows links
-    if (error) return;
+    if (error) {
+      // A vanished item simply contributes nothing; one that is there but
+      // out of reach is reported, and a folder's entries are kept.
+      if (error != std::errc::no_such_file_or_directory && error != std::errc::not_a_directory)
+        note_unreadable(item, error);
+      return;
+    }
     if (fs::is_directory(status)) {
       std::string folder = item;
       if (folder.back() != '/') folder += '/';
@@ -60,13 +67,17 @@ class FolderScan {
  private:
   void scan_folder(const std::string& folder) {
     struct stat info {};
-    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return;
+    if (::stat(folder.c_str(), &info) != 0) {
+      if (errno != ENOENT && errno != ENOTDIR) note_unreadable(folder, std::error_code(errno, std::generic_category()));
+      return;
+    }
+    if (!S_ISDIR(info.st_mode)) return;
     if (!m_visited.insert({info.st_dev, info.st_ino}).second) return;
 
     // Files first, then the sub-folders, each scanned with the same kind.
     std::vector<std::string> subfolders;
     std::error_code error;
-    fs::directory_iterator it(fs::path(folder), fs::directory_options::skip_permission_denied, error);
+    fs::directory_iterator it(fs::path(folder), error);
     for (; !error && it != fs::directory_iterator(); it.increment(error)) {
       // The type the folder listing gave is used as it is; only links (and
       // names of unknown type) are looked up, following the link. An
@@ -84,7 +95,33 @@ class FolderScan {
         take_file(folder + name);
       }
     }
+    // A folder that could not be listed (or not to its end) is reported;
+    // what it held stays as the list knew it.
+    if (error && error != std::errc::no_such_file_or_directory) note_unreadable(folder, error);
     for (const std::string& sub : subfolders) scan_folder(sub);
+  }
+
+  void note_unreadable(const std::string& item, const std::error_code& error) {
+    std::vector<std::string> kept;
+    const auto keep = [this, &kept](FotoInfo& entry) {
+      if (entry.usable != 0 || entry.file_size == kNewEntryFileSize) return;  // found, or never analysed
+      entry.usable = 1;
+      if (m_kind == FolderKind::required) entry.required = 1;
+      kept.push_back(entry.path);
+    };
+    // An Exclude item that cannot be read excludes nothing.
+    if (m_kind != FolderKind::exclude) {
+      if (item.ends_with('/'))
+        m_list.for_each_entry_under(item, keep);
+      else if (FotoInfo* entry = m_list.find(item))
+        keep(*entry);
+    }
+    for (const TileImageList::UnreadableFolder& known : m_list.unreadable_folders())
+      if (known.folder == item) {
+        // Reached again through another item: its entries were kept then.
+        return;
+      }
+    m_list.add_unreadable_folder({item, error.message(), std::move(kept)});
   }
 
   void take_file(const std::string& path) {
@@ -127,6 +164,7 @@ void build_entries(TileImageList& list) {
     entry.usable = 0;
     entry.required = 0;
   });
+  list.clear_unreadable_folders();
   // Step 2: Exclude comes after Include and Required so that it wins.
   for (FolderKind kind : {FolderKind::include, FolderKind::required, FolderKind::exclude, FolderKind::video})
     for (const std::string& item : list.folders(kind)) scan_folder_item(list, item, kind);

@@ -29,8 +29,12 @@ inline constexpr const char* kVideoExtensions = "|AVI|DIVX|XVID|MOV|MPG|";
 /// Only regular files, or links to them, are taken: a pipe or device named
 /// x.jpg is never opened. Links to folders are followed, but a folder already
 /// visited in this scan (same device and inode) is not entered again, so
-/// link loops end. Folders and files that cannot be read contribute nothing;
-/// no exception leaves the scan. Returns the number of files taken.
+/// link loops end. A folder that vanished contributes nothing. One that is
+/// there but cannot be read (or not to its end) is added to the list's
+/// unreadable folders, and the entries the list already held under it stay
+/// usable as they were (not for Exclude), so that a folder out of reach for
+/// a while does not empty the list. No exception leaves the scan. Returns
+/// the number of files taken.
 long scan_folder_item(TileImageList& list, const std::string& item, FolderKind kind);
 
 /// Marks every entry not usable and not required, scans the folder sets in

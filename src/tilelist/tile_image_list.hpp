@@ -137,6 +137,25 @@ class TileImageList {
   /// unusable paths. Returns how many were removed.
   std::size_t remove_unusable();
 
+  /// A folder the last scan could not read (wholly or in part), why, and
+  /// how many entries under it the list kept from before.
+  struct UnreadableFolder {
+    std::string folder;               ///< ends in "/" (a file item as it is)
+    std::string reason;               ///< the system's text
+    std::vector<std::string> kept;    ///< entries kept as they were: not analysed
+  };
+  const std::vector<UnreadableFolder>& unreadable_folders() const { return m_unreadable_folders; }
+  void add_unreadable_folder(UnreadableFolder folder) { m_unreadable_folders.push_back(std::move(folder)); }
+  void clear_unreadable_folders() { m_unreadable_folders.clear(); }
+
+  /// Calls `visit(FotoInfo&)` on every entry whose path starts with
+  /// `folder`, in path order.
+  template <typename Visit>
+  void for_each_entry_under(std::string_view folder, Visit&& visit) {
+    for (auto it = m_entries.lower_bound(folder); it != m_entries.end() && it->first.starts_with(folder); ++it)
+      visit(it->second);
+  }
+
   /// Numbers the entries by the grouping mode (custom variants: path up to
   /// its last "___"; folder variants: path up to its last "/"; any other
   /// mode: frames of extracted videos, whose path holds "FRAMES", are
@@ -168,6 +187,7 @@ class TileImageList {
   bool m_changed = false;
   EntrySet m_entries;
   std::vector<std::string> m_unusable_paths;
+  std::vector<UnreadableFolder> m_unreadable_folders;
   std::optional<FileBase> m_file_base;
 
   static constexpr int kNoGrouping = -1;

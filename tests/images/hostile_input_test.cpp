@@ -137,6 +137,23 @@ TEST_F(HostileInput, CorruptJpegDataFailsButHarmlessWarningsAreTolerated) {
   EXPECT_TRUE(prompt.messages().empty());
 }
 
+// Past what the header's blocks can take, nothing belongs to the picture:
+// the decoder stops there rather than read on for an end marker.
+TEST_F(HostileInput, JpegDataRunningOnPastWhatItsHeaderAllowsFails) {
+  const std::pair<std::string, JpegSpec> variants[] = {{"baseline", JpegSpec(64, 64)},
+                                                       {"progressive", JpegSpec(16, 16).with_progressive()}};
+  for (const auto& [name, spec] : variants) {
+    const auto long_tail = photo_jpeg("long-tail-" + name + ".jpg", spec);
+    std::string data = testing::read_file(long_tail);
+    data.insert(data.size() - 2, std::string(std::size_t{16} << 20, '\x11'));
+    ASSERT_TRUE(testing::write_file(long_tail, data));
+    expect_failure(long_tail, 0, 0, unable_to_load(long_tail));
+    int width = 0, height = 0;
+    EXPECT_TRUE(Foto::read_size(long_tail, width, height)) << name;  // the header alone is fine
+    EXPECT_EQ(width, spec.width) << name;
+  }
+}
+
 // Hundreds of scans only keep the decoder busy; a plain progressive file is fine.
 TEST_F(HostileInput, JpegWithEndlessScansFails) {
   const auto plain = photo_jpeg("progressive.jpg", JpegSpec(64, 48).with_progressive());

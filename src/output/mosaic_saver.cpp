@@ -347,7 +347,9 @@ void JPGMosaicSave::start_band(Band& band) {
 }
 
 bool JPGMosaicSave::finish_band() {
-  m_queue->wait_all();
+  // A group whose job failed left its tiles out of the band: the mosaic
+  // would be written with holes.
+  if (!m_builder.jobs_succeeded(m_queue->wait_all())) return false;
   if (m_builder.stop_requested()) {
     m_stopped = true;
     return false;

@@ -453,7 +453,11 @@ bool WebPyramid::take_rows(std::size_t level, const Rows& rows) {
         take_columns(level, rows, begin, end, below_first, below_end);
       });
     }
-    queue.wait_all();
+    // A job that threw left its columns' tiles unwritten; only memory runs out there.
+    if (!queue.wait_all().ok()) {
+      fail(tr("RezIroriz Error 03"));
+      return false;
+    }
   }
 
   // The last row waits for its pair when one is still to come.

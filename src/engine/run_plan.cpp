@@ -8,6 +8,7 @@
 #include "engine/mask_layout.hpp"
 #include "engine/pattern_generator.hpp"
 #include "engine/placement.hpp"
+#include "engine/tile_priority.hpp"
 #include "images/exif.hpp"
 #include "images/foto.hpp"
 #include "settings/size_checks.hpp"
@@ -84,6 +85,25 @@ bool check_mask(const std::string& path, Prompt& prompt) {
   return true;
 }
 
+// Experimental gives each tile one cell at most: a duplicate count other
+// than 1, or a picture whose path sets its own count (MAX[n]), cannot be
+// honoured. Refused here, before any work, rather than after the analysis.
+bool experimental_can_place(const MosaicParameters& params, const TileImageList& list, Prompt& prompt) {
+  if (params.processing != kProcessingStandard1 && params.processing != kProcessingStandard2) return true;
+  bool own_limit = false;
+  if (params.tile_duplication == 1) {
+    for (const auto& [path, entry] : list.entries())
+      if (tile_use_limit(entry.path)) {
+        own_limit = true;
+        break;
+      }
+    if (!own_limit) return true;
+  }
+  prompt.message(tr("The selected Experimental Mosaic Processing can be used only with the No Duplicate Tile Count."),
+                 Icon::error);
+  return false;
+}
+
 bool check_priority_map(const std::string& path, Prompt& prompt) {
   Foto map;
   return map.load(path, 0, 0, prompt) && !map.empty();
@@ -113,6 +133,9 @@ PlanResult prepare_run(const RunRequest& request, Prompt& prompt) {
   // 2. Very large lists.
   if (!offer_no_duplicates(params, plan.list.entry_count(), prompt))
     return declined("the question about 'no duplicates' was cancelled");
+  if (!experimental_can_place(params, plan.list, prompt))
+    return refused("Experimental processing places each picture once: set the duplicate count to 1 and leave out "
+                   "pictures whose path sets MAX[n]");
 
   // 3. A layout that can be built.
   int width = 0, height = 0;

@@ -1,6 +1,7 @@
 #include "output/output_file.hpp"
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "base/prompt.hpp"
@@ -10,6 +11,16 @@ namespace tess {
 
 void report_unable_to_save(const std::string& name, Prompt& prompt) {
   prompt.message(format(tr("Unable to save file '%s'"), name), Icon::error);
+}
+
+std::string system_error_text(int error, const std::string& path) {
+  return std::string(std::strerror(error)) + ": " + path;
+}
+
+void report_unable_to_save(const std::string& path, int error, Prompt& prompt) {
+  std::string text = format(tr("Unable to save file '%s'"), path);
+  if (error != 0) text += ". " + system_error_text(error, path);
+  prompt.message(text, Icon::error);
 }
 
 bool make_sibling_folder(const std::string& path, const char* role, std::string& made) {

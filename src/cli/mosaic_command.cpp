@@ -325,8 +325,10 @@ int mosaic(const MosaicArgs& args, TerminalPrompt& prompt) {
   std::string final_status = status;
   if (failed_stage)
     final_status = run.failure;
+  else if (failed && !builder.failure().empty())
+    final_status = builder.failure();  // why the last mosaic failed, not "Ok"
   else if (failed && !builder.last_error().empty())
-    final_status = builder.last_error();  // why the last mosaic failed, not "Ok"
+    final_status = builder.last_error();
   if (json) json->write_final(run.stopped ? "stopped" : failed ? "failed" : "finished", percent, final_status);
   else if (!args.quiet)
     std::fprintf(stderr, "%s\n", status.c_str());

@@ -378,8 +378,8 @@ bool write_tiff_rows(RowSource& source, const std::filesystem::path& path, const
 
   FileSink file;
   if (!file.open(path)) {
-    // Said in the system's words, beside the path.
-    report_unable_to_save(path.string(), errno, prompt);
+    // Said in the system's words, as the library would have said it, and the path.
+    report_unable_to_save(path, LibraryError{true, path.string(), system_error_text(errno, path.string())}, prompt);
     return false;
   }
   OpenOptions options(error);
@@ -403,7 +403,8 @@ bool write_tiff_rows(RowSource& source, const std::filesystem::path& path, const
   TIFFClose(tif);
   if (outcome == Outcome::written && !error.seen && file.commit()) return true;
   // A failed commit (the disk full at the last block) in the system's words.
-  const int commit_error = outcome == Outcome::written && !error.seen ? errno : 0;
+  if (outcome == Outcome::written && !error.seen)
+    error = LibraryError{true, path.string(), system_error_text(errno, path.string())};
 
   // A stop or a failure leaves the earlier file, if any, as it was.
   file.roll_back();
@@ -414,8 +415,6 @@ bool write_tiff_rows(RowSource& source, const std::filesystem::path& path, const
     // The codec's complaint about missing rows while closing is only the
     // echo of that, so the path is named instead.
     report_unable_to_save(path, LibraryError{}, prompt);
-  else if (commit_error != 0)
-    report_unable_to_save(path.string(), commit_error, prompt);
   else
     report_unable_to_save(path, error, prompt);
   return false;

@@ -325,9 +325,18 @@ int mosaic(const MosaicArgs& args, TerminalPrompt& prompt) {
   const double percent = controller.poll().percent;  // the last queued message and the final action
 
   const std::string status = builder.status();
-  if (json)
-    json->write_final(run.stopped ? "stopped" : run.failed > 0 || builder.done_count() == 0 ? "failed" : "finished",
-                      percent, status);
+  // A stage that failed ends with the texts of a stop; a script must not
+  // take it for one, so the final state says failed and gives the reason.
+  const bool failed_stage = !run.stopped && !run.failure.empty();
+  const bool failed = !run.stopped && (run.failed > 0 || builder.done_count() == 0);
+  std::string final_status = status;
+  if (failed_stage)
+    final_status = run.failure;
+  else if (failed && !builder.failure().empty())
+    final_status = builder.failure();  // why the last mosaic failed, not "Ok"
+  else if (failed && !builder.last_error().empty())
+    final_status = builder.last_error();
+  if (json) json->write_final(run.stopped ? "stopped" : failed ? "failed" : "finished", percent, final_status);
   else if (!args.quiet)
     std::fprintf(stderr, "%s\n", status.c_str());
   // How much of the likeness the colour change supplies, mosaic by mosaic.
@@ -341,6 +350,10 @@ int mosaic(const MosaicArgs& args, TerminalPrompt& prompt) {
     if (result.success)
       for (const std::string& file : result.written_files) std::printf("%s\n", file.c_str());
   // Every way a run can fail says so on its own line.
+  if (failed_stage) {
+    std::fprintf(stderr, "error: the run failed: %s\n", run.failure.c_str());
+    return kExitFailed;
+  }
   if (run.stopped) {
     std::fprintf(stderr, "error: the run was stopped\n");
     return kExitFailed;

@@ -103,15 +103,18 @@ bool analyse_cells(MosaicBuilder& builder, const Foto& image, bool adapt, bool s
   } else {
     JobPool pool;
     pool.start_threads(threads - 1, priority);
+    JobsOutcome jobs;
     {
       JobQueue queue(pool);
       for (std::size_t first = 0; first < count && !builder.stop_requested(); first += kCellsPerJob) {
         const std::size_t last = std::min(count, first + kCellsPerJob);
         queue.submit([&analyse_range, first, last] { analyse_range(first, last); });
       }
-      queue.wait_all();
+      jobs = queue.wait_all();
     }
     pool.shut_down();
+    // A cell left unanalysed would be placed as if it were black.
+    if (!builder.stop_requested() && !builder.jobs_succeeded(jobs)) return false;
   }
   if (builder.stop_requested()) return false;
 

@@ -4,6 +4,12 @@
 #include <charconv>
 #include <chrono>
 #include <limits>
+#include <new>
+
+#include <pthread.h>
+
+#include "base/text.hpp"
+#include "images/foto.hpp"
 
 namespace tess {
 namespace {
@@ -18,6 +24,14 @@ constexpr auto kIdleSleep = 500ms;
 constexpr auto kHelperSleep = 50ms;
 
 }  // namespace
+
+std::string failed_jobs_text(const JobsOutcome& outcome, int width, int height) {
+  if (outcome.out_of_memory) return out_of_memory_text(width, height) + "!";
+  const auto failed = static_cast<unsigned long>(outcome.failed);
+  return format(trn("%lu parallel job failed: its part of the work is missing",
+                    "%lu parallel jobs failed: their part of the work is missing", failed),
+                failed);
+}
 
 // --- JobQueue ---------------------------------------------------------------
 
@@ -69,11 +83,18 @@ void JobQueue::submit(std::unique_ptr<ParallelJobInfo> job) {
   }
 }
 
-void JobQueue::wait_all() {
+JobsOutcome JobQueue::wait_all() {
   for (;;) {
     {
       std::lock_guard lock(m_mutex);
-      if (m_running == 0 && m_pending.empty()) return;
+      if (m_running == 0 && m_pending.empty()) {
+        JobsOutcome outcome;
+        outcome.failed = m_failed - m_failed_told;
+        outcome.out_of_memory = m_out_of_memory_untold;
+        m_failed_told = m_failed;
+        m_out_of_memory_untold = false;
+        return outcome;
+      }
     }
     if (help_once()) continue;
     // Only jobs taken by other threads are left (or new ones are on the way).
@@ -92,7 +113,8 @@ void JobQueue::cancel_all() {
     m_changed.notify_all();
   }
   dropped.clear();  // job destructors run outside the lock
-  wait_all();
+  // Cancelling gives the work up anyway: what the running jobs did no longer counts.
+  (void)wait_all();
 }
 
 bool JobQueue::has_work() const {
@@ -131,10 +153,13 @@ std::unique_ptr<ParallelJobInfo> JobQueue::take_newest_locked() {
 
 void JobQueue::run_taken(std::unique_ptr<ParallelJobInfo> job) {
   bool failed = false;
+  bool out_of_memory = false;
   // A job that throws must neither end the worker thread nor leave the
   // running count too high, which would make wait_all() wait for ever.
   try {
     job->run();
+  } catch (const std::bad_alloc&) {
+    failed = out_of_memory = true;
   } catch (...) {
     failed = true;
   }
@@ -142,6 +167,7 @@ void JobQueue::run_taken(std::unique_ptr<ParallelJobInfo> job) {
   std::lock_guard lock(m_mutex);
   --m_running;
   if (failed) ++m_failed;
+  if (out_of_memory) m_out_of_memory_untold = true;
   // Notified under the lock: a waiter may destroy the queue as soon as it
   // sees the count drop.
   m_changed.notify_all();
@@ -271,6 +297,8 @@ void JobPool::job_submitted() {
 }
 
 void JobPool::worker_loop(Worker& self, ThreadPriority priority) {
+  // Named, so a worker can be told apart in `top -H`, a debugger or a test.
+  ::pthread_setname_np(::pthread_self(), "tess-job");
   apply_thread_priority(priority);
   std::unique_lock lock(m_mutex);
   // Exits are decided under the lock, so lowering the desired count retires

@@ -16,6 +16,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <string_view>
 #include <thread>
 #include <type_traits>
@@ -29,9 +30,9 @@ namespace tess {
 class JobPool;
 
 /// One job of the pool. It belongs to its queue until it has run and is then
-/// destroyed by the thread that ran it. run() must not throw: the pool has no
-/// error channel, so a job reports through the objects it works on (a job
-/// that throws anyway is counted as failed and the pool carries on).
+/// destroyed by the thread that ran it. A job reports through the objects it
+/// works on; one that throws (out of memory, most likely) is counted as
+/// failed, the pool carries on, and the next wait_all() of its queue says so.
 class ParallelJobInfo {
  public:
   virtual ~ParallelJobInfo() = default;
@@ -90,6 +91,19 @@ std::unique_ptr<ParallelJobInfo> make_job(Function&& function) {
   return std::make_unique<CallableJob<std::decay_t<Function>>>(std::forward<Function>(function));
 }
 
+/// What became of the jobs a queue ran since its previous wait: a job that
+/// threw left its work undone, so the phase that waited cannot stand.
+struct JobsOutcome {
+  std::size_t failed = 0;      ///< jobs that threw instead of returning
+  bool out_of_memory = false;  ///< one of them ran out of memory
+  [[nodiscard]] bool ok() const { return failed == 0; }
+};
+
+/// What the user is told of a phase whose jobs failed: the out-of-memory
+/// text of the picture being made (`width` x `height`) when a job ran out of
+/// memory, else how many jobs failed and that their work is missing.
+std::string failed_jobs_text(const JobsOutcome& outcome, int width, int height);
+
 /// Which end of the pool's list a queue joins. Workers look at the queues
 /// from the back to the front, so a queue at the back is served first.
 enum class QueueEnd { back, front };
@@ -129,7 +143,8 @@ class JobQueue {
   /// other threads have taken. Meanwhile the caller runs jobs (of any queue of
   /// the pool), or waits up to 50 ms at a time when there is none to run.
   /// Never call it from one of this queue's own jobs: it would wait for itself.
-  void wait_all();
+  /// Says whether a job that finished since the previous wait_all() threw.
+  [[nodiscard]] JobsOutcome wait_all();
 
   /// Destroys every pending job without running it, then waits as wait_all()
   /// for the jobs that are already running.
@@ -165,6 +180,8 @@ class JobQueue {
   std::size_t m_running = 0;
   std::size_t m_high_water = 0;
   std::size_t m_failed = 0;
+  std::size_t m_failed_told = 0;       ///< failures a wait_all() has returned already
+  bool m_out_of_memory_untold = false;  ///< a failure not returned yet was out of memory
   JobPool* m_pool = nullptr;
 };
 

@@ -28,6 +28,51 @@ MosaicBuilder::MosaicBuilder(Prompt& prompt) : m_prompt(prompt) {}
 
 MosaicBuilder::~MosaicBuilder() = default;
 
+void MosaicBuilder::ErrorNotingPrompt::message(const std::string& text, Icon icon) {
+  if (icon == Icon::error) {
+    std::lock_guard guard(lock);
+    last_error = text;
+    ++errors;
+  }
+  m_target.message(text, icon);
+}
+
+void MosaicBuilder::fail(const std::string& text) {
+  if (text.empty()) return;
+  {
+    std::lock_guard guard(m_prompt.lock);
+    if (m_failure.empty()) m_failure = text;
+  }
+  m_prompt.message(text, Icon::error);
+}
+
+std::string MosaicBuilder::failure() const {
+  std::lock_guard guard(m_prompt.lock);
+  return m_failure;
+}
+
+std::string MosaicBuilder::last_error() const {
+  std::lock_guard guard(m_prompt.lock);
+  return m_prompt.last_error;
+}
+
+long MosaicBuilder::errors_shown() const {
+  std::lock_guard guard(m_prompt.lock);
+  return m_prompt.errors;
+}
+
+bool MosaicBuilder::jobs_succeeded(const JobsOutcome& outcome) {
+  if (outcome.ok()) return true;
+  fail(failed_jobs_text(outcome, grid.pixel_width(), grid.pixel_height()));
+  return false;
+}
+
+void MosaicBuilder::clear_failure() {
+  std::lock_guard guard(m_prompt.lock);
+  m_failure.clear();
+  m_prompt.last_error.clear();
+}
+
 void MosaicBuilder::set_status(const std::string& text, int code) {
   std::string kept = first_characters(text, kMaxStatusCharacters);
   {

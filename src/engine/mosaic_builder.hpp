@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/prompt.hpp"
+#include "engine/job_pool.hpp"
 #include "engine/progress_model.hpp"
 #include "images/foto.hpp"
 #include "engine/puzzle.hpp"
@@ -23,7 +25,6 @@
 
 namespace tess {
 
-class Prompt;
 class TileImageList;
 
 class MosaicBuilder {
@@ -33,7 +34,27 @@ class MosaicBuilder {
   MosaicBuilder(const MosaicBuilder&) = delete;
   MosaicBuilder& operator=(const MosaicBuilder&) = delete;
 
+  /// Everything the stages tell the user goes through here; the builder
+  /// notes the last error shown, so a stage that gives up after reporting
+  /// why leaves its reason for the run's outcome.
   Prompt& prompt() { return m_prompt; }
+
+  // --- failure ------------------------------------------------------------
+  /// A stage cannot go on: `text` is shown as an error and, the first time
+  /// since clear_failure(), kept as the reason the run failed. A failure is
+  /// not a stop: whoever follows the run tells the two apart.
+  void fail(const std::string& text);
+  /// The reason kept by fail(); empty when no stage failed.
+  std::string failure() const;
+  /// The last error message shown through prompt() since clear_failure().
+  std::string last_error() const;
+  /// Error messages shown through prompt() so far.
+  long errors_shown() const;
+  void clear_failure();
+  /// After a parallel phase: a job that failed left work undone, so the
+  /// stage fails with the reason (the mosaic's out-of-memory text when a job
+  /// ran out of memory). Whether every job ran through.
+  [[nodiscard]] bool jobs_succeeded(const JobsOutcome& outcome);
 
   MosaicParameters parameters;
   /// The list the run draws on; set by the run, not owned.
@@ -147,7 +168,32 @@ class MosaicBuilder {
  private:
   /// The batch's percent; m_lock held.
   double batch_percent_locked() const;
-  Prompt& m_prompt;
+  /// Forwards to the prompt of the run and remembers the last error it showed.
+  class ErrorNotingPrompt final : public Prompt {
+   public:
+    explicit ErrorNotingPrompt(Prompt& target) : m_target(target) {}
+    void message(const std::string& text, Icon icon) override;
+    Answer ask(const std::string& text, Buttons buttons, Answer default_answer, Icon icon) override {
+      return m_target.ask(text, buttons, default_answer, icon);
+    }
+    std::vector<std::string> choose_files(const FileRequest& request) override {
+      return m_target.choose_files(request);
+    }
+    std::string choose_folder(const FolderRequest& request) override { return m_target.choose_folder(request); }
+    void show_picture(const PictureView& view, const std::string& caption) override {
+      m_target.show_picture(view, caption);
+    }
+
+    mutable std::mutex lock;
+    std::string last_error;  // guarded by lock
+    long errors = 0;         // guarded by lock
+
+   private:
+    Prompt& m_target;
+  };
+
+  ErrorNotingPrompt m_prompt;
+  std::string m_failure;  // guarded by m_prompt.lock
   mutable std::mutex m_lock;  // status, progress and everything the polling thread reads
   std::atomic<bool> m_stop{false};
   std::atomic<bool> m_refresh{false};

@@ -58,9 +58,9 @@ constexpr std::size_t kMaxListEntriesLimited = 64;
 
 /// Fills `bank` with the signatures of `count` tiles (`signature(i)`) on the
 /// queue's threads: working out a tile's bound fields costs about as much as
-/// scoring it for a few cells.
+/// scoring it for a few cells. A failed job leaves tiles out of the bank.
 template <class Signature>
-void fill_bank(TileBoundBank& bank, std::size_t count, Signature signature, JobQueue& queue) {
+[[nodiscard]] JobsOutcome fill_bank(TileBoundBank& bank, std::size_t count, Signature signature, JobQueue& queue) {
   constexpr std::size_t kTilesPerJob = 1024;
   bank.resize(count);
   for (std::size_t first = 0; first < count; first += kTilesPerJob) {
@@ -68,7 +68,7 @@ void fill_bank(TileBoundBank& bank, std::size_t count, Signature signature, JobQ
       for (std::size_t i = first; i < end; ++i) bank.set(i, signature(i));
     });
   }
-  queue.wait_all();
+  return queue.wait_all();
 }
 
 bool holds_grouping_mode(std::int32_t processing) {
@@ -168,7 +168,9 @@ class HighQualityPlacement {
         m_groups(grouped ? variant_group_numbers(uses, builder.parameters.processing) : std::vector<std::int32_t>{}),
         m_tiles(uses, m_groups) {}
 
-  void run() {
+  /// False when a job failed (reported): the cells are left as they were
+  /// filled so far, and the stage fails.
+  [[nodiscard]] bool run() {
     prepare_keys();
     // 1. Progress.
     m_builder.begin_progress_stage(kStagePlacement, 3.0 * static_cast<double>(m_grid.size()));
@@ -176,20 +178,22 @@ class HighQualityPlacement {
     m_entries = candidate_entry_budget(m_grid, m_uses.size(), m_builder.parameters.advanced.value(kOptMemoryMaxSize));
     m_area = spacing_area(m_grid, m_builder.parameters.duplicate_spacing);
     collect_cells();
-    if (m_cells.empty()) return;
+    if (m_cells.empty()) return true;
     JobPool pool;
     pool.start_threads(std::max(1, m_setup.threads) - 1, m_setup.priority);
     JobQueue queue(pool);
-    fill_bank(
-        m_bank, m_uses.size(), [this](std::size_t i) -> const TileSignature& { return m_uses.tiles()[i]->signature; },
-        queue);
+    if (!m_builder.jobs_succeeded(fill_bank(
+            m_bank, m_uses.size(),
+            [this](std::size_t i) -> const TileSignature& { return m_uses.tiles()[i]->signature; }, queue)))
+      return false;
 
     // 3. First pass.
-    if (!first_pass(queue)) return;
+    if (!first_pass(queue)) return !m_failed;
     // 4. Everything pending, largest regret first.
     for (std::size_t j = 0; j < m_lists.size(); ++j) push_pending(j);
     // 5. Place until nothing is pending.
     place_loop(queue);
+    return !m_failed;
   }
 
  private:
@@ -283,8 +287,9 @@ class HighQualityPlacement {
             format(tr("Analyzing Mosaic Tile#: %d of %d"), static_cast<int>(j + 1), static_cast<int>(count)));
       }
     }
-    queue.wait_all();
-    if (m_builder.stop_requested()) return false;
+    // A list whose rebuild failed would pass its cell over.
+    if (!m_builder.jobs_succeeded(queue.wait_all())) m_failed = true;
+    if (m_failed || m_builder.stop_requested()) return false;
     m_lists_of_key.assign(m_key_uses.size(), {});
     for (std::size_t j = 0; j < m_lists.size(); ++j) {
       m_complete[j] = m_lists[j]->count() < capacity ? 1 : 0;
@@ -345,7 +350,7 @@ class HighQualityPlacement {
     const int cell_count = static_cast<int>(m_grid.size());
     int placed_count = 0;
     while (!m_pending.empty()) {
-      if (m_builder.stop_requested()) return;
+      if (m_failed || m_builder.stop_requested()) return;
       // 1. The largest regret first; an empty list has nothing left to give.
       const std::size_t j = m_pending.begin()->second;
       CScoreTile& list = *m_lists[j];
@@ -415,7 +420,10 @@ class HighQualityPlacement {
       m_lists[j]->set_capacity(capacity);
       submit_rebuild(queue, *m_lists[j], info);
     }
-    queue.wait_all();
+    if (!m_builder.jobs_succeeded(queue.wait_all())) {
+      m_failed = true;
+      return;
+    }
     for (std::size_t j : short_lists) {
       m_complete[j] = m_lists[j]->count() < capacity ? 1 : 0;
       index_keys(j);
@@ -447,6 +455,7 @@ class HighQualityPlacement {
   std::vector<std::size_t> m_short_lists;  // lists that ran short since the last refill, perhaps twice
   std::vector<std::vector<std::uint32_t>> m_lists_of_key;  // per key, the lists built with it
   std::size_t m_pending_count = 0;
+  bool m_failed = false;  ///< a rebuild job failed (reported): the placement gives up
 };
 
 // ---- Faster -------------------------------------------------------------------
@@ -684,7 +693,9 @@ class ExperimentalPlacement {
                         const PlacementSetup& setup)
       : m_builder(builder), m_grid(builder.grid), m_tables(tables), m_uses(uses), m_setup(setup) {}
 
-  void run() {
+  /// False when a scoring job failed (reported): a cell without its list
+  /// would be passed over, so nothing is placed and the stage fails.
+  [[nodiscard]] bool run() {
     // 1. Cells and tiles: the tiles already in cells stay where they are.
     m_uses.count_uses(m_grid);
     for (std::size_t i = 0; i < m_uses.size(); ++i) {
@@ -697,7 +708,7 @@ class ExperimentalPlacement {
     // Scoring a cell's list and placing its tile count one step each.
     m_builder.begin_progress_stage(kStagePlacement,
                                    2.0 * static_cast<double>(std::max<std::size_t>(m_cells.size(), 1)));
-    if (m_cells.empty() || m_tiles.empty()) return;
+    if (m_cells.empty() || m_tiles.empty()) return true;
     m_lists.resize(m_cells.size());
     m_floors.assign(m_cells.size(), kCompleteRow);
     const std::size_t first_length = std::clamp(m_tiles.size() / kFirstListShare, kFirstOffer, kFirstListLength);
@@ -707,16 +718,18 @@ class ExperimentalPlacement {
     JobPool pool;
     pool.start_threads(std::max(1, m_setup.threads) - 1, m_setup.priority);
     JobQueue queue(pool);
-    fill_bank(
-        m_bank, m_tiles.size(),
-        [this](std::size_t i) -> const TileSignature& { return signature(i); }, queue);
+    if (!m_builder.jobs_succeeded(fill_bank(
+            m_bank, m_tiles.size(), [this](std::size_t i) -> const TileSignature& { return signature(i); }, queue)))
+      return false;
 
     // 2. Every cell's list. A stop here places what the finished lists give.
     std::vector<std::size_t> pending(m_cells.size());
     for (std::size_t j = 0; j < pending.size(); ++j) pending[j] = j;
     if (!score_lists(queue, pending, 0)) {
+      if (m_failed) return false;
       m_builder.clear_stop();
-      return place(greedy_from_lists());
+      place(greedy_from_lists());
+      return true;
     }
     // 3. Solve; grow the lists that may hide a better tile and solve again.
     //    Each solve is the best over longer lists, so a stop keeps the last.
@@ -733,7 +746,8 @@ class ExperimentalPlacement {
           &start);
       if (solved.stopped) {
         m_builder.clear_stop();
-        return place(m_best.empty() ? solved.column_of_row : m_best);
+        place(m_best.empty() ? solved.column_of_row : m_best);
+        return true;
       }
       m_best = std::move(solved.column_of_row);
       start = std::move(solved.start);
@@ -749,11 +763,13 @@ class ExperimentalPlacement {
         m_offers[j] *= kOfferGrowth;
       }
       if (!score_lists(queue, rescan, round + 1)) {
+        if (m_failed) return false;
         m_builder.clear_stop();
         break;
       }
     }
     place(m_best);
+    return true;
   }
 
  private:
@@ -769,7 +785,8 @@ class ExperimentalPlacement {
 
   /// Builds the lists of the cells `which` on every thread; `round` 0 is the
   /// first build, later ones regrow lists while a solve stands. False when a
-  /// stop cut it short; the cells whose lists are done are marked.
+  /// stop cut it short (the cells whose lists are done are marked) or a job
+  /// failed (reported, m_failed set).
   bool score_lists(JobQueue& queue, const std::vector<std::size_t>& which, long round) {
     for (const std::size_t j : which) m_scored[j] = false;
     const std::size_t per_job = std::max<std::size_t>(1, kScoringsPerJob / m_tiles.size());
@@ -793,7 +810,10 @@ class ExperimentalPlacement {
         publish(round, m_best_filled);
       }
     }
-    queue.wait_all();
+    if (!m_builder.jobs_succeeded(queue.wait_all())) {
+      m_failed = true;
+      return false;
+    }
     if (round == 0) m_builder.add_progress(static_cast<double>(done.load()));
     return !m_builder.stop_requested();
   }
@@ -907,6 +927,7 @@ class ExperimentalPlacement {
   std::unique_ptr<std::atomic<bool>[]> m_scored;  // written by the jobs
   std::vector<std::uint32_t> m_best;  // the last solve's tile per cell
   std::size_t m_best_filled = 0;
+  bool m_failed = false;  ///< a scoring job failed (reported): nothing is placed
 };
 
 }  // namespace
@@ -1009,9 +1030,9 @@ std::string fill_check_text(const MosaicParameters& parameters, const FillCheckC
 
 // ---- the algorithms -----------------------------------------------------------
 
-void place_high_quality(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses,
+bool place_high_quality(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses,
                         const PlacementSetup& setup, bool grouped) {
-  HighQualityPlacement(builder, tables, uses, setup, grouped).run();
+  return HighQualityPlacement(builder, tables, uses, setup, grouped).run();
 }
 
 void place_faster(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses) {
@@ -1072,9 +1093,9 @@ void place_sequential(MosaicBuilder& builder, const ScoreTables& tables, TileUse
   builder.add_progress(1);
 }
 
-void place_by_auction(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses,
+bool place_by_auction(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses,
                       const PlacementSetup& setup) {
-  ExperimentalPlacement(builder, tables, uses, setup).run();
+  return ExperimentalPlacement(builder, tables, uses, setup).run();
 }
 
 bool place_tiles(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses, const PlacementSetup& setup) {
@@ -1105,18 +1126,16 @@ bool place_tiles(MosaicBuilder& builder, const ScoreTables& tables, TileUseState
   // 3. Experimental, only without duplicates.
   if (processing == kProcessingStandard1 || processing == kProcessingStandard2) {
     if (parameters.tile_duplication != 1 || uses.any_own_limit()) {
-      builder.prompt().message(tr("The selected Experimental Mosaic Processing can be used only with the No "
-                                  "Duplicate Tile Count."),
-                               Icon::error);
+      // The run plan refuses this before any work; a caller that skipped it still gets a failure.
+      builder.fail(tr("The selected Experimental Mosaic Processing can be used only with the No "
+                      "Duplicate Tile Count."));
       return false;
     }
-    place_by_auction(builder, tables, uses, setup);
-    return true;
+    return place_by_auction(builder, tables, uses, setup);
   }
   // 4. High Quality, and the variant modes through their groups.
   for (std::size_t i = 0; i < uses.size(); ++i) uses[i].exhausted = 0;
-  place_high_quality(builder, tables, uses, setup, holds_grouping_mode(processing));
-  return true;
+  return place_high_quality(builder, tables, uses, setup, holds_grouping_mode(processing));
 }
 
 }  // namespace tess

@@ -51,8 +51,9 @@ struct PlacementSetup {
 /// Fills the empty cells by regret: the cell that loses most when its best
 /// candidate goes elsewhere is served first. With `grouped` set (Custom and
 /// Folder Tile Variants) the candidates are variant groups, so the pictures of
-/// one group count as one for duplicates and spacing.
-void place_high_quality(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses,
+/// one group count as one for duplicates and spacing. False when a job of
+/// the candidate lists failed (reported through the builder).
+[[nodiscard]] bool place_high_quality(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses,
                         const PlacementSetup& setup, bool grouped);
 
 /// Offers each tile in turn to every cell it would improve, best gain first,
@@ -70,8 +71,9 @@ void place_sequential(MosaicBuilder& builder, const ScoreTables& tables, TileUse
 /// total score (a tile that cannot be used for a cell is never put there).
 /// The cells' tile lists are built on `setup.threads` threads. A stop ends it
 /// (and clears the stop) with the last assignment it finished, or when none
-/// is finished yet with a partial one.
-void place_by_auction(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses,
+/// is finished yet with a partial one. False when a scoring job failed
+/// (reported through the builder): nothing is placed.
+[[nodiscard]] bool place_by_auction(MosaicBuilder& builder, const ScoreTables& tables, TileUseState& uses,
                       const PlacementSetup& setup);
 
 // ---- helpers the algorithms share, public for the run and the tests ---------

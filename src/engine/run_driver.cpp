@@ -32,8 +32,9 @@ namespace {
 
 constexpr int kMaxMaskSide = 30000;
 
-// How a mosaic ended.
-enum class Outcome { done, failed, skipped, end_batch, stopped };
+// How a mosaic ended. A stage that cannot go on (`stage_failed`) ends the
+// batch the way a stop does, but the run failed: the user did not cancel it.
+enum class Outcome { done, failed, skipped, end_batch, stage_failed, stopped };
 
 std::string upper_extension(const fs::path& p) {
   std::string ext = p.extension().string();
@@ -57,6 +58,14 @@ class BatchDriver {
 
  private:
   bool stopped() const { return m_builder.stop_requested(); }
+  /// How a mosaic ends whose stage gave up: stopped when a stop was asked
+  /// for, failed when the stage failed or reported an error on the way
+  /// (`otherwise` when it did neither: a cancelled question, an empty grid).
+  Outcome gave_up(Outcome otherwise = Outcome::stopped) const {
+    if (stopped()) return Outcome::stopped;
+    if (!m_builder.failure().empty() || m_builder.errors_shown() > m_errors_before_stages) return Outcome::stage_failed;
+    return otherwise;
+  }
   /// Where the result of a mosaic is kept: the main image, with the label in mask-file mode.
   std::string result_key(const std::string& main_image, const std::string& label) const {
     return m_mask_mode ? main_image + " " + label : main_image;
@@ -83,6 +92,7 @@ class BatchDriver {
   int m_mask_scale = 1;
   std::vector<std::string> m_masks;
   fs::path m_settings_copy_reported;  ///< the settings copy whose failure was told last
+  long m_errors_before_stages = 0;     ///< errors shown before the stages of this mosaic began
 };
 
 std::string BatchDriver::ask_for_mask_file() {
@@ -152,6 +162,8 @@ bool BatchDriver::load_mask(const std::string& main_image, const std::string& as
 Outcome BatchDriver::build_one(const std::string& main_image, const std::string& label, const std::string& mask_path) {
   MosaicParameters& params = m_builder.parameters;
   RunResult& result = m_run.results[result_key(main_image, label)];
+  m_builder.clear_failure();
+  m_errors_before_stages = m_builder.errors_shown();
 
   // 3. The main image; one that cannot be loaded is skipped.
   m_builder.set_status(tr("Loading Image..."));
@@ -172,11 +184,12 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
 
   // 6. The geometry for this image.
   MosaicLayout layout;
-  if (!compute_layout(params, image.width(), image.height(), layout, m_prompt)) return Outcome::stopped;
+  if (!compute_layout(params, image.width(), image.height(), layout, m_builder.prompt())) return gave_up();
 
-  // 7. The settings beside the mosaic.
+  // 7. The settings beside the mosaic; its failure is told and the mosaic goes on.
   if (params.text_report && !result.output_base.empty()) save_settings_beside(result);
   if (stopped()) return Outcome::stopped;
+  m_errors_before_stages = m_builder.errors_shown();
 
   // 8. No split stage when nothing is to be split.
   if (params.half_tiles == 0 && params.quarter_tiles == 0) m_builder.set_progress_weight(kStageSplitPlacement, 0);
@@ -199,19 +212,29 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
   }
   if (stopped()) return Outcome::stopped;
   if (!built || !analyse_cells(m_builder, image, adapt, false, m_run.threads, priority))
-    return stopped() ? Outcome::stopped : Outcome::end_batch;
+    return gave_up(Outcome::end_batch);
   // Whoever follows the run sees the cells before the first tile comes.
   m_builder.refresh_sketch(true);
 
   // 10. Cell priorities.
   m_builder.set_status(tr("Calculating Mosaic Information..."));
   TileUseState uses;
-  if (!compute_priorities(m_builder, true, uses, m_run.priority_map) || stopped()) return Outcome::stopped;
+  if (!compute_priorities(m_builder, true, uses, m_run.priority_map) || stopped()) return gave_up();
 
   // 11. Placement. "Automatic" detail follows the tiles of the mosaic, not
   // the pictures of the list.
   ScoreTables tables;
-  if (!tables.set_up(params, static_cast<std::int64_t>(m_builder.grid.size()))) return Outcome::stopped;
+  if (!tables.set_up(params, static_cast<std::int64_t>(m_builder.grid.size()))) {
+    // Only values the settings window never offers get here (a settings file edited by hand).
+    const bool priority_known = params.colour_priority >= 1 && params.colour_priority <= 5;
+    m_builder.fail(priority_known
+                       ? format("The tiles cannot be compared: ColorChange %d is not a percentage from 0 to 100",
+                                static_cast<int>(params.colour_change))
+                       : format("The tiles cannot be compared: ColorChangePriority is none of high_tile, good_tile, "
+                                "balanced, good_detail and high_detail (%d)",
+                                static_cast<int>(params.colour_priority)));
+    return gave_up();
+  }
   // The consecutive-frames rule looks for close frames among the cells
   // within the spacing.
   compute_neighbour_lists(m_builder, static_cast<double>(layout.tile_width), static_cast<double>(layout.tile_height));
@@ -228,7 +251,7 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
     if (const Outcome taken = take_fixed_placement(image, adapt, priority, tables, uses); taken != Outcome::done)
       return taken;
   } else if (!place_tiles(m_builder, tables, uses, setup) || stopped()) {
-    return Outcome::stopped;
+    return gave_up();
   }
 
   // 12. Halves and quarters. The split cells keep their priorities and the
@@ -239,8 +262,8 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
   } else if (split_half_and_quarter_tiles(m_builder, tables, uses)) {
     m_builder.move_progress_into_split_stage();
     m_builder.begin_progress_stage(kStageSplitPlacement, 1);
-    if (!analyse_cells(m_builder, image, adapt, true, m_run.threads, priority) || stopped()) return Outcome::stopped;
-    if (!place_split_cells(m_builder, tables, uses, setup) || stopped()) return Outcome::stopped;
+    if (!analyse_cells(m_builder, image, adapt, true, m_run.threads, priority) || stopped()) return gave_up();
+    if (!place_split_cells(m_builder, tables, uses, setup) || stopped()) return gave_up();
   } else {
     m_builder.set_progress_weight(kStageSplitPlacement, 0);
   }
@@ -258,7 +281,7 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
   // 16. Required and priority images (a fixed placement has them already).
   if (!fixed &&
       (!insert_required_images(m_builder, tables, uses) || !insert_priority_images(m_builder, tables, uses)))
-    return Outcome::stopped;
+    return gave_up();
   if (stopped()) return Outcome::stopped;
   // The final placement, for later runs that render this mosaic again.
   if (!m_run.save_placement_file.empty() && !save_tile_list_file(m_builder, m_run.save_placement_file))
@@ -299,7 +322,7 @@ Outcome BatchDriver::take_fixed_placement(const Foto& image, bool adapt, ThreadP
     return Outcome::failed;
   }
   if (split_any && (!analyse_cells(m_builder, image, adapt, true, m_run.threads, priority) || stopped()))
-    return Outcome::stopped;
+    return gave_up();
   std::string problem;
   if (!placement.apply(m_builder, tables, uses, problem)) {
     m_prompt.message(format(tr("The placement '%s' does not fit this mosaic and list: %s"), file, problem),
@@ -351,7 +374,8 @@ void BatchDriver::run() {
   }
 
   bool end_batch = false;
-  for (std::size_t image = 0; !stop && !end_batch && image < m_run.main_images.size(); ++image) {
+  bool stage_failed = false;
+  for (std::size_t image = 0; !stop && !end_batch && !stage_failed && image < m_run.main_images.size(); ++image) {
     const std::size_t mask_count = m_mask_mode ? m_masks.size() : 1;
     for (std::size_t m = 0; m < mask_count; ++m) {
       if (stopped()) {
@@ -363,7 +387,8 @@ void BatchDriver::run() {
       const std::string label = mosaic_label(m_mask_mode, m);
       const std::string mask = m_mask_mode ? m_masks[m] : std::string();
       Outcome outcome = build_one(m_run.main_images[image], label, mask);
-      if (outcome != Outcome::skipped && outcome != Outcome::stopped) finish_mosaic();
+      if (outcome != Outcome::skipped && outcome != Outcome::stopped && outcome != Outcome::stage_failed)
+        finish_mosaic();
       // 22. One more done. A mosaic whose side files failed stands, but the
       // run must not end as if everything had been written.
       m_builder.end_mosaic(outcome == Outcome::done);
@@ -371,10 +396,19 @@ void BatchDriver::run() {
       // Every file of this mosaic is written: another run may have its outputs.
       if (found != m_run.results.end()) found->second.output_lock.reset();
       const bool side_failed = found != m_run.results.end() && found->second.side_files_failed;
-      if (outcome == Outcome::failed || (outcome == Outcome::done && side_failed)) ++m_run.failed;
+      if (outcome == Outcome::failed || outcome == Outcome::stage_failed || (outcome == Outcome::done && side_failed))
+        ++m_run.failed;
       if (outcome == Outcome::done) m_builder.set_status(tr("Ready"));
       if (outcome == Outcome::stopped || stopped()) {
         stop = true;
+        break;
+      }
+      if (outcome == Outcome::stage_failed) {
+        // Told as the stage gave up; kept for whoever follows the run.
+        std::string reason = m_builder.failure();
+        if (reason.empty()) reason = m_builder.last_error();
+        if (m_run.failure.empty()) m_run.failure = reason.empty() ? tr("Stopped!") : reason;
+        stage_failed = true;
         break;
       }
       if (outcome == Outcome::end_batch) {
@@ -386,8 +420,10 @@ void BatchDriver::run() {
 
   // End of the batch.
   const int done = m_builder.done_count();
-  if (stop || stopped()) {
-    m_run.stopped = true;
+  if (stop || stopped() || stage_failed) {
+    // A failed stage ends the batch with the texts of a stop; only a stop
+    // asked for is a stop.
+    m_run.stopped = !stage_failed || stopped();
     m_builder.set_status(tr("Freeing Memory (Stopping...)"));
     m_builder.grid.free();
     m_builder.set_status(tr("Stopped!"));
@@ -436,7 +472,9 @@ void run_batch(MosaicBuilder& builder, TileImageList& list, MosaicRun& run, cons
     const std::int32_t width = builder.grid.pixel_width();
     const std::int32_t height = builder.grid.pixel_height();
     builder.grid.free();
-    builder.prompt().message(out_of_memory_text(width, height) + "!", Icon::error);
+    const std::string text = out_of_memory_text(width, height) + "!";
+    builder.prompt().message(text, Icon::error);
+    if (run.failure.empty()) run.failure = text;
     ++run.failed;
   };
   try {

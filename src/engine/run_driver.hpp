@@ -103,8 +103,14 @@ struct MosaicRun {
   std::vector<std::string> read_files;
   /// Results by main image path (and label in mask-file mode).
   std::map<std::string, RunResult> results;
-  /// Mosaics whose files (the mosaic or one beside it) could not be written.
+  /// Mosaics that failed: a stage could not go on, or their files (the
+  /// mosaic or one beside it) could not be written.
   int failed = 0;
+  /// Why a stage could not go on (the message it showed); empty when none
+  /// failed. Such a failure ends the batch with the texts of a stop, yet
+  /// `stopped` stays false: nobody asked for it.
+  std::string failure;
+  /// A stop was asked for (by the user, or a question answered Cancel).
   bool stopped = false;
 };
 

@@ -8,6 +8,7 @@
 #include "engine/mask_layout.hpp"
 #include "engine/pattern_generator.hpp"
 #include "engine/placement.hpp"
+#include "engine/tile_priority.hpp"
 #include "images/exif.hpp"
 #include "images/foto.hpp"
 #include "settings/size_checks.hpp"
@@ -51,7 +52,7 @@ bool offer_no_duplicates(MosaicParameters& params, std::size_t images, Prompt& p
   }
 }
 
-// 4. Whether the list can fill the mosaic. False when the user does not go on.
+// 5. Whether the list can fill the mosaic. False when the user does not go on.
 bool confirm_fill(const MosaicParameters& params, const MosaicLayout& layout, const TileImageList& list,
                   Prompt& prompt) {
   // Mask layouts are only known once the mask is read; an empty list is
@@ -66,7 +67,7 @@ bool confirm_fill(const MosaicParameters& params, const MosaicLayout& layout, co
   return warning.empty() || prompt.ask(warning, Buttons::yes_no, Answer::yes, Icon::question) == Answer::yes;
 }
 
-// 8. A mask given in advance: a picture of 1 to 30,000 pixels a side that
+// 9. A mask given in advance: a picture of 1 to 30,000 pixels a side that
 // loads whole and holds at least one cell.
 bool check_mask(const std::string& path, Prompt& prompt) {
   if (!is_mask_picture(path)) {
@@ -83,6 +84,25 @@ bool check_mask(const std::string& path, Prompt& prompt) {
     return false;
   }
   return true;
+}
+
+// Experimental gives each tile one cell at most: a duplicate count other
+// than 1, or a picture whose path sets its own count (MAX[n]), cannot be
+// honoured. Refused here, before any work, rather than after the analysis.
+bool experimental_can_place(const MosaicParameters& params, const TileImageList& list, Prompt& prompt) {
+  if (params.processing != kProcessingStandard1 && params.processing != kProcessingStandard2) return true;
+  bool own_limit = false;
+  if (params.tile_duplication == 1) {
+    for (const auto& [path, entry] : list.entries())
+      if (tile_use_limit(entry.path)) {
+        own_limit = true;
+        break;
+      }
+    if (!own_limit) return true;
+  }
+  prompt.message(tr("The selected Experimental Mosaic Processing can be used only with the No Duplicate Tile Count."),
+                 Icon::error);
+  return false;
 }
 
 bool check_priority_map(const std::string& path, Prompt& prompt) {
@@ -127,6 +147,9 @@ PlanResult prepare_run(const RunRequest& request, Prompt& prompt) {
   // 2. Very large lists.
   if (!offer_no_duplicates(params, plan.list.entry_count(), prompt))
     return declined("the question about 'no duplicates' was cancelled");
+  if (!experimental_can_place(params, plan.list, prompt))
+    return refused("Experimental processing places each picture once: set the duplicate count to 1 and leave out "
+                   "pictures whose path sets MAX[n]");
 
   // 3. A layout that can be built.
   int width = 0, height = 0;

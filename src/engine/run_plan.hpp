@@ -76,7 +76,8 @@ struct PlanResult {
 /// Prepares a run:
 ///  1. loads the list (a list that cannot be read is reported and refused);
 ///  2. a list of 50,000 pictures or more with a spacing above 1 asks whether
-///     to set "no duplicates" (Yes/No/Cancel);
+///     to set "no duplicates" (Yes/No/Cancel); Experimental processing with
+///     a duplicate count other than 1 (or a MAX[n] path) is refused;
 ///  3. the geometry of the first main image (its own message on failure);
 ///  4. no output of any mosaic whose name is known now may replace a file
 ///     the run reads or a folder the program did not write;

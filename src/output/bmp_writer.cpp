@@ -98,7 +98,7 @@ bool write_bmp_rows(RowSource& source, const std::filesystem::path& path, Prompt
 
   FileSink file;
   if (!file.open(path)) {
-    report_unable_to_save(path.string(), prompt);
+    report_unable_to_save(path.string(), errno, prompt);
     return false;
   }
   const BmpHeader header = make_header(width, height, image_size);
@@ -107,10 +107,12 @@ bool write_bmp_rows(RowSource& source, const std::filesystem::path& path, Prompt
       ::ftruncate(file.fd(), static_cast<off_t>(kHeaderSize + image_size)) == 0)
     outcome = write_rows(source, file, stride);
   if (outcome == Outcome::written && file.commit()) return true;
+  // The system's reason of a failed write or commit; rows that ended have none.
+  const int error = outcome == Outcome::rows_ended ? 0 : errno;
 
   // A stop or a failure leaves the earlier file, if any, as it was.
   file.roll_back();
-  if (outcome != Outcome::rows_ended || !source.stop_requested()) report_unable_to_save(path.string(), prompt);
+  if (outcome != Outcome::rows_ended || !source.stop_requested()) report_unable_to_save(path.string(), error, prompt);
   return false;
 }
 

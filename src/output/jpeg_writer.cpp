@@ -197,8 +197,10 @@ bool write_jpeg(RowSource& source, const std::filesystem::path& path, int qualit
   errno = 0;
   FileSink file;
   if (!file.open(path)) {
-    const long error = errno;
-    prompt.message(format(tr("Unable to save file '%s'") + ". " + tr("Error %ld"), path.string(), error), Icon::error);
+    const int error = errno;
+    prompt.message(format(tr("Unable to save file '%s'") + ". " + tr("Error %ld"), path.string(), static_cast<long>(error)) +
+                       ": " + system_error_text(error, path.string()),
+                   Icon::error);
     return false;
   }
   std::unique_ptr<SinkDestination> destination(new (std::nothrow) SinkDestination{});
@@ -215,10 +217,12 @@ bool write_jpeg(RowSource& source, const std::filesystem::path& path, int qualit
     outcome = guarded_encode(compressor, job);
   }
   if (outcome == Outcome::written && file.commit()) return true;
+  // The system's reason of a failed write or commit; rows that ended have none.
+  const int error = outcome == Outcome::rows_ended ? 0 : errno;
 
   // A stop or a failure leaves the earlier file, if any, as it was.
   file.roll_back();
-  if (outcome != Outcome::rows_ended || !source.stop_requested()) report_unable_to_save(path.string(), prompt);
+  if (outcome != Outcome::rows_ended || !source.stop_requested()) report_unable_to_save(path.string(), error, prompt);
   return false;
 }
 

@@ -348,7 +348,9 @@ void JPGMosaicSave::start_band(Band& band) {
 }
 
 bool JPGMosaicSave::finish_band() {
-  m_queue->wait_all();
+  // A group whose job failed left its tiles out of the band: the mosaic
+  // would be written with holes.
+  if (!m_builder.jobs_succeeded(m_queue->wait_all())) return false;
   if (m_builder.stop_requested()) {
     m_stopped = true;
     return false;
@@ -581,8 +583,8 @@ class EarlierFiles {
         std::filesystem::remove(target, ec);
       } else if (::rename(copy.c_str(), target.c_str()) != 0) {
         all_back = false;
-        prompt.message(format(tr("The earlier file '%s' could not be put back: it is kept as '%s' (%s)."), target,
-                              copy, system_error_text(errno)),
+        prompt.message(format(tr("The earlier file '%s' could not be put back: it is kept as '%s'."), target, copy) +
+                           " " + system_error_text(errno, target),
                        Icon::error);
       }
     }

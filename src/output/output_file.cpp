@@ -1,8 +1,8 @@
 #include "output/output_file.hpp"
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <system_error>
 
 #include "base/prompt.hpp"
 #include "base/text.hpp"
@@ -13,12 +13,15 @@ void report_unable_to_save(const std::string& name, Prompt& prompt) {
   prompt.message(format(tr("Unable to save file '%s'"), name), Icon::error);
 }
 
-void report_unable_to_save(const std::string& name, Prompt& prompt, int error) {
-  if (error == 0) return report_unable_to_save(name, prompt);
-  prompt.message(format(tr("Unable to save file '%s'"), name) + ": " + system_error_text(error), Icon::error);
+std::string system_error_text(int error, const std::string& path) {
+  return std::string(std::strerror(error)) + ": " + path;
 }
 
-std::string system_error_text(int error) { return std::system_category().message(error); }
+void report_unable_to_save(const std::string& path, int error, Prompt& prompt) {
+  std::string text = format(tr("Unable to save file '%s'"), path);
+  if (error != 0) text += ". " + system_error_text(error, path);
+  prompt.message(text, Icon::error);
+}
 
 bool make_sibling_folder(const std::string& path, const char* role, std::string& made) {
   made.clear();

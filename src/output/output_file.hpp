@@ -11,11 +11,13 @@ class Prompt;
 
 /// "Unable to save file '<name>'" with the error icon.
 void report_unable_to_save(const std::string& name, Prompt& prompt);
-/// The same with what the system said of `error` (an errno value), when it said anything.
-void report_unable_to_save(const std::string& name, Prompt& prompt, int error);
+/// The system's text for `error` (an errno value) and the path it concerns:
+/// "Is a directory: out/m.jpg".
+std::string system_error_text(int error, const std::string& path);
 
-/// The system's words for an errno value ("Is a directory").
-std::string system_error_text(int error);
+/// "Unable to save file '<path>'" followed, when `error` (an errno value) is
+/// not 0, by the system's text for it: ". No space left on device: out/m.jpg".
+void report_unable_to_save(const std::string& path, int error, Prompt& prompt);
 
 /// A new empty hidden folder beside `path` (a file, or a folder with or
 /// without its last "/"): "<parent>/.<name>.<role>.XXXXXX/", "/" included,

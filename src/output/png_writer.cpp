@@ -1,5 +1,6 @@
 #include "output/png_writer.hpp"
 
+#include <cerrno>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdint>
@@ -126,9 +127,13 @@ bool write_png(RowSource& source, const std::filesystem::path& path, AlphaSample
   const std::size_t channels = alpha == AlphaSample::none ? 3 : 4;
   std::unique_ptr<std::uint8_t[]> line(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(width) * channels]);
 
+  if (!line) {
+    prompt.message(out_of_memory_text(width, 1) + "!", Icon::error);
+    return false;
+  }
   FileSink file;
-  if (!line || !file.open(path)) {
-    report_unable_to_save(path.string(), prompt);
+  if (!file.open(path)) {
+    report_unable_to_save(path.string(), errno, prompt);
     return false;
   }
   Outcome outcome = Outcome::write_failed;
@@ -139,10 +144,12 @@ bool write_png(RowSource& source, const std::filesystem::path& path, AlphaSample
       outcome = write_rows(structures, source, alpha, line.get());
   }
   if (outcome == Outcome::written && file.commit()) return true;
+  // The system's reason of a failed write or commit; rows that ended have none.
+  const int error = outcome == Outcome::rows_ended ? 0 : errno;
 
   // A stop or a failure leaves the earlier file, if any, as it was.
   file.roll_back();
-  if (outcome != Outcome::rows_ended || !source.stop_requested()) report_unable_to_save(path.string(), prompt);
+  if (outcome != Outcome::rows_ended || !source.stop_requested()) report_unable_to_save(path.string(), error, prompt);
   return false;
 }
 

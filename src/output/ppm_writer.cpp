@@ -1,5 +1,6 @@
 #include "output/ppm_writer.hpp"
 
+#include <cerrno>
 #include <algorithm>
 #include <cstdint>
 #include <memory>
@@ -72,7 +73,7 @@ bool write_pixmap_rows(RowSource& source, const std::filesystem::path& path, boo
   }
   FileSink file;
   if (!file.open(path)) {
-    report_unable_to_save(path.string(), prompt);
+    report_unable_to_save(path.string(), errno, prompt);
     return false;
   }
 
@@ -82,10 +83,12 @@ bool write_pixmap_rows(RowSource& source, const std::filesystem::path& path, boo
   Outcome outcome = Outcome::write_failed;
   if (file.write(header) && pre_extend(file, total_size)) outcome = write_rows(source, file, line.get());
   if (outcome == Outcome::written && file.commit()) return true;
+  // The system's reason of a failed write or commit; rows that ended have none.
+  const int error = outcome == Outcome::rows_ended ? 0 : errno;
 
   // A stop or a failure leaves the earlier file, if any, as it was.
   file.roll_back();
-  if (outcome != Outcome::rows_ended || !source.stop_requested()) report_unable_to_save(path.string(), prompt);
+  if (outcome != Outcome::rows_ended || !source.stop_requested()) report_unable_to_save(path.string(), error, prompt);
   return false;
 }
 

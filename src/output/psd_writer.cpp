@@ -37,17 +37,24 @@ class PhotoshopFile {
  public:
   /// The file is written through a sink: until close() succeeds, an
   /// earlier file of the same name stays as it was.
-  explicit PhotoshopFile(const std::filesystem::path& path) { m_open = m_file.open(path); }
+  explicit PhotoshopFile(const std::filesystem::path& path) {
+    m_open = m_file.open(path);
+    if (!m_open) m_system_error = errno;
+  }
   PhotoshopFile(const PhotoshopFile&) = delete;
   PhotoshopFile& operator=(const PhotoshopFile&) = delete;
 
   bool is_open() const { return m_open; }
   bool failed() const { return m_failed; }
   const std::string& error_text() const { return m_error_text; }
+  /// The errno of the call that failed first; 0 when none did.
+  int system_error() const { return m_system_error; }
 
+  /// Called right after the system call that failed, whose errno is kept.
   void fail(std::string text = {}) {
     if (m_failed) return;
     m_failed = true;
+    m_system_error = errno;
     m_error_text = std::move(text);
   }
 
@@ -140,6 +147,7 @@ class PhotoshopFile {
   bool m_open = false;
   bool m_failed = false;
   std::string m_error_text;
+  int m_system_error = 0;
   std::uint8_t m_buffer[kBufferSize];
   std::size_t m_fill = 0;
 };
@@ -255,7 +263,7 @@ bool write_photoshop_rows(RowSource& source, const std::filesystem::path& path, 
 
   PhotoshopFile file(path);
   if (!file.is_open()) {
-    report_unable_to_save(path.string(), prompt);
+    report_unable_to_save(path.string(), file.system_error(), prompt);
     return false;
   }
   write_header(file, width, height, big, dpi);
@@ -264,15 +272,19 @@ bool write_photoshop_rows(RowSource& source, const std::filesystem::path& path, 
   const Outcome outcome =
       file.failed() ? Outcome::write_failed : write_rows(source, file, channel.get(), start);
   const std::string error_text = file.error_text();
+  int error = file.system_error();
   if (outcome == Outcome::written && file.close()) return true;
+  if (error == 0 && outcome == Outcome::written) error = errno;  // the commit's
 
   // A stop or a failure leaves the earlier file, if any, as it was.
   file.roll_back();
   if (outcome == Outcome::rows_ended && source.stop_requested()) return false;
+  if (outcome == Outcome::rows_ended) error = 0;
   if (!error_text.empty())
-    prompt.message(error_text, Icon::error);
+    prompt.message(error_text + (error != 0 ? ". " + system_error_text(error, path.string()) : std::string()),
+                   Icon::error);
   else
-    report_unable_to_save(path.string(), prompt);
+    report_unable_to_save(path.string(), error, prompt);
   return false;
 }
 

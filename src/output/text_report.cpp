@@ -1,5 +1,6 @@
 #include "output/text_report.hpp"
 
+#include <cerrno>
 #include <algorithm>
 #include <cstddef>
 #include <limits>
@@ -373,9 +374,13 @@ ReportInput gather_report_input(MosaicBuilder& builder, const ScoreTables& table
 
 bool write_text_report_file(const std::filesystem::path& path, const ReportInput& input, Prompt& prompt) {
   FileSink file;
-  if (!report_target_allowed(path) || !file.open(path) || file.is_direct()) {
+  if (!report_target_allowed(path)) {
     // No report, and the run goes on; but a run that lost its report must say so.
     report_unable_to_save(path.string(), prompt);
+    return false;
+  }
+  if (!file.open(path) || file.is_direct()) {
+    report_unable_to_save(path.string(), file.is_open() ? 0 : errno, prompt);
     return false;
   }
 
@@ -388,9 +393,10 @@ bool write_text_report_file(const std::filesystem::path& path, const ReportInput
   const bool written =
       compose_text_report(input, figures, [&file](std::string_view block) { return file.write(block); });
   if (written && file.commit()) return true;
+  const int error = errno;
   // Half a report would read as a whole one: the earlier report, if any, stays.
   file.roll_back();
-  report_unable_to_save(path.string(), prompt);
+  report_unable_to_save(path.string(), error, prompt);
   return false;
 }
 

@@ -325,8 +325,10 @@ Outcome write_strips_in_parallel(TIFF* tif, RowSource& source, int samples, cons
     bool own_ok = true;
     if (own == 1)
       own_ok = TIFFWriteEncodedStrip(tif, 0, strips[0].samples.data(), static_cast<tmsize_t>(strips[0].samples.size())) >= 0;
-    queue.wait_all();
-    if (!own_ok) return Outcome::library_failed;
+    const JobsOutcome compressed = queue.wait_all();
+    if (compressed.out_of_memory) return Outcome::out_of_memory;
+    if (!compressed.ok() && !error.seen) error = LibraryError{true, {}, failed_jobs_text(compressed, width, height)};
+    if (!own_ok || !compressed.ok()) return Outcome::library_failed;
     if (batch.error.seen) {
       if (!error.seen) error = batch.error;
       return Outcome::library_failed;
@@ -376,8 +378,8 @@ bool write_tiff_rows(RowSource& source, const std::filesystem::path& path, const
 
   FileSink file;
   if (!file.open(path)) {
-    // Said in the system's words, as the library would have said it.
-    report_unable_to_save(path, LibraryError{true, path.string(), std::strerror(errno)}, prompt);
+    // Said in the system's words, as the library would have said it, and the path.
+    report_unable_to_save(path, LibraryError{true, path.string(), system_error_text(errno, path.string())}, prompt);
     return false;
   }
   OpenOptions options(error);
@@ -400,6 +402,9 @@ bool write_tiff_rows(RowSource& source, const std::filesystem::path& path, const
   const long default_rows = outcome == Outcome::out_of_memory ? static_cast<long>(TIFFDefaultStripSize(tif, 0)) : 0;
   TIFFClose(tif);
   if (outcome == Outcome::written && !error.seen && file.commit()) return true;
+  // A failed commit (the disk full at the last block) in the system's words.
+  if (outcome == Outcome::written && !error.seen)
+    error = LibraryError{true, path.string(), system_error_text(errno, path.string())};
 
   // A stop or a failure leaves the earlier file, if any, as it was.
   file.roll_back();

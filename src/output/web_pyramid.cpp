@@ -461,7 +461,11 @@ bool WebPyramid::take_rows(std::size_t level, const Rows& rows) {
         take_columns(level, rows, begin, end, below_first, below_end);
       });
     }
-    queue.wait_all();
+    // A job that threw left its columns' tiles unwritten; only memory runs out there.
+    if (!queue.wait_all().ok()) {
+      fail(tr("RezIroriz Error 03"));
+      return false;
+    }
   }
 
   // The last row waits for its pair when one is still to come.
@@ -531,7 +535,7 @@ bool WebPyramid::write_finished(std::size_t level) {
     state.ready[c] = 0;
     if (const std::string path = tile_path(static_cast<int>(level), column, tile_row);
         !write_file_atomically(path, state.finished[c])) {
-      fail(tr("RezIroriz Error 01") + ": " + system_error_text(errno) + ": " + path);
+      fail(tr("RezIroriz Error 01") + ": " + system_error_text(errno, path));
       return false;
     }
     std::string().swap(state.finished[c]);  // its memory too, not only its bytes
@@ -734,7 +738,7 @@ bool WebPyramid::take_final_name(std::string& index_file) {
     const int error = errno;
     std::error_code ec;
     if (!aside.empty()) fs::remove(without_slash(aside), ec);
-    report_unable_to_save(m_final_folder, m_builder.prompt(), error);
+    report_unable_to_save(m_final_folder, error, m_builder.prompt());
     return false;
   }
   if (::rename(without_slash(m_options.folder).c_str(), without_slash(m_final_folder).c_str()) != 0) {
@@ -742,12 +746,13 @@ bool WebPyramid::take_final_name(std::string& index_file) {
     if (::rename(without_slash(aside).c_str(), without_slash(m_final_folder).c_str()) != 0) {
       // Never lost: the earlier web mosaic stays where it was moved, and the user learns where.
       m_builder.prompt().message(
-          format(tr("The earlier web mosaic '%s' could not be put back: it is kept as '%s' (%s)."),
-                 without_slash(m_final_folder), without_slash(aside), system_error_text(errno)),
+          format(tr("The earlier web mosaic '%s' could not be put back: it is kept as '%s'."),
+                 without_slash(m_final_folder), without_slash(aside)) +
+              " " + system_error_text(errno, without_slash(m_final_folder)),
           Icon::error);
       return false;
     }
-    report_unable_to_save(m_final_folder, m_builder.prompt(), error);
+    report_unable_to_save(m_final_folder, error, m_builder.prompt());
     return false;
   }
   std::error_code ec;

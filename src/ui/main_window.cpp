@@ -1343,8 +1343,10 @@ void MainWindow::tick() {
   // Whether the worker had ended is read before the poll, so the run is
   // only closed after a poll that saw the worker's end (and the final action).
   const bool run_ended = m_run_active && !m_controller.running();
+  std::string status_text;
   if (m_run_active || m_controller.running()) {
     const MosaicBuilder::ProgressText progress = m_controller.poll();
+    status_text = progress.text;
     m_status->setText(qt(progress.text));
     const int value = static_cast<int>(std::clamp(progress.percent, 0.0, 100.0) * 100.0);
     if (m_progress->value() != value) m_progress->setValue(value);
@@ -1354,6 +1356,10 @@ void MainWindow::tick() {
     m_controller.wait();
     m_run_active = false;
     set_running_look(false);
+    // A stage that failed ends with the texts of a stop; the status line
+    // adds why, so nobody takes it for a cancel.
+    if (!m_plan.run.stopped && !m_plan.run.failure.empty())
+      m_status->setText(qt(status_text + " " + m_plan.run.failure));
     show_written_mosaic();
     show_colour_figures();
     if (m_close_after_run) {

@@ -436,6 +436,13 @@ bool AviExtract::count_error() {
   return !m_aborted.load();
 }
 
+void AviExtract::count_failed_jobs(const JobsOutcome& jobs, const CAviStream& stream) {
+  if (jobs.ok()) return;
+  m_prompt.message(failed_jobs_text(jobs, stream.width(), stream.height()), Icon::error);
+  for (std::size_t i = 0; i < jobs.failed; ++i)
+    if (!count_error()) break;
+}
+
 ExtractOutcome AviExtract::run(Job job) {
   m_stop = false;
   return execute(std::move(job));
@@ -533,7 +540,7 @@ bool AviExtract::extract_images(const Job& job, CAviStream& stream) {
     queue.submit([this, &job, &stream] { image_job(job, stream); });
   }
   if (should_stop()) queue.cancel_all();
-  queue.wait_all();
+  count_failed_jobs(queue.wait_all(), stream);
   return !should_stop();
 }
 
@@ -620,7 +627,7 @@ bool AviExtract::analyse_frames(const Job& job, CAviStream& stream, std::vector<
         }
       });
     }
-    queue.wait_all();
+    count_failed_jobs(queue.wait_all(), stream);
     if (should_stop()) return false;
     for (std::int64_t j = 0; j < count; ++j) {
       const auto index = static_cast<std::size_t>(j);
@@ -671,7 +678,7 @@ bool AviExtract::extract_clips(const Job& job, CAviStream& stream) {
     });
   }
   if (should_stop()) queue.cancel_all();
-  queue.wait_all();
+  count_failed_jobs(queue.wait_all(), stream);
   return !should_stop();
 }
 

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/job_pool.hpp"
 #include "engine/thread_priority.hpp"
 #include "tilelist/tile_signature.hpp"
 #include "video/avi_stream.hpp"
@@ -278,6 +279,9 @@ class AviExtract {
   /// Counts one failed read or write; the one past the limit reports "Too
   /// many Errors" and ends the extraction. Whether the extraction goes on.
   bool count_error();
+  /// After a phase's jobs: each that failed (threw, most likely out of
+  /// memory) left a frame or clip undone, told once and counted as an error.
+  void count_failed_jobs(const JobsOutcome& jobs, const CAviStream& stream);
   bool should_stop() const { return m_stop.load() || m_aborted.load(); }
   void set_status(std::string text, double progress);
 

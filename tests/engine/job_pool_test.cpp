@@ -7,6 +7,7 @@
 #include <future>
 #include <latch>
 #include <memory>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -54,7 +55,7 @@ TEST(JobPool, WithoutWorkersTheCallerRunsEveryJob) {
     for (int i = 0; i < 250; ++i) {
       queue->submit([&ran_on] { ran_on.push_back(std::this_thread::get_id()); });
     }
-    queue->wait_all();
+    EXPECT_TRUE(queue->wait_all().ok());
     EXPECT_EQ(ran_on.size(), 250u);
     for (const auto& id : ran_on) EXPECT_EQ(id, std::this_thread::get_id());
     EXPECT_FALSE(queue->has_work());
@@ -73,7 +74,7 @@ TEST_P(BoundedQueue, ThousandJobsRunOnceAndNeverMoreThanHundredWait) {
     queue.submit([&runs, i] { ++runs[static_cast<std::size_t>(i)]; });
     ASSERT_LE(queue.pending_count(), JobQueue::kMaxPending);
   }
-  queue.wait_all();
+  EXPECT_TRUE(queue.wait_all().ok());
   EXPECT_LE(queue.pending_high_water(), JobQueue::kMaxPending);
   EXPECT_EQ(queue.pending_count(), 0u);
   EXPECT_EQ(queue.running_count(), 0u);
@@ -144,7 +145,7 @@ TEST(JobPool, WorkersRunJobsInParallel) {
       eventually([&] { return inside.load() >= 4; }, 5000ms);
     });
   }
-  queue.wait_all();
+  EXPECT_TRUE(queue.wait_all().ok());
   EXPECT_EQ(most.load(), 4);
 }
 
@@ -176,7 +177,7 @@ TEST(JobPool, BoundJobsCallTheirMemberWithTheirOwnCopyOfTheArgument) {
   payload.text = "changed after submitting";  // the job holds its own copy
   queue.submit(make_job(target, &Target::add, 3));
   queue.submit(make_job(target, &Target::keep, std::make_unique<int>(42)));  // move-only argument
-  queue.wait_all();
+  EXPECT_TRUE(queue.wait_all().ok());
   EXPECT_EQ(target.total, 8);
   EXPECT_EQ(target.notes, std::vector<std::string>{"tile#7"});
   ASSERT_TRUE(target.kept);
@@ -197,11 +198,49 @@ TEST(JobPool, ThrowingJobsDoNotWedgeTheQueueOrKillWorkers) {
       queue.submit([&good] { ++good; });
     }
   }
-  queue.wait_all();
+  const JobsOutcome outcome = queue.wait_all();
   EXPECT_EQ(good.load(), 20);
   EXPECT_EQ(queue.failed_count(), 20u);
+  EXPECT_EQ(outcome.failed, 20u);
+  EXPECT_FALSE(outcome.ok());
+  EXPECT_FALSE(outcome.out_of_memory);
   EXPECT_EQ(queue.running_count(), 0u);
   EXPECT_EQ(pool.thread_count(), 2);  // no worker was lost
+}
+
+// A wait says what failed since the wait before, so a phase that reuses its
+// queue is not failed by an earlier phase's jobs, and out of memory is told
+// apart from other failures.
+TEST(JobPool, EachWaitReportsTheFailuresSinceThePreviousOne) {
+  JobPool pool;
+  pool.start_threads(2, ThreadPriority::normal);
+  JobQueue queue(pool);
+  for (int i = 0; i < 10; ++i) queue.submit([] {});
+  JobsOutcome outcome = queue.wait_all();
+  EXPECT_TRUE(outcome.ok());
+
+  for (int i = 0; i < 10; ++i) {
+    if (i == 3) queue.submit([] { throw std::bad_alloc(); });
+    else queue.submit([] {});
+  }
+  outcome = queue.wait_all();
+  EXPECT_EQ(outcome.failed, 1u);
+  EXPECT_TRUE(outcome.out_of_memory);
+  EXPECT_NE(failed_jobs_text(outcome, 640, 480).find("640x480"), std::string::npos);
+
+  queue.submit([] {});
+  outcome = queue.wait_all();
+  EXPECT_TRUE(outcome.ok());
+  EXPECT_FALSE(outcome.out_of_memory);
+
+  // A queue of no pool runs its jobs on the waiting thread and counts the same way.
+  JobQueue alone;
+  alone.submit([] { throw std::runtime_error("faulty job"); });
+  alone.submit([] { throw std::runtime_error("faulty job"); });
+  outcome = alone.wait_all();
+  EXPECT_EQ(outcome.failed, 2u);
+  EXPECT_FALSE(outcome.out_of_memory);
+  EXPECT_NE(failed_jobs_text(outcome, 0, 0).find("2 parallel jobs failed"), std::string::npos);
 }
 
 TEST(JobPool, SubmissionWakesAnIdleWorkerAtItsPriority) {
@@ -221,7 +260,7 @@ TEST(JobPool, SubmissionWakesAnIdleWorkerAtItsPriority) {
   auto [thread, nice] = result.get();
   EXPECT_NE(thread, std::this_thread::get_id());
   EXPECT_EQ(nice, 19);
-  queue.wait_all();
+  EXPECT_TRUE(queue.wait_all().ok());
 }
 
 TEST(JobPool, ShutDownIsPromptAndCountsFollowTheDesiredNumber) {
@@ -261,7 +300,7 @@ TEST(JobPool, QueueAndPoolMayEndInEitherOrder) {
     pool.register_queue(*queue);
   }  // the pool goes first; the queue carries on without it
   for (int i = 0; i < 5; ++i) queue->submit(std::make_unique<CountingJob>(runs, destroyed));
-  queue->wait_all();
+  EXPECT_TRUE(queue->wait_all().ok());
   EXPECT_EQ(runs.load(), 5);
   queue.reset();
   EXPECT_EQ(destroyed.load(), 10);

@@ -261,14 +261,17 @@ TEST(PhotoshopWriter, UnwritablePlacesAreReported) {
   ScriptedPrompt prompt;
   FotoRowSource source(picture);
   EXPECT_FALSE(write_photoshop_rows(source, missing, false, 72, prompt));
-  EXPECT_EQ(prompt.messages(), std::vector<std::string>{"Unable to save file '" + missing.string() + "'"});
+  // The system's reason follows, beside the path.
+  EXPECT_EQ(prompt.messages(), std::vector<std::string>{"Unable to save file '" + missing.string() +
+                                                        "'. No such file or directory: " + missing.string()});
 
   const fs::path full = "/dev/full";
   if (!fs::exists(full)) GTEST_SKIP() << "no /dev/full here";
   ScriptedPrompt full_prompt;
   FotoRowSource full_source(picture);
   EXPECT_FALSE(write_photoshop_rows(full_source, full, true, 72, full_prompt));
-  EXPECT_EQ(full_prompt.messages(), std::vector<std::string>{"Unable to save file '/dev/full'"});
+  EXPECT_EQ(full_prompt.messages(),
+            std::vector<std::string>{"Unable to save file '/dev/full'. No space left on device: /dev/full"});
   EXPECT_TRUE(fs::exists(full));
 }
 

@@ -240,7 +240,8 @@ TEST(TextReport, OnlyRegularFilesAreWrittenAndFailuresLeaveNothing) {
   EXPECT_FALSE(written);
   EXPECT_FALSE(fs::exists(dir / "full.csv"));
   ASSERT_EQ(prompt.messages().size(), 1u);
-  EXPECT_EQ(prompt.messages()[0], "Unable to save file '" + (dir / "full.csv").string() + "'");
+  EXPECT_EQ(prompt.messages()[0], "Unable to save file '" + (dir / "full.csv").string() +
+                                      "'. File too large: " + (dir / "full.csv").string());
 }
 
 TEST(TextReport, LargeReportsArriveInBlocks) {

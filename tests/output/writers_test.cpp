@@ -385,11 +385,14 @@ TEST_F(Writers, UnwritablePathsAreReportedWithTheirName) {
   FotoRowSource ppm_rows(picture);
   EXPECT_FALSE(write_pixmap_rows(ppm_rows, path.string() + ".ppm", true, prompt));
   EXPECT_FALSE(write_png_picture(picture, path.string() + ".png", prompt));
+  // The system's reason follows in words, beside the path; the JPEG writer keeps its number too.
+  const std::string missing = ". No such file or directory: " + path.string();
   EXPECT_EQ(prompt.messages(), (std::vector<std::string>{
-                                   "Unable to save file '" + path.string() + ".jpg'. Error 2",
-                                   "Unable to save file '" + path.string() + ".bmp'",
-                                   "Unable to save file '" + path.string() + ".ppm'",
-                                   "Unable to save file '" + path.string() + ".png'",
+                                   "Unable to save file '" + path.string() + ".jpg'. Error 2: No such file or directory: " +
+                                       path.string() + ".jpg",
+                                   "Unable to save file '" + path.string() + ".bmp'" + missing + ".bmp",
+                                   "Unable to save file '" + path.string() + ".ppm'" + missing + ".ppm",
+                                   "Unable to save file '" + path.string() + ".png'" + missing + ".png",
                                }));
   for (const ScriptedPrompt::Call& call : prompt.calls()) EXPECT_EQ(call.icon, Icon::error);
 }
@@ -403,7 +406,8 @@ TEST_F(Writers, AFullDiskIsAFailure) {
     prompt.clear();
     FotoRowSource source(picture);
     EXPECT_FALSE(writer.write(source, full, prompt));
-    EXPECT_EQ(prompt.messages(), std::vector<std::string>{"Unable to save file '/dev/full'"});
+    EXPECT_EQ(prompt.messages(),
+              std::vector<std::string>{"Unable to save file '/dev/full'. No space left on device: /dev/full"});
     EXPECT_TRUE(fs::exists(full));  // a device is never removed
   }
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The decoding budget every load shares, and PNGs shrunk while they are read.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>

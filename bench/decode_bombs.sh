@@ -10,7 +10,7 @@
 #   (the main images are matched with a dozen ordinary tiles)
 #   - four 48 KB one-bit PNGs of 20,000 × 20,000 as tiles, with --threads 4:
 #     `list create`, then a mosaic drawn with them;
-#   - a 123-byte arithmetic-coded JPEG declaring 65,000 × 65,000 as the main
+#   - a 122-byte arithmetic-coded JPEG declaring 65,000 × 65,000 as the main
 #     image (16.9 GB of pixels);
 #   - a 438 KB one-bit PNG of 60,000 × 60,000 as the main image (14.4 GB);
 #   - the same JPEG declaring 20,000 × 20,000 (1.6 GB): within the automatic

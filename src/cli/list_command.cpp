@@ -194,10 +194,12 @@ int exit_status(ListSaveResult result, Prompt& prompt) {
 }  // namespace
 
 int analysis_thread_count(int requested) {
-  if (requested > 0) return requested;
   ConfigFile config;
   AdvancedOptions options;
   options.initialise_all(true, config);
+  // The analysis's threads share the decoding memory the options give.
+  apply_decode_budget(options);
+  if (requested > 0) return requested;
   return configured_thread_count(options, config);
 }
 
@@ -342,6 +344,7 @@ int list_gaps(const ListArgs& args, Prompt& prompt) {
   Foto image;
   if (plan) {
     const ConfigFile config;
+    apply_decode_budget(plan->parameters.advanced);
     ImageGapsResult measured =
         measure_image_gaps(*plan, configured_thread_count(plan->parameters.advanced, config), prompt);
     if (!measured.ok) return usage_error(measured.reason);

@@ -276,6 +276,7 @@ int mosaic(const MosaicArgs& args, TerminalPrompt& prompt) {
   builder.parameters = plan.parameters;
   MosaicRun& run = plan.run;
   run.threads = configured_thread_count(builder.parameters.advanced, config);
+  apply_decode_budget(builder.parameters.advanced);
   run.placement_file = args.placement;
   run.save_placement_file = args.save_placement;
 

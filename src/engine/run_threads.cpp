@@ -1,9 +1,12 @@
 #include "engine/run_threads.hpp"
 
+#include <cmath>
 #include <string>
 #include <thread>
 
 #include "engine/job_pool.hpp"
+#include "engine/score_tables.hpp"
+#include "images/foto_budget.hpp"
 #include "settings/advanced_options.hpp"
 #include "settings/configuration.hpp"
 
@@ -27,5 +30,16 @@ int configured_thread_count(AdvancedOptions& options, const ConfigFile& config, 
 ThreadPriority configured_priority(const AdvancedOptions& options) {
   return thread_priority_from_word(options.value(kOptPriority));
 }
+
+std::uint64_t configured_decode_budget(const AdvancedOptions& options) {
+  constexpr double kBytesPerMegabyte = 1'000'000;
+  // Beyond any machine: taken as the most that can be said, not wrapped round.
+  constexpr double kMostMegabytes = 1e12;
+  const double megabytes = read_option_number(options.value(kOptDecodeMemoryMaxSize), 0);
+  if (!(megabytes > 0)) return 0;
+  return static_cast<std::uint64_t>(std::ceil(std::min(megabytes, kMostMegabytes) * kBytesPerMegabyte));
+}
+
+void apply_decode_budget(const AdvancedOptions& options) { decode_budget().set_limit(configured_decode_budget(options)); }
 
 }  // namespace tess

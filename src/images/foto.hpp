@@ -140,9 +140,9 @@ class Foto {
   // --- loading -----------------------------------------------------------
   /// Fills the image from a JPEG or PNG file. JPEGs are DCT-scaled so that
   /// they are never decoded at more than 8 times max_w × max_h (0, 0 for no
-  /// limit) and turned by their EXIF orientation. Every failure, out of memory
-  /// included, is shown through `report`: a SilentPrompt where a failure is
-  /// counted rather than shown.
+  /// limit) and turned by their EXIF orientation; large PNGs shrink as they are
+  /// read, never below max_w × max_h. Loads share the decoding budget (foto_budget.hpp).
+  /// Every failure, out of memory included, is shown through `report`.
   [[nodiscard]] bool load(const std::filesystem::path& path, int max_w, int max_h, Prompt& report);
 
   /// Fills the image from an uncompressed device-independent bitmap (a
@@ -157,8 +157,8 @@ class Foto {
   /// JPEG only: the header fields; false and zeroes for unreadable files.
   static bool read_header(const std::filesystem::path& path, JpegHeader& header);
   /// The factor load() would shrink the picture at `path` by when asked for
-  /// max_w × max_h: 1, 2, 4 or 8 for a JPEG (its DCT scale), 1 for a PNG, 0
-  /// when the file cannot be read. Loads with the same factor give the same
+  /// max_w × max_h: 1, 2, 4 or 8 for a JPEG (its DCT scale), a whole factor for
+  /// a PNG, 0 when the file cannot be read. Loads with the same factor give the same
   /// picture, whatever maxima they were asked for.
   static int load_scale(const std::filesystem::path& path, int max_w, int max_h);
 

@@ -74,7 +74,7 @@ bool Foto::load(const std::filesystem::path& path, int max_w, int max_h, Prompt&
   clear();
   const FilePtr file = open_picture(path);
   const bool loaded = choose_format(file.get(), path) == PictureFormat::png
-                          ? decode_png(file.get(), path, *this, report)
+                          ? decode_png(file.get(), path, max_w, max_h, *this, report)
                           : decode_jpeg(file.get(), path, max_w, max_h, *this, report);
   if (!loaded) clear();
   return loaded;
@@ -96,7 +96,7 @@ bool Foto::read_size(const std::filesystem::path& path, int& width, int& height)
 int Foto::load_scale(const std::filesystem::path& path, int max_w, int max_h) {
   const FilePtr file = open_picture(path);
   if (!file) return 0;
-  if (choose_format(file.get(), path) == PictureFormat::png) return 1;  // PNGs load whole
+  if (choose_format(file.get(), path) == PictureFormat::png) return png_load_factor(file.get(), max_w, max_h);
   JpegHeader header;
   if (!read_jpeg_header(file.get(), header)) return 0;
   // As the decoder does: a picture stored on its side is turned after

@@ -20,6 +20,7 @@
 #include "base/text.hpp"
 #include "images/bounded_input.hpp"
 #include "images/exif.hpp"
+#include "images/foto_budget.hpp"
 
 namespace tess {
 namespace {
@@ -219,7 +220,9 @@ struct DecodeJob {
   std::uint64_t file_size;
   int max_w;
   int max_h;
+  bool turned;  // turned a quarter after decoding, which needs a second picture
   Foto* out;
+  DecodeCharge* charge;
   int decoded_w;  // the output size, for the out-of-memory report
   int decoded_h;
 };
@@ -240,6 +243,22 @@ bool file_can_hold(j_decompress_ptr cinfo, std::uint64_t file_size) {
   for (int c = 0; c < cinfo->num_components; ++c)
     blocks += static_cast<std::uint64_t>(cinfo->comp_info[c].width_in_blocks) * cinfo->comp_info[c].height_in_blocks;
   return file_size >= blocks / 8;
+}
+
+// libjpeg's own memory for this picture, as its header declares it: every
+// coefficient of the picture where the data comes in several scans
+// (progressive files, and sequential ones with a scan per component), and
+// in any case a band of rows for the colour and upsampling steps.
+std::uint64_t working_memory(j_decompress_ptr cinfo) {
+  std::uint64_t bytes = static_cast<std::uint64_t>(cinfo->output_width) * 4 * 2 * DCTSIZE;
+  const bool whole_coefficients = jpeg_has_multiple_scans(cinfo) != FALSE;
+  for (int c = 0; c < cinfo->num_components; ++c) {
+    const jpeg_component_info& component = cinfo->comp_info[c];
+    const std::uint64_t blocks_wide = component.width_in_blocks;
+    bytes += blocks_wide * DCTSIZE * static_cast<std::uint64_t>(component.v_samp_factor) * DCTSIZE * 3;
+    if (whole_coefficients) bytes += blocks_wide * component.height_in_blocks * DCTSIZE2 * sizeof(JCOEF);
+  }
+  return bytes;
 }
 
 constexpr std::uint32_t from_inverted_cmyk(std::uint32_t ink, std::uint32_t black) {
@@ -329,10 +348,17 @@ Outcome decode_steps(JpegDecompressor& decompressor, DecodeJob& job) {
   const int components = cinfo->output_components;
   if (components != 1 && components != 3 && components != 4) return Outcome::failed;
   if (!file_can_hold(cinfo, job.file_size)) return Outcome::failed;
-
-  jpeg_start_decompress(cinfo);
+  // What the decoding will take is charged before libjpeg or we allocate
+  // any of it, waiting for room while other loads run. Coefficients beyond
+  // libjpeg's own cap would only be refused by it.
+  const std::uint64_t working = working_memory(cinfo);
+  if (working > static_cast<std::uint64_t>(kJpegWorkingMemory)) return Outcome::failed;
   job.decoded_w = static_cast<int>(cinfo->output_width);
   job.decoded_h = static_cast<int>(cinfo->output_height);
+  const std::uint64_t picture = static_cast<std::uint64_t>(job.decoded_w) * static_cast<std::uint64_t>(job.decoded_h) * 4;
+  if (!job.charge->take(picture * (job.turned ? 2 : 1) + working)) return Outcome::out_of_memory;
+
+  jpeg_start_decompress(cinfo);
   if (!job.out->try_allocate(job.decoded_w, job.decoded_h)) return Outcome::out_of_memory;
   const std::size_t sample_offset = static_cast<std::size_t>(4 - components) * static_cast<std::size_t>(job.decoded_w);
   while (cinfo->output_scanline < cinfo->output_height) {
@@ -423,7 +449,9 @@ bool decode_jpeg(std::FILE* file, const std::filesystem::path& path, int max_w, 
   const int orientation = exif_integer_tag(path, kExifTagOrientation, 0, 1, 8, -1);
   if (orientation >= 5) std::swap(max_w, max_h);
 
-  DecodeJob job{file, size_of(file), max_w, max_h, &out, 0, 0};
+  // Held until the picture is turned: that needs a second one for a moment.
+  DecodeCharge charge;
+  DecodeJob job{file, size_of(file), max_w, max_h, orientation >= 5, &out, &charge, 0, 0};
   Outcome outcome;
   {
     JpegDecompressor decompressor;

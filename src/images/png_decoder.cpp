@@ -1,8 +1,11 @@
 #include "images/png_decoder.hpp"
 
+#include <algorithm>
+#include <cmath>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 
 #include <sys/stat.h>
@@ -12,6 +15,7 @@
 #include "base/prompt.hpp"
 #include "base/text.hpp"
 #include "images/bounded_input.hpp"
+#include "images/foto_budget.hpp"
 
 namespace tess {
 namespace {
@@ -23,6 +27,21 @@ constexpr png_uint_32 kMaxSide = 1000000;
 constexpr std::uint64_t kDeflateMaxRatio = 1032;
 // Room for the chunks and zlib framing around the picture data.
 constexpr std::uint64_t kContainerSlack = 4096;
+// A picture asked for at a smaller size loads whole up to this many bytes of
+// pixels, exactly as it always has; beyond it, it is shrunk while it is read
+// so that it costs no more, yet never below the size asked for.
+constexpr std::uint64_t kWholePictureBytes = std::uint64_t{4096} * 4096 * 4;
+// What libpng keeps beside the picture: the row being read, the previous row
+// for the filters and the row after its transformations.
+constexpr std::uint64_t kLibpngRowBuffers = 3;
+// One running sum of a reduced pixel: red, green and blue weighted by
+// opacity, and the opacity.
+struct PixelSum {
+  std::uint64_t red = 0;
+  std::uint64_t green = 0;
+  std::uint64_t blue = 0;
+  std::uint64_t opacity = 0;
+};
 
 enum class Outcome {
   decoded,
@@ -58,6 +77,8 @@ struct PngReader {
   ~PngReader() {
     if (png != nullptr) png_destroy_read_struct(&png, info != nullptr ? &info : nullptr, nullptr);
     std::free(rows);
+    std::free(row);
+    std::free(sums);
   }
   PngReader(const PngReader&) = delete;
   PngReader& operator=(const PngReader&) = delete;
@@ -67,11 +88,16 @@ struct PngReader {
   png_structp png = nullptr;
   png_infop info = nullptr;
   png_bytep* rows = nullptr;
+  // Only for a picture shrunk while it is read: one row as libpng hands it
+  // over, and the sums of the reduced pixels it adds to.
+  std::uint32_t* row = nullptr;
+  PixelSum* sums = nullptr;
   // What the header says, as the file stores it.
   png_uint_32 width = 0;
   png_uint_32 height = 0;
   int file_channels = 0;
   int bit_depth = 0;
+  bool interlaced = false;
 };
 
 std::uint64_t size_of(std::FILE* file) {
@@ -105,16 +131,19 @@ void read_header_steps(PngReader& reader) {
   reader.height = png_get_image_height(reader.png, reader.info);
   reader.file_channels = png_get_channels(reader.png, reader.info);
   reader.bit_depth = png_get_bit_depth(reader.png, reader.info);
+  reader.interlaced = png_get_interlace_type(reader.png, reader.info) != PNG_INTERLACE_NONE;
 }
 
 // Every picture comes out as 8-bit red, green, blue and transparency: grey
 // and palette pictures are widened, a colour key becomes an alpha channel,
 // pictures without alpha get an opaque filler byte, and alpha is inverted
 // into transparency. May leave through libpng's jump.
-void request_expansion(PngReader& reader) {
+// A picture shrunk while it is read takes the passes of an interlaced file
+// as they come (`deinterlace` false) and places each pixel itself.
+void request_expansion(PngReader& reader, bool deinterlace) {
   png_structp png = reader.png;
   const int color_type = png_get_color_type(png, reader.info);
-  png_set_interlace_handling(png);
+  if (deinterlace) png_set_interlace_handling(png);
   if (reader.bit_depth == 16) png_set_strip_16(png);
   if (color_type == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
   if (color_type == PNG_COLOR_TYPE_GRAY && reader.bit_depth < 8) png_set_expand_gray_1_2_4_to_8(png);
@@ -126,10 +155,15 @@ void request_expansion(PngReader& reader) {
   png_read_update_info(png, reader.info);
 }
 
-bool guarded_header(PngReader& reader, bool expand) {
+bool guarded_header(PngReader& reader) {
   if (setjmp(png_jmpbuf(reader.png)) != 0) return false;
   read_header_steps(reader);
-  if (expand) request_expansion(reader);
+  return true;
+}
+
+bool guarded_expansion(PngReader& reader, bool deinterlace) {
+  if (setjmp(png_jmpbuf(reader.png)) != 0) return false;
+  request_expansion(reader, deinterlace);
   return true;
 }
 
@@ -147,23 +181,172 @@ bool file_can_hold(const PngReader& reader, std::uint64_t file_size) {
   return raw <= (file_size + kContainerSlack) * kDeflateMaxRatio;
 }
 
-Outcome decode_steps(PngReader& reader, Foto& out) {
-  const std::uint64_t file_size = size_of(reader.file);
-  if (Outcome opened = open_structures(reader); opened != Outcome::decoded) return opened;
-  if (!guarded_header(reader, true)) return Outcome::init_io_failed;
-  if (png_get_rowbytes(reader.png, reader.info) != 4 * static_cast<std::size_t>(reader.width))
-    return Outcome::unsupported_layout;
-  // Sizes come from the file: checked against it before anything is allocated.
-  if (!file_can_hold(reader, file_size)) return Outcome::read_image_failed;
-  const int width = static_cast<int>(reader.width);
-  const int height = static_cast<int>(reader.height);
-  if (!out.try_allocate(width, height)) return Outcome::out_of_memory;
+std::uint64_t reduced_side(png_uint_32 side, int factor) { return (static_cast<std::uint64_t>(side) + factor - 1) / factor; }
+
+// What a load by `factor` holds at its peak: the picture, libpng's rows, and
+// for a whole picture the row table, for a shrunk one the row being read and
+// the sums (of one reduced row, or of every reduced pixel for an interlaced
+// file, whose passes each cross the whole picture).
+std::uint64_t load_cost(png_uint_32 width, png_uint_32 height, bool interlaced, int factor) {
+  const std::uint64_t row_bytes = 4 * static_cast<std::uint64_t>(width);
+  const std::uint64_t libpng = kLibpngRowBuffers * (row_bytes + 1);
+  const std::uint64_t w = reduced_side(width, factor);
+  const std::uint64_t h = reduced_side(height, factor);
+  if (factor == 1) return w * h * 4 + h * sizeof(png_bytep) + libpng;
+  const std::uint64_t sums = interlaced ? w * h : w;
+  return w * h * 4 + row_bytes + sums * sizeof(PixelSum) + libpng;
+}
+
+// The factor a picture is shrunk by while it is read when asked for
+// max_w × max_h (0, 0: whole). A picture of ordinary size is read whole, as it
+// always was; a larger one by the smallest factor that brings it within that
+// size, but never below what was asked for.
+int reduction_factor(png_uint_32 width, png_uint_32 height, bool interlaced, int max_w, int max_h) {
+  if (max_w <= 0 || max_h <= 0 || width == 0 || height == 0) return 1;
+  if (static_cast<std::uint64_t>(width) * height * 4 <= kWholePictureBytes) return 1;
+  const std::uint64_t most = std::min<std::uint64_t>(width / static_cast<std::uint64_t>(max_w),
+                                                     height / static_cast<std::uint64_t>(max_h));
+  if (most < 2) return 1;
+  const auto within = [&](std::uint64_t factor) {
+    const std::uint64_t w = reduced_side(width, static_cast<int>(factor));
+    const std::uint64_t h = reduced_side(height, static_cast<int>(factor));
+    return w * h * (4 + (interlaced ? sizeof(PixelSum) : 0)) <= kWholePictureBytes;
+  };
+  // Close below the answer first: the pixels shrink with the square of the factor.
+  const double per_pixel = interlaced ? 4.0 + sizeof(PixelSum) : 4.0;
+  std::uint64_t factor = static_cast<std::uint64_t>(
+      std::sqrt(static_cast<double>(width) * height * per_pixel / static_cast<double>(kWholePictureBytes)));
+  factor = std::clamp<std::uint64_t>(factor, 3, most + 1) - 1;
+  while (factor > 2 && within(factor - 1)) --factor;
+  while (factor < most && !within(factor)) ++factor;
+  return static_cast<int>(factor);
+}
+
+// Adds one row as libpng hands it over to the sums of the reduced pixels it
+// falls in: pixel i of the row is column first + (i << shift) of the picture.
+void add_to_sums(PixelSum* sums, const std::uint32_t* row, std::uint32_t count, std::uint32_t first, int shift,
+                 int factor) {
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint32_t pixel = row[i];
+    const std::uint64_t opacity = 255 - pixel_transparency(pixel);
+    PixelSum& sum = sums[(first + (static_cast<std::uint64_t>(i) << shift)) / static_cast<std::uint64_t>(factor)];
+    sum.red += pixel_red(pixel) * opacity;
+    sum.green += pixel_green(pixel) * opacity;
+    sum.blue += pixel_blue(pixel) * opacity;
+    sum.opacity += opacity;
+  }
+}
+
+// Turns the sums of one reduced row into pixels (colours weighted by opacity,
+// the mean opacity) and clears them for the next. `rows` is how many rows of
+// the picture the reduced row covers.
+void finish_reduced_row(PixelSum* sums, std::uint32_t* out, int reduced_w, png_uint_32 width, int factor,
+                        std::uint64_t rows) {
+  for (int x = 0; x < reduced_w; ++x) {
+    PixelSum& sum = sums[x];
+    const std::uint64_t columns =
+        std::min<std::uint64_t>(factor, width - static_cast<std::uint64_t>(x) * static_cast<std::uint64_t>(factor));
+    const std::uint64_t count = columns * rows;
+    if (sum.opacity == 0) {
+      out[x] = kEmptyPixel;
+    } else {
+      const std::uint64_t half = sum.opacity / 2;
+      const auto mean = [&](std::uint64_t weighted) { return static_cast<std::uint32_t>((weighted + half) / sum.opacity); };
+      const auto opacity = static_cast<std::uint32_t>((sum.opacity + count / 2) / count);
+      out[x] = make_pixel(mean(sum.red), mean(sum.green), mean(sum.blue), 255 - opacity);
+    }
+    sum = PixelSum{};
+  }
+}
+
+// Reads the rows one at a time into the shrunk picture. May leave through
+// libpng's jump; owns nothing.
+void read_reduced_steps(PngReader& reader, Foto& out, int factor) {
+  const png_uint_32 width = reader.width;
+  const png_uint_32 height = reader.height;
+  auto* row = reinterpret_cast<png_bytep>(reader.row);
+  if (!reader.interlaced) {
+    for (png_uint_32 y = 0; y < height; ++y) {
+      png_read_row(reader.png, row, nullptr);
+      add_to_sums(reader.sums, reader.row, width, 0, 0, factor);
+      if ((y + 1) % static_cast<png_uint_32>(factor) == 0 || y + 1 == height)
+        finish_reduced_row(reader.sums, out.row(static_cast<int>(y / static_cast<png_uint_32>(factor))), out.width(),
+                           width, factor, y % static_cast<png_uint_32>(factor) + 1);
+    }
+    return;
+  }
+  // Each pass is a small picture of its own, spread over the whole of it;
+  // libpng leaves out the passes that hold no pixel.
+  for (int pass = 0; pass < 7; ++pass) {
+    const png_uint_32 columns = PNG_PASS_COLS(width, pass);
+    const png_uint_32 rows = PNG_PASS_ROWS(height, pass);
+    if (columns == 0 || rows == 0) continue;
+    for (png_uint_32 r = 0; r < rows; ++r) {
+      png_read_row(reader.png, row, nullptr);
+      const std::uint64_t y = PNG_ROW_FROM_PASS_ROW(static_cast<std::uint64_t>(r), pass);
+      add_to_sums(reader.sums + (y / static_cast<std::uint64_t>(factor)) * static_cast<std::uint64_t>(out.width()),
+                  reader.row, columns, PNG_PASS_START_COL(pass), PNG_PASS_COL_SHIFT(pass), factor);
+    }
+  }
+  for (int y = 0; y < out.height(); ++y) {
+    const std::uint64_t covered = std::min<std::uint64_t>(
+        factor, height - static_cast<std::uint64_t>(y) * static_cast<std::uint64_t>(factor));
+    finish_reduced_row(reader.sums + static_cast<std::size_t>(y) * static_cast<std::size_t>(out.width()), out.row(y),
+                       out.width(), width, factor, covered);
+  }
+}
+
+bool guarded_read_reduced(PngReader& reader, Foto& out, int factor) {
+  if (setjmp(png_jmpbuf(reader.png)) != 0) return false;
+  read_reduced_steps(reader, out, factor);
+  return true;
+}
+
+struct DecodeJob {
+  int max_w;
+  int max_h;
+  Foto* out;
+  DecodeCharge* charge;
+  int decoded_w = 0;  // the size allocated, for the out-of-memory report
+  int decoded_h = 0;
+};
+
+Outcome read_whole(PngReader& reader, Foto& out) {
+  const int height = out.height();
   reader.rows = static_cast<png_bytep*>(std::malloc(static_cast<std::size_t>(height) * sizeof(png_bytep)));
   if (reader.rows == nullptr) return Outcome::row_table_failed;
   // Rows are decoded straight into the picture.
   for (int y = 0; y < height; ++y) reader.rows[y] = reinterpret_cast<png_bytep>(out.row(y));
   if (!guarded_read_image(reader)) return Outcome::read_image_failed;
   return Outcome::decoded;
+}
+
+Outcome read_reduced(PngReader& reader, Foto& out, int factor) {
+  const std::size_t sums = reader.interlaced ? out.pixel_count() : static_cast<std::size_t>(out.width());
+  reader.row = static_cast<std::uint32_t*>(std::malloc(4 * static_cast<std::size_t>(reader.width)));
+  reader.sums = static_cast<PixelSum*>(std::calloc(sums, sizeof(PixelSum)));
+  if (reader.row == nullptr || reader.sums == nullptr) return Outcome::out_of_memory;
+  if (!guarded_read_reduced(reader, out, factor)) return Outcome::read_image_failed;
+  return Outcome::decoded;
+}
+
+Outcome decode_steps(PngReader& reader, DecodeJob& job) {
+  const std::uint64_t file_size = size_of(reader.file);
+  if (Outcome opened = open_structures(reader); opened != Outcome::decoded) return opened;
+  if (!guarded_header(reader)) return Outcome::init_io_failed;
+  const int factor = reduction_factor(reader.width, reader.height, reader.interlaced, job.max_w, job.max_h);
+  if (!guarded_expansion(reader, factor == 1)) return Outcome::init_io_failed;
+  if (png_get_rowbytes(reader.png, reader.info) != 4 * static_cast<std::size_t>(reader.width))
+    return Outcome::unsupported_layout;
+  // Sizes come from the file: checked against it before anything is allocated.
+  if (!file_can_hold(reader, file_size)) return Outcome::read_image_failed;
+  job.decoded_w = static_cast<int>(reduced_side(reader.width, factor));
+  job.decoded_h = static_cast<int>(reduced_side(reader.height, factor));
+  // Then charged to the memory every load shares, waiting for room.
+  if (!job.charge->take(load_cost(reader.width, reader.height, reader.interlaced, factor)))
+    return Outcome::out_of_memory;
+  if (!job.out->try_allocate(job.decoded_w, job.decoded_h)) return Outcome::out_of_memory;
+  return factor == 1 ? read_whole(reader, *job.out) : read_reduced(reader, *job.out, factor);
 }
 
 std::string failure_text(Outcome outcome, const std::string& name) {
@@ -191,18 +374,22 @@ std::string failure_text(Outcome outcome, const std::string& name) {
 
 }  // namespace
 
-bool decode_png(std::FILE* file, const std::filesystem::path& path, Foto& out, Prompt& report) {
+bool decode_png(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h, Foto& out, Prompt& report) {
   try {
     if (file == nullptr) {
       report.message(format(tr("PNG: File %s could not be opened for reading"), path.string()), Icon::error);
       return false;
     }
-    PngReader reader(file);
-    const Outcome outcome = decode_steps(reader, out);
+    DecodeCharge charge;
+    DecodeJob job{max_w, max_h, &out, &charge};
+    Outcome outcome;
+    {
+      PngReader reader(file);
+      outcome = decode_steps(reader, job);
+    }
     if (outcome == Outcome::decoded) return true;
     if (outcome == Outcome::out_of_memory) {
-      report.message(out_of_memory_text(static_cast<int>(reader.width), static_cast<int>(reader.height)) + "!",
-                     Icon::error);
+      report.message(out_of_memory_text(job.decoded_w, job.decoded_h) + "!", Icon::error);
       return false;
     }
     report.message(failure_text(outcome, path.string()), Icon::error);
@@ -221,10 +408,17 @@ bool read_png_size(std::FILE* file, int& width, int& height) {
   height = 0;
   if (file == nullptr) return false;
   PngReader reader(file);
-  if (open_structures(reader) != Outcome::decoded || !guarded_header(reader, false)) return false;
+  if (open_structures(reader) != Outcome::decoded || !guarded_header(reader)) return false;
   width = static_cast<int>(reader.width);
   height = static_cast<int>(reader.height);
   return true;
+}
+
+int png_load_factor(std::FILE* file, int max_w, int max_h) {
+  if (file == nullptr) return 0;
+  PngReader reader(file);
+  if (open_structures(reader) != Outcome::decoded || !guarded_header(reader)) return 0;
+  return reduction_factor(reader.width, reader.height, reader.interlaced, max_w, max_h);
 }
 
 }  // namespace tess

@@ -43,6 +43,11 @@ std::array<AdvancedOptionInfo, kAdvancedOptionCount> make_table() {
        {"50", "100", "200", "300"}},
       {N_("Options"), N_("Max Memory"), N_("MByte"), "Options.MemoryMaxSizeMB", "1500", kMegabyte, {},
        memory_max_offers()},
+      // Apart from "Max Memory", which sizes the candidate lists: this one
+      // bounds the pictures being decoded at once. 0 is a quarter of the
+      // memory available when the program starts.
+      {N_("Options"), N_("Decoding Memory"), N_("MByte"), "Options.DecodeMemoryMaxSizeMB", "0", kMegabyte, {},
+       {"0", "250", "500", "1000", "2000", "4000"}},
       {N_("Options"), N_("Priority"), "", "Options.Priority", "LOWEST", kBare,
        {{N_("lowest"), "IDLE"},
         {N_("very low"), "LOWEST"},
@@ -132,6 +137,11 @@ std::string help_body(std::size_t index) {
     case kOptMemoryMaxSize:
       return tr("Approximate value for Maximum Allocated Memory. Use a lower value if you get a crash / Out of "
                 "memory error message.");
+    case kOptDecodeMemoryMaxSize:
+      return tr("Memory for decoding pictures (in megabytes), shared by every process of a mosaic or a tile list "
+                "analysis. A picture waits while the others take it; a picture larger than all of it is refused with "
+                "an Out of memory error message. 0 - use a quarter of the memory available when Tessellarium "
+                "starts.");
     case kOptPriority:
       return tr("Process Priority. If you want Tessellarium to run in the background then use a value of VERY "
                 "LOW/LOWEST.");

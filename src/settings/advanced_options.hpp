@@ -1,5 +1,5 @@
 #pragma once
-// The 29 advanced options: named text values that tune performance, tile
+// The 30 advanced options: named text values that tune performance, tile
 // priority, image comparison, web and video output and video extraction.
 // Each part of the program converts the text it reads; this file fixes only
 // their names, defaults, choices and storage.
@@ -35,13 +35,14 @@ struct AdvancedOptionInfo {
   std::vector<std::string> offered;    ///< values offered in the drop-down list (free values)
 };
 
-inline constexpr std::size_t kAdvancedOptionCount = 29;
+inline constexpr std::size_t kAdvancedOptionCount = 30;
 
 /// Indexes of the options, in their fixed order.
 enum AdvancedOptionIndex : std::size_t {
   kOptThreadCount,
   kOptMemoryBlockSize,
   kOptMemoryMaxSize,
+  kOptDecodeMemoryMaxSize,
   kOptPriority,
   kOptMosaicFastPreview,
   kOptTileListLoad,
@@ -86,7 +87,7 @@ std::optional<std::size_t> find_advanced_option(const std::string& key);
 /// option refuses the text.
 std::optional<std::string> normalise_advanced_value(std::size_t index, const std::string& text);
 
-/// The current values of the 29 options, as held by a mosaic's parameters.
+/// The current values of the 30 options, as held by a mosaic's parameters.
 class AdvancedOptions {
  public:
   /// Every value empty; call initialise_all() to fill them.

@@ -1052,6 +1052,7 @@ bool MainWindow::make_gap_report(GapReport& report, Foto& image) {
   PlanResult planned = prepare_run(request, m_prompt);
   if (!planned.plan) return false;
   QApplication::setOverrideCursor(Qt::WaitCursor);
+  apply_decode_budget(planned.plan->parameters.advanced);
   ImageGapsResult measured =
       measure_image_gaps(*planned.plan, configured_thread_count(planned.plan->parameters.advanced, m_config), m_prompt);
   if (measured.ok) report.coverage = analyse_list_coverage(list_colours(planned.plan->list));
@@ -1297,6 +1298,7 @@ void MainWindow::start_run(RunPlan plan) {
   m_colour_figures->clear();
   m_colour_figures->setVisible(false);
   m_plan.run.threads = configured_thread_count(m_builder.parameters.advanced, m_config);
+  apply_decode_budget(m_builder.parameters.advanced);
   // -O names the file of the command line's image only.
   if (m_images.size() == 1 && m_images.front() == m_options.main_image) options.output_file = m_options.output_file;
   options.threads = m_plan.run.threads;

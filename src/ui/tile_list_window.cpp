@@ -131,6 +131,7 @@ TileListWindow::TileListWindow(Prompt& prompt, const ConfigFile& config, QWidget
   AdvancedOptions options;
   options.initialise_all(true, m_config);
   m_threads = configured_thread_count(options, m_config);
+  apply_decode_budget(options);
 
   setWindowTitle(to_qstring(tess::tr("Tile Images List")));
   setAcceptDrops(true);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "cli_runner.hpp"
+#include "settings/advanced_options.hpp"
 #include "support/test_support.hpp"
 
 namespace tess {
@@ -42,7 +43,7 @@ TEST(Cli, ConfigSetPersistsInTheSettingsFolder) {
   ASSERT_EQ(show.status, 0);
   int lines = 0;
   for (char c : show.out) lines += c == '\n';
-  EXPECT_EQ(lines, 29);
+  EXPECT_EQ(lines, static_cast<int>(kAdvancedOptionCount));
   EXPECT_NE(show.out.find("Options.ThreadCount = 4\n"), std::string::npos) << show.out;
   EXPECT_NE(show.out.find("Options.MemoryMaxSizeMB = 1500\n"), std::string::npos);
 

@@ -13,7 +13,7 @@ namespace {
 
 using testing::TempDir;
 
-TEST(AdvancedOptions, TableHasTwentyNineOptionsWithDistinctKeys) {
+TEST(AdvancedOptions, TableHasThirtyOptionsWithDistinctKeys) {
   const auto& table = advanced_option_table();
   std::set<std::string> keys;
   for (const auto& o : table) keys.insert(o.key);

@@ -109,6 +109,7 @@ RunOutputs make_run_outputs(const RunOutputOptions& options) {
     for (int tries = 0;; ++tries) {
       if (!make_output_names(main_image, label, builder.parameters, output_file, names, builder.prompt()))
         return false;
+      lock.reset();  // the name taken before, if any, is free again
       lock = take_outputs(builder, lock_name(names.base_name, options), options.wait_for_outputs);
       if (lock == nullptr) return false;
       if (!new_name || !output_name_taken(names.base_name) || tries == 100) break;

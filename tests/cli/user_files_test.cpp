@@ -231,7 +231,7 @@ TEST_F(UserFiles, AnEarlierMosaicThatCannotBePutBackIsKeptAndNamed) {
 TEST_F(UserFiles, RunsOnOneOutputTakeTurnsAndLeaveOneRunsFiles) {
   // Each run makes a mosaic of another width, which its settings copy names.
   constexpr int kRuns = 3;
-  constexpr int kTrials = 4;
+  constexpr int kTrials = 6;
   const auto args = [&](int k) {
     return mosaic("out/m.jpg", "--set RezIroriz=1 --set TextReport=1 --set MosaicSizeWidth=" +
                                    std::to_string(400 + 40 * k) + " --set MosaicSizeHeight=" +

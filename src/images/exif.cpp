@@ -12,6 +12,7 @@
 #include <libexif/exif-loader.h>
 #include <libexif/exif-utils.h>
 
+#include "base/file_descriptor.hpp"
 #include "images/bounded_input.hpp"
 
 namespace tess {
@@ -28,20 +29,6 @@ using ExifDataPtr = std::unique_ptr<ExifData, ExifDataRelease>;
 // The EXIF block sits in the first segments of a photograph; nothing further
 // into a file is looked at, however the loader reads what it is given.
 constexpr std::uint64_t kExifSearchLimit = 4 << 20;
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : m_fd(fd) {}
-  ~FileDescriptor() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return m_fd; }
-
- private:
-  int m_fd;
-};
 
 // Feeds the loader the start of the file, up to the search limit and never
 // from a hole, and only from a regular file: a pipe named x.jpg would

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/file_descriptor.hpp"
 #include "base/file_sink.hpp"
 #include "images/bounded_input.hpp"
 
@@ -49,20 +50,6 @@ bool parse_line(std::string_view line, SkippedFile& file) {
   file.reason.assign(fields[3]);
   return true;
 }
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : m_fd(fd) {}
-  ~FileDescriptor() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return m_fd; }
-
- private:
-  int m_fd;
-};
 
 }  // namespace
 

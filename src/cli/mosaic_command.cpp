@@ -138,6 +138,11 @@ PreparedMosaic prepare_mosaic(const MosaicArgs& args, Prompt& prompt) {
   if (args.yes && args.no) return refuse("--yes and --no exclude each other");
   if (args.quiet && args.progress == ProgressStyle::json) return refuse("--quiet and --progress json exclude each other");
   if (!args.output.empty() && args.images.size() != 1) return refuse("--output needs exactly one IMAGE");
+  // A folder is no name for a mosaic: its files would be hidden ones without a name.
+  if (const std::string name = std::filesystem::path(args.output).filename().string();
+      !args.output.empty() && (name.empty() || name == "." || name == ".."))
+    return refuse(format("--output '%s' names a folder: name the mosaic's file in it, such as '%s'", args.output,
+                         (std::filesystem::path(args.output) / "mosaic.jpg").lexically_normal().string()));
   if (!args.mask.empty() && !args.mask_folder.empty())
     return refuse("--mask and --mask-folder exclude each other");
   // One placement is of one mosaic.

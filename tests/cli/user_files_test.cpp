@@ -122,6 +122,13 @@ TEST_F(UserFiles, NoOutputReplacesAFileTheRunReads) {
   EXPECT_EQ(testing::read_file(path("tiles/t3.jpg")), tile);
   EXPECT_EQ(testing::read_file(path("mine Settings.txt")), settings);
   EXPECT_FALSE(fs::exists(path("out/p.jpg")));
+  // A folder is no name for a mosaic.
+  for (const char* folder : {"out/", "tiles/."}) {
+    const auto r = run(mosaic(folder));
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("names a folder"), std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(fs::exists(path("out/.jpg")));
   // An output beside the inputs that replaces none of them is written.
   const auto r = run(mosaic("photo mosaic.jpg"));
   EXPECT_EQ(r.status, 0) << r.err;

@@ -224,15 +224,8 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
   // 11. Placement. "Automatic" detail follows the tiles of the mosaic, not
   // the pictures of the list.
   ScoreTables tables;
-  if (!tables.set_up(params, static_cast<std::int64_t>(m_builder.grid.size()))) {
-    // Only values the settings window never offers get here (a settings file edited by hand).
-    const bool priority_known = params.colour_priority >= 1 && params.colour_priority <= 5;
-    m_builder.fail(priority_known
-                       ? format("The tiles cannot be compared: ColorChange %d is not a percentage from 0 to 100",
-                                static_cast<int>(params.colour_change))
-                       : format("The tiles cannot be compared: ColorChangePriority is none of high_tile, good_tile, "
-                                "balanced, good_detail and high_detail (%d)",
-                                static_cast<int>(params.colour_priority)));
+  if (std::string why; !tables.set_up(params, static_cast<std::int64_t>(m_builder.grid.size()), &why)) {
+    m_builder.fail(why);
     return gave_up();
   }
   // The consecutive-frames rule looks for close frames among the cells

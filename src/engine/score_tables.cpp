@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "base/text.hpp"
+
 namespace tess {
 namespace {
 
@@ -126,11 +128,23 @@ ScoreTables::ScoreTables() {
   }
 }
 
-bool ScoreTables::set_up(const MosaicParameters& p, std::int64_t tile_count) {
-  // 1. Check before touching anything, so a refused set-up leaves the old tables.
+bool ScoreTables::set_up(const MosaicParameters& p, std::int64_t tile_count, std::string* why) {
+  // 1. Check before touching anything, so a refused set-up leaves the old
+  // tables. Only a settings file edited by hand gets values the window never offers.
   const int detail_share = detail_share_of_colour_change(p.colour_priority);
-  if (detail_share < 0) return false;
-  if (p.colour_change < kColourChangeField.minimum || p.colour_change > kColourChangeField.maximum) return false;
+  if (detail_share < 0) {
+    if (why != nullptr)
+      *why = format(tr("The tiles cannot be compared: ColorChangePriority is none of high_tile, good_tile, balanced, "
+                       "good_detail and high_detail (%d)"),
+                    static_cast<int>(p.colour_priority));
+    return false;
+  }
+  if (p.colour_change < kColourChangeField.minimum || p.colour_change > kColourChangeField.maximum) {
+    if (why != nullptr)
+      *why = format(tr("The tiles cannot be compared: ColorChange %d is not a percentage from 0 to 100"),
+                    static_cast<int>(p.colour_change));
+    return false;
+  }
 
   // 2. Channel priorities.
   const auto weight = [&p](std::size_t option) {

@@ -50,9 +50,10 @@ class ScoreTables {
   /// Compare" advanced options). `tile_count` is the mosaic's total tile
   /// count, which picks the level shares for "Automatic" detail. Fails, and
   /// leaves the tables as they were, when the colour change lies outside its
-  /// field's limits or its priority is not 1..5. A comparison method other
-  /// than 1..3 keeps the previous method.
-  [[nodiscard]] bool set_up(const MosaicParameters& parameters, std::int64_t tile_count);
+  /// field's limits or its priority is not 1..5; `why`, when given, then
+  /// says which. A comparison method other than 1..3 keeps the previous
+  /// method.
+  [[nodiscard]] bool set_up(const MosaicParameters& parameters, std::int64_t tile_count, std::string* why = nullptr);
 
   /// kCompareStronger, kCompareBest or kCompareWeaker.
   std::int32_t method() const { return m_method; }

@@ -138,10 +138,12 @@ class Foto {
   bool apply_mask(const Foto& mask);
 
   // --- loading -----------------------------------------------------------
-  /// Fills the image from a JPEG or PNG file. JPEGs are DCT-scaled so that
-  /// they are never decoded at more than 8 times max_w × max_h (0, 0 for no
-  /// limit) and turned by their EXIF orientation; large PNGs shrink as they are
-  /// read, never below max_w × max_h. Loads share the decoding budget (foto_budget.hpp).
+  /// Fills the image from a JPEG or PNG file, asked for max_w × max_h (0, 0
+  /// for no limit). JPEGs are DCT-scaled (by up to 8) to no less than that size
+  /// and turned by their EXIF orientation; a picture still larger than an
+  /// ordinary photo after that (a large PNG, or a JPEG beyond what the DCT
+  /// scaling reaches) shrinks as its rows are read, never below
+  /// max_w × max_h. Loads share the decoding budget (foto_budget.hpp).
   /// Every failure, out of memory included, is shown through `report`.
   [[nodiscard]] bool load(const std::filesystem::path& path, int max_w, int max_h, Prompt& report);
 
@@ -157,8 +159,8 @@ class Foto {
   /// JPEG only: the header fields; false and zeroes for unreadable files.
   static bool read_header(const std::filesystem::path& path, JpegHeader& header);
   /// The factor load() would shrink the picture at `path` by when asked for
-  /// max_w × max_h: 1, 2, 4 or 8 for a JPEG (its DCT scale), a whole factor for
-  /// a PNG, 0 when the file cannot be read. Loads with the same factor give the same
+  /// max_w × max_h: 1, 2, 4 or 8 for a JPEG (its DCT scale; a multiple of 8
+  /// beyond it), a whole factor for a PNG, 0 when the file cannot be read. Loads with the same factor give the same
   /// picture, whatever maxima they were asked for.
   static int load_scale(const std::filesystem::path& path, int max_w, int max_h);
 

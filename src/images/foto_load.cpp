@@ -102,7 +102,7 @@ int Foto::load_scale(const std::filesystem::path& path, int max_w, int max_h) {
   // As the decoder does: a picture stored on its side is turned after
   // decoding, so the maxima apply to it turned.
   if (exif_integer_tag(path, kExifTagOrientation, 0, 1, 8, -1) >= 5) std::swap(max_w, max_h);
-  return jpeg_scale_denominator(header.width, header.height, max_w, max_h);
+  return jpeg_load_factor(header.width, header.height, max_w, max_h);
 }
 
 bool Foto::read_header(const std::filesystem::path& path, JpegHeader& header) {

@@ -4,6 +4,7 @@
 #include <csetjmp>
 #include <cstdio>  // before jpeglib.h, which needs FILE
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -21,6 +22,7 @@
 #include "images/bounded_input.hpp"
 #include "images/exif.hpp"
 #include "images/foto_budget.hpp"
+#include "images/row_reduction.hpp"
 
 namespace tess {
 namespace {
@@ -215,6 +217,22 @@ class JpegDecompressor {
 
 enum class Outcome { decoded, failed, out_of_memory };
 
+// For a picture shrunk further than the DCT scaling goes: one decoded row
+// and the sums of one reduced row. Owned by the frame that calls the guarded
+// steps, as the decompressor is.
+struct RowBuffers {
+  RowBuffers() = default;
+  ~RowBuffers() {
+    std::free(row);
+    std::free(sums);
+  }
+  RowBuffers(const RowBuffers&) = delete;
+  RowBuffers& operator=(const RowBuffers&) = delete;
+
+  std::uint32_t* row = nullptr;
+  PixelSum* sums = nullptr;
+};
+
 struct DecodeJob {
   std::FILE* file;
   std::uint64_t file_size;
@@ -223,6 +241,7 @@ struct DecodeJob {
   bool turned;  // turned a quarter after decoding, which needs a second picture
   Foto* out;
   DecodeCharge* charge;
+  RowBuffers* buffers;
   int decoded_w;  // the output size, for the out-of-memory report
   int decoded_h;
 };
@@ -333,9 +352,41 @@ void widen_row(std::uint32_t* row, int width, int components) {
   }
 }
 
+// Rows decoded straight into the picture: libjpeg writes a row's samples
+// into the tail of the row's own words, where widen_row() finds them.
+Outcome read_rows_whole(j_decompress_ptr cinfo, Foto& out) {
+  const int components = cinfo->output_components;
+  const std::size_t sample_offset = static_cast<std::size_t>(4 - components) * static_cast<std::size_t>(out.width());
+  while (cinfo->output_scanline < cinfo->output_height) {
+    std::uint32_t* row = out.row(static_cast<int>(cinfo->output_scanline));
+    JSAMPROW samples = reinterpret_cast<JSAMPLE*>(row) + sample_offset;
+    if (jpeg_read_scanlines(cinfo, &samples, 1) != 1) return Outcome::failed;
+    widen_row(row, out.width(), components);
+  }
+  return Outcome::decoded;
+}
+
+// Rows decoded one at a time into one row of their own and summed into the
+// reduced pixels they fall in, so the picture is never held at the DCT size.
+Outcome read_rows_reduced(j_decompress_ptr cinfo, Foto& out, int factor, RowBuffers& buffers) {
+  const int components = cinfo->output_components;
+  const JDIMENSION width = cinfo->output_width;
+  const auto f = static_cast<JDIMENSION>(factor);
+  JSAMPROW samples = reinterpret_cast<JSAMPLE*>(buffers.row) + static_cast<std::size_t>(4 - components) * width;
+  while (cinfo->output_scanline < cinfo->output_height) {
+    const JDIMENSION y = cinfo->output_scanline;
+    if (jpeg_read_scanlines(cinfo, &samples, 1) != 1) return Outcome::failed;
+    widen_row(buffers.row, static_cast<int>(width), components);
+    add_to_sums(buffers.sums, buffers.row, width, 0, 0, factor);
+    if ((y + 1) % f == 0 || y + 1 == cinfo->output_height)
+      finish_reduced_row(buffers.sums, out.row(static_cast<int>(y / f)), out.width(), width, factor, y % f + 1);
+  }
+  return Outcome::decoded;
+}
+
 // Header, DCT scale, allocation and the rows, in that order.
 // Any libjpeg call may leave through the error exit, so nothing here owns
-// anything: the decompressor and the picture belong to the caller.
+// anything: the decompressor, the buffers and the picture belong to the caller.
 Outcome decode_steps(JpegDecompressor& decompressor, DecodeJob& job) {
   j_decompress_ptr cinfo = decompressor.cinfo();
   decompressor.create(job.file);
@@ -348,25 +399,30 @@ Outcome decode_steps(JpegDecompressor& decompressor, DecodeJob& job) {
   const int components = cinfo->output_components;
   if (components != 1 && components != 3 && components != 4) return Outcome::failed;
   if (!file_can_hold(cinfo, job.file_size)) return Outcome::failed;
+  // A picture that the DCT scaling leaves larger than an ordinary photo is
+  // shrunk further while its rows are read.
+  const int factor = row_reduction_factor(cinfo->output_width, cinfo->output_height, false, job.max_w, job.max_h);
   // What the decoding will take is charged before libjpeg or we allocate
   // any of it, waiting for room while other loads run. Coefficients beyond
   // libjpeg's own cap would only be refused by it.
   const std::uint64_t working = working_memory(cinfo);
   if (working > static_cast<std::uint64_t>(kJpegWorkingMemory)) return Outcome::failed;
-  job.decoded_w = static_cast<int>(cinfo->output_width);
-  job.decoded_h = static_cast<int>(cinfo->output_height);
+  job.decoded_w = static_cast<int>(reduced_side(cinfo->output_width, factor));
+  job.decoded_h = static_cast<int>(reduced_side(cinfo->output_height, factor));
   const std::uint64_t picture = static_cast<std::uint64_t>(job.decoded_w) * static_cast<std::uint64_t>(job.decoded_h) * 4;
-  if (!job.charge->take(picture * (job.turned ? 2 : 1) + working)) return Outcome::out_of_memory;
+  const std::uint64_t row_buffers =
+      factor == 1 ? 0 : 4 * std::uint64_t{cinfo->output_width} + sizeof(PixelSum) * static_cast<std::uint64_t>(job.decoded_w);
+  if (!job.charge->take(picture * (job.turned ? 2 : 1) + working + row_buffers)) return Outcome::out_of_memory;
 
   jpeg_start_decompress(cinfo);
   if (!job.out->try_allocate(job.decoded_w, job.decoded_h)) return Outcome::out_of_memory;
-  const std::size_t sample_offset = static_cast<std::size_t>(4 - components) * static_cast<std::size_t>(job.decoded_w);
-  while (cinfo->output_scanline < cinfo->output_height) {
-    std::uint32_t* row = job.out->row(static_cast<int>(cinfo->output_scanline));
-    JSAMPROW samples = reinterpret_cast<JSAMPLE*>(row) + sample_offset;
-    if (jpeg_read_scanlines(cinfo, &samples, 1) != 1) return Outcome::failed;
-    widen_row(row, job.decoded_w, components);
+  if (factor > 1) {
+    job.buffers->row = static_cast<std::uint32_t*>(std::malloc(4 * static_cast<std::size_t>(cinfo->output_width)));
+    job.buffers->sums = static_cast<PixelSum*>(std::calloc(static_cast<std::size_t>(job.decoded_w), sizeof(PixelSum)));
+    if (job.buffers->row == nullptr || job.buffers->sums == nullptr) return Outcome::out_of_memory;
   }
+  const Outcome rows = factor == 1 ? read_rows_whole(cinfo, *job.out) : read_rows_reduced(cinfo, *job.out, factor, *job.buffers);
+  if (rows != Outcome::decoded) return rows;
   jpeg_finish_decompress(cinfo);
   return Outcome::decoded;
 }
@@ -439,6 +495,14 @@ int jpeg_scale_denominator(int width, int height, int max_w, int max_h) {
   return 1;
 }
 
+int jpeg_load_factor(int width, int height, int max_w, int max_h) {
+  const int denominator = jpeg_scale_denominator(width, height, max_w, max_h);
+  // libjpeg rounds the scaled sides up.
+  const std::uint64_t scaled_w = reduced_side(static_cast<std::uint64_t>(std::max(width, 0)), denominator);
+  const std::uint64_t scaled_h = reduced_side(static_cast<std::uint64_t>(std::max(height, 0)), denominator);
+  return denominator * row_reduction_factor(scaled_w, scaled_h, false, max_w, max_h);
+}
+
 bool decode_jpeg(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h, Foto& out, Prompt& report) {
   if (file == nullptr) {
     report.message(format(tr("Unable to open file '%s'"), path.string()), Icon::error);
@@ -451,7 +515,8 @@ bool decode_jpeg(std::FILE* file, const std::filesystem::path& path, int max_w, 
 
   // Held until the picture is turned: that needs a second one for a moment.
   DecodeCharge charge;
-  DecodeJob job{file, size_of(file), max_w, max_h, orientation >= 5, &out, &charge, 0, 0};
+  RowBuffers buffers;
+  DecodeJob job{file, size_of(file), max_w, max_h, orientation >= 5, &out, &charge, &buffers, 0, 0};
   Outcome outcome;
   {
     JpegDecompressor decompressor;

@@ -17,8 +17,14 @@ class Prompt;
 /// maxima (1 unless both maxima are positive).
 int jpeg_scale_denominator(int width, int height, int max_w, int max_h);
 
+/// The factor decode_jpeg() shrinks a width × height picture by when asked
+/// for max_w × max_h: its DCT scale denominator, times the whole factor of the
+/// row-by-row shrinking that follows where the DCT scaling leaves a picture
+/// larger than an ordinary photo (only ever after a scale of 8).
+int jpeg_load_factor(int width, int height, int max_w, int max_h);
+
 /// Decodes `file` (at its start; null when it could not be opened) into
-/// `out`, DCT-scaled for max_w × max_h and turned by the EXIF orientation read
+/// `out`, shrunk by jpeg_load_factor() for max_w × max_h and turned by the EXIF orientation read
 /// from `path`. Every failure, out of memory included, is reported through
 /// `report`. On failure `out` is left for the caller to clear.
 [[nodiscard]] bool decode_jpeg(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h, Foto& out, Prompt& report);

@@ -1,7 +1,6 @@
 #include "images/png_decoder.hpp"
 
 #include <algorithm>
-#include <cmath>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdlib>
@@ -16,6 +15,7 @@
 #include "base/text.hpp"
 #include "images/bounded_input.hpp"
 #include "images/foto_budget.hpp"
+#include "images/row_reduction.hpp"
 
 namespace tess {
 namespace {
@@ -27,21 +27,9 @@ constexpr png_uint_32 kMaxSide = 1000000;
 constexpr std::uint64_t kDeflateMaxRatio = 1032;
 // Room for the chunks and zlib framing around the picture data.
 constexpr std::uint64_t kContainerSlack = 4096;
-// A picture asked for at a smaller size loads whole up to this many bytes of
-// pixels, exactly as it always has; beyond it, it is shrunk while it is read
-// so that it costs no more, yet never below the size asked for.
-constexpr std::uint64_t kWholePictureBytes = std::uint64_t{4096} * 4096 * 4;
 // What libpng keeps beside the picture: the row being read, the previous row
 // for the filters and the row after its transformations.
 constexpr std::uint64_t kLibpngRowBuffers = 3;
-// One running sum of a reduced pixel: red, green and blue weighted by
-// opacity, and the opacity.
-struct PixelSum {
-  std::uint64_t red = 0;
-  std::uint64_t green = 0;
-  std::uint64_t blue = 0;
-  std::uint64_t opacity = 0;
-};
 
 enum class Outcome {
   decoded,
@@ -181,8 +169,6 @@ bool file_can_hold(const PngReader& reader, std::uint64_t file_size) {
   return raw <= (file_size + kContainerSlack) * kDeflateMaxRatio;
 }
 
-std::uint64_t reduced_side(png_uint_32 side, int factor) { return (static_cast<std::uint64_t>(side) + factor - 1) / factor; }
-
 // What a load by `factor` holds at its peak: the picture, libpng's rows, and
 // for a whole picture the row table, for a shrunk one the row being read and
 // the sums (of one reduced row, or of every reduced pixel for an interlaced
@@ -195,68 +181,6 @@ std::uint64_t load_cost(png_uint_32 width, png_uint_32 height, bool interlaced, 
   if (factor == 1) return w * h * 4 + h * sizeof(png_bytep) + libpng;
   const std::uint64_t sums = interlaced ? w * h : w;
   return w * h * 4 + row_bytes + sums * sizeof(PixelSum) + libpng;
-}
-
-// The factor a picture is shrunk by while it is read when asked for
-// max_w × max_h (0, 0: whole). A picture of ordinary size is read whole, as it
-// always was; a larger one by the smallest factor that brings it within that
-// size, but never below what was asked for.
-int reduction_factor(png_uint_32 width, png_uint_32 height, bool interlaced, int max_w, int max_h) {
-  if (max_w <= 0 || max_h <= 0 || width == 0 || height == 0) return 1;
-  if (static_cast<std::uint64_t>(width) * height * 4 <= kWholePictureBytes) return 1;
-  const std::uint64_t most = std::min<std::uint64_t>(width / static_cast<std::uint64_t>(max_w),
-                                                     height / static_cast<std::uint64_t>(max_h));
-  if (most < 2) return 1;
-  const auto within = [&](std::uint64_t factor) {
-    const std::uint64_t w = reduced_side(width, static_cast<int>(factor));
-    const std::uint64_t h = reduced_side(height, static_cast<int>(factor));
-    return w * h * (4 + (interlaced ? sizeof(PixelSum) : 0)) <= kWholePictureBytes;
-  };
-  // Close below the answer first: the pixels shrink with the square of the factor.
-  const double per_pixel = interlaced ? 4.0 + sizeof(PixelSum) : 4.0;
-  std::uint64_t factor = static_cast<std::uint64_t>(
-      std::sqrt(static_cast<double>(width) * height * per_pixel / static_cast<double>(kWholePictureBytes)));
-  factor = std::clamp<std::uint64_t>(factor, 3, most + 1) - 1;
-  while (factor > 2 && within(factor - 1)) --factor;
-  while (factor < most && !within(factor)) ++factor;
-  return static_cast<int>(factor);
-}
-
-// Adds one row as libpng hands it over to the sums of the reduced pixels it
-// falls in: pixel i of the row is column first + (i << shift) of the picture.
-void add_to_sums(PixelSum* sums, const std::uint32_t* row, std::uint32_t count, std::uint32_t first, int shift,
-                 int factor) {
-  for (std::uint32_t i = 0; i < count; ++i) {
-    const std::uint32_t pixel = row[i];
-    const std::uint64_t opacity = 255 - pixel_transparency(pixel);
-    PixelSum& sum = sums[(first + (static_cast<std::uint64_t>(i) << shift)) / static_cast<std::uint64_t>(factor)];
-    sum.red += pixel_red(pixel) * opacity;
-    sum.green += pixel_green(pixel) * opacity;
-    sum.blue += pixel_blue(pixel) * opacity;
-    sum.opacity += opacity;
-  }
-}
-
-// Turns the sums of one reduced row into pixels (colours weighted by opacity,
-// the mean opacity) and clears them for the next. `rows` is how many rows of
-// the picture the reduced row covers.
-void finish_reduced_row(PixelSum* sums, std::uint32_t* out, int reduced_w, png_uint_32 width, int factor,
-                        std::uint64_t rows) {
-  for (int x = 0; x < reduced_w; ++x) {
-    PixelSum& sum = sums[x];
-    const std::uint64_t columns =
-        std::min<std::uint64_t>(factor, width - static_cast<std::uint64_t>(x) * static_cast<std::uint64_t>(factor));
-    const std::uint64_t count = columns * rows;
-    if (sum.opacity == 0) {
-      out[x] = kEmptyPixel;
-    } else {
-      const std::uint64_t half = sum.opacity / 2;
-      const auto mean = [&](std::uint64_t weighted) { return static_cast<std::uint32_t>((weighted + half) / sum.opacity); };
-      const auto opacity = static_cast<std::uint32_t>((sum.opacity + count / 2) / count);
-      out[x] = make_pixel(mean(sum.red), mean(sum.green), mean(sum.blue), 255 - opacity);
-    }
-    sum = PixelSum{};
-  }
 }
 
 // Reads the rows one at a time into the shrunk picture. May leave through
@@ -334,7 +258,7 @@ Outcome decode_steps(PngReader& reader, DecodeJob& job) {
   const std::uint64_t file_size = size_of(reader.file);
   if (Outcome opened = open_structures(reader); opened != Outcome::decoded) return opened;
   if (!guarded_header(reader)) return Outcome::init_io_failed;
-  const int factor = reduction_factor(reader.width, reader.height, reader.interlaced, job.max_w, job.max_h);
+  const int factor = row_reduction_factor(reader.width, reader.height, reader.interlaced, job.max_w, job.max_h);
   if (!guarded_expansion(reader, factor == 1)) return Outcome::init_io_failed;
   if (png_get_rowbytes(reader.png, reader.info) != 4 * static_cast<std::size_t>(reader.width))
     return Outcome::unsupported_layout;
@@ -418,7 +342,7 @@ int png_load_factor(std::FILE* file, int max_w, int max_h) {
   if (file == nullptr) return 0;
   PngReader reader(file);
   if (open_structures(reader) != Outcome::decoded || !guarded_header(reader)) return 0;
-  return reduction_factor(reader.width, reader.height, reader.interlaced, max_w, max_h);
+  return row_reduction_factor(reader.width, reader.height, reader.interlaced, max_w, max_h);
 }
 
 }  // namespace tess

@@ -2,6 +2,7 @@
 #include "output/output_guard.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cctype>
 #include <map>
@@ -10,6 +11,7 @@
 #include <system_error>
 #include <utility>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "base/file_sink.hpp"
@@ -17,6 +19,7 @@
 #include "base/prompt.hpp"
 #include "base/text.hpp"
 #include "base/version.hpp"
+#include "output/output_file.hpp"
 #include "output/output_names.hpp"
 #include "output/video_writer.hpp"
 #include "settings/mosaic_parameters.hpp"
@@ -197,6 +200,37 @@ std::vector<std::string> existing_output_files(const OutputNames& names, const M
   return found;
 }
 
+// A folder of the mosaic's that the program did not write. The command line
+// refuses the run; the window asks before the run whether to keep the folder
+// under another name, and renames it once the run has the outputs to itself.
+bool let_foreign_folder_go(const std::string& folder, KeptFolders* kept, OutputCheckStep step, Prompt& prompt) {
+  const std::string name = without_slash(folder);
+  const bool let_go = kept != nullptr && kept->folders.count(name) > 0;
+  if (kept == nullptr || (step == OutputCheckStep::naming && !let_go)) {
+    prompt.message(foreign_folder_text(folder), Icon::error);
+    return false;
+  }
+  if (step == OutputCheckStep::plan) {
+    if (let_go) return true;
+    const std::string question =
+        format(tr("'%s' exists and was not written by Tessellarium. Keep it under another name and write the "
+                  "mosaic's folder in its place?"),
+               name);
+    if (prompt.ask(question, Buttons::yes_no, Answer::no, Icon::warning) != Answer::yes) return false;
+    kept->folders.insert(name);
+    return true;
+  }
+  std::string kept_as;
+  if (int error = 0; !keep_aside(name, kept_as, error)) {
+    prompt.message(format(tr("'%s' could not be kept under another name. %s"), name, system_error_text(error, name)),
+                   Icon::error);
+    return false;
+  }
+  prompt.message(format(tr("'%s' was not written by Tessellarium: it is kept as '%s'"), name, kept_as),
+                 Icon::information);
+  return true;
+}
+
 }  // namespace
 
 bool mark_folder(const std::string& folder, const std::vector<std::string>& files) {
@@ -254,8 +288,22 @@ std::string foreign_folder_text(const std::string& folder) {
                 without_slash(folder));
 }
 
+bool keep_aside(const std::string& folder, std::string& kept_as, int& error) {
+  constexpr int kMostTries = 1000;
+  const std::string from = without_slash(folder);
+  for (int n = 1; n <= kMostTries; ++n) {
+    kept_as = from + " (" + std::to_string(n) + ")";
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, kept_as.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EEXIST) break;
+  }
+  error = errno;
+  kept_as.clear();
+  return false;
+}
+
 bool check_outputs_spare_inputs(const OutputNames& names, const MosaicParameters& parameters,
-                                const std::string& save_placement, const ReadFiles& reads, Prompt& prompt) {
+                                const std::string& save_placement, const ReadFiles& reads, Prompt& prompt,
+                                KeptFolders* kept, OutputCheckStep step) {
   // 1. What the run reads, by identity (links resolved).
   std::map<Identity, std::string> inputs;
   for (const std::string& path : reads.files)
@@ -313,10 +361,8 @@ bool check_outputs_spare_inputs(const OutputNames& names, const MosaicParameters
           report_clash(without_slash(folder), entry.path, true, prompt);
           return false;
         }
-    if (std::string foreign; !folder_is_ours(folder, kind, foreign)) {
-      prompt.message(foreign_folder_text(folder), Icon::error);
+    if (std::string foreign; !folder_is_ours(folder, kind, foreign) && !let_foreign_folder_go(folder, kept, step, prompt))
       return false;
-    }
   }
   return true;
 }

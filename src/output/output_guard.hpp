@@ -6,6 +6,7 @@
 // folder it writes carries a small mark, written last, naming the program.
 
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -42,14 +43,32 @@ enum class OwnedFolder {
 /// The user's answer when a folder is not ours: the message of the refusal.
 std::string foreign_folder_text(const std::string& folder);
 
+/// The folders of somebody else's that the user, asked in the window, let
+/// the run keep under another name so that the mosaic's folder can take
+/// their place. The command line asks nothing: such a folder refuses its run.
+struct KeptFolders {
+  std::set<std::string> folders;  ///< as the mosaic names them, without the last "/"
+};
+
+/// When the outputs are checked: before the run, where a folder of somebody
+/// else's is asked about, or as the run names a mosaic, where a folder the
+/// user let go is renamed out of the way.
+enum class OutputCheckStep { plan, naming };
+
 /// Checks the outputs of one mosaic named `names` (and the placement file
 /// it saves, when not empty) before anything is written: none may be, or lie
 /// inside a folder that holds, one of the files the run reads, and no folder
-/// of the mosaic may belong to somebody else. Only the outputs that exist are
-/// looked at, and only pictures of the list of the same stored size as one of
-/// them are compared with it. False after reporting the clash.
+/// of the mosaic may belong to somebody else (unless the user lets `kept`
+/// keep it aside). Only the outputs that exist are looked at, and only
+/// pictures of the list of the same stored size as one of them are compared
+/// with it. False after reporting the clash, or when the user said No.
 [[nodiscard]] bool check_outputs_spare_inputs(const OutputNames& names, const MosaicParameters& parameters,
                                               const std::string& save_placement, const ReadFiles& reads,
-                                              Prompt& prompt);
+                                              Prompt& prompt, KeptFolders* kept = nullptr,
+                                              OutputCheckStep step = OutputCheckStep::plan);
+
+/// Renames `folder` (without its last "/") to the first free "folder (N)",
+/// never over anything that exists. False with errno's value in `error`.
+[[nodiscard]] bool keep_aside(const std::string& folder, std::string& kept_as, int& error);
 
 }  // namespace tess

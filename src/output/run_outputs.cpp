@@ -91,7 +91,8 @@ OutputCheck make_output_check(const RunOutputOptions& options) {
                    int mosaics, const ReadFiles& reads, Prompt& prompt) {
     OutputNames names;
     plan_output_names(main_image, label, parameters, named_output_file(options.output_file, label, mosaics), names);
-    return check_outputs_spare_inputs(names, parameters, options.save_placement, reads, prompt);
+    return check_outputs_spare_inputs(names, parameters, options.save_placement, reads, prompt,
+                                      options.kept_folders.get(), OutputCheckStep::plan);
   };
 }
 
@@ -115,7 +116,8 @@ RunOutputs make_run_outputs(const RunOutputOptions& options) {
       if (!new_name || !output_name_taken(names.base_name) || tries == 100) break;
     }
     // 2. Nothing of the user's is written over, now that nobody else writes here.
-    if (!check_outputs_spare_inputs(names, builder.parameters, options.save_placement, reads, builder.prompt()))
+    if (!check_outputs_spare_inputs(names, builder.parameters, options.save_placement, reads, builder.prompt(),
+                                    options.kept_folders.get(), OutputCheckStep::naming))
       return false;
     result.output_lock = std::move(lock);
     result.output_base = names.base_name;

@@ -3,11 +3,13 @@
 // each mosaic and rendering and saving it.
 
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "engine/run_driver.hpp"
 #include "engine/thread_priority.hpp"
 #include "output/mosaic_saver.hpp"
+#include "output/output_guard.hpp"
 
 namespace tess {
 
@@ -23,6 +25,11 @@ struct RunOutputOptions {
   std::string save_placement;  ///< the placement file the run writes; empty: none
   /// Whether a run waits while another one writes the same outputs (else it fails at once).
   bool wait_for_outputs = true;
+  /// Where a folder of the mosaic's that the program did not write is asked
+  /// about (the window) and what the user let go; null: such a folder
+  /// refuses the run (the command line). Shared by the check before the run
+  /// and the run itself.
+  std::shared_ptr<KeptFolders> kept_folders;
 };
 
 RunOutputs make_run_outputs(const RunOutputOptions& options);

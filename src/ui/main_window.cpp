@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 #include <QAction>
 #include <QApplication>
@@ -1268,6 +1269,10 @@ void MainWindow::mosaic_clicked() {
   // No output may replace what the run reads: the same check as the command line's.
   RunOutputOptions outputs;
   if (m_images.size() == 1 && m_images.front() == m_options.main_image) outputs.output_file = m_options.output_file;
+  // A folder of somebody else's where the mosaic's goes is asked about here,
+  // and kept under another name by the run if the user says so.
+  m_kept_folders = std::make_shared<KeptFolders>();
+  outputs.kept_folders = m_kept_folders;
   request.check_outputs = make_output_check(outputs);
   PlanResult planned = prepare_run(request, m_prompt);
   if (!planned.plan) return;
@@ -1304,6 +1309,7 @@ void MainWindow::start_run(RunPlan plan) {
   options.threads = m_plan.run.threads;
   options.priority = configured_priority(m_builder.parameters.advanced);
   options.user_state = &m_state;
+  options.kept_folders = std::exchange(m_kept_folders, nullptr);
   const RunOutputs outputs = make_run_outputs(options);
 
   const bool started = m_controller.start(

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,8 @@ class QTimer;
 class QToolButton;
 
 namespace tess {
+
+struct KeptFolders;
 
 /// The prompt the window's runs speak through: everything goes to the
 /// window's own prompt, except pictures (the fast preview), which the window
@@ -237,6 +240,9 @@ class MainWindow : public QDialog {
   bool m_run_active = false;
   bool m_close_after_run = false;
   bool m_save_black_and_white = false;
+  // Folders of somebody else's the user let the next run keep aside: from
+  // the check before the run to the run.
+  std::shared_ptr<KeptFolders> m_kept_folders;
   bool m_auto_saved = false;
   bool m_in_tick = false;
   bool m_reporting = false;

@@ -89,23 +89,6 @@ bool write_black_png(const fs::path& path, int side) {
   return std::fclose(file) == 0 && written;
 }
 
-// An arithmetic-coded JPEG of about 120 bytes whose frame header claims
-// side × side and whose scan holds no data: an arithmetic decoder reads
-// zeros past a marker, and zeros from the start decode without a fault, so
-// it is a valid grey picture of that size.
-bool write_arithmetic_liar(const fs::path& path, int side) {
-  if (!testing::write_jpeg(path, testing::JpegSpec(16, 16, 1).with_arithmetic(),
-                           [](int, std::uint8_t* grey) { std::fill_n(grey, 16, std::uint8_t{128}); }) ||
-      !testing::set_jpeg_frame_size(path, side, side))
-    return false;
-  const std::string jpeg = testing::read_file(path);
-  const std::size_t scan = testing::find_jpeg_marker(jpeg, 0xDA);
-  if (scan == std::string::npos || scan + 4 > jpeg.size()) return false;
-  const std::size_t length = (static_cast<std::size_t>(static_cast<unsigned char>(jpeg[scan + 2])) << 8) |
-                             static_cast<unsigned char>(jpeg[scan + 3]);
-  return testing::write_file(path, jpeg.substr(0, scan + 2 + length) + "\xFF\xD9");
-}
-
 class DecodeBudgetRun : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -150,7 +133,7 @@ TEST_F(DecodeBudgetRun, MainImageLargerThanTheBudgetIsRefusedAtOnce) {
     SCOPED_TRACE(bomb.name);
     SCOPED_TRACE(bomb.why);
     const fs::path file = m_dir / bomb.name;
-    ASSERT_TRUE(bomb.png ? write_black_png(file, bomb.side) : write_arithmetic_liar(file, bomb.side));
+    ASSERT_TRUE(bomb.png ? write_black_png(file, bomb.side) : testing::write_arithmetic_liar(file, bomb.side));
     const MeasuredRun r = run_measured(m_dir.path(), mosaic(bomb.name, "tiles.tzc"), "ulimit -v 6000000;");
     EXPECT_NE(r.status, 0);
     const std::string size = std::to_string(bomb.side) + "x" + std::to_string(bomb.side);
@@ -179,6 +162,26 @@ TEST_F(DecodeBudgetRun, HugePngTilesCostOnlyTheirReducedSize) {
       m_dir.path(), mosaic("photo.jpg", "huge.tzc") + " --set Advanced.Options.ThreadCount=4");
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_LT(run.peak_kib, 500L * 1024);
+  EXPECT_TRUE(fs::exists(m_dir / "out" / "m.jpg"));
+}
+
+// A JPEG tile beyond what the DCT scaling reaches (36,000 × 36,000: its
+// eighth alone is 81 MB) under a budget of 60 MB: it is listed and drawn at
+// its reduced size in every cell instead of being refused as too large.
+TEST_F(DecodeBudgetRun, HugeJpegTileCostsOnlyItsReducedSize) {
+  fs::create_directories(m_dir / "huge");
+  ASSERT_TRUE(testing::write_arithmetic_liar(m_dir / "huge" / "grey.jpg", 36000));
+  ASSERT_EQ(run_measured(m_dir.path(), "config set Options.DecodeMemoryMaxSizeMB 60").status, 0);
+  const MeasuredRun list = run_measured(m_dir.path(), "list create " + quoted("huge.tzc") + " --include " + quoted("huge/"));
+  ASSERT_EQ(list.status, 0) << list.err;
+  EXPECT_EQ(list.err.find("Out Of Memory"), std::string::npos) << list.err;
+  const testing::CliOutcome shown = testing::run_program(m_dir.path(), "list show " + quoted("huge.tzc"));
+  EXPECT_NE(shown.out.find("Entries: 1\n"), std::string::npos) << shown.out;
+
+  const MeasuredRun run = run_measured(m_dir.path(), mosaic("photo.jpg", "huge.tzc") + " --set TileDuplication=0");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err.find("Out Of Memory"), std::string::npos) << run.err;
+  EXPECT_LT(run.peak_kib, 200L * 1024);
   EXPECT_TRUE(fs::exists(m_dir / "out" / "m.jpg"));
 }
 

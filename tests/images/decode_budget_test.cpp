@@ -207,5 +207,42 @@ TEST(PngReducedLoad, EachPixelIsTheMeanOfItsBlockOfTheWholePicture) {
   }
 }
 
+// A JPEG that even the DCT's eighth leaves larger than an ordinary photo is
+// shrunk further while its rows are read: it costs its reduced size, not the
+// eighth's (4,500 × 4,500, 81 MB, more than the whole budget here), and each
+// pixel is the mean of its block of the eighth.
+TEST(JpegReducedLoad, BeyondTheDctScaleAPictureCostsOnlyItsReducedSize) {
+  TempDir dir;
+  const auto liar = dir / "grey36000.jpg";
+  ASSERT_TRUE(testing::write_arithmetic_liar(liar, 36000));
+  EXPECT_EQ(Foto::load_scale(liar, 48, 48), 16);
+  EXPECT_EQ(Foto::load_scale(liar, 3000, 3000), 8);  // never below the size asked for
+  EXPECT_EQ(Foto::load_scale(liar, 0, 0), 1);
+
+  ScriptedPrompt prompt;
+  Foto eighth, reduced;
+  {
+    ScopedBudget budget(60'000'000);
+    ASSERT_TRUE(reduced.load(liar, 48, 48, prompt)) << (prompt.messages().empty() ? "" : prompt.messages().front());
+    EXPECT_FALSE(eighth.load(liar, 3000, 3000, prompt));  // the eighth itself does not fit
+    EXPECT_EQ(decode_budget().in_use(), 0u);
+  }
+  ASSERT_TRUE(eighth.load(liar, 3000, 3000, prompt));
+  ASSERT_EQ(eighth.width(), 4500);
+  ASSERT_EQ(reduced.width(), 2250);
+  ASSERT_EQ(reduced.height(), 2250);
+  int wrong = 0;
+  for (int y = 0; y < reduced.height(); ++y)
+    for (int x = 0; x < reduced.width(); ++x) {
+      std::uint32_t sum = 0;
+      for (int dy = 0; dy < 2; ++dy)
+        for (int dx = 0; dx < 2; ++dx) sum += pixel_red(eighth.at(2 * x + dx, 2 * y + dy));
+      const std::uint32_t mean = (sum + 2) / 4;
+      if (reduced.at(x, y) != make_pixel(mean, mean, mean) && ++wrong <= 3)
+        ADD_FAILURE() << "pixel " << x << "," << y << ": " << std::hex << reduced.at(x, y);
+    }
+  EXPECT_EQ(wrong, 0);
+}
+
 }  // namespace
 }  // namespace tess

@@ -372,6 +372,19 @@ bool set_jpeg_frame_size(const std::filesystem::path& path, int width, int heigh
   return false;
 }
 
+bool write_arithmetic_liar(const std::filesystem::path& path, int side) {
+  if (!write_jpeg(path, JpegSpec(16, 16, 1).with_arithmetic(),
+                  [](int, std::uint8_t* grey) { std::fill_n(grey, 16, std::uint8_t{128}); }) ||
+      !set_jpeg_frame_size(path, side, side))
+    return false;
+  const std::string jpeg = read_file(path);
+  const std::size_t scan = find_jpeg_marker(jpeg, 0xDA);
+  if (scan == std::string::npos || scan + 4 > jpeg.size()) return false;
+  const std::size_t length = (static_cast<std::size_t>(static_cast<unsigned char>(jpeg[scan + 2])) << 8) |
+                             static_cast<unsigned char>(jpeg[scan + 3]);
+  return write_file(path, jpeg.substr(0, scan + 2 + length) + "\xFF\xD9");
+}
+
 std::size_t find_png_chunk(const std::string& png, const std::string& type) {
   std::size_t i = 8;
   while (i + 12 <= png.size()) {

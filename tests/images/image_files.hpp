@@ -140,6 +140,11 @@ bool write_random_bytes(const std::filesystem::path& path, std::size_t count, un
 bool set_jpeg_frame_size(const std::filesystem::path& path, int width, int height);
 /// Offset of the first JPEG marker 0xFF `code` found by walking the segments; npos if none.
 std::size_t find_jpeg_marker(const std::string& jpeg, std::uint8_t code);
+/// An arithmetic-coded JPEG of about 120 bytes whose frame header claims
+/// side × side and whose scan holds no data: an arithmetic decoder reads
+/// zeros past a marker, and zeros from the start decode without a fault, so
+/// it is a valid mid-grey picture of that size.
+bool write_arithmetic_liar(const std::filesystem::path& path, int side);
 /// Rewrites the IHDR size of a PNG, with a CRC that matches.
 bool set_png_header_size(const std::filesystem::path& path, std::uint32_t width, std::uint32_t height);
 /// Offset of the length field of the first chunk of that type; npos if none.

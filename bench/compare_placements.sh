@@ -4,7 +4,9 @@
 # for every processing mode, each with unlimited duplicates, a duplicate
 # spacing, no duplicates and a duplicate count of two, and then half and
 # quarter tiles, a Parquet pattern, consecutive frames, the tile list file and
-# tiles that carry their own MAX[n] counts. Each run also saves its placement;
+# tiles that carry their own MAX[n] counts; last, mosaics shaped by a mask of
+# slanted bands, exact (PNG) and with the fringes JPEG leaves between colours.
+# Each run also saves its placement;
 # the two builds' folders are compared byte for byte. Random order is seeded
 # by the clock, so its mosaics differ from run to run: only that both builds
 # finish alike is compared there.
@@ -29,10 +31,15 @@ done
 ff -f lavfi -i "smptebars=size=96x72" -frames:v 1 -q:v 4 "$work/limited/MAX[2] bars.jpg"
 ff -f lavfi -i "cellauto=size=96x72:rule=30" -frames:v 1 -q:v 4 "$work/limited/MAX[1] cells.jpg"
 ff -f lavfi -i "smptehdbars=size=960x720" -frames:v 1 -q:v 2 "$work/main.jpg"
+ff -f lavfi -i "color=c=gray:s=320x240,format=rgb24,geq=r='40+50*mod(floor((X+2*Y)/45)\,4)':g='90+40*mod(floor((2*X-Y+400)/60)\,3)':b=120" \
+  -frames:v 1 "$work/bands.png"
+ff -i "$work/bands.png" -q:v 3 "$work/bands.jpg"
 "$after" list create "$work/tiles.tzc" --include "$work/tiles/" >/dev/null 2>&1 || { echo "compare_placements: no list" >&2; exit 1; }
 "$after" list create "$work/limited.tzc" --include "$work/tiles/" --include "$work/limited/" >/dev/null 2>&1 ||
   { echo "compare_placements: no list with MAX marks" >&2; exit 1; }
 
+# The mosaic's shape: its size, or a mask.
+shape=(--set MosaicSizeUnit=pixel --set MosaicSizeWidth=960 --set MosaicSizeHeight=720)
 # run EXE FOLDER LIST TIMES SETTINGS...: the mosaic (TIMES runs into one folder,
 # so a later run finds what the first left there) and its placement.
 run() {
@@ -43,9 +50,8 @@ run() {
   rm -rf "$out" && mkdir -p "$out"
   local i status=0
   for ((i = 1; i <= times; i++)); do
-    "$exe" mosaic "$work/main.jpg" --list "$work/$list.tzc" --set FileFormat=jpg --set RezIroriz=0 \
-      --set MosaicSizeUnit=pixel --set MosaicSizeWidth=960 --set MosaicSizeHeight=720 --set TileUnit=tilesxrow \
-      --set TileSize=16 "${sets[@]}" --save-placement "$out/placement.txt" --output "$out/m.jpg" --yes --quiet \
+    "$exe" mosaic "$work/main.jpg" --list "$work/$list.tzc" --set FileFormat=jpg --set RezIroriz=0 "${shape[@]}" \
+      --set TileUnit=tilesxrow --set TileSize=16 "${sets[@]}" --save-placement "$out/placement.txt" --output "$out/m.jpg" --yes --quiet \
       >"$out/said.txt" 2>&1 || status=$?
   done
   echo "exit $status" >>"$out/said.txt"
@@ -98,6 +104,10 @@ compare "faster tile list saved, then loaded" tiles 2 MosaicProcessing=faster Ti
   Advanced.Options.TileListSave=1 Advanced.Options.TileListLoad=1
 for mode in standard faster custom standard1; do
   compare "$mode MAX[n] tiles D=3 S=0" limited 1 MosaicProcessing=$mode TileDuplication=3 DuplicateSpacing=0
+done
+for mask in bands.png bands.jpg; do
+  shape=(--mask "$work/$mask")
+  compare "standard mask $mask D=0 S=2" tiles 1 MosaicProcessing=standard TileDuplication=0 DuplicateSpacing=2
 done
 echo "$different different"
 [ "$different" -eq 0 ]

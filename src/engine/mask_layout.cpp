@@ -82,6 +82,14 @@ struct Extent {
   std::int32_t y1 = -1;
   std::int64_t pixels = 0;
 
+  void add_pixel(std::int32_t x, std::int32_t y) {
+    x0 = std::min(x0, x);
+    x1 = std::max(x1, x);
+    y0 = std::min(y0, y);
+    y1 = std::max(y1, y);
+    ++pixels;
+  }
+
   void add(const Extent& other) {
     x0 = std::min(x0, other.x0);
     y0 = std::min(y0, other.y0);
@@ -120,18 +128,30 @@ class LabelWindow {
   int m_y = -2;
 };
 
-bool find_regions(const Foto& mask, std::vector<MaskRegion>& regions, Prompt& report,
-                  const std::function<bool()>& stopped, const std::function<void()>& row_done) {
+/// What the first pass finds: the root of every label and, at each root, the
+/// extent of its whole patch.
+struct Patches {
+  std::vector<std::uint32_t> root_of;
+  std::vector<Extent> extents;
+
+  /// A patch thinner than two pixels on average is no place for a tile: it is
+  /// the fringe a JPEG leaves where two colours meet (or a speck).
+  bool thin(std::uint32_t root) const {
+    const Extent& e = extents[root];
+    return e.pixels < 2 * (std::int64_t{e.x1 - e.x0 + 1} + (e.y1 - e.y0 + 1));
+  }
+};
+
+/// Pass 1: labels, their unions and the extent of every patch. False on a stop.
+bool label_patches(const Foto& mask, Patches& patches, const std::function<bool()>& stopped,
+                   const std::function<void()>& row_done) {
   const int W = mask.width();
-  const int H = mask.height();
   std::vector<std::uint32_t> above(static_cast<std::size_t>(W), kNoLabel);
   std::vector<std::uint32_t> current(static_cast<std::size_t>(W), kNoLabel);
   LabelUnion labels;
-  std::vector<Extent> extents;
-
-  // Pass 1: labels, their unions and the extent of every label.
+  std::vector<Extent>& extents = patches.extents;
   std::uint32_t next_label = 0;
-  for (int y = 0; y < H; ++y) {
+  for (int y = 0; y < mask.height(); ++y) {
     if (stopped && stopped()) return false;
     label_row(mask, y, above, current, next_label, [&](std::uint32_t a, std::uint32_t b) {
       labels.grow_to(next_label);
@@ -140,96 +160,132 @@ bool find_regions(const Foto& mask, std::vector<MaskRegion>& regions, Prompt& re
     labels.grow_to(next_label);
     extents.resize(next_label);
     for (int x = 0; x < W; ++x) {
-      if (current[x] == kNoLabel) continue;
-      Extent& e = extents[current[x]];
-      e.x0 = std::min(e.x0, x);
-      e.x1 = std::max(e.x1, x);
-      e.y0 = std::min(e.y0, y);
-      e.y1 = std::max(e.y1, y);
-      ++e.pixels;
+      if (current[x] != kNoLabel) extents[current[x]].add_pixel(x, y);
     }
     std::swap(above, current);
     if (row_done) row_done();
   }
-
   // Each root gathers its labels' extents; roots come in scan order.
-  std::vector<std::uint32_t> root_of(next_label);
+  patches.root_of.resize(next_label);
   for (std::uint32_t l = 0; l < next_label; ++l) {
-    root_of[l] = labels.find(l);
-    if (root_of[l] != l) extents[root_of[l]].add(extents[l]);
+    patches.root_of[l] = labels.find(l);
+    if (patches.root_of[l] != l) extents[patches.root_of[l]].add(extents[l]);
   }
-  // A patch thinner than two pixels on average is no place for a tile: it is
-  // the fringe a JPEG leaves where two colours meet (or a speck). Its pixels
-  // join the neighbouring patch nearest in colour, so a mask the program
-  // wrote reads back as the cells it was drawn from. Any patch a tile can be
-  // drawn in is at least that thick, so exact masks keep their patches.
-  const auto thin = [](const Extent& e) {
-    return e.pixels < 2 * (std::int64_t{e.x1 - e.x0 + 1} + (e.y1 - e.y0 + 1));
-  };
-  std::vector<std::int32_t> region_of_root(next_label, -1);
+  return true;
+}
+
+/// The region of every pixel of a row, worked out from the labels the window
+/// hands out again. A thin patch's pixels join the neighbouring patch nearest
+/// in colour, so a mask the program wrote reads back as the cells it was
+/// drawn from; any patch a tile can be drawn in is at least two pixels thick,
+/// so exact masks keep their patches.
+class RegionRows {
+ public:
+  RegionRows(const Foto& mask, const Patches& patches, const std::vector<std::int32_t>& region_of_root)
+      : m_mask(mask),
+        m_patches(patches),
+        m_region_of_root(region_of_root),
+        m_row(static_cast<std::size_t>(mask.width()), -1) {}
+
+  /// The region of every pixel of the window's current row; -1 for none.
+  const std::vector<std::int32_t>& of(const LabelWindow& window) {
+    const int y = window.y();
+    const std::uint32_t* pixels = m_mask.row(y);
+    for (int x = 0; x < m_mask.width(); ++x) {
+      const std::uint32_t label = window.row(0)[static_cast<std::size_t>(x)];
+      std::int32_t region = label == kNoLabel ? -1 : region_of(label);
+      if (label != kNoLabel && region < 0 && m_patches.thin(m_patches.root_of[label])) {
+        region = nearest_neighbour(window, x, pixels[x]);
+      }
+      m_row[static_cast<std::size_t>(x)] = region;
+    }
+    return m_row;
+  }
+
+ private:
+  std::int32_t region_of(std::uint32_t label) const { return m_region_of_root[m_patches.root_of[label]]; }
+
+  /// Of the four neighbours of (x, window row) that belong to a region, the
+  /// region of the one nearest in colour to `pixel`; -1 when none does.
+  std::int32_t nearest_neighbour(const LabelWindow& window, int x, std::uint32_t pixel) const {
+    const int y = window.y();
+    std::int32_t region = -1;
+    int best = std::numeric_limits<int>::max();
+    const auto consider = [&](int nx, int ny, int offset) {
+      if (nx < 0 || nx >= m_mask.width() || ny < 0 || ny >= m_mask.height()) return;
+      const std::uint32_t other = window.row(offset)[static_cast<std::size_t>(nx)];
+      if (other == kNoLabel) return;
+      const std::int32_t candidate = region_of(other);
+      if (candidate < 0) return;
+      const int distance = squared_colour_distance(pixel, m_mask.row(ny)[nx]);
+      if (distance < best) {
+        best = distance;
+        region = candidate;
+      }
+    };
+    consider(x - 1, y, 0);
+    consider(x + 1, y, 0);
+    consider(x, y - 1, -1);
+    consider(x, y + 1, 1);
+    return region;
+  }
+
+  const Foto& m_mask;
+  const Patches& m_patches;
+  const std::vector<std::int32_t>& m_region_of_root;
+  std::vector<std::int32_t> m_row;
+};
+
+/// Labels the mask again row by row and hands every pixel that belongs to a
+/// region to `visit(x, y, region)`. False on a stop.
+template <typename Visit>
+bool visit_region_pixels(const Foto& mask, RegionRows& rows, const std::function<bool()>& stopped,
+                         const std::function<void()>& row_done, Visit&& visit) {
+  for (LabelWindow window(mask); window.advance();) {
+    if (stopped && stopped()) return false;
+    const std::vector<std::int32_t>& row = rows.of(window);
+    for (int x = 0; x < mask.width(); ++x) {
+      const std::int32_t r = row[static_cast<std::size_t>(x)];
+      if (r >= 0) visit(x, window.y(), static_cast<std::size_t>(r));
+    }
+    if (row_done) row_done();
+  }
+  return true;
+}
+
+bool find_regions(const Foto& mask, std::vector<MaskRegion>& regions, Prompt& report,
+                  const std::function<bool()>& stopped, const std::function<void()>& row_done) {
+  // Pass 1: the patches.
+  Patches patches;
+  if (!label_patches(mask, patches, stopped, row_done)) return false;
+  const std::size_t label_count = patches.root_of.size();
+
+  // Every patch thick and large enough is a region, in scan order.
+  std::vector<std::int32_t> region_of_root(label_count, -1);
   bool any_thin = false;
-  for (std::uint32_t l = 0; l < next_label; ++l) {
-    if (root_of[l] != l) continue;
-    if (thin(extents[l])) {
+  for (std::uint32_t l = 0; l < label_count; ++l) {
+    if (patches.root_of[l] != l) continue;
+    if (patches.thin(l)) {
       any_thin = true;
       continue;
     }
-    if (extents[l].pixels < kMinimumMaskRegionPixels) continue;
+    if (patches.extents[l].pixels < kMinimumMaskRegionPixels) continue;
     region_of_root[l] = static_cast<std::int32_t>(regions.size());
     regions.emplace_back();
   }
   std::vector<Extent> region_extents(regions.size());
-  for (std::uint32_t l = 0; l < next_label; ++l)
-    if (root_of[l] == l && region_of_root[l] >= 0) region_extents[static_cast<std::size_t>(region_of_root[l])] = extents[l];
-
-  // The region of every pixel of the window's current row; -1 for none.
-  std::vector<std::int32_t> region_row(static_cast<std::size_t>(W), -1);
-  const auto regions_of_row = [&](const LabelWindow& window) {
-    const int y = window.y();
-    const std::uint32_t* pixels = mask.row(y);
-    for (int x = 0; x < W; ++x) {
-      const std::uint32_t label = window.row(0)[static_cast<std::size_t>(x)];
-      std::int32_t region = label == kNoLabel ? -1 : region_of_root[root_of[label]];
-      if (label != kNoLabel && region < 0 && thin(extents[root_of[label]])) {
-        int best = std::numeric_limits<int>::max();
-        const auto consider = [&](int nx, int ny, int offset) {
-          if (nx < 0 || nx >= W || ny < 0 || ny >= H) return;
-          const std::uint32_t other = window.row(offset)[static_cast<std::size_t>(nx)];
-          if (other == kNoLabel) return;
-          const std::int32_t candidate = region_of_root[root_of[other]];
-          if (candidate < 0) return;
-          const int distance = squared_colour_distance(pixels[x], mask.row(ny)[nx]);
-          if (distance < best) {
-            best = distance;
-            region = candidate;
-          }
-        };
-        consider(x - 1, y, 0);
-        consider(x + 1, y, 0);
-        consider(x, y - 1, -1);
-        consider(x, y + 1, 1);
-      }
-      region_row[static_cast<std::size_t>(x)] = region;
-    }
-  };
+  for (std::uint32_t l = 0; l < label_count; ++l)
+    if (patches.root_of[l] == l && region_of_root[l] >= 0)
+      region_extents[static_cast<std::size_t>(region_of_root[l])] = patches.extents[l];
+  RegionRows rows(mask, patches, region_of_root);
 
   // Pass 2, only with thin patches: the regions grow by the pixels they take.
+  // It reports no rows: the progress counts the first and the last pass.
   if (any_thin) {
     region_extents.assign(regions.size(), Extent{});
-    for (LabelWindow window(mask); window.advance();) {
-      if (stopped && stopped()) return false;
-      regions_of_row(window);
-      for (int x = 0; x < W; ++x) {
-        const std::int32_t r = region_row[static_cast<std::size_t>(x)];
-        if (r < 0) continue;
-        Extent& e = region_extents[static_cast<std::size_t>(r)];
-        e.x0 = std::min(e.x0, x);
-        e.x1 = std::max(e.x1, x);
-        e.y0 = std::min(e.y0, window.y());
-        e.y1 = std::max(e.y1, window.y());
-        ++e.pixels;
-      }
-    }
+    if (!visit_region_pixels(mask, rows, stopped, {},
+                             [&](int x, int y, std::size_t r) { region_extents[r].add_pixel(x, y); }))
+      return false;
   }
 
   bool any_shape = false;
@@ -250,18 +306,10 @@ bool find_regions(const Foto& mask, std::vector<MaskRegion>& regions, Prompt& re
 
   // Pass 3: the same labelling again, now drawing each pixel into its
   // region's shape.
-  for (LabelWindow window(mask); window.advance();) {
-    if (stopped && stopped()) return false;
-    regions_of_row(window);
-    for (int x = 0; x < W; ++x) {
-      const std::int32_t r = region_row[static_cast<std::size_t>(x)];
-      if (r < 0) continue;
-      MaskRegion& region = regions[static_cast<std::size_t>(r)];
-      if (!region.shape.empty()) region.shape.at(x - region.left, window.y() - region.top) = kShapePixel;
-    }
-    if (row_done) row_done();
-  }
-  return true;
+  return visit_region_pixels(mask, rows, stopped, row_done, [&](int x, int y, std::size_t r) {
+    MaskRegion& region = regions[r];
+    if (!region.shape.empty()) region.shape.at(x - region.left, y - region.top) = kShapePixel;
+  });
 }
 
 /// `shape` with every pixel made `scale` × `scale` pixels, cut to w × h.

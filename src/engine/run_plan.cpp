@@ -7,7 +7,7 @@
 #include "base/text.hpp"
 #include "engine/mask_layout.hpp"
 #include "engine/pattern_generator.hpp"
-#include "engine/placement.hpp"
+#include "engine/run_plan_fill_check.hpp"
 #include "engine/tile_priority.hpp"
 #include "images/exif.hpp"
 #include "images/foto.hpp"

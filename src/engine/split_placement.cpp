@@ -7,6 +7,7 @@
 
 #include "engine/cell_analysis.hpp"
 #include "engine/mosaic_builder.hpp"
+#include "engine/placement_common.hpp"
 #include "engine/score_kernel.hpp"
 #include "engine/score_tables.hpp"
 #include "engine/tile_priority.hpp"
@@ -28,12 +29,7 @@ bool large_enough(const PuzzleInfo& cell, std::int32_t gap) {
 /// The cell gives up its tile: its shape changed, so the tile no longer
 /// answers for it, and it must be analysed again.
 void release(TileUseState& uses, PuzzleInfo& cell) {
-  if (TileUse* use = uses.find(cell.tile); use != nullptr && use->use_count > 0) {
-    --use->use_count;
-    use->exhausted = 0;
-  }
-  cell.tile = nullptr;
-  cell.score = kNoTileScore;
+  clear_cell(uses, cell);
   cell.fixed = 0;
   cell.analysed = 0;
 }

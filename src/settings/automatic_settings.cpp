@@ -10,7 +10,6 @@
 namespace tess {
 namespace {
 
-
 // What every computed setting sets; the entry's own values follow.
 void apply_common(MosaicParameters& p) {
   p.resolution = {300, kUnitPpi};
@@ -41,6 +40,30 @@ void apply_common(MosaicParameters& p) {
   p.consecutive_frames = 0;
   p.border_colour = 0;
   p.border_size = {0, kUnitPixel};
+}
+
+/// The patterns of one family (Parquet or Mixed) for each balance of
+/// portrait and landscape pictures.
+struct PatternFamily {
+  PatternCode portrait_3;   ///< three portrait pictures or more to one landscape
+  PatternCode portrait_2;   ///< two or more to one
+  PatternCode landscape_3;  ///< three landscape pictures or more to one portrait
+  PatternCode landscape_2;  ///< two or more to one
+  PatternCode even;         ///< anything closer
+};
+
+/// The family's pattern for p portrait and q landscape pictures: all portrait
+/// or all landscape at five to one or more. At three to one or more the tiles
+/// keep the standard variants; closer, only the picture and its mirror image.
+PatternChoice pattern_for_orientations(std::size_t p, std::size_t q, const PatternFamily& family) {
+  constexpr TileVariantFlags kMirrored = TileVariant::original | TileVariant::mirror;
+  if (p >= 5 * q) return {PatternCode::portrait, kVariantsStandard};
+  if (p >= 3 * q) return {family.portrait_3, kVariantsStandard};
+  if (p >= 2 * q) return {family.portrait_2, kMirrored};
+  if (q >= 5 * p) return {PatternCode::landscape, kVariantsStandard};
+  if (q >= 3 * p) return {family.landscape_3, kVariantsStandard};
+  if (q >= 2 * p) return {family.landscape_2, kMirrored};
+  return {family.even, kMirrored};
 }
 
 void apply_default_entry(MosaicParameters& p) {
@@ -86,23 +109,14 @@ std::int32_t automatic_duplicate_spacing(std::size_t items) {
 }
 
 PatternChoice parquet_pattern(std::size_t p, std::size_t q) {
-  if (p >= 5 * q) return {PatternCode::portrait, kVariantsStandard};
-  if (p >= 3 * q) return {PatternCode::parquet_1to3, kVariantsStandard};
-  if (p >= 2 * q) return {PatternCode::parquet_1to2, TileVariant::original | TileVariant::mirror};
-  if (q >= 5 * p) return {PatternCode::landscape, kVariantsStandard};
-  if (q >= 3 * p) return {PatternCode::parquet_3to1, kVariantsStandard};
-  if (q >= 2 * p) return {PatternCode::parquet_2to1, TileVariant::original | TileVariant::mirror};
-  return {PatternCode::parquet_1to1, TileVariant::original | TileVariant::mirror};
+  return pattern_for_orientations(p, q, {PatternCode::parquet_1to3, PatternCode::parquet_1to2,
+                                         PatternCode::parquet_3to1, PatternCode::parquet_2to1,
+                                         PatternCode::parquet_1to1});
 }
 
 PatternChoice mixed_pattern(std::size_t p, std::size_t q) {
-  if (p >= 5 * q) return {PatternCode::portrait, kVariantsStandard};
-  if (p >= 3 * q) return {PatternCode::mixed_3to1, kVariantsStandard};
-  if (p >= 2 * q) return {PatternCode::mixed_2to1, TileVariant::original | TileVariant::mirror};
-  if (q >= 5 * p) return {PatternCode::landscape, kVariantsStandard};
-  if (q >= 3 * p) return {PatternCode::mixed_1to3, kVariantsStandard};
-  if (q >= 2 * p) return {PatternCode::mixed_1to2, TileVariant::original | TileVariant::mirror};
-  return {PatternCode::mixed_1to1, TileVariant::original | TileVariant::mirror};
+  return pattern_for_orientations(p, q, {PatternCode::mixed_3to1, PatternCode::mixed_2to1, PatternCode::mixed_1to3,
+                                         PatternCode::mixed_1to2, PatternCode::mixed_1to1});
 }
 
 UseAllImagesSize use_all_images_size(std::size_t images) {

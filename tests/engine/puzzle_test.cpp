@@ -272,6 +272,30 @@ TEST(MaskLayout, PatchesWhoseLabelsMeetLateAreOneRegion) {
   EXPECT_EQ(regions[0].pixel_count, 5 * 2 * 11 + 18);
 }
 
+TEST(MaskLayout, ThinFringesJoinTheNeighbourNearestInColour) {
+  // A JPEG leaves a line of in-between colour where two patches meet: one
+  // pixel wide, it is no cell; each of its pixels joins the nearer colour.
+  Foto mask = filled(21, 10, kWhitePixel);
+  paint(mask, 0, 0, 10, 10, make_pixel(200, 0, 0));
+  paint(mask, 11, 0, 10, 10, make_pixel(0, 200, 0));
+  paint(mask, 10, 0, 1, 6, make_pixel(185, 15, 0));  // nearer the red
+  paint(mask, 10, 6, 1, 4, make_pixel(15, 185, 0));  // nearer the green
+  std::vector<MaskRegion> regions;
+  ASSERT_TRUE(find_mask_regions(mask, regions, quiet_prompt()));
+  ASSERT_EQ(regions.size(), 2u);
+  EXPECT_EQ(regions[0].width, 11);
+  EXPECT_EQ(regions[0].pixel_count, 106);
+  EXPECT_EQ(regions[1].left, 10);
+  EXPECT_EQ(regions[1].pixel_count, 104);
+  // Neither fills its rectangle now: the shapes say which fringe pixels each took.
+  ASSERT_FALSE(regions[0].shape.empty());
+  EXPECT_EQ(pixel_transparency(regions[0].shape.at(10, 5)), 0u);
+  EXPECT_EQ(regions[0].shape.at(10, 6), kEmptyPixel);
+  ASSERT_FALSE(regions[1].shape.empty());
+  EXPECT_EQ(regions[1].shape.at(0, 5), kEmptyPixel);
+  EXPECT_EQ(pixel_transparency(regions[1].shape.at(0, 6)), 0u);
+}
+
 TEST(MaskLayout, BuildingFromAMaskGivesShapedCellsAtThePixelScale) {
   ScriptedPrompt prompt;
   MosaicBuilder builder(prompt);

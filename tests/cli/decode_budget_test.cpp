@@ -92,14 +92,8 @@ bool write_black_png(const fs::path& path, int side) {
 class DecodeBudgetRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    fs::create_directories(m_dir / "tiles");
-    for (int i = 0; i < 12; ++i) {
-      Foto tile;
-      ASSERT_TRUE(tile.try_allocate_fill(64, 48, make_pixel((i * 37) % 256, (i * 91) % 256, (i * 53) % 256)));
-      ASSERT_TRUE(testing::write_jpeg(m_dir / "tiles" / ("t" + std::to_string(i) + ".jpg"), tile, testing::JpegSpec()));
-    }
-    ASSERT_TRUE(testing::write_jpeg(m_dir / "photo.jpg", testing::JpegSpec(200, 150),
-                                    [](int y, std::uint8_t* rgb) { testing::photo_like_row(200, y, rgb); }));
+    ASSERT_TRUE(testing::write_tile_library(m_dir / "tiles", 12));
+    ASSERT_TRUE(testing::write_photo(m_dir / "photo.jpg", 200, 150));
   }
 
   std::string quoted(const std::string& name) const { return shell_quoted((m_dir / name).string()); }

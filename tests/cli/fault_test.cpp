@@ -32,15 +32,8 @@ using Snapshot = std::map<std::string, std::string>;  // relative path -> bytes
 class Faults : public ::testing::Test {
  protected:
   void SetUp() override {
-    fs::create_directories(m_dir / "tiles");
-    for (int i = 0; i < 40; ++i) {
-      Foto tile;
-      tile.try_allocate_fill(64, 48, make_pixel((i * 37) % 256, (i * 91) % 256, (i * 53) % 256));
-      ASSERT_TRUE(testing::write_jpeg(tile_path(i), tile, testing::JpegSpec().with_quality(95)));
-    }
-    ASSERT_TRUE(testing::write_jpeg(m_dir / "photo.jpg", testing::JpegSpec(400, 300), [](int y, std::uint8_t* rgb) {
-      testing::photo_like_row(400, y, rgb);
-    }));
+    ASSERT_TRUE(testing::write_tile_library(m_dir / "tiles", 40));
+    ASSERT_TRUE(testing::write_photo(m_dir / "photo.jpg"));
     fs::create_directories(m_dir / "lists");
     fs::create_directories(m_dir / "broken");
     // Enough of them for their error file to be cut by a size limit.

@@ -28,17 +28,8 @@ using testing::TempDir;
 class MosaicCommand : public ::testing::Test {
  protected:
   void SetUp() override {
-    fs::create_directories(m_dir / "tiles");
-    // 60 uniform tiles of many colours.
-    for (int i = 0; i < 60; ++i) {
-      Foto tile;
-      tile.try_allocate_fill(64, 48, make_pixel((i * 37) % 256, (i * 91) % 256, (i * 53) % 256));
-      ASSERT_TRUE(testing::write_jpeg(m_dir / "tiles" / ("t" + std::to_string(i) + ".jpg"), tile,
-                                      testing::JpegSpec().with_quality(95)));
-    }
-    ASSERT_TRUE(testing::write_jpeg(m_dir / "photo.jpg", testing::JpegSpec(400, 300), [](int y, std::uint8_t* rgb) {
-      testing::photo_like_row(400, y, rgb);
-    }));
+    ASSERT_TRUE(testing::write_tile_library(m_dir / "tiles", 60));
+    ASSERT_TRUE(testing::write_photo(m_dir / "photo.jpg"));
     auto r = run("list create " + quoted("tiles.tzc") + " --include " + quoted("tiles/"));
     ASSERT_EQ(r.status, 0) << r.err;
   }

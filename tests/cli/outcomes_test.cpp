@@ -45,18 +45,8 @@ bool has_json_line(const std::string& err) {
 class Outcomes : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* folder : {"tiles", "limited MAX[2]"}) {
-      fs::create_directories(m_dir / folder);
-      for (int i = 0; i < 30; ++i) {
-        Foto tile;
-        tile.try_allocate_fill(64, 48, make_pixel((i * 37) % 256, (i * 91) % 256, (i * 53) % 256));
-        ASSERT_TRUE(testing::write_jpeg(m_dir / folder / ("t" + std::to_string(i) + ".jpg"), tile,
-                                        testing::JpegSpec().with_quality(95)));
-      }
-    }
-    ASSERT_TRUE(testing::write_jpeg(m_dir / "photo.jpg", testing::JpegSpec(400, 300), [](int y, std::uint8_t* rgb) {
-      testing::photo_like_row(400, y, rgb);
-    }));
+    for (const char* folder : {"tiles", "limited MAX[2]"}) ASSERT_TRUE(testing::write_tile_library(m_dir / folder, 30));
+    ASSERT_TRUE(testing::write_photo(m_dir / "photo.jpg"));
     ASSERT_EQ(run("list create " + quoted("tiles.tzc") + " --include " + quoted("tiles/")).status, 0);
     ASSERT_EQ(run("list create " + quoted("limited.tzc") + " --include " + quoted("limited MAX[2]/")).status, 0);
   }

@@ -92,16 +92,8 @@ TEST(ProgressJson, AnyStatusTextMakesOneLineOfValidJson) {
 class ProgressJsonCommands : public ::testing::Test {
  protected:
   void SetUp() override {
-    fs::create_directories(m_dir / "tiles");
-    for (int i = 0; i < 30; ++i) {
-      Foto tile;
-      tile.try_allocate_fill(64, 48, make_pixel((i * 37) % 256, (i * 91) % 256, (i * 53) % 256));
-      ASSERT_TRUE(testing::write_jpeg(m_dir / "tiles" / ("t" + std::to_string(i) + ".jpg"), tile,
-                                      testing::JpegSpec().with_quality(95)));
-    }
-    ASSERT_TRUE(testing::write_jpeg(m_dir / "photo.jpg", testing::JpegSpec(400, 300), [](int y, std::uint8_t* rgb) {
-      testing::photo_like_row(400, y, rgb);
-    }));
+    ASSERT_TRUE(testing::write_tile_library(m_dir / "tiles", 30));
+    ASSERT_TRUE(testing::write_photo(m_dir / "photo.jpg"));
   }
 
   std::string quoted(const std::string& name) const { return shell_quoted((m_dir / name).string()); }

@@ -107,9 +107,7 @@ class ReportIntegration : public ::testing::Test {
       const std::string name = i % 7 == 0 ? "t" + std::to_string(i) + ", \"q\".jpg" : "t" + std::to_string(i) + ".jpg";
       ASSERT_TRUE(testing::write_jpeg(m_dir / "tiles" / name, tile, testing::JpegSpec().with_quality(95)));
     }
-    ASSERT_TRUE(testing::write_jpeg(m_dir / "photo.jpg", testing::JpegSpec(400, 300), [](int y, std::uint8_t* rgb) {
-      testing::photo_like_row(400, y, rgb);
-    }));
+    ASSERT_TRUE(testing::write_photo(m_dir / "photo.jpg"));
     auto r = run("list create " + quoted("tiles.tzc") + " --include " + quoted("tiles/"));
     ASSERT_EQ(r.status, 0) << r.err;
   }

@@ -372,6 +372,22 @@ bool set_jpeg_frame_size(const std::filesystem::path& path, int width, int heigh
   return false;
 }
 
+bool write_photo(const std::filesystem::path& path, int width, int height) {
+  return write_jpeg(path, JpegSpec(width, height), [width](int y, std::uint8_t* rgb) { photo_like_row(width, y, rgb); });
+}
+
+bool write_tile_library(const std::filesystem::path& folder, int count) {
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  for (int i = 0; i < count; ++i) {
+    Foto tile;
+    if (!tile.try_allocate_fill(64, 48, make_pixel((i * 37) % 256, (i * 91) % 256, (i * 53) % 256)) ||
+        !write_jpeg(folder / ("t" + std::to_string(i) + ".jpg"), tile, JpegSpec().with_quality(95)))
+      return false;
+  }
+  return true;
+}
+
 bool write_arithmetic_liar(const std::filesystem::path& path, int side) {
   if (!write_jpeg(path, JpegSpec(16, 16, 1).with_arithmetic(),
                   [](int, std::uint8_t* grey) { std::fill_n(grey, 16, std::uint8_t{128}); }) ||

@@ -97,6 +97,14 @@ void photo_like_row(int width, int y, std::uint8_t* rgb);
 /// A picture of a red left half and a blue right half, so cells over it differ.
 Foto two_tone(int width, int height);
 
+/// A smooth photo-like RGB JPEG of width × height (photo_like_row), the main
+/// image of most whole-run tests.
+bool write_photo(const std::filesystem::path& path, int width = 400, int height = 300);
+/// `count` uniform 64 × 48 JPEG tiles of many colours (quality 95), named
+/// t0.jpg, t1.jpg, ... in `folder`, which is made when missing: a small
+/// library of whole-run tests.
+bool write_tile_library(const std::filesystem::path& folder, int count);
+
 struct PngSpec {
   PngSpec() = default;
   PngSpec(int w, int h, int type = 2, int depth = 8) : width(w), height(h), color_type(type), bit_depth(depth) {}

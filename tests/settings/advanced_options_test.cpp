@@ -1,6 +1,8 @@
 #include "settings/advanced_options.hpp"
 
+#include <cctype>
 #include <set>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -34,8 +36,21 @@ TEST(AdvancedOptions, WithoutConfigurationFileEveryOptionTakesItsFactoryDefault)
   EXPECT_EQ(options.value(kOptPriority), "LOWEST");
   EXPECT_EQ(options.value(kOptFourCC), "uncompressed");
   EXPECT_EQ(options.value(kOptVideoFrameCount), "MAX*2");
-  for (std::size_t i = 0; i < kAdvancedOptionCount; ++i)
-    EXPECT_EQ(options.value(i), advanced_option_table()[i].factory_default) << i;
+}
+
+// Properties every row of the table keeps, whatever is added to it: its key
+// is found again whatever the letter case, its factory default is a value the
+// option itself accepts as it stands, and its help names that default.
+TEST(AdvancedOptions, EveryOptionAcceptsItsOwnDefaultAndIsFoundByItsKey) {
+  const auto& table = advanced_option_table();
+  for (std::size_t i = 0; i < kAdvancedOptionCount; ++i) {
+    SCOPED_TRACE(table[i].key);
+    std::string shouted = table[i].key;
+    for (char& c : shouted) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_EQ(find_advanced_option(shouted), i);
+    EXPECT_EQ(normalise_advanced_value(i, table[i].factory_default), std::string(table[i].factory_default));
+    EXPECT_NE(advanced_option_help(i).find(table[i].factory_default), std::string::npos);
+  }
 }
 
 TEST(AdvancedOptions, SavedDefaultsStartTheNextRecord) {

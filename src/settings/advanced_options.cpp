@@ -265,8 +265,15 @@ std::optional<std::string> normalise_advanced_value(std::size_t index, const std
   if (text.find_first_of("\r\n") != std::string::npos) return std::nullopt;
   const auto& info = advanced_option_table()[index];
   if (info.keywords.empty()) return text;
+  // A stored word as it is written comes first: some words are also another
+  // word's label in other letters ("LOWEST" is stored for "very low", while
+  // "lowest" labels IDLE). Then the labels, then the words in any letters.
   for (const auto& c : info.keywords)
-    if (iequals(text, c.word) || iequals(text, c.label) || iequals(text, tr(c.label))) return std::string(c.word);
+    if (text == c.word) return std::string(c.word);
+  for (const auto& c : info.keywords)
+    if (iequals(text, c.label) || iequals(text, tr(c.label))) return std::string(c.word);
+  for (const auto& c : info.keywords)
+    if (iequals(text, c.word)) return std::string(c.word);
   return std::nullopt;
 }
 

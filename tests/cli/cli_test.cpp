@@ -53,6 +53,16 @@ TEST(Cli, ConfigSetPersistsInTheSettingsFolder) {
   Result get = run("config get options.threadcount", dir.path());
   EXPECT_EQ(get.status, 0);
   EXPECT_EQ(get.out, "4\n");
+
+  // A stored word is taken as itself, even where it is also another word's
+  // label in other letters: "LOWEST" is the word under "very low", "lowest"
+  // the label of IDLE.
+  for (const char* word : {"LOWEST", "lowest", "IDLE", "very low", "idle"}) {
+    SCOPED_TRACE(word);
+    ASSERT_EQ(run(std::string("config set Options.Priority '") + word + "'", dir.path()).status, 0);
+    EXPECT_EQ(run("config get Options.Priority", dir.path()).out,
+              std::string(word) == "LOWEST" || std::string(word) == "very low" ? "LOWEST\n" : "IDLE\n");
+  }
 }
 
 TEST(Cli, ConfigRefusesUnknownKeysAndValuesAndReportsWriteFailures) {

@@ -28,6 +28,9 @@ bool pull_every_row(RowSource& source, const std::filesystem::path&, const Write
   return rows == source.height() && !source.stop_requested();
 }
 
+// The longest side the format table allows a format.
+std::int64_t side_limit(OutputFormatCode format) { return format_limits(format, false)->hard_side; }
+
 std::string too_big(int, int) { return format(tr("Unable to save file '%s'"), tr("Image is too big")); }
 
 constexpr FormatWriterEntry picture(W writer, PictureWrite write, WriteLimit limit = {}) {
@@ -42,7 +45,7 @@ const std::vector<FormatWriterEntry>& table() {
   static const std::vector<FormatWriterEntry> rows = {
       picture(W::jpeg, write_jpeg_rows),
       picture(W::bmp, write_bmp_rows, {kMaxBmpPixels, 0, too_big}),
-      picture(W::png, write_png_rows, {0, kMaxPngSide, too_big}),
+      picture(W::png, write_png_rows, {0, side_limit(OutputFormatCode::png), too_big}),
       picture(W::ppm, write_ppm_rows),
       picture(W::raw, write_raw_rows),
       picture(W::psd, write_psd_rows,

@@ -14,19 +14,15 @@ class Foto;
 class Prompt;
 class RowSource;
 
-/// The longest side a PNG is written with: libpng's own limit, which its
-/// readers also keep by default. A longer side is refused by write_picture()
-/// ("Unable to save file '%s'" with "Image is too big").
-inline constexpr int kMaxPngSide = 1'000'000;
-
 /// Writes the rows of `source` as a non-interlaced 8-bit PNG: RGB, or RGBA
 /// with an alpha sample as the options say; deflated at the options' level,
 /// at their dpi (0 writes no resolution). Returns true only when every row
 /// was written and the file closed cleanly. Every failure is reported through
 /// `prompt` with "Unable to save file '%s'" and the path, except when the
 /// source stopped on request; the earlier file of that name, if any, is left
-/// as it was. Called through write_picture(), which refuses a side over
-/// kMaxPngSide first.
+/// as it was. Called through write_picture(), which first refuses a side
+/// over the format's side limit, libpng's own ("Unable to save file '%s'"
+/// with "Image is too big").
 [[nodiscard]] bool write_png_rows(RowSource& source, const std::filesystem::path& path, const WriteOptions& options,
                                   Prompt& prompt);
 

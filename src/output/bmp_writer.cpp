@@ -14,6 +14,7 @@
 #include "base/prompt.hpp"
 #include "base/text.hpp"
 #include "images/foto.hpp"
+#include "output/format_writers.hpp"
 #include "output/output_file.hpp"
 #include "output/row_source.hpp"
 
@@ -81,18 +82,15 @@ Outcome write_rows(RowSource& source, FileSink& file, std::size_t stride) {
 
 }  // namespace
 
-bool write_bmp_rows(RowSource& source, const std::filesystem::path& path, Prompt& prompt) {
+bool write_bmp_rows(RowSource& source, const std::filesystem::path& path, const WriteOptions&, Prompt& prompt) {
   const int width = source.width();
   const int height = source.height();
   if (width <= 0 || height <= 0) {
     report_unable_to_save(path.string(), prompt);
     return false;
   }
-  if (static_cast<std::int64_t>(width) * height > kMaxBmpPixels) {
-    report_unable_to_save(tr("Image is too big"), prompt);
-    return false;
-  }
-  // Within the pixel limit the sizes fit the header's 32-bit fields.
+  // Within the pixel limit, which write_picture() holds, the sizes fit the
+  // header's 32-bit fields.
   const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~static_cast<std::size_t>(3);
   const auto image_size = static_cast<std::uint32_t>(stride * static_cast<std::size_t>(height));
 
@@ -118,7 +116,7 @@ bool write_bmp_rows(RowSource& source, const std::filesystem::path& path, Prompt
 
 bool write_bmp_image(const Foto& foto, const std::filesystem::path& path, Prompt& prompt) {
   FotoRowSource source(foto);
-  return write_bmp_rows(source, path, prompt);
+  return write_picture(FormatWriter::bmp, source, path, WriteOptions{}, prompt);
 }
 
 }  // namespace tess

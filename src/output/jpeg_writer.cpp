@@ -352,8 +352,10 @@ bool JpegStreamEncoder::finish(std::string& bytes) {
   return true;
 }
 
-bool write_jpeg_rows(RowSource& source, const std::filesystem::path& path, int quality, int dpi, Prompt& prompt) {
-  return write_jpeg(source, path, quality, dpi, false, out_of_memory_text(source.width(), 3) + "!!!!", prompt);
+bool write_jpeg_rows(RowSource& source, const std::filesystem::path& path, const WriteOptions& options,
+                     Prompt& prompt) {
+  return write_jpeg(source, path, options.jpeg_quality, options.dpi, false,
+                    out_of_memory_text(source.width(), 3) + "!!!!", prompt);
 }
 
 bool write_jpeg_image(const Foto& foto, const std::filesystem::path& path, bool colour, int quality, int dpi,

@@ -7,13 +7,15 @@
 #include <memory>
 #include <string>
 
+#include "output/write_options.hpp"
+
 namespace tess {
 
 class Foto;
 class Prompt;
 class RowSource;
 
-/// Writes the rows of `source` as a baseline RGB JPEG of the given quality
+/// Writes the rows of `source` as a baseline RGB JPEG of the options' quality
 /// (1..100); a dpi of 0 leaves the density unset, any other value is stored
 /// as dots per inch. Returns true only when every row was written and the file
 /// closed cleanly. Failures are reported through `prompt` ("Unable to save
@@ -21,7 +23,8 @@ class RowSource;
 /// save file '%s'" otherwise), except when the source stopped on request; a
 /// file that was started is removed again on failure, so no half-written
 /// picture is left looking like a finished one.
-[[nodiscard]] bool write_jpeg_rows(RowSource& source, const std::filesystem::path& path, int quality, int dpi, Prompt& prompt);
+[[nodiscard]] bool write_jpeg_rows(RowSource& source, const std::filesystem::path& path, const WriteOptions& options,
+                                   Prompt& prompt);
 
 /// Writes a whole Foto: in colour, or with `colour` false as one grey
 /// component (grey = 0.587 green + 0.299 red + 0.114 blue, truncated).

@@ -23,11 +23,14 @@ void report_unable_to_save(const std::string& path, int error, Prompt& prompt) {
   prompt.message(text, Icon::error);
 }
 
+std::string without_trailing_slash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
 bool make_sibling_folder(const std::string& path, const char* role, std::string& made) {
   made.clear();
-  std::string trimmed = path;
-  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
-  const std::filesystem::path target(trimmed);
+  const std::filesystem::path target(without_trailing_slash(path));
   std::string pattern = (target.parent_path() / ("." + target.filename().string() + "." + role + ".XXXXXX")).string();
   if (::mkdtemp(pattern.data()) == nullptr) return false;
   made = pattern + "/";

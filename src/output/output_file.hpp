@@ -19,6 +19,9 @@ std::string system_error_text(int error, const std::string& path);
 /// not 0, by the system's text for it: ". No space left on device: out/m.jpg".
 void report_unable_to_save(const std::string& path, int error, Prompt& prompt);
 
+/// `path` without the "/" it ends with, if any ("/" itself stays).
+std::string without_trailing_slash(std::string path);
+
 /// A new empty hidden folder beside `path` (a file, or a folder with or
 /// without its last "/"): "<parent>/.<name>.<role>.XXXXXX/", "/" included,
 /// for what must not show under its own name yet (a pyramid being built,

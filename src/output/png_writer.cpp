@@ -13,6 +13,7 @@
 #include "base/prompt.hpp"
 #include "base/text.hpp"
 #include "images/foto.hpp"
+#include "output/format_writers.hpp"
 #include "output/output_file.hpp"
 #include "output/row_source.hpp"
 
@@ -22,13 +23,6 @@ namespace {
 // Deflated bytes are handed to the file in pieces of this size.
 constexpr std::size_t kCompressionBuffer = 1 << 16;
 constexpr double kMetresPerInch = 0.0254;
-
-// Where the fourth sample comes from, if there is one.
-enum class AlphaSample {
-  none,               // RGB
-  opaque,             // RGBA, 255 everywhere
-  from_transparency,  // RGBA, 255 minus the pixel's transparency byte
-};
 
 enum class Outcome { written, rows_ended, write_failed };
 
@@ -120,10 +114,6 @@ bool write_png(RowSource& source, const std::filesystem::path& path, AlphaSample
     report_unable_to_save(path.string(), prompt);
     return false;
   }
-  if (width > kMaxPngSide || height > kMaxPngSide) {
-    report_unable_to_save(tr("Image is too big"), prompt);
-    return false;
-  }
   const std::size_t channels = alpha == AlphaSample::none ? 3 : 4;
   std::unique_ptr<std::uint8_t[]> line(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(width) * channels]);
 
@@ -155,16 +145,16 @@ bool write_png(RowSource& source, const std::filesystem::path& path, AlphaSample
 
 }  // namespace
 
-bool write_png_rows(RowSource& source, const std::filesystem::path& path, const PngFormat& png_format, int dpi,
+bool write_png_rows(RowSource& source, const std::filesystem::path& path, const WriteOptions& options,
                     Prompt& prompt) {
-  return write_png(source, path, png_format.alpha ? AlphaSample::opaque : AlphaSample::none, dpi,
-                   png_format.compression_level, prompt);
+  return write_png(source, path, options.alpha, options.dpi, options.png_compression, prompt);
 }
 
 bool write_png_picture(const Foto& foto, const std::filesystem::path& path, Prompt& prompt, bool keep_transparency) {
   FotoRowSource source(foto);
-  return write_png(source, path, keep_transparency ? AlphaSample::from_transparency : AlphaSample::none, 0,
-                   PngFormat{}.compression_level, prompt);
+  WriteOptions options;
+  options.alpha = keep_transparency ? AlphaSample::from_transparency : AlphaSample::none;
+  return write_picture(FormatWriter::png, source, path, options, prompt);
 }
 
 }  // namespace tess

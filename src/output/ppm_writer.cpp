@@ -59,7 +59,10 @@ std::string pixmap_header(int width, int height) {
   return first + std::string(static_cast<std::size_t>(std::max<std::ptrdiff_t>(blanks, 1)), ' ') + last;
 }
 
-bool write_pixmap_rows(RowSource& source, const std::filesystem::path& path, bool with_header, Prompt& prompt) {
+namespace {
+
+// Both forms: the pixels are the same, only the header differs.
+bool write_pixmap(RowSource& source, const std::filesystem::path& path, bool with_header, Prompt& prompt) {
   const int width = source.width();
   const int height = source.height();
   if (width <= 0 || height <= 0) {
@@ -90,6 +93,16 @@ bool write_pixmap_rows(RowSource& source, const std::filesystem::path& path, boo
   file.roll_back();
   if (outcome != Outcome::rows_ended || !source.stop_requested()) report_unable_to_save(path.string(), error, prompt);
   return false;
+}
+
+}  // namespace
+
+bool write_ppm_rows(RowSource& source, const std::filesystem::path& path, const WriteOptions&, Prompt& prompt) {
+  return write_pixmap(source, path, true, prompt);
+}
+
+bool write_raw_rows(RowSource& source, const std::filesystem::path& path, const WriteOptions&, Prompt& prompt) {
+  return write_pixmap(source, path, false, prompt);
 }
 
 }  // namespace tess

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <string>
 
+#include "output/write_options.hpp"
+
 namespace tess {
 
 class Prompt;
@@ -19,12 +21,17 @@ inline constexpr std::size_t kPixmapHeaderSize = 100;
 /// "\n<width> <height>\n255\n": exactly kPixmapHeaderSize characters.
 std::string pixmap_header(int width, int height);
 
-/// Writes the rows of `source` as a PPM (`with_header`) or as bare RGB bytes
-/// (RAW). The file is extended to its final size before the pixels go in.
-/// Returns true only when every row was written and the file closed cleanly.
-/// Failures are reported through `prompt` ("Unable to save file '%s'" with the
-/// path), except when the source stopped on request; a file that was started
-/// is removed again on failure.
-[[nodiscard]] bool write_pixmap_rows(RowSource& source, const std::filesystem::path& path, bool with_header, Prompt& prompt);
+/// Writes the rows of `source` as a PPM with its header (nothing of the
+/// options is used). The file is extended to its final size before the
+/// pixels go in. Returns true only when every row was written and the file
+/// closed cleanly. Failures are reported through `prompt` ("Unable to save
+/// file '%s'" with the path), except when the source stopped on request; a
+/// file that was started is removed again on failure.
+[[nodiscard]] bool write_ppm_rows(RowSource& source, const std::filesystem::path& path, const WriteOptions& options,
+                                  Prompt& prompt);
+
+/// The same pixels as bare RGB bytes, without a header (RAW).
+[[nodiscard]] bool write_raw_rows(RowSource& source, const std::filesystem::path& path, const WriteOptions& options,
+                                  Prompt& prompt);
 
 }  // namespace tess

@@ -197,18 +197,6 @@ void write_header(PhotoshopFile& file, int width, int height, bool big, int dpi)
   file.put16(0);  // raw image data
 }
 
-// The reason a side is refused, with the way out: the large form for sides
-// it can hold, else a format without a side limit.
-std::string side_limit_text(int width, int height, bool big) {
-  const int limit = max_photoshop_side(big);
-  const bool beyond_big = big || std::max(width, height) > max_photoshop_side(true) - 1;
-  const std::string hint = beyond_big ? tr("Use RAW/PPM file format for a width/height over 300,000 pixels")
-                                      : tr("Use the Photoshop PSB file format for a width/height up to 300,000 pixels");
-  return format(
-      tr("Unable to save the mosaic into the %s file format because the maximum width/height is %d pixels. %s"),
-      big ? "Photoshop PSB" : "Photoshop PSD", limit, hint);
-}
-
 enum class Outcome { written, rows_ended, write_failed };
 
 Outcome write_rows(RowSource& source, PhotoshopFile& file, std::uint8_t* channel, std::int64_t start) {
@@ -231,26 +219,11 @@ Outcome write_rows(RowSource& source, PhotoshopFile& file, std::uint8_t* channel
   return file.failed() ? Outcome::write_failed : Outcome::written;
 }
 
-
-}  // namespace
-
-int max_photoshop_side(bool big) {
-  return static_cast<int>(format_limits(big ? OutputFormatCode::psb : OutputFormatCode::psd, false)->hard_side);
-}
-
-bool write_photoshop_rows(RowSource& source, const std::filesystem::path& path, bool big, int dpi,
-                          Prompt& prompt) {
+bool write_photoshop(RowSource& source, const std::filesystem::path& path, bool big, int dpi, Prompt& prompt) {
   const int width = source.width();
   const int height = source.height();
   if (width <= 0 || height <= 0) {
     report_unable_to_save(path.string(), prompt);
-    return false;
-  }
-  // Refused before a file is created, so a picture that cannot fit leaves
-  // nothing behind.
-  const int limit = max_photoshop_side(big);
-  if (width > limit || height > limit) {
-    prompt.message(side_limit_text(width, height, big), Icon::error);
     return false;
   }
   std::unique_ptr<std::uint8_t[]> channel(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(width)]);
@@ -286,6 +259,32 @@ bool write_photoshop_rows(RowSource& source, const std::filesystem::path& path, 
   else
     report_unable_to_save(path.string(), error, prompt);
   return false;
+}
+
+}  // namespace
+
+int max_photoshop_side(bool big) {
+  return static_cast<int>(format_limits(big ? OutputFormatCode::psb : OutputFormatCode::psd, false)->hard_side);
+}
+
+std::string photoshop_side_refusal(int width, int height, bool big) {
+  const int limit = max_photoshop_side(big);
+  const bool beyond_big = big || std::max(width, height) > max_photoshop_side(true) - 1;
+  const std::string hint = beyond_big ? tr("Use RAW/PPM file format for a width/height over 300,000 pixels")
+                                      : tr("Use the Photoshop PSB file format for a width/height up to 300,000 pixels");
+  return format(
+      tr("Unable to save the mosaic into the %s file format because the maximum width/height is %d pixels. %s"),
+      big ? "Photoshop PSB" : "Photoshop PSD", limit, hint);
+}
+
+bool write_psd_rows(RowSource& source, const std::filesystem::path& path, const WriteOptions& options,
+                    Prompt& prompt) {
+  return write_photoshop(source, path, false, options.dpi, prompt);
+}
+
+bool write_psb_rows(RowSource& source, const std::filesystem::path& path, const WriteOptions& options,
+                    Prompt& prompt) {
+  return write_photoshop(source, path, true, options.dpi, prompt);
 }
 
 }  // namespace tess

@@ -9,10 +9,10 @@
 #include "engine/puzzle.hpp"
 #include "images/foto.hpp"
 #include "output/bmp_writer.hpp"
+#include "output/format_writers.hpp"
 #include "output/jpeg_writer.hpp"
-#include "output/mosaic_saver.hpp"
+#include "output/output_options.hpp"
 #include "output/png_writer.hpp"
-#include "output/psd_writer.hpp"
 #include "output/row_source.hpp"
 
 namespace tess {
@@ -99,7 +99,9 @@ bool save_individual_tile(const Foto& tile, const std::string& folder, std::int6
     case FormatWriter::png: return write_png_picture(tile, path, quiet);
     case FormatWriter::psd: {
       FotoRowSource rows(tile);
-      return write_photoshop_rows(rows, path, false, dpi, quiet);
+      WriteOptions psd_options;
+      psd_options.dpi = dpi;
+      return write_picture(FormatWriter::psd, rows, path, psd_options, quiet);
     }
     default: return false;  // no tile writer of that kind
   }

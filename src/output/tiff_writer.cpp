@@ -31,6 +31,15 @@
 namespace tess {
 namespace {
 
+// How a TIFF is laid out.
+struct TiffFormat {
+  bool big_tiff = false;  // BigTIFF (64-bit offsets), needed for files above 4 GiB
+  bool jpeg = false;      // JPEG compression (RGB rows stored as YCbCr) instead of none
+  int jpeg_quality = 75;  // 1..100, only with jpeg
+  bool alpha = false;     // a fourth sample of 255 declared as unassociated alpha (uncompressed only)
+  int threads = 1;        // threads compressing JPEG strips side by side
+};
+
 // Strips hold about this many bytes of uncompressed samples.
 constexpr int kStripBytes = 1'000'000;
 // The JPEG codec compresses whole 16-row blocks (YCbCr with 2x2 subsampling).
@@ -365,8 +374,10 @@ int tiff_rows_per_strip(int width, int height, int samples, bool jpeg) {
   return std::min(rows, height);
 }
 
-bool write_tiff_rows(RowSource& source, const std::filesystem::path& path, const TiffFormat& tiff_format, int dpi,
-                     Prompt& prompt) {
+namespace {
+
+bool write_tiff(RowSource& source, const std::filesystem::path& path, const TiffFormat& tiff_format, int dpi,
+                Prompt& prompt) {
   LibraryError error;
   const int width = source.width();
   const int height = source.height();
@@ -418,6 +429,28 @@ bool write_tiff_rows(RowSource& source, const std::filesystem::path& path, const
   else
     report_unable_to_save(path, error, prompt);
   return false;
+}
+
+TiffFormat tiff_format_of(const WriteOptions& options, bool jpeg) {
+  TiffFormat tiff_format;
+  tiff_format.big_tiff = options.big_tiff;
+  tiff_format.jpeg = jpeg;
+  tiff_format.jpeg_quality = options.jpeg_quality;
+  tiff_format.alpha = options.alpha != AlphaSample::none;
+  tiff_format.threads = options.threads;
+  return tiff_format;
+}
+
+}  // namespace
+
+bool write_tiff_rows(RowSource& source, const std::filesystem::path& path, const WriteOptions& options,
+                     Prompt& prompt) {
+  return write_tiff(source, path, tiff_format_of(options, false), options.dpi, prompt);
+}
+
+bool write_tiff_jpeg_rows(RowSource& source, const std::filesystem::path& path, const WriteOptions& options,
+                          Prompt& prompt) {
+  return write_tiff(source, path, tiff_format_of(options, true), options.dpi, prompt);
 }
 
 }  // namespace tess

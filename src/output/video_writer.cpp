@@ -242,11 +242,40 @@ std::string video_frame_file(const std::string& base_name, std::int64_t frame) {
 
 bool write_video_frames(RowSource& source, const std::string& base_name, std::int64_t first, std::int64_t last,
                         const BeginFrame& begin_frame, Prompt& prompt) {
+  WriteOptions frame_options;
+  frame_options.jpeg_quality = kFrameJpegQuality;
   for (std::int64_t k = first; k <= last; ++k) {
     if (!begin_frame(k)) return false;
-    if (!write_jpeg_rows(source, video_frame_file(base_name, k), kFrameJpegQuality, 0, prompt)) return false;
+    if (!write_jpeg_rows(source, video_frame_file(base_name, k), frame_options, prompt)) return false;
   }
   return true;
+}
+
+namespace {
+
+bool write_avi(RowSource& source, const std::string& base_name, std::uint32_t fourcc, const VideoClock& clock,
+               const BeginFrame& begin_frame, Prompt& prompt) {
+  if (clock.part)
+    return write_avi_part_rows(source, base_name, fourcc, clock.rate, clock.first, clock.last, clock.frames,
+                               begin_frame, prompt);
+  return write_avi_rows(source, base_name, fourcc, clock.rate, clock.frames, begin_frame, prompt);
+}
+
+}  // namespace
+
+bool write_uncompressed_avi(RowSource& source, const std::string& base_name, const WriteOptions&,
+                            const VideoClock& clock, const BeginFrame& begin_frame, Prompt& prompt) {
+  return write_avi(source, base_name, 0, clock, begin_frame, prompt);
+}
+
+bool write_compressed_avi(RowSource& source, const std::string& base_name, const WriteOptions& options,
+                          const VideoClock& clock, const BeginFrame& begin_frame, Prompt& prompt) {
+  return write_avi(source, base_name, options.fourcc, clock, begin_frame, prompt);
+}
+
+bool write_frame_pictures(RowSource& source, const std::string& base_name, const WriteOptions&,
+                          const VideoClock& clock, const BeginFrame& begin_frame, Prompt& prompt) {
+  return write_video_frames(source, base_name, clock.first, clock.last, begin_frame, prompt);
 }
 
 }  // namespace tess

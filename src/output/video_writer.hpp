@@ -3,15 +3,33 @@
 // (each tile showing its clip's frame for that moment), pulled row by row
 // like any mosaic, so memory holds one band and one frame at most.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "output/write_options.hpp"
+
 namespace tess {
 
 class Prompt;
 class RowSource;
+
+/// Which frame of a video mosaic is being rendered: moved on by the video
+/// writers through the saver, read by the loader of clip frames.
+struct VideoClock {
+  std::atomic<std::int64_t> frame{0};  ///< from 1; 0 while a still mosaic is rendered
+  std::int64_t frames = 0;             ///< of the video mosaic; 0 for a still mosaic
+  std::int64_t rate = 0;               ///< 1/500 frames per second
+  int reverse_loop = 2;                ///< see reverse_loop_mode()
+  /// The frames written, from 1: first..last of the video's frames, so that
+  /// separate processes can each write some of them.
+  std::int64_t first = 1;
+  std::int64_t last = 0;
+  /// Only some frames were asked for: an AVI is written as a part of the video.
+  bool part = false;
+};
 
 /// Starts frame `frame` (from 1): the source's next row is the top row of
 /// that frame's rendering. False ends the writer.
@@ -62,5 +80,24 @@ std::string video_frame_file(const std::string& base_name, std::int64_t frame);
 /// video_frame_file(); the first failure ends the writer.
 [[nodiscard]] bool write_video_frames(RowSource& source, const std::string& base_name, std::int64_t first, std::int64_t last,
                         const BeginFrame& begin_frame, Prompt& prompt);
+
+/// The shape every video mosaic writer has: the frames first..last of the
+/// clock's video, each begun through `begin_frame`, written as
+/// "<base_name>" plus the format's file names.
+using VideoWrite = bool (*)(RowSource& source, const std::string& base_name, const WriteOptions& options,
+                            const VideoClock& clock, const BeginFrame& begin_frame, Prompt& prompt);
+
+/// An AVI of raw 24-bit frames: the whole video, or a part of it when the
+/// clock says only some frames are written.
+[[nodiscard]] bool write_uncompressed_avi(RowSource& source, const std::string& base_name, const WriteOptions& options,
+                                          const VideoClock& clock, const BeginFrame& begin_frame, Prompt& prompt);
+
+/// The same compressed by the options' FourCC.
+[[nodiscard]] bool write_compressed_avi(RowSource& source, const std::string& base_name, const WriteOptions& options,
+                                        const VideoClock& clock, const BeginFrame& begin_frame, Prompt& prompt);
+
+/// One JPEG of quality 100 a frame, named by video_frame_file().
+[[nodiscard]] bool write_frame_pictures(RowSource& source, const std::string& base_name, const WriteOptions& options,
+                                        const VideoClock& clock, const BeginFrame& begin_frame, Prompt& prompt);
 
 }  // namespace tess

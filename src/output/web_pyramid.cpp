@@ -12,7 +12,6 @@
 #include <utility>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "base/file_sink.hpp"
@@ -22,6 +21,7 @@
 #include "engine/job_pool.hpp"
 #include "engine/mosaic_builder.hpp"
 #include "engine/puzzle.hpp"
+#include "output/earlier_files.hpp"
 #include "output/jpeg_writer.hpp"
 #include "output/output_file.hpp"
 #include "output/output_guard.hpp"
@@ -190,12 +190,6 @@ WebOptions WebOptions::from(const MosaicParameters& parameters, const std::strin
 
 namespace {
 
-std::string without_slash(std::string folder) {
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  return folder;
-}
-
-
 // Pixel x of a row of the level below from pixels 2x and 2x + 1 of rows a
 // and b of the level above: the area filter's average of an exact halving,
 // each channel's sum divided and truncated, the result opaque. A level one
@@ -276,7 +270,7 @@ bool WebPyramid::set_up() {
   // beside it and takes its name only once complete, so a failed or
   // stopped save leaves the earlier one as it was.
   m_final_folder.clear();
-  if (fs::exists(fs::symlink_status(without_slash(m_options.folder), ec))) {
+  if (fs::exists(fs::symlink_status(without_trailing_slash(m_options.folder), ec))) {
     // Only a web mosaic of ours is replaced: a folder of somebody else's
     // under that name is left as it is.
     if (std::string foreign; !folder_is_ours(m_options.folder, OwnedFolder::web, foreign)) {
@@ -722,41 +716,10 @@ bool WebPyramid::write_mark() {
 
 bool WebPyramid::take_final_name(std::string& index_file) {
   if (m_final_folder.empty()) return true;
-  // The new folder is seen as the earlier one was: by the same people and
-  // web server (its mode and group), not only by this user.
-  struct stat earlier {};
-  if (::stat(without_slash(m_final_folder).c_str(), &earlier) == 0) {
-    (void)::chmod(without_slash(m_options.folder).c_str(), earlier.st_mode & 07777);
-    // A group this user is not in cannot be given; the mode still holds.
-    (void)::chown(without_slash(m_options.folder).c_str(), static_cast<uid_t>(-1), earlier.st_gid);
-  }
-  // The earlier mosaic steps aside, the new one takes its name, and only
-  // then is the earlier one removed; a failed step puts it back.
-  std::string aside;
-  if (!make_sibling_folder(m_final_folder, "old", aside) ||
-      ::rename(without_slash(m_final_folder).c_str(), without_slash(aside).c_str()) != 0) {
-    const int error = errno;
-    std::error_code ec;
-    if (!aside.empty()) fs::remove(without_slash(aside), ec);
-    report_unable_to_save(m_final_folder, error, m_builder.prompt());
+  if (!replace_folder(m_options.folder, m_final_folder,
+                      N_("The earlier web mosaic '%s' could not be put back: it is kept as '%s'."),
+                      m_builder.prompt()))
     return false;
-  }
-  if (::rename(without_slash(m_options.folder).c_str(), without_slash(m_final_folder).c_str()) != 0) {
-    const int error = errno;
-    if (::rename(without_slash(aside).c_str(), without_slash(m_final_folder).c_str()) != 0) {
-      // Never lost: the earlier web mosaic stays where it was moved, and the user learns where.
-      m_builder.prompt().message(
-          format(tr("The earlier web mosaic '%s' could not be put back: it is kept as '%s'."),
-                 without_slash(m_final_folder), without_slash(aside)) +
-              " " + system_error_text(errno, without_slash(m_final_folder)),
-          Icon::error);
-      return false;
-    }
-    report_unable_to_save(m_final_folder, error, m_builder.prompt());
-    return false;
-  }
-  std::error_code ec;
-  fs::remove_all(without_slash(aside), ec);
   m_options.folder = m_final_folder;
   m_final_folder.clear();
   index_file = m_options.folder + "index.html";

@@ -32,6 +32,7 @@
 #include "output/side_images.hpp"
 #include "output/text_report.hpp"
 #include "output/tiff_writer.hpp"
+#include "tiff_forms.hpp"
 #include "output/video_writer.hpp"
 #include "settings/mosaic_parameters.hpp"
 #include "settings/settings_file.hpp"
@@ -47,6 +48,8 @@ namespace {
 namespace fs = std::filesystem;
 using testing::read_file;
 using testing::TempDir;
+using testing::TiffForm;
+using testing::write_tiff_as;
 using testing::write_file;
 
 // Noise, so that no codec squeezes the picture below the limit.
@@ -134,14 +137,14 @@ class AtomicWrites : public ::testing::Test {
         return write(source, folder, prompt);
       };
     };
-    const auto tiff = [source_writer](const char* name, TiffFormat format) {
+    const auto tiff = [source_writer](const char* name, TiffForm format) {
       return source_writer([name, format](RowSource& source, const fs::path& folder, Prompt& prompt) {
-        return write_tiff_rows(source, folder / name, format, 72, prompt);
+        return write_tiff_as(source, folder / name, format, 72, prompt);
       });
     };
-    TiffFormat jpeg_tiff;
+    TiffForm jpeg_tiff;
     jpeg_tiff.jpeg = true;
-    TiffFormat big_tiff;
+    TiffForm big_tiff;
     big_tiff.big_tiff = true;
     return {
         {"JPEG", {"m.jpg"}, rows_of([this](const fs::path& folder, Prompt& prompt) {
@@ -151,24 +154,24 @@ class AtomicWrites : public ::testing::Test {
            return write_bmp_image(picture, folder / "m.bmp", prompt);
          })},
         {"PPM", {"m.ppm"}, source_writer([](RowSource& source, const fs::path& folder, Prompt& prompt) {
-           return write_pixmap_rows(source, folder / "m.ppm", true, prompt);
+           return write_ppm_rows(source, folder / "m.ppm", {}, prompt);
          })},
         {"RAW", {"m.raw"}, source_writer([](RowSource& source, const fs::path& folder, Prompt& prompt) {
-           return write_pixmap_rows(source, folder / "m.raw", false, prompt);
+           return write_raw_rows(source, folder / "m.raw", {}, prompt);
          })},
         {"PSD", {"m.psd"}, source_writer([](RowSource& source, const fs::path& folder, Prompt& prompt) {
-           return write_photoshop_rows(source, folder / "m.psd", false, 72, prompt);
+           return write_psd_rows(source, folder / "m.psd", {.dpi = 72}, prompt);
          })},
         {"PSB", {"m.psb"}, source_writer([](RowSource& source, const fs::path& folder, Prompt& prompt) {
-           return write_photoshop_rows(source, folder / "m.psb", true, 72, prompt);
+           return write_psb_rows(source, folder / "m.psb", {.dpi = 72}, prompt);
          })},
         {"PNG", {"m.png"}, source_writer([](RowSource& source, const fs::path& folder, Prompt& prompt) {
-           return write_png_rows(source, folder / "m.png", PngFormat{}, 72, prompt);
+           return write_png_rows(source, folder / "m.png", {.dpi = 72}, prompt);
          })},
         {"PNG picture", {"m.png"}, rows_of([this](const fs::path& folder, Prompt& prompt) {
            return write_png_picture(picture, folder / "m.png", prompt, true);
          })},
-        {"TIFF", {"m.tif"}, tiff("m.tif", TiffFormat{})},
+        {"TIFF", {"m.tif"}, tiff("m.tif", TiffForm{})},
         {"TIFF-JPEG", {"m.tif"}, tiff("m.tif", jpeg_tiff)},
         {"BigTIFF", {"m.tif"}, tiff("m.tif", big_tiff)},
         {"AVI", {"m.avi"}, rows_of([this](const fs::path& folder, Prompt& prompt) {

@@ -17,12 +17,15 @@
 #include "output/psd_writer.hpp"
 #include "output/row_source.hpp"
 #include "output/tiff_writer.hpp"
+#include "tiff_forms.hpp"
 #include "support/test_support.hpp"
 
 namespace tess {
 namespace {
 
 using testing::TempDir;
+using testing::TiffForm;
+using testing::write_tiff_as;
 
 // What a command prints on standard output and error, merged.
 std::string output_of(const std::string& command) { return testing::command_output(command + " 2>&1"); }
@@ -51,11 +54,11 @@ class StripeRows final : public RowSource {
   int m_next = 0;
 };
 
-std::string tiffinfo_of(const TempDir& dir, const std::string& name, int width, int height, const TiffFormat& format) {
+std::string tiffinfo_of(const TempDir& dir, const std::string& name, int width, int height, const TiffForm& format) {
   ScriptedPrompt prompt;
   StripeRows rows(width, height);
   const std::string path = (dir / name).string();
-  if (!write_tiff_rows(rows, path, format, 300, prompt)) return "not written";
+  if (!write_tiff_as(rows, path, format, 300, prompt)) return "not written";
   return output_of("tiffinfo '" + path + "'");
 }
 
@@ -69,7 +72,7 @@ class IndependentReaders : public ::testing::Test {
 };
 
 TEST_F(IndependentReaders, TiffinfoShowsTheTagsAndRowsPerStrip) {
-  const std::string plain = tiffinfo_of(dir, "wide.tiff", 20'000, 40, TiffFormat{});
+  const std::string plain = tiffinfo_of(dir, "wide.tiff", 20'000, 40, TiffForm{});
   EXPECT_NE(plain.find("Image Width: 20000 Image Length: 40"), std::string::npos) << plain;
   EXPECT_NE(plain.find("Rows/Strip: 16"), std::string::npos) << plain;
   EXPECT_NE(plain.find("Compression Scheme: None"), std::string::npos) << plain;
@@ -77,9 +80,9 @@ TEST_F(IndependentReaders, TiffinfoShowsTheTagsAndRowsPerStrip) {
   EXPECT_NE(plain.find("Resolution: 300, 300 pixels/inch"), std::string::npos) << plain;
   EXPECT_NE(plain.find("Software: Tessellarium 3.53.0"), std::string::npos) << plain;
 
-  const std::string widest = tiffinfo_of(dir, "widest.tiff", 100'000, 20, TiffFormat{});
+  const std::string widest = tiffinfo_of(dir, "widest.tiff", 100'000, 20, TiffForm{});
   EXPECT_NE(widest.find("Rows/Strip: 1\n"), std::string::npos) << widest;
-  TiffFormat jpeg;
+  TiffForm jpeg;
   jpeg.jpeg = true;
   jpeg.jpeg_quality = 90;
   // JPEG itself stops at 65,500 pixels a side (the size check keeps wider
@@ -89,12 +92,12 @@ TEST_F(IndependentReaders, TiffinfoShowsTheTagsAndRowsPerStrip) {
   EXPECT_NE(compressed.find("Compression Scheme: JPEG"), std::string::npos) << compressed;
   EXPECT_NE(compressed.find("Photometric Interpretation: YCbCr"), std::string::npos) << compressed;
 
-  const std::string low = tiffinfo_of(dir, "low.tiff", 500, 10, TiffFormat{});
+  const std::string low = tiffinfo_of(dir, "low.tiff", 500, 10, TiffForm{});
   EXPECT_NE(low.find("Rows/Strip: 10"), std::string::npos) << low;
 }
 
 TEST_F(IndependentReaders, BigTiffAndAnOpaqueAlphaSample) {
-  TiffFormat big;
+  TiffForm big;
   big.big_tiff = true;
   big.alpha = true;
   const std::string info = tiffinfo_of(dir, "big.tiff", 3, 2, big);
@@ -122,11 +125,11 @@ TEST_F(IndependentReaders, BigTiffAndAnOpaqueAlphaSample) {
 TEST_F(IndependentReaders, ImageMagickReadsPhotoshopAndPixmaps) {
   ScriptedPrompt prompt;
   StripeRows psd_rows(31, 17);
-  ASSERT_TRUE(write_photoshop_rows(psd_rows, dir / "m.psd", false, 300, prompt));
+  ASSERT_TRUE(write_psd_rows(psd_rows, dir / "m.psd", {.dpi = 300}, prompt));
   StripeRows psb_rows(33, 5);
-  ASSERT_TRUE(write_photoshop_rows(psb_rows, dir / "m.psb", true, 0, prompt));
+  ASSERT_TRUE(write_psb_rows(psb_rows, dir / "m.psb", {}, prompt));
   StripeRows ppm_rows(29, 13);
-  ASSERT_TRUE(write_pixmap_rows(ppm_rows, dir / "m.ppm", true, prompt));
+  ASSERT_TRUE(write_ppm_rows(ppm_rows, dir / "m.ppm", {}, prompt));
   EXPECT_NE(output_of("identify '" + (dir / "m.psd").string() + "'").find("PSD 31x17"), std::string::npos);
   EXPECT_NE(output_of("identify '" + (dir / "m.psb").string() + "'").find("PSD 33x5"), std::string::npos);
   EXPECT_NE(output_of("identify '" + (dir / "m.ppm").string() + "'").find("PPM 29x13"), std::string::npos);

@@ -13,6 +13,7 @@
 #include "images/foto.hpp"
 #include "output/row_source.hpp"
 #include "output/tiff_writer.hpp"
+#include "tiff_forms.hpp"
 #include "support/test_support.hpp"
 
 namespace tess {
@@ -21,6 +22,8 @@ namespace {
 namespace fs = std::filesystem;
 using testing::read_file;
 using testing::TempDir;
+using testing::TiffForm;
+using testing::write_tiff_as;
 
 // Smooth ramps so JPEG keeps colours close, with the channels different
 // everywhere so a swap shows; byte 3 is set so a leak into the file shows.
@@ -96,7 +99,7 @@ TEST(TiffWriter, RoundTripsInEveryLayout) {
         const fs::path path = dir / "out.tif";
         ScriptedPrompt prompt;
         FotoRowSource source(foto);
-        ASSERT_TRUE(write_tiff_rows(source, path, TiffFormat{big, jpeg, 90, alpha}, 300, prompt));
+        ASSERT_TRUE(write_tiff_as(source, path, TiffForm{big, jpeg, 90, alpha}, 300, prompt));
         EXPECT_TRUE(prompt.messages().empty());
 
         const std::string bytes = read_file(path);
@@ -151,7 +154,7 @@ TEST(TiffWriter, AlphaSampleIsOpaqueEverywhere) {
   const Foto foto = test_picture(19, 5);
   ScriptedPrompt prompt;
   FotoRowSource source(foto);
-  ASSERT_TRUE(write_tiff_rows(source, dir / "a.tif", TiffFormat{false, false, 75, true}, 72, prompt));
+  ASSERT_TRUE(write_tiff_as(source, dir / "a.tif", TiffForm{false, false, 75, true}, 72, prompt));
   TiffPtr tif = open_for_reading(dir / "a.tif");
   ASSERT_TRUE(tif);
   std::vector<std::uint8_t> line(static_cast<std::size_t>(TIFFScanlineSize(tif.get())));
@@ -180,7 +183,7 @@ TEST(TiffWriter, WritesSeveralStripsAndZeroDpi) {
     SCOPED_TRACE(jpeg ? "jpeg" : "uncompressed");
     ScriptedPrompt prompt;
     FotoRowSource source(foto);
-    ASSERT_TRUE(write_tiff_rows(source, dir / "s.tif", TiffFormat{false, jpeg, 75, false}, 0, prompt));
+    ASSERT_TRUE(write_tiff_as(source, dir / "s.tif", TiffForm{false, jpeg, 75, false}, 0, prompt));
     TiffPtr tif = open_for_reading(dir / "s.tif");
     ASSERT_TRUE(tif);
     EXPECT_EQ(tag32(tif.get(), TIFFTAG_ROWSPERSTRIP), 64u);
@@ -209,16 +212,16 @@ TEST(TiffWriter, StripsCompressedSideBySideMakeTheSameFile) {
     SCOPED_TRACE(big ? "BigTIFF" : "TIFF");
     ScriptedPrompt prompt;
     FotoRowSource one_source(foto);
-    ASSERT_TRUE(write_tiff_rows(one_source, dir / "one.tif", TiffFormat{big, true, 80, false, 1}, 72, prompt));
+    ASSERT_TRUE(write_tiff_as(one_source, dir / "one.tif", TiffForm{big, true, 80, false, 1}, 72, prompt));
     const std::string one = read_file(dir / "one.tif");
     for (const int threads : {2, 3}) {
       FotoRowSource source(foto);
-      ASSERT_TRUE(write_tiff_rows(source, dir / "many.tif", TiffFormat{big, true, 80, false, threads}, 72, prompt));
+      ASSERT_TRUE(write_tiff_as(source, dir / "many.tif", TiffForm{big, true, 80, false, threads}, 72, prompt));
       EXPECT_TRUE(read_file(dir / "many.tif") == one) << threads << " threads";
     }
     int rows = 0;
     FotoRowSource stopping(foto, [&rows] { return ++rows > 900; });
-    EXPECT_FALSE(write_tiff_rows(stopping, dir / "stopped.tif", TiffFormat{big, true, 80, false, 2}, 72, prompt));
+    EXPECT_FALSE(write_tiff_as(stopping, dir / "stopped.tif", TiffForm{big, true, 80, false, 2}, 72, prompt));
     EXPECT_FALSE(fs::exists(dir / "stopped.tif"));
     EXPECT_EQ(prompt.messages().size(), 1u);
   }
@@ -241,7 +244,7 @@ TEST(TiffWriter, RowsEndingEarlyFailAndRemoveTheFile) {
     int rows = 0;
     ScriptedPrompt prompt;
     FotoRowSource source(foto, [&rows] { return ++rows > 20; });
-    EXPECT_FALSE(write_tiff_rows(source, path, TiffFormat{false, jpeg, 75, false}, 72, prompt));
+    EXPECT_FALSE(write_tiff_as(source, path, TiffForm{false, jpeg, 75, false}, 72, prompt));
     EXPECT_TRUE(source.stop_requested());
     EXPECT_EQ(prompt.messages(), std::vector<std::string>{"Unable to save file '" + path.string() + "'"});
     EXPECT_FALSE(fs::exists(path));
@@ -260,7 +263,7 @@ TEST(TiffWriter, RowsEndingEarlyFailAndRemoveTheFile) {
     int m_rows = 0;
   } short_source;
   ScriptedPrompt prompt;
-  EXPECT_FALSE(write_tiff_rows(short_source, path, TiffFormat{}, 72, prompt));
+  EXPECT_FALSE(write_tiff_as(short_source, path, TiffForm{}, 72, prompt));
   EXPECT_EQ(prompt.messages().size(), 1u);
   EXPECT_FALSE(fs::exists(path));
 }
@@ -270,7 +273,7 @@ TEST(TiffWriter, EmptyPictureIsRefused) {
   Foto empty;
   FotoRowSource source(empty);
   ScriptedPrompt prompt;
-  EXPECT_FALSE(write_tiff_rows(source, dir / "e.tif", TiffFormat{}, 72, prompt));
+  EXPECT_FALSE(write_tiff_as(source, dir / "e.tif", TiffForm{}, 72, prompt));
   EXPECT_EQ(prompt.messages().size(), 1u);
   EXPECT_FALSE(fs::exists(dir / "e.tif"));
 }
@@ -283,7 +286,7 @@ TEST(TiffWriter, ReportsTheLibrarysMessage) {
     const fs::path path = dir / "missing" / "out.tif";
     ScriptedPrompt prompt;
     FotoRowSource source(foto);
-    EXPECT_FALSE(write_tiff_rows(source, path, TiffFormat{}, 72, prompt));
+    EXPECT_FALSE(write_tiff_as(source, path, TiffForm{}, 72, prompt));
     ASSERT_EQ(prompt.messages().size(), 1u);
     const std::string message = prompt.messages()[0];
     EXPECT_EQ(message.rfind("Unable to save file '", 0), 0u) << message;
@@ -294,10 +297,10 @@ TEST(TiffWriter, ReportsTheLibrarysMessage) {
     // The device takes the open but refuses every byte; it must survive,
     // also when JPEG strips of several threads are refused.
     const Foto strips = test_picture(3'000, 300);
-    for (const TiffFormat format : {TiffFormat{}, TiffFormat{false, true, 75, false, 2}}) {
+    for (const TiffForm format : {TiffForm{}, TiffForm{false, true, 75, false, 2}}) {
       ScriptedPrompt prompt;
       FotoRowSource source(format.jpeg ? strips : foto);
-      EXPECT_FALSE(write_tiff_rows(source, "/dev/full", format, 72, prompt));
+      EXPECT_FALSE(write_tiff_as(source, "/dev/full", format, 72, prompt));
       ASSERT_EQ(prompt.messages().size(), 1u);
       EXPECT_NE(prompt.messages()[0].find(". Error: "), std::string::npos) << prompt.messages()[0];
       EXPECT_TRUE(fs::exists("/dev/full"));
@@ -309,7 +312,7 @@ TEST(TiffWriter, ReportsTheLibrarysMessage) {
     const fs::path path = dir / "wide.tif";
     ScriptedPrompt prompt;
     FotoRowSource source(wide);
-    EXPECT_FALSE(write_tiff_rows(source, path, TiffFormat{false, true, 75, false, threads}, 72, prompt));
+    EXPECT_FALSE(write_tiff_as(source, path, TiffForm{false, true, 75, false, threads}, 72, prompt));
     ASSERT_EQ(prompt.messages().size(), 1u) << threads;
     EXPECT_NE(prompt.messages()[0].find(". Error: "), std::string::npos) << prompt.messages()[0];
     EXPECT_FALSE(fs::exists(path));
@@ -329,7 +332,7 @@ TEST(TiffWriter, ConcurrentFilesKeepTheirErrorsApart) {
     for (int i = 0; i < 20 && (i == 0 || good_result); ++i) {
       ScriptedPrompt prompt;
       FotoRowSource source(foto);
-      good_result = write_tiff_rows(source, dir / "good.tif", TiffFormat{false, true, 75, false}, 72, prompt);
+      good_result = write_tiff_as(source, dir / "good.tif", TiffForm{false, true, 75, false}, 72, prompt);
       const auto messages = prompt.messages();
       good_messages.insert(good_messages.end(), messages.begin(), messages.end());
     }
@@ -338,7 +341,7 @@ TEST(TiffWriter, ConcurrentFilesKeepTheirErrorsApart) {
     for (int i = 0; i < 20; ++i) {
       ScriptedPrompt prompt;
       FotoRowSource source(foto);
-      if (!write_tiff_rows(source, dir / "no" / "bad.tif", TiffFormat{}, 72, prompt)) ++bad_failures;
+      if (!write_tiff_as(source, dir / "no" / "bad.tif", TiffForm{}, 72, prompt)) ++bad_failures;
       const auto messages = prompt.messages();
       bad_messages.insert(bad_messages.end(), messages.begin(), messages.end());
     }

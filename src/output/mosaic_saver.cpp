@@ -22,7 +22,7 @@
 #include "engine/puzzle.hpp"
 #include "engine/score_tables.hpp"
 #include "output/bmp_writer.hpp"
-#include "output/divar_adadir.hpp"
+#include "video/video_timing.hpp"
 #include "output/fast_preview.hpp"
 #include "output/jpeg_writer.hpp"
 #include "output/output_file.hpp"

@@ -477,6 +477,17 @@ ListSaveResult ListAnalysis::run(int thread_count, bool save_as, const std::func
   return complete();
 }
 
+ListSaveResult analyse_and_save(TileImageList& list, int threads, Prompt& prompt, ListAnalysisFollower& follower,
+                                std::chrono::milliseconds interval, int share_index, int share_count) {
+  ListAnalysis analysis(list, prompt);
+  analysis.set_share(share_index, share_count);
+  analysis.set_status_observer([&](const std::string& text) { follower.status(analysis, text); });
+  const ListSaveResult result =
+      analysis.run(threads, false, [&follower](ListAnalysis& running) { follower.tick(running); }, interval);
+  follower.finished(analysis, result);
+  return result;
+}
+
 // --- the list window's commands ----------------------------------------------
 
 bool leave_check(ListAnalysis& analysis, const LeaveQuestions& questions) {

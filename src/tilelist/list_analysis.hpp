@@ -222,6 +222,27 @@ class ListAnalysis {
   std::vector<SkippedFile> m_skipped;  // left out by this analysis, guarded by m_mutex
 };
 
+/// Hears one analysis-and-save step as it goes.
+class ListAnalysisFollower {
+ public:
+  virtual ~ListAnalysisFollower() = default;
+  /// Each new status line, on the thread that set it.
+  virtual void status(const ListAnalysis& analysis, const std::string& text) = 0;
+  /// On the caller's thread every poll interval while the workers run, and
+  /// once more when they have ended; it may ask the analysis to stop.
+  virtual void tick(ListAnalysis& analysis) = 0;
+  /// Once, after the save or whatever ended the step before it.
+  virtual void finished(const ListAnalysis& analysis, ListSaveResult result) = 0;
+};
+
+/// The step every command that builds a list from its folder sets takes:
+/// analyses `list` (or share `share_index` of `share_count` of it, see
+/// list_share.hpp) on `threads` workers and saves it to its own path,
+/// reporting through `prompt`, with `follower` polled every `interval`.
+ListSaveResult analyse_and_save(TileImageList& list, int threads, Prompt& prompt, ListAnalysisFollower& follower,
+                                std::chrono::milliseconds interval = kAnalysisPollInterval, int share_index = 0,
+                                int share_count = 0);
+
 /// Asks what a command must ask before it discards or rebuilds the list:
 /// stop a running video extraction or analysis (No cancels, Yes stops it),
 /// then, for a changed list, whether to go on without saving or analysing.

@@ -136,6 +136,53 @@ TEST(ListAnalysis, SavesTheUsablePicturesAndListsTheOthersInTheErrorFile) {
   EXPECT_EQ(loaded.folders(FolderKind::exclude).count(folder(tree.pics / "private")), 1u);
 }
 
+/// Records what a command following the analysis-and-save step hears.
+struct RecordingFollower : ListAnalysisFollower {
+  std::vector<std::string> events;
+  bool stop_at_first_tick = false;
+
+  void status(const ListAnalysis&, const std::string& text) override { events.push_back("status " + text); }
+  void tick(ListAnalysis& analysis) override {
+    events.push_back(analysis.progress().workers_alive ? "tick" : "last tick");
+    if (stop_at_first_tick) analysis.request_stop();
+  }
+  void finished(const ListAnalysis& analysis, ListSaveResult result) override {
+    events.push_back(result == ListSaveResult::saved     ? "saved " + analysis.status_text()
+                     : result == ListSaveResult::stopped ? "stopped"
+                                                         : "failed");
+  }
+};
+
+TEST(ListAnalysis, TheAnalyseAndSaveStepIsFollowedFromItsFirstStatusToItsEnd) {
+  PictureTree tree;
+  TileImageList list;
+  tree.fill(list);
+  list.set_path((tree.dir / "my.tzc").string());
+  ScriptedPrompt prompt;
+  RecordingFollower follower;
+  ASSERT_EQ(analyse_and_save(list, 2, prompt, follower, std::chrono::milliseconds(1)), ListSaveResult::saved);
+  EXPECT_TRUE(fs::exists(tree.dir / "my.tzc"));
+  const std::vector<std::string>& events = follower.events;
+  ASSERT_GE(events.size(), 4u);
+  EXPECT_EQ(events.front(), "status Analyzing...");
+  // The workers' end is ticked once, the save's statuses follow, the end comes last.
+  const auto last_tick = std::find(events.begin(), events.end(), "last tick");
+  ASSERT_NE(last_tick, events.end());
+  EXPECT_EQ(std::count(events.begin(), events.end(), "last tick"), 1);
+  EXPECT_TRUE(std::find(last_tick, events.end(), "tick") == events.end());
+  EXPECT_EQ(events.back(), "saved 2 Landscape images, 1 Portrait image.");
+
+  // A stop asked for while it is followed ends the step as stopped, unsaved.
+  TileImageList other;
+  tree.fill(other);
+  other.set_path((tree.dir / "stopped.tzc").string());
+  RecordingFollower stopping;
+  stopping.stop_at_first_tick = true;
+  EXPECT_EQ(analyse_and_save(other, 1, prompt, stopping, std::chrono::milliseconds(0)), ListSaveResult::stopped);
+  EXPECT_EQ(stopping.events.back(), "stopped");
+  EXPECT_FALSE(fs::exists(tree.dir / "stopped.tzc"));
+}
+
 TEST(ListAnalysis, ASecondSaveKeepsTheSignaturesOfUnchangedFiles) {
   PictureTree tree;
   TileImageList list;

@@ -237,7 +237,7 @@ ListSaveResult analyse_and_save(TileImageList& list, int threads, Prompt& prompt
                                 std::chrono::milliseconds interval = kAnalysisPollInterval, int share_index = 0,
                                 int share_count = 0);
 
-/// Whether the list holds changes that were neither saved nor analysed.
+/// Whether the list changed since it was opened or last saved.
 [[nodiscard]] bool list_changed(const ListAnalysis& analysis);
 
 /// "New List", once the user agreed to leave the list: an empty colour list

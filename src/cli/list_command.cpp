@@ -2,8 +2,6 @@
 // Lists from the command line, through the same build, analysis and
 // completion as the list window.
 
-#include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -12,14 +10,11 @@
 #include <system_error>
 #include <vector>
 
-#include <unistd.h>
-
 #include "base/prompt.hpp"
 #include "base/text.hpp"
 #include "cli/cli_app.hpp"
 #include "cli/commands.hpp"
-#include "cli/interrupt.hpp"
-#include "cli/list_command.hpp"
+#include "cli/list_progress.hpp"
 #include "cli/mosaic_command.hpp"
 #include "cli/parameter_overrides.hpp"
 #include "cli/run_parameters.hpp"
@@ -60,10 +55,6 @@ struct ListArgs {
   ProgressStyle progress = ProgressStyle::text;
 };
 
-// --- Ctrl-C ------------------------------------------------------------------
-
-constexpr std::chrono::milliseconds kInterruptPollInterval{100};
-
 // --- helpers -------------------------------------------------------------------
 
 /// An absolute, tidied form of a path as the user typed it.
@@ -94,132 +85,6 @@ bool add_items(TileImageList& list, FolderKind kind, const std::vector<std::stri
   return true;
 }
 
-/// Progress on standard error: a live line on a terminal, one line per
-/// status change on a pipe, or one JSON object per status change (and per
-/// whole percent of the analysis) with --progress json.
-class ProgressOutput {
- public:
-  ProgressOutput(ProgressStyle style, const ListAnalysis& analysis)
-      : m_terminal(::isatty(STDERR_FILENO) == 1), m_quiet(style == ProgressStyle::none), m_analysis(analysis) {
-    if (style == ProgressStyle::json) m_json = std::make_unique<JsonProgressLog>();
-  }
-
-  // Called on the thread that sets the status.
-  void status(const std::string& text) {
-    if (m_quiet) return;
-    if (m_json) {
-      const AnalysisProgress progress = m_analysis.progress();
-      m_json->note(stage_of(progress), percent_of(progress), text);
-      return;
-    }
-    if (m_terminal) std::fputs("\r\033[K", stderr);
-    std::fprintf(stderr, "%s\n", text.c_str());
-    m_live = false;
-  }
-
-  void tick(ListAnalysis& analysis) {
-    if (InterruptGuard::interrupted()) analysis.request_stop();
-    if (m_quiet) return;
-    const AnalysisProgress progress = analysis.progress();
-    const std::string text = progress_text(progress);
-    if (m_json) {
-      // The analysis keeps its status while it runs: its figure is noted
-      // each time it passes a whole percent.
-      const int whole = static_cast<int>(progress.percentage);
-      if (progress.workers_alive && whole != m_whole_percent) {
-        m_whole_percent = whole;
-        m_json->note(stage_of(progress), percent_of(progress), text);
-      }
-      m_json->write_pending();
-      return;
-    }
-    if (m_terminal) {
-      std::fprintf(stderr, "\r%s\033[K", text.c_str());
-      m_live = true;
-    } else if (!progress.workers_alive) {
-      std::fprintf(stderr, "%s\n", text.c_str());
-    }
-    if (!progress.workers_alive) finish_line();
-    std::fflush(stderr);
-  }
-
-  void finish_line() {
-    if (m_live) std::fputc('\n', stderr);
-    m_live = false;
-  }
-
-  /// The last JSON line: how the analysis and the save ended.
-  void finish(ListSaveResult result) {
-    if (!m_json) return;
-    const bool saved = result == ListSaveResult::saved;
-    m_json->write_final(saved ? "finished" : result == ListSaveResult::stopped ? "stopped" : "failed",
-                        percent_of(m_analysis.progress()), m_analysis.status_text());
-  }
-
- private:
-  // Scanning the folders before the workers start, the analysis while they
-  // run, the save once they are done.
-  static const char* stage_of(const AnalysisProgress& progress) {
-    if (progress.workers_alive) return "analysis";
-    return progress.total > 0 && progress.processed >= progress.total ? "save" : "scan";
-  }
-  static double percent_of(const AnalysisProgress& progress) {
-    if (progress.workers_alive) return progress.percentage;
-    return progress.total > 0 && progress.processed >= progress.total ? 100 : 0;
-  }
-
-  bool m_terminal;
-  bool m_quiet;
-  const ListAnalysis& m_analysis;
-  bool m_live = false;
-  std::unique_ptr<JsonProgressLog> m_json;
-  int m_whole_percent = -1;
-};
-
-int exit_status(ListSaveResult result, Prompt& prompt) {
-  switch (result) {
-    case ListSaveResult::saved: return kExitOk;
-    case ListSaveResult::no_sources: return kExitUsage;
-    case ListSaveResult::stopped: prompt.message(tr("Stopped!"), Icon::error); return kExitFailed;
-    case ListSaveResult::started:
-    case ListSaveResult::busy:
-    case ListSaveResult::cancelled:
-    case ListSaveResult::nothing_usable:
-    case ListSaveResult::save_failed:
-    case ListSaveResult::error_file_failed: return kExitFailed;
-  }
-  return kExitFailed;
-}
-
-}  // namespace
-
-int analysis_thread_count(int requested) {
-  ConfigFile config;
-  AdvancedOptions options;
-  options.initialise_all(true, config);
-  // The analysis's threads share the decoding memory the options give.
-  apply_decode_budget(options);
-  if (requested > 0) return requested;
-  return configured_thread_count(options, config);
-}
-
-int analyse_and_save(TileImageList& list, int threads, Prompt& prompt, ProgressStyle style, int share_index,
-                     int share_count) {
-  ListAnalysis analysis(list, prompt);
-  analysis.set_share(share_index, share_count);
-  ProgressOutput output(style, analysis);
-  analysis.set_status_observer([&output](const std::string& text) { output.status(text); });
-  InterruptGuard interrupts;
-  // Polled more often than a window would, so Ctrl-C is answered at once.
-  const ListSaveResult result = analysis.run(
-      threads, false, [&output](ListAnalysis& running) { output.tick(running); }, kInterruptPollInterval);
-  output.finish_line();
-  output.finish(result);
-  return exit_status(result, prompt);
-}
-
-namespace {
-
 /// Loads a list for update or show; a refused or unreadable file is bad input.
 bool load_for_command(TileImageList& list, const std::string& file, Prompt& prompt) {
   ListLoadResult result = ListLoadResult::unreadable;
@@ -245,7 +110,8 @@ int list_create(const ListArgs& args, Prompt& prompt) {
   list.set_black_and_white(args.black_and_white);
   // The name stands for the one a save dialog would have given.
   list.set_path(with_list_extension(absolute_path(args.file)));
-  return analyse_and_save(list, analysis_thread_count(args.threads), prompt, args.progress, share_index, share_count);
+  return analyse_and_save_with_progress(list, analysis_thread_count(args.threads), prompt, args.progress, share_index,
+                                        share_count);
 }
 
 int list_merge(const ListArgs& args, Prompt& prompt) {
@@ -277,7 +143,7 @@ int list_update(const ListArgs& args, Prompt& prompt) {
     prompt.message(format("list version %d is rebuilt and analysed again", list.version()), Icon::information);
     list.clear_entries();
   }
-  return analyse_and_save(list, analysis_thread_count(args.threads), prompt, args.progress);
+  return analyse_and_save_with_progress(list, analysis_thread_count(args.threads), prompt, args.progress);
 }
 
 const char* yes_no(bool on) { return on ? "yes" : "no"; }

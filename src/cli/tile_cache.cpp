@@ -10,7 +10,7 @@
 #include "base/prompt.hpp"
 #include "base/text.hpp"
 #include "cli/cli_app.hpp"
-#include "cli/list_command.hpp"
+#include "cli/list_progress.hpp"
 #include "output/text_report.hpp"
 #include "tilelist/list_file.hpp"
 #include "tilelist/tile_image_list.hpp"
@@ -90,7 +90,8 @@ int update_cached_list(const std::vector<std::string>& folders, bool black_and_w
     list.set_black_and_white(black_and_white);
     list.set_path(file.string());
   }
-  return analyse_and_save(list, analysis_thread_count(0), prompt, quiet ? ProgressStyle::none : ProgressStyle::text);
+  return analyse_and_save_with_progress(list, analysis_thread_count(0), prompt,
+                                        quiet ? ProgressStyle::none : ProgressStyle::text);
 }
 
 }  // namespace tess

@@ -11,7 +11,7 @@
 #include "engine/mosaic_builder.hpp"
 #include "engine/puzzle.hpp"
 #include "engine/score_tables.hpp"
-#include "output/divar_adadir.hpp"
+#include "video/video_timing.hpp"
 #include "output/fast_preview.hpp"
 #include "output/output_file.hpp"
 #include "output/output_guard.hpp"

@@ -27,17 +27,11 @@ namespace {
 std::atomic<long> g_load_failures{0};
 
 constexpr int kMostThreads = 5000;
-constexpr const char* kListFileKind = "ImageArchive";
-
-Answer ask_yes_no(Prompt& prompt, const std::string& text) {
-  return prompt.ask(text, Buttons::yes_no, Answer::no, Icon::question);
-}
-
-std::string list_filter() { return tr("Tessellarium Tile Images List") + " (*.tzc)"; }
-
 }  // namespace
 
 long load_failure_count() { return g_load_failures.load(); }
+
+std::string list_file_filter() { return tr("Tessellarium Tile Images List") + " (*.tzc)"; }
 
 std::string elapsed_text(std::int64_t milliseconds) {
   const std::int64_t seconds = std::max<std::int64_t>(0, milliseconds) / 1000;
@@ -126,7 +120,7 @@ AnalysisProgress ListAnalysis::progress() const {
   return progress;
 }
 
-ListSaveResult ListAnalysis::start(int thread_count, bool save_as, const LeaveQuestions& questions) {
+ListSaveResult ListAnalysis::start(int thread_count, bool save_as) {
   // Step 1: preconditions.
   if (m_active.load()) return ListSaveResult::busy;
   bool has_sources = false;
@@ -139,9 +133,6 @@ ListSaveResult ListAnalysis::start(int thread_count, bool save_as, const LeaveQu
                      Icon::warning);
     return ListSaveResult::no_sources;
   }
-  LeaveQuestions stop_questions;
-  stop_questions.video_extraction = questions.video_extraction;
-  if (!leave_check(*this, stop_questions)) return ListSaveResult::cancelled;
 
   // Step 2: the entries from the folder sets.
   set_status(tr("Analyzing..."));
@@ -369,7 +360,7 @@ ListSaveResult ListAnalysis::complete() {
     request.caption = tr("Create a new Image List File");
     request.kind = kListFileKind;
     request.default_name = tr("My Images List");
-    request.filter = list_filter();
+    request.filter = list_file_filter();
     request.save = true;
     const std::vector<std::string> chosen = m_prompt.choose_files(request);
     if (chosen.empty() || chosen.front().empty()) return ListSaveResult::cancelled;
@@ -477,38 +468,25 @@ ListSaveResult ListAnalysis::run(int thread_count, bool save_as, const std::func
   return complete();
 }
 
-// --- the list window's commands ----------------------------------------------
-
-bool leave_check(ListAnalysis& analysis, const LeaveQuestions& questions) {
-  Prompt& prompt = analysis.prompt();
-  if (questions.video_extraction && questions.video_extraction->running && questions.video_extraction->running()) {
-    if (ask_yes_no(prompt, tr("There is a Video Extraction Process running. Do you want to stop it?")) != Answer::yes)
-      return false;
-    if (questions.video_extraction->stop) questions.video_extraction->stop();
-  }
-  if (analysis.active()) {
-    if (ask_yes_no(prompt, tr("There is an Analyze Process running. Do you want to stop it?")) != Answer::yes)
-      return false;
-    analysis.stop();
-  }
-  bool changed = false;
-  {
-    std::lock_guard lock(analysis.mutex());
-    changed = analysis.list().changed();
-  }
-  if (!changed) return true;
-  if (questions.ask_save)
-    return ask_yes_no(prompt, tr("You did not saved the Images List. Are you sure to continue without saving?")) ==
-           Answer::yes;
-  if (questions.ask_analyse)
-    return ask_yes_no(prompt,
-                      tr("You did not Analyze the Folders. Are you sure you want to continue without Analyzing?")) ==
-           Answer::yes;
-  return true;
+ListSaveResult analyse_and_save(TileImageList& list, int threads, Prompt& prompt, ListAnalysisFollower& follower,
+                                std::chrono::milliseconds interval, int share_index, int share_count) {
+  ListAnalysis analysis(list, prompt);
+  analysis.set_share(share_index, share_count);
+  analysis.set_status_observer([&](const std::string& text) { follower.status(analysis, text); });
+  const ListSaveResult result =
+      analysis.run(threads, false, [&follower](ListAnalysis& running) { follower.tick(running); }, interval);
+  follower.finished(analysis, result);
+  return result;
 }
 
-bool new_list(ListAnalysis& analysis, const LeaveQuestions& questions) {
-  if (!leave_check(analysis, questions)) return false;
+// --- the list window's commands ----------------------------------------------
+
+bool list_changed(const ListAnalysis& analysis) {
+  std::lock_guard lock(analysis.mutex());
+  return analysis.list().changed();
+}
+
+void clear_list(ListAnalysis& analysis) {
   {
     std::lock_guard lock(analysis.mutex());
     TileImageList& list = analysis.list();
@@ -522,29 +500,14 @@ bool new_list(ListAnalysis& analysis, const LeaveQuestions& questions) {
   analysis.set_status(
       tr("Please add at least one Folder to the Folder List below using Drag&Drop or the Add Folder button. Then "
          "press the Save List button."));
-  return true;
 }
 
-OpenListResult open_list(ListAnalysis& analysis, const std::string& file, int thread_count,
-                         const LeaveQuestions& questions) {
-  if (!leave_check(analysis, questions)) return OpenListResult::cancelled;
-  Prompt& prompt = analysis.prompt();
-  std::string path = file;
-  if (path.empty()) {
-    FileRequest request;
-    request.caption = tr("Select a Image List File (*.tzc, *.tz4, *.tz9, ...)");
-    request.kind = kListFileKind;
-    request.filter = list_filter();
-    const std::vector<std::string> chosen = prompt.choose_files(request);
-    if (chosen.empty() || chosen.front().empty()) return OpenListResult::cancelled;
-    path = chosen.front();
-  }
-
+OpenListResult load_list(ListAnalysis& analysis, const std::string& file) {
   // The file is read into a list of its own, so no message is shown while
   // the list lock is held.
   TileImageList loaded;
   ListLoadResult result = ListLoadResult::unreadable;
-  (void)load_list_file(loaded, path, prompt, &result);  // `result` says how it ended
+  (void)load_list_file(loaded, file, analysis.prompt(), &result);  // `result` says how it ended
   {
     std::lock_guard lock(analysis.mutex());
     analysis.list() = std::move(loaded);
@@ -552,23 +515,18 @@ OpenListResult open_list(ListAnalysis& analysis, const std::string& file, int th
   analysis.set_status(list_status_text(analysis.list()));
   if (result == ListLoadResult::refused) return OpenListResult::refused;
   if (result == ListLoadResult::unreadable) {
-    prompt.message(tr("Error while reading the Images List!"), Icon::error);
+    analysis.prompt().message(tr("Error while reading the Images List!"), Icon::error);
     return OpenListResult::unreadable;
   }
+  return analysis.list().needs_upgrade() ? OpenListResult::outdated : OpenListResult::opened;
+}
 
-  if (!analysis.list().needs_upgrade()) return OpenListResult::opened;
-  const Answer upgrade = ask_yes_no(
-      prompt, tr("Your Images List was created using an older version, it needs to be upgraded. When the process is "
-                 "complete you will be asked to save the upgraded List. Do you want to continue?"));
-  if (upgrade != Answer::yes) {
-    {
-      std::lock_guard lock(analysis.mutex());
-      analysis.list().clear();
-      analysis.list().set_path({});
-    }
-    analysis.set_status(list_status_text(analysis.list()));
-    return OpenListResult::upgrade_declined;
-  }
+std::string upgrade_question() {
+  return tr("Your Images List was created using an older version, it needs to be upgraded. When the process is "
+            "complete you will be asked to save the upgraded List. Do you want to continue?");
+}
+
+OpenListResult upgrade_list(ListAnalysis& analysis, int thread_count) {
   {
     std::lock_guard lock(analysis.mutex());
     analysis.list().clear_entries();
@@ -577,27 +535,38 @@ OpenListResult open_list(ListAnalysis& analysis, const std::string& file, int th
                                                                         : OpenListResult::cancelled;
 }
 
-bool switch_black_and_white(ListAnalysis& analysis, bool black_and_white) {
-  // Converting signatures while workers write them would mix both modes.
-  if (analysis.active()) return false;
-  bool differs = false;
-  bool has_entries = false;
+OpenListResult forget_list(ListAnalysis& analysis) {
   {
     std::lock_guard lock(analysis.mutex());
-    differs = analysis.list().black_and_white() != black_and_white;
-    has_entries = analysis.list().entry_count() != 0;
-    if (differs && !has_entries) analysis.list().set_black_and_white(black_and_white);
+    analysis.list().clear();
+    analysis.list().set_path({});
   }
-  if (!differs || !has_entries) return true;
+  analysis.set_status(list_status_text(analysis.list()));
+  return OpenListResult::upgrade_declined;
+}
 
-  const std::string question =
-      black_and_white ? tr("Are you sure you want to use the Black & White process to compare Images?")
-                      : tr("Are you sure you want to use the Color process to compare Images? Note that you must "
-                           "Analyze the images again.");
-  if (ask_yes_no(analysis.prompt(), question) != Answer::yes) return false;
+std::string black_and_white_question(const ListAnalysis& analysis, bool black_and_white) {
+  {
+    std::lock_guard lock(analysis.mutex());
+    const TileImageList& list = analysis.list();
+    if (list.black_and_white() == black_and_white || list.entry_count() == 0) return {};
+  }
+  return black_and_white ? tr("Are you sure you want to use the Black & White process to compare Images?")
+                         : tr("Are you sure you want to use the Color process to compare Images? Note that you must "
+                              "Analyze the images again.");
+}
+
+bool apply_black_and_white(ListAnalysis& analysis, bool black_and_white) {
+  // Converting signatures while workers write them would mix both modes.
+  if (analysis.active()) return false;
   {
     std::lock_guard lock(analysis.mutex());
     TileImageList& list = analysis.list();
+    if (list.black_and_white() == black_and_white) return true;
+    if (list.entry_count() == 0) {
+      list.set_black_and_white(black_and_white);
+      return true;
+    }
     // Grey can be made from the colour samples; colour cannot be made from grey.
     if (black_and_white)
       list.for_each_entry([](FotoInfo& entry) { entry.signature.to_black_and_white(); });

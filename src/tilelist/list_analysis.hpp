@@ -5,7 +5,8 @@
 // be used. The commands of the list window (new, open, save, the
 // black-and-white switch, removing items) are functions over a ListAnalysis,
 // which owns the list lock, so that a window and the command line drive the
-// same steps.
+// same steps. The questions these commands need are asked by the window
+// (ui/list_questions.hpp): the steps here return what it has to ask.
 
 #include <atomic>
 #include <chrono>
@@ -31,6 +32,10 @@ class Prompt;
 inline constexpr int kAnalysisBatchSize = 16;
 /// Appended to the list file's path to name its error file.
 inline constexpr const char* kErrorFileSuffix = ".imageErrors.txt";
+/// The kind of file the list file dialogs remember their folder for.
+inline constexpr const char* kListFileKind = "ImageArchive";
+/// The list file dialogs' filter: "Tessellarium Tile Images List (*.tzc)".
+std::string list_file_filter();
 /// How often a front end is expected to poll a running analysis.
 inline constexpr std::chrono::milliseconds kAnalysisPollInterval{500};
 
@@ -81,19 +86,6 @@ enum class [[nodiscard]] ListSaveResult {
   error_file_failed,  ///< the list file was written, the file naming its unusable pictures not (reported)
 };
 
-/// Where a video extraction may be running, the leave check asks to stop it.
-struct VideoExtractionControl {
-  std::function<bool()> running;
-  std::function<void()> stop;
-};
-
-/// The questions a command asks before it discards or rebuilds the list.
-struct LeaveQuestions {
-  bool ask_save = false;     ///< "You did not saved the Images List. ..." when changed
-  bool ask_analyse = false;  ///< "You did not Analyze the Folders. ..." when changed
-  std::optional<VideoExtractionControl> video_extraction;
-};
-
 /// One list with its lock and its analysis. The list object outlives this
 /// and every reader takes mutex() around its reads while an analysis may run.
 class ListAnalysis {
@@ -105,16 +97,18 @@ class ListAnalysis {
   ListAnalysis& operator=(const ListAnalysis&) = delete;
 
   TileImageList& list() { return m_list; }
+  const TileImageList& list() const { return m_list; }
   Prompt& prompt() { return m_prompt; }
   /// The list lock: held by the workers only to take a batch and to count it.
   std::mutex& mutex() const { return m_mutex; }
 
   /// Builds the entries from the folder sets and starts `thread_count`
   /// workers (at least 1, at most one per entry) on them. Each takes up to 16
-  /// entries at a time, fewer near the end so the last pictures are shared. Refused while an analysis runs (busy) and
-  /// without an Include or Video item ("Please Add First a Folder ...").
-  /// `save_as` makes the completion always ask for the file name.
-  ListSaveResult start(int thread_count, bool save_as, const LeaveQuestions& questions = {});
+  /// entries at a time, fewer near the end so the last pictures are shared.
+  /// Refused while an analysis runs (busy) and without an Include or Video
+  /// item ("Please Add First a Folder ..."). `save_as` makes the completion
+  /// always ask for the file name.
+  ListSaveResult start(int thread_count, bool save_as);
 
   /// True while started and not yet completed or stopped.
   [[nodiscard]] bool active() const { return m_active.load(); }
@@ -222,14 +216,33 @@ class ListAnalysis {
   std::vector<SkippedFile> m_skipped;  // left out by this analysis, guarded by m_mutex
 };
 
-/// Asks what a command must ask before it discards or rebuilds the list:
-/// stop a running video extraction or analysis (No cancels, Yes stops it),
-/// then, for a changed list, whether to go on without saving or analysing.
-/// Every question is Yes/No with No as the default. True to go on.
-[[nodiscard]] bool leave_check(ListAnalysis& analysis, const LeaveQuestions& questions);
+/// Hears one analysis-and-save step as it goes.
+class ListAnalysisFollower {
+ public:
+  virtual ~ListAnalysisFollower() = default;
+  /// Each new status line, on the thread that set it.
+  virtual void status(const ListAnalysis& analysis, const std::string& text) = 0;
+  /// On the caller's thread every poll interval while the workers run, and
+  /// once more when they have ended; it may ask the analysis to stop.
+  virtual void tick(ListAnalysis& analysis) = 0;
+  /// Once, after the save or whatever ended the step before it.
+  virtual void finished(const ListAnalysis& analysis, ListSaveResult result) = 0;
+};
 
-/// "New List": after the leave check, an empty colour list without a path.
-[[nodiscard]] bool new_list(ListAnalysis& analysis, const LeaveQuestions& questions);
+/// The step every command that builds a list from its folder sets takes:
+/// analyses `list` (or share `share_index` of `share_count` of it, see
+/// list_share.hpp) on `threads` workers and saves it to its own path,
+/// reporting through `prompt`, with `follower` polled every `interval`.
+ListSaveResult analyse_and_save(TileImageList& list, int threads, Prompt& prompt, ListAnalysisFollower& follower,
+                                std::chrono::milliseconds interval = kAnalysisPollInterval, int share_index = 0,
+                                int share_count = 0);
+
+/// Whether the list changed since it was opened or last saved.
+[[nodiscard]] bool list_changed(const ListAnalysis& analysis);
+
+/// "New List", once the user agreed to leave the list: an empty colour list
+/// without a path.
+void clear_list(ListAnalysis& analysis);
 
 /// How "Open List..." ended.
 enum class [[nodiscard]] OpenListResult {
@@ -239,20 +252,29 @@ enum class [[nodiscard]] OpenListResult {
   refused,           ///< another version or grid (reported): the list is empty
   unreadable,        ///< "Error while reading the Images List!" was shown
   cancelled,         ///< the leave check or the file choice was declined
+  outdated,          ///< read, but older than version 118: upgrade it or forget it
 };
 
-/// "Open List...": after the leave check, loads `file` (asking for one when
-/// it is empty). A list older than version 118 is offered for upgrading: Yes
-/// empties its entries and starts a "save as" analysis on `thread_count`
-/// workers, No empties it.
-OpenListResult open_list(ListAnalysis& analysis, const std::string& file, int thread_count,
-                         const LeaveQuestions& questions);
+/// Reads `file` into the list, a refusal or an unreadable file reported.
+/// `outdated` for a list older than version 118, which the caller offers
+/// for upgrading (upgrade_question()).
+OpenListResult load_list(ListAnalysis& analysis, const std::string& file);
+/// The question that offers an outdated list for upgrading.
+std::string upgrade_question();
+/// The upgrade agreed to: empties the entries and starts a "save as"
+/// analysis on `thread_count` workers (`upgrading`, else `cancelled`).
+OpenListResult upgrade_list(ListAnalysis& analysis, int thread_count);
+/// The upgrade declined: the list is emptied (`upgrade_declined`).
+OpenListResult forget_list(ListAnalysis& analysis);
 
-/// The "Black & White" check box. When it differs from the list and the list
-/// has entries, asks first: grey converts the stored signatures in place,
-/// colour empties the entries (they must be analysed again). False when the
-/// question was declined (the list is unchanged).
-[[nodiscard]] bool switch_black_and_white(ListAnalysis& analysis, bool black_and_white);
+/// The question the "Black & White" check box asks before it converts the
+/// signatures (grey) or empties the entries (colour); empty when switching
+/// to `black_and_white` needs none (the list has no entries or is so already).
+std::string black_and_white_question(const ListAnalysis& analysis, bool black_and_white);
+/// Switches the list's mode: grey converts the stored signatures in place,
+/// colour empties the entries (they must be analysed again). False while an
+/// analysis runs (the list is unchanged).
+[[nodiscard]] bool apply_black_and_white(ListAnalysis& analysis, bool black_and_white);
 
 /// "Remove Selected": in a folder view (`view` set) the items leave that set;
 /// in the All Images view each path leaves the Include, Required or Video

@@ -413,7 +413,7 @@ void TileListWindow::start_analysis(bool save_as) {
     if (!leave_check(*m_analysis, LeaveQuestions{})) return;
     poll();
   }
-  const ListSaveResult result = m_analysis->start(m_threads, save_as, questions(false, false));
+  const ListSaveResult result = tess::start_analysis(*m_analysis, m_threads, save_as, questions(false, false));
   if (result != ListSaveResult::started) {
     show_list_status();
     return;

@@ -18,6 +18,7 @@
 #include "settings/configuration.hpp"
 #include "tilelist/list_analysis.hpp"
 #include "tilelist/tile_image_list.hpp"
+#include "ui/list_questions.hpp"
 #include "ui/tile_list_support.hpp"
 
 class QCheckBox;

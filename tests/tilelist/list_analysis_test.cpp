@@ -11,6 +11,7 @@
 
 #include "base/scripted_prompt.hpp"
 #include "images/image_files.hpp"
+#include "support/old_list_file.hpp"
 #include "support/test_support.hpp"
 #include "tilelist/list_file.hpp"
 
@@ -134,6 +135,53 @@ TEST(ListAnalysis, SavesTheUsablePicturesAndListsTheOthersInTheErrorFile) {
   ASSERT_TRUE(load_list_file(loaded, file, prompt));
   EXPECT_EQ(loaded.entry_count(), 3u);
   EXPECT_EQ(loaded.folders(FolderKind::exclude).count(folder(tree.pics / "private")), 1u);
+}
+
+/// Records what a command following the analysis-and-save step hears.
+struct RecordingFollower : ListAnalysisFollower {
+  std::vector<std::string> events;
+  bool stop_at_first_tick = false;
+
+  void status(const ListAnalysis&, const std::string& text) override { events.push_back("status " + text); }
+  void tick(ListAnalysis& analysis) override {
+    events.push_back(analysis.progress().workers_alive ? "tick" : "last tick");
+    if (stop_at_first_tick) analysis.request_stop();
+  }
+  void finished(const ListAnalysis& analysis, ListSaveResult result) override {
+    events.push_back(result == ListSaveResult::saved     ? "saved " + analysis.status_text()
+                     : result == ListSaveResult::stopped ? "stopped"
+                                                         : "failed");
+  }
+};
+
+TEST(ListAnalysis, TheAnalyseAndSaveStepIsFollowedFromItsFirstStatusToItsEnd) {
+  PictureTree tree;
+  TileImageList list;
+  tree.fill(list);
+  list.set_path((tree.dir / "my.tzc").string());
+  ScriptedPrompt prompt;
+  RecordingFollower follower;
+  ASSERT_EQ(analyse_and_save(list, 2, prompt, follower, std::chrono::milliseconds(1)), ListSaveResult::saved);
+  EXPECT_TRUE(fs::exists(tree.dir / "my.tzc"));
+  const std::vector<std::string>& events = follower.events;
+  ASSERT_GE(events.size(), 4u);
+  EXPECT_EQ(events.front(), "status Analyzing...");
+  // The workers' end is ticked once, the save's statuses follow, the end comes last.
+  const auto last_tick = std::find(events.begin(), events.end(), "last tick");
+  ASSERT_NE(last_tick, events.end());
+  EXPECT_EQ(std::count(events.begin(), events.end(), "last tick"), 1);
+  EXPECT_TRUE(std::find(last_tick, events.end(), "tick") == events.end());
+  EXPECT_EQ(events.back(), "saved 2 Landscape images, 1 Portrait image.");
+
+  // A stop asked for while it is followed ends the step as stopped, unsaved.
+  TileImageList other;
+  tree.fill(other);
+  other.set_path((tree.dir / "stopped.tzc").string());
+  RecordingFollower stopping;
+  stopping.stop_at_first_tick = true;
+  EXPECT_EQ(analyse_and_save(other, 1, prompt, stopping, std::chrono::milliseconds(0)), ListSaveResult::stopped);
+  EXPECT_EQ(stopping.events.back(), "stopped");
+  EXPECT_FALSE(fs::exists(tree.dir / "stopped.tzc"));
 }
 
 TEST(ListAnalysis, ASecondSaveKeepsTheSignaturesOfUnchangedFiles) {
@@ -358,73 +406,12 @@ TEST(ListTexts, FileNamesTimesAndErrorLines) {
   EXPECT_FALSE(write_error_file((dir / "missing/e.txt").string(), {"/x.jpg"}));
 }
 
-TEST(LeaveCheck, AsksToStopRunningWorkThenAboutUnsavedLists) {
-  TempDir dir;
-  const fs::path pics = many_pictures(dir, 3);
-  TileImageList list;
-  list.add_item(FolderKind::include, pics.string(), true);
-  ScriptedPrompt prompt;
-  ListAnalysis analysis(list, prompt);
-
-  // A changed list: No (the default) cancels, Yes goes on.
-  LeaveQuestions save;
-  save.ask_save = true;
-  EXPECT_FALSE(leave_check(analysis, save));
-  EXPECT_EQ(prompt.calls().back().text, "You did not saved the Images List. Are you sure to continue without saving?");
-  prompt.plan_answer(Answer::yes);
-  EXPECT_TRUE(leave_check(analysis, save));
-  LeaveQuestions analyse;
-  analyse.ask_analyse = true;
-  EXPECT_FALSE(leave_check(analysis, analyse));
-  EXPECT_EQ(prompt.calls().back().text,
-            "You did not Analyze the Folders. Are you sure you want to continue without Analyzing?");
-  EXPECT_TRUE(leave_check(analysis, {}));
-
-  // A video extraction: No cancels without stopping it.
-  bool extracting = true;
-  LeaveQuestions video;
-  video.video_extraction = VideoExtractionControl{[&extracting] { return extracting; }, [&extracting] { extracting = false; }};
-  EXPECT_FALSE(leave_check(analysis, video));
-  EXPECT_TRUE(extracting);
-  prompt.plan_answer(Answer::yes);
-  EXPECT_TRUE(leave_check(analysis, video));
-  EXPECT_FALSE(extracting);
-
-  // A started analysis is stopped on Yes.
-  ASSERT_EQ(analysis.start(1, false), ListSaveResult::started);
-  EXPECT_EQ(analysis.start(1, false), ListSaveResult::busy);
-  EXPECT_FALSE(leave_check(analysis, {}));
-  EXPECT_EQ(prompt.calls().back().text, "There is an Analyze Process running. Do you want to stop it?");
-  EXPECT_TRUE(analysis.active());
-  prompt.plan_answer(Answer::yes);
-  EXPECT_TRUE(leave_check(analysis, {}));
-  EXPECT_FALSE(analysis.active());
+/// No list step asks anything: the window asks first (ui/list_questions.hpp).
+void expect_no_question(const ScriptedPrompt& prompt) {
+  for (const ScriptedPrompt::Call& call : prompt.calls()) EXPECT_NE(call.kind, ScriptedPrompt::Kind::ask) << call.text;
 }
 
-/// A version-117 list file with one Include folder and no entries, byte by byte.
-std::string old_list_file(const std::string& include) {
-  std::string bytes;
-  const auto i32 = [&bytes](std::int32_t v) {
-    for (int b = 0; b < 4; ++b) bytes += static_cast<char>((static_cast<std::uint32_t>(v) >> (8 * b)) & 0xFF);
-  };
-  const auto str = [&bytes](const std::string& s) {
-    bytes += static_cast<char>(s.size());
-    bytes += s;
-  };
-  i32(117);
-  i32(12);
-  i32(9);
-  bytes += '\0';  // colour
-  str("/old/list.tzc");
-  i32(1);
-  str(include);
-  i32(0);  // Exclude
-  i32(0);  // Required
-  i32(0);  // entries
-  return bytes;
-}
-
-TEST(ListCommands, NewAndOpenWithRefusalsAndTheUpgradeOfOldLists) {
+TEST(ListCommands, OpenNewAndTheUpgradeOfOldListsAskNothing) {
   PictureTree tree;
   ScriptedPrompt prompt;
   TileImageList list;
@@ -432,25 +419,27 @@ TEST(ListCommands, NewAndOpenWithRefusalsAndTheUpgradeOfOldLists) {
 
   // Unreadable and refused files leave an empty list.
   ASSERT_TRUE(write_file(tree.dir / "garbage.tzc", "xx"));
-  EXPECT_EQ(open_list(analysis, (tree.dir / "garbage.tzc").string(), 1, {}), OpenListResult::unreadable);
+  EXPECT_EQ(load_list(analysis, (tree.dir / "garbage.tzc").string()), OpenListResult::unreadable);
   EXPECT_EQ(prompt.messages().back(), "Error while reading the Images List!");
-  std::string newer = old_list_file(folder(tree.pics));
+  std::string newer = testing::old_list_file(folder(tree.pics));
   newer[0] = 120;
   ASSERT_TRUE(write_file(tree.dir / "newer.tzc", newer));
-  EXPECT_EQ(open_list(analysis, (tree.dir / "newer.tzc").string(), 1, {}), OpenListResult::refused);
+  EXPECT_EQ(load_list(analysis, (tree.dir / "newer.tzc").string()), OpenListResult::refused);
   EXPECT_EQ(prompt.messages().back(), "This file was created using a different version of Tessellarium");
   EXPECT_EQ(list.entry_count(), 0u);
 
-  // An old list: declining the upgrade empties it.
-  ASSERT_TRUE(write_file(tree.dir / "old.tzc", old_list_file(folder(tree.pics))));
-  EXPECT_EQ(open_list(analysis, (tree.dir / "old.tzc").string(), 1, {}), OpenListResult::upgrade_declined);
-  EXPECT_EQ(prompt.calls().back().kind, ScriptedPrompt::Kind::ask);
+  // An old list is read and handed back for the caller to offer the upgrade.
+  ASSERT_TRUE(write_file(tree.dir / "old.tzc", testing::old_list_file(folder(tree.pics))));
+  EXPECT_EQ(load_list(analysis, (tree.dir / "old.tzc").string()), OpenListResult::outdated);
+  EXPECT_EQ(list.folders(FolderKind::include).size(), 1u);
+  EXPECT_EQ(forget_list(analysis), OpenListResult::upgrade_declined);
   EXPECT_TRUE(list.folders(FolderKind::include).empty());
+  EXPECT_TRUE(list.path().empty());
 
-  // Accepting rebuilds it and asks where to save it.
-  prompt.plan_answer(Answer::yes);
+  // The upgrade rebuilds it and asks only where to save it.
+  EXPECT_EQ(load_list(analysis, (tree.dir / "old.tzc").string()), OpenListResult::outdated);
   prompt.plan_files({(tree.dir / "upgraded").string()});
-  EXPECT_EQ(open_list(analysis, (tree.dir / "old.tzc").string(), 2, {}), OpenListResult::upgrading);
+  EXPECT_EQ(upgrade_list(analysis, 2), OpenListResult::upgrading);
   EXPECT_TRUE(analysis.active());
   while (!analysis.wait(std::chrono::milliseconds(50))) {
   }
@@ -458,60 +447,53 @@ TEST(ListCommands, NewAndOpenWithRefusalsAndTheUpgradeOfOldLists) {
   EXPECT_EQ(list.entry_count(), 4u);  // pics/ without an Exclude set: the secret picture too
   EXPECT_EQ(list.version(), kListFileVersion);
   EXPECT_TRUE(fs::exists(tree.dir / "upgraded.tzc"));
-
-  // An open that is asked about the unsaved list and declined changes nothing.
-  list.set_changed(true);
-  LeaveQuestions ask;
-  ask.ask_save = true;
-  EXPECT_EQ(open_list(analysis, (tree.dir / "old.tzc").string(), 1, ask), OpenListResult::cancelled);
-  EXPECT_EQ(list.entry_count(), 4u);
   // A current list opens as it is.
-  EXPECT_EQ(open_list(analysis, (tree.dir / "upgraded.tzc").string(), 1, {}), OpenListResult::opened);
+  EXPECT_EQ(load_list(analysis, (tree.dir / "upgraded.tzc").string()), OpenListResult::opened);
   EXPECT_EQ(list.entry_count(), 4u);
-  EXPECT_FALSE(list.changed());
+  EXPECT_FALSE(list_changed(analysis));
 
   // "New List" keeps nothing.
   list.set_black_and_white(true);
-  EXPECT_TRUE(new_list(analysis, {}));
+  list.set_changed(true);
+  clear_list(analysis);
   EXPECT_EQ(list.entry_count(), 0u);
   EXPECT_TRUE(list.folders(FolderKind::include).empty());
   EXPECT_TRUE(list.path().empty());
   EXPECT_FALSE(list.black_and_white());
-  EXPECT_FALSE(list.changed());
+  EXPECT_FALSE(list_changed(analysis));
+  expect_no_question(prompt);
 }
 
-TEST(ListCommands, BlackAndWhiteSwitchAsksAndConvertsOrEmpties) {
+TEST(ListCommands, BlackAndWhiteNamesItsQuestionAndConvertsOrEmpties) {
   ScriptedPrompt prompt;
   TileImageList list;
   ListAnalysis analysis(list, prompt);
-  // Without entries the flag is simply set.
-  EXPECT_TRUE(switch_black_and_white(analysis, true));
+  // Without entries there is nothing to ask: the flag is simply set.
+  EXPECT_EQ(black_and_white_question(analysis, true), "");
+  EXPECT_TRUE(apply_black_and_white(analysis, true));
   EXPECT_TRUE(list.black_and_white());
-  EXPECT_TRUE(prompt.calls().empty());
-  EXPECT_TRUE(switch_black_and_white(analysis, false));
+  EXPECT_TRUE(apply_black_and_white(analysis, false));
 
   list.add_item(FolderKind::include, "/pics/", true);
   FotoInfo entry("/pics/a.jpg");
   entry.signature.samples.fill(make_pixel(200, 0, 0));
   list.insert(entry);
   list.set_changed(false);
-  EXPECT_FALSE(switch_black_and_white(analysis, true));  // No is the default
-  EXPECT_FALSE(list.black_and_white());
-  EXPECT_EQ(prompt.calls().back().text, "Are you sure you want to use the Black & White process to compare Images?");
-
-  prompt.plan_answer(Answer::yes);
-  EXPECT_TRUE(switch_black_and_white(analysis, true));
+  EXPECT_EQ(black_and_white_question(analysis, false), "");  // already so
+  EXPECT_EQ(black_and_white_question(analysis, true),
+            "Are you sure you want to use the Black & White process to compare Images?");
+  EXPECT_TRUE(apply_black_and_white(analysis, true));
   EXPECT_TRUE(list.black_and_white());
   EXPECT_TRUE(list.changed());
   EXPECT_EQ(list.find("/pics/a.jpg")->signature.fine(3, 3), make_pixel(60, 60, 60));
 
-  prompt.plan_answer(Answer::yes);
-  EXPECT_TRUE(switch_black_and_white(analysis, false));
-  EXPECT_EQ(prompt.calls().back().text,
+  EXPECT_EQ(black_and_white_question(analysis, false),
             "Are you sure you want to use the Color process to compare Images? Note that you must Analyze the images "
             "again.");
+  EXPECT_TRUE(apply_black_and_white(analysis, false));
   EXPECT_EQ(list.entry_count(), 0u);
   EXPECT_EQ(list.folders(FolderKind::include).size(), 1u);
+  expect_no_question(prompt);
 }
 
 TEST(ListCommands, RemoveSelectedFromAFolderViewOrTheAllImagesView) {

@@ -1,4 +1,4 @@
-#include "output/divar_adadir.hpp"
+#include "video/video_timing.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -80,6 +80,12 @@ VideoTiming timing_from_clips(const ClipStatistics& clips, const AdvancedOptions
 }
 
 }  // namespace
+
+std::uint32_t rate_units(std::int64_t num, std::int64_t den) {
+  if (num <= 0 || den <= 0) return 0;
+  const std::int64_t units = (num * kRateUnitsPerFrame + den / 2) / den;
+  return static_cast<std::uint32_t>(std::clamp<std::int64_t>(units, 1, std::numeric_limits<std::uint32_t>::max()));
+}
 
 ClipStatistics clip_statistics(const PuzzleGrid& grid) {
   ClipStatistics stats;

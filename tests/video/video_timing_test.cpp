@@ -1,4 +1,4 @@
-#include "output/divar_adadir.hpp"
+#include "video/video_timing.hpp"
 
 #include <gtest/gtest.h>
 
@@ -97,6 +97,15 @@ TEST_F(VideoMosaicTiming, PicturesOnlyOrRulesGivingNothingFallBackToTheImageOpti
   options.set_value(kOptImageFrameRate, "nonsense");
   EXPECT_EQ(timing().frames, 10);
   EXPECT_EQ(timing().rate, 5'000);
+}
+
+TEST(RateUnits, StreamRatesRoundToTheUnitsTheClipsAreWrittenIn) {
+  EXPECT_EQ(rate_units(25, 1), 12'500u);
+  EXPECT_EQ(rate_units(30'000, 1'001), 14'985u);  // 14,985.01
+  EXPECT_EQ(rate_units(1, 1'001), 1u);            // 0.4995 rounds to nothing, yet a clip has a rate
+  EXPECT_EQ(rate_units(1'000'000'000, 1), 4'294'967'295u);
+  EXPECT_EQ(rate_units(0, 1), 0u);
+  EXPECT_EQ(rate_units(25, 0), 0u);
 }
 
 TEST(VideoMosaicFrames, ClipsRestartOrPlayBackAndForth) {

@@ -1,7 +1,8 @@
 #pragma once
-// The timing of a video mosaic: how many frames it has and at what rate,
-// derived from the clips its tiles show, and which clip frame a tile shows in
-// each of its frames.
+// Video timing: frame rates in the units the list and the AVI writer share,
+// the timing of a video mosaic (how many frames it has and at what rate,
+// derived from the clips its tiles show) and which clip frame a tile shows
+// in each of its frames.
 
 #include <cstdint>
 #include <string_view>
@@ -13,6 +14,10 @@ class PuzzleGrid;
 
 /// Frame rates are whole numbers of 1/500 frame per second (25 fps = 12,500).
 inline constexpr std::int64_t kRateUnitsPerFrame = 500;
+
+/// A rate of `num`/`den` frames per second in those units, rounded to
+/// nearest and held to 1..2^32 - 1; 0 for a rate that is no positive fraction.
+std::uint32_t rate_units(std::int64_t num, std::int64_t den);
 
 /// What the clips of the placed tiles have in common. Only clips with a
 /// frame count count; rates of 0 are ignored for the three rates.

@@ -1,6 +1,7 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The analysis and save of a Tile Images List from the command line: the
-// `list` commands and `mosaic --tiles` run the same steps with the same
+// The analysis and save of a Tile Images List as the command line shows it:
+// the `list` commands and `mosaic --tiles` run the same step with the same
 // progress lines and exit statuses.
 
 #include "cli/progress_json.hpp"
@@ -17,8 +18,8 @@ int analysis_thread_count(int requested);
 /// `threads` workers and saves it to its own path, following the analysis on
 /// standard error in `style`; Ctrl-C stops it. The exit status: 0 saved,
 /// 2 nothing to analyse, 1 stopped or not saved (reported).
-[[nodiscard]] int analyse_and_save(TileImageList& list, int threads, Prompt& prompt,
-                                   ProgressStyle style = ProgressStyle::text, int share_index = 0,
-                                   int share_count = 0);
+[[nodiscard]] int analyse_and_save_with_progress(TileImageList& list, int threads, Prompt& prompt,
+                                                 ProgressStyle style = ProgressStyle::text, int share_index = 0,
+                                                 int share_count = 0);
 
 }  // namespace tess

@@ -39,6 +39,7 @@
 #include "engine/colour_fidelity.hpp"
 #include "engine/image_gaps.hpp"
 #include "engine/pattern_generator.hpp"
+#include "engine/run_controller.hpp"
 #include "engine/run_threads.hpp"
 #include "images/foto.hpp"
 #include "output/gap_report.hpp"
@@ -1266,6 +1267,9 @@ void MainWindow::mosaic_clicked() {
   request.parameters = m_params;
   request.list_file = m_list.path();
   request.main_images = m_images;
+  // Masks and the priority map are chosen with the other questions and
+  // checked before the run, as the command line's are.
+  request.ask_for_inputs = true;
   // No output may replace what the run reads: the same check as the command line's.
   RunOutputOptions outputs;
   if (m_images.size() == 1 && m_images.front() == m_options.main_image) outputs.output_file = m_options.output_file;
@@ -1287,7 +1291,7 @@ void MainWindow::mosaic_clicked() {
 void MainWindow::start_run(RunPlan plan) {
   RunOutputOptions options;
   if (m_params.split_mosaic) {
-    const MosaicLayout& layout = plan.layout;
+    const MosaicLayout& layout = plan.run.layout;
     SplitPieceSize split;
     if (!run_split_dialog(this, m_params, static_cast<int>(layout.final_width), static_cast<int>(layout.final_height),
                           static_cast<int>(layout.tile_width), static_cast<int>(layout.tile_height), split))
@@ -1298,30 +1302,19 @@ void MainWindow::start_run(RunPlan plan) {
     m_prompt.message(format(tess::tr("Unable to save file '%s'"), m_settings.path().string()), Icon::error);
 
   m_plan = std::move(plan);
-  m_builder.parameters = m_plan.parameters;
   // Figures of an earlier mosaic would read as this one's.
   m_colour_figures->clear();
   m_colour_figures->setVisible(false);
-  m_plan.run.threads = configured_thread_count(m_builder.parameters.advanced, m_config);
-  apply_decode_budget(m_builder.parameters.advanced);
   // -O names the file of the command line's image only.
   if (m_images.size() == 1 && m_images.front() == m_options.main_image) options.output_file = m_options.output_file;
-  options.threads = m_plan.run.threads;
-  options.priority = configured_priority(m_builder.parameters.advanced);
   options.user_state = &m_state;
   options.kept_folders = std::exchange(m_kept_folders, nullptr);
-  const RunOutputs outputs = make_run_outputs(options);
-
-  const bool started = m_controller.start(
-      [this, outputs](MosaicBuilder& builder) {
-        run_batch(builder, m_plan.list, m_plan.run, outputs);
-        // The final action opens the folder (and the web page) of the last mosaic written.
-        for (const auto& [image, result] : m_plan.run.results)
-          if (result.success)
-            m_controller.set_outputs(std::filesystem::path(result.destination).parent_path().string(),
-                                     result.result_file);
-      },
-      options.priority);
+  const bool started =
+      start_planned_run(m_controller, m_builder, m_plan, m_config, [&options](int threads, ThreadPriority priority) {
+        options.threads = threads;
+        options.priority = priority;
+        return make_run_outputs(options);
+      });
   if (!started) return;
   m_run_active = true;
   m_close_after_run = false;

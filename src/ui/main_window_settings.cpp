@@ -5,37 +5,11 @@
 #include "ui/main_window.hpp"
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
-#include <utility>
 
-#include <QAction>
-#include <QApplication>
-#include <QCloseEvent>
 #include <QComboBox>
-#include <QDesktopServices>
-#include <QDragEnterEvent>
-#include <QDropEvent>
-#include <QFormLayout>
-#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QMenu>
-#include <QMimeData>
-#include <QMouseEvent>
-#include <QPainter>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QScreen>
-#include <QStyleOptionComboBox>
-#include <QStylePainter>
-#include <QTimer>
 #include <QToolButton>
-#include <QUrl>
-#include <QVBoxLayout>
 
 #include "base/paths.hpp"
 #include "base/prompt.hpp"

@@ -30,7 +30,6 @@
 #include "engine/run_controller.hpp"
 #include "engine/run_driver.hpp"
 #include "engine/run_plan.hpp"
-#include "engine/run_threads.hpp"
 #include "engine/tile_priority.hpp"
 #include "images/foto.hpp"
 #include "output/run_outputs.hpp"
@@ -110,10 +109,8 @@ void follow(RunController& controller, MosaicBuilder& builder, bool quiet, JsonP
 // mosaic its shape, so a mosaic size named on the command line contradicts it.
 bool take_mask_mode(const MosaicArgs& args, MosaicParameters& params) {
   if (args.mask.empty() && args.mask_folder.empty()) return true;
-  int width = 0, height = 0;
-  if (!read_main_image_size(args.images.front(), width, height)) width = height = 0;
   MosaicLayout layout;
-  compute_layout(params, width, height, layout);  // only the mask-file flag is wanted here
+  (void)first_image_layout(params, args.images, layout);  // only the mask-file flag is wanted here
   if (layout.mask_file > 0) return true;
   for (const std::string& pair : args.source.overrides)
     if (starts_with_ignoring_case(pair, "MosaicSize")) {
@@ -126,6 +123,24 @@ bool take_mask_mode(const MosaicArgs& args, MosaicParameters& params) {
   return true;
 }
 
+// Options that contradict each other or the images: why, or empty.
+std::string option_conflict(const MosaicArgs& args) {
+  if (args.yes && args.no) return "--yes and --no exclude each other";
+  if (args.quiet && args.progress == ProgressStyle::json) return "--quiet and --progress json exclude each other";
+  if (!args.output.empty() && args.images.size() != 1) return "--output needs exactly one IMAGE";
+  // A folder is no name for a mosaic: its files would be hidden ones without a name.
+  if (const std::string name = std::filesystem::path(args.output).filename().string();
+      !args.output.empty() && (name.empty() || name == "." || name == ".."))
+    return format("--output '%s' names a folder: name the mosaic's file in it, such as '%s'", args.output,
+                  (std::filesystem::path(args.output) / "mosaic.jpg").lexically_normal().string());
+  if (!args.mask.empty() && !args.mask_folder.empty()) return "--mask and --mask-folder exclude each other";
+  // One placement is of one mosaic.
+  if ((!args.placement.empty() || !args.save_placement.empty()) &&
+      (args.images.size() != 1 || !args.mask_folder.empty()))
+    return "--placement and --save-placement are of one mosaic: give one IMAGE and no --mask-folder";
+  return {};
+}
+
 }  // namespace
 
 PreparedMosaic prepare_mosaic(const MosaicArgs& args, Prompt& prompt) {
@@ -135,20 +150,7 @@ PreparedMosaic prepare_mosaic(const MosaicArgs& args, Prompt& prompt) {
     usage_error(reason);
     return prepared;
   };
-  if (args.yes && args.no) return refuse("--yes and --no exclude each other");
-  if (args.quiet && args.progress == ProgressStyle::json) return refuse("--quiet and --progress json exclude each other");
-  if (!args.output.empty() && args.images.size() != 1) return refuse("--output needs exactly one IMAGE");
-  // A folder is no name for a mosaic: its files would be hidden ones without a name.
-  if (const std::string name = std::filesystem::path(args.output).filename().string();
-      !args.output.empty() && (name.empty() || name == "." || name == ".."))
-    return refuse(format("--output '%s' names a folder: name the mosaic's file in it, such as '%s'", args.output,
-                         (std::filesystem::path(args.output) / "mosaic.jpg").lexically_normal().string()));
-  if (!args.mask.empty() && !args.mask_folder.empty())
-    return refuse("--mask and --mask-folder exclude each other");
-  // One placement is of one mosaic.
-  if ((!args.placement.empty() || !args.save_placement.empty()) &&
-      (args.images.size() != 1 || !args.mask_folder.empty()))
-    return refuse("--placement and --save-placement are of one mosaic: give one IMAGE and no --mask-folder");
+  if (const std::string conflict = option_conflict(args); !conflict.empty()) return refuse(conflict);
 
   if (!args.tiles.empty() && !args.list.empty())
     return refuse("--tiles and --list exclude each other: --tiles makes and keeps its own list of the folders");
@@ -276,27 +278,13 @@ int mosaic(const MosaicArgs& args, TerminalPrompt& prompt) {
     if (!folder.empty()) std::filesystem::create_directories(folder, ec);
   }
 
-  const ConfigFile config;
-  MosaicBuilder builder(prompt);
-  builder.parameters = plan.parameters;
   MosaicRun& run = plan.run;
-  run.threads = configured_thread_count(builder.parameters.advanced, config);
-  apply_decode_budget(builder.parameters.advanced);
   run.placement_file = args.placement;
   run.save_placement_file = args.save_placement;
 
+  const ConfigFile config;
   const UserState user_state(config);
-  RunOutputOptions options;
-  options.output_file = args.output;
-  options.split = prepared.split;
-  options.frames = prepared.frames;
-  options.threads = run.threads;
-  options.priority = configured_priority(builder.parameters.advanced);
-  options.user_state = &user_state;
-  options.save_placement = args.save_placement;
-  options.wait_for_outputs = !args.no_wait;
-  const RunOutputs outputs = make_run_outputs(options);
-
+  MosaicBuilder builder(prompt);
   RunController::FinalActions actions;
   actions.open_folder = [](const std::string& folder) {
     if (!folder.empty()) std::fprintf(stderr, "info: destination folder: %s\n", folder.c_str());
@@ -310,17 +298,19 @@ int mosaic(const MosaicArgs& args, TerminalPrompt& prompt) {
     });
 
   InterruptGuard interrupts;
-  TileImageList& list = plan.list;
-  const bool started = controller.start(
-      [&](MosaicBuilder& b) {
-        run_batch(b, list, run, outputs);
-        // The final action opens the folder (and the web page) of the last mosaic written.
-        for (const auto& [image, result] : run.results)
-          if (result.success)
-            controller.set_outputs(std::filesystem::path(result.destination).parent_path().string(),
-                                   result.result_file);
-      },
-      options.priority);
+  const bool started =
+      start_planned_run(controller, builder, plan, config, [&](int threads, ThreadPriority priority) {
+        RunOutputOptions options;
+        options.output_file = args.output;
+        options.split = prepared.split;
+        options.frames = prepared.frames;
+        options.threads = threads;
+        options.priority = priority;
+        options.user_state = &user_state;
+        options.save_placement = args.save_placement;
+        options.wait_for_outputs = !args.no_wait;
+        return make_run_outputs(options);
+      });
   if (!started) {
     std::fprintf(stderr, "error: the run could not be started\n");
     if (json) json->write_final("failed", 0, builder.status());

@@ -19,7 +19,7 @@ ImageGapsResult measure_image_gaps(const RunPlan& plan, int threads, Prompt& pro
     return std::move(result);
   };
   if (plan.run.main_images.empty()) return fail("no main image");
-  if (plan.layout.mask_file != 0) return fail("mask-file mosaics take their cells from a mask: the report needs a pattern");
+  if (plan.run.layout.mask_file != 0) return fail("mask-file mosaics take their cells from a mask: the report needs a pattern");
 
   // 1. The main image, as the run loads it.
   Foto& image = result.image;

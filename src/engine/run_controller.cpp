@@ -2,10 +2,13 @@
 
 #include <malloc.h>
 
+#include <filesystem>
 #include <system_error>
 
 #include "base/prompt.hpp"
 #include "base/text.hpp"
+#include "engine/run_plan.hpp"
+#include "engine/run_threads.hpp"
 #include "settings/advanced_options.hpp"
 
 namespace tess {
@@ -122,6 +125,26 @@ void RunController::run_final_actions() {
         m_actions.open_folder)
       m_actions.open_folder(folder);
   }
+}
+
+bool start_planned_run(RunController& controller, MosaicBuilder& builder, RunPlan& plan, const ConfigFile& config,
+                       const RunOutputsFor& outputs_for) {
+  builder.parameters = plan.parameters;
+  MosaicRun& run = plan.run;
+  run.threads = configured_thread_count(builder.parameters.advanced, config);
+  apply_decode_budget(builder.parameters.advanced);
+  const ThreadPriority priority = configured_priority(builder.parameters.advanced);
+  const RunOutputs outputs = outputs_for(run.threads, priority);
+  return controller.start(
+      [&controller, &plan, outputs](MosaicBuilder& worker_builder) {
+        run_batch(worker_builder, plan.list, plan.run, outputs);
+        // The final action opens the folder (and the web page) of the last mosaic written.
+        for (const auto& [image, result] : plan.run.results)
+          if (result.success)
+            controller.set_outputs(std::filesystem::path(result.destination).parent_path().string(),
+                                   result.result_file);
+      },
+      priority);
 }
 
 }  // namespace tess

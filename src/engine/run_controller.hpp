@@ -12,9 +12,13 @@
 #include <thread>
 
 #include "engine/mosaic_builder.hpp"
+#include "engine/run_driver.hpp"
 #include "engine/thread_priority.hpp"
 
 namespace tess {
+
+class ConfigFile;
+struct RunPlan;
 
 class RunController {
  public:
@@ -74,5 +78,19 @@ class RunController {
   std::string m_destination_folder;
   std::string m_web_page;
 };
+
+/// Names the outputs of a run that takes `threads` threads at `priority`
+/// (the front end's own output options: its file name, split size, ...).
+using RunOutputsFor = std::function<RunOutputs(int threads, ThreadPriority priority)>;
+
+/// Starts a planned run on the controller's worker, the same way for both
+/// front ends: the builder takes the plan's parameters, the run its threads
+/// from the advanced options and `config`, the decoders their memory budget;
+/// the worker builds the batch with the outputs `outputs_for` names, then
+/// leaves the folder and page of the last mosaic written for the final
+/// action. `plan` must outlive the run. False when it did not start (see
+/// RunController::start).
+[[nodiscard]] bool start_planned_run(RunController& controller, MosaicBuilder& builder, RunPlan& plan,
+                                     const ConfigFile& config, const RunOutputsFor& outputs_for);
 
 }  // namespace tess

@@ -49,6 +49,16 @@ std::string without_extension(const std::string& path) {
   return (p.parent_path() / p.stem()).string();
 }
 
+// One mask picture chosen by the user; empty when cancelled.
+std::string ask_for_mask_file(Prompt& prompt) {
+  FileRequest request;
+  request.caption = tr("Select a JPG/PNG image");
+  request.kind = "MaskFile";
+  request.filter = tr("Image") + " (*.jpg *.jpeg *.jpe *.png)";
+  const auto files = prompt.choose_files(request);
+  return files.empty() ? std::string() : files.front();
+}
+
 class BatchDriver {
  public:
   BatchDriver(MosaicBuilder& builder, TileImageList& list, MosaicRun& run, const RunOutputs& outputs)
@@ -72,9 +82,9 @@ class BatchDriver {
   }
   bool choose_mask_set();
   Outcome build_one(const std::string& main_image, const std::string& label, const std::string& mask);
-  /// One mask picture chosen by the user; empty when cancelled.
-  std::string ask_for_mask_file();
   bool load_mask(const std::string& main_image, const std::string& assigned, Foto& mask, std::string& used);
+  /// Steps 17-19: the final placement kept, the mosaic rendered and saved, its report.
+  Outcome save_mosaic(const ScoreTables& tables, RunResult& result);
   void finish_mosaic();
   /// Writes the settings copy beside the mosaic; a failure is told once a mosaic.
   void save_settings_beside(RunResult& result);
@@ -95,35 +105,11 @@ class BatchDriver {
   long m_errors_before_stages = 0;     ///< errors shown before the stages of this mosaic began
 };
 
-std::string BatchDriver::ask_for_mask_file() {
-  FileRequest request;
-  request.caption = tr("Select a JPG/PNG image");
-  request.kind = "MaskFile";
-  request.filter = tr("Image") + " (*.jpg *.jpeg *.jpe *.png)";
-  const auto files = m_prompt.choose_files(request);
-  return files.empty() ? std::string() : files.front();
-}
-
 bool BatchDriver::choose_mask_set() {
   std::vector<std::string> chosen;
   std::string folder = m_run.mask_folder;
   std::string file = m_run.mask_file;
-  if (folder.empty() && file.empty()) {
-    // 1. Folder or single file.
-    if (m_prompt.ask(tr("Do you want to specify a Folder containing Maskfiles?"), Buttons::yes_no, Answer::no,
-                     Icon::question) == Answer::yes) {
-      // 2. Every mask picture of a folder.
-      FolderRequest request;
-      request.caption = tr("Please select a Folder where the MaskFiles are contained (all JPG or PNG files):");
-      request.kind = "MaskFilePath";
-      folder = m_prompt.choose_folder(request);
-      if (folder.empty()) return false;
-    } else {
-      // 3. One mask picture.
-      file = ask_for_mask_file();
-      if (file.empty()) return false;
-    }
-  }
+  if (folder.empty() && file.empty() && !ask_for_masks(m_prompt, folder, file)) return false;
   if (!folder.empty()) {
     chosen = mask_files_in_folder(folder);
   } else {
@@ -151,7 +137,7 @@ bool BatchDriver::load_mask(const std::string& main_image, const std::string& as
       }
     }
     if (path.empty()) path = m_run.mask_file;
-    if (path.empty()) path = ask_for_mask_file();
+    if (path.empty()) path = ask_for_mask_file(m_prompt);
     if (path.empty()) return false;
   }
   m_builder.set_status(tr("Loading Mask Image..."));
@@ -276,6 +262,10 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
       (!insert_required_images(m_builder, tables, uses) || !insert_priority_images(m_builder, tables, uses)))
     return gave_up();
   if (stopped()) return Outcome::stopped;
+  return save_mosaic(tables, result);
+}
+
+Outcome BatchDriver::save_mosaic(const ScoreTables& tables, RunResult& result) {
   // The final placement, for later runs that render this mosaic again.
   if (!m_run.save_placement_file.empty() && !save_tile_list_file(m_builder, m_run.save_placement_file))
     return Outcome::failed;
@@ -287,7 +277,7 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
 
   // 18-19.
   if (result.success) m_builder.set_status(tr("Mosaic Created."));
-  if (params.text_report && result.success) {
+  if (m_builder.parameters.text_report && result.success) {
     m_builder.set_status(tr("Saving Report"));
     if (m_outputs.write_report && !m_outputs.write_report(m_builder, tables, result)) result.side_files_failed = true;
     if (!result.output_base.empty()) save_settings_beside(result);
@@ -348,15 +338,9 @@ void BatchDriver::run() {
   m_builder.begin_batch(static_cast<int>(m_run.main_images.size()));
   m_list.group_variants(params.processing);
 
-  // Mask-file mode is chosen by the maximum size (a square of 1 to 8).
-  if (!m_run.main_images.empty()) {
-    int w = 0, h = 0;
-    Foto::read_size(m_run.main_images.front(), w, h);
-    MosaicLayout layout;
-    compute_layout(params, w, h, layout);
-    m_mask_mode = layout.mask_file > 0;
-    m_mask_scale = std::max(1, layout.mask_file);
-  }
+  // Mask-file mode is the plan's: its maximum size is a square of 1 to 8.
+  m_mask_mode = !m_run.main_images.empty() && m_run.layout.mask_file > 0;
+  m_mask_scale = std::max(1, m_run.layout.mask_file);
   bool stop = false;
   if (m_mask_mode) {
     stop = !choose_mask_set();
@@ -453,6 +437,22 @@ std::vector<std::string> mask_files_in_folder(const std::string& folder) {
   }
   std::sort(found.begin(), found.end());
   return found;
+}
+
+bool ask_for_masks(Prompt& prompt, std::string& folder, std::string& file) {
+  // 1. Folder or single file.
+  if (prompt.ask(tr("Do you want to specify a Folder containing Maskfiles?"), Buttons::yes_no, Answer::no,
+                 Icon::question) == Answer::yes) {
+    // 2. Every mask picture of a folder.
+    FolderRequest request;
+    request.caption = tr("Please select a Folder where the MaskFiles are contained (all JPG or PNG files):");
+    request.kind = "MaskFilePath";
+    folder = prompt.choose_folder(request);
+    return !folder.empty();
+  }
+  // 3. One mask picture.
+  file = ask_for_mask_file(prompt);
+  return !file.empty();
 }
 
 void run_batch(MosaicBuilder& builder, TileImageList& list, MosaicRun& run, const RunOutputs& outputs) {

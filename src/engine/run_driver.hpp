@@ -14,12 +14,12 @@
 
 #include "engine/colour_fidelity.hpp"
 #include "engine/mosaic_builder.hpp"
+#include "settings/geometry.hpp"
 
 namespace tess {
 
 class ScoreTables;
 class TileImageList;
-struct MosaicLayout;
 
 /// The files a run reads: none of its outputs may replace them.
 struct ReadFiles {
@@ -84,6 +84,10 @@ struct RunOutputs {
 /// One batch: the main images in order and where the masks come from.
 struct MosaicRun {
   std::vector<std::string> main_images;
+  /// The geometry of the first main image as the run plan worked it out
+  /// (the image turned as it loads); its mask_file makes this a mask-file
+  /// batch of masks scaled by that much.
+  MosaicLayout layout;
   /// Mask-file mode only: masks are taken from this folder, or this file,
   /// else the user is asked through the builder's prompt.
   std::string mask_folder;
@@ -130,5 +134,10 @@ bool is_mask_picture(const std::filesystem::path& path);
 /// ignored) whose sides, read from their headers, are 1 to 30,000 pixels, in
 /// path order. No recursion.
 std::vector<std::string> mask_files_in_folder(const std::string& folder);
+
+/// Asks where the masks of a mask-file batch come from: a folder of them
+/// ("Do you want to specify a Folder containing Maskfiles?") or one mask
+/// picture. Fills `folder` or `file`; false when the user cancelled.
+[[nodiscard]] bool ask_for_masks(Prompt& prompt, std::string& folder, std::string& file);
 
 }  // namespace tess

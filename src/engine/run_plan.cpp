@@ -1,5 +1,6 @@
 #include "engine/run_plan.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <utility>
 
@@ -11,6 +12,7 @@
 #include "engine/tile_priority.hpp"
 #include "images/exif.hpp"
 #include "images/foto.hpp"
+#include "settings/advanced_options.hpp"
 #include "settings/size_checks.hpp"
 #include "tilelist/list_analysis.hpp"
 #include "tilelist/list_file.hpp"
@@ -110,6 +112,56 @@ bool check_priority_map(const std::string& path, Prompt& prompt) {
   return map.load(path, 0, 0, prompt) && !map.empty();
 }
 
+// The masks and the priority map of a run: given in advance or chosen by the plan.
+struct RunInputs {
+  std::string mask_file;
+  std::string mask_folder;
+  std::string priority_map;
+};
+
+// Masks of a mask-file mosaic and a custom priority map that were not given
+// are asked for, as the run would ask when it needs them. False on a cancel.
+bool ask_for_missing_inputs(const MosaicParameters& params, const MosaicLayout& layout, Prompt& prompt,
+                            RunInputs& inputs) {
+  if (layout.mask_file != 0 && inputs.mask_file.empty() && inputs.mask_folder.empty() &&
+      !ask_for_masks(prompt, inputs.mask_folder, inputs.mask_file))
+    return false;
+  if (inputs.priority_map.empty() &&
+      priority_area_from_word(params.advanced.value(kOptTilePriorityArea)) == PriorityArea::custom) {
+    inputs.priority_map = ask_for_priority_map(prompt);
+    if (inputs.priority_map.empty()) return false;
+  }
+  return true;
+}
+
+// Masks and the priority map are read once now, so a mask that is unreadable
+// or holds no cells is refused before any file is written. False after
+// reporting, with `why` for a log.
+bool check_inputs(const RunInputs& inputs, Prompt& prompt, std::string& why) {
+  if (!inputs.mask_folder.empty()) {
+    const std::vector<std::string> masks = mask_files_in_folder(inputs.mask_folder);
+    if (masks.empty()) {
+      prompt.message(tr("The specified folder does not contain any JPG/PNG file!"), Icon::error);
+      why = "the mask folder holds no mask file";
+      return false;
+    }
+    for (const std::string& mask : masks)
+      if (!check_mask(mask, prompt)) {
+        why = format("the mask file '%s' cannot be used", mask);
+        return false;
+      }
+  }
+  if (!inputs.mask_file.empty() && !check_mask(inputs.mask_file, prompt)) {
+    why = format("the mask file '%s' cannot be used", inputs.mask_file);
+    return false;
+  }
+  if (!inputs.priority_map.empty() && !check_priority_map(inputs.priority_map, prompt)) {
+    why = format("the priority map '%s' cannot be used", inputs.priority_map);
+    return false;
+  }
+  return true;
+}
+
 // Every file the run reads besides the pictures of its list.
 std::vector<std::string> read_files(const RunRequest& request) {
   std::vector<std::string> files = request.main_images;
@@ -135,6 +187,13 @@ bool read_main_image_size(const std::string& path, int& width, int& height) {
   return true;
 }
 
+bool first_image_layout(const MosaicParameters& params, const std::vector<std::string>& main_images,
+                        MosaicLayout& layout) {
+  int width = 0, height = 0;
+  if (!main_images.empty() && !read_main_image_size(main_images.front(), width, height)) width = height = 0;
+  return compute_layout(params, width, height, layout);
+}
+
 PlanResult prepare_run(const RunRequest& request, Prompt& prompt) {
   RunPlan plan;
   plan.parameters = request.parameters;
@@ -152,11 +211,11 @@ PlanResult prepare_run(const RunRequest& request, Prompt& prompt) {
                    "pictures whose path sets MAX[n]");
 
   // 3. A layout that can be built.
-  int width = 0, height = 0;
-  if (!request.main_images.empty() && !read_main_image_size(request.main_images.front(), width, height))
-    width = height = 0;
-  if (!compute_layout(params, width, height, plan.layout, prompt))
+  MosaicLayout& layout = plan.run.layout;
+  if (!first_image_layout(params, request.main_images, layout)) {
+    prompt.message(layout.message, Icon::warning);
     return refused(request.main_images.empty() ? "no main image" : "the mosaic's parameters cannot make a mosaic");
+  }
 
   // 4. Outputs that spare the inputs.
   plan.run.read_files = read_files(request);
@@ -164,31 +223,31 @@ PlanResult prepare_run(const RunRequest& request, Prompt& prompt) {
     // Masks chosen only when the run starts give their names then; the run
     // checks those as it names them.
     std::size_t masks = 1;
-    if (plan.layout.mask_file != 0)
+    if (layout.mask_file != 0)
       masks = !request.mask_folder.empty() ? mask_files_in_folder(request.mask_folder).size()
                                            : request.mask_file.empty() ? 0 : 1;
     const ReadFiles reads{plan.run.read_files, &plan.list};
     const int mosaics = static_cast<int>(request.main_images.size() * masks);
     for (const std::string& image : request.main_images)
       for (std::size_t m = 0; m < masks; ++m) {
-        if (!request.check_outputs(params, image, mosaic_label(plan.layout.mask_file != 0, m), mosaics, reads,
+        if (!request.check_outputs(params, image, mosaic_label(layout.mask_file != 0, m), mosaics, reads,
                                   prompt))
           return refused("an output would replace a file the run reads or a folder of somebody else's");
       }
   }
 
   // 5. The list and the mosaic.
-  if (!confirm_fill(params, plan.layout, plan.list, prompt)) return declined("the fill warning was answered No");
+  if (!confirm_fill(params, layout, plan.list, prompt)) return declined("the fill warning was answered No");
 
   // 6. A size the format can hold.
-  if (!params.split_mosaic && plan.layout.mask_file == 0) {
-    const SizeCheck check = check_mosaic_size(params.output_format, params.output_tiff64, plan.layout.final_width,
-                                              plan.layout.final_height);
+  if (!params.split_mosaic && layout.mask_file == 0) {
+    const SizeCheck check = check_mosaic_size(params.output_format, params.output_tiff64, layout.final_width,
+                                              layout.final_height);
     if (check.verdict == SizeVerdict::refuse) {
       prompt.message(check.text, Icon::error);
       return refused("the mosaic is too large for its file format");
     }
-    if (!confirm_mosaic_size(params, plan.layout.final_width, plan.layout.final_height, prompt))
+    if (!confirm_mosaic_size(params, layout.final_width, layout.final_height, prompt))
       return declined("the size question was answered No");
   }
 
@@ -213,25 +272,24 @@ PlanResult prepare_run(const RunRequest& request, Prompt& prompt) {
     }
   }
 
-  // 9. Masks and the priority map given in advance, read once now.
-  if (!request.mask_folder.empty()) {
-    const std::vector<std::string> masks = mask_files_in_folder(request.mask_folder);
-    if (masks.empty()) {
-      prompt.message(tr("The specified folder does not contain any JPG/PNG file!"), Icon::error);
-      return refused("the mask folder holds no mask file");
-    }
-    for (const std::string& mask : masks)
-      if (!check_mask(mask, prompt)) return refused(format("the mask file '%s' cannot be used", mask));
+  // 9. Masks and the priority map, read once now.
+  RunInputs inputs{request.mask_file, request.mask_folder, request.priority_map};
+  if (request.ask_for_inputs) {
+    if (!ask_for_missing_inputs(params, layout, prompt, inputs)) return declined("no mask or priority map was chosen");
+    // Chosen now, they are read by the run: no output may replace them.
+    for (const std::string& file : {inputs.mask_file, inputs.priority_map})
+      if (!file.empty() && std::find(plan.run.read_files.begin(), plan.run.read_files.end(), file) ==
+                               plan.run.read_files.end())
+        plan.run.read_files.push_back(file);
+    if (!inputs.mask_folder.empty() && inputs.mask_folder != request.mask_folder)
+      for (std::string& mask : mask_files_in_folder(inputs.mask_folder)) plan.run.read_files.push_back(std::move(mask));
   }
-  if (!request.mask_file.empty() && !check_mask(request.mask_file, prompt))
-    return refused(format("the mask file '%s' cannot be used", request.mask_file));
-  if (!request.priority_map.empty() && !check_priority_map(request.priority_map, prompt))
-    return refused(format("the priority map '%s' cannot be used", request.priority_map));
+  if (std::string why; !check_inputs(inputs, prompt, why)) return refused(why);
 
   plan.run.main_images = request.main_images;
-  plan.run.mask_file = request.mask_file;
-  plan.run.mask_folder = request.mask_folder;
-  plan.run.priority_map = request.priority_map;
+  plan.run.mask_file = inputs.mask_file;
+  plan.run.mask_folder = inputs.mask_folder;
+  plan.run.priority_map = inputs.priority_map;
   PlanResult result;
   result.plan = std::move(plan);
   return result;

@@ -33,6 +33,11 @@ struct RunRequest {
   std::string mask_folder;
   /// The custom priority map given in advance; empty: asked when needed.
   std::string priority_map;
+  /// Masks of a mask-file mosaic and a custom priority map not given in
+  /// advance are asked for by the plan, after its other questions, so they
+  /// are checked before the run as given ones are (the desktop program).
+  /// Off, the run asks for them when it needs them.
+  bool ask_for_inputs = false;
   /// Other files the run reads (a settings file, a placement file).
   std::vector<std::string> other_inputs;
   /// Checks the outputs of each mosaic against what the run reads; empty:
@@ -46,12 +51,11 @@ struct RunPlan {
   /// changes them).
   MosaicParameters parameters;
   TileImageList list;
-  /// The geometry of the first main image.
-  MosaicLayout layout;
   /// The user chose to save the mosaic in black and white.
   bool save_black_and_white = false;
-  /// The batch for run_batch: main images, masks and priority map given in
-  /// advance (threads are the front end's to set).
+  /// The batch for run_batch: main images, the geometry of the first one
+  /// (run.layout), masks and priority map given in advance (threads are set
+  /// as the run starts).
   MosaicRun run;
 };
 
@@ -73,6 +77,12 @@ struct PlanResult {
 /// orientation); false when the file is no picture this program reads.
 [[nodiscard]] bool read_main_image_size(const std::string& path, int& width, int& height);
 
+/// The geometry of a run's first main image as the run loads it (none
+/// without main images). False when it cannot be used: layout.message says
+/// why. Its mask_file says whether the run is a mask-file one.
+bool first_image_layout(const MosaicParameters& params, const std::vector<std::string>& main_images,
+                        MosaicLayout& layout);
+
 /// Prepares a run:
 ///  1. loads the list (a list that cannot be read is reported and refused);
 ///  2. a list of 50,000 pictures or more with a spacing above 1 asks whether
@@ -85,9 +95,9 @@ struct PlanResult {
 ///  6. without a split, the size check of the output format;
 ///  7. no list, or an empty one: the request to load one;
 ///  8. a black-and-white list asks whether to save in black and white;
-///  9. masks and a priority map given in advance are loaded once, so a mask
-///     that is unreadable or holds no cells is refused before any file is
-///     written.
+///  9. masks and a priority map given in advance (or, with ask_for_inputs,
+///     asked for now) are loaded once, so a mask that is unreadable or holds
+///     no cells is refused before any file is written.
 [[nodiscard]] PlanResult prepare_run(const RunRequest& request, Prompt& prompt);
 
 }  // namespace tess

@@ -38,24 +38,26 @@ int map_coordinate(std::int64_t mosaic, double scale, int map_side) {
 /// picks. False (the run stops) on a cancel or a map that cannot be used.
 bool load_priority_map(MosaicBuilder& builder, const std::string& given, Foto& map) {
   std::string path = given;
-  if (path.empty()) {
-    FileRequest request;
-    request.caption =
-        tr("Please select an Image (JPG/PNG file) to use as the priority map for the Mosaic. \nPriority goes from "
-           "White color (lowest priority) to Black color (highest priority). \nRead the user manual about using "
-           "the priority map.");
-    request.kind = kPriorityMapKind;
-    request.filter = tr("Image") + " (*.jpg *.jpeg *.jpe *.png)";
-    const std::vector<std::string> chosen = builder.prompt().choose_files(request);
-    if (chosen.empty() || chosen.front().empty()) return false;
-    path = chosen.front();
-  }
+  if (path.empty()) path = ask_for_priority_map(builder.prompt());
+  if (path.empty()) return false;
   // The loader reports what went wrong with the file itself.
   if (!map.load(path, 0, 0, builder.prompt())) return false;
   return !map.empty() && map.width() > 0 && map.height() > 0;
 }
 
 }  // namespace
+
+std::string ask_for_priority_map(Prompt& prompt) {
+  FileRequest request;
+  request.caption =
+      tr("Please select an Image (JPG/PNG file) to use as the priority map for the Mosaic. \nPriority goes from "
+         "White color (lowest priority) to Black color (highest priority). \nRead the user manual about using "
+         "the priority map.");
+  request.kind = kPriorityMapKind;
+  request.filter = tr("Image") + " (*.jpg *.jpeg *.jpe *.png)";
+  const std::vector<std::string> chosen = prompt.choose_files(request);
+  return chosen.empty() ? std::string() : chosen.front();
+}
 
 PriorityArea priority_area_from_word(std::string_view word) {
   if (word.empty()) word = advanced_option_table()[kOptTilePriorityArea].factory_default;

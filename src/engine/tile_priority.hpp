@@ -20,6 +20,8 @@
 
 namespace tess {
 
+class Prompt;
+
 class MosaicBuilder;
 class TileImageList;
 struct FotoInfo;
@@ -119,6 +121,10 @@ class TileUseState {
 /// map is loaded from `priority_map` when given, else chosen through the
 /// builder's prompt; a cancelled choice, a map that does not load or an
 /// empty map fails the step, as does a stop request.
+/// The custom priority map chosen through `prompt` ("Please select an Image
+/// (JPG/PNG file) to use as the priority map ..."); empty when cancelled.
+std::string ask_for_priority_map(Prompt& prompt);
+
 [[nodiscard]] bool compute_priorities(MosaicBuilder& builder, bool interactive, TileUseState& uses,
                         const std::string& priority_map = {});
 

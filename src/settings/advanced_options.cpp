@@ -1,5 +1,8 @@
 #include "settings/advanced_options.hpp"
 
+#include <algorithm>
+#include <vector>
+
 
 #include "base/ini_file.hpp"
 #include "base/text.hpp"
@@ -35,20 +38,78 @@ std::vector<std::string> video_frame_offers() {
 
 const std::vector<std::string> kChannelOffers = {"0", "1", "10", "20", "40", "60", "80", "100"};
 
-std::array<AdvancedOptionInfo, kAdvancedOptionCount> make_table() {
-  return {{
-      {N_("Options"), N_("Process Count"), "", "Options.ThreadCount", "0", kProcesses, {},
+std::string label_of(std::size_t index, const char* word);
+
+// The lines about the choices of "Tile Area Priority".
+std::string area_choice_help(std::size_t index) {
+  const std::string small = label_of(index, "CENTER_SMALL");
+  return format(tr("'%s' - all tiles have the same priority."), label_of(index, "AVERAGE")) + "\n" +
+         format(tr("'%s' - Priority will grow from %d%% at the edge to %d%% at the center."), small, 100, 150) + "\n" +
+         format(tr("'%s' - Like '%s' but the priority reaches %d%% for a wider central area."),
+                label_of(index, "CENTER_WIDE"), small, 140) +
+         "\n" +
+         format(tr("'%s' - Priority will grow from %d%% at the center to %d%% at the edge."), label_of(index, "EDGE"),
+                100, 150) +
+         "\n" +
+         format(tr("'%s' - Priority will be defined by a grayscale image, ranging from White (lowest priority) to "
+                   "Black (highest priority)."),
+                label_of(index, "CUSTOM_PRIORITY"));
+}
+
+// The lines about the choices of "Tile Size Priority".
+std::string size_choice_help(std::size_t index) {
+  return format(tr("'%s' - smaller tiles will get a lower priority."), label_of(index, "LOWER")) + "\n" +
+         format(tr("'%s' - smaller tiles will get a much lower priority."), label_of(index, "LOWEST")) + "\n" +
+         format(tr("'%s' - smaller tiles will get a higher priority."), label_of(index, "HIGHER"));
+}
+
+// The lines about the choices of "Tile Split".
+std::string split_choice_help(std::size_t index) {
+  return format(tr("'%s' - split first tiles with higher Tile Priority and Qualty. The two attributes are merged."),
+                label_of(index, "PRIORITY_AND_QUALITY")) +
+         "\n" +
+         format(tr("'%s' - split tiles with higher Tile Priority. When same priority then quality is considered."),
+                label_of(index, "PRIORITY")) +
+         "\n" + format(tr("'%s' - split tiles with lower quality, e.g. worse match."), label_of(index, "QUALITY")) +
+         "\n" + format(tr("'%s' - automatically selects the optimal Tile split selection."), label_of(index, "AUTO"));
+}
+
+// One option of the table: its fixed description and its help, the lines
+// that say what it does and, for some, a line about each choice.
+struct OptionEntry {
+  AdvancedOptionInfo info;
+  const char* help;  ///< message id
+  std::string (*choice_help)(std::size_t index) = nullptr;
+};
+
+// The options of the "Options" group: processes, memory, priorities.
+std::vector<OptionEntry> general_entries() {
+  return {
+      {{N_("Options"), N_("Process Count"), "", "Options.ThreadCount", "0", kProcesses, {},
        {"-1", "0", "1", "2", "3", "4", "5", "6", "7", "8"}},
-      {N_("Options"), N_("Memory Block"), N_("MByte"), "Options.MemoryBlockSizeMB", "200", kMegabyte, {},
+       N_("Parallel Execution of some tasks in Tessellarium:\n"
+          " 0  - Detect automatically the number of CPU's\n"
+          " 1  - Use a single process only (no parallel execution).\n"
+          " >0 - Use that number of processes / Parallel Execution.\n"
+          " -1 - Replace this value with the detected number of CPU's.")},
+      {{N_("Options"), N_("Memory Block"), N_("MByte"), "Options.MemoryBlockSizeMB", "200", kMegabyte, {},
        {"50", "100", "200", "300"}},
-      {N_("Options"), N_("Max Memory"), N_("MByte"), "Options.MemoryMaxSizeMB", "1500", kMegabyte, {},
+       N_("Allocated Memory when building the final Mosaic (in megabytes). Use a lower value if you get an "
+          "Out of memory error message.")},
+      {{N_("Options"), N_("Max Memory"), N_("MByte"), "Options.MemoryMaxSizeMB", "1500", kMegabyte, {},
        memory_max_offers()},
+       N_("Approximate value for Maximum Allocated Memory. Use a lower value if you get a crash / Out of "
+          "memory error message.")},
       // Apart from "Max Memory", which sizes the candidate lists: this one
       // bounds the pictures being decoded at once. 0 is a quarter of the
       // memory available when the program starts.
-      {N_("Options"), N_("Decoding Memory"), N_("MByte"), "Options.DecodeMemoryMaxSizeMB", "0", kMegabyte, {},
+      {{N_("Options"), N_("Decoding Memory"), N_("MByte"), "Options.DecodeMemoryMaxSizeMB", "0", kMegabyte, {},
        {"0", "250", "500", "1000", "2000", "4000"}},
-      {N_("Options"), N_("Priority"), "", "Options.Priority", "LOWEST", kBare,
+       N_("Memory for decoding pictures (in megabytes), shared by every process of a mosaic or a tile list "
+          "analysis. A picture waits while the others take it; a picture larger than all of it is refused with "
+          "an Out of memory error message. 0 - use a quarter of the memory available when Tessellarium "
+          "starts.")},
+      {{N_("Options"), N_("Priority"), "", "Options.Priority", "LOWEST", kBare,
        {{N_("lowest"), "IDLE"},
         {N_("very low"), "LOWEST"},
         {N_("low"), "BELOW_NORMAL"},
@@ -56,13 +117,22 @@ std::array<AdvancedOptionInfo, kAdvancedOptionCount> make_table() {
         {N_("high"), "ABOVE_NORMAL"},
         {N_("highest"), "HIGHEST"}},
        {}},
-      {N_("Options"), N_("Mosaic Preview"), "", "Options.MosaicFastPreview", "0", kBare, kNoYes, {}},
-      {N_("Options"), N_("Tile List Load"), "", "Options.TileListLoad", "0", kBare, kNoYes, {}},
-      {N_("Options"), N_("Tile List Save"), "", "Options.TileListSave", "0", kBare, kNoYes, {}},
-      {N_("Options"), N_("Final Action"), "", "Options.FinalAction", "ask", kBare,
+       N_("Process Priority. If you want Tessellarium to run in the background then use a value of VERY "
+          "LOW/LOWEST.")},
+      {{N_("Options"), N_("Mosaic Preview"), "", "Options.MosaicFastPreview", "0", kBare, kNoYes, {}},
+       N_("Shows an (ugly) Mosaic Preview at low quality. Values No or Yes.")},
+      {{N_("Options"), N_("Tile List Load"), "", "Options.TileListLoad", "0", kBare, kNoYes, {}},
+       N_("If Yes then the list of used Tiles will be loaded from the special file with suffix 'Tile "
+          "List.txt'. This feature is enabled when selecting the 'Faster' Processing.")},
+      {{N_("Options"), N_("Tile List Save"), "", "Options.TileListSave", "0", kBare, kNoYes, {}},
+       N_("If Yes then the list of used Tiles will be saved in the special file with suffix 'Tile List.txt'. "
+          "This feature is enabled when selecting the 'Faster' Processing.")},
+      {{N_("Options"), N_("Final Action"), "", "Options.FinalAction", "ask", kBare,
        {{N_("nothing"), "nothing"}, {N_("open folder"), "openfolder"}, {N_("ask"), "ask"}},
        {}},
-      {N_("Options"), N_("Tile Area Priority"), "", "Options.TilePriorityArea", "CENTER_WIDE", kBare,
+       N_("What to do after the Mosaic is completed: Open the destination folder, nothing or ask each time "
+          "what to do.")},
+      {{N_("Options"), N_("Tile Area Priority"), "", "Options.TilePriorityArea", "CENTER_WIDE", kBare,
        {{N_("average"), "AVERAGE"},
         {N_("center small"), "CENTER_SMALL"},
         {N_("center wide"), "CENTER_WIDE"},
@@ -70,51 +140,107 @@ std::array<AdvancedOptionInfo, kAdvancedOptionCount> make_table() {
         {N_("edge"), "EDGE"},
         {N_("custom"), "CUSTOM_PRIORITY"}},
        {}},
-      {N_("Options"), N_("Tile Size Priority"), "", "Options.TilePrioritySize", "LOWER", kBare,
+       N_("Tile Priority based on location. Specify which area of the Mosaic should get the highest Tile "
+          "quality."), area_choice_help},
+      {{N_("Options"), N_("Tile Size Priority"), "", "Options.TilePrioritySize", "LOWER", kBare,
        {{N_("average"), "AVERAGE"}, {N_("lower"), "LOWER"}, {N_("lowest"), "LOWEST"}, {N_("higher"), "HIGHER"}},
        {}},
+       N_("Tile Priority based on the tile size. Specify the priority of smaller Tiles."), size_choice_help},
       // Kept under a key of its own: sharing option 9's key would make each
       // of the two overwrite the other.
-      {N_("Options"), N_("Tile Split"), "", "Options.TileSplit", "AUTO", kBare,
+      {{N_("Options"), N_("Tile Split"), "", "Options.TileSplit", "AUTO", kBare,
        {{N_("auto"), "AUTO"},
         {N_("priority and quality"), "PRIORITY_AND_QUALITY"},
         {N_("priority"), "PRIORITY"},
         {N_("quality"), "QUALITY"}},
        {}},
-      {N_("Image Compare"), N_("Red Priority"), "", "ImageCompare.ProrityRed", "1", kBare, {}, kChannelOffers},
-      {N_("Image Compare"), N_("Green Priority"), "", "ImageCompare.ProrityGreen", "1", kBare, {}, kChannelOffers},
-      {N_("Image Compare"), N_("Blue Priority"), "", "ImageCompare.ProrityBlue", "1", kBare, {}, kChannelOffers},
-      {N_("Image Compare"), N_("Medium Detail"), "", "ImageCompare.MediumDetail", "-1", kPercent, {},
-       {"-1", "0", "25", "50", "75", "100"}},
-      {N_("File"), N_("Native File Open"), "", "File.NativeFileOpen", "1", kBare, kNoYes, {}},
-      {N_("WebPage"), N_("WebPage Copy Tiles"), "", "WebPage.DontCopyTiles", "1", kBare, kNoYes, {}},
-      {N_("DivarAdadir"), N_("Video Frames"), "", "DivarAdadir.FrameCountFromVideoTile", "MAX*2", kFrames, {},
-       video_frame_offers()},
-      {N_("DivarAdadir"), N_("Video Frame Rate"), N_("/sec."), "DivarAdadir.FrameRateFromVideoTile", "FREQ", kBare,
-       {},
-       {"FREQ", "MIN", "MAX", "10", "25", "29.97", "30", "MIN*2", "MIN*3", "MAX*2", "MAX*3", "FREQ*2", "FREQ*3"}},
-      {N_("DivarAdadir"), N_("Default Frames"), "", "DivarAdadir.FrameCountFromImage", "10", kFrames, {},
-       {"50", "100", "200", "300", "500", "1000"}},
-      {N_("DivarAdadir"), N_("Default Frame Rate"), N_("/sec."), "DivarAdadir.FrameRateFromImage", "10", kBare, {},
-       {"10", "25", "29.97", "30"}},
-      {N_("DivarAdadir"), N_("Reverse Loop"), "", "DivarAdadir.ReverseLoop", "ALL", kBare,
-       {{N_("none"), "NONE"}, {N_("necessary"), "NECESSARY"}, {N_("all"), "ALL"}},
-       {}},
-      {N_("DivarAdadir"), N_("Codec"), N_("FourCC"), "DivarAdadir.FourCC", "uncompressed", kBare, {},
-       {"uncompressed", "XVID", "DIVX"}},
-      {N_("Extract Video"), N_("Minimum"), "", "Extract.MinFrameCount", "30", kFrames, {}, {"15", "30", "60", "100"}},
-      {N_("Extract Video"), N_("Maximum"), "", "Extract.MaxFrameCount", "400", kFrames, {},
-       {"100", "200", "400", "600", "1000", "2000"}},
-      {N_("Extract Video"), N_("Video Threshold"), "", "Extract.VideoTileThreshold", "1000", kBare, {},
-       {"50", "100", "150", "200", "300", "500", "1000", "1500", "2000", "3000", "5000"}},
-      {N_("Extract Video"), N_("Static Video Threshold"), "", "Extract.StaticVideoTileThreshold", "150", kBare, {},
-       {}},
-      {N_("Extract Video"), N_("Minimum Static"), "", "Extract.MinimumFrameCountForStaticVideoTile", "50", kFrames,
-       {}, {}},
-      {N_("Extract Video"), N_("Static Videos"), "", "Extract.ExtractStaticVideo", "0", kBare, kNoYes, {}},
-  }};
+       N_("Tile Split selection. Determines which tiles will be selected for splitting in 2 or 4 smaller "
+          "tiles for an improved mosaic quality."), split_choice_help},
+  };
 }
 
+// Image comparison, files, web pages, video mosaics and video extraction.
+std::vector<OptionEntry> other_entries() {
+  return {
+      {{N_("Image Compare"), N_("Red Priority"), "", "ImageCompare.ProrityRed", "1", kBare, {}, kChannelOffers},
+       N_("The Priority of the three Color Channels Red, Green and Blue. Change these values to give more "
+          "weight to Red, Green or Blue. If for example you want to take into account the sensitivity of the "
+          "human eye then try Red=30, Green=59 and Blue=11.")},
+      {{N_("Image Compare"), N_("Green Priority"), "", "ImageCompare.ProrityGreen", "1", kBare, {}, kChannelOffers},
+       N_("The Priority of the three Color Channels Red, Green and Blue. Change these values to give more "
+          "weight to Red, Green or Blue. If for example you want to take into account the sensitivity of the "
+          "human eye then try Red=30, Green=59 and Blue=11.")},
+      {{N_("Image Compare"), N_("Blue Priority"), "", "ImageCompare.ProrityBlue", "1", kBare, {}, kChannelOffers},
+       N_("The Priority of the three Color Channels Red, Green and Blue. Change these values to give more "
+          "weight to Red, Green or Blue. If for example you want to take into account the sensitivity of the "
+          "human eye then try Red=30, Green=59 and Blue=11.")},
+      {{N_("Image Compare"), N_("Medium Detail"), "", "ImageCompare.MediumDetail", "-1", kPercent, {},
+       {"-1", "0", "25", "50", "75", "100"}},
+       N_("Priority of the medium details when comparing images. -1 leaves the 'Image Detail' parameter in "
+          "charge; a value from 0 to 100 forces the priority of the medium details.")},
+      {{N_("File"), N_("Native File Open"), "", "File.NativeFileOpen", "1", kBare, kNoYes, {}},
+       N_("If Yes then on OS X the native file dialog will be used.")},
+      {{N_("WebPage"), N_("WebPage Copy Tiles"), "", "WebPage.DontCopyTiles", "1", kBare, kNoYes, {}},
+       N_("Whether the tile images of a web mosaic are copied into its 'tiles' sub-folder (Yes) or linked at "
+          "their location (No).")},
+      {{N_("DivarAdadir"), N_("Video Frames"), "", "DivarAdadir.FrameCountFromVideoTile", "MAX*2", kFrames, {},
+       video_frame_offers()},
+       N_("Length of a video mosaic in frames: a number, or relative to the video tiles: MIN, MAX or AVG, "
+          "each optionally followed by '*' and a factor.")},
+      {{N_("DivarAdadir"), N_("Video Frame Rate"), N_("/sec."), "DivarAdadir.FrameRateFromVideoTile", "FREQ", kBare,
+       {},
+       {"FREQ", "MIN", "MAX", "10", "25", "29.97", "30", "MIN*2", "MIN*3", "MAX*2", "MAX*3", "FREQ*2", "FREQ*3"}},
+       N_("Frame rate of a video mosaic: a number, or relative to the video tiles: MIN, MAX or FREQ (the "
+          "most frequent frame rate), each optionally followed by '*' and a factor.")},
+      {{N_("DivarAdadir"), N_("Default Frames"), "", "DivarAdadir.FrameCountFromImage", "10", kFrames, {},
+       {"50", "100", "200", "300", "500", "1000"}},
+       N_("Number of frames of a video mosaic that uses no video tiles.")},
+      {{N_("DivarAdadir"), N_("Default Frame Rate"), N_("/sec."), "DivarAdadir.FrameRateFromImage", "10", kBare, {},
+       {"10", "25", "29.97", "30"}},
+       N_("Frame rate of a video mosaic that uses no video tiles.")},
+      {{N_("DivarAdadir"), N_("Reverse Loop"), "", "DivarAdadir.ReverseLoop", "ALL", kBare,
+       {{N_("none"), "NONE"}, {N_("necessary"), "NECESSARY"}, {N_("all"), "ALL"}},
+       {}},
+       N_("Reverse loop of video tiles: ALL plays every video tile forward then backward, NECESSARY only the "
+          "tiles shorter than the video mosaic, NONE none.")},
+      {{N_("DivarAdadir"), N_("Codec"), N_("FourCC"), "DivarAdadir.FourCC", "uncompressed", kBare, {},
+       {"uncompressed", "XVID", "DIVX"}},
+       N_("The FourCC of the codec used for video mosaics and extracted video clips (case-sensitive), or "
+          "'uncompressed'.")},
+      {{N_("Extract Video"), N_("Minimum"), "", "Extract.MinFrameCount", "30", kFrames, {}, {"15", "30", "60", "100"}},
+       N_("The Minimum number of Frames for each extracted Video Tile.")},
+      {{N_("Extract Video"), N_("Maximum"), "", "Extract.MaxFrameCount", "400", kFrames, {},
+       {"100", "200", "400", "600", "1000", "2000"}},
+       N_("The Maximum number of Frames for each extracted Video Tile.")},
+      {{N_("Extract Video"), N_("Video Threshold"), "", "Extract.VideoTileThreshold", "1000", kBare, {},
+       {"50", "100", "150", "200", "300", "500", "1000", "1500", "2000", "3000", "5000"}},
+       N_("Scene change threshold when extracting video tiles: a lower value cuts more often. Suggested "
+          "values: 50 to 5000.")},
+      {{N_("Extract Video"), N_("Static Video Threshold"), "", "Extract.StaticVideoTileThreshold", "150", kBare, {},
+       {}},
+       N_("Threshold below which consecutive frames count as static when extracting video tiles.")},
+      {{N_("Extract Video"), N_("Minimum Static"), "", "Extract.MinimumFrameCountForStaticVideoTile", "50", kFrames,
+       {}, {}},
+       N_("Minimum number of static frames that make a static video tile.")},
+      {{N_("Extract Video"), N_("Static Videos"), "", "Extract.ExtractStaticVideo", "0", kBare, kNoYes, {}},
+       N_("If Yes then the Video Clips will be extracted and saved in a separate folder. Usually static "
+          "Video Tiles aren't very interesting.")},
+  };
+}
+
+std::array<OptionEntry, kAdvancedOptionCount> make_entries() {
+  std::vector<OptionEntry> entries = general_entries();
+  for (OptionEntry& entry : other_entries()) entries.push_back(std::move(entry));
+  std::array<OptionEntry, kAdvancedOptionCount> table;
+  std::move(entries.begin(), entries.end(), table.begin());
+  return table;
+}
+
+
+const std::array<OptionEntry, kAdvancedOptionCount>& option_entries() {
+  static const std::array<OptionEntry, kAdvancedOptionCount> entries = make_entries();
+  return entries;
+}
 
 std::string label_of(std::size_t index, const char* word) {
   for (const auto& c : advanced_option_table()[index].keywords)
@@ -122,128 +248,23 @@ std::string label_of(std::size_t index, const char* word) {
   return word;
 }
 
-// The body of each option's help, before the factory-default line.
+// The body of each option's help, before the factory-default line: what it
+// does, then what each of its choices does where the table says.
 std::string help_body(std::size_t index) {
-  switch (index) {
-    case kOptThreadCount:
-      return tr("Parallel Execution of some tasks in Tessellarium:\n"
-                " 0  - Detect automatically the number of CPU's\n"
-                " 1  - Use a single process only (no parallel execution).\n"
-                " >0 - Use that number of processes / Parallel Execution.\n"
-                " -1 - Replace this value with the detected number of CPU's.");
-    case kOptMemoryBlockSize:
-      return tr("Allocated Memory when building the final Mosaic (in megabytes). Use a lower value if you get an "
-                "Out of memory error message.");
-    case kOptMemoryMaxSize:
-      return tr("Approximate value for Maximum Allocated Memory. Use a lower value if you get a crash / Out of "
-                "memory error message.");
-    case kOptDecodeMemoryMaxSize:
-      return tr("Memory for decoding pictures (in megabytes), shared by every process of a mosaic or a tile list "
-                "analysis. A picture waits while the others take it; a picture larger than all of it is refused with "
-                "an Out of memory error message. 0 - use a quarter of the memory available when Tessellarium "
-                "starts.");
-    case kOptPriority:
-      return tr("Process Priority. If you want Tessellarium to run in the background then use a value of VERY "
-                "LOW/LOWEST.");
-    case kOptMosaicFastPreview:
-      return tr("Shows an (ugly) Mosaic Preview at low quality. Values No or Yes.");
-    case kOptTileListLoad:
-      return tr("If Yes then the list of used Tiles will be loaded from the special file with suffix 'Tile "
-                "List.txt'. This feature is enabled when selecting the 'Faster' Processing.");
-    case kOptTileListSave:
-      return tr("If Yes then the list of used Tiles will be saved in the special file with suffix 'Tile List.txt'. "
-                "This feature is enabled when selecting the 'Faster' Processing.");
-    case kOptFinalAction:
-      return tr("What to do after the Mosaic is completed: Open the destination folder, nothing or ask each time "
-                "what to do.");
-    case kOptTilePriorityArea: {
-      std::string small = label_of(index, "CENTER_SMALL");
-      return tr("Tile Priority based on location. Specify which area of the Mosaic should get the highest Tile "
-                "quality.") +
-             "\n" + format(tr("'%s' - all tiles have the same priority."), label_of(index, "AVERAGE")) + "\n" +
-             format(tr("'%s' - Priority will grow from %d%% at the edge to %d%% at the center."), small, 100, 150) +
-             "\n" +
-             format(tr("'%s' - Like '%s' but the priority reaches %d%% for a wider central area."),
-                    label_of(index, "CENTER_WIDE"), small, 140) +
-             "\n" +
-             format(tr("'%s' - Priority will grow from %d%% at the center to %d%% at the edge."),
-                    label_of(index, "EDGE"), 100, 150) +
-             "\n" +
-             format(tr("'%s' - Priority will be defined by a grayscale image, ranging from White (lowest priority) to "
-                       "Black (highest priority)."),
-                    label_of(index, "CUSTOM_PRIORITY"));
-    }
-    case kOptTilePrioritySize:
-      return tr("Tile Priority based on the tile size. Specify the priority of smaller Tiles.") + "\n" +
-             format(tr("'%s' - smaller tiles will get a lower priority."), label_of(index, "LOWER")) + "\n" +
-             format(tr("'%s' - smaller tiles will get a much lower priority."), label_of(index, "LOWEST")) + "\n" +
-             format(tr("'%s' - smaller tiles will get a higher priority."), label_of(index, "HIGHER"));
-    case kOptTileSplit:
-      return tr("Tile Split selection. Determines which tiles will be selected for splitting in 2 or 4 smaller "
-                "tiles for an improved mosaic quality.") +
-             "\n" +
-             format(tr("'%s' - split first tiles with higher Tile Priority and Qualty. The two attributes are merged."),
-                    label_of(index, "PRIORITY_AND_QUALITY")) +
-             "\n" +
-             format(tr("'%s' - split tiles with higher Tile Priority. When same priority then quality is considered."),
-                    label_of(index, "PRIORITY")) +
-             "\n" +
-             format(tr("'%s' - split tiles with lower quality, e.g. worse match."), label_of(index, "QUALITY")) +
-             "\n" +
-             format(tr("'%s' - automatically selects the optimal Tile split selection."), label_of(index, "AUTO"));
-    case kOptPriorityRed:
-    case kOptPriorityGreen:
-    case kOptPriorityBlue:
-      return tr("The Priority of the three Color Channels Red, Green and Blue. Change these values to give more "
-                "weight to Red, Green or Blue. If for example you want to take into account the sensitivity of the "
-                "human eye then try Red=30, Green=59 and Blue=11.");
-    case kOptMediumDetail:
-      return tr("Priority of the medium details when comparing images. -1 leaves the 'Image Detail' parameter in "
-                "charge; a value from 0 to 100 forces the priority of the medium details.");
-    case kOptNativeFileOpen:
-      return tr("If Yes then on OS X the native file dialog will be used.");
-    case kOptWebPageDontCopyTiles:
-      return tr("Whether the tile images of a web mosaic are copied into its 'tiles' sub-folder (Yes) or linked at "
-                "their location (No).");
-    case kOptVideoFrameCount:
-      return tr("Length of a video mosaic in frames: a number, or relative to the video tiles: MIN, MAX or AVG, "
-                "each optionally followed by '*' and a factor.");
-    case kOptVideoFrameRate:
-      return tr("Frame rate of a video mosaic: a number, or relative to the video tiles: MIN, MAX or FREQ (the "
-                "most frequent frame rate), each optionally followed by '*' and a factor.");
-    case kOptImageFrameCount:
-      return tr("Number of frames of a video mosaic that uses no video tiles.");
-    case kOptImageFrameRate:
-      return tr("Frame rate of a video mosaic that uses no video tiles.");
-    case kOptReverseLoop:
-      return tr("Reverse loop of video tiles: ALL plays every video tile forward then backward, NECESSARY only the "
-                "tiles shorter than the video mosaic, NONE none.");
-    case kOptFourCC:
-      return tr("The FourCC of the codec used for video mosaics and extracted video clips (case-sensitive), or "
-                "'uncompressed'.");
-    case kOptExtractMinFrames:
-      return tr("The Minimum number of Frames for each extracted Video Tile.");
-    case kOptExtractMaxFrames:
-      return tr("The Maximum number of Frames for each extracted Video Tile.");
-    case kOptVideoTileThreshold:
-      return tr("Scene change threshold when extracting video tiles: a lower value cuts more often. Suggested "
-                "values: 50 to 5000.");
-    case kOptStaticVideoTileThreshold:
-      return tr("Threshold below which consecutive frames count as static when extracting video tiles.");
-    case kOptMinimumStaticFrames:
-      return tr("Minimum number of static frames that make a static video tile.");
-    case kOptExtractStaticVideo:
-      return tr("If Yes then the Video Clips will be extracted and saved in a separate folder. Usually static "
-                "Video Tiles aren't very interesting.");
-    default:
-      return {};
-  }
+  const OptionEntry& option = option_entries()[index];
+  std::string body = tr(option.help);
+  if (option.choice_help != nullptr) body += "\n" + option.choice_help(index);
+  return body;
 }
 
 }  // namespace
 
 const std::array<AdvancedOptionInfo, kAdvancedOptionCount>& advanced_option_table() {
-  static const std::array<AdvancedOptionInfo, kAdvancedOptionCount> table = make_table();
+  static const std::array<AdvancedOptionInfo, kAdvancedOptionCount> table = [] {
+    std::array<AdvancedOptionInfo, kAdvancedOptionCount> infos;
+    for (std::size_t i = 0; i < infos.size(); ++i) infos[i] = option_entries()[i].info;
+    return infos;
+  }();
   return table;
 }
 

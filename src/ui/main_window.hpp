@@ -44,6 +44,7 @@ class QToolButton;
 
 namespace tess {
 
+struct FieldBinding;
 struct KeptFolders;
 
 /// The prompt the window's runs speak through: everything goes to the
@@ -179,6 +180,15 @@ class MainWindow : public QDialog {
   QWidget* build_images_box();
   QWidget* build_list_box();
   QWidget* build_parameters_box();
+  // The boxes of the parameter form.
+  QLineEdit* bound_line_edit(const FieldBinding& binding);
+  QWidget* make_mosaic_size_box();
+  QWidget* make_pattern_box();
+  QWidget* make_adaptation_box();
+  QWidget* make_duplication_box();
+  QWidget* make_colour_change_box();
+  QWidget* make_variants_button();
+  QWidget* make_format_box();
   QWidget* build_summary_box();
   QWidget* build_picture_box();
   QWidget* build_run_bar();

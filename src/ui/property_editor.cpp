@@ -21,6 +21,7 @@
 #include "settings/keyword_table.hpp"
 #include "settings/units.hpp"
 #include "settings/user_state.hpp"
+#include "ui/field_binding.hpp"
 
 
 namespace tess {
@@ -212,244 +213,238 @@ void PropertyEditor::add_row(QTreeWidgetItem* group, Row row) {
   m_rows.push_back(std::move(row));
 }
 
-void PropertyEditor::build_rows() {
-  // --- Mosaic Parameters ---
-  QTreeWidgetItem* group = add_group(N_("Mosaic Parameters"));
-  {
-    auto* box = choice_box(kProcessingChoices);
-    box->setObjectName(QStringLiteral("MosaicProcessing"));
-    add_row(group, {N_("Mosaic Processing:"),
-                    tess::tr("High Quality will produce a better mosaic but is sometimes slower and require more memory.") +
-                        "\n" +
-                        tess::tr("Custom Tile Variants will use only one image of each group of variants (file names "
-                           "equal up to '___').") +
-                        "\n" + tess::tr("Folder Tile Variants will use only one image of each folder.") + "\n" +
-                        tess::tr("Faster is an older algorithm.") + "\n" +
-                        tess::tr("Sequential will place all the images sequentially, ordered by Folder+FileName.") + "\n" +
-                        tess::tr("Sequential by Date will place all the images sequentially, ordered by Shooting Date (or "
-                           "File creation date).") +
-                        "\n" + tess::tr("Random will place the images completely randomly."),
-                    box,
-                    [this, box] { select_value(box, m_params.processing, processing_keywords().keyword_of(m_params.processing)); },
-                    [this, box] {
-                      m_params.processing = selected_value(box);
-                      return true;
-                    }});
-  }
-  {
-    auto* box = choice_box(kCompareChoices);
-    box->setObjectName(QStringLiteral("ImageCompare"));
-    add_row(group, {N_("Image Compare:"),
-                    tess::tr("Specify how to compare the Images. The various options will produce different mosaics."), box,
-                    [this, box] { select_value(box, m_params.comparison); },
-                    [this, box] {
-                      m_params.comparison = selected_value(box);
-                      return true;
-                    }});
-  }
-  {
-    auto* box = choice_box(kDetailChoices);
-    box->setObjectName(QStringLiteral("ImageDetail"));
-    add_row(group, {N_("Image Detail:"),
-                    tess::tr("Specify how much detail is needed for the mosaic. The best choice is Automatic. Specify a "
-                       "higher detail only if you have several thousand Images in the Tile Images List."),
-                    box, [this, box] { select_value(box, m_params.detail); },
-                    [this, box] {
-                      m_params.detail = selected_value(box);
-                      return true;
-                    }});
-  }
-  {
-    auto* box = choice_box(kPriorityChoices);
-    box->setObjectName(QStringLiteral("ColorChangePriority"));
-    add_row(group, {N_("Color Change Priority:"),
-                    tess::tr("Specify how each tile may be modified: \"High Detail\" gives a better mosaic, \"High "
-                       "Quality\" gives better tiles."),
-                    box, [this, box] { select_value(box, m_params.colour_priority); },
-                    [this, box] {
-                      m_params.colour_priority = selected_value(box);
-                      return true;
-                    }});
-  }
-  const auto flag_row = [this](QTreeWidgetItem* in, const char* label, const char* key, std::string help,
-                               bool MosaicParameters::*field) {
-    auto* check = new QCheckBox;
-    check->setObjectName(QString::fromLatin1(key));
-    add_row(in, {label, std::move(help), check, [this, check, field] { check->setChecked(m_params.*field); },
-                 [this, check, field] {
-                   m_params.*field = check->isChecked();
-                   return true;
-                 }});
+// One row of the list as a table gives it: a choice, an on/off box or a
+// typed number, each bound to one member of the parameters.
+struct PropertyRowSpec {
+  enum class Kind { choice, flag, number };
+  Kind kind = Kind::flag;
+  const char* label = nullptr;
+  const char* key = nullptr;            ///< the editor's object name
+  std::vector<const char*> help;        ///< message ids, one a line
+  const std::vector<ChoiceEntry>* choices = nullptr;
+  std::int32_t MosaicParameters::*choice = nullptr;
+  const KeywordTable* fallback = nullptr;  ///< names a value the choices lack
+  bool MosaicParameters::*flag = nullptr;
+  FieldBinding number;
+};
+
+namespace {
+
+using RowSpec = PropertyRowSpec;
+
+RowSpec row_of(RowSpec::Kind kind, const char* label, const char* key, std::vector<const char*> help) {
+  RowSpec row;
+  row.kind = kind;
+  row.label = label;
+  row.key = key;
+  row.help = std::move(help);
+  return row;
+}
+
+RowSpec choice_row(const char* label, const char* key, std::vector<const char*> help,
+                   const std::vector<ChoiceEntry>& choices, std::int32_t MosaicParameters::*member,
+                   const KeywordTable* fallback = nullptr) {
+  RowSpec row = row_of(RowSpec::Kind::choice, label, key, std::move(help));
+  row.choices = &choices;
+  row.choice = member;
+  row.fallback = fallback;
+  return row;
+}
+
+RowSpec flag_row(const char* label, const char* key, const char* help, bool MosaicParameters::*member) {
+  RowSpec row = row_of(RowSpec::Kind::flag, label, key, {help});
+  row.flag = member;
+  return row;
+}
+
+RowSpec number_row(const char* label, const char* key, const char* help, FieldBinding binding) {
+  RowSpec row = row_of(RowSpec::Kind::number, label, key, {help});
+  row.number = binding;
+  return row;
+}
+
+std::string help_lines(const std::vector<const char*>& ids) {
+  std::string help;
+  for (const char* id : ids) help += (help.empty() ? "" : "\n") + tess::tr(id);
+  return help;
+}
+
+const std::vector<RowSpec>& mosaic_rows() {
+  static const std::vector<RowSpec> rows = {
+      choice_row(N_("Mosaic Processing:"), "MosaicProcessing",
+                 {N_("High Quality will produce a better mosaic but is sometimes slower and require more memory."),
+                  N_("Custom Tile Variants will use only one image of each group of variants (file names equal up to "
+                     "'___')."),
+                  N_("Folder Tile Variants will use only one image of each folder."), N_("Faster is an older algorithm."),
+                  N_("Sequential will place all the images sequentially, ordered by Folder+FileName."),
+                  N_("Sequential by Date will place all the images sequentially, ordered by Shooting Date (or File "
+                     "creation date)."),
+                  N_("Random will place the images completely randomly.")},
+                 kProcessingChoices, &MosaicParameters::processing, &processing_keywords()),
+      choice_row(N_("Image Compare:"), "ImageCompare",
+                 {N_("Specify how to compare the Images. The various options will produce different mosaics.")},
+                 kCompareChoices, &MosaicParameters::comparison),
+      choice_row(N_("Image Detail:"), "ImageDetail",
+                 {N_("Specify how much detail is needed for the mosaic. The best choice is Automatic. Specify a higher "
+                     "detail only if you have several thousand Images in the Tile Images List.")},
+                 kDetailChoices, &MosaicParameters::detail),
+      choice_row(N_("Color Change Priority:"), "ColorChangePriority",
+                 {N_("Specify how each tile may be modified: \"High Detail\" gives a better mosaic, \"High Quality\" "
+                     "gives better tiles.")},
+                 kPriorityChoices, &MosaicParameters::colour_priority),
+      flag_row(N_("Use All Images in the Tile List:"), "UseAllImages",
+               N_("Use every image from the Tile Images List at least once even if this will reduce the Mosaic Quality"),
+               &MosaicParameters::use_all_images),
+      number_row(N_("Don't use consecutive:"), "ConsecutiveFrames",
+                 N_("For tiles that are frames of a movie: images with similar file names are not placed near each "
+                    "other. Specify how many consecutive frames to keep apart."),
+                 FieldBinding::of_whole(kConsecutiveFramesField, &MosaicParameters::consecutive_frames, kUnitFrames,
+                                        kNoFramesLabel)),
   };
-  flag_row(group, N_("Use All Images in the Tile List:"), "UseAllImages",
-           tess::tr("Use every image from the Tile Images List at least once even if this will reduce the Mosaic Quality"),
-           &MosaicParameters::use_all_images);
-  {
-    auto* box = editable_box({qt(tess::tr(kNoFramesLabel))});
-    box->setObjectName(QStringLiteral("ConsecutiveFrames"));
-    add_row(group,
-            {N_("Don't use consecutive:"),
-             tess::tr("For tiles that are frames of a movie: images with similar file names are not placed near each "
-                "other. Specify how many consecutive frames to keep apart."),
-             box,
-             [this, box] {
-               box->setEditText(m_params.consecutive_frames == 0
-                                    ? qt(tess::tr(kNoFramesLabel))
-                                    : qt(format_value(m_params.consecutive_frames, kUnitFrames)));
-             },
-             [this, box] {
-               const QString text = box->currentText().trimmed();
-               if (text.compare(qt(tess::tr(kNoFramesLabel)), Qt::CaseInsensitive) == 0) {
-                 m_params.consecutive_frames = 0;
-                 return true;
-               }
-               ParameterField field = kConsecutiveFramesField;
-               if (!parse_field(field, text.toStdString())) return false;
-               m_params.consecutive_frames = static_cast<std::int32_t>(field.current.value);
-               return true;
-             }});
+  return rows;
+}
+
+const std::vector<RowSpec>& border_rows() {
+  static const std::vector<RowSpec> rows = {
+      number_row(N_("Size:"), "BorderSize",
+                 N_("Specify the size of the border between the tiles, for example 2 pixels or 1 mm."),
+                 FieldBinding::of_measure(kBorderSizeField, &MosaicParameters::border_size, kNoBorderLabel)),
+  };
+  return rows;
+}
+
+const std::vector<RowSpec>& format_rows() {
+  static const std::vector<RowSpec> rows = {
+      number_row(N_("JPG Quality:"), "JPGQuality",
+                 N_("Specify the JPG Quality from 1% to 100% when the Mosaic is saved as JPG, TIFF with JPG compression "
+                    "or DivarAdadir Individual Frames"),
+                 FieldBinding::of_whole(kJpegQualityField, &MosaicParameters::jpeg_quality, kUnitPercent)),
+      flag_row(N_("Background Transparency:"), "OutputTransparency",
+               N_("Enable this option to save a transparent background instead of the background color when the "
+                  "Mosaic is saved as TIFF or Photoshop PSD/PSB."),
+               &MosaicParameters::output_transparency),
+      flag_row(N_("Tile Layers:"), "OutputLayers",
+               N_("Enable this option, if you want a Layer for each Tile when the Mosaic is saved as Photoshop PSD/PSB "
+                  "File Format."),
+               &MosaicParameters::output_layers),
+      flag_row(N_("TIFF 64 bit:"), "OutputTIFF64",
+               N_("Enable this option to save TIFF files larger than 4 Gigabytes (BigTIFF)."),
+               &MosaicParameters::output_tiff64),
+      flag_row(N_("Create a RezIroriz"), "RezIroriz",
+               N_("If selected then the Mosaic is also published as a RezIroriz: a Web Application in a sub-folder to "
+                  "zoom into the Mosaic with any Web Browser."),
+               &MosaicParameters::web_output),
+      flag_row(N_("Copy source images:"), "RezIrorizCopyImages",
+               N_("If selected then the RezIroriz will include a copy of all the used source images.\n"),
+               &MosaicParameters::web_copy_images),
+  };
+  return rows;
+}
+
+const std::vector<RowSpec>& web_rows() {
+  static const std::vector<RowSpec> rows = {
+      choice_row(N_("RezIroriz PopUp:"), "RezIrorizPopUpText",
+                 {N_("Specify the kind of PopUp Window shown in the RezIroriz when a tile is clicked with the right "
+                     "mouse button or pressed long.")},
+                 kPopUpChoices, &MosaicParameters::web_popup_text),
+      number_row(N_("PopUp Width:"), "RezIrorizPopUpImage",
+                 N_("This option specifies the maximum width in Pixels of the PopUp Window shown in the RezIroriz.\n"),
+                 FieldBinding::of_whole(kPopUpImageField, &MosaicParameters::web_popup_image, kUnitPixel)),
+      flag_row(N_("Text Report && Mosaic Settings:"), "TextReport",
+               N_("If selected then a Text Report of the Mosaic is saved together with a Settings file to load again "
+                  "the same settings."),
+               &MosaicParameters::text_report),
+      flag_row(N_("Save Individual Tiles:"), "IndividualTiles",
+               N_("If selected then every tile of the Mosaic is saved as a separate image in its own folder."),
+               &MosaicParameters::individual_tiles),
+      flag_row(N_("Split Mosaic:"), "SplitMosaic",
+               N_("If selected then the Mosaic is split into several pieces: the split parameters are asked before "
+                  "saving."),
+               &MosaicParameters::split_mosaic),
+      flag_row(N_("Create a Maskfile:"), "CreateMaskFile",
+               N_("If selected then a Mask File is created from the current settings."),
+               &MosaicParameters::create_mask_file),
+  };
+  return rows;
+}
+
+const std::vector<RowSpec>& location_rows() {
+  static const std::vector<RowSpec> rows = {
+      choice_row(N_("Mosaic Subdirectory:"), "MosaicSubdirectory",
+                 {N_("Specify if the Mosaics should be saved into a subdirectory.")}, kSubfolderChoices,
+                 &MosaicParameters::subfolder_rule),
+      choice_row(N_("Mosaic Filename:"), "MosaicFileName",
+                 {N_("Specify if a new Mosaic gets a new file name or overwrites an existing Mosaic of the same name.")},
+                 kFileNameChoices, &MosaicParameters::file_name_rule),
+  };
+  return rows;
+}
+
+}  // namespace
+
+void PropertyEditor::add_rows(QTreeWidgetItem* group, const std::vector<PropertyRowSpec>& specs) {
+  for (const RowSpec& spec : specs) {
+    QWidget* editor = nullptr;
+    std::function<void()> refresh;
+    std::function<bool()> commit;
+    switch (spec.kind) {
+      case RowSpec::Kind::choice: {
+        auto* box = choice_box(*spec.choices);
+        editor = box;
+        refresh = [this, box, &spec] {
+          const std::int32_t value = m_params.*spec.choice;
+          select_value(box, value, spec.fallback != nullptr ? spec.fallback->keyword_of(value) : nullptr);
+        };
+        commit = [this, box, &spec] {
+          m_params.*spec.choice = selected_value(box);
+          return true;
+        };
+        break;
+      }
+      case RowSpec::Kind::flag: {
+        auto* check = new QCheckBox;
+        editor = check;
+        refresh = [this, check, &spec] { check->setChecked(m_params.*spec.flag); };
+        commit = [this, check, &spec] {
+          m_params.*spec.flag = check->isChecked();
+          return true;
+        };
+        break;
+      }
+      case RowSpec::Kind::number:
+        if (spec.number.zero_label != nullptr) {
+          // The word for none is offered in the list; numbers are typed.
+          auto* box = editable_box({qt(tess::tr(spec.number.zero_label))});
+          editor = box;
+          refresh = [this, box, &spec] { box->setEditText(qt(spec.number.text(m_params))); };
+          commit = [this, box, &spec] { return spec.number.apply(m_params, box->currentText().toStdString()); };
+        } else {
+          auto* edit = new QLineEdit;
+          editor = edit;
+          refresh = [this, edit, &spec] { edit->setText(qt(spec.number.text(m_params))); };
+          commit = [this, edit, &spec] { return spec.number.apply(m_params, edit->text().toStdString()); };
+        }
+        break;
+    }
+    editor->setObjectName(QString::fromLatin1(spec.key));
+    add_row(group, {spec.label, help_lines(spec.help), editor, std::move(refresh), std::move(commit)});
   }
+}
+
+void PropertyEditor::build_rows() {
+  QTreeWidgetItem* group = add_group(N_("Mosaic Parameters"));
+  add_rows(group, mosaic_rows());
   // The border between the tiles: its colour and size, under a heading of their own.
   QTreeWidgetItem* border = add_group(N_("Border"), group);
-  {
-    QStringList offered{qt(tess::tr(kRgbValueLabel))};
-    for (const ChoiceEntry& colour : kColourChoices) offered << qt(tess::tr(colour.label));
-    auto* box = editable_box(offered);
-    box->setObjectName(QStringLiteral("BorderColor"));
-    // Choosing " RGB Value" leaves the numbers to type.
-    connect(box, &QComboBox::activated, box, [this, box](int index) {
-      if (index == 0) box->setEditText(qt(format_colour(m_params.border_colour)));
-    });
-    add_row(border, {N_("Color:"), tess::tr("Specify the color of the border between the tiles, as a name or as red, green "
-                                     "and blue values from 0 to 255 (for example 255,0,128)."),
-                    box,
-                    [this, box] {
-                      for (const ChoiceEntry& colour : kColourChoices)
-                        if (colour.value == m_params.border_colour) {
-                          box->setEditText(qt(tess::tr(colour.label)));
-                          return;
-                        }
-                      box->setEditText(qt(format_colour(m_params.border_colour)));
-                    },
-                    [this, box] {
-                      if (auto named = value_of_label(kColourChoices, box->currentText())) {
-                        m_params.border_colour = *named;
-                        return true;
-                      }
-                      const auto colour = parse_colour(box->currentText().toStdString());
-                      if (!colour) return false;
-                      m_params.border_colour = *colour;
-                      return true;
-                    }});
-  }
-  {
-    auto* box = editable_box({qt(tess::tr(kNoBorderLabel))});
-    box->setObjectName(QStringLiteral("BorderSize"));
-    add_row(border, {N_("Size:"), tess::tr("Specify the size of the border between the tiles, for example 2 pixels or 1 mm."),
-                    box,
-                    [this, box] {
-                      box->setEditText(m_params.border_size.value == 0 ? qt(tess::tr(kNoBorderLabel))
-                                                                       : qt(format_value(m_params.border_size)));
-                    },
-                    [this, box] {
-                      const QString text = box->currentText().trimmed();
-                      if (text.compare(qt(tess::tr(kNoBorderLabel)), Qt::CaseInsensitive) == 0) {
-                        m_params.border_size.value = 0;
-                        return true;
-                      }
-                      ParameterField field = kBorderSizeField;
-                      field.current = m_params.border_size;
-                      if (!parse_field(field, text.toStdString())) return false;
-                      m_params.border_size = field.current;
-                      return true;
-                    }});
-  }
+  add_border_colour_row(border);
+  add_rows(border, border_rows());
 
-  // --- User Interface ---
   group = add_group(N_("User Interface"));
-  {
-    auto* check = new QCheckBox;
-    check->setObjectName(QStringLiteral("ShowToolTips"));
-    add_row(group, {N_("Show ToolTips:"), tess::tr("Show a help text when the mouse rests on a control."), check,
-                    [this, check] { check->setChecked(m_show_tool_tips); },
-                    [this, check] {
-                      m_show_tool_tips = check->isChecked();
-                      return true;
-                    }});
-  }
-  {
-    auto* holder = new QWidget;
-    auto* box = choice_box(kScheduleChoices);
-    box->setObjectName(QStringLiteral("CheckVersion"));
-    auto* now = new QPushButton(qt(tess::tr("Check Now")));
-    now->setObjectName(QStringLiteral("CheckNow"));
-    now->setToolTip(qt(tess::tr("Click check now for a new version.")));
-    now->setEnabled(static_cast<bool>(m_actions.check_now));
-    connect(now, &QPushButton::clicked, this, [this] {
-      if (m_actions.check_now) m_actions.check_now();
-    });
-    auto* row_layout = new QHBoxLayout(holder);
-    row_layout->setContentsMargins(0, 0, 0, 0);
-    row_layout->addWidget(box, 1);
-    row_layout->addWidget(now);
-    holder->setFocusProxy(box);
-    add_row(group, {N_("Check for updates:"), tess::tr("Specify how often Tessellarium should check for a new version."),
-                    holder, [this, box] { select_value(box, m_update_schedule); },
-                    [this, box] {
-                      m_update_schedule = selected_value(box);
-                      return true;
-                    }});
-  }
+  add_user_interface_rows(group);
 
-  // --- Output Format ---
   group = add_group(N_("Output Format"));
-  {
-    auto* box = new QComboBox;
-    box->setObjectName(QStringLiteral("FileFormat"));
-    for (OutputFormatCode format : offered_formats()) box->addItem(qt(format_label(format)), format_number(format));
-    add_row(group, {N_("File Format:"), tess::tr("Specify the File Format of the saved Mosaic: JPEG, TIFF, PSD, BMP, etc."),
-                    box,
-                    [this, box] {
-                      select_value(box, format_number(m_params.output_format),
-                                   format_label(m_params.output_format).c_str());
-                    },
-                    [this, box] {
-                      if (const auto format = format_of_number(selected_value(box))) m_params.output_format = *format;
-                      return true;
-                    }});
-  }
-  {
-    auto* edit = new QLineEdit;
-    edit->setObjectName(QStringLiteral("JPGQuality"));
-    add_row(group, {N_("JPG Quality:"),
-                    tess::tr("Specify the JPG Quality from 1% to 100% when the Mosaic is saved as JPG, TIFF with JPG "
-                       "compression or DivarAdadir Individual Frames"),
-                    edit, [this, edit] { edit->setText(qt(format_value(m_params.jpeg_quality, kUnitPercent))); },
-                    [this, edit] {
-                      ParameterField field = kJpegQualityField;
-                      if (!parse_field(field, edit->text().toStdString())) return false;
-                      m_params.jpeg_quality = static_cast<std::int32_t>(field.current.value);
-                      return true;
-                    }});
-  }
-  flag_row(group, N_("Background Transparency:"), "OutputTransparency",
-           tess::tr("Enable this option to save a transparent background instead of the background color when the Mosaic "
-              "is saved as TIFF or Photoshop PSD/PSB."),
-           &MosaicParameters::output_transparency);
-  flag_row(group, N_("Tile Layers:"), "OutputLayers",
-           tess::tr("Enable this option, if you want a Layer for each Tile when the Mosaic is saved as Photoshop PSD/PSB "
-              "File Format."),
-           &MosaicParameters::output_layers);
-  flag_row(group, N_("TIFF 64 bit:"), "OutputTIFF64",
-           tess::tr("Enable this option to save TIFF files larger than 4 Gigabytes (BigTIFF)."),
-           &MosaicParameters::output_tiff64);
-  flag_row(group, N_("Create a RezIroriz"), "RezIroriz",
-           tess::tr("If selected then the Mosaic is also published as a RezIroriz: a Web Application in a sub-folder to "
-              "zoom into the Mosaic with any Web Browser."),
-           &MosaicParameters::web_output);
-  flag_row(group, N_("Copy source images:"), "RezIrorizCopyImages",
-           tess::tr("If selected then the RezIroriz will include a copy of all the used source images.\n"),
-           &MosaicParameters::web_copy_images);
+  add_file_format_row(group);
+  add_rows(group, format_rows());
   {
     auto* edit = new QLineEdit;
     edit->setObjectName(QStringLiteral("RezIrorizTitle"));
@@ -462,115 +457,135 @@ void PropertyEditor::build_rows() {
                       return true;
                     }});
   }
-  {
-    auto* box = choice_box(kPopUpChoices);
-    box->setObjectName(QStringLiteral("RezIrorizPopUpText"));
-    add_row(group, {N_("RezIroriz PopUp:"),
-                    tess::tr("Specify the kind of PopUp Window shown in the RezIroriz when a tile is clicked with the right "
-                       "mouse button or pressed long."),
-                    box, [this, box] { select_value(box, m_params.web_popup_text); },
-                    [this, box] {
-                      m_params.web_popup_text = selected_value(box);
-                      return true;
-                    }});
-  }
-  {
-    auto* edit = new QLineEdit;
-    edit->setObjectName(QStringLiteral("RezIrorizPopUpImage"));
-    add_row(group, {N_("PopUp Width:"),
-                    tess::tr("This option specifies the maximum width in Pixels of the PopUp Window shown in the "
-                       "RezIroriz.\n"),
-                    edit, [this, edit] { edit->setText(qt(format_value(m_params.web_popup_image, kUnitPixel))); },
-                    [this, edit] {
-                      ParameterField field = kPopUpImageField;
-                      if (!parse_field(field, edit->text().toStdString())) return false;
-                      m_params.web_popup_image = static_cast<std::int32_t>(field.current.value);
-                      return true;
-                    }});
-  }
-  flag_row(group, N_("Text Report && Mosaic Settings:"), "TextReport",
-           tess::tr("If selected then a Text Report of the Mosaic is saved together with a Settings file to load again "
-              "the same settings."),
-           &MosaicParameters::text_report);
-  flag_row(group, N_("Save Individual Tiles:"), "IndividualTiles",
-           tess::tr("If selected then every tile of the Mosaic is saved as a separate image in its own folder."),
-           &MosaicParameters::individual_tiles);
-  flag_row(group, N_("Split Mosaic:"), "SplitMosaic",
-           tess::tr("If selected then the Mosaic is split into several pieces: the split parameters are asked before "
-              "saving."),
-           &MosaicParameters::split_mosaic);
-  flag_row(group, N_("Create a Maskfile:"), "CreateMaskFile",
-           tess::tr("If selected then a Mask File is created from the current settings."),
-           &MosaicParameters::create_mask_file);
+  add_rows(group, web_rows());
 
-  // --- Output Location ---
   group = add_group(N_("Output Location"));
-  {
-    auto* holder = new QWidget;
-    auto* edit = new QLineEdit;
-    edit->setObjectName(QStringLiteral("MosaicDirectory"));
-    edit->setPlaceholderText(qt(tess::tr(kInputImageFolderLabel)));
-    edit->setClearButtonEnabled(true);
-    auto* browse = new QToolButton;
-    browse->setObjectName(QStringLiteral("MosaicDirectoryBrowse"));
-    browse->setText(QStringLiteral("..."));
-    browse->setToolTip(qt(tess::tr(kSaveFolderCaption)));
-    connect(browse, &QToolButton::clicked, this, [this, edit] {
-      const std::string folder = m_prompt.choose_folder({tess::tr(kSaveFolderCaption), "SavePath", edit->text().toStdString()});
-      if (!folder.empty()) edit->setText(qt(folder));
-    });
-    auto* row_layout = new QHBoxLayout(holder);
-    row_layout->setContentsMargins(0, 0, 0, 0);
-    row_layout->addWidget(edit, 1);
-    row_layout->addWidget(browse);
-    holder->setFocusProxy(edit);
-    add_row(group, {N_("Mosaic Directory:"),
-                    tess::tr("Specify where your Mosaics should be saved. By default into the same directory of your Input "
-                       "Image"),
-                    holder, [this, edit] { edit->setText(qt(m_params.mosaic_directory)); },
-                    [this, edit] {
-                      m_params.mosaic_directory = edit->text().trimmed().toStdString();
-                      return true;
-                    }});
-  }
-  {
-    auto* box = choice_box(kSubfolderChoices);
-    box->setObjectName(QStringLiteral("MosaicSubdirectory"));
-    add_row(group, {N_("Mosaic Subdirectory:"), tess::tr("Specify if the Mosaics should be saved into a subdirectory."),
-                    box, [this, box] { select_value(box, m_params.subfolder_rule); },
-                    [this, box] {
-                      m_params.subfolder_rule = selected_value(box);
-                      return true;
-                    }});
-  }
-  {
-    auto* box = choice_box(kFileNameChoices);
-    box->setObjectName(QStringLiteral("MosaicFileName"));
-    add_row(group, {N_("Mosaic Filename:"),
-                    tess::tr("Specify if a new Mosaic gets a new file name or overwrites an existing Mosaic of the same "
-                       "name."),
-                    box, [this, box] { select_value(box, m_params.file_name_rule); },
-                    [this, box] {
-                      m_params.file_name_rule = selected_value(box);
-                      return true;
-                    }});
-  }
+  add_directory_row(group);
+  add_rows(group, location_rows());
 
-  // --- Advanced Settings ---
   // The button sits in the window's button row, where it is always in view.
-  {
-    auto* button = new QPushButton(qt(tess::tr("Show Advanced Settings")), this);
-    button->hide();
-    m_advanced_button = button;
-    button->setObjectName(QStringLiteral("ShowAdvancedSettings"));
-    button->setEnabled(static_cast<bool>(m_actions.show_advanced));
-    connect(button, &QPushButton::clicked, this, [this] {
-      if (m_actions.show_advanced && m_actions.show_advanced(m_params.advanced)) refresh_rows();
-    });
-    add_row(nullptr, {N_("Show Advanced Settings"),
+  auto* button = new QPushButton(qt(tess::tr("Show Advanced Settings")), this);
+  button->hide();
+  m_advanced_button = button;
+  button->setObjectName(QStringLiteral("ShowAdvancedSettings"));
+  button->setEnabled(static_cast<bool>(m_actions.show_advanced));
+  connect(button, &QPushButton::clicked, this, [this] {
+    if (m_actions.show_advanced && m_actions.show_advanced(m_params.advanced)) refresh_rows();
+  });
+  add_row(nullptr, {N_("Show Advanced Settings"),
                     tess::tr("Performance, tile priority, image comparison, web, video and extraction options."), button,
                     {}, {}});
-  }
+}
+
+void PropertyEditor::add_border_colour_row(QTreeWidgetItem* group) {
+  QStringList offered{qt(tess::tr(kRgbValueLabel))};
+  for (const ChoiceEntry& colour : kColourChoices) offered << qt(tess::tr(colour.label));
+  auto* box = editable_box(offered);
+  box->setObjectName(QStringLiteral("BorderColor"));
+  // Choosing " RGB Value" leaves the numbers to type.
+  connect(box, &QComboBox::activated, box, [this, box](int index) {
+    if (index == 0) box->setEditText(qt(format_colour(m_params.border_colour)));
+  });
+  add_row(group, {N_("Color:"),
+                  tess::tr("Specify the color of the border between the tiles, as a name or as red, green and blue "
+                           "values from 0 to 255 (for example 255,0,128)."),
+                  box,
+                  [this, box] {
+                    for (const ChoiceEntry& colour : kColourChoices)
+                      if (colour.value == m_params.border_colour) {
+                        box->setEditText(qt(tess::tr(colour.label)));
+                        return;
+                      }
+                    box->setEditText(qt(format_colour(m_params.border_colour)));
+                  },
+                  [this, box] {
+                    if (auto named = value_of_label(kColourChoices, box->currentText())) {
+                      m_params.border_colour = *named;
+                      return true;
+                    }
+                    const auto colour = parse_colour(box->currentText().toStdString());
+                    if (!colour) return false;
+                    m_params.border_colour = *colour;
+                    return true;
+                  }});
+}
+
+void PropertyEditor::add_user_interface_rows(QTreeWidgetItem* group) {
+  auto* check = new QCheckBox;
+  check->setObjectName(QStringLiteral("ShowToolTips"));
+  add_row(group, {N_("Show ToolTips:"), tess::tr("Show a help text when the mouse rests on a control."), check,
+                  [this, check] { check->setChecked(m_show_tool_tips); },
+                  [this, check] {
+                    m_show_tool_tips = check->isChecked();
+                    return true;
+                  }});
+
+  auto* holder = new QWidget;
+  auto* box = choice_box(kScheduleChoices);
+  box->setObjectName(QStringLiteral("CheckVersion"));
+  auto* now = new QPushButton(qt(tess::tr("Check Now")));
+  now->setObjectName(QStringLiteral("CheckNow"));
+  now->setToolTip(qt(tess::tr("Click check now for a new version.")));
+  now->setEnabled(static_cast<bool>(m_actions.check_now));
+  connect(now, &QPushButton::clicked, this, [this] {
+    if (m_actions.check_now) m_actions.check_now();
+  });
+  auto* row_layout = new QHBoxLayout(holder);
+  row_layout->setContentsMargins(0, 0, 0, 0);
+  row_layout->addWidget(box, 1);
+  row_layout->addWidget(now);
+  holder->setFocusProxy(box);
+  add_row(group, {N_("Check for updates:"), tess::tr("Specify how often Tessellarium should check for a new version."),
+                  holder, [this, box] { select_value(box, m_update_schedule); },
+                  [this, box] {
+                    m_update_schedule = selected_value(box);
+                    return true;
+                  }});
+}
+
+void PropertyEditor::add_file_format_row(QTreeWidgetItem* group) {
+  auto* box = new QComboBox;
+  box->setObjectName(QStringLiteral("FileFormat"));
+  for (OutputFormatCode format : offered_formats()) box->addItem(qt(format_label(format)), format_number(format));
+  add_row(group, {N_("File Format:"), tess::tr("Specify the File Format of the saved Mosaic: JPEG, TIFF, PSD, BMP, etc."),
+                  box,
+                  [this, box] {
+                    select_value(box, format_number(m_params.output_format),
+                                 format_label(m_params.output_format).c_str());
+                  },
+                  [this, box] {
+                    if (const auto format = format_of_number(selected_value(box))) m_params.output_format = *format;
+                    return true;
+                  }});
+}
+
+void PropertyEditor::add_directory_row(QTreeWidgetItem* group) {
+  auto* holder = new QWidget;
+  auto* edit = new QLineEdit;
+  edit->setObjectName(QStringLiteral("MosaicDirectory"));
+  edit->setPlaceholderText(qt(tess::tr(kInputImageFolderLabel)));
+  edit->setClearButtonEnabled(true);
+  auto* browse = new QToolButton;
+  browse->setObjectName(QStringLiteral("MosaicDirectoryBrowse"));
+  browse->setText(QStringLiteral("..."));
+  browse->setToolTip(qt(tess::tr(kSaveFolderCaption)));
+  connect(browse, &QToolButton::clicked, this, [this, edit] {
+    const std::string folder = m_prompt.choose_folder({tess::tr(kSaveFolderCaption), "SavePath", edit->text().toStdString()});
+    if (!folder.empty()) edit->setText(qt(folder));
+  });
+  auto* row_layout = new QHBoxLayout(holder);
+  row_layout->setContentsMargins(0, 0, 0, 0);
+  row_layout->addWidget(edit, 1);
+  row_layout->addWidget(browse);
+  holder->setFocusProxy(edit);
+  add_row(group, {N_("Mosaic Directory:"),
+                  tess::tr("Specify where your Mosaics should be saved. By default into the same directory of your Input "
+                           "Image"),
+                  holder, [this, edit] { edit->setText(qt(m_params.mosaic_directory)); },
+                  [this, edit] {
+                    m_params.mosaic_directory = edit->text().trimmed().toStdString();
+                    return true;
+                  }});
 }
 
 void PropertyEditor::refresh_rows() {

@@ -22,6 +22,7 @@ namespace tess {
 
 class Prompt;
 class UserState;
+struct PropertyRowSpec;
 
 /// One entry of a choice list: the label (message id) and the stored value.
 struct ChoiceEntry {
@@ -81,7 +82,14 @@ class PropertyEditor : public QWidget {
   /// The hint the help panel shows while no row is chosen.
   static QString general_help();
   void add_row(QTreeWidgetItem* group, Row row);
+  /// Rows of a table: choices, on/off boxes and typed numbers.
+  void add_rows(QTreeWidgetItem* group, const std::vector<PropertyRowSpec>& specs);
   void build_rows();
+  // The rows that are more than a table row.
+  void add_border_colour_row(QTreeWidgetItem* group);
+  void add_user_interface_rows(QTreeWidgetItem* group);
+  void add_file_format_row(QTreeWidgetItem* group);
+  void add_directory_row(QTreeWidgetItem* group);
   void refresh_rows();
   void show_help(QTreeWidgetItem* item);
 

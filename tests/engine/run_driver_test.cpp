@@ -156,6 +156,7 @@ TEST(RunDriver, MaskFolderCombinesEveryImageWithEveryMaskMasksFastest) {
   Recorder rec;
   MosaicRun run;
   run.main_images = images;
+  run.layout.mask_file = 2;  // as the plan lays it out
   run.mask_folder = (dir / "masks").string();
   run_batch(builder, list, run, rec.outputs());
   EXPECT_EQ(rec.saved, 6);
@@ -177,6 +178,7 @@ TEST(RunDriver, EmptyMaskFolderEndsAsStoppedWithItsMessage) {
   Recorder rec;
   MosaicRun run;
   run.main_images = {(dir / "a.jpg").string()};
+  run.layout.mask_file = 2;
   prompt.plan_answer(Answer::yes);
   prompt.plan_folder((dir / "masks").string());
   run_batch(builder, list, run, rec.outputs());

@@ -35,7 +35,9 @@
 #include "engine/colour_fidelity.hpp"
 #include "images/foto.hpp"
 #include "images/image_files.hpp"
+#include "settings/advanced_options.hpp"
 #include "settings/configuration.hpp"
+#include "settings/geometry.hpp"
 #include "settings/settings_file.hpp"
 #include "support/test_support.hpp"
 #include "tilelist/list_analysis.hpp"
@@ -430,6 +432,56 @@ TEST_F(MainWindowTest, BlackAndWhiteListAsksAndCancelStartsNothing) {
   EXPECT_FALSE(window->run_active());
   EXPECT_TRUE(asked(tr("Do you want to save the Mosaic in Black&White?")));
   EXPECT_FALSE(window->save_black_and_white());
+}
+
+TEST_F(MainWindowTest, MasksAndThePriorityMapAreChosenAndCheckedBeforeTheRunStarts) {
+  // A file named like a picture that is none: refused with the check's own
+  // message before the run starts, as on the command line.
+  const std::string broken = (m_dir / "broken.jpg").string();
+  ASSERT_TRUE(testing::write_file(broken, "not a picture"));
+  Foto mask;
+  mask.try_allocate_fill(40, 30, make_pixel(255, 255, 255));
+  for (int y = 2; y < 28; ++y)
+    for (int x = 2; x < 38; ++x) mask.at(x, y) = x < 20 ? make_pixel(250, 0, 0) : make_pixel(0, 0, 250);
+  const std::string good = (m_dir / "mask.jpg").string();
+  ASSERT_TRUE(testing::write_jpeg(good, mask, testing::JpegSpec().with_quality(100)));
+  struct Case {
+    const char* what;
+    bool mask_mode;
+    std::string chosen;
+    bool starts;
+  };
+  for (const Case& c : {Case{"broken mask", true, broken, false}, Case{"broken priority map", false, broken, false},
+                        Case{"mask", true, good, true}, Case{"priority map", false, good, true}}) {
+    SCOPED_TRACE(c.what);
+    MosaicParameters params = MosaicParameters::created(ConfigFile().read());
+    params.mosaic_size = c.mask_mode ? kMaskFileSize : SizeValue{800, 600, kUnitPixel};
+    params.tile_size = {40, kUnitPixel};
+    params.web_output = false;
+    params.duplicate_spacing = 1;
+    if (!c.mask_mode) params.advanced.set_value(kOptTilePriorityArea, "CUSTOM_PRIORITY");
+    ASSERT_TRUE(SettingsFile().save(kAutoSaveSection, params, list_file(), true));
+    m_prompt.clear();
+    auto window = make_window();
+    window->add_main_images({photo()});
+    if (c.mask_mode) m_prompt.plan_answer(Answer::no);  // one mask picture, not a folder
+    m_prompt.plan_files({c.chosen});
+    m_prompt.plan_answer(Answer::no);  // "Mosaic completed! ..."
+    window->mosaic_clicked();
+    ASSERT_EQ(window->run_active(), c.starts) << (m_prompt.messages().empty() ? "" : m_prompt.messages().back());
+    if (!c.starts) {
+      ASSERT_FALSE(m_prompt.messages().empty());
+      EXPECT_NE(m_prompt.messages().back().find("broken.jpg"), std::string::npos) << m_prompt.messages().back();
+      continue;
+    }
+    // The run takes what was chosen and asks nothing more on its way.
+    const std::size_t calls_before_run = m_prompt.calls().size();
+    EXPECT_EQ(c.mask_mode ? window->last_run().mask_file : window->last_run().priority_map, good);
+    follow_run(*window);
+    EXPECT_TRUE(window->progress_text().startsWith("Completed ")) << window->progress_text().toStdString();
+    for (std::size_t i = calls_before_run; i < m_prompt.calls().size(); ++i)
+      EXPECT_EQ(m_prompt.calls()[i].kind, ScriptedPrompt::Kind::ask) << m_prompt.calls()[i].text;
+  }
 }
 
 TEST_F(MainWindowTest, WindowAndCommandLineAskTheSameQuestionsInTheSameOrder) {

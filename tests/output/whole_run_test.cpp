@@ -92,6 +92,7 @@ TEST_F(WholeRun, AMaskThatCannotBeLoadedFailsOnlyItsMosaic) {
   ASSERT_TRUE(testing::write_file(m_dir / "masks" / "m1.jpg", whole.substr(0, whole.size() / 3)));
   fill_list(20);
   m_builder.parameters.mosaic_size = {2, 2, kUnitPixel};  // mask-file mode
+  m_run.layout.mask_file = 2;  // as the plan lays it out
   m_run.mask_folder = (m_dir / "masks").string();
   run(outputs());
 
@@ -267,6 +268,7 @@ TEST_F(WholeRun, TheMaskFileOfAMosaicReadsBackAsItsCells) {
   ASSERT_GT(original.size(), 50u);
 
   m_builder.parameters.mosaic_size = {1, 1, kUnitPixel};  // "MaskFile"
+  m_run.layout.mask_file = 1;
   m_builder.parameters.create_mask_file = false;
   m_run.results.clear();
   m_run.mask_file = written.output_base + " MaskFile.jpg";

@@ -45,6 +45,44 @@ QSpinBox* number_field(const char* name, QWidget* parent) {
   return field;
 }
 
+QLabel* make_sample_view(QWidget* dialog) {
+  auto* view = new QLabel(dialog);
+  view->setObjectName(QStringLiteral("sample"));
+  view->setAlignment(Qt::AlignCenter);
+  view->setMinimumSize(kViewWidth, kViewHeight);
+  view->setFrameShape(QFrame::StyledPanel);
+  view->setBackgroundRole(QPalette::Dark);
+  view->setAutoFillBackground(true);
+  return view;
+}
+
+// The buttons that choose the sample frame and mark the crop on it.
+struct FrameButtons {
+  QPushButton* first;
+  QPushButton* random;
+  QPushButton* last;
+  QPushButton* show_rect;
+};
+
+QHBoxLayout* make_frame_buttons(QWidget* dialog, MnemonicSet& keys, FrameButtons& b) {
+  b.first = new QPushButton(keys.label(tess::tr("First Frame")), dialog);
+  b.random = new QPushButton(keys.label(tess::tr("Random Frame")), dialog);
+  b.last = new QPushButton(keys.label(tess::tr("Last Frame")), dialog);
+  b.show_rect = new QPushButton(keys.label(tess::tr("Show Rectangle")), dialog);
+  for (QPushButton* button : {b.first, b.random, b.last, b.show_rect}) button->setAutoDefault(false);
+  b.first->setToolTip(to_qstring(tess::tr("Show the first frame of the video.")));
+  b.random->setToolTip(to_qstring(tess::tr("Show a frame picked at random.")));
+  b.last->setToolTip(to_qstring(tess::tr("Show the last frame of the video.")));
+  b.show_rect->setToolTip(to_qstring(tess::tr("Mark the part of the frame that is kept.")));
+  auto* row = new QHBoxLayout;
+  row->addWidget(b.first);
+  row->addWidget(b.random);
+  row->addWidget(b.last);
+  row->addStretch(1);
+  row->addWidget(b.show_rect);
+  return row;
+}
+
 }  // namespace
 
 ExtractionDialog::ExtractionDialog(CAviStream& stream, Prompt& prompt, QWidget* parent)
@@ -53,28 +91,9 @@ ExtractionDialog::ExtractionDialog(CAviStream& stream, Prompt& prompt, QWidget* 
   MnemonicSet keys;
 
   // The sample frame and the buttons that choose it.
-  m_view = new QLabel(this);
-  m_view->setObjectName(QStringLiteral("sample"));
-  m_view->setAlignment(Qt::AlignCenter);
-  m_view->setMinimumSize(kViewWidth, kViewHeight);
-  m_view->setFrameShape(QFrame::StyledPanel);
-  m_view->setBackgroundRole(QPalette::Dark);
-  m_view->setAutoFillBackground(true);
-  auto* first_frame = new QPushButton(keys.label(tess::tr("First Frame")), this);
-  auto* random_frame = new QPushButton(keys.label(tess::tr("Random Frame")), this);
-  auto* last_frame = new QPushButton(keys.label(tess::tr("Last Frame")), this);
-  auto* show_rect = new QPushButton(keys.label(tess::tr("Show Rectangle")), this);
-  for (QPushButton* button : {first_frame, random_frame, last_frame, show_rect}) button->setAutoDefault(false);
-  first_frame->setToolTip(to_qstring(tess::tr("Show the first frame of the video.")));
-  random_frame->setToolTip(to_qstring(tess::tr("Show a frame picked at random.")));
-  last_frame->setToolTip(to_qstring(tess::tr("Show the last frame of the video.")));
-  show_rect->setToolTip(to_qstring(tess::tr("Mark the part of the frame that is kept.")));
-  auto* frame_buttons = new QHBoxLayout;
-  frame_buttons->addWidget(first_frame);
-  frame_buttons->addWidget(random_frame);
-  frame_buttons->addWidget(last_frame);
-  frame_buttons->addStretch(1);
-  frame_buttons->addWidget(show_rect);
+  m_view = make_sample_view(this);
+  FrameButtons frame{};
+  QHBoxLayout* frame_buttons = make_frame_buttons(this, keys, frame);
 
   // The crop rectangle.
   m_left = number_field("left", this);
@@ -158,14 +177,14 @@ ExtractionDialog::ExtractionDialog(CAviStream& stream, Prompt& prompt, QWidget* 
   layout->addLayout(fields);
   layout->addWidget(buttons);
 
-  connect(first_frame, &QPushButton::clicked, this, [this] { show_frame(0); });
-  connect(last_frame, &QPushButton::clicked, this, [this] { show_frame(m_stream.frame_count() - 1); });
-  connect(random_frame, &QPushButton::clicked, this, [this] {
+  connect(frame.first, &QPushButton::clicked, this, [this] { show_frame(0); });
+  connect(frame.last, &QPushButton::clicked, this, [this] { show_frame(m_stream.frame_count() - 1); });
+  connect(frame.random, &QPushButton::clicked, this, [this] {
     static std::mt19937_64 generator{std::random_device{}()};
     const std::int64_t frames = std::max<std::int64_t>(m_stream.frame_count(), 1);
     show_frame(std::uniform_int_distribution<std::int64_t>(0, frames - 1)(generator));
   });
-  connect(show_rect, &QPushButton::clicked, this, &ExtractionDialog::show_rectangle);
+  connect(frame.show_rect, &QPushButton::clicked, this, &ExtractionDialog::show_rectangle);
   connect(auto_button, &QPushButton::clicked, this, &ExtractionDialog::fill_auto);
   connect(max_button, &QPushButton::clicked, this, &ExtractionDialog::fill_max);
   connect(m_format, &QComboBox::currentIndexChanged, this, &ExtractionDialog::update_enabled);

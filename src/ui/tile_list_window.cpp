@@ -61,6 +61,23 @@ std::string file_name_of(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The status line under the views, with the progress of an analysis beside it.
+QHBoxLayout* make_status_row(QWidget* window, QLabel*& status, QProgressBar*& progress) {
+  status = new QLabel(window);
+  status->setObjectName(QStringLiteral("status"));
+  status->setWordWrap(true);
+  status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  progress = new QProgressBar(window);
+  progress->setRange(0, kProgressSteps);
+  progress->setTextVisible(false);
+  progress->setMaximumWidth(220);
+  progress->hide();
+  auto* row = new QHBoxLayout;
+  row->addWidget(status, 1);
+  row->addWidget(progress);
+  return row;
+}
+
 }  // namespace
 
 // --- the All Images view -------------------------------------------------
@@ -125,6 +142,56 @@ QVariant TileListEntriesModel::data(const QModelIndex& index, int role) const {
 
 // --- the window ------------------------------------------------------------
 
+namespace {
+
+// The buttons of the window, made in the order their access keys are taken.
+struct ListCommands {
+  QPushButton* new_list;
+  QPushButton* open;
+  QPushButton* save;
+  QPushButton* save_as;
+  QPushButton* add_folder;
+  QPushButton* add_image;
+  QPushButton* remove;
+  QPushButton* extract;
+  QDialogButtonBox* close = nullptr;
+};
+
+ListCommands make_commands(QWidget* window, MnemonicSet& keys) {
+  const auto button = [&](const char* text) { return new QPushButton(keys.label(tess::tr(text)), window); };
+  ListCommands c{};
+  c.new_list = button(N_("New List"));
+  c.open = button(N_("Open List..."));
+  c.save = button(N_("Save List"));
+  c.save_as = button(N_("Save List As..."));
+  c.save->setObjectName(QStringLiteral("save_list"));
+  c.add_folder = button(N_("Add Folder"));
+  c.add_image = button(N_("Add Image"));
+  c.remove = button(N_("Remove Selected"));
+  c.extract = button(N_("Extract Tiles from Video..."));
+  c.add_folder->setObjectName(QStringLiteral("add_folder"));
+  c.remove->setObjectName(QStringLiteral("remove_selected"));
+  return c;  // the Close button comes after the colour mode's box, whose key comes first
+}
+
+// What every control does, shown when the mouse rests on it.
+void add_tool_tips(const ListCommands& c, QComboBox* view_choice, QCheckBox* black_and_white) {
+  const auto tip = [](QWidget* widget, const char* text) { widget->setToolTip(to_qstring(tess::tr(text))); };
+  tip(c.new_list, N_("Start an empty Tile Images List."));
+  tip(c.open, N_("Open a saved Tile Images List (.tzc)."));
+  tip(c.save, N_("Analyze the folders and save the Tile Images List."));
+  tip(c.save_as, N_("Analyze the folders and save the Tile Images List under a new name."));
+  tip(view_choice, N_("Which part of the list is shown: included, excluded or required images, video folders, or "
+                      "every analyzed image."));
+  tip(c.add_folder, N_("Add a folder to the part of the list shown. Folders can also be dropped here."));
+  tip(c.add_image, N_("Add one or more pictures to the part of the list shown."));
+  tip(c.remove, N_("Remove the selected folders or images from the part of the list shown."));
+  tip(c.extract, N_("Save frames of a video as pictures or short clips to use as tiles."));
+  tip(black_and_white, N_("Compare the images in black and white, for a Mosaic in black and white."));
+}
+
+}  // namespace
+
 TileListWindow::TileListWindow(Prompt& prompt, const ConfigFile& config, QWidget* parent)
     : QDialog(parent), m_prompt(prompt), m_config(config) {
   m_analysis = std::make_unique<ListAnalysis>(m_list, m_prompt);
@@ -137,15 +204,7 @@ TileListWindow::TileListWindow(Prompt& prompt, const ConfigFile& config, QWidget
   setAcceptDrops(true);
   MnemonicSet keys;
 
-  // The list commands.
-  auto* new_button = new QPushButton(keys.label(tess::tr("New List")), this);
-  auto* open_button = new QPushButton(keys.label(tess::tr("Open List...")), this);
-  auto* save_button = new QPushButton(keys.label(tess::tr("Save List")), this);
-  auto* save_as_button = new QPushButton(keys.label(tess::tr("Save List As...")), this);
-  save_button->setObjectName(QStringLiteral("save_list"));
-  auto* list_buttons = new QHBoxLayout;
-  for (QPushButton* button : {new_button, open_button, save_button, save_as_button}) list_buttons->addWidget(button);
-  list_buttons->addStretch(1);
+  ListCommands c = make_commands(this, keys);
 
   // The folder type list and the view it chooses.
   m_view_choice = new QComboBox(this);
@@ -173,53 +232,22 @@ TileListWindow::TileListWindow(Prompt& prompt, const ConfigFile& config, QWidget
   m_pages->addWidget(m_entries_view);
 
   // The item commands beside the view.
-  auto* add_folder_button = new QPushButton(keys.label(tess::tr("Add Folder")), this);
-  auto* add_image_button = new QPushButton(keys.label(tess::tr("Add Image")), this);
-  auto* remove_button = new QPushButton(keys.label(tess::tr("Remove Selected")), this);
-  auto* extract_button = new QPushButton(keys.label(tess::tr("Extract Tiles from Video...")), this);
-  add_folder_button->setObjectName(QStringLiteral("add_folder"));
-  remove_button->setObjectName(QStringLiteral("remove_selected"));
   m_black_and_white = new QCheckBox(keys.label(tess::tr("Black && White")), this);
   m_black_and_white->setObjectName(QStringLiteral("black_and_white"));
-  auto* close_buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
-  close_buttons->button(QDialogButtonBox::Close)->setText(keys.label(tess::tr("Close")));
+  c.close = new QDialogButtonBox(QDialogButtonBox::Close, this);
+  c.close->button(QDialogButtonBox::Close)->setText(keys.label(tess::tr("Close")));
   auto* item_buttons = new QVBoxLayout;
-  for (QPushButton* button : {add_folder_button, add_image_button, remove_button, extract_button})
-    item_buttons->addWidget(button);
+  for (QPushButton* button : {c.add_folder, c.add_image, c.remove, c.extract}) item_buttons->addWidget(button);
   item_buttons->addSpacing(12);
   item_buttons->addWidget(m_black_and_white);
   item_buttons->addStretch(1);
-  item_buttons->addWidget(close_buttons);
-
-  // What every control does, shown when the mouse rests on it.
-  const auto tip = [](QWidget* widget, const char* text) { widget->setToolTip(to_qstring(tess::tr(text))); };
-  tip(new_button, N_("Start an empty Tile Images List."));
-  tip(open_button, N_("Open a saved Tile Images List (.tzc)."));
-  tip(save_button, N_("Analyze the folders and save the Tile Images List."));
-  tip(save_as_button, N_("Analyze the folders and save the Tile Images List under a new name."));
-  tip(m_view_choice, N_("Which part of the list is shown: included, excluded or required images, video folders, or "
-                        "every analyzed image."));
-  tip(add_folder_button, N_("Add a folder to the part of the list shown. Folders can also be dropped here."));
-  tip(add_image_button, N_("Add one or more pictures to the part of the list shown."));
-  tip(remove_button, N_("Remove the selected folders or images from the part of the list shown."));
-  tip(extract_button, N_("Save frames of a video as pictures or short clips to use as tiles."));
-  tip(m_black_and_white, N_("Compare the images in black and white, for a Mosaic in black and white."));
+  item_buttons->addWidget(c.close);
+  add_tool_tips(c, m_view_choice, m_black_and_white);
 
   // Nothing is pressed by Enter: every command here asks or starts work.
   for (QPushButton* button : findChildren<QPushButton*>()) button->setAutoDefault(false);
 
-  m_status = new QLabel(this);
-  m_status->setObjectName(QStringLiteral("status"));
-  m_status->setWordWrap(true);
-  m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  m_progress = new QProgressBar(this);
-  m_progress->setRange(0, kProgressSteps);
-  m_progress->setTextVisible(false);
-  m_progress->setMaximumWidth(220);
-  m_progress->hide();
-  auto* status_row = new QHBoxLayout;
-  status_row->addWidget(m_status, 1);
-  status_row->addWidget(m_progress);
+  QHBoxLayout* status_row = make_status_row(this, m_status, m_progress);
 
   auto* middle = new QHBoxLayout;
   auto* view_column = new QVBoxLayout;
@@ -228,6 +256,9 @@ TileListWindow::TileListWindow(Prompt& prompt, const ConfigFile& config, QWidget
   middle->addLayout(view_column, 1);
   middle->addLayout(item_buttons);
 
+  auto* list_buttons = new QHBoxLayout;
+  for (QPushButton* button : {c.new_list, c.open, c.save, c.save_as}) list_buttons->addWidget(button);
+  list_buttons->addStretch(1);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(list_buttons);
   layout->addLayout(middle, 1);
@@ -238,16 +269,16 @@ TileListWindow::TileListWindow(Prompt& prompt, const ConfigFile& config, QWidget
   m_timer->setInterval(static_cast<int>(kAnalysisPollInterval.count()));
   connect(m_timer, &QTimer::timeout, this, &TileListWindow::poll);
 
-  connect(new_button, &QPushButton::clicked, this, &TileListWindow::new_list);
-  connect(open_button, &QPushButton::clicked, this, &TileListWindow::open_list);
-  connect(save_button, &QPushButton::clicked, this, &TileListWindow::save_list);
-  connect(save_as_button, &QPushButton::clicked, this, &TileListWindow::save_list_as);
-  connect(add_folder_button, &QPushButton::clicked, this, &TileListWindow::add_folder);
-  connect(add_image_button, &QPushButton::clicked, this, &TileListWindow::add_image);
-  connect(remove_button, &QPushButton::clicked, this, &TileListWindow::remove_selected);
-  connect(extract_button, &QPushButton::clicked, this, &TileListWindow::extract_from_video);
+  connect(c.new_list, &QPushButton::clicked, this, &TileListWindow::new_list);
+  connect(c.open, &QPushButton::clicked, this, &TileListWindow::open_list);
+  connect(c.save, &QPushButton::clicked, this, &TileListWindow::save_list);
+  connect(c.save_as, &QPushButton::clicked, this, &TileListWindow::save_list_as);
+  connect(c.add_folder, &QPushButton::clicked, this, &TileListWindow::add_folder);
+  connect(c.add_image, &QPushButton::clicked, this, &TileListWindow::add_image);
+  connect(c.remove, &QPushButton::clicked, this, &TileListWindow::remove_selected);
+  connect(c.extract, &QPushButton::clicked, this, &TileListWindow::extract_from_video);
   connect(m_black_and_white, &QCheckBox::clicked, this, &TileListWindow::set_black_and_white);
-  connect(close_buttons, &QDialogButtonBox::rejected, this, &TileListWindow::reject);
+  connect(c.close, &QDialogButtonBox::rejected, this, &TileListWindow::reject);
   connect(m_view_choice, &QComboBox::activated, this,
           [this](int index) { show_view(static_cast<View>(index)); });
 
@@ -260,13 +291,13 @@ TileListWindow::TileListWindow(Prompt& prompt, const ConfigFile& config, QWidget
       QMetaObject::invokeMethod(this, [this, text] { set_status_line(text); }, Qt::QueuedConnection);
   });
 
-  setTabOrder(new_button, open_button);
-  setTabOrder(open_button, save_button);
-  setTabOrder(save_button, save_as_button);
-  setTabOrder(save_as_button, m_view_choice);
+  setTabOrder(c.new_list, c.open);
+  setTabOrder(c.open, c.save);
+  setTabOrder(c.save, c.save_as);
+  setTabOrder(c.save_as, m_view_choice);
   setTabOrder(m_view_choice, m_folder_view);
   setTabOrder(m_folder_view, m_entries_view);
-  setTabOrder(m_entries_view, add_folder_button);
+  setTabOrder(m_entries_view, c.add_folder);
 
   refresh_views();
   m_analysis->set_status(list_status_text(m_list));

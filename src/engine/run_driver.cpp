@@ -21,6 +21,7 @@
 #include "engine/tile_list_file.hpp"
 #include "engine/tile_priority.hpp"
 #include "images/foto.hpp"
+#include "images/picture_files.hpp"
 #include "settings/geometry.hpp"
 #include "settings/settings_file.hpp"
 #include "tilelist/tile_image_list.hpp"
@@ -51,11 +52,7 @@ std::string without_extension(const std::string& path) {
 
 // One mask picture chosen by the user; empty when cancelled.
 std::string ask_for_mask_file(Prompt& prompt) {
-  FileRequest request;
-  request.caption = tr("Select a JPG/PNG image");
-  request.kind = "MaskFile";
-  request.filter = tr("Image") + " (*.jpg *.jpeg *.jpe *.png)";
-  const auto files = prompt.choose_files(request);
+  const auto files = prompt.choose_files(picture_file_request(tr("Select a JPG/PNG image"), "MaskFile"));
   return files.empty() ? std::string() : files.front();
 }
 

@@ -8,6 +8,7 @@
 #include "base/prompt.hpp"
 #include "base/text.hpp"
 #include "engine/mosaic_builder.hpp"
+#include "images/picture_files.hpp"
 #include "settings/advanced_options.hpp"
 #include "tilelist/foto_info.hpp"
 #include "tilelist/tile_image_list.hpp"
@@ -48,14 +49,11 @@ bool load_priority_map(MosaicBuilder& builder, const std::string& given, Foto& m
 }  // namespace
 
 std::string ask_for_priority_map(Prompt& prompt) {
-  FileRequest request;
-  request.caption =
+  const std::vector<std::string> chosen = prompt.choose_files(picture_file_request(
       tr("Please select an Image (JPG/PNG file) to use as the priority map for the Mosaic. \nPriority goes from "
          "White color (lowest priority) to Black color (highest priority). \nRead the user manual about using "
-         "the priority map.");
-  request.kind = kPriorityMapKind;
-  request.filter = tr("Image") + " (*.jpg *.jpeg *.jpe *.png)";
-  const std::vector<std::string> chosen = prompt.choose_files(request);
+         "the priority map."),
+      kPriorityMapKind));
   return chosen.empty() ? std::string() : chosen.front();
 }
 

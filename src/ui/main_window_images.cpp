@@ -26,6 +26,7 @@
 #include "engine/run_controller.hpp"
 #include "engine/run_threads.hpp"
 #include "images/foto.hpp"
+#include "images/picture_files.hpp"
 #include "output/gap_report.hpp"
 #include "output/mosaic_saver.hpp"
 #include "output/run_outputs.hpp"
@@ -129,12 +130,8 @@ QWidget* MainWindow::build_images_box() {
 // ---- images and list --------------------------------------------------------------------
 
 void MainWindow::choose_main_images() {
-  FileRequest request;
-  request.caption = tess::tr("Select a JPG/PNG image");
-  request.kind = kMainImageKind;
-  request.filter = tess::tr("Image") + " (*.jpg *.jpeg *.jpe *.png *.JPG *.JPEG *.PNG)";
-  request.multiple = true;
-  const std::vector<std::string> files = m_prompt.choose_files(request);
+  const std::vector<std::string> files =
+      m_prompt.choose_files(picture_file_request(tess::tr("Select a JPG/PNG image"), kMainImageKind, true));
   if (!files.empty()) add_main_images(files);
 }
 

@@ -28,6 +28,7 @@
 #include "base/text.hpp"
 #include "engine/run_threads.hpp"
 #include "images/foto.hpp"
+#include "images/picture_files.hpp"
 #include "output/extraction_job.hpp"
 #include "settings/advanced_options.hpp"
 #include "ui/extraction_dialog.hpp"
@@ -530,12 +531,8 @@ void TileListWindow::add_folder() {
 
 void TileListWindow::add_image() {
   if (m_view == View::all_images) show_view(View::include);
-  FileRequest request;
-  request.caption = tess::tr("Select one or more JPG/PNG images");
-  request.kind = kImageFileKind;
-  request.filter = tess::tr("Image") + " (*.jpg *.jpeg *.jpe *.png)";
-  request.multiple = true;
-  const std::vector<std::string> files = m_prompt.choose_files(request);
+  const std::vector<std::string> files =
+      m_prompt.choose_files(picture_file_request(tess::tr("Select one or more JPG/PNG images"), kImageFileKind, true));
   if (files.empty()) return;
   for (const std::string& file : files) add_item(file, false);
   refresh_views();

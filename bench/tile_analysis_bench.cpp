@@ -62,7 +62,7 @@ void BM_LoadJpeg640x480At48(benchmark::State& state) {
   for (auto _ : state) {
     Foto picture;
     ScriptedPrompt quiet;
-    if (!picture.load(path, kAnalysisLoadSize, kAnalysisLoadSize, quiet)) state.SkipWithError("load failed");
+    if (!picture.load(path, kAnalysisLoadSize, kAnalysisLoadSize)) state.SkipWithError("load failed");
     benchmark::DoNotOptimize(picture.pixels());
   }
 }

@@ -53,9 +53,8 @@ struct Scene {
     parameters.colour_priority = colour_priority;
     bench::require(tables.set_up(parameters, 1000), "the score tables");
     Foto picture;
-    SilentPrompt quiet;
     // The sample is the bench's own picture; a failed load shows as an empty signature.
-    if (!picture.load(tile.path, kAnalysisLoadSize, kAnalysisLoadSize, quiet)) picture.clear();
+    if (!picture.load(tile.path, kAnalysisLoadSize, kAnalysisLoadSize)) picture.clear();
     bench::require(tile.signature.analyse(picture, AnalysisMode::fill), "the tile analysis");
     Foto main_image = photo_like(300, 200);
     main_image.mirror();

@@ -29,7 +29,7 @@ bool analyse_shaped(PuzzleInfo& cell, const Foto& image, double x, double y, dou
   const int sw = std::max(1, static_cast<int>(cell.width * reduce));
   const int sh = std::max(1, static_cast<int>(cell.height * reduce));
   Foto region;
-  if (!image.resample(sw, sh, x, y, w, h, region, report)) return false;
+  if (!image.resample(sw, sh, x, y, w, h, region).ok_or_show(report)) return false;
   for (int r = 0; r < sh; ++r) {
     const std::uint32_t* shape = cell.shape.row(static_cast<int>(std::int64_t{r} * cell.height / sh));
     std::uint32_t* out = region.row(r);

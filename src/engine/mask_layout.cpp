@@ -298,7 +298,7 @@ bool find_regions(const Foto& mask, std::vector<MaskRegion>& regions, Prompt& re
     region.height = e.y1 - e.y0 + 1;
     region.pixel_count = e.pixels;
     if (region.pixel_count < std::int64_t{region.width} * region.height) {
-      if (!region.shape.allocate_fill(region.width, region.height, kEmptyPixel, report)) return false;
+      if (!region.shape.allocate_fill(region.width, region.height, kEmptyPixel).ok_or_show(report)) return false;
       any_shape = true;
     }
   }
@@ -314,7 +314,7 @@ bool find_regions(const Foto& mask, std::vector<MaskRegion>& regions, Prompt& re
 
 /// `shape` with every pixel made `scale` × `scale` pixels, cut to w × h.
 bool enlarge_shape(const Foto& shape, int scale, int w, int h, Foto& out, Prompt& report) {
-  if (!out.allocate(w, h, report)) return false;
+  if (!out.allocate(w, h).ok_or_show(report)) return false;
   for (int y = 0; y < h; ++y) {
     const std::uint32_t* src = shape.row(std::min(y / scale, shape.height() - 1));
     std::uint32_t* dst = out.row(y);

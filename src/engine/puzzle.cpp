@@ -26,14 +26,14 @@ std::int64_t to_pixels(std::int64_t units, double scale) {
 
 /// The columns [x, x + width) of `shape`; false when memory runs out.
 bool crop_columns(const Foto& shape, int x, int width, Foto& out, Prompt& report) {
-  if (!out.allocate(width, shape.height(), report)) return false;
+  if (!out.allocate(width, shape.height()).ok_or_show(report)) return false;
   for (int r = 0; r < shape.height(); ++r) std::copy_n(shape.row(r) + x, width, out.row(r));
   return true;
 }
 
 /// The rows [y, y + height) of `shape`.
 bool crop_rows(const Foto& shape, int y, int height, Foto& out, Prompt& report) {
-  if (!out.allocate(shape.width(), height, report)) return false;
+  if (!out.allocate(shape.width(), height).ok_or_show(report)) return false;
   std::copy_n(shape.row(y), static_cast<std::size_t>(height) * static_cast<std::size_t>(shape.width()),
               out.pixels());
   return true;

@@ -76,7 +76,7 @@ bool check_mask(const std::string& path, Prompt& prompt) {
     return false;
   }
   Foto mask;
-  if (!mask.load(path, 0, 0, prompt)) return false;  // the loader said why
+  if (!mask.load(path, 0, 0).ok_or_show(prompt)) return false;
   std::vector<MaskRegion> regions;
   if (!find_mask_regions(mask, regions, prompt) || regions.empty()) {
     prompt.message(format(tr("The MaskFile '%s' contains no tiles: every pixel is white or black."), path),
@@ -107,7 +107,7 @@ bool experimental_can_place(const MosaicParameters& params, const TileImageList&
 
 bool check_priority_map(const std::string& path, Prompt& prompt) {
   Foto map;
-  return map.load(path, 0, 0, prompt) && !map.empty();
+  return map.load(path, 0, 0).ok_or_show(prompt) && !map.empty();
 }
 
 // Every file the run reads besides the pictures of its list.

@@ -50,8 +50,8 @@ bool load_priority_map(MosaicBuilder& builder, const std::string& given, Foto& m
     if (chosen.empty() || chosen.front().empty()) return false;
     path = chosen.front();
   }
-  // The loader reports what went wrong with the file itself.
-  if (!map.load(path, 0, 0, builder.prompt())) return false;
+  // What went wrong with the file itself is the loader's to say.
+  if (!map.load(path, 0, 0).ok_or_show(builder.prompt())) return false;
   return !map.empty() && map.width() > 0 && map.height() > 0;
 }
 

@@ -95,7 +95,7 @@ bool turn_quarter(const Foto& source, int variant, Foto& out, Prompt& report) {
   const int w = source.width();
   const int h = source.height();
   Foto turned;
-  if (!turned.allocate(h, w, report)) return false;
+  if (!turned.allocate(h, w).ok_or_show(report)) return false;
   const bool columns_reversed = variant == kVariantCodeQuarterB || variant == kVariantCodeQuarterMirrored;
   const bool rows_reversed = variant == kVariantCodeQuarterA || variant == kVariantCodeQuarterMirrored;
   const std::uint32_t* pixels = source.pixels();
@@ -148,7 +148,7 @@ bool draw_tile_variant(const Foto& picture, int variant, int width, int height, 
   const int scaled_h = turned ? width : height;
   const CropRect crop = centred_crop(picture.width(), picture.height(), scaled_w, scaled_h);
   Foto scaled;
-  if (!picture.resample(scaled_w, scaled_h, crop.x, crop.y, crop.width, crop.height, scaled, report)) {
+  if (!picture.resample(scaled_w, scaled_h, crop.x, crop.y, crop.width, crop.height, scaled).ok_or_show(report)) {
     out.clear();
     return false;
   }
@@ -401,8 +401,7 @@ bool TileRenderer::load_sized(const PuzzleInfo& cell, std::uint8_t variant, Foto
     // A tile that fails is counted and reported once the run is over. So is
     // one whose file changed size since the list was analysed: it holds
     // another picture than the one placed for its colours.
-    SilentPrompt counted;
-    loaded = unchanged_since_analysis(tile) && picture.load(tile.path, max_w, max_h, counted);
+    loaded = unchanged_since_analysis(tile) && picture.load(tile.path, max_w, max_h);
   }
   if (!loaded) {
     picture.clear();

@@ -930,10 +930,9 @@ void MainWindow::show_main_image_picture() {
   }
   const std::string& file = m_images[static_cast<std::size_t>(std::clamp(row, 0, static_cast<int>(m_images.size()) - 1))];
   Foto foto;
-  SilentPrompt quiet;
   QImage picture;
   // A screen-sized copy is plenty; JPEGs are decoded scaled down.
-  if (foto.load(file, 1024, 1024, quiet)) picture = picture_image({foto.width(), foto.height(), foto.pixels()}).copy();
+  if (foto.load(file, 1024, 1024)) picture = picture_image({foto.width(), foto.height(), foto.pixels()}).copy();
   show_picture(picture, qt(tess::tr("Main Image")));
 }
 
@@ -944,8 +943,7 @@ void MainWindow::show_written_mosaic() {
     const RunResult& result = it->second;
     if (!result.success || result.written_files.size() != 1) continue;
     Foto foto;
-    SilentPrompt quiet;
-    if (!foto.load(result.written_files.front(), 1024, 1024, quiet)) continue;
+    if (!foto.load(result.written_files.front(), 1024, 1024)) continue;
     show_picture(picture_image({foto.width(), foto.height(), foto.pixels()}).copy(),
                  file_name_of(result.written_files.front()));
     return;

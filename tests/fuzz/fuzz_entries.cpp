@@ -218,7 +218,7 @@ int fuzz_picture(const std::uint8_t* data, std::size_t size) {
   // What a main image, a mask or a tile being rendered goes through.
   if (small_enough(width, height)) {
     Foto whole;
-    if (whole.load(path, 0, 0, prompt) && (whole.width() <= 0 || whole.height() <= 0))
+    if (whole.load(path, 0, 0).ok_or_show(prompt) && (whole.width() <= 0 || whole.height() <= 0))
       broken("a picture loaded with no pixels");
   }
   return 0;
@@ -348,7 +348,7 @@ int fuzz_mask_layout(const std::uint8_t* data, std::size_t size) {
   const int height = static_cast<int>(std::max<std::size_t>(1, pixels / static_cast<std::size_t>(width)));
   SilentPrompt prompt;
   Foto mask;
-  if (!mask.allocate(width, height, prompt)) return 0;
+  if (!mask.allocate(width, height).ok_or_show(prompt)) return 0;
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
       const std::size_t i = static_cast<std::size_t>(y) * width + x;
@@ -425,7 +425,7 @@ int fuzz_web_page(const std::uint8_t* data, std::size_t size) {
   WebPyramid web(builder, options, 2, 2);
   if (web.set_up()) {
     Foto band;
-    if (band.allocate_fill(2, 2, make_pixel(10, 20, 30), prompt)) web.add_band(band, 0, 0);
+    if (band.allocate_fill(2, 2, make_pixel(10, 20, 30)).ok_or_show(prompt)) web.add_band(band, 0, 0);
     std::string index_file;
     if (web.finish(builder.grid, index_file) && index_file.empty()) broken("a finished web mosaic has no page");
   }

@@ -141,7 +141,7 @@ PlanResult prepare_run(const RunRequest& request, Prompt& prompt) {
   MosaicParameters& params = plan.parameters;
 
   // 1. The list.
-  if (!request.list_file.empty() && !open_list_file(plan.list, request.list_file, prompt))
+  if (!request.list_file.empty() && !open_list_file(plan.list, request.list_file).ok_or_show(prompt))
     return refused("the Tile Images List cannot be read");
 
   // 2. Very large lists.

@@ -229,24 +229,24 @@ int fuzz_list_file(const std::uint8_t* data, std::size_t size) {
   SilentPrompt prompt;
   TileImageList list;
   ListLoadResult result = ListLoadResult::loaded;
-  if (!load_list_file(list, path, prompt, &result)) return 0;
+  if (!load_list_file(list, path, &result).ok_or_show(prompt)) return 0;
   for (const int mode : {kGroupingFrameNumbers, kGroupingCustomVariants, kGroupingFolderVariants})
     list.group_variants(mode);
 
   // Whatever was read is written whole and reads back the same.
   const fs::path copy = scratch_path("copy.tzc");
-  if (!save_list_file(list, copy, prompt)) broken("a loaded list could not be saved");
+  if (!save_list_file(list, copy).ok_or_show(prompt)) broken("a loaded list could not be saved");
   TileImageList reread;
-  if (!load_list_file(reread, copy, prompt)) broken("a saved list does not load");
+  if (!load_list_file(reread, copy).ok_or_show(prompt)) broken("a saved list does not load");
   if (!same_list(list, reread)) broken("a saved list reads back different");
 
   // The share a partial list carries after its entries survives a save too.
   TileImageList part;
   ListShare share;
-  if (!load_list_file(part, path, prompt, nullptr, &share) || share.count == 0) return 0;
-  if (!save_list_file(part, copy, prompt, &share)) broken("a loaded share could not be saved");
+  if (!load_list_file(part, path, nullptr, &share).ok_or_show(prompt) || share.count == 0) return 0;
+  if (!save_list_file(part, copy, &share).ok_or_show(prompt)) broken("a loaded share could not be saved");
   ListShare reread_share;
-  if (!load_list_file(reread, copy, prompt, nullptr, &reread_share)) broken("a saved share does not load");
+  if (!load_list_file(reread, copy, nullptr, &reread_share).ok_or_show(prompt)) broken("a saved share does not load");
   if (reread_share.index != share.index || reread_share.count != share.count || reread_share.scanned != share.scanned ||
       reread_share.fingerprint != share.fingerprint || reread_share.unusable != share.unusable)
     broken("a saved share reads back different");

@@ -131,7 +131,7 @@ void BM_DrawVariant640x480To100x75(benchmark::State& state) {
   SilentPrompt unwatched;
   for (auto _ : state) {
     Foto out;
-    if (!draw_tile_variant(picture, variant, turned ? 75 : 100, turned ? 100 : 75, out, unwatched))
+    if (!draw_tile_variant(picture, variant, turned ? 75 : 100, turned ? 100 : 75, out))
       state.SkipWithError("out of memory");
     benchmark::DoNotOptimize(out.pixels());
   }

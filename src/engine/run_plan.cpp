@@ -78,7 +78,7 @@ bool check_mask(const std::string& path, Prompt& prompt) {
   Foto mask;
   if (!mask.load(path, 0, 0).ok_or_show(prompt)) return false;
   std::vector<MaskRegion> regions;
-  if (!find_mask_regions(mask, regions, prompt) || regions.empty()) {
+  if (!find_mask_regions(mask, regions).ok_or_show(prompt) || regions.empty()) {
     prompt.message(format(tr("The MaskFile '%s' contains no tiles: every pixel is white or black."), path),
                    Icon::error);
     return false;

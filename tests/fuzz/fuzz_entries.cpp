@@ -358,7 +358,7 @@ int fuzz_mask_layout(const std::uint8_t* data, std::size_t size) {
   }
 
   std::vector<MaskRegion> regions;
-  if (find_mask_regions(mask, regions, prompt)) {
+  if (find_mask_regions(mask, regions).ok_or_show(prompt)) {
     for (const MaskRegion& region : regions) {
       if (region.left < 0 || region.top < 0 || region.width <= 0 || region.height <= 0 ||
           region.left + region.width > width || region.top + region.height > height)

@@ -419,6 +419,28 @@ TEST(ListFileLoad, OtherVersionsAndGridsAreRefusedWithTheMessage) {
   }
 }
 
+// What the user is told comes back with the failure, with its icon: a list
+// of another version is a warning, one that cannot be read at all an error.
+TEST(ListFileLoad, OpeningTellsARefusedFileFromAnUnreadableOne) {
+  TempDir dir;
+  const auto newer = dir / "newer.tzc";
+  ASSERT_TRUE(write_file(newer, Bytes().head(120).u8(0).str("x").i32(0).i32(0).i32(0).i32(0).i32(0).data()));
+  const auto broken = dir / "broken.tzc";
+  ASSERT_TRUE(write_file(broken, "ju"));  // too short for a version
+  TileImageList list;
+  const Status refused = open_list_file(list, newer.string());
+  EXPECT_EQ(refused.message(), kDifferentVersion);
+  EXPECT_EQ(refused.icon(), Icon::warning);
+  const Status unreadable = open_list_file(list, broken.string());
+  EXPECT_EQ(unreadable.message(), "Error while reading the Images List!");
+  EXPECT_EQ(unreadable.icon(), Icon::error);
+  EXPECT_TRUE(load_list_file(list, broken).message().empty());
+
+  const Status unsaved = save_list_file(list, dir / "no" / "such" / "l.tzc");
+  EXPECT_EQ(unsaved.message(), "Unable to save file '" + (dir / "no" / "such" / "l.tzc").string() + "'");
+  EXPECT_EQ(unsaved.icon(), Icon::error);
+}
+
 TEST(ListFileLoad, EveryTruncationFailsCleanly) {
   TempDir dir;
   const auto file = dir / "whole.tzc";

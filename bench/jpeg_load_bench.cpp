@@ -21,7 +21,6 @@ constexpr int kWidth = 4000;
 constexpr int kHeight = 3000;
 
 std::filesystem::path g_photo;
-tess::SilentPrompt g_quiet;  // a failed load ends the benchmark with its own error
 
 // Smooth gradients, ripples and some grain, written as a camera would
 // (YCbCr 4:2:0, quality 90), so the entropy decoder has real work to do.
@@ -68,7 +67,7 @@ bool write_photo(const std::filesystem::path& path) {
 void BM_LoadJpegForTileAnalysis(benchmark::State& state) {
   tess::Foto picture;
   for (auto _ : state) {
-    if (!picture.load(g_photo, 48, 48, g_quiet)) state.SkipWithError("load failed");
+    if (!picture.load(g_photo, 48, 48)) state.SkipWithError("load failed");
     benchmark::DoNotOptimize(picture.pixels());
   }
   state.counters["width"] = picture.width();
@@ -81,7 +80,7 @@ BENCHMARK(BM_LoadJpegForTileAnalysis)->Unit(benchmark::kMillisecond);
 void BM_LoadJpegWhole(benchmark::State& state) {
   tess::Foto picture;
   for (auto _ : state) {
-    if (!picture.load(g_photo, 0, 0, g_quiet)) state.SkipWithError("load failed");
+    if (!picture.load(g_photo, 0, 0)) state.SkipWithError("load failed");
     benchmark::DoNotOptimize(picture.pixels());
   }
   state.counters["MP/s"] =

@@ -95,8 +95,7 @@ fs::path synthesised_list(int count, const fs::path& file) {
       fill_signature(entry.signature, static_cast<std::uint32_t>(i));
       bench::require(list.insert(std::move(entry)), "inserting a synthesised entry");
     }
-    SilentPrompt quiet;
-    bench::require(save_list_file(list, file, quiet), "saving the synthesised list");
+    bench::require(save_list_file(list, file).ok(), "saving the synthesised list");
   }
   // What the synthesis kept goes back to the system before anything is measured.
   ::malloc_trim(0);
@@ -135,8 +134,7 @@ struct UnchangedTree {
       fill_signature(entry.signature, static_cast<std::uint32_t>(i));
       tiles.insert(std::move(entry));
     }
-    SilentPrompt quiet;
-    bench::require(save_list_file(tiles, list, quiet), "saving the tree's list");
+    bench::require(save_list_file(tiles, list).ok(), "saving the tree's list");
   }
 };
 
@@ -150,10 +148,9 @@ std::size_t heap_in_use() { return mallinfo2().uordblks; }
 void BM_ListSave(benchmark::State& state) {
   const auto count = static_cast<int>(state.range(0));
   TileImageList list;
-  SilentPrompt quiet;
-  bench::require(load_list_file(list, list_file(count), quiet), "loading the synthesised list");
+  bench::require(load_list_file(list, list_file(count)).ok(), "loading the synthesised list");
   const fs::path out = work().folder / "saved.tzc";
-  for (auto _ : state) bench::require(save_list_file(list, out, quiet), "saving");
+  for (auto _ : state) bench::require(save_list_file(list, out).ok(), "saving");
   state.SetItemsProcessed(state.iterations() * count);
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(fs::file_size(out)));
   std::error_code error;
@@ -163,19 +160,18 @@ void BM_ListSave(benchmark::State& state) {
 void BM_ListLoad(benchmark::State& state) {
   const auto count = static_cast<int>(state.range(0));
   const fs::path& file = list_file(count);
-  SilentPrompt quiet;
   // The heap a loaded list holds, measured once outside the timing (taking
   // the allocator's figures walks its free lists).
   double bytes_per_entry = 0;
   {
     const std::size_t before = heap_in_use();
     TileImageList list;
-    bench::require(load_list_file(list, file, quiet), "loading");
+    bench::require(load_list_file(list, file).ok(), "loading");
     bytes_per_entry = static_cast<double>(heap_in_use() - before) / count;
   }
   for (auto _ : state) {
     auto list = std::make_unique<TileImageList>();
-    bench::require(load_list_file(*list, file, quiet), "loading");
+    bench::require(load_list_file(*list, file).ok(), "loading");
     bench::require(list->entry_count() == static_cast<std::size_t>(count), "loading every entry");
     state.PauseTiming();
     list.reset();
@@ -190,8 +186,7 @@ void BM_ListLoad(benchmark::State& state) {
 void BM_ListScanUnchanged(benchmark::State& state) {
   const UnchangedTree& files = tree();
   TileImageList list;
-  SilentPrompt quiet;
-  bench::require(load_list_file(list, files.list, quiet), "loading the tree's list");
+  bench::require(load_list_file(list, files.list).ok(), "loading the tree's list");
   for (auto _ : state) {
     build_entries(list);
     bench::require(list.entry_count() == static_cast<std::size_t>(kTreeFiles), "finding every file");
@@ -206,7 +201,7 @@ void BM_ListUpdateUnchanged(benchmark::State& state) {
   for (auto _ : state) {
     TileImageList list;
     SilentPrompt quiet;
-    bench::require(load_list_file(list, files.list, quiet), "loading the tree's list");
+    bench::require(load_list_file(list, files.list).ok(), "loading the tree's list");
     list.set_path(out.string());
     ListAnalysis analysis(list, quiet);
     bench::require(analysis.run(kThreads, false, {}, std::chrono::milliseconds(5)) == ListSaveResult::saved,

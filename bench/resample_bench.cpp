@@ -29,9 +29,8 @@ tess::Foto photograph(int width = kSourceWidth, int height = kSourceHeight) {
 void resample_to_grid(benchmark::State& state) {
   const tess::Foto source = photograph();
   tess::Foto grid;
-  tess::SilentPrompt unwatched;
   for (auto _ : state) {
-    if (!source.resample(12, 9, 0, 0, 0, 0, grid, unwatched)) state.SkipWithError("out of memory");
+    if (!source.resample(12, 9, 0, 0, 0, 0, grid)) state.SkipWithError("out of memory");
     benchmark::DoNotOptimize(grid.pixels());
   }
   state.SetItemsProcessed(state.iterations() * kSourceWidth * kSourceHeight);
@@ -50,9 +49,8 @@ void resample_tile_to_cell(benchmark::State& state) {
   }
   const tess::ResampleLevel level = levels[static_cast<std::size_t>(state.range(1))];
   tess::Foto cell;
-  tess::SilentPrompt unwatched;
   for (auto _ : state) {
-    if (!source.resample(64, 48, 0, 0, 0, 0, cell, unwatched, level)) state.SkipWithError("out of memory");
+    if (!source.resample(64, 48, 0, 0, 0, 0, cell, level)) state.SkipWithError("out of memory");
     benchmark::DoNotOptimize(cell.pixels());
   }
   state.SetItemsProcessed(state.iterations() * 64 * 48);
@@ -62,9 +60,8 @@ BENCHMARK(resample_tile_to_cell)->ArgsProduct({{80, 160}, {0, 1}})->Unit(benchma
 void crop_resize_to_grid(benchmark::State& state) {
   const tess::Foto source = photograph();
   tess::Foto grid;
-  tess::SilentPrompt unwatched;
   for (auto _ : state) {
-    if (!source.crop_resize(12, 9, kSourceWidth, kSourceHeight, grid, unwatched)) state.SkipWithError("out of memory");
+    if (!source.crop_resize(12, 9, kSourceWidth, kSourceHeight, grid)) state.SkipWithError("out of memory");
     benchmark::DoNotOptimize(grid.pixels());
   }
   state.SetItemsProcessed(state.iterations() * kSourceWidth * kSourceHeight);

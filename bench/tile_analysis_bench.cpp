@@ -62,7 +62,7 @@ void BM_LoadJpeg640x480At48(benchmark::State& state) {
   for (auto _ : state) {
     Foto picture;
     ScriptedPrompt quiet;
-    if (!picture.load(path, kAnalysisLoadSize, kAnalysisLoadSize, quiet)) state.SkipWithError("load failed");
+    if (!picture.load(path, kAnalysisLoadSize, kAnalysisLoadSize)) state.SkipWithError("load failed");
     benchmark::DoNotOptimize(picture.pixels());
   }
 }
@@ -106,7 +106,7 @@ void BM_SaveList10000(benchmark::State& state) {
   const auto path = std::filesystem::temp_directory_path() / ("tess_list_bench_" + std::to_string(::getpid()) + ".tzc");
   ScriptedPrompt quiet;
   for (auto _ : state)
-    if (!save_list_file(list, path, quiet)) state.SkipWithError("save failed");
+    if (!save_list_file(list, path)) state.SkipWithError("save failed");
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                           static_cast<std::int64_t>(std::filesystem::file_size(path)));
   std::filesystem::remove(path);
@@ -117,13 +117,13 @@ void BM_LoadList10000(benchmark::State& state) {
   TileImageList list = big_list(10000);
   const auto path = std::filesystem::temp_directory_path() / ("tess_list_bench_" + std::to_string(::getpid()) + ".tzc");
   ScriptedPrompt prompt;
-  if (!save_list_file(list, path, prompt)) {
+  if (!save_list_file(list, path).ok_or_show(prompt)) {
     state.SkipWithError("save failed");
     return;
   }
   for (auto _ : state) {
     TileImageList loaded;
-    if (!load_list_file(loaded, path, prompt)) state.SkipWithError("load failed");
+    if (!load_list_file(loaded, path).ok_or_show(prompt)) state.SkipWithError("load failed");
     benchmark::DoNotOptimize(loaded.entry_count());
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *

@@ -53,9 +53,8 @@ struct Scene {
     parameters.colour_priority = colour_priority;
     bench::require(tables.set_up(parameters, 1000), "the score tables");
     Foto picture;
-    SilentPrompt quiet;
     // The sample is the bench's own picture; a failed load shows as an empty signature.
-    if (!picture.load(tile.path, kAnalysisLoadSize, kAnalysisLoadSize, quiet)) picture.clear();
+    if (!picture.load(tile.path, kAnalysisLoadSize, kAnalysisLoadSize)) picture.clear();
     bench::require(tile.signature.analyse(picture, AnalysisMode::fill), "the tile analysis");
     Foto main_image = photo_like(300, 200);
     main_image.mirror();
@@ -132,7 +131,7 @@ void BM_DrawVariant640x480To100x75(benchmark::State& state) {
   SilentPrompt unwatched;
   for (auto _ : state) {
     Foto out;
-    if (!draw_tile_variant(picture, variant, turned ? 75 : 100, turned ? 100 : 75, out, unwatched))
+    if (!draw_tile_variant(picture, variant, turned ? 75 : 100, turned ? 100 : 75, out))
       state.SkipWithError("out of memory");
     benchmark::DoNotOptimize(out.pixels());
   }

@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
   const std::string file = argv[1], from = argv[2], to = argv[3];
   tess::SilentPrompt prompt;
   tess::TileImageList list;
-  if (!tess::load_list_file(list, file, prompt)) {
+  if (!tess::load_list_file(list, file).ok_or_show(prompt)) {
     std::fprintf(stderr, "%s: cannot read the list %s\n", argv[0], file.c_str());
     return 1;
   }
@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
   }
   list.group_variants(tess::kGroupingFrameNumbers);
 
-  if (!tess::save_list_file(list, file, prompt)) {
+  if (!tess::save_list_file(list, file).ok_or_show(prompt)) {
     std::fprintf(stderr, "%s: cannot write the list %s\n", argv[0], file.c_str());
     return 1;
   }

@@ -114,8 +114,8 @@ std::vector<Source> load_sources(const fs::path& folder, tess::Prompt& prompt) {
   std::vector<Source> sources;
   for (const fs::path& path : paths) {
     Source source{path.stem().string(), {}};
-    tess::SilentPrompt said_below;  // one line below says why a picture is skipped
-    if (!source.foto.load(path, 0, 0, said_below)) {
+    // One line below says why a picture is skipped.
+    if (!source.foto.load(path, 0, 0)) {
       prompt.message("skipped " + path.string() + ": not a readable picture", tess::Icon::information);
     } else if (std::min(source.foto.width(), source.foto.height()) < kLongSide) {
       prompt.message("skipped " + path.string() + ": smaller than a tile", tess::Icon::information);
@@ -157,7 +157,7 @@ bool cut_tile(const Source& source, Draws& draws, const fs::path& path, tess::Pr
   const bool mirrored = draws.unit() < 0.5;
 
   tess::Foto tile;
-  if (!foto.resample(tile_w, tile_h, x, y, crop_w, crop_h, tile, prompt)) {
+  if (!foto.resample(tile_w, tile_h, x, y, crop_w, crop_h, tile).ok_or_show(prompt)) {
     prompt.message("cannot cut a tile from " + source.stem, tess::Icon::error);
     return false;
   }

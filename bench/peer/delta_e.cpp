@@ -77,14 +77,13 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  tess::SilentPrompt quiet;  // a picture that cannot be read is named below
   tess::Foto mosaic;
-  if (!mosaic.load(argv[1], 0, 0, quiet)) {
+  if (!mosaic.load(argv[1], 0, 0)) {
     std::fprintf(stderr, "delta_e: cannot read %s\n", argv[1]);
     return 1;
   }
   tess::Foto main_image;
-  if (!main_image.load(argv[2], 0, 0, quiet)) {
+  if (!main_image.load(argv[2], 0, 0)) {
     std::fprintf(stderr, "delta_e: cannot read %s\n", argv[2]);
     return 1;
   }
@@ -95,7 +94,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   tess::Foto reference;
-  if (!main_image.resample(width, height, 0, 0, 0, 0, reference, quiet)) {
+  if (!main_image.resample(width, height, 0, 0, 0, 0, reference)) {
     std::fprintf(stderr, "delta_e: cannot scale the main image to %dx%d\n", width, height);
     return 1;
   }

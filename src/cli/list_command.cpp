@@ -87,11 +87,7 @@ bool add_items(TileImageList& list, FolderKind kind, const std::vector<std::stri
 
 /// Loads a list for update or show; a refused or unreadable file is bad input.
 bool load_for_command(TileImageList& list, const std::string& file, Prompt& prompt) {
-  ListLoadResult result = ListLoadResult::unreadable;
-  if (load_list_file(list, absolute_path(file), prompt, &result)) return true;
-  // A refused file was already reported with its reason.
-  if (result == ListLoadResult::unreadable) prompt.message(tr("Error while reading the Images List!"), Icon::error);
-  return false;
+  return open_list_file(list, absolute_path(file)).ok_or_show(prompt);
 }
 
 // --- the commands ------------------------------------------------------------
@@ -119,12 +115,14 @@ int list_merge(const ListArgs& args, Prompt& prompt) {
   for (const std::string& part : args.parts) parts.push_back(absolute_path(part));
   TileImageList list;
   std::vector<std::string> unusable;
-  if (const std::string problem = merge_list_shares(parts, list, unusable, prompt); !problem.empty()) {
+  Status part_status;
+  if (const std::string problem = merge_list_shares(parts, list, unusable, part_status); !problem.empty()) {
+    (void)part_status.ok_or_show(prompt);
     std::fprintf(stderr, "error: %s\n", problem.c_str());
     return kExitUsage;
   }
   const std::string file = with_list_extension(absolute_path(args.file));
-  if (!save_list_file(list, file, prompt)) return kExitFailed;
+  if (!save_list_file(list, file).ok_or_show(prompt)) return kExitFailed;
   // The same error file as an analysis on one machine writes.
   if (!unusable.empty() && !write_error_file(file + kErrorFileSuffix, unusable)) {
     prompt.message(format(tr("Unable to save file '%s'"), file + kErrorFileSuffix), Icon::error);

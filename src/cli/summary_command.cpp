@@ -39,7 +39,7 @@ struct SummaryArgs {
 /// The counts of a Tile Images List; false (reported) when it cannot be loaded.
 bool load_list_counts(const std::string& file, ListCounts& counts, Prompt& prompt) {
   TileImageList list;
-  if (!open_list_file(list, file, prompt)) return false;
+  if (!open_list_file(list, file).ok_or_show(prompt)) return false;
   counts.landscape_images = static_cast<std::size_t>(list.landscape_images());
   counts.portrait_images = static_cast<std::size_t>(list.portrait_images());
   counts.landscape_clips = static_cast<std::size_t>(list.landscape_clips());

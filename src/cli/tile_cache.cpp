@@ -80,8 +80,7 @@ int update_cached_list(const std::vector<std::string>& folders, bool black_and_w
   // sees half of it.
   const FileLock lock(file);
   TileImageList list;
-  SilentPrompt unread;
-  if (!fs::exists(file, error) || !load_list_file(list, file, unread) ||
+  if (!fs::exists(file, error) || !load_list_file(list, file) ||
       !holds_exactly(list, folders, black_and_white)) {
     // No list yet, or one that cannot serve (damaged, of another version or
     // of other folders): it is made anew and replaces the file.

@@ -23,20 +23,20 @@ constexpr std::size_t kCellsPerJob = 32;
 
 /// A shaped cell: its region of the picture with the pixels outside the
 /// shape emptied, analysed as a whole.
-bool analyse_shaped(PuzzleInfo& cell, const Foto& image, double x, double y, double w, double h, Prompt& report) {
+Status analyse_shaped(PuzzleInfo& cell, const Foto& image, double x, double y, double w, double h) {
   const double longer = std::max(cell.width, cell.height);
   const double reduce = longer > kShapeSampleSide ? kShapeSampleSide / longer : 1.0;
   const int sw = std::max(1, static_cast<int>(cell.width * reduce));
   const int sh = std::max(1, static_cast<int>(cell.height * reduce));
   Foto region;
-  if (!image.resample(sw, sh, x, y, w, h, region, report)) return false;
+  if (Status status = image.resample(sw, sh, x, y, w, h, region); !status) return status;
   for (int r = 0; r < sh; ++r) {
     const std::uint32_t* shape = cell.shape.row(static_cast<int>(std::int64_t{r} * cell.height / sh));
     std::uint32_t* out = region.row(r);
     for (int c = 0; c < sw; ++c)
       if (pixel_transparency(shape[std::int64_t{c} * cell.width / sw]) >= 255) out[c] = kEmptyPixel;
   }
-  return cell.signature.analyse(region, AnalysisMode::fit, 0, 0, sw, sh);
+  return cell.signature.analyse(region, AnalysisMode::fit, 0, 0, sw, sh) ? Status() : Status::refused();
 }
 
 struct Point {
@@ -53,20 +53,23 @@ double analysis_scale(int image_width, int image_height, int grid_width, int gri
   return adapt ? std::min(sx, sy) : std::max(sx, sy);
 }
 
-bool analyse_cell(PuzzleInfo& cell, const Foto& image, double image_per_pixel, Prompt& report) {
+Status analyse_cell(PuzzleInfo& cell, const Foto& image, double image_per_pixel) {
   cell.active = 0;
   cell.analysed = 0;
   const double x = cell.left * image_per_pixel;
   const double y = cell.top * image_per_pixel;
   const double w = cell.width * image_per_pixel;
   const double h = cell.height * image_per_pixel;
-  if (!(image_per_pixel > 0) || x >= image.width() || y >= image.height() || !(w > 0) || !(h > 0)) return false;
-  const bool ok = cell.has_shape() ? analyse_shaped(cell, image, x, y, w, h, report)
-                                   : cell.signature.analyse(image, AnalysisMode::fit, x, y, w, h);
-  if (!ok) return false;
+  if (!(image_per_pixel > 0) || x >= image.width() || y >= image.height() || !(w > 0) || !(h > 0))
+    return Status::refused();
+  if (cell.has_shape()) {
+    if (Status status = analyse_shaped(cell, image, x, y, w, h); !status) return status;
+  } else if (!cell.signature.analyse(image, AnalysisMode::fit, x, y, w, h)) {
+    return Status::refused();
+  }
   cell.analysed = 1;
   cell.active = 1;
-  return true;
+  return {};
 }
 
 bool analyse_cells(MosaicBuilder& builder, const Foto& image, bool adapt, bool skip_analysed, int threads,
@@ -91,7 +94,8 @@ bool analyse_cells(MosaicBuilder& builder, const Foto& image, bool adapt, bool s
     for (std::size_t i = first; i < last; ++i) {
       if (builder.stop_requested()) break;
       PuzzleInfo& cell = grid.cell(i);
-      if (!(skip_analysed && cell.analysed != 0)) analyse_cell(cell, image, image_per_pixel, builder.prompt());
+      // A cell that cannot be analysed stays inactive; only running out of memory is shown.
+      if (!(skip_analysed && cell.analysed != 0)) analyse_cell(cell, image, image_per_pixel).ok_or_show(builder.prompt());
       ++done;
     }
     builder.add_progress(static_cast<double>(done));

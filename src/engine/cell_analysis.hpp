@@ -24,8 +24,8 @@ double analysis_scale(int image_width, int image_height, int grid_width, int gri
 /// Analyses one cell against `image`, where `image_per_pixel` is the number
 /// of image pixels under one mosaic pixel. Sets the cell's active and
 /// analysed flags; a cell whose corner lies beyond the picture stays inactive.
-/// Running out of memory for a shaped cell's region is reported through `report`.
-bool analyse_cell(PuzzleInfo& cell, const Foto& image, double image_per_pixel, Prompt& report);
+/// Running out of memory for a shaped cell's region carries its text.
+Status analyse_cell(PuzzleInfo& cell, const Foto& image, double image_per_pixel);
 
 /// Analyses every cell of the builder's grid ("Analyzing Main Image...") and
 /// drops the ones that did not become active. With `skip_analysed` set, cells

@@ -23,7 +23,7 @@ ImageGapsResult measure_image_gaps(const RunPlan& plan, int threads, Prompt& pro
 
   // 1. The main image, as the run loads it.
   Foto& image = result.image;
-  if (!image.load(plan.run.main_images.front(), 0, 0, prompt)) return fail("the main image cannot be read");
+  if (!image.load(plan.run.main_images.front(), 0, 0).ok_or_show(prompt)) return fail("the main image cannot be read");
   if (plan.list.black_and_white()) image.to_greyscale();
 
   // 2. The cells of the run, analysed as the run analyses them.

@@ -253,11 +253,11 @@ bool visit_region_pixels(const Foto& mask, RegionRows& rows, const std::function
   return true;
 }
 
-bool find_regions(const Foto& mask, std::vector<MaskRegion>& regions, Prompt& report,
-                  const std::function<bool()>& stopped, const std::function<void()>& row_done) {
+Status find_regions(const Foto& mask, std::vector<MaskRegion>& regions, const std::function<bool()>& stopped,
+                    const std::function<void()>& row_done) {
   // Pass 1: the patches.
   Patches patches;
-  if (!label_patches(mask, patches, stopped, row_done)) return false;
+  if (!label_patches(mask, patches, stopped, row_done)) return Status::refused();
   const std::size_t label_count = patches.root_of.size();
 
   // Every patch thick and large enough is a region, in scan order.
@@ -285,7 +285,7 @@ bool find_regions(const Foto& mask, std::vector<MaskRegion>& regions, Prompt& re
     region_extents.assign(regions.size(), Extent{});
     if (!visit_region_pixels(mask, rows, stopped, {},
                              [&](int x, int y, std::size_t r) { region_extents[r].add_pixel(x, y); }))
-      return false;
+      return Status::refused();
   }
 
   bool any_shape = false;
@@ -298,29 +298,30 @@ bool find_regions(const Foto& mask, std::vector<MaskRegion>& regions, Prompt& re
     region.height = e.y1 - e.y0 + 1;
     region.pixel_count = e.pixels;
     if (region.pixel_count < std::int64_t{region.width} * region.height) {
-      if (!region.shape.allocate_fill(region.width, region.height, kEmptyPixel, report)) return false;
+      if (Status status = region.shape.allocate_fill(region.width, region.height, kEmptyPixel); !status) return status;
       any_shape = true;
     }
   }
-  if (!any_shape) return true;
+  if (!any_shape) return {};
 
   // Pass 3: the same labelling again, now drawing each pixel into its
   // region's shape.
-  return visit_region_pixels(mask, rows, stopped, row_done, [&](int x, int y, std::size_t r) {
+  const bool drawn = visit_region_pixels(mask, rows, stopped, row_done, [&](int x, int y, std::size_t r) {
     MaskRegion& region = regions[r];
     if (!region.shape.empty()) region.shape.at(x - region.left, y - region.top) = kShapePixel;
   });
+  return drawn ? Status() : Status::refused();
 }
 
 /// `shape` with every pixel made `scale` × `scale` pixels, cut to w × h.
-bool enlarge_shape(const Foto& shape, int scale, int w, int h, Foto& out, Prompt& report) {
-  if (!out.allocate(w, h, report)) return false;
+Status enlarge_shape(const Foto& shape, int scale, int w, int h, Foto& out) {
+  if (Status status = out.allocate(w, h); !status) return status;
   for (int y = 0; y < h; ++y) {
     const std::uint32_t* src = shape.row(std::min(y / scale, shape.height() - 1));
     std::uint32_t* dst = out.row(y);
     for (int x = 0; x < w; ++x) dst[x] = src[std::min(x / scale, shape.width() - 1)];
   }
-  return true;
+  return {};
 }
 
 }  // namespace
@@ -337,18 +338,18 @@ bool is_mask_background(std::uint32_t pixel) {
          same_colour(pixel, kBlack);
 }
 
-bool find_mask_regions(const Foto& mask, std::vector<MaskRegion>& regions, Prompt& report,
-                       const std::function<bool()>& stopped, const std::function<void()>& row_done) {
+Status find_mask_regions(const Foto& mask, std::vector<MaskRegion>& regions, const std::function<bool()>& stopped,
+                         const std::function<void()>& row_done) {
   regions.clear();
-  if (mask.empty()) return false;
-  bool ok = false;
+  if (mask.empty()) return Status::refused();
+  Status status;
   try {
-    ok = find_regions(mask, regions, report, stopped, row_done);
+    status = find_regions(mask, regions, stopped, row_done);
   } catch (const std::bad_alloc&) {
-    report.message(out_of_memory_text(mask.width(), mask.height()) + "!", Icon::error);
+    status = out_of_memory(mask.width(), mask.height());
   }
-  if (!ok) regions.clear();
-  return ok;
+  if (!status) regions.clear();
+  return status;
 }
 
 bool build_cells_from_mask(MosaicBuilder& builder, const Foto& mask, int pixel_scale) {
@@ -359,8 +360,9 @@ bool build_cells_from_mask(MosaicBuilder& builder, const Foto& mask, int pixel_s
   builder.begin_progress_stage(kStageCellBuilding, 2.0 * std::max(1, mask.height()));
 
   std::vector<MaskRegion> regions;
-  const bool found = find_mask_regions(
-      mask, regions, builder.prompt(), [&] { return builder.stop_requested(); }, [&] { builder.add_progress(1); });
+  const bool found =
+      find_mask_regions(mask, regions, [&] { return builder.stop_requested(); }, [&] { builder.add_progress(1); })
+          .ok_or_show(builder.prompt());
   if (!found || regions.empty()) {
     grid.free();
     return false;
@@ -375,7 +377,7 @@ bool build_cells_from_mask(MosaicBuilder& builder, const Foto& mask, int pixel_s
     PuzzleInfo& cell = grid.cell(grid.size() - 1);
     if (pixel_scale == 1) {
       cell.shape = std::move(region.shape);
-    } else if (!enlarge_shape(region.shape, pixel_scale, cell.width, cell.height, cell.shape, builder.prompt())) {
+    } else if (!enlarge_shape(region.shape, pixel_scale, cell.width, cell.height, cell.shape).ok_or_show(builder.prompt())) {
       grid.free();
       return false;
     }

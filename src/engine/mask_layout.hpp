@@ -43,10 +43,9 @@ struct MaskRegion {
 /// union of labels where two patches turn out to meet; a second pass draws
 /// the shapes, so no label is kept per pixel. `stopped` (may be empty) is
 /// asked once per row and `row_done` (may be empty) told after each row of
-/// each pass. False when stopped or out of memory (reported through `report`).
-[[nodiscard]] bool find_mask_regions(const Foto& mask, std::vector<MaskRegion>& regions, Prompt& report,
-                                     const std::function<bool()>& stopped = {},
-                                     const std::function<void()>& row_done = {});
+/// each pass. Fails when stopped (without a text) or out of memory (with it).
+Status find_mask_regions(const Foto& mask, std::vector<MaskRegion>& regions, const std::function<bool()>& stopped = {},
+                         const std::function<void()>& row_done = {});
 
 /// Builds the builder's grid from a mask image: one cell per patch, each mask
 /// pixel `pixel_scale` mosaic pixels wide, shapes enlarged to match. False on

@@ -25,18 +25,20 @@ std::int64_t to_pixels(std::int64_t units, double scale) {
 }
 
 /// The columns [x, x + width) of `shape`; false when memory runs out.
-bool crop_columns(const Foto& shape, int x, int width, Foto& out, Prompt& report) {
-  if (!out.allocate(width, shape.height(), report)) return false;
-  for (int r = 0; r < shape.height(); ++r) std::copy_n(shape.row(r) + x, width, out.row(r));
-  return true;
+Status crop_columns(const Foto& shape, int x, int width, Foto& out) {
+  Status status = out.allocate(width, shape.height());
+  if (status)
+    for (int r = 0; r < shape.height(); ++r) std::copy_n(shape.row(r) + x, width, out.row(r));
+  return status;
 }
 
 /// The rows [y, y + height) of `shape`.
-bool crop_rows(const Foto& shape, int y, int height, Foto& out, Prompt& report) {
-  if (!out.allocate(shape.width(), height, report)) return false;
-  std::copy_n(shape.row(y), static_cast<std::size_t>(height) * static_cast<std::size_t>(shape.width()),
-              out.pixels());
-  return true;
+Status crop_rows(const Foto& shape, int y, int height, Foto& out) {
+  Status status = out.allocate(shape.width(), height);
+  if (status)
+    std::copy_n(shape.row(y), static_cast<std::size_t>(height) * static_cast<std::size_t>(shape.width()),
+                out.pixels());
+  return status;
 }
 
 }  // namespace
@@ -161,8 +163,8 @@ PuzzleInfo* PuzzleGrid::split(PuzzleInfo& cell, std::int32_t gap, std::string_vi
     const int kept = h / 2;
     half->top = cell.top + kept + gap;
     half->height = h - kept;
-    if (cell.has_shape() && (!crop_rows(cell.shape, kept + gap, half->height, half->shape, prompt()) ||
-                             !crop_rows(cell.shape, 0, kept, kept_shape, prompt()))) {
+    if (cell.has_shape() && (!crop_rows(cell.shape, kept + gap, half->height, half->shape).ok_or_show(prompt()) ||
+                             !crop_rows(cell.shape, 0, kept, kept_shape).ok_or_show(prompt()))) {
       count(cell, +1);
       return nullptr;
     }
@@ -172,8 +174,8 @@ PuzzleInfo* PuzzleGrid::split(PuzzleInfo& cell, std::int32_t gap, std::string_vi
     const int kept = w / 2;
     half->left = cell.left + kept + gap;
     half->width = w - kept;
-    if (cell.has_shape() && (!crop_columns(cell.shape, kept + gap, half->width, half->shape, prompt()) ||
-                             !crop_columns(cell.shape, 0, kept, kept_shape, prompt()))) {
+    if (cell.has_shape() && (!crop_columns(cell.shape, kept + gap, half->width, half->shape).ok_or_show(prompt()) ||
+                             !crop_columns(cell.shape, 0, kept, kept_shape).ok_or_show(prompt()))) {
       count(cell, +1);
       return nullptr;
     }

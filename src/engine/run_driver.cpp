@@ -139,7 +139,7 @@ bool BatchDriver::load_mask(const std::string& main_image, const std::string& as
   }
   m_builder.set_status(tr("Loading Mask Image..."));
   used = path;
-  return mask.load(path, 0, 0, m_prompt);
+  return mask.load(path, 0, 0).ok_or_show(m_prompt);
 }
 
 Outcome BatchDriver::build_one(const std::string& main_image, const std::string& label, const std::string& mask_path) {
@@ -151,7 +151,7 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
   // 3. The main image; one that cannot be loaded is skipped.
   m_builder.set_status(tr("Loading Image..."));
   Foto image;
-  if (!image.load(main_image, 0, 0, m_prompt)) return Outcome::skipped;
+  if (!image.load(main_image, 0, 0).ok_or_show(m_prompt)) return Outcome::skipped;
   if (stopped()) return Outcome::stopped;
   result.main_width = image.width();
   result.main_height = image.height();

@@ -78,9 +78,9 @@ bool check_mask(const std::string& path, Prompt& prompt) {
     return false;
   }
   Foto mask;
-  if (!mask.load(path, 0, 0, prompt)) return false;  // the loader said why
+  if (!mask.load(path, 0, 0).ok_or_show(prompt)) return false;
   std::vector<MaskRegion> regions;
-  if (!find_mask_regions(mask, regions, prompt) || regions.empty()) {
+  if (!find_mask_regions(mask, regions).ok_or_show(prompt) || regions.empty()) {
     prompt.message(format(tr("The MaskFile '%s' contains no tiles: every pixel is white or black."), path),
                    Icon::error);
     return false;
@@ -109,7 +109,7 @@ bool experimental_can_place(const MosaicParameters& params, const TileImageList&
 
 bool check_priority_map(const std::string& path, Prompt& prompt) {
   Foto map;
-  return map.load(path, 0, 0, prompt) && !map.empty();
+  return map.load(path, 0, 0).ok_or_show(prompt) && !map.empty();
 }
 
 // The masks and the priority map of a run: given in advance or chosen by the plan.
@@ -200,7 +200,7 @@ PlanResult prepare_run(const RunRequest& request, Prompt& prompt) {
   MosaicParameters& params = plan.parameters;
 
   // 1. The list.
-  if (!request.list_file.empty() && !open_list_file(plan.list, request.list_file, prompt))
+  if (!request.list_file.empty() && !open_list_file(plan.list, request.list_file).ok_or_show(prompt))
     return refused("the Tile Images List cannot be read");
 
   // 2. Very large lists.

@@ -41,8 +41,8 @@ bool load_priority_map(MosaicBuilder& builder, const std::string& given, Foto& m
   std::string path = given;
   if (path.empty()) path = ask_for_priority_map(builder.prompt());
   if (path.empty()) return false;
-  // The loader reports what went wrong with the file itself.
-  if (!map.load(path, 0, 0, builder.prompt())) return false;
+  // What went wrong with the file itself is the loader's to say.
+  if (!map.load(path, 0, 0).ok_or_show(builder.prompt())) return false;
   return !map.empty() && map.width() > 0 && map.height() > 0;
 }
 

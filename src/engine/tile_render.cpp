@@ -91,11 +91,11 @@ void blend_opaque_row(std::uint32_t* line, int width, const std::vector<BlendTap
 /// quarter-turn variant. Destination row R reads source column R (codes 5
 /// and 7) or W − 1 − R (6 and 8); destination column C reads source row
 /// H − 1 − C (5 and 8) or C (6 and 7).
-bool turn_quarter(const Foto& source, int variant, Foto& out, Prompt& report) {
+Status turn_quarter(const Foto& source, int variant, Foto& out) {
   const int w = source.width();
   const int h = source.height();
   Foto turned;
-  if (!turned.allocate(h, w, report)) return false;
+  if (Status status = turned.allocate(h, w); !status) return status;
   const bool columns_reversed = variant == kVariantCodeQuarterB || variant == kVariantCodeQuarterMirrored;
   const bool rows_reversed = variant == kVariantCodeQuarterA || variant == kVariantCodeQuarterMirrored;
   const std::uint32_t* pixels = source.pixels();
@@ -112,7 +112,7 @@ bool turn_quarter(const Foto& source, int variant, Foto& out, Prompt& report) {
     }
   }
   out = std::move(turned);
-  return true;
+  return {};
 }
 
 }  // namespace
@@ -135,11 +135,11 @@ CropRect centred_crop(int width, int height, int aspect_w, int aspect_h) {
   return crop;
 }
 
-bool draw_tile_variant(const Foto& picture, int variant, int width, int height, Foto& out, Prompt& report) {
+Status draw_tile_variant(const Foto& picture, int variant, int width, int height, Foto& out) {
   if (variant < kVariantCodeAsIs || variant > kVariantCodeQuarterMirrored) variant = kVariantCodeAsIs;
   if (picture.empty() || width <= 0 || height <= 0) {
     out.clear();
-    return false;
+    return Status::refused();
   }
   // Quarter turns are drawn from a picture of the turned proportions, so
   // that after the turn it has the cell's size.
@@ -148,9 +148,9 @@ bool draw_tile_variant(const Foto& picture, int variant, int width, int height, 
   const int scaled_h = turned ? width : height;
   const CropRect crop = centred_crop(picture.width(), picture.height(), scaled_w, scaled_h);
   Foto scaled;
-  if (!picture.resample(scaled_w, scaled_h, crop.x, crop.y, crop.width, crop.height, scaled, report)) {
+  if (Status status = picture.resample(scaled_w, scaled_h, crop.x, crop.y, crop.width, crop.height, scaled); !status) {
     out.clear();
-    return false;
+    return status;
   }
   switch (variant) {
     case kVariantCodeMirrored:
@@ -167,14 +167,12 @@ bool draw_tile_variant(const Foto& picture, int variant, int width, int height, 
       break;
   }
   if (turned) {
-    if (!turn_quarter(scaled, variant, out, report)) {
-      out.clear();
-      return false;
-    }
-    return true;
+    Status status = turn_quarter(scaled, variant, out);
+    if (!status) out.clear();
+    return status;
   }
   out = std::move(scaled);
-  return true;
+  return {};
 }
 
 bool mean_colour(const Foto& picture, const Foto* shape, std::array<float, 3>& mean) {
@@ -329,7 +327,7 @@ bool TileRenderer::render(const TileSignature& cell, const Foto& picture, const 
   record = TileRenderRecord{};
   // 1-3. Crop to the cell's proportions, resample and turn.
   Foto drawn;
-  const bool drawn_ok = draw_tile_variant(picture, variant, width, height, drawn, m_report);
+  const bool drawn_ok = draw_tile_variant(picture, variant, width, height, drawn).ok_or_show(m_report);
   if (release != nullptr) release->clear();
   if (!drawn_ok) {
     out.clear();
@@ -401,8 +399,7 @@ bool TileRenderer::load_sized(const PuzzleInfo& cell, std::uint8_t variant, Foto
     // A tile that fails is counted and reported once the run is over. So is
     // one whose file changed size since the list was analysed: it holds
     // another picture than the one placed for its colours.
-    SilentPrompt counted;
-    loaded = unchanged_since_analysis(tile) && picture.load(tile.path, max_w, max_h, counted);
+    loaded = unchanged_since_analysis(tile) && picture.load(tile.path, max_w, max_h);
   }
   if (!loaded) {
     picture.clear();

@@ -116,10 +116,9 @@ CropRect centred_crop(int width, int height, int aspect_w, int aspect_h);
 
 /// Crops `picture` to the cell's proportions (turned for codes 5..8),
 /// resamples it in one pass and re-indexes it by the variant code, giving a
-/// width × height picture. Codes outside 1..8 draw as 1. Out of memory is
-/// reported through `report`.
-[[nodiscard]] bool draw_tile_variant(const Foto& picture, int variant, int width, int height, Foto& out,
-                                     Prompt& report);
+/// width × height picture. Codes outside 1..8 draw as 1. Out of memory
+/// carries its text.
+Status draw_tile_variant(const Foto& picture, int variant, int width, int height, Foto& out);
 
 /// The mean red, green and blue of `picture` over the pixels inside `shape`
 /// (a pixel of the shape whose transparency is below 255, as a mask cell

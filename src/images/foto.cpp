@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
 
 #include <unistd.h>
 
-#include "base/prompt.hpp"
 #include "base/text.hpp"
 
 namespace tess {
@@ -84,22 +84,26 @@ bool Foto::try_allocate(int width, int height) {
   return true;
 }
 
-bool Foto::allocate(int width, int height, Prompt& report) {
-  if (try_allocate(width, height)) return true;
-  if (width > 0 && height > 0) report.message(out_of_memory_text(width, height) + "!", Icon::error);
-  return false;
+Status out_of_memory(int width, int height, const char* marks) {
+  return Status::failure(out_of_memory_text(width, height) + marks, Icon::error, ENOMEM);
 }
 
-bool Foto::allocate_fill_bytes(int width, int height, std::uint8_t byte, Prompt& report) {
-  if (!allocate(width, height, report)) return false;
-  std::memset(m_pixels, byte, pixel_count() * 4u);
-  return true;
+Status Foto::allocate(int width, int height) {
+  if (try_allocate(width, height)) return {};
+  if (width > 0 && height > 0) return out_of_memory(width, height);
+  return Status::refused();
 }
 
-bool Foto::allocate_fill(int width, int height, std::uint32_t word, Prompt& report) {
-  if (!allocate(width, height, report)) return false;
-  fill(word);
-  return true;
+Status Foto::allocate_fill_bytes(int width, int height, std::uint8_t byte) {
+  Status status = allocate(width, height);
+  if (status) std::memset(m_pixels, byte, pixel_count() * 4u);
+  return status;
+}
+
+Status Foto::allocate_fill(int width, int height, std::uint32_t word) {
+  Status status = allocate(width, height);
+  if (status) fill(word);
+  return status;
 }
 
 bool Foto::try_allocate_fill(int width, int height, std::uint32_t word) {

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-namespace tess {
+#include "base/status.hpp"
 
-class Prompt;
+namespace tess {
 
 inline constexpr std::uint32_t kEmptyPixel = 0xFF000000u;
 /// Pixels at least this transparent are skipped by the masked paste.
@@ -81,15 +81,15 @@ class Foto {
   // --- allocation --------------------------------------------------------
   /// Replaces the buffer by one of width × height words (contents undefined).
   /// A size that is not positive, or more than the machine's memory can hold,
-  /// fails before anything is allocated. Failure reports "Out Of Memory while
-  /// allocating an Image made of %ldx%ld Pixels!" through `report` and leaves
-  /// the image empty.
-  [[nodiscard]] bool allocate(int width, int height, Prompt& report);
-  /// allocate() without the report.
+  /// fails before anything is allocated and leaves the image empty. Out of
+  /// memory carries "Out Of Memory while allocating an Image made of %ldx%ld
+  /// Pixels!"; a size that is not positive carries no text.
+  Status allocate(int width, int height);
+  /// allocate() without the text (and without touching the memory reserve).
   bool try_allocate(int width, int height);
-  [[nodiscard]] bool allocate_fill_bytes(int width, int height, std::uint8_t byte, Prompt& report);
-  [[nodiscard]] bool allocate_fill(int width, int height, std::uint32_t word, Prompt& report);
-  /// allocate_fill() without the report.
+  Status allocate_fill_bytes(int width, int height, std::uint8_t byte);
+  Status allocate_fill(int width, int height, std::uint32_t word);
+  /// allocate_fill() without the text.
   bool try_allocate_fill(int width, int height, std::uint32_t word);
   void fill(std::uint32_t word);
 
@@ -101,33 +101,32 @@ class Foto {
   void mirror();  ///< left-right, in place
   void flip();    ///< top-bottom, in place
   /// Turns by 0, 90 (clockwise), -90/270 or ±180 degrees into `out`; any other
-  /// angle fails and leaves `out` empty. Out of memory is reported through
-  /// `report`, as by allocate().
-  [[nodiscard]] bool rotate(int angle, Foto& out, Prompt& report) const;
-  [[nodiscard]] bool rotate(int angle, Prompt& report);  ///< in place
+  /// angle fails without a text and leaves `out` empty. Out of memory carries
+  /// its text, as by allocate().
+  Status rotate(int angle, Foto& out) const;
+  Status rotate(int angle);  ///< in place
 
   /// Grey = (30 red + 59 green + 11 blue) / 100, rounded half up; transparency kept.
   void to_greyscale();
 
   // --- resampling --------------------------------------------------------
   /// Integer area filter of the top-left region_w × region_h into
-  /// dest_w × dest_h opaque pixels. Out of memory is reported through
-  /// `report`, as by allocate().
-  [[nodiscard]] bool crop_resize(int dest_w, int dest_h, int region_w, int region_h, Foto& out,
-                                 Prompt& report) const;
-  [[nodiscard]] bool crop_resize(int dest_w, int dest_h, int region_w, int region_h, Prompt& report);
+  /// dest_w × dest_h opaque pixels. Out of memory carries its text, as by
+  /// allocate(); a region or size that cannot be met carries none.
+  Status crop_resize(int dest_w, int dest_h, int region_w, int region_h, Foto& out) const;
+  Status crop_resize(int dest_w, int dest_h, int region_w, int region_h);
   /// Floating-point resampler of the source rectangle (x, y, w, h) into
   /// dest_w × dest_h, weighting colours by opacity; w or h of 0 means the
-  /// whole source dimension. Out of memory is reported through `report`.
-  /// `level` picks the loops, not the result.
-  [[nodiscard]] bool resample(int dest_w, int dest_h, double x, double y, double w, double h, Foto& out,
-                              Prompt& report, ResampleLevel level = best_resample_level()) const;
+  /// whole source dimension. Out of memory carries its text. `level` picks
+  /// the loops, not the result.
+  Status resample(int dest_w, int dest_h, double x, double y, double w, double h, Foto& out,
+                  ResampleLevel level = best_resample_level()) const;
 
   // --- composition -------------------------------------------------------
   /// A canvas_w × canvas_h canvas of empty pixels with this image blended in
-  /// at (x, y); fails unless the canvas holds the image at that offset. Out
-  /// of memory is reported through `report`.
-  [[nodiscard]] bool pad(int canvas_w, int canvas_h, int x, int y, Foto& out, Prompt& report) const;
+  /// at (x, y); fails (without a text) unless the canvas holds the image at
+  /// that offset. Out of memory carries its text.
+  Status pad(int canvas_w, int canvas_h, int x, int y, Foto& out) const;
   /// Places `source` with its top-left corner at (x, y), clipped to this
   /// image. Returns false (and changes nothing) when the two do not overlap
   /// or either is empty.
@@ -144,8 +143,9 @@ class Foto {
   /// ordinary photo after that (a large PNG, or a JPEG beyond what the DCT
   /// scaling reaches) shrinks as its rows are read, never below
   /// max_w × max_h. Loads share the decoding budget (foto_budget.hpp).
-  /// Every failure, out of memory included, is shown through `report`.
-  [[nodiscard]] bool load(const std::filesystem::path& path, int max_w, int max_h, Prompt& report);
+  /// Every failure, out of memory included, carries the text to show (and
+  /// errno where the file could not be opened).
+  Status load(const std::filesystem::path& path, int max_w, int max_h);
 
   /// Fills the image from an uncompressed device-independent bitmap (a
   /// BITMAPINFOHEADER, the colour table of 8-bit bitmaps, then bottom-up rows
@@ -175,6 +175,9 @@ class Foto {
 /// a small reserve kept for the purpose: the text and its report then have
 /// room even where every byte was taken.
 std::string out_of_memory_text(int width, int height);
+/// The failed status of an allocation of width × height pixels: that text
+/// followed by `marks`, shown as an error, code ENOMEM.
+Status out_of_memory(int width, int height, const char* marks = "!");
 /// Takes the reserve again where a report used it, at the start of a run.
 void renew_memory_reserve();
 

@@ -70,14 +70,14 @@ PictureFormat choose_format(std::FILE* file, const std::filesystem::path& path) 
 
 }  // namespace
 
-bool Foto::load(const std::filesystem::path& path, int max_w, int max_h, Prompt& report) {
+Status Foto::load(const std::filesystem::path& path, int max_w, int max_h) {
   clear();
   const FilePtr file = open_picture(path);
-  const bool loaded = choose_format(file.get(), path) == PictureFormat::png
-                          ? decode_png(file.get(), path, max_w, max_h, *this, report)
-                          : decode_jpeg(file.get(), path, max_w, max_h, *this, report);
-  if (!loaded) clear();
-  return loaded;
+  Status status = choose_format(file.get(), path) == PictureFormat::png
+                      ? decode_png(file.get(), path, max_w, max_h, *this)
+                      : decode_jpeg(file.get(), path, max_w, max_h, *this);
+  if (!status) clear();
+  return status;
 }
 
 bool Foto::read_size(const std::filesystem::path& path, int& width, int& height) {

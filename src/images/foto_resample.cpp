@@ -19,7 +19,6 @@
 #define TESS_RESAMPLE_AVX2 1
 #endif
 
-#include "base/prompt.hpp"
 #include "images/foto.hpp"
 
 namespace tess {
@@ -345,20 +344,20 @@ RowKernels row_kernels(ResampleLevel level) {
 
 }  // namespace
 
-bool Foto::crop_resize(int dest_w, int dest_h, int region_w, int region_h, Foto& out, Prompt& report) const {
+Status Foto::crop_resize(int dest_w, int dest_h, int region_w, int region_h, Foto& out) const {
   if (region_w <= 0 || region_h <= 0 || dest_w <= 0 || dest_h <= 0 || region_w > m_width || region_h > m_height) {
     out.clear();
-    return false;
+    return Status::refused();
   }
   if (region_w == m_width && region_h == m_height && dest_w == m_width && dest_h == m_height) {
     Foto copy;
-    if (!copy.allocate(m_width, m_height, report)) {
+    if (Status status = copy.allocate(m_width, m_height); !status) {
       out.clear();
-      return false;
+      return status;
     }
     std::copy_n(m_pixels, pixel_count(), copy.m_pixels);
     out = std::move(copy);
-    return true;
+    return {};
   }
 
   Foto result;
@@ -367,12 +366,11 @@ bool Foto::crop_resize(int dest_w, int dest_h, int region_w, int region_h, Foto&
     columns.resize(static_cast<std::size_t>(dest_w));
   } catch (const std::bad_alloc&) {
     out.clear();
-    report.message(out_of_memory_text(dest_w, dest_h) + "!", Icon::error);
-    return false;
+    return out_of_memory(dest_w, dest_h);
   }
-  if (!result.allocate(dest_w, dest_h, report)) {
+  if (Status status = result.allocate(dest_w, dest_h); !status) {
     out.clear();
-    return false;
+    return status;
   }
   for (int c = 0; c < dest_w; ++c) columns[static_cast<std::size_t>(c)] = area_span(region_w, dest_w, c);
 
@@ -400,15 +398,15 @@ bool Foto::crop_resize(int dest_w, int dest_h, int region_w, int region_h, Foto&
     }
   }
   out = std::move(result);
-  return true;
+  return {};
 }
 
-bool Foto::crop_resize(int dest_w, int dest_h, int region_w, int region_h, Prompt& report) {
+Status Foto::crop_resize(int dest_w, int dest_h, int region_w, int region_h) {
   // A resize that cannot be made keeps the picture as it was.
   Foto resized;
-  if (!crop_resize(dest_w, dest_h, region_w, region_h, resized, report)) return false;
-  *this = std::move(resized);
-  return true;
+  Status status = crop_resize(dest_w, dest_h, region_w, region_h, resized);
+  if (status) *this = std::move(resized);
+  return status;
 }
 
 ResampleLevel best_resample_level() {
@@ -493,14 +491,14 @@ class ScratchLease {
 
 }  // namespace
 
-bool Foto::resample(int dest_w, int dest_h, double x, double y, double w, double h, Foto& out, Prompt& report,
-                    ResampleLevel level) const {
+Status Foto::resample(int dest_w, int dest_h, double x, double y, double w, double h, Foto& out,
+                      ResampleLevel level) const {
   if (w == 0) w = m_width;
   if (h == 0) h = m_height;
   if (empty() || dest_w <= 0 || dest_h <= 0 || !(x >= 0) || !(y >= 0) || !(w > 0) || !(h > 0) ||
       !std::isfinite(x) || !std::isfinite(y) || !std::isfinite(w) || !std::isfinite(h)) {
     out.clear();
-    return false;
+    return Status::refused();
   }
 
   thread_local ResampleScratch scratch;
@@ -517,13 +515,12 @@ bool Foto::resample(int dest_w, int dest_h, double x, double y, double w, double
     sums.resize(static_cast<std::size_t>(dest_w));
   } catch (const std::bad_alloc&) {
     out.clear();
-    report.message(out_of_memory_text(dest_w, dest_h) + "!", Icon::error);
-    return false;
+    return out_of_memory(dest_w, dest_h);
   }
   Foto result;
-  if (!result.allocate(dest_w, dest_h, report)) {
+  if (Status status = result.allocate(dest_w, dest_h); !status) {
     out.clear();
-    return false;
+    return status;
   }
 
   // Each destination row mixes a few source rows, and an enlarging one
@@ -543,8 +540,7 @@ bool Foto::resample(int dest_w, int dest_h, double x, double y, double w, double
       ring_source.assign(static_cast<std::size_t>(ring_rows), -1);
     } catch (const std::bad_alloc&) {
       out.clear();
-      report.message(out_of_memory_text(dest_w, dest_h) + "!", Icon::error);
-      return false;
+      return out_of_memory(dest_w, dest_h);
     }
   }
 
@@ -573,7 +569,7 @@ bool Foto::resample(int dest_w, int dest_h, double x, double y, double w, double
     finish_row(sums.data(), column_taps.data(), rows.sum, result.row(r), dest_w);
   }
   out = std::move(result);
-  return true;
+  return {};
 }
 
 }  // namespace tess

@@ -58,29 +58,29 @@ void Foto::flip() {
     std::swap_ranges(row(top), row(top) + m_width, row(bottom));
 }
 
-bool Foto::rotate(int angle, Foto& out, Prompt& report) const {
+Status Foto::rotate(int angle, Foto& out) const {
   const bool quarter = angle == 90 || angle == -90 || angle == 270;
   const bool half = angle == 180 || angle == -180;
   if (empty() || (angle != 0 && !quarter && !half)) {
     out.clear();
-    return false;
+    return Status::refused();
   }
   // Built aside and moved in last, so that `out` may be this very image.
   Foto turned;
   if (angle == 0) {
-    if (!turned.allocate(m_width, m_height, report)) {
+    if (Status status = turned.allocate(m_width, m_height); !status) {
       out.clear();
-      return false;
+      return status;
     }
     std::copy_n(m_pixels, pixel_count(), turned.m_pixels);
     out = std::move(turned);
-    return true;
+    return {};
   }
   const int w = m_width;
   const int h = m_height;
-  if (!(quarter ? turned.allocate(h, w, report) : turned.allocate(w, h, report))) {
+  if (Status status = quarter ? turned.allocate(h, w) : turned.allocate(w, h); !status) {
     out.clear();
-    return false;
+    return status;
   }
   if (angle == 90) {
     // (x, y) goes to (h - 1 - y, x): source row y becomes result column h - 1 - y.
@@ -101,15 +101,15 @@ bool Foto::rotate(int angle, Foto& out, Prompt& report) const {
     std::reverse_copy(m_pixels, m_pixels + pixel_count(), turned.m_pixels);
   }
   out = std::move(turned);
-  return true;
+  return {};
 }
 
-bool Foto::rotate(int angle, Prompt& report) {
+Status Foto::rotate(int angle) {
   // A turn that cannot be made keeps the picture as it was.
   Foto turned;
-  if (!rotate(angle, turned, report)) return false;
-  *this = std::move(turned);
-  return true;
+  Status status = rotate(angle, turned);
+  if (status) *this = std::move(turned);
+  return status;
 }
 
 void Foto::to_greyscale() {
@@ -121,20 +121,20 @@ void Foto::to_greyscale() {
   }
 }
 
-bool Foto::pad(int canvas_w, int canvas_h, int x, int y, Foto& out, Prompt& report) const {
+Status Foto::pad(int canvas_w, int canvas_h, int x, int y, Foto& out) const {
   // The whole image has to land on the canvas; a negative offset would cut it.
   if (empty() || x < 0 || y < 0 || std::int64_t{x} + m_width > canvas_w || std::int64_t{y} + m_height > canvas_h) {
     out.clear();
-    return false;
+    return Status::refused();
   }
   Foto canvas;
-  if (!canvas.allocate_fill(canvas_w, canvas_h, kEmptyPixel, report)) {
+  if (Status status = canvas.allocate_fill(canvas_w, canvas_h, kEmptyPixel); !status) {
     out.clear();
-    return false;
+    return status;
   }
   canvas.paste(x, y, *this, PasteMode::blend);
   out = std::move(canvas);
-  return true;
+  return {};
 }
 
 bool Foto::paste(int x, int y, const Foto& source, PasteMode mode) {

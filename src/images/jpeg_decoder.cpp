@@ -17,7 +17,6 @@
 #include <jpeglib.h>
 #include <jerror.h>  // after jpeglib.h, which it relies on
 
-#include "base/prompt.hpp"
 #include "base/text.hpp"
 #include "images/bounded_input.hpp"
 #include "images/exif.hpp"
@@ -457,30 +456,30 @@ bool guarded_header(JpegDecompressor& decompressor, std::FILE* file, JpegHeader&
 }
 
 // The picture as the camera was held.
-bool apply_orientation(Foto& picture, int orientation, Prompt& report) {
+Status apply_orientation(Foto& picture, int orientation) {
   switch (orientation) {
     case 2:
       picture.mirror();
-      return true;
+      return {};
     case 3:
       picture.mirror();
       picture.flip();
-      return true;
+      return {};
     case 4:
       picture.flip();
-      return true;
+      return {};
     case 5:
       picture.mirror();
-      return picture.rotate(-90, report);
+      return picture.rotate(-90);
     case 6:
-      return picture.rotate(90, report);
+      return picture.rotate(90);
     case 7:
       picture.mirror();
-      return picture.rotate(90, report);
+      return picture.rotate(90);
     case 8:
-      return picture.rotate(-90, report);
+      return picture.rotate(-90);
     default:
-      return true;  // 1, or no orientation at all
+      return {};  // 1, or no orientation at all
   }
 }
 
@@ -503,11 +502,8 @@ int jpeg_load_factor(int width, int height, int max_w, int max_h) {
   return denominator * row_reduction_factor(scaled_w, scaled_h, false, max_w, max_h);
 }
 
-bool decode_jpeg(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h, Foto& out, Prompt& report) {
-  if (file == nullptr) {
-    report.message(format(tr("Unable to open file '%s'"), path.string()), Icon::error);
-    return false;
-  }
+Status decode_jpeg(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h, Foto& out) {
+  if (file == nullptr) return Status::failure(format(tr("Unable to open file '%s'"), path.string()));
   // A picture stored on its side is turned after decoding, so the maxima
   // apply to it turned.
   const int orientation = exif_integer_tag(path, kExifTagOrientation, 0, 1, 8, -1);
@@ -524,16 +520,13 @@ bool decode_jpeg(std::FILE* file, const std::filesystem::path& path, int max_w, 
   }
   switch (outcome) {
     case Outcome::decoded:
-      return apply_orientation(out, orientation, report);
-    case Outcome::out_of_memory: {
-      report.message(out_of_memory_text(job.decoded_w, job.decoded_h) + "!!", Icon::error);
-      return false;
-    }
+      return apply_orientation(out, orientation);
+    case Outcome::out_of_memory:
+      return out_of_memory(job.decoded_w, job.decoded_h, "!!");
     case Outcome::failed:
       break;
   }
-  report.message(format(tr("Unable to load file '%s'"), path.string()), Icon::error);
-  return false;
+  return Status::failure(format(tr("Unable to load file '%s'"), path.string()));
 }
 
 bool read_jpeg_header(std::FILE* file, JpegHeader& header) {

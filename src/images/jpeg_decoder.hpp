@@ -10,8 +10,6 @@
 
 namespace tess {
 
-class Prompt;
-
 /// The DCT scale denominator (1, 2, 4 or 8) for a width × height picture
 /// asked for at max_w × max_h: the largest that still decodes at least the
 /// maxima (1 unless both maxima are positive).
@@ -25,9 +23,9 @@ int jpeg_load_factor(int width, int height, int max_w, int max_h);
 
 /// Decodes `file` (at its start; null when it could not be opened) into
 /// `out`, shrunk by jpeg_load_factor() for max_w × max_h and turned by the EXIF orientation read
-/// from `path`. Every failure, out of memory included, is reported through
-/// `report`. On failure `out` is left for the caller to clear.
-[[nodiscard]] bool decode_jpeg(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h, Foto& out, Prompt& report);
+/// from `path`. Every failure, out of memory included, carries the text to
+/// show. On failure `out` is left for the caller to clear.
+Status decode_jpeg(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h, Foto& out);
 
 /// The header fields of `file` without decoding; false for anything libjpeg
 /// cannot read a header from.

@@ -11,7 +11,6 @@
 
 #include <png.h>
 
-#include "base/prompt.hpp"
 #include "base/text.hpp"
 #include "images/bounded_input.hpp"
 #include "images/foto_budget.hpp"
@@ -298,12 +297,9 @@ std::string failure_text(Outcome outcome, const std::string& name) {
 
 }  // namespace
 
-bool decode_png(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h, Foto& out, Prompt& report) {
+Status decode_png(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h, Foto& out) {
   try {
-    if (file == nullptr) {
-      report.message(format(tr("PNG: File %s could not be opened for reading"), path.string()), Icon::error);
-      return false;
-    }
+    if (file == nullptr) return Status::failure(format(tr("PNG: File %s could not be opened for reading"), path.string()));
     DecodeCharge charge;
     DecodeJob job{max_w, max_h, &out, &charge};
     Outcome outcome;
@@ -311,19 +307,13 @@ bool decode_png(std::FILE* file, const std::filesystem::path& path, int max_w, i
       PngReader reader(file);
       outcome = decode_steps(reader, job);
     }
-    if (outcome == Outcome::decoded) return true;
-    if (outcome == Outcome::out_of_memory) {
-      report.message(out_of_memory_text(job.decoded_w, job.decoded_h) + "!", Icon::error);
-      return false;
-    }
-    report.message(failure_text(outcome, path.string()), Icon::error);
-    return false;
+    if (outcome == Outcome::decoded) return {};
+    if (outcome == Outcome::out_of_memory) return out_of_memory(job.decoded_w, job.decoded_h);
+    return Status::failure(failure_text(outcome, path.string()));
   } catch (const std::exception&) {
-    report.message(format(tr("Internal error while loading file %s. Please contact the author of Tessellarium "
-                             "and report this error."),
-                          path.string()),
-                   Icon::error);
-    return false;
+    return Status::failure(format(tr("Internal error while loading file %s. Please contact the author of Tessellarium "
+                                     "and report this error."),
+                                  path.string()));
   }
 }
 

@@ -10,18 +10,15 @@
 
 namespace tess {
 
-class Prompt;
-
 /// Decodes `file` (at its start; null when it could not be opened) into
 /// `out`: 8-bit red, green, blue and transparency whatever the colour type,
 /// bit depth or interlacing. Asked for max_w × max_h (0, 0: whole), a picture
 /// larger than the ordinary is shrunk by png_load_factor() while its rows are
 /// read, so it never costs more than that size; others load whole. The load
 /// is charged to the decoding budget before anything is allocated. Every
-/// failure, out of memory included, is reported through `report`. On failure
+/// failure, out of memory included, carries the text to show. On failure
 /// `out` is left for the caller to clear.
-[[nodiscard]] bool decode_png(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h, Foto& out,
-                              Prompt& report);
+Status decode_png(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h, Foto& out);
 
 /// The whole factor decode_png() shrinks `file` by when asked for
 /// max_w × max_h: 1 for a picture loaded whole, 0 when no header can be read.

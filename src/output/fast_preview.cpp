@@ -38,7 +38,7 @@ bool build_fast_preview(MosaicBuilder& builder, Foto& preview) {
 
   builder.set_status(tr("Build Preview..."));
   Foto canvas;
-  if (!canvas.allocate_fill(preview_w, preview_h, make_pixel(0, 0, 0), builder.prompt())) return false;
+  if (!canvas.allocate_fill(preview_w, preview_h, make_pixel(0, 0, 0)).ok_or_show(builder.prompt())) return false;
   std::int64_t drawn = 0;
   for (const auto& cell : grid.cells()) {
     if (builder.stop_requested()) return false;
@@ -49,9 +49,9 @@ bool build_fast_preview(MosaicBuilder& builder, Foto& preview) {
     const int h = std::max(1, static_cast<int>(cell->height * scale));
     // A rough look: the whole picture squeezed into the cell, no variant, no colour change.
     Foto picture, scaled;
-    SilentPrompt skipped;  // the preview simply goes without a tile that fails
-    if (!picture.load(cell->tile->path, w, h, skipped)) continue;
-    if (!picture.resample(w, h, 0, 0, 0, 0, scaled, skipped)) continue;
+    // The preview simply goes without a tile that fails.
+    if (!picture.load(cell->tile->path, w, h)) continue;
+    if (!picture.resample(w, h, 0, 0, 0, 0, scaled)) continue;
     canvas.paste(x, y, scaled, PasteMode::copy);
     ++drawn;
   }

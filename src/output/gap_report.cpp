@@ -129,7 +129,7 @@ std::uint32_t heat_colour(double delta) {
 }
 
 bool draw_coverage_chart(const ListCoverage& coverage, Foto& out, Prompt& prompt) {
-  if (!out.allocate_fill(kChartWidth, kChartHeight, kChartBackground, prompt)) return false;
+  if (!out.allocate_fill(kChartWidth, kChartHeight, kChartBackground).ok_or_show(prompt)) return false;
   for (int row = 0; row < ListCoverage::kLightnessBins; ++row) {
     const double lightness = 100.0 - (row + 0.5) * 100.0 / ListCoverage::kLightnessBins;
     for (int column = 0; column < ListCoverage::kHueBins; ++column) {
@@ -156,7 +156,7 @@ bool draw_heat_map(const ImageGaps& gaps, const Foto& image, Foto& out, Prompt& 
   const double scale = std::min(1.0, double(longest_side) / std::max(image.width(), image.height()));
   const int width = std::max(1, static_cast<int>(std::lround(image.width() * scale)));
   const int height = std::max(1, static_cast<int>(std::lround(image.height() * scale)));
-  if (!image.resample(width, height, 0, 0, 0, 0, out, prompt)) return false;
+  if (!image.resample(width, height, 0, 0, 0, 0, out).ok_or_show(prompt)) return false;
   // The picture in dim grey, so the tint reads as distance and the shapes
   // still show where it lies.
   std::vector<std::uint8_t> grey(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));

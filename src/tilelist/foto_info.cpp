@@ -9,7 +9,6 @@
 #include <mutex>
 #include <utility>
 
-#include "base/prompt.hpp"
 #include "images/foto.hpp"
 
 namespace tess {
@@ -48,20 +47,6 @@ bool stored_signature_trusted(const FotoInfo& entry, bool black_and_white, int l
   JpegHeader header;
   return Foto::read_header(entry.path, header) && header.pixel_count <= kOldListReusePixels;
 }
-
-/// Keeps the first message it is given, and shows none.
-class FirstMessage final : public Prompt {
- public:
-  void message(const std::string& message, Icon) override {
-    if (text.empty()) text = message;
-  }
-  Answer ask(const std::string&, Buttons, Answer default_answer, Icon) override { return default_answer; }
-  std::vector<std::string> choose_files(const FileRequest&) override { return {}; }
-  std::string choose_folder(const FolderRequest&) override { return {}; }
-  void show_picture(const PictureView&, const std::string&) override {}
-
-  std::string text;
-};
 
 bool fail(FotoInfo& entry) {
   entry.usable = 0;
@@ -134,9 +119,9 @@ bool analyse_entry(FotoInfo& entry, bool black_and_white, int list_version, Anal
   } else {
     // A picture that fails is counted and listed in the error file; the
     // decoder's own words say why.
-    FirstMessage counted;
-    loaded = picture.load(entry.path, kAnalysisLoadSize, kAnalysisLoadSize, counted);
-    if (!loaded) counters.last_failure = counted.text.empty() ? "the picture could not be loaded" : counted.text;
+    const Status status = picture.load(entry.path, kAnalysisLoadSize, kAnalysisLoadSize);
+    loaded = status.ok();
+    if (!loaded) counters.last_failure = status.message().empty() ? "the picture could not be loaded" : status.message();
   }
   if (!loaded) {
     ++counters.load_failures;

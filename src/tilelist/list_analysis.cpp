@@ -369,21 +369,17 @@ ListSaveResult ListAnalysis::complete() {
 
   // Step 6: save.
   set_status(tr("Saving..."));
-  bool saved = false;
+  Status save_status;
   std::vector<std::string> unusable;
   {
     std::lock_guard lock(m_mutex);
-    // Reported below, once the list is unlocked.
-    SilentPrompt reported_below;
+    // Shown below, once the list is unlocked.
     m_share.unusable = m_list.unusable_paths();
-    saved = save_list_file(m_list, file, reported_below, &m_share);
-    if (saved) unusable = m_list.unusable_paths();
+    save_status = save_list_file(m_list, file, &m_share);
+    if (save_status) unusable = m_list.unusable_paths();
   }
   set_status(list_status_text(m_list));
-  if (!saved) {
-    m_prompt.message(format(tr("Unable to save file '%s'"), file), Icon::error);
-    return ListSaveResult::save_failed;
-  }
+  if (!save_status.ok_or_show(m_prompt)) return ListSaveResult::save_failed;
 
   save_skipped(file, unusable);
 
@@ -507,7 +503,8 @@ OpenListResult load_list(ListAnalysis& analysis, const std::string& file) {
   // the list lock is held.
   TileImageList loaded;
   ListLoadResult result = ListLoadResult::unreadable;
-  (void)load_list_file(loaded, file, analysis.prompt(), &result);  // `result` says how it ended
+  // A refusal is shown at once; `result` says how the load ended.
+  (void)load_list_file(loaded, file, &result).ok_or_show(analysis.prompt());
   {
     std::lock_guard lock(analysis.mutex());
     analysis.list() = std::move(loaded);
@@ -515,7 +512,7 @@ OpenListResult load_list(ListAnalysis& analysis, const std::string& file) {
   analysis.set_status(list_status_text(analysis.list()));
   if (result == ListLoadResult::refused) return OpenListResult::refused;
   if (result == ListLoadResult::unreadable) {
-    analysis.prompt().message(tr("Error while reading the Images List!"), Icon::error);
+    (void)unreadable_list().ok_or_show(analysis.prompt());
     return OpenListResult::unreadable;
   }
   return analysis.list().needs_upgrade() ? OpenListResult::outdated : OpenListResult::opened;

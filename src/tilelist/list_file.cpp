@@ -21,7 +21,6 @@
 #include <unistd.h>
 
 #include "base/file_sink.hpp"
-#include "base/prompt.hpp"
 #include "base/text.hpp"
 
 namespace tess {
@@ -470,8 +469,7 @@ bool read_share(ListReader& in, ListShare& share) {
   return true;
 }
 
-ListLoadResult read_list(TileImageList& list, const std::filesystem::path& file, Prompt& prompt, FileStamp& stamp,
-                         ListShare* share) {
+ListLoadResult read_list(TileImageList& list, const std::filesystem::path& file, FileStamp& stamp, ListShare* share) {
   ListReader in;
   if (!in.open(file)) return ListLoadResult::unreadable;
   stamp = in.stamp();
@@ -479,14 +477,10 @@ ListLoadResult read_list(TileImageList& list, const std::filesystem::path& file,
   std::int32_t version = 0;
   if (!in.i32(version)) return ListLoadResult::unreadable;
   list.set_version(version);
-  const auto refuse = [&prompt] {
-    prompt.message(tr("This file was created using a different version of Tessellarium"), Icon::warning);
-    return ListLoadResult::refused;
-  };
-  if (version < kOldestListFileVersion || version > kListFileVersion) return refuse();
+  if (version < kOldestListFileVersion || version > kListFileVersion) return ListLoadResult::refused;
   std::int32_t columns = 0, rows = 0;
   if (!in.i32(columns) || !in.i32(rows)) return ListLoadResult::unreadable;
-  if (columns != kGridColumnsStored || rows != kGridRowsStored) return refuse();
+  if (columns != kGridColumnsStored || rows != kGridRowsStored) return ListLoadResult::refused;
 
   ListFileLoader loader(in, list, file);
   loader.set_version(version);
@@ -701,8 +695,7 @@ void take_other_save(TileImageList& list, const std::filesystem::path& file) {
   struct stat info {};
   if (::stat(file.c_str(), &info) != 0 || stamp_of(info) == base->stamp) return;
   TileImageList theirs;
-  SilentPrompt unread;
-  if (!load_list_file(theirs, file, unread)) return;  // nothing readable to keep
+  if (!load_list_file(theirs, file)) return;  // nothing readable to keep
 
   const bool black_and_white =
       list.black_and_white() != base->black_and_white ? list.black_and_white() : theirs.black_and_white();
@@ -737,54 +730,54 @@ void take_other_save(TileImageList& list, const std::filesystem::path& file) {
 
 }  // namespace
 
-bool load_list_file(TileImageList& list, const std::filesystem::path& file, Prompt& prompt,
-                    ListLoadResult* result, ListShare* share) {
+Status load_list_file(TileImageList& list, const std::filesystem::path& file, ListLoadResult* result,
+                      ListShare* share) {
   list.set_path(file.string());
   list.clear();
   list.set_black_and_white(false);
   list.set_changed(false);
 
   FileStamp stamp;
-  const ListLoadResult outcome = read_list(list, file, prompt, stamp, share);
+  const ListLoadResult outcome = read_list(list, file, stamp, share);
   if (result != nullptr) *result = outcome;
   if (outcome != ListLoadResult::loaded) {
     list.clear();
     list.set_black_and_white(false);
-    return false;
+    if (outcome == ListLoadResult::refused)
+      return Status::failure(tr("This file was created using a different version of Tessellarium"), Icon::warning);
+    return Status::refused();
   }
   list.group_variants(kGroupingFrameNumbers);
   list.set_changed(list.version() < kFirstCurrentListVersion);
   list.set_file_base(file.string(), stamp);
-  return true;
+  return {};
 }
 
-bool save_list_file(TileImageList& list, const std::filesystem::path& file, Prompt& report,
-                    const ListShare* share) {
+Status save_list_file(TileImageList& list, const std::filesystem::path& file, const ListShare* share) {
   // Read again, changed and replaced whole under the lock: two programs
   // saving at once both keep their changes.
   const ListLock lock(file);
   take_other_save(list, file);
   FileStamp stamp;
-  if (!write_list(list, file, share, stamp)) {
-    report.message(format(tr("Unable to save file '%s'"), file.string()), Icon::error);
-    return false;
-  }
+  if (!write_list(list, file, share, stamp)) return Status::failure(format(tr("Unable to save file '%s'"), file.string()));
   list.set_path(file.string());
   list.set_version(kListFileVersion);
   list.set_changed(false);
   list.set_file_base(file.string(), stamp);
-  return true;
+  return {};
 }
 
-bool open_list_file(TileImageList& list, const std::string& file, Prompt& prompt) {
+Status unreadable_list() { return Status::failure(tr("Error while reading the Images List!")); }
+
+Status open_list_file(TileImageList& list, const std::string& file) {
   std::error_code error;
   std::filesystem::path path = std::filesystem::absolute(file, error);
   if (error) path = file;
   ListLoadResult result = ListLoadResult::unreadable;
-  if (load_list_file(list, path, prompt, &result)) return true;
-  // A refused file was reported with its reason already.
-  if (result == ListLoadResult::unreadable) prompt.message(tr("Error while reading the Images List!"), Icon::error);
-  return false;
+  Status status = load_list_file(list, path, &result);
+  // A refused file carries its own reason.
+  if (result == ListLoadResult::unreadable) return unreadable_list();
+  return status;
 }
 
 }  // namespace tess

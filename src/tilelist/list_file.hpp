@@ -11,11 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "base/status.hpp"
 #include "tilelist/tile_image_list.hpp"
 
 namespace tess {
-
-class Prompt;
 
 /// What a list file made from one share of the pictures carries after its
 /// entries, so that the shares can be joined into the whole list again.
@@ -35,35 +34,38 @@ struct ListShare {
 /// How a load ended.
 enum class ListLoadResult {
   loaded,      ///< the list holds the file's contents
-  refused,     ///< another version or grid: the message was shown, the list is empty
-  unreadable,  ///< missing, truncated or malformed: the list is empty, nothing was shown
+  refused,     ///< another version or grid: the status carries why, the list is empty
+  unreadable,  ///< missing, truncated or malformed: the list is empty, the status carries no text
 };
 
 /// Loads `file` into `list`, whose path becomes `file` first. True only when
 /// the file was read whole. A file of a version outside 108..119 or of
-/// another grid is refused with "This file was created using a different
-/// version of Tessellarium" (the list keeps the version read, so the caller
-/// can tell); a missing, short or malformed file leaves the list empty and
-/// shows nothing (the caller reports "Error while reading the Images List!").
+/// another grid is refused with the warning "This file was created using a
+/// different version of Tessellarium" (the list keeps the version read, so
+/// the caller can tell); a missing, short or malformed file leaves the list
+/// empty and fails without a text (the caller says "Error while reading the
+/// Images List!" where it tells people).
 /// Counts and string lengths are checked against the bytes left in the file
 /// before anything is allocated for them. Files older than version 118 leave
 /// the list changed and in need of an upgrade.
 /// With `share` given, it receives the share a list was made from, or a
 /// whole-list share (count 0) when the file carries none.
-[[nodiscard]] bool load_list_file(TileImageList& list, const std::filesystem::path& file, Prompt& prompt,
-                    ListLoadResult* result = nullptr, ListShare* share = nullptr);
+Status load_list_file(TileImageList& list, const std::filesystem::path& file, ListLoadResult* result = nullptr,
+                      ListShare* share = nullptr);
 
 /// Loads the list a user named (made absolute first): what `load_list_file`
-/// does, plus "Error while reading the Images List!" for a file that cannot
-/// be read at all. True when the list holds the file's contents.
-[[nodiscard]] bool open_list_file(TileImageList& list, const std::string& file, Prompt& prompt);
+/// does, with "Error while reading the Images List!" for a file that cannot
+/// be read at all. Fine when the list holds the file's contents.
+Status open_list_file(TileImageList& list, const std::string& file);
+/// The failure of a list that cannot be read at all: "Error while reading
+/// the Images List!".
+Status unreadable_list();
 
 /// Writes `list` to `file` as version 119. Every write, the last flush and
-/// the close are checked; on failure false is returned and "Unable to save
-/// file '%s'" is shown through `report`. On success the list takes `file` as
-/// its path, version 119 and a clear changed flag.
+/// the close are checked; a failure carries "Unable to save file '%s'". On
+/// success the list takes `file` as its path, version 119 and a clear
+/// changed flag.
 /// With `share` given (count > 0), the share follows the entries.
-[[nodiscard]] bool save_list_file(TileImageList& list, const std::filesystem::path& file, Prompt& report,
-                                  const ListShare* share = nullptr);
+Status save_list_file(TileImageList& list, const std::filesystem::path& file, const ListShare* share = nullptr);
 
 }  // namespace tess

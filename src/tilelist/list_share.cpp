@@ -6,7 +6,6 @@
 #include <map>
 
 #include "base/text.hpp"
-#include "base/prompt.hpp"
 
 namespace tess {
 
@@ -69,9 +68,10 @@ ListShare keep_list_share(TileImageList& list, int index, int count) {
 }
 
 std::string merge_list_shares(const std::vector<std::string>& parts, TileImageList& merged,
-                              std::vector<std::string>& unusable, Prompt& prompt) {
+                              std::vector<std::string>& unusable, Status& part_status) {
   merged.clear();
   unusable.clear();
+  part_status = Status();
   ListShare first;
   std::map<int, std::string> given;  // share index -> the part that gave it
   std::uint64_t seen = 0;
@@ -80,7 +80,8 @@ std::string merge_list_shares(const std::vector<std::string>& parts, TileImageLi
     TileImageList part;
     ListShare share;
     ListLoadResult result = ListLoadResult::unreadable;
-    if (!load_list_file(part, file, prompt, &result, &share))
+    part_status = load_list_file(part, file, &result, &share);
+    if (!part_status)
       return result == ListLoadResult::refused ? format("'%s' is a list of another version or grid", file)
                                                : format("'%s' cannot be read as a Tile Images List", file);
     if (share.count == 0) return format("'%s' is a whole list, not a share made with --shard", file);

@@ -13,8 +13,6 @@
 
 namespace tess {
 
-class Prompt;
-
 /// More shares than this would leave most of them empty.
 inline constexpr int kMostListShares = 100000;
 
@@ -35,8 +33,9 @@ ListShare keep_list_share(TileImageList& list, int index, int count);
 /// be analysed into `unusable`, in path order. Returns an empty text on
 /// success, else what is wrong with the parts: an unreadable file, a whole
 /// list, shares of other folder sets, flags, scans or counts, or a share
-/// given twice or missing.
+/// given twice or missing. A part that was refused leaves its reason to show
+/// in `part_status`.
 [[nodiscard]] std::string merge_list_shares(const std::vector<std::string>& parts, TileImageList& merged,
-                                            std::vector<std::string>& unusable, Prompt& prompt);
+                                            std::vector<std::string>& unusable, Status& part_status);
 
 }  // namespace tess

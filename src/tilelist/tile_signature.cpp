@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <utility>
 
-#include "base/prompt.hpp"
 
 namespace tess {
 
@@ -70,8 +69,7 @@ void fill_crop(std::uint64_t W, std::uint64_t H, const Grid& grid, std::uint64_t
 
 /// Fill mode: the picture is cropped to the grid's aspect ratio, centred, and
 /// resampled onto the grid.
-bool sample_filled(const Foto& source, const Grid& grid, double x, double y, double w, double h, Foto& out,
-                   Prompt& report) {
+bool sample_filled(const Foto& source, const Grid& grid, double x, double y, double w, double h, Foto& out) {
   if (!(w < 4294967296.0) || !(h < 4294967296.0)) return false;  // no picture is that large
   const double W = std::trunc(w);
   const double H = std::trunc(h);
@@ -81,14 +79,14 @@ bool sample_filled(const Foto& source, const Grid& grid, double x, double y, dou
   // The origin stays a real number: half a pixel of centring is kept.
   const double x0 = x + (w - static_cast<double>(crop_w)) / 2;
   const double y0 = y + (h - static_cast<double>(crop_h)) / 2;
-  return source.resample(grid.columns, grid.rows, x0, y0, static_cast<double>(crop_w), static_cast<double>(crop_h),
-                         out, report);
+  return source
+      .resample(grid.columns, grid.rows, x0, y0, static_cast<double>(crop_w), static_cast<double>(crop_h), out)
+      .ok();
 }
 
 /// Fit mode: the rectangle is scaled to fit inside the grid keeping its
 /// aspect ratio and padded with empty pixels; an all-transparent result fails.
-bool sample_fitted(const Foto& source, const Grid& grid, double x, double y, double w, double h, Foto& out,
-                   Prompt& report) {
+bool sample_fitted(const Foto& source, const Grid& grid, double x, double y, double w, double h, Foto& out) {
   if (!(w > 0) || !(h > 0)) return false;
   double fh = std::max(1.0, std::trunc(grid.columns * h / w + 0.5));
   double fw = grid.columns;
@@ -101,9 +99,8 @@ bool sample_fitted(const Foto& source, const Grid& grid, double x, double y, dou
   const int fit_w = static_cast<int>(fw);
   const int fit_h = static_cast<int>(fh);
   Foto fitted;
-  if (!source.resample(fit_w, fit_h, x, y, w, h, fitted, report)) return false;
-  if (!fitted.pad(grid.columns, grid.rows, (grid.columns - fit_w) / 2, (grid.rows - fit_h) / 2, out, report))
-    return false;
+  if (!source.resample(fit_w, fit_h, x, y, w, h, fitted)) return false;
+  if (!fitted.pad(grid.columns, grid.rows, (grid.columns - fit_w) / 2, (grid.rows - fit_h) / 2, out)) return false;
   const std::uint32_t* p = out.pixels();
   const bool visible = std::any_of(p, p + out.pixel_count(), [](std::uint32_t word) {
     return pixel_transparency(word) < kMaskedTransparency;
@@ -126,14 +123,13 @@ bool TileSignature::analyse(const Foto& source, AnalysisMode mode, double x, dou
 
   // The grids are a few hundred bytes: running out of memory here is the
   // analysis failing, which each caller counts or reports as such.
-  SilentPrompt failed;
   Foto sampled;
-  const bool ok = mode == AnalysisMode::fill ? sample_filled(source, grid, x, y, w, h, sampled, failed)
-                                             : sample_fitted(source, grid, x, y, w, h, sampled, failed);
+  const bool ok = mode == AnalysisMode::fill ? sample_filled(source, grid, x, y, w, h, sampled)
+                                             : sample_fitted(source, grid, x, y, w, h, sampled);
   if (!ok) return false;
   // A portrait grid is turned counter-clockwise so every signature is
   // compared in the same landscape frame.
-  if (turned && !sampled.rotate(-90, failed)) return false;
+  if (turned && !sampled.rotate(-90)) return false;
   if (sampled.width() != kGridColumns || sampled.height() != kGridRows) return false;
 
   std::copy(sampled.pixels(), sampled.pixels() + kFineSampleCount, samples.begin() + kFirstFineSample);
@@ -166,14 +162,13 @@ void TileSignature::to_black_and_white() {
 
 bool TileSignature::thumbnail(Foto& out) const {
   // A grid of a few hundred bytes: its caller treats a failure like any other.
-  SilentPrompt failed;
   Foto grid;
-  if (!grid.allocate(kGridColumns, kGridRows, failed)) {
+  if (!grid.allocate(kGridColumns, kGridRows)) {
     out.clear();
     return false;
   }
   std::copy(samples.begin() + kFirstFineSample, samples.end(), grid.pixels());
-  if (portrait != 0) return grid.rotate(90, out, failed);
+  if (portrait != 0) return grid.rotate(90, out).ok();
   out = std::move(grid);
   return true;
 }

@@ -245,7 +245,7 @@ void MainWindow::apply_tool_tips() {
 
 bool MainWindow::load_tile_list(const std::string& file) {
   TileImageList list;
-  if (!open_list_file(list, file, m_prompt)) return false;
+  if (!open_list_file(list, file).ok_or_show(m_prompt)) return false;
   list.group_variants(m_params.processing);
   m_list = std::move(list);
   refresh_summary();

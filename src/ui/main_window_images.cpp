@@ -189,10 +189,9 @@ void MainWindow::show_main_image_picture() {
   }
   const std::string& file = m_images[static_cast<std::size_t>(std::clamp(row, 0, static_cast<int>(m_images.size()) - 1))];
   Foto foto;
-  SilentPrompt quiet;
   QImage picture;
   // A screen-sized copy is plenty; JPEGs are decoded scaled down.
-  if (foto.load(file, 1024, 1024, quiet)) picture = picture_image({foto.width(), foto.height(), foto.pixels()}).copy();
+  if (foto.load(file, 1024, 1024)) picture = picture_image({foto.width(), foto.height(), foto.pixels()}).copy();
   show_picture(picture, qt(tess::tr("Main Image")));
 }
 

@@ -60,8 +60,7 @@ void MainWindow::show_written_mosaic() {
     const RunResult& result = it->second;
     if (!result.success || result.written_files.size() != 1) continue;
     Foto foto;
-    SilentPrompt quiet;
-    if (!foto.load(result.written_files.front(), 1024, 1024, quiet)) continue;
+    if (!foto.load(result.written_files.front(), 1024, 1024)) continue;
     show_picture(picture_image({foto.width(), foto.height(), foto.pixels()}).copy(),
                  file_name_of(result.written_files.front()));
     return;

@@ -55,13 +55,12 @@ bool signature_thumbnail(const TileSignature& signature, Foto& out) {
   Foto samples;
   if (!signature.thumbnail(samples)) return false;
   // A row whose thumbnail cannot be made shows none; the list goes on.
-  SilentPrompt blank;
-  if (!signature.portrait) return samples.resample(kThumbnailWidth, kThumbnailHeight, 0, 0, 0, 0, out, blank);
+  if (!signature.portrait) return samples.resample(kThumbnailWidth, kThumbnailHeight, 0, 0, 0, 0, out).ok();
   // An upright picture keeps its shape inside the landscape slot of the view.
   constexpr int kPortraitWidth = (kThumbnailHeight * 3 + 2) / 4;  // 18 × 3/4, rounded: 14
   Foto upright;
-  if (!samples.resample(kPortraitWidth, kThumbnailHeight, 0, 0, 0, 0, upright, blank)) return false;
-  return upright.pad(kThumbnailWidth, kThumbnailHeight, (kThumbnailWidth - kPortraitWidth) / 2, 0, out, blank);
+  if (!samples.resample(kPortraitWidth, kThumbnailHeight, 0, 0, 0, 0, upright)) return false;
+  return upright.pad(kThumbnailWidth, kThumbnailHeight, (kThumbnailWidth - kPortraitWidth) / 2, 0, out).ok();
 }
 
 const QImage* ThumbnailRing::find(int row) const {

@@ -44,9 +44,9 @@ std::function<int()> start_process(const std::function<int()>& work) {
 int add_folders(const fs::path& list_file, const fs::path& folders, const std::string& name) {
   for (int i = 0; i < kSaves; ++i) {
     TileImageList list;
-    if (!load_list_file(list, list_file, testing::quiet_prompt())) return 2;
+    if (!load_list_file(list, list_file)) return 2;
     (void)list.add_item(FolderKind::include, (folders / (name + std::to_string(i))).string(), true);
-    if (!save_list_file(list, list_file, testing::quiet_prompt())) return 3;
+    if (!save_list_file(list, list_file)) return 3;
   }
   return 0;
 }
@@ -82,7 +82,7 @@ TEST(ConcurrentSaves, TwoProgramsWritingOneFileKeepEveryChange) {
   };
   const auto every_folder_kept = [&](std::vector<std::string> names) {
     TileImageList list;
-    ASSERT_TRUE(load_list_file(list, list_file, testing::quiet_prompt()));
+    ASSERT_TRUE(load_list_file(list, list_file));
     for (const std::string& name : names)
       for (int i = 0; i < kSaves; ++i)
         EXPECT_TRUE(list.folders(FolderKind::include).contains((dir / "added" / (name + std::to_string(i))).string() + "/"))

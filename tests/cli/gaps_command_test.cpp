@@ -116,7 +116,7 @@ TEST_F(GapsCommand, AWarmListLacksBlueAndGreenAndCannotMatchTheSkyUntilBluePhoto
   EXPECT_NE(add_block.find("blue"), std::string::npos) << before.out;
   Foto heat;
   ScriptedPrompt quiet;
-  ASSERT_TRUE(heat.load(m_dir / "report/gap-heat-map.png", 0, 0, quiet));
+  ASSERT_TRUE(heat.load(m_dir / "report/gap-heat-map.png", 0, 0));
   const std::uint32_t sky = heat.at(heat.width() / 2, heat.height() / 4);
   const std::uint32_t ground = heat.at(heat.width() / 2 + 3, heat.height() * 9 / 10);
   EXPECT_GT(pixel_red(sky), pixel_green(sky) + 40) << std::hex << sky;

@@ -80,7 +80,7 @@ class LibraryFiles : public ::testing::Test {
     TileImageList loaded;
     ScriptedPrompt prompt;
     std::set<std::string> paths;
-    if (!load_list_file(loaded, list.string(), prompt)) return paths;
+    if (!load_list_file(loaded, list.string()).ok_or_show(prompt)) return paths;
     for (const auto& [path, entry] : loaded.entries()) paths.insert(entry.path);
     return paths;
   }

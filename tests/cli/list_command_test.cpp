@@ -176,7 +176,7 @@ TEST(ListCommand, CreateAnalysesATreeOfTwoThousandPictures) {
   // The list holds exactly the usable pictures, each summarised by its mean colour.
   TileImageList list;
   ScriptedPrompt prompt;
-  ASSERT_TRUE(load_list_file(list, list_file, prompt));
+  ASSERT_TRUE(load_list_file(list, list_file).ok_or_show(prompt));
   ASSERT_EQ(list.entry_count(), tree.usable.size());
   long portraits = 0;
   for (const auto& [path, entry] : list.entries()) {

@@ -83,7 +83,7 @@ TEST(PngMosaic, HoldsThePixelsOfTheBitmapOfTheSamePlacement) {
     EXPECT_EQ(file[25], transparency ? 6 : 2) << "colour type";
     Foto png;
     ScriptedPrompt prompt;
-    ASSERT_TRUE(png.load(dir / name, 0, 0, prompt));
+    ASSERT_TRUE(png.load(dir / name, 0, 0).ok_or_show(prompt));
     ASSERT_EQ(png.width(), width);
     ASSERT_EQ(png.height(), height);
     std::size_t different = 0;

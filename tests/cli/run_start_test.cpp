@@ -23,19 +23,13 @@ using testing::TempDir;
 
 TEST(RunStart, AMainImageTurnedByItsExifMakesTheMaskMosaicOfTheUprightPicture) {
   TempDir dir;
-  fs::create_directories(dir / "tiles");
-  for (int i = 0; i < 40; ++i) {
-    Foto tile;
-    tile.try_allocate_fill(64, 48, make_pixel((i * 37) % 256, (i * 91) % 256, (i * 53) % 256));
-    ASSERT_TRUE(testing::write_jpeg(dir / "tiles" / ("t" + std::to_string(i) + ".jpg"), tile,
-                                    testing::JpegSpec().with_quality(95)));
-  }
+  ASSERT_TRUE(testing::write_tile_library(dir / "tiles", 40));
   // Stored 400 × 300 and turned upright (300 × 400) as it loads; the same
   // pixels stored upright, without loss, beside it.
   ASSERT_TRUE(testing::write_jpeg(dir / "turned.jpg", testing::JpegSpec(400, 300).with_orientation(6),
                                   [](int y, std::uint8_t* rgb) { testing::photo_like_row(400, y, rgb); }));
   Foto upright;
-  ASSERT_TRUE(upright.load(dir / "turned.jpg", 0, 0, testing::quiet_prompt()));
+  ASSERT_TRUE(upright.load(dir / "turned.jpg", 0, 0));
   ASSERT_EQ(upright.width(), 300);
   ASSERT_EQ(upright.height(), 400);
   ASSERT_TRUE(testing::write_jpeg(dir / "mask.jpg", testing::two_tone(90, 120), testing::JpegSpec().with_quality(100)));

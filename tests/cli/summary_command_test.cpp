@@ -95,7 +95,7 @@ TEST_F(SummaryCommand, ShowsTheListAndTheVerdict) {
     entry.signature.portrait = name[7] == 'c' ? 1 : 0;
     list.insert(entry);
   }
-  ASSERT_TRUE(save_list_file(list, m_dir / "tiles.tzc", testing::quiet_prompt()));
+  ASSERT_TRUE(save_list_file(list, m_dir / "tiles.tzc"));
   Result r = run("summary photo.jpg --list tiles.tzc");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("\nList Type: 2(L) + 1(P) images\nAll Parameters are correct :-)\n"), std::string::npos)

@@ -152,7 +152,7 @@ TEST_F(TilesOption, RunsAtOnceShareOneWholeListAndTheColourModeHasItsOwn) {
   EXPECT_TRUE(testing::read_file(m_dir / "at2.bmp") == first);
   ASSERT_EQ(cached_lists().size(), 1u);
   TileImageList list;
-  ASSERT_TRUE(load_list_file(list, cached_lists().front(), testing::quiet_prompt()));
+  ASSERT_TRUE(load_list_file(list, cached_lists().front()));
   EXPECT_EQ(list.entry_count(), static_cast<std::size_t>(kPictures));
 
   // Black and white signatures are another analysis: another list.

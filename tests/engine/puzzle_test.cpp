@@ -17,7 +17,6 @@
 namespace tess {
 namespace {
 
-using testing::quiet_prompt;
 
 constexpr std::uint32_t kRed = make_pixel(200, 30, 30);
 constexpr std::uint32_t kGreen = make_pixel(30, 180, 40);
@@ -206,7 +205,7 @@ Foto three_colour_mask() {
 TEST(MaskLayout, ColouredPatchesBecomeRegionsInScanOrder) {
   const Foto mask = three_colour_mask();
   std::vector<MaskRegion> regions;
-  ASSERT_TRUE(find_mask_regions(mask, regions, quiet_prompt()));
+  ASSERT_TRUE(find_mask_regions(mask, regions));
   ASSERT_EQ(regions.size(), 4u);
   // red, green, the U (first pixel at x 20), the second green patch
   EXPECT_EQ(regions[0].left, 0);
@@ -244,16 +243,16 @@ TEST(MaskLayout, NearColoursJoinAndNearWhiteOrBlackBelongsToNoCell) {
   paint(mask, 0, 0, 10, 10, make_pixel(100, 0, 0));
   paint(mask, 10, 0, 10, 10, make_pixel(110, 5, 0));  // 100 + 25 < 193: same patch
   std::vector<MaskRegion> regions;
-  ASSERT_TRUE(find_mask_regions(mask, regions, quiet_prompt()));
+  ASSERT_TRUE(find_mask_regions(mask, regions));
   ASSERT_EQ(regions.size(), 1u);
   EXPECT_EQ(regions[0].width, 20);
 
   paint(mask, 10, 0, 10, 10, make_pixel(114, 0, 0));  // 196: a patch of its own
-  ASSERT_TRUE(find_mask_regions(mask, regions, quiet_prompt()));
+  ASSERT_TRUE(find_mask_regions(mask, regions));
   EXPECT_EQ(regions.size(), 2u);
 
   // All white: no cells.
-  ASSERT_TRUE(find_mask_regions(filled(20, 10, kWhitePixel), regions, quiet_prompt()));
+  ASSERT_TRUE(find_mask_regions(filled(20, 10, kWhitePixel), regions));
   EXPECT_TRUE(regions.empty());
 }
 
@@ -264,7 +263,7 @@ TEST(MaskLayout, PatchesWhoseLabelsMeetLateAreOneRegion) {
   for (int t = 0; t < 5; ++t) paint(mask, 4 * t + 1, 0, 2, 11, kRed);
   paint(mask, 1, 11, 18, 1, kRed);
   std::vector<MaskRegion> regions;
-  ASSERT_TRUE(find_mask_regions(mask, regions, quiet_prompt()));
+  ASSERT_TRUE(find_mask_regions(mask, regions));
   ASSERT_EQ(regions.size(), 1u);
   EXPECT_EQ(regions[0].left, 1);
   EXPECT_EQ(regions[0].width, 18);
@@ -281,7 +280,7 @@ TEST(MaskLayout, ThinFringesJoinTheNeighbourNearestInColour) {
   paint(mask, 10, 0, 1, 6, make_pixel(185, 15, 0));  // nearer the red
   paint(mask, 10, 6, 1, 4, make_pixel(15, 185, 0));  // nearer the green
   std::vector<MaskRegion> regions;
-  ASSERT_TRUE(find_mask_regions(mask, regions, quiet_prompt()));
+  ASSERT_TRUE(find_mask_regions(mask, regions));
   ASSERT_EQ(regions.size(), 2u);
   EXPECT_EQ(regions[0].width, 11);
   EXPECT_EQ(regions[0].pixel_count, 106);

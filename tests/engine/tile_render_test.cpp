@@ -155,7 +155,7 @@ TEST(DrawTileVariant, EveryCodePutsTheMarkedCornersWhereTheyBelong) {
   for (const Expect& e : expected) {
     const bool turned = e.code >= 5;
     Foto out;
-    ASSERT_TRUE(draw_tile_variant(source, e.code, turned ? 30 : 40, turned ? 40 : 30, out, quiet_prompt())) << e.code;
+    ASSERT_TRUE(draw_tile_variant(source, e.code, turned ? 30 : 40, turned ? 40 : 30, out)) << e.code;
     ASSERT_EQ(out.width(), turned ? 30 : 40) << e.code;
     ASSERT_EQ(out.height(), turned ? 40 : 30) << e.code;
     EXPECT_TRUE(near(corner(out, e.red), kRed)) << "code " << e.code;
@@ -180,7 +180,7 @@ TEST(DrawTileVariant, PictureOfAnotherAspectIsCentreCropped) {
   EXPECT_EQ(crop.width, 40);
   EXPECT_EQ(crop.height, 30);
   Foto out;
-  ASSERT_TRUE(draw_tile_variant(wide, 1, 40, 30, out, quiet_prompt()));
+  ASSERT_TRUE(draw_tile_variant(wide, 1, 40, 30, out));
   for (int x = 0; x < 40; ++x) EXPECT_TRUE(near(out.at(x, 15), kGreen)) << x;
 
   // Too tall: rows are cut, top and bottom alike.
@@ -263,7 +263,7 @@ TEST(ColourChange, NoneLeavesTheDrawnTileAsItIs) {
   const TileRenderer renderer(tables, false, quiet_prompt());
   const Foto source = marked_corners(40, 30);
   Foto expected, out;
-  ASSERT_TRUE(draw_tile_variant(source, 1, 40, 30, expected, quiet_prompt()));
+  ASSERT_TRUE(draw_tile_variant(source, 1, 40, 30, expected));
   TileRenderRecord record;
   ASSERT_TRUE(renderer.render_tile(uniform_signature(kBlue), source, uniform_signature(kBlack), 40, 30, out, record));
   ASSERT_EQ(out.width(), 40);

@@ -218,7 +218,7 @@ int fuzz_picture(const std::uint8_t* data, std::size_t size) {
   // What a main image, a mask or a tile being rendered goes through.
   if (small_enough(width, height)) {
     Foto whole;
-    if (whole.load(path, 0, 0, prompt) && (whole.width() <= 0 || whole.height() <= 0))
+    if (whole.load(path, 0, 0).ok_or_show(prompt) && (whole.width() <= 0 || whole.height() <= 0))
       broken("a picture loaded with no pixels");
   }
   return 0;
@@ -229,24 +229,24 @@ int fuzz_list_file(const std::uint8_t* data, std::size_t size) {
   SilentPrompt prompt;
   TileImageList list;
   ListLoadResult result = ListLoadResult::loaded;
-  if (!load_list_file(list, path, prompt, &result)) return 0;
+  if (!load_list_file(list, path, &result).ok_or_show(prompt)) return 0;
   for (const int mode : {kGroupingFrameNumbers, kGroupingCustomVariants, kGroupingFolderVariants})
     list.group_variants(mode);
 
   // Whatever was read is written whole and reads back the same.
   const fs::path copy = scratch_path("copy.tzc");
-  if (!save_list_file(list, copy, prompt)) broken("a loaded list could not be saved");
+  if (!save_list_file(list, copy).ok_or_show(prompt)) broken("a loaded list could not be saved");
   TileImageList reread;
-  if (!load_list_file(reread, copy, prompt)) broken("a saved list does not load");
+  if (!load_list_file(reread, copy).ok_or_show(prompt)) broken("a saved list does not load");
   if (!same_list(list, reread)) broken("a saved list reads back different");
 
   // The share a partial list carries after its entries survives a save too.
   TileImageList part;
   ListShare share;
-  if (!load_list_file(part, path, prompt, nullptr, &share) || share.count == 0) return 0;
-  if (!save_list_file(part, copy, prompt, &share)) broken("a loaded share could not be saved");
+  if (!load_list_file(part, path, nullptr, &share).ok_or_show(prompt) || share.count == 0) return 0;
+  if (!save_list_file(part, copy, &share).ok_or_show(prompt)) broken("a loaded share could not be saved");
   ListShare reread_share;
-  if (!load_list_file(reread, copy, prompt, nullptr, &reread_share)) broken("a saved share does not load");
+  if (!load_list_file(reread, copy, nullptr, &reread_share).ok_or_show(prompt)) broken("a saved share does not load");
   if (reread_share.index != share.index || reread_share.count != share.count || reread_share.scanned != share.scanned ||
       reread_share.fingerprint != share.fingerprint || reread_share.unusable != share.unusable)
     broken("a saved share reads back different");
@@ -348,7 +348,7 @@ int fuzz_mask_layout(const std::uint8_t* data, std::size_t size) {
   const int height = static_cast<int>(std::max<std::size_t>(1, pixels / static_cast<std::size_t>(width)));
   SilentPrompt prompt;
   Foto mask;
-  if (!mask.allocate(width, height, prompt)) return 0;
+  if (!mask.allocate(width, height).ok_or_show(prompt)) return 0;
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
       const std::size_t i = static_cast<std::size_t>(y) * width + x;
@@ -358,7 +358,7 @@ int fuzz_mask_layout(const std::uint8_t* data, std::size_t size) {
   }
 
   std::vector<MaskRegion> regions;
-  if (find_mask_regions(mask, regions, prompt)) {
+  if (find_mask_regions(mask, regions).ok_or_show(prompt)) {
     for (const MaskRegion& region : regions) {
       if (region.left < 0 || region.top < 0 || region.width <= 0 || region.height <= 0 ||
           region.left + region.width > width || region.top + region.height > height)
@@ -425,7 +425,7 @@ int fuzz_web_page(const std::uint8_t* data, std::size_t size) {
   WebPyramid web(builder, options, 2, 2);
   if (web.set_up()) {
     Foto band;
-    if (band.allocate_fill(2, 2, make_pixel(10, 20, 30), prompt)) web.add_band(band, 0, 0);
+    if (band.allocate_fill(2, 2, make_pixel(10, 20, 30)).ok_or_show(prompt)) web.add_band(band, 0, 0);
     std::string index_file;
     if (web.finish(builder.grid, index_file) && index_file.empty()) broken("a finished web mosaic has no page");
   }

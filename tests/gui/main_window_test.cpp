@@ -420,10 +420,9 @@ TEST_F(MainWindowTest, ChecksBeforeARunComeInOrder) {
 
 TEST_F(MainWindowTest, BlackAndWhiteListAsksAndCancelStartsNothing) {
   TileImageList list;
-  ScriptedPrompt quiet;
-  ASSERT_TRUE(load_list_file(list, list_file(), quiet));
+  ASSERT_TRUE(load_list_file(list, list_file()));
   list.set_black_and_white(true);
-  ASSERT_TRUE(save_list_file(list, list_file(), testing::quiet_prompt()));
+  ASSERT_TRUE(save_list_file(list, list_file()));
   start_with(800, 600, 40);
   auto window = make_window();
   window->add_main_images({photo()});
@@ -489,10 +488,9 @@ TEST_F(MainWindowTest, WindowAndCommandLineAskTheSameQuestionsInTheSameOrder) {
   // about 700 cells that is wider than JPEG readers like: the fill warning,
   // the size question and the black-and-white question, in that order.
   TileImageList list;
-  ScriptedPrompt quiet;
-  ASSERT_TRUE(load_list_file(list, list_file(), quiet));
+  ASSERT_TRUE(load_list_file(list, list_file()));
   list.set_black_and_white(true);
-  ASSERT_TRUE(save_list_file(list, list_file(), testing::quiet_prompt()));
+  ASSERT_TRUE(save_list_file(list, list_file()));
   MosaicParameters params = MosaicParameters::created(ConfigFile().read());
   params.mosaic_size = {31000, 23250, kUnitPixel};
   params.tile_size = {1000, kUnitPixel};

@@ -114,7 +114,7 @@ TEST(DecodeBudget, LoadsAreRefusedBeyondTheBudgetAndGiveTheirShareBack) {
   const auto start = std::chrono::steady_clock::now();
   ScriptedPrompt prompt;
   Foto picture;
-  EXPECT_FALSE(picture.load(bomb, 0, 0, prompt));
+  EXPECT_FALSE(picture.load(bomb, 0, 0).ok_or_show(prompt));
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
   EXPECT_EQ(prompt.messages(),
             std::vector<std::string>{out_of_memory_text(65000, 65000) + "!!"});
@@ -122,7 +122,7 @@ TEST(DecodeBudget, LoadsAreRefusedBeyondTheBudgetAndGiveTheirShareBack) {
   for (const auto& path : {photo, png}) {
     SCOPED_TRACE(path.string());
     ScriptedPrompt quiet;
-    EXPECT_TRUE(picture.load(path, 0, 0, quiet));
+    EXPECT_TRUE(picture.load(path, 0, 0));
     EXPECT_EQ(picture.width(), 400);
     EXPECT_TRUE(quiet.messages().empty());
     EXPECT_EQ(decode_budget().in_use(), 0u);
@@ -131,9 +131,9 @@ TEST(DecodeBudget, LoadsAreRefusedBeyondTheBudgetAndGiveTheirShareBack) {
   ASSERT_TRUE(testing::write_jpeg(larger, testing::JpegSpec(520, 520),
                                   [](int y, std::uint8_t* rgb) { testing::photo_like_row(520, y, rgb); }));
   ScriptedPrompt refused;
-  EXPECT_FALSE(picture.load(larger, 0, 0, refused));
+  EXPECT_FALSE(picture.load(larger, 0, 0).ok_or_show(refused));
   EXPECT_EQ(refused.messages(), std::vector<std::string>{out_of_memory_text(520, 520) + "!!"});
-  EXPECT_TRUE(picture.load(larger, 260, 260, refused));  // halved by the DCT, it fits
+  EXPECT_TRUE(picture.load(larger, 260, 260).ok_or_show(refused));  // halved by the DCT, it fits
   EXPECT_EQ(picture.width(), 260);
 }
 
@@ -173,8 +173,8 @@ TEST(PngReducedLoad, EachPixelIsTheMeanOfItsBlockOfTheWholePicture) {
 
     ScriptedPrompt prompt;
     Foto whole, reduced;
-    ASSERT_TRUE(whole.load(path, 0, 0, prompt));
-    ASSERT_TRUE(reduced.load(path, 48, 48, prompt));
+    ASSERT_TRUE(whole.load(path, 0, 0).ok_or_show(prompt));
+    ASSERT_TRUE(reduced.load(path, 48, 48).ok_or_show(prompt));
     const int f = c.factor;
     ASSERT_EQ(reduced.width(), (width + f - 1) / f);
     ASSERT_EQ(reduced.height(), (height + f - 1) / f);
@@ -223,11 +223,11 @@ TEST(JpegReducedLoad, BeyondTheDctScaleAPictureCostsOnlyItsReducedSize) {
   Foto eighth, reduced;
   {
     ScopedBudget budget(60'000'000);
-    ASSERT_TRUE(reduced.load(liar, 48, 48, prompt)) << (prompt.messages().empty() ? "" : prompt.messages().front());
-    EXPECT_FALSE(eighth.load(liar, 3000, 3000, prompt));  // the eighth itself does not fit
+    ASSERT_TRUE(reduced.load(liar, 48, 48).ok_or_show(prompt)) << (prompt.messages().empty() ? "" : prompt.messages().front());
+    EXPECT_FALSE(eighth.load(liar, 3000, 3000).ok_or_show(prompt));  // the eighth itself does not fit
     EXPECT_EQ(decode_budget().in_use(), 0u);
   }
-  ASSERT_TRUE(eighth.load(liar, 3000, 3000, prompt));
+  ASSERT_TRUE(eighth.load(liar, 3000, 3000).ok_or_show(prompt));
   ASSERT_EQ(eighth.width(), 4500);
   ASSERT_EQ(reduced.width(), 2250);
   ASSERT_EQ(reduced.height(), 2250);

@@ -1,6 +1,7 @@
 #include "images/foto.hpp"
 
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <utility>
@@ -8,12 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include "base/scripted_prompt.hpp"
 #include "support/test_support.hpp"
 
 namespace tess {
 namespace {
 
-using testing::quiet_prompt;
 
 using Pixels = std::vector<std::uint32_t>;
 
@@ -37,6 +38,36 @@ constexpr std::uint32_t a = make_pixel(1, 10, 100), b = make_pixel(2, 20, 200), 
                         d = make_pixel(4, 40, 44), e = make_pixel(5, 50, 55), f = make_pixel(6, 60, 66);
 
 Foto abc_def() { return make_foto(3, 2, {a, b, c, d, e, f}); }
+
+// A failed allocation hands its text back instead of showing it: the caller
+// shows it once, and a request that was never possible shows nothing.
+TEST(FotoAllocate, FailuresCarryTheirTextForTheCallerToShow) {
+  Foto foto;
+  const Status fine = foto.allocate(3, 2);
+  EXPECT_TRUE(fine.ok());
+  EXPECT_TRUE(fine.message().empty());
+
+  const Status huge = foto.allocate(1000000, 1000000);
+  renew_memory_reserve();  // the text was built as if memory had run out
+  EXPECT_FALSE(huge.ok());
+  EXPECT_TRUE(foto.empty());
+  EXPECT_EQ(huge.message(), "Out Of Memory while allocating an Image made of 1000000x1000000 Pixels!");
+  EXPECT_EQ(huge.icon(), Icon::error);
+  EXPECT_EQ(huge.code(), ENOMEM);
+  ScriptedPrompt prompt;
+  EXPECT_FALSE(huge.ok_or_show(prompt));
+  ASSERT_EQ(prompt.calls().size(), 1u);
+  EXPECT_EQ(prompt.calls()[0].text, huge.message());
+  EXPECT_EQ(prompt.calls()[0].icon, Icon::error);
+
+  ScriptedPrompt untouched;
+  for (const Status& never : {foto.allocate(0, 5), foto.allocate_fill(4, -1, 0), Foto().rotate(90)}) {
+    EXPECT_FALSE(never.ok());
+    EXPECT_TRUE(never.message().empty());
+    EXPECT_FALSE(never.ok_or_show(untouched));
+  }
+  EXPECT_TRUE(untouched.calls().empty());
+}
 
 TEST(FotoGreyscale, WeightsChannelsRoundsHalfUpAndKeepsTransparency) {
   Foto foto = make_foto(3, 1, {make_pixel(100, 150, 200, 77), make_pixel(0, 1, 90), make_pixel(255, 255, 255, 255)});
@@ -67,7 +98,7 @@ TEST(FotoFlips, MirrorAndFlipInPlace) {
 
 TEST(FotoRotate, QuarterTurnClockwiseSendsTopLeftToTopRight) {
   Foto turned;
-  ASSERT_TRUE(abc_def().rotate(90, turned, quiet_prompt()));
+  ASSERT_TRUE(abc_def().rotate(90, turned));
   EXPECT_EQ(turned.width(), 2);
   EXPECT_EQ(turned.height(), 3);
   EXPECT_EQ(turned.at(1, 0), a);
@@ -78,19 +109,19 @@ TEST(FotoRotate, QuarterTurnBackAndHalfTurns) {
   const Pixels anticlockwise{c, f, b, e, a, d};
   for (int angle : {-90, 270}) {
     Foto turned;
-    ASSERT_TRUE(abc_def().rotate(angle, turned, quiet_prompt())) << angle;
+    ASSERT_TRUE(abc_def().rotate(angle, turned)) << angle;
     EXPECT_EQ(turned.width(), 2);
     EXPECT_EQ(turned.height(), 3);
     EXPECT_EQ(pixels_of(turned), anticlockwise) << angle;
   }
   for (int angle : {180, -180}) {
     Foto turned;
-    ASSERT_TRUE(abc_def().rotate(angle, turned, quiet_prompt())) << angle;
+    ASSERT_TRUE(abc_def().rotate(angle, turned)) << angle;
     EXPECT_EQ(turned.width(), 3);
     EXPECT_EQ(pixels_of(turned), (Pixels{f, e, d, c, b, a})) << angle;
   }
   Foto same;
-  ASSERT_TRUE(abc_def().rotate(0, same, quiet_prompt()));
+  ASSERT_TRUE(abc_def().rotate(0, same));
   EXPECT_EQ(pixels_of(same), (Pixels{a, b, c, d, e, f}));
 }
 
@@ -98,26 +129,26 @@ TEST(FotoRotate, OtherAnglesAndEmptySourcesFailWithEmptyResult) {
   Foto source = abc_def();
   for (int angle : {45, 360, 1, -270}) {
     Foto out = make_foto(1, 1, {a});
-    EXPECT_FALSE(source.rotate(angle, out, quiet_prompt())) << angle;
+    EXPECT_FALSE(source.rotate(angle, out)) << angle;
     EXPECT_TRUE(out.empty()) << angle;
   }
   Foto out = make_foto(1, 1, {a});
-  EXPECT_FALSE(Foto().rotate(90, out, quiet_prompt()));
+  EXPECT_FALSE(Foto().rotate(90, out));
   EXPECT_TRUE(out.empty());
 }
 
 TEST(FotoRotate, InPlaceAndIntoItself) {
   Foto foto = abc_def();
-  ASSERT_TRUE(foto.rotate(90, quiet_prompt()));
+  ASSERT_TRUE(foto.rotate(90));
   EXPECT_EQ(foto.width(), 2);
   EXPECT_EQ(pixels_of(foto), (Pixels{d, a, e, b, f, c}));
 
   // A refused turn keeps the picture rather than losing it.
-  EXPECT_FALSE(foto.rotate(45, quiet_prompt()));
+  EXPECT_FALSE(foto.rotate(45));
   EXPECT_EQ(pixels_of(foto), (Pixels{d, a, e, b, f, c}));
 
   Foto self = abc_def();
-  ASSERT_TRUE(self.rotate(-90, self, quiet_prompt()));
+  ASSERT_TRUE(self.rotate(-90, self));
   EXPECT_EQ(pixels_of(self), (Pixels{c, f, b, e, a, d}));
 }
 
@@ -125,12 +156,12 @@ TEST(FotoPad, BlendsOntoEmptyCanvas) {
   const std::uint32_t hidden = make_pixel(9, 9, 9, 255);
   Foto tile = make_foto(2, 1, {a, hidden});
   Foto canvas;
-  ASSERT_TRUE(tile.pad(4, 3, 1, 1, canvas, quiet_prompt()));
+  ASSERT_TRUE(tile.pad(4, 3, 1, 1, canvas));
   const std::uint32_t o = kEmptyPixel;
   // The fully transparent pixel is skipped by the blend: the canvas stays empty there.
   EXPECT_EQ(pixels_of(canvas), (Pixels{o, o, o, o, o, a, o, o, o, o, o, o}));
 
-  ASSERT_TRUE(tile.pad(3, 2, 1, 1, canvas, quiet_prompt()));  // exactly big enough
+  ASSERT_TRUE(tile.pad(3, 2, 1, 1, canvas));  // exactly big enough
   EXPECT_EQ(canvas.at(1, 1), a);
 }
 
@@ -139,11 +170,11 @@ TEST(FotoPad, RefusesCanvasThatCannotHoldTheImage) {
   for (auto [w, h, x, y] : {std::array{2, 1, 1, 0}, std::array{3, 1, 0, 1}, std::array{4, 4, -1, 0},
                             std::array{4, 4, 0, -1}, std::array{1, 1, 0, 0}}) {
     Foto out = make_foto(1, 1, {a});
-    EXPECT_FALSE(tile.pad(w, h, x, y, out, quiet_prompt())) << w << "x" << h << "+" << x << "+" << y;
+    EXPECT_FALSE(tile.pad(w, h, x, y, out)) << w << "x" << h << "+" << x << "+" << y;
     EXPECT_TRUE(out.empty());
   }
   Foto out;
-  EXPECT_FALSE(Foto().pad(4, 4, 0, 0, out, quiet_prompt()));
+  EXPECT_FALSE(Foto().pad(4, 4, 0, 0, out));
 }
 
 // Target 4 x 3 of one colour, source 2 x 2 of distinct pixels.

@@ -40,7 +40,7 @@ class HostileInput : public ::testing::Test {
     ScriptedPrompt prompt;
     Foto picture;
     ASSERT_TRUE(picture.try_allocate_fill(2, 2, 0));
-    EXPECT_FALSE(picture.load(path, max_w, max_h, prompt)) << path;
+    EXPECT_FALSE(picture.load(path, max_w, max_h).ok_or_show(prompt)) << path;
     EXPECT_TRUE(picture.empty());
     EXPECT_EQ(prompt.messages(), std::vector<std::string>{message}) << path;
     for (const auto& call : prompt.calls()) EXPECT_EQ(call.icon, Icon::error);
@@ -96,7 +96,7 @@ TEST_F(HostileInput, JpegWhoseDataEndsEarlyFails) {
     const auto whole = photo_jpeg(name + ".jpg", spec);
     ScriptedPrompt prompt;
     Foto picture;
-    ASSERT_TRUE(picture.load(whole, 48, 48, prompt)) << name;
+    ASSERT_TRUE(picture.load(whole, 48, 48).ok_or_show(prompt)) << name;
     EXPECT_EQ(picture.width(), 80);  // q = min(6, 5): a quarter
     EXPECT_EQ(picture.height(), 60);
     EXPECT_TRUE(prompt.messages().empty());
@@ -132,7 +132,7 @@ TEST_F(HostileInput, CorruptJpegDataFailsButHarmlessWarningsAreTolerated) {
   ASSERT_TRUE(testing::write_file(padded, data));
   ScriptedPrompt prompt;
   Foto picture;
-  EXPECT_TRUE(picture.load(padded, 0, 0, prompt));
+  EXPECT_TRUE(picture.load(padded, 0, 0).ok_or_show(prompt));
   EXPECT_EQ(picture.width(), 64);
   EXPECT_TRUE(prompt.messages().empty());
 }
@@ -161,8 +161,8 @@ TEST_F(HostileInput, JpegWithEndlessScansFails) {
   ScriptedPrompt prompt;
   Foto picture;
   Foto reference;
-  ASSERT_TRUE(picture.load(plain, 0, 0, prompt));
-  ASSERT_TRUE(reference.load(photo_jpeg("baseline.jpg", JpegSpec(64, 48)), 0, 0, prompt));
+  ASSERT_TRUE(picture.load(plain, 0, 0).ok_or_show(prompt));
+  ASSERT_TRUE(reference.load(photo_jpeg("baseline.jpg", JpegSpec(64, 48)), 0, 0).ok_or_show(prompt));
   EXPECT_EQ(picture.width(), 64);
   EXPECT_EQ(picture.height(), 48);
   int largest_difference = 0;
@@ -273,7 +273,7 @@ TEST_F(HostileInput, PngLargerThanTheMachineIsOutOfMemory) {
   const std::string message = out_of_memory_text(static_cast<int>(side), static_cast<int>(side)) + "!";
   ScriptedPrompt prompt;
   Foto picture;
-  EXPECT_FALSE(picture.load(liar, 0, 0, prompt));
+  EXPECT_FALSE(picture.load(liar, 0, 0).ok_or_show(prompt));
   EXPECT_TRUE(picture.empty());
   EXPECT_EQ(prompt.messages(), std::vector<std::string>{message});
 }

@@ -63,23 +63,23 @@ TEST_F(Loader, JpegIsDctScaledForTheMaximaAndTurnedAfterwards) {
   ASSERT_TRUE(
       testing::write_jpeg(large, JpegSpec(4000, 3000, 1).with_quality(50).with_orientation(6), flat_grey(4000, 90)));
   Foto picture;
-  ASSERT_TRUE(picture.load(large, 48, 32, prompt));
+  ASSERT_TRUE(picture.load(large, 48, 32).ok_or_show(prompt));
   EXPECT_EQ(picture.width(), 375);  // decoded at 500 × 375, then turned clockwise
   EXPECT_EQ(picture.height(), 500);
 
   const auto huge = dir / "huge.jpg";
   ASSERT_TRUE(testing::write_jpeg(huge, JpegSpec(8000, 6000, 1).with_quality(50), flat_grey(8000, 200)));
-  ASSERT_TRUE(picture.load(huge, 48, 48, prompt));
+  ASSERT_TRUE(picture.load(huge, 48, 48).ok_or_show(prompt));
   EXPECT_EQ(picture.width(), 1000);
   EXPECT_EQ(picture.height(), 750);
   EXPECT_TRUE(near(picture.at(500, 400), make_pixel(200, 200, 200)));
 
   const auto small = dir / "small.jpg";
   ASSERT_TRUE(testing::write_jpeg(small, JpegSpec(100, 100, 1), flat_grey(100, 50)));
-  ASSERT_TRUE(picture.load(small, 48, 48, prompt));
+  ASSERT_TRUE(picture.load(small, 48, 48).ok_or_show(prompt));
   EXPECT_EQ(picture.width(), 50);
   EXPECT_EQ(picture.height(), 50);
-  ASSERT_TRUE(picture.load(small, 0, 0, prompt));
+  ASSERT_TRUE(picture.load(small, 0, 0).ok_or_show(prompt));
   EXPECT_EQ(picture.width(), 100);
   EXPECT_TRUE(prompt.messages().empty());
 }
@@ -94,7 +94,7 @@ TEST_F(Loader, RgbJpegIsOpaqueRgb) {
   const auto path = dir / "rgb.jpg";
   ASSERT_TRUE(testing::write_jpeg(path, source, JpegSpec().with_quality(100)));
   Foto picture;
-  ASSERT_TRUE(picture.load(path, 0, 0, prompt));
+  ASSERT_TRUE(picture.load(path, 0, 0).ok_or_show(prompt));
   ASSERT_EQ(picture.width(), 32);
   ASSERT_EQ(picture.height(), 16);
   for (int y = 0; y < 16; ++y)
@@ -113,7 +113,7 @@ TEST_F(Loader, RgbRowsOfEveryWidthKeepTheCodecsSamples) {
     ASSERT_TRUE(testing::read_jpeg_samples(path, raw));
     ASSERT_EQ(raw.components, 3);
     Foto picture;
-    ASSERT_TRUE(picture.load(path, 0, 0, prompt));
+    ASSERT_TRUE(picture.load(path, 0, 0).ok_or_show(prompt));
     ASSERT_EQ(picture.width(), width);
     for (int y = 0; y < 3; ++y) {
       for (int x = 0; x < width; ++x) {
@@ -133,7 +133,7 @@ TEST_F(Loader, GreyJpegFillsAllThreeChannels) {
   ASSERT_TRUE(testing::read_jpeg_samples(path, raw));
   ASSERT_EQ(raw.components, 1);
   Foto picture;
-  ASSERT_TRUE(picture.load(path, 0, 0, prompt));
+  ASSERT_TRUE(picture.load(path, 0, 0).ok_or_show(prompt));
   for (int y = 0; y < 24; ++y)
     for (int x = 0; x < 40; ++x) {
       const std::uint32_t v = raw.samples[static_cast<std::size_t>(y) * 40 + x];
@@ -155,7 +155,7 @@ TEST_F(Loader, CmykJpegIsConvertedFromInvertedInk) {
   ASSERT_TRUE(testing::read_jpeg_samples(path, raw));
   ASSERT_EQ(raw.components, 4);
   Foto picture;
-  ASSERT_TRUE(picture.load(path, 0, 0, prompt));
+  ASSERT_TRUE(picture.load(path, 0, 0).ok_or_show(prompt));
   ASSERT_EQ(picture.width(), 48);
   for (int y = 0; y < 16; ++y)
     for (int x = 0; x < 48; ++x) {
@@ -186,7 +186,7 @@ TEST_F(Loader, EveryExifOrientationMovesTheStoredCorner) {
     const auto path = dir / ("turned" + std::to_string(c.orientation) + ".jpg");
     ASSERT_TRUE(testing::write_jpeg(path, source, JpegSpec().with_quality(100).with_orientation(c.orientation)));
     Foto picture;
-    ASSERT_TRUE(picture.load(path, 0, 0, prompt)) << c.orientation;
+    ASSERT_TRUE(picture.load(path, 0, 0).ok_or_show(prompt)) << c.orientation;
     ASSERT_EQ(picture.width(), c.quarter ? 16 : 32) << c.orientation;
     ASSERT_EQ(picture.height(), c.quarter ? 32 : 16) << c.orientation;
     const int right = picture.width() - 1, bottom = picture.height() - 1;
@@ -311,7 +311,7 @@ TEST_F(Loader, PngOfEveryColourTypeBecomesRgbAndTransparency) {
     const auto path = dir / (std::string(c.name) + ".png");
     ASSERT_TRUE(testing::write_png(path, c.spec, c.rows)) << c.name;
     Foto picture;
-    ASSERT_TRUE(picture.load(path, 1, 1, prompt)) << c.name;  // the maxima do not apply to PNG
+    ASSERT_TRUE(picture.load(path, 1, 1).ok_or_show(prompt)) << c.name;  // the maxima do not apply to PNG
     ASSERT_EQ(picture.width(), c.spec.width) << c.name;
     ASSERT_EQ(picture.height(), c.spec.height) << c.name;
     for (std::size_t i = 0; i < c.expected.size(); ++i)
@@ -332,18 +332,18 @@ TEST_F(Loader, FormatIsChosenBySignatureThenByName) {
   const auto jpg_named_png = dir / "really-a-jpeg.png";
   ASSERT_TRUE(testing::write_jpeg(jpg_named_png, JpegSpec(16, 16, 1), flat_grey(16, 9)));
   Foto picture;
-  ASSERT_TRUE(picture.load(png_named_jpg, 0, 0, prompt));
+  ASSERT_TRUE(picture.load(png_named_jpg, 0, 0).ok_or_show(prompt));
   EXPECT_EQ(picture.at(0, 0), make_pixel(1, 2, 3));
-  ASSERT_TRUE(picture.load(jpg_named_png, 0, 0, prompt));
+  ASSERT_TRUE(picture.load(jpg_named_png, 0, 0).ok_or_show(prompt));
   EXPECT_EQ(picture.width(), 16);
   EXPECT_TRUE(prompt.messages().empty());
 
   // Only a file that cannot be opened goes by its name (case does not matter).
   const auto missing_png = dir / "Missing %d %s.PNG";
-  EXPECT_FALSE(picture.load(missing_png, 0, 0, prompt));
+  EXPECT_FALSE(picture.load(missing_png, 0, 0).ok_or_show(prompt));
   EXPECT_TRUE(picture.empty());
   const auto missing_jpg = dir / "missing.jpeg";
-  EXPECT_FALSE(picture.load(missing_jpg, 0, 0, prompt));
+  EXPECT_FALSE(picture.load(missing_jpg, 0, 0).ok_or_show(prompt));
   ASSERT_EQ(prompt.calls().size(), 2u);
   EXPECT_EQ(prompt.calls()[0].text, "PNG: File " + missing_png.string() + " could not be opened for reading");
   EXPECT_EQ(prompt.calls()[0].icon, Icon::error);
@@ -357,8 +357,8 @@ TEST_F(Loader, OnlyRegularFilesAreOpened) {
   const auto pipe = dir / "pipe.png";
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
   Foto picture;
-  EXPECT_FALSE(picture.load(folder, 0, 0, prompt));
-  EXPECT_FALSE(picture.load(pipe, 0, 0, prompt));  // would wait for a writer if opened
+  EXPECT_FALSE(picture.load(folder, 0, 0).ok_or_show(prompt));
+  EXPECT_FALSE(picture.load(pipe, 0, 0).ok_or_show(prompt));  // would wait for a writer if opened
   EXPECT_EQ(prompt.messages(),
             (std::vector<std::string>{"Unable to open file '" + folder.string() + "'",
                                       "PNG: File " + pipe.string() + " could not be opened for reading"}));

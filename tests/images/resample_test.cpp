@@ -13,7 +13,6 @@
 namespace tess {
 namespace {
 
-using testing::quiet_prompt;
 
 using Pixels = std::vector<std::uint32_t>;
 
@@ -47,7 +46,7 @@ Foto red_row(const Pixels& reds) {
 TEST(FotoCropResize, SameSizeIsAnExactCopyTransparencyIncluded) {
   const Pixels before{make_pixel(1, 2, 3, 200), make_pixel(4, 5, 6), kEmptyPixel, make_pixel(7, 8, 9, 1)};
   Foto out;
-  ASSERT_TRUE(make_foto(2, 2, before).crop_resize(2, 2, 2, 2, out, quiet_prompt()));
+  ASSERT_TRUE(make_foto(2, 2, before).crop_resize(2, 2, 2, 2, out));
   EXPECT_EQ(pixels_of(out), before);
 }
 
@@ -55,12 +54,12 @@ TEST(FotoCropResize, TopLeftRegionComesOutOpaque) {
   Foto source = make_foto(3, 2, {make_pixel(10, 20, 30, 200), make_pixel(40, 50, 60, 255), make_pixel(1, 1, 1),
                                  make_pixel(2, 2, 2), make_pixel(3, 3, 3), make_pixel(4, 4, 4)});
   Foto out;
-  ASSERT_TRUE(source.crop_resize(2, 1, 2, 1, out, quiet_prompt()));
+  ASSERT_TRUE(source.crop_resize(2, 1, 2, 1, out));
   EXPECT_EQ(pixels_of(out), (Pixels{make_pixel(10, 20, 30), make_pixel(40, 50, 60)}));
 
   // Two pixels into one: plain average, truncated (91 / 2 = 45).
   Foto pair = make_foto(2, 1, {make_pixel(10, 20, 30, 200), make_pixel(20, 40, 61)});
-  ASSERT_TRUE(pair.crop_resize(1, 1, 2, 1, out, quiet_prompt()));
+  ASSERT_TRUE(pair.crop_resize(1, 1, 2, 1, out));
   EXPECT_EQ(pixels_of(out), (Pixels{make_pixel(15, 30, 45)}));
 }
 
@@ -68,14 +67,14 @@ TEST(FotoCropResize, EdgeWeightsInFractionsOf256) {
   // Three into two: spans [0, 1.5) and [1.5, 3). The shared pixel weighs 128
   // in both; (100·128) / 384 = 33 and (100·128 + 200·256) / 384 = 166.
   Foto out;
-  ASSERT_TRUE(red_row({0, 100, 200}).crop_resize(2, 1, 3, 1, out, quiet_prompt()));
+  ASSERT_TRUE(red_row({0, 100, 200}).crop_resize(2, 1, 3, 1, out));
   EXPECT_EQ(pixels_of(out), (Pixels{make_pixel(33, 0, 0), make_pixel(166, 0, 0)}));
 
   // Four into three: ends at 341/256 and 682/256. The first pixel of a span
   // weighs the fraction of its start (85, then 170) and the last the fraction
   // of its end: (30·85) / 341 = 7, (30·85 + 60·170) / 255 = 50,
   // (60·170 + 90·256) / 426 = 78.
-  ASSERT_TRUE(red_row({0, 30, 60, 90}).crop_resize(3, 1, 4, 1, out, quiet_prompt()));
+  ASSERT_TRUE(red_row({0, 30, 60, 90}).crop_resize(3, 1, 4, 1, out));
   EXPECT_EQ(pixels_of(out), (Pixels{make_pixel(7, 0, 0), make_pixel(50, 0, 0), make_pixel(78, 0, 0)}));
 }
 
@@ -87,13 +86,13 @@ TEST(FotoCropResize, WeightThatComesToZeroCountsAsFull) {
   source.at(1, 1) = make_pixel(100, 0, 0);
   source.at(2, 2) = make_pixel(255, 0, 0);
   Foto out;
-  ASSERT_TRUE(source.crop_resize(32, 32, 33, 33, out, quiet_prompt()));
+  ASSERT_TRUE(source.crop_resize(32, 32, 33, 33, out));
   EXPECT_EQ(out.at(1, 1), make_pixel(33, 0, 0));
 }
 
 TEST(FotoCropResize, EnlargingKeepsTheColour) {
   Foto out;
-  ASSERT_TRUE(make_foto(1, 1, {make_pixel(9, 99, 199, 7)}).crop_resize(600, 2, 1, 1, out, quiet_prompt()));
+  ASSERT_TRUE(make_foto(1, 1, {make_pixel(9, 99, 199, 7)}).crop_resize(600, 2, 1, 1, out));
   EXPECT_EQ(pixels_of(out), Pixels(1200, make_pixel(9, 99, 199)));
 }
 
@@ -104,20 +103,20 @@ TEST(FotoCropResize, RefusalsLeaveEmptyResult) {
   };
   for (const Case& k : {Case{2, 2, 5, 3}, Case{2, 2, 4, 4}, Case{2, 2, 0, 3}, Case{0, 2, 4, 3}, Case{2, -1, 4, 3}}) {
     Foto out = uniform(1, 1, 0);
-    EXPECT_FALSE(source.crop_resize(k.dw, k.dh, k.rw, k.rh, out, quiet_prompt()))
+    EXPECT_FALSE(source.crop_resize(k.dw, k.dh, k.rw, k.rh, out))
         << k.dw << " " << k.dh << " " << k.rw << " " << k.rh;
     EXPECT_TRUE(out.empty());
   }
   Foto out;
-  EXPECT_FALSE(Foto().crop_resize(1, 1, 1, 1, out, quiet_prompt()));
+  EXPECT_FALSE(Foto().crop_resize(1, 1, 1, 1, out));
 }
 
 TEST(FotoCropResize, InPlace) {
   Foto foto = red_row({0, 100, 200});
-  ASSERT_TRUE(foto.crop_resize(2, 1, 3, 1, quiet_prompt()));
+  ASSERT_TRUE(foto.crop_resize(2, 1, 3, 1));
   EXPECT_EQ(pixels_of(foto), (Pixels{make_pixel(33, 0, 0), make_pixel(166, 0, 0)}));
   // A refused resize keeps the picture.
-  EXPECT_FALSE(foto.crop_resize(1, 1, 3, 1, quiet_prompt()));
+  EXPECT_FALSE(foto.crop_resize(1, 1, 3, 1));
   EXPECT_EQ(foto.width(), 2);
 }
 
@@ -126,7 +125,7 @@ TEST(FotoCropResize, InPlace) {
 TEST(FotoResample, FullyTransparentSourceGivesEmptyPixels) {
   Foto source = uniform(5, 4, make_pixel(200, 100, 50, 255));
   Foto out;
-  ASSERT_TRUE(source.resample(3, 2, 0, 0, 0, 0, out, quiet_prompt()));
+  ASSERT_TRUE(source.resample(3, 2, 0, 0, 0, 0, out));
   EXPECT_EQ(pixels_of(out), Pixels(6, kEmptyPixel));
 }
 
@@ -136,9 +135,9 @@ TEST(FotoResample, UniformOpaqueAndHalfTransparentColoursSurvive) {
   for (std::uint32_t pixel : {make_pixel(100, 150, 200), make_pixel(1, 254, 255), make_pixel(100, 150, 200, 128)}) {
     Foto source = uniform(7, 5, pixel);
     Foto out;
-    ASSERT_TRUE(source.resample(3, 2, 0.3, 0.7, 5.9, 3.3, out, quiet_prompt()));
+    ASSERT_TRUE(source.resample(3, 2, 0.3, 0.7, 5.9, 3.3, out));
     EXPECT_EQ(pixels_of(out), Pixels(6, pixel)) << std::hex << pixel;
-    ASSERT_TRUE(source.resample(11, 13, 0.1, 0.2, 6.7, 4.7, out, quiet_prompt()));
+    ASSERT_TRUE(source.resample(11, 13, 0.1, 0.2, 6.7, 4.7, out));
     EXPECT_EQ(pixels_of(out), Pixels(143, pixel)) << std::hex << pixel;
   }
 }
@@ -178,13 +177,13 @@ TEST(FotoResample, EveryLevelAndReusedScratchGiveTheSamePixels) {
     Pixels fresh;
     std::thread([&] {
       Foto out;
-      if (source.resample(k.dw, k.dh, k.x, k.y, k.w, k.h, out, quiet_prompt(), ResampleLevel::plain))
+      if (source.resample(k.dw, k.dh, k.x, k.y, k.w, k.h, out, ResampleLevel::plain))
         fresh = pixels_of(out);
     }).join();
     ASSERT_EQ(fresh.size(), static_cast<std::size_t>(k.dw) * static_cast<std::size_t>(k.dh));
     for (ResampleLevel level : supported_resample_levels()) {
       Foto out;
-      ASSERT_TRUE(source.resample(k.dw, k.dh, k.x, k.y, k.w, k.h, out, quiet_prompt(), level));
+      ASSERT_TRUE(source.resample(k.dw, k.dh, k.x, k.y, k.w, k.h, out, level));
       const Pixels got = pixels_of(out);
       for (std::size_t i = 0; i < got.size(); ++i)
         ASSERT_EQ(got[i], fresh[i]) << "level " << static_cast<int>(level) << ", " << k.sw << "x" << k.sh << " to "
@@ -198,12 +197,12 @@ TEST(FotoResample, ColoursWeightedByOpacity) {
   // green 100·100/300 = 33, transparency 255 - 300/2 = 105.
   Foto source = make_foto(2, 1, {make_pixel(200, 0, 0, 55), make_pixel(0, 100, 0, 155)});
   Foto out;
-  ASSERT_TRUE(source.resample(1, 1, 0, 0, 2, 1, out, quiet_prompt()));
+  ASSERT_TRUE(source.resample(1, 1, 0, 0, 2, 1, out));
   EXPECT_EQ(pixels_of(out), (Pixels{make_pixel(133, 33, 0, 105)}));
 
   // A transparent neighbour halves the opacity but leaves the colour alone.
   Foto half = make_foto(2, 1, {make_pixel(200, 0, 0), kEmptyPixel});
-  ASSERT_TRUE(half.resample(1, 1, 0, 0, 2, 1, out, quiet_prompt()));
+  ASSERT_TRUE(half.resample(1, 1, 0, 0, 2, 1, out));
   EXPECT_EQ(pixels_of(out), (Pixels{make_pixel(200, 0, 0, 127)}));
 }
 
@@ -214,15 +213,15 @@ TEST(FotoResample, CellsSampledBilinearlyAtTheirCentres) {
   const std::uint32_t left = make_pixel(200, 0, 0), right = make_pixel(0, 100, 0);
   const Pixels expected{left, make_pixel(150, 25, 0), make_pixel(50, 75, 0), right};
   Foto out;
-  ASSERT_TRUE(make_foto(2, 1, {left, right}).resample(4, 1, 0, 0, 0, 0, out, quiet_prompt()));
+  ASSERT_TRUE(make_foto(2, 1, {left, right}).resample(4, 1, 0, 0, 0, 0, out));
   EXPECT_EQ(pixels_of(out), expected);
-  ASSERT_TRUE(make_foto(1, 2, {left, right}).resample(1, 4, 0, 0, 0, 0, out, quiet_prompt()));
+  ASSERT_TRUE(make_foto(1, 2, {left, right}).resample(1, 4, 0, 0, 0, 0, out));
   EXPECT_EQ(pixels_of(out), expected);
 
   // Three into two: [0, 1.5) covers pixel 0 whole and half of pixel 1, whose
   // centre 1.25 leans a quarter on pixel 0: (90·0.375) / 1.5 = 22.5 → 22;
   // the mirror image gives (90·0.375 + 180·1.125) / 1.5 = 157.5 → 157.
-  ASSERT_TRUE(red_row({0, 90, 180}).resample(2, 1, 0, 0, 0, 0, out, quiet_prompt()));
+  ASSERT_TRUE(red_row({0, 90, 180}).resample(2, 1, 0, 0, 0, 0, out));
   EXPECT_EQ(pixels_of(out), (Pixels{make_pixel(22, 0, 0), make_pixel(157, 0, 0)}));
 }
 
@@ -231,21 +230,21 @@ TEST(FotoResample, FootprintsOutsideTheSourceGiveEmptyPixels) {
   Foto out;
   // Column 0 covers [1.5, 2): the right half of source column 1, rows averaged.
   // Column 1 covers [2, 2.5), nothing of the source.
-  ASSERT_TRUE(source.resample(2, 1, 1.5, 0, 1, 2, out, quiet_prompt()));
+  ASSERT_TRUE(source.resample(2, 1, 1.5, 0, 1, 2, out));
   EXPECT_EQ(pixels_of(out), (Pixels{make_pixel(20, 0, 0), kEmptyPixel}));
 
-  ASSERT_TRUE(source.resample(2, 2, 5, 0.5, 1, 1, out, quiet_prompt()));
+  ASSERT_TRUE(source.resample(2, 2, 5, 0.5, 1, 1, out));
   EXPECT_EQ(pixels_of(out), Pixels(4, kEmptyPixel));
 }
 
 TEST(FotoResample, ZeroExtentMeansWholeSource) {
   Foto source = make_foto(2, 1, {make_pixel(200, 0, 0), make_pixel(0, 100, 0)});
   Foto whole, zero;
-  ASSERT_TRUE(source.resample(1, 1, 0, 0, 2, 1, whole, quiet_prompt()));
-  ASSERT_TRUE(source.resample(1, 1, 0, 0, 0, 0, zero, quiet_prompt()));
+  ASSERT_TRUE(source.resample(1, 1, 0, 0, 2, 1, whole));
+  ASSERT_TRUE(source.resample(1, 1, 0, 0, 0, 0, zero));
   EXPECT_EQ(pixels_of(whole), (Pixels{make_pixel(100, 50, 0)}));
   EXPECT_EQ(pixels_of(zero), pixels_of(whole));
-  ASSERT_TRUE(source.resample(1, 1, 0, 0, 1, 0, zero, quiet_prompt()));  // width given, height whole
+  ASSERT_TRUE(source.resample(1, 1, 0, 0, 1, 0, zero));  // width given, height whole
   EXPECT_EQ(pixels_of(zero), (Pixels{make_pixel(200, 0, 0)}));
 }
 
@@ -261,18 +260,18 @@ TEST(FotoResample, RefusalsLeaveEmptyResult) {
                         Case{1, 1, 0, -1, 1, 1}, Case{1, 1, 0, 0, -1, 1}, Case{1, 1, 0, 0, 1, -2},
                         Case{1, 1, nan, 0, 1, 1}, Case{1, 1, 0, 0, inf, 1}, Case{1, 1, 0, 0, 1, nan}}) {
     Foto out = uniform(1, 1, 0);
-    EXPECT_FALSE(source.resample(k.dw, k.dh, k.x, k.y, k.w, k.h, out, quiet_prompt()))
+    EXPECT_FALSE(source.resample(k.dw, k.dh, k.x, k.y, k.w, k.h, out))
         << k.dw << " " << k.dh << " " << k.x << " " << k.y << " " << k.w << " " << k.h;
     EXPECT_TRUE(out.empty());
   }
   Foto out = uniform(1, 1, 0);
-  EXPECT_FALSE(Foto().resample(1, 1, 0, 0, 0, 0, out, quiet_prompt()));
+  EXPECT_FALSE(Foto().resample(1, 1, 0, 0, 0, 0, out));
   EXPECT_TRUE(out.empty());
 }
 
 TEST(FotoResample, IntoItself) {
   Foto foto = red_row({0, 90, 180});
-  ASSERT_TRUE(foto.resample(2, 1, 0, 0, 0, 0, foto, quiet_prompt()));
+  ASSERT_TRUE(foto.resample(2, 1, 0, 0, 0, 0, foto));
   EXPECT_EQ(pixels_of(foto), (Pixels{make_pixel(22, 0, 0), make_pixel(157, 0, 0)}));
 }
 

@@ -199,7 +199,7 @@ class AtomicWrites : public ::testing::Test {
            return write_mask_files(builder.grid, (folder / "m").string(), prompt);
          })},
         {"list", {"tiles.tzc"}, rows_of([this](const fs::path& folder, Prompt& prompt) {
-           return save_list_file(list, folder / "tiles.tzc", prompt);
+           return save_list_file(list, folder / "tiles.tzc").ok_or_show(prompt);
          })},
         {"configuration", {"tessellarium.ini"}, rows_of([this](const fs::path& folder, Prompt&) {
            IniFile ini;

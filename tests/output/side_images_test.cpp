@@ -51,7 +51,7 @@ TEST(IndividualTiles, WrittenWithTheWriterOfTheFormatAndNoneForVideo) {
   ASSERT_TRUE(save_individual_tile(tile, dir.path().string(), 3, 4, "t", options, 300));
   Foto back;
   ScriptedPrompt silent;
-  ASSERT_TRUE(back.load(dir.path() / "Tile_x0000003_y0000004__t.jpg", 0, 0, silent));
+  ASSERT_TRUE(back.load(dir.path() / "Tile_x0000003_y0000004__t.jpg", 0, 0));
   EXPECT_EQ(back.width(), 7);
   EXPECT_EQ(back.height(), 5);
   options.format = OutputFormatCode::avi_compressed;
@@ -203,9 +203,9 @@ TEST_F(MaskImages, ThreeFilesBesideTheMosaic) {
   ASSERT_TRUE(write_mask_files(grid, base, prompt));
   EXPECT_TRUE(prompt.calls().empty());
   Foto jpeg;
-  ASSERT_TRUE(jpeg.load(base + " MaskFile.jpg", 0, 0, silent));
+  ASSERT_TRUE(jpeg.load(base + " MaskFile.jpg", 0, 0));
   EXPECT_EQ(jpeg.width(), 21);
-  ASSERT_TRUE(jpeg.load(base + " Score.jpg", 0, 0, silent));
+  ASSERT_TRUE(jpeg.load(base + " Score.jpg", 0, 0));
   EXPECT_EQ(jpeg.height(), 17);
   const std::string bmp = read_file(base + " MaskFile.bmp");
   EXPECT_EQ(bmp.size(), 54u + 17u * 64u);  // 21 × 3 bytes padded to 64 a row

@@ -212,7 +212,7 @@ TEST_P(StopMatrix, LeavesTheOutputFolderAsItWas) {
   } else {
     for (const auto& entry : fs::directory_iterator(dir / "tiles")) {
       Foto tile;
-      ASSERT_TRUE(tile.load(entry.path().string(), 0, 0, prompt));
+      ASSERT_TRUE(tile.load(entry.path().string(), 0, 0).ok_or_show(prompt));
       FotoInfo info;
       info.path = entry.path().string();
       info.usable = true;

@@ -109,7 +109,7 @@ TEST(VideoWriter, FramesAsPicturesAreNumberedFromOne) {
   ASSERT_TRUE(write_video_frames(source, base, 1, 3, [&](std::int64_t k) { return source.begin(k); }, prompt));
   for (int k = 1; k <= 3; ++k) {
     Foto frame;
-    ASSERT_TRUE(frame.load(video_frame_file(base, k), 0, 0, prompt)) << k;
+    ASSERT_TRUE(frame.load(video_frame_file(base, k), 0, 0).ok_or_show(prompt)) << k;
     EXPECT_EQ(frame.width(), 12);
     EXPECT_NEAR(static_cast<int>(pixel_red(frame.at(5, 3))), 20 * k, 3);
   }

@@ -309,7 +309,7 @@ TEST_F(WebPyramidTest, EveryLevelIsWrittenAsJpegsFromBandsOfAnyShape) {
       for (int row = 0; row < l.rows; ++row)
         for (int column = 0; column < l.columns; ++column) {
           Foto tile;
-          ASSERT_TRUE(tile.load(web.tile_path(static_cast<int>(level), column, row), 0, 0, prompt))
+          ASSERT_TRUE(tile.load(web.tile_path(static_cast<int>(level), column, row), 0, 0).ok_or_show(prompt))
               << level << "-" << column << "-" << row;
           EXPECT_EQ(tile.width(), l.tile_width(column));
           EXPECT_EQ(tile.height(), l.tile_height(row));
@@ -318,9 +318,9 @@ TEST_F(WebPyramidTest, EveryLevelIsWrittenAsJpegsFromBandsOfAnyShape) {
     EXPECT_TRUE(files_ending_in(web.folder(), " rows").empty());  // the split pieces' scratch file is gone
     // Full-size tiles show their own part of the mosaic; the lowest level the whole of it.
     Foto top, bottom;
-    ASSERT_TRUE(top.load(web.tile_path(2, 3, 2), 0, 0, prompt));
+    ASSERT_TRUE(top.load(web.tile_path(2, 3, 2), 0, 0).ok_or_show(prompt));
     expect_close(average(top, 0, 0, 232, 88), average(mosaic, 768, 512, 232, 88), 3.0);
-    ASSERT_TRUE(bottom.load(web.tile_path(0, 0, 0), 0, 0, prompt));
+    ASSERT_TRUE(bottom.load(web.tile_path(0, 0, 0), 0, 0).ok_or_show(prompt));
     expect_close(average(bottom, 0, 0, 250, 150), average(mosaic, 0, 0, 1000, 600), 3.0);
     expect_close(average(bottom, 125, 75, 25, 25), average(mosaic, 500, 300, 100, 100), 6.0);
   }
@@ -557,7 +557,7 @@ std::map<std::string, std::string> reference_tiles(const Foto& mosaic, int quali
     if (n + 1 == sizes.size()) break;
     const auto [w, h] = sizes[n + 1];
     Foto half;
-    EXPECT_TRUE(level.crop_resize(w, h, std::min(2 * w, level.width()), std::min(2 * h, level.height()), half, prompt));
+    EXPECT_TRUE(level.crop_resize(w, h, std::min(2 * w, level.width()), std::min(2 * h, level.height()), half).ok_or_show(prompt));
     level = std::move(half);
   }
   return tiles;
@@ -659,12 +659,12 @@ TEST_F(WebPyramidTest, FinishMosaicWritesTheWebMosaicWithTheMosaic) {
   ASSERT_EQ(result.files.size(), 1u);
   EXPECT_EQ(result.files[0].path, request.base_name + " RezIroriz/index.html");
   Foto tile;
-  ASSERT_TRUE(tile.load(request.base_name + " RezIroriz/mosaic/0/2-2-1.jpg", 0, 0, prompt));
+  ASSERT_TRUE(tile.load(request.base_name + " RezIroriz/mosaic/0/2-2-1.jpg", 0, 0).ok_or_show(prompt));
   EXPECT_EQ(tile.width(), 88);
   EXPECT_EQ(tile.height(), 44);
   // The cell at (100, 0) is red and the empty one at (200, 0) the border's black.
   Foto top;
-  ASSERT_TRUE(top.load(request.base_name + " RezIroriz/mosaic/0/2-0-0.jpg", 0, 0, prompt));
+  ASSERT_TRUE(top.load(request.base_name + " RezIroriz/mosaic/0/2-0-0.jpg", 0, 0).ok_or_show(prompt));
   expect_close(average(top, 120, 20, 60, 60), {200, 30, 30}, 12.0);
   expect_close(average(top, 210, 10, 40, 80), {0, 0, 0}, 12.0);
 

@@ -105,7 +105,7 @@ std::vector<std::uint32_t> parse_rgb(const std::string& file, std::size_t offset
 std::vector<std::uint32_t> load_picture(const fs::path& path, int width, int height) {
   Foto foto;
   ScriptedPrompt silent;
-  if (!foto.load(path, 0, 0, silent) || foto.width() != width || foto.height() != height) {
+  if (!foto.load(path, 0, 0) || foto.width() != width || foto.height() != height) {
     ADD_FAILURE() << path.filename() << " did not load at " << width << "x" << height;
     return {};
   }

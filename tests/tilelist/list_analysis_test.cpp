@@ -132,7 +132,7 @@ TEST(ListAnalysis, SavesTheUsablePicturesAndListsTheOthersInTheErrorFile) {
 
   // The saved file holds the same entries.
   TileImageList loaded;
-  ASSERT_TRUE(load_list_file(loaded, file, prompt));
+  ASSERT_TRUE(load_list_file(loaded, file).ok_or_show(prompt));
   EXPECT_EQ(loaded.entry_count(), 3u);
   EXPECT_EQ(loaded.folders(FolderKind::exclude).count(folder(tree.pics / "private")), 1u);
 }

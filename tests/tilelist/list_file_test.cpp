@@ -76,7 +76,7 @@ struct Loaded {
 Loaded load(TileImageList& list, const std::filesystem::path& file) {
   ScriptedPrompt prompt;
   Loaded out;
-  out.ok = load_list_file(list, file, prompt, &out.result);
+  out.ok = load_list_file(list, file, &out.result).ok_or_show(prompt);
   out.messages = prompt.messages();
   return out;
 }
@@ -122,7 +122,7 @@ TEST(ListFileSave, EmptyListIsHeaderFourEmptySetsAndNoEntries) {
   TileImageList list;
   list.set_version(115);
   list.set_changed(true);
-  ASSERT_TRUE(save_list_file(list, file, testing::quiet_prompt()));
+  ASSERT_TRUE(save_list_file(list, file));
   EXPECT_EQ(read_file(file), Bytes().head(119).u8(0).str(file.string()).i32(0).i32(0).i32(0).i32(0).i32(0).data());
   EXPECT_EQ(list.version(), 119);
   EXPECT_FALSE(list.changed());
@@ -133,7 +133,7 @@ TEST(ListFileSave, EntriesAreWrittenByteExactInPathOrder) {
   TempDir dir;
   const auto file = dir / "list.tzc";
   TileImageList list = sample_list();
-  ASSERT_TRUE(save_list_file(list, file, testing::quiet_prompt()));
+  ASSERT_TRUE(save_list_file(list, file));
   Bytes expected;
   expected.head(119).u8(1).str(file.string());
   expected.i32(2).str("/more/one.jpg").str("/pics/");
@@ -155,7 +155,7 @@ TEST(ListFileSave, SaveLoadSaveGivesIdenticalBytes) {
   TileImageList list = sample_list();
   list.insert(make_entry(std::string(300, 'p'), kOther));
   list.insert(make_entry("/pics/B.jpg", kColour));
-  ASSERT_TRUE(save_list_file(list, file, testing::quiet_prompt()));
+  ASSERT_TRUE(save_list_file(list, file));
   const std::string first = read_file(file);
 
   TileImageList again;
@@ -165,7 +165,7 @@ TEST(ListFileSave, SaveLoadSaveGivesIdenticalBytes) {
   EXPECT_EQ(again.entry_count(), 4u);
   EXPECT_TRUE(again.black_and_white());
   EXPECT_FALSE(again.changed());
-  ASSERT_TRUE(save_list_file(again, file, testing::quiet_prompt()));
+  ASSERT_TRUE(save_list_file(again, file));
   EXPECT_EQ(read_file(file), first);
 }
 
@@ -184,7 +184,7 @@ TEST(ListFileSave, LongPathsTakeTheExtendedLengthPrefixes) {
     TileImageList list;
     const std::string path = "/" + std::string(length - 1, 'x');
     list.insert(make_entry(path, kColour));
-    ASSERT_TRUE(save_list_file(list, file, testing::quiet_prompt()));
+    ASSERT_TRUE(save_list_file(list, file));
     const std::string bytes = read_file(file);
     const std::string header = Bytes().head(119).u8(0).str(file.string()).i32(0).i32(0).i32(0).i32(0).i32(1).data();
     ASSERT_GT(bytes.size(), header.size() + prefix.size());
@@ -203,7 +203,7 @@ TEST(ListFileSave, FailureIsReportedWithThePath) {
   TileImageList list = sample_list();
   list.set_changed(true);
   ScriptedPrompt prompt;
-  EXPECT_FALSE(save_list_file(list, file, prompt));
+  EXPECT_FALSE(save_list_file(list, file).ok_or_show(prompt));
   ASSERT_EQ(prompt.messages().size(), 1u);
   EXPECT_EQ(prompt.messages()[0], "Unable to save file '" + file.string() + "'");
   EXPECT_TRUE(list.changed());
@@ -212,7 +212,7 @@ TEST(ListFileSave, FailureIsReportedWithThePath) {
 TEST(ListFileSave, FullDiskIsAFailure) {
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   TileImageList list = sample_list();
-  EXPECT_FALSE(save_list_file(list, "/dev/full", testing::quiet_prompt()));
+  EXPECT_FALSE(save_list_file(list, "/dev/full"));
 }
 
 // --- older versions ----------------------------------------------------------
@@ -385,7 +385,7 @@ TEST(ListFileLoad, PathsDifferingInCaseAreTwoEntriesInByteOrder) {
   list.insert(make_entry("/p/a.jpg", kColour));
   list.insert(make_entry("/p/A.jpg", kOther));
   list.insert(make_entry("/p/\xC3\xA4.jpg", kOther));  // UTF-8 sorts after ASCII
-  ASSERT_TRUE(save_list_file(list, file, testing::quiet_prompt()));
+  ASSERT_TRUE(save_list_file(list, file));
   TileImageList back;
   ASSERT_TRUE(load(back, file).ok);
   std::vector<std::string> order;
@@ -419,11 +419,33 @@ TEST(ListFileLoad, OtherVersionsAndGridsAreRefusedWithTheMessage) {
   }
 }
 
+// What the user is told comes back with the failure, with its icon: a list
+// of another version is a warning, one that cannot be read at all an error.
+TEST(ListFileLoad, OpeningTellsARefusedFileFromAnUnreadableOne) {
+  TempDir dir;
+  const auto newer = dir / "newer.tzc";
+  ASSERT_TRUE(write_file(newer, Bytes().head(120).u8(0).str("x").i32(0).i32(0).i32(0).i32(0).i32(0).data()));
+  const auto broken = dir / "broken.tzc";
+  ASSERT_TRUE(write_file(broken, "ju"));  // too short for a version
+  TileImageList list;
+  const Status refused = open_list_file(list, newer.string());
+  EXPECT_EQ(refused.message(), kDifferentVersion);
+  EXPECT_EQ(refused.icon(), Icon::warning);
+  const Status unreadable = open_list_file(list, broken.string());
+  EXPECT_EQ(unreadable.message(), "Error while reading the Images List!");
+  EXPECT_EQ(unreadable.icon(), Icon::error);
+  EXPECT_TRUE(load_list_file(list, broken).message().empty());
+
+  const Status unsaved = save_list_file(list, dir / "no" / "such" / "l.tzc");
+  EXPECT_EQ(unsaved.message(), "Unable to save file '" + (dir / "no" / "such" / "l.tzc").string() + "'");
+  EXPECT_EQ(unsaved.icon(), Icon::error);
+}
+
 TEST(ListFileLoad, EveryTruncationFailsCleanly) {
   TempDir dir;
   const auto file = dir / "whole.tzc";
   TileImageList list = sample_list();
-  ASSERT_TRUE(save_list_file(list, file, testing::quiet_prompt()));
+  ASSERT_TRUE(save_list_file(list, file));
   const std::string whole = read_file(file);
   const auto cut = dir / "cut.tzc";
   for (std::size_t keep = 0; keep < whole.size(); ++keep) {
@@ -515,26 +537,26 @@ TEST(ListFileSave, ASaveOverAnotherProgramsSaveKeepsBothChanges) {
     TileImageList first;
     for (const char* folder : {"/a/", "/b/"}) (void)first.add_folder(FolderKind::include, folder);
     for (const char* path : {"/a/a1.jpg", "/b/b1.jpg"}) (void)first.insert(picture(path));
-    ASSERT_TRUE(save_list_file(first, file, testing::quiet_prompt()));
+    ASSERT_TRUE(save_list_file(first, file));
 
     TileImageList ours;
     TileImageList theirs;
-    ASSERT_TRUE(load_list_file(ours, file, testing::quiet_prompt()));
-    ASSERT_TRUE(load_list_file(theirs, file, testing::quiet_prompt()));
+    ASSERT_TRUE(load_list_file(ours, file));
+    ASSERT_TRUE(load_list_file(theirs, file));
     (void)theirs.remove_folder(FolderKind::include, "/b/");
     (void)theirs.add_folder(FolderKind::include, "/c/");
     (void)theirs.erase("/b/b1.jpg");
     (void)theirs.insert(picture("/c/c1.jpg"));
     theirs.set_black_and_white(c.theirs_black_and_white);
-    ASSERT_TRUE(save_list_file(theirs, file, testing::quiet_prompt()));
+    ASSERT_TRUE(save_list_file(theirs, file));
     (void)ours.remove_folder(FolderKind::include, "/a/");
     (void)ours.add_folder(FolderKind::include, "/d/");
     (void)ours.erase("/a/a1.jpg");
     (void)ours.insert(picture("/d/d1.jpg"));
-    ASSERT_TRUE(save_list_file(ours, file, testing::quiet_prompt()));
+    ASSERT_TRUE(save_list_file(ours, file));
 
     TileImageList saved;
-    ASSERT_TRUE(load_list_file(saved, file, testing::quiet_prompt()));
+    ASSERT_TRUE(load_list_file(saved, file));
     const auto& folders = saved.folders(FolderKind::include);
     EXPECT_EQ(std::vector<std::string>(folders.begin(), folders.end()), c.folders);
     std::vector<std::string> entries;

@@ -18,14 +18,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::read_file;
+using testing::names_in;
 using testing::TempDir;
 using testing::write_file;
-
-std::vector<std::string> names_in(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-  return names;
-}
 
 mode_t permissions(const fs::path& path) {
   struct stat info {};

@@ -47,6 +47,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::read_file;
+using testing::names_in;
 using testing::TempDir;
 using testing::TiffForm;
 using testing::write_tiff_as;
@@ -87,13 +88,6 @@ class FrameRows final : public RowSource {
 mode_t permissions(const fs::path& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 0777 : 0;
-}
-
-std::vector<std::string> names_in(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 // Writes into a folder; the files it makes are the row's `files`.

@@ -18,16 +18,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::read_file;
+using testing::names_in;
 using testing::TempDir;
 using testing::write_file;
-
-// What a folder holds, hidden names included, by file name.
-std::vector<std::string> names_in(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 // A new file takes its name only when complete, as every writer's does.
 bool replace_file(const std::string& path, const std::string& bytes) {

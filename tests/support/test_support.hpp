@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tess {
 class Prompt;
@@ -44,6 +45,8 @@ class ScopedEnv {
 std::string read_file(const std::filesystem::path& path);
 /// Writes bytes to a file; true on success.
 bool write_file(const std::filesystem::path& path, const std::string& bytes);
+/// The names a folder holds, hidden ones included, sorted; empty when it cannot be read.
+std::vector<std::string> names_in(const std::filesystem::path& folder);
 
 /// What a shell command prints on standard output (empty when it cannot run).
 std::string command_output(const std::string& command);

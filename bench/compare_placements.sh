@@ -105,6 +105,14 @@ compare "faster tile list saved, then loaded" tiles 2 MosaicProcessing=faster Ti
 for mode in standard faster custom standard1; do
   compare "$mode MAX[n] tiles D=3 S=0" limited 1 MosaicProcessing=$mode TileDuplication=3 DuplicateSpacing=0
 done
+# Colour change moves what each cell asks of its tile: the spacing, High
+# Quality without duplicates and Experimental at 30 %.
+compare "standard D=0 S=3 colour change 30" tiles 1 MosaicProcessing=standard TileDuplication=0 DuplicateSpacing=3 \
+  ColorChange=30
+compare "standard D=1 S=0 colour change 30" tiles 1 MosaicProcessing=standard TileDuplication=1 DuplicateSpacing=0 \
+  ColorChange=30
+compare "standard1 D=1 S=0 colour change 30" tiles 1 MosaicProcessing=standard1 TileDuplication=1 DuplicateSpacing=0 \
+  ColorChange=30
 for mask in bands.png bands.jpg; do
   shape=(--mask "$work/$mask")
   compare "standard mask $mask D=0 S=2" tiles 1 MosaicProcessing=standard TileDuplication=0 DuplicateSpacing=2

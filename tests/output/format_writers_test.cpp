@@ -9,31 +9,15 @@
 #include "output/format_writers.hpp"
 #include "output/row_source.hpp"
 #include "settings/output_formats.hpp"
+#include "size_only_source.hpp"
 #include "support/test_support.hpp"
 
 namespace tess {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::SizeOnlySource;
 using testing::TempDir;
-
-// Claims a size; any row asked of it is a fault, since a refused picture
-// must be refused before its writer starts.
-class SizeOnlySource final : public RowSource {
- public:
-  SizeOnlySource(int width, int height) : m_width(width), m_height(height) {}
-  int width() const override { return m_width; }
-  int height() const override { return m_height; }
-  const std::uint32_t* next_row() override {
-    ADD_FAILURE() << "a row was pulled";
-    return nullptr;
-  }
-  bool stop_requested() const override { return false; }
-
- private:
-  int m_width;
-  int m_height;
-};
 
 TEST(FormatWriters, EveryFormatOfTheTableHasAWriterOfItsKind) {
   for (const OutputFormat& row : output_formats()) {

@@ -9,6 +9,7 @@
 #include "images/foto.hpp"
 #include "output/psd_writer.hpp"
 #include "output/row_source.hpp"
+#include "size_only_source.hpp"
 #include "support/test_support.hpp"
 
 namespace tess {
@@ -16,6 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::read_file;
+using testing::SizeOnlySource;
 using testing::TempDir;
 
 // Three channels that differ everywhere, so a swapped or shifted plane
@@ -123,23 +125,6 @@ class ShortSource final : public RowSource {
   bool m_stop;
   int m_next = 0;
   bool m_ended = false;
-};
-
-// A size without pixels, for the limits: any row asked for is a fault.
-class SizeOnlySource final : public RowSource {
- public:
-  SizeOnlySource(int width, int height) : m_width(width), m_height(height) {}
-  int width() const override { return m_width; }
-  int height() const override { return m_height; }
-  const std::uint32_t* next_row() override {
-    ADD_FAILURE() << "a row was asked for";
-    return nullptr;
-  }
-  bool stop_requested() const override { return false; }
-
- private:
-  int m_width;
-  int m_height;
 };
 
 TEST(PhotoshopWriter, OnePixelGivesTheExactSmallestFile) {

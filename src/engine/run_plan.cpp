@@ -10,7 +10,6 @@
 #include "engine/pattern_generator.hpp"
 #include "engine/run_plan_fill_check.hpp"
 #include "engine/tile_priority.hpp"
-#include "images/exif.hpp"
 #include "images/foto.hpp"
 #include "settings/advanced_options.hpp"
 #include "settings/size_checks.hpp"
@@ -180,11 +179,8 @@ std::vector<std::string> read_files(const RunRequest& request) {
 bool read_main_image_size(const std::string& path, int& width, int& height) {
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error)) return false;
-  if (!Foto::read_size(path, width, height) || width <= 0 || height <= 0) return false;
-  JpegHeader header;
-  if (Foto::read_header(path, header) && exif_integer_tag(path, kExifTagOrientation, 0, 1, 8, 1) >= 5)
-    std::swap(width, height);  // orientations 5 to 8 turn by a quarter
-  return true;
+  // The size as the picture is seen, turned as its file says.
+  return Foto::read_size(path, width, height) && width > 0 && height > 0;
 }
 
 bool first_image_layout(const MosaicParameters& params, const std::vector<std::string>& main_images,

@@ -20,6 +20,7 @@
 #include "base/text.hpp"
 #include "images/bounded_input.hpp"
 #include "images/exif.hpp"
+#include "images/picture_decoders.hpp"
 #include "images/foto_budget.hpp"
 #include "images/row_reduction.hpp"
 
@@ -455,7 +456,8 @@ bool guarded_header(JpegDecompressor& decompressor, std::FILE* file, JpegHeader&
   return header_steps(decompressor, file, header);
 }
 
-// The picture as the camera was held.
+}  // namespace
+
 Status apply_orientation(Foto& picture, int orientation) {
   switch (orientation) {
     case 2:
@@ -483,7 +485,6 @@ Status apply_orientation(Foto& picture, int orientation) {
   }
 }
 
-}  // namespace
 
 int jpeg_scale_denominator(int width, int height, int max_w, int max_h) {
   if (max_w <= 0 || max_h <= 0) return 1;
@@ -536,6 +537,40 @@ bool read_jpeg_header(std::FILE* file, JpegHeader& header) {
   if (guarded_header(decompressor, file, header)) return true;
   header = JpegHeader{};
   return false;
+}
+
+namespace {
+
+Status decode_jpeg_picture(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h, Foto& out,
+                           PictureColour&) {
+  return decode_jpeg(file, path, max_w, max_h, out);
+}
+
+bool read_jpeg_picture_size(std::FILE* file, const std::filesystem::path& path, int& width, int& height) {
+  JpegHeader header;
+  width = height = 0;
+  if (!read_jpeg_header(file, header)) return false;
+  width = header.width;
+  height = header.height;
+  // Orientations 5 to 8 turn the picture by a quarter.
+  if (exif_integer_tag(path, kExifTagOrientation, 0, 1, 8, 1) >= 5) std::swap(width, height);
+  return true;
+}
+
+int jpeg_picture_load_factor(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h) {
+  JpegHeader header;
+  if (!read_jpeg_header(file, header)) return 0;
+  // As the decoder does: a picture stored on its side is turned after
+  // decoding, so the maxima apply to it turned.
+  if (exif_integer_tag(path, kExifTagOrientation, 0, 1, 8, -1) >= 5) std::swap(max_w, max_h);
+  return jpeg_load_factor(header.width, header.height, max_w, max_h);
+}
+
+}  // namespace
+
+const PictureDecoder& jpeg_picture_decoder() {
+  static constexpr PictureDecoder decoder{decode_jpeg_picture, read_jpeg_picture_size, jpeg_picture_load_factor};
+  return decoder;
 }
 
 }  // namespace tess

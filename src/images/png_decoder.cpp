@@ -14,6 +14,7 @@
 #include "base/text.hpp"
 #include "images/bounded_input.hpp"
 #include "images/foto_budget.hpp"
+#include "images/picture_decoders.hpp"
 #include "images/row_reduction.hpp"
 
 namespace tess {
@@ -333,6 +334,28 @@ int png_load_factor(std::FILE* file, int max_w, int max_h) {
   PngReader reader(file);
   if (open_structures(reader) != Outcome::decoded || !guarded_header(reader)) return 0;
   return row_reduction_factor(reader.width, reader.height, reader.interlaced, max_w, max_h);
+}
+
+namespace {
+
+Status decode_png_picture(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h, Foto& out,
+                          PictureColour&) {
+  return decode_png(file, path, max_w, max_h, out);
+}
+
+bool read_png_picture_size(std::FILE* file, const std::filesystem::path&, int& width, int& height) {
+  return read_png_size(file, width, height);
+}
+
+int png_picture_load_factor(std::FILE* file, const std::filesystem::path&, int max_w, int max_h) {
+  return png_load_factor(file, max_w, max_h);
+}
+
+}  // namespace
+
+const PictureDecoder& png_picture_decoder() {
+  static constexpr PictureDecoder decoder{decode_png_picture, read_png_picture_size, png_picture_load_factor};
+  return decoder;
 }
 
 }  // namespace tess

@@ -47,6 +47,7 @@ struct ListArgs {
   bool black_and_white = false;
   int threads = 0;
   bool entries = false;
+  bool reanalyse = false;          ///< list update: every file read again
   std::string shard;               ///< "K/N" of list create, or empty
   std::vector<std::string> parts;  ///< the partial lists of list merge
   std::string image;               ///< the main image of list gaps
@@ -141,6 +142,7 @@ int list_update(const ListArgs& args, Prompt& prompt) {
     prompt.message(format("list version %d is rebuilt and analysed again", list.version()), Icon::information);
     list.clear_entries();
   }
+  if (args.reanalyse) list.request_reanalysis();
   return analyse_and_save_with_progress(list, analysis_thread_count(args.threads), prompt, args.progress);
 }
 
@@ -261,6 +263,8 @@ void add_list_command(CLI::App& app, CommandContext& context) {
   CLI::App* update = list->add_subcommand("update", "Rescan a list's folders, analyse what changed and save it");
   update->add_option("LIST", args->file, "List file (.tzc)")->required();
   update->add_option("--threads", args->threads, "Analysis threads")->check(CLI::Range(1, 5000));
+  update->add_flag("--reanalyse", args->reanalyse,
+                   "Analyse every file again, changed or not, and retry those found bad before");
   add_progress_option(*update, args->progress);
   update->callback([&context, args] { context.status = list_update(*args, context.prompt); });
 

@@ -11,6 +11,7 @@
 #include "engine/run_plan_fill_check.hpp"
 #include "engine/tile_priority.hpp"
 #include "images/foto.hpp"
+#include "images/load_failure.hpp"
 #include "settings/advanced_options.hpp"
 #include "settings/size_checks.hpp"
 #include "tilelist/list_analysis.hpp"
@@ -206,7 +207,19 @@ PlanResult prepare_run(const RunRequest& request, Prompt& prompt) {
     return refused("Experimental processing places each picture once: set the duplicate count to 1 and leave out "
                    "pictures whose path sets MAX[n]");
 
-  // 3. A layout that can be built.
+  // 3. A layout that can be built, from a main image that can be read: one
+  // that cannot is named with the loader's reason (unsupported format,
+  // damaged, unreadable), not taken for a missing image.
+  if (!request.main_images.empty()) {
+    int width = 0, height = 0;
+    Foto probe;
+    Status readable;
+    if (!read_main_image_size(request.main_images.front(), width, height) &&
+        !(readable = probe.load(request.main_images.front(), 16, 16))) {
+      prompt.message(readable.message(), Icon::error);
+      return refused("the main image cannot be used (" + load_failure_reason(readable) + ")");
+    }
+  }
   MosaicLayout& layout = plan.run.layout;
   if (!first_image_layout(params, request.main_images, layout)) {
     prompt.message(layout.message, Icon::warning);

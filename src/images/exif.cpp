@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <memory>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -49,13 +51,7 @@ void load_exif_block(ExifLoader* loader, const std::filesystem::path& path) {
 // "fixes" what it loads to the standard, which would invent entries (a
 // DateTime of today) for files that have none; so the raw block is loaded
 // with that option off, and unknown tags are kept so any tag can be asked for.
-ExifDataPtr read_exif(const std::filesystem::path& path) {
-  std::unique_ptr<ExifLoader, ExifLoaderRelease> loader(exif_loader_new());
-  if (!loader) return nullptr;
-  load_exif_block(loader.get(), path);
-  const unsigned char* block = nullptr;
-  unsigned int size = 0;
-  exif_loader_get_buf(loader.get(), &block, &size);
+ExifDataPtr exif_of_block(const unsigned char* block, unsigned int size) {
   if (block == nullptr || size == 0) return nullptr;
   ExifDataPtr data(exif_data_new());
   if (!data) return nullptr;
@@ -63,6 +59,16 @@ ExifDataPtr read_exif(const std::filesystem::path& path) {
   exif_data_unset_option(data.get(), EXIF_DATA_OPTION_IGNORE_UNKNOWN_TAGS);
   exif_data_load_data(data.get(), block, size);
   return data;
+}
+
+ExifDataPtr read_exif(const std::filesystem::path& path) {
+  std::unique_ptr<ExifLoader, ExifLoaderRelease> loader(exif_loader_new());
+  if (!loader) return nullptr;
+  load_exif_block(loader.get(), path);
+  const unsigned char* block = nullptr;
+  unsigned int size = 0;
+  exif_loader_get_buf(loader.get(), &block, &size);
+  return exif_of_block(block, size);
 }
 
 ExifEntry* find_entry(ExifData* data, int tag, int ifd) {
@@ -78,10 +84,8 @@ ExifEntry* find_entry(ExifData* data, int tag, int ifd) {
   return nullptr;
 }
 
-}  // namespace
 
-int exif_integer_tag(const std::filesystem::path& path, int tag, int ifd, int minimum, int maximum, int fallback) {
-  ExifDataPtr data = read_exif(path);
+int integer_tag(const ExifDataPtr& data, int tag, int ifd, int minimum, int maximum, int fallback) {
   if (!data) return fallback;
   const ExifEntry* entry = find_entry(data.get(), tag, ifd);
   if (entry == nullptr || entry->data == nullptr) return fallback;
@@ -102,6 +106,28 @@ int exif_integer_tag(const std::filesystem::path& path, int tag, int ifd, int mi
   }
   if (value < minimum || value > maximum) return fallback;
   return static_cast<int>(value);
+}
+
+}  // namespace
+
+int exif_integer_tag(const std::filesystem::path& path, int tag, int ifd, int minimum, int maximum, int fallback) {
+  return integer_tag(read_exif(path), tag, ifd, minimum, maximum, fallback);
+}
+
+int exif_block_integer_tag(std::span<const std::uint8_t> block, int tag, int ifd, int minimum, int maximum,
+                           int fallback) {
+  // libexif takes a block after its "Exif" header; blocks stored without
+  // one (PNG, WebP, HEIF) get it put in front.
+  static constexpr std::uint8_t kHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
+  std::vector<std::uint8_t> framed;
+  if (block.size() < 6 || !std::equal(kHeader, kHeader + 6, block.begin())) {
+    framed.assign(kHeader, kHeader + 6);
+    framed.insert(framed.end(), block.begin(), block.end());
+    block = framed;
+  }
+  if (block.size() > std::numeric_limits<unsigned int>::max()) return fallback;
+  return integer_tag(exif_of_block(block.data(), static_cast<unsigned int>(block.size())), tag, ifd, minimum, maximum,
+                     fallback);
 }
 
 std::string exif_date_text(const std::filesystem::path& path) {

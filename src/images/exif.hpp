@@ -3,7 +3,9 @@
 // (the JPEG loader straightens it) and when it was taken (the date-ordered
 // placement sorts by it).
 
+#include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 
 namespace tess {
@@ -20,6 +22,12 @@ inline constexpr int kExifAnyIfd = 5;
 /// entry, another data size or a value out of range give `fallback`.
 /// Thread-safe: every call reads the file for itself.
 int exif_integer_tag(const std::filesystem::path& path, int tag, int ifd, int minimum, int maximum, int fallback);
+
+/// exif_integer_tag() of an EXIF block as a file holds it (PNG eXIf, a
+/// WebP or HEIF Exif item): the TIFF header and its IFDs, with or without
+/// the "Exif\0\0" that precedes them in a JPEG.
+int exif_block_integer_tag(std::span<const std::uint8_t> block, int tag, int ifd, int minimum, int maximum,
+                           int fallback);
 
 /// The DateTime text (tag 306, first found in any IFD), e.g. "2021:06:15 10:20:30";
 /// empty when absent, shorter than 10 characters or beginning with "0000".

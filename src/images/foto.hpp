@@ -137,14 +137,16 @@ class Foto {
   bool apply_mask(const Foto& mask);
 
   // --- loading -----------------------------------------------------------
-  /// Fills the image from a JPEG or PNG file, asked for max_w × max_h (0, 0
-  /// for no limit). JPEGs are DCT-scaled (by up to 8) to no less than that size
-  /// and turned by their EXIF orientation; a picture still larger than an
-  /// ordinary photo after that (a large PNG, or a JPEG beyond what the DCT
-  /// scaling reaches) shrinks as its rows are read, never below
-  /// max_w × max_h. Loads share the decoding budget (foto_budget.hpp).
-  /// Every failure, out of memory included, carries the text to show (and
-  /// errno where the file could not be opened).
+  /// Fills the image from a picture file of any format the loader reads
+  /// (picture_decoders.hpp; the contents choose the decoder), asked for
+  /// max_w × max_h (0, 0 for no limit), which bound the picture as seen. It
+  /// is turned as its file says (EXIF orientation, HEIF rotation) and
+  /// converted to sRGB from the colour profile or description its file
+  /// carries. Decoders that can shrink while reading (JPEG's DCT scaling, an
+  /// embedded thumbnail or preview, rows shrunk as they are read) never go
+  /// below max_w × max_h. Loads share the decoding budget (foto_budget.hpp).
+  /// Every failure, out of memory included, carries the text to show and its
+  /// kind (load_failure.hpp; errno where the file could not be opened).
   Status load(const std::filesystem::path& path, int max_w, int max_h);
 
   /// Fills the image from an uncompressed device-independent bitmap (a
@@ -153,15 +155,18 @@ class Foto {
   /// bitmaps; `size` bounds every read. Out of memory fails without a message.
   bool load_frame(const std::uint8_t* bitmap, std::size_t size);
 
-  /// Width and height from a PNG or JPEG header without decoding; false and
-  /// 0 × 0 for unreadable files.
+  /// Width and height as seen (turned as the file says) from the header of
+  /// any picture the loader reads, without decoding; false and 0 × 0 for
+  /// unreadable files.
   static bool read_size(const std::filesystem::path& path, int& width, int& height);
-  /// JPEG only: the header fields; false and zeroes for unreadable files.
+  /// JPEG only: the header fields, as stored; false and zeroes for unreadable
+  /// files and files of other formats.
   static bool read_header(const std::filesystem::path& path, JpegHeader& header);
   /// The factor load() would shrink the picture at `path` by when asked for
   /// max_w × max_h: 1, 2, 4 or 8 for a JPEG (its DCT scale; a multiple of 8
-  /// beyond it), a whole factor for a PNG, 0 when the file cannot be read. Loads with the same factor give the same
-  /// picture, whatever maxima they were asked for.
+  /// beyond it), a whole factor for a PNG, the decoder's own number for the
+  /// other formats; 0 when the file cannot be read. Loads with the same
+  /// factor give the same picture, whatever maxima they were asked for.
   static int load_scale(const std::filesystem::path& path, int max_w, int max_h);
 
  private:

@@ -121,10 +121,11 @@ PictureFormat sniff_picture_format(std::FILE* file, const std::filesystem::path&
       starts_with(bytes, size, std::string_view("II+\0", 4)) || starts_with(bytes, size, std::string_view("MM\0+", 4)))
     return raw_name(extension) ? PictureFormat::raw : PictureFormat::tiff;
   if (const PictureFormat iso = iso_media_format(bytes, size); iso != PictureFormat::unknown) return iso;
-  // No signature at all: a file named as a JPEG or PNG is that decoder's to
-  // call damaged; anything else is a kind of file we do not read.
+  // No signature at all: a file named as a JPEG or PNG is the JPEG
+  // decoder's to refuse, as it always was; anything else is a kind of file
+  // we do not read.
   if (extension == ".jpg" || extension == ".jpeg" || extension == ".jpe" || extension == ".jfif" || extension == ".png")
-    return format_by_name(extension);
+    return PictureFormat::jpeg;
   return PictureFormat::unknown;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -22,6 +23,7 @@
 #include "images/exif.hpp"
 #include "images/picture_decoders.hpp"
 #include "images/foto_budget.hpp"
+#include "images/load_failure.hpp"
 #include "images/row_reduction.hpp"
 
 namespace tess {
@@ -189,6 +191,8 @@ class JpegDecompressor {
 
   std::jmp_buf& jump() { return m_error.jump; }
   j_decompress_ptr cinfo() { return &m_cinfo; }
+  /// libjpeg's code of the error that ended the decoding.
+  int error_code() const { return m_error.manager.msg_code; }
 
   /// Creation may already end in the error exit: call it after the jump target is set.
   void create(std::FILE* file) {
@@ -242,8 +246,17 @@ struct DecodeJob {
   Foto* out;
   DecodeCharge* charge;
   RowBuffers* buffers;
+  PictureColour* colour;  // the embedded profile, where the file has one
+  std::vector<std::uint8_t> cmyk_profile;  // a CMYK one, which the rows go through
   int decoded_w;  // the output size, for the out-of-memory report
   int decoded_h;
+};
+
+// How a row's samples become pixels: CMYK goes through the file's own CMYK
+// profile where it has one.
+struct RowColour {
+  const std::vector<std::uint8_t>* cmyk_profile = nullptr;
+  bool inverted = true;  // Adobe's CMYK, where 255 is no ink
 };
 
 std::uint64_t size_of(std::FILE* file) {
@@ -321,7 +334,7 @@ int widen_rgb_vector(std::uint32_t* row, const std::uint8_t* samples, int width)
 // libjpeg writes a row's samples into the tail of the row's own words
 // (decode_steps), so no second buffer is needed; widening them front to back
 // never overwrites a sample that is still to be read.
-void widen_row(std::uint32_t* row, int width, int components) {
+void widen_row(std::uint32_t* row, int width, int components, const RowColour& colour) {
   const auto* samples = reinterpret_cast<const std::uint8_t*>(row) + static_cast<std::size_t>(4 - components) * width;
   switch (components) {
     case 1:
@@ -340,6 +353,10 @@ void widen_row(std::uint32_t* row, int width, int components) {
       break;
     }
     case 4:
+      // A CMYK row fills the row's words exactly: the profile converts it in place.
+      if (colour.cmyk_profile != nullptr &&
+          cmyk_to_srgb(*colour.cmyk_profile, samples, row, static_cast<std::size_t>(width), colour.inverted))
+        break;
       // The inverted CMYK of Adobe files: 255 is no ink.
       for (int x = 0; x < width; ++x) {
         const std::uint8_t* s = samples + 4 * static_cast<std::size_t>(x);
@@ -354,21 +371,21 @@ void widen_row(std::uint32_t* row, int width, int components) {
 
 // Rows decoded straight into the picture: libjpeg writes a row's samples
 // into the tail of the row's own words, where widen_row() finds them.
-Outcome read_rows_whole(j_decompress_ptr cinfo, Foto& out) {
+Outcome read_rows_whole(j_decompress_ptr cinfo, Foto& out, const RowColour& colour) {
   const int components = cinfo->output_components;
   const std::size_t sample_offset = static_cast<std::size_t>(4 - components) * static_cast<std::size_t>(out.width());
   while (cinfo->output_scanline < cinfo->output_height) {
     std::uint32_t* row = out.row(static_cast<int>(cinfo->output_scanline));
     JSAMPROW samples = reinterpret_cast<JSAMPLE*>(row) + sample_offset;
     if (jpeg_read_scanlines(cinfo, &samples, 1) != 1) return Outcome::failed;
-    widen_row(row, out.width(), components);
+    widen_row(row, out.width(), components, colour);
   }
   return Outcome::decoded;
 }
 
 // Rows decoded one at a time into one row of their own and summed into the
 // reduced pixels they fall in, so the picture is never held at the DCT size.
-Outcome read_rows_reduced(j_decompress_ptr cinfo, Foto& out, int factor, RowBuffers& buffers) {
+Outcome read_rows_reduced(j_decompress_ptr cinfo, Foto& out, int factor, RowBuffers& buffers, const RowColour& colour) {
   const int components = cinfo->output_components;
   const JDIMENSION width = cinfo->output_width;
   const auto f = static_cast<JDIMENSION>(factor);
@@ -376,12 +393,32 @@ Outcome read_rows_reduced(j_decompress_ptr cinfo, Foto& out, int factor, RowBuff
   while (cinfo->output_scanline < cinfo->output_height) {
     const JDIMENSION y = cinfo->output_scanline;
     if (jpeg_read_scanlines(cinfo, &samples, 1) != 1) return Outcome::failed;
-    widen_row(buffers.row, static_cast<int>(width), components);
+    widen_row(buffers.row, static_cast<int>(width), components, colour);
     add_to_sums(buffers.sums, buffers.row, width, 0, 0, factor);
     if ((y + 1) % f == 0 || y + 1 == cinfo->output_height)
       finish_reduced_row(buffers.sums, out.row(static_cast<int>(y / f)), out.width(), width, factor, y % f + 1);
   }
   return Outcome::decoded;
+}
+
+// The profile the file embeds: a CMYK one converts the rows as they are
+// read, any other is handed on for the loader's conversion.
+void take_profile(j_decompress_ptr cinfo, DecodeJob& job, RowColour& row_colour) {
+  PictureColour& colour = *job.colour;
+  JOCTET* data = nullptr;
+  unsigned int length = 0;
+  if (jpeg_read_icc_profile(cinfo, &data, &length) == FALSE || data == nullptr) return;
+  colour.icc.assign(data, data + length);
+  std::free(data);
+  // A CMYK profile describes the four samples, not the pixels they become.
+  if (length >= 20 && std::memcmp(colour.icc.data() + 16, "CMYK", 4) == 0) {
+    if (cinfo->out_color_space == JCS_CMYK) {
+      job.cmyk_profile = std::move(colour.icc);
+      row_colour.cmyk_profile = &job.cmyk_profile;
+      row_colour.inverted = cinfo->saw_Adobe_marker != FALSE;
+    }
+    colour.icc.clear();
+  }
 }
 
 // Header, DCT scale, allocation and the rows, in that order.
@@ -390,8 +427,12 @@ Outcome read_rows_reduced(j_decompress_ptr cinfo, Foto& out, int factor, RowBuff
 Outcome decode_steps(JpegDecompressor& decompressor, DecodeJob& job) {
   j_decompress_ptr cinfo = decompressor.cinfo();
   decompressor.create(job.file);
+  // Colour profiles come in APP2 segments, which are kept; the others are passed over unread.
+  jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
   jpeg_read_header(cinfo, TRUE);
   bound_by_header(cinfo);
+  RowColour row_colour;
+  take_profile(cinfo, job, row_colour);
   cinfo->scale_num = 1;
   cinfo->scale_denom = static_cast<unsigned>(jpeg_scale_denominator(
       static_cast<int>(cinfo->image_width), static_cast<int>(cinfo->image_height), job.max_w, job.max_h));
@@ -421,7 +462,8 @@ Outcome decode_steps(JpegDecompressor& decompressor, DecodeJob& job) {
     job.buffers->sums = static_cast<PixelSum*>(std::calloc(static_cast<std::size_t>(job.decoded_w), sizeof(PixelSum)));
     if (job.buffers->row == nullptr || job.buffers->sums == nullptr) return Outcome::out_of_memory;
   }
-  const Outcome rows = factor == 1 ? read_rows_whole(cinfo, *job.out) : read_rows_reduced(cinfo, *job.out, factor, *job.buffers);
+  const Outcome rows = factor == 1 ? read_rows_whole(cinfo, *job.out, row_colour)
+                                   : read_rows_reduced(cinfo, *job.out, factor, *job.buffers, row_colour);
   if (rows != Outcome::decoded) return rows;
   jpeg_finish_decompress(cinfo);
   return Outcome::decoded;
@@ -503,7 +545,8 @@ int jpeg_load_factor(int width, int height, int max_w, int max_h) {
   return denominator * row_reduction_factor(scaled_w, scaled_h, false, max_w, max_h);
 }
 
-Status decode_jpeg(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h, Foto& out) {
+Status decode_jpeg(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h, Foto& out,
+                   PictureColour& colour) {
   if (file == nullptr) return Status::failure(format(tr("Unable to open file '%s'"), path.string()));
   // A picture stored on its side is turned after decoding, so the maxima
   // apply to it turned.
@@ -513,11 +556,13 @@ Status decode_jpeg(std::FILE* file, const std::filesystem::path& path, int max_w
   // Held until the picture is turned: that needs a second one for a moment.
   DecodeCharge charge;
   RowBuffers buffers;
-  DecodeJob job{file, size_of(file), max_w, max_h, orientation >= 5, &out, &charge, &buffers, 0, 0};
+  DecodeJob job{file, size_of(file), max_w, max_h, orientation >= 5, &out, &charge, &buffers, &colour, {}, 0, 0};
   Outcome outcome;
+  int error_code = 0;
   {
     JpegDecompressor decompressor;
     outcome = guarded_decode(decompressor, job);
+    error_code = decompressor.error_code();
   }
   switch (outcome) {
     case Outcome::decoded:
@@ -527,6 +572,10 @@ Status decode_jpeg(std::FILE* file, const std::filesystem::path& path, int max_w
     case Outcome::failed:
       break;
   }
+  // Debian's libjpeg is built for 8-bit samples: a 12-bit picture is a
+  // format this system cannot decode, not a damaged file.
+  if (error_code == JERR_BAD_PRECISION)
+    return unsupported_picture(path, tr("12-bit JPEG, which this system's JPEG library does not decode"));
   return Status::failure(format(tr("Unable to load file '%s'"), path.string()));
 }
 
@@ -540,11 +589,6 @@ bool read_jpeg_header(std::FILE* file, JpegHeader& header) {
 }
 
 namespace {
-
-Status decode_jpeg_picture(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h, Foto& out,
-                           PictureColour&) {
-  return decode_jpeg(file, path, max_w, max_h, out);
-}
 
 bool read_jpeg_picture_size(std::FILE* file, const std::filesystem::path& path, int& width, int& height) {
   JpegHeader header;
@@ -569,7 +613,7 @@ int jpeg_picture_load_factor(std::FILE* file, const std::filesystem::path& path,
 }  // namespace
 
 const PictureDecoder& jpeg_picture_decoder() {
-  static constexpr PictureDecoder decoder{decode_jpeg_picture, read_jpeg_picture_size, jpeg_picture_load_factor};
+  static constexpr PictureDecoder decoder{decode_jpeg, read_jpeg_picture_size, jpeg_picture_load_factor};
   return decoder;
 }
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "images/foto.hpp"
+#include "images/picture_colour.hpp"
 
 namespace tess {
 
@@ -23,9 +24,12 @@ int jpeg_load_factor(int width, int height, int max_w, int max_h);
 
 /// Decodes `file` (at its start; null when it could not be opened) into
 /// `out`, shrunk by jpeg_load_factor() for max_w × max_h and turned by the EXIF orientation read
-/// from `path`. Every failure, out of memory included, carries the text to
-/// show. On failure `out` is left for the caller to clear.
-Status decode_jpeg(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h, Foto& out);
+/// from `path`. An embedded RGB or grey profile is handed back in `colour`;
+/// CMYK is converted through the file's CMYK profile as the rows are read.
+/// Every failure, out of memory included, carries the text to show. On
+/// failure `out` is left for the caller to clear.
+Status decode_jpeg(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h, Foto& out,
+                   PictureColour& colour);
 
 /// The header fields of `file` without decoding; false for anything libjpeg
 /// cannot read a header from.

@@ -31,8 +31,9 @@ enum class PictureFormat { jpeg, png, heif, webp, tiff, jxl, gif, bmp, raw, unkn
 /// The format `file` holds, by its first bytes (the file is rewound). The
 /// name is looked at only where the contents leave a choice: a TIFF whose
 /// name is a camera's RAW ending is a RAW file, and a file that cannot be
-/// opened (null) or holds no signature at all is reported by the decoder its
-/// name promises (JPEG or PNG), or as unsupported.
+/// opened (null) is reported by the decoder its name promises (PNG for a
+/// ".png", JPEG otherwise); one that holds no signature at all is the JPEG
+/// decoder's to refuse when named as a JPEG or PNG, and unsupported otherwise.
 PictureFormat sniff_picture_format(std::FILE* file, const std::filesystem::path& path);
 
 /// One decoder's services. `file` is at its start; null when it could not

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <utility>
 
 #include <sys/stat.h>
 
@@ -13,6 +14,7 @@
 
 #include "base/text.hpp"
 #include "images/bounded_input.hpp"
+#include "images/exif.hpp"
 #include "images/foto_budget.hpp"
 #include "images/picture_decoders.hpp"
 #include "images/row_reduction.hpp"
@@ -86,6 +88,7 @@ struct PngReader {
   int file_channels = 0;
   int bit_depth = 0;
   bool interlaced = false;
+  int orientation = 1;  // from an eXIf chunk before the picture data
 };
 
 std::uint64_t size_of(std::FILE* file) {
@@ -120,6 +123,27 @@ void read_header_steps(PngReader& reader) {
   reader.file_channels = png_get_channels(reader.png, reader.info);
   reader.bit_depth = png_get_bit_depth(reader.png, reader.info);
   reader.interlaced = png_get_interlace_type(reader.png, reader.info) != PNG_INTERLACE_NONE;
+  png_uint_32 exif_size = 0;
+  png_bytep exif = nullptr;
+  if (png_get_eXIf_1(reader.png, reader.info, &exif_size, &exif) != 0 && exif != nullptr)
+    reader.orientation = exif_block_integer_tag({exif, exif_size}, kExifTagOrientation, 0, 1, 8, 1);
+}
+
+// What the header chunks say about the colours.
+void read_colour(const PngReader& reader, PictureColour& colour) {
+  png_charp name = nullptr;
+  int compression = 0;
+  png_bytep profile = nullptr;
+  png_uint_32 profile_size = 0;
+  if (png_get_iCCP(reader.png, reader.info, &name, &compression, &profile, &profile_size) != 0 && profile != nullptr)
+    colour.icc.assign(profile, profile + profile_size);
+  int intent = 0;
+  colour.srgb = png_get_sRGB(reader.png, reader.info, &intent) != 0;
+  double gamma = 0;
+  if (png_get_gAMA(reader.png, reader.info, &gamma) != 0) colour.file_gamma = gamma;
+  double* c = colour.chromaticities;
+  colour.has_chromaticities =
+      png_get_cHRM(reader.png, reader.info, &c[0], &c[1], &c[2], &c[3], &c[4], &c[5], &c[6], &c[7]) != 0;
 }
 
 // Every picture comes out as 8-bit red, green, blue and transparency: grey
@@ -231,6 +255,8 @@ struct DecodeJob {
   int max_h;
   Foto* out;
   DecodeCharge* charge;
+  PictureColour* colour;
+  int orientation = 1;
   int decoded_w = 0;  // the size allocated, for the out-of-memory report
   int decoded_h = 0;
 };
@@ -258,6 +284,12 @@ Outcome decode_steps(PngReader& reader, DecodeJob& job) {
   const std::uint64_t file_size = size_of(reader.file);
   if (Outcome opened = open_structures(reader); opened != Outcome::decoded) return opened;
   if (!guarded_header(reader)) return Outcome::init_io_failed;
+  read_colour(reader, *job.colour);
+  job.orientation = reader.orientation;
+  // A picture stored on its side is turned after decoding, so the maxima
+  // apply to it turned.
+  const bool turned = reader.orientation >= 5;
+  if (turned) std::swap(job.max_w, job.max_h);
   const int factor = row_reduction_factor(reader.width, reader.height, reader.interlaced, job.max_w, job.max_h);
   if (!guarded_expansion(reader, factor == 1)) return Outcome::init_io_failed;
   if (png_get_rowbytes(reader.png, reader.info) != 4 * static_cast<std::size_t>(reader.width))
@@ -267,7 +299,11 @@ Outcome decode_steps(PngReader& reader, DecodeJob& job) {
   job.decoded_w = static_cast<int>(reduced_side(reader.width, factor));
   job.decoded_h = static_cast<int>(reduced_side(reader.height, factor));
   // Then charged to the memory every load shares, waiting for room.
-  if (!job.charge->take(load_cost(reader.width, reader.height, reader.interlaced, factor)))
+  // Turning needs a second picture for a moment.
+  const std::uint64_t turning = turned ? std::uint64_t{4} * static_cast<std::uint64_t>(job.decoded_w) *
+                                             static_cast<std::uint64_t>(job.decoded_h)
+                                       : 0;
+  if (!job.charge->take(load_cost(reader.width, reader.height, reader.interlaced, factor) + turning))
     return Outcome::out_of_memory;
   if (!job.out->try_allocate(job.decoded_w, job.decoded_h)) return Outcome::out_of_memory;
   return factor == 1 ? read_whole(reader, *job.out) : read_reduced(reader, *job.out, factor);
@@ -298,17 +334,18 @@ std::string failure_text(Outcome outcome, const std::string& name) {
 
 }  // namespace
 
-Status decode_png(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h, Foto& out) {
+Status decode_png(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h, Foto& out,
+                  PictureColour& colour) {
   try {
     if (file == nullptr) return Status::failure(format(tr("PNG: File %s could not be opened for reading"), path.string()));
     DecodeCharge charge;
-    DecodeJob job{max_w, max_h, &out, &charge};
+    DecodeJob job{max_w, max_h, &out, &charge, &colour};
     Outcome outcome;
     {
       PngReader reader(file);
       outcome = decode_steps(reader, job);
     }
-    if (outcome == Outcome::decoded) return {};
+    if (outcome == Outcome::decoded) return apply_orientation(out, job.orientation);
     if (outcome == Outcome::out_of_memory) return out_of_memory(job.decoded_w, job.decoded_h);
     return Status::failure(failure_text(outcome, path.string()));
   } catch (const std::exception&) {
@@ -326,6 +363,7 @@ bool read_png_size(std::FILE* file, int& width, int& height) {
   if (open_structures(reader) != Outcome::decoded || !guarded_header(reader)) return false;
   width = static_cast<int>(reader.width);
   height = static_cast<int>(reader.height);
+  if (reader.orientation >= 5) std::swap(width, height);
   return true;
 }
 
@@ -333,15 +371,11 @@ int png_load_factor(std::FILE* file, int max_w, int max_h) {
   if (file == nullptr) return 0;
   PngReader reader(file);
   if (open_structures(reader) != Outcome::decoded || !guarded_header(reader)) return 0;
+  if (reader.orientation >= 5) std::swap(max_w, max_h);
   return row_reduction_factor(reader.width, reader.height, reader.interlaced, max_w, max_h);
 }
 
 namespace {
-
-Status decode_png_picture(std::FILE* file, const std::filesystem::path& path, int max_w, int max_h, Foto& out,
-                          PictureColour&) {
-  return decode_png(file, path, max_w, max_h, out);
-}
 
 bool read_png_picture_size(std::FILE* file, const std::filesystem::path&, int& width, int& height) {
   return read_png_size(file, width, height);
@@ -354,7 +388,7 @@ int png_picture_load_factor(std::FILE* file, const std::filesystem::path&, int m
 }  // namespace
 
 const PictureDecoder& png_picture_decoder() {
-  static constexpr PictureDecoder decoder{decode_png_picture, read_png_picture_size, png_picture_load_factor};
+  static constexpr PictureDecoder decoder{decode_png, read_png_picture_size, png_picture_load_factor};
   return decoder;
 }
 

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "images/foto.hpp"
+#include "tilelist/left_out_summary.hpp"
 
 namespace tess {
 
@@ -121,7 +122,7 @@ bool analyse_entry(FotoInfo& entry, bool black_and_white, int list_version, Anal
     // decoder's own words say why.
     const Status status = picture.load(entry.path, kAnalysisLoadSize, kAnalysisLoadSize);
     loaded = status.ok();
-    if (!loaded) counters.last_failure = status.message().empty() ? "the picture could not be loaded" : status.message();
+    if (!loaded) counters.last_failure = skipped_reason(status);
   }
   if (!loaded) {
     ++counters.load_failures;

@@ -4,6 +4,7 @@
 // entry set does not change shape while they run.
 
 #include "tilelist/list_analysis.hpp"
+#include "tilelist/left_out_summary.hpp"
 
 #include <algorithm>
 #include <cstdio>
@@ -141,9 +142,15 @@ ListSaveResult ListAnalysis::start(int thread_count, bool save_as) {
     m_started = m_finished = std::chrono::steady_clock::now();
   }
   set_status(tr("Building Images List..."));
+  bool reanalyse = false;
   {
     std::lock_guard lock(m_mutex);
     build_entries(m_list);
+    reanalyse = m_list.take_reanalysis_request();
+    // A file is read again when its date differs from the one its
+    // signature was made at; signatures stay until then, so a stopped
+    // analysis leaves every entry usable.
+    if (reanalyse) m_list.for_each_entry([](FotoInfo& entry) { entry.modification_time = 0; });
     m_share = m_share_count > 0 ? keep_list_share(m_list, m_share_index, m_share_count) : ListShare{};
     m_kept.clear();
     for (const TileImageList::UnreadableFolder& folder : m_list.unreadable_folders())
@@ -151,9 +158,10 @@ ListSaveResult ListAnalysis::start(int thread_count, bool save_as) {
         if (const FotoInfo* entry = m_list.find(path)) m_kept.insert(entry);
     m_skipped.clear();
   }
-  // What an earlier analysis of this list found bad.
+  // What an earlier analysis of this list found bad, unless every file is to
+  // be read again.
   const std::string list_file = m_list.path();
-  if (list_file.empty())
+  if (list_file.empty() || reanalyse)
     m_known_bad = SkippedFiles();
   else
     m_known_bad.load(list_file + kSkippedFileSuffix);
@@ -269,7 +277,10 @@ void ListAnalysis::analyse(FotoInfo& entry, AnalysisCounters& counters, std::vec
   bool stamped = false;
   if (entry.file_size == kNewEntryFileSize) {
     stamped = read_file_stamp(entry.path, stamp);
-    if (const std::string* reason = stamped ? m_known_bad.unchanged(entry.path, stamp) : nullptr) {
+    // Reasons of no known kind were written before failures had kinds, by
+    // a build that read fewer formats: such files are tried again.
+    const std::string* reason = stamped ? m_known_bad.unchanged(entry.path, stamp) : nullptr;
+    if (reason != nullptr && !reason_kind(*reason).empty()) {
       entry.usable = 0;
       ++counters.load_failures;
       skipped.push_back({entry.path, stamp, *reason});
@@ -340,11 +351,19 @@ ListSaveResult ListAnalysis::complete() {
   }
   set_status(list_status_text(m_list));
   const std::vector<std::string> unreadable = report_unreadable_folders();
+  std::string left_out;
+  {
+    std::lock_guard lock(m_mutex);
+    left_out = left_out_summary(m_list.unsupported_types(), m_skipped);
+  }
 
   // Step 3: nothing usable, nothing to save (a share is saved all the same:
-  // it still tells the join which pictures it could not use).
+  // it still tells the join which pictures it could not use). What the
+  // folders held instead is said.
   if (entries == 0 && m_share.count == 0) {
-    m_prompt.message(tr("Please add folders containing JPG/PNG Images!"), Icon::warning);
+    std::string text = tr("Please add folders containing JPG/PNG Images!");
+    if (!left_out.empty()) text += " " + format(tr("The folders hold %s."), left_out);
+    m_prompt.message(text, Icon::warning);
     return ListSaveResult::nothing_usable;
   }
 
@@ -382,6 +401,7 @@ ListSaveResult ListAnalysis::complete() {
   if (!save_status.ok_or_show(m_prompt)) return ListSaveResult::save_failed;
 
   save_skipped(file, unusable);
+  if (!left_out.empty()) m_prompt.message(format(tr("Left out: %s."), left_out), Icon::warning);
 
   // Step 7: the completion message, with the error file when pictures failed.
   std::string text =

@@ -20,16 +20,7 @@ namespace tess {
 namespace fs = std::filesystem;
 
 bool extension_accepted(const std::string& path, FolderKind kind) {
-  const auto dot = path.rfind('.');
-  if (dot == std::string::npos) return false;
-  std::string extension = path.substr(dot + 1);
-  // "a.jpg/b" has its dot in a folder name, and "|" in a name would let
-  // "JPG|PNG" pass the list test.
-  if (extension.empty() || extension.find_first_of("/|") != std::string::npos) return false;
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  const std::string list = kind == FolderKind::video ? kVideoExtensions : kPictureExtensions;
-  return list.find("|" + extension + "|") != std::string::npos;
+  return extension_in_list(path, kind == FolderKind::video ? kVideoExtensions : kPictureExtensions);
 }
 
 namespace {
@@ -125,7 +116,10 @@ class FolderScan {
   }
 
   void take_file(const std::string& path) {
-    if (!extension_accepted(path, m_kind)) return;
+    if (!extension_accepted(path, m_kind)) {
+      if (m_kind == FolderKind::include || m_kind == FolderKind::required) count_passed_over(path);
+      return;
+    }
     ++m_taken;
     const bool usable = m_kind != FolderKind::exclude;
     if (FotoInfo* existing = m_list.find(path)) {
@@ -141,6 +135,22 @@ class FolderScan {
     entry.required = m_kind == FolderKind::required ? 1 : 0;
     entry.rate_code = m_kind == FolderKind::video ? kUnknownRateCode : 0;
     m_list.insert(std::move(entry));
+  }
+
+  // A file a picture folder holds that no decoder reads is counted by its
+  // ending, so that the user learns what was there; a clip the list's video
+  // folders take, a sidecar of a photo and a hidden file are not.
+  void count_passed_over(const std::string& path) {
+    const fs::path name = fs::path(path).filename();
+    const std::string text = name.string();
+    if (text.empty() || text.front() == '.') return;
+    if (!m_list.folders(FolderKind::video).empty() && extension_accepted(path, FolderKind::video)) return;
+    std::string extension = name.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    for (const char* sidecar : {".xmp", ".aae", ".thm"})
+      if (extension == sidecar) return;
+    m_list.count_unsupported_type(extension);
   }
 
   TileImageList& m_list;
@@ -165,6 +175,7 @@ void build_entries(TileImageList& list) {
     entry.required = 0;
   });
   list.clear_unreadable_folders();
+  list.clear_unsupported_types();
   // Step 2: Exclude comes after Include and Required so that it wins.
   for (FolderKind kind : {FolderKind::include, FolderKind::required, FolderKind::exclude, FolderKind::video})
     for (const std::string& item : list.folders(kind)) scan_folder_item(list, item, kind);

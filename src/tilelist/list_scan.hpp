@@ -6,12 +6,13 @@
 
 #include <string>
 
+#include "images/picture_files.hpp"
 #include "tilelist/tile_image_list.hpp"
 
 namespace tess {
 
-/// The extensions each kind accepts, upper case between "|" characters.
-inline constexpr const char* kPictureExtensions = "|JPG|JPEG|JPE|PNG|";
+/// The extensions clips are taken by, upper case between "|" characters
+/// (pictures: kPictureExtensions).
 inline constexpr const char* kVideoExtensions = "|AVI|DIVX|XVID|MOV|MPG|";
 
 /// Whether a file of this path is taken by a folder item of `kind`: the text
@@ -34,7 +35,8 @@ inline constexpr const char* kVideoExtensions = "|AVI|DIVX|XVID|MOV|MPG|";
 /// unreadable folders, and the entries the list already held under it stay
 /// usable as they were (not for Exclude), so that a folder out of reach for
 /// a while does not empty the list. No exception leaves the scan. Returns
-/// the number of files taken.
+/// the number of files taken. Files an Include or Required item passes over
+/// for their kind are counted in the list's unsupported types.
 long scan_folder_item(TileImageList& list, const std::string& item, FolderKind kind);
 
 /// Marks every entry not usable and not required, scans the folder sets in

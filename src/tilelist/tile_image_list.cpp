@@ -47,6 +47,7 @@ TileImageList::TileImageList(const TileImageList& other)
       m_changed(other.m_changed),
       m_unusable_paths(other.m_unusable_paths),
       m_unreadable_folders(other.m_unreadable_folders),
+      m_unsupported_types(other.m_unsupported_types),
       m_file_base(other.m_file_base),
       m_grouping_mode(other.m_grouping_mode),
       m_group_count(other.m_group_count),

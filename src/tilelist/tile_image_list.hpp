@@ -148,6 +148,21 @@ class TileImageList {
   void add_unreadable_folder(UnreadableFolder folder) { m_unreadable_folders.push_back(std::move(folder)); }
   void clear_unreadable_folders() { m_unreadable_folders.clear(); }
 
+  /// Files the last scan passed over because they are of a kind no decoder
+  /// reads, by their lower-case extension ("" for a name without one).
+  /// Sidecar files and hidden files are not counted: they were never meant
+  /// to be pictures.
+  const std::map<std::string, long>& unsupported_types() const { return m_unsupported_types; }
+  void count_unsupported_type(const std::string& extension) { ++m_unsupported_types[extension]; }
+  void clear_unsupported_types() { m_unsupported_types.clear(); }
+
+  /// Asks the next analysis to read every file again, changed or not, and
+  /// to retry those an earlier one found bad (after an upgrade that reads
+  /// more formats or colours). Not saved with the list.
+  void request_reanalysis() { m_reanalysis_requested = true; }
+  /// Whether it was asked; clears the request.
+  bool take_reanalysis_request() { return std::exchange(m_reanalysis_requested, false); }
+
   /// Calls `visit(FotoInfo&)` on every entry whose path starts with
   /// `folder`, in path order.
   template <typename Visit>
@@ -188,6 +203,8 @@ class TileImageList {
   EntrySet m_entries;
   std::vector<std::string> m_unusable_paths;
   std::vector<UnreadableFolder> m_unreadable_folders;
+  std::map<std::string, long> m_unsupported_types;
+  bool m_reanalysis_requested = false;
   std::optional<FileBase> m_file_base;
 
   static constexpr int kNoGrouping = -1;

@@ -82,7 +82,7 @@ DroppedFiles dropped_files(const QMimeData* data) {
     std::string extension = std::filesystem::path(path).extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (extension == ".jpg" || extension == ".jpeg" || extension == ".jpe" || extension == ".png")
+    if (has_picture_extension(path))
       files.images.push_back(path);
     else if (extension == ".tzc")
       files.tile_list = path;

@@ -151,6 +151,7 @@ struct ListCommands {
   QPushButton* open;
   QPushButton* save;
   QPushButton* save_as;
+  QPushButton* reanalyse;
   QPushButton* add_folder;
   QPushButton* add_image;
   QPushButton* remove;
@@ -165,7 +166,9 @@ ListCommands make_commands(QWidget* window, MnemonicSet& keys) {
   c.open = button(N_("Open List..."));
   c.save = button(N_("Save List"));
   c.save_as = button(N_("Save List As..."));
+  c.reanalyse = button(N_("Analyze All Again"));
   c.save->setObjectName(QStringLiteral("save_list"));
+  c.reanalyse->setObjectName(QStringLiteral("reanalyse_list"));
   c.add_folder = button(N_("Add Folder"));
   c.add_image = button(N_("Add Image"));
   c.remove = button(N_("Remove Selected"));
@@ -182,6 +185,9 @@ void add_tool_tips(const ListCommands& c, QComboBox* view_choice, QCheckBox* bla
   tip(c.open, N_("Open a saved Tile Images List (.tzc)."));
   tip(c.save, N_("Analyze the folders and save the Tile Images List."));
   tip(c.save_as, N_("Analyze the folders and save the Tile Images List under a new name."));
+  tip(c.reanalyse, N_("Analyze every picture again, changed or not, and retry those that could not be used, then save "
+                      "the Tile Images List: after an update of Tessellarium that reads more kinds of pictures or "
+                      "their colour profiles."));
   tip(view_choice, N_("Which part of the list is shown: included, excluded or required images, video folders, or "
                       "every analyzed image."));
   tip(c.add_folder, N_("Add a folder to the part of the list shown. Folders can also be dropped here."));
@@ -258,7 +264,7 @@ TileListWindow::TileListWindow(Prompt& prompt, const ConfigFile& config, QWidget
   middle->addLayout(item_buttons);
 
   auto* list_buttons = new QHBoxLayout;
-  for (QPushButton* button : {c.new_list, c.open, c.save, c.save_as}) list_buttons->addWidget(button);
+  for (QPushButton* button : {c.new_list, c.open, c.save, c.save_as, c.reanalyse}) list_buttons->addWidget(button);
   list_buttons->addStretch(1);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(list_buttons);
@@ -274,6 +280,7 @@ TileListWindow::TileListWindow(Prompt& prompt, const ConfigFile& config, QWidget
   connect(c.open, &QPushButton::clicked, this, &TileListWindow::open_list);
   connect(c.save, &QPushButton::clicked, this, &TileListWindow::save_list);
   connect(c.save_as, &QPushButton::clicked, this, &TileListWindow::save_list_as);
+  connect(c.reanalyse, &QPushButton::clicked, this, &TileListWindow::reanalyse_list);
   connect(c.add_folder, &QPushButton::clicked, this, &TileListWindow::add_folder);
   connect(c.add_image, &QPushButton::clicked, this, &TileListWindow::add_image);
   connect(c.remove, &QPushButton::clicked, this, &TileListWindow::remove_selected);
@@ -438,6 +445,19 @@ void TileListWindow::open_list() {
 void TileListWindow::save_list() { start_analysis(false); }
 
 void TileListWindow::save_list_as() { start_analysis(true); }
+
+void TileListWindow::reanalyse_list() {
+  {
+    std::lock_guard lock(m_analysis->mutex());
+    m_list.request_reanalysis();
+  }
+  start_analysis(false);
+  // Refused or cancelled: the next save is an ordinary one.
+  if (!analysing()) {
+    std::lock_guard lock(m_analysis->mutex());
+    static_cast<void>(m_list.take_reanalysis_request());
+  }
+}
 
 void TileListWindow::start_analysis(bool save_as) {
   if (m_analysis_started) {

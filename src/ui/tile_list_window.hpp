@@ -109,6 +109,7 @@ class TileListWindow final : public QDialog {
   void open_list();
   void save_list();
   void save_list_as();
+  void reanalyse_list();
   void add_folder();
   void add_image();
   /// Files and folders dropped on the window.

@@ -144,6 +144,8 @@ bool compress_steps(Compressor& c, std::FILE* file, const JpegSpec& spec, const 
   c.cinfo.Y_density = static_cast<UINT16>(spec.y_density);
   jpeg_start_compress(&c.cinfo, TRUE);
   if (!exif.empty()) jpeg_write_marker(&c.cinfo, JPEG_APP0 + 1, exif.data(), static_cast<unsigned>(exif.size()));
+  if (!spec.icc_profile.empty())
+    jpeg_write_icc_profile(&c.cinfo, spec.icc_profile.data(), static_cast<unsigned>(spec.icc_profile.size()));
   while (c.cinfo.next_scanline < c.cinfo.image_height) {
     fill(static_cast<int>(c.cinfo.next_scanline), row.data());
     JSAMPROW rows[1] = {row.data()};
@@ -224,6 +226,23 @@ bool png_steps(PngWriter& w, std::FILE* file, const PngSpec& spec, std::vector<p
     key.green = (*spec.colour_key)[1];
     key.blue = (*spec.colour_key)[2];
     png_set_tRNS(w.png, w.info, nullptr, 0, &key);
+  }
+  if (!spec.icc_profile.empty())
+    png_set_iCCP(w.png, w.info, "profile", PNG_COMPRESSION_TYPE_BASE, spec.icc_profile.data(),
+                 static_cast<png_uint_32>(spec.icc_profile.size()));
+  if (spec.file_gamma > 0) png_set_gAMA(w.png, w.info, spec.file_gamma);
+  if (spec.chromaticities) {
+    const auto& c = *spec.chromaticities;
+    png_set_cHRM(w.png, w.info, c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7]);
+  }
+  std::vector<unsigned char> exif;
+  if (spec.orientation != 0) {
+    JpegSpec orientation_only;
+    orientation_only.orientation = spec.orientation;
+    exif = exif_block(orientation_only);
+    // A PNG holds the block without the "Exif\0\0" a JPEG puts before it.
+    if (exif.size() > 6) exif.erase(exif.begin(), exif.begin() + 6);
+    png_set_eXIf_1(w.png, w.info, static_cast<png_uint_32>(exif.size()), exif.data());
   }
   png_write_info(w.png, w.info);
   png_write_image(w.png, rows.data());

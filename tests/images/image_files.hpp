@@ -50,6 +50,10 @@ struct JpegSpec {
     date_time = std::move(text);
     return *this;
   }
+  JpegSpec& with_icc_profile(std::vector<std::uint8_t> profile) {
+    icc_profile = std::move(profile);
+    return *this;
+  }
   JpegSpec& with_density(int unit, int x, int y) {
     density_unit = unit;
     x_density = x;
@@ -74,6 +78,7 @@ struct JpegSpec {
   int density_unit = 0;           ///< JFIF: 0 none, 1 dots per inch, 2 dots per centimetre
   int x_density = 1;
   int y_density = 1;
+  std::vector<std::uint8_t> icc_profile;  ///< APP2 colour profile; empty writes none
 };
 
 bool write_jpeg(const std::filesystem::path& path, const JpegSpec& spec, const SampleRow& fill);
@@ -120,6 +125,21 @@ struct PngSpec {
     palette_alpha = std::move(alpha);
     return *this;
   }
+  PngSpec& with_icc_profile(std::vector<std::uint8_t> profile) {
+    icc_profile = std::move(profile);
+    return *this;
+  }
+  /// gAMA (the file's gamma, 0.45455 for 2.2) and, when given, cHRM (white,
+  /// red, green, blue as x, y).
+  PngSpec& with_gamma(double gamma, std::optional<std::array<double, 8>> chromaticities = std::nullopt) {
+    file_gamma = gamma;
+    this->chromaticities = chromaticities;
+    return *this;
+  }
+  PngSpec& with_orientation(int o) {
+    orientation = o;
+    return *this;
+  }
   PngSpec& with_colour_key(std::uint16_t a, std::uint16_t b = 0, std::uint16_t c = 0) {
     colour_key = std::array<std::uint16_t, 3>{a, b, c};
     return *this;
@@ -133,6 +153,10 @@ struct PngSpec {
   std::vector<std::array<std::uint8_t, 3>> palette;
   std::vector<std::uint8_t> palette_alpha;                 ///< tRNS of a palette picture
   std::optional<std::array<std::uint16_t, 3>> colour_key;  ///< tRNS of grey (first value) or RGB
+  std::vector<std::uint8_t> icc_profile;                   ///< iCCP; empty writes none
+  double file_gamma = 0;                                   ///< gAMA; 0 writes none
+  std::optional<std::array<double, 8>> chromaticities;     ///< cHRM
+  int orientation = 0;                                     ///< eXIf orientation; 0 writes none
 };
 /// `rows` hold the samples as the file stores them: packed below 8 bits,
 /// big-endian at 16 bits.

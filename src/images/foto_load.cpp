@@ -134,6 +134,8 @@ const PictureDecoder* decoder_for(PictureFormat format) {
       return &jpeg_picture_decoder();
     case PictureFormat::png:
       return &png_picture_decoder();
+    case PictureFormat::webp:
+      return &webp_picture_decoder();
     default:
       return nullptr;
   }

@@ -136,6 +136,8 @@ const PictureDecoder* decoder_for(PictureFormat format) {
       return &png_picture_decoder();
     case PictureFormat::webp:
       return &webp_picture_decoder();
+    case PictureFormat::gif:
+      return &gif_picture_decoder();
     default:
       return nullptr;
   }

@@ -138,6 +138,8 @@ const PictureDecoder* decoder_for(PictureFormat format) {
       return &webp_picture_decoder();
     case PictureFormat::gif:
       return &gif_picture_decoder();
+    case PictureFormat::bmp:
+      return &bmp_picture_decoder();
     default:
       return nullptr;
   }

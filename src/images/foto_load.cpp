@@ -140,6 +140,8 @@ const PictureDecoder* decoder_for(PictureFormat format) {
       return &gif_picture_decoder();
     case PictureFormat::bmp:
       return &bmp_picture_decoder();
+    case PictureFormat::jxl:
+      return &jxl_picture_decoder();
     default:
       return nullptr;
   }

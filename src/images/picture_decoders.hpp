@@ -63,6 +63,7 @@ const PictureDecoder& png_picture_decoder();
 const PictureDecoder& webp_picture_decoder();
 const PictureDecoder& gif_picture_decoder();
 const PictureDecoder& bmp_picture_decoder();
+const PictureDecoder& jxl_picture_decoder();
 
 /// Reads `file` whole into `bytes` through BoundedInput, for the libraries
 /// that decode from memory: damaged when it is empty or stops at a hole,

@@ -31,6 +31,7 @@ struct JxlSpec {
   bool lossless = true;
   int orientation = 1;
   bool display_p3 = false;
+  bool grey = false;
   int resampling = 1;  // coded at 1/n of the size, upsampled when decoded
   std::uint32_t (*colour)(int x, int y, int w, int h) = nullptr;  // 0xAABBGGRR
 };
@@ -42,7 +43,7 @@ std::string encode(const JxlSpec& spec) {
   info.xsize = static_cast<std::uint32_t>(spec.width);
   info.ysize = static_cast<std::uint32_t>(spec.height);
   info.bits_per_sample = 8;
-  info.num_color_channels = 3;
+  info.num_color_channels = spec.grey ? 1 : 3;
   info.num_extra_channels = spec.alpha ? 1 : 0;
   info.alpha_bits = spec.alpha ? 8 : 0;
   info.uses_original_profile = spec.lossless ? JXL_TRUE : JXL_FALSE;
@@ -50,14 +51,14 @@ std::string encode(const JxlSpec& spec) {
   std::string out;
   if (JxlEncoderSetBasicInfo(encoder, &info) != JXL_ENC_SUCCESS) return out;
   JxlColorEncoding encoding;
-  JxlColorEncodingSetToSRGB(&encoding, JXL_FALSE);
+  JxlColorEncodingSetToSRGB(&encoding, spec.grey ? JXL_TRUE : JXL_FALSE);
   if (spec.display_p3) encoding.primaries = JXL_PRIMARIES_P3;
   if (JxlEncoderSetColorEncoding(encoder, &encoding) != JXL_ENC_SUCCESS) return out;
   JxlEncoderFrameSettings* settings = JxlEncoderFrameSettingsCreate(encoder, nullptr);
   JxlEncoderSetFrameLossless(settings, spec.lossless ? JXL_TRUE : JXL_FALSE);
   JxlEncoderFrameSettingsSetOption(settings, JXL_ENC_FRAME_SETTING_EFFORT, 1);
   if (spec.resampling > 1) JxlEncoderFrameSettingsSetOption(settings, JXL_ENC_FRAME_SETTING_RESAMPLING, spec.resampling);
-  const int channels = spec.alpha ? 4 : 3;
+  const int channels = (spec.grey ? 1 : 3) + (spec.alpha ? 1 : 0);
   std::vector<std::uint8_t> samples;
   for (int y = 0; y < spec.height; ++y)
     for (int x = 0; x < spec.width; ++x) {
@@ -123,6 +124,19 @@ TEST(JxlDecoder, FlatColoursComeBackAsSrgb) {
     EXPECT_TRUE(near(picture.at(31, 23), 200, 100, 50, tolerance)) << std::hex << picture.at(31, 23);
     EXPECT_TRUE(colour.icc.empty()) << lossless;
   }
+}
+
+TEST(JxlDecoder, GreyComesBackInAllThreeChannels) {
+  TempDir dir;
+  JxlSpec spec;
+  spec.grey = true;
+  spec.colour = flat_orange;  // its red byte, 200, is the grey
+  const auto path = dir / "grey.jxl";
+  ASSERT_TRUE(testing::write_file(path, encode(spec)));
+  Foto picture;
+  const Status status = picture.load(path, 0, 0);
+  ASSERT_TRUE(status.ok()) << status.message();
+  EXPECT_TRUE(near(picture.at(4, 4), 200, 200, 200, 0)) << std::hex << picture.at(4, 4);
 }
 
 TEST(JxlDecoder, OtherColourSpacesHandTheirProfileOver) {

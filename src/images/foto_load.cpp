@@ -135,6 +135,14 @@ const PictureDecoder* decoder_for(PictureFormat format) {
       return &jpeg_picture_decoder();
     case PictureFormat::png:
       return &png_picture_decoder();
+    case PictureFormat::webp:
+      return &webp_picture_decoder();
+    case PictureFormat::gif:
+      return &gif_picture_decoder();
+    case PictureFormat::bmp:
+      return &bmp_picture_decoder();
+    case PictureFormat::jxl:
+      return &jxl_picture_decoder();
     default:
       return nullptr;
   }

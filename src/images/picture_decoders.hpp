@@ -61,6 +61,10 @@ const PictureDecoder* decoder_for(PictureFormat format);
 // The formats' own entries (each in its decoder's file).
 const PictureDecoder& jpeg_picture_decoder();
 const PictureDecoder& png_picture_decoder();
+const PictureDecoder& webp_picture_decoder();
+const PictureDecoder& gif_picture_decoder();
+const PictureDecoder& bmp_picture_decoder();
+const PictureDecoder& jxl_picture_decoder();
 
 /// Reads `file` whole into `bytes` through BoundedInput, for the libraries
 /// that decode from memory: damaged when it is empty or stops at a hole,

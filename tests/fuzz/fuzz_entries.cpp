@@ -18,6 +18,9 @@
 #include "engine/mosaic_builder.hpp"
 #include "images/exif.hpp"
 #include "images/foto.hpp"
+#include "images/picture_colour.hpp"
+#include "images/picture_decoders.hpp"
+#include "images/row_reduction.hpp"
 #include "output/web_pyramid.hpp"
 #include "settings/advanced_options.hpp"
 #include "settings/automatic_settings.hpp"
@@ -222,6 +225,67 @@ int fuzz_picture(const std::uint8_t* data, std::size_t size) {
       broken("a picture loaded with no pixels");
   }
   return 0;
+}
+
+namespace {
+
+// The size a small load is asked for.
+constexpr int kSmallLoad = 64;
+
+// `whole_inside` for the decoders that hold the whole picture while they
+// decode, even for a small load: those are given only pictures of reasonable
+// size. The others shrink as they read and are given any picture whose
+// shrunk form is of reasonable size.
+int fuzz_format(const std::uint8_t* data, std::size_t size, PictureFormat format, const char* name,
+                bool whole_inside) {
+  const fs::path path = write_scratch(name, data, size);
+  SilentPrompt prompt;
+  const PictureDecoder* decoder = decoder_for(format);
+  if (decoder == nullptr) return 0;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) std::abort();  // the harness itself is broken
+  int width = 0, height = 0;
+  const bool sized = decoder->read_size(file, path, width, height);
+  std::rewind(file);
+  const int factor = decoder->load_factor(file, path, kSmallLoad, kSmallLoad);
+  std::rewind(file);
+  int seen_w = 0, seen_h = 0;
+  (void)Foto::read_size(path, seen_w, seen_h);
+  (void)Foto::load_scale(path, kSmallLoad, kSmallLoad);
+  if (sized && factor > 0 && small_enough(width / factor + 1, height / factor + 1) &&
+      (!whole_inside || small_enough(width, height))) {
+    Foto picture;
+    PictureColour colour;
+    if (decoder->decode(file, path, kSmallLoad, kSmallLoad, picture, colour).ok() &&
+        (static_cast<std::uint64_t>(picture.width()) != reduced_side(static_cast<std::uint64_t>(width), factor) ||
+         static_cast<std::uint64_t>(picture.height()) != reduced_side(static_cast<std::uint64_t>(height), factor)))
+      broken("a small load of another size than its factor promises");
+  }
+  std::fclose(file);
+  if (sized && small_enough(width, height)) {
+    Foto whole;
+    if (whole.load(path, 0, 0).ok_or_show(prompt) && (whole.width() <= 0 || whole.height() <= 0))
+      broken("a picture loaded with no pixels");
+  }
+  return 0;
+}
+
+}  // namespace
+
+int fuzz_webp(const std::uint8_t* data, std::size_t size) {
+  return fuzz_format(data, size, PictureFormat::webp, "picture.webp", true);
+}
+
+int fuzz_gif(const std::uint8_t* data, std::size_t size) {
+  return fuzz_format(data, size, PictureFormat::gif, "picture.gif", false);
+}
+
+int fuzz_bmp(const std::uint8_t* data, std::size_t size) {
+  return fuzz_format(data, size, PictureFormat::bmp, "picture.bmp", false);
+}
+
+int fuzz_jxl(const std::uint8_t* data, std::size_t size) {
+  return fuzz_format(data, size, PictureFormat::jxl, "picture.jxl", true);
 }
 
 int fuzz_list_file(const std::uint8_t* data, std::size_t size) {
@@ -457,8 +521,12 @@ int fuzz_video_header(const std::uint8_t* data, std::size_t size) {
 }
 
 std::span<const FuzzTarget> fuzz_targets() {
-  static constexpr std::array<FuzzTarget, 9> kTargets = {{
+  static constexpr std::array<FuzzTarget, 13> kTargets = {{
       {"picture", fuzz_picture},
+      {"webp", fuzz_webp},
+      {"gif", fuzz_gif},
+      {"bmp", fuzz_bmp},
+      {"jxl", fuzz_jxl},
       {"list_file", fuzz_list_file},
       {"settings_file", fuzz_settings_file},
       {"configuration", fuzz_configuration},

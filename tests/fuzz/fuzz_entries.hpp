@@ -26,6 +26,14 @@ struct FuzzTarget {
 /// orientation and date, the list analysis's small decode and its signature,
 /// and the whole decode of pictures of reasonable size.
 int fuzz_picture(const std::uint8_t* data, std::size_t size);
+/// A WebP, GIF, BMP or JPEG XL file, given to its own decoder whatever its
+/// first bytes: the size and factor readers, a small load that must come out
+/// at the size its factor promises, and the whole load of a picture of
+/// reasonable size through Foto::load.
+int fuzz_webp(const std::uint8_t* data, std::size_t size);
+int fuzz_gif(const std::uint8_t* data, std::size_t size);
+int fuzz_bmp(const std::uint8_t* data, std::size_t size);
+int fuzz_jxl(const std::uint8_t* data, std::size_t size);
 /// A list file of any version: loaded, and when it loads, saved and loaded
 /// again to the same contents.
 int fuzz_list_file(const std::uint8_t* data, std::size_t size);

@@ -134,6 +134,10 @@ const PictureDecoder* decoder_for(PictureFormat format) {
       return &jpeg_picture_decoder();
     case PictureFormat::png:
       return &png_picture_decoder();
+    case PictureFormat::tiff:
+      return &tiff_picture_decoder();
+    case PictureFormat::raw:
+      return &raw_picture_decoder();
     default:
       return nullptr;
   }

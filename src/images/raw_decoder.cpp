@@ -112,16 +112,19 @@ bool developed_size(LibRaw& raw, int& width, int& height) {
 
 bool quarter_turn(const LibRaw& raw) { return (raw.imgdata.sizes.flip & 4) != 0; }
 
-// The embedded preview, when it is of a kind we read and at least the size
-// asked for as seen (both maxima given).
-bool preview_covers(const LibRaw& raw, int max_w, int max_h) {
+// The embedded preview, when it is at least the size asked for as seen (both
+// maxima given) and of a kind we read. Its kind is known only once it is
+// unpacked, which copies it out of the file's bytes.
+bool preview_covers(LibRaw& raw, int max_w, int max_h) {
   if (max_w <= 0 || max_h <= 0) return false;
   const libraw_thumbnail_t& thumbnail = raw.imgdata.thumbnail;
-  if (thumbnail.tformat != LIBRAW_THUMBNAIL_JPEG && thumbnail.tformat != LIBRAW_THUMBNAIL_BITMAP) return false;
   int width = thumbnail.twidth;
   int height = thumbnail.theight;
   if (quarter_turn(raw)) std::swap(width, height);
-  return width >= max_w && height >= max_h;
+  if (width < max_w || height < max_h) return false;
+  if (thumbnail.thumb == nullptr && raw.unpack_thumb() != LIBRAW_SUCCESS) return false;
+  return thumbnail.thumb != nullptr && thumbnail.tlength > 0 &&
+         (thumbnail.tformat == LIBRAW_THUMBNAIL_JPEG || thumbnail.tformat == LIBRAW_THUMBNAIL_BITMAP);
 }
 
 // The factor a request gets: 1 for the half-size development, and for the
@@ -184,23 +187,21 @@ Status decode_bitmap_preview(const libraw_thumbnail_t& thumbnail, int flip, Foto
   return apply_orientation(out, orientation_of_flip(flip));
 }
 
-// The preview, or a failure when it cannot be had (the caller develops the
-// picture instead). The bytes of the RAW file are let go before the JPEG
-// decoder charges its own share of the budget.
+// The preview unpacked by preview_covers(), or a failure when it cannot be
+// read (the caller develops the picture instead). The bytes of the RAW file
+// are let go before the JPEG decoder charges its own share of the budget.
 Status decode_preview(RawFile& raw_file, int max_w, int max_h, Foto& out, PictureColour& colour) {
   LibRaw& raw = *raw_file.raw;
   const int flip = raw.imgdata.sizes.flip;
   std::vector<std::uint8_t> jpeg;
   {
-    const libraw_thumbnail_t& declared = raw.imgdata.thumbnail;
-    DecodeCharge charge;
-    const std::uint64_t pixels = std::uint64_t{declared.twidth} * declared.theight;
-    if (!charge.take(raw_file.bytes.size() + pixels * 8)) return Status::failure("preview too large");
-    if (raw.unpack_thumb() != LIBRAW_SUCCESS) return Status::failure("no preview");
     const libraw_thumbnail_t& thumbnail = raw.imgdata.thumbnail;
-    if (thumbnail.tformat == LIBRAW_THUMBNAIL_BITMAP) return decode_bitmap_preview(thumbnail, flip, out);
-    if (thumbnail.tformat != LIBRAW_THUMBNAIL_JPEG || thumbnail.thumb == nullptr || thumbnail.tlength == 0)
-      return Status::failure("no preview");
+    if (thumbnail.tformat == LIBRAW_THUMBNAIL_BITMAP) {
+      DecodeCharge charge;
+      if (!charge.take(raw_file.bytes.size() + std::uint64_t{thumbnail.twidth} * thumbnail.theight * 8))
+        return Status::failure("preview too large");
+      return decode_bitmap_preview(thumbnail, flip, out);
+    }
     const auto* data = reinterpret_cast<const std::uint8_t*>(thumbnail.thumb);
     jpeg.assign(data, data + thumbnail.tlength);
   }

@@ -26,6 +26,12 @@ struct FuzzTarget {
 /// orientation and date, the list analysis's small decode and its signature,
 /// and the whole decode of pictures of reasonable size.
 int fuzz_picture(const std::uint8_t* data, std::size_t size);
+/// A TIFF file (the bytes as given): size, load factor and loads at a small
+/// and, for pictures of reasonable size, at the whole size.
+int fuzz_tiff(const std::uint8_t* data, std::size_t size);
+/// A camera RAW file (the bytes as given, named as a Nikon file so that a
+/// TIFF signature goes to the RAW decoder too): the same calls.
+int fuzz_raw(const std::uint8_t* data, std::size_t size);
 /// A list file of any version: loaded, and when it loads, saved and loaded
 /// again to the same contents.
 int fuzz_list_file(const std::uint8_t* data, std::size_t size);

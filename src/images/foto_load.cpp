@@ -143,6 +143,10 @@ const PictureDecoder* decoder_for(PictureFormat format) {
       return &bmp_picture_decoder();
     case PictureFormat::jxl:
       return &jxl_picture_decoder();
+    case PictureFormat::tiff:
+      return &tiff_picture_decoder();
+    case PictureFormat::raw:
+      return &raw_picture_decoder();
     default:
       return nullptr;
   }

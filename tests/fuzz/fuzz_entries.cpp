@@ -270,6 +270,24 @@ int fuzz_format(const std::uint8_t* data, std::size_t size, PictureFormat format
   return 0;
 }
 
+// What every reader of a picture asks of a file: its size, the factor of a
+// small load, the small load and, when it is of reasonable size, the whole.
+int load_picture_file(const fs::path& path) {
+  SilentPrompt prompt;
+  int width = 0, height = 0;
+  const bool sized = Foto::read_size(path, width, height);
+  const int scale = Foto::load_scale(path, kAnalysisLoadSize, kAnalysisLoadSize);
+  Foto small;
+  if (small.load(path, kAnalysisLoadSize, kAnalysisLoadSize).ok_or_show(prompt) &&
+      (small.width() <= 0 || small.height() <= 0))
+    broken("a picture loaded with no pixels");
+  if (!sized || scale <= 0 || !small_enough(width, height)) return 0;
+  Foto whole;
+  if (whole.load(path, 0, 0).ok_or_show(prompt) && (whole.width() != width || whole.height() != height))
+    broken("a whole picture loaded at another size than its header says");
+  return 0;
+}
+
 }  // namespace
 
 int fuzz_webp(const std::uint8_t* data, std::size_t size) {
@@ -286,6 +304,14 @@ int fuzz_bmp(const std::uint8_t* data, std::size_t size) {
 
 int fuzz_jxl(const std::uint8_t* data, std::size_t size) {
   return fuzz_format(data, size, PictureFormat::jxl, "picture.jxl", true);
+}
+
+int fuzz_tiff(const std::uint8_t* data, std::size_t size) {
+  return load_picture_file(write_scratch("picture.tif", data, size));
+}
+
+int fuzz_raw(const std::uint8_t* data, std::size_t size) {
+  return load_picture_file(write_scratch("picture.nef", data, size));
 }
 
 int fuzz_list_file(const std::uint8_t* data, std::size_t size) {
@@ -521,12 +547,14 @@ int fuzz_video_header(const std::uint8_t* data, std::size_t size) {
 }
 
 std::span<const FuzzTarget> fuzz_targets() {
-  static constexpr std::array<FuzzTarget, 13> kTargets = {{
+  static constexpr std::array<FuzzTarget, 15> kTargets = {{
       {"picture", fuzz_picture},
       {"webp", fuzz_webp},
       {"gif", fuzz_gif},
       {"bmp", fuzz_bmp},
       {"jxl", fuzz_jxl},
+      {"tiff", fuzz_tiff},
+      {"raw", fuzz_raw},
       {"list_file", fuzz_list_file},
       {"settings_file", fuzz_settings_file},
       {"configuration", fuzz_configuration},

@@ -34,6 +34,12 @@ int fuzz_webp(const std::uint8_t* data, std::size_t size);
 int fuzz_gif(const std::uint8_t* data, std::size_t size);
 int fuzz_bmp(const std::uint8_t* data, std::size_t size);
 int fuzz_jxl(const std::uint8_t* data, std::size_t size);
+/// A TIFF file (the bytes as given): size, load factor and loads at a small
+/// and, for pictures of reasonable size, at the whole size.
+int fuzz_tiff(const std::uint8_t* data, std::size_t size);
+/// A camera RAW file (the bytes as given, named as a Nikon file so that a
+/// TIFF signature goes to the RAW decoder too): the same calls.
+int fuzz_raw(const std::uint8_t* data, std::size_t size);
 /// A list file of any version: loaded, and when it loads, saved and loaded
 /// again to the same contents.
 int fuzz_list_file(const std::uint8_t* data, std::size_t size);

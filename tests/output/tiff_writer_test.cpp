@@ -145,6 +145,19 @@ TEST(TiffWriter, RoundTripsInEveryLayout) {
             worst = std::max(worst, max_channel_difference(got, foto.at(x, y)));
           }
         EXPECT_LE(worst, jpeg ? 12 : 0);
+
+        // And as the program itself loads pictures.
+        Foto loaded;
+        ASSERT_TRUE(loaded.load(path, 0, 0).ok());
+        ASSERT_EQ(loaded.width(), width);
+        ASSERT_EQ(loaded.height(), height);
+        worst = 0;
+        for (int y = 0; y < height; ++y)
+          for (int x = 0; x < width; ++x) {
+            EXPECT_EQ(pixel_transparency(loaded.at(x, y)), 0u);
+            worst = std::max(worst, max_channel_difference(loaded.at(x, y), foto.at(x, y)));
+          }
+        EXPECT_LE(worst, jpeg ? 12 : 0);
       }
 }
 

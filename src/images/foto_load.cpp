@@ -134,6 +134,7 @@ const PictureDecoder* decoder_for(PictureFormat format) {
       return &jpeg_picture_decoder();
     case PictureFormat::png:
       return &png_picture_decoder();
+    case PictureFormat::heif: return &heif_picture_decoder();
     default:
       return nullptr;
   }

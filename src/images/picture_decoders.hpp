@@ -60,6 +60,7 @@ const PictureDecoder* decoder_for(PictureFormat format);
 // The formats' own entries (each in its decoder's file).
 const PictureDecoder& jpeg_picture_decoder();
 const PictureDecoder& png_picture_decoder();
+const PictureDecoder& heif_picture_decoder();
 
 /// Reads `file` whole into `bytes` through BoundedInput, for the libraries
 /// that decode from memory: damaged when it is empty or stops at a hole,

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -126,6 +127,16 @@ bool unsupported(const heif_error& error) {
 
 Status read_failure(const heif_error& error, const std::filesystem::path& path) {
   if (unsupported(error)) return unsupported_picture(path, std::string(kWhat) + ": " + error_text(error));
+  // libheif refuses a picture beyond its size limits while it reads the
+  // boxes, before a handle tells the size: its message names it. A file
+  // this large is too large, not damaged, whatever it really holds.
+  if (error.code == heif_error_Memory_allocation_error && error.subcode == heif_suberror_Security_limit_exceeded &&
+      error.message != nullptr) {
+    const char* size = std::strstr(error.message, "Image size ");
+    long long width = 0, height = 0;
+    if (size != nullptr && std::sscanf(size, "Image size %lldx%lld", &width, &height) == 2)
+      return picture_too_large(kWhat, path, width, height);
+  }
   return damaged_picture(kWhat, path, error_text(error));
 }
 
@@ -254,10 +265,20 @@ void describe_colour(const heif_image_handle* handle, PictureColour& colour) {
 }
 
 // One row of libheif's RGBA into our pixels: alpha becomes transparency.
-void convert_row(const std::uint8_t* rgba, std::uint32_t* out, int width) {
+// Colours stored premultiplied by their alpha are divided out again, as
+// every other decoder hands them over.
+void convert_row(const std::uint8_t* rgba, std::uint32_t* out, int width, bool premultiplied) {
   for (int x = 0; x < width; ++x) {
     const std::uint8_t* p = rgba + 4 * static_cast<std::size_t>(x);
-    out[x] = make_pixel(p[0], p[1], p[2], 255u - p[3]);
+    std::uint32_t r = p[0], g = p[1], b = p[2];
+    const std::uint32_t a = p[3];
+    if (premultiplied && a > 0 && a < 255) {
+      const auto divide = [a](std::uint32_t c) { return std::min<std::uint32_t>((c * 255 + a / 2) / a, 255); };
+      r = divide(r);
+      g = divide(g);
+      b = divide(b);
+    }
+    out[x] = make_pixel(r, g, b, 255u - a);
   }
 }
 
@@ -265,14 +286,16 @@ void convert_row(const std::uint8_t* rgba, std::uint32_t* out, int width) {
 // than an ordinary photo asked for small is then shrunk in blocks of
 // `factor` as its rows are converted, so that what is kept (in a tile
 // cache, for a whole list of them) is the small picture and not the whole.
-Status shrink_into(const std::uint8_t* plane, int stride, int width, int height, int factor, Foto& out) {
+Status shrink_into(const std::uint8_t* plane, int stride, int width, int height, bool premultiplied, int factor,
+                   Foto& out) {
   const int reduced_w = static_cast<int>(reduced_side(static_cast<std::uint64_t>(width), factor));
   const int reduced_h = static_cast<int>(reduced_side(static_cast<std::uint64_t>(height), factor));
   if (!out.try_allocate(reduced_w, reduced_h)) return out_of_memory(reduced_w, reduced_h);
   std::vector<std::uint32_t> row(static_cast<std::size_t>(width));
   std::vector<PixelSum> sums(static_cast<std::size_t>(reduced_w));
   for (int y = 0; y < height; ++y) {
-    convert_row(plane + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride), row.data(), width);
+    convert_row(plane + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride), row.data(), width,
+                premultiplied);
     add_to_sums(sums.data(), row.data(), static_cast<std::uint64_t>(width), 0, 0, factor);
     if ((y + 1) % factor == 0 || y + 1 == height)
       finish_reduced_row(sums.data(), out.row(y / factor), reduced_w, static_cast<std::uint64_t>(width), factor,
@@ -317,10 +340,12 @@ Status decode_handle(const heif_image_handle* handle, const std::filesystem::pat
       heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved) != 8 ||
       stride < 4 * decoded_w)
     return damaged_picture(kWhat, path, "the decoded picture does not match its header");
-  if (shrink > 1) return shrink_into(plane, stride, decoded_w, decoded_h, shrink, out);
+  const bool premultiplied = heif_image_is_premultiplied_alpha(image.get()) != 0;
+  if (shrink > 1) return shrink_into(plane, stride, decoded_w, decoded_h, premultiplied, shrink, out);
   if (!out.try_allocate(decoded_w, decoded_h)) return out_of_memory(decoded_w, decoded_h);
   for (int y = 0; y < decoded_h; ++y)
-    convert_row(plane + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride), out.row(y), decoded_w);
+    convert_row(plane + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride), out.row(y), decoded_w,
+                premultiplied);
   return {};
 }
 

@@ -26,6 +26,9 @@ struct FuzzTarget {
 /// orientation and date, the list analysis's small decode and its signature,
 /// and the whole decode of pictures of reasonable size.
 int fuzz_picture(const std::uint8_t* data, std::size_t size);
+/// A HEIF or AVIF file: its size, the factors of a small and a whole load,
+/// and both loads where the picture is of reasonable size.
+int fuzz_heif(const std::uint8_t* data, std::size_t size);
 /// A list file of any version: loaded, and when it loads, saved and loaded
 /// again to the same contents.
 int fuzz_list_file(const std::uint8_t* data, std::size_t size);

@@ -147,27 +147,13 @@ const PictureDecoder* decoder_for(PictureFormat format) {
       return &tiff_picture_decoder();
     case PictureFormat::raw:
       return &raw_picture_decoder();
-    default:
-      return nullptr;
+    case PictureFormat::heif:
+      return &heif_picture_decoder();
+    case PictureFormat::unknown:
+      break;
   }
+  return nullptr;
 }
-
-namespace {
-
-const char* format_name(PictureFormat format) {
-  switch (format) {
-    case PictureFormat::heif: return "HEIF";
-    case PictureFormat::webp: return "WebP";
-    case PictureFormat::tiff: return "TIFF";
-    case PictureFormat::jxl: return "JPEG XL";
-    case PictureFormat::gif: return "GIF";
-    case PictureFormat::bmp: return "BMP";
-    case PictureFormat::raw: return "camera RAW";
-    default: return "";
-  }
-}
-
-}  // namespace
 
 Status Foto::load(const std::filesystem::path& path, int max_w, int max_h) {
   clear();
@@ -175,10 +161,7 @@ Status Foto::load(const std::filesystem::path& path, int max_w, int max_h) {
   const int open_error = errno;
   const PictureFormat format = sniff_picture_format(file.get(), path);
   const PictureDecoder* decoder = decoder_for(format);
-  if (decoder == nullptr) {
-    if (format == PictureFormat::unknown) return unsupported_picture(path, lower_extension(path));
-    return unsupported_picture(path, std::string(format_name(format)) + " is not read by this build");
-  }
+  if (decoder == nullptr) return unsupported_picture(path, lower_extension(path));
   PictureColour colour;
   Status status = decoder->decode(file.get(), path, max_w, max_h, *this, colour);
   if (!file) status = Status::failure(status.message(), status.icon(), open_error != 0 ? open_error : ENOENT);

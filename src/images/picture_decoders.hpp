@@ -67,6 +67,7 @@ const PictureDecoder& bmp_picture_decoder();
 const PictureDecoder& jxl_picture_decoder();
 const PictureDecoder& tiff_picture_decoder();
 const PictureDecoder& raw_picture_decoder();
+const PictureDecoder& heif_picture_decoder();
 
 /// Reads `file` whole into `bytes` through BoundedInput, for the libraries
 /// that decode from memory: damaged when it is empty or stops at a hole,

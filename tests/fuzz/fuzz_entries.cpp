@@ -314,6 +314,30 @@ int fuzz_raw(const std::uint8_t* data, std::size_t size) {
   return load_picture_file(write_scratch("picture.nef", data, size));
 }
 
+int fuzz_heif(const std::uint8_t* data, std::size_t size) {
+  const fs::path path = write_scratch("picture.heic", data, size);
+  SilentPrompt prompt;
+  int width = 0, height = 0;
+  const bool sized = Foto::read_size(path, width, height);
+  const int small_scale = Foto::load_scale(path, kAnalysisLoadSize, kAnalysisLoadSize);
+  const int whole_scale = Foto::load_scale(path, 0, 0);
+  if (!sized || small_scale <= 0) return 0;
+  if (whole_scale != 1) broken("a whole load that is not of the whole picture");
+  // The small load the list analysis makes (a thumbnail where one fits),
+  // then the whole picture.
+  if (small_enough(width / small_scale + 1, height / small_scale + 1)) {
+    Foto small;
+    if (small.load(path, kAnalysisLoadSize, kAnalysisLoadSize).ok_or_show(prompt) && small.empty())
+      broken("a picture loaded with no pixels");
+  }
+  if (small_enough(width, height)) {
+    Foto whole;
+    if (whole.load(path, 0, 0).ok_or_show(prompt) && (whole.width() <= 0 || whole.height() <= 0))
+      broken("a picture loaded with no pixels");
+  }
+  return 0;
+}
+
 int fuzz_list_file(const std::uint8_t* data, std::size_t size) {
   const fs::path path = write_scratch("list.tzc", data, size);
   SilentPrompt prompt;
@@ -547,7 +571,7 @@ int fuzz_video_header(const std::uint8_t* data, std::size_t size) {
 }
 
 std::span<const FuzzTarget> fuzz_targets() {
-  static constexpr std::array<FuzzTarget, 15> kTargets = {{
+  static constexpr std::array<FuzzTarget, 16> kTargets = {{
       {"picture", fuzz_picture},
       {"webp", fuzz_webp},
       {"gif", fuzz_gif},
@@ -555,6 +579,7 @@ std::span<const FuzzTarget> fuzz_targets() {
       {"jxl", fuzz_jxl},
       {"tiff", fuzz_tiff},
       {"raw", fuzz_raw},
+      {"heif", fuzz_heif},
       {"list_file", fuzz_list_file},
       {"settings_file", fuzz_settings_file},
       {"configuration", fuzz_configuration},

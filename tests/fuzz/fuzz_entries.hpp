@@ -40,6 +40,9 @@ int fuzz_tiff(const std::uint8_t* data, std::size_t size);
 /// A camera RAW file (the bytes as given, named as a Nikon file so that a
 /// TIFF signature goes to the RAW decoder too): the same calls.
 int fuzz_raw(const std::uint8_t* data, std::size_t size);
+/// A HEIF or AVIF file: its size, the factors of a small and a whole load,
+/// and both loads where the picture is of reasonable size.
+int fuzz_heif(const std::uint8_t* data, std::size_t size);
 /// A list file of any version: loaded, and when it loads, saved and loaded
 /// again to the same contents.
 int fuzz_list_file(const std::uint8_t* data, std::size_t size);

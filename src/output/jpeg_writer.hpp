@@ -18,10 +18,11 @@ class RowSource;
 /// Writes the rows of `source` as a baseline RGB JPEG of the options' quality
 /// (1..100); a dpi of 0 leaves the density unset, any other value is stored
 /// as dots per inch. The sRGB profile follows the JFIF header in APP2
-/// ICC_PROFILE markers; the pixels are the same with or without it. Returns true only when every row was written and the file
-/// closed cleanly. Failures are reported through `prompt` ("Unable to save
-/// file '%s'" + ". " + "Error %ld" when the file cannot be opened, "Unable to
-/// save file '%s'" otherwise), except when the source stopped on request; a
+/// ICC_PROFILE markers; the pixels are the same with or without it. Returns
+/// true only when every row was written and the file closed cleanly.
+/// Failures are reported through `prompt` ("Unable to save file '%s'" + ". " +
+/// "Error %ld" when the file cannot be opened, "Unable to save file '%s'"
+/// otherwise), except when the source stopped on request; a
 /// file that was started is removed again on failure, so no half-written
 /// picture is left looking like a finished one.
 [[nodiscard]] bool write_jpeg_rows(RowSource& source, const std::filesystem::path& path, const WriteOptions& options,

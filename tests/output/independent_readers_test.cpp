@@ -1,6 +1,6 @@
 // The mosaic files as other programs see them: libtiff's own tools for TIFF
-// and BigTIFF, ImageMagick for Photoshop and PPM (both installed by
-// scripts/install-deps). A file only this program can read back is no use to
+// and BigTIFF, ImageMagick for Photoshop and PPM, Pillow for the colour
+// description (all installed by scripts/install-deps). A file only this program can read back is no use to
 // a print shop.
 
 #include <gtest/gtest.h>
@@ -219,7 +219,8 @@ TEST_F(IndependentReaders, EveryPictureFileSaysItIsSrgb) {
   tile_options.jpeg_quality = 95;
   const std::string tile_path = individual_tile_path(dir.path().string(), 48, 32, "tile", OutputFormatCode::jpg);
   const std::vector<Case> cases = {
-      {"m.jpg", through_table(FormatWriter::jpeg, {.dpi = 300, .jpeg_quality = 95}), Reader::pillow, Colour::profile, 8},
+      {"m.jpg", through_table(FormatWriter::jpeg, {.dpi = 300, .jpeg_quality = 95}), Reader::pillow, Colour::profile,
+       8},
       {"m.png", through_table(FormatWriter::png, {}), Reader::pillow, Colour::srgb_chunk, 0},
       {"alpha.png", through_table(FormatWriter::png, {.alpha = AlphaSample::from_transparency}), Reader::pillow,
        Colour::srgb_chunk, 0},
@@ -251,14 +252,15 @@ TEST_F(IndependentReaders, EveryPictureFileSaysItIsSrgb) {
       srgb_chunk = output_of(python + " '" + script + "' '" + path + "'");
     } else {
       // The profile as ImageMagick finds it, and the pixels without any conversion.
-      EXPECT_NE(output_of("identify -verbose '" + path + "'").find("Profile-icc: " + std::to_string(srgb.size()) + " bytes"),
-                std::string::npos);
+      const std::string verbose = output_of("identify -verbose '" + path + "'");
+      EXPECT_NE(verbose.find("Profile-icc: " + std::to_string(srgb.size()) + " bytes"), std::string::npos) << verbose;
       output_of("convert '" + path + "' 'icc:" + path + ".icc'");
       output_of("convert '" + path + "' -depth 8 'rgb:" + path + ".rgb'");
       srgb_chunk = "None\n";
     }
     const std::string found = testing::read_file(path + ".icc");
-    EXPECT_TRUE(found == (c.colour == Colour::profile ? profile : std::string())) << found.size() << " bytes of profile";
+    EXPECT_TRUE(found == (c.colour == Colour::profile ? profile : std::string()))
+        << found.size() << " bytes of profile";
     EXPECT_EQ(srgb_chunk, c.colour == Colour::srgb_chunk ? "0\n" : "None\n");  // 0: perceptual
     if (c.name.ends_with(".tiff")) {
       const std::string info = output_of("tiffinfo '" + path + "'");
@@ -272,7 +274,8 @@ TEST_F(IndependentReaders, EveryPictureFileSaysItIsSrgb) {
     for (int y = 0; y < picture.height(); ++y)
       for (int x = 0; x < picture.width(); ++x) {
         const std::uint32_t p = picture.at(x, y);
-        int want[3] = {static_cast<int>(pixel_red(p)), static_cast<int>(pixel_green(p)), static_cast<int>(pixel_blue(p))};
+        int want[3] = {static_cast<int>(pixel_red(p)), static_cast<int>(pixel_green(p)),
+                       static_cast<int>(pixel_blue(p))};
         if (c.grey) {
           const int grey = static_cast<int>(0.587 * want[1] + 0.299 * want[0] + 0.114 * want[2]);
           want[0] = want[1] = want[2] = grey;

@@ -22,7 +22,8 @@ inline std::string without_icc_markers(const std::string& jpeg, int* removed = n
   while (at + 4 <= jpeg.size() && byte(at) == 0xFF && byte(at + 1) != 0xDA) {
     const std::size_t length = static_cast<std::size_t>(byte(at + 2)) << 8 | byte(at + 3);
     if (length < 2 || at + 2 + length > jpeg.size()) return jpeg;
-    const bool icc = byte(at + 1) == 0xE2 && length >= 2 + 12 && jpeg.compare(at + 4, 12, std::string("ICC_PROFILE\0", 12)) == 0;
+    const bool icc = byte(at + 1) == 0xE2 && length >= 2 + 12 &&
+                     jpeg.compare(at + 4, 12, std::string("ICC_PROFILE\0", 12)) == 0;
     if (icc && removed != nullptr) ++*removed;
     if (!icc) out.append(jpeg, at, 2 + length);
     at += 2 + length;

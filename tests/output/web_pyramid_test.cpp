@@ -525,7 +525,8 @@ Foto noise(int w, int h) {
 
 // The tiles of `mosaic` made with the whole picture in memory: each level
 // shrunk whole from the one above by the area filter, cut into tiles, every
-// tile written as a JPEG, less the profile that web tiles leave out. Names are "mosaic/<k / 1000>/<level>-<column>-<row>.jpg".
+// tile written as a JPEG, less the profile that web tiles leave out. Names
+// are "mosaic/<k / 1000>/<level>-<column>-<row>.jpg".
 std::map<std::string, std::string> reference_tiles(const Foto& mosaic, int quality, const fs::path& scratch) {
   std::map<std::string, std::string> tiles;
   ScriptedPrompt prompt;

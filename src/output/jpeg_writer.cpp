@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <span>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -21,6 +22,7 @@
 #include "base/prompt.hpp"
 #include "base/text.hpp"
 #include "images/foto.hpp"
+#include "images/picture_colour.hpp"
 #include "output/output_file.hpp"
 #include "output/row_source.hpp"
 
@@ -125,7 +127,7 @@ void pack_grey(const std::uint32_t* row, JSAMPLE* out, int width) {
 constexpr bool kPixelsReadAsRgbx = std::endian::native == std::endian::little;
 
 void start_compressor(j_compress_ptr cinfo, int width, int height, bool grey, int quality, int dpi,
-                      bool whole_pixels = false) {
+                      bool whole_pixels, bool srgb_profile) {
   cinfo->image_width = static_cast<JDIMENSION>(width);
   cinfo->image_height = static_cast<JDIMENSION>(height);
   cinfo->input_components = grey ? 1 : whole_pixels ? 4 : 3;
@@ -138,6 +140,13 @@ void start_compressor(j_compress_ptr cinfo, int width, int height, bool grey, in
     cinfo->Y_density = cinfo->X_density;
   }
   jpeg_start_compress(cinfo, TRUE);
+  // The sRGB profile tells colour-managed viewers and print shops what the
+  // numbers mean instead of leaving them to guess. A grey picture gets none:
+  // an RGB profile does not describe one channel, and readers that check
+  // would throw it away or refuse the file.
+  const std::span<const std::uint8_t> profile = srgb_icc_profile();
+  if (srgb_profile && !grey && !profile.empty())
+    jpeg_write_icc_profile(cinfo, profile.data(), static_cast<unsigned int>(profile.size()));
 }
 
 // Settings, then the rows, then the trailer. Any libjpeg call may leave
@@ -153,7 +162,7 @@ Outcome encode_steps(JpegCompressor& compressor, EncodeJob& job) {
   // Colour rows go to the codec as they are, without a packed copy; the
   // codec works out the same colours from them.
   const bool whole_pixels = !job.grey && kPixelsReadAsRgbx;
-  start_compressor(cinfo, width, job.source->height(), job.grey, job.quality, job.dpi, whole_pixels);
+  start_compressor(cinfo, width, job.source->height(), job.grey, job.quality, job.dpi, whole_pixels, true);
   while (cinfo->next_scanline < cinfo->image_height) {
     const std::uint32_t* row = job.source->next_row();
     // libjpeg would refuse to finish a picture with rows missing; a short
@@ -283,7 +292,7 @@ JpegStreamEncoder::~JpegStreamEncoder() = default;
 JpegStreamEncoder::JpegStreamEncoder(JpegStreamEncoder&&) noexcept = default;
 JpegStreamEncoder& JpegStreamEncoder::operator=(JpegStreamEncoder&&) noexcept = default;
 
-bool JpegStreamEncoder::start(int width, int height, int quality) {
+bool JpegStreamEncoder::start(int width, int height, int quality, bool srgb_profile) {
   m_open = false;
   if (width <= 0 || height <= 0) return false;
   try {
@@ -309,7 +318,7 @@ bool JpegStreamEncoder::start(int width, int height, int quality) {
   state.destination.manager.term_destination = finish_memory;
   state.destination.bytes = &state.bytes;
   cinfo->dest = &state.destination.manager;
-  start_compressor(cinfo, width, height, false, quality, 0, kPixelsReadAsRgbx);
+  start_compressor(cinfo, width, height, false, quality, 0, kPixelsReadAsRgbx, srgb_profile);
   m_open = true;
   return true;
 }

@@ -63,6 +63,11 @@ bool guarded_start(PngStructures& s, FileSink& file, int width, int height, bool
   png_set_IHDR(s.png, s.info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
                alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
+  // The sRGB chunk says the colours are sRGB in 13 bytes, where a profile
+  // (iCCP) would add some kilobytes to every gap chart and tile saved. Every
+  // colour-managed reader knows the chunk; gAMA and cHRM are only fallbacks
+  // for readers that know neither, and would restate what the chunk says.
+  png_set_sRGB(s.png, s.info, PNG_sRGB_INTENT_PERCEPTUAL);
   if (dpi > 0) {
     const auto per_metre = static_cast<png_uint_32>(dpi / kMetresPerInch + 0.5);
     png_set_pHYs(s.png, s.info, per_metre, per_metre, PNG_RESOLUTION_METER);

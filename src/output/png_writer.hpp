@@ -16,7 +16,8 @@ class RowSource;
 
 /// Writes the rows of `source` as a non-interlaced 8-bit PNG: RGB, or RGBA
 /// with an alpha sample as the options say; deflated at the options' level,
-/// at their dpi (0 writes no resolution). Returns true only when every row
+/// at their dpi (0 writes no resolution), marked as sRGB with the sRGB chunk
+/// (perceptual intent). Returns true only when every row
 /// was written and the file closed cleanly. Every failure is reported through
 /// `prompt` with "Unable to save file '%s'" and the path, except when the
 /// source stopped on request; the earlier file of that name, if any, is left

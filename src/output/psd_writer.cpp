@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <span>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -17,6 +18,7 @@
 #include "base/prompt.hpp"
 #include "base/text.hpp"
 #include "images/foto.hpp"
+#include "images/picture_colour.hpp"
 #include "output/output_file.hpp"
 #include "output/row_source.hpp"
 #include "settings/output_formats.hpp"
@@ -156,8 +158,13 @@ class PhotoshopFile {
 // must be.
 std::uint32_t caption_size() { return static_cast<std::uint32_t>((kCaption.size() + 1 + 1) & ~std::size_t{1}); }
 
+// Resource data of odd length is followed by one zero byte; the size field
+// gives the length without it.
+std::uint32_t padded(std::size_t size) { return static_cast<std::uint32_t>((size + 1) & ~std::size_t{1}); }
+
 void write_header(PhotoshopFile& file, int width, int height, bool big, int dpi) {
   const std::uint32_t caption = caption_size();
+  const std::span<const std::uint8_t> profile = srgb_icc_profile();
   file.put_text("8BPS");
   file.put16(big ? 2 : 1);
   for (int i = 0; i < 6; ++i) file.put8(0);
@@ -168,7 +175,10 @@ void write_header(PhotoshopFile& file, int width, int height, bool big, int dpi)
   file.put16(3);  // RGB
   file.put32(0);  // no colour mode data
 
-  file.put32(40 + caption);  // both resources, caption included
+  // The caption, the resolution and, when there is one, the profile: each
+  // resource is 12 bytes of signature, number, name and size, then its data.
+  const std::uint32_t profile_resource = profile.empty() ? 0 : 12 + padded(profile.size());
+  file.put32(40 + caption + profile_resource);
   file.put_text("8BIM");
   file.put16(1008);
   file.put16(0);  // empty name, padded to even
@@ -189,6 +199,17 @@ void write_header(PhotoshopFile& file, int width, int height, bool big, int dpi)
   file.put32(fixed);
   file.put16(1);
   file.put16(1);
+
+  // The sRGB profile, so that whoever opens the document knows what its
+  // numbers mean instead of assuming the working space of the day.
+  if (!profile.empty()) {
+    file.put_text("8BIM");
+    file.put16(1039);
+    file.put16(0);
+    file.put32(static_cast<std::uint32_t>(profile.size()));
+    file.put(profile.data(), profile.size());
+    if (profile.size() % 2 != 0) file.put8(0);
+  }
 
   if (big)
     file.put64(0);  // no layers

@@ -1,6 +1,6 @@
 #pragma once
 // Photoshop documents: one flat 8-bit RGB image, no layers and no alpha
-// channel, with a caption and the print resolution. The file stores the
+// channel, with a caption, the print resolution and the sRGB profile. The file stores the
 // picture plane by plane while rows arrive top first, so every row is split
 // into its three channels and each goes straight to its place in the file.
 

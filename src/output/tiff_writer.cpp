@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <span>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -25,6 +26,7 @@
 #include "base/version.hpp"
 #include "engine/job_pool.hpp"
 #include "images/foto.hpp"
+#include "images/picture_colour.hpp"
 #include "output/output_file.hpp"
 #include "output/row_source.hpp"
 
@@ -131,6 +133,12 @@ bool set_tags(TIFF* tif, int width, int height, int samples, const TiffFormat& t
   const auto resolution = static_cast<float>(std::max(dpi, 0));
   const std::string software =
       format("Tessellarium %d.%d.%d%s", kVersionMajor, kVersionMinor, kVersionPatch, std::string());
+  // The sRGB profile, so that print shops and colour-managed viewers know
+  // what the numbers mean. The tag is copied into the directory when it is
+  // written; the JPEG strips hold none of their own.
+  const std::span<const std::uint8_t> profile = srgb_icc_profile();
+  if (ok && !profile.empty())
+    ok = TIFFSetField(tif, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(profile.size()), profile.data()) == 1;
   return ok && TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == 1 &&
          TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH) == 1 &&
          TIFFSetField(tif, TIFFTAG_XRESOLUTION, static_cast<double>(resolution)) == 1 &&

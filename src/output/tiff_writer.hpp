@@ -20,7 +20,8 @@ int tiff_rows_per_strip(int width, int height, int samples, bool jpeg);
 /// Writes the rows of `source` as a single-image uncompressed TIFF with 8-bit
 /// RGB samples, and a fourth sample of 255 declared as unassociated alpha
 /// when the options ask for any alpha; BigTIFF when they say so; at their dpi
-/// (0 writes resolutions of 0). Returns true only when every row was written
+/// (0 writes resolutions of 0); the sRGB profile in the ICC profile tag
+/// (34675) of the directory. Returns true only when every row was written
 /// and the file closed cleanly. Every failure is reported through `prompt`
 /// with "Unable to save file '%s'": filled with the path, or, when libtiff
 /// reported an error, with the library's module (as a rule the file name)

@@ -1,21 +1,31 @@
 // The mosaic files as other programs see them: libtiff's own tools for TIFF
-// and BigTIFF, ImageMagick for Photoshop and PPM (both installed by
-// scripts/install-deps). A file only this program can read back is no use to
+// and BigTIFF, ImageMagick for Photoshop and PPM, Pillow for the colour
+// description (all installed by scripts/install-deps). A file only this program can read back is no use to
 // a print shop.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdint>
+#include <cstdlib>
+#include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "base/scripted_prompt.hpp"
+#include "images/foto.hpp"
+#include "images/picture_colour.hpp"
+#include "output/format_writers.hpp"
+#include "output/jpeg_writer.hpp"
+#include "output/output_options.hpp"
 #include "output/ppm_writer.hpp"
 #include "output/psd_writer.hpp"
 #include "output/row_source.hpp"
+#include "output/side_images.hpp"
 #include "output/tiff_writer.hpp"
 #include "tiff_forms.hpp"
 #include "support/test_support.hpp"
@@ -136,6 +146,147 @@ TEST_F(IndependentReaders, ImageMagickReadsPhotoshopAndPixmaps) {
   // Decoded, not only listed: pixel (7, 1) is red 1 × 40 + 1 × 3.
   const std::string pixel = output_of("convert '" + (dir / "m.psd").string() + "' -format '%[pixel:p{7,1}]' info:");
   EXPECT_NE(pixel.find("srgb(43,0,0)"), std::string::npos) << pixel;
+}
+
+
+// --- the sRGB description ------------------------------------------------------
+
+// Opens each file named after it with Pillow and leaves beside it the profile
+// it found (FILE.icc, empty when none) and the pixels as RGB (FILE.rgb);
+// prints the sRGB chunk's intent, or None.
+constexpr const char* kPillowDump = R"(
+import sys
+from PIL import Image
+for path in sys.argv[1:]:
+    with Image.open(path) as im:
+        open(path + '.icc', 'wb').write(im.info.get('icc_profile') or b'')
+        open(path + '.rgb', 'wb').write(im.convert('RGB').tobytes())
+        print(im.info.get('srgb'))
+)";
+
+/// A Python with Pillow, or empty.
+std::string python_with_pillow() {
+  for (const char* python : {"python3", "/usr/bin/python3"})
+    if (testing::command_output(std::string(python) + " -c 'import PIL.Image; print(1)' 2>/dev/null") == "1\n")
+      return python;
+  return {};
+}
+
+// Smooth ramps that JPEG keeps within a few levels, red, green and blue
+// different everywhere so that a swapped channel shows.
+Foto ramps(int width, int height) {
+  Foto foto;
+  EXPECT_TRUE(foto.try_allocate(width, height));
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      foto.at(x, y) = make_pixel(static_cast<std::uint32_t>(40 + 4 * x), static_cast<std::uint32_t>(30 + 5 * y),
+                                 static_cast<std::uint32_t>(200 - 2 * x - y));
+  return foto;
+}
+
+// Every picture file the program writes tells colour-managed readers that it
+// is sRGB, with the profile itself or PNG's sRGB chunk, and other programs
+// decode the same pixels as before. Pillow reads JPEG, PNG, TIFF and PSD;
+// ImageMagick reads the large Photoshop form, and tiffinfo names the tag.
+TEST_F(IndependentReaders, EveryPictureFileSaysItIsSrgb) {
+  const std::string python = python_with_pillow();
+  ASSERT_FALSE(python.empty()) << "python3 with Pillow is missing: run scripts/install-deps";
+  const std::span<const std::uint8_t> srgb = srgb_icc_profile();
+  ASSERT_GT(srgb.size(), 128u);
+  const std::string profile(srgb.begin(), srgb.end());
+  const Foto picture = ramps(48, 32);
+  const std::string script = (dir / "dump.py").string();
+  ASSERT_TRUE(testing::write_file(script, kPillowDump));
+
+  enum class Reader { pillow, magick };
+  enum class Colour { profile, srgb_chunk, none };
+  struct Case {
+    std::string name;
+    std::function<bool(const std::string& path, Prompt&)> write;
+    Reader reader;
+    Colour colour;
+    int tolerance;  ///< per channel; 0 for the lossless formats
+    bool grey = false;
+  };
+  const auto through_table = [&](FormatWriter writer, WriteOptions options) {
+    return [&picture, writer, options](const std::string& path, Prompt& prompt) {
+      FotoRowSource rows(picture);
+      return write_picture(writer, rows, path, options, prompt);
+    };
+  };
+  OutputOptions tile_options;
+  tile_options.format = OutputFormatCode::jpg;
+  tile_options.jpeg_quality = 95;
+  const std::string tile_path = individual_tile_path(dir.path().string(), 48, 32, "tile", OutputFormatCode::jpg);
+  const std::vector<Case> cases = {
+      {"m.jpg", through_table(FormatWriter::jpeg, {.dpi = 300, .jpeg_quality = 95}), Reader::pillow, Colour::profile,
+       8},
+      {"m.png", through_table(FormatWriter::png, {}), Reader::pillow, Colour::srgb_chunk, 0},
+      {"alpha.png", through_table(FormatWriter::png, {.alpha = AlphaSample::from_transparency}), Reader::pillow,
+       Colour::srgb_chunk, 0},
+      {"m.tiff", through_table(FormatWriter::tiff, {.dpi = 300}), Reader::pillow, Colour::profile, 0},
+      {"big.tiff", through_table(FormatWriter::tiff, {.alpha = AlphaSample::opaque, .big_tiff = true}),
+       Reader::pillow, Colour::profile, 0},
+      // Strips compressed side by side, each in a TIFF of its own in memory.
+      {"jpeg.tiff", through_table(FormatWriter::tiff_jpeg, {.jpeg_quality = 95, .threads = 3}), Reader::pillow,
+       Colour::profile, 8},
+      {"m.psd", through_table(FormatWriter::psd, {.dpi = 72}), Reader::pillow, Colour::profile, 0},
+      {"m.psb", through_table(FormatWriter::psb, {}), Reader::magick, Colour::profile, 0},
+      {tile_path.substr(dir.path().string().size() + 1),
+       [&](const std::string&, Prompt&) { return save_individual_tile(picture, dir.path().string(), 48, 32, "tile",
+                                                                       tile_options, 0); },
+       Reader::pillow, Colour::profile, 8},
+      // One channel: an RGB profile would not describe it.
+      {"grey.jpg",
+       [&](const std::string& path, Prompt& prompt) { return write_jpeg_image(picture, path, false, 95, 0, prompt); },
+       Reader::pillow, Colour::none, 8, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedPrompt prompt;
+    const std::string path = (dir / c.name).string();
+    ASSERT_TRUE(c.write(path, prompt));
+    EXPECT_TRUE(prompt.messages().empty());
+    std::string srgb_chunk;
+    if (c.reader == Reader::pillow) {
+      srgb_chunk = output_of(python + " '" + script + "' '" + path + "'");
+    } else {
+      // The profile as ImageMagick finds it, and the pixels without any conversion.
+      const std::string verbose = output_of("identify -verbose '" + path + "'");
+      EXPECT_NE(verbose.find("Profile-icc: " + std::to_string(srgb.size()) + " bytes"), std::string::npos) << verbose;
+      output_of("convert '" + path + "' 'icc:" + path + ".icc'");
+      output_of("convert '" + path + "' -depth 8 'rgb:" + path + ".rgb'");
+      srgb_chunk = "None\n";
+    }
+    const std::string found = testing::read_file(path + ".icc");
+    EXPECT_TRUE(found == (c.colour == Colour::profile ? profile : std::string()))
+        << found.size() << " bytes of profile";
+    EXPECT_EQ(srgb_chunk, c.colour == Colour::srgb_chunk ? "0\n" : "None\n");  // 0: perceptual
+    if (c.name.ends_with(".tiff")) {
+      const std::string info = output_of("tiffinfo '" + path + "'");
+      EXPECT_NE(info.find("ICC Profile: <present>, " + std::to_string(srgb.size()) + " bytes"), std::string::npos)
+          << info;
+    }
+
+    const std::string rgb = testing::read_file(path + ".rgb");
+    ASSERT_EQ(rgb.size(), static_cast<std::size_t>(3 * picture.width() * picture.height()));
+    int worst = 0;
+    for (int y = 0; y < picture.height(); ++y)
+      for (int x = 0; x < picture.width(); ++x) {
+        const std::uint32_t p = picture.at(x, y);
+        int want[3] = {static_cast<int>(pixel_red(p)), static_cast<int>(pixel_green(p)),
+                       static_cast<int>(pixel_blue(p))};
+        if (c.grey) {
+          const int grey = static_cast<int>(0.587 * want[1] + 0.299 * want[0] + 0.114 * want[2]);
+          want[0] = want[1] = want[2] = grey;
+        }
+        for (int k = 0; k < 3; ++k) {
+          const auto got = static_cast<std::uint8_t>(rgb[3 * (static_cast<std::size_t>(y) * picture.width() + x) + k]);
+          worst = std::max(worst, std::abs(got - want[k]));
+        }
+      }
+    EXPECT_LE(worst, c.tolerance);
+  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -7,6 +8,7 @@
 
 #include "base/scripted_prompt.hpp"
 #include "images/foto.hpp"
+#include "images/picture_colour.hpp"
 #include "output/psd_writer.hpp"
 #include "output/row_source.hpp"
 #include "size_only_source.hpp"
@@ -44,8 +46,12 @@ std::uint32_t be16(const std::string& bytes, std::size_t at) {
 }
 std::uint32_t be32(const std::string& bytes, std::size_t at) { return be16(bytes, at) << 16 | be16(bytes, at + 2); }
 
+// The profile resource's data with its pad byte.
+std::size_t padded_profile_size() { return (srgb_icc_profile().size() + 1) & ~std::size_t{1}; }
+
 // Checks every field before the pixels; returns where the pixels start.
 std::size_t check_header(const std::string& file, int width, int height, bool big, std::uint32_t dpi) {
+  const std::span<const std::uint8_t> profile = srgb_icc_profile();
   EXPECT_EQ(file.substr(0, 4), "8BPS");
   EXPECT_EQ(be16(file, 4), big ? 2u : 1u);
   for (std::size_t at = 6; at < 12; ++at) EXPECT_EQ(byte_at(file, at), 0u) << at;
@@ -55,7 +61,7 @@ std::size_t check_header(const std::string& file, int width, int height, bool bi
   EXPECT_EQ(be16(file, 22), 8u);
   EXPECT_EQ(be16(file, 24), 3u);
   EXPECT_EQ(be32(file, 26), 0u);
-  EXPECT_EQ(be32(file, 30), 74u);
+  EXPECT_EQ(be32(file, 30), 74u + 12u + padded_profile_size());
   EXPECT_EQ(file.substr(34, 4), "8BIM");
   EXPECT_EQ(be16(file, 38), 1008u);
   EXPECT_EQ(be16(file, 40), 0u);
@@ -73,7 +79,16 @@ std::size_t check_header(const std::string& file, int width, int height, bool bi
   EXPECT_EQ(be32(file, 100), dpi * 65536u);
   EXPECT_EQ(be16(file, 104), 1u);
   EXPECT_EQ(be16(file, 106), 1u);
-  std::size_t at = 108;
+  // The sRGB profile as it is, its odd length (if odd) padded with a zero.
+  EXPECT_EQ(file.substr(108, 4), "8BIM");
+  EXPECT_EQ(be16(file, 112), 1039u);
+  EXPECT_EQ(be16(file, 114), 0u);
+  EXPECT_EQ(be32(file, 116), profile.size());
+  EXPECT_EQ(file.substr(120, profile.size()), std::string(profile.begin(), profile.end()));
+  if (profile.size() % 2 != 0) {
+    EXPECT_EQ(byte_at(file, 120 + profile.size()), 0u);
+  }
+  std::size_t at = 120 + padded_profile_size();
   EXPECT_EQ(be32(file, at), 0u);
   if (big) {
     EXPECT_EQ(be32(file, at + 4), 0u);
@@ -138,9 +153,11 @@ TEST(PhotoshopWriter, OnePixelGivesTheExactSmallestFile) {
     ASSERT_TRUE(write_photoshop_rows(source, path, big, 72, prompt));
     EXPECT_TRUE(prompt.messages().empty());
     const std::string file = read_file(path);
-    EXPECT_EQ(file.size(), big ? 121u : 117u);
+    // The profile resource: 12 bytes and the padded profile.
+    const std::size_t profile = 12 + padded_profile_size();
+    EXPECT_EQ(file.size(), (big ? 121u : 117u) + profile);
     const std::size_t start = check_header(file, 1, 1, big, 72);
-    EXPECT_EQ(start, big ? 118u : 114u);
+    EXPECT_EQ(start, (big ? 118u : 114u) + profile);
     EXPECT_EQ(read_planes(file, start, 1, 1), rgb_pixels(picture));
   }
 }

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -11,6 +12,7 @@
 
 #include "base/scripted_prompt.hpp"
 #include "images/foto.hpp"
+#include "images/picture_colour.hpp"
 #include "output/row_source.hpp"
 #include "output/tiff_writer.hpp"
 #include "tiff_forms.hpp"
@@ -128,6 +130,11 @@ TEST(TiffWriter, RoundTripsInEveryLayout) {
         const char* software = nullptr;
         ASSERT_EQ(TIFFGetField(tif.get(), TIFFTAG_SOFTWARE, &software), 1);
         EXPECT_STREQ(software, "Tessellarium 3.53.0");
+        std::uint32_t profile_size = 0;
+        const std::uint8_t* profile = nullptr;
+        ASSERT_EQ(TIFFGetField(tif.get(), TIFFTAG_ICCPROFILE, &profile_size, &profile), 1);
+        const std::span<const std::uint8_t> srgb = srgb_icc_profile();
+        EXPECT_TRUE(std::equal(profile, profile + profile_size, srgb.begin(), srgb.end()));
         if (samples == 4) {
           std::uint16_t count = 0;
           std::uint16_t* kinds = nullptr;

@@ -16,6 +16,7 @@
 #include "engine/puzzle.hpp"
 #include "engine/score_tables.hpp"
 #include "images/foto.hpp"
+#include "jpeg_markers.hpp"
 #include "output/jpeg_writer.hpp"
 #include "output/mosaic_saver.hpp"
 #include "settings/advanced_options.hpp"
@@ -524,7 +525,8 @@ Foto noise(int w, int h) {
 
 // The tiles of `mosaic` made with the whole picture in memory: each level
 // shrunk whole from the one above by the area filter, cut into tiles, every
-// tile written as a JPEG. Names are "mosaic/<k / 1000>/<level>-<column>-<row>.jpg".
+// tile written as a JPEG, less the profile that web tiles leave out. Names
+// are "mosaic/<k / 1000>/<level>-<column>-<row>.jpg".
 std::map<std::string, std::string> reference_tiles(const Foto& mosaic, int quality, const fs::path& scratch) {
   std::map<std::string, std::string> tiles;
   ScriptedPrompt prompt;
@@ -552,7 +554,10 @@ std::map<std::string, std::string> reference_tiles(const Foto& mosaic, int quali
         const fs::path file = scratch / "tile.jpg";
         EXPECT_TRUE(write_jpeg_image(tile, file, true, quality, 0, prompt));
         const std::int64_t k = first[sizes.size() - 1 - n] + static_cast<std::int64_t>(row) * columns + column;
-        tiles[format("mosaic/%ld/%d-%d-%d.jpg", static_cast<long>(k / 1000), number, column, row)] = read_file(file);
+        int profiles = 0;
+        tiles[format("mosaic/%ld/%d-%d-%d.jpg", static_cast<long>(k / 1000), number, column, row)] =
+            testing::without_icc_markers(read_file(file), &profiles);
+        EXPECT_EQ(profiles, 1);
       }
     if (n + 1 == sizes.size()) break;
     const auto [w, h] = sizes[n + 1];

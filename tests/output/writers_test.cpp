@@ -11,6 +11,7 @@
 
 #include "base/scripted_prompt.hpp"
 #include "images/foto.hpp"
+#include "jpeg_markers.hpp"
 #include "output/bmp_writer.hpp"
 #include "output/jpeg_writer.hpp"
 #include "output/png_writer.hpp"
@@ -227,26 +228,34 @@ TEST_F(Writers, JpegStoresQualityDensityAndGrey) {
 }
 
 // A picture encoded row by row into memory is the file write_jpeg_image()
-// writes, picture after picture through one encoder; a missing row fails.
+// writes, picture after picture through one encoder, with the profile or,
+// without it, the same file less its profile markers; a missing row fails.
 TEST_F(Writers, AStreamedJpegIsTheWrittenOneByteForByte) {
   JpegStreamEncoder encoder;
   for (const auto& [width, height, quality] : {std::tuple{37, 23, 95}, std::tuple{256, 256, 70}, std::tuple{1, 1, 95}}) {
     SCOPED_TRACE(::testing::Message() << width << " x " << height);
     const Foto picture = test_picture(width, height);
     ASSERT_TRUE(write_jpeg_image(picture, dir / "whole.jpg", true, quality, 0, prompt));
-    ASSERT_TRUE(encoder.start(width, height, quality));
-    for (int y = 0; y < height; ++y) ASSERT_TRUE(encoder.write_row(picture.row(y)));
-    std::string bytes;
-    ASSERT_TRUE(encoder.finish(bytes));
-    EXPECT_TRUE(bytes == read_file(dir / "whole.jpg"));
+    const std::string written = read_file(dir / "whole.jpg");
+    for (const bool profile : {true, false}) {
+      ASSERT_TRUE(encoder.start(width, height, quality, profile));
+      for (int y = 0; y < height; ++y) ASSERT_TRUE(encoder.write_row(picture.row(y)));
+      std::string bytes;
+      ASSERT_TRUE(encoder.finish(bytes));
+      int removed = 0;
+      EXPECT_TRUE(bytes == (profile ? written : testing::without_icc_markers(written, &removed))) << profile;
+      if (!profile) {
+        EXPECT_EQ(removed, 1);
+      }
+    }
   }
   const Foto picture = test_picture(20, 10);
-  ASSERT_TRUE(encoder.start(20, 10, 95));
+  ASSERT_TRUE(encoder.start(20, 10, 95, true));
   ASSERT_TRUE(encoder.write_row(picture.row(0)));
   std::string bytes;
   EXPECT_FALSE(encoder.finish(bytes));
   EXPECT_FALSE(encoder.write_row(picture.row(1)));  // finished: rows wait for a new start
-  ASSERT_TRUE(encoder.start(20, 10, 95));           // and it still serves the next picture
+  ASSERT_TRUE(encoder.start(20, 10, 95, true));     // and it still serves the next picture
   for (int y = 0; y < 10; ++y) ASSERT_TRUE(encoder.write_row(picture.row(y)));
   EXPECT_TRUE(encoder.finish(bytes));
   EXPECT_TRUE(prompt.calls().empty());
@@ -295,6 +304,12 @@ TEST_F(Writers, PngAlphaAndResolution) {
     EXPECT_EQ(be32(file, 20), 20u);
     EXPECT_EQ(file[24], 8);  // bit depth
     EXPECT_EQ(file[25], c.colour_type);
+    // Marked as sRGB by the chunk alone (perceptual intent), no profile.
+    const std::size_t srgb = file.find("sRGB");
+    ASSERT_NE(srgb, std::string::npos);
+    EXPECT_EQ(be32(file, srgb - 4), 1u);
+    EXPECT_EQ(file[srgb + 4], 0);
+    EXPECT_EQ(file.find("iCCP"), std::string::npos);
     const std::size_t phys = file.find("pHYs");
     if (c.per_metre == 0) {
       EXPECT_EQ(phys, std::string::npos);

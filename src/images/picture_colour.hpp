@@ -47,7 +47,8 @@ struct PictureColour {
 void convert_to_srgb(Foto& picture, const PictureColour& colour);
 
 /// Converts `count` pixels of CMYK (Adobe's inverted form when `inverted`:
-/// 255 is no ink) through `profile` into opaque sRGB pixels. False when the
+/// 255 is no ink) through `profile` into opaque sRGB pixels; `cmyk` may be
+/// the bytes of `out` itself. False when the
 /// profile is not a usable CMYK profile; `out` is then untouched.
 [[nodiscard]] bool cmyk_to_srgb(std::span<const std::uint8_t> profile, const std::uint8_t* cmyk, std::uint32_t* out,
                                 std::size_t count, bool inverted);

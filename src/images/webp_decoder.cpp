@@ -15,6 +15,7 @@
 #include <webp/demux.h>
 
 #include "base/text.hpp"
+#include "images/exif.hpp"
 #include "images/foto_budget.hpp"
 #include "images/load_failure.hpp"
 #include "images/picture_decoders.hpp"
@@ -29,7 +30,6 @@ constexpr std::uint64_t kMostFileBytes = std::uint64_t{1} << 30;
 // Rows libwebp keeps for its filters and the rescaler, beside the picture.
 constexpr std::uint64_t kLossyWorkingRows = 32;
 constexpr std::uint64_t kWorkingSlack = 1 << 20;
-constexpr int kOrientationTag = 274;
 
 // What the file says about itself, read without decoding pixels.
 struct WebpHeader {
@@ -41,46 +41,6 @@ struct WebpHeader {
   int orientation = 1;
   std::vector<std::uint8_t> icc;
 };
-
-std::uint32_t read_u16(const std::uint8_t* p, bool big) {
-  return big ? (std::uint32_t{p[0]} << 8) | p[1] : (std::uint32_t{p[1]} << 8) | p[0];
-}
-
-std::uint32_t read_u32(const std::uint8_t* p, bool big) {
-  return big ? (read_u16(p, true) << 16) | read_u16(p + 2, true) : (read_u16(p + 2, false) << 16) | read_u16(p, false);
-}
-
-// The orientation entry of the first IFD of an EXIF block (a TIFF header,
-// sometimes behind JPEG's "Exif\0\0"); 1 when there is none or the block is
-// broken.
-int exif_orientation(const std::uint8_t* data, std::size_t size) {
-  if (size >= 6 && std::memcmp(data, "Exif\0\0", 6) == 0) {
-    data += 6;
-    size -= 6;
-  }
-  if (size < 8) return 1;
-  bool big = false;
-  if (std::memcmp(data, "MM", 2) == 0) {
-    big = true;
-  } else if (std::memcmp(data, "II", 2) != 0) {
-    return 1;
-  }
-  if (read_u16(data + 2, big) != 42) return 1;
-  const std::uint64_t ifd = read_u32(data + 4, big);
-  if (ifd + 2 > size) return 1;
-  const std::uint64_t count = read_u16(data + ifd, big);
-  for (std::uint64_t i = 0; i < count; ++i) {
-    const std::uint64_t entry = ifd + 2 + 12 * i;
-    if (entry + 12 > size) return 1;
-    const std::uint8_t* e = data + entry;
-    if (read_u16(e, big) != kOrientationTag) continue;
-    // A SHORT, one value, held in the entry itself.
-    if (read_u16(e + 2, big) != 3 || read_u32(e + 4, big) < 1) return 1;
-    const std::uint32_t value = read_u16(e + 8, big);
-    return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
-  }
-  return 1;
-}
 
 struct DemuxRelease {
   void operator()(WebPDemuxer* demuxer) const { WebPDemuxDelete(demuxer); }
@@ -120,7 +80,8 @@ bool read_header(const std::vector<std::uint8_t>& bytes, WebpHeader& header) {
     WebPDemuxReleaseChunkIterator(&chunk);
   }
   if ((flags & EXIF_FLAG) != 0 && WebPDemuxGetChunk(demuxer.get(), "EXIF", 1, &chunk) != 0) {
-    header.orientation = exif_orientation(chunk.chunk.bytes, chunk.chunk.size);
+    header.orientation =
+        exif_block_integer_tag({chunk.chunk.bytes, chunk.chunk.size}, kExifTagOrientation, 0, 1, 8, 1);
     WebPDemuxReleaseChunkIterator(&chunk);
   }
   return true;

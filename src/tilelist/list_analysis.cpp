@@ -25,6 +25,13 @@ namespace tess {
 
 namespace {
 
+// A message with what the analysis left out after it, as its last sentence.
+std::string with_left_out(std::string text, const std::string& left_out) {
+  if (left_out.empty()) return text;
+  if (!text.empty() && text.back() != '.' && text.back() != '!') text += '.';
+  return text + " " + format(tr("Left out: %s."), left_out);
+}
+
 std::atomic<long> g_load_failures{0};
 
 constexpr int kMostThreads = 5000;
@@ -361,9 +368,7 @@ ListSaveResult ListAnalysis::complete() {
   // it still tells the join which pictures it could not use). What the
   // folders held instead is said.
   if (entries == 0 && m_share.count == 0) {
-    std::string text = tr("Please add folders containing JPG/PNG Images!");
-    if (!left_out.empty()) text += " " + format(tr("The folders hold %s."), left_out);
-    m_prompt.message(text, Icon::warning);
+    m_prompt.message(with_left_out(tr("Please add folders containing JPG/PNG Images!"), left_out), Icon::warning);
     return ListSaveResult::nothing_usable;
   }
 
@@ -401,7 +406,6 @@ ListSaveResult ListAnalysis::complete() {
   if (!save_status.ok_or_show(m_prompt)) return ListSaveResult::save_failed;
 
   save_skipped(file, unusable);
-  if (!left_out.empty()) m_prompt.message(format(tr("Left out: %s."), left_out), Icon::warning);
 
   // Step 7: the completion message, with the error file when pictures failed.
   std::string text =
@@ -426,7 +430,8 @@ ListSaveResult ListAnalysis::complete() {
                             static_cast<long>(unusable.size()), error_file);
     icon = Icon::warning;
   }
-  m_prompt.message(text, icon);
+  if (!left_out.empty()) icon = Icon::warning;
+  m_prompt.message(with_left_out(text, left_out), icon);
   return error_file_written ? ListSaveResult::saved : ListSaveResult::error_file_failed;
 }
 

@@ -157,7 +157,7 @@ TEST(ListCommand, CreateAnalysesATreeOfTwoThousandPictures) {
   EXPECT_NE(r.err.find("Tile# 1900, Analysis Completed 100.00%, Elapsed Time: "), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("warning: You are ready to create a mosaic using this List of 1897 images/videos. You can go "
                        "back to the Main Window. Unable to load and use 3 Images. Please see file " +
-                       error_file + " for more information.\n"),
+                       error_file + " for more information. Left out: 3 damaged.\n"),
             std::string::npos)
       << r.err;
 

@@ -71,7 +71,7 @@ TEST(PhotoFormats, ProfiledMainImageIsMatchedByTheColoursItShows) {
   r = run(dir, "mosaic " + shell_quoted((dir.path() / "main.jpg").string()) + " --list " +
                    shell_quoted((dir.path() / "tiles.tzc").string()) +
                    " --set MosaicSizeUnit=pixel --set MosaicSizeWidth=320 --set MosaicSizeHeight=240 --set TileSize=4"
-                   " --set ColorChange=0 --output " + shell_quoted((dir.path() / "out.png").string()) + " --yes --quiet");
+                   " --set ColorChange=0 --set FileFormat=png --output " + shell_quoted((dir.path() / "out.png").string()) + " --yes --quiet");
   ASSERT_EQ(r.status, 0) << r.err;
   Foto mosaic;
   ASSERT_TRUE(mosaic.load(dir.path() / "out.png", 0, 0).ok());
@@ -133,7 +133,7 @@ TEST(PhotoFormats, ListCreationSaysWhatWasLeftOutAndWhy) {
   r = run(dir, "list create " + shell_quoted((dir.path() / "none.tzc").string()) + " --include " +
                    shell_quoted(pics.string()));
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("Please add folders containing JPG/PNG Images! The folders hold 4 files of an unsupported type "
+  EXPECT_NE(r.err.find("Please add folders containing JPG/PNG Images! Left out: 4 files of an unsupported type "
                        "(.xcf 2, .heic 1, .mov 1); 1 damaged."),
             std::string::npos)
       << r.err;

@@ -122,7 +122,8 @@ TEST(ListAnalysis, SavesTheUsablePicturesAndListsTheOthersInTheErrorFile) {
   EXPECT_EQ(calls[0].icon, Icon::warning);
   EXPECT_EQ(calls[0].text,
             "You are ready to create a mosaic using this List of 3 images/videos. You can go back to the Main "
-            "Window. Unable to load and use 1 Images. Please see file " + error_file + " for more information.");
+            "Window. Unable to load and use 1 Images. Please see file " + error_file +
+                " for more information. Left out: 1 damaged.");
 
   ASSERT_GE(statuses.size(), 4u);
   EXPECT_EQ(std::vector<std::string>(statuses.begin(), statuses.begin() + 4),
@@ -246,7 +247,8 @@ TEST(ListAnalysis, RefusesWithoutSourcesAndSavesNothingWhenNothingIsUsable) {
   list.add_item(FolderKind::include, dir.path().string(), true);
   list.remove_folder(FolderKind::exclude, folder(dir.path()));
   EXPECT_EQ(analysis.run(2, false), ListSaveResult::nothing_usable);
-  EXPECT_EQ(prompt.messages(), std::vector<std::string>{"Please add folders containing JPG/PNG Images!"});
+  EXPECT_EQ(prompt.messages(),
+            std::vector<std::string>{"Please add folders containing JPG/PNG Images! Left out: 1 damaged."});
   EXPECT_FALSE(fs::exists(dir / "x.tzc"));
   EXPECT_EQ(analysis.status_text(), "No Images are loaded. Please add a Folder to the Folder List");
 }

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <array>
 #include <cstdint>
 #include <filesystem>
@@ -80,6 +81,49 @@ TEST(PhotoFormats, ProfiledMainImageIsMatchedByTheColoursItShows) {
     EXPECT_NEAR(static_cast<int>(pixel_red(p)), 227, 4) << x << "," << y;
     EXPECT_NEAR(static_cast<int>(pixel_blue(p)), 42, 4) << x << "," << y;
   }
+}
+
+// A phone's HEIC photo as the main image: the mosaic is made at its
+// proportions and follows its colours, a red top and a blue bottom.
+TEST(PhotoFormats, HeicMainImageMakesTheMosaic) {
+  if (std::system("command -v heif-enc >/dev/null 2>&1") != 0) GTEST_SKIP() << "heif-enc (libheif-examples) is missing";
+  TempDir dir;
+  ASSERT_TRUE(testing::write_tile_library(dir.path() / "tiles", 60));
+  ASSERT_EQ(run(dir, "list create " + shell_quoted((dir.path() / "tiles.tzc").string()) + " --include " +
+                         shell_quoted((dir.path() / "tiles").string()))
+                .status,
+            0);
+  ASSERT_TRUE(testing::write_jpeg(dir.path() / "source.jpg", testing::JpegSpec(300, 400), [](int y, std::uint8_t* s) {
+    for (int x = 0; x < 300; ++x) {
+      s[3 * x] = y < 200 ? 220 : 20;
+      s[3 * x + 1] = 30;
+      s[3 * x + 2] = y < 200 ? 20 : 220;
+    }
+  }));
+  const fs::path heic = dir.path() / "phone.heic";
+  ASSERT_EQ(std::system(("heif-enc -q 90 -o " + shell_quoted(heic.string()) + " " +
+                         shell_quoted((dir.path() / "source.jpg").string()) + " >/dev/null 2>&1")
+                            .c_str()),
+            0);
+  const fs::path out = dir.path() / "mosaic.jpg";
+  const auto r = run(dir, "mosaic " + shell_quoted(heic.string()) + " --list " +
+                              shell_quoted((dir.path() / "tiles.tzc").string()) +
+                              " --set MosaicSizeUnit=pixel --set MosaicSizeWidth=300 --set MosaicSizeHeight=400 --set TileSize=10 --output " +
+                              shell_quoted(out.string()) + " --yes --quiet");
+  ASSERT_EQ(r.status, 0) << r.err;
+  Foto mosaic;
+  ASSERT_TRUE(mosaic.load(out, 0, 0).ok());
+  EXPECT_EQ(mosaic.width(), 300);
+  EXPECT_NEAR(mosaic.height(), 400, 30);
+  std::uint64_t top_red = 0, bottom_blue = 0, top_blue = 0, bottom_red = 0;
+  for (int y = 0; y < mosaic.height(); ++y)
+    for (int x = 0; x < mosaic.width(); ++x) {
+      const std::uint32_t p = mosaic.at(x, y);
+      (y < mosaic.height() / 2 ? top_red : bottom_red) += pixel_red(p);
+      (y < mosaic.height() / 2 ? top_blue : bottom_blue) += pixel_blue(p);
+    }
+  EXPECT_GT(top_red, bottom_red);
+  EXPECT_GT(bottom_blue, top_blue);
 }
 
 // A main image no decoder reads is refused before any work, with the reason.

@@ -198,6 +198,15 @@ bool Foto::read_header(const std::filesystem::path& path, JpegHeader& header) {
   return read_jpeg_header(file.get(), header);
 }
 
+void rgba_bytes_to_pixels(Foto& picture) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(picture.pixels());
+  std::uint32_t* pixels = picture.pixels();
+  for (std::size_t i = 0, count = picture.pixel_count(); i < count; ++i) {
+    const std::uint8_t* p = bytes + 4 * i;
+    pixels[i] = make_pixel(p[0], p[1], p[2], 255u - p[3]);
+  }
+}
+
 Status read_file_bytes(std::FILE* file, const std::filesystem::path& path, const char* what, std::uint64_t limit,
                        std::vector<std::uint8_t>& bytes) {
   bytes.clear();

@@ -84,18 +84,6 @@ void read_colour(const JxlDecoder* decoder, PictureColour& colour) {
     colour.icc = std::move(profile);
 }
 
-// Red, green, blue, alpha bytes become pixel words in place, alpha turned
-// into transparency.
-void bytes_to_pixels(Foto& picture) {
-  auto* bytes = reinterpret_cast<std::uint8_t*>(picture.pixels());
-  std::uint32_t* pixels = picture.pixels();
-  const std::size_t count = picture.pixel_count();
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::uint8_t* p = bytes + 4 * i;
-    pixels[i] = make_pixel(p[0], p[1], p[2], 255u - p[3]);
-  }
-}
-
 // Block means of `factor` × `factor` pixels of `whole` into `out`.
 Status reduce(const Foto& whole, int factor, Foto& out) {
   const auto width = static_cast<std::uint64_t>(whole.width());
@@ -198,7 +186,7 @@ Status decode_steps(std::FILE* file, const std::filesystem::path& path, int max_
         // The first frame is the picture; the rest of an animation is not read.
         Foto& target = factor == 1 ? out : whole;
         if (target.empty()) return damaged_picture(kWhat, path, "no picture data");
-        bytes_to_pixels(target);
+        rgba_bytes_to_pixels(target);
         return factor == 1 ? Status{} : reduce(whole, factor, out);
       }
       case JXL_DEC_NEED_MORE_INPUT:

@@ -75,6 +75,11 @@ const PictureDecoder& heif_picture_decoder();
 Status read_file_bytes(std::FILE* file, const std::filesystem::path& path, const char* what, std::uint64_t limit,
                        std::vector<std::uint8_t>& bytes);
 
+/// Pixels a library wrote as red, green, blue and alpha bytes into the
+/// picture's own words become pixel words in place, alpha turned into
+/// transparency.
+void rgba_bytes_to_pixels(Foto& picture);
+
 /// Turns a decoded picture as EXIF orientation `orientation` (1-8) says the
 /// camera was held; any other value leaves it as it is.
 Status apply_orientation(Foto& picture, int orientation);

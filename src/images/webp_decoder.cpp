@@ -97,18 +97,6 @@ int load_factor_of(const WebpHeader& header, int max_w, int max_h) {
                               false, max_w, max_h);
 }
 
-// libwebp writes red, green, blue, alpha bytes; each becomes one pixel word
-// in place, alpha turned into transparency.
-void bytes_to_pixels(Foto& picture) {
-  auto* bytes = reinterpret_cast<std::uint8_t*>(picture.pixels());
-  std::uint32_t* pixels = picture.pixels();
-  const std::size_t count = picture.pixel_count();
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::uint8_t* p = bytes + 4 * i;
-    pixels[i] = make_pixel(p[0], p[1], p[2], 255u - p[3]);
-  }
-}
-
 Status decode_still(const std::vector<std::uint8_t>& bytes, const std::filesystem::path& path, const WebpHeader& header,
                     int factor, Foto& out) {
   WebPDecoderConfig config;
@@ -141,7 +129,7 @@ Status decode_still(const std::vector<std::uint8_t>& bytes, const std::filesyste
     default:
       return damaged_picture(kWhat, path, "broken picture data");
   }
-  bytes_to_pixels(out);
+  rgba_bytes_to_pixels(out);
   return {};
 }
 
@@ -162,7 +150,7 @@ Status decode_first_frame(const std::vector<std::uint8_t>& bytes, const std::fil
     return damaged_picture(kWhat, path, "broken animation frame");
   if (!out.try_allocate(header.width, header.height)) return out_of_memory(header.width, header.height);
   std::memcpy(out.pixels(), canvas, out.pixel_count() * 4);
-  bytes_to_pixels(out);
+  rgba_bytes_to_pixels(out);
   return {};
 }
 

@@ -60,8 +60,8 @@ std::vector<std::uint8_t> display_p3_profile() {
 }
 
 // PNG and JPEG are written here; TIFF, WebP and HEIF are made from the PNG
-// by independent writers (Pillow, heif-enc), which carry its profile over.
-enum class Kind { jpeg_rgb, jpeg_grey, jpeg_cmyk, png_rgb, png_grey, tiff_rgb, webp_rgb, heif_rgb };
+// by independent writers (Pillow, heif-enc, cjxl), which carry its profile over.
+enum class Kind { jpeg_rgb, jpeg_grey, jpeg_cmyk, png_rgb, png_grey, tiff_rgb, webp_rgb, heif_rgb, jxl_rgb };
 
 struct ProfileCase {
   const char* name;
@@ -86,12 +86,14 @@ const ProfileCase kCases[] = {
     {"webp_prophoto", Kind::webp_rgb, "colord/ProPhotoRGB.icc", {200, 100, 50}, {255, 80, 47}},
     {"heif_swapped_red_green", Kind::heif_rgb, "colord/SwappedRedAndGreen.icc", {200, 100, 50}, {100, 200, 50}},
     {"heif_display_p3", Kind::heif_rgb, "p3", {30, 180, 90}, {0, 183, 78}},
+    {"jxl_adobe_rgb", Kind::jxl_rgb, "colord/AdobeRGB1998.icc", {30, 180, 90}, {0, 181, 83}},
 };
 
 // The command that turns the PNG at `png` into `out` for the kinds made by
 // another program, and what to tell when that program is missing.
 std::pair<std::string, const char*> converter(Kind kind, const std::string& png, const std::string& out) {
   if (kind == Kind::heif_rgb) return {"heif-enc -q 100 -o '" + out + "' '" + png + "'", "heif-enc (libheif-examples)"};
+  if (kind == Kind::jxl_rgb) return {"cjxl -d 0 '" + png + "' '" + out + "'", "cjxl (libjxl-tools)"};
   const std::string options = kind == Kind::webp_rgb ? ", lossless=True" : "";
   return {"/usr/bin/python3 -c \"from PIL import Image; p = Image.open('" + png + "'); p.save('" + out +
               "', icc_profile=p.info['icc_profile']" + options + ")\"",
@@ -134,7 +136,10 @@ TEST_P(ProfiledPicture, ComesOutInSrgb) {
                                     }));
   }
   if (made_elsewhere) {
-    const char* ending = c.kind == Kind::tiff_rgb ? ".tif" : c.kind == Kind::webp_rgb ? ".webp" : ".heic";
+    const char* ending = c.kind == Kind::tiff_rgb   ? ".tif"
+                         : c.kind == Kind::webp_rgb ? ".webp"
+                         : c.kind == Kind::jxl_rgb  ? ".jxl"
+                                                    : ".heic";
     const std::filesystem::path made = dir.path() / (std::string(c.name) + ending);
     const auto [command, tool] = converter(c.kind, path.string(), made.string());
     if (std::system((command + " >/dev/null 2>&1").c_str()) != 0) GTEST_SKIP() << tool << " could not write " << made;

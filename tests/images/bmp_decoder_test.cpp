@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "decoder_testing.hpp"
 #include "image_files.hpp"
 #include "images/foto.hpp"
 #include "images/load_failure.hpp"
@@ -93,13 +94,6 @@ std::string bgr_row(int y, int bytes_per_pixel, char fourth = '\0') {
     if (bytes_per_pixel == 4) row += fourth;
   }
   return row;
-}
-
-Status decode_direct(const std::filesystem::path& path, Foto& picture, PictureColour& colour, int max = 0) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  const Status status = decoder_for(PictureFormat::bmp)->decode(file, path, max, max, picture, colour);
-  if (file != nullptr) std::fclose(file);
-  return status;
 }
 
 TEST(BmpDecoder, EveryPixelLayoutComesBackTopRowFirst) {
@@ -208,7 +202,7 @@ TEST(BmpDecoder, ColourSpaceAndEmbeddedProfileAreHandedOver) {
   ASSERT_TRUE(testing::write_file(path, build(spec)));
   Foto picture;
   PictureColour colour;
-  ASSERT_TRUE(decode_direct(path, picture, colour).ok());
+  ASSERT_TRUE(testing::decode_with(PictureFormat::bmp, path, picture, colour).ok());
   EXPECT_EQ(std::string(colour.icc.begin(), colour.icc.end()), spec.profile);
   EXPECT_EQ(picture.at(0, 0), kExpected[0]);
 
@@ -217,7 +211,7 @@ TEST(BmpDecoder, ColourSpaceAndEmbeddedProfileAreHandedOver) {
   spec.profile.clear();
   ASSERT_TRUE(testing::write_file(path, build(spec)));
   PictureColour srgb;
-  ASSERT_TRUE(decode_direct(path, picture, srgb).ok());
+  ASSERT_TRUE(testing::decode_with(PictureFormat::bmp, path, picture, srgb).ok());
   EXPECT_TRUE(srgb.srgb);
   EXPECT_TRUE(srgb.icc.empty());
 }

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <jxl/encode.h>
 
+#include "decoder_testing.hpp"
 #include "image_files.hpp"
 #include "images/foto.hpp"
 #include "images/foto_budget.hpp"
@@ -90,19 +91,6 @@ std::uint32_t flat_orange(int, int, int, int) { return 0xFF3264C8u; }  // 200, 1
 std::uint32_t half_clear(int x, int, int w, int) { return x < w / 2 ? 0xFF0000FFu : 0x00FF0000u; }
 std::uint32_t left_red_right_blue(int x, int, int w, int) { return x < w / 2 ? 0xFF0000FFu : 0xFFFF0000u; }
 
-bool near(std::uint32_t pixel, int r, int g, int b, int tolerance) {
-  return std::abs(static_cast<int>(pixel_red(pixel)) - r) <= tolerance &&
-         std::abs(static_cast<int>(pixel_green(pixel)) - g) <= tolerance &&
-         std::abs(static_cast<int>(pixel_blue(pixel)) - b) <= tolerance && pixel_transparency(pixel) == 0;
-}
-
-Status decode_direct(const std::filesystem::path& path, Foto& picture, PictureColour& colour) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  const Status status = decoder_for(PictureFormat::jxl)->decode(file, path, 0, 0, picture, colour);
-  if (file != nullptr) std::fclose(file);
-  return status;
-}
-
 TEST(JxlDecoder, FlatColoursComeBackAsSrgb) {
   TempDir dir;
   for (const bool lossless : {true, false}) {
@@ -115,13 +103,13 @@ TEST(JxlDecoder, FlatColoursComeBackAsSrgb) {
     ASSERT_TRUE(testing::write_file(path, bytes));
     Foto picture;
     PictureColour colour;
-    const Status status = decode_direct(path, picture, colour);
+    const Status status = testing::decode_with(PictureFormat::jxl, path, picture, colour);
     ASSERT_TRUE(status.ok()) << status.message();
     ASSERT_EQ(picture.width(), 32);
     ASSERT_EQ(picture.height(), 24);
     const int tolerance = lossless ? 0 : 3;
-    EXPECT_TRUE(near(picture.at(0, 0), 200, 100, 50, tolerance)) << std::hex << picture.at(0, 0);
-    EXPECT_TRUE(near(picture.at(31, 23), 200, 100, 50, tolerance)) << std::hex << picture.at(31, 23);
+    EXPECT_TRUE(testing::near_colour(picture.at(0, 0), 200, 100, 50, tolerance)) << std::hex << picture.at(0, 0);
+    EXPECT_TRUE(testing::near_colour(picture.at(31, 23), 200, 100, 50, tolerance)) << std::hex << picture.at(31, 23);
     EXPECT_TRUE(colour.icc.empty()) << lossless;
   }
 }
@@ -136,7 +124,7 @@ TEST(JxlDecoder, GreyComesBackInAllThreeChannels) {
   Foto picture;
   const Status status = picture.load(path, 0, 0);
   ASSERT_TRUE(status.ok()) << status.message();
-  EXPECT_TRUE(near(picture.at(4, 4), 200, 200, 200, 0)) << std::hex << picture.at(4, 4);
+  EXPECT_TRUE(testing::near_colour(picture.at(4, 4), 200, 200, 200, 0)) << std::hex << picture.at(4, 4);
 }
 
 TEST(JxlDecoder, OtherColourSpacesHandTheirProfileOver) {
@@ -148,12 +136,12 @@ TEST(JxlDecoder, OtherColourSpacesHandTheirProfileOver) {
   ASSERT_TRUE(testing::write_file(path, encode(spec)));
   Foto picture;
   PictureColour colour;
-  ASSERT_TRUE(decode_direct(path, picture, colour).ok());
+  ASSERT_TRUE(testing::decode_with(PictureFormat::jxl, path, picture, colour).ok());
   ASSERT_GT(colour.icc.size(), 128u);
   EXPECT_EQ(std::string(colour.icc.begin() + 36, colour.icc.begin() + 40), "acsp");
   EXPECT_FALSE(colour.srgb);
   // Stored values come back as they are; the loader converts them.
-  EXPECT_TRUE(near(picture.at(5, 5), 200, 100, 50, 0)) << std::hex << picture.at(5, 5);
+  EXPECT_TRUE(testing::near_colour(picture.at(5, 5), 200, 100, 50, 0)) << std::hex << picture.at(5, 5);
 }
 
 TEST(JxlDecoder, AlphaBecomesTransparency) {
@@ -165,7 +153,7 @@ TEST(JxlDecoder, AlphaBecomesTransparency) {
   ASSERT_TRUE(testing::write_file(path, encode(spec)));
   Foto picture;
   ASSERT_TRUE(picture.load(path, 0, 0).ok());
-  EXPECT_TRUE(near(picture.at(2, 2), 255, 0, 0, 0)) << std::hex << picture.at(2, 2);
+  EXPECT_TRUE(testing::near_colour(picture.at(2, 2), 255, 0, 0, 0)) << std::hex << picture.at(2, 2);
   EXPECT_EQ(pixel_transparency(picture.at(30, 2)), 255u);
 }
 
@@ -186,8 +174,8 @@ TEST(JxlDecoder, OrientationTurnsThePictureAndItsSize) {
   ASSERT_TRUE(picture.load(path, 0, 0).ok());
   ASSERT_EQ(picture.width(), 20);
   ASSERT_EQ(picture.height(), 40);
-  EXPECT_TRUE(near(picture.at(10, 2), 255, 0, 0, 0)) << std::hex << picture.at(10, 2);
-  EXPECT_TRUE(near(picture.at(10, 37), 0, 0, 255, 0)) << std::hex << picture.at(10, 37);
+  EXPECT_TRUE(testing::near_colour(picture.at(10, 2), 255, 0, 0, 0)) << std::hex << picture.at(10, 2);
+  EXPECT_TRUE(testing::near_colour(picture.at(10, 37), 0, 0, 255, 0)) << std::hex << picture.at(10, 37);
 }
 
 TEST(JxlDecoder, LargePictureLoadsReducedNeverBelowTheRequest) {
@@ -207,7 +195,7 @@ TEST(JxlDecoder, LargePictureLoadsReducedNeverBelowTheRequest) {
   EXPECT_EQ(picture.width(), (5000 + factor - 1) / factor);
   EXPECT_EQ(picture.height(), (4000 + factor - 1) / factor);
   EXPECT_GE(picture.width(), 500);
-  EXPECT_TRUE(near(picture.at(7, 7), 200, 100, 50, 3)) << std::hex << picture.at(7, 7);
+  EXPECT_TRUE(testing::near_colour(picture.at(7, 7), 200, 100, 50, 3)) << std::hex << picture.at(7, 7);
   EXPECT_EQ(Foto::load_scale(path, 0, 0), 1);
 }
 

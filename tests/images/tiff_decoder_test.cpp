@@ -13,6 +13,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "decoder_testing.hpp"
 #include <tiffio.h>
 
 #include "image_files.hpp"
@@ -149,13 +151,6 @@ bool near(std::uint32_t pixel, std::uint32_t expected, int tolerance = 2) {
 std::vector<std::uint8_t> file_bytes(const std::filesystem::path& path) {
   const std::string text = testing::read_file(path);
   return {text.begin(), text.end()};
-}
-
-// The decoder itself, for what the loader does not hand back: the colour
-// description before it is applied.
-Status decode_direct(const std::filesystem::path& path, int max_w, int max_h, Foto& out, PictureColour& colour) {
-  std::unique_ptr<std::FILE, decltype(&std::fclose)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-  return tiff_picture_decoder().decode(file.get(), path, max_w, max_h, out, colour);
 }
 
 struct LayoutCase {
@@ -295,7 +290,7 @@ TEST(Tiff, CmykProfileTurnsInksIntoColoursAndIsNotPassedOn) {
   ASSERT_TRUE(write_tiff(path, spec));
   Foto foto;
   PictureColour colour;
-  ASSERT_TRUE(decode_direct(path, 0, 0, foto, colour).ok());
+  ASSERT_TRUE(testing::decode_with(PictureFormat::tiff, path, foto, colour, 0, 0).ok());
   EXPECT_TRUE(near(foto.at(1, 1), expected, 0)) << std::hex << foto.at(1, 1) << " " << expected;
   EXPECT_TRUE(colour.icc.empty());
   // The naive conversion would give something else: the profile did count.
@@ -311,7 +306,7 @@ TEST(Tiff, RgbProfileIsHandedBack) {
   ASSERT_TRUE(write_tiff(path, spec));
   Foto foto;
   PictureColour colour;
-  ASSERT_TRUE(decode_direct(path, 0, 0, foto, colour).ok());
+  ASSERT_TRUE(testing::decode_with(PictureFormat::tiff, path, foto, colour, 0, 0).ok());
   EXPECT_EQ(colour.icc, spec.icc);
 }
 

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <webp/encode.h>
 
+#include "decoder_testing.hpp"
 #include "image_files.hpp"
 #include "images/foto.hpp"
 #include "images/load_failure.hpp"
@@ -96,20 +97,6 @@ std::uint32_t left_red_right_blue(int x, int, int w, int) { return x < w / 2 ? 0
 std::uint32_t flat_green(int, int, int, int) { return 0xFF00C800u; }
 std::uint32_t flat_blue(int, int, int, int) { return 0xFFFF0000u; }
 
-bool near(std::uint32_t pixel, int r, int g, int b, int tolerance) {
-  return std::abs(static_cast<int>(pixel_red(pixel)) - r) <= tolerance &&
-         std::abs(static_cast<int>(pixel_green(pixel)) - g) <= tolerance &&
-         std::abs(static_cast<int>(pixel_blue(pixel)) - b) <= tolerance && pixel_transparency(pixel) == 0;
-}
-
-// What the decoder itself hands back, colour description included.
-Status decode_direct(const std::filesystem::path& path, Foto& picture, PictureColour& colour) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  const Status status = decoder_for(PictureFormat::webp)->decode(file, path, 0, 0, picture, colour);
-  if (file != nullptr) std::fclose(file);
-  return status;
-}
-
 TEST(WebpDecoder, FlatColoursComeBackLossyAndLossless) {
   TempDir dir;
   for (const bool lossless : {false, true}) {
@@ -120,8 +107,8 @@ TEST(WebpDecoder, FlatColoursComeBackLossyAndLossless) {
     ASSERT_EQ(picture.width(), 64);
     ASSERT_EQ(picture.height(), 48);
     const int tolerance = lossless ? 0 : 4;
-    EXPECT_TRUE(near(picture.at(0, 0), 200, 100, 50, tolerance)) << std::hex << picture.at(0, 0);
-    EXPECT_TRUE(near(picture.at(63, 47), 200, 100, 50, tolerance)) << std::hex << picture.at(63, 47);
+    EXPECT_TRUE(testing::near_colour(picture.at(0, 0), 200, 100, 50, tolerance)) << std::hex << picture.at(0, 0);
+    EXPECT_TRUE(testing::near_colour(picture.at(63, 47), 200, 100, 50, tolerance)) << std::hex << picture.at(63, 47);
   }
 }
 
@@ -132,7 +119,7 @@ TEST(WebpDecoder, AlphaBecomesTransparency) {
     ASSERT_TRUE(testing::write_file(path, encode(32, 16, half_clear, lossless)));
     Foto picture;
     ASSERT_TRUE(picture.load(path, 0, 0).ok());
-    EXPECT_TRUE(near(picture.at(2, 8), 255, 0, 0, lossless ? 0 : 6)) << std::hex << picture.at(2, 8);
+    EXPECT_TRUE(testing::near_colour(picture.at(2, 8), 255, 0, 0, lossless ? 0 : 6)) << std::hex << picture.at(2, 8);
     EXPECT_EQ(pixel_transparency(picture.at(30, 8)), 255u);
   }
 }
@@ -156,12 +143,12 @@ TEST(WebpDecoder, ProfileAndOrientationFromTheContainer) {
 
   Foto picture;
   PictureColour colour;
-  ASSERT_TRUE(decode_direct(path, picture, colour).ok());
+  ASSERT_TRUE(testing::decode_with(PictureFormat::webp, path, picture, colour).ok());
   EXPECT_EQ(std::string(colour.icc.begin(), colour.icc.end()), icc);
   ASSERT_EQ(picture.width(), 20);
   ASSERT_EQ(picture.height(), 40);
-  EXPECT_TRUE(near(picture.at(10, 2), 255, 0, 0, 0)) << std::hex << picture.at(10, 2);
-  EXPECT_TRUE(near(picture.at(10, 37), 0, 0, 255, 0)) << std::hex << picture.at(10, 37);
+  EXPECT_TRUE(testing::near_colour(picture.at(10, 2), 255, 0, 0, 0)) << std::hex << picture.at(10, 2);
+  EXPECT_TRUE(testing::near_colour(picture.at(10, 37), 0, 0, 255, 0)) << std::hex << picture.at(10, 37);
 
   // The maxima bound the picture as seen: a request of 10 × 20 is the
   // whole picture's shape, not the stored one's.
@@ -189,7 +176,7 @@ TEST(WebpDecoder, AnimationGivesItsFirstFrameOnTheCanvas) {
   ASSERT_TRUE(picture.load(path, 0, 0).ok());
   ASSERT_EQ(picture.width(), 30);
   ASSERT_EQ(picture.height(), 20);
-  EXPECT_TRUE(near(picture.at(12, 8), 0, 200, 0, 0)) << std::hex << picture.at(12, 8);
+  EXPECT_TRUE(testing::near_colour(picture.at(12, 8), 0, 200, 0, 0)) << std::hex << picture.at(12, 8);
   EXPECT_EQ(pixel_transparency(picture.at(2, 2)), 255u);
   EXPECT_EQ(pixel_transparency(picture.at(25, 18)), 255u);
   EXPECT_EQ(Foto::load_scale(path, 10, 10), 1);
@@ -211,7 +198,7 @@ TEST(WebpDecoder, LargePictureLoadsReducedNeverBelowTheRequest) {
   EXPECT_EQ(reduced.width(), (5000 + factor - 1) / factor);
   EXPECT_EQ(reduced.height(), (4000 + factor - 1) / factor);
   EXPECT_GE(reduced.width(), 500);
-  EXPECT_TRUE(near(reduced.at(reduced.width() / 2, reduced.height() / 2), 200, 100, 50, 4));
+  EXPECT_TRUE(testing::near_colour(reduced.at(reduced.width() / 2, reduced.height() / 2), 200, 100, 50, 4));
   // Asked for nearly all of it, or for all of it, it loads whole.
   EXPECT_EQ(Foto::load_scale(path, 4000, 3000), 1);
   EXPECT_EQ(Foto::load_scale(path, 0, 0), 1);
@@ -224,7 +211,7 @@ TEST(WebpDecoder, WebpNamedAsJpegLoadsAsWebp) {
   Foto picture;
   ASSERT_TRUE(picture.load(path, 0, 0).ok());
   EXPECT_EQ(picture.width(), 16);
-  EXPECT_TRUE(near(picture.at(3, 3), 200, 100, 50, 0));
+  EXPECT_TRUE(testing::near_colour(picture.at(3, 3), 200, 100, 50, 0));
 }
 
 TEST(WebpDecoder, BrokenFilesFailAsDamaged) {

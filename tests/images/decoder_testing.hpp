@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// What the decoders' tests share: one decoder called directly, so that what
+// it hands back (the colour description the loader would convert) can be
+// looked at, and a colour compared within a tolerance.
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+
+#include "images/foto.hpp"
+#include "images/picture_decoders.hpp"
+
+namespace tess::testing {
+
+/// The decoder of `format` on the file at `path`, asked for max_w × max_h.
+inline Status decode_with(PictureFormat format, const std::filesystem::path& path, Foto& picture,
+                          PictureColour& colour, int max_w = 0, int max_h = 0) {
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+  return decoder_for(format)->decode(file.get(), path, max_w, max_h, picture, colour);
+}
+
+/// An opaque pixel within `tolerance` of red, green and blue.
+inline bool near_colour(std::uint32_t pixel, int r, int g, int b, int tolerance) {
+  return std::abs(static_cast<int>(pixel_red(pixel)) - r) <= tolerance &&
+         std::abs(static_cast<int>(pixel_green(pixel)) - g) <= tolerance &&
+         std::abs(static_cast<int>(pixel_blue(pixel)) - b) <= tolerance && pixel_transparency(pixel) == 0;
+}
+
+}  // namespace tess::testing

@@ -22,6 +22,7 @@
 #include "images/jpeg_decoder.hpp"
 #include "images/load_failure.hpp"
 #include "images/picture_decoders.hpp"
+#include "images/picture_files.hpp"
 
 namespace tess {
 namespace {
@@ -50,13 +51,6 @@ FilePtr open_picture(const std::filesystem::path& path) {
   std::FILE* file = ::fdopen(fd, "rb");
   if (file == nullptr) ::close(fd);
   return FilePtr(file);
-}
-
-std::string lower_extension(const std::filesystem::path& path) {
-  std::string extension = path.extension().string();
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return extension;
 }
 
 bool starts_with(const unsigned char* bytes, std::size_t size, std::string_view signature, std::size_t at = 0) {

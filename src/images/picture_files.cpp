@@ -22,6 +22,13 @@ bool extension_in_list(const std::string& path, std::string_view list) {
   return list.find("|" + extension + "|") != std::string_view::npos;
 }
 
+std::string lower_extension(const std::filesystem::path& path) {
+  std::string extension = path.extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return extension;
+}
+
 std::string picture_file_filter() {
   std::string lower, upper;
   const std::string_view all(kPictureExtensions);

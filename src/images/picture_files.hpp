@@ -3,6 +3,7 @@
 // What the file dialogs offer when they ask for a picture: the kinds of file
 // the loader reads, in one place for every dialog.
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,10 @@ inline constexpr const char* kPictureExtensions =
 /// Whether the text after the last "." of `path`, in any case, is one of
 /// `list` (upper case between "|" characters). A path without "." never is.
 [[nodiscard]] bool extension_in_list(const std::string& path, std::string_view list);
+/// The ending of a file name in lower case, with its dot (".jpg"); empty
+/// for a name without one.
+std::string lower_extension(const std::filesystem::path& path);
+
 /// Whether `path` ends in one of kPictureExtensions, in any case.
 [[nodiscard]] inline bool has_picture_extension(const std::string& path) {
   return extension_in_list(path, kPictureExtensions);

@@ -9,6 +9,7 @@
 
 #include "base/text.hpp"
 #include "images/load_failure.hpp"
+#include "images/picture_files.hpp"
 
 namespace tess {
 namespace {
@@ -18,13 +19,6 @@ constexpr std::array<std::string_view, 4> kKinds = {kUnsupportedFormat, "damaged
 
 // At most this many endings are named; the rest are counted in the total.
 constexpr std::size_t kNamedTypes = 6;
-
-std::string lower_extension(const std::string& path) {
-  std::string extension = std::filesystem::path(path).extension().string();
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return extension;
-}
 
 // ".xcf 400, .mov 12": the most frequent first, ties by name.
 std::string named_types(const std::map<std::string, long>& types) {

@@ -145,9 +145,7 @@ class FolderScan {
     const std::string text = name.string();
     if (text.empty() || text.front() == '.') return;
     if (!m_list.folders(FolderKind::video).empty() && extension_accepted(path, FolderKind::video)) return;
-    std::string extension = name.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string extension = lower_extension(name);
     for (const char* sidecar : {".xmp", ".aae", ".thm"})
       if (extension == sidecar) return;
     m_list.count_unsupported_type(extension);

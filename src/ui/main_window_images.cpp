@@ -79,12 +79,9 @@ DroppedFiles dropped_files(const QMimeData* data) {
   for (const QUrl& url : data->urls()) {
     if (!url.isLocalFile()) continue;
     const std::string path = url.toLocalFile().toStdString();
-    std::string extension = std::filesystem::path(path).extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (has_picture_extension(path))
       files.images.push_back(path);
-    else if (extension == ".tzc")
+    else if (lower_extension(path) == ".tzc")
       files.tile_list = path;
   }
   return files;

@@ -117,6 +117,10 @@ void read_header_steps(PngReader& reader) {
   png_set_read_fn(reader.png, &reader.input, read_from_file);
   png_set_sig_bytes(reader.png, 8);
   png_set_user_limits(reader.png, kMaxSide, kMaxSide);
+  // cICP (coded primaries and transfer), which this libpng does not know, is
+  // kept as an unknown chunk.
+  static constexpr png_byte kCicp[5] = {'c', 'I', 'C', 'P', '\0'};
+  png_set_keep_unknown_chunks(reader.png, PNG_HANDLE_CHUNK_ALWAYS, kCicp, 1);
   png_read_info(reader.png, reader.info);
   reader.width = png_get_image_width(reader.png, reader.info);
   reader.height = png_get_image_height(reader.png, reader.info);
@@ -144,6 +148,17 @@ void read_colour(const PngReader& reader, PictureColour& colour) {
   double* c = colour.chromaticities;
   colour.has_chromaticities =
       png_get_cHRM(reader.png, reader.info, &c[0], &c[1], &c[2], &c[3], &c[4], &c[5], &c[6], &c[7]) != 0;
+  // cICP comes before every other description: the others are only for
+  // readers that do not know it.
+  png_unknown_chunkp chunks = nullptr;
+  const int count = png_get_unknown_chunks(reader.png, reader.info, &chunks);
+  for (int i = 0; i < count; ++i) {
+    if (std::memcmp(chunks[i].name, "cICP", 4) != 0 || chunks[i].size < 2 || chunks[i].data == nullptr) continue;
+    colour = PictureColour{};
+    colour.primaries = chunks[i].data[0];
+    colour.transfer = chunks[i].data[1];
+    break;
+  }
 }
 
 // Every picture comes out as 8-bit red, green, blue and transparency: grey

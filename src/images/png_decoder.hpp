@@ -14,7 +14,7 @@ namespace tess {
 /// Decodes `file` (at its start; null when it could not be opened) into
 /// `out`: 8-bit red, green, blue and transparency whatever the colour type,
 /// bit depth or interlacing, turned as an eXIf chunk before the picture data
-/// says, its colour description (iCCP, sRGB, gAMA, cHRM) in `colour`. Asked for max_w × max_h (0, 0: whole), a picture
+/// says, its colour description (cICP, iCCP, sRGB, gAMA, cHRM) in `colour`. Asked for max_w × max_h (0, 0: whole), a picture
 /// larger than the ordinary is shrunk by png_load_factor() while its rows are
 /// read, so it never costs more than that size; others load whole. The load
 /// is charged to the decoding budget before anything is allocated. Every

@@ -180,6 +180,29 @@ TEST(DescribedPng, GammaOtherThanSrgbIsConverted) {
   }
 }
 
+// cICP names its primaries and transfer by their codes, and wins over any
+// other description the file also carries for older readers.
+TEST(DescribedPng, CodedPrimariesAndTransferAreConverted) {
+  TempDir dir;
+  const std::vector<std::vector<std::uint8_t>> rows(8, [] {
+    std::vector<std::uint8_t> row;
+    for (int x = 0; x < 8; ++x) row.insert(row.end(), {30, 180, 90});
+    return row;
+  }());
+  PngSpec spec(8, 8, 2);
+  spec.cicp = std::array<std::uint8_t, 4>{12, 13, 0, 1};  // Display P3, sRGB curve
+  spec.file_gamma = 1 / 2.2;
+  const auto path = dir.path() / "coded.png";
+  ASSERT_TRUE(testing::write_png(path, spec, rows));
+  Foto picture;
+  ASSERT_TRUE(picture.load(path, 0, 0).ok());
+  // As the Display P3 profile of the table above gives it.
+  const std::uint32_t pixel = picture.at(4, 4);
+  EXPECT_NEAR(static_cast<int>(pixel_red(pixel)), 0, 3);
+  EXPECT_NEAR(static_cast<int>(pixel_green(pixel)), 183, 3);
+  EXPECT_NEAR(static_cast<int>(pixel_blue(pixel)), 78, 3);
+}
+
 // A PNG turned by its eXIf chunk is straightened, and its size is told as seen.
 TEST(DescribedPng, ExifOrientationTurnsThePicture) {
   TempDir dir;

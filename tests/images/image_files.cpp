@@ -244,6 +244,16 @@ bool png_steps(PngWriter& w, std::FILE* file, const PngSpec& spec, std::vector<p
     if (exif.size() > 6) exif.erase(exif.begin(), exif.begin() + 6);
     png_set_eXIf_1(w.png, w.info, static_cast<png_uint_32>(exif.size()), exif.data());
   }
+  png_unknown_chunk cicp{};
+  if (spec.cicp) {
+    static constexpr png_byte kName[5] = {'c', 'I', 'C', 'P', '\0'};
+    std::memcpy(cicp.name, kName, sizeof kName);
+    cicp.data = const_cast<png_bytep>(spec.cicp->data());
+    cicp.size = spec.cicp->size();
+    cicp.location = PNG_HAVE_IHDR;
+    png_set_keep_unknown_chunks(w.png, PNG_HANDLE_CHUNK_ALWAYS, kName, 1);
+    png_set_unknown_chunks(w.png, w.info, &cicp, 1);
+  }
   png_write_info(w.png, w.info);
   png_write_image(w.png, rows.data());
   png_write_end(w.png, nullptr);

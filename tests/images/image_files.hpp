@@ -157,6 +157,7 @@ struct PngSpec {
   double file_gamma = 0;                                   ///< gAMA; 0 writes none
   std::optional<std::array<double, 8>> chromaticities;     ///< cHRM
   int orientation = 0;                                     ///< eXIf orientation; 0 writes none
+  std::optional<std::array<std::uint8_t, 4>> cicp;         ///< cICP: primaries, transfer, matrix, full range
 };
 /// `rows` hold the samples as the file stores them: packed below 8 bits,
 /// big-endian at 16 bits.

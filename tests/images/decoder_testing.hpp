@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <memory>
 
+#include <gtest/gtest.h>
+
 #include "images/foto.hpp"
 #include "images/picture_decoders.hpp"
 
@@ -26,6 +28,24 @@ inline bool near_colour(std::uint32_t pixel, int r, int g, int b, int tolerance)
   return std::abs(static_cast<int>(pixel_red(pixel)) - r) <= tolerance &&
          std::abs(static_cast<int>(pixel_green(pixel)) - g) <= tolerance &&
          std::abs(static_cast<int>(pixel_blue(pixel)) - b) <= tolerance && pixel_transparency(pixel) == 0;
+}
+
+/// A picture of width × height asked for at 500 × 400 loads shrunk by the
+/// factor load_scale() promises, never below the request, and asked for
+/// whole it is not shrunk. The shrunk picture, for its colours.
+inline Foto expect_reduced_load(const std::filesystem::path& path, int width, int height) {
+  const int factor = Foto::load_scale(path, 500, 400);
+  EXPECT_GT(factor, 1);
+  Foto picture;
+  EXPECT_TRUE(picture.load(path, 500, 400).ok());
+  if (factor > 0) {
+    EXPECT_EQ(picture.width(), (width + factor - 1) / factor);
+    EXPECT_EQ(picture.height(), (height + factor - 1) / factor);
+  }
+  EXPECT_GE(picture.width(), 500);
+  EXPECT_GE(picture.height(), 400);
+  EXPECT_EQ(Foto::load_scale(path, 0, 0), 1);
+  return picture;
 }
 
 }  // namespace tess::testing

@@ -70,15 +70,19 @@ bool write_dng(const std::filesystem::path& path, const DngSpec& spec) {
   static const float kXyzToCamera[9] = {3.2406f, -1.5372f, -0.4986f, -0.9689f, 1.8758f,
                                         0.0415f, 0.0557f,  -0.2040f, 1.0570f};
   static const float kNeutral[3] = {1, 1, 1};
-  if (spec.orientation > 0) TIFFSetField(t, TIFFTAG_ORIENTATION, spec.orientation);
-  TIFFSetField(t, TIFFTAG_MAKE, "Tessellarium");
-  TIFFSetField(t, TIFFTAG_MODEL, "Test Camera");
-  TIFFSetField(t, TIFFTAG_DNGVERSION, kVersion);
-  TIFFSetField(t, TIFFTAG_DNGBACKWARDVERSION, kVersion);
-  TIFFSetField(t, TIFFTAG_UNIQUECAMERAMODEL, "Tessellarium Test Camera");
-  TIFFSetField(t, TIFFTAG_COLORMATRIX1, 9, kXyzToCamera);
-  TIFFSetField(t, TIFFTAG_CALIBRATIONILLUMINANT1, 21);  // D65
-  TIFFSetField(t, TIFFTAG_ASSHOTNEUTRAL, 3, kNeutral);
+  // The camera's tags, in the directory that opens the file.
+  const auto camera_tags = [&] {
+    if (spec.orientation > 0) TIFFSetField(t, TIFFTAG_ORIENTATION, spec.orientation);
+    TIFFSetField(t, TIFFTAG_MAKE, "Tessellarium");
+    TIFFSetField(t, TIFFTAG_MODEL, "Test Camera");
+    TIFFSetField(t, TIFFTAG_DNGVERSION, kVersion);
+    TIFFSetField(t, TIFFTAG_DNGBACKWARDVERSION, kVersion);
+    TIFFSetField(t, TIFFTAG_UNIQUECAMERAMODEL, "Tessellarium Test Camera");
+    TIFFSetField(t, TIFFTAG_COLORMATRIX1, 9, kXyzToCamera);
+    TIFFSetField(t, TIFFTAG_CALIBRATIONILLUMINANT1, 21);  // D65
+    TIFFSetField(t, TIFFTAG_ASSHOTNEUTRAL, 3, kNeutral);
+  };
+  camera_tags();
   if (spec.preview_w > 0) {
     toff_t sub_directory = 0;
     TIFFSetField(t, TIFFTAG_SUBIFD, 1, &sub_directory);
@@ -93,17 +97,7 @@ bool write_dng(const std::filesystem::path& path, const DngSpec& spec) {
   TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
   TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
   TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, spec.height);
-  if (spec.preview_w == 0) {
-    if (spec.orientation > 0) TIFFSetField(t, TIFFTAG_ORIENTATION, spec.orientation);
-    TIFFSetField(t, TIFFTAG_MAKE, "Tessellarium");
-    TIFFSetField(t, TIFFTAG_MODEL, "Test Camera");
-    TIFFSetField(t, TIFFTAG_DNGVERSION, kVersion);
-    TIFFSetField(t, TIFFTAG_DNGBACKWARDVERSION, kVersion);
-    TIFFSetField(t, TIFFTAG_UNIQUECAMERAMODEL, "Tessellarium Test Camera");
-    TIFFSetField(t, TIFFTAG_COLORMATRIX1, 9, kXyzToCamera);
-    TIFFSetField(t, TIFFTAG_CALIBRATIONILLUMINANT1, 21);  // D65
-    TIFFSetField(t, TIFFTAG_ASSHOTNEUTRAL, 3, kNeutral);
-  }
+  if (spec.preview_w == 0) camera_tags();
   std::vector<std::uint16_t> row(static_cast<std::size_t>(spec.width) * 3);
   for (int x = 0; x < spec.width; ++x)
     for (int s = 0; s < 3; ++s)

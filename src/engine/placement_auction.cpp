@@ -77,7 +77,7 @@ class ExperimentalPlacement {
     pool.start_threads(std::max(1, m_setup.threads) - 1, m_setup.priority);
     JobQueue queue(pool);
     if (!m_builder.jobs_succeeded(fill_bank(
-            m_bank, m_tiles.size(), [this](std::size_t i) -> const TileSignature& { return signature(i); }, queue)))
+            m_bank, m_tables, m_tiles.size(), [this](std::size_t i) -> const TileSignature& { return signature(i); }, queue)))
       return false;
 
     // 2. Every cell's list. A stop here places what the finished lists give.

@@ -17,12 +17,15 @@
 
 namespace tess {
 
-/// Fills `bank` with the signatures of `count` tiles (`signature(i)`) on the
-/// queue's threads: working out a tile's bound fields costs about as much as
-/// scoring it for a few cells. A failed job leaves tiles out of the bank.
+/// Fills `bank` with the signatures of `count` tiles (`signature(i)`), in the
+/// form `tables` compares them in, on the queue's threads: working out a
+/// tile's bound fields costs about as much as scoring it for a few cells. A
+/// failed job leaves tiles out of the bank.
 template <class Signature>
-[[nodiscard]] JobsOutcome fill_bank(TileBoundBank& bank, std::size_t count, Signature signature, JobQueue& queue) {
+[[nodiscard]] JobsOutcome fill_bank(TileBoundBank& bank, const ScoreTables& tables, std::size_t count,
+                                    Signature signature, JobQueue& queue) {
   constexpr std::size_t kTilesPerJob = 1024;
+  bank.set_perceptual(tables.perceptual());
   bank.resize(count);
   for (std::size_t first = 0; first < count; first += kTilesPerJob) {
     queue.submit([&bank, signature, first, end = std::min(count, first + kTilesPerJob)] {

@@ -120,7 +120,7 @@ class HighQualityPlacement {
     pool.start_threads(std::max(1, m_setup.threads) - 1, m_setup.priority);
     JobQueue queue(pool);
     if (!m_builder.jobs_succeeded(fill_bank(
-            m_bank, m_uses.size(),
+            m_bank, m_tables, m_uses.size(),
             [this](std::size_t i) -> const TileSignature& { return m_uses.tiles()[i]->signature; }, queue)))
       return false;
 

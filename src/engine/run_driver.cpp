@@ -211,6 +211,9 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
     m_builder.fail(why);
     return gave_up();
   }
+  // The perceptual comparison reads every tile in its own form: converted
+  // once here, and kept with the list for the mosaics after this one.
+  if (tables.perceptual()) m_list.for_each_entry([](FotoInfo& entry) { entry.signature.prepare_perceptual(); });
   // The consecutive-frames rule looks for close frames among the cells
   // within the spacing.
   compute_neighbour_lists(m_builder, static_cast<double>(layout.tile_width), static_cast<double>(layout.tile_height));

@@ -62,7 +62,7 @@ float tile_lower_bound(const CellBound::Plan& p, const TileBoundBank& bank, std:
         make_pixel(static_cast<std::uint32_t>(at(TileBoundBank::kOverall)),
                    static_cast<std::uint32_t>(at(TileBoundBank::kOverall + 1)),
                    static_cast<std::uint32_t>(at(TileBoundBank::kOverall + 2)));
-    const std::array<int, 3> s = tile_colour_shift(cell, tile, p.colour_limit);
+    const std::array<int, 3> s = comparison_colour_shift(p.perceptual, cell, tile, p.colour_limit);
     std::copy(s.begin(), s.end(), shift);
   }
   float lower = 0;
@@ -178,7 +178,8 @@ TESS_AVX2 __m256 convex_value_avx2(__m256 x) {
 
 /// The colour shift of sixteen tiles, as tile_colour_shift() works it out:
 /// a channel difference is at most 255, the weighted one at most 25,500,
-/// and what is divided by 3 at most 510 (the limit is at most 684).
+/// and what is divided by 3 at most 510 (the limit is at most 684). In the
+/// perceptual form, as perceptual_colour_shift() does.
 TESS_AVX2 void colour_shift_avx2(const CellBound::Plan& p, const __m256i (&tile_overall)[3], __m256i (&shift)[3]) {
   const __m256i limit = _mm256_set1_epi16(static_cast<short>(p.colour_limit));
   const __m256i negative_limit = _mm256_set1_epi16(static_cast<short>(-p.colour_limit));
@@ -186,6 +187,15 @@ TESS_AVX2 void colour_shift_avx2(const CellBound::Plan& p, const __m256i (&tile_
   #pragma GCC unroll 4
   for (int c = 0; c < 3; ++c)
     apart[c] = _mm256_sub_epi16(_mm256_set1_epi16(static_cast<short>(p.cell_overall[c])), tile_overall[c]);
+  if (p.perceptual) {
+    const __m256i common = divide_avx2<3>(_mm256_add_epi16(clamp_avx2(apart[0], negative_limit, limit),
+                                                           clamp_avx2(apart[0], negative_limit, limit)));
+    shift[0] = _mm256_add_epi16(common,
+                                divide_avx2<3>(clamp_avx2(_mm256_sub_epi16(apart[0], common), negative_limit, limit)));
+    #pragma GCC unroll 4
+    for (int c = 1; c < 3; ++c) shift[c] = divide_avx2<3>(clamp_avx2(apart[c], negative_limit, limit));
+    return;
+  }
   const __m256i weighted = _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(apart[0], _mm256_set1_epi16(30)),
                                                              _mm256_mullo_epi16(apart[1], _mm256_set1_epi16(59))),
                                             _mm256_mullo_epi16(apart[2], _mm256_set1_epi16(11)));
@@ -397,14 +407,14 @@ std::int32_t smallest_sum(std::uint8_t* values, int count, int k) {
 
 /// The rank part sums of one grid level of a signature: per channel, the
 /// level's values in rising order, cut into kBoundParts[level] equal parts.
-void rank_part_sums(const TileSignature& signature, int level, std::int32_t (&out)[kMostBoundParts][3]) {
+void rank_part_sums(const std::uint32_t* samples, int level, std::int32_t (&out)[kMostBoundParts][3]) {
   const int first = level == 0 ? kFirstFineSample : kFirstCoarseSample;
   const int entries = kBoundLevelEntries[level];
   const int size = entries / kBoundParts[level];
   for (int c = 0; c < 3; ++c) {
     std::uint8_t values[128] = {};
     for (int i = 0; i < entries; ++i) {
-      values[i] = static_cast<std::uint8_t>(channel_of(signature.samples[static_cast<std::size_t>(first + i)], c));
+      values[i] = static_cast<std::uint8_t>(channel_of(samples[first + i], c));
     }
     std::int32_t before = 0;
     for (int part = 0; part < kBoundParts[level]; ++part) {
@@ -424,19 +434,22 @@ void TileBoundBank::add(const TileSignature& tile) {
   set(m_size - 1, tile);
 }
 
+void TileBoundBank::set_perceptual(bool perceptual) { m_perceptual = perceptual; }
+
 void TileBoundBank::resize(std::size_t count) {
   for (auto& field : m_fields) field.resize(count + kBankLanes);
   m_size = count;
 }
 
 void TileBoundBank::set(std::size_t i, const TileSignature& tile) {
+  const std::uint32_t* samples = compared_samples(tile, m_perceptual);
   std::int32_t values[kFieldCount] = {};
   for (int c = 0; c < 3; ++c) {
-    values[kOverall + c] = channel_of(tile.samples[kOverallSample], c);
+    values[kOverall + c] = channel_of(samples[kOverallSample], c);
     values[kLow + c] = 255;
   }
   for (int i = kFirstCoarseSample; i < kSignatureSampleCount; ++i) {
-    const std::uint32_t sample = tile.samples[static_cast<std::size_t>(i)];
+    const std::uint32_t sample = samples[i];
     for (int c = 0; c < 3; ++c) {
       const int v = channel_of(sample, c);
       values[kLow + c] = std::min(values[kLow + c], v);
@@ -445,7 +458,7 @@ void TileBoundBank::set(std::size_t i, const TileSignature& tile) {
   }
   for (int level = 0; level < kBoundLevels; ++level) {
     std::int32_t parts[kMostBoundParts][3];
-    rank_part_sums(tile, level, parts);
+    rank_part_sums(samples, level, parts);
     for (int part = 0; part < kBoundParts[level]; ++part) {
       for (int c = 0; c < 3; ++c) values[part_field(level, part, c)] = parts[part][c];
     }
@@ -465,9 +478,12 @@ CellBound::CellBound(const ScoreTables& tables, const TileSignature& cell, std::
   Plan& p = m_plan;
   const auto divisor = static_cast<float>(tables.divisor());
   const auto slack = static_cast<float>(tables.distance_shortfall()) + divisor - 1;
-  p.method = tables.method();
+  p.method = tables.kernel_method();
   p.colour_limit = tables.tile_colour_limit();
-  const std::uint32_t overall = cell.samples[kOverallSample];
+  p.perceptual = tables.perceptual();
+  std::array<std::uint32_t, kSignatureSampleCount> samples = cell.samples;
+  if (p.perceptual) perceptual_pixels(cell.samples.data(), samples.data(), kSignatureSampleCount);
+  const std::uint32_t overall = samples[kOverallSample];
   for (int c = 0; c < 3; ++c) p.cell_overall[c] = channel_of(overall, c);
   if (pixel_transparency(overall) == 0 && tables.level_weight(0) != 0) {
     p.overall_weight = static_cast<float>(tables.level_weight(0));
@@ -479,9 +495,9 @@ CellBound::CellBound(const ScoreTables& tables, const TileSignature& cell, std::
   const int level_start[kBoundLevels] = {kFirstFineSample, kFirstCoarseSample};
   for (int l = 0; l < kBoundLevels; ++l) {
     const int entries = kBoundLevelEntries[l];
-    const bool opaque = std::all_of(cell.samples.begin() + level_start[l], cell.samples.begin() + level_start[l] + entries,
+    const bool opaque = std::all_of(samples.begin() + level_start[l], samples.begin() + level_start[l] + entries,
                                     [](std::uint32_t sample) { return pixel_transparency(sample) == 0; });
-    rank_part_sums(cell, l, p.part_sum[l]);
+    rank_part_sums(samples.data(), l, p.part_sum[l]);
     const std::uint32_t weight = tables.level_weight(level_of[l]);
     if (weight == 0 || !opaque) continue;
     p.level_weight[l] = static_cast<float>(weight) * static_cast<float>(entries);

@@ -54,6 +54,12 @@ class TileBoundBank {
     return (level == 0 ? kFineParts : kCoarseParts) + 3 * part + channel;
   }
 
+  /// Which samples the bank keeps of the tiles set after this: their own,
+  /// or their perceptual form (ScoreTables::perceptual()). The scores the
+  /// bounds are held against must come from the same form.
+  void set_perceptual(bool perceptual);
+  bool perceptual() const { return m_perceptual; }
+
   void add(const TileSignature& tile);
   /// Makes room for `count` tiles, each then given by set() once, in any
   /// order and from any threads, before the bank is read.
@@ -66,6 +72,7 @@ class TileBoundBank {
  private:
   std::vector<std::int16_t> m_fields[kFieldCount];
   std::size_t m_size = 0;
+  bool m_perceptual = false;
 };
 
 /// One cell's side of the bound.
@@ -86,6 +93,7 @@ class CellBound {
   struct Plan {
     std::int32_t cell_overall[3] = {};
     std::int32_t colour_limit = 0;
+    bool perceptual = false;  ///< the colour shift of the perceptual form
     std::int32_t method = kCompareBest;
     float overall_weight = 0;  ///< 0 when the whole-picture entry does not count or is not opaque
     float overall_scale[3] = {};  ///< channel slope / divisor
@@ -113,8 +121,8 @@ inline constexpr std::size_t kSignaturePrefetchDistance = 8;
 /// Asks for what scoring a tile reads: every sample, since the tiles a
 /// bound leaves to the kernel are the close ones whose comparisons run
 /// long, and the orientation at the signature's end.
-inline void prefetch_signature(const TileSignature& tile) {
-  const auto* samples = reinterpret_cast<const char*>(tile.samples.data());
+inline void prefetch_signature(const TileSignature& tile, bool perceptual = false) {
+  const auto* samples = reinterpret_cast<const char*>(perceptual ? tile.perceptual.data() : tile.samples.data());
   for (std::size_t line = 0; line < sizeof tile.samples; line += 64) __builtin_prefetch(samples + line);
   __builtin_prefetch(&tile.portrait);
 }
@@ -142,7 +150,9 @@ void keep_best_tiles(const CellScorer& scorer, const CellBound& cell_bound, cons
   thread_local std::vector<std::uint32_t> picked;
   if (capacity == 0 || count == 0) return;
   lower.resize(count);
-  cell_bound.lower_bounds(bank, 0, count, lower.data());
+  // A bank of the other form of samples proves nothing about these scores.
+  if (bank.perceptual() == scorer.perceptual()) cell_bound.lower_bounds(bank, 0, count, lower.data());
+  else std::fill(lower.begin(), lower.end(), 0.0f);
   const float caller_threshold = cell_bound.threshold(bound);
 
   std::uint32_t worst_score = kNoBound;
@@ -173,7 +183,7 @@ void keep_best_tiles(const CellScorer& scorer, const CellBound& cell_bound, cons
   const auto score_all = [&](const std::vector<std::uint32_t>& tiles) {
     for (std::size_t k = 0; k < tiles.size(); ++k) {
       if (k + kSignaturePrefetchDistance < tiles.size())
-        prefetch_signature(signature(tiles[k + kSignaturePrefetchDistance]));
+        prefetch_signature(signature(tiles[k + kSignaturePrefetchDistance]), scorer.perceptual());
       if (lower[tiles[k]] <= worst_threshold && eligible(tiles[k])) consider(tiles[k]);
       // Scored once: no comparison holds for a NaN, so the second walk
       // passes over it whatever its threshold.

@@ -111,14 +111,19 @@ const char* kernel_level_name(KernelLevel level) {
 
 CellScorer::CellScorer(const ScoreTables& tables, const TileSignature& cell, std::uint8_t priority, KernelLevel level)
     : m_tables(&tables),
-      m_overall(cell.samples[kOverallSample]),
       m_priority(priority == 0 ? std::uint8_t{1} : priority),
-      m_portrait(cell.portrait != 0) {
+      m_portrait(cell.portrait != 0),
+      m_perceptual(tables.perceptual()) {
+  // The cell in the form the tiles are compared in; a cell is prepared once
+  // for many tiles, so converting it here costs little.
+  std::array<std::uint32_t, kSignatureSampleCount> samples = cell.samples;
+  if (m_perceptual) perceptual_pixels(cell.samples.data(), samples.data(), kSignatureSampleCount);
+  m_overall = samples[kOverallSample];
   // Entries of weight 0 and fully transparent entries add nothing to any sum:
   // they keep weight 0. Each comparison's alignment sets the cell entry that
   // meets tile sample j at position j.
   const auto counted_weight = [&](int i) {
-    const std::uint32_t transparency = pixel_transparency(cell.samples[static_cast<std::size_t>(i)]);
+    const std::uint32_t transparency = pixel_transparency(samples[static_cast<std::size_t>(i)]);
     return transparency == 255 ? 0u : tables.level_weight(level_of(i));
   };
   bool transparent = false;
@@ -127,7 +132,7 @@ CellScorer::CellScorer(const ScoreTables& tables, const TileSignature& cell, std
   for (int i = 0; i < kSignatureSampleCount; ++i) {
     const std::uint32_t weight = counted_weight(i);
     if (weight == 0) continue;
-    const std::uint32_t sample = cell.samples[static_cast<std::size_t>(i)];
+    const std::uint32_t sample = samples[static_cast<std::size_t>(i)];
     for (int k = 0; k < kComparisonCount; ++k) {
       const auto j = static_cast<std::size_t>(kPermutations[k][i]);
       m_aligned[static_cast<std::size_t>(k)].colour[j] = sample;
@@ -146,7 +151,7 @@ CellScorer::CellScorer(const ScoreTables& tables, const TileSignature& cell, std
     if (m_end == 0) m_end = level_end[level];
   }
 
-  switch (tables.method()) {
+  switch (tables.kernel_method()) {
     case kCompareStronger:
       m_compare = &CellScorer::compare<kCompareStronger, false>;
       m_compare_shifted = &CellScorer::compare<kCompareStronger, true>;
@@ -163,8 +168,8 @@ CellScorer::CellScorer(const ScoreTables& tables, const TileSignature& cell, std
   // The method's value of an entry distance.
   const auto value_of = [&](int distance) -> std::uint64_t {
     const auto d = static_cast<std::uint64_t>(distance);
-    if (tables.method() == kCompareStronger) return d * d;
-    if (tables.method() == kCompareBest) return tables.curve(distance);
+    if (tables.kernel_method() == kCompareStronger) return d * d;
+    if (tables.kernel_method() == kCompareBest) return tables.curve(distance);
     return d;
   };
   // The vector loops work out each entry's cost in 32-bit lanes: they serve
@@ -186,13 +191,14 @@ CellScorer::CellScorer(const ScoreTables& tables, const TileSignature& cell, std
       unit = unit && std::all_of(alignment.weight.begin() + 16, alignment.weight.end(),
                                  [](std::uint32_t w) { return w <= kernel::kLightWeight; });
     }
-    m_vector = kernel::vector_kernel(level, tables.method(), tables.divisor() != 1, transparent, unit);
+    m_vector = kernel::vector_kernel(level, tables.kernel_method(), tables.divisor() != 1, transparent, unit);
     m_plan.overall = m_overall;
     m_plan.first = m_first;
     m_plan.end = m_end;
     for (int c = 0; c < 3; ++c) m_plan.multiplier[c] = tables.channel_multiplier(c);
     m_plan.reciprocal = static_cast<std::uint32_t>(tables.divisor_reciprocal());
     m_plan.colour_limit = tables.tile_colour_limit();
+    m_plan.perceptual = m_perceptual;
     m_plan.curve = tables.curve_row();
   }
 }
@@ -241,12 +247,13 @@ std::uint64_t CellScorer::compare(const std::uint32_t* tile, const std::uint32_t
 
 CellScorer::KernelOutcome CellScorer::run_kernel(const TileSignature& tile, std::uint32_t allowed,
                                                  std::uint64_t bound) const {
-  if (m_vector != nullptr) return m_vector(m_plan, m_aligned, tile.samples.data(), allowed, bound);
+  const std::uint32_t* samples = compared_samples(tile, m_perceptual);
+  if (m_vector != nullptr) return m_vector(m_plan, m_aligned, samples, allowed, bound);
   int shift[3] = {0, 0, 0};
   ShiftRows rows{};
   Compare compare = m_compare;
   if (const int limit = m_tables->tile_colour_limit(); limit > 0) {
-    const std::array<int, 3> s = tile_colour_shift(m_overall, tile.samples[kOverallSample], limit);
+    const std::array<int, 3> s = comparison_colour_shift(m_perceptual, m_overall, samples[kOverallSample], limit);
     shift[0] = s[0];
     shift[1] = s[1];
     shift[2] = s[2];
@@ -261,7 +268,7 @@ CellScorer::KernelOutcome CellScorer::run_kernel(const TileSignature& tile, std:
     if ((allowed & kComparisonBits[static_cast<std::size_t>(k)]) == 0) continue;
     const kernel::Alignment& cell = m_aligned[static_cast<std::size_t>(k)];
     const std::uint64_t sum =
-        (this->*compare)(tile.samples.data(), cell.colour.data(), cell.weight.data(), rows, bound, m_first, m_end, 0);
+        (this->*compare)(samples, cell.colour.data(), cell.weight.data(), rows, bound, m_first, m_end, 0);
     if (sum == kAborted) continue;
     // A finished comparison bounds the later ones; an equal sum later still wins.
     best.sum = sum;

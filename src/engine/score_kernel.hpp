@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/score_tables.hpp"
+#include "images/perceptual_colour.hpp"
 #include "tilelist/tile_signature.hpp"
 
 namespace tess {
@@ -83,6 +84,7 @@ struct CellPlan {
   std::uint32_t multiplier[3] = {};  ///< ScoreTables::channel_multiplier()
   std::uint32_t reciprocal = 0;      ///< of the divisor, when it is not 1
   int colour_limit = 0;              ///< ScoreTables::tile_colour_limit()
+  bool perceptual = false;           ///< the samples are in the perceptual form
   const std::uint32_t* curve = nullptr;  ///< ScoreTables::curve_row()
 };
 
@@ -151,6 +153,9 @@ class CellScorer {
   /// without the priority factor; kScoreUnusable when no comparison is allowed.
   std::uint32_t distance(const TileSignature& tile) const;
 
+  /// Whether tiles are compared in their perceptual form.
+  bool perceptual() const { return m_perceptual; }
+
  private:
   using KernelOutcome = kernel::Outcome;
   /// Per channel, the clamp table row that reads a tile value moved by the colour shift.
@@ -170,13 +175,14 @@ class CellScorer {
   const ScoreTables* m_tables;
   kernel::Alignments m_aligned;
   /// The whole-picture entry's colour, which the colour shift starts from.
-  std::uint32_t m_overall;
+  std::uint32_t m_overall = 0;
   /// The positions that can count: from the first level with a counted
   /// entry to the end of the last one.
   int m_first = 0;
   int m_end = 0;
   std::uint8_t m_priority;
   bool m_portrait;
+  bool m_perceptual = false;
   Compare m_compare = nullptr;
   Compare m_compare_shifted = nullptr;
   /// The vector kernel and what it reads, null on the scalar level.
@@ -201,6 +207,26 @@ inline std::array<int, 3> tile_colour_shift(std::uint32_t cell_overall, std::uin
   const int s = 2 * std::clamp(lum, -limit, limit) / 3;
   return {s + std::clamp(dr - s, -limit, limit) / 3, s + std::clamp(dg - s, -limit, limit) / 3,
           s + std::clamp(db - s, -limit, limit) / 3};
+}
+
+/// The colour shift of the comparison in use: tile_colour_shift() on red,
+/// green and blue, perceptual_colour_shift() on the perceptual form. The
+/// overall samples are in the form compared.
+inline std::array<int, 3> comparison_colour_shift(bool perceptual, std::uint32_t cell_overall,
+                                                  std::uint32_t tile_overall, int limit) {
+  return perceptual ? perceptual_colour_shift(cell_overall, tile_overall, limit)
+                    : tile_colour_shift(cell_overall, tile_overall, limit);
+}
+
+/// The samples a comparison reads of `signature`: its own, or in the
+/// perceptual form. A signature whose perceptual form was not prepared is
+/// converted into a buffer of the calling thread, good until its next call.
+inline const std::uint32_t* compared_samples(const TileSignature& signature, bool perceptual) {
+  if (!perceptual) return signature.samples.data();
+  if (signature.perceptual_ready != 0) return signature.perceptual.data();
+  thread_local std::array<std::uint32_t, kSignatureSampleCount> converted;
+  perceptual_pixels(signature.samples.data(), converted.data(), kSignatureSampleCount);
+  return converted.data();
 }
 
 }  // namespace tess

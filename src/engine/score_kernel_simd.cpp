@@ -298,7 +298,7 @@ TESS_SSE41 std::uint64_t sum_sse41(const Alignment& cell, const LanesSse41& lane
 /// keep within what the scalar loop's clamp rows allow.
 __attribute__((always_inline)) inline std::array<int, 3> shift_of(const CellPlan& plan, std::uint32_t tile_overall) {
   if (plan.colour_limit <= 0) return {0, 0, 0};
-  return tile_colour_shift(plan.overall, tile_overall, plan.colour_limit);
+  return comparison_colour_shift(plan.perceptual, plan.overall, tile_overall, plan.colour_limit);
 }
 
 template <std::int32_t Method, bool Divide, bool Transparent, bool Unit>

@@ -146,10 +146,21 @@ bool ScoreTables::set_up(const MosaicParameters& p, std::int64_t tile_count, std
     return false;
   }
 
-  // 2. Channel priorities.
+  // 2. Channel priorities. The perceptual form has lightness and two colour
+  // axes instead of red, green and blue: priorities for those it cannot
+  // honour, and they are refused rather than read as something else.
   const auto weight = [&p](std::size_t option) {
     return read_option_number(p.advanced.value(option), kFactoryChannelWeight);
   };
+  if (p.comparison == kComparePerceptual &&
+      (weight(kOptPriorityRed) != kFactoryChannelWeight || weight(kOptPriorityGreen) != kFactoryChannelWeight ||
+       weight(kOptPriorityBlue) != kFactoryChannelWeight)) {
+    if (why != nullptr)
+      *why = tr("The tiles cannot be compared: the perceptual comparison weighs lightness and colour as people see "
+                "them and takes no red, green or blue priority (ImageCompare.ProrityRed, ProrityGreen and "
+                "ProrityBlue must be 1)");
+    return false;
+  }
   set_channel_weights(weight(kOptPriorityRed), weight(kOptPriorityGreen), weight(kOptPriorityBlue));
 
   // 3. Level weights, with the medium-detail override of the 4 × 3 share.
@@ -163,7 +174,8 @@ bool ScoreTables::set_up(const MosaicParameters& p, std::int64_t tile_count, std
   m_detail_colour_limit = p.colour_change * detail_share * 255 / 10000;
 
   // 5. Method and variants.
-  if (p.comparison == kCompareStronger || p.comparison == kCompareBest || p.comparison == kCompareWeaker) {
+  if (p.comparison == kCompareStronger || p.comparison == kCompareBest || p.comparison == kCompareWeaker ||
+      p.comparison == kComparePerceptual) {
     m_method = p.comparison;
   }
   set_variants(p.tile_variants);

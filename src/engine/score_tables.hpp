@@ -51,12 +51,19 @@ class ScoreTables {
   /// count, which picks the level shares for "Automatic" detail. Fails, and
   /// leaves the tables as they were, when the colour change lies outside its
   /// field's limits or its priority is not 1..5; `why`, when given, then
-  /// says which. A comparison method other than 1..3 keeps the previous
-  /// method.
+  /// says which, and when the perceptual comparison is asked for with
+  /// channel priorities, which it has no channels for. A comparison method
+  /// other than 1..4 keeps the previous method.
   [[nodiscard]] bool set_up(const MosaicParameters& parameters, std::int64_t tile_count, std::string* why = nullptr);
 
-  /// kCompareStronger, kCompareBest or kCompareWeaker.
+  /// kCompareStronger, kCompareBest, kCompareWeaker or kComparePerceptual.
   std::int32_t method() const { return m_method; }
+  /// Whether signatures are compared in their perceptual form
+  /// (TileSignature::perceptual) rather than as red, green and blue.
+  bool perceptual() const { return m_method == kComparePerceptual; }
+  /// The comparison loop's value of an entry distance, one of the first
+  /// three methods: the perceptual comparison adds its distances as they are.
+  std::int32_t kernel_method() const { return perceptual() ? kCompareWeaker : m_method; }
   TileVariantFlags variants() const { return m_variants; }
   /// The channel priority of red, green or blue (0..2) as a real number in 0..100.
   double channel_weight(int channel) const { return m_weights[channel]; }

@@ -135,7 +135,7 @@ void CScoreTile::fill_in_order(const RebuildInfo& info, const CellScorer& scorer
     // the samples a few tiles ahead, which most comparisons stop within, are
     // asked for now.
     if (i + kSignaturePrefetchDistance < info.tiles.size())
-      prefetch_signature(info.tiles[i + kSignaturePrefetchDistance]->signature);
+      prefetch_signature(info.tiles[i + kSignaturePrefetchDistance]->signature, scorer.perceptual());
     const FotoInfo& tile = *info.tiles[i];
     const ScoreKey key = info.group_keys ? static_cast<ScoreKey>(tile.variant_group) : static_cast<ScoreKey>(i);
     if (!in_run || key != run_key) {

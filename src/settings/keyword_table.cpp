@@ -119,7 +119,7 @@ const KeywordTable& processing_keywords() {
 }
 
 const KeywordTable& comparison_keywords() {
-  static const KeywordTable table{{"stronger", 1}, {"best", 2}, {"weaker", 3}};
+  static const KeywordTable table{{"stronger", 1}, {"best", 2}, {"weaker", 3}, {"perceptual", 4}};
   return table;
 }
 

@@ -150,6 +150,8 @@ inline constexpr std::int32_t kProcessingStandard2 = 9;
 inline constexpr std::int32_t kCompareStronger = 1;
 inline constexpr std::int32_t kCompareBest = 2;
 inline constexpr std::int32_t kCompareWeaker = 3;
+/// Distances in a perceptual colour form (see images/perceptual_colour.hpp).
+inline constexpr std::int32_t kComparePerceptual = 4;
 
 /// Image detail, 1 (automatic) .. 8 (maximum).
 inline constexpr std::int32_t kDetailAutomatic = 1;

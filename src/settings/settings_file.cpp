@@ -68,7 +68,7 @@ struct CodeField {
 // Enumerated values that a section always sets from their decoding; 0 (a
 // missing key or an unknown word) is passed on, the run reads it as its default.
 const CodeField kProcessing{"MosaicProcessing", &MosaicParameters::processing, processing_keywords, 1, 9};
-const CodeField kComparison{"ImageCompare", &MosaicParameters::comparison, comparison_keywords, 1, 3};
+const CodeField kComparison{"ImageCompare", &MosaicParameters::comparison, comparison_keywords, 1, 4};
 const CodeField kDetail{"ImageDetail", &MosaicParameters::detail, detail_keywords, 1, 8};
 const CodeField kColourPriority{"ColorChangePriority", &MosaicParameters::colour_priority, colour_priority_keywords,
                                 1, 5};

@@ -363,6 +363,7 @@ class ListFileLoader {
     if (!m_in.bytes(block.data(), bytes)) return false;
     for (int i = 0; i < count; ++i)
       signature.samples[static_cast<std::size_t>(first + i)] = load_u32(block.data() + 4 * i);
+    signature.perceptual_ready = 0;
     return true;
   }
 
@@ -389,6 +390,7 @@ class ListFileLoader {
     signature.portrait = samples[kSampleBlockBytes] != 0 ? 1 : 0;
     signature.opaque = samples[kSampleBlockBytes + 1] != 0 ? 1 : 0;
     signature.analysed = 1;
+    signature.perceptual_ready = 0;
     entry.usable = 1;
     entry.variant_group = 0;
     return true;

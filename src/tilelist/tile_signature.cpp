@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <utility>
 
+#include "images/perceptual_colour.hpp"
+
 
 namespace tess {
 
@@ -113,6 +115,7 @@ bool sample_fitted(const Foto& source, const Grid& grid, double x, double y, dou
 
 bool TileSignature::analyse(const Foto& source, AnalysisMode mode, double x, double y, double w, double h) {
   analysed = 0;
+  perceptual_ready = 0;
   if (source.empty()) return false;
   if (w == 0) w = source.width();
   if (h == 0) h = source.height();
@@ -140,6 +143,7 @@ bool TileSignature::analyse(const Foto& source, AnalysisMode mode, double x, dou
 }
 
 void TileSignature::recompute_levels() {
+  perceptual_ready = 0;
   for (int r = 0; r < kCoarseRows; ++r)
     for (int c = 0; c < kCoarseColumns; ++c)
       samples[kFirstCoarseSample + c + kCoarseColumns * r] = summarise(*this, 3 * c, 3 * r, 3, 3);
@@ -158,6 +162,12 @@ void TileSignature::to_black_and_white() {
     samples[i] = make_pixel(grey, grey, grey, pixel_transparency(p));
   }
   recompute_levels();
+}
+
+void TileSignature::prepare_perceptual() {
+  if (perceptual_ready != 0) return;
+  perceptual_pixels(samples.data(), perceptual.data(), kSignatureSampleCount);
+  perceptual_ready = 1;
 }
 
 bool TileSignature::thumbnail(Foto& out) const {

@@ -39,6 +39,13 @@ struct TileSignature {
   std::uint8_t opaque = 0;    ///< 1 when all 108 fine samples have transparency 0
   std::uint8_t portrait = 0;  ///< 1 when the analysed region was taller than wide
   std::uint8_t analysed = 0;  ///< set by a successful analysis; never stored in list files
+  /// 1 while `perceptual` holds the samples in the perceptual comparison's
+  /// form; whatever changes the samples here clears it. Never stored.
+  std::uint8_t perceptual_ready = 0;
+  /// The samples in the perceptual form (perceptual_pixel()), worked out
+  /// once by prepare_perceptual() so that a run comparing that way does not
+  /// convert a tile's samples again for every cell.
+  std::array<std::uint32_t, kSignatureSampleCount> perceptual{};
 
   std::uint32_t fine(int column, int row) const { return samples[kFirstFineSample + column + kGridColumns * row]; }
   std::uint32_t coarse(int column, int row) const {
@@ -61,6 +68,9 @@ struct TileSignature {
   /// Turns the fine samples grey (30 red + 59 green + 11 blue, rounded half
   /// up; transparency kept) and recomputes the other levels.
   void to_black_and_white();
+
+  /// Fills `perceptual` from the samples, unless it is filled already.
+  void prepare_perceptual();
 
   /// The fine samples as a picture: 12 × 9, or turned back to 9 × 12 for a
   /// portrait signature, so that no picture file is read for a preview.

@@ -48,7 +48,10 @@ const std::vector<ChoiceEntry> kProcessingChoices = {
     {N_("Experimental (No-Duplicates)"), kProcessingStandard1},
 };
 const std::vector<ChoiceEntry> kCompareChoices = {
-    {N_("Best Quality"), kCompareBest}, {N_("Stronger"), kCompareStronger}, {N_("Weaker"), kCompareWeaker}};
+    {N_("Best Quality"), kCompareBest},
+    {N_("Stronger"), kCompareStronger},
+    {N_("Weaker"), kCompareWeaker},
+    {N_("Perceptual"), kComparePerceptual}};
 const std::vector<ChoiceEntry> kDetailChoices = {
     {N_("Automatic"), 1},   {N_("No Detail"), 2},   {N_("Very Low Detail"), 3}, {N_("Low Detail"), 4},
     {N_("Medium Detail"), 5}, {N_("High Detail"), 6}, {N_("Very High Detail"), 7}, {N_("Maxium Detail"), 8}};

@@ -16,6 +16,7 @@
 
 #include "engine/score_tables.hpp"
 #include "images/foto.hpp"
+#include "images/perceptual_colour.hpp"
 
 namespace tess {
 namespace {
@@ -115,8 +116,16 @@ int reference_permute(int i, bool mirror, bool flip) {
 
 int clamp_int(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
-TileScore reference_score(const ReferenceTables& t, const TileSignature& cell, int p, const TileSignature& tile,
-                          std::uint32_t bound) {
+TileScore reference_score(const ReferenceTables& t, const TileSignature& cell_as_given, int p,
+                          const TileSignature& tile_as_given, std::uint32_t bound) {
+  // The perceptual comparison (4) compares the samples' perceptual forms,
+  // its entries' distances added as they are.
+  TileSignature cell = cell_as_given, tile = tile_as_given;
+  const bool perceptual = t.method == 4;
+  if (perceptual) {
+    for (auto& v : cell.samples) v = perceptual_pixel(v);
+    for (auto& v : tile.samples) v = perceptual_pixel(v);
+  }
   const bool cp = cell.portrait != 0, tp = tile.portrait != 0;
   const int k = reference_comparisons(t.variants, cp, tp);
   if (k == 0) return {0xFFFFFFFFu, 0};
@@ -133,9 +142,14 @@ TileScore reference_score(const ReferenceTables& t, const TileSignature& cell, i
     const int d[3] = {static_cast<int>(c0 & 255) - static_cast<int>(t0 & 255),
                       static_cast<int>((c0 >> 8) & 255) - static_cast<int>((t0 >> 8) & 255),
                       static_cast<int>((c0 >> 16) & 255) - static_cast<int>((t0 >> 16) & 255)};
-    const int lum = (30 * d[0] + 59 * d[1] + 11 * d[2]) / 100;
+    const int lum = perceptual ? d[0] : (30 * d[0] + 59 * d[1] + 11 * d[2]) / 100;
     const int s = (2 * clamp_int(lum, -t.limit, t.limit)) / 3;
-    for (int c = 0; c < 3; ++c) shift[c] = s + clamp_int(d[c] - s, -t.limit, t.limit) / 3;
+    for (int c = 0; c < 3; ++c) {
+      // Red, green and blue share the common part; of the perceptual axes
+      // only lightness has one.
+      const int common = perceptual && c > 0 ? 0 : s;
+      shift[c] = common + clamp_int(d[c] - common, -t.limit, t.limit) / 3;
+    }
   }
 
   // Step 3: the comparisons in their order.
@@ -165,7 +179,7 @@ TileScore reference_score(const ReferenceTables& t, const TileSignature& cell, i
       unsigned long long contribution = 0;
       if (t.method == 2) contribution = static_cast<unsigned long long>(w * t.curve[dist]);
       if (t.method == 1) contribution = static_cast<unsigned long long>(w) * dist * dist;
-      if (t.method == 3) contribution = static_cast<unsigned long long>(w * dist);
+      if (t.method == 3 || t.method == 4) contribution = static_cast<unsigned long long>(w * dist);
       const unsigned long long transparency = ce >> 24;
       if (transparency > 0) contribution -= contribution * transparency / 255;
       sum += contribution;
@@ -284,9 +298,11 @@ TEST(ScoreKernelProperty, MatchesReferenceForEveryMethodShiftVariantOrientationA
   long cases = 0;
   long finished = 0;
   long proven_out = 0;
-  for (int method = 1; method <= 3; ++method) {
+  for (int method = 1; method <= 4; ++method) {
     for (int shift = 0; shift < 2; ++shift) {
       for (const auto& weights : weight_sets) {
+        // The perceptual comparison takes no channel priorities.
+        if (method == kComparePerceptual && weights[0] != 1) continue;
         for (int variants = 0; variants < 128; variants += 2) {
           ReferenceSetup setup;
           setup.method = method;
@@ -321,6 +337,7 @@ TEST(ScoreKernelProperty, MatchesReferenceForEveryMethodShiftVariantOrientationA
               const std::uint32_t exact = unbounded.score;
               // The cheap bound never proves out a tile that scores below a bound.
               TileBoundBank bank;
+              bank.set_perceptual(tables.perceptual());
               bank.add(tile);
               for (const KernelLevel level : supported_kernel_levels()) {
                 const CellBound cell_bound(tables, cell, priority, level);
@@ -492,6 +509,19 @@ TEST(ScoreTables, RefusedSetUpKeepsTheTablesAndUnknownMethodKeepsTheMethod) {
   p.comparison = kCompareStronger;
   ASSERT_TRUE(tables.set_up(p, 0));
   EXPECT_EQ(tables.method(), kCompareStronger);
+
+  // The perceptual comparison has no red, green or blue to give priority to.
+  bad = p;
+  bad.comparison = kComparePerceptual;
+  bad.advanced.set_value(kOptPriorityGreen, "2");
+  std::string why;
+  EXPECT_FALSE(tables.set_up(bad, 0, &why));
+  EXPECT_NE(why.find("ProrityGreen"), std::string::npos) << why;
+  EXPECT_EQ(tables.method(), kCompareStronger);
+  bad.advanced.set_value(kOptPriorityGreen, "1");
+  ASSERT_TRUE(tables.set_up(bad, 0));
+  EXPECT_TRUE(tables.perceptual());
+  EXPECT_EQ(tables.kernel_method(), kCompareWeaker);
 }
 
 // ---------------------------------------------------------------------------

@@ -94,8 +94,11 @@ TEST(ScoreTileList, NoCapacityTakesNothing) {
 // Rebuild.
 
 struct Fixture {
-  explicit Fixture(unsigned seed, int tile_count, TileVariantFlags variants = kVariantAll) : random(seed) {
+  explicit Fixture(unsigned seed, int tile_count, TileVariantFlags variants = kVariantAll,
+                   std::int32_t comparison = kCompareBest)
+      : random(seed) {
     MosaicParameters p;
+    p.comparison = comparison;
     p.tile_variants = variants;
     p.colour_change = 40;
     p.colour_priority = 2;
@@ -163,15 +166,21 @@ void expect_same_list(const CScoreTile& actual, const CScoreTile& expected) {
 }
 
 // With the tiles' bound fields at hand the rebuild scores the most promising
-// tiles first and proves most others out unread: the list must not change.
+// tiles first and proves most others out unread: the list must not change,
+// for the comparisons on red, green and blue and for the perceptual one,
+// whose tiles are read in their prepared form or converted when not.
 TEST(ScoreTileRebuild, KeepsTheSameEntriesAsInsertingEveryTileInListOrder) {
-  Fixture f(3, 600, kVariantsAtCreation);
+  for (const std::int32_t comparison : {kCompareBest, kComparePerceptual}) {
+  SCOPED_TRACE(testing::Message() << "comparison " << comparison);
+  Fixture f(3, 600, kVariantsAtCreation, comparison);
   // Exhausted tiles are left out; identical tiles tie and keep the earlier key.
   for (int i = 0; i < 600; i += 7) f.tiles[static_cast<std::size_t>(i)]->placement_flag = 1;
   for (int i = 100; i < 110; ++i) f.tiles[static_cast<std::size_t>(i)]->signature = f.tiles[50]->signature;
   // Tiles far from every cell in colour, which the bound can prove out.
   for (int i = 200; i < 260; ++i) f.tiles[static_cast<std::size_t>(i)]->signature.samples.fill(make_pixel(250, 0, 250));
+  for (int i = 0; i < 600; i += 2) f.tiles[static_cast<std::size_t>(i)]->signature.prepare_perceptual();
   TileBoundBank bank;
+  bank.set_perceptual(f.tables.perceptual());
   for (const auto& tile : f.tiles) bank.add(tile->signature);
 
   for (const bool transparent : {true, false}) {
@@ -211,6 +220,7 @@ TEST(ScoreTileRebuild, KeepsTheSameEntriesAsInsertingEveryTileInListOrder) {
       expect_same_list(tied, f.expected(cell, tied.capacity(), info));
       EXPECT_EQ(tied.entries().back().key, 50u);
     }
+  }
   }
 }
 

@@ -8,6 +8,8 @@
 #include <array>
 
 #include "images/cielab.hpp"
+#include "images/foto.hpp"
+#include "images/perceptual_colour.hpp"
 
 namespace tess {
 namespace {
@@ -87,6 +89,60 @@ TEST(SrgbToLab, WhiteBlackAndThePrimaries) {
     EXPECT_NEAR(got.lightness, p.lab[0], 0.01) << p.rgb[0] << "," << p.rgb[1] << "," << p.rgb[2];
     EXPECT_NEAR(got.a, p.lab[1], 0.01) << p.rgb[0] << "," << p.rgb[1] << "," << p.rgb[2];
     EXPECT_NEAR(got.b, p.lab[2], 0.01) << p.rgb[0] << "," << p.rgb[1] << "," << p.rgb[2];
+  }
+}
+
+// DIN99o worked out the textbook way (hue angle by atan2, turned by 26°,
+// then cosine and sine), against the conversion, which never takes the
+// angle; and the bytes the perceptual comparison packs of them.
+TEST(PerceptualColour, Din99oAndItsBytesMatchTheTextbookWay) {
+  struct Case {
+    std::array<std::uint32_t, 3> rgb;
+    std::array<double, 3> din99;
+    std::array<std::uint32_t, 3> bytes;
+  };
+  constexpr Case kCases[] = {
+      {{255, 255, 255}, {99.9997, -0.0036, 0.0066}, {240, 128, 128}},
+      {{0, 0, 0}, {0, 0, 0}, {0, 128, 128}},
+      {{128, 128, 128}, {57.6300, -0.0021, 0.0040}, {138, 128, 128}},
+      {{255, 0, 0}, {57.2924, 39.4987, 30.5180}, {138, 223, 201}},
+      {{0, 255, 0}, {89.3656, -37.8273, 32.0838}, {214, 37, 205}},
+      {{0, 0, 255}, {36.0243, 31.9314, -40.3852}, {86, 205, 31}},
+      {{200, 150, 50}, {68.8187, 9.0727, 35.1905}, {165, 150, 212}},
+      {{30, 60, 90}, {27.6762, -2.1363, -19.9023}, {66, 123, 80}},
+  };
+  for (const Case& c : kCases) {
+    const std::uint32_t pixel = make_pixel(c.rgb[0], c.rgb[1], c.rgb[2], 77);
+    const Din99Colour d = din99_of_lab(lab_of_pixel(pixel));
+    EXPECT_NEAR(d.lightness, c.din99[0], 1e-3) << c.rgb[0] << "," << c.rgb[1] << "," << c.rgb[2];
+    EXPECT_NEAR(d.a, c.din99[1], 1e-3) << c.rgb[0] << "," << c.rgb[1] << "," << c.rgb[2];
+    EXPECT_NEAR(d.b, c.din99[2], 1e-3) << c.rgb[0] << "," << c.rgb[1] << "," << c.rgb[2];
+    EXPECT_EQ(perceptual_pixel(pixel), make_pixel(c.bytes[0], c.bytes[1], c.bytes[2], 77));
+  }
+}
+
+// The perceptual colour shift: two thirds of the lightness difference plus a
+// third of the rest, a third of each colour axis' difference, every
+// difference held to the limit first.
+TEST(PerceptualColour, ShiftMovesLightnessMostAndTheColourAxesByAThird) {
+  struct Case {
+    std::array<std::uint32_t, 3> cell, tile;
+    int limit;
+    std::array<int, 3> shift;
+  };
+  constexpr Case kCases[] = {
+      {{100, 128, 128}, {100, 128, 128}, 50, {0, 0, 0}},
+      {{160, 128, 128}, {100, 128, 128}, 90, {46, 0, 0}},     // 40 + 20 / 3
+      {{160, 128, 128}, {100, 128, 128}, 30, {30, 0, 0}},     // 20 + min(40, 30) / 3
+      {{100, 158, 98}, {100, 128, 128}, 90, {0, 10, -10}},
+      {{100, 255, 0}, {100, 0, 255}, 60, {0, 20, -20}},
+      {{40, 120, 140}, {100, 128, 128}, 12, {-12, -2, 4}},   // -8 + max(-52, -12) / 3
+  };
+  for (const Case& c : kCases) {
+    const std::array<int, 3> shift =
+        perceptual_colour_shift(make_pixel(c.cell[0], c.cell[1], c.cell[2]), make_pixel(c.tile[0], c.tile[1], c.tile[2]),
+                                c.limit);
+    EXPECT_EQ(shift, c.shift) << c.cell[0] << " against " << c.tile[0] << ", limit " << c.limit;
   }
 }
 

@@ -442,7 +442,7 @@ TEST(SettingsFile, SingleKeysApplyWithTheirFieldsLimits) {
            {"FileFormat", "80"}, {"FileFormat", "gif"}, {"Pattern", "35"}, {"TileUnit", "ppi"},
            {"TileSize", "0"}, {"ResolutionSize", "-300"}, {"MosaicSizeWidth", "nan"}, {"JPGQuality", "0"},
            {"MultiSize4", "81"}, {"UseAllImages", "yes"}, {"TileVariants", "2"}, {"MosaicDirectory", "a\nb"},
-           {"Advanced.Options.Priority", "warp"}, {"Version", "2"}, {"ImageCompare", "5"},
+           {"Advanced.Options.Priority", "warp"}, {"Version", "2"}, {"ImageCompare", "6"},
            {"MosaicSizeHeight", "0.0000001"}}) {  // the file's six decimals would store 0
     EXPECT_EQ(apply_setting(p, key, value), SettingChange::refused) << key << "=" << value;
   }

@@ -59,7 +59,8 @@ double seventh_power_ratio(double chroma) {
   return std::sqrt(c7 / (c7 + 6103515625.0));  // 25^7
 }
 
-/// CIELAB of linear-light red, green and blue (0..1).
+}  // namespace
+
 LabColour lab_of_linear(double r, double g, double b) {
   const double x = (0.412453 * r + 0.357580 * g + 0.180423 * b) / kWhiteX;
   const double y = (0.212671 * r + 0.715160 * g + 0.072169 * b) / kWhiteY;
@@ -68,7 +69,7 @@ LabColour lab_of_linear(double r, double g, double b) {
   return {116.0 * fy - 16.0, 500.0 * (fx - fy), 200.0 * (fy - fz)};
 }
 
-}  // namespace
+double srgb_of_linear(double linear) { return encode(linear); }
 
 LabColour lab_of_pixel(std::uint32_t pixel) {
   const auto& lin = linear_levels();

@@ -21,6 +21,14 @@ LabColour lab_of_pixel(std::uint32_t pixel);
 /// 0..255 (fractions allowed: a mean of pixels is one).
 LabColour srgb_to_lab(double red, double green, double blue);
 
+/// The CIELAB colour of linear-light red, green and blue (0..1), for colours
+/// that were mixed in linear light and never rounded to 8 bits.
+LabColour lab_of_linear(double red, double green, double blue);
+
+/// The sRGB-encoded value (0..1) of a linear-light value (0..1): the exact
+/// sRGB curve, without rounding.
+double srgb_of_linear(double linear);
+
 /// The opaque sRGB pixel nearest to `colour`: channels outside 0..255 are
 /// clipped. `in_gamut`, when given, tells whether nothing had to be clipped.
 std::uint32_t pixel_of_lab(const LabColour& colour, bool* in_gamut = nullptr);

@@ -308,16 +308,8 @@ print(np.abs(d_before - rows[:, 9]).max(), np.abs(d_after - rows[:, 10]).max())
 print(d_before.mean(), np.percentile(d_before, 95), d_after.mean(), np.percentile(d_after, 95))
 )";
 
-/// A Python with scikit-image, or empty.
-std::string python_with_scikit_image() {
-  for (const char* python : {"python3", "/usr/bin/python3"})
-    if (testing::command_output(std::string(python) + " -c 'import skimage.color; print(1)' 2>/dev/null") == "1\n")
-      return python;
-  return {};
-}
-
 TEST_F(WholeRun, ColourDifferencesAgreeWithScikitImage) {
-  const std::string python = python_with_scikit_image();
+  const std::string python = testing::python_with_scikit_image();
   if (python.empty()) GTEST_SKIP() << "python3 with scikit-image (Debian package python3-skimage) is not installed";
 
   // A main image of smooth colour ramps and tiles of many colours, with a

@@ -71,6 +71,16 @@ std::string command_output(const std::string& command) {
   return output;
 }
 
+std::string python_with_scikit_image() {
+  // The python3 first on the path may be another one (a virtual
+  // environment's) without the system's packages.
+  for (const char* python : {"python3", "/usr/bin/python3"})
+    if (command_output(std::string(python) +
+                       " -c 'import skimage.color, skimage.metrics, scipy.ndimage; print(1)' 2>/dev/null") == "1\n")
+      return python;
+  return {};
+}
+
 Prompt& quiet_prompt() {
   static SilentPrompt quiet;
   return quiet;

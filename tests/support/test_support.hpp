@@ -51,6 +51,10 @@ std::vector<std::string> names_in(const std::filesystem::path& folder);
 /// What a shell command prints on standard output (empty when it cannot run).
 std::string command_output(const std::string& command);
 
+/// A Python that has scikit-image (and the SciPy it stands on), for checks
+/// of figures against a common library; empty when there is none.
+std::string python_with_scikit_image();
+
 /// A prompt that drops every message, for calls whose messages a test does
 /// not look at.
 Prompt& quiet_prompt();

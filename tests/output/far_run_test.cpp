@@ -134,6 +134,14 @@ TEST_F(FarRun, TheFigureIsTheSameWhateverBandsAndPiecesTheMosaicIsWrittenIn) {
     EXPECT_NEAR(split.colour_fidelity.far_mean, whole.colour_fidelity.far_mean, 1e-4);
     EXPECT_NEAR(split.colour_fidelity.far_p95, whole.colour_fidelity.far_p95, 1e-4);
   }
+
+  // A web mosaic has no picture file: the rows pulled for its pyramid are measured.
+  m_builder.parameters.output_format = OutputFormatCode::web;
+  const RunResult web = run_to("web");
+  ASSERT_TRUE(web.success);
+  ASSERT_TRUE(web.colour_fidelity.has_far());
+  EXPECT_NEAR(web.colour_fidelity.far_mean, whole.colour_fidelity.far_mean, 1e-4);
+  EXPECT_NEAR(web.colour_fidelity.far_p95, whole.colour_fidelity.far_p95, 1e-4);
 }
 
 TEST_F(FarRun, SomePiecesOnlyGiveNoFigureSeenFromAfar) {

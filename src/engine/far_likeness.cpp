@@ -12,8 +12,24 @@
 
 namespace tess {
 
+namespace {
+
+int rounded_columns(double width, double cell_width) {
+  if (!(width > 0) || !(cell_width > 0)) return 0;
+  return static_cast<int>(std::clamp(std::round(width / cell_width), 1.0, static_cast<double>(1 << 20)));
+}
+
+}  // namespace
+
 int far_columns(const MosaicLayout& layout, const PuzzleGrid& grid) {
-  if (!grid.mask_layout() && layout.columns > 0) return static_cast<int>(std::min<std::int64_t>(layout.columns, 1 << 20));
+  if (!grid.mask_layout()) {
+    // Whole tiles and their gaps across the mosaic: a sliver of a last
+    // column, cut off by the mosaic's edge, is no cell width of its own.
+    const std::int64_t step = layout.tile_width + layout.border;
+    if (layout.tile_width > 0 && grid.pixel_width() > 0)
+      return rounded_columns(static_cast<double>(grid.pixel_width() + layout.border), static_cast<double>(step));
+    return static_cast<int>(std::clamp<std::int64_t>(layout.columns, 0, 1 << 20));
+  }
   // A mask's patches have no common size: the middle one stands for them,
   // so a few large patches of sky do not make the whole mosaic coarse.
   std::vector<std::int32_t> widths;
@@ -23,8 +39,7 @@ int far_columns(const MosaicLayout& layout, const PuzzleGrid& grid) {
   if (widths.empty() || grid.pixel_width() <= 0) return 0;
   const auto middle = widths.begin() + static_cast<std::ptrdiff_t>(widths.size() / 2);
   std::nth_element(widths.begin(), middle, widths.end());
-  const double columns = std::round(static_cast<double>(grid.pixel_width()) / static_cast<double>(*middle));
-  return static_cast<int>(std::clamp(columns, 1.0, static_cast<double>(1 << 20)));
+  return rounded_columns(static_cast<double>(grid.pixel_width()), static_cast<double>(*middle));
 }
 
 FarView far_view_of(const Foto& image, int columns) {

@@ -29,10 +29,12 @@ inline constexpr int kFarPixelsPerCell = 8;
 /// The blur seen from afar, in reduced pixels: half a cell width.
 inline constexpr double kFarBlurSigma = 4.0;
 
-/// The cells a row of the mosaic counts at its base tile size: the layout's
-/// columns for a pattern; for a mask layout, whose cells are the mask's
-/// patches, the mosaic's width over the median width of its cells, rounded.
-/// At least 1; 0 for an empty grid without columns.
+/// The cells a row of the mosaic counts at its base tile size: for a
+/// pattern the mosaic's width (and one gap) over the layout's tile width and
+/// gap, rounded, which is its columns less a sliver cut by the edge; for a
+/// mask layout, whose cells are the mask's patches, the mosaic's width over
+/// the median width of its cells, rounded. At least 1; 0 when there is
+/// nothing to count.
 int far_columns(const MosaicLayout& layout, const PuzzleGrid& grid);
 
 /// The main image as seen from afar, kept for the end of the run once the

@@ -139,13 +139,21 @@ TEST(FarView, TheSameMosaicSeenFromAfarDiffersByNothing) {
   EXPECT_FALSE(figures.has_far());
 }
 
-TEST(FarColumns, PatternsCountTheirColumnsAndMasksTheirMiddleCellWidth) {
+TEST(FarColumns, PatternsCountTheirWholeTilesAndMasksTheirMiddleCellWidth) {
+  // Tiles of 30 pixels 2 apart: 12 fill 382 pixels exactly; 390 pixels hold
+  // a 13th column of 6 pixels, too thin to count as a cell; 410 one of 26.
   MosaicLayout layout;
-  layout.columns = 12;
   layout.tile_width = 30;
-  PuzzleGrid pattern;
-  pattern.reset(400, 300, 1.0, 2, false);
-  EXPECT_EQ(far_columns(layout, pattern), 12);
+  layout.border = 2;
+  const struct {
+    int width;
+    int columns;
+  } patterns[] = {{382, 12}, {390, 12}, {410, 13}, {20, 1}};
+  for (const auto& c : patterns) {
+    PuzzleGrid pattern;
+    pattern.reset(c.width, 300, 1.0, 2, false);
+    EXPECT_EQ(far_columns(layout, pattern), c.columns) << c.width;
+  }
 
   PuzzleGrid mask;
   mask.reset(400, 100, 1.0, 0, true);

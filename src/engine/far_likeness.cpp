@@ -112,6 +112,21 @@ void FarMosaicReducer::add_band(const Foto& band, int x, int y) {
     }
   }
   strip.next_row = y + h;
+  // A finished column adds its share and lets its reducer go: with many
+  // columns of pieces only the one being written holds one.
+  if (strip.next_row == m_mosaic_height && strip.reducer) {
+    add_into(m_finished, strip.reducer->picture());
+    strip.reducer.reset();
+  }
+}
+
+void FarMosaicReducer::add_into(LinearPicture& sum, const LinearPicture& part) {
+  if (sum.rgb.empty()) {
+    sum = part;
+    return;
+  }
+  // Each column's picture holds its own pixels' share and black elsewhere.
+  for (std::size_t i = 0; i < sum.rgb.size() && i < part.rgb.size(); ++i) sum.rgb[i] += part.rgb[i];
 }
 
 bool FarMosaicReducer::complete() const {
@@ -125,16 +140,9 @@ bool FarMosaicReducer::complete() const {
 }
 
 LinearPicture FarMosaicReducer::picture() const {
-  LinearPicture sum;
-  for (const auto& [x, strip] : m_strips) {
-    LinearPicture part = strip.reducer->picture();
-    if (sum.rgb.empty()) {
-      sum = std::move(part);
-      continue;
-    }
-    // Each column's picture holds its own pixels' share and black elsewhere.
-    for (std::size_t i = 0; i < sum.rgb.size() && i < part.rgb.size(); ++i) sum.rgb[i] += part.rgb[i];
-  }
+  LinearPicture sum = m_finished;
+  for (const auto& [x, strip] : m_strips)
+    if (strip.reducer) add_into(sum, strip.reducer->picture());
   return sum;
 }
 

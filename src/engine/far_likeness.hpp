@@ -75,8 +75,9 @@ class FarMosaicReducer {
   struct Strip {
     int width = 0;
     int next_row = 0;
-    std::unique_ptr<LinearReducer> reducer;
+    std::unique_ptr<LinearReducer> reducer;  ///< null once the column is finished
   };
+  static void add_into(LinearPicture& sum, const LinearPicture& part);
 
   int m_mosaic_width;
   int m_mosaic_height;
@@ -84,6 +85,7 @@ class FarMosaicReducer {
   int m_height;
   bool m_spoilt = false;
   std::map<int, Strip> m_strips;  ///< by left edge
+  LinearPicture m_finished;       ///< the sum of the finished columns
   Foto m_padded_row;  ///< a row of a narrow strip, black elsewhere
 };
 

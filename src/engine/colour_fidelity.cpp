@@ -70,6 +70,12 @@ double percentile(std::vector<double> values, double fraction) {
 }
 
 std::string colour_fidelity_text(const ColourFidelity& figures) {
+  if (figures.has_far())
+    return format(tr("Colour difference to the main image (CIEDE2000): before the colour change mean %.2f, 95th "
+                     "percentile %.2f; after it mean %.2f, 95th percentile %.2f; seen from afar mean %.2f, 95th "
+                     "percentile %.2f"),
+                  figures.mean_before, figures.p95_before, figures.mean_after, figures.p95_after, figures.far_mean,
+                  figures.far_p95);
   return format(tr("Colour difference to the main image (CIEDE2000): before the colour change mean %.2f, 95th "
                    "percentile %.2f; after it mean %.2f, 95th percentile %.2f"),
                 figures.mean_before, figures.p95_before, figures.mean_after, figures.p95_after);

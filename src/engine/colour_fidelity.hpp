@@ -49,6 +49,13 @@ struct ColourFidelity {
   double p95_before = 0;
   double mean_after = 0;
   double p95_after = 0;
+  /// Seen from afar (engine/far_likeness.hpp): the pixels of the reduced,
+  /// blurred pictures compared; 0 when the written mosaic could not be
+  /// measured whole, and then the far figures mean nothing.
+  std::size_t far_pixels = 0;
+  double far_mean = 0;
+  double far_p95 = 0;
+  [[nodiscard]] bool has_far() const { return far_pixels > 0; }
 };
 
 /// The figures over every measured cell of `grid`.
@@ -65,7 +72,8 @@ double percentile(std::vector<double> values, double fraction);
 
 /// The one line a run ends with (translated): "Colour difference to the main
 /// image (CIEDE2000): before the colour change mean 7.21, 95th percentile
-/// 15.80; after it mean 2.10, 95th percentile 4.33".
+/// 15.80; after it mean 2.10, 95th percentile 4.33", followed by "; seen from
+/// afar mean 3.05, 95th percentile 7.40" when the far figures were measured.
 std::string colour_fidelity_text(const ColourFidelity& figures);
 
 }  // namespace tess

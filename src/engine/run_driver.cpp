@@ -254,7 +254,9 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
     if (!m_outputs.write_mask_file(m_builder, result)) result.side_files_failed = true;
   }
 
-  // 15. The main image is not needed any more.
+  // 15. The main image is not needed any more, once the few hundred pixels a
+  // side it shows from afar are kept for the mosaic to be compared with.
+  result.far_view = far_view_of(image, far_columns(layout, m_builder.grid));
   image.clear();
 
   // 16. Required and priority images (a fixed placement has them already).
@@ -273,6 +275,7 @@ Outcome BatchDriver::save_mosaic(const ScoreTables& tables, RunResult& result) {
   // 17. Render and save, the sketch starting from the final placement.
   m_builder.refresh_sketch(true);
   result.success = m_outputs.save_mosaic ? m_outputs.save_mosaic(m_builder, tables, result) : false;
+  result.far_view = FarView{};  // a batch keeps every result: not its pictures
   if (stopped()) return Outcome::stopped;
 
   // 18-19.

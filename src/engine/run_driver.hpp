@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/colour_fidelity.hpp"
+#include "engine/far_likeness.hpp"
 #include "engine/mosaic_builder.hpp"
 #include "settings/geometry.hpp"
 
@@ -57,6 +58,10 @@ struct RunResult {
   /// How close the drawn cells came to the main image, before and after the
   /// colour change; no cells until the mosaic was rendered.
   ColourFidelity colour_fidelity;
+  /// The main image seen from afar, taken before the main image is freed,
+  /// for the saving step to compare the mosaic with as it writes it; let go
+  /// once the mosaic is saved.
+  FarView far_view;
   /// Held from the naming of the outputs to the last file written, so that
   /// no other run writes the same outputs meanwhile.
   std::shared_ptr<void> output_lock;

@@ -116,6 +116,12 @@ bool finish_mosaic(MosaicBuilder& builder, const ScoreTables& tables, const Fini
   // Wherever no tile is drawn the border colour shows: the gaps between tiles
   // and cells whose picture could not be loaded.
   const std::uint32_t background = static_cast<std::uint32_t>(builder.parameters.border_colour) & 0x00FFFFFFu;
+  // The mosaic seen from afar is taken from the very bands that are written,
+  // borders and empty cells as they show, never read back from the files.
+  std::unique_ptr<FarMosaicReducer> far;
+  if (request.far_view != nullptr && request.far_view->usable())
+    far = std::make_unique<FarMosaicReducer>(builder.grid.pixel_width(), builder.grid.pixel_height(),
+                                             request.far_view->main.width, request.far_view->main.height);
   bool ok = false;
   {
     JPGMosaicSave saver(builder, builder.grid, renderer, background, request.threads, request.priority);
@@ -126,9 +132,10 @@ bool finish_mosaic(MosaicBuilder& builder, const ScoreTables& tables, const Fini
     // the first frame's, and encodes its tiles on the saver's threads.
     if (web) web->use_pool(saver.pool(), saver.threads());
     // The first frame's bands also show the mosaic growing to whoever follows the run.
-    saver.set_band_observer([&web, &clock, &builder](const Foto& band, int x, int y) {
+    saver.set_band_observer([&web, &far, &clock, &builder](const Foto& band, int x, int y) {
       if (clock.frame.load() > 1) return;
       if (web) web->add_band(band, x, y);
+      if (far) far->add_band(band, x, y);
       builder.sketch_band(band, x, y);
     });
     ok = save_mosaic(saver, request.base_name, builder.parameters, request.split, builder.grid.pixel_width(),
@@ -137,6 +144,9 @@ bool finish_mosaic(MosaicBuilder& builder, const ScoreTables& tables, const Fini
     // Taken while the grid still holds the cells' signatures; the records
     // carry the tiles' mean colours, so this is one step per cell.
     result.colour_fidelity = measure_colour_fidelity(builder.grid, result.render_records);
+    // Only a mosaic whose every pixel came past once is measured; some split
+    // pieces, or frames after the first, would give a wrong figure.
+    if (ok && far && far->complete()) add_far_figures(*request.far_view, far->picture(), result.colour_fidelity);
     // Tile saving stopped quietly at its first failure; the run says so once.
     if (saver.individual_tile_failed()) {
       report_unable_to_save(saver.first_failed_tile(), builder.prompt());

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/colour_fidelity.hpp"
+#include "engine/far_likeness.hpp"
 #include "engine/thread_priority.hpp"
 #include "engine/tile_render.hpp"
 #include "output/band_renderer.hpp"
@@ -44,13 +45,18 @@ struct FinishRequest {
   /// Where the mosaic counter and the date of the first mosaic are kept;
   /// null to leave them alone.
   const UserState* user_state = nullptr;
+  /// The main image seen from afar, for the far figures of the colour
+  /// fidelity; null or unusable: they are left out.
+  const FarView* far_view = nullptr;
 };
 
 /// What the saving step leaves for the report and the final action.
 struct FinishResult {
   std::vector<SavedFileRecord> files;
   std::vector<TileRenderRecord> render_records;  ///< indexed like the grid's cells
-  /// The colour differences of the drawn cells to the main image.
+  /// The colour differences of the drawn cells to the main image, and of
+  /// the mosaic as written seen from afar when every pixel of its first
+  /// frame came past.
   ColourFidelity colour_fidelity;
   std::string result_file;                       ///< the web page when one was written, else empty
   /// Every file of the mosaic as written (split pieces, one picture a

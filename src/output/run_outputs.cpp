@@ -140,6 +140,7 @@ RunOutputs make_run_outputs(const RunOutputOptions& options) {
     request.threads = options.threads;
     request.priority = options.priority;
     request.user_state = options.user_state;
+    request.far_view = &result.far_view;
     FinishResult finished;
     const bool saved = finish_mosaic(builder, tables, request, finished);
     result.result_file = finished.result_file;

@@ -108,7 +108,10 @@ bool compose_colour_fidelity(BlockWriter& out, const ColourFidelity& colour) {
   return out.line(format("Colour Difference before Colour Change (CIEDE2000):,Mean:,%.2lf,95th Percentile:,%.2lf",
                          colour.mean_before, colour.p95_before)) &&
          out.line(format("Colour Difference after Colour Change (CIEDE2000):,Mean:,%.2lf,95th Percentile:,%.2lf",
-                         colour.mean_after, colour.p95_after));
+                         colour.mean_after, colour.p95_after)) &&
+         (!colour.has_far() ||
+          out.line(format("Colour Difference seen from afar (CIEDE2000):,Mean:,%.2lf,95th Percentile:,%.2lf",
+                          colour.far_mean, colour.far_p95)));
 }
 
 bool compose_summary(BlockWriter& out, const ReportInput& in, const ReportFigures& f) {

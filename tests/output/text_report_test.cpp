@@ -114,8 +114,23 @@ TEST(TextReport, ColourDifferencesCloseTheSummaryOnlyWhenCellsWereMeasured) {
                       "\r\nLeft,Top,"),
             std::string::npos)
       << text;
+  EXPECT_EQ(text.find("afar"), std::string::npos) << "no far figures were measured";
   // Without a measured cell the report keeps the lines it always had (above).
   EXPECT_EQ(text_report_text(small_report()).find("Colour Difference"), std::string::npos);
+}
+
+TEST(TextReport, TheMosaicSeenFromAfarFollowsTheColourDifferencesWhenMeasured) {
+  ReportInput in = small_report();
+  in.colour = {3, 12.344, 20.5, 4.006, 7.25};
+  in.colour.far_pixels = 96 * 72;
+  in.colour.far_mean = 3.054;
+  in.colour.far_p95 = 7.396;
+  const std::string text = text_report_text(in);
+  EXPECT_NE(text.find("Colour Difference after Colour Change (CIEDE2000):,Mean:,4.01,95th Percentile:,7.25\r\n"
+                      "Colour Difference seen from afar (CIEDE2000):,Mean:,3.05,95th Percentile:,7.40\r\n"
+                      "\r\nLeft,Top,"),
+            std::string::npos)
+      << text;
 }
 
 TEST(TextReport, NumbersKeepTheirPointWhateverTheNumericLocale) {

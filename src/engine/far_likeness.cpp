@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <iterator>
 #include <vector>
 
@@ -57,8 +56,9 @@ FarView far_view_of(const Foto& image, int columns) {
 }
 
 FarMosaicReducer::FarMosaicReducer(int mosaic_width, int mosaic_height, int width, int height)
-    : m_mosaic_width(mosaic_width), m_mosaic_height(mosaic_height), m_width(width), m_height(height) {
+    : m_mosaic_width(mosaic_width), m_mosaic_height(mosaic_height) {
   m_spoilt = mosaic_width <= 0 || mosaic_height <= 0 || width <= 0 || height <= 0;
+  if (!m_spoilt) m_reducer = std::make_unique<LinearReducer>(mosaic_width, mosaic_height, width, height);
 }
 
 FarMosaicReducer::~FarMosaicReducer() = default;
@@ -82,10 +82,7 @@ void FarMosaicReducer::add_band(const Foto& band, int x, int y) {
       m_spoilt = true;
       return;
     }
-    Strip strip;
-    strip.width = w;
-    strip.reducer = std::make_unique<LinearReducer>(m_mosaic_width, m_mosaic_height, m_width, m_height);
-    found = m_strips.emplace(x, std::move(strip)).first;
+    found = m_strips.emplace(x, Strip{w, 0}).first;
   }
   Strip& strip = found->second;
   // Each column of pieces comes top to bottom without gaps; anything else
@@ -94,39 +91,10 @@ void FarMosaicReducer::add_band(const Foto& band, int x, int y) {
     m_spoilt = true;
     return;
   }
-  if (w == m_mosaic_width) {
-    strip.reducer->add_rows(band, y);
-  } else {
-    // A split piece's band is narrower than the mosaic: its rows go in one at
-    // a time, black (nothing) beside the piece, and the columns' reduced
-    // pictures add up to the whole one.
-    if (m_padded_row.width() != m_mosaic_width && !m_padded_row.try_allocate_fill(m_mosaic_width, 1, 0)) {
-      m_spoilt = true;
-      return;
-    }
-    std::uint32_t* row = m_padded_row.row(0);
-    for (int r = 0; r < h; ++r) {
-      std::fill(row, row + m_mosaic_width, 0u);
-      std::memcpy(row + x, band.row(r), static_cast<std::size_t>(w) * sizeof(std::uint32_t));
-      strip.reducer->add_rows(m_padded_row, y + r);
-    }
-  }
+  // A split piece's band goes in where it lies and costs only its own
+  // pixels, however many columns of pieces the mosaic has.
+  m_reducer->add_block(band, x, y);
   strip.next_row = y + h;
-  // A finished column adds its share and lets its reducer go: with many
-  // columns of pieces only the one being written holds one.
-  if (strip.next_row == m_mosaic_height && strip.reducer) {
-    add_into(m_finished, strip.reducer->picture());
-    strip.reducer.reset();
-  }
-}
-
-void FarMosaicReducer::add_into(LinearPicture& sum, const LinearPicture& part) {
-  if (sum.rgb.empty()) {
-    sum = part;
-    return;
-  }
-  // Each column's picture holds its own pixels' share and black elsewhere.
-  for (std::size_t i = 0; i < sum.rgb.size() && i < part.rgb.size(); ++i) sum.rgb[i] += part.rgb[i];
 }
 
 bool FarMosaicReducer::complete() const {
@@ -139,12 +107,7 @@ bool FarMosaicReducer::complete() const {
   return edge == m_mosaic_width;
 }
 
-LinearPicture FarMosaicReducer::picture() const {
-  LinearPicture sum = m_finished;
-  for (const auto& [x, strip] : m_strips)
-    if (strip.reducer) add_into(sum, strip.reducer->picture());
-  return sum;
-}
+LinearPicture FarMosaicReducer::picture() const { return m_reducer ? m_reducer->picture() : LinearPicture{}; }
 
 void add_far_figures(const FarView& view, const LinearPicture& mosaic, ColourFidelity& figures) {
   figures.far_pixels = 0;

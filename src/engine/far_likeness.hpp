@@ -75,18 +75,13 @@ class FarMosaicReducer {
   struct Strip {
     int width = 0;
     int next_row = 0;
-    std::unique_ptr<LinearReducer> reducer;  ///< null once the column is finished
   };
-  static void add_into(LinearPicture& sum, const LinearPicture& part);
 
   int m_mosaic_width;
   int m_mosaic_height;
-  int m_width;
-  int m_height;
   bool m_spoilt = false;
-  std::map<int, Strip> m_strips;  ///< by left edge
-  LinearPicture m_finished;       ///< the sum of the finished columns
-  Foto m_padded_row;  ///< a row of a narrow strip, black elsewhere
+  std::map<int, Strip> m_strips;            ///< by left edge
+  std::unique_ptr<LinearReducer> m_reducer;  ///< every band goes in where it lies
 };
 
 /// Fills figures.far_* from the main image's view and the reduced mosaic of

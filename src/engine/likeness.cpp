@@ -147,22 +147,38 @@ LinearReducer::LinearReducer(int source_width, int source_height, int width, int
 }
 
 void LinearReducer::add_rows(const Foto& band, int top) {
-  if (m_width == 0 || band.empty() || band.width() != m_source_width) return;
-  const int from = std::max(top, 0);
-  const int to = std::min(top + band.height(), m_source_height);
-  for (int y = from; y < to; ++y) {
+  if (band.width() != m_source_width) return;
+  add_block(band, 0, top);
+}
+
+void LinearReducer::add_block(const Foto& block, int left, int top) {
+  if (m_width == 0 || block.empty()) return;
+  // 64 bits: a block far off the source must not wrap round into it.
+  const auto x0 = static_cast<int>(std::max<std::int64_t>(left, 0));
+  const auto x1 = static_cast<int>(std::min<std::int64_t>(std::int64_t{left} + block.width(), m_source_width));
+  const auto y0 = static_cast<int>(std::max<std::int64_t>(top, 0));
+  const auto y1 = static_cast<int>(std::min<std::int64_t>(std::int64_t{top} + block.height(), m_source_height));
+  if (x0 >= x1 || y0 >= y1) return;
+  // Only the output columns the block's pixels fall into are touched, so a
+  // narrow piece of a wide picture costs its own pixels.
+  const Span& first_column = m_columns[static_cast<std::size_t>(x0)];
+  const Span& last_column = m_columns[static_cast<std::size_t>(x1 - 1)];
+  const int out_first = first_column.first;
+  const int out_last = last_column.first + static_cast<int>(last_column.shares.size()) - 1;
+  const std::size_t values = 3 * static_cast<std::size_t>(out_last - out_first + 1);
+  for (int y = y0; y < y1; ++y) {
     // Each row is reduced across first and then shared out to the output
-    // rows it covers, in the same order whatever the bands were, so the
-    // sums come out the same to the last bit.
-    std::fill(m_row.begin(), m_row.end(), 0.0);
-    const std::uint32_t* pixels = band.row(y - top);
-    for (int x = 0; x < m_source_width; ++x) {
-      const std::uint32_t p = pixels[x];
+    // rows it covers, in the same order whatever the bands were, so
+    // whole-width rows give the same sums to the last bit.
+    std::fill_n(m_row.begin(), values, 0.0);
+    const std::uint32_t* pixels = block.row(y - top) + (x0 - left);
+    for (int x = x0; x < x1; ++x) {
+      const std::uint32_t p = pixels[x - x0];
       const double r = linear_of_srgb(static_cast<std::uint8_t>(pixel_red(p)));
       const double g = linear_of_srgb(static_cast<std::uint8_t>(pixel_green(p)));
       const double b = linear_of_srgb(static_cast<std::uint8_t>(pixel_blue(p)));
       const Span& span = m_columns[static_cast<std::size_t>(x)];
-      double* out = m_row.data() + 3 * static_cast<std::size_t>(span.first);
+      double* out = m_row.data() + 3 * static_cast<std::size_t>(span.first - out_first);
       for (const double share : span.shares) {
         out[0] += share * r;
         out[1] += share * g;
@@ -172,9 +188,9 @@ void LinearReducer::add_rows(const Foto& band, int top) {
     }
     const Span& span = m_rows[static_cast<std::size_t>(y)];
     for (std::size_t k = 0; k < span.shares.size(); ++k) {
-      double* sums = m_sums.data() + index_of(0, span.first + static_cast<int>(k), m_width);
+      double* sums = m_sums.data() + index_of(out_first, span.first + static_cast<int>(k), m_width);
       const double share = span.shares[k];
-      for (std::size_t i = 0; i < m_row.size(); ++i) sums[i] += share * m_row[i];
+      for (std::size_t i = 0; i < values; ++i) sums[i] += share * m_row[i];
     }
   }
 }

@@ -30,15 +30,19 @@ float linear_of_srgb(std::uint8_t value);
 /// Transparency is ignored (pixels count as drawn). Empty picture when sizes are not positive.
 LinearPicture reduce_in_linear_light(const Foto& picture, int width, int height);
 
-/// A running box-filter accumulator for a picture that arrives in horizontal bands (the mosaic is written band by
-/// band and never held whole): add rows top to bottom (any band heights), then take the reduced picture.
-/// The result does not depend on how the rows were cut into bands.
+/// A running box-filter accumulator for a picture that arrives in pieces (the mosaic is written band by band, or
+/// piece by piece, and never held whole): add each source pixel once, in rows or rectangles in any order, then
+/// take the reduced picture. The result does not depend on how the picture was cut: whole-width rows give the
+/// same sums to the last bit whatever the bands, rectangles the same within rounding.
 class LinearReducer {
  public:
   LinearReducer(int source_width, int source_height, int width, int height);
   /// Adds the rows [top, top + band.height()) of the source, band.width() == source_width. A band of
   /// another width is ignored; rows outside the source are left out.
   void add_rows(const Foto& band, int top);
+  /// Adds the rectangle of the source whose top left pixel is (left, top), block.width() × block.height();
+  /// the part of it outside the source is left out. Costs the block's own pixels, not whole rows of the source.
+  void add_block(const Foto& block, int left, int top);
   LinearPicture picture() const;  ///< rows never added count as black
 
  private:
@@ -56,7 +60,7 @@ class LinearReducer {
   std::vector<Span> m_columns;  ///< by source column
   std::vector<Span> m_rows;     ///< by source row
   std::vector<double> m_sums;   ///< 3 · width · height running sums
-  std::vector<double> m_row;    ///< one source row reduced across, reused
+  std::vector<double> m_row;    ///< one row of a block reduced across, reused
 };
 
 /// `picture` blurred by a Gaussian of `sigma` pixels, separable, edges extended (the nearest pixel repeats),

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -78,6 +79,52 @@ TEST(FarMosaicReducer, AnyBandsCoveringTheMosaicOnceGiveTheWholePictureReduced) 
     ASSERT_EQ(reduced.height, kReducedHeight);
     ASSERT_EQ(reduced.rgb.size(), whole.rgb.size());
     for (std::size_t i = 0; i < whole.rgb.size(); ++i) ASSERT_NEAR(reduced.rgb[i], whole.rgb[i], 1e-5) << i;
+  }
+}
+
+// The same bands with the columns of pieces taking turns: the first band of
+// every column, then the second of every column, and so on.
+std::vector<Rect> interleaved(const std::vector<Rect>& bands) {
+  std::vector<Rect> result = bands;
+  std::stable_sort(result.begin(), result.end(), [](const Rect& a, const Rect& b) { return a.y < b.y; });
+  return result;
+}
+
+TEST(FarMosaicReducer, PiecesCostOnlyTheirOwnPixelsAndGiveTheFigureOfWholeBands) {
+  // A mosaic of 150 × 90 against a main image reduced to 4 cells of 8 pixels
+  // across: 32 × 19, so pieces' edges fall inside the reduced pixels.
+  const Foto mosaic = noisy_picture(150, 90);
+  const FarView view = far_view_of(noisy_picture(60, 36), 4);
+  ASSERT_TRUE(view.usable());
+  ASSERT_EQ(view.main.width, 32);
+  ASSERT_EQ(view.main.height, 19);
+  ColourFidelity whole;
+  {
+    FarMosaicReducer reducer(150, 90, 32, 19);
+    reducer.add_band(mosaic, 0, 0);
+    ASSERT_TRUE(reducer.complete());
+    add_far_figures(view, reducer.picture(), whole);
+    ASSERT_TRUE(whole.has_far());
+  }
+  const struct {
+    const char* name;
+    std::vector<Rect> bands;
+  } cases[] = {
+      {"pieces 64 wide in bands of 16", bands_of(150, 90, 64, 16)},
+      {"pieces 7 wide in bands of 13", bands_of(150, 90, 7, 13)},
+      {"pieces 1 wide, whole height", bands_of(150, 90, 1, 90)},
+      {"pieces 33 wide, columns taking turns", interleaved(bands_of(150, 90, 33, 10))},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FarMosaicReducer reducer(150, 90, 32, 19);
+    for (const Rect& r : c.bands) reducer.add_band(cut(mosaic, r), r.x, r.y);
+    ASSERT_TRUE(reducer.complete());
+    ColourFidelity pieced;
+    add_far_figures(view, reducer.picture(), pieced);
+    EXPECT_EQ(pieced.far_pixels, whole.far_pixels);
+    EXPECT_NEAR(pieced.far_mean, whole.far_mean, 1e-6);
+    EXPECT_NEAR(pieced.far_p95, whole.far_p95, 1e-6);
   }
 }
 

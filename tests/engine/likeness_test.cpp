@@ -3,9 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
+#include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "images/cielab.hpp"
@@ -153,6 +157,77 @@ TEST(Likeness, ReducerGivesTheSameWhateverTheBands) {
   const LinearPicture halves = half.picture();
   EXPECT_FLOAT_EQ(red_at(halves, 0, 0), 1.0f);
   EXPECT_FLOAT_EQ(red_at(halves, 0, 1), 0.0f);
+}
+
+Foto part_of(const Foto& source, int left, int top, int width, int height) {
+  Foto block;
+  EXPECT_TRUE(block.try_allocate(width, height));
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) block.at(x, y) = source.at(left + x, top + y);
+  return block;
+}
+
+TEST(Likeness, ReducerTakesBlocksOfAnySizeInAnyOrder) {
+  Foto source;
+  ASSERT_TRUE(source.try_allocate(37, 23));
+  for (int y = 0; y < 23; ++y)
+    for (int x = 0; x < 37; ++x)
+      source.at(x, y) = make_pixel((x * 37 + y * 11) % 256, (x * y * 7) % 256, (255 - x * 5 - y * 3) & 0xFF);
+
+  // Column and row cuts of odd sizes (a single pixel, widths that straddle
+  // the output pixels' edges), every block of the grid they make, shuffled.
+  const std::vector<int> xs = {0, 1, 6, 13, 14, 29, 37};
+  const std::vector<int> ys = {0, 5, 6, 17, 23};
+  struct Block {
+    int left, top, width, height;
+  };
+  std::vector<Block> blocks;
+  for (std::size_t j = 0; j + 1 < ys.size(); ++j)
+    for (std::size_t i = 0; i + 1 < xs.size(); ++i)
+      blocks.push_back({xs[i], ys[j], xs[i + 1] - xs[i], ys[j + 1] - ys[j]});
+  std::mt19937 shuffler(7);
+  std::shuffle(blocks.begin(), blocks.end(), shuffler);
+
+  // Reduced, reduced to odd sizes, and enlarged (each source pixel spread
+  // over several output pixels).
+  for (const auto& [width, height] : std::vector<std::pair<int, int>>{{8, 5}, {11, 7}, {3, 2}, {50, 31}}) {
+    SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+    const LinearPicture whole = reduce_in_linear_light(source, width, height);
+    LinearReducer reducer(37, 23, width, height);
+    for (const Block& b : blocks) reducer.add_block(part_of(source, b.left, b.top, b.width, b.height), b.left, b.top);
+    const LinearPicture pieced = reducer.picture();
+    ASSERT_EQ(pieced.width, width);
+    ASSERT_EQ(pieced.height, height);
+    ASSERT_EQ(pieced.rgb.size(), whole.rgb.size());
+    for (std::size_t i = 0; i < whole.rgb.size(); ++i) ASSERT_NEAR(pieced.rgb[i], whole.rgb[i], 1e-6) << i;
+  }
+}
+
+TEST(Likeness, ReducerLeavesOutWhatABlockHasBeyondTheSource) {
+  // The source framed by 3 columns and 2 rows of white each side: a block
+  // from (−3, −2) takes only the source inside it.
+  Foto source;
+  ASSERT_TRUE(source.try_allocate(9, 6));
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 9; ++x) source.at(x, y) = make_pixel(x * 25, y * 40, 100);
+  Foto framed;
+  ASSERT_TRUE(framed.try_allocate_fill(15, 10, make_pixel(255, 255, 255)));
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 9; ++x) framed.at(x + 3, y + 2) = source.at(x, y);
+  const LinearPicture whole = reduce_in_linear_light(source, 4, 3);
+  LinearReducer reducer(9, 6, 4, 3);
+  reducer.add_block(framed, -3, -2);
+  const LinearPicture clipped = reducer.picture();
+  ASSERT_EQ(clipped.rgb.size(), whole.rgb.size());
+  for (std::size_t i = 0; i < whole.rgb.size(); ++i) EXPECT_NEAR(clipped.rgb[i], whole.rgb[i], 1e-6) << i;
+
+  // Blocks wholly outside, even far enough off to wrap round in 32 bits, add nothing.
+  LinearReducer outside(9, 6, 4, 3);
+  outside.add_block(framed, 9, 0);
+  outside.add_block(framed, 0, -10);
+  outside.add_block(framed, std::numeric_limits<int>::max() - 5, 0);
+  outside.add_block(framed, 0, std::numeric_limits<int>::max() - 5);
+  for (const float v : outside.picture().rgb) EXPECT_EQ(v, 0.0f);
 }
 
 TEST(Likeness, BlurKeepsFlatPicturesAndTheMean) {

@@ -321,6 +321,21 @@ TEST_F(MainWindowTest, MosaicRunMovesTheProgressBarAndEndsWithTheFinalQuestion) 
   // The finished mosaic comes with its colour differences, as the run measured them.
   ASSERT_GT(result.colour_fidelity.cells, 0u);
   EXPECT_EQ(window->colour_figures_text().toStdString(), colour_fidelity_text(result.colour_fidelity));
+  // The figures, the far ones included, wrap within the window's opening
+  // size and are shown whole, not cut off at the bottom or the right.
+  EXPECT_TRUE(result.colour_fidelity.has_far());
+  window->resize(1180, 720);
+  window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+  QApplication::processEvents();
+  const auto* figures = window->findChild<QLabel*>("colourFigures");
+  ASSERT_NE(figures, nullptr);
+  ASSERT_TRUE(figures->isVisible());
+  const QRect inside(figures->mapTo(window.get(), QPoint(0, 0)), figures->size());
+  EXPECT_TRUE(window->rect().contains(inside));
+  EXPECT_GE(figures->height(), figures->heightForWidth(figures->width()))
+      << figures->width() << " × " << figures->height();
+  if (const char* shot = std::getenv("TESS_MAIN_SCREENSHOT")) window->grab().save(QString::fromUtf8(shot));
   // The run's parameters were kept as "(Last Mosaic)".
   EXPECT_TRUE(SettingsFile().contains(kLastMosaicSection));
 }

@@ -62,8 +62,10 @@ class ScoreTables {
   /// (TileSignature::perceptual) rather than as red, green and blue.
   bool perceptual() const { return m_method == kComparePerceptual; }
   /// The comparison loop's value of an entry distance, one of the first
-  /// three methods: the perceptual comparison adds its distances as they are.
-  std::int32_t kernel_method() const { return perceptual() ? kCompareWeaker : m_method; }
+  /// three methods: the perceptual comparison squares its distances, so a
+  /// tile whose pattern departs from the cell's in a few places loses to one
+  /// that follows it everywhere a little off.
+  std::int32_t kernel_method() const { return perceptual() ? kCompareStronger : m_method; }
   TileVariantFlags variants() const { return m_variants; }
   /// The channel priority of red, green or blue (0..2) as a real number in 0..100.
   double channel_weight(int channel) const { return m_weights[channel]; }

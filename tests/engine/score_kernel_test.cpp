@@ -119,7 +119,7 @@ int clamp_int(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
 TileScore reference_score(const ReferenceTables& t, const TileSignature& cell_as_given, int p,
                           const TileSignature& tile_as_given, std::uint32_t bound) {
   // The perceptual comparison (4) compares the samples' perceptual forms,
-  // its entries' distances added as they are.
+  // its entries' distances squared.
   TileSignature cell = cell_as_given, tile = tile_as_given;
   const bool perceptual = t.method == 4;
   if (perceptual) {
@@ -178,8 +178,8 @@ TileScore reference_score(const ReferenceTables& t, const TileSignature& cell_as
       const long long w = t.level[i == 0 ? 0 : (i <= 12 ? 1 : 2)];
       unsigned long long contribution = 0;
       if (t.method == 2) contribution = static_cast<unsigned long long>(w * t.curve[dist]);
-      if (t.method == 1) contribution = static_cast<unsigned long long>(w) * dist * dist;
-      if (t.method == 3 || t.method == 4) contribution = static_cast<unsigned long long>(w * dist);
+      if (t.method == 1 || t.method == 4) contribution = static_cast<unsigned long long>(w) * dist * dist;
+      if (t.method == 3) contribution = static_cast<unsigned long long>(w * dist);
       const unsigned long long transparency = ce >> 24;
       if (transparency > 0) contribution -= contribution * transparency / 255;
       sum += contribution;
@@ -521,7 +521,7 @@ TEST(ScoreTables, RefusedSetUpKeepsTheTablesAndUnknownMethodKeepsTheMethod) {
   bad.advanced.set_value(kOptPriorityGreen, "1");
   ASSERT_TRUE(tables.set_up(bad, 0));
   EXPECT_TRUE(tables.perceptual());
-  EXPECT_EQ(tables.kernel_method(), kCompareWeaker);
+  EXPECT_EQ(tables.kernel_method(), kCompareStronger);
 }
 
 // ---------------------------------------------------------------------------

@@ -92,19 +92,6 @@ std::vector<double> filtered_inside(const std::vector<double>& plane, int width,
 
 }  // namespace
 
-float linear_of_srgb(std::uint8_t value) {
-  static const std::array<float, 256> table = [] {
-    std::array<float, 256> t{};
-    for (int i = 0; i < 256; ++i) {
-      const double v = i / 255.0;
-      t[static_cast<std::size_t>(i)] =
-          static_cast<float>(v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4));
-    }
-    return t;
-  }();
-  return table[value];
-}
-
 LinearPicture reduce_in_linear_light(const Foto& picture, int width, int height) {
   if (picture.empty() || width <= 0 || height <= 0) return {};
   LinearReducer reducer(picture.width(), picture.height(), width, height);

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "images/cielab.hpp"
 #include "images/foto.hpp"
 
 namespace tess {
@@ -21,9 +22,6 @@ struct LinearPicture {
   int height = 0;
   std::vector<float> rgb;  ///< 3 · width · height values
 };
-
-/// The linear-light value (0..1) of an sRGB channel value 0..255 (table, exact sRGB curve).
-float linear_of_srgb(std::uint8_t value);
 
 /// `picture` box-filtered in linear light to width × height: each output pixel the area-weighted mean of the
 /// source pixels it covers (fractional coverage at the edges when the sizes are not whole multiples).

@@ -71,6 +71,15 @@ LabColour lab_of_linear(double r, double g, double b) {
 
 double srgb_of_linear(double linear) { return encode(linear); }
 
+float linear_of_srgb(std::uint8_t value) {
+  static const std::array<float, 256> table = [] {
+    std::array<float, 256> t{};
+    for (std::size_t i = 0; i < t.size(); ++i) t[i] = static_cast<float>(linear_levels()[i]);
+    return t;
+  }();
+  return table[value];
+}
+
 LabColour lab_of_pixel(std::uint32_t pixel) {
   const auto& lin = linear_levels();
   return lab_of_linear(lin[pixel_red(pixel)], lin[pixel_green(pixel)], lin[pixel_blue(pixel)]);

@@ -21,6 +21,10 @@ LabColour lab_of_pixel(std::uint32_t pixel);
 /// 0..255 (fractions allowed: a mean of pixels is one).
 LabColour srgb_to_lab(double red, double green, double blue);
 
+/// The linear-light value (0..1) of an 8-bit sRGB level, from a table of the
+/// exact sRGB curve in single precision, for code that converts many pixels.
+float linear_of_srgb(std::uint8_t value);
+
 /// The CIELAB colour of linear-light red, green and blue (0..1), for colours
 /// that were mixed in linear light and never rounded to 8 bits.
 LabColour lab_of_linear(double red, double green, double blue);

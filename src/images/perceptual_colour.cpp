@@ -71,14 +71,6 @@ class CurveTable {
 std::uint32_t perceptual_pixel(std::uint32_t pixel) {
   // The steps of lab_of_pixel() and din99_of_lab() in single precision,
   // without the hue angle, the curves read from tables.
-  static const std::array<float, 256> linear = [] {
-    std::array<float, 256> t{};
-    for (int i = 0; i < 256; ++i) {
-      const double v = i / 255.0;
-      t[static_cast<std::size_t>(i)] = static_cast<float>(v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4));
-    }
-    return t;
-  }();
   // The CIELAB companding function over 0..1.1 (an sRGB colour's X/Xn and
   // Z/Zn stay below 1.1), DIN99o lightness of the companded Y, and the
   // chroma compression as a factor of the chroma (up to 200: sRGB's reach
@@ -90,7 +82,9 @@ std::uint32_t perceptual_pixel(std::uint32_t pixel) {
   static const CurveTable chroma_factor(200.0f, [](double g) {
     return g > 0 ? std::log1p(kChromaRate * g) / kChromaDivisor / g : kChromaRate / kChromaDivisor;
   });
-  const float r = linear[pixel_red(pixel)], g = linear[pixel_green(pixel)], b = linear[pixel_blue(pixel)];
+  const float r = linear_of_srgb(static_cast<std::uint8_t>(pixel_red(pixel)));
+  const float g = linear_of_srgb(static_cast<std::uint8_t>(pixel_green(pixel)));
+  const float b = linear_of_srgb(static_cast<std::uint8_t>(pixel_blue(pixel)));
   const float fx = companding((0.412453f * r + 0.357580f * g + 0.180423f * b) / 0.95047f);
   const float fy = companding(0.212671f * r + 0.715160f * g + 0.072169f * b);
   const float fz = companding((0.019334f * r + 0.119193f * g + 0.950227f * b) / 1.08883f);

@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <string>
 
 #include "base/scripted_prompt.hpp"
 #include "engine/colour_fidelity.hpp"
+#include "engine/far_likeness.hpp"
 #include "engine/likeness.hpp"
 #include "engine/mosaic_builder.hpp"
 #include "engine/run_driver.hpp"
@@ -152,6 +154,71 @@ TEST_F(FarRun, SomePiecesOnlyGiveNoFigureSeenFromAfar) {
   EXPECT_EQ(colour_fidelity_text(some.colour_fidelity).find("afar"), std::string::npos);
 }
 
+// The far figure of a measurement taken again from a file on disk, the
+// reduced picture's width found from the count of pixels the run measured.
+LikenessFigures far_again(const Foto& main, const Foto& mosaic, std::size_t pixels) {
+  for (int width = kFarPixelsPerCell; width <= 64 * kFarPixelsPerCell; width += kFarPixelsPerCell) {
+    const auto height = static_cast<int>(std::llround(static_cast<double>(width) * main.height() / main.width()));
+    if (static_cast<std::size_t>(width) * static_cast<std::size_t>(std::max(height, 1)) != pixels) continue;
+    return pixel_ciede2000(gaussian_blurred(reduce_in_linear_light(main, width, height), 4.0),
+                           gaussian_blurred(reduce_in_linear_light(mosaic, width, height), 4.0));
+  }
+  return {};
+}
+
+TEST_F(FarRun, AMaskMosaicIsSeenFromAfarWithItsGapsAsWritten) {
+  // A mask of three regions inside a white frame: the cells follow the
+  // regions, the frame stays the gap colour, and what is seen is the file.
+  Foto mask;
+  ASSERT_TRUE(mask.try_allocate_fill(160, 120, make_pixel(255, 255, 255)));
+  for (int y = 10; y < 110; ++y)
+    for (int x = 10; x < 150; ++x)
+      mask.at(x, y) = x < 60 ? make_pixel(250, 0, 0) : x < 100 ? make_pixel(0, 250, 0) : make_pixel(0, 0, 250);
+  ASSERT_TRUE(write_jpeg_image(mask, m_dir / "mask.jpg", true, 100, 0, m_prompt));
+  m_builder.parameters.mosaic_size = {1, 1, kUnitPixel};  // the mask gives the shape
+  m_run.layout.mask_file = 1;
+  m_run.mask_file = (m_dir / "mask.jpg").string();
+  RunOutputOptions options;
+  options.output_file = (m_dir / "masked.bmp").string();
+  run_batch(m_builder, m_list, m_run, make_run_outputs(options));
+  ASSERT_EQ(m_run.results.size(), 1u);
+  const RunResult result = m_run.results.begin()->second;  // named by the mask's label
+  ASSERT_TRUE(result.success);
+  const ColourFidelity& figures = result.colour_fidelity;
+  ASSERT_TRUE(figures.has_far());
+
+  Foto main;
+  Foto mosaic;
+  ASSERT_TRUE(main.load(m_dir / "main.jpg", 0, 0).ok());
+  ASSERT_TRUE(mosaic.load(result.destination, 0, 0).ok());
+  const LikenessFigures again = far_again(main, mosaic, figures.far_pixels);
+  ASSERT_EQ(again.count, figures.far_pixels) << "no reduced width gives the run's count of pixels";
+  EXPECT_NEAR(figures.far_mean, again.mean, 1e-3);
+  EXPECT_NEAR(figures.far_p95, again.p95, 1e-3);
+}
+
+TEST_F(FarRun, AVideoMosaicIsSeenFromAfarInItsFirstFrame) {
+  // Still pictures make every frame the same: the video's figure is the
+  // picture's. Frames written apart, without the first, give none.
+  const RunResult picture = run_to("still.bmp");
+  ASSERT_TRUE(picture.colour_fidelity.has_far());
+  m_builder.parameters.output_format = OutputFormatCode::video_jpg;
+  const RunResult video = run_to("video");
+  ASSERT_TRUE(video.success);
+  ASSERT_TRUE(video.colour_fidelity.has_far());
+  EXPECT_EQ(video.colour_fidelity.far_pixels, picture.colour_fidelity.far_pixels);
+  // The frames are JPEG pictures, the still mosaic a BMP: only the tiles are common.
+  EXPECT_NEAR(video.colour_fidelity.far_mean, picture.colour_fidelity.far_mean, 0.2);
+
+  RunOutputOptions options;
+  options.output_file = (m_dir / "later").string();
+  options.frames = {2, 3};
+  m_run.results.clear();
+  run_batch(m_builder, m_list, m_run, make_run_outputs(options));
+  const RunResult later = m_run.results[m_run.main_images[0]];
+  ASSERT_TRUE(later.success);
+  EXPECT_FALSE(later.colour_fidelity.has_far());
+}
 
 }  // namespace
 }  // namespace tess

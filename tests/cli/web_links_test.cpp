@@ -40,7 +40,7 @@ std::string percent_decoded(const std::string& url) {
 
 // The picture links of the page's tile array, as written.
 std::vector<std::string> picture_links(const std::string& page) {
-  static const std::regex kRow(R"(\[\d+,\d+,\d+,\d+,\d+,\d+,\d+,"((?:[^"]|"")*)")");
+  static const std::regex kRow(R"re(\[\d+,\d+,\d+,\d+,\d+,\d+,\d+,"((?:[^"]|"")*)")re");
   std::vector<std::string> links;
   for (auto it = std::sregex_iterator(page.begin(), page.end(), kRow); it != std::sregex_iterator(); ++it)
     links.push_back((*it)[1].str());

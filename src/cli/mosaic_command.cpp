@@ -57,20 +57,7 @@ bool parse_range(const std::string& text, int& first, int& last) {
   return number(whole.substr(0, dash), first) && number(whole.substr(dash + 1), last) && first >= 1 && last >= first;
 }
 
-bool parse_split(const std::string& text, SplitPieceSize& size) {
-  const auto x = text.find_first_of("xX");
-  if (x == std::string::npos) return false;
-  std::int64_t w = 0, h = 0;
-  const char* end = text.data() + text.size();
-  const auto [w_end, w_error] = std::from_chars(text.data(), text.data() + x, w);
-  const auto [h_end, h_error] = std::from_chars(text.data() + x + 1, end, h);
-  if (w_error != std::errc{} || h_error != std::errc{} || w_end != text.data() + x || h_end != end) return false;
-  // Sizes beyond any piece the window accepts are held just past its limit,
-  // so its own check refuses them with its message.
-  size = {static_cast<int>(std::clamp<std::int64_t>(w, 0, kMaxSplitPieceSide + 1)),
-          static_cast<int>(std::clamp<std::int64_t>(h, 0, kMaxSplitPieceSide + 1))};
-  return true;
-}
+bool parse_split(const std::string& text, SplitPieceSize& size) { return parse_split_size(text, size); }
 
 // Follows the run until its worker has ended: the progress text on one live
 // line on a terminal, one line per change of status on a pipe, or with
@@ -215,8 +202,11 @@ PreparedMosaic prepare_mosaic(const MosaicArgs& args, Prompt& prompt) {
     if (!parse_range(args.pieces, prepared.split.first_piece, prepared.split.last_piece))
       return refuse(format("--pieces '%s' is not FIRST-LAST, counted from 1", args.pieces));
     // Pieces written apart cannot make one web mosaic or one video.
-    if (params.web_output || params.output_format == OutputFormatCode::web)
+    if (params.output_format == OutputFormatCode::web)
       return refuse("--pieces cannot write a web mosaic (RezIroriz) from some of the pieces");
+    if (params.web_output)
+      return refuse("--pieces cannot write a web mosaic (RezIroriz) from some of the pieces: add --set RezIroriz=0, "
+                    "and make the web mosaic with one run of the whole mosaic");
     if (is_video_format(params.output_format)) return refuse("--pieces does not split video mosaics");
   }
 

@@ -17,10 +17,12 @@
 #include "engine/run_plan.hpp"
 #include "images/exif.hpp"
 #include "images/foto.hpp"
+#include "output/split_pieces.hpp"
 #include "settings/automatic_settings.hpp"
 #include "settings/configuration.hpp"
 #include "settings/geometry.hpp"
 #include "settings/settings_file.hpp"
+#include "settings/size_checks.hpp"
 #include "settings/summary.hpp"
 #include "tilelist/list_file.hpp"
 #include "tilelist/tile_image_list.hpp"
@@ -34,6 +36,7 @@ struct SummaryArgs {
   std::string settings;
   std::string section;
   std::vector<std::string> overrides;
+  std::string split;
 };
 
 /// The counts of a Tile Images List; false (reported) when it cannot be loaded.
@@ -54,6 +57,13 @@ int summary(const SummaryArgs& args, Prompt& prompt) {
   if (!parameters_from_options({args.settings, args.section, args.overrides}, params, named_list, prompt))
     return kExitUsage;
 
+  SplitPieceSize split;
+  if (!args.split.empty()) {
+    if (!parse_split_size(args.split, split)) return usage_error(format("--split '%s' is not WIDTHxHEIGHT", args.split));
+    const SizeCheck check = check_split_size(params.output_format, params.output_tiff64, split.width, split.height);
+    if (check.verdict == SizeVerdict::refuse) return usage_error(check.text);
+  }
+
   int width = 0;
   int height = 0;
   if (!read_main_image_size(args.image, width, height))
@@ -69,6 +79,13 @@ int summary(const SummaryArgs& args, Prompt& prompt) {
   if (!layout.usable()) {
     prompt.message(layout.message, Icon::error);
     return kExitUsage;
+  }
+  // The pieces `mosaic --split` cuts this mosaic into, so that a script can
+  // share them out (--pieces) without working the count out itself.
+  if (!args.split.empty() && layout.mask_file == 0) {
+    const SplitGrid cut =
+        split_grid(static_cast<int>(layout.final_width), static_cast<int>(layout.final_height), split);
+    std::printf("%s\n", format(tr("Split Pieces: %d x %d = %d"), cut.columns, cut.rows, cut.pieces()).c_str());
   }
   if (!args.list.empty()) {
     std::printf("%s\n%s\n", list_type_line(counts).c_str(), validation_text(layout, counts).c_str());
@@ -89,6 +106,8 @@ void add_summary_command(CLI::App& app, CommandContext& context) {
   command->add_option("--section", args->section, "Section of the settings file (default: \"Mosaic Settings\")")
       ->needs(settings);
   add_set_option(*command, args->overrides);
+  command->add_option("--split", args->split,
+                      "Also print how many pieces `mosaic --split WIDTHxHEIGHT` cuts the mosaic into");
   command->callback([&context, args] { context.status = summary(*args, context.prompt); });
 }
 

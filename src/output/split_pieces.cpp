@@ -2,6 +2,7 @@
 #include "output/split_pieces.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 
 #include "base/prompt.hpp"
@@ -23,25 +24,40 @@ int ceil_div(std::int64_t a, std::int64_t b) { return b <= 0 ? 0 : static_cast<i
 
 }  // namespace
 
+bool parse_split_size(const std::string& text, SplitPieceSize& size) {
+  const auto x = text.find_first_of("xX");
+  if (x == std::string::npos) return false;
+  std::int64_t w = 0, h = 0;
+  const char* end = text.data() + text.size();
+  const auto [w_end, w_error] = std::from_chars(text.data(), text.data() + x, w);
+  const auto [h_end, h_error] = std::from_chars(text.data() + x + 1, end, h);
+  if (w_error != std::errc{} || h_error != std::errc{} || w_end != text.data() + x || h_end != end) return false;
+  size.width = static_cast<int>(std::clamp<std::int64_t>(w, 0, kMaxSplitPieceSide + 1));
+  size.height = static_cast<int>(std::clamp<std::int64_t>(h, 0, kMaxSplitPieceSide + 1));
+  return true;
+}
+
+SplitGrid split_grid(int width, int height, const SplitPieceSize& split) {
+  SplitGrid grid;
+  grid.piece_width = split.width >= kMinSplitPieceSide && split.width <= width ? split.width : width;
+  grid.piece_height = split.height >= kMinSplitPieceSide && split.height <= height ? split.height : height;
+  grid.columns = ceil_div(width, grid.piece_width);
+  grid.rows = ceil_div(height, grid.piece_height);
+  return grid;
+}
+
 bool save_mosaic(JPGMosaicSave& saver, const std::string& base_name, const MosaicParameters& parameters,
                  const SplitPieceSize& split, int width, int height, std::vector<SavedFileRecord>& saved, int dpi) {
   MosaicBuilder& builder = saver.builder();
-  // 1. Piece size: the whole mosaic unless a usable split was asked for.
-  int piece_width = width;
-  int piece_height = height;
-  // A piece side the split window would refuse is no split on that side.
-  if (parameters.split_mosaic) {
-    if (split.width >= kMinSplitPieceSide && split.width <= width) piece_width = split.width;
-    if (split.height >= kMinSplitPieceSide && split.height <= height) piece_height = split.height;
-  }
+  // 1-2. Piece size and files across and down: the whole mosaic unless a usable split was asked for.
+  const SplitGrid cut = split_grid(width, height, parameters.split_mosaic ? split : SplitPieceSize{});
+  const int piece_width = cut.piece_width;
+  const int piece_height = cut.piece_height;
   if (piece_width <= 0 || piece_height <= 0) {
     builder.prompt().message(format(tr("Unable to save file '%s'"), base_name), Icon::error);
     return false;
   }
-  // 2. Files across and down.
-  const int columns = ceil_div(width, piece_width);
-  const int rows = ceil_div(height, piece_height);
-  const int files = columns * rows;
+  const int files = cut.pieces();
   // Some of the pieces only, when a range was asked for.
   const bool some_pieces = split.first_piece > 0;
   if (some_pieces && (files < 2 || split.last_piece > files || split.last_piece < split.first_piece)) {

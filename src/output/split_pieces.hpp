@@ -25,6 +25,23 @@ struct SplitPieceSize {
   int last_piece = 0;
 };
 
+/// "WIDTHxHEIGHT" (or "X"); a side beyond any piece the split window
+/// accepts is held just past its limit, so that its own check refuses it.
+/// False when the text is not two whole numbers joined by an x.
+[[nodiscard]] bool parse_split_size(const std::string& text, SplitPieceSize& size);
+
+/// How a width × height mosaic is cut into pieces of `split`'s size: a piece
+/// side the split window would refuse, or longer than the mosaic, is no cut
+/// on that side. One column and one row when nothing is cut.
+struct SplitGrid {
+  int piece_width = 0;
+  int piece_height = 0;
+  int columns = 0;
+  int rows = 0;
+  [[nodiscard]] int pieces() const { return columns * rows; }
+};
+SplitGrid split_grid(int width, int height, const SplitPieceSize& split);
+
 /// Writes the whole mosaic of width × height pixels, named `base_name`, as
 /// one file or as split pieces (column by column, top to bottom in a column,
 /// named base name + "%02dx%02d" of row and column), publishing status and

@@ -50,15 +50,21 @@ int ceil_tiles(int side) { return (side + kWebTileSide - 1) / kWebTileSide; }
 // has a side of 0.
 int halved(int side) { return side < 4 ? 1 : side / 2; }
 
-// Characters that would change what a URL means are escaped; everything else
-// (blanks and UTF-8 included) browsers take as it is.
+// A path as a URL path: every byte but the letters, digits, "/" and the few
+// marks that mean nothing special inside a path is percent-encoded, so that
+// blanks, "#", "?", ":" and names in any encoding reach the right file over
+// http and from the disk alike.
 std::string url_path(std::string_view path) {
+  static constexpr std::string_view kKept = "-._~/!$&'()*+,;=@";
   std::string url;
   for (const char c : path) {
-    if (c == '%' || c == '#' || c == '?' || static_cast<unsigned char>(c) < 0x20)
-      url += format("%%%02X", static_cast<unsigned>(static_cast<unsigned char>(c)));
-    else
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) != 0 && byte < 0x80)
       url += c;
+    else if (kKept.find(c) != std::string_view::npos)
+      url += c;
+    else
+      url += format("%%%02X", static_cast<unsigned>(byte));
   }
   return url;
 }
@@ -172,6 +178,37 @@ std::string web_quoted(std::string_view text) {
   }
   out += '"';
   return out;
+}
+
+std::string web_picture_link(const std::string& page_folder, const std::string& picture) {
+  std::error_code ec;
+  fs::path page = fs::absolute(page_folder, ec).lexically_normal();
+  if (!page.has_filename()) page = page.parent_path();  // "folder/" is the folder itself
+  fs::path file = fs::absolute(picture, ec);
+  if (ec) file = picture;
+  file = file.lexically_normal();
+  // Page and picture under one root: a relative link keeps working when the
+  // whole tree is copied or served, and names no folder above the common one.
+  const fs::path relative = file.lexically_relative(page);
+  if (!relative.empty() && page.root_path() == file.root_path()) return url_path(relative.generic_string());
+  return "file://" + url_path(file.generic_string());
+}
+
+bool web_links_leave_folder(const MosaicParameters& parameters) {
+  const bool web = parameters.web_output || parameters.output_format == OutputFormatCode::web;
+  const bool popup = parameters.web_popup_text > kWebPopUpNone && parameters.web_popup_text <= kWebPopUpLast;
+  // The web mosaic's folder is the run's own, so a picture linked where it
+  // lies is always outside it.
+  return web && popup && !parameters.web_copy_images;
+}
+
+void warn_of_web_links(const MosaicParameters& parameters, Prompt& prompt) {
+  if (!web_links_leave_folder(parameters)) return;
+  prompt.message(tr("The web mosaic's pop-ups link the tile pictures where they lie, outside the web mosaic's "
+                    "folder: a published page shows the names of those folders, and its pictures are missing "
+                    "wherever the page is put without them. Turn on \"Copy source images\" "
+                    "(RezIrorizCopyImages=1) to copy the pictures into the web mosaic instead."),
+                 Icon::warning);
 }
 
 WebOptions WebOptions::from(const MosaicParameters& parameters, const std::string& base_name) {
@@ -572,6 +609,9 @@ bool WebPyramid::write_popup_data(const PuzzleGrid& grid, std::string& tile_arra
   }
 
   const std::string tiles_folder = m_options.folder + "tiles/";
+  // Links are worked out from where the page will end up, not from the
+  // folder it is built in beside an earlier one.
+  const std::string page_folder = m_final_folder.empty() ? m_options.folder : m_final_folder;
   if (m_options.copy_images && !order.empty()) {
     std::error_code ec;
     fs::create_directories(tiles_folder, ec);
@@ -602,9 +642,7 @@ bool WebPyramid::write_popup_data(const PuzzleGrid& grid, std::string& tile_arra
       }
       picture.url = "tiles/" + url_path(copy);
     } else {
-      std::error_code ec;
-      const fs::path absolute = fs::absolute(info.path, ec);
-      picture.url = "file://" + url_path(ec ? info.path : absolute.string());
+      picture.url = web_picture_link(page_folder, info.path);
     }
   }
 

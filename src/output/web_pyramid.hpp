@@ -21,6 +21,7 @@ namespace tess {
 
 class JobPool;
 class MosaicBuilder;
+class Prompt;
 class PuzzleGrid;
 struct MosaicParameters;
 
@@ -61,6 +62,19 @@ std::string_view web_popup_function(int kind);
 /// so that no "</" or "<!" reaches the page's script block (the viewer takes
 /// the backslash off again).
 std::string web_quoted(std::string_view text);
+
+/// The pop-up link of the picture at `picture` from a page in `page_folder`:
+/// a path relative to the page ("../" where it climbs) when both lie under
+/// one root, else the picture's file:// address; percent-encoded either way.
+std::string web_picture_link(const std::string& page_folder, const std::string& picture);
+
+/// Whether the web mosaic of `parameters` links pictures outside its own
+/// folder: pop-ups that show the tile pictures where they lie, not copied.
+bool web_links_leave_folder(const MosaicParameters& parameters);
+
+/// Says so through `prompt` (a warning) when web_links_leave_folder(), naming
+/// the option that copies the pictures instead.
+void warn_of_web_links(const MosaicParameters& parameters, Prompt& prompt);
 
 /// Everything a RezIroriz needs to know besides the mosaic size.
 struct WebOptions {

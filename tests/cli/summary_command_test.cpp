@@ -108,6 +108,38 @@ TEST_F(SummaryCommand, ShowsTheListAndTheVerdict) {
   EXPECT_FALSE(broken.err.empty());
 }
 
+TEST_F(SummaryCommand, CountsThePiecesASplitCutsTheMosaicInto) {
+  const std::string size =
+      "summary photo.jpg --set MosaicSizeUnit=pixel --set MosaicSizeWidth=1200 --set MosaicSizeHeight=900 "
+      "--set TileUnit=pixel --set TileSize=100";
+  struct Case {
+    const char* split;
+    const char* line;
+  };
+  // 1200 × 900 cut column by column: a last column or row gets what is left,
+  // and a side longer than the mosaic is no cut on that side.
+  const Case cases[] = {
+      {"500x400", "Split Pieces: 3 x 3 = 9\n"},
+      {"600x450", "Split Pieces: 2 x 2 = 4\n"},
+      {"500X2000", "Split Pieces: 3 x 1 = 3\n"},
+      {"1200x900", "Split Pieces: 1 x 1 = 1\n"},
+  };
+  for (const Case& c : cases) {
+    Result r = run(size + " --split " + c.split);
+    ASSERT_EQ(r.status, 0) << c.split << r.err;
+    EXPECT_NE(r.out.find("Final Mosaic: 1200 x 900 pixels = 1200 x 900 pixels\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(c.line), std::string::npos) << c.split << "\n" << r.out;
+  }
+  EXPECT_EQ(run(size).out.find("Split Pieces"), std::string::npos);  // only asked for
+
+  for (const char* refused : {"5x5", "500", "500x", "ax400"}) {
+    Result r = run(size + " --split " + refused);
+    EXPECT_EQ(r.status, 2) << refused;
+    EXPECT_EQ(r.out, "") << refused;
+    EXPECT_EQ(r.err.rfind("error: ", 0), 0u) << r.err;
+  }
+}
+
 TEST_F(SummaryCommand, RefusesBadValuesAndUnreadablePictures) {
   Result r = run("summary photo.jpg --set MosaicSizeWidth=-3");
   EXPECT_EQ(r.status, 2);

@@ -24,18 +24,20 @@ mv "$list.imageErrors.txt" "$work/one.errors"
 "$examples/list-parallel.sh" "$list" 4 "$work/a b" "$work/b" >/dev/null 2>&1
 cmp "$work/one.tzc" "$list" || { echo "FAILED: the joined list differs from the list of one process"; exit 1; }
 cmp "$work/one.errors" "$list.imageErrors.txt" || { echo "FAILED: the error files differ"; exit 1; }
-[ ! -e "$list.parts" ] || { echo "FAILED: the partial lists were left behind"; exit 1; }
+[ -z "$(ls -d "$list".parts* 2>/dev/null)" ] || { echo "FAILED: the partial lists were left behind"; exit 1; }
 echo "the list of four parallel shares equals the list of one process"
 
-# A split mosaic of that list: placed once, its nine pieces rendered by four
-# parallel jobs, equal to the pieces one process writes.
+# A split mosaic of that list with the default settings but its size: the
+# script works out the nine pieces itself and writes them without the web
+# mosaic the defaults ask for. Placed once, rendered by four parallel jobs,
+# they equal the pieces one process writes.
 ffmpeg -loglevel error -f lavfi -i "testsrc2=size=640x480" -frames:v 1 "$work/main.png"
 settings=(--set MosaicSizeUnit=pixel --set MosaicSizeWidth=600 --set MosaicSizeHeight=450 --set TileSize=12
-          --set FileFormat=bmp --set RezIroriz=0 --set MultiSize2=10)
+          --set FileFormat=bmp --set MultiSize2=10)
 mkdir -p "$work/one" "$work/many"
 "$program" mosaic "$work/main.png" --list "$list" --output "$work/one/m.bmp" --split 200x150 "${settings[@]}" \
-  --no --quiet >/dev/null
-"$examples/mosaic-parallel.sh" "$work/main.png" "$list" "$work/many/m.bmp" 200x150 9 "${settings[@]}"
+  --set RezIroriz=0 --no --quiet >/dev/null
+"$examples/mosaic-parallel.sh" "$work/main.png" "$list" "$work/many/m.bmp" 200x150 "${settings[@]}" 2>/dev/null
 pieces=$(ls "$work/one" | wc -l)
 [ "$pieces" -eq 9 ] || { echo "FAILED: one process wrote $pieces files, not nine pieces"; exit 1; }
 for piece in "$work"/one/*; do
@@ -43,3 +45,19 @@ for piece in "$work"/one/*; do
 done
 [ "$(ls "$work/many" | wc -l)" -eq 9 ] || { echo "FAILED: the parallel run left other files"; exit 1; }
 echo "the nine pieces of four parallel jobs equal those of one process"
+
+# A piece that fails stops the run with its status and takes the placement
+# with it.
+cat >"$work/failing" <<FAILING
+#!/usr/bin/env bash
+[[ " \$* " == *" --pieces 5-5 "* ]] && exit 1
+exec "$program" "\$@"
+FAILING
+chmod +x "$work/failing"
+mkdir -p "$work/broken"
+if TESSELLARIUM="$work/failing" "$examples/mosaic-parallel.sh" "$work/main.png" "$list" "$work/broken/m.bmp" 200x150 \
+  "${settings[@]}" >/dev/null 2>&1; then
+  echo "FAILED: a failed piece ended the script with status 0"; exit 1
+fi
+[ ! -e "$work/broken/m.bmp.placement.txt" ] || { echo "FAILED: the placement was left behind"; exit 1; }
+echo "a failed piece fails the script and leaves no placement"

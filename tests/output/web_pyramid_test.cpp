@@ -20,6 +20,7 @@
 #include "output/jpeg_writer.hpp"
 #include "output/mosaic_saver.hpp"
 #include "settings/advanced_options.hpp"
+#include "settings/mosaic_parameters.hpp"
 #include "support/test_support.hpp"
 #include "tilelist/foto_info.hpp"
 #include "tilelist/tile_signature.hpp"
@@ -349,21 +350,82 @@ TEST_F(WebPyramidTest, PageHoldsThePlaceholdersAndThePopUpData) {
   EXPECT_EQ(placeholder(page, "unknown"), "{NotAPlaceholder}");
   EXPECT_TRUE(fs::exists(web.folder() + "scripts/viewer.js"));  // the viewer is copied whole
 
-  // Six cells: blue, red, none, blue, red, red; pictures numbered as first met.
-  const std::string blue = "file://" + pictures[1].path;
-  const std::string red = "file://" + pictures[0].path;
+  // Six cells: blue, red, none, blue, red, red; pictures numbered as first
+  // met, linked from the page's folder to the one beside it.
+  const std::string blue = "../blue%231.jpeg";
+  const std::string red = "../Red%20Pic.JPG";
   const std::string expected =
       "[\n\t\t\t// tileX, tileY, tileWidth, tileHeight, tileNr, imageNr, imageUsageCount, imageUrl, imageName, "
       "imageExtension"
-      "\n\t\t\t[0,0,100,100,1,1,2,\"" + blue.substr(0, blue.find('#')) + "%231.jpeg\",\"blue#1\",\"jpeg\"],"
+      "\n\t\t\t[0,0,100,100,1,1,2,\"" + blue + "\",\"blue#1\",\"jpeg\"],"
       "\n\t\t\t[100,0,100,100,2,2,3,\"" + red + "\",\"Red Pic\",\"JPG\"],"
       "\n\t\t\t[200,0,100,100,3,null,null,null,null,null],"
-      "\n\t\t\t[0,100,100,100,4,1,2,\"" + blue.substr(0, blue.find('#')) + "%231.jpeg\",\"blue#1\",\"jpeg\"],"
+      "\n\t\t\t[0,100,100,100,4,1,2,\"" + blue + "\",\"blue#1\",\"jpeg\"],"
       "\n\t\t\t[100,100,100,100,5,2,3,\"" + red + "\",\"Red Pic\",\"JPG\"],"
       "\n\t\t\t[200,100,100,100,6,2,3,\"" + red + "\",\"Red Pic\",\"JPG\"],"
       "\n\t\t]";
   EXPECT_EQ(placeholder(page, "tiles"), expected);
   EXPECT_FALSE(fs::exists(web.folder() + "tiles"));
+}
+
+TEST(WebPictureLink, IsRelativeToThePageAndPercentEncoded) {
+  struct Case {
+    const char* page;
+    const char* picture;
+    const char* link;
+  };
+  const Case cases[] = {
+      // Up to the common folder and down again; blanks, "#", "?", ":", "%",
+      // a backslash and UTF-8 bytes encoded, the marks a path may hold kept.
+      {"/srv/www/m RezIroriz/", "/home/u/K\xC3\xB6ln 2024/a#b?.jpg", "../../../home/u/K%C3%B6ln%202024/a%23b%3F.jpg"},
+      {"/a/b/m RezIroriz/", "/a/b/c:d 100%.jpg", "../c%3Ad%20100%25.jpg"},
+      {"/a/b/m RezIroriz/", "/a/b/x\\y\"z'(1)+&=.png", "../x%5Cy%22z'(1)+&=.png"},
+      // A picture inside the page's folder needs no climb; dots are resolved.
+      {"/out/m RezIroriz/", "/out/m RezIroriz/tiles/p.jpg", "tiles/p.jpg"},
+      {"/a/x RezIroriz", "/a/b/../c/./p.jpg", "../c/p.jpg"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(web_picture_link(c.page, c.picture), c.link) << c.picture;
+
+  // Relative names are taken from the working folder, as the run takes them.
+  TempDir dir;
+  const fs::path before = fs::current_path();
+  fs::current_path(dir.path());
+  const std::string link = web_picture_link("out/m RezIroriz/", "pics/p.jpg");
+  fs::current_path(before);
+  EXPECT_EQ(link, "../../pics/p.jpg");
+}
+
+TEST(WebPictureLink, AWarningOnlyWherePopUpsLinkPicturesWhereTheyLie) {
+  struct Case {
+    bool web_output;
+    OutputFormatCode format;
+    int popup;
+    bool copy;
+    bool warned;
+  };
+  const Case cases[] = {
+      {true, OutputFormatCode::jpg, 4, false, true},   // the defaults
+      {false, OutputFormatCode::web, 1, false, true},  // the web mosaic alone, text pop-ups name the paths too
+      {true, OutputFormatCode::jpg, 4, true, false},   // pictures copied beside the page
+      {true, OutputFormatCode::jpg, 0, false, false},  // no pop-ups, no picture named
+      {false, OutputFormatCode::jpg, 4, false, false}, // no web mosaic
+  };
+  for (const Case& c : cases) {
+    MosaicParameters parameters;
+    parameters.web_output = c.web_output;
+    parameters.output_format = c.format;
+    parameters.web_popup_text = c.popup;
+    parameters.web_copy_images = c.copy;
+    ScriptedPrompt prompt;
+    warn_of_web_links(parameters, prompt);
+    const auto calls = prompt.calls();
+    ASSERT_EQ(calls.size(), c.warned ? 1u : 0u) << c.popup << c.copy << c.web_output;
+    if (c.warned) {
+      EXPECT_EQ(calls[0].icon, Icon::warning);
+      EXPECT_NE(calls[0].text.find("RezIrorizCopyImages=1"), std::string::npos) << calls[0].text;
+    }
+    EXPECT_EQ(web_links_leave_folder(parameters), c.warned);
+  }
 }
 
 TEST_F(WebPyramidTest, CopiedPicturesGetNumberedLowerCaseNames) {
@@ -380,7 +442,7 @@ TEST_F(WebPyramidTest, CopiedPicturesGetNumberedLowerCaseNames) {
   EXPECT_TRUE(fs::exists(web.folder() + "tiles/Red Pic-2.jpg"));
   EXPECT_TRUE(fs::exists(web.folder() + "tiles/blue#1-1.jpeg"));
   EXPECT_EQ(read_file(web.folder() + "tiles/Red Pic-2.jpg"), read_file(pictures[0].path));
-  EXPECT_NE(page.find("[100,0,100,100,2,2,3,\"tiles/Red Pic-2.jpg\",\"Red Pic\",\"JPG\"]"), std::string::npos);
+  EXPECT_NE(page.find("[100,0,100,100,2,2,3,\"tiles/Red%20Pic-2.jpg\",\"Red Pic\",\"JPG\"]"), std::string::npos);
   EXPECT_NE(page.find("\"tiles/blue%231-1.jpeg\""), std::string::npos);
   EXPECT_EQ(placeholder(page, "function"), "getPopUpTextOnly");
 }

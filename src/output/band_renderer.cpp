@@ -194,8 +194,13 @@ void JPGMosaicSave::count_rows_written(int band_rows) {
   // still moves the figure. A few steps a band are enough to show it.
   const int rows = m_next_row - m_rows_counted;
   if (band_rows <= 0 || (rows < std::max(1, band_rows / 16) && m_next_row < band_rows)) return;
+  // Whole cells' worth, so a band adds up to exactly its placed cells.
+  const auto share = [&](int row) {
+    return static_cast<std::int64_t>(m_placed.size()) * row / band_rows;
+  };
+  const std::int64_t amount = share(m_next_row) - share(m_rows_counted);
   m_rows_counted = m_next_row;
-  m_builder.add_progress(static_cast<double>(m_placed.size()) * rows / band_rows);
+  if (amount > 0) m_builder.add_progress(static_cast<double>(amount));
 }
 
 bool JPGMosaicSave::advance_to_band(int band_y) {

@@ -30,6 +30,7 @@
 #include "engine/run_controller.hpp"
 #include "engine/run_driver.hpp"
 #include "engine/run_plan.hpp"
+#include "engine/tile_list_file.hpp"
 #include "engine/tile_priority.hpp"
 #include "images/foto.hpp"
 #include "output/run_outputs.hpp"
@@ -128,6 +129,32 @@ std::string option_conflict(const MosaicArgs& args) {
   return {};
 }
 
+// A placement is rendered only for the main image, list and cells it was
+// made for: why not, or empty. One that does not say (written before it was
+// kept, or the tile list beside a mosaic) is taken as it stands, with a
+// warning; the run still checks it cell by cell.
+std::string placement_mismatch(const std::string& placement, const std::string& main_image, const RunPlan& plan) {
+  IniFile file;
+  if (!file.load(placement)) return {};  // the run says it cannot read it
+  const std::optional<PlacementOrigin> made_for = read_placement_origin(file);
+  if (!made_for) {
+    std::fprintf(stderr,
+                 "warning: the placement '%s' does not say which main image, list and cells it was made for: it is "
+                 "rendered as it stands\n",
+                 placement.c_str());
+    return {};
+  }
+  const MosaicLayout& layout = plan.run.layout;
+  PlacementOrigin run;
+  if (!placement_origin(main_image, static_cast<int>(layout.image_width), static_cast<int>(layout.image_height),
+                        plan.list.path(), layout, plan.parameters.pattern, plan.run.mask_file, run))
+    return format("the placement '%s' cannot be checked: the main image or the list cannot be read", placement);
+  const std::string difference = placement_difference(*made_for, run);
+  if (difference.empty()) return {};
+  return format("the placement '%s' was made for %s; save a placement of this mosaic with --save-placement",
+                placement, difference);
+}
+
 }  // namespace
 
 PreparedMosaic prepare_mosaic(const MosaicArgs& args, Prompt& prompt) {
@@ -179,6 +206,10 @@ PreparedMosaic prepare_mosaic(const MosaicArgs& args, Prompt& prompt) {
     if (!std::filesystem::is_regular_file(args.placement, ec))
       return refuse(format("no such placement file '%s'", args.placement));
   }
+  if (params.output_format == OutputFormatCode::avi_compressed && !read_fourcc(params.advanced.value(kOptFourCC)))
+    return refuse(format("the settings name the codec '%s', which this program does not know: give a FourCC such as "
+                         "MJPG, XVID or DIVX with --set Advanced.DivarAdadir.FourCC=",
+                         params.advanced.value(kOptFourCC)));
   if (!args.frames.empty()) {
     int first = 0, last = 0;
     if (!parse_range(args.frames, first, last))
@@ -232,6 +263,10 @@ PreparedMosaic prepare_mosaic(const MosaicArgs& args, Prompt& prompt) {
     prepared.exit_status = planned.refusal == PlanRefusal::declined ? kExitFailed : kExitUsage;
     return prepared;
   }
+  if (!args.placement.empty())
+    if (const std::string mismatch = placement_mismatch(args.placement, args.images.front(), *planned.plan);
+        !mismatch.empty())
+      return refuse(mismatch);
   // The split window comes after the checks; its question is the user's call.
   if (planned.plan->parameters.split_mosaic && !args.split.empty() &&
       !confirm_split_size(planned.plan->parameters, prepared.split.width, prepared.split.height, prompt)) {
@@ -285,6 +320,13 @@ int mosaic(const MosaicArgs& args, TerminalPrompt& prompt) {
     builder.set_status_observer([&json, &builder](const std::string& status) {
       const auto [percent, stage] = builder.batch_progress();
       json->note(stage >= 0 ? progress_stage_keyword(stage) : "", percent, status);
+    });
+  // Steps that keep their status for long (placing, writing the file) show
+  // their figure as it moves, from whichever thread moved it.
+  if (json)
+    builder.set_progress_observer([&json, &builder] {
+      const auto [percent, stage] = builder.batch_progress();
+      json->note(stage >= 0 ? progress_stage_keyword(stage) : "", percent, "");
     });
 
   InterruptGuard interrupts;

@@ -4,6 +4,7 @@
 
 #include "base/text.hpp"
 #include "settings/settings_file.hpp"
+#include "video/fourcc.hpp"
 
 namespace tess {
 namespace {
@@ -37,6 +38,14 @@ OverrideResult apply_parameter_overrides(MosaicParameters& params, const std::ve
     }
     switch (apply_setting(params, key, value)) {
       case SettingChange::applied:
+        // A codec name nobody knows would otherwise give an uncompressed video.
+        if (iequals(key, std::string(kAdvancedKeyPrefix) + "DivarAdadir.FourCC") && !read_fourcc(value)) {
+          result.ok = false;
+          result.error = format("--set %s: '%s' names no codec this program knows: give a FourCC such as MJPG, "
+                                "XVID or DIVX, or uncompressed",
+                                key, value);
+          return result;
+        }
         if (iequals(key, "Advanced.Version")) result.advanced_changed = value == "1";
         else if (key.size() > 9 && iequals(key.substr(0, 9), kAdvancedKeyPrefix)) result.advanced_changed = true;
         break;

@@ -54,13 +54,16 @@ double JsonProgressLog::elapsed() const {
 void JsonProgressLog::note(const std::string& stage, double percent, const std::string& status) {
   const std::lock_guard lock(m_mutex);
   const std::string& kept_stage = stage.empty() ? m_stage : stage;
-  if (status == m_status && kept_stage == m_stage) return;
+  const std::string& kept_status = status.empty() ? m_status : status;
+  if (std::isfinite(percent)) m_percent = std::max(m_percent, percent);
+  if (kept_status == m_status && kept_stage == m_stage && m_percent < m_written_percent + 1) return;
   m_stage = kept_stage;
-  m_status = status;
+  m_status = kept_status;
+  m_written_percent = m_percent;
   ProgressEvent event;
   event.stage = m_stage;
-  event.percent = percent;
-  event.status = status;
+  event.percent = m_percent;
+  event.status = m_status;
   event.elapsed = elapsed();
   m_pending.push_back(std::move(event));
 }
@@ -81,8 +84,8 @@ void JsonProgressLog::write_final(const char* state, double percent, const std::
   {
     const std::lock_guard lock(m_mutex);
     event.stage = m_stage;
+    event.percent = std::isfinite(percent) ? std::max(m_percent, percent) : m_percent;
   }
-  event.percent = percent;
   event.status = status;
   event.elapsed = elapsed();
   write(event);

@@ -47,13 +47,18 @@ class JsonProgressLog {
  public:
   explicit JsonProgressLog(std::FILE* out = stderr);
 
-  /// A new status in `stage` at `percent`; a repeat of the last status in
-  /// the same stage is dropped. An empty stage keeps the last one.
+  /// A new status in `stage` at `percent`. An empty stage or status keeps the
+  /// last one. A repeat of the last status in the same stage is dropped
+  /// unless the figure went on by a whole point since the last line, so a
+  /// long step without new statuses (writing a large file) still shows it
+  /// moving. The figure never goes back: a job that stops keeps the one it
+  /// reached.
   void note(const std::string& stage, double percent, const std::string& status);
   /// Writes the lines noted since the last call.
   void write_pending();
   /// Writes what is pending, then the last line: how the job ended
-  /// ("finished", "stopped" or "failed"), in the stage it ended in.
+  /// ("finished", "stopped" or "failed"), in the stage it ended in, at
+  /// `percent` or the figure reached before when that is higher.
   void write_final(const char* state, double percent, const std::string& status);
 
  private:
@@ -66,6 +71,8 @@ class JsonProgressLog {
   std::vector<ProgressEvent> m_pending;  // guarded by m_mutex
   std::string m_stage = "starting";      // guarded by m_mutex: the stage of the last note
   std::string m_status;                  // guarded by m_mutex: the status of the last note
+  double m_percent = 0;                  // guarded by m_mutex: the highest figure noted
+  double m_written_percent = 0;          // guarded by m_mutex: the figure of the last line noted
 };
 
 }  // namespace tess

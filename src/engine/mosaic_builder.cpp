@@ -139,6 +139,7 @@ void MosaicBuilder::begin_batch(int total) {
   m_done_count = 0;
   m_total_count = total;
   m_mosaic_in_progress = false;
+  m_last_mosaic_completed = false;
   m_finished = false;
   m_running = true;
   m_accumulated_ms = 0;
@@ -196,6 +197,7 @@ void MosaicBuilder::end_mosaic(bool completed) {
   else
     m_progress.close_stage();
   m_mosaic_in_progress = false;
+  m_last_mosaic_completed = completed;
   if (completed) ++m_done_count;
 }
 
@@ -228,7 +230,10 @@ bool MosaicBuilder::running() const {
 
 double MosaicBuilder::batch_percent_locked() const {
   if (m_total_count == 0) return 0;
-  int finished_before = m_done_count - (m_mosaic_in_progress ? 0 : 1);
+  // Between mosaics the one that ended last is in the progress model; it is
+  // among the done ones only when it was completed. One that stopped keeps
+  // the figure it reached instead of falling back below the mosaics before it.
+  int finished_before = m_done_count - (!m_mosaic_in_progress && m_last_mosaic_completed ? 1 : 0);
   double percent = (finished_before * 100.0 + m_progress.overall_percent()) / m_total_count;
   return percent < 0 ? 0 : percent;
 }

@@ -206,6 +206,7 @@ class MosaicBuilder {
   int m_done_count = 0;
   int m_total_count = 0;
   bool m_mosaic_in_progress = false;
+  bool m_last_mosaic_completed = false;  ///< the mosaic that ended last counts among the done ones
   bool m_running = false;
   bool m_finished = false;
   std::chrono::steady_clock::time_point m_start_tick{};

@@ -131,6 +131,7 @@ class BatchDriver {
   std::vector<std::string> m_masks;
   fs::path m_settings_copy_reported;  ///< the settings copy whose failure was told last
   long m_errors_before_stages = 0;     ///< errors shown before the stages of this mosaic began
+  std::optional<PlacementOrigin> m_origin;  ///< of the mosaic being built, when its placement is saved
 };
 
 bool BatchDriver::choose_mask_set() {
@@ -255,6 +256,12 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
   if (!result.output_base.empty()) setup.tile_list_file = tile_list_file_path(result.output_base);
   setup.tile_list_file_failed = &result.side_files_failed;
   m_builder.set_status(tr("Creating Mosaic..."));
+  // What the saved placement belongs to, so a later run renders it only for this mosaic.
+  m_origin.reset();
+  if (PlacementOrigin origin; !m_run.save_placement_file.empty() &&
+                              placement_origin(main_image, result.main_width, result.main_height, m_list.path(),
+                                               layout, params.pattern, result.mask_file, origin))
+    m_origin = std::move(origin);
   const bool fixed = !m_run.placement_file.empty();
   if (fixed) {
     // 11-12 from a placement written before: its cuts, then its tiles.
@@ -300,7 +307,8 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
 
 Outcome BatchDriver::save_mosaic(const ScoreTables& tables, RunResult& result) {
   // The final placement, for later runs that render this mosaic again.
-  if (!m_run.save_placement_file.empty() && !save_tile_list_file(m_builder, m_run.save_placement_file))
+  if (!m_run.save_placement_file.empty() &&
+      !save_tile_list_file(m_builder, m_run.save_placement_file, m_origin ? &*m_origin : nullptr))
     return Outcome::failed;
 
   // 17. Render and save, the sketch starting from the final placement.
@@ -361,8 +369,9 @@ void BatchDriver::save_settings_beside(RunResult& result) {
 
 void BatchDriver::finish_mosaic() {
   // 21. Freeing the cells of this mosaic.
-  m_builder.set_status(tr("Freeing Memory"));
+  // The stage first, so whoever follows the status sees it in this stage.
   m_builder.begin_progress_stage(kStageFreeingMemory, 1);
+  m_builder.set_status(tr("Freeing Memory"));
   m_builder.grid.free();
   m_builder.close_progress_stage();
 }

@@ -1,5 +1,9 @@
 #include "engine/tile_list_file.hpp"
 
+#include <cinttypes>
+#include <cstdio>
+#include <fstream>
+
 #include "base/ini_file.hpp"
 #include "base/prompt.hpp"
 #include "base/text.hpp"
@@ -15,8 +19,86 @@ namespace tess {
 namespace {
 
 constexpr const char* kSection = "TileList";
+constexpr const char* kOriginSection = "MadeFor";
+
+// The 64-bit FNV-1a hash of a file's bytes, read in blocks so a large list
+// never sits in memory whole; nullopt when the file cannot be read.
+std::optional<std::uint64_t> file_hash(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::uint64_t hash = 0xCBF29CE484222325ull;
+  char block[65536];
+  while (in) {
+    in.read(block, sizeof block);
+    for (std::streamsize i = 0; i < in.gcount(); ++i)
+      hash = (hash ^ static_cast<unsigned char>(block[i])) * 0x100000001B3ull;
+  }
+  if (in.bad()) return std::nullopt;
+  return hash;
+}
+
+std::optional<std::string> file_hash_text(const std::string& path) {
+  const auto hash = file_hash(path);
+  if (!hash) return std::nullopt;
+  return format("%016" PRIx64, *hash);
+}
 
 }  // namespace
+
+bool placement_origin(const std::string& main_image, int width, int height, const std::string& list_file,
+                      const MosaicLayout& layout, PatternCode pattern, const std::string& mask_file,
+                      PlacementOrigin& origin) {
+  origin = PlacementOrigin{};
+  origin.main_image = std::filesystem::path(main_image).filename().string();
+  origin.main_width = width;
+  origin.main_height = height;
+  origin.list = std::filesystem::path(list_file).filename().string();
+  const auto main_hash = file_hash_text(main_image);
+  const auto list_hash = file_hash_text(list_file);
+  if (!main_hash || !list_hash) return false;
+  origin.main_hash = *main_hash;
+  origin.list_hash = *list_hash;
+  if (!mask_file.empty()) {
+    const auto mask_hash = file_hash_text(mask_file);
+    if (!mask_hash) return false;
+    origin.mask_hash = *mask_hash;
+  }
+  origin.grid = format("%lld × %lld pixels, tiles of %lld × %lld, gap %lld, %lld × %lld cells, pattern %d",
+                       static_cast<long long>(layout.final_width), static_cast<long long>(layout.final_height),
+                       static_cast<long long>(layout.tile_width), static_cast<long long>(layout.tile_height),
+                       static_cast<long long>(layout.border), static_cast<long long>(layout.columns),
+                       static_cast<long long>(layout.rows), static_cast<int>(pattern_number(pattern)));
+  return true;
+}
+
+std::optional<PlacementOrigin> read_placement_origin(const IniFile& file) {
+  if (!file.has_section(kOriginSection)) return std::nullopt;
+  PlacementOrigin origin;
+  origin.main_image = file.get(kOriginSection, "MainImage", "");
+  const std::string size = file.get(kOriginSection, "MainImageSize", "");
+  if (std::sscanf(size.c_str(), "%dx%d", &origin.main_width, &origin.main_height) != 2)
+    origin.main_width = origin.main_height = 0;
+  origin.main_hash = file.get(kOriginSection, "MainImageHash", "");
+  origin.list = file.get(kOriginSection, "List", "");
+  origin.list_hash = file.get(kOriginSection, "ListHash", "");
+  origin.grid = file.get(kOriginSection, "Cells", "");
+  origin.mask_hash = file.get(kOriginSection, "MaskHash", "");
+  return origin;
+}
+
+std::string placement_difference(const PlacementOrigin& made_for, const PlacementOrigin& run) {
+  if (made_for.main_hash != run.main_hash || made_for.main_width != run.main_width ||
+      made_for.main_height != run.main_height)
+    return format("another main image (%s, %d × %d): this run's is %s, %d × %d", made_for.main_image,
+                  made_for.main_width, made_for.main_height, run.main_image, run.main_width, run.main_height);
+  if (made_for.list_hash != run.list_hash)
+    return format("another Tile Images List (%s): this run's is %s, or it changed since", made_for.list, run.list);
+  if (made_for.grid != run.grid)
+    return format("other cells (%s): this run's are %s", made_for.grid, run.grid);
+  if (!made_for.mask_hash.empty() && !run.mask_hash.empty() && made_for.mask_hash != run.mask_hash)
+    return "another mask: this run's mask lays out other cells";
+  return {};
+}
 
 std::filesystem::path tile_list_file_path(const std::string& output_base) {
   return std::filesystem::path(output_base + tr(" Tile List.txt"));
@@ -27,8 +109,19 @@ std::string tile_list_key(const PuzzleInfo& cell) {
                 static_cast<long>(cell.width), static_cast<long>(cell.height));
 }
 
-bool save_tile_list_file(MosaicBuilder& builder, const std::filesystem::path& path) {
+bool save_tile_list_file(MosaicBuilder& builder, const std::filesystem::path& path, const PlacementOrigin* origin) {
   IniFile file;
+  // The origin comes first: a line added at the end of the file still lands
+  // among the cells.
+  if (origin != nullptr) {
+    file.set(kOriginSection, "MainImage", origin->main_image);
+    file.set(kOriginSection, "MainImageSize", format("%dx%d", origin->main_width, origin->main_height));
+    file.set(kOriginSection, "MainImageHash", origin->main_hash);
+    file.set(kOriginSection, "List", origin->list);
+    file.set(kOriginSection, "ListHash", origin->list_hash);
+    file.set(kOriginSection, "Cells", origin->grid);
+    if (!origin->mask_hash.empty()) file.set(kOriginSection, "MaskHash", origin->mask_hash);
+  }
   // Every active cell gets its line, an empty cell an empty value, so a
   // later load sees which cells were left empty on purpose.
   for (const auto& cell : builder.grid.cells()) {

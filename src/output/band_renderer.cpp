@@ -151,6 +151,7 @@ void JPGMosaicSave::begin_part(const PartLayout& layout) {
   m_layout.band_height = std::max(m_layout.band_height, 1);
   m_band_y = 0;
   m_next_row = 0;
+  m_rows_counted = 0;
   m_band_current = false;
   m_stopped = false;
 }
@@ -179,8 +180,27 @@ const std::uint32_t* JPGMosaicSave::next_row() {
     if (!advance_to_band(m_band_y)) return nullptr;
     m_band_current = true;
     m_next_row = 0;
+    m_rows_counted = 0;
   }
-  return m_bands[m_current]->pixels.row(m_next_row++);
+  const Foto& pixels = m_bands[m_current]->pixels;
+  const std::uint32_t* row = pixels.row(m_next_row++);
+  count_rows_written(pixels.height());
+  return row;
+}
+
+void JPGMosaicSave::count_rows_written(int band_rows) {
+  // A band counts its placed cells once as it is rendered and once more as
+  // the writer takes its rows, so a file that is slow to encode or write
+  // still moves the figure. A few steps a band are enough to show it.
+  const int rows = m_next_row - m_rows_counted;
+  if (band_rows <= 0 || (rows < std::max(1, band_rows / 16) && m_next_row < band_rows)) return;
+  // Whole cells' worth, so a band adds up to exactly its placed cells.
+  const auto share = [&](int row) {
+    return static_cast<std::int64_t>(m_placed.size()) * row / band_rows;
+  };
+  const std::int64_t amount = share(m_next_row) - share(m_rows_counted);
+  m_rows_counted = m_next_row;
+  if (amount > 0) m_builder.add_progress(static_cast<double>(amount));
 }
 
 bool JPGMosaicSave::advance_to_band(int band_y) {

@@ -154,6 +154,9 @@ class JPGMosaicSave final : public RowSource {
   /// Loads the picture of `cells` (which all load the same picture) once and
   /// draws every one of them.
   void render_cells(const std::vector<std::size_t>& cells, Foto& target, int band_x, int band_y);
+  /// Adds the share of the rows handed out since the last count, as the
+  /// writer takes the rows of a band of `band_rows` rows.
+  void count_rows_written(int band_rows);
   /// Waits for a band rendered ahead that nobody will read.
   void drop_band_ahead();
   /// The band at `band_y` of the part as the current one, rendered ahead or now;
@@ -179,6 +182,7 @@ class JPGMosaicSave final : public RowSource {
   std::unique_ptr<JobQueue> m_queue;  ///< the jobs of the band being rendered
   int m_band_y = 0;       ///< of the current band inside the part
   int m_next_row = 0;     ///< inside the current band
+  int m_rows_counted = 0;  ///< rows of the current band already counted in the progress
   bool m_band_current = false;
   bool m_stopped = false;  ///< rows ended on a stop request
 

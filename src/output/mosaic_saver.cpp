@@ -139,7 +139,7 @@ bool finish_mosaic(MosaicBuilder& builder, const ScoreTables& tables, const Fini
       builder.sketch_band(band, x, y);
     });
     ok = save_mosaic(saver, request.base_name, builder.parameters, request.split, builder.grid.pixel_width(),
-                     builder.grid.pixel_height(), result.files, request.dpi);
+                     builder.grid.pixel_height(), result.files, request.dpi, request.extension);
     result.render_records = saver.render_records();
     // Taken while the grid still holds the cells' signatures; the records
     // carry the tiles' mean colours, so this is one step per cell.

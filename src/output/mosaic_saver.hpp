@@ -35,6 +35,8 @@ struct FrameRange {
 struct FinishRequest {
   std::string base_name;  ///< every output file's path without extension
   std::string tiles_folder;  ///< individual tiles are saved here; empty: not at all
+  /// The mosaic's extension, pieces' included; empty: the format's own.
+  std::string extension;
   SplitPieceSize split;
   int dpi = 0;
   int threads = 1;  ///< threads in all for band rendering

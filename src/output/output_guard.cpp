@@ -173,7 +173,7 @@ std::vector<std::string> existing_output_files(const OutputNames& names, const M
   if (parameters.create_mask_file)
     candidates.insert(candidates.end(), {names.mask_jpeg_file(), names.mask_bmp_file(), names.score_file()});
   if (code != OutputFormatCode::web && code != OutputFormatCode::video_jpg)
-    candidates.push_back(names.base_name + format_extension(code));
+    candidates.push_back(names.base_name + names.extension);
   if (!save_placement.empty()) candidates.push_back(save_placement);
   std::vector<std::string> found;
   std::error_code ec;
@@ -183,7 +183,7 @@ std::vector<std::string> existing_output_files(const OutputNames& names, const M
   if (!parameters.split_mosaic && code != OutputFormatCode::video_jpg) return found;
   const fs::path base(names.base_name);
   const std::string title = base.filename().string();
-  const std::string extension = format_extension(code);
+  const std::string extension = code == OutputFormatCode::video_jpg ? format_extension(code) : names.extension;
   const fs::path folder = base.has_parent_path() ? base.parent_path() : fs::path(".");
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();

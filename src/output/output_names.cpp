@@ -11,6 +11,7 @@
 #include "base/prompt.hpp"
 #include "base/text.hpp"
 #include "settings/mosaic_parameters.hpp"
+#include "settings/output_formats.hpp"
 
 namespace tess {
 namespace {
@@ -136,6 +137,7 @@ void plan_output_names(const std::string& main_image, const std::string& label, 
     // The command line named the file itself: no folder or suffix rule
     // applies, and no sub-folder is made that nothing would be written to.
     names.base_name = without_extension(output_file);
+    names.extension = mosaic_extension(parameters.output_format, output_file);
   } else {
     // 1. The main image's folder and title.
     auto [folder, title] = split_folder(without_extension(main_image));
@@ -157,6 +159,8 @@ void plan_output_names(const std::string& main_image, const std::string& label, 
     if (parameters.file_name_rule == kFileNameNew || parameters.web_output)
       names.base_name += new_file_suffix(names.base_name);
   }
+
+  if (names.extension.empty()) names.extension = format_extension(parameters.output_format);
 
   // 5. The individual tiles folder.
   if (parameters.individual_tiles) names.tiles_folder = names.base_name + " " + tr("Tile Images");

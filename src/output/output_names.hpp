@@ -17,6 +17,9 @@ struct OutputNames {
   std::string output_folder;  ///< the folder part of base_name, without the last "/"; empty for a bare name
   std::string tiles_folder;   ///< individual tiles folder, without the last "/"; empty when not asked for
   std::string subfolder;      ///< the sub-folder the naming rules call for, without the last "/"; empty when none
+  /// The mosaic's extension (see mosaic_extension()): the one of a file named
+  /// on the command line when it stands for the format, else the format's.
+  std::string extension;
 
   std::string settings_file() const;   ///< the settings copy, " Settings.txt"
   std::string report_file() const;     ///< the text report, " Text Report.csv" (translated)

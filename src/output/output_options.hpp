@@ -5,6 +5,7 @@
 // same values.
 
 #include <cstdint>
+#include <string>
 
 #include "settings/mosaic_parameters.hpp"
 
@@ -18,6 +19,7 @@ struct OutputOptions {
   bool layers = false;                     ///< "Tile Layers"
   bool tiff64 = false;                     ///< "TIFF 64 bit"
   std::uint32_t fourcc = 0;                ///< codec of the compressed video format; 0: raw
+  std::string extension;                   ///< of the mosaic's files; empty: the format's own
 
   static OutputOptions from(const MosaicParameters& parameters);
 };

@@ -68,13 +68,14 @@ OutputOptions OutputOptions::from(const MosaicParameters& parameters) {
   options.layers = parameters.output_layers;
   options.tiff64 = parameters.output_tiff64;
   options.fourcc = parse_fourcc(parameters.advanced.value(kOptFourCC));
+  options.extension = format_extension(parameters.output_format);
   return options;
 }
 
 bool save_mosaic_part(JPGMosaicSave& saver, const std::string& name, const OutputOptions& options,
                       const PartLayout& layout, std::vector<SavedFileRecord>& saved, int dpi) {
   saver.begin_part(layout);
-  const std::string path = name + format_extension(options.format);
+  const std::string path = name + (options.extension.empty() ? format_extension(options.format) : options.extension);
   Prompt& prompt = saver.prompt();
   const FormatWriterEntry& writer = format_writer_entry(format_writer(options.format));
   if (writer.kind == WriterKind::none) {

@@ -130,7 +130,7 @@ RunOutputs make_run_outputs(const RunOutputOptions& options) {
     result.output_lock = std::move(lock);
     result.output_base = names.base_name;
     result.tiles_folder = names.tiles_folder;
-    result.destination = names.base_name + format_extension(builder.parameters.output_format);
+    result.destination = names.base_name + names.extension;
     return true;
   };
   outputs.write_mask_file = [](MosaicBuilder& builder, const RunResult& result) {
@@ -140,6 +140,7 @@ RunOutputs make_run_outputs(const RunOutputOptions& options) {
     FinishRequest request;
     request.base_name = result.output_base;
     request.tiles_folder = result.tiles_folder;
+    request.extension = mosaic_extension(builder.parameters.output_format, options.output_file);
     request.split = options.split;
     request.frames = options.frames;
     // The resolution is kept in pixels (or dots) per inch.

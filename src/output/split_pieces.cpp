@@ -47,7 +47,8 @@ SplitGrid split_grid(int width, int height, const SplitPieceSize& split) {
 }
 
 bool save_mosaic(JPGMosaicSave& saver, const std::string& base_name, const MosaicParameters& parameters,
-                 const SplitPieceSize& split, int width, int height, std::vector<SavedFileRecord>& saved, int dpi) {
+                 const SplitPieceSize& split, int width, int height, std::vector<SavedFileRecord>& saved, int dpi,
+                 const std::string& extension) {
   MosaicBuilder& builder = saver.builder();
   // 1-2. Piece size and files across and down: the whole mosaic unless a usable split was asked for.
   const SplitGrid cut = split_grid(width, height, parameters.split_mosaic ? split : SplitPieceSize{});
@@ -69,11 +70,13 @@ bool save_mosaic(JPGMosaicSave& saver, const std::string& base_name, const Mosai
   const int first = some_pieces ? split.first_piece : 1;
   const int last = some_pieces ? split.last_piece : files;
   const bool frame_pictures = parameters.output_format == OutputFormatCode::video_jpg;
+  OutputOptions options = OutputOptions::from(parameters);
+  if (!extension.empty()) options.extension = extension;
   EarlierFiles earlier(base_name);
   const auto keep_earlier = [&](const std::string& name) {
     if (files == 1 && !frame_pictures) return;  // one file replaces its earlier one only when complete
     if (!frame_pictures) {
-      earlier.keep(name + format_extension(parameters.output_format));
+      earlier.keep(name + options.extension);
       return;
     }
     const VideoClock* clock = saver.video_clock();
@@ -93,10 +96,10 @@ bool save_mosaic(JPGMosaicSave& saver, const std::string& base_name, const Mosai
   const double frames = is_video_format(parameters.output_format) && clock != nullptr && clock->frames > 0
                             ? static_cast<double>(clock->last - clock->first + 1)
                             : 1.0;
-  builder.begin_progress_stage(kStageSaving, static_cast<double>(bands_per_piece) * (last - first + 1) * frames *
-                                                 static_cast<double>(saver.placed_count()));
+  // Every band counts its placed cells twice: rendered, then written.
+  builder.begin_progress_stage(kStageSaving, 2.0 * static_cast<double>(bands_per_piece) * (last - first + 1) *
+                                                 frames * static_cast<double>(saver.placed_count()));
 
-  const OutputOptions options = OutputOptions::from(parameters);
   bool ok = true;
   if (files > 1) {
     // 8. Column by column, top to bottom within a column; the last column and

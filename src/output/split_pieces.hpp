@@ -47,8 +47,9 @@ SplitGrid split_grid(int width, int height, const SplitPieceSize& split);
 /// named base name + "%02dx%02d" of row and column), publishing status and
 /// progress through the builder. Stops at the first file that fails. A range
 /// of pieces beyond the mosaic's pieces, or of a mosaic that is not split,
-/// fails with a message.
+/// fails with a message. Every file ends in `extension` (empty: the format's own).
 [[nodiscard]] bool save_mosaic(JPGMosaicSave& saver, const std::string& base_name, const MosaicParameters& parameters,
-                 const SplitPieceSize& split, int width, int height, std::vector<SavedFileRecord>& saved, int dpi);
+                 const SplitPieceSize& split, int width, int height, std::vector<SavedFileRecord>& saved, int dpi,
+                 const std::string& extension = {});
 
 }  // namespace tess

@@ -1,5 +1,7 @@
 #include "settings/output_formats.hpp"
 
+#include <cctype>
+
 #include "base/text.hpp"
 
 namespace tess {
@@ -113,6 +115,22 @@ std::string format_label(OutputFormatCode format) {
 std::string format_extension(OutputFormatCode format) {
   const OutputFormat* row = find_output_format(format);
   return row != nullptr ? row->extension : ".error";
+}
+
+std::string mosaic_extension(OutputFormatCode format, const std::string& file_name) {
+  const std::string own = format_extension(format);
+  const OutputFormat* row = find_output_format(format);
+  if (row == nullptr || row->video || format == OutputFormatCode::web) return own;
+  const auto slash = file_name.rfind('/');
+  const auto dot = file_name.rfind('.');
+  const std::size_t name_start = slash == std::string::npos ? 0 : slash + 1;
+  // A name that only starts with a point has no extension.
+  if (dot == std::string::npos || dot <= name_start) return own;
+  const std::string given = file_name.substr(dot);
+  std::string lower = given;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const bool same = lower == own || (own == ".tiff" && lower == ".tif") || (own == ".jpg" && lower == ".jpeg");
+  return same ? given : own;
 }
 
 std::optional<FormatLimits> format_limits(OutputFormatCode format, bool tiff64) {

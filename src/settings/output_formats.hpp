@@ -117,6 +117,10 @@ std::string format_label(OutputFormatCode format);
 /// What is appended to the file name for `format`: ".jpg", ".bmp", ...;
 /// ".error" for a code outside the table.
 std::string format_extension(OutputFormatCode format);
+/// The extension of a still mosaic named `file_name`: the name's own when it
+/// stands for `format` (".tif" or ".TIFF" for a TIFF, ".jpeg" for a JPEG),
+/// so the files are called as the user named them; else format_extension().
+std::string mosaic_extension(OutputFormatCode format, const std::string& file_name);
 /// The limits a file of `format` has with the 64-bit TIFF option `tiff64`;
 /// nullopt when it has none.
 std::optional<FormatLimits> format_limits(OutputFormatCode format, bool tiff64);

@@ -3,6 +3,7 @@
 // types it in the options.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,14 +11,23 @@ namespace tess {
 
 /// No compression: raw 24-bit frames.
 inline constexpr std::uint32_t kFourccUncompressed = 0;
+/// A codec name the program does not know: no encoder takes it, so a video
+/// asked for with it fails with a message instead of coming out uncompressed.
+inline constexpr std::uint32_t kFourccUnknown = 0xFFFFFFFFu;
 
-/// Reads an option naming a codec: blanks are ignored; "0", "o" and
-/// "uncompressed" (letter case ignored for the last two) mean no compression;
-/// exactly four characters are the code, the first in the lowest byte, letter
-/// case kept ("XVID" and "xvid" differ); anything else means no compression.
+/// Reads an option naming a codec: blanks are ignored; nothing, "0", "o" and
+/// "uncompressed" (letter case ignored) mean no compression; the FourCCs of
+/// the common encoders ("MJPG", "XVID", "DIVX", ...) and their encoders'
+/// names ("mjpeg", "mpeg4", ...) are taken in any letter case; any other
+/// four characters are the code as typed, the first in the lowest byte.
+/// nullopt for any other text.
+[[nodiscard]] std::optional<std::uint32_t> read_fourcc(std::string_view option);
+
+/// read_fourcc(), with kFourccUnknown for a text it does not take.
 std::uint32_t parse_fourcc(std::string_view option);
 
-/// The code as its four characters, first the lowest byte; "uncompressed" for 0.
+/// The code as its four characters, first the lowest byte; "uncompressed" for
+/// 0, "unknown" for kFourccUnknown.
 std::string fourcc_text(std::uint32_t fourcc);
 
 }  // namespace tess

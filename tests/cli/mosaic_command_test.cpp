@@ -598,7 +598,7 @@ TEST_F(MosaicCommand, PiecesWrittenByFourProcessesFromOnePlacementMakeTheWholeMo
       {" --split 300x250 --pieces 9-10", 1, "The mosaic has 9 split pieces: pieces 9 to 10 cannot be written."},
       {" --placement " + quoted("none.txt"), 2, "no such placement file"},
       {" --placement " + quoted("photo.jpg"), 1, "Unable to open file"},
-      {" --placement " + quoted("placement.txt") + " --set TileSize=25", 1, "is not one of this mosaic: it has no cell"},
+      {" --placement " + quoted("placement.txt") + " --set TileSize=25", 2, "was made for other cells"},
       {" --placement " + quoted("larger.txt"), 1, "cells, this mosaic has"},
       {" --save-placement " + quoted("p.txt") + " --mask-folder " + quoted("tiles"), 2, "are of one mosaic"},
   };
@@ -607,6 +607,97 @@ TEST_F(MosaicCommand, PiecesWrittenByFourProcessesFromOnePlacementMakeTheWholeMo
     EXPECT_EQ(r.status, c.status) << c.options;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << c.options << ": " << r.err;
     EXPECT_FALSE(fs::exists(m_dir / "refused/m03x03.ppm")) << c.options;
+  }
+}
+
+// A placement is rendered only for the main image, list and cells it was
+// made for; anything else is refused before a file is written.
+TEST_F(MosaicCommand, APlacementIsRenderedOnlyForTheRunItWasMadeFor) {
+  const std::string common = " --list " + quoted("tiles.tzc") + kSmall + " --set FileFormat=ppm --set RezIroriz=0";
+  auto r = run("mosaic " + quoted("photo.jpg") + common + " --output " + quoted("first.ppm") + " --save-placement " +
+               quoted("p.txt") + " --quiet");
+  ASSERT_EQ(r.status, 0) << r.err;
+  // Another picture of the very same size, and a list of other pictures.
+  Foto other;
+  ASSERT_TRUE(other.try_allocate_fill(400, 300, make_pixel(10, 200, 90)));
+  ASSERT_TRUE(testing::write_jpeg(m_dir / "other.jpg", other, testing::JpegSpec().with_quality(90)));
+  ASSERT_TRUE(testing::write_tile_library(m_dir / "tiles2", 40));
+  ASSERT_EQ(run("list create " + quoted("other.tzc") + " --include " + quoted("tiles2/")).status, 0);
+
+  const struct {
+    std::string image;
+    std::string options;
+    std::string message;
+  } refused[] = {
+      {"other.jpg", common, "was made for another main image (photo.jpg, 400 × 300): this run's is other.jpg, 400 × 300"},
+      {"photo.jpg", " --list " + quoted("other.tzc") + kSmall + " --set FileFormat=ppm --set RezIroriz=0",
+       "was made for another Tile Images List (tiles.tzc)"},
+      {"photo.jpg", common + " --set TileSize=25", "was made for other cells"},
+      {"photo.jpg", common + " --set MosaicSizeWidth=1200 --set MosaicSizeHeight=900", "was made for other cells"},
+  };
+  for (const auto& c : refused) {
+    r = run("mosaic " + quoted(c.image) + c.options + " --placement " + quoted("p.txt") + " --output " +
+            quoted("refused.ppm") + " --quiet");
+    EXPECT_EQ(r.status, 2) << c.options;
+    // The first error says what differs (a question may come before it).
+    const auto error = r.err.find("error: ");
+    ASSERT_NE(error, std::string::npos) << r.err;
+    const std::string expected = "error: the placement '" + (m_dir / "p.txt").string() + "' " + c.message;
+    EXPECT_TRUE(r.err.substr(error).starts_with(expected)) << c.options << ": " << r.err;
+    EXPECT_FALSE(fs::exists(m_dir / "refused.ppm")) << c.options;
+  }
+
+  // The same run renders it: the very mosaic placed before.
+  r = run("mosaic " + quoted("photo.jpg") + common + " --placement " + quoted("p.txt") + " --output " +
+          quoted("again.ppm") + " --quiet");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
+  EXPECT_TRUE(testing::read_file(m_dir / "again.ppm") == testing::read_file(m_dir / "first.ppm"));
+
+  // A placement that does not say what it was made for (an older one) is
+  // rendered as it stands, with a warning.
+  std::string text = testing::read_file(m_dir / "p.txt");
+  const auto cells = text.find("[TileList]");
+  ASSERT_NE(cells, std::string::npos);
+  ASSERT_TRUE(testing::write_file(m_dir / "old.txt", "\xEF\xBB\xBF" + text.substr(cells)));
+  r = run("mosaic " + quoted("photo.jpg") + common + " --placement " + quoted("old.txt") + " --output " +
+          quoted("old.ppm") + " --quiet");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("warning: the placement '" + (m_dir / "old.txt").string() + "' does not say"),
+            std::string::npos)
+      << r.err;
+  EXPECT_TRUE(testing::read_file(m_dir / "old.ppm") == testing::read_file(m_dir / "first.ppm"));
+}
+
+// Files keep the extension of the name given when it stands for their
+// format, split pieces included; another extension gives way to the format's.
+TEST_F(MosaicCommand, FilesAndSplitPiecesKeepTheExtensionGiven) {
+  const std::string common = "mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") + kSmall +
+                             " --set RezIroriz=0 --quiet";
+  auto r = run(common + " --set FileFormat=tiff --split 400x300 --output " + quoted("split/mural.tif"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(m_dir / "split")) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"mural01x01.tif", "mural01x02.tif", "mural02x01.tif", "mural02x02.tif"}));
+  EXPECT_NE(r.out.find((m_dir / "split/mural01x01.tif").string() + "\n"), std::string::npos) << r.out;
+
+  const struct {
+    std::string format;
+    std::string given;
+    std::string written;
+  } cases[] = {
+      {"tiff", "m.TIF", "m.TIF"},
+      {"jpg", "m.jpeg", "m.jpeg"},
+      {"png", "m.PNG", "m.PNG"},
+      {"png", "m.jpg", "m.png"},
+  };
+  for (const auto& c : cases) {
+    r = run(common + " --set FileFormat=" + c.format + " --output " + quoted("whole/" + c.given));
+    ASSERT_EQ(r.status, 0) << c.given << ": " << r.err;
+    EXPECT_EQ(r.out, (m_dir / "whole" / c.written).string() + "\n") << c.given;
+    EXPECT_TRUE(fs::exists(m_dir / "whole" / c.written)) << c.given;
+    fs::remove_all(m_dir / "whole");
   }
 }
 

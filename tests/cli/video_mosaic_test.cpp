@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -130,6 +131,24 @@ TEST_F(VideoMosaic, PicturesOnlyGiveTenFramesAtTenAndFramesOfTheirOwn) {
     EXPECT_EQ(h, 96);
   }
   EXPECT_FALSE(fs::exists(m_dir / "frames" / "f__000000004.jpg"));
+}
+
+// Codecs are named in any case, or by their encoder's name; a name the
+// program does not know is refused instead of giving an uncompressed video.
+TEST_F(VideoMosaic, CodecNamesInAnyCaseAndUnknownOnesRefused) {
+  const std::string mosaic = "mosaic " + quoted("photo.jpg") + " --list " + quoted("pics.tzc") + kSmall +
+                             " --set FileFormat=avi_compressed --set Advanced.DivarAdadir.FourCC=";
+  for (const auto& [name, tag] : {std::pair{"mjpeg", "MJPG"}, {"mjpg", "MJPG"}, {"xvid", "XVID"}}) {
+    const auto r = run(mosaic + name + " --output " + quoted("v.avi"));
+    ASSERT_EQ(r.status, 0) << name << ": " << r.err;
+    const std::string info = probe("v.avi", "codec_tag_string");
+    EXPECT_NE(info.find("codec_tag_string=" + std::string(tag) + "\n"), std::string::npos) << name << ": " << info;
+  }
+  fs::remove(m_dir / "v.avi");
+  const auto r = run(mosaic + "motion-jpg --output " + quoted("v.avi"));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.rfind("error: --set Advanced.DivarAdadir.FourCC: 'motion-jpg' names no codec", 0), 0u) << r.err;
+  EXPECT_FALSE(fs::exists(m_dir / "v.avi"));
 }
 
 TEST_F(VideoMosaic, ClipsExtractedFromAFilmMakeTheVideoMosaic) {

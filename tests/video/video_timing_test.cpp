@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <optional>
 #include <vector>
 
 #include "engine/puzzle.hpp"
@@ -131,12 +132,23 @@ TEST(VideoMosaicFrames, ClipsRestartOrPlayBackAndForth) {
   EXPECT_EQ(tile_frame(5, 0, 10, 2), 0);
 }
 
-TEST(FourCC, CodesKeepTheirCaseAndOddTextsMeanUncompressed) {
+TEST(FourCC, KnownCodecsInAnyCaseOtherCodesAsTypedAndUnknownNamesRefused) {
   EXPECT_EQ(parse_fourcc("XVID"), 0x44495658u);  // "X" in the lowest byte
-  EXPECT_NE(parse_fourcc("xvid"), parse_fourcc("XVID"));
-  EXPECT_EQ(parse_fourcc(" X V I D "), parse_fourcc("XVID"));
-  for (const char* none : {"0", "o", "O", "uncompressed", "UnCompressed", "XVIDS", "", "abc"})
-    EXPECT_EQ(parse_fourcc(none), kFourccUncompressed) << none;
+  const std::uint32_t mjpg = 0x47504A4Du;         // "MJPG"
+  for (const char* name : {"MJPG", "mjpg", "Mjpg", "mjpeg", "MJPEG", " m j p e g "})
+    EXPECT_EQ(read_fourcc(name), std::optional<std::uint32_t>(mjpg)) << name;
+  for (const char* name : {"xvid", " X V I D ", "Xvid"}) EXPECT_EQ(parse_fourcc(name), parse_fourcc("XVID")) << name;
+  EXPECT_EQ(parse_fourcc("h264"), parse_fourcc("H264"));
+  // A code the program has no name for reaches the encoder as typed.
+  EXPECT_EQ(parse_fourcc("avc1"), 0x31637661u);
+  EXPECT_NE(parse_fourcc("avc1"), parse_fourcc("AVC1"));
+  for (const char* none : {"0", "o", "O", "uncompressed", "UnCompressed", ""})
+    EXPECT_EQ(read_fourcc(none), std::optional<std::uint32_t>(kFourccUncompressed)) << none;
+  for (const char* unknown : {"XVIDS", "abc", "motion-jpeg", "h265x"}) {
+    EXPECT_FALSE(read_fourcc(unknown).has_value()) << unknown;
+    EXPECT_EQ(parse_fourcc(unknown), kFourccUnknown) << unknown;
+  }
+  EXPECT_EQ(fourcc_text(mjpg), "MJPG");
 }
 
 }  // namespace

@@ -23,25 +23,31 @@ int ceil_div(std::int64_t a, std::int64_t b) { return b <= 0 ? 0 : static_cast<i
 
 }  // namespace
 
+SplitGrid split_grid(const MosaicParameters& parameters, const SplitPieceSize& split, int width, int height) {
+  SplitGrid grid{width, height, 0, 0};
+  // A piece side the split window would refuse is no split on that side.
+  if (parameters.split_mosaic) {
+    if (split.width >= kMinSplitPieceSide && split.width <= width) grid.piece_width = split.width;
+    if (split.height >= kMinSplitPieceSide && split.height <= height) grid.piece_height = split.height;
+  }
+  grid.columns = ceil_div(width, grid.piece_width);
+  grid.rows = ceil_div(height, grid.piece_height);
+  return grid;
+}
+
 bool save_mosaic(JPGMosaicSave& saver, const std::string& base_name, const MosaicParameters& parameters,
                  const SplitPieceSize& split, int width, int height, std::vector<SavedFileRecord>& saved, int dpi) {
   MosaicBuilder& builder = saver.builder();
   // 1. Piece size: the whole mosaic unless a usable split was asked for.
-  int piece_width = width;
-  int piece_height = height;
-  // A piece side the split window would refuse is no split on that side.
-  if (parameters.split_mosaic) {
-    if (split.width >= kMinSplitPieceSide && split.width <= width) piece_width = split.width;
-    if (split.height >= kMinSplitPieceSide && split.height <= height) piece_height = split.height;
-  }
+  const SplitGrid cut = split_grid(parameters, split, width, height);
+  const int piece_width = cut.piece_width;
+  const int piece_height = cut.piece_height;
   if (piece_width <= 0 || piece_height <= 0) {
     builder.prompt().message(format(tr("Unable to save file '%s'"), base_name), Icon::error);
     return false;
   }
   // 2. Files across and down.
-  const int columns = ceil_div(width, piece_width);
-  const int rows = ceil_div(height, piece_height);
-  const int files = columns * rows;
+  const int files = cut.pieces();
   // Some of the pieces only, when a range was asked for.
   const bool some_pieces = split.first_piece > 0;
   if (some_pieces && (files < 2 || split.last_piece > files || split.last_piece < split.first_piece)) {

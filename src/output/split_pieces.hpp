@@ -25,6 +25,18 @@ struct SplitPieceSize {
   int last_piece = 0;
 };
 
+/// How a mosaic of width × height pixels is cut: the pieces' size and how
+/// many there are across and down (one piece when it is not split).
+struct SplitGrid {
+  int piece_width = 0;
+  int piece_height = 0;
+  int columns = 0;
+  int rows = 0;
+  [[nodiscard]] int pieces() const { return columns * rows; }
+};
+[[nodiscard]] SplitGrid split_grid(const MosaicParameters& parameters, const SplitPieceSize& split, int width,
+                                   int height);
+
 /// Writes the whole mosaic of width × height pixels, named `base_name`, as
 /// one file or as split pieces (column by column, top to bottom in a column,
 /// named base name + "%02dx%02d" of row and column), publishing status and

@@ -118,9 +118,10 @@ TEST_F(ExtractCommand, RefusesParametersTheVideoCannotHold) {
   for (const auto& c : ranges) {
     r = run(std::string("extract movie.avi --mode jpg --count 1 --prefix range ") + c.range);
     EXPECT_EQ(r.status, c.status) << c.range << ": " << r.err;
-    if (c.status == 2)
+    if (c.status == 2) {
       EXPECT_EQ(r.err, "error: --first and --last take frames 1 to 20 of this video, the first not after the last\n")
           << c.range;
+    }
   }
   r = run("extract movie.avi --crop 0,0,0,10");
   EXPECT_EQ(r.status, 2);

@@ -69,7 +69,7 @@ english=$(LANGUAGE=en LC_ALL=C.UTF-8 "$root/usr/bin/tessellarium" list show "$ro
 [ -n "$german" ] && [ "$german" != "$english" ] || fail "the installed program found no German catalogue: '$german'"
 
 # Every command the program offers has its manual page, named on the program's own.
-for command in $("$root/usr/bin/tessellarium" --help | awk '/^Commands:/ {on = 1; next} on && !NF {exit} on {print $1}'); do
+for command in $("$root/usr/bin/tessellarium" --help | awk '/^Commands:/ {on = 1; next} on && !NF {exit} on && /^  [^ ]/ {print $1}'); do
   need share/man/man1/tessellarium-$command.1.gz
   gzip -dc "$root/usr/share/man/man1/tessellarium.1.gz" | grep -q "^\.BR tessellarium\\\\-$command (1)" ||
     fail "tessellarium.1 does not name tessellarium-$command(1)"

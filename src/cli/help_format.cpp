@@ -210,9 +210,11 @@ std::size_t edit_distance(const std::string& a, const std::string& b) {
 
 std::string unknown_command(const CLI::App& app, int argc, const char* const* argv) {
   const CLI::App* current = &app;
+  bool help = false;
   for (int i = 1; i < argc; ++i) {
     const std::string word = argv[i];
     if (word == "--") break;
+    help = help || word == "-h" || word == "--help";
     if (word.starts_with('-')) continue;  // the commands that hold others take flags only
     const auto subs = sub_commands(*current);
     if (subs.empty()) break;  // the rest belongs to a command that takes arguments
@@ -238,6 +240,13 @@ std::string unknown_command(const CLI::App& app, int argc, const char* const* ar
     const std::string what = current == &app ? "command" : current->get_name() + " command";
     if (nearest != nullptr) return format("unknown %s '%s'; did you mean '%s'?", what, word, nearest->get_name());
     return format("unknown %s '%s' (try '%s --help')", what, word, command_path(*current));
+  }
+  // A command that holds others, given none of them.
+  if (const auto subs = sub_commands(*current); current != &app && !subs.empty() && !help) {
+    std::string names;
+    for (const CLI::App* sub : subs) names += (names.empty() ? "" : ", ") + sub->get_name();
+    return format("'%s' needs one of its commands: %s (try '%s --help')", command_path(*current), names,
+                  command_path(*current));
   }
   return {};
 }

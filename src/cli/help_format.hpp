@@ -53,7 +53,8 @@ class GnuHelpFormatter : public CLI::Formatter {
 
 /// The first argument that should name a (sub-)command but names none, as
 /// an error line's text ("unknown command 'mosiac'; did you mean
-/// 'mosaic'?"); empty when every command word is known.
+/// 'mosaic'?"), or a command that holds others given none of them; empty
+/// when every command word is known.
 [[nodiscard]] std::string unknown_command(const CLI::App& app, int argc, const char* const* argv);
 
 /// The number of single-character edits (insertions, deletions,

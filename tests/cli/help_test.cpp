@@ -168,6 +168,8 @@ TEST(Help, UnknownCommandsAreNamedWithTheNearestOne) {
       {"settings shwo posters", "error: unknown settings command 'shwo'; did you mean 'show'?\n"},
       {"frobnicate", "error: unknown command 'frobnicate' (try 'tessellarium --help')\n"},
       {"video split a.avi", "error: unknown video command 'split' (try 'tessellarium video --help')\n"},
+      {"list", "error: 'tessellarium list' needs one of its commands: create, update, merge, show, gaps "
+               "(try 'tessellarium list --help')\n"},
   };
   for (const auto& c : cases) {
     const Result r = run(c.args);

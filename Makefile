@@ -65,7 +65,7 @@ fuzz: build
 
 demo: build
 	@if [ -x examples/demo.sh ]; then examples/demo.sh $(BUILD); \
-	else echo "demo: mosaics are not built yet; this build has: $$($(BUILD)/bin/tessellarium --version)"; fi
+	else echo "demo: mosaics are not built yet; this build has: $$($(BUILD)/bin/tessellarium --version | head -1)"; fi
 
 bench: build
 	@set -e; found=0; for b in $(BUILD)/bench/*_bench; do \

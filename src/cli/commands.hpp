@@ -4,6 +4,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/help_format.hpp"
+
 namespace tess {
 
 class TerminalPrompt;

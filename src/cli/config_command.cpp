@@ -70,12 +70,13 @@ void add_config_command(CLI::App& app, CommandContext& context) {
   });
 
   CLI::App* get = config->add_subcommand("get", "Print one advanced option's default value");
-  get->add_option("KEY", args->key, "Option key, such as Options.ThreadCount")->required();
+  get->add_option("KEY", args->key, "Option key, such as Options.ThreadCount")->required()->type_name("KEY");
   get->callback([&context, args] { context.status = config_get(args->key); });
 
   CLI::App* set = config->add_subcommand("set", "Change one advanced option's default value");
-  set->add_option("KEY", args->key, "Option key, such as Options.ThreadCount")->required();
-  set->add_option("VALUE", args->value, "New value")->required();
+  set->add_option("KEY", args->key, "Option key, such as Options.ThreadCount")->required()->type_name("KEY");
+  set->add_option("VALUE", args->value, "New value")->required()->type_name("VALUE");
+  set_examples(*set, {{"tessellarium config set Options.ThreadCount 4", "Run on four threads unless told otherwise."}});
   set->callback([&context, args] { context.status = config_set(args->key, args->value); });
 }
 

@@ -112,8 +112,15 @@ int extract_video(const ExtractArgs& args, TerminalPrompt& prompt) {
   if (!stream.open(args.video)) return kExitUsage;
 
   ExtractParameters params = extract_parameters(extraction_defaults(stream, mode == ExtractMode::clips), mode);
-  if (given(args.first_given)) params.first = args.first;
-  if (given(args.last_given)) params.last = args.last;
+  // The command line counts frames from 1, as the files' names do; the
+  // extraction counts them from 0.
+  if (given(args.first_given)) params.first = args.first - 1;
+  if (given(args.last_given)) params.last = args.last - 1;
+  if (const std::int64_t frames = stream.frame_count();
+      (given(args.first_given) || given(args.last_given)) &&
+      (params.first < 0 || params.last >= frames || params.first > params.last))
+    return usage_error(format("--first and --last take frames 1 to %lld of this video, the first not after the last",
+                              static_cast<long long>(frames)));
   if (given(args.count_given)) params.count = args.count;
   if (given(args.prefix_given)) params.prefix = args.prefix;
   if (given(args.quality_given)) params.quality = args.quality;
@@ -161,16 +168,31 @@ void add_extract_command(CLI::App& app, CommandContext& context) {
   auto args = std::make_shared<ExtractArgs>();
   CLI::App* command =
       app.add_subcommand("extract", "Cut video clips or single frames out of VIDEO into folders beside it");
-  command->add_option("VIDEO", args->video, "The video file")->required();
-  command->add_option("--mode", args->mode, "clips (AVI clips cut at scene changes), jpg or bmp (single frames)")
-      ->check(CLI::IsMember({"clips", "jpg", "bmp"}));
-  args->first_given = command->add_option("--first", args->first, "First frame, from 0 (default 0)");
-  args->last_given = command->add_option("--last", args->last, "Last frame, from 0 (default: the last frame)");
+  command->add_option("VIDEO", args->video, "The video file")->required()->type_name("VIDEO");
+  command
+      ->add_option("--mode", args->mode,
+                   "clips (AVI clips cut at scene changes), jpg or bmp (single frames) (default: clips)")
+      ->check(CLI::IsMember({"clips", "jpg", "bmp"}))
+      ->type_name("clips|jpg|bmp");
+  // Frames count from 1, as in the other ranges and in the names of the files written.
+  args->first_given =
+      command->add_option("--first", args->first, "First frame, counted from 1 (default: 1)")->type_name("N");
+  args->last_given = command
+                         ->add_option("--last", args->last,
+                                      "Last frame, counted from 1 (default: the last frame); the files' names number "
+                                      "the frames from 1 as well")
+                         ->type_name("N");
   args->count_given =
-      command->add_option("--count", args->count, "Images to take in jpg and bmp mode (default: every frame, at most 5000)");
-  command->add_option("--crop", args->crop, "Part of the frame to keep: LEFT,TOP,WIDTH,HEIGHT in pixels");
-  args->prefix_given = command->add_option("--prefix", args->prefix, "Text put before every file name (default FR)");
-  args->quality_given = command->add_option("--quality", args->quality, "JPEG quality, 1 to 100 (default 90)");
+      command->add_option("--count", args->count, "Images to take in jpg and bmp mode (default: every frame, at most 5000)")
+          ->type_name("N");
+  command->add_option("--crop", args->crop, "Part of the frame to keep, in pixels (default: the whole frame)")
+      ->type_name("LEFT,TOP,WIDTH,HEIGHT");
+  args->prefix_given = command->add_option("--prefix", args->prefix, "Text put before every file name (default: FR)")
+                            ->type_name("TEXT");
+  args->quality_given = command->add_option("--quality", args->quality, "JPEG quality, 1 to 100 (default: 90)")->type_name("N");
+  set_examples(*command, {{"tessellarium extract holiday.avi", "Cut the clips between scene changes into holiday_FRAMES1 Video."},
+                          {"tessellarium extract holiday.avi --mode jpg --count 100 --first 251 --last 1250",
+                           "100 evenly spaced frames of frames 251 to 1250, as JPEG pictures."}});
   command->callback([&context, args] { context.status = extract_video(*args, context.prompt); });
 }
 

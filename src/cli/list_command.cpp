@@ -248,45 +248,60 @@ void add_list_command(CLI::App& app, CommandContext& context) {
   list->require_subcommand(1);
 
   CLI::App* create = list->add_subcommand("create", "Scan folders, analyse the pictures and save a new list");
-  create->add_option("LIST", args->file, "List file (.tzc)")->required();
-  create->add_option("--include", args->include, "Folder or picture to use (repeatable)");
-  create->add_option("--exclude", args->exclude, "Folder or picture never to use (repeatable)");
-  create->add_option("--required", args->required, "Folder or picture to use always (repeatable)");
-  create->add_option("--video", args->video, "Folder or clip of video tiles (repeatable)");
+  create->add_option("LIST", args->file, "List file (.tzc)")->required()->type_name("LIST");
+  create->add_option("--include", args->include, "Folder or picture to use (repeatable)")->type_name("PATH");
+  create->add_option("--exclude", args->exclude, "Folder or picture never to use (repeatable)")->type_name("PATH");
+  create->add_option("--required", args->required, "Folder or picture to use always (repeatable)")->type_name("PATH");
+  create->add_option("--video", args->video, "Folder or clip of video tiles (repeatable)")->type_name("PATH");
   create->add_flag("--bw", args->black_and_white, "Compare pictures in black and white");
-  create->add_option("--threads", args->threads, "Analysis threads")->check(CLI::Range(1, 5000));
+  create->add_option("--threads", args->threads, "Analysis threads, 1 to 5000 (default: Options.ThreadCount)")
+      ->check(CLI::Range(1, 5000))
+      ->type_name("N");
   add_progress_option(*create, args->progress);
   create->add_option("--shard", args->shard,
-                     "Analyse only share K of N (K/N) of the pictures and save a partial list for list merge");
+                     "Analyse only share K of N (K/N) of the pictures and save a partial list for list merge")
+      ->type_name("K/N");
+  set_examples(*create, {{"tessellarium list create holidays.tzc --include ~/Pictures --exclude ~/Pictures/scans",
+                          "Analyse a folder's pictures, leaving one of its folders out."},
+                         {"tessellarium list create part-3.tzc --include ~/Pictures --shard 3/8",
+                          "Analyse the third of eight shares, to be joined by list merge."}});
   create->callback([&context, args] { context.status = list_create(*args, context.prompt); });
 
   CLI::App* update = list->add_subcommand("update", "Rescan a list's folders, analyse what changed and save it");
-  update->add_option("LIST", args->file, "List file (.tzc)")->required();
-  update->add_option("--threads", args->threads, "Analysis threads")->check(CLI::Range(1, 5000));
+  update->add_option("LIST", args->file, "List file (.tzc)")->required()->type_name("LIST");
+  update->add_option("--threads", args->threads, "Analysis threads, 1 to 5000 (default: Options.ThreadCount)")
+      ->check(CLI::Range(1, 5000))
+      ->type_name("N");
   update->add_flag("--reanalyse", args->reanalyse,
                    "Analyse every file again, changed or not, and retry those found bad before");
   add_progress_option(*update, args->progress);
   update->callback([&context, args] { context.status = list_update(*args, context.prompt); });
 
   CLI::App* merge = list->add_subcommand("merge", "Join the partial lists of list create --shard into one list");
-  merge->add_option("LIST", args->file, "List file to write (.tzc)")->required();
-  merge->add_option("PARTS", args->parts, "Every partial list, one for each share")->required();
+  merge->add_option("LIST", args->file, "List file to write (.tzc)")->required()->type_name("LIST");
+  merge->add_option("PARTS", args->parts, "Every partial list, one for each share")->required()->type_name("PARTS");
+  set_examples(*merge, {{"tessellarium list merge holidays.tzc part-*.tzc", "Join the shares into holidays.tzc."}});
   merge->callback([&context, args] { context.status = list_merge(*args, context.prompt); });
 
   CLI::App* show = list->add_subcommand("show", "Print a list's folders, counts and entries");
-  show->add_option("LIST", args->file, "List file (.tzc)")->required();
+  show->add_option("LIST", args->file, "List file (.tzc)")->required()->type_name("LIST");
   show->add_flag("--entries", args->entries, "One line per entry: path, size, orientation, required, group");
   show->callback([&context, args] { context.status = list_show(*args, context.prompt); });
 
   CLI::App* gaps = list->add_subcommand(
       "gaps", "Report which colours a list lacks and, with --image, which parts of a picture it cannot match");
-  gaps->add_option("LIST", args->file, "List file (.tzc)")->required();
-  gaps->add_option("--image", args->image, "Main image whose cells are matched with the list (JPEG or PNG)");
-  gaps->add_option("--output", args->output, "Folder for the report (default: \"<list name> gaps\" beside the list)");
+  gaps->add_option("LIST", args->file, "List file (.tzc)")->required()->type_name("LIST");
+  gaps->add_option("--image", args->image, "Main image whose cells are matched with the list (JPEG or PNG)")
+      ->type_name("FILE");
+  gaps->add_option("--output", args->output, "Folder for the report (default: \"<list name> gaps\" beside the list)")
+      ->type_name("DIR");
   CLI::Option* settings = gaps->add_option("--settings", args->source.settings,
-                                           "With --image: settings file to start from instead of \"Default Settings\"");
-  gaps->add_option("--section", args->source.section, "Section of the settings file")->needs(settings);
+                                           "With --image: settings file to start from instead of \"(Default Settings)\"")
+                              ->type_name("FILE");
+  gaps->add_option("--section", args->source.section, "Section of the settings file")->needs(settings)->type_name("NAME");
   add_set_option(*gaps, args->source.overrides);
+  set_examples(*gaps, {{"tessellarium list gaps holidays.tzc --image beach.jpg",
+                        "Report the colours the list lacks and the parts of beach.jpg it cannot match."}});
   gaps->callback([&context, args] { context.status = list_gaps(*args, context.prompt); });
 }
 

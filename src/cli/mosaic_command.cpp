@@ -34,6 +34,7 @@
 #include "engine/tile_priority.hpp"
 #include "images/foto.hpp"
 #include "output/run_outputs.hpp"
+#include "output/split_pieces.hpp"
 #include "settings/configuration.hpp"
 #include "settings/geometry.hpp"
 #include "settings/output_formats.hpp"
@@ -42,6 +43,7 @@
 #include "tilelist/tile_image_list.hpp"
 #include "video/avi_create.hpp"
 #include "video/fourcc.hpp"
+#include "video/video_timing.hpp"
 
 namespace tess {
 namespace {
@@ -153,6 +155,46 @@ std::string placement_mismatch(const std::string& placement, const std::string& 
   if (difference.empty()) return {};
   return format("the placement '%s' was made for %s; save a placement of this mosaic with --save-placement",
                 placement, difference);
+// A --pieces or --frames range past the end of what the run will write, as
+// a reason naming the range there is; empty when it fits or cannot be known
+// before the tiles are placed (the saver refuses it then).
+std::string range_past_the_end(const RunPlan& plan, const PreparedMosaic& prepared) {
+  const MosaicLayout& layout = plan.run.layout;
+  if (prepared.split.first_piece > 0 && layout.mask_file == 0 && layout.final_width > 0 && layout.final_height > 0) {
+    const int pieces = split_grid(static_cast<int>(layout.final_width), static_cast<int>(layout.final_height),
+                                  plan.parameters.split_mosaic ? prepared.split : SplitPieceSize{})
+                           .pieces();
+    if (pieces < 2)
+      return format("--pieces %d-%d: pieces of %dx%d leave the mosaic of %lldx%lld pixels in one piece",
+                    prepared.split.first_piece, prepared.split.last_piece, prepared.split.width,
+                    prepared.split.height, static_cast<long long>(layout.final_width),
+                    static_cast<long long>(layout.final_height));
+    if (prepared.split.last_piece > pieces)
+      return format("--pieces %d-%d: the mosaic has %d split pieces, 1-%d", prepared.split.first_piece,
+                    prepared.split.last_piece, pieces, pieces);
+  }
+  if (prepared.frames.first > 0) {
+    // A video mosaic's length comes from the settings, and from the lengths
+    // of the clips placed where the settings count from them: it is known
+    // in advance unless it hangs on which tiles are placed.
+    bool clips = false, pictures = false;
+    for (const auto& [path, entry] : plan.list.entries()) (entry.is_video() ? clips : pictures) = true;
+    const auto& options = plan.parameters.advanced;
+    const std::int64_t without_clips = video_timing(ClipStatistics{}, options).frames;
+    const auto with_clips = [&options](std::int64_t length) {
+      return video_timing(ClipStatistics{1, length, length, length, 1, 1, 1}, options).frames;
+    };
+    std::int64_t frames = 0;  // unknown
+    if (!clips)
+      frames = without_clips;
+    else if (with_clips(1) == with_clips(997) && (!pictures || with_clips(1) == without_clips))
+      frames = with_clips(1);
+    if (frames > 0 && prepared.frames.last > frames)
+      return format("--frames %lld-%lld: the video mosaic has %lld frames, 1-%lld",
+                    static_cast<long long>(prepared.frames.first), static_cast<long long>(prepared.frames.last),
+                    static_cast<long long>(frames), static_cast<long long>(frames));
+  }
+  return {};
 }
 
 }  // namespace
@@ -274,6 +316,8 @@ PreparedMosaic prepare_mosaic(const MosaicArgs& args, Prompt& prompt) {
     prepared.exit_status = kExitFailed;
     return prepared;
   }
+  // A range past the end is refused before any tile is placed.
+  if (const std::string past = range_past_the_end(*planned.plan, prepared); !past.empty()) return refuse(past);
   prepared.plan = std::move(planned.plan);
   prepared.exit_status = kExitOk;
   return prepared;
@@ -402,37 +446,57 @@ int mosaic(const MosaicArgs& args, TerminalPrompt& prompt) {
 void add_mosaic_command(CLI::App& app, CommandContext& context) {
   auto args = std::make_shared<MosaicArgs>();
   CLI::App* command = app.add_subcommand("mosaic", "Build a mosaic of each IMAGE from a Tile Images List");
-  command->add_option("IMAGE", args->images, "Main images (JPEG or PNG)")->required();
-  command->add_option("--list", args->list, "Tile Images List (.tzc); default: the list the settings name");
+  command->add_option("IMAGE", args->images, "Main images (JPEG or PNG)")->required()->type_name("IMAGE");
+  command->add_option("--list", args->list, "Tile Images List (.tzc) (default: the list the settings name)")
+      ->type_name("FILE");
   command->add_option("--tiles", args->tiles,
                       "Folder of tile pictures (repeatable), instead of --list: its list is kept in the cache folder "
                       "and brought up to date on every run")
-      ->allow_extra_args(false);  // one folder an option: the IMAGEs after it stay images
+      ->allow_extra_args(false)  // one folder an option: the IMAGEs after it stay images
+      ->type_name("DIR");
   command->add_flag("--bw", args->tiles_bw, "With --tiles: compare the pictures in black and white");
   CLI::Option* settings =
-      command->add_option("--settings", args->source.settings, "Settings file to start from instead of \"Default Settings\"");
-  command->add_option("--section", args->source.section, "Section of the settings file")->needs(settings);
+      command->add_option("--settings", args->source.settings, "Settings file to start from instead of \"(Default Settings)\"")
+          ->type_name("FILE");
+  command->add_option("--section", args->source.section, "Section of the settings file")->needs(settings)->type_name("NAME");
   add_set_option(*command, args->source.overrides);
-  command->add_option("--output", args->output, "The mosaic's file (one IMAGE only)");
-  command->add_option("--mask", args->mask, "Mask file for mask-file mosaics");
-  command->add_option("--mask-folder", args->mask_folder, "Folder of mask files for mask-file mosaics");
-  command->add_option("--priority-map", args->priority_map, "Grayscale picture for the custom tile priority");
-  command->add_option("--split", args->split, "Split the mosaic into pieces of WIDTHxHEIGHT pixels");
+  command->add_option("--output", args->output, "The mosaic's file (one IMAGE only; default: beside the IMAGE)")
+      ->type_name("FILE");
+  command->add_option("--mask", args->mask, "Mask file for mask-file mosaics")->type_name("FILE");
+  command->add_option("--mask-folder", args->mask_folder, "Folder of mask files for mask-file mosaics")->type_name("DIR");
+  command->add_option("--priority-map", args->priority_map, "Grayscale picture for the custom tile priority")
+      ->type_name("FILE");
+  command->add_option("--split", args->split, "Split the mosaic into pieces of W by H pixels")->type_name("WxH");
   command->add_option("--pieces", args->pieces,
-                      "With --split, write only split pieces FIRST-LAST (counted from 1, column by column)");
+                      "With --split, write only split pieces FIRST to LAST, counted from 1 column by column as "
+                      "the pieces' file names number them")
+      ->type_name("FIRST-LAST");
   command->add_option("--frames", args->frames,
                       "Of a video mosaic, write only frames FIRST-LAST (counted from 1): one JPEG a frame, or an "
-                      "AVI part for `video join`");
+                      "AVI part for `video join`")
+      ->type_name("FIRST-LAST");
   command->add_option("--placement", args->placement,
-                      "Render the placement a run wrote with --save-placement, without placing tiles again");
+                      "Render the placement a run wrote with --save-placement, without placing tiles again")
+      ->type_name("FILE");
   command->add_option("--save-placement", args->save_placement,
-                      "Write the mosaic's final placement (cells and tiles) to this file for --placement");
+                      "Write the mosaic's final placement (cells and tiles) to this file for --placement")
+      ->type_name("FILE");
   command->add_flag("--yes", args->yes, "Answer every question with Yes (or OK)");
   command->add_flag("--no", args->no, "Answer every question with No (or Cancel)");
   command->add_flag("--quiet", args->quiet, "No progress and no final status");
   command->add_flag("--no-wait", args->no_wait,
                     "Fail at once, instead of waiting, when another run is writing the same mosaic");
   add_progress_option(*command, args->progress);
+  set_examples(*command,
+               {{"tessellarium mosaic --list holidays.tzc beach.jpg",
+                 "Build a mosaic of beach.jpg with \"(Default Settings)\"; the files written are printed."},
+                {"tessellarium mosaic --list holidays.tzc --set TileUnit=tilesxrow --set TileSize=100 "
+                 "--output mosaics/beach.jpg beach.jpg",
+                 "100 tiles a row, the mosaic written to mosaics/beach.jpg."},
+                {"tessellarium mosaic --tiles ~/Pictures --yes --quiet beach.jpg",
+                 "From the pictures of a folder, answering every question with Yes, without progress."},
+                {"tessellarium mosaic --list holidays.tzc --split 4000x4000 --pieces 1-4 beach.jpg",
+                 "Write the first four pieces of 4000 by 4000 pixels only."}});
   command->callback([&context, args] { context.status = mosaic(*args, context.prompt); });
 }
 

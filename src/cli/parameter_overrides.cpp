@@ -67,7 +67,8 @@ CLI::Option* add_set_option(CLI::App& command, std::vector<std::string>& pairs) 
       .add_option("--set", pairs,
                   "Change one parameter: a settings-file key and its stored form (FileFormat=psd, "
                   "TileUnit=tilesxrow, TileSize=40, Pattern=Parquet (1:1), ...) or Advanced.<option key>=<text>")
-      ->allow_extra_args(false);
+      ->allow_extra_args(false)
+      ->type_name("KEY=VALUE");
 }
 
 }  // namespace tess

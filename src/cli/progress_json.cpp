@@ -30,7 +30,8 @@ void add_progress_option(CLI::App& command, ProgressStyle& style) {
       .add_option_function<std::string>(
           "--progress", [&style](const std::string& value) { style = value == "json" ? ProgressStyle::json : ProgressStyle::text; },
           "Progress on standard error: text (a live line, or a line per status on a pipe) or json (one JSON object "
-          "per status change, the last one the final state)")
+          "per status change, the last one the final state) (default: text)")
+      ->type_name("text|json")
       ->check(known);
 }
 

@@ -117,17 +117,20 @@ void add_settings_command(CLI::App& app, CommandContext& context) {
 
   CLI::App* show = settings->add_subcommand("show", "Print every parameter of one settings entry");
   show->add_option("NAME", args->name, "Settings name, or an automatic entry such as \"(Default Settings)\"")
-      ->required();
+      ->required()
+      ->type_name("NAME");
   show->callback([&context, args] { context.status = settings_show(context.prompt, args->name); });
 
   CLI::App* save = settings->add_subcommand(
-      "save", "Save \"Default Settings\" changed by --set under a name (replacing settings of that name)");
-  save->add_option("NAME", args->name, "Settings name")->required();
+      "save", "Save \"(Default Settings)\" changed by --set under a name (replacing settings of that name)");
+  save->add_option("NAME", args->name, "Settings name")->required()->type_name("NAME");
   add_set_option(*save, args->overrides);
+  set_examples(*save, {{"tessellarium settings save posters --set TileSize=60 --set FileFormat=psd",
+                        "Save tiles of 60 pixels, written as PSD, under the name posters."}});
   save->callback([&context, args] { context.status = settings_save(context.prompt, args->name, args->overrides); });
 
   CLI::App* remove = settings->add_subcommand("delete", "Delete saved settings");
-  remove->add_option("NAME", args->name, "Settings name")->required();
+  remove->add_option("NAME", args->name, "Settings name")->required()->type_name("NAME");
   remove->callback([&context, args] { context.status = settings_delete(context.prompt, args->name); });
 }
 

@@ -99,15 +99,20 @@ void add_summary_command(CLI::App& app, CommandContext& context) {
   auto args = std::make_shared<SummaryArgs>();
   CLI::App* command = app.add_subcommand(
       "summary", "Print the parameter summary of a mosaic of IMAGE: sizes, tiles, grid and file size");
-  command->add_option("IMAGE", args->image, "Main image (JPEG or PNG)")->required();
-  command->add_option("--list", args->list, "Tile Images List (.tzc) whose counts are shown as well");
+  command->add_option("IMAGE", args->image, "Main image (JPEG or PNG)")->required()->type_name("IMAGE");
+  command->add_option("--list", args->list, "Tile Images List (.tzc) whose counts are shown as well")->type_name("FILE");
   CLI::Option* settings =
-      command->add_option("--settings", args->settings, "Settings file to start from instead of \"Default Settings\"");
+      command->add_option("--settings", args->settings, "Settings file to start from instead of \"(Default Settings)\"")
+          ->type_name("FILE");
   command->add_option("--section", args->section, "Section of the settings file (default: \"Mosaic Settings\")")
-      ->needs(settings);
+      ->needs(settings)
+      ->type_name("NAME");
   add_set_option(*command, args->overrides);
   command->add_option("--split", args->split,
-                      "Also print how many pieces `mosaic --split WIDTHxHEIGHT` cuts the mosaic into");
+                      "Also print how many pieces `mosaic --split WxH` cuts the mosaic into")
+      ->type_name("WxH");
+  set_examples(*command, {{"tessellarium summary --list holidays.tzc --set TileSize=40 beach.jpg",
+                           "Sizes, tiles and grid of beach.jpg's mosaic with tiles of 40 pixels."}});
   command->callback([&context, args] { context.status = summary(*args, context.prompt); });
 }
 

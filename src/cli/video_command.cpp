@@ -58,8 +58,11 @@ void add_video_command(CLI::App& app, CommandContext& context) {
   CLI::App* join = video->add_subcommand(
       "join", "Join the AVI parts that `mosaic --frames` wrote, in the order of their frames, into the whole video");
   join->add_option("OUT", args->output, "The joined video (.avi); past 2 GB it goes on in OUT__002.avi, ...")
-      ->required();
-  join->add_option("PART", args->parts, "The parts, first frames first")->required();
+      ->required()
+      ->type_name("FILE");
+  join->add_option("PART", args->parts, "The parts, first frames first")->required()->type_name("FILE");
+  set_examples(*join, {{"tessellarium video join mosaic.avi part-1-100.avi part-101-200.avi",
+                        "Join two parts of a video mosaic into mosaic.avi."}});
   join->callback([&context, args] { context.status = join_video(*args, context.prompt); });
 }
 

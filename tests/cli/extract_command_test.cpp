@@ -58,11 +58,11 @@ std::string last_line(const std::string& err) {
 }
 
 TEST_F(ExtractCommand, WritesEvenlySpacedJpegFramesBesideTheVideo) {
-  Result r = run("extract movie.avi --mode jpg --count 4 --first 2 --last 17");
+  Result r = run("extract movie.avi --mode jpg --count 4 --first 3 --last 18");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "movie_FRAMES1 Image\n");  // beside the video as it was named
   EXPECT_EQ(last_line(r.err), "Extracted 4 Images.\n");
-  // Step (17 − 2 + 1) / 4 = 4: frames 2, 6, 10 and 14, named from 1.
+  // Step (18 − 3 + 1) / 4 = 4: frames 3, 7, 11 and 15, counted from 1 as the names count them.
   EXPECT_EQ(names_in("movie_FRAMES1 Image"),
             (std::set<std::string>{"FR000003.jpg", "FR000007.jpg", "FR000011.jpg", "FR000015.jpg"}));
   int width = 0, height = 0;
@@ -108,9 +108,21 @@ TEST_F(ExtractCommand, RefusesParametersTheVideoCannotHold) {
   r = run("extract movie.avi --crop 0,10,64,40");
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "error: The value Top+Height (10+40 pixels) must not exceed the Video Height of 48 pixels\n");
-  r = run("extract movie.avi --last 20");
-  EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "error: The First/Last Frame values must be between 0 and 19\n");
+  // Frames count from 1: the 20 frames are 1-20, and a range past them is
+  // refused before anything is written.
+  const struct {
+    const char* range;
+    int status;
+  } ranges[] = {{"--first 1 --last 20", 0}, {"--last 21", 2}, {"--first 0", 2}, {"--first 21", 2},
+                {"--first 5 --last 4", 2}};
+  for (const auto& c : ranges) {
+    r = run(std::string("extract movie.avi --mode jpg --count 1 --prefix range ") + c.range);
+    EXPECT_EQ(r.status, c.status) << c.range << ": " << r.err;
+    if (c.status == 2) {
+      EXPECT_EQ(r.err, "error: --first and --last take frames 1 to 20 of this video, the first not after the last\n")
+          << c.range;
+    }
+  }
   r = run("extract movie.avi --crop 0,0,0,10");
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err,

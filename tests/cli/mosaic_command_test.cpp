@@ -595,7 +595,9 @@ TEST_F(MosaicCommand, PiecesWrittenByFourProcessesFromOnePlacementMakeTheWholeMo
       {" --split 300x250 --pieces 0-2", 2, "is not FIRST-LAST"},
       {" --split 300x250 --pieces 2-1", 2, "is not FIRST-LAST"},
       {" --split 300x250 --pieces 1-2 --set RezIroriz=1", 2, "cannot write a web mosaic"},
-      {" --split 300x250 --pieces 9-10", 1, "The mosaic has 9 split pieces: pieces 9 to 10 cannot be written."},
+      // Past the end: refused before any tile is placed, with the pieces there are.
+      {" --split 300x250 --pieces 9-10", 2, "error: --pieces 9-10: the mosaic has 9 split pieces, 1-9"},
+      {" --split 900x700 --pieces 1-1", 2, "leave the mosaic of 800x600 pixels in one piece"},
       {" --placement " + quoted("none.txt"), 2, "no such placement file"},
       {" --placement " + quoted("photo.jpg"), 1, "Unable to open file"},
       {" --placement " + quoted("placement.txt") + " --set TileSize=25", 2, "was made for other cells"},

@@ -212,7 +212,8 @@ TEST_F(VideoMosaic, FramesWrittenBySeparateProcessesFromOnePlacementEqualTheWhol
       {" --frames 2", 2, "is not FIRST-LAST"},
       {" --frames 1-2 --set FileFormat=avi_compressed --set Advanced.DivarAdadir.FourCC=XVID", 2,
        "cannot write a video compressed by 'XVID' in parts"},
-      {" --frames 4-6", 1, "The video mosaic has 5 frames: frames 4 to 6 cannot be written."},
+      // Past the end: refused before any tile is placed, with the frames there are.
+      {" --frames 4-6", 2, "error: --frames 4-6: the video mosaic has 5 frames, 1-5"},
   };
   for (const auto& c : refused) {
     const auto r = run(common + c.options + " --output " + quoted("refused/f"));

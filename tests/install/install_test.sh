@@ -23,7 +23,9 @@ need bin/tessellarium \
      share/tessellarium/locale/de/LC_MESSAGES/tessellarium.mo share/tessellarium/locale/locale.txt \
      share/tessellarium/guide/index.html share/tessellarium/guide/index-de.html \
      share/tessellarium/webviewer/index.html \
-     share/mime/packages/$app_id.xml share/man/man1/tessellarium.1
+     share/mime/packages/$app_id.xml share/man/man1/tessellarium.1.gz \
+     share/bash-completion/completions/tessellarium share/zsh/vendor-completions/_tessellarium \
+     share/fish/vendor_completions.d/tessellarium.fish
 grep -q 'pattern="\*.tzc"' "$root/usr/share/mime/packages/$app_id.xml" || fail "*.tzc is not claimed"
 # The builder's own settings never travel with the program.
 [ -e "$root/usr/share/tessellarium/Settings" ] && fail "the build tree's Settings folder was installed"
@@ -66,9 +68,11 @@ german=$(LANGUAGE=de LC_ALL=C.UTF-8 "$root/usr/bin/tessellarium" list show "$roo
 english=$(LANGUAGE=en LC_ALL=C.UTF-8 "$root/usr/bin/tessellarium" list show "$root/none.tzc" 2>&1)
 [ -n "$german" ] && [ "$german" != "$english" ] || fail "the installed program found no German catalogue: '$german'"
 
-# The manual page covers every command the program offers.
-for command in $("$root/usr/bin/tessellarium" --help | awk '/^Subcommands:/ {on = 1; next} on && NF {print $1}'); do
-  grep -q "^\.B[IR]* \"$command " "$root/usr/share/man/man1/tessellarium.1" || fail "tessellarium.1 does not describe '$command'"
+# Every command the program offers has its manual page, named on the program's own.
+for command in $("$root/usr/bin/tessellarium" --help | awk '/^Commands:/ {on = 1; next} on && !NF {exit} on && /^  [^ ]/ {print $1}'); do
+  need share/man/man1/tessellarium-$command.1.gz
+  gzip -dc "$root/usr/share/man/man1/tessellarium.1.gz" | grep -q "^\.BR tessellarium\\\\-$command (1)" ||
+    fail "tessellarium.1 does not name tessellarium-$command(1)"
 done
 
 # The example list names the tiles where the package puts them, and a program

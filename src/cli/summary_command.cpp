@@ -67,11 +67,13 @@ int summary(const SummaryArgs& args, Prompt& prompt) {
   // the cells the run will really build.
   for (const auto& line : summary_lines(params, layout, layout_cells)) std::printf("%s\n", line.c_str());
   if (!layout.usable()) {
-    prompt.message(layout.message, Icon::error);
+    prompt.message(command_line_layout_message(layout), Icon::error);
     return kExitUsage;
   }
   if (!args.list.empty()) {
-    std::printf("%s\n%s\n", list_type_line(counts).c_str(), validation_text(layout, counts).c_str());
+    // The window's hint for an empty list points at its button: the command line says what it found.
+    const std::string verdict = counts.total == 0 ? tr("The list holds no images") : validation_text(layout, counts);
+    std::printf("%s\n%s\n", list_type_line(counts).c_str(), verdict.c_str());
   }
   return kExitOk;
 }

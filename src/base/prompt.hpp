@@ -63,6 +63,12 @@ class Prompt {
 
   /// Shows a picture with a caption (queued messages that carry a picture).
   virtual void show_picture(const PictureView& view, const std::string& caption) = 0;
+
+  /// Whether a window with buttons stands behind the prompt, so a text may
+  /// point at its buttons and windows. The command line has none: it gets
+  /// texts of its own, and no question about opening folders or stopping a
+  /// run it drives itself.
+  virtual bool has_window() const { return true; }
 };
 
 /// A prompt nobody watches: messages are dropped, questions take their

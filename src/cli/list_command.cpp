@@ -100,6 +100,8 @@ int list_create(const ListArgs& args, Prompt& prompt) {
                  args.shard.c_str());
     return kExitUsage;
   }
+  if (args.include.empty() && args.video.empty())
+    return usage_error(tr("the list needs pictures to analyse: name a folder of them with --include DIR or --video DIR"));
   TileImageList list;
   if (!add_items(list, FolderKind::include, args.include) || !add_items(list, FolderKind::exclude, args.exclude) ||
       !add_items(list, FolderKind::required, args.required) || !add_items(list, FolderKind::video, args.video))
@@ -137,6 +139,10 @@ int list_merge(const ListArgs& args, Prompt& prompt) {
 int list_update(const ListArgs& args, Prompt& prompt) {
   TileImageList list;
   if (!load_for_command(list, args.file, prompt)) return kExitUsage;
+  if (!list.has_sources())
+    return usage_error(format(tr("the list '%s' names no folder of pictures to analyse: make it again with list create "
+                                 "--include DIR"),
+                              args.file));
   if (list.needs_upgrade()) {
     // Signatures of old lists are not what an analysis gives today.
     prompt.message(format("list version %d is rebuilt and analysed again", list.version()), Icon::information);
@@ -302,7 +308,11 @@ void add_list_command(CLI::App& app, CommandContext& context) {
   add_set_option(*gaps, args->source.overrides);
   set_examples(*gaps, {{"tessellarium list gaps holidays.tzc --image beach.jpg",
                         "Report the colours the list lacks and the parts of beach.jpg it cannot match."}});
-  gaps->callback([&context, args] { context.status = list_gaps(*args, context.prompt); });
+  gaps->callback([&context, args] {
+    // The report writes no mosaic: the questions of its run keep their default answers.
+    context.prompt.take_defaults();
+    context.status = list_gaps(*args, context.prompt);
+  });
 }
 
 }  // namespace tess

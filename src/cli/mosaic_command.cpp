@@ -75,6 +75,7 @@ void follow(RunController& controller, MosaicBuilder& builder, bool quiet, JsonP
       builder.request_stop();
       stop_sent = true;
     }
+    if (TerminalPrompt::waiting_for_answer()) continue;  // the question stays readable
     auto progress = controller.poll();
     if (json != nullptr) {
       // A stage often begins after its status was set: its start is a change too.
@@ -300,7 +301,11 @@ PreparedMosaic prepare_mosaic(const MosaicArgs& args, Prompt& prompt) {
   outputs.save_placement = args.save_placement;
   request.check_outputs = make_output_check(outputs);
   PlanResult planned = prepare_run(request, prompt);
+  // A question nobody could answer has said so itself: the call lacks --yes or --no.
+  const auto* terminal = dynamic_cast<const TerminalPrompt*>(&prompt);
+  const auto unanswered = [terminal] { return terminal != nullptr && terminal->refused(); };
   if (!planned.plan) {
+    if (unanswered()) return prepared;
     std::fprintf(stderr, "error: %s\n", planned.reason.c_str());
     prepared.exit_status = planned.refusal == PlanRefusal::declined ? kExitFailed : kExitUsage;
     return prepared;
@@ -312,6 +317,7 @@ PreparedMosaic prepare_mosaic(const MosaicArgs& args, Prompt& prompt) {
   // The split window comes after the checks; its question is the user's call.
   if (planned.plan->parameters.split_mosaic && !args.split.empty() &&
       !confirm_split_size(planned.plan->parameters, prepared.split.width, prepared.split.height, prompt)) {
+    if (unanswered()) return prepared;
     std::fprintf(stderr, "error: the split size question was answered No\n");
     prepared.exit_status = kExitFailed;
     return prepared;
@@ -421,6 +427,9 @@ int mosaic(const MosaicArgs& args, TerminalPrompt& prompt) {
   for (const auto& [image, result] : run.results)
     if (result.success)
       for (const std::string& file : result.written_files) std::printf("%s\n", file.c_str());
+  // A question that came up mid-batch had nobody to answer it: the mosaic
+  // that asked was not written (it said why), those before it stand.
+  if (prompt.refused()) return kExitUsage;
   // Every way a run can fail says so on its own line.
   if (failed_stage) {
     std::fprintf(stderr, "error: the run failed: %s\n", run.failure.c_str());

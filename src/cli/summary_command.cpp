@@ -77,7 +77,7 @@ int summary(const SummaryArgs& args, Prompt& prompt) {
   // the cells the run will really build.
   for (const auto& line : summary_lines(params, layout, layout_cells)) std::printf("%s\n", line.c_str());
   if (!layout.usable()) {
-    prompt.message(layout.message, Icon::error);
+    prompt.message(command_line_layout_message(layout), Icon::error);
     return kExitUsage;
   }
   // The pieces `mosaic --split` cuts this mosaic into, so that a script can
@@ -88,7 +88,9 @@ int summary(const SummaryArgs& args, Prompt& prompt) {
     std::printf("%s\n", format(tr("Split Pieces: %d x %d = %d"), cut.columns, cut.rows, cut.pieces()).c_str());
   }
   if (!args.list.empty()) {
-    std::printf("%s\n%s\n", list_type_line(counts).c_str(), validation_text(layout, counts).c_str());
+    // The window's hint for an empty list points at its button: the command line says what it found.
+    const std::string verdict = counts.total == 0 ? tr("The list holds no images") : validation_text(layout, counts);
+    std::printf("%s\n%s\n", list_type_line(counts).c_str(), verdict.c_str());
   }
   return kExitOk;
 }

@@ -183,6 +183,7 @@ class MosaicBuilder {
     void show_picture(const PictureView& view, const std::string& caption) override {
       m_target.show_picture(view, caption);
     }
+    bool has_window() const override { return m_target.has_window(); }
 
     mutable std::mutex lock;
     std::string last_error;  // guarded by lock

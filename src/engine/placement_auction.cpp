@@ -249,8 +249,12 @@ class ExperimentalPlacement {
       m_builder.set_status(format(tr("Adding Tile#: %ld of %ld (#%ld, %ld)"), static_cast<long>(placed),
                                   static_cast<long>(m_cells.size()), round, static_cast<long>(placed)));
     } else {
-      m_builder.set_status(format(tr("Improving Quality. Press Mosaic button to Stop&&Save (#%ld, %ld)."), round,
-                                  static_cast<long>(placed)));
+      // A stop here keeps the best placement and saves it: the window's
+      // Mosaic button, Ctrl+C on the command line.
+      const char* text = m_builder.prompt().has_window()
+                             ? N_("Improving Quality. Press Mosaic button to Stop&&Save (#%ld, %ld).")
+                             : N_("Improving Quality. Press Ctrl+C to stop and save (#%ld, %ld).");
+      m_builder.set_status(format(tr(text), round, static_cast<long>(placed)));
     }
   }
 

@@ -62,7 +62,9 @@ bool RunController::request_stop() {
     prompt.message(tr("Stopping the Mosaic Process. Please Wait..."), Icon::warning);
     return false;
   }
-  if (prompt.ask(tr("There is a Mosaic process running. Do you want to stop it?"), Buttons::yes_no, Answer::no,
+  // A front end without a window stops its run itself (Ctrl-C on the command line).
+  if (prompt.has_window() &&
+      prompt.ask(tr("There is a Mosaic process running. Do you want to stop it?"), Buttons::yes_no, Answer::no,
                  Icon::question) == Answer::yes)
     m_builder.request_stop();
   return false;
@@ -119,7 +121,9 @@ void RunController::run_final_actions() {
   const std::string action = m_builder.parameters.advanced.value(kOptFinalAction);
   if (action == "openfolder") {
     if (m_actions.open_folder) m_actions.open_folder(folder);
-  } else if (action != "nothing") {  // "ask", the factory value, and anything unknown
+  } else if (action != "nothing" && prompt.has_window()) {  // "ask", the factory value, and anything unknown
+    // Without a window there is no folder to open: the command line prints
+    // the files it wrote instead.
     if (prompt.ask(tr("Mosaic completed! Do you want to open the destination folder?"), Buttons::yes_no,
                    Answer::no, Icon::question) == Answer::yes &&
         m_actions.open_folder)

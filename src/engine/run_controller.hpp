@@ -48,6 +48,7 @@ class RunController {
   /// Whether the caller may go on (no run going). During a run it asks
   /// "There is a Mosaic process running. Do you want to stop it?" and raises
   /// the stop request on Yes; a second request only says the run is stopping.
+  /// A prompt without a window is not asked: the run goes on.
   bool request_stop();
 
   /// One tick of the poll: the progress text, one queued message, and the

@@ -26,6 +26,7 @@
 #include "images/picture_files.hpp"
 #include "settings/geometry.hpp"
 #include "settings/settings_file.hpp"
+#include "settings/size_checks.hpp"
 #include "tilelist/tile_image_list.hpp"
 
 namespace fs = std::filesystem;
@@ -200,6 +201,21 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
   // 6. The geometry for this image.
   MosaicLayout layout;
   if (!compute_layout(params, image.width(), image.height(), layout, m_builder.prompt())) return gave_up();
+  // A later main image may make a mosaic of another size than the first one,
+  // whose size the plan checked: this one's is checked before any of it is made.
+  if (!params.split_mosaic && layout.mask_file == 0 &&
+      (layout.final_width != m_run.layout.final_width || layout.final_height != m_run.layout.final_height)) {
+    const SizeCheck check =
+        check_mosaic_size(params.output_format, params.output_tiff64, layout.final_width, layout.final_height);
+    if (check.verdict == SizeVerdict::refuse) {
+      m_prompt.message(check.text, Icon::error);
+      return Outcome::failed;
+    }
+    // No ends the batch, as it keeps the first mosaic from being made.
+    if (check.verdict == SizeVerdict::ask &&
+        m_prompt.ask(check.text, Buttons::yes_no, Answer::no, Icon::question) != Answer::yes)
+      return Outcome::stopped;
+  }
 
   // 7. The settings beside the mosaic; its failure is told and the mosaic goes on.
   if (params.text_report && !result.output_base.empty()) save_settings_beside(result);

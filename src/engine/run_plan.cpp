@@ -216,12 +216,18 @@ PlanResult prepare_run(const RunRequest& request, Prompt& prompt) {
     Status readable;
     if (!read_main_image_size(request.main_images.front(), width, height) &&
         !(readable = probe.load(request.main_images.front(), 16, 16))) {
+      // Without a window the reason is the one line the user reads: it says what to do.
+      if (!prompt.has_window())
+        return refused(format(tr("cannot read the main image '%s' (%s): give a picture this program reads, such as a "
+                                 "JPEG or PNG file"),
+                              request.main_images.front(), load_failure_reason(readable)));
       prompt.message(readable.message(), Icon::error);
       return refused("the main image cannot be used (" + load_failure_reason(readable) + ")");
     }
   }
   MosaicLayout& layout = plan.run.layout;
   if (!first_image_layout(params, request.main_images, layout)) {
+    if (!prompt.has_window()) return refused(command_line_layout_message(layout));
     prompt.message(layout.message, Icon::warning);
     return refused(request.main_images.empty() ? "no main image" : "the mosaic's parameters cannot make a mosaic");
   }
@@ -262,8 +268,9 @@ PlanResult prepare_run(const RunRequest& request, Prompt& prompt) {
 
   // 7. A list to build with.
   if (request.list_file.empty() || plan.list.entry_count() == 0) {
-    prompt.message(tr("Please load or create a Tile Images List. This List will be used to build the Mosaic."),
-                   Icon::warning);
+    if (prompt.has_window())
+      prompt.message(tr("Please load or create a Tile Images List. This List will be used to build the Mosaic."),
+                     Icon::warning);
     return refused(request.list_file.empty() ? "no Tile Images List" : "the Tile Images List holds no pictures");
   }
 

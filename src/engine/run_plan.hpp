@@ -69,7 +69,8 @@ struct PlanResult {
   std::optional<RunPlan> plan;
   PlanRefusal refusal = PlanRefusal::bad_input;
   /// A short English reason for a log or a terminal (the user saw the
-  /// translated message through the prompt).
+  /// translated message through the prompt). Without a window, where the
+  /// prompt's message would point at buttons, the translated reason itself.
   std::string reason;
 };
 

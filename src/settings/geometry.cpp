@@ -336,8 +336,18 @@ bool compute_layout(const MosaicParameters& params, std::int64_t image_width, st
 bool compute_layout(const MosaicParameters& params, std::int64_t image_width, std::int64_t image_height,
                     MosaicLayout& layout, Prompt& report) {
   if (compute_layout(params, image_width, image_height, layout)) return true;
-  report.message(layout.message, Icon::warning);
+  report.message(report.has_window() ? layout.message : command_line_layout_message(layout), Icon::warning);
   return false;
+}
+
+std::string command_line_layout_message(const MosaicLayout& layout) {
+  if (layout.image_width <= 0 || layout.image_height <= 0)
+    return tr("no main image this program can use: give a JPEG or PNG picture as IMAGE");
+  return format(tr("a main image of %ld x %ld pixels gives a mosaic of %ld x %ld pixels with tiles of %ld x %ld: set "
+                   "another mosaic or tile size with --set, or use a picture of less extreme proportions"),
+                static_cast<long>(layout.image_width), static_cast<long>(layout.image_height),
+                static_cast<long>(layout.final_width), static_cast<long>(layout.final_height),
+                static_cast<long>(layout.tile_width), static_cast<long>(layout.tile_height));
 }
 
 // ---- Cell counts ------------------------------------------------------------

@@ -101,8 +101,11 @@ struct MosaicLayout {
 /// and the step fails. The summary shows the message itself.
 bool compute_layout(const MosaicParameters& params, std::int64_t image_width, std::int64_t image_height,
                     MosaicLayout& layout);
+/// Why `layout` cannot be used, in the command line's own words: it has no
+/// + button to point at, so it names the sizes and what to change.
+std::string command_line_layout_message(const MosaicLayout& layout);
 /// The same step before a run: the message of a layout that cannot be used
-/// is shown through `report`.
+/// is shown through `report` (in the command line's words without a window).
 [[nodiscard]] bool compute_layout(const MosaicParameters& params, std::int64_t image_width, std::int64_t image_height,
                                   MosaicLayout& layout, Prompt& report);
 

@@ -51,8 +51,10 @@ std::string progress_text(const AnalysisProgress& progress) {
                 progress.percentage, elapsed_text(progress.elapsed_ms));
 }
 
-std::string list_status_text(const TileImageList& list) {
-  if (list.entry_count() == 0) return tr("No Images are loaded. Please add a Folder to the Folder List");
+std::string list_status_text(const TileImageList& list, bool for_window) {
+  if (list.entry_count() == 0)
+    return for_window ? tr("No Images are loaded. Please add a Folder to the Folder List")
+                      : tr("The list holds no images");
   std::string text;
   const auto add = [&text](long count, const auto& counted) {
     if (count == 0) return;
@@ -65,7 +67,8 @@ std::string list_status_text(const TileImageList& list) {
       [](unsigned long n) { return trn("%ld Landscape videoclip", "%ld Landscape videoclips", n); });
   add(list.portrait_clips(),
       [](unsigned long n) { return trn("%ld Portrait videoclip", "%ld Portrait videoclips", n); });
-  text += list.changed() ? tr(". Remember to Save the Images List!") : std::string(".");
+  // The command line saves every list it builds itself.
+  text += list.changed() && for_window ? tr(". Remember to Save the Images List!") : std::string(".");
   return text;
 }
 
@@ -329,7 +332,7 @@ void ListAnalysis::stop() {
   join_workers();
   leave_unreached_entries_unusable();
   m_active.store(false);
-  set_status(list_status_text(m_list));
+  set_status(list_status_text(m_list, m_prompt.has_window()));
 }
 
 ListSaveResult ListAnalysis::complete() {
@@ -339,7 +342,7 @@ ListSaveResult ListAnalysis::complete() {
   if (!m_running.load()) {
     leave_unreached_entries_unusable();
     m_active.store(false);
-    set_status(list_status_text(m_list));
+    set_status(list_status_text(m_list, m_prompt.has_window()));
     return ListSaveResult::stopped;
   }
   m_running.store(false);
@@ -356,7 +359,7 @@ ListSaveResult ListAnalysis::complete() {
     entries = m_list.entry_count();
     file = m_list.path();
   }
-  set_status(list_status_text(m_list));
+  set_status(list_status_text(m_list, m_prompt.has_window()));
   const std::vector<std::string> unreadable = report_unreadable_folders();
   std::string left_out;
   {
@@ -402,15 +405,19 @@ ListSaveResult ListAnalysis::complete() {
     save_status = save_list_file(m_list, file, &m_share);
     if (save_status) unusable = m_list.unusable_paths();
   }
-  set_status(list_status_text(m_list));
+  set_status(list_status_text(m_list, m_prompt.has_window()));
   if (!save_status.ok_or_show(m_prompt)) return ListSaveResult::save_failed;
 
   save_skipped(file, unusable);
 
   // Step 7: the completion message, with the error file when pictures failed.
+  // The command line has no window to go back to: it says where the list is.
   std::string text =
-      format(tr("You are ready to create a mosaic using this List of %ld images/videos. You can go back to the Main Window"),
-             static_cast<long>(entries));
+      m_prompt.has_window()
+          ? format(tr("You are ready to create a mosaic using this List of %ld images/videos. You can go back to the "
+                      "Main Window"),
+                   static_cast<long>(entries))
+          : format(tr("the list of %ld images/videos is saved as '%s'"), static_cast<long>(entries), file);
   Icon icon = Icon::information;
   bool error_file_written = true;
   if (!unusable.empty() || !unreadable.empty()) {
@@ -534,7 +541,7 @@ OpenListResult load_list(ListAnalysis& analysis, const std::string& file) {
     std::lock_guard lock(analysis.mutex());
     analysis.list() = std::move(loaded);
   }
-  analysis.set_status(list_status_text(analysis.list()));
+  analysis.set_status(list_status_text(analysis.list(), analysis.prompt().has_window()));
   if (result == ListLoadResult::refused) return OpenListResult::refused;
   if (result == ListLoadResult::unreadable) {
     (void)unreadable_list().ok_or_show(analysis.prompt());
@@ -563,7 +570,7 @@ OpenListResult forget_list(ListAnalysis& analysis) {
     analysis.list().clear();
     analysis.list().set_path({});
   }
-  analysis.set_status(list_status_text(analysis.list()));
+  analysis.set_status(list_status_text(analysis.list(), analysis.prompt().has_window()));
   return OpenListResult::upgrade_declined;
 }
 
@@ -597,7 +604,7 @@ bool apply_black_and_white(ListAnalysis& analysis, bool black_and_white) {
     list.set_black_and_white(black_and_white);
     list.set_changed(true);
   }
-  analysis.set_status(list_status_text(analysis.list()));
+  analysis.set_status(list_status_text(analysis.list(), analysis.prompt().has_window()));
   return true;
 }
 
@@ -618,7 +625,7 @@ void remove_selected(ListAnalysis& analysis, std::optional<FolderKind> view, con
     list.set_changed(true);
   }
   if (!view) analysis.prompt().message(tr("Please save the List to update the shown Images"), Icon::information);
-  analysis.set_status(list_status_text(analysis.list()));
+  analysis.set_status(list_status_text(analysis.list(), analysis.prompt().has_window()));
 }
 
 }  // namespace tess

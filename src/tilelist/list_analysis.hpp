@@ -59,8 +59,9 @@ std::string progress_text(const AnalysisProgress& progress);
 
 /// The list's status line: its non-zero counts ("3 Landscape images, 1
 /// Portrait image") and whether it still needs saving, or the hint for an
-/// empty list.
-std::string list_status_text(const TileImageList& list);
+/// empty list. Without `for_window` (the command line, which saves what it
+/// builds) no hint points at the list window.
+std::string list_status_text(const TileImageList& list, bool for_window = true);
 
 /// A list file name as the user chose it, with ".tzc" appended unless its
 /// extension is exactly "tzc" ("list.TZC" becomes "list.TZC.tzc").

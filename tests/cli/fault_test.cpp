@@ -52,7 +52,7 @@ class Faults : public ::testing::Test {
     return "mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") +
            " --set MosaicSizeUnit=pixel --set MosaicSizeWidth=400 --set MosaicSizeHeight=300 --set TileSize=20"
            " --set RezIroriz=0 " +
-           settings + " --output " + quoted(output) + " --quiet";
+           settings + " --output " + quoted(output) + " --yes --quiet";
   }
 
   /// Every file the runs wrote (the test's own inputs left out).
@@ -237,7 +237,7 @@ TEST_F(Faults, AnAddressSpaceLimitEndsTheRunWithTheOutOfMemoryText) {
           "mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") +
           " --set MosaicSizeUnit=pixel --set MosaicSizeWidth=30000 --set MosaicSizeHeight=20000 --set TileSize=200"
           " --set RezIroriz=0 --set FileFormat=" +
-          format + " --output " + quoted("out/m.jpg") + " --quiet";
+          format + " --output " + quoted("out/m.jpg") + " --yes --quiet";
       const auto r = run(args, "ulimit -v " + std::to_string(kib) + ";");
       ASSERT_TRUE(r.status == 0 || r.status == 1) << r.status << "\n" << r.err;
       if (r.status == 1) {

@@ -155,8 +155,8 @@ TEST(ListCommand, CreateAnalysesATreeOfTwoThousandPictures) {
             std::string::npos)
       << r.err;
   EXPECT_NE(r.err.find("Tile# 1900, Analysis Completed 100.00%, Elapsed Time: "), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("warning: You are ready to create a mosaic using this List of 1897 images/videos. You can go "
-                       "back to the Main Window. Unable to load and use 3 Images. Please see file " +
+  EXPECT_NE(r.err.find("warning: the list of 1897 images/videos is saved as '" + list_file +
+                       "'. Unable to load and use 3 Images. Please see file " +
                        error_file + " for more information. Left out: 3 damaged.\n"),
             std::string::npos)
       << r.err;
@@ -233,8 +233,7 @@ TEST(ListCommand, ShowPrintsTheListAndUpdateFollowsTheFolders) {
   ASSERT_TRUE(solid_jpeg(tree.pics / "FRAMES001/d.jpg", 40, 30, make_pixel(1, 1, 1)));
   const Outcome update = run(tree.dir, "list update " + shell_quoted(tree.list_file) + " --threads 2");
   ASSERT_EQ(update.status, 0) << update.err;
-  EXPECT_NE(update.err.find("info: You are ready to create a mosaic using this List of 3 images/videos. You can go "
-                            "back to the Main Window\n"),
+  EXPECT_NE(update.err.find("info: the list of 3 images/videos is saved as '" + tree.list_file + "'\n"),
             std::string::npos)
       << update.err;
   show = run(tree.dir, "list show " + shell_quoted(tree.list_file) + " --entries");

@@ -93,7 +93,7 @@ TEST_F(MosaicCommand, EveryCellTracksTheMainImageAndRawAndPpmHaveTheirSizes) {
 
   // Duplicates may lie side by side, so every cell can take a tile of its colour.
   auto r = run("mosaic " + quoted("quadrants.jpg") + " --list " + quoted("tiles.tzc") + kSmall +
-               " --set DuplicateSpacing=0 --set FileFormat=ppm --output " + quoted("q.ppm") + " --quiet");
+               " --set DuplicateSpacing=0 --set FileFormat=ppm --output " + quoted("q.ppm") + " --yes --quiet");
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string ppm = testing::read_file(m_dir / "q.ppm");
   ASSERT_EQ(ppm.size(), 100u + 800u * 600u * 3u);  // the 100-byte header and the geometry's final size
@@ -120,7 +120,7 @@ TEST_F(MosaicCommand, EveryCellTracksTheMainImageAndRawAndPpmHaveTheirSizes) {
   EXPECT_EQ(far, 0);
 
   r = run("mosaic " + quoted("quadrants.jpg") + " --list " + quoted("tiles.tzc") + kSmall +
-          " --set DuplicateSpacing=0 --set FileFormat=raw --output " + quoted("q.raw") + " --quiet");
+          " --set DuplicateSpacing=0 --set FileFormat=raw --output " + quoted("q.raw") + " --yes --quiet");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(std::filesystem::file_size(m_dir / "q.raw"), 800u * 600u * 3u);
 }

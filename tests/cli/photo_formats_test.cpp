@@ -139,7 +139,7 @@ TEST(PhotoFormats, MainImageOfAnUnsupportedKindIsRefusedWithTheReason) {
                               shell_quoted((dir.path() / "tiles.tzc").string()) + " --output " +
                               shell_quoted((dir.path() / "m.jpg").string()) + " --yes");
   EXPECT_EQ(r.status, 2) << r.err;
-  EXPECT_NE(r.err.find("drawing.xcf: unsupported format"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("drawing.xcf' (unsupported format)"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("Please add an Image using the + button"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(dir.path() / "m.jpg"));
 }

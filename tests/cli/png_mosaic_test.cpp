@@ -57,7 +57,7 @@ TEST(PngMosaic, HoldsThePixelsOfTheBitmapOfTheSamePlacement) {
   // An odd width, so that the bitmap's rows are padded and the PNG's are not.
   const std::string mosaic = "mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") +
                              " --set MosaicSizeUnit=pixel --set MosaicSizeWidth=601 --set MosaicSizeHeight=451"
-                             " --set TileSize=12 --set RezIroriz=0 --quiet";
+                             " --set TileSize=12 --set RezIroriz=0 --yes --quiet";
   auto r = run(mosaic + " --set FileFormat=bmp --output " + quoted("m.bmp") + " --save-placement " +
                quoted("placement.txt"));
   ASSERT_EQ(r.status, 0) << r.err;

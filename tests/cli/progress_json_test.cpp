@@ -112,7 +112,7 @@ class ProgressJsonCommands : public ::testing::Test {
   std::string mosaic(const std::string& output, const std::string& more = " --progress json") const {
     return "mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") +
            " --set MosaicSizeUnit=pixel --set MosaicSizeWidth=800 --set MosaicSizeHeight=600 --set TileSize=20 "
-           "--set RezIroriz=0 --output " +
+           "--set RezIroriz=0 --yes --output " +
            output + more;
   }
 

@@ -51,7 +51,7 @@ class TilesOption : public ::testing::Test {
   std::string mosaic_args(const std::string& output) const {
     return "mosaic " + quoted("main.jpg") +
            " --set MosaicSizeUnit=pixel --set MosaicSizeWidth=480 --set MosaicSizeHeight=360 --set TileSize=16"
-           " --set FileFormat=bmp --set DuplicateSpacing=1 --output " +
+           " --set FileFormat=bmp --set DuplicateSpacing=1 --yes --output " +
            quoted(output);
   }
   /// The lists in the cache folder.
@@ -104,8 +104,7 @@ TEST_F(TilesOption, MakesTheMosaicOfAListOfTheFolderAndASecondRunDecodesNothing)
     fs::last_write_time(picture, time);
   }
   r = run(mosaic_args("third.bmp") + " --tiles " + quoted("photos/"));
-  EXPECT_NE(r.err.find("info: You are ready to create a mosaic using this List of " + std::to_string(kPictures) +
-                       " images/videos."),
+  EXPECT_NE(r.err.find("info: the list of " + std::to_string(kPictures) + " images/videos is saved as"),
             std::string::npos)
       << r.err;
   EXPECT_TRUE(testing::read_file(lists.front()) == cached) << "the list was analysed again";

@@ -156,6 +156,8 @@ std::string placement_mismatch(const std::string& placement, const std::string& 
   if (difference.empty()) return {};
   return format("the placement '%s' was made for %s; save a placement of this mosaic with --save-placement",
                 placement, difference);
+}
+
 // A --pieces or --frames range past the end of what the run will write, as
 // a reason naming the range there is; empty when it fits or cannot be known
 // before the tiles are placed (the saver refuses it then).

@@ -34,6 +34,7 @@
 #include "engine/tile_priority.hpp"
 #include "images/foto.hpp"
 #include "output/run_outputs.hpp"
+#include "output/web_pyramid.hpp"
 #include "output/split_pieces.hpp"
 #include "settings/configuration.hpp"
 #include "settings/geometry.hpp"
@@ -302,6 +303,7 @@ PreparedMosaic prepare_mosaic(const MosaicArgs& args, Prompt& prompt) {
   outputs.output_file = args.output;
   outputs.save_placement = args.save_placement;
   request.check_outputs = make_output_check(outputs);
+  request.before_start = warn_of_web_links;  // what the web page will link, said once
   PlanResult planned = prepare_run(request, prompt);
   // A question nobody could answer has said so itself: the call lacks --yes or --no.
   const auto* terminal = dynamic_cast<const TerminalPrompt*>(&prompt);

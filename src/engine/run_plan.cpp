@@ -306,6 +306,7 @@ PlanResult prepare_run(const RunRequest& request, Prompt& prompt) {
   plan.run.mask_file = inputs.mask_file;
   plan.run.mask_folder = inputs.mask_folder;
   plan.run.priority_map = inputs.priority_map;
+  if (request.before_start) request.before_start(params, prompt);
   PlanResult result;
   result.plan = std::move(plan);
   return result;

@@ -4,6 +4,7 @@
 // the command line load the list, ask the same questions in the same order
 // and refuse the same inputs; neither has run logic of its own.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,6 +44,10 @@ struct RunRequest {
   /// Checks the outputs of each mosaic against what the run reads; empty:
   /// not checked here.
   OutputCheck check_outputs;
+  /// Tells the user what to know about the outputs once every check has
+  /// passed and every question is answered, so that nothing is said of a
+  /// run that is refused after all; empty: nothing.
+  std::function<void(const MosaicParameters&, Prompt&)> before_start;
 };
 
 /// A run ready to start.

@@ -19,7 +19,7 @@ struct OutputOptions {
   bool layers = false;                     ///< "Tile Layers"
   bool tiff64 = false;                     ///< "TIFF 64 bit"
   std::uint32_t fourcc = 0;                ///< codec of the compressed video format; 0: raw
-  std::string extension;                   ///< of the mosaic's files; empty: the format's own
+  std::string extension{};                 ///< of the mosaic's files; empty: the format's own
 
   static OutputOptions from(const MosaicParameters& parameters);
 };

@@ -88,15 +88,8 @@ std::filesystem::path output_lock_target(const std::string& name) {
 }
 
 OutputCheck make_output_check(const RunOutputOptions& options) {
-  // The check runs for every mosaic of the batch; what the web page will
-  // link is said once, before anything is written.
-  auto web_links_told = std::make_shared<bool>(false);
-  return [options, web_links_told](const MosaicParameters& parameters, const std::string& main_image,
-                                   const std::string& label, int mosaics, const ReadFiles& reads, Prompt& prompt) {
-    if (!*web_links_told) {
-      *web_links_told = true;
-      warn_of_web_links(parameters, prompt);
-    }
+  return [options](const MosaicParameters& parameters, const std::string& main_image, const std::string& label,
+                   int mosaics, const ReadFiles& reads, Prompt& prompt) {
     OutputNames names;
     plan_output_names(main_image, label, parameters, named_output_file(options.output_file, label, mosaics), names);
     return check_outputs_spare_inputs(names, parameters, options.save_placement, reads, prompt,

@@ -28,6 +28,7 @@
 #include "output/gap_report.hpp"
 #include "output/mosaic_saver.hpp"
 #include "output/run_outputs.hpp"
+#include "output/web_pyramid.hpp"
 #include "settings/keyword_table.hpp"
 #include "settings/summary.hpp"
 #include "settings/units.hpp"
@@ -148,6 +149,7 @@ void MainWindow::mosaic_clicked() {
   m_kept_folders = std::make_shared<KeptFolders>();
   outputs.kept_folders = m_kept_folders;
   request.check_outputs = make_output_check(outputs);
+  request.before_start = warn_of_web_links;  // what the web page will link, said once
   PlanResult planned = prepare_run(request, m_prompt);
   if (!planned.plan) return;
   // A Yes to "no duplicates" shows in the boxes.

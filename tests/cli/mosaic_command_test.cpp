@@ -459,7 +459,9 @@ TEST_F(MosaicCommand, ASideFileThatCannotBeWrittenIsReportedAndTheRunFails) {
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_NE(r.err.find("was not written by Tessellarium"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(m_dir / "out/m.jpg"));
-    if (!c.folder) EXPECT_EQ(testing::read_file(m_dir / c.blocker), "in the way");
+    if (!c.folder) {
+      EXPECT_EQ(testing::read_file(m_dir / c.blocker), "in the way");
+    }
   }
 }
 
@@ -639,7 +641,7 @@ TEST_F(MosaicCommand, APlacementIsRenderedOnlyForTheRunItWasMadeFor) {
   };
   for (const auto& c : refused) {
     r = run("mosaic " + quoted(c.image) + c.options + " --placement " + quoted("p.txt") + " --output " +
-            quoted("refused.ppm") + " --quiet");
+            quoted("refused.ppm") + " --yes --quiet");
     EXPECT_EQ(r.status, 2) << c.options;
     // The first error says what differs (a question may come before it).
     const auto error = r.err.find("error: ");

@@ -244,7 +244,7 @@ TEST_F(ProgressJsonCommands, AStoppedRunKeepsTheFigureItReached) {
   const std::string args = "mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") +
                            " --set MosaicSizeUnit=pixel --set MosaicSizeWidth=6000 --set MosaicSizeHeight=4500"
                            " --set TileSize=20 --set RezIroriz=0 --set FileFormat=png --output " +
-                           quoted("big.png") + " --progress json";
+                           quoted("big.png") + " --yes --progress json";
   const Followed followed = follow_program(m_dir.path(), args, [](const std::string& line) {
     return line.find("\"stage\":\"placement\"") != std::string::npos;
   });
@@ -264,7 +264,7 @@ TEST_F(ProgressJsonCommands, WritingAPngShowsItsFigureMoving) {
   const auto r = run("mosaic " + quoted("photo.jpg") + " --list " + quoted("tiles.tzc") +
                      " --set MosaicSizeUnit=pixel --set MosaicSizeWidth=4000 --set MosaicSizeHeight=3000"
                      " --set TileSize=20 --set RezIroriz=0 --set FileFormat=png --output " +
-                     quoted("m.png") + " --progress json");
+                     quoted("m.png") + " --yes --progress json");
   ASSERT_EQ(r.status, 0) << r.err;
   const std::vector<json> lines = progress_lines(r.err);
   expect_one_final_line(lines, "finished");

@@ -154,8 +154,8 @@ class Session : public QObject {
   }
 
   // The messages a session meets: the first start's question about updates,
-  // the word that the saved list is ready and the question at the end of the
-  // run; anything else is a fault.
+  // the word that the saved list is ready, what the web page will link and
+  // the question at the end of the run; anything else is a fault.
   void answer(QMessageBox* box) {
     if (box == m_answered) return;  // its click is on its way
     const QString text = box->text();
@@ -167,6 +167,10 @@ class Session : public QObject {
       reply = box->button(QMessageBox::No);
       m_updates_asked = true;
     } else if (text.contains(QStringLiteral("You are ready to create a mosaic"))) {
+      reply = box->button(QMessageBox::Ok);
+    } else if (text.contains(QStringLiteral("pop-ups link the tile pictures"))) {
+      // The default settings write a web mosaic whose pop-ups link the
+      // pictures where they lie: the user is told before it is written.
       reply = box->button(QMessageBox::Ok);
     }
     if (reply == nullptr) fail(QStringLiteral("the program says: ") + text);

@@ -45,7 +45,9 @@ TEST(EarlierFiles, PiecesArePutBackOrLetGo) {
       earlier.keep(b);
       ASSERT_TRUE(replace_file(a, "new a"));
       ASSERT_TRUE(replace_file(b, "new b"));
-      if (!stands) EXPECT_TRUE(earlier.restore(prompt));
+      if (!stands) {
+        EXPECT_TRUE(earlier.restore(prompt));
+      }
     }
     EXPECT_EQ(read_file(a), stands ? "new a" : "earlier a");
     EXPECT_EQ(fs::exists(b), stands);

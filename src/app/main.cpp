@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -27,6 +28,7 @@
 #include "app/update_check_worker.hpp"
 #include "base/prompt.hpp"
 #include "base/text.hpp"
+#include "base/version.hpp"
 #include "images/foto.hpp"
 #include "output/mosaic_saver.hpp"
 #include "settings/advanced_options.hpp"
@@ -300,7 +302,40 @@ QString take_screenshot_option(int& argc, char** argv) {
   return {};
 }
 
+// --help and --version are answered before any window or display is
+// needed, so that they work in a terminal without a desktop, as in scripts
+// and package checks. True when one was answered.
+bool answered_help_or_version(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument == "--version") {
+      std::fputs(version_text().c_str(), stdout);
+      return true;
+    }
+    if (argument == "--help" || argument == "-h") {
+      std::fputs(
+          "Usage: tessellarium-gui [-I IMAGE [-O MOSAIC]] [-A] [-M] [LIST.tzc]\n"
+          "The desktop program of Tessellarium: photographic mosaics in a window.\n"
+          "\n"
+          "Options (the letters in either case):\n"
+          "  -I IMAGE        start with IMAGE as the main image\n"
+          "  -O MOSAIC       the mosaic's file for the image of -I\n"
+          "  -A              show the About window\n"
+          "  -M              show the start menu\n"
+          "  LIST.tzc        open this Tile Images List\n"
+          "  -h, --help      print this help and exit\n"
+          "      --version   print the version and the licence and exit\n"
+          "\n"
+          "Mosaics from scripts and batches: tessellarium(1).\n",
+          stdout);
+      return true;
+    }
+  }
+  return false;
+}
+
 int run_gui(int argc, char** argv) {
+  if (answered_help_or_version(argc, argv)) return EXIT_SUCCESS;
   const QString screenshots = take_screenshot_option(argc, argv);
   QApplication app(argc, argv);
   // The menu entry and the icon an installation puts where the desktop looks:

@@ -7,6 +7,7 @@
 
 #include "base/prompt.hpp"
 #include "base/text.hpp"
+#include "base/version.hpp"
 #include "cli/commands.hpp"
 #include "cli/help_format.hpp"
 #include "cli/terminal_prompt.hpp"

@@ -154,16 +154,6 @@ std::string usage_arguments(const CLI::App& command) {
 
 std::string bug_report_address() { return kBugReportAddress; }
 
-std::string version_text() {
-  return format(
-      "Tessellarium %s\n"
-      "Copyright (C) 2026 The Tessellarium authors.\n"
-      "License GPLv3+: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
-      "This is free software: you are free to change and redistribute it.\n"
-      "There is NO WARRANTY, to the extent permitted by law.\n",
-      kVersionText);
-}
-
 std::string GnuHelpFormatter::make_help(const CLI::App* app, std::string name, CLI::AppFormatMode) const {
   const std::string path = name.empty() ? command_path(*app) : name;
   std::string out = "Usage: " + path + " " + usage_arguments(*app) + "\n";

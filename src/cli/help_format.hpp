@@ -41,8 +41,6 @@ void set_examples(CLI::App& command, const std::vector<HelpExample>& examples);
 
 /// Where users report bugs (set when the program is built); empty when none.
 [[nodiscard]] std::string bug_report_address();
-/// The text of --version.
-[[nodiscard]] std::string version_text();
 
 /// Prints the help in the GNU layout: usage, description, arguments,
 /// options with their value words, commands, examples and the bug address.

@@ -110,6 +110,9 @@ void RunController::run_final_actions() {
                           failures),
                    Icon::warning);
   }
+  // "nothing" means nothing: no sound, no browser window, no question.
+  const std::string action = m_builder.parameters.advanced.value(kOptFinalAction);
+  if (action == "nothing") return;
   if (m_actions.beep) m_actions.beep();
   std::string folder, page;
   {
@@ -118,10 +121,9 @@ void RunController::run_final_actions() {
     page = m_web_page;
   }
   if (!page.empty() && m_actions.open_page) m_actions.open_page(page);
-  const std::string action = m_builder.parameters.advanced.value(kOptFinalAction);
   if (action == "openfolder") {
     if (m_actions.open_folder) m_actions.open_folder(folder);
-  } else if (action != "nothing" && prompt.has_window()) {  // "ask", the factory value, and anything unknown
+  } else if (prompt.has_window()) {  // "ask", the factory value, and anything unknown
     // Without a window there is no folder to open: the command line prints
     // the files it wrote instead.
     if (prompt.ask(tr("Mosaic completed! Do you want to open the destination folder?"), Buttons::yes_no,

@@ -107,8 +107,10 @@ TEST(RunController, NothingMeansNothingAndLoadFailuresAreReported) {
   ScriptedPrompt prompt;
   MosaicBuilder builder(prompt);
   builder.parameters.advanced.set_value(kOptFinalAction, "nothing");
-  int opened = 0;
-  RunController controller(builder, {{}, [&](const std::string&) { ++opened; }, {}});
+  int opened = 0, beeps = 0, pages = 0;
+  RunController controller(builder, {[&] { ++beeps; }, [&](const std::string&) { ++opened; },
+                                     [&](const std::string&) { ++pages; }});
+  controller.set_outputs("/out/mosaics", "/out/mosaics/m RezIroriz/index.html");
   ASSERT_TRUE(controller.start(
       [](MosaicBuilder& b) {
         b.begin_batch(1);
@@ -122,8 +124,12 @@ TEST(RunController, NothingMeansNothingAndLoadFailuresAreReported) {
   controller.wait();
   wait_until_idle(controller);
   controller.poll();
+  // No folder, no web page in the browser, no sound, no question.
   EXPECT_EQ(opened, 0);
+  EXPECT_EQ(pages, 0);
+  EXPECT_EQ(beeps, 0);
   ASSERT_EQ(prompt.messages().size(), 1u);
+  EXPECT_EQ(prompt.calls().size(), 1u);
   EXPECT_EQ(prompt.messages()[0].rfind("About 2 Tile Images where not loaded", 0), 0u);
 }
 

@@ -172,7 +172,7 @@ class MainWindow : public QDialog {
   /// Main images (and a Tile Images List) dropped from a file manager.
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
-  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void build_ui();

@@ -4,6 +4,7 @@
 
 #include "ui/main_window.hpp"
 
+#include <QEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -48,6 +49,7 @@ QWidget* MainWindow::build_picture_box() {
   // The panel takes the room the window gives it; the picture is fitted in.
   m_picture->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
   m_picture->setMinimumSize(120, 90);
+  m_picture->installEventFilter(this);
   auto* layout = new QVBoxLayout(m_picture_box);
   layout->addWidget(m_picture, 1);
   return m_picture_box;
@@ -113,9 +115,12 @@ void MainWindow::refresh_picture_scale() {
   m_picture->setPixmap(pixmap);
 }
 
-void MainWindow::resizeEvent(QResizeEvent* event) {
-  QDialog::resizeEvent(event);
-  refresh_picture_scale();
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  // The panel's own size decides, whenever the layout gives it one: the
+  // window's size changes before its layout has placed the panel (a picture
+  // given with -I is loaded before the window is first shown).
+  if (watched == m_picture && event->type() == QEvent::Resize) refresh_picture_scale();
+  return QDialog::eventFilter(watched, event);
 }
 
 }  // namespace tess

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -780,6 +781,26 @@ TEST_F(MainWindowTest, GapReportShowsTheListAndTheImageAndSavesThePage) {
   ASSERT_TRUE(gaps.save_report());
   EXPECT_TRUE(fs::is_regular_file(m_dir / "report" / kGapPageName));
   EXPECT_TRUE(fs::is_regular_file(m_dir / "report" / kGapHeatMapName));
+}
+
+
+TEST_F(MainWindowTest, AMainImageGivenAtTheStartIsFittedWhenTheWindowIsShown) {
+  // -I loads the picture before the window is laid out: once shown, the
+  // whole picture must fit the panel, as for one added with +.
+  auto window = make_window({photo(), {}});
+  window->show();
+  QApplication::processEvents();
+  auto* picture = window->findChild<QLabel*>("picture");
+  ASSERT_NE(picture, nullptr);
+  const QSize room = picture->contentsRect().size();
+  const QSizeF shown = picture->pixmap().deviceIndependentSize();
+  ASSERT_FALSE(shown.isEmpty());
+  EXPECT_LE(shown.width(), room.width() + 1);
+  EXPECT_LE(shown.height(), room.height() + 1);
+  // Fitted, not merely smaller: one side fills the panel.
+  EXPECT_TRUE(std::abs(shown.width() - room.width()) <= 1 || std::abs(shown.height() - room.height()) <= 1)
+      << shown.width() << "x" << shown.height() << " in " << room.width() << "x" << room.height();
+  EXPECT_NEAR(shown.width() / shown.height(), 400.0 / 300.0, 0.02);
 }
 
 }  // namespace

@@ -8,9 +8,12 @@
 #include <QDesktopServices>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
@@ -128,6 +131,7 @@ MainWindow::MainWindow(Prompt& prompt, ConfigFile config, MainWindowOptions opti
   setSizeGripEnabled(true);
   setAcceptDrops(true);
   build_ui();
+  add_shortcuts();
   // The fast preview of a run lands in the picture panel.
   m_run_prompt.set_picture_sink([this](const PictureView& view, const std::string& caption) {
     // Asked for, it is the better picture: the sketch leaves it standing.
@@ -178,6 +182,29 @@ MainWindow::~MainWindow() {
   }
   m_controller.wait();
   save_auto_settings();
+}
+
+void MainWindow::add_shortcuts() {
+  // The keys a Linux user reaches for first; they work wherever the focus is
+  // in the window.
+  const auto shortcut = [this](const QKeySequence& keys, void (MainWindow::*slot)()) {
+    connect(new QShortcut(keys, this), &QShortcut::activated, this, slot);
+  };
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_O), &MainWindow::choose_main_images);
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_Return), &MainWindow::mosaic_clicked);
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_Enter), &MainWindow::mosaic_clicked);
+  shortcut(QKeySequence(Qt::Key_F1), &MainWindow::open_help);
+  connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this), &QShortcut::activated, this, &QWidget::close);
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+  // The main window is a dialog, whose Esc would close it and end the
+  // program: Esc closes dialogs, never the program.
+  if (event->matches(QKeySequence::Cancel)) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
 }
 
 void MainWindow::build_ui() {

@@ -32,7 +32,7 @@
 class QComboBox;
 class QDragEnterEvent;
 class QDropEvent;
-class QResizeEvent;
+class QKeyEvent;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -173,9 +173,11 @@ class MainWindow : public QDialog {
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void build_ui();
+  void add_shortcuts();
   QWidget* build_settings_box();
   QWidget* build_images_box();
   QWidget* build_list_box();

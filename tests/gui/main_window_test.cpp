@@ -803,5 +803,29 @@ TEST_F(MainWindowTest, AMainImageGivenAtTheStartIsFittedWhenTheWindowIsShown) {
   EXPECT_NEAR(shown.width() / shown.height(), 400.0 / 300.0, 0.02);
 }
 
+
+TEST_F(MainWindowTest, EscKeepsTheProgramAndTheShortcutsReachTheirActions) {
+  auto window = make_window();
+  window->show();
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+
+  // Esc closes dialogs, never the program.
+  QTest::keyClick(window.get(), Qt::Key_Escape);
+  QApplication::processEvents();
+  EXPECT_TRUE(window->isVisible());
+
+  // Ctrl+Return is the Mosaic button: without a main image it says so.
+  m_prompt.clear();
+  QTest::keyClick(window.get(), Qt::Key_Return, Qt::ControlModifier);
+  ASSERT_FALSE(m_prompt.messages().empty());
+  EXPECT_EQ(m_prompt.messages().back(), tr("Please add an Image using the + button"));
+
+  // Ctrl+Q closes the window, and with it the program.
+  QTest::keyClick(window.get(), Qt::Key_Q, Qt::ControlModifier);
+  QApplication::processEvents();
+  EXPECT_FALSE(window->isVisible());
+}
+
 }  // namespace
 }  // namespace tess

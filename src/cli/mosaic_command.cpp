@@ -34,8 +34,8 @@
 #include "engine/tile_priority.hpp"
 #include "images/foto.hpp"
 #include "output/run_outputs.hpp"
-#include "output/web_pyramid.hpp"
 #include "output/split_pieces.hpp"
+#include "output/web_pyramid.hpp"
 #include "settings/configuration.hpp"
 #include "settings/geometry.hpp"
 #include "settings/output_formats.hpp"
@@ -60,8 +60,6 @@ bool parse_range(const std::string& text, int& first, int& last) {
   const std::string_view whole(text);
   return number(whole.substr(0, dash), first) && number(whole.substr(dash + 1), last) && first >= 1 && last >= first;
 }
-
-bool parse_split(const std::string& text, SplitPieceSize& size) { return parse_split_size(text, size); }
 
 // Follows the run until its worker has ended: the progress text on one live
 // line on a terminal, one line per change of status on a pipe, or with
@@ -239,7 +237,7 @@ PreparedMosaic prepare_mosaic(const MosaicArgs& args, Prompt& prompt) {
     return refuse("the settings ask for the custom tile priority area: give its map with --priority-map FILE");
 
   if (!args.split.empty()) {
-    if (!parse_split(args.split, prepared.split))
+    if (!parse_split_size(args.split, prepared.split))
       return refuse(format("--split '%s' is not WIDTHxHEIGHT", args.split));
     // The split window's own check: a refused size is a usage error.
     const SizeCheck check =

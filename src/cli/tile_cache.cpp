@@ -6,12 +6,12 @@
 #include <system_error>
 
 #include "base/file_lock.hpp"
+#include "base/fnv_hash.hpp"
 #include "base/paths.hpp"
 #include "base/prompt.hpp"
 #include "base/text.hpp"
 #include "cli/cli_app.hpp"
 #include "cli/list_progress.hpp"
-#include "output/text_report.hpp"
 #include "tilelist/list_file.hpp"
 #include "tilelist/tile_image_list.hpp"
 

@@ -211,10 +211,9 @@ Outcome BatchDriver::build_one(const std::string& main_image, const std::string&
       m_prompt.message(check.text, Icon::error);
       return Outcome::failed;
     }
-    // No ends the batch, as it keeps the first mosaic from being made.
-    if (check.verdict == SizeVerdict::ask &&
-        m_prompt.ask(check.text, Buttons::yes_no, Answer::no, Icon::question) != Answer::yes)
-      return Outcome::stopped;
+    // The question as before the first mosaic; No ends the batch, as it
+    // keeps the first mosaic from being made.
+    if (!confirm_mosaic_size(params, layout.final_width, layout.final_height, m_prompt)) return Outcome::stopped;
   }
 
   // 7. The settings beside the mosaic; its failure is told and the mosaic goes on.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "base/fnv_hash.hpp"
 #include "base/ini_file.hpp"
 #include "base/prompt.hpp"
 #include "base/text.hpp"
@@ -26,12 +27,11 @@ constexpr const char* kOriginSection = "MadeFor";
 std::optional<std::uint64_t> file_hash(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
-  std::uint64_t hash = 0xCBF29CE484222325ull;
+  std::uint64_t hash = kFnv1aOffsetBasis;
   char block[65536];
   while (in) {
     in.read(block, sizeof block);
-    for (std::streamsize i = 0; i < in.gcount(); ++i)
-      hash = (hash ^ static_cast<unsigned char>(block[i])) * 0x100000001B3ull;
+    hash = fnv1a_64(std::string_view(block, static_cast<std::size_t>(in.gcount())), hash);
   }
   if (in.bad()) return std::nullopt;
   return hash;

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "base/file_lock.hpp"
+#include "base/fnv_hash.hpp"
 #include "base/paths.hpp"
 #include "base/prompt.hpp"
 #include "base/text.hpp"
@@ -77,8 +78,7 @@ std::filesystem::path output_lock_target(const std::string& name) {
       fs::weakly_canonical(fs::absolute(named.has_parent_path() ? named.parent_path() : fs::path("."), ec), ec);
   const std::string full = (folder / named.filename()).string();
   // FNV-1a of the full name keeps the lock file's name short, whatever the path.
-  std::uint64_t hash = 14695981039346656037ull;
-  for (const unsigned char c : full) hash = (hash ^ c) * 1099511628211ull;
+  const std::uint64_t hash = fnv1a_64(full);
   // The user's runtime folder (a tmpfs emptied at logout) where there is one.
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   const fs::path locks = runtime != nullptr && runtime[0] == '/' ? fs::path(runtime) / "tessellarium-output-locks"

@@ -29,8 +29,6 @@
 namespace tess {
 namespace {
 
-constexpr std::uint64_t kFnvOffsetBasis = 0xCBF29CE484222325ull;
-constexpr std::uint64_t kFnvPrime = 0x100000001B3ull;
 constexpr std::uint64_t kFnvTestHash = 0xA4F804419AD5B1F9ull;
 
 /// Text is handed on in blocks of about this size, so even a report of a
@@ -185,15 +183,6 @@ bool report_target_allowed(const std::filesystem::path& path) {
 }
 
 }  // namespace
-
-std::uint64_t fnv1a_64(std::string_view bytes) {
-  std::uint64_t hash = kFnvOffsetBasis;
-  for (const char c : bytes) {
-    hash ^= static_cast<std::uint8_t>(c);
-    hash *= kFnvPrime;
-  }
-  return hash;
-}
 
 bool hash_self_test() { return fnv1a_64("FNV Hash Test") == kFnvTestHash; }
 

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/fnv_hash.hpp"
 #include "engine/colour_fidelity.hpp"
 #include "engine/puzzle.hpp"
 
@@ -28,9 +29,6 @@ enum class PatternCode : std::int32_t;
 struct RunResult;
 
 // ---- Small pieces -------------------------------------------------------------
-
-/// The 64-bit FNV-1a hash of `bytes` (each byte XORed in before the multiplication).
-std::uint64_t fnv1a_64(std::string_view bytes);
 
 /// Whether fnv1a_64 gives the known value for "FNV Hash Test".
 [[nodiscard]] bool hash_self_test();

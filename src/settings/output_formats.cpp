@@ -1,7 +1,5 @@
 #include "settings/output_formats.hpp"
 
-#include <cctype>
-
 #include "base/text.hpp"
 
 namespace tess {
@@ -127,9 +125,8 @@ std::string mosaic_extension(OutputFormatCode format, const std::string& file_na
   // A name that only starts with a point has no extension.
   if (dot == std::string::npos || dot <= name_start) return own;
   const std::string given = file_name.substr(dot);
-  std::string lower = given;
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  const bool same = lower == own || (own == ".tiff" && lower == ".tif") || (own == ".jpg" && lower == ".jpeg");
+  const bool same = iequals(given, own) || (own == ".tiff" && iequals(given, ".tif")) ||
+                    (own == ".jpg" && iequals(given, ".jpeg"));
   return same ? given : own;
 }
 

@@ -326,13 +326,15 @@ void ListAnalysis::leave_unreached_entries_unusable() {
   m_list.group_variants(kGroupingFrameNumbers);
 }
 
+void ListAnalysis::show_list_status() { set_status(list_status_text(m_list, m_prompt.has_window())); }
+
 void ListAnalysis::stop() {
   if (!m_active.load()) return;
   request_stop();
   join_workers();
   leave_unreached_entries_unusable();
   m_active.store(false);
-  set_status(list_status_text(m_list, m_prompt.has_window()));
+  show_list_status();
 }
 
 ListSaveResult ListAnalysis::complete() {
@@ -342,7 +344,7 @@ ListSaveResult ListAnalysis::complete() {
   if (!m_running.load()) {
     leave_unreached_entries_unusable();
     m_active.store(false);
-    set_status(list_status_text(m_list, m_prompt.has_window()));
+    show_list_status();
     return ListSaveResult::stopped;
   }
   m_running.store(false);
@@ -359,7 +361,7 @@ ListSaveResult ListAnalysis::complete() {
     entries = m_list.entry_count();
     file = m_list.path();
   }
-  set_status(list_status_text(m_list, m_prompt.has_window()));
+  show_list_status();
   const std::vector<std::string> unreadable = report_unreadable_folders();
   std::string left_out;
   {
@@ -405,7 +407,7 @@ ListSaveResult ListAnalysis::complete() {
     save_status = save_list_file(m_list, file, &m_share);
     if (save_status) unusable = m_list.unusable_paths();
   }
-  set_status(list_status_text(m_list, m_prompt.has_window()));
+  show_list_status();
   if (!save_status.ok_or_show(m_prompt)) return ListSaveResult::save_failed;
 
   save_skipped(file, unusable);
@@ -541,7 +543,7 @@ OpenListResult load_list(ListAnalysis& analysis, const std::string& file) {
     std::lock_guard lock(analysis.mutex());
     analysis.list() = std::move(loaded);
   }
-  analysis.set_status(list_status_text(analysis.list(), analysis.prompt().has_window()));
+  analysis.show_list_status();
   if (result == ListLoadResult::refused) return OpenListResult::refused;
   if (result == ListLoadResult::unreadable) {
     (void)unreadable_list().ok_or_show(analysis.prompt());
@@ -570,7 +572,7 @@ OpenListResult forget_list(ListAnalysis& analysis) {
     analysis.list().clear();
     analysis.list().set_path({});
   }
-  analysis.set_status(list_status_text(analysis.list(), analysis.prompt().has_window()));
+  analysis.show_list_status();
   return OpenListResult::upgrade_declined;
 }
 
@@ -604,7 +606,7 @@ bool apply_black_and_white(ListAnalysis& analysis, bool black_and_white) {
     list.set_black_and_white(black_and_white);
     list.set_changed(true);
   }
-  analysis.set_status(list_status_text(analysis.list(), analysis.prompt().has_window()));
+  analysis.show_list_status();
   return true;
 }
 
@@ -625,7 +627,7 @@ void remove_selected(ListAnalysis& analysis, std::optional<FolderKind> view, con
     list.set_changed(true);
   }
   if (!view) analysis.prompt().message(tr("Please save the List to update the shown Images"), Icon::information);
-  analysis.set_status(list_status_text(analysis.list(), analysis.prompt().has_window()));
+  analysis.show_list_status();
 }
 
 }  // namespace tess

@@ -159,6 +159,9 @@ class ListAnalysis {
 
   /// Sets the status line; the status observer hears of every change.
   void set_status(std::string text);
+  /// Shows the list's status line (list_status_text()) in the words of
+  /// whoever follows the analysis: the window's, or the command line's.
+  void show_list_status();
   /// Called with each new status line, on the thread that changed it. Set
   /// it while no analysis runs.
   void set_status_observer(std::function<void(const std::string&)> observer) {

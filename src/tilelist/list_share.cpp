@@ -5,19 +5,12 @@
 #include <cstdint>
 #include <map>
 
+#include "base/fnv_hash.hpp"
 #include "base/text.hpp"
 
 namespace tess {
 
 namespace {
-
-constexpr std::uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
-constexpr std::uint64_t kFnvPrime = 0x100000001b3ULL;
-
-std::uint64_t fnv1a(std::uint64_t hash, std::string_view bytes) {
-  for (const char c : bytes) hash = (hash ^ static_cast<unsigned char>(c)) * kFnvPrime;
-  return hash;
-}
 
 /// Spreads every bit of the hash into the low ones that the share takes.
 std::uint64_t mixed(std::uint64_t value) {
@@ -48,19 +41,19 @@ bool parse_list_share(std::string_view text, int& index, int& count) {
 }
 
 int list_share_of(std::string_view path, int count) {
-  return static_cast<int>(mixed(fnv1a(kFnvOffset, path)) % static_cast<std::uint64_t>(count)) + 1;
+  return static_cast<int>(mixed(fnv1a_64(path)) % static_cast<std::uint64_t>(count)) + 1;
 }
 
 ListShare keep_list_share(TileImageList& list, int index, int count) {
   ListShare share;
   share.index = index;
   share.count = count;
-  share.fingerprint = kFnvOffset;
+  share.fingerprint = kFnv1aOffsetBasis;
   std::vector<std::string> others;
   for (const auto& [path, entry] : list.entries()) {
     ++share.scanned;
     const char required = entry.required != 0 ? '\1' : '\0';
-    share.fingerprint = fnv1a(fnv1a(share.fingerprint, path), std::string_view(&required, 1));
+    share.fingerprint = fnv1a_64(std::string_view(&required, 1), fnv1a_64(path, share.fingerprint));
     if (list_share_of(path, count) != index) others.emplace_back(path);
   }
   for (const std::string& path : others) (void)list.erase(path);

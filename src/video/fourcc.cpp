@@ -1,16 +1,12 @@
 #include "video/fourcc.hpp"
 
 #include <array>
-#include <cctype>
 #include <string>
+
+#include "base/text.hpp"
 
 namespace tess {
 namespace {
-
-std::string lower_case(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 // Codecs users name by their FourCC in whatever case, or by the encoder's
 // name: each maps to the code it is written with. A four-character code
@@ -18,7 +14,7 @@ std::string lower_case(std::string text) {
 // case matters to some players, still reaches the encoder unchanged.
 struct NamedCodec {
   const char* code;
-  std::array<const char*, 3> names;  // lower case, blanks removed
+  std::array<const char*, 3> names;  // blanks removed, compared without case
 };
 constexpr NamedCodec kNamedCodecs[] = {
     {"MJPG", {"mjpeg", "motionjpeg", nullptr}},
@@ -50,12 +46,11 @@ std::optional<std::uint32_t> read_fourcc(std::string_view option) {
   std::string text;
   for (const char c : option)
     if (c != ' ') text += c;
-  const std::string lower = lower_case(text);
-  if (text.empty() || text == "0" || lower == "o" || lower == "uncompressed") return kFourccUncompressed;
+  if (text.empty() || text == "0" || iequals(text, "o") || iequals(text, "uncompressed")) return kFourccUncompressed;
   for (const NamedCodec& codec : kNamedCodecs) {
-    if (lower == lower_case(codec.code)) return code_of(codec.code);
+    if (iequals(text, codec.code)) return code_of(codec.code);
     for (const char* name : codec.names)
-      if (name != nullptr && lower == name) return code_of(codec.code);
+      if (name != nullptr && iequals(text, name)) return code_of(codec.code);
   }
   if (text.size() == 4) return code_of(text);
   return std::nullopt;
